@@ -1,0 +1,1 @@
+#include "Resolution.h"

@@ -1,0 +1,166 @@
+/*
+ * WIENER_SNMP: SNMP v2c access to an MPOD crate.
+ *
+ * A plain C interface so that any caller can bind it at run time by name (the program does so
+ * with QLibrary("WIENER_SNMP")). All numbers are SI units unless stated: volts, amperes, %/s.
+ *
+ * Handles: one per snmpOpen(); several crates may be open at once. A null handle passed to any
+ * entry answers null, 0 or a count of 0 and sends nothing.
+ *
+ * Texts returned (const char*) belong to the library and stay valid until the next call on the
+ * same handle. Buffers returned by the getMultiple entries likewise belong to the handle.
+ *
+ * Time: every call is bounded (short time-out, at most one retry). After a request on a handle
+ * has timed out, calls on that handle fail at once for a short hold-off before one request
+ * probes the crate again, so a silent crate never freezes the caller for long.
+ *
+ * Threads: calls on one handle from several threads are serialised inside the library.
+ *
+ * Set entries return non-zero when the crate answered the request without an error.
+ *
+ * Channel index: slot * 100 + channel (slot 0..9, channel from 0).
+ * Module entries take the slot number 0..9.
+ *
+ * Configuration (read by snmpOpen): TESMAR_SNMP_PORT (161), TESMAR_SNMP_READ_COMMUNITY
+ * ("public"), TESMAR_SNMP_WRITE_COMMUNITY ("guru"), TESMAR_SNMP_TIMEOUT_MS,
+ * TESMAR_SNMP_RETRIES. An address given as "host:port" overrides the port variable.
+ */
+#ifndef WIENER_SNMP_H
+#define WIENER_SNMP_H
+
+#include <stdint.h>
+
+#if defined(WIENER_SNMP_BUILD)
+#define WIENER_SNMP_API __attribute__((visibility("default")))
+#else
+#define WIENER_SNMP_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef void* HSNMP;
+
+#define WIENER_SNMP_MAX_VALUES 100
+
+#pragma pack(push, 4)
+/* int32 count, then up to 100 int32 values. */
+typedef struct SnmpIntegerBuffer {
+    int32_t count;
+    int32_t value[WIENER_SNMP_MAX_VALUES];
+} SnmpIntegerBuffer;
+
+/* int32 count, then up to 100 float64 values starting directly after the count. */
+typedef struct SnmpDoubleBuffer {
+    int32_t count;
+    double value[WIENER_SNMP_MAX_VALUES];
+} SnmpDoubleBuffer;
+#pragma pack(pop)
+
+/* Library and connection */
+WIENER_SNMP_API int snmpInit(void);
+WIENER_SNMP_API void snmpCleanup(void);
+WIENER_SNMP_API HSNMP snmpOpen(const char* ipAddress);
+WIENER_SNMP_API void snmpClose(HSNMP session);
+
+/* Crate */
+WIENER_SNMP_API int getMainSwitch(HSNMP session);
+WIENER_SNMP_API int setMainSwitch(HSNMP session, int value);
+WIENER_SNMP_API int getMainStatus(HSNMP session);
+/* IPv4 address as uint32 whose least significant byte is the first dotted number. */
+WIENER_SNMP_API uint32_t getIpStaticAddress(HSNMP session);
+WIENER_SNMP_API int setIpStaticAddress(HSNMP session, uint32_t address);
+WIENER_SNMP_API const char* getPsSerialNumber(HSNMP session);
+WIENER_SNMP_API const char* getSysDescr(HSNMP session);
+WIENER_SNMP_API double getPsAuxVoltage(HSNMP session, int auxIndex);
+WIENER_SNMP_API double getPsAuxCurrent(HSNMP session, int auxIndex);
+WIENER_SNMP_API int getFanNominalSpeed(HSNMP session);
+WIENER_SNMP_API int setFanNominalSpeed(HSNMP session, int rpm);
+
+/* Output channels, one at a time */
+WIENER_SNMP_API int getOutputNumber(HSNMP session);
+WIENER_SNMP_API int getOutputGroups(HSNMP session);
+WIENER_SNMP_API int getOutputGroup(HSNMP session, int channel);
+/* outputStatus BITS in int form: octet i in bits 8i..8i+7. */
+WIENER_SNMP_API int getChannelStatus(HSNMP session, int channel);
+WIENER_SNMP_API double getOutputSenseMeasurement(HSNMP session, int channel);
+WIENER_SNMP_API double getOutputTerminalMeasurement(HSNMP session, int channel);
+WIENER_SNMP_API double getCurrentMeasurement(HSNMP session, int channel);
+WIENER_SNMP_API int getTemperatureMeasurement(HSNMP session, int channel);
+WIENER_SNMP_API int setChannelSwitch(HSNMP session, int channel, int value);
+WIENER_SNMP_API int getChannelSwitch(HSNMP session, int channel);
+WIENER_SNMP_API int setHighVoltageGroupsSwitch(HSNMP session, int value);
+WIENER_SNMP_API int getHighVoltageGroupsSwitch(HSNMP session);
+WIENER_SNMP_API int setLowVoltageGroupsSwitch(HSNMP session, int value);
+WIENER_SNMP_API int getLowVoltageGroupsSwitch(HSNMP session);
+WIENER_SNMP_API double getOutputVoltage(HSNMP session, int channel);
+WIENER_SNMP_API int setOutputVoltage(HSNMP session, int channel, double volts);
+WIENER_SNMP_API double getOutputCurrent(HSNMP session, int channel);
+WIENER_SNMP_API int setOutputCurrent(HSNMP session, int channel, double amperes);
+WIENER_SNMP_API double getOutputRiseRate(HSNMP session, int channel);
+WIENER_SNMP_API int setOutputRiseRate(HSNMP session, int channel, double voltsPerSecond);
+WIENER_SNMP_API double getOutputFallRate(HSNMP session, int channel);
+WIENER_SNMP_API int setOutputFallRate(HSNMP session, int channel, double voltsPerSecond);
+WIENER_SNMP_API double getOutputCurrentRiseRate(HSNMP session, int channel);
+WIENER_SNMP_API int setOutputCurrentRiseRate(HSNMP session, int channel, double amperesPerSecond);
+WIENER_SNMP_API double getOutputCurrentFallRate(HSNMP session, int channel);
+WIENER_SNMP_API int setOutputCurrentFallRate(HSNMP session, int channel, double amperesPerSecond);
+WIENER_SNMP_API int getOutputSupervisionBehavior(HSNMP session, int channel);
+WIENER_SNMP_API int setOutputSupervisionBehavior(HSNMP session, int channel, int behavior);
+WIENER_SNMP_API double getOutputSupervisionMinSenseVoltage(HSNMP session, int channel);
+WIENER_SNMP_API int setOutputSupervisionMinSenseVoltage(HSNMP session, int channel, double volts);
+WIENER_SNMP_API double getOutputSupervisionMaxSenseVoltage(HSNMP session, int channel);
+WIENER_SNMP_API int setOutputSupervisionMaxSenseVoltage(HSNMP session, int channel, double volts);
+WIENER_SNMP_API double getOutputSupervisionMaxTerminalVoltage(HSNMP session, int channel);
+WIENER_SNMP_API int setOutputSupervisionMaxTerminalVoltage(HSNMP session, int channel, double volts);
+WIENER_SNMP_API double getOutputSupervisionMaxCurrent(HSNMP session, int channel);
+WIENER_SNMP_API int setOutputSupervisionMaxCurrent(HSNMP session, int channel, double amperes);
+WIENER_SNMP_API double getOutputConfigMaxSenseVoltage(HSNMP session, int channel);
+WIENER_SNMP_API double getOutputConfigMaxTerminalVoltage(HSNMP session, int channel);
+WIENER_SNMP_API double getOutputConfigMaxCurrent(HSNMP session, int channel);
+WIENER_SNMP_API double getOutputSupervisionMaxPower(HSNMP session, int channel);
+/* Delayed current trip time in milliseconds. */
+WIENER_SNMP_API int getOutputTripTimeMaxCurrent(HSNMP session, int channel);
+WIENER_SNMP_API int setOutputTripTimeMaxCurrent(HSNMP session, int channel, int delayMs);
+
+/* Modules (slot 0..9) */
+/* "Vendor, FirmwareName, ChannelNumber, SerialNumber, FirmwareRelease"; empty for an empty slot. */
+WIENER_SNMP_API const char* getModuleDescription(HSNMP session, int slot);
+WIENER_SNMP_API double getModuleSupply24(HSNMP session, int slot);
+WIENER_SNMP_API double getModuleSupply5(HSNMP session, int slot);
+WIENER_SNMP_API double getModuleAuxTemperature(HSNMP session, int slot, int index);
+WIENER_SNMP_API double getModuleHardwareLimitVoltage(HSNMP session, int slot);
+WIENER_SNMP_API double getModuleHardwareLimitCurrent(HSNMP session, int slot);
+WIENER_SNMP_API double getModuleRampSpeedVoltage(HSNMP session, int slot);
+WIENER_SNMP_API int setModuleRampSpeedVoltage(HSNMP session, int slot, double percentPerSecond);
+WIENER_SNMP_API double getModuleRampSpeedCurrent(HSNMP session, int slot);
+WIENER_SNMP_API int setModuleRampSpeedCurrent(HSNMP session, int slot, double percentPerSecond);
+/* moduleStatus / moduleEventStatus BITS in int form. */
+WIENER_SNMP_API int getModuleStatus(HSNMP session, int slot);
+WIENER_SNMP_API int getModuleEventStatus(HSNMP session, int slot);
+WIENER_SNMP_API int setModuleDoClear(HSNMP session, int slot);
+
+/* Block access: `size` channels starting at channel index `start` (at most 100). The returned
+ * buffer's count is the number of values read; 0 (or a null pointer) when nothing was read. */
+WIENER_SNMP_API SnmpIntegerBuffer* getMultipleChannelStatuses(HSNMP session, int start, int size);
+WIENER_SNMP_API SnmpIntegerBuffer* getMultipleOutputSwitches(HSNMP session, int start, int size);
+WIENER_SNMP_API int setMultipleOutputSwitches(HSNMP session, int start, const SnmpIntegerBuffer* values);
+WIENER_SNMP_API SnmpIntegerBuffer* getMultipleOutputTripTimeMaxCurrents(HSNMP session, int start, int size);
+WIENER_SNMP_API int setMultipleOutputTripTimeMaxCurrents(HSNMP session, int start, const SnmpIntegerBuffer* values);
+WIENER_SNMP_API SnmpIntegerBuffer* getMultipleOutputSupervisionBehaviors(HSNMP session, int start, int size);
+WIENER_SNMP_API int setMultipleOutputSupervisionBehaviors(HSNMP session, int start, const SnmpIntegerBuffer* values);
+WIENER_SNMP_API SnmpDoubleBuffer* getMultipleOutputVoltages(HSNMP session, int start, int size);
+WIENER_SNMP_API int setMultipleOutputVoltages(HSNMP session, int start, const SnmpDoubleBuffer* values);
+WIENER_SNMP_API SnmpDoubleBuffer* getMultipleMeasurementTerminalVoltages(HSNMP session, int start, int size);
+WIENER_SNMP_API SnmpDoubleBuffer* getMultipleOutputConfigMaxTerminalVoltages(HSNMP session, int start, int size);
+WIENER_SNMP_API SnmpDoubleBuffer* getMultipleOutputCurrents(HSNMP session, int start, int size);
+WIENER_SNMP_API int setMultipleOutputCurrents(HSNMP session, int start, const SnmpDoubleBuffer* values);
+WIENER_SNMP_API SnmpDoubleBuffer* getMultipleMeasurementCurrents(HSNMP session, int start, int size);
+WIENER_SNMP_API SnmpDoubleBuffer* getMultipleOutputConfigMaxCurrents(HSNMP session, int start, int size);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* WIENER_SNMP_H */
