@@ -1,0 +1,6 @@
+#include "ChannelTable.h"
+
+ChannelTable::ChannelTable(QWidget* parent)
+    : QTableWidget(parent)
+{
+}
