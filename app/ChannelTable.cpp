@@ -1,6 +1,227 @@
 #include "ChannelTable.h"
 
+#include "ChannelTableItemDelegate.h"
+
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QMouseEvent>
+
+namespace {
+
+constexpr int rowHeightPixels = 20;
+
+QTableWidgetItem* makeHeaderItem(const QString& text)
+{
+    auto* item = new QTableWidgetItem(text);
+    item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    return item;
+}
+
+struct StatusRule
+{
+    quint32 statusBit;
+    const char* text;
+    Qt::GlobalColor colour;
+};
+
+// First match wins; ramping and the "on" cases need more than one bit and follow below.
+constexpr StatusRule faultRules[] = {
+    {0x8000, QT_TRANSLATE_NOOP("ChannelTable", "Voltage Limit"), Qt::red},
+    {0x4000, QT_TRANSLATE_NOOP("ChannelTable", "Current Limit"), Qt::red},
+    {0x2000, QT_TRANSLATE_NOOP("ChannelTable", "Current Trip"), Qt::red},
+    {0x0020, QT_TRANSLATE_NOOP("ChannelTable", "Emergency"), Qt::red},
+    {0x1000, QT_TRANSLATE_NOOP("ChannelTable", "Inhibit"), Qt::red},
+    {0x0800, QT_TRANSLATE_NOOP("ChannelTable", "Voltage Bounds"), Qt::red},
+    {0x0400, QT_TRANSLATE_NOOP("ChannelTable", "Current Bounds"), Qt::red},
+};
+
+constexpr quint32 statusOn = 0x0008;
+constexpr quint32 statusRamping = 0x0010;
+constexpr quint32 statusConstantCurrent = 0x0040;
+constexpr quint32 statusConstantVoltage = 0x0080;
+constexpr quint32 controlOn = 0x0008;
+constexpr quint32 controlExternalMeasurement = 0x0002;
+constexpr quint32 controlRippleMeasurement = 0x0004;
+
+} // namespace
+
 ChannelTable::ChannelTable(QWidget* parent)
     : QTableWidget(parent)
+    , m_delegate(new ChannelTableItemDelegate(this))
 {
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
+    setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed);
+    horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+    setAlternatingRowColors(true);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    setMinimumWidth(782);
+    setItemDelegate(m_delegate);
+    connect(m_delegate, &ChannelTableItemDelegate::dataEntered, this, &ChannelTable::dataEntered);
+    connect(m_delegate, &QAbstractItemDelegate::closeEditor, this, &ChannelTable::dataDiscarded);
+}
+
+ChannelTable::~ChannelTable() = default;
+
+void ChannelTable::setChannelCount(int n)
+{
+    if (columnCount() != ColumnCount)
+        setColumnCount(ColumnCount);
+    setRowCount(qMax(0, n));
+    for (int row = 0; row < rowCount(); ++row) {
+        setVerticalHeaderItem(row, new QTableWidgetItem(tr("Channel %1").arg(row)));
+        setRowHeight(row, rowHeightPixels);
+    }
+    setHorizontalHeaderItem(ColumnStatus, makeHeaderItem(tr("Status")));
+}
+
+void ChannelTable::setVoltageHeaders(const QString& unit)
+{
+    if (columnCount() != ColumnCount)
+        setColumnCount(ColumnCount);
+    setHorizontalHeaderItem(ColumnVoltageSet, makeHeaderItem(tr("Vset (%1)").arg(unit)));
+    setHorizontalHeaderItem(ColumnVoltageMeasure, makeHeaderItem(tr("Vmeas (%1)").arg(unit)));
+    setHorizontalHeaderItem(ColumnVoltageNominal, makeHeaderItem(tr("Vnominal (%1)").arg(unit)));
+}
+
+void ChannelTable::setCurrentHeaders(const QString& unit)
+{
+    if (columnCount() != ColumnCount)
+        setColumnCount(ColumnCount);
+    setHorizontalHeaderItem(ColumnCurrentSet, makeHeaderItem(tr("Iset (%1)").arg(unit)));
+    setHorizontalHeaderItem(ColumnCurrentMeasure, makeHeaderItem(tr("Imeas (%1)").arg(unit)));
+    setHorizontalHeaderItem(ColumnCurrentNominal, makeHeaderItem(tr("Inominal (%1)").arg(unit)));
+}
+
+void ChannelTable::setCellText(int row, int column, const QString& text, const QColor& colour)
+{
+    if (row == m_editRow && column == m_editColumn)
+        return;
+    auto* item = new QTableWidgetItem(text);
+    item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    if (colour != QColor(Qt::white))
+        item->setBackground(colour);
+    // Only the set cells take typed values; the others are read-only whatever opens an editor.
+    if (!isSetColumn(column))
+        item->setFlags(item->flags() & ~Qt::ItemIsEditable);
+    setItem(row, column, item);
+}
+
+void ChannelTable::setChannelStatusCell(int row, quint32 control, quint32 status)
+{
+    for (const StatusRule& rule : faultRules) {
+        if (status & rule.statusBit) {
+            setCellText(row, ColumnStatus, tr(rule.text), rule.colour);
+            return;
+        }
+    }
+    if (status & statusRamping) {
+        const bool regulating = status & (statusConstantCurrent | statusConstantVoltage);
+        setCellText(row, ColumnStatus, tr("Ramping"), regulating ? Qt::green : Qt::yellow);
+    } else if (status & statusConstantCurrent) {
+        setCellText(row, ColumnStatus, tr("Constant Current"), Qt::green);
+    } else if (status & statusConstantVoltage) {
+        setCellText(row, ColumnStatus, tr("Constant Voltage"), Qt::green);
+    } else if (status & statusOn) {
+        setCellText(row, ColumnStatus, tr("On"), Qt::green);
+    } else if (control & controlOn) {
+        setCellText(row, ColumnStatus, tr("On"), Qt::yellow);
+    } else {
+        setCellText(row, ColumnStatus, tr("Off"), Qt::lightGray);
+    }
+}
+
+void ChannelTable::setMeasurementModeCell(int row, quint32 control)
+{
+    const bool external = control & controlExternalMeasurement;
+    const bool ripple = control & controlRippleMeasurement;
+    if (external && ripple)
+        setCellText(row, ColumnStatus, tr("Both Measurements"), Qt::green);
+    else if (external)
+        setCellText(row, ColumnStatus, tr("External Measurement"), Qt::green);
+    else if (ripple)
+        setCellText(row, ColumnStatus, tr("Ripple Measurement"), Qt::green);
+    else
+        setCellText(row, ColumnStatus, tr("Off"), Qt::yellow);
+}
+
+void ChannelTable::blankCells()
+{
+    clearContents();
+}
+
+bool ChannelTable::hasMultipleSelection() const
+{
+    return selectionModel() && selectionModel()->selectedIndexes().size() >= 2;
+}
+
+QList<int> ChannelTable::selectedRows() const
+{
+    QList<int> rows;
+    if (!selectionModel())
+        return rows;
+    const QModelIndexList indexes = selectionModel()->selectedIndexes();
+    rows.reserve(indexes.size());
+    for (const QModelIndex& index : indexes)
+        rows.append(index.row());
+    return rows;
+}
+
+void ChannelTable::dataEntered(int row, int column, QString text)
+{
+    emit cellDataChanged(row, column, text);
+}
+
+void ChannelTable::dataDiscarded()
+{
+    m_editRow = -1;
+    m_editColumn = -1;
+}
+
+void ChannelTable::beginEdit(int row, int column)
+{
+    m_editRow = row;
+    m_editColumn = column;
+    QTableWidgetItem* cell = item(row, column);
+    if (!cell)
+        return;
+    // The editor must open on a plain number that toFloat understands.
+    QString text = cell->text();
+    text.remove(locale().groupSeparator());
+    cell->setText(text);
+}
+
+void ChannelTable::dropEditCellUnlessEditing()
+{
+    if (state() != QAbstractItemView::EditingState)
+        dataDiscarded();
+}
+
+void ChannelTable::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    const QModelIndex index = indexAt(event->position().toPoint());
+    if (!index.isValid() || !isSetColumn(index.column()))
+        return;
+    beginEdit(index.row(), index.column());
+    QTableWidget::mouseDoubleClickEvent(event);
+    dropEditCellUnlessEditing();
+}
+
+void ChannelTable::keyPressEvent(QKeyEvent* event)
+{
+    switch (event->key()) {
+    case Qt::Key_F2:
+        if (!isSetColumn(currentColumn()) || currentRow() < 0)
+            return;
+        beginEdit(currentRow(), currentColumn());
+        QTableWidget::keyPressEvent(event);
+        dropEditCellUnlessEditing();
+        return;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        dataDiscarded();
+        break;
+    default:
+        break;
+    }
+    QTableWidget::keyPressEvent(event);
 }

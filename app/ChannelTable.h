@@ -1,16 +1,76 @@
 #pragma once
 
+#include <QColor>
+#include <QList>
 #include <QTableWidget>
 
-// The channel grid of the main window: one row per channel of the current module.
+class ChannelTableItemDelegate;
+
+// The channel grid of the main window: one row per channel of the current module, the set,
+// measured and nominal voltages and currents, and a coloured status text. The set voltage and
+// set current cells can be edited; a committed edit leaves as cellDataChanged. While an editor
+// is open on a cell, the periodic refresh leaves that one cell alone.
 class ChannelTable : public QTableWidget
 {
     Q_OBJECT
 
 public:
+    enum Column {
+        ColumnVoltageSet = 0,
+        ColumnVoltageMeasure = 1,
+        ColumnVoltageNominal = 2,
+        ColumnCurrentSet = 3,
+        ColumnCurrentMeasure = 4,
+        ColumnCurrentNominal = 5,
+        ColumnStatus = 6,
+        ColumnCount = 7
+    };
+
     explicit ChannelTable(QWidget* parent = nullptr);
+    ~ChannelTable() override;
+
+    void setChannelCount(int n);
+    void setVoltageHeaders(const QString& unit);
+    void setCurrentHeaders(const QString& unit);
+
+    // Replaces the cell's item; white means no background. Does nothing for the cell whose
+    // editor may be open.
+    void setCellText(int row, int column, const QString& text, const QColor& colour = Qt::white);
+    void setChannelStatusCell(int row, quint32 control, quint32 status);
+    void setMeasurementModeCell(int row, quint32 control);
+    // Empties every cell but keeps the rows: a module that stopped answering must not leave
+    // its last numbers on screen as if they were live.
+    void blankCells();
+
+    bool hasMultipleSelection() const;
+    // The row of every selected cell, in selection order; a row appears once per selected cell.
+    QList<int> selectedRows() const;
+
+    bool isEditing() const { return state() == QAbstractItemView::EditingState; }
+    int editRow() const { return m_editRow; }
+    int editColumn() const { return m_editColumn; }
+
+    static bool isSetColumn(int column) { return column == ColumnVoltageSet || column == ColumnCurrentSet; }
 
 signals:
     // The user committed an edit of a cell; the main window turns the text into a module write.
     void cellDataChanged(int row, int column, QString data);
+
+public slots:
+    void dataEntered(int row, int column, QString text);
+    void dataDiscarded();
+
+protected:
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    void beginEdit(int row, int column);
+    // An edit cell is only meaningful while an editor is open; if the base handling did not
+    // open one, the cell must go on refreshing.
+    void dropEditCellUnlessEditing();
+
+    ChannelTableItemDelegate* m_delegate;
+    int m_editRow = -1;
+    int m_editColumn = -1;
 };
