@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QString>
+
+// The crate housing the modules: supplies, temperatures, fans, main power switch, identity.
+class BaseCrate
+{
+public:
+    BaseCrate() = default;
+    virtual ~BaseCrate();
+    BaseCrate(const BaseCrate&) = delete;
+    BaseCrate& operator=(const BaseCrate&) = delete;
+
+    virtual float supply5V() = 0;
+    virtual float supply24V() = 0;
+    virtual float battery24V() = 0;
+    virtual float temperatureBackPlane() = 0;
+    virtual float temperaturePowerSupply() = 0;
+    virtual int fanSpeed() = 0;
+    virtual void setFanSpeed(int speed) = 0;
+    virtual int fanStageBackPlane() = 0;
+    virtual int fanStagePowerSupply() = 0;
+    virtual int status() = 0;
+    virtual bool acLinePower() = 0;
+    virtual bool powerOn() = 0;
+    virtual void setPowerOn(bool on) = 0;
+    virtual int serialNumber() = 0;
+    virtual QString firmwareRelease() = 0;
+    virtual int bitRate() = 0;
+    virtual bool alive() = 0;
+    virtual int alarmFlag() = 0;
+    virtual QString alarmInformation() = 0;
+    virtual float alarmValue() = 0;
+};

@@ -1,0 +1,223 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+#include <atomic>
+
+// One high-voltage module with a fixed number of channels, reached through some controller.
+// Everything above the device model talks to modules through this interface, and it is the
+// scripting surface: every operation is a public slot.
+//
+// Units across the interface: voltages in V, or kV when voltageUnit() is "kV"; currents in the
+// unit of currentUnit() (nA, µA, mA or A); ramp speeds in % of nominal per second; module limits
+// in % of nominal; supplies in V; temperatures in °C. Channels run from 0 to channelNumber() - 1;
+// a channel mask has bit n for channel n.
+//
+// Thread safety: concrete modules serialise each operation (device access and cache update) on
+// their controller's mutex, so the GUI thread and a script thread may call the same module.
+class BaseModule : public QObject
+{
+    Q_OBJECT
+public:
+    // What a channel does when a supervised event occurs (delayed current trip, external
+    // inhibit). Travels as a 2-bit field; only the low two bits of a value are used.
+    enum OutputSupervisionAction {
+        IgnoreFailure = 0,
+        RampDownChannel = 1,
+        ShutDownChannel = 2,
+        ShutDownModule = 3,
+    };
+
+    // Range in which a channel's current was measured; 0 is the high range. Other values are
+    // passed through as the module reports them.
+    enum CurrentMeasurementRange {
+        CurrentMeasurementRangeHigh = 0,
+    };
+
+    // The main window's view of one module.
+    enum ModuleConnectionState {
+        ModuleStateUnknown = 0,
+        ModuleStateConnected = 1,
+        ModuleStateInitialised = 2,
+        ModuleStateNotConnected = 3,
+    };
+
+    // Conversion factors between display units and volts/amperes.
+    static constexpr double voltsPerKilovolt = 1000.0;
+    // Amperes per display unit for current unit index 0 (nA), 1 (µA), 2 (mA), 3 (A).
+    static double amperesPerCurrentUnit(int currentUnitIndex);
+    // Index of a current unit text: "nA" 0, "uA" or "µA" 1, "mA" 2, anything else 3.
+    static int currentUnitIndexOf(const QString& unit);
+    // The micro sign followed by "A".
+    static QString microAmpereUnit();
+
+    explicit BaseModule(QObject* parent = nullptr);
+    ~BaseModule() override;
+
+public slots:
+    int deviceClass();
+    void setDeviceClass(QString firmwareName);
+    void setFirmwareName(int deviceClass);
+    ModuleConnectionState connectionState();
+    void setConnectionState(ModuleConnectionState value);
+
+    virtual bool connected() = 0;
+    virtual QString alarmMessage() = 0;
+    virtual QString firmwareName();
+    virtual bool currentControl();
+    virtual int serialNumber() = 0;
+    virtual QString firmwareRelease() = 0;
+    virtual quint32 decoderRelease() = 0;
+    virtual void doClear() = 0;
+    virtual void setAdjustment(bool set);
+    virtual bool adjustment();
+    virtual QString address() = 0;
+    virtual quint16 baseAddress();
+    virtual void setBaseAddress(quint16 baseAddress);
+    virtual float temperature(int index = 0) = 0;
+    virtual float supplyP5() = 0;
+    virtual float supplyP12() = 0;
+    virtual float supplyN12() = 0;
+    virtual quint32 adcSamplesPerSecond() = 0;
+    virtual void setAdcSamplesPerSecond(quint32 sps) = 0;
+    virtual quint32 digitalFilter() = 0;
+    virtual void setDigitalFilter(quint32 filter) = 0;
+    virtual float voltageLimit() = 0;
+    virtual float currentLimit() = 0;
+    virtual quint32 status() = 0;
+    virtual quint32 eventStatus() = 0;
+    virtual void setEventStatus(quint32 status) = 0;
+    virtual void clearEventStatus() = 0;
+    virtual quint32 eventChannelStatus() = 0;
+    virtual void clearEventChannelStatus() = 0;
+    virtual quint32 eventChannelMask() = 0;
+    virtual void setEventChannelMask(quint32 mask) = 0;
+    virtual quint32 eventGroupStatus() = 0;
+    virtual quint32 eventGroupMask() = 0;
+    virtual void setEventGroupMask(quint32 mask) = 0;
+    virtual void clearEventGroupStatus() = 0;
+    virtual quint32 eventMask() = 0;
+    virtual void setEventMask(quint32 mask) = 0;
+    virtual quint32 control() = 0;
+    virtual void setControl(quint32 control) = 0;
+    virtual float voltageRampSpeed() = 0;
+    virtual void setVoltageRampSpeed(float vramp) = 0;
+    virtual float currentRampSpeed() = 0;
+    virtual void setCurrentRampSpeed(float iramp) = 0;
+    virtual bool killEnable() = 0;
+    virtual void setKillEnable(bool enable) = 0;
+    virtual bool fineAdjustmentOn();
+    virtual void setFineAdjustmentOn(bool on);
+    virtual int channelNumber() = 0;
+    virtual quint32 restartTime() = 0;
+    virtual void setRestartTime(quint32 restartTime) = 0;
+    virtual void setSelectedChannelsOn(quint32 mask) = 0;
+    virtual void setSelectedChannelsOff(quint32 mask) = 0;
+    virtual void setSelectedChannelsEmergencyOff(quint32 mask) = 0;
+    virtual void clearSelectedChannelsEmergencyOff(quint32 mask) = 0;
+    virtual void setAllChannelsVoltageSet(float vset) = 0;
+    virtual void setAllChannelsCurrentSet(float iset) = 0;
+    virtual void setAllChannelsDelayedTripAction(BaseModule::OutputSupervisionAction action, int delay);
+    virtual void setAllChannelsInhibitAction(BaseModule::OutputSupervisionAction action);
+    virtual void setChannelExternalMeasurementEnabled(int channel, bool enabled);
+    virtual void setChannelRippleMeasurementEnabled(int channel, bool enabled);
+    virtual void setChannelBothMeasurementsEnabled(int channel, bool enabled);
+    virtual void doMultiplex();
+    virtual void setResistor(int resistor);
+    virtual int resistor();
+    virtual quint32 channelStatus(int channel) = 0;
+    virtual quint32 channelEventStatus(int channel) = 0;
+    virtual void setChannelEventStatus(int channel, quint32 status) = 0;
+    virtual void clearChannelEventStatus(int channel) = 0;
+    virtual quint32 channelEventMask(int channel) = 0;
+    virtual void setChannelEventMask(int channel, quint32 mask) = 0;
+    virtual quint32 channelControl(int channel) = 0;
+    virtual void setChannelControl(int channel, quint32 control) = 0;
+    virtual void setChannelEmergencyOff(int channel) = 0;
+    virtual void clearChannelEmergencyOff(int channel) = 0;
+    virtual float channelVoltageNominal(int channel) = 0;
+    virtual float channelCurrentNominal(int channel) = 0;
+    virtual float channelVoltageSet(int channel) = 0;
+    virtual void setChannelVoltageSet(int channel, float vset) = 0;
+    virtual float channelVoltageMeasure(int channel) = 0;
+    virtual float channelCurrentSet(int channel) = 0;
+    virtual void setChannelCurrentSet(int channel, float iset) = 0;
+    virtual bool channelDelayedTripEnabled(int channel);
+    virtual bool channelDelayedTripRampDown(int channel);
+    virtual int channelDelayedTripTime(int channel);
+    virtual void setChannelDelayedTripAction(int channel, BaseModule::OutputSupervisionAction action, int delay);
+    virtual BaseModule::OutputSupervisionAction channelInhibitAction(int channel);
+    virtual void setChannelInhibitAction(int channel, BaseModule::OutputSupervisionAction action);
+    virtual float channelCurrentMeasure(int channel) = 0;
+    virtual BaseModule::CurrentMeasurementRange channelCurrentMeasurementRange(int channel);
+    virtual float channelVoltageInterlockMaxSet(int channel) = 0;
+    virtual void setChannelVoltageInterlockMaxSet(int channel, float ilkmax) = 0;
+    virtual float channelVoltageInterlockMinSet(int channel) = 0;
+    virtual void setChannelVoltageInterlockMinSet(int channel, float ilkmin) = 0;
+    virtual float channelCurrentInterlockMaxSet(int channel) = 0;
+    virtual void setChannelCurrentInterlockMaxSet(int channel, float ilkmax) = 0;
+    virtual float channelCurrentInterlockMinSet(int channel) = 0;
+    virtual void setChannelCurrentInterlockMinSet(int channel, float ilkmin) = 0;
+    virtual void setChannelOn(int channel) = 0;
+    virtual void setChannelOff(int channel) = 0;
+    // Stored with the display resolution; it does not change how values are converted.
+    virtual bool useControllerUnits();
+    virtual void setUseControllerUnits(bool controllerUnits);
+    // "%L1" in fixed notation with voltagePrecision() decimals and the locale's group separator.
+    virtual QString formatVoltage(double value);
+    // formatVoltage(value) + " " + voltageUnit(0), e.g. "1,234.5 V" in an English locale.
+    virtual QString formatVoltageUnit(double value);
+    virtual QString voltageUnit(int channel = 0);
+    // "kV" (case-sensitive) selects kilovolts; anything else volts.
+    virtual void setVoltageUnit(QString unit);
+    virtual int voltagePrecision();
+    virtual void setVoltagePrecision(int precision);
+    virtual QString formatCurrent(double value);
+    virtual QString formatCurrentUnit(double value);
+    // "nA", "µA" (micro sign), "mA" or "A".
+    virtual QString currentUnit(int channel = 0);
+    virtual void setCurrentUnit(QString unit);
+    virtual int currentPrecision();
+    virtual void setCurrentPrecision(int precision);
+    virtual quint32 GetModuleIlkOutStatus() = 0;
+    virtual quint32 GetModuleIlkOutControl() = 0;
+    virtual void SetModuleIlkOutControl(quint32 control) = 0;
+    virtual quint32 GetModuleIlkOutCount() = 0;
+    virtual quint32 GetModuleIlkOutLastTrigger() = 0;
+    virtual quint32 GetModuleIlkOutChnActualActive() = 0;
+    virtual quint32 GetModuleIlkOutChnEverTriggered() = 0;
+    virtual void setFlexGroup(int group, quint32 member, quint32 type) = 0;
+    virtual quint32 flexGroupMemberList(int group) = 0;
+    virtual quint32 flexGroupType(int group) = 0;
+    virtual float channelVoltageHardwareNominal(int channel) = 0;
+    virtual void setChannelVoltageNominal(int channel, float maxset) = 0;
+    virtual float channelCurrentHardwareNominal(int channel) = 0;
+    virtual void setChannelCurrentNominal(int channel, float maxset) = 0;
+    virtual void setSpecialControlCommand(quint32 command) = 0;
+    virtual quint32 specialControlCommand() = 0;
+    virtual quint32 specialControlStatus() = 0;
+    virtual void sendHexLine(QByteArray record) = 0;
+    virtual void programBaseAddress(quint16 address) = 0;
+    virtual quint16 verifyBaseAddress() = 0;
+
+protected:
+    // Voltage between display unit and volts; current between display unit and amperes.
+    double voltageToVolts(double displayValue) const;
+    double voltageFromVolts(double volts) const;
+    double currentToAmperes(double displayValue) const;
+    double currentFromAmperes(double amperes) const;
+
+    // Identity: set during construction of the concrete module, constant afterwards.
+    QString m_firmwareName;
+    int m_deviceClass = -1;
+    // Written by the GUI thread (resolution dialog, refresh) while a script thread may convert
+    // values with them: atomic so that neither ever sees a torn value.
+    std::atomic<ModuleConnectionState> m_connectionState{ModuleStateUnknown};
+    std::atomic<bool> m_voltageInKilovolts{false};
+    std::atomic<int> m_voltagePrecision{1};
+    std::atomic<int> m_currentUnitIndex{2};
+    std::atomic<int> m_currentPrecision{3};
+    std::atomic<bool> m_useControllerUnits{false};
+};

@@ -1,0 +1,190 @@
+#pragma once
+
+#include "device/BaseModule.h"
+
+#include <QElapsedTimer>
+#include <QVector>
+
+class SnmpController;
+
+// A high-voltage module in a slot of an MPOD crate, reached through the crate's SnmpController
+// (not owned). Per-channel values are read in blocks: reading channel 0 of a quantity fetches it
+// for all channels with one library call into a cache, and channels 1..n-1 answer from that
+// cache. Setters do not touch the caches; the next read of channel 0 does.
+//
+// Connection truth: a module whose reads fail reports connected() false, and a failed block read
+// zeroes that quantity's cache instead of leaving the previous values in place. connected()
+// answers from the outcome of the latest read when it is recent, otherwise it probes the crate
+// with one read of the module description.
+//
+// Every operation runs under the controller's mutex (device access and cache update together);
+// callable from any thread.
+class SnmpModule : public BaseModule
+{
+    Q_OBJECT
+public:
+    SnmpModule(SnmpController* controller, int slot, QObject* parent = nullptr);
+
+    // Library bit moves into the word layouts of the module interface.
+    static quint32 channelStatusFromLibrary(quint32 libraryStatus);
+    static quint32 moduleStatusFromLibrary(quint32 libraryStatus);
+    static quint32 moduleEventStatusFromLibrary(quint32 libraryStatus);
+    // Channel control word from an output switch value, and the switch value for a control word.
+    static quint32 channelControlFromSwitch(int switchValue, bool measurementModule);
+    static int switchFromChannelControl(quint32 control, bool measurementModule);
+
+    // A read older than this is not trusted by connected(); it probes instead.
+    static constexpr int connectionEvidenceMaxAgeMs = 800;
+
+    int slot() const { return m_slot; }
+    int firstChannelIndex() const { return m_firstChannelIndex; }
+    bool isMeasurementModule() const;
+
+public slots:
+    bool connected() override;
+    QString alarmMessage() override;
+    bool currentControl() override;
+    int serialNumber() override;
+    QString firmwareRelease() override;
+    quint32 decoderRelease() override;
+    void doClear() override;
+    QString address() override;
+    float temperature(int index = 0) override;
+    float supplyP5() override;
+    float supplyP12() override;
+    float supplyN12() override;
+    quint32 adcSamplesPerSecond() override;
+    void setAdcSamplesPerSecond(quint32 sps) override;
+    quint32 digitalFilter() override;
+    void setDigitalFilter(quint32 filter) override;
+    float voltageLimit() override;
+    float currentLimit() override;
+    quint32 status() override;
+    quint32 eventStatus() override;
+    void setEventStatus(quint32 status) override;
+    // Clears the module's events on the crate (moduleDoClear of this slot).
+    void clearEventStatus() override;
+    quint32 eventChannelStatus() override;
+    void clearEventChannelStatus() override;
+    quint32 eventChannelMask() override;
+    void setEventChannelMask(quint32 mask) override;
+    quint32 eventGroupStatus() override;
+    quint32 eventGroupMask() override;
+    void setEventGroupMask(quint32 mask) override;
+    void clearEventGroupStatus() override;
+    quint32 eventMask() override;
+    void setEventMask(quint32 mask) override;
+    quint32 control() override;
+    void setControl(quint32 control) override;
+    float voltageRampSpeed() override;
+    void setVoltageRampSpeed(float vramp) override;
+    float currentRampSpeed() override;
+    void setCurrentRampSpeed(float iramp) override;
+    bool killEnable() override;
+    void setKillEnable(bool enable) override;
+    void setFineAdjustmentOn(bool on) override;
+    int channelNumber() override;
+    quint32 restartTime() override;
+    void setRestartTime(quint32 restartTime) override;
+    void setSelectedChannelsOn(quint32 mask) override;
+    void setSelectedChannelsOff(quint32 mask) override;
+    void setSelectedChannelsEmergencyOff(quint32 mask) override;
+    void clearSelectedChannelsEmergencyOff(quint32 mask) override;
+    void setAllChannelsVoltageSet(float vset) override;
+    void setAllChannelsCurrentSet(float iset) override;
+    void setAllChannelsDelayedTripAction(BaseModule::OutputSupervisionAction action, int delay) override;
+    void setAllChannelsInhibitAction(BaseModule::OutputSupervisionAction action) override;
+    void setChannelExternalMeasurementEnabled(int channel, bool enabled) override;
+    void setChannelRippleMeasurementEnabled(int channel, bool enabled) override;
+    void setChannelBothMeasurementsEnabled(int channel, bool enabled) override;
+    quint32 channelStatus(int channel) override;
+    quint32 channelEventStatus(int channel) override;
+    void setChannelEventStatus(int channel, quint32 status) override;
+    void clearChannelEventStatus(int channel) override;
+    quint32 channelEventMask(int channel) override;
+    void setChannelEventMask(int channel, quint32 mask) override;
+    quint32 channelControl(int channel) override;
+    void setChannelControl(int channel, quint32 control) override;
+    void setChannelEmergencyOff(int channel) override;
+    void clearChannelEmergencyOff(int channel) override;
+    float channelVoltageNominal(int channel) override;
+    float channelCurrentNominal(int channel) override;
+    float channelVoltageSet(int channel) override;
+    void setChannelVoltageSet(int channel, float vset) override;
+    float channelVoltageMeasure(int channel) override;
+    float channelCurrentSet(int channel) override;
+    void setChannelCurrentSet(int channel, float iset) override;
+    bool channelDelayedTripEnabled(int channel) override;
+    bool channelDelayedTripRampDown(int channel) override;
+    int channelDelayedTripTime(int channel) override;
+    void setChannelDelayedTripAction(int channel, BaseModule::OutputSupervisionAction action, int delay) override;
+    BaseModule::OutputSupervisionAction channelInhibitAction(int channel) override;
+    void setChannelInhibitAction(int channel, BaseModule::OutputSupervisionAction action) override;
+    float channelCurrentMeasure(int channel) override;
+    float channelVoltageInterlockMaxSet(int channel) override;
+    void setChannelVoltageInterlockMaxSet(int channel, float ilkmax) override;
+    float channelVoltageInterlockMinSet(int channel) override;
+    void setChannelVoltageInterlockMinSet(int channel, float ilkmin) override;
+    float channelCurrentInterlockMaxSet(int channel) override;
+    void setChannelCurrentInterlockMaxSet(int channel, float ilkmax) override;
+    float channelCurrentInterlockMinSet(int channel) override;
+    void setChannelCurrentInterlockMinSet(int channel, float ilkmin) override;
+    void setChannelOn(int channel) override;
+    void setChannelOff(int channel) override;
+    quint32 GetModuleIlkOutStatus() override;
+    quint32 GetModuleIlkOutControl() override;
+    void SetModuleIlkOutControl(quint32 control) override;
+    quint32 GetModuleIlkOutCount() override;
+    quint32 GetModuleIlkOutLastTrigger() override;
+    quint32 GetModuleIlkOutChnActualActive() override;
+    quint32 GetModuleIlkOutChnEverTriggered() override;
+    void setFlexGroup(int group, quint32 member, quint32 type) override;
+    quint32 flexGroupMemberList(int group) override;
+    quint32 flexGroupType(int group) override;
+    float channelVoltageHardwareNominal(int channel) override;
+    void setChannelVoltageNominal(int channel, float maxset) override;
+    float channelCurrentHardwareNominal(int channel) override;
+    void setChannelCurrentNominal(int channel, float maxset) override;
+    void setSpecialControlCommand(quint32 command) override;
+    quint32 specialControlCommand() override;
+    quint32 specialControlStatus() override;
+    void sendHexLine(QByteArray record) override;
+    void programBaseAddress(quint16 address) override;
+    quint16 verifyBaseAddress() override;
+
+private:
+    template <typename Entry, typename Cache>
+    void refreshCache(Entry entry, QVector<Cache>& cache);
+    template <typename Entry, typename Cache>
+    Cache cachedRead(int channel, Entry entry, QVector<Cache>& cache);
+    bool validChannel(int channel) const { return channel >= 0 && channel < m_channelCount; }
+    int channelIndex(int channel) const { return m_firstChannelIndex + channel; }
+    void setSwitch(int channel, int value);
+    void writeBehaviours(const QVector<int>& behaviours);
+    void noteReadOutcome(bool answered);
+    bool descriptionMatches(const QString& description) const;
+    void loadResolution();
+
+    SnmpController* m_controller;
+    QString m_vendor;
+    QString m_firmwareRelease;
+    int m_serialNumber = 0;
+    int m_channelCount = 0;
+    int m_firstChannelIndex = 0;
+    int m_slot = 0;
+
+    QVector<quint16> m_statusCache;
+    QVector<quint16> m_controlCache;
+    QVector<int> m_tripTimeCache;
+    QVector<int> m_behaviourCache;
+    QVector<float> m_voltageSetCache;
+    QVector<float> m_voltageMeasureCache;
+    QVector<float> m_voltageNominalCache;
+    QVector<float> m_currentSetCache;
+    QVector<float> m_currentMeasureCache;
+    QVector<float> m_currentNominalCache;
+
+    // Outcome and age of the latest read that can tell a silent crate from an answering one.
+    bool m_answering = false;
+    QElapsedTimer m_lastEvidence;
+};
