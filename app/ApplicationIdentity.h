@@ -1,0 +1,18 @@
+#pragma once
+
+// Names shared by the program's windows and its settings files. Header-only, no Qt widgets, so
+// the device library may use it as well.
+namespace ApplicationIdentity {
+// Shown in window titles and as the title of every message box.
+inline constexpr const char* applicationName = "Tesmar SNMP Control";
+inline constexpr const char* version = "1.0.8.6";
+// QSettings identity: INI files under <user config folder>/Tesmar/.
+inline constexpr const char* organisationName = "Tesmar";
+inline constexpr const char* settingsApplicationName = "tesmarcontrol";
+inline constexpr const char* addressLockApplicationName = "addresslock";
+inline constexpr const char* resolutionApplicationName = "resolution";
+// The crate address used when the settings hold none: the loopback address, where the bundled
+// simulator listens. A private network address as default would send SNMP requests, and later
+// switch commands, to whatever device happens to sit at it.
+inline constexpr const char* defaultCrateAddress = "127.0.0.1";
+} // namespace ApplicationIdentity

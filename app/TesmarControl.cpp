@@ -1,0 +1,362 @@
+#include "TesmarControl.h"
+
+#include "AddressLocker.h"
+#include "ApplicationIdentity.h"
+#include "UserDialogs.h"
+#include "ui_TesmarControl.h"
+
+#include "controller/BaseController.h"
+#include "device/BaseCrate.h"
+#include "device/BaseModule.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDebug>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMessageBox>
+#include <QSettings>
+#include <QStatusBar>
+#include <QTimer>
+#include <QUrl>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+// "CloseBehavior" values; any value other than these acts as RampDownWithoutAsking.
+enum CloseBehavior { AskBeforeClosing = 0, RampDownWithoutAsking = 1, NeverRampDown = 2 };
+
+// Exit status when the user cancels the address-conflict dialog at start-up.
+constexpr int exitCodeAddressConflictCancelled = 2;
+} // namespace
+
+TesmarControl::TesmarControl(QWidget* parent)
+    : QMainWindow(parent)
+    , ui(new Ui::TesmarControl)
+    , refreshTimer(new QTimer(this))
+    , automaticTimer(new QTimer(this))
+    , statusLabelLiveInsertion(new QLabel(this))
+    , statusLabelMiddle(new QLabel(this))
+    , statusLabelController(new QLabel(this))
+    , ownDialogs(std::make_unique<UserDialogs>())
+    , userDialogs(ownDialogs.get())
+{
+    // The address conflict is asked below, before anyone could call setUserDialogs.
+    if (UserDialogs* startup = UserDialogs::startupOverride())
+        userDialogs = startup;
+
+    ui->setupUi(this);
+    settingsOrganisation = QString::fromLatin1(ApplicationIdentity::organisationName);
+    settingsApplication = QString::fromLatin1(ApplicationIdentity::settingsApplicationName);
+    profilePath = QDir::homePath();
+    qDebug() << "Using Profile path:" << profilePath;
+
+    retranslateFrame();
+
+    if (specialModeRequested(QCoreApplication::arguments()))
+        ui->actionSpecialMode->setEnabled(true);
+
+    currentModuleIndex = 0;
+    moduleRefreshDue = false;
+    ui->table->setContextMenuPolicy(Qt::CustomContextMenu);
+    ui->lstModules->setContextMenuPolicy(Qt::CustomContextMenu);
+
+    refreshTimer->setObjectName(QStringLiteral("refreshTimer"));
+    refreshTimer->setInterval(200);
+    connect(refreshTimer, &QTimer::timeout, this, &TesmarControl::refreshChannelTable);
+    automaticTimer->setObjectName(QStringLiteral("automaticTimer"));
+    automaticTimer->setInterval(30000);
+    connect(automaticTimer, &QTimer::timeout, this, &TesmarControl::autoTimerUpdate);
+
+    ui->table->setFocus();
+    connect(ui->table, &ChannelTable::cellDataChanged, this, &TesmarControl::tableCellDataChanged);
+
+    applyStartVisibility();
+
+    statusLabelLiveInsertion->setObjectName(QStringLiteral("statusLabelLiveInsertion"));
+    statusLabelMiddle->setObjectName(QStringLiteral("statusLabelMiddle"));
+    statusLabelController->setObjectName(QStringLiteral("statusLabelController"));
+    statusBar()->addPermanentWidget(statusLabelLiveInsertion);
+    statusBar()->addPermanentWidget(statusLabelMiddle);
+    statusBar()->addPermanentWidget(statusLabelController);
+
+    crateIpAddress = openSettings()
+                         ->value(QStringLiteral("IpAddress"), QString::fromLatin1(ApplicationIdentity::defaultCrateAddress))
+                         .toString();
+    claimCrateAddress();
+
+    initModuleAccess();
+}
+
+TesmarControl::~TesmarControl()
+{
+    refreshTimer->stop();
+    automaticTimer->stop();
+    delete refreshTimer;
+    refreshTimer = nullptr;
+    delete automaticTimer;
+    automaticTimer = nullptr;
+
+    // Tool windows go before the devices: a running script (script console) calls into the
+    // first module from its own thread and has to be stopped while the module still exists.
+    const QList<QWidget*> children = findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly);
+    for (QWidget* child : children) {
+        if (child->isWindow())
+            delete child;
+    }
+
+    // unlock removes only entries this process holds, so trying both the address the controller
+    // reports and the one claimed at start-up is harmless and covers a failed connection.
+    AddressLocker locker;
+    if (controller)
+        locker.unlock(controller->address());
+    locker.unlock(crateIpAddress);
+
+    releaseModuleAccess();
+    delete ui;
+}
+
+QString TesmarControl::applicationName()
+{
+    return QString::fromLatin1(ApplicationIdentity::applicationName);
+}
+
+QString TesmarControl::version()
+{
+    return QString::fromLatin1(ApplicationIdentity::version);
+}
+
+bool TesmarControl::specialModeRequested(const QStringList& arguments)
+{
+    return arguments.size() >= 2 && arguments.at(1) == QLatin1String("vrok");
+}
+
+void TesmarControl::setUserDialogs(UserDialogs* dialogs)
+{
+    userDialogs = dialogs ? dialogs : ownDialogs.get();
+}
+
+UserDialogs* TesmarControl::dialogs() const
+{
+    return userDialogs;
+}
+
+std::unique_ptr<QSettings> TesmarControl::openSettings() const
+{
+    return std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope, settingsOrganisation,
+        settingsApplication);
+}
+
+void TesmarControl::retranslateFrame()
+{
+    setWindowTitle(tr("%1 Version %2").arg(applicationName(), version()));
+}
+
+void TesmarControl::applyStartVisibility()
+{
+    QAction* const hidden[] = {
+        ui->actionLoadProfile,
+        ui->actionSaveProfile,
+        ui->actionScript,
+        ui->actionSystemReset,
+        ui->actionSetLiveInsertion,
+        ui->actionAdcSampleRate,
+        ui->actionDigitalFilter,
+        ui->actionVariableGroups,
+        ui->actionFactorySettings,
+        ui->actionSpecialMode,
+        ui->actionProgramNewBaseAddress,
+        ui->actionInterlockOut,
+        ui->actionSetFineAdjustmentOn,
+        ui->actionSetFineAdjustmentOff,
+        ui->actionBounds,
+        ui->actionSetChannelNominalValues,
+    };
+    for (QAction* action : hidden)
+        action->setVisible(false);
+    ui->actionAutomatic->setVisible(true);
+}
+
+void TesmarControl::claimCrateAddress()
+{
+    AddressLocker locker;
+    if (locker.tryLock(crateIpAddress))
+        return;
+
+    const QString label = tr("It seems there is already a program accessing the crate with IP address %1."
+                             "<ul><li>Press Ok to connect anyway.</li>"
+                             "<li>Change the IP address and press Ok to connect to another MPOD.</li>"
+                             "<li>Press Cancel to quit the program.</li></ul>")
+                              .arg(crateIpAddress);
+    QString address = crateIpAddress;
+    if (!dialogs()->getAddress(this, applicationName(), label, &address)) {
+        // Nothing is connected or locked yet; end before the window appears.
+        std::fflush(nullptr);
+        std::exit(exitCodeAddressConflictCancelled);
+    }
+    // The changed address is used for this session only; the settings keep the old one.
+    crateIpAddress = address;
+    locker.lock(crateIpAddress);
+}
+
+void TesmarControl::enableModuleActions(bool on)
+{
+    QAction* const group[] = {
+        ui->actionStatistic,
+        ui->actionModuleOverview,
+        ui->actionSetAllModulesOn,
+        ui->actionSetAllModulesOff,
+        ui->actionSetAllModulesVoltage,
+        ui->actionSetAllModulesCurrent,
+        ui->actionSetAllModulesVoltageRamp,
+        ui->actionSetAllModulesCurrentRamp,
+        ui->actionClearAllModulesEvents,
+        ui->actionSetAllModulesEmergencyOff,
+        ui->actionClearAllModulesEmergencyOff,
+        ui->actionSetModulesVoltageRamp,
+        ui->actionSetModulesCurrentRamp,
+        ui->actionClearAllEvents,
+        ui->actionModuleStatusControl,
+    };
+    for (QAction* action : group)
+        action->setEnabled(on);
+
+    ui->menuModule->setEnabled(on);
+    ui->menuModuleLoadModule->setEnabled(on);
+    for (QAction* action : ui->menuInstructions_for_all_Channels->actions()) {
+        if (!action->isSeparator())
+            action->setEnabled(on);
+    }
+
+    ui->menuChannel->setEnabled(on);
+    ui->menuChannelLoadModule->setEnabled(on);
+    for (QAction* action : ui->menuChannel->actions()) {
+        if (action->isSeparator() || action->menu())
+            continue;
+        if (action == ui->actionBounds || action == ui->actionSetChannelNominalValues)
+            continue;
+        action->setEnabled(on);
+    }
+
+    if (on) {
+        ui->actionCrates->setEnabled(true);
+        ui->menuSystem->setEnabled(true);
+    }
+}
+
+void TesmarControl::closeEvent(QCloseEvent* event)
+{
+    const int behavior = openSettings()->value(QStringLiteral("CloseBehavior"), int(AskBeforeClosing)).toInt();
+    const bool refreshWasRunning = refreshTimer->isActive();
+    refreshTimer->stop();
+
+    bool rampDown = false;
+    if (behavior == AskBeforeClosing) {
+        if (!modules.isEmpty()) {
+            const QMessageBox::StandardButton answer = dialogs()->question(this, applicationName(),
+                tr("Ramp down all high voltages?"), QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+            if (answer == QMessageBox::Yes) {
+                rampDown = true;
+            } else if (answer != QMessageBox::No) {
+                // Cancel, or the box closed without an answer: keep running as before.
+                if (refreshWasRunning)
+                    refreshTimer->start();
+                event->ignore();
+                return;
+            }
+        }
+    } else if (behavior != NeverRampDown) {
+        rampDown = true;
+    }
+
+    if (rampDown)
+        rampDownAllModules();
+    event->accept();
+}
+
+void TesmarControl::rampDownAllModules()
+{
+    // The modules ramp their channels down by themselves once switched off.
+    for (BaseModule* module : std::as_const(modules))
+        module->setSelectedChannelsOff(0xFFFFFFFF);
+}
+
+void TesmarControl::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::LanguageChange) {
+        ui->retranslateUi(this);
+        retranslateFrame();
+    }
+    QMainWindow::changeEvent(event);
+}
+
+void TesmarControl::on_actionQuit_triggered()
+{
+    close();
+}
+
+void TesmarControl::on_actionAbout_triggered()
+{
+    QMessageBox::about(this, tr("About %1").arg(applicationName()),
+        tr("<h2>%1 Version %2</h2>"
+           "<p>%1 controls and monitors high voltage modules in a Wiener MPOD crate over SNMP: "
+           "set and measured voltages and currents, channel and module status, ramps, trips and "
+           "limits.</p>"
+           "<p>Copyright &copy; Tesmar. All rights reserved.</p>"
+           "<p>High voltage is dangerous. Make sure that nobody can touch the detector or its "
+           "cables before switching a channel on.</p>")
+            .arg(applicationName(), version()));
+}
+
+void TesmarControl::on_actionAboutQt_triggered()
+{
+    QMessageBox::aboutQt(this, applicationName());
+}
+
+void TesmarControl::on_actionIndex_triggered()
+{
+    const QString path = QDir::currentPath() + QStringLiteral("/documentation/index.html");
+    if (!QFileInfo::exists(path)) {
+        dialogs()->information(this, applicationName(), tr("The help file %1 was not found.").arg(path));
+        return;
+    }
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
+        dialogs()->information(this, applicationName(), tr("No program to show the help file %1 was found.").arg(path));
+}
+
+void TesmarControl::on_actionSystemReset_triggered()
+{
+}
+
+// ---- Temporary connection stand-in ----
+// Replaced by the connection and discovery code (TesmarControlConnection.cpp): delete everything
+// below this marker when that file lands. Until then the window starts unconnected.
+
+void TesmarControl::releaseModuleAccess()
+{
+    qDeleteAll(modules);
+    modules.clear();
+    qDeleteAll(crates);
+    crates.clear();
+    delete controller;
+    controller = nullptr;
+}
+
+void TesmarControl::initModuleAccess()
+{
+    releaseModuleAccess();
+    statusLabelMiddle->clear();
+    statusLabelController->clear();
+    ui->lblConnect->clear();
+    ui->lstModules->clear();
+    ui->table->clearContents();
+    ui->table->setRowCount(0);
+
+    statusLabelController->setText(tr("<font color=\"red\">Can not connect to address %1.").arg(crateIpAddress));
+    enableModuleActions(false);
+    ui->actionCrates->setEnabled(false);
+    ui->menuSystem->setEnabled(false);
+}
