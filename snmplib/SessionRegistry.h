@@ -1,0 +1,29 @@
+#pragma once
+
+#include <memory>
+#include <mutex>
+
+class SnmpSession;
+
+// Process-wide state of the library: net-snmp's initialisation and the table of open handles.
+// Handles are numbers, never reused, so a handle that was closed (or never opened) is simply
+// not found and answers like a null handle instead of touching freed memory.
+//
+// Thread-safety: all members are callable from any thread.
+class SessionRegistry
+{
+public:
+    // Initialises net-snmp once, without MIB files, configuration files or persistent state.
+    static bool initialise();
+    // Closes every handle and shuts net-snmp down once no call is using a session any more.
+    static void cleanup();
+
+    static void* add(std::shared_ptr<SnmpSession> session);
+    static std::shared_ptr<SnmpSession> find(void* handle);
+    static void remove(void* handle);
+
+    // Serialises net-snmp's process-wide state (request id counter, session list, transports):
+    // held around PDU creation, session open/close and initialisation, never while waiting for
+    // an answer.
+    static std::mutex& netsnmpMutex();
+};

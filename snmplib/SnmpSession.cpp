@@ -1,0 +1,245 @@
+#include "SnmpSession.h"
+
+#include "SessionRegistry.h"
+
+#include <net-snmp/net-snmp-config.h>
+#include <net-snmp/net-snmp-includes.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+// Octets of a BER length field for a content of `length` octets.
+size_t berLengthOctets(size_t length)
+{
+    if (length < 0x80)
+        return 1;
+    size_t octets = 1;
+    for (size_t rest = length; rest > 0; rest >>= 8)
+        ++octets;
+    return octets;
+}
+
+size_t berTotal(size_t contentLength)
+{
+    return 1 + berLengthOctets(contentLength) + contentLength;
+}
+
+size_t oidContentOctets(const CrateOid::Oid& oid)
+{
+    size_t octets = 1; // the first two sub-identifiers share one octet
+    for (size_t i = 2; i < oid.size(); ++i) {
+        unsigned long sub = oid[i];
+        size_t n = 1;
+        while (sub >= 0x80) {
+            sub >>= 7;
+            ++n;
+        }
+        octets += n;
+    }
+    return octets;
+}
+
+size_t valueOctets(const SnmpValue& value)
+{
+    switch (value.kind()) {
+    case SnmpValue::Kind::Real:
+        return SnmpSession::FloatValue;
+    case SnmpValue::Kind::Bytes:
+        return berTotal(value.text().size());
+    default:
+        return SnmpSession::IntegerValue;
+    }
+}
+
+} // namespace
+
+std::unique_ptr<SnmpSession> SnmpSession::open(const SessionConfig& config)
+{
+    std::unique_ptr<SnmpSession> session(new SnmpSession);
+    session->m_config = config;
+    const std::string peer = config.peerName();
+
+    std::lock_guard<std::mutex> lock(SessionRegistry::netsnmpMutex());
+    for (int i = 0; i < 2; ++i) {
+        const std::string& community = i == 0 ? config.readCommunity : config.writeCommunity;
+        netsnmp_session settings;
+        snmp_sess_init(&settings);
+        settings.version = SNMP_VERSION_2c;
+        settings.peername = const_cast<char*>(peer.c_str());
+        settings.community = reinterpret_cast<u_char*>(const_cast<char*>(community.c_str()));
+        settings.community_len = community.size();
+        settings.timeout = static_cast<long>(config.timeoutMs) * 1000L; // microseconds
+        settings.retries = config.retries;
+        void* opened = snmp_sess_open(&settings); // copies peer name and community
+        if (!opened)
+            return nullptr; // the destructor closes what was opened
+        (i == 0 ? session->m_read : session->m_write) = opened;
+    }
+    return session;
+}
+
+SnmpSession::~SnmpSession()
+{
+    std::lock_guard<std::mutex> lock(SessionRegistry::netsnmpMutex());
+    if (m_read)
+        snmp_sess_close(m_read);
+    if (m_write)
+        snmp_sess_close(m_write);
+}
+
+SnmpSession::ResultBuffers& SnmpSession::buffers()
+{
+    std::unique_ptr<ResultBuffers>& slot = m_buffers[std::this_thread::get_id()];
+    if (!slot)
+        slot.reset(new ResultBuffers);
+    return *slot;
+}
+
+size_t SnmpSession::chunkLength(const std::vector<CrateOid::Oid>& oids, const std::vector<SnmpValue>* values,
+                                size_t valueBytes, size_t first) const
+{
+    const size_t community = std::max(m_config.readCommunity.size(), m_config.writeCommunity.size());
+    // Message and PDU headers with 3-octet lengths: sequence, version, community, PDU tag,
+    // request id, error status, error index, varbind list.
+    size_t used = 4 + 3 + berTotal(community) + 4 + 6 + 3 + 3 + 4;
+    size_t count = 0;
+    for (size_t i = first; i < oids.size(); ++i) {
+        const size_t value = values ? valueOctets((*values)[i]) : valueBytes;
+        const size_t varbind = berTotal(berTotal(oidContentOctets(oids[i])) + value);
+        if (count > 0 && used + varbind > maxMessageBytes)
+            break;
+        used += varbind;
+        ++count;
+        if (m_varbindLimit > 0 && count >= m_varbindLimit)
+            break;
+    }
+    return count;
+}
+
+SnmpSession::Outcome SnmpSession::exchange(bool write, const std::vector<CrateOid::Oid>& oids,
+                                           const std::vector<SnmpValue>* values, size_t first, size_t count,
+                                           std::vector<SnmpValue>* results)
+{
+    const Clock::time_point now = Clock::now();
+    if (m_unanswered && now < m_holdOffUntil)
+        return Outcome::HeldOff;
+
+    netsnmp_pdu* pdu = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(SessionRegistry::netsnmpMutex());
+        pdu = snmp_pdu_create(write ? SNMP_MSG_SET : SNMP_MSG_GET);
+    }
+    if (!pdu)
+        return Outcome::Failed;
+    for (size_t i = first; i < first + count; ++i) {
+        const CrateOid::Oid& wanted = oids[i];
+        std::vector<oid> name(wanted.begin(), wanted.end());
+        if (!write) {
+            snmp_add_null_var(pdu, name.data(), name.size());
+            continue;
+        }
+        const SnmpValue& value = (*values)[i];
+        switch (value.kind()) {
+        case SnmpValue::Kind::Real: {
+            const float f = static_cast<float>(value.toDouble());
+            snmp_pdu_add_variable(pdu, name.data(), name.size(), ASN_OPAQUE_FLOAT, &f, sizeof f);
+            break;
+        }
+        case SnmpValue::Kind::Bytes: {
+            const std::string bytes = value.text();
+            snmp_pdu_add_variable(pdu, name.data(), name.size(), value.asnType(), bytes.data(), bytes.size());
+            break;
+        }
+        default: {
+            const long l = value.toInt();
+            snmp_pdu_add_variable(pdu, name.data(), name.size(), ASN_INTEGER, &l, sizeof l);
+            break;
+        }
+        }
+    }
+
+    void* transport = write ? m_write : m_read;
+    // A probe after a time-out gets one attempt only: a crate that is still silent costs the
+    // caller one time-out, not several.
+    snmp_sess_session(transport)->retries = m_unanswered ? 0 : m_config.retries;
+    netsnmp_pdu* response = nullptr;
+    const int status = snmp_sess_synch_response(transport, pdu, &response); // frees pdu
+
+    Outcome outcome = Outcome::Failed;
+    if (status == STAT_TIMEOUT) {
+        m_unanswered = true;
+        m_holdOffUntil = Clock::now() + holdOff;
+        outcome = Outcome::TimedOut;
+    } else if (status == STAT_SUCCESS && response) {
+        m_unanswered = false;
+        if (response->errstat == SNMP_ERR_TOOBIG) {
+            outcome = Outcome::TooBig;
+        } else if (response->errstat == SNMP_ERR_NOERROR) {
+            outcome = Outcome::Answered;
+            if (results) {
+                // Agents answer in request order; the OID check guards against one that does not.
+                netsnmp_variable_list* vb = response->variables;
+                for (size_t i = first; i < first + count && vb; ++i, vb = vb->next_variable) {
+                    const CrateOid::Oid& expected = oids[i];
+                    const bool same = vb->name_length == expected.size()
+                                      && std::equal(expected.begin(), expected.end(), vb->name);
+                    (*results)[i] = same ? SnmpValue::fromVarbind(vb) : SnmpValue();
+                }
+            }
+        }
+    }
+    if (response)
+        snmp_free_pdu(response);
+    return outcome;
+}
+
+bool SnmpSession::transfer(bool write, const std::vector<CrateOid::Oid>& oids, const std::vector<SnmpValue>* values,
+                           size_t valueBytes, std::vector<SnmpValue>* results)
+{
+    size_t first = 0;
+    while (first < oids.size()) {
+        const size_t count = chunkLength(oids, values, valueBytes, first);
+        const Outcome outcome = exchange(write, oids, values, first, count, results);
+        if (outcome == Outcome::TooBig) {
+            // The agent's limit is below our estimate: halve the request, remember the size
+            // for this crate and send the same varbinds again. One varbind that is still too
+            // big cannot be read at all.
+            if (count <= 1)
+                return false;
+            m_varbindLimit = std::max<size_t>(1, count / 2);
+            continue;
+        }
+        if (outcome != Outcome::Answered)
+            return false;
+        first += count;
+    }
+    return true;
+}
+
+std::vector<SnmpValue> SnmpSession::get(const std::vector<CrateOid::Oid>& oids, size_t valueBytes, bool* answered)
+{
+    std::vector<SnmpValue> results(oids.size());
+    const bool ok = transfer(false, oids, nullptr, valueBytes, &results);
+    if (answered)
+        *answered = ok;
+    return results;
+}
+
+SnmpValue SnmpSession::get(const CrateOid::Oid& oid, size_t valueBytes, bool* answered)
+{
+    return get(std::vector<CrateOid::Oid>{oid}, valueBytes, answered).front();
+}
+
+bool SnmpSession::set(const std::vector<CrateOid::Oid>& oids, const std::vector<SnmpValue>& values)
+{
+    if (oids.empty() || oids.size() != values.size())
+        return false;
+    return transfer(true, oids, &values, 0, nullptr);
+}
+
+bool SnmpSession::set(const CrateOid::Oid& oid, const SnmpValue& value)
+{
+    return set(std::vector<CrateOid::Oid>{oid}, std::vector<SnmpValue>{value});
+}

@@ -1,0 +1,99 @@
+#pragma once
+
+#include "CrateOid.h"
+#include "SessionConfig.h"
+#include "SnmpValue.h"
+#include "WienerSnmp.h"
+
+#include <chrono>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+// One crate connection behind an HSNMP handle: a net-snmp single session for reads (read
+// community) and one for writes (write community), the request splitting, the time-out
+// hold-off and the result buffers handed to C callers.
+//
+// Thread-safety: not locked by itself. Callers hold mutex() for the whole entry point, so the
+// GUI thread and a script thread calling on one handle are serialised; different handles are
+// independent (net-snmp's single-session API keeps no shared per-session state).
+class SnmpSession
+{
+public:
+    // Largest request or response one request may need (SNMP message, estimated from the BER
+    // encoding). A UDP payload under 1400 octets stays in one Ethernet frame without IP
+    // fragmentation, and crate agents answer such requests reliably; 48 Float values of a
+    // 48-channel module fit into one request.
+    static constexpr size_t maxMessageBytes = 1400;
+    // After a time-out every request fails at once for this long; the first request after it
+    // probes the crate with a single attempt.
+    static constexpr std::chrono::milliseconds holdOff{1000};
+
+    // Encoded size of one value in a response, for request splitting.
+    enum ValueBytes : size_t {
+        IntegerValue = 6,  // INTEGER up to 32 bits
+        FloatValue = 9,    // Opaque(9f 78 04 + 4 octets)
+        BitsValue = 10,    // OCTET STRING of up to 8 octets
+        TextValue = 130,   // DisplayString; texts we read are short
+    };
+
+    // Per calling thread, so that a pointer returned to one thread is not overwritten by a
+    // call from another thread on the same handle.
+    struct ResultBuffers
+    {
+        std::string text;
+        SnmpIntegerBuffer integers{};
+        SnmpDoubleBuffer doubles{};
+    };
+
+    static std::unique_ptr<SnmpSession> open(const SessionConfig& config);
+    ~SnmpSession();
+    SnmpSession(const SnmpSession&) = delete;
+    SnmpSession& operator=(const SnmpSession&) = delete;
+
+    std::mutex& mutex() { return m_mutex; }
+    // The calling thread's buffers; call with mutex() held.
+    ResultBuffers& buffers();
+
+    // GETs the objects, split into as few requests as the size bound allows. The result has
+    // one entry per OID; entries the crate did not deliver (no such instance, no answer, error)
+    // are invalid. Stops at the first request that fails, leaving the rest invalid. `answered`
+    // tells whether every request got an answer without error (a missing instance is an answer).
+    std::vector<SnmpValue> get(const std::vector<CrateOid::Oid>& oids, size_t valueBytes, bool* answered = nullptr);
+    SnmpValue get(const CrateOid::Oid& oid, size_t valueBytes = IntegerValue, bool* answered = nullptr);
+
+    // SETs the objects (Real values as Opaque Float, Integer as INTEGER, Bytes with their ASN
+    // type), split like get(). True only when every request was answered without error.
+    bool set(const std::vector<CrateOid::Oid>& oids, const std::vector<SnmpValue>& values);
+    bool set(const CrateOid::Oid& oid, const SnmpValue& value);
+
+    // Largest number of varbinds per request after tooBig answers; 0 while unlimited.
+    size_t varbindLimit() const { return m_varbindLimit; }
+
+private:
+    enum class Outcome { Answered, TooBig, Failed, TimedOut, HeldOff };
+    using Clock = std::chrono::steady_clock;
+
+    SnmpSession() = default;
+    // One request over oids[first, first + count). Results (GET) go to results[first...].
+    Outcome exchange(bool write, const std::vector<CrateOid::Oid>& oids, const std::vector<SnmpValue>* values,
+                     size_t first, size_t count, std::vector<SnmpValue>* results);
+    // How many varbinds from `first` fit into one request.
+    size_t chunkLength(const std::vector<CrateOid::Oid>& oids, const std::vector<SnmpValue>* values,
+                       size_t valueBytes, size_t first) const;
+    // Runs the requests; true when every varbind was carried by an answered request.
+    bool transfer(bool write, const std::vector<CrateOid::Oid>& oids, const std::vector<SnmpValue>* values,
+                  size_t valueBytes, std::vector<SnmpValue>* results);
+
+    SessionConfig m_config;
+    void* m_read = nullptr;
+    void* m_write = nullptr;
+    std::mutex m_mutex;
+    std::map<std::thread::id, std::unique_ptr<ResultBuffers>> m_buffers;
+    size_t m_varbindLimit = 0;
+    bool m_unanswered = false; // the last request timed out
+    Clock::time_point m_holdOffUntil{};
+};

@@ -1,0 +1,592 @@
+// The C entry points of libWIENER_SNMP: argument checks, OID choice and value conversion.
+// Transport, splitting, time-outs and locking live in SnmpSession.
+#include "WienerSnmp.h"
+
+#include "CrateOid.h"
+#include "SessionConfig.h"
+#include "SessionRegistry.h"
+#include "SnmpSession.h"
+
+#include <climits>
+#include <cstring>
+#include <mutex>
+
+using CrateOid::Oid;
+
+namespace {
+
+// Channel indexes are slot * 100 + channel; a block may reach 100 values past its start.
+constexpr int maxChannelIndex = INT_MAX - 2 * WIENER_SNMP_MAX_VALUES;
+
+bool validChannel(int channel) { return channel >= 0 && channel <= maxChannelIndex; }
+bool validSlot(int slot) { return slot >= 0 && slot <= maxChannelIndex; }
+
+// Runs `body` on the handle's session with its lock held; `failure` for an unknown handle.
+template <typename Result, typename Body>
+Result onSession(HSNMP handle, Result failure, Body body)
+{
+    const std::shared_ptr<SnmpSession> session = SessionRegistry::find(handle);
+    if (!session)
+        return failure;
+    std::lock_guard<std::mutex> lock(session->mutex());
+    return body(*session);
+}
+
+double readDouble(HSNMP handle, const Oid& oid)
+{
+    return onSession(handle, 0.0, [&](SnmpSession& s) { return s.get(oid, SnmpSession::FloatValue).toDouble(); });
+}
+
+int readInt(HSNMP handle, const Oid& oid)
+{
+    return onSession(handle, 0, [&](SnmpSession& s) { return s.get(oid, SnmpSession::IntegerValue).toInt(); });
+}
+
+int readBits(HSNMP handle, const Oid& oid)
+{
+    return onSession(handle, 0, [&](SnmpSession& s) { return s.get(oid, SnmpSession::BitsValue).bitsToInt(); });
+}
+
+// Null when the crate did not answer; empty text when it answered without a value (no such
+// object or instance, e.g. an empty slot).
+const char* readText(HSNMP handle, const Oid& oid)
+{
+    return onSession(handle, static_cast<const char*>(nullptr), [&](SnmpSession& s) -> const char* {
+        bool answered = false;
+        const SnmpValue value = s.get(oid, SnmpSession::TextValue, &answered);
+        if (!answered)
+            return nullptr;
+        std::string& text = s.buffers().text;
+        text = value.text();
+        return text.c_str();
+    });
+}
+
+int writeInt(HSNMP handle, const Oid& oid, int value)
+{
+    return onSession(handle, 0, [&](SnmpSession& s) { return s.set(oid, SnmpValue::integer(value)) ? 1 : 0; });
+}
+
+int writeDouble(HSNMP handle, const Oid& oid, double value)
+{
+    return onSession(handle, 0, [&](SnmpSession& s) { return s.set(oid, SnmpValue::real(value)) ? 1 : 0; });
+}
+
+double readChannelDouble(HSNMP handle, CrateOid::OutputColumn column, int channel)
+{
+    return validChannel(channel) ? readDouble(handle, CrateOid::output(column, channel)) : 0.0;
+}
+
+int readChannelInt(HSNMP handle, CrateOid::OutputColumn column, int channel)
+{
+    return validChannel(channel) ? readInt(handle, CrateOid::output(column, channel)) : 0;
+}
+
+int writeChannelDouble(HSNMP handle, CrateOid::OutputColumn column, int channel, double value)
+{
+    return validChannel(channel) ? writeDouble(handle, CrateOid::output(column, channel), value) : 0;
+}
+
+int writeChannelInt(HSNMP handle, CrateOid::OutputColumn column, int channel, int value)
+{
+    return validChannel(channel) ? writeInt(handle, CrateOid::output(column, channel), value) : 0;
+}
+
+double readModuleDouble(HSNMP handle, CrateOid::ModuleColumn column, int slot)
+{
+    return validSlot(slot) ? readDouble(handle, CrateOid::module(column, slot)) : 0.0;
+}
+
+std::vector<Oid> columnOids(CrateOid::OutputColumn column, int start, int size)
+{
+    std::vector<Oid> oids;
+    oids.reserve(static_cast<size_t>(size));
+    for (int i = 0; i < size; ++i)
+        oids.push_back(CrateOid::output(column, start + i));
+    return oids;
+}
+
+// Number of leading values that were read. The caller copies `count` values from index 0 and
+// takes value i as channel start + i, so a channel that could not be read (no such instance,
+// a failed request) ends the block: values after a gap are dropped rather than shifted.
+size_t readPrefix(const std::vector<SnmpValue>& values)
+{
+    size_t count = 0;
+    while (count < values.size() && values[count].isValid())
+        ++count;
+    return count;
+}
+
+enum class IntegerForm { Integer, Bits };
+
+SnmpIntegerBuffer* readIntegerBlock(HSNMP handle, CrateOid::OutputColumn column, int start, int size, IntegerForm form)
+{
+    return onSession(handle, static_cast<SnmpIntegerBuffer*>(nullptr), [&](SnmpSession& s) {
+        SnmpIntegerBuffer& buffer = s.buffers().integers;
+        std::memset(&buffer, 0, sizeof buffer);
+        if (!validChannel(start) || size <= 0)
+            return &buffer;
+        if (size > WIENER_SNMP_MAX_VALUES)
+            size = WIENER_SNMP_MAX_VALUES;
+        const std::vector<SnmpValue> values = s.get(
+            columnOids(column, start, size), form == IntegerForm::Bits ? SnmpSession::BitsValue : SnmpSession::IntegerValue);
+        const size_t count = readPrefix(values);
+        for (size_t i = 0; i < count; ++i)
+            buffer.value[i] = form == IntegerForm::Bits ? values[i].bitsToInt() : values[i].toInt();
+        buffer.count = static_cast<int32_t>(count);
+        return &buffer;
+    });
+}
+
+SnmpDoubleBuffer* readDoubleBlock(HSNMP handle, CrateOid::OutputColumn column, int start, int size)
+{
+    return onSession(handle, static_cast<SnmpDoubleBuffer*>(nullptr), [&](SnmpSession& s) {
+        SnmpDoubleBuffer& buffer = s.buffers().doubles;
+        std::memset(&buffer, 0, sizeof buffer);
+        if (!validChannel(start) || size <= 0)
+            return &buffer;
+        if (size > WIENER_SNMP_MAX_VALUES)
+            size = WIENER_SNMP_MAX_VALUES;
+        const std::vector<SnmpValue> values = s.get(columnOids(column, start, size), SnmpSession::FloatValue);
+        const size_t count = readPrefix(values);
+        for (size_t i = 0; i < count; ++i)
+            buffer.value[i] = values[i].toDouble();
+        buffer.count = static_cast<int32_t>(count);
+        return &buffer;
+    });
+}
+
+// Writes `count` values in as few SET requests as the size bound allows; nothing is sent for an
+// empty or oversized buffer.
+template <typename Buffer, typename MakeValue>
+int writeBlock(HSNMP handle, CrateOid::OutputColumn column, int start, const Buffer* values, MakeValue makeValue)
+{
+    if (!values || !validChannel(start) || values->count <= 0 || values->count > WIENER_SNMP_MAX_VALUES)
+        return 0;
+    return onSession(handle, 0, [&](SnmpSession& s) {
+        std::vector<SnmpValue> list;
+        list.reserve(static_cast<size_t>(values->count));
+        for (int i = 0; i < values->count; ++i)
+            list.push_back(makeValue(values->value[i]));
+        return s.set(columnOids(column, start, values->count), list) ? 1 : 0;
+    });
+}
+
+int writeIntegerBlock(HSNMP handle, CrateOid::OutputColumn column, int start, const SnmpIntegerBuffer* values)
+{
+    return writeBlock(handle, column, start, values, [](int32_t v) { return SnmpValue::integer(v); });
+}
+
+int writeDoubleBlock(HSNMP handle, CrateOid::OutputColumn column, int start, const SnmpDoubleBuffer* values)
+{
+    return writeBlock(handle, column, start, values, [](double v) { return SnmpValue::real(v); });
+}
+
+} // namespace
+
+extern "C" {
+
+/* Library and connection */
+
+int snmpInit(void)
+{
+    return SessionRegistry::initialise() ? 1 : 0;
+}
+
+void snmpCleanup(void)
+{
+    SessionRegistry::cleanup();
+}
+
+HSNMP snmpOpen(const char* ipAddress)
+{
+    SessionConfig config;
+    if (!SessionConfig::fromAddress(ipAddress, &config))
+        return nullptr;
+    if (!SessionRegistry::initialise())
+        return nullptr;
+    std::unique_ptr<SnmpSession> session = SnmpSession::open(config);
+    if (!session)
+        return nullptr;
+    return SessionRegistry::add(std::shared_ptr<SnmpSession>(std::move(session)));
+}
+
+void snmpClose(HSNMP session)
+{
+    SessionRegistry::remove(session);
+}
+
+/* Crate */
+
+int getMainSwitch(HSNMP session) { return readInt(session, CrateOid::sysMainSwitch()); }
+int setMainSwitch(HSNMP session, int value) { return writeInt(session, CrateOid::sysMainSwitch(), value); }
+int getMainStatus(HSNMP session) { return readBits(session, CrateOid::sysStatus()); }
+
+uint32_t getIpStaticAddress(HSNMP session)
+{
+    return onSession(session, uint32_t(0), [](SnmpSession& s) {
+        return s.get(CrateOid::ipStaticAddress(), SnmpSession::IntegerValue).ipToUint32();
+    });
+}
+
+int setIpStaticAddress(HSNMP session, uint32_t address)
+{
+    return onSession(session, 0, [&](SnmpSession& s) {
+        return s.set(CrateOid::ipStaticAddress(), SnmpValue::ipAddress(address)) ? 1 : 0;
+    });
+}
+
+const char* getPsSerialNumber(HSNMP session) { return readText(session, CrateOid::psSerialNumber()); }
+const char* getSysDescr(HSNMP session) { return readText(session, CrateOid::sysDescr()); }
+
+double getPsAuxVoltage(HSNMP session, int auxIndex)
+{
+    return auxIndex >= 0 ? readDouble(session, CrateOid::psAuxiliaryMeasurementVoltage(auxIndex)) : 0.0;
+}
+
+double getPsAuxCurrent(HSNMP session, int auxIndex)
+{
+    return auxIndex >= 0 ? readDouble(session, CrateOid::psAuxiliaryMeasurementCurrent(auxIndex)) : 0.0;
+}
+
+int getFanNominalSpeed(HSNMP session) { return readInt(session, CrateOid::fanNominalSpeed()); }
+int setFanNominalSpeed(HSNMP session, int rpm) { return writeInt(session, CrateOid::fanNominalSpeed(), rpm); }
+
+/* Output channels, one at a time */
+
+int getOutputNumber(HSNMP session) { return readInt(session, CrateOid::outputNumber()); }
+int getOutputGroups(HSNMP session) { return readInt(session, CrateOid::groupsNumber()); }
+int getOutputGroup(HSNMP session, int channel) { return readChannelInt(session, CrateOid::OutputGroup, channel); }
+
+int getChannelStatus(HSNMP session, int channel)
+{
+    return validChannel(channel) ? readBits(session, CrateOid::output(CrateOid::OutputStatus, channel)) : 0;
+}
+
+double getOutputSenseMeasurement(HSNMP session, int channel)
+{
+    return readChannelDouble(session, CrateOid::OutputMeasurementSenseVoltage, channel);
+}
+
+double getOutputTerminalMeasurement(HSNMP session, int channel)
+{
+    return readChannelDouble(session, CrateOid::OutputMeasurementTerminalVoltage, channel);
+}
+
+double getCurrentMeasurement(HSNMP session, int channel)
+{
+    return readChannelDouble(session, CrateOid::OutputMeasurementCurrent, channel);
+}
+
+int getTemperatureMeasurement(HSNMP session, int channel)
+{
+    return readChannelInt(session, CrateOid::OutputMeasurementTemperature, channel);
+}
+
+int setChannelSwitch(HSNMP session, int channel, int value)
+{
+    return writeChannelInt(session, CrateOid::OutputSwitch, channel, value);
+}
+
+int getChannelSwitch(HSNMP session, int channel) { return readChannelInt(session, CrateOid::OutputSwitch, channel); }
+
+int setHighVoltageGroupsSwitch(HSNMP session, int value)
+{
+    return writeInt(session, CrateOid::groupsSwitch(CrateOid::HighVoltageGroup), value);
+}
+
+int getHighVoltageGroupsSwitch(HSNMP session)
+{
+    return readInt(session, CrateOid::groupsSwitch(CrateOid::HighVoltageGroup));
+}
+
+// A crate of high-voltage modules has no low-voltage group to address; rather than guess a
+// group row on a real crate, these answer 0 and send nothing.
+int setLowVoltageGroupsSwitch(HSNMP, int) { return 0; }
+int getLowVoltageGroupsSwitch(HSNMP) { return 0; }
+
+double getOutputVoltage(HSNMP session, int channel) { return readChannelDouble(session, CrateOid::OutputVoltage, channel); }
+
+int setOutputVoltage(HSNMP session, int channel, double volts)
+{
+    return writeChannelDouble(session, CrateOid::OutputVoltage, channel, volts);
+}
+
+double getOutputCurrent(HSNMP session, int channel) { return readChannelDouble(session, CrateOid::OutputCurrent, channel); }
+
+int setOutputCurrent(HSNMP session, int channel, double amperes)
+{
+    return writeChannelDouble(session, CrateOid::OutputCurrent, channel, amperes);
+}
+
+double getOutputRiseRate(HSNMP session, int channel)
+{
+    return readChannelDouble(session, CrateOid::OutputVoltageRiseRate, channel);
+}
+
+int setOutputRiseRate(HSNMP session, int channel, double voltsPerSecond)
+{
+    return writeChannelDouble(session, CrateOid::OutputVoltageRiseRate, channel, voltsPerSecond);
+}
+
+double getOutputFallRate(HSNMP session, int channel)
+{
+    return readChannelDouble(session, CrateOid::OutputVoltageFallRate, channel);
+}
+
+int setOutputFallRate(HSNMP session, int channel, double voltsPerSecond)
+{
+    return writeChannelDouble(session, CrateOid::OutputVoltageFallRate, channel, voltsPerSecond);
+}
+
+double getOutputCurrentRiseRate(HSNMP session, int channel)
+{
+    return readChannelDouble(session, CrateOid::OutputCurrentRiseRate, channel);
+}
+
+int setOutputCurrentRiseRate(HSNMP session, int channel, double amperesPerSecond)
+{
+    return writeChannelDouble(session, CrateOid::OutputCurrentRiseRate, channel, amperesPerSecond);
+}
+
+double getOutputCurrentFallRate(HSNMP session, int channel)
+{
+    return readChannelDouble(session, CrateOid::OutputCurrentFallRate, channel);
+}
+
+int setOutputCurrentFallRate(HSNMP session, int channel, double amperesPerSecond)
+{
+    return writeChannelDouble(session, CrateOid::OutputCurrentFallRate, channel, amperesPerSecond);
+}
+
+int getOutputSupervisionBehavior(HSNMP session, int channel)
+{
+    return readChannelInt(session, CrateOid::OutputSupervisionBehavior, channel);
+}
+
+int setOutputSupervisionBehavior(HSNMP session, int channel, int behavior)
+{
+    return writeChannelInt(session, CrateOid::OutputSupervisionBehavior, channel, behavior);
+}
+
+double getOutputSupervisionMinSenseVoltage(HSNMP session, int channel)
+{
+    return readChannelDouble(session, CrateOid::OutputSupervisionMinSenseVoltage, channel);
+}
+
+int setOutputSupervisionMinSenseVoltage(HSNMP session, int channel, double volts)
+{
+    return writeChannelDouble(session, CrateOid::OutputSupervisionMinSenseVoltage, channel, volts);
+}
+
+double getOutputSupervisionMaxSenseVoltage(HSNMP session, int channel)
+{
+    return readChannelDouble(session, CrateOid::OutputSupervisionMaxSenseVoltage, channel);
+}
+
+int setOutputSupervisionMaxSenseVoltage(HSNMP session, int channel, double volts)
+{
+    return writeChannelDouble(session, CrateOid::OutputSupervisionMaxSenseVoltage, channel, volts);
+}
+
+double getOutputSupervisionMaxTerminalVoltage(HSNMP session, int channel)
+{
+    return readChannelDouble(session, CrateOid::OutputSupervisionMaxTerminalVoltage, channel);
+}
+
+int setOutputSupervisionMaxTerminalVoltage(HSNMP session, int channel, double volts)
+{
+    return writeChannelDouble(session, CrateOid::OutputSupervisionMaxTerminalVoltage, channel, volts);
+}
+
+double getOutputSupervisionMaxCurrent(HSNMP session, int channel)
+{
+    return readChannelDouble(session, CrateOid::OutputSupervisionMaxCurrent, channel);
+}
+
+int setOutputSupervisionMaxCurrent(HSNMP session, int channel, double amperes)
+{
+    return writeChannelDouble(session, CrateOid::OutputSupervisionMaxCurrent, channel, amperes);
+}
+
+double getOutputConfigMaxSenseVoltage(HSNMP session, int channel)
+{
+    return readChannelDouble(session, CrateOid::OutputConfigMaxSenseVoltage, channel);
+}
+
+double getOutputConfigMaxTerminalVoltage(HSNMP session, int channel)
+{
+    return readChannelDouble(session, CrateOid::OutputConfigMaxTerminalVoltage, channel);
+}
+
+double getOutputConfigMaxCurrent(HSNMP session, int channel)
+{
+    return readChannelDouble(session, CrateOid::OutputConfigMaxCurrent, channel);
+}
+
+double getOutputSupervisionMaxPower(HSNMP session, int channel)
+{
+    return readChannelDouble(session, CrateOid::OutputSupervisionMaxPower, channel);
+}
+
+int getOutputTripTimeMaxCurrent(HSNMP session, int channel)
+{
+    return readChannelInt(session, CrateOid::OutputTripTimeMaxCurrent, channel);
+}
+
+int setOutputTripTimeMaxCurrent(HSNMP session, int channel, int delayMs)
+{
+    return writeChannelInt(session, CrateOid::OutputTripTimeMaxCurrent, channel, delayMs);
+}
+
+/* Modules */
+
+const char* getModuleDescription(HSNMP session, int slot)
+{
+    return validSlot(slot) ? readText(session, CrateOid::module(CrateOid::ModuleDescription, slot)) : nullptr;
+}
+
+double getModuleSupply24(HSNMP session, int slot)
+{
+    return validSlot(slot) ? readDouble(session, CrateOid::moduleSub(CrateOid::ModuleAuxiliaryMeasurementVoltage, 1, slot))
+                           : 0.0;
+}
+
+double getModuleSupply5(HSNMP session, int slot)
+{
+    return validSlot(slot) ? readDouble(session, CrateOid::moduleSub(CrateOid::ModuleAuxiliaryMeasurementVoltage, 2, slot))
+                           : 0.0;
+}
+
+double getModuleAuxTemperature(HSNMP session, int slot, int index)
+{
+    if (!validSlot(slot) || index < 0 || index > 3)
+        return 0.0;
+    return readDouble(session, CrateOid::moduleSub(CrateOid::ModuleAuxiliaryMeasurementTemperature, index + 1, slot));
+}
+
+double getModuleHardwareLimitVoltage(HSNMP session, int slot)
+{
+    return readModuleDouble(session, CrateOid::ModuleHardwareLimitVoltage, slot);
+}
+
+double getModuleHardwareLimitCurrent(HSNMP session, int slot)
+{
+    return readModuleDouble(session, CrateOid::ModuleHardwareLimitCurrent, slot);
+}
+
+double getModuleRampSpeedVoltage(HSNMP session, int slot)
+{
+    return readModuleDouble(session, CrateOid::ModuleRampSpeedVoltage, slot);
+}
+
+int setModuleRampSpeedVoltage(HSNMP session, int slot, double percentPerSecond)
+{
+    return validSlot(slot) ? writeDouble(session, CrateOid::module(CrateOid::ModuleRampSpeedVoltage, slot), percentPerSecond)
+                           : 0;
+}
+
+double getModuleRampSpeedCurrent(HSNMP session, int slot)
+{
+    return readModuleDouble(session, CrateOid::ModuleRampSpeedCurrent, slot);
+}
+
+int setModuleRampSpeedCurrent(HSNMP session, int slot, double percentPerSecond)
+{
+    return validSlot(slot) ? writeDouble(session, CrateOid::module(CrateOid::ModuleRampSpeedCurrent, slot), percentPerSecond)
+                           : 0;
+}
+
+int getModuleStatus(HSNMP session, int slot)
+{
+    return validSlot(slot) ? readBits(session, CrateOid::module(CrateOid::ModuleStatus, slot)) : 0;
+}
+
+int getModuleEventStatus(HSNMP session, int slot)
+{
+    return validSlot(slot) ? readBits(session, CrateOid::module(CrateOid::ModuleEventStatus, slot)) : 0;
+}
+
+int setModuleDoClear(HSNMP session, int slot)
+{
+    return validSlot(slot) ? writeInt(session, CrateOid::module(CrateOid::ModuleDoClear, slot), 1) : 0;
+}
+
+/* Block access */
+
+SnmpIntegerBuffer* getMultipleChannelStatuses(HSNMP session, int start, int size)
+{
+    return readIntegerBlock(session, CrateOid::OutputStatus, start, size, IntegerForm::Bits);
+}
+
+SnmpIntegerBuffer* getMultipleOutputSwitches(HSNMP session, int start, int size)
+{
+    return readIntegerBlock(session, CrateOid::OutputSwitch, start, size, IntegerForm::Integer);
+}
+
+int setMultipleOutputSwitches(HSNMP session, int start, const SnmpIntegerBuffer* values)
+{
+    return writeIntegerBlock(session, CrateOid::OutputSwitch, start, values);
+}
+
+SnmpIntegerBuffer* getMultipleOutputTripTimeMaxCurrents(HSNMP session, int start, int size)
+{
+    return readIntegerBlock(session, CrateOid::OutputTripTimeMaxCurrent, start, size, IntegerForm::Integer);
+}
+
+int setMultipleOutputTripTimeMaxCurrents(HSNMP session, int start, const SnmpIntegerBuffer* values)
+{
+    return writeIntegerBlock(session, CrateOid::OutputTripTimeMaxCurrent, start, values);
+}
+
+SnmpIntegerBuffer* getMultipleOutputSupervisionBehaviors(HSNMP session, int start, int size)
+{
+    return readIntegerBlock(session, CrateOid::OutputSupervisionBehavior, start, size, IntegerForm::Integer);
+}
+
+int setMultipleOutputSupervisionBehaviors(HSNMP session, int start, const SnmpIntegerBuffer* values)
+{
+    return writeIntegerBlock(session, CrateOid::OutputSupervisionBehavior, start, values);
+}
+
+SnmpDoubleBuffer* getMultipleOutputVoltages(HSNMP session, int start, int size)
+{
+    return readDoubleBlock(session, CrateOid::OutputVoltage, start, size);
+}
+
+int setMultipleOutputVoltages(HSNMP session, int start, const SnmpDoubleBuffer* values)
+{
+    return writeDoubleBlock(session, CrateOid::OutputVoltage, start, values);
+}
+
+SnmpDoubleBuffer* getMultipleMeasurementTerminalVoltages(HSNMP session, int start, int size)
+{
+    return readDoubleBlock(session, CrateOid::OutputMeasurementTerminalVoltage, start, size);
+}
+
+SnmpDoubleBuffer* getMultipleOutputConfigMaxTerminalVoltages(HSNMP session, int start, int size)
+{
+    return readDoubleBlock(session, CrateOid::OutputConfigMaxTerminalVoltage, start, size);
+}
+
+SnmpDoubleBuffer* getMultipleOutputCurrents(HSNMP session, int start, int size)
+{
+    return readDoubleBlock(session, CrateOid::OutputCurrent, start, size);
+}
+
+int setMultipleOutputCurrents(HSNMP session, int start, const SnmpDoubleBuffer* values)
+{
+    return writeDoubleBlock(session, CrateOid::OutputCurrent, start, values);
+}
+
+SnmpDoubleBuffer* getMultipleMeasurementCurrents(HSNMP session, int start, int size)
+{
+    return readDoubleBlock(session, CrateOid::OutputMeasurementCurrent, start, size);
+}
+
+SnmpDoubleBuffer* getMultipleOutputConfigMaxCurrents(HSNMP session, int start, int size)
+{
+    return readDoubleBlock(session, CrateOid::OutputConfigMaxCurrent, start, size);
+}
+
+} // extern "C"
