@@ -24,8 +24,6 @@ Registry& registry()
     return instance;
 }
 
-const char* const applicationType = "WIENER_SNMP";
-
 } // namespace
 
 std::mutex& SessionRegistry::netsnmpMutex()
@@ -41,38 +39,24 @@ bool SessionRegistry::initialise()
     if (r.initialised)
         return true;
     std::lock_guard<std::mutex> netsnmpLock(netsnmpMutex());
-    // Numeric OIDs only: no MIB directory, no MIB modules. A user's snmp.conf must not change
-    // versions, ports or MIB loading behind our back, and a client has no state to persist.
-    netsnmp_set_mib_directory("");
-    netsnmp_ds_set_string(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_MIBDIRS, "");
-    netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DONT_READ_CONFIGS, 1);
-    netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DONT_PERSIST_STATE, 1);
-    netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DISABLE_PERSISTENT_LOAD, 1);
-    netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DISABLE_PERSISTENT_SAVE, 1);
-    netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DONT_LOAD_HOST_FILES, 1);
-    netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_QUICK_PRINT, 1);
-    init_snmp(applicationType);
+    // A v2c client with numeric OIDs needs only net-snmp's core (request ids, transports), which
+    // snmp_sess_init sets up. init_snmp would also parse MIB files, read snmp.conf files and
+    // create persistent-state and certificate folders: none of that is wanted here, and a
+    // user's snmp.conf must not change versions or ports behind our back.
+    netsnmp_session defaults;
+    snmp_sess_init(&defaults);
     r.initialised = true;
     return true;
 }
 
 void SessionRegistry::cleanup()
 {
-    Registry& r = registry();
+    // Sessions close when the last call still using them returns; net-snmp's core keeps no
+    // resources worth releasing, so a later snmpInit/snmpOpen simply continues.
     std::map<uintptr_t, std::shared_ptr<SnmpSession>> closing;
+    Registry& r = registry();
     std::lock_guard<std::mutex> lock(r.mutex);
     closing.swap(r.sessions);
-    bool inUse = false;
-    for (const auto& entry : closing)
-        inUse = inUse || entry.second.use_count() > 1;
-    closing.clear();
-    // A call still running on another thread keeps its session alive; net-snmp stays up for
-    // it and is shut down by a later cleanup.
-    if (r.initialised && !inUse) {
-        std::lock_guard<std::mutex> netsnmpLock(netsnmpMutex());
-        snmp_shutdown(applicationType);
-        r.initialised = false;
-    }
 }
 
 void* SessionRegistry::add(std::shared_ptr<SnmpSession> session)

@@ -15,7 +15,7 @@ class SessionRegistry
 public:
     // Initialises net-snmp once, without MIB files, configuration files or persistent state.
     static bool initialise();
-    // Closes every handle and shuts net-snmp down once no call is using a session any more.
+    // Closes every handle.
     static void cleanup();
 
     static void* add(std::shared_ptr<SnmpSession> session);
