@@ -153,8 +153,12 @@ public slots:
     quint16 verifyBaseAddress() override;
 
 private:
-    template <typename Entry, typename Cache>
-    void refreshCache(Entry entry, QVector<Cache>& cache);
+    // Block read of one quantity for all channels into `cache`, each value through `convert`.
+    template <typename Entry, typename Cache, typename Convert>
+    void refreshCache(Entry entry, QVector<Cache>& cache, Convert convert);
+    // Channel 0 refreshes the cache first; every channel answers from it; others read 0.
+    template <typename Entry, typename Cache, typename Convert>
+    Cache cachedRead(int channel, Entry entry, QVector<Cache>& cache, Convert convert);
     template <typename Entry, typename Cache>
     Cache cachedRead(int channel, Entry entry, QVector<Cache>& cache);
     bool validChannel(int channel) const { return channel >= 0 && channel < m_channelCount; }

@@ -26,6 +26,8 @@ public:
 
     // Entry i of a list names bit i; used by names() and text().
     static QStringList namesOf(const QStringList& list, quint32 word);
+    // A comma-separated name list split into entries (empty parts kept).
+    static QStringList splitNameList(const char* list);
 
 private:
     QStringList m_status;

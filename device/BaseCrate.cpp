@@ -1,0 +1,3 @@
+#include "device/BaseCrate.h"
+
+BaseCrate::~BaseCrate() = default;

@@ -1,0 +1,248 @@
+#include "device/BaseModule.h"
+
+#include "device/ModuleTypes.h"
+
+BaseModule::BaseModule(QObject* parent)
+    : QObject(parent)
+{
+}
+
+BaseModule::~BaseModule() = default;
+
+double BaseModule::amperesPerCurrentUnit(int currentUnitIndex)
+{
+    switch (currentUnitIndex) {
+    case 0:
+        return 1.0e-9;
+    case 1:
+        return 1.0e-6;
+    case 2:
+        return 0.001;
+    default:
+        return 1.0;
+    }
+}
+
+int BaseModule::currentUnitIndexOf(const QString& unit)
+{
+    if (unit == QLatin1String("nA"))
+        return 0;
+    if (unit == QLatin1String("uA") || unit == microAmpereUnit())
+        return 1;
+    if (unit == QLatin1String("mA"))
+        return 2;
+    return 3;
+}
+
+QString BaseModule::microAmpereUnit()
+{
+    return QString(QChar(0x00B5)) + QLatin1Char('A');
+}
+
+double BaseModule::voltageToVolts(double displayValue) const
+{
+    return m_voltageInKilovolts ? displayValue * voltsPerKilovolt : displayValue;
+}
+
+double BaseModule::voltageFromVolts(double volts) const
+{
+    return m_voltageInKilovolts ? volts / voltsPerKilovolt : volts;
+}
+
+double BaseModule::currentToAmperes(double displayValue) const
+{
+    return displayValue * amperesPerCurrentUnit(m_currentUnitIndex);
+}
+
+double BaseModule::currentFromAmperes(double amperes) const
+{
+    return amperes / amperesPerCurrentUnit(m_currentUnitIndex);
+}
+
+int BaseModule::deviceClass()
+{
+    return m_deviceClass;
+}
+
+void BaseModule::setDeviceClass(QString firmwareName)
+{
+    m_deviceClass = ModuleTypes::deviceClassOf(firmwareName);
+}
+
+void BaseModule::setFirmwareName(int deviceClass)
+{
+    if (deviceClass == 0 || !m_firmwareName.isEmpty())
+        return;
+    const QString name = ModuleTypes::nameOf(deviceClass);
+    m_firmwareName = name.isEmpty() ? tr("Device Class %1").arg(deviceClass) : name;
+}
+
+BaseModule::ModuleConnectionState BaseModule::connectionState()
+{
+    return m_connectionState;
+}
+
+void BaseModule::setConnectionState(ModuleConnectionState value)
+{
+    m_connectionState = value;
+}
+
+QString BaseModule::firmwareName()
+{
+    return m_firmwareName;
+}
+
+bool BaseModule::currentControl()
+{
+    return true;
+}
+
+void BaseModule::setAdjustment(bool) {}
+
+bool BaseModule::adjustment()
+{
+    return false;
+}
+
+quint16 BaseModule::baseAddress()
+{
+    return 0;
+}
+
+void BaseModule::setBaseAddress(quint16) {}
+
+bool BaseModule::fineAdjustmentOn()
+{
+    return true;
+}
+
+void BaseModule::setFineAdjustmentOn(bool) {}
+
+void BaseModule::setAllChannelsDelayedTripAction(OutputSupervisionAction, int) {}
+
+void BaseModule::setAllChannelsInhibitAction(OutputSupervisionAction) {}
+
+void BaseModule::setChannelExternalMeasurementEnabled(int, bool) {}
+
+void BaseModule::setChannelRippleMeasurementEnabled(int, bool) {}
+
+void BaseModule::setChannelBothMeasurementsEnabled(int, bool) {}
+
+void BaseModule::doMultiplex() {}
+
+void BaseModule::setResistor(int) {}
+
+int BaseModule::resistor()
+{
+    return 0;
+}
+
+bool BaseModule::channelDelayedTripEnabled(int)
+{
+    return false;
+}
+
+bool BaseModule::channelDelayedTripRampDown(int)
+{
+    return false;
+}
+
+int BaseModule::channelDelayedTripTime(int)
+{
+    return 0;
+}
+
+void BaseModule::setChannelDelayedTripAction(int, OutputSupervisionAction, int) {}
+
+BaseModule::OutputSupervisionAction BaseModule::channelInhibitAction(int)
+{
+    return IgnoreFailure;
+}
+
+void BaseModule::setChannelInhibitAction(int, OutputSupervisionAction) {}
+
+BaseModule::CurrentMeasurementRange BaseModule::channelCurrentMeasurementRange(int)
+{
+    return CurrentMeasurementRangeHigh;
+}
+
+bool BaseModule::useControllerUnits()
+{
+    return m_useControllerUnits;
+}
+
+void BaseModule::setUseControllerUnits(bool controllerUnits)
+{
+    m_useControllerUnits = controllerUnits;
+}
+
+QString BaseModule::formatVoltage(double value)
+{
+    return QStringLiteral("%L1").arg(value, 0, 'f', voltagePrecision(), QLatin1Char(' '));
+}
+
+QString BaseModule::formatVoltageUnit(double value)
+{
+    const QString unit = voltageUnit(0);
+    return QStringLiteral("%1 %2").arg(formatVoltage(value), unit);
+}
+
+QString BaseModule::voltageUnit(int)
+{
+    return m_voltageInKilovolts ? QStringLiteral("kV") : QStringLiteral("V");
+}
+
+void BaseModule::setVoltageUnit(QString unit)
+{
+    m_voltageInKilovolts = (unit == QLatin1String("kV"));
+}
+
+int BaseModule::voltagePrecision()
+{
+    return m_voltagePrecision;
+}
+
+void BaseModule::setVoltagePrecision(int precision)
+{
+    m_voltagePrecision = precision;
+}
+
+QString BaseModule::formatCurrent(double value)
+{
+    return QStringLiteral("%L1").arg(value, 0, 'f', currentPrecision(), QLatin1Char(' '));
+}
+
+QString BaseModule::formatCurrentUnit(double value)
+{
+    const QString unit = currentUnit(0);
+    return QStringLiteral("%1 %2").arg(formatCurrent(value), unit);
+}
+
+QString BaseModule::currentUnit(int)
+{
+    switch (m_currentUnitIndex) {
+    case 0:
+        return QStringLiteral("nA");
+    case 1:
+        return microAmpereUnit();
+    case 2:
+        return QStringLiteral("mA");
+    default:
+        return QStringLiteral("A");
+    }
+}
+
+void BaseModule::setCurrentUnit(QString unit)
+{
+    m_currentUnitIndex = currentUnitIndexOf(unit);
+}
+
+int BaseModule::currentPrecision()
+{
+    return m_currentPrecision;
+}
+
+void BaseModule::setCurrentPrecision(int precision)
+{
+    m_currentPrecision = precision;
+}

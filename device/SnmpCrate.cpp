@@ -1,0 +1,128 @@
+#include "device/SnmpCrate.h"
+
+#include "controller/SnmpController.h"
+
+#include <QRegularExpression>
+
+SnmpCrate::SnmpCrate(SnmpController* controller)
+    : m_controller(controller)
+{
+    const char* description = m_controller->call(&SnmpController::getSysDescr);
+    const Identity identity = parseSystemDescription(QString::fromLatin1(description ? description : ""));
+    m_firmwareRelease = identity.firmwareRelease;
+    m_serialNumber = identity.serialNumber;
+}
+
+SnmpCrate::Identity SnmpCrate::parseSystemDescription(const QString& description)
+{
+    static const QRegularExpression releasePattern(QStringLiteral("MPOD \\d+\\.\\d+\\.\\d+\\.\\d+"));
+    static const QRegularExpression serialPattern(QStringLiteral("\\((\\d+),"));
+    Identity identity;
+    const QRegularExpressionMatch release = releasePattern.match(description);
+    if (release.hasMatch())
+        identity.firmwareRelease = release.captured(0);
+    const QRegularExpressionMatch serial = serialPattern.match(description);
+    if (serial.hasMatch())
+        identity.serialNumber = serial.captured(1).toInt();
+    return identity;
+}
+
+float SnmpCrate::supply5V()
+{
+    return 0.0f;
+}
+
+float SnmpCrate::supply24V()
+{
+    return float(m_controller->call(&SnmpController::getPsAuxVoltage, 4));
+}
+
+float SnmpCrate::battery24V()
+{
+    return 0.0f;
+}
+
+float SnmpCrate::temperatureBackPlane()
+{
+    return 0.0f;
+}
+
+float SnmpCrate::temperaturePowerSupply()
+{
+    return 0.0f;
+}
+
+int SnmpCrate::fanSpeed()
+{
+    return m_controller->call(&SnmpController::getFanNominalSpeed);
+}
+
+void SnmpCrate::setFanSpeed(int speed)
+{
+    m_controller->call(&SnmpController::setFanNominalSpeed, speed);
+}
+
+int SnmpCrate::fanStageBackPlane()
+{
+    return 0;
+}
+
+int SnmpCrate::fanStagePowerSupply()
+{
+    return 0;
+}
+
+int SnmpCrate::status()
+{
+    return 0;
+}
+
+bool SnmpCrate::acLinePower()
+{
+    return true;
+}
+
+bool SnmpCrate::powerOn()
+{
+    return m_controller->call(&SnmpController::getMainSwitch) != 0;
+}
+
+void SnmpCrate::setPowerOn(bool on)
+{
+    m_controller->call(&SnmpController::setMainSwitch, on ? 1 : 0);
+}
+
+int SnmpCrate::serialNumber()
+{
+    return m_serialNumber;
+}
+
+QString SnmpCrate::firmwareRelease()
+{
+    return m_firmwareRelease;
+}
+
+int SnmpCrate::bitRate()
+{
+    return 125;
+}
+
+bool SnmpCrate::alive()
+{
+    return true;
+}
+
+int SnmpCrate::alarmFlag()
+{
+    return 0;
+}
+
+QString SnmpCrate::alarmInformation()
+{
+    return QString();
+}
+
+float SnmpCrate::alarmValue()
+{
+    return 0.0f;
+}

@@ -1,0 +1,857 @@
+#include "device/SnmpModule.h"
+
+#include "app/Resolution.h"
+#include "controller/SnmpController.h"
+#include "device/ModuleTypes.h"
+
+#include <cstring>
+
+namespace {
+
+using Lock = std::lock_guard<std::recursive_mutex>;
+
+// Bit moves: library bit -> word bit.
+struct BitMove
+{
+    int from;
+    int to;
+};
+
+constexpr BitMove channelStatusMoves[] = {
+    {7, 3}, {11, 4}, {12, 4}, {9, 5}, {13, 6}, {23, 7}, {21, 10},
+    {22, 11}, {6, 12}, {2, 13}, {20, 14}, {3, 15},
+};
+
+constexpr BitMove moduleStatusMoves[] = {
+    {7, 0}, {5, 2}, {3, 4}, {1, 5}, {15, 8}, {14, 9},
+    {13, 10}, {12, 11}, {11, 12}, {10, 13}, {9, 14}, {8, 15},
+};
+
+constexpr BitMove moduleEventStatusMoves[] = {
+    {5, 2}, {3, 4}, {1, 5}, {13, 10}, {10, 13}, {9, 14},
+};
+
+template <size_t N>
+quint32 moveBits(quint32 value, const BitMove (&moves)[N])
+{
+    quint32 result = 0;
+    for (const BitMove& move : moves) {
+        if (value & (quint32(1) << move.from))
+            result |= quint32(1) << move.to;
+    }
+    return result;
+}
+
+// Supervision behaviour fields.
+constexpr int delayedTripShift = 6;
+constexpr int inhibitShift = 12;
+
+int withAction(int behaviour, int shift, int action)
+{
+    return (behaviour & ~(3 << shift)) | ((action & 3) << shift);
+}
+
+int actionOf(int behaviour, int shift)
+{
+    return (behaviour >> shift) & 3;
+}
+
+// Output switch values.
+constexpr int switchOff = 0;
+constexpr int switchOn = 1;
+constexpr int switchClearEmergencyOff = 2;
+constexpr int switchEmergencyOff = 3;
+constexpr int switchClearEvents = 10;
+constexpr int switchMeasurementsOff = 20;
+constexpr int switchExternalMeasurement = 21;
+constexpr int switchRippleMeasurement = 22;
+constexpr int switchBothMeasurements = 23;
+
+// Groups switch commands.
+constexpr int groupsKillDisable = 4;
+constexpr int groupsKillEnable = 5;
+constexpr int groupsFineAdjustmentOff = 6;
+constexpr int groupsFineAdjustmentOn = 7;
+constexpr int groupsClearEvents = 10;
+
+} // namespace
+
+SnmpModule::SnmpModule(SnmpController* controller, int slot, QObject* parent)
+    : BaseModule(parent)
+    , m_controller(controller)
+    , m_firstChannelIndex(SnmpController::channelIndex(slot, 0))
+    , m_slot(slot)
+{
+    Lock lock(m_controller->mutex());
+    const char* text = m_controller->call(&SnmpController::getModuleDescription, m_slot);
+    const QStringList fields = QString::fromLatin1(text ? text : "").split(QStringLiteral(", "), Qt::KeepEmptyParts);
+    if (fields.size() > 2) {
+        m_vendor = fields.at(0);
+        m_firmwareName = fields.at(1);
+        m_channelCount = qBound(0, fields.at(2).toInt(), WIENER_SNMP_MAX_VALUES);
+    }
+    if (fields.size() > 4) {
+        m_serialNumber = fields.at(3).toInt();
+        m_firmwareRelease = fields.at(4);
+    }
+    for (auto* cache : {&m_statusCache, &m_controlCache})
+        cache->fill(0, m_channelCount);
+    for (auto* cache : {&m_tripTimeCache, &m_behaviourCache})
+        cache->fill(0, m_channelCount);
+    for (auto* cache : {&m_voltageSetCache, &m_voltageMeasureCache, &m_voltageNominalCache, &m_currentSetCache,
+                        &m_currentMeasureCache, &m_currentNominalCache})
+        cache->fill(0.0f, m_channelCount);
+    setDeviceClass(m_firmwareName);
+    loadResolution();
+    noteReadOutcome(m_channelCount > 0);
+}
+
+void SnmpModule::loadResolution()
+{
+    Resolution resolution;
+    resolution.setFirmwareName(m_firmwareName);
+    resolution.setSerialNumber(m_serialNumber);
+    resolution.load();
+    m_useControllerUnits = resolution.useControllerUnits();
+    m_voltageInKilovolts = resolution.voltageUnit() == QLatin1String("kV");
+    m_voltagePrecision = resolution.voltagePrecision();
+    m_currentUnitIndex = currentUnitIndexOf(resolution.currentUnit());
+    m_currentPrecision = resolution.currentPrecision();
+}
+
+bool SnmpModule::isMeasurementModule() const
+{
+    return m_deviceClass == ModuleTypes::measurementDeviceClass;
+}
+
+// ---- bit moves ------------------------------------------------------------------------------
+
+quint32 SnmpModule::channelStatusFromLibrary(quint32 libraryStatus)
+{
+    return moveBits(libraryStatus, channelStatusMoves);
+}
+
+quint32 SnmpModule::moduleStatusFromLibrary(quint32 libraryStatus)
+{
+    return moveBits(libraryStatus, moduleStatusMoves);
+}
+
+quint32 SnmpModule::moduleEventStatusFromLibrary(quint32 libraryStatus)
+{
+    return moveBits(libraryStatus, moduleEventStatusMoves);
+}
+
+quint32 SnmpModule::channelControlFromSwitch(int switchValue, bool measurementModule)
+{
+    if (measurementModule) {
+        switch (switchValue) {
+        case switchBothMeasurements:
+            return 0x6;
+        case switchExternalMeasurement:
+            return 0x2;
+        case switchRippleMeasurement:
+            return 0x4;
+        default:
+            return 0;
+        }
+    }
+    quint32 control = 0;
+    if (switchValue == switchOn)
+        control |= 1u << 3;
+    if (switchValue == switchEmergencyOff)
+        control |= 1u << 5;
+    return control;
+}
+
+int SnmpModule::switchFromChannelControl(quint32 control, bool measurementModule)
+{
+    control &= 0xFFFF;
+    if (measurementModule) {
+        const bool external = control & (1u << 1);
+        const bool ripple = control & (1u << 2);
+        if (external && ripple)
+            return switchBothMeasurements;
+        if (external)
+            return switchExternalMeasurement;
+        if (ripple)
+            return switchRippleMeasurement;
+        return switchMeasurementsOff;
+    }
+    // Emergency off wins over on: when both are asked for, the safe one is sent.
+    if (control & (1u << 5))
+        return switchEmergencyOff;
+    if (control & (1u << 3))
+        return switchOn;
+    return switchOff;
+}
+
+// ---- connection truth and caches ------------------------------------------------------------
+
+void SnmpModule::noteReadOutcome(bool answered)
+{
+    m_answering = answered;
+    m_lastEvidence.start();
+}
+
+bool SnmpModule::descriptionMatches(const QString& description) const
+{
+    const QStringList fields = description.split(QStringLiteral(", "), Qt::KeepEmptyParts);
+    return fields.size() > 2 && fields.at(1) == m_firmwareName && fields.at(2).toInt() == m_channelCount;
+}
+
+bool SnmpModule::connected()
+{
+    Lock lock(m_controller->mutex());
+    if (m_channelCount <= 0)
+        return false;
+    if (!m_lastEvidence.isValid() || m_lastEvidence.elapsed() > connectionEvidenceMaxAgeMs) {
+        // Nothing read recently: one cheap read tells whether the crate (and this module in its
+        // slot) still answers. The library answers an empty text while the crate is silent.
+        const char* text = m_controller->call(&SnmpController::getModuleDescription, m_slot);
+        noteReadOutcome(text && descriptionMatches(QString::fromLatin1(text)));
+    }
+    return m_answering;
+}
+
+template <typename Entry, typename Cache, typename Convert>
+void SnmpModule::refreshCache(Entry entry, QVector<Cache>& cache, Convert convert)
+{
+    // The buffer belongs to the library and is overwritten by its next call on the handle: the
+    // controller's mutex (held by the caller) keeps other threads out until it is copied.
+    const auto* buffer = m_controller->call(entry, m_firstChannelIndex, m_channelCount);
+    const int count = buffer ? qMin(int(buffer->count), m_channelCount) : 0;
+    for (int i = 0; i < m_channelCount; ++i) {
+        // Values the crate did not deliver this time read as 0, never as the previous value.
+        cache[i] = i < count ? Cache(convert(buffer->value[i])) : Cache(0);
+    }
+    noteReadOutcome(count > 0);
+}
+
+template <typename Entry, typename Cache, typename Convert>
+Cache SnmpModule::cachedRead(int channel, Entry entry, QVector<Cache>& cache, Convert convert)
+{
+    if (!validChannel(channel))
+        return Cache(0);
+    if (channel == 0)
+        refreshCache(entry, cache, convert);
+    return cache.at(channel);
+}
+
+template <typename Entry, typename Cache>
+Cache SnmpModule::cachedRead(int channel, Entry entry, QVector<Cache>& cache)
+{
+    return cachedRead(channel, entry, cache, [](auto value) { return value; });
+}
+
+void SnmpModule::setSwitch(int channel, int value)
+{
+    if (validChannel(channel))
+        m_controller->call(&SnmpController::setChannelSwitch, channelIndex(channel), value);
+}
+
+// ---- identity and module values -------------------------------------------------------------
+
+QString SnmpModule::alarmMessage()
+{
+    return QString();
+}
+
+bool SnmpModule::currentControl()
+{
+    return ModuleTypes::hasCurrentControl(m_deviceClass);
+}
+
+int SnmpModule::serialNumber()
+{
+    return m_serialNumber;
+}
+
+QString SnmpModule::firmwareRelease()
+{
+    return m_firmwareRelease;
+}
+
+quint32 SnmpModule::decoderRelease()
+{
+    return 0;
+}
+
+void SnmpModule::doClear()
+{
+    m_controller->call(&SnmpController::setHighVoltageGroupsSwitch, groupsClearEvents);
+}
+
+QString SnmpModule::address()
+{
+    return tr("Slot %1").arg(m_slot);
+}
+
+float SnmpModule::temperature(int index)
+{
+    return float(m_controller->call(&SnmpController::getModuleAuxTemperature, m_slot, index));
+}
+
+float SnmpModule::supplyP5()
+{
+    return float(m_controller->call(&SnmpController::getModuleSupply5, m_slot));
+}
+
+float SnmpModule::supplyP12()
+{
+    return float(m_controller->call(&SnmpController::getModuleSupply24, m_slot));
+}
+
+float SnmpModule::supplyN12()
+{
+    return 0.0f;
+}
+
+quint32 SnmpModule::adcSamplesPerSecond()
+{
+    return 500;
+}
+
+void SnmpModule::setAdcSamplesPerSecond(quint32) {}
+
+quint32 SnmpModule::digitalFilter()
+{
+    return 16;
+}
+
+void SnmpModule::setDigitalFilter(quint32) {}
+
+float SnmpModule::voltageLimit()
+{
+    return float(m_controller->call(&SnmpController::getModuleHardwareLimitVoltage, m_slot));
+}
+
+float SnmpModule::currentLimit()
+{
+    return float(m_controller->call(&SnmpController::getModuleHardwareLimitCurrent, m_slot));
+}
+
+quint32 SnmpModule::status()
+{
+    return moduleStatusFromLibrary(quint32(m_controller->call(&SnmpController::getModuleStatus, m_slot)));
+}
+
+quint32 SnmpModule::eventStatus()
+{
+    return moduleEventStatusFromLibrary(quint32(m_controller->call(&SnmpController::getModuleEventStatus, m_slot)));
+}
+
+void SnmpModule::setEventStatus(quint32) {}
+
+void SnmpModule::clearEventStatus()
+{
+    m_controller->call(&SnmpController::setModuleDoClear, m_slot);
+}
+
+quint32 SnmpModule::eventChannelStatus()
+{
+    return 0;
+}
+
+void SnmpModule::clearEventChannelStatus() {}
+
+quint32 SnmpModule::eventChannelMask()
+{
+    return 0;
+}
+
+void SnmpModule::setEventChannelMask(quint32) {}
+
+quint32 SnmpModule::eventGroupStatus()
+{
+    return 0;
+}
+
+quint32 SnmpModule::eventGroupMask()
+{
+    return 0;
+}
+
+void SnmpModule::setEventGroupMask(quint32) {}
+
+void SnmpModule::clearEventGroupStatus() {}
+
+quint32 SnmpModule::eventMask()
+{
+    return 0;
+}
+
+void SnmpModule::setEventMask(quint32) {}
+
+quint32 SnmpModule::control()
+{
+    return 0;
+}
+
+void SnmpModule::setControl(quint32 control)
+{
+    Lock lock(m_controller->mutex());
+    if (control & (1u << 6))
+        doClear();
+    if (control & (1u << 12))
+        setAdjustment(true);
+    if (control & (1u << 14))
+        setKillEnable(true);
+}
+
+float SnmpModule::voltageRampSpeed()
+{
+    return float(m_controller->call(&SnmpController::getModuleRampSpeedVoltage, m_slot));
+}
+
+void SnmpModule::setVoltageRampSpeed(float vramp)
+{
+    if (!isMeasurementModule())
+        m_controller->call(&SnmpController::setModuleRampSpeedVoltage, m_slot, double(vramp));
+}
+
+float SnmpModule::currentRampSpeed()
+{
+    return float(m_controller->call(&SnmpController::getModuleRampSpeedCurrent, m_slot));
+}
+
+void SnmpModule::setCurrentRampSpeed(float iramp)
+{
+    if (!isMeasurementModule())
+        m_controller->call(&SnmpController::setModuleRampSpeedCurrent, m_slot, double(iramp));
+}
+
+bool SnmpModule::killEnable()
+{
+    return false;
+}
+
+void SnmpModule::setKillEnable(bool enable)
+{
+    m_controller->call(&SnmpController::setHighVoltageGroupsSwitch, enable ? groupsKillEnable : groupsKillDisable);
+}
+
+void SnmpModule::setFineAdjustmentOn(bool on)
+{
+    m_controller->call(&SnmpController::setHighVoltageGroupsSwitch,
+                       on ? groupsFineAdjustmentOn : groupsFineAdjustmentOff);
+}
+
+int SnmpModule::channelNumber()
+{
+    return m_channelCount;
+}
+
+quint32 SnmpModule::restartTime()
+{
+    return 0;
+}
+
+void SnmpModule::setRestartTime(quint32) {}
+
+// ---- several channels -----------------------------------------------------------------------
+
+void SnmpModule::setSelectedChannelsOn(quint32 mask)
+{
+    Lock lock(m_controller->mutex());
+    for (int channel = 0; channel < m_channelCount && channel < 32; ++channel) {
+        if (mask & (1u << channel))
+            setChannelOn(channel);
+    }
+}
+
+void SnmpModule::setSelectedChannelsOff(quint32 mask)
+{
+    Lock lock(m_controller->mutex());
+    for (int channel = 0; channel < m_channelCount && channel < 32; ++channel) {
+        if (mask & (1u << channel))
+            setChannelOff(channel);
+    }
+}
+
+void SnmpModule::setSelectedChannelsEmergencyOff(quint32 mask)
+{
+    Lock lock(m_controller->mutex());
+    for (int channel = 0; channel < m_channelCount && channel < 32; ++channel) {
+        if (mask & (1u << channel))
+            setChannelEmergencyOff(channel);
+    }
+}
+
+void SnmpModule::clearSelectedChannelsEmergencyOff(quint32 mask)
+{
+    Lock lock(m_controller->mutex());
+    for (int channel = 0; channel < m_channelCount && channel < 32; ++channel) {
+        if (mask & (1u << channel))
+            clearChannelEmergencyOff(channel);
+    }
+}
+
+void SnmpModule::setAllChannelsVoltageSet(float vset)
+{
+    Lock lock(m_controller->mutex());
+    if (m_channelCount <= 0)
+        return;
+    SnmpDoubleBuffer buffer;
+    std::memset(&buffer, 0, sizeof buffer);
+    buffer.count = m_channelCount;
+    for (int i = 0; i < m_channelCount; ++i)
+        buffer.value[i] = voltageToVolts(vset);
+    m_controller->call(&SnmpController::setMultipleOutputVoltages, m_firstChannelIndex, &buffer);
+}
+
+void SnmpModule::setAllChannelsCurrentSet(float iset)
+{
+    Lock lock(m_controller->mutex());
+    if (m_channelCount <= 0)
+        return;
+    SnmpDoubleBuffer buffer;
+    std::memset(&buffer, 0, sizeof buffer);
+    buffer.count = m_channelCount;
+    for (int i = 0; i < m_channelCount; ++i)
+        buffer.value[i] = currentToAmperes(iset);
+    m_controller->call(&SnmpController::setMultipleOutputCurrents, m_firstChannelIndex, &buffer);
+}
+
+void SnmpModule::writeBehaviours(const QVector<int>& behaviours)
+{
+    SnmpIntegerBuffer buffer;
+    std::memset(&buffer, 0, sizeof buffer);
+    buffer.count = int32_t(behaviours.size());
+    for (int i = 0; i < behaviours.size(); ++i)
+        buffer.value[i] = behaviours.at(i);
+    m_controller->call(&SnmpController::setMultipleOutputSupervisionBehaviors, m_firstChannelIndex, &buffer);
+}
+
+void SnmpModule::setAllChannelsDelayedTripAction(OutputSupervisionAction action, int delay)
+{
+    Lock lock(m_controller->mutex());
+    if (m_channelCount <= 0)
+        return;
+    SnmpIntegerBuffer delays;
+    std::memset(&delays, 0, sizeof delays);
+    delays.count = m_channelCount;
+    for (int i = 0; i < m_channelCount; ++i)
+        delays.value[i] = delay;
+    m_controller->call(&SnmpController::setMultipleOutputTripTimeMaxCurrents, m_firstChannelIndex, &delays);
+    QVector<int> behaviours = m_behaviourCache;
+    for (int& behaviour : behaviours)
+        behaviour = withAction(behaviour, delayedTripShift, action);
+    writeBehaviours(behaviours);
+}
+
+void SnmpModule::setAllChannelsInhibitAction(OutputSupervisionAction action)
+{
+    Lock lock(m_controller->mutex());
+    if (m_channelCount <= 0)
+        return;
+    QVector<int> behaviours = m_behaviourCache;
+    for (int& behaviour : behaviours)
+        behaviour = withAction(behaviour, inhibitShift, action);
+    writeBehaviours(behaviours);
+}
+
+void SnmpModule::setChannelExternalMeasurementEnabled(int channel, bool enabled)
+{
+    if (isMeasurementModule())
+        setSwitch(channel, enabled ? switchExternalMeasurement : switchOff);
+}
+
+void SnmpModule::setChannelRippleMeasurementEnabled(int channel, bool enabled)
+{
+    if (isMeasurementModule())
+        setSwitch(channel, enabled ? switchRippleMeasurement : switchOff);
+}
+
+void SnmpModule::setChannelBothMeasurementsEnabled(int channel, bool enabled)
+{
+    if (isMeasurementModule())
+        setSwitch(channel, enabled ? switchBothMeasurements : switchMeasurementsOff);
+}
+
+// ---- channel words --------------------------------------------------------------------------
+
+quint32 SnmpModule::channelStatus(int channel)
+{
+    Lock lock(m_controller->mutex());
+    if (isMeasurementModule())
+        return 0;
+    return cachedRead(channel, &SnmpController::getMultipleChannelStatuses, m_statusCache,
+                      [](int32_t value) { return channelStatusFromLibrary(quint32(value)); });
+}
+
+quint32 SnmpModule::channelEventStatus(int channel)
+{
+    Lock lock(m_controller->mutex());
+    return validChannel(channel) ? (m_statusCache.at(channel) & 0xD0E0u) : 0;
+}
+
+void SnmpModule::setChannelEventStatus(int, quint32) {}
+
+void SnmpModule::clearChannelEventStatus(int channel)
+{
+    setSwitch(channel, switchClearEvents);
+}
+
+quint32 SnmpModule::channelEventMask(int)
+{
+    return 0;
+}
+
+void SnmpModule::setChannelEventMask(int, quint32) {}
+
+quint32 SnmpModule::channelControl(int channel)
+{
+    Lock lock(m_controller->mutex());
+    const bool measurement = isMeasurementModule();
+    return cachedRead(channel, &SnmpController::getMultipleOutputSwitches, m_controlCache,
+                      [measurement](int32_t value) { return channelControlFromSwitch(value, measurement); });
+}
+
+void SnmpModule::setChannelControl(int channel, quint32 control)
+{
+    setSwitch(channel, switchFromChannelControl(control, isMeasurementModule()));
+}
+
+void SnmpModule::setChannelEmergencyOff(int channel)
+{
+    setSwitch(channel, switchEmergencyOff);
+}
+
+void SnmpModule::clearChannelEmergencyOff(int channel)
+{
+    setSwitch(channel, switchClearEmergencyOff);
+}
+
+void SnmpModule::setChannelOn(int channel)
+{
+    setSwitch(channel, switchOn);
+}
+
+void SnmpModule::setChannelOff(int channel)
+{
+    setSwitch(channel, switchOff);
+}
+
+// ---- channel values -------------------------------------------------------------------------
+
+float SnmpModule::channelVoltageNominal(int channel)
+{
+    Lock lock(m_controller->mutex());
+    return float(voltageFromVolts(
+        cachedRead(channel, &SnmpController::getMultipleOutputConfigMaxTerminalVoltages, m_voltageNominalCache)));
+}
+
+float SnmpModule::channelCurrentNominal(int channel)
+{
+    Lock lock(m_controller->mutex());
+    return float(currentFromAmperes(
+        cachedRead(channel, &SnmpController::getMultipleOutputConfigMaxCurrents, m_currentNominalCache)));
+}
+
+float SnmpModule::channelVoltageSet(int channel)
+{
+    Lock lock(m_controller->mutex());
+    if (isMeasurementModule())
+        return 0.0f;
+    return float(voltageFromVolts(cachedRead(channel, &SnmpController::getMultipleOutputVoltages, m_voltageSetCache)));
+}
+
+void SnmpModule::setChannelVoltageSet(int channel, float vset)
+{
+    Lock lock(m_controller->mutex());
+    if (isMeasurementModule() || !validChannel(channel))
+        return;
+    m_controller->call(&SnmpController::setOutputVoltage, channelIndex(channel), voltageToVolts(vset));
+}
+
+float SnmpModule::channelVoltageMeasure(int channel)
+{
+    Lock lock(m_controller->mutex());
+    return float(voltageFromVolts(
+        cachedRead(channel, &SnmpController::getMultipleMeasurementTerminalVoltages, m_voltageMeasureCache)));
+}
+
+float SnmpModule::channelCurrentSet(int channel)
+{
+    Lock lock(m_controller->mutex());
+    if (isMeasurementModule())
+        return 0.0f;
+    return float(currentFromAmperes(cachedRead(channel, &SnmpController::getMultipleOutputCurrents, m_currentSetCache)));
+}
+
+void SnmpModule::setChannelCurrentSet(int channel, float iset)
+{
+    Lock lock(m_controller->mutex());
+    if (isMeasurementModule() || !validChannel(channel))
+        return;
+    m_controller->call(&SnmpController::setOutputCurrent, channelIndex(channel), currentToAmperes(iset));
+}
+
+float SnmpModule::channelCurrentMeasure(int channel)
+{
+    Lock lock(m_controller->mutex());
+    return float(currentFromAmperes(
+        cachedRead(channel, &SnmpController::getMultipleMeasurementCurrents, m_currentMeasureCache)));
+}
+
+bool SnmpModule::channelDelayedTripEnabled(int channel)
+{
+    Lock lock(m_controller->mutex());
+    if (isMeasurementModule())
+        return false;
+    const int behaviour = cachedRead(channel, &SnmpController::getMultipleOutputSupervisionBehaviors, m_behaviourCache);
+    return actionOf(behaviour, delayedTripShift) != IgnoreFailure;
+}
+
+bool SnmpModule::channelDelayedTripRampDown(int channel)
+{
+    Lock lock(m_controller->mutex());
+    if (isMeasurementModule() || !validChannel(channel))
+        return false;
+    return actionOf(m_behaviourCache.at(channel), delayedTripShift) == RampDownChannel;
+}
+
+int SnmpModule::channelDelayedTripTime(int channel)
+{
+    Lock lock(m_controller->mutex());
+    if (isMeasurementModule())
+        return 0;
+    return cachedRead(channel, &SnmpController::getMultipleOutputTripTimeMaxCurrents, m_tripTimeCache);
+}
+
+void SnmpModule::setChannelDelayedTripAction(int channel, OutputSupervisionAction action, int delay)
+{
+    Lock lock(m_controller->mutex());
+    if (!validChannel(channel))
+        return;
+    m_controller->call(&SnmpController::setOutputTripTimeMaxCurrent, channelIndex(channel), delay);
+    m_controller->call(&SnmpController::setOutputSupervisionBehavior, channelIndex(channel),
+                       withAction(m_behaviourCache.at(channel), delayedTripShift, action));
+}
+
+BaseModule::OutputSupervisionAction SnmpModule::channelInhibitAction(int channel)
+{
+    Lock lock(m_controller->mutex());
+    if (isMeasurementModule())
+        return IgnoreFailure;
+    const int behaviour = cachedRead(channel, &SnmpController::getMultipleOutputSupervisionBehaviors, m_behaviourCache);
+    return OutputSupervisionAction(actionOf(behaviour, inhibitShift));
+}
+
+void SnmpModule::setChannelInhibitAction(int channel, OutputSupervisionAction action)
+{
+    Lock lock(m_controller->mutex());
+    if (!validChannel(channel))
+        return;
+    m_controller->call(&SnmpController::setOutputSupervisionBehavior, channelIndex(channel),
+                       withAction(m_behaviourCache.at(channel), inhibitShift, action));
+}
+
+float SnmpModule::channelVoltageHardwareNominal(int channel)
+{
+    return channelVoltageNominal(channel);
+}
+
+float SnmpModule::channelCurrentHardwareNominal(int channel)
+{
+    return channelCurrentNominal(channel);
+}
+
+// ---- not offered by MPOD modules ------------------------------------------------------------
+
+float SnmpModule::channelVoltageInterlockMaxSet(int)
+{
+    return 0.0f;
+}
+
+void SnmpModule::setChannelVoltageInterlockMaxSet(int, float) {}
+
+float SnmpModule::channelVoltageInterlockMinSet(int)
+{
+    return 0.0f;
+}
+
+void SnmpModule::setChannelVoltageInterlockMinSet(int, float) {}
+
+float SnmpModule::channelCurrentInterlockMaxSet(int)
+{
+    return 0.0f;
+}
+
+void SnmpModule::setChannelCurrentInterlockMaxSet(int, float) {}
+
+float SnmpModule::channelCurrentInterlockMinSet(int)
+{
+    return 0.0f;
+}
+
+void SnmpModule::setChannelCurrentInterlockMinSet(int, float) {}
+
+quint32 SnmpModule::GetModuleIlkOutStatus()
+{
+    return 0;
+}
+
+quint32 SnmpModule::GetModuleIlkOutControl()
+{
+    return 0;
+}
+
+void SnmpModule::SetModuleIlkOutControl(quint32) {}
+
+quint32 SnmpModule::GetModuleIlkOutCount()
+{
+    return 0;
+}
+
+quint32 SnmpModule::GetModuleIlkOutLastTrigger()
+{
+    return 0;
+}
+
+quint32 SnmpModule::GetModuleIlkOutChnActualActive()
+{
+    return 0;
+}
+
+quint32 SnmpModule::GetModuleIlkOutChnEverTriggered()
+{
+    return 0;
+}
+
+void SnmpModule::setFlexGroup(int, quint32, quint32) {}
+
+quint32 SnmpModule::flexGroupMemberList(int)
+{
+    return 0;
+}
+
+quint32 SnmpModule::flexGroupType(int)
+{
+    return 0;
+}
+
+void SnmpModule::setChannelVoltageNominal(int, float) {}
+
+void SnmpModule::setChannelCurrentNominal(int, float) {}
+
+void SnmpModule::setSpecialControlCommand(quint32) {}
+
+quint32 SnmpModule::specialControlCommand()
+{
+    return 0;
+}
+
+quint32 SnmpModule::specialControlStatus()
+{
+    return 0;
+}
+
+void SnmpModule::sendHexLine(QByteArray) {}
+
+void SnmpModule::programBaseAddress(quint16) {}
+
+quint16 SnmpModule::verifyBaseAddress()
+{
+    return 0;
+}
