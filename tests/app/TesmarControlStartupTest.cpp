@@ -1,0 +1,239 @@
+#include "IsolatedSettings.h"
+#include "common/SimulatorProcess.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QSettings>
+#include <QTest>
+
+#include <memory>
+
+#ifndef TESMAR_PROBE_PATH
+#error "TESMAR_PROBE_PATH must name the probe executable"
+#endif
+
+namespace {
+IsolatedSettings* s_settings = nullptr;
+
+const QString crateAddress = QStringLiteral("127.0.0.1");
+const QString conflictText = QStringLiteral(
+    "It seems there is already a program accessing the crate with IP address 127.0.0.1."
+    "<ul><li>Press Ok to connect anyway.</li>"
+    "<li>Change the IP address and press Ok to connect to another MPOD.</li>"
+    "<li>Press Cancel to quit the program.</li></ul>");
+
+void writeLockEntry(const QString& address, qint64 pid)
+{
+    QSettings file(s_settings->settingsFile(QStringLiteral("addresslock")), QSettings::IniFormat);
+    file.setValue(address, pid);
+    file.sync();
+}
+
+QVariant lockEntry(const QString& address)
+{
+    QSettings file(s_settings->settingsFile(QStringLiteral("addresslock")), QSettings::IniFormat);
+    return file.value(address);
+}
+
+// One run of the probe: the program's window with scripted dialogs.
+struct Probe
+{
+    explicit Probe(const QStringList& environment = {}, const QStringList& arguments = {})
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("PROBE_REPORT_LOCKS"), crateAddress);
+        for (const QString& entry : environment) {
+            const int equals = entry.indexOf(QLatin1Char('='));
+            env.insert(entry.left(equals), entry.mid(equals + 1));
+        }
+        process.setProcessEnvironment(env);
+        process.setProcessChannelMode(QProcess::SeparateChannels);
+        process.start(QStringLiteral(TESMAR_PROBE_PATH), arguments);
+    }
+
+    ~Probe()
+    {
+        if (process.state() != QProcess::NotRunning) {
+            process.kill();
+            process.waitForFinished(5000);
+        }
+    }
+
+    bool waitForLine(const QString& line)
+    {
+        QElapsedTimer timer;
+        timer.start();
+        while (!output.contains(line + QLatin1Char('\n'))) {
+            if (process.state() == QProcess::NotRunning || timer.hasExpired(60000))
+                return false;
+            process.waitForReadyRead(200);
+            output += QString::fromLocal8Bit(process.readAllStandardOutput());
+        }
+        return true;
+    }
+
+    // Waits for the end; returns the exit status, -1 on a crash or hang.
+    int finish()
+    {
+        process.closeWriteChannel();
+        if (!process.waitForFinished(60000))
+            return -1;
+        output += QString::fromLocal8Bit(process.readAllStandardOutput());
+        if (process.exitStatus() != QProcess::NormalExit)
+            return -1;
+        return process.exitCode();
+    }
+
+    QProcess process;
+    QString output;
+};
+} // namespace
+
+class TesmarControlStartupTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void secondInstanceOnSameAddressIsAskedAndCancelEndsWithTwo();
+    void secondInstanceOnSameAddressMayConnectAnyway();
+    void otherAddressLockedStartsSilently();
+    void staleLockOfEndedInstanceIsTakenSilently();
+    void specialModeArgument_data();
+    void specialModeArgument();
+
+private:
+    quint16 m_silentPort = 0;
+};
+
+void TesmarControlStartupTest::initTestCase()
+{
+    // Nothing listens on this loopback port: a connection attempt stays on this machine.
+    m_silentPort = SimulatorProcess::freeUdpPort();
+    QVERIFY(m_silentPort != 0);
+    qputenv("TESMAR_SNMP_PORT", QByteArray::number(m_silentPort));
+    qputenv("TESMAR_SNMP_TIMEOUT_MS", "100");
+    qputenv("TESMAR_SNMP_RETRIES", "0");
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+
+    QSettings main(s_settings->settingsFile(QStringLiteral("tesmarcontrol")), QSettings::IniFormat);
+    main.setValue(QStringLiteral("IpAddress"), crateAddress);
+    main.sync();
+}
+
+void TesmarControlStartupTest::init()
+{
+    QSettings file(s_settings->settingsFile(QStringLiteral("addresslock")), QSettings::IniFormat);
+    file.clear();
+    file.sync();
+}
+
+void TesmarControlStartupTest::secondInstanceOnSameAddressIsAskedAndCancelEndsWithTwo()
+{
+    Probe first({QStringLiteral("PROBE_HOLD=1")});
+    QVERIFY2(first.waitForLine(QStringLiteral("holding")), qPrintable(first.output));
+    QVERIFY(!first.output.contains(QStringLiteral("address-dialog")));
+    QVERIFY(first.output.contains(QStringLiteral("locked-by-me 127.0.0.1")));
+    const qint64 firstPid = first.process.processId();
+    QCOMPARE(lockEntry(crateAddress).toLongLong(), firstPid);
+
+    Probe second({QStringLiteral("PROBE_ADDRESS_ANSWER=cancel")});
+    QCOMPARE(second.finish(), 2);
+    QVERIFY2(second.output.contains(QStringLiteral("address-dialog ") + conflictText), qPrintable(second.output));
+    QVERIFY(second.output.contains(QStringLiteral("address-dialog-title Tesmar SNMP Control\n")));
+    QVERIFY(second.output.contains(QStringLiteral("address-dialog-prefilled 127.0.0.1\n")));
+    QVERIFY(!second.output.contains(QStringLiteral("constructed")));
+    // The cancelled instance leaves the holder's lock alone.
+    QCOMPARE(lockEntry(crateAddress).toLongLong(), firstPid);
+
+    // The holder releases its lock when its window goes away.
+    QCOMPARE(first.finish(), 0);
+    QVERIFY(first.output.contains(QStringLiteral("destroyed")));
+    QVERIFY(!lockEntry(crateAddress).isValid());
+}
+
+void TesmarControlStartupTest::secondInstanceOnSameAddressMayConnectAnyway()
+{
+    Probe first({QStringLiteral("PROBE_HOLD=1")});
+    QVERIFY2(first.waitForLine(QStringLiteral("holding")), qPrintable(first.output));
+
+    Probe second({QStringLiteral("PROBE_HOLD=1")});
+    QVERIFY2(second.waitForLine(QStringLiteral("holding")), qPrintable(second.output));
+    QVERIFY(second.output.contains(QStringLiteral("address-dialog ") + conflictText));
+    QVERIFY(second.output.contains(QStringLiteral("locked-by-me 127.0.0.1")));
+    QCOMPARE(lockEntry(crateAddress).toLongLong(), second.process.processId());
+
+    // The first instance no longer holds the entry, so its exit leaves it in place.
+    QCOMPARE(first.finish(), 0);
+    QCOMPARE(lockEntry(crateAddress).toLongLong(), second.process.processId());
+    QCOMPARE(second.finish(), 0);
+    QVERIFY(!lockEntry(crateAddress).isValid());
+}
+
+void TesmarControlStartupTest::otherAddressLockedStartsSilently()
+{
+    // This test process is running and holds another crate's address.
+    const QString otherCrate = QStringLiteral("192.0.2.17");
+    writeLockEntry(otherCrate, QCoreApplication::applicationPid());
+
+    Probe probe;
+    QCOMPARE(probe.finish(), 0);
+    QVERIFY2(!probe.output.contains(QStringLiteral("address-dialog")), qPrintable(probe.output));
+    QVERIFY(probe.output.contains(QStringLiteral("locked-by-me 127.0.0.1")));
+    QCOMPARE(lockEntry(otherCrate).toLongLong(), QCoreApplication::applicationPid());
+    QVERIFY(!lockEntry(crateAddress).isValid());
+}
+
+void TesmarControlStartupTest::staleLockOfEndedInstanceIsTakenSilently()
+{
+    // As if an instance had crashed without releasing its lock.
+    QProcess gone;
+    gone.start(QStringLiteral("/bin/true"), {});
+    QVERIFY(gone.waitForStarted(10000));
+    const qint64 endedPid = gone.processId();
+    QVERIFY(gone.waitForFinished(10000));
+    QVERIFY(endedPid > 0);
+    writeLockEntry(crateAddress, endedPid);
+
+    Probe probe({QStringLiteral("PROBE_HOLD=1")});
+    QVERIFY2(probe.waitForLine(QStringLiteral("holding")), qPrintable(probe.output));
+    QVERIFY(!probe.output.contains(QStringLiteral("address-dialog")));
+    QCOMPARE(lockEntry(crateAddress).toLongLong(), probe.process.processId());
+    QCOMPARE(probe.finish(), 0);
+}
+
+void TesmarControlStartupTest::specialModeArgument_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("enabled");
+    QTest::newRow("none") << QStringList() << false;
+    QTest::newRow("vrok first") << QStringList{QStringLiteral("vrok")} << true;
+    QTest::newRow("vrok first of two") << QStringList{QStringLiteral("vrok"), QStringLiteral("x")} << true;
+    QTest::newRow("vrok second") << QStringList{QStringLiteral("x"), QStringLiteral("vrok")} << false;
+    QTest::newRow("other word") << QStringList{QStringLiteral("vrokk")} << false;
+    QTest::newRow("capitalised") << QStringList{QStringLiteral("Vrok")} << false;
+}
+
+void TesmarControlStartupTest::specialModeArgument()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, enabled);
+    Probe probe({}, arguments);
+    QCOMPARE(probe.finish(), 0);
+    QVERIFY2(probe.output.contains(QStringLiteral("special-mode-enabled %1\n").arg(enabled ? 1 : 0)),
+        qPrintable(probe.output));
+    QVERIFY(probe.output.contains(QStringLiteral("special-mode-hidden 1\n")));
+}
+
+int main(int argc, char* argv[])
+{
+    IsolatedSettings settings;
+    s_settings = &settings;
+    QCoreApplication application(argc, argv);
+    TesmarControlStartupTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "TesmarControlStartupTest.moc"
