@@ -18,6 +18,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QSettings>
+#include <QSplashScreen>
 #include <QStatusBar>
 #include <QTimer>
 #include <QUrl>
@@ -191,6 +192,11 @@ void TesmarControl::claimCrateAddress()
                              "<li>Change the IP address and press Ok to connect to another MPOD.</li>"
                              "<li>Press Cancel to quit the program.</li></ul>")
                               .arg(crateIpAddress);
+    // The splash screen stays on top of everything and would hide the question.
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* splash = qobject_cast<QSplashScreen*>(widget))
+            splash->hide();
+    }
     QString address = crateIpAddress;
     if (!dialogs()->getAddress(this, applicationName(), label, &address)) {
         // Nothing is connected or locked yet; end before the window appears.
