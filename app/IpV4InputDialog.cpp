@@ -33,6 +33,7 @@ IpV4InputDialog::IpV4InputDialog(QWidget* parent)
     m_buttonLayout->addWidget(m_cancelButton);
     m_layout->addLayout(m_buttonLayout);
 
+    setMinimumWidth(380);
     m_okButton->setDefault(true);
     m_okButton->setEnabled(false);
 
