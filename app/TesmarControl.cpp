@@ -336,33 +336,3 @@ void TesmarControl::on_actionIndex_triggered()
 void TesmarControl::on_actionSystemReset_triggered()
 {
 }
-
-// ---- Temporary connection stand-in ----
-// Replaced by the connection and discovery code (TesmarControlConnection.cpp): delete everything
-// below this marker when that file lands. Until then the window starts unconnected.
-
-void TesmarControl::releaseModuleAccess()
-{
-    qDeleteAll(modules);
-    modules.clear();
-    qDeleteAll(crates);
-    crates.clear();
-    delete controller;
-    controller = nullptr;
-}
-
-void TesmarControl::initModuleAccess()
-{
-    releaseModuleAccess();
-    statusLabelMiddle->clear();
-    statusLabelController->clear();
-    ui->lblConnect->clear();
-    ui->lstModules->clear();
-    ui->table->clearContents();
-    ui->table->setRowCount(0);
-
-    statusLabelController->setText(tr("<font color=\"red\">Can not connect to address %1.").arg(crateIpAddress));
-    enableModuleActions(false);
-    ui->actionCrates->setEnabled(false);
-    ui->menuSystem->setEnabled(false);
-}

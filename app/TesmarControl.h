@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QByteArray>
+#include <QColor>
 #include <QList>
 #include <QMainWindow>
 #include <QPointer>
@@ -16,6 +18,8 @@ class BaseController;
 class BaseCrate;
 class BaseModule;
 class QCloseEvent;
+class QContextMenuEvent;
+class QPoint;
 class QEvent;
 class QLabel;
 class QSettings;
@@ -76,9 +80,16 @@ public slots:
     // ---- Connection and discovery ----
     // (Re)connects to the crate address and rediscovers the modules.
     void initModuleAccess();
+    void on_lstModules_currentRowChanged(int row);
+    // From the crate window; both act on the first crate, the serial number is not used.
+    void setCratePowerOn(int serialNumber, bool on);
+    void setCrateFanSpeed(int serialNumber, int speed);
 
     // ---- Refresh cycle ----
     void refreshChannelTable();
+    void refreshModule();
+    void refreshCrateData();
+    void refreshOverview();
 
     // ---- Commands ----
     void tableCellDataChanged(int row, int column, QString text);
@@ -158,10 +169,109 @@ public slots:
     void on_actionSetChannelRippleMeasurementOn_triggered();
     void on_actionSetChannelRippleMeasurementOff_triggered();
 
+    void on_table_itemSelectionChanged();
+    void on_table_customContextMenuRequested(const QPoint& position);
+    void on_lstModules_customContextMenuRequested(const QPoint& position);
+
     // ---- Command slots called by tool windows ----
+    // All act on the current module; a serial-number argument is not used to find a module.
+    void clearChannelEvents(int serialNumber, int channel);
+    void setChannelControl(int serialNumber, int channel, quint32 control);
+    void setChannelEventMask(int serialNumber, int channel, quint32 eventMask);
+    void clearModuleEvents(int serialNumber);
+    void setModuleControl(int serialNumber, quint32 control);
+    void setModuleEventMask(int serialNumber, quint32 eventMask);
+    void setRestartTime(int serialNumber, quint32 restartTime);
+    void setModuleEventChannelMask(int serialNumber, quint32 mask);
+    void clearModuleEventChannelStatus(int serialNumber);
+    void setModuleEventGroupMask(int serialNumber, quint32 mask);
+    void clearModuleEventGroupStatus(int serialNumber);
+    void getFlexGroupData(int groupNumber);
+    void setFlexGroup(int groupNumber, quint32 member, quint32 type);
+    void setInterlockOutControl(int serialNumber, quint32 control);
+    void setChannelVoltageNominal(int channel, float value);
+    void setChannelCurrentNominal(int channel, float value);
+    void setSpecialControl(quint32 control);
+    void sendHexLine(QByteArray line);
+    // Writes the asymmetric-bounds bits of the channel's control word, waits until the module
+    // reports them, then the bounds. Gives up with a message when the word never reads back.
+    void setChannelBounds(int channel, bool asymmetricVoltageBounds, float voltageInterlockMaxSet,
+        float voltageInterlockMinSet, bool asymmetricCurrentBounds, float currentInterlockMaxSet,
+        float currentInterlockMinSet);
+
+public:
+    // ---- Test seams (connection and refresh) ----
+    // Delays before rediscovery after the crate was switched on (15 s) and after a new crate
+    // address was sent (2 s); tests shorten them.
+    void setReconnectDelays(int afterCratePowerOnMs, int afterAddressChangeMs);
+    // The module shown in the channel table; nullptr without modules.
+    BaseModule* currentModule() const;
 
 signals:
     // ---- Update signals ----
+    // The first argument is the serial number of the module (or, for crate signals, the crate)
+    // the value belongs to; voltages and currents are in the module's display units.
+    void currentModuleChanged(int serialNumber);
+    void currentChannelChanged(int serialNumber, int channel);
+    void updateModuleFirmwareName(int serialNumber, QString firmwareName);
+    void updateModuleControl(int serialNumber, quint32 control);
+    void updateModuleStatus(int serialNumber, quint32 status);
+    void updateModuleEventStatus(int serialNumber, quint32 eventStatus);
+    void updateModuleEventMask(int serialNumber, quint32 eventMask);
+    void updateModuleRestartTime(int serialNumber, quint32 restartTime);
+    void updateModuleSupplyP5(int serialNumber, float p5);
+    void updateModuleSupplyP12(int serialNumber, float p12);
+    void updateModuleSupplyN12(int serialNumber, float n12);
+    void updateModuleTemperature(int serialNumber, int index, float temperature);
+    void updateModuleVoltageHardwareLimit(int serialNumber, float value);
+    void updateModuleCurrentHardwareLimit(int serialNumber, float value);
+    void updateModuleEventChannelStatus(int serialNumber, quint32 status);
+    void updateModuleEventChannelMask(int serialNumber, quint32 mask);
+    void updateModuleEventGroupStatus(int serialNumber, quint32 status);
+    void updateModuleEventGroupMask(int serialNumber, quint32 mask);
+    void updateModuleFlexGroups(int serialNumber, int groupNumber, quint32 member, quint32 type);
+    void updateModuleSpecialControlStatus(int serialNumber, quint32 control, quint32 status);
+    void updateModuleRunningState(int serialNumber, QString runningState, QColor color);
+    void updateAllModulesStarted();
+    void updateAllModulesCompleted();
+    void updateModuleStarted(int serialNumber);
+    void updateModuleCompleted(int serialNumber);
+    void updateChannelControl(int serialNumber, int channel, quint32 control);
+    void updateChannelStatus(int serialNumber, int channel, quint32 status);
+    void updateChannelEventStatus(int serialNumber, int channel, quint32 eventStatus);
+    void updateChannelEventMask(int serialNumber, int channel, quint32 eventMask);
+    void updateChannelVoltageNominal(int serialNumber, int channel, float vnominal, QString unit);
+    void updateChannelCurrentNominal(int serialNumber, int channel, float inominal, QString unit);
+    void updateChannelVoltageHardwareNominal(int serialNumber, int channel, float vmax, QString unit);
+    void updateChannelCurrentHardwareNominal(int serialNumber, int channel, float imax, QString unit);
+    void updateChannelVoltage(int serialNumber, int channel, float voltage, QString unit);
+    void updateChannelVoltageUnit(int serialNumber, int channel, QString unit);
+    void updateChannelCurrentUnit(int serialNumber, int channel, QString unit);
+    void updateChannelCurrent(int serialNumber, int channel, float current, QString unit);
+    void updateChannelVoltageMeasure(int serialNumber, int channel, QString value);
+    void updateChannelCurrentMeasure(int serialNumber, int channel, QString value);
+    void updateChannelVoltageInterlockMinSet(int serialNumber, int channel, float value, QString unit);
+    void updateChannelVoltageInterlockMaxSet(int serialNumber, int channel, float value, QString unit);
+    void updateChannelCurrentInterlockMinSet(int serialNumber, int channel, float value, QString unit);
+    void updateChannelCurrentInterlockMaxSet(int serialNumber, int channel, float value, QString unit);
+    void updateInterlockStatus(int serialNumber, quint32 status);
+    void updateInterlockControl(int serialNumber, quint32 control);
+    void updateInterlockCount(int serialNumber, quint32 count);
+    void updateInterlockLastTrigger(int serialNumber, quint32 lastTrigger);
+    void updateInterlockChannelActualActive(int serialNumber, quint32 channelActive);
+    void updateInterlockChannelEverTriggered(int serialNumber, quint32 channelTriggered);
+    void updateCrateFirmwareRelease(int serialNumber, QString release);
+    void updateCrateSupply5V(int serialNumber, float value);
+    void updateCrateSupply24V(int serialNumber, float value);
+    void updateCrateBattery24V(int serialNumber, float value);
+    void updateCrateTemperatureBackPlane(int serialNumber, float value);
+    void updateCrateTemperaturePowerSupply(int serialNumber, float value);
+    void updateCrateFanSpeed(int serialNumber, int value);
+    void updateCrateStatus(int serialNumber, int status);
+    void updateCratePowerOn(int serialNumber, bool on);
+    void factoryResetDone();
+    void addLineToWriteProfileLog(QString s);
+    void autoTimerControlLog(QString message);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -184,10 +294,57 @@ private:
     // ---- Connection and discovery ----
     // Deletes modules, crates and the controller (in that order); safe with nothing connected.
     void releaseModuleAccess();
+    // Module list entry `index`: the module's address, a line feed, and `text`.
+    void setModuleListText(int index, const QString& text);
+    // Deletes the modules and empties the module list; controller and crates stay.
+    void deleteModules();
+    // Advances every module's connection state (about once a second).
+    void advanceConnectionStates();
+    // Runs initModuleAccess once after `delayMs`; a later request replaces a pending one.
+    void scheduleRediscovery(int delayMs);
+    void selectModuleRow(int row);
+
+    QTimer* rediscoveryTimer = nullptr;
+    int rediscoveryDelayAfterPowerOnMs = 15000;
+    int rediscoveryDelayAfterAddressChangeMs = 2000;
 
     // ---- Refresh cycle ----
+    // Sets the table up for `module` (state connected -> initialised).
+    void initialiseTableFor(BaseModule* module);
+    // Reads every channel of `module` and shows it, or shows the module as lost when the reads
+    // failed.
+    void refreshChannelRows(BaseModule* module);
+    // Blanks the cells and shows the red connection text: nothing old stays on screen as live.
+    void showModuleLost();
+    bool isMeasurementModule(BaseModule* module);
+    // True when a tool window of that class exists and is shown. Looked up by class name so the
+    // refresh does not depend on the tool windows' headers.
+    bool isToolWindowVisible(const char* className) const;
+
+    int tableTickCount = 0;
+    int crateTickCount = 1000; // so the first tick after start checks the connection at once
 
     // ---- Commands ----
+protected:
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
+private:
+    // The rows a channel command acts on: the selected cells' rows, or the current row when
+    // nothing is selected.
+    QList<int> selectedChannelRows() const;
+    quint32 selectedChannelMask() const;
+    // The table's current row, or 0 when there is none.
+    int currentRowOrZero() const;
+    bool isBipolarModule(BaseModule* module);
+    // Pauses `ms` milliseconds while processing events (at most 100 ms per turn).
+    void waitProcessingEvents(int ms);
+    void setMeasurementControlBit(quint32 bit, bool on);
+    void promptAllModulesValue(bool voltage);
+    void promptRampSpeed(bool voltage, bool allModules);
+    void forEachModule(void (BaseModule::*operation)(quint32), quint32 argument);
+
+    int lastSelectedRow = -1;
+    bool incrementalVoltageDescending = true;
 
     // ---- Data ----
     Ui::TesmarControl* ui;

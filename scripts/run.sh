@@ -1,11 +1,117 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and starts Tesmar SNMP Control from its working folder
-# (build/run, which holds the splash image and the documentation).
+# Builds what is missing, then starts Tesmar SNMP Control from its working folder (build/run,
+# which holds the splash image and the documentation).
+#
+#   bash scripts/run.sh                 demo: starts the crate simulator (build/bin/mpod-sim) on
+#                                       127.0.0.1 with its default crate and connects to it. The
+#                                       demo keeps its own settings in build/demo-config; the
+#                                       user's own settings are not touched.
+#   bash scripts/run.sh 10.0.0.5 [...]  a real crate at that address, with the user's own
+#                                       settings ("IpAddress" is set to the address); no simulator.
+#
+# Further arguments go to the program. The simulator stops when the program ends.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 bash "$top/scripts/build.sh"
 build_dir=${BUILD_DIR:-$top/build}
+case "$build_dir" in /*) ;; *) build_dir=$top/$build_dir ;; esac
 export LD_LIBRARY_PATH="$build_dir/lib${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}"
 export MIBS=
-cd "$build_dir/run"
-exec "$build_dir/bin/tesmarcontrol" "$@"
+
+# set_ini_key FILE KEY VALUE: sets KEY in the [General] group of a QSettings INI file, keeping
+# every other line.
+set_ini_key() {
+  local file=$1 key=$2 value=$3 tmp
+  mkdir -p "$(dirname "$file")"
+  touch "$file"
+  tmp=$(mktemp "$file.XXXXXX")
+  awk -v key="$key" -v value="$value" '
+    BEGIN { done = 0; general = 0; seen = 0 }
+    /^\[.*\]$/ {
+      if (general && !done) { print key "=" value; done = 1 }
+      general = ($0 == "[General]"); if (general) seen = 1
+      print; next
+    }
+    general && index($0, key "=") == 1 { if (!done) print key "=" value; done = 1; next }
+    { print }
+    END {
+      if (!done) {
+        if (!seen) print "[General]"
+        else if (!general) print "[General]"
+        print key "=" value
+      }
+    }' "$file" > "$tmp"
+  mv "$tmp" "$file"
+}
+
+program_pid=
+sim_pid=
+work=
+cleanup() {
+  [ -n "$program_pid" ] && kill "$program_pid" 2>/dev/null || true
+  if [ -n "$sim_pid" ]; then
+    kill "$sim_pid" 2>/dev/null || true
+    wait "$sim_pid" 2>/dev/null || true
+  fi
+  [ -n "$work" ] && rm -rf "$work"
+  return 0
+}
+trap cleanup EXIT
+trap 'exit 143' TERM
+trap 'exit 130' INT
+trap 'exit 129' HUP
+
+run_program() {
+  cd "$build_dir/run"
+  "$build_dir/bin/tesmarcontrol" "$@" &
+  program_pid=$!
+  local status=0
+  wait "$program_pid" || status=$?
+  program_pid=
+  return "$status"
+}
+
+if [[ ${1:-} =~ ^[0-9]+\.[0-9]+\.[0-9]+\.[0-9]+(:[0-9]+)?$ ]]; then
+  address=$1
+  shift
+  config_home=${XDG_CONFIG_HOME:-$HOME/.config}
+  set_ini_key "$config_home/Tesmar/tesmarcontrol.conf" IpAddress "$address"
+  unset TESMAR_SNMP_PORT
+  run_program "$@"
+  exit $?
+fi
+
+# Demo against the simulator. Its control channel (standard input) is a FIFO held open here, so
+# the simulator does not see an end of input while the program runs.
+export XDG_CONFIG_HOME=$build_dir/demo-config
+set_ini_key "$XDG_CONFIG_HOME/Tesmar/tesmarcontrol.conf" IpAddress 127.0.0.1
+work=$(mktemp -d)
+mkfifo "$work/control"
+exec 3<>"$work/control"
+port=
+for candidate in $(seq 16161 16180); do
+  "$build_dir/bin/mpod-sim" --listen "127.0.0.1:$candidate" <&3 >"$work/sim.log" 2>&1 &
+  sim_pid=$!
+  for _ in $(seq 100); do
+    grep -q '^listening' "$work/sim.log" && break
+    kill -0 "$sim_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  if grep -q '^listening' "$work/sim.log"; then
+    port=$candidate
+    break
+  fi
+  kill "$sim_pid" 2>/dev/null || true
+  wait "$sim_pid" 2>/dev/null || true
+  sim_pid=
+done
+if [ -z "$port" ]; then
+  echo "run.sh: the crate simulator did not start:" >&2
+  cat "$work/sim.log" >&2
+  exit 1
+fi
+echo "run.sh: crate simulator listening on 127.0.0.1:$port (settings in $XDG_CONFIG_HOME)"
+export TESMAR_SNMP_PORT=$port
+status=0
+run_program "$@" || status=$?
+exit "$status"

@@ -1,0 +1,954 @@
+// Menu commands, context menus and the slots through which tool windows write into the current
+// module. Channel commands act on the selected cells' rows; with nothing selected they act on
+// the current row, which is what the operator sees highlighted.
+#include "TesmarControl.h"
+
+#include "ChannelTable.h"
+#include "UserDialogs.h"
+#include "ui_TesmarControl.h"
+
+#include "controller/BaseController.h"
+#include "device/BaseModule.h"
+#include "device/ModuleTypes.h"
+
+#include <QContextMenuEvent>
+#include <QCursor>
+#include <QEventLoop>
+#include <QLabel>
+#include <QMenu>
+#include <QPointer>
+#include <QPushButton>
+#include <QTimer>
+
+#include <cmath>
+#include <vector>
+
+namespace {
+
+constexpr quint32 allChannels = 0xFFFFFFFF;
+constexpr quint32 controlExternalMeasurement = 0x0002;
+constexpr quint32 controlRippleMeasurement = 0x0004;
+constexpr quint32 controlAsymmetricCurrentBounds = 0x0400;
+constexpr quint32 controlAsymmetricVoltageBounds = 0x0800;
+constexpr quint32 moduleStatusStopped = 0x0004; // user nominal values may only change then
+constexpr int controlReadBackMaxWaits = 199;
+constexpr int flexGroupCount = 32;
+
+struct NominalRange
+{
+    float smallest = 0.0f;
+    float largest = 0.0f;
+    bool found = false;
+};
+
+// Smallest and largest |nominal| voltage (or current) over the module's channels.
+void extendNominalRange(NominalRange& range, BaseModule* module, bool voltage)
+{
+    const int channels = module->channelNumber();
+    for (int channel = 0; channel < channels; ++channel) {
+        const float value = std::fabs(voltage ? module->channelVoltageNominal(channel) : module->channelCurrentNominal(channel));
+        if (!range.found) {
+            range.smallest = range.largest = value;
+            range.found = true;
+        } else {
+            range.smallest = qMin(range.smallest, value);
+            range.largest = qMax(range.largest, value);
+        }
+    }
+}
+
+NominalRange nominalRange(BaseModule* module, bool voltage)
+{
+    NominalRange range;
+    extendNominalRange(range, module, voltage);
+    return range;
+}
+
+QString someChannelsNote(const NominalRange& range, const QString& unit)
+{
+    if (range.smallest < range.largest)
+        return TesmarControl::tr("\n\nNote: some channels will only allow %L1 %2.").arg(double(range.smallest)).arg(unit);
+    return QString();
+}
+
+QString bipolarNote()
+{
+    return TesmarControl::tr("\n\nNote: the maximum delta for bipolar modules is 3000 V.");
+}
+
+struct MenuItem
+{
+    QString text; // empty: a separator
+    void (TesmarControl::*slot)() = nullptr;
+    bool enabled = true;
+};
+
+void runContextMenu(TesmarControl* window, const QString& title, const std::vector<MenuItem>& items)
+{
+    QMenu menu(window);
+    QAction* titleAction = menu.addAction(title);
+    titleAction->setEnabled(false);
+    QFont bold = titleAction->font();
+    bold.setBold(true);
+    titleAction->setFont(bold);
+    menu.addSeparator();
+    for (const MenuItem& item : items) {
+        if (item.text.isEmpty()) {
+            menu.addSeparator();
+            continue;
+        }
+        QAction* action = menu.addAction(item.text);
+        action->setEnabled(item.enabled);
+        QObject::connect(action, &QAction::triggered, window, item.slot);
+    }
+    menu.exec(QCursor::pos());
+}
+
+} // namespace
+
+// ---- Helpers ----
+
+QList<int> TesmarControl::selectedChannelRows() const
+{
+    QList<int> rows = ui->table->selectedRows();
+    if (rows.isEmpty() && ui->table->currentRow() >= 0)
+        rows.append(ui->table->currentRow());
+    return rows;
+}
+
+quint32 TesmarControl::selectedChannelMask() const
+{
+    quint32 mask = 0;
+    for (int row : selectedChannelRows())
+        mask |= 1u << (row % 32);
+    return mask;
+}
+
+int TesmarControl::currentRowOrZero() const
+{
+    return qMax(0, ui->table->currentRow());
+}
+
+bool TesmarControl::isBipolarModule(BaseModule* module)
+{
+    return module->firmwareName() == QLatin1String(ModuleTypes::bipolar);
+}
+
+void TesmarControl::waitProcessingEvents(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+void TesmarControl::forEachModule(void (BaseModule::*operation)(quint32), quint32 argument)
+{
+    for (BaseModule* module : std::as_const(modules))
+        (module->*operation)(argument);
+}
+
+// ---- Editing in the table ----
+
+void TesmarControl::tableCellDataChanged(int row, int column, QString text)
+{
+    BaseModule* module = currentModule();
+    if (!module || row < 0 || row >= module->channelNumber())
+        return;
+    bool ok = false;
+    const float value = text.toFloat(&ok);
+    // "nan" and "inf" convert too; neither is a value to send to a high-voltage channel.
+    if (!ok || !std::isfinite(value))
+        return;
+    if (column == ChannelTable::ColumnVoltageSet)
+        module->setChannelVoltageSet(row, value);
+    else if (column == ChannelTable::ColumnCurrentSet)
+        module->setChannelCurrentSet(row, value);
+}
+
+// ---- Direct channel and module commands ----
+
+void TesmarControl::on_actionSetChannelOn_triggered()
+{
+    if (BaseModule* module = currentModule())
+        module->setSelectedChannelsOn(selectedChannelMask());
+}
+
+void TesmarControl::on_actionSetChannelOff_triggered()
+{
+    if (BaseModule* module = currentModule())
+        module->setSelectedChannelsOff(selectedChannelMask());
+}
+
+void TesmarControl::on_actionSetChannelEmergencyOff_triggered()
+{
+    if (BaseModule* module = currentModule())
+        module->setSelectedChannelsEmergencyOff(selectedChannelMask());
+}
+
+void TesmarControl::on_actionClearChannelEmergencyOff_triggered()
+{
+    if (BaseModule* module = currentModule())
+        module->clearSelectedChannelsEmergencyOff(selectedChannelMask());
+}
+
+void TesmarControl::on_actionClearChannelEvents_triggered()
+{
+    if (BaseModule* module = currentModule()) {
+        for (int row : selectedChannelRows())
+            module->clearChannelEventStatus(row);
+    }
+}
+
+void TesmarControl::on_actionSetAllChannelsOn_triggered()
+{
+    if (BaseModule* module = currentModule())
+        module->setSelectedChannelsOn(allChannels);
+}
+
+void TesmarControl::on_actionSetAllChannelsOff_triggered()
+{
+    if (BaseModule* module = currentModule())
+        module->setSelectedChannelsOff(allChannels);
+}
+
+void TesmarControl::on_actionSetAllChannelsEmergencyOff_triggered()
+{
+    if (BaseModule* module = currentModule())
+        module->setSelectedChannelsEmergencyOff(allChannels);
+}
+
+void TesmarControl::on_actionClearAllChannelsEmergencyOff_triggered()
+{
+    if (BaseModule* module = currentModule())
+        module->clearSelectedChannelsEmergencyOff(allChannels);
+}
+
+void TesmarControl::on_actionClearAllEvents_triggered()
+{
+    if (BaseModule* module = currentModule())
+        module->doClear();
+}
+
+void TesmarControl::on_actionSetKillEnable_triggered()
+{
+    if (BaseModule* module = currentModule())
+        module->setKillEnable(true);
+}
+
+void TesmarControl::on_actionSetKillDisable_triggered()
+{
+    if (BaseModule* module = currentModule())
+        module->setKillEnable(false);
+}
+
+void TesmarControl::on_actionSetFineAdjustmentOn_triggered()
+{
+    if (BaseModule* module = currentModule())
+        module->setFineAdjustmentOn(true);
+}
+
+void TesmarControl::on_actionSetFineAdjustmentOff_triggered()
+{
+    if (BaseModule* module = currentModule())
+        module->setFineAdjustmentOn(false);
+}
+
+// The System-menu pair acts on the current module only, like the Module-menu pair.
+void TesmarControl::on_actionSetAllModulesFineAdjustmentOn_triggered()
+{
+    on_actionSetFineAdjustmentOn_triggered();
+}
+
+void TesmarControl::on_actionSetAllModulesFineAdjustmentOff_triggered()
+{
+    on_actionSetFineAdjustmentOff_triggered();
+}
+
+void TesmarControl::on_actionSetAllModulesOn_triggered()
+{
+    forEachModule(&BaseModule::setSelectedChannelsOn, allChannels);
+}
+
+void TesmarControl::on_actionSetAllModulesOff_triggered()
+{
+    forEachModule(&BaseModule::setSelectedChannelsOff, allChannels);
+}
+
+void TesmarControl::on_actionSetAllModulesEmergencyOff_triggered()
+{
+    forEachModule(&BaseModule::setSelectedChannelsEmergencyOff, allChannels);
+}
+
+void TesmarControl::on_actionClearAllModulesEmergencyOff_triggered()
+{
+    forEachModule(&BaseModule::clearSelectedChannelsEmergencyOff, allChannels);
+}
+
+void TesmarControl::on_actionClearAllModulesEvents_triggered()
+{
+    for (BaseModule* module : std::as_const(modules))
+        module->doClear();
+}
+
+void TesmarControl::on_actionDisableAllResistors_triggered()
+{
+    if (BaseModule* module = currentModule())
+        module->setResistor(0);
+}
+
+void TesmarControl::on_actionEnableResistor1_triggered()
+{
+    if (BaseModule* module = currentModule())
+        module->setResistor(1);
+}
+
+void TesmarControl::on_actionEnableResistor2_triggered()
+{
+    if (BaseModule* module = currentModule())
+        module->setResistor(2);
+}
+
+void TesmarControl::on_actionEnableBothResistors_triggered()
+{
+    if (BaseModule* module = currentModule())
+        module->setResistor(3);
+}
+
+void TesmarControl::on_actionDoMultiplex_triggered()
+{
+    if (BaseModule* module = currentModule())
+        module->doMultiplex();
+}
+
+void TesmarControl::setMeasurementControlBit(quint32 bit, bool on)
+{
+    BaseModule* module = currentModule();
+    if (!module || module->channelNumber() <= 0)
+        return;
+    const int row = currentRowOrZero();
+    quint32 control = module->channelControl(row);
+    if (on)
+        control |= bit;
+    else
+        control &= ~bit;
+    module->setChannelControl(row, control);
+}
+
+void TesmarControl::on_actionSetChannelExternalMeasurementOn_triggered()
+{
+    setMeasurementControlBit(controlExternalMeasurement, true);
+}
+
+void TesmarControl::on_actionSetChannelExternalMeasurementOff_triggered()
+{
+    setMeasurementControlBit(controlExternalMeasurement, false);
+}
+
+void TesmarControl::on_actionSetChannelRippleMeasurementOn_triggered()
+{
+    setMeasurementControlBit(controlRippleMeasurement, true);
+}
+
+void TesmarControl::on_actionSetChannelRippleMeasurementOff_triggered()
+{
+    // Only the 16-bit control word carries meaning.
+    setMeasurementControlBit(controlRippleMeasurement | 0xFFFF0000u, false);
+}
+
+void TesmarControl::on_actionAutoSwitchMeasurement_triggered()
+{
+    if (BaseModule* module = currentModule())
+        module->setChannelBothMeasurementsEnabled(currentRowOrZero(), ui->actionAutoSwitchMeasurement->isChecked());
+}
+
+// ---- Prompted values ----
+
+void TesmarControl::on_actionSetChannelVoltage_triggered()
+{
+    BaseModule* module = currentModule();
+    if (!module || module->channelNumber() <= 0)
+        return;
+    const int row = qMin(currentRowOrZero(), module->channelNumber() - 1);
+    const bool bipolar = isBipolarModule(module);
+    const QString unit = module->voltageUnit(row);
+    float upper = std::fabs(module->channelVoltageNominal(row));
+    QString label;
+    if (ui->table->hasMultipleSelection()) {
+        const NominalRange range = nominalRange(module, true);
+        upper = range.largest;
+        label = tr("Input a voltage (0...%L1 %2) for the selected channels:").arg(double(upper)).arg(unit)
+            + someChannelsNote(range, unit);
+    } else {
+        const float lower = bipolar ? -upper : 0.0f;
+        label = tr("Input a voltage (%L1...%L2 %3) for channel %4:")
+                    .arg(double(lower))
+                    .arg(double(upper))
+                    .arg(unit)
+                    .arg(row);
+    }
+    if (bipolar)
+        label += bipolarNote();
+    const float lower = bipolar ? -upper : 0.0f;
+
+    bool ok = false;
+    const double value = dialogs()->getDouble(this, applicationName(), label, module->channelVoltageSet(row), lower,
+        upper, module->voltagePrecision(), &ok);
+    if (!ok)
+        return;
+    for (int selected : selectedChannelRows())
+        module->setChannelVoltageSet(selected, float(value));
+}
+
+void TesmarControl::on_actionSetChannelCurrent_triggered()
+{
+    BaseModule* module = currentModule();
+    if (!module || module->channelNumber() <= 0)
+        return;
+    const int row = qMin(currentRowOrZero(), module->channelNumber() - 1);
+    const QString unit = module->currentUnit(row);
+    float upper = std::fabs(module->channelCurrentNominal(row));
+    QString label;
+    if (ui->table->hasMultipleSelection()) {
+        const NominalRange range = nominalRange(module, false);
+        upper = range.largest;
+        label = tr("Input a current (0...%L1 %2) for the selected channels:").arg(double(upper)).arg(unit)
+            + someChannelsNote(range, unit);
+    } else {
+        label = tr("Input a current (0...%L1 %2) for channel %3:").arg(double(upper)).arg(unit).arg(row);
+    }
+
+    bool ok = false;
+    const double value = dialogs()->getDouble(this, applicationName(), label, module->channelCurrentSet(row), 0.0,
+        upper, module->currentPrecision(), &ok);
+    if (!ok)
+        return;
+    for (int selected : selectedChannelRows())
+        module->setChannelCurrentSet(selected, float(value));
+}
+
+void TesmarControl::on_actionSetAllVoltages_triggered()
+{
+    BaseModule* module = currentModule();
+    if (!module || module->channelNumber() <= 0)
+        return;
+    const bool bipolar = isBipolarModule(module);
+    const NominalRange range = nominalRange(module, true);
+    const float lower = bipolar ? -range.largest : 0.0f;
+    const QString unit = module->voltageUnit(0);
+    QString label = tr("Input a Set voltage (%L1...%L2 %3) for all channels:")
+                        .arg(double(lower))
+                        .arg(double(range.largest))
+                        .arg(unit)
+        + someChannelsNote(range, unit);
+    if (bipolar)
+        label += bipolarNote();
+
+    bool ok = false;
+    const double value = dialogs()->getDouble(this, applicationName(), label,
+        module->channelVoltageSet(qMin(currentRowOrZero(), module->channelNumber() - 1)), lower, range.largest,
+        module->voltagePrecision(), &ok);
+    if (ok)
+        module->setAllChannelsVoltageSet(float(value));
+}
+
+void TesmarControl::on_actionSetAllCurrents_triggered()
+{
+    BaseModule* module = currentModule();
+    if (!module || module->channelNumber() <= 0)
+        return;
+    const NominalRange range = nominalRange(module, false);
+    const QString unit = module->currentUnit(0);
+    const QString label = tr("Input a Set current (0...%L1 %2) for all channels:").arg(double(range.largest)).arg(unit)
+        + someChannelsNote(range, unit);
+
+    bool ok = false;
+    const double value = dialogs()->getDouble(this, applicationName(), label,
+        module->channelCurrentSet(qMin(currentRowOrZero(), module->channelNumber() - 1)), 0.0, range.largest,
+        module->currentPrecision(), &ok);
+    if (ok)
+        module->setAllChannelsCurrentSet(float(value));
+}
+
+void TesmarControl::promptAllModulesValue(bool voltage)
+{
+    BaseModule* module = currentModule();
+    if (!module)
+        return;
+    NominalRange range;
+    for (BaseModule* each : std::as_const(modules))
+        extendNominalRange(range, each, voltage);
+    const int row = currentRowOrZero();
+    const QString unit = voltage ? module->voltageUnit(row) : module->currentUnit(row);
+    const QString text = voltage ? tr("Input a Set voltage (0...%L1 %2) for all channels in all modules:")
+                                 : tr("Input a Set current (0...%L1 %2) for all channels in all modules:");
+    const QString label = text.arg(double(range.largest)).arg(unit) + someChannelsNote(range, unit);
+
+    bool ok = false;
+    const double value = dialogs()->getDouble(this, applicationName(), label,
+        voltage ? module->channelVoltageSet(row) : module->channelCurrentSet(row), 0.0, range.largest,
+        voltage ? module->voltagePrecision() : module->currentPrecision(), &ok);
+    if (!ok)
+        return;
+    for (BaseModule* each : std::as_const(modules)) {
+        if (voltage)
+            each->setAllChannelsVoltageSet(float(value));
+        else
+            each->setAllChannelsCurrentSet(float(value));
+    }
+}
+
+void TesmarControl::on_actionSetAllModulesVoltage_triggered()
+{
+    promptAllModulesValue(true);
+}
+
+void TesmarControl::on_actionSetAllModulesCurrent_triggered()
+{
+    promptAllModulesValue(false);
+}
+
+void TesmarControl::promptRampSpeed(bool voltage, bool allModules)
+{
+    BaseModule* module = currentModule();
+    if (!module || (!voltage && !allModules && !module->currentControl()))
+        return;
+    bool ok = false;
+    const double value = voltage
+        ? dialogs()->getDouble(this, applicationName(), tr("Input Voltage Ramp speed (%/s):"),
+            module->voltageRampSpeed(), 0.001, 100.0, 3, &ok)
+        : dialogs()->getDouble(this, applicationName(), tr("Input Current Ramp speed (%/s):"),
+            module->currentRampSpeed(), 1.0, 100.0, 1, &ok);
+    if (!ok)
+        return;
+    const QList<BaseModule*> targets = allModules ? modules : QList<BaseModule*>{module};
+    for (BaseModule* each : targets) {
+        if (voltage)
+            each->setVoltageRampSpeed(float(value));
+        else
+            each->setCurrentRampSpeed(float(value));
+    }
+}
+
+void TesmarControl::on_actionSetModulesVoltageRamp_triggered()
+{
+    promptRampSpeed(true, false);
+}
+
+void TesmarControl::on_actionSetAllModulesVoltageRamp_triggered()
+{
+    promptRampSpeed(true, true);
+}
+
+// Only a module with current control has a current ramp of its own to offer.
+void TesmarControl::on_actionSetModulesCurrentRamp_triggered()
+{
+    promptRampSpeed(false, false);
+}
+
+void TesmarControl::on_actionSetAllModulesCurrentRamp_triggered()
+{
+    promptRampSpeed(false, true);
+}
+
+void TesmarControl::on_actionSetAllChannelsVoltageIncremental_triggered()
+{
+    BaseModule* module = currentModule();
+    if (!module)
+        return;
+    const int n = module->channelNumber();
+    if (n <= 0)
+        return;
+    const float nominal = std::fabs(module->channelVoltageNominal(0));
+    const float step = qMin(nominal / float(n), 100.0f);
+    for (int channel = 0; channel < n; ++channel) {
+        const int stepsBelowNominal = incrementalVoltageDescending ? channel : n - 1 - channel;
+        module->setChannelVoltageSet(channel, nominal - float(stepsBelowNominal) * step);
+    }
+    incrementalVoltageDescending = !incrementalVoltageDescending;
+}
+
+// ---- Selection prompts ----
+
+void TesmarControl::on_actionSelectChannel_triggered()
+{
+    BaseModule* module = currentModule();
+    if (!module || module->channelNumber() <= 0)
+        return;
+    const int last = module->channelNumber() - 1;
+    bool ok = false;
+    const int row = dialogs()->getInt(this, applicationName(), tr("Select Channel (0...%1):").arg(last),
+        qBound(0, ui->table->currentRow(), last), 0, last, 1, &ok);
+    if (ok)
+        ui->table->setCurrentCell(row, 0);
+}
+
+void TesmarControl::on_actionAdcSampleRate_triggered()
+{
+    BaseModule* module = currentModule();
+    if (!module)
+        return;
+    const QStringList items{QStringLiteral("50"), QStringLiteral("60"), QStringLiteral("100"), QStringLiteral("500")};
+    const quint32 current = module->adcSamplesPerSecond();
+    int preselected = 3;
+    if (current == 50)
+        preselected = 0;
+    else if (current == 60)
+        preselected = 1;
+    else if (current == 100)
+        preselected = 2;
+
+    bool ok = false;
+    const QString choice = dialogs()->getItem(this, applicationName(),
+        tr("Choose ADC Sample Rate (samples per second):"), items, preselected, false, &ok);
+    if (!ok || choice.isEmpty())
+        return;
+    bool converted = false;
+    const int value = choice.toInt(&converted);
+    if (converted)
+        module->setAdcSamplesPerSecond(quint32(value));
+}
+
+void TesmarControl::on_actionDigitalFilter_triggered()
+{
+    BaseModule* module = currentModule();
+    if (!module)
+        return;
+    const QStringList items{QStringLiteral("1"), QStringLiteral("16"), QStringLiteral("64"), QStringLiteral("256"),
+        QStringLiteral("1024")};
+    const quint32 current = module->digitalFilter();
+    int preselected = 2;
+    if (current == 1)
+        preselected = 0;
+    else if (current == 16)
+        preselected = 1;
+    else if (current == 256)
+        preselected = 3;
+    else if (current == 1024)
+        preselected = 4;
+
+    bool ok = false;
+    const QString choice = dialogs()->getItem(this, applicationName(), tr("Choose Digital Filter averaging steps:"),
+        items, preselected, false, &ok);
+    if (!ok || choice.isEmpty())
+        return;
+    bool converted = false;
+    const int value = choice.toInt(&converted);
+    if (converted)
+        module->setDigitalFilter(quint32(value));
+}
+
+// ---- Crate-wide modes ----
+
+void TesmarControl::on_actionSetLiveInsertion_triggered()
+{
+    if (!controller)
+        return;
+    const bool active = controller->liveInsertion();
+    const QString text = active ? tr("End the Live Insertion mode for the whole system?")
+                                : tr("Begin the Live Insertion mode for the whole system?\n\n"
+                                     "Note: to plug out a module, turn off all channels in this module first!");
+    if (dialogs()->question(this, applicationName(), text, QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+        == QMessageBox::Yes)
+        controller->setLiveInsertion(!active);
+}
+
+void TesmarControl::on_actionPassword_triggered()
+{
+    bool ok = false;
+    const QString password = dialogs()->getText(this, applicationName(), tr("Please enter password:"),
+        QLineEdit::Password, QString(), &ok);
+    if (!ok)
+        return;
+    if (password == QLatin1String("pix7cloud")) {
+        ui->actionSpecialMode->setEnabled(true);
+    } else if (password == QLatin1String("tundra")) {
+        ui->actionSetCrateAddress->setEnabled(true);
+        // The crate window, if it already exists, offers its fan speed from now on.
+        for (QWidget* child : findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+            if (child->isWindow() && child->inherits("DialogCrate")) {
+                if (auto* button = child->findChild<QPushButton*>(QStringLiteral("btnFanSpeed")))
+                    button->setEnabled(true);
+            }
+        }
+    } else if (password == QLatin1String("mosk")) {
+        ui->actionSetFineAdjustmentOn->setEnabled(true);
+        ui->actionSetFineAdjustmentOff->setEnabled(true);
+        ui->actionSetAllModulesFineAdjustmentOn->setEnabled(true);
+        ui->actionSetAllModulesFineAdjustmentOff->setEnabled(true);
+    }
+}
+
+// ---- Table selection and context menus ----
+
+void TesmarControl::on_table_itemSelectionChanged()
+{
+    const int row = ui->table->currentRow();
+    ui->lblChannel->setText(tr("Channel %1 selected").arg(row));
+    BaseModule* module = currentModule();
+    if (!module || row == lastSelectedRow)
+        return;
+    lastSelectedRow = row;
+    emit currentChannelChanged(module->serialNumber(), row);
+    if (ui->actionAutoSwitchMeasurement->isChecked() && isMeasurementModule(module) && row >= 0)
+        module->setChannelBothMeasurementsEnabled(row, true);
+}
+
+void TesmarControl::on_lstModules_customContextMenuRequested(const QPoint& /*position*/)
+{
+    if (modules.isEmpty())
+        return;
+    runContextMenu(this, tr("System Menu"),
+        {
+            {tr("Set All Voltages..."), &TesmarControl::on_actionSetAllModulesVoltage_triggered},
+            {tr("Set All Currents..."), &TesmarControl::on_actionSetAllModulesCurrent_triggered},
+            {},
+            {tr("Set All On"), &TesmarControl::on_actionSetAllModulesOn_triggered},
+            {tr("Set All Off"), &TesmarControl::on_actionSetAllModulesOff_triggered},
+            {},
+            {tr("Set All Emergency Off"), &TesmarControl::on_actionSetAllModulesEmergencyOff_triggered},
+            {tr("Clear All Emergency Off"), &TesmarControl::on_actionClearAllModulesEmergencyOff_triggered},
+            {},
+            {tr("Set Voltage Ramp..."), &TesmarControl::on_actionSetAllModulesVoltageRamp_triggered},
+            {tr("Set Current Ramp..."), &TesmarControl::on_actionSetAllModulesCurrentRamp_triggered},
+            {},
+            {tr("Clear All Events"), &TesmarControl::on_actionClearAllModulesEvents_triggered},
+        });
+}
+
+void TesmarControl::contextMenuEvent(QContextMenuEvent* event)
+{
+    event->accept();
+    if (modules.isEmpty())
+        return;
+    runContextMenu(this, tr("Module Menu"),
+        {
+            {tr("Set All Voltages..."), &TesmarControl::on_actionSetAllVoltages_triggered},
+            {tr("Set All Currents..."), &TesmarControl::on_actionSetAllCurrents_triggered},
+            {},
+            {tr("Set All On"), &TesmarControl::on_actionSetAllChannelsOn_triggered},
+            {tr("Set All Off"), &TesmarControl::on_actionSetAllChannelsOff_triggered},
+            {},
+            {tr("Set All Emergency Off"), &TesmarControl::on_actionSetAllChannelsEmergencyOff_triggered},
+            {tr("Clear All Emergency Off"), &TesmarControl::on_actionClearAllChannelsEmergencyOff_triggered},
+            {},
+            {tr("Status / Control..."), &TesmarControl::on_actionModuleStatusControl_triggered},
+            {},
+            {tr("Set Voltage Ramp..."), &TesmarControl::on_actionSetModulesVoltageRamp_triggered},
+            {tr("Set Current Ramp..."), &TesmarControl::on_actionSetModulesCurrentRamp_triggered},
+        });
+}
+
+void TesmarControl::on_table_customContextMenuRequested(const QPoint& /*position*/)
+{
+    BaseModule* module = currentModule();
+    if (!module)
+        return;
+    const bool multiple = ui->table->hasMultipleSelection();
+    const QString title = multiple ? tr("Selected Channels Menu") : tr("Channel %1 Menu").arg(ui->table->currentRow());
+    if (isMeasurementModule(module)) {
+        runContextMenu(this, title,
+            {
+                {tr("Set External Measurement On"), &TesmarControl::on_actionSetChannelExternalMeasurementOn_triggered},
+                {tr("Set External Measurement Off"), &TesmarControl::on_actionSetChannelExternalMeasurementOff_triggered},
+                {tr("Set Ripple Measurement On"), &TesmarControl::on_actionSetChannelRippleMeasurementOn_triggered},
+                {tr("Set Ripple Measurement Off"), &TesmarControl::on_actionSetChannelRippleMeasurementOff_triggered},
+                {},
+                {tr("Do Multiplex"), &TesmarControl::on_actionDoMultiplex_triggered},
+                {},
+                {tr("Disable All Resistors"), &TesmarControl::on_actionDisableAllResistors_triggered},
+                {tr("Enable Resistor 1"), &TesmarControl::on_actionEnableResistor1_triggered},
+                {tr("Enable Resistor 2"), &TesmarControl::on_actionEnableResistor2_triggered},
+                {tr("Enable Both Resistors"), &TesmarControl::on_actionEnableBothResistors_triggered},
+            });
+        return;
+    }
+    runContextMenu(this, title,
+        {
+            {tr("Set Voltage..."), &TesmarControl::on_actionSetChannelVoltage_triggered},
+            {tr("Set Current..."), &TesmarControl::on_actionSetChannelCurrent_triggered},
+            {},
+            {tr("Set On"), &TesmarControl::on_actionSetChannelOn_triggered},
+            {tr("Set Off"), &TesmarControl::on_actionSetChannelOff_triggered},
+            {},
+            {tr("Set Emergency Off"), &TesmarControl::on_actionSetChannelEmergencyOff_triggered},
+            {tr("Clear Emergency Off"), &TesmarControl::on_actionClearChannelEmergencyOff_triggered},
+            {},
+            {tr("Clear Events"), &TesmarControl::on_actionClearChannelEvents_triggered},
+            {tr("Status / Control..."), &TesmarControl::on_actionChannelStatusControl_triggered, !multiple},
+        });
+}
+
+// ---- Command slots called by tool windows ----
+
+void TesmarControl::clearChannelEvents(int /*serialNumber*/, int channel)
+{
+    if (BaseModule* module = currentModule())
+        module->clearChannelEventStatus(channel);
+}
+
+void TesmarControl::setChannelControl(int /*serialNumber*/, int channel, quint32 control)
+{
+    BaseModule* module = currentModule();
+    if (!module)
+        return;
+    module->setChannelControl(channel, control);
+    if (control == 0)
+        module->clearChannelEmergencyOff(channel);
+}
+
+void TesmarControl::setChannelEventMask(int /*serialNumber*/, int channel, quint32 eventMask)
+{
+    if (BaseModule* module = currentModule())
+        module->setChannelEventMask(channel, eventMask);
+}
+
+void TesmarControl::clearModuleEvents(int /*serialNumber*/)
+{
+    if (BaseModule* module = currentModule())
+        module->clearEventStatus();
+}
+
+void TesmarControl::setModuleControl(int /*serialNumber*/, quint32 control)
+{
+    if (BaseModule* module = currentModule())
+        module->setControl(control);
+}
+
+void TesmarControl::setModuleEventMask(int /*serialNumber*/, quint32 eventMask)
+{
+    if (BaseModule* module = currentModule())
+        module->setEventMask(eventMask);
+}
+
+void TesmarControl::setRestartTime(int /*serialNumber*/, quint32 restartTime)
+{
+    if (BaseModule* module = currentModule())
+        module->setRestartTime(restartTime);
+}
+
+void TesmarControl::setModuleEventChannelMask(int /*serialNumber*/, quint32 mask)
+{
+    if (BaseModule* module = currentModule())
+        module->setEventChannelMask(mask);
+}
+
+void TesmarControl::clearModuleEventChannelStatus(int /*serialNumber*/)
+{
+    if (BaseModule* module = currentModule())
+        module->clearEventChannelStatus();
+}
+
+void TesmarControl::setModuleEventGroupMask(int /*serialNumber*/, quint32 mask)
+{
+    if (BaseModule* module = currentModule())
+        module->setEventGroupMask(mask);
+}
+
+void TesmarControl::clearModuleEventGroupStatus(int /*serialNumber*/)
+{
+    if (BaseModule* module = currentModule())
+        module->clearEventGroupStatus();
+}
+
+void TesmarControl::getFlexGroupData(int groupNumber)
+{
+    if (BaseModule* module = currentModule())
+        emit updateModuleFlexGroups(module->serialNumber(), groupNumber, module->flexGroupMemberList(groupNumber),
+            module->flexGroupType(groupNumber));
+}
+
+void TesmarControl::setFlexGroup(int groupNumber, quint32 member, quint32 type)
+{
+    if (groupNumber < 0 || groupNumber >= flexGroupCount)
+        return;
+    if (BaseModule* module = currentModule())
+        module->setFlexGroup(groupNumber, member, type);
+}
+
+void TesmarControl::setInterlockOutControl(int /*serialNumber*/, quint32 control)
+{
+    if (BaseModule* module = currentModule())
+        module->SetModuleIlkOutControl(control);
+}
+
+void TesmarControl::setChannelVoltageNominal(int channel, float value)
+{
+    BaseModule* module = currentModule();
+    if (module && (module->status() & moduleStatusStopped))
+        module->setChannelVoltageNominal(channel, value);
+}
+
+void TesmarControl::setChannelCurrentNominal(int channel, float value)
+{
+    BaseModule* module = currentModule();
+    if (module && (module->status() & moduleStatusStopped))
+        module->setChannelCurrentNominal(channel, value);
+}
+
+void TesmarControl::setSpecialControl(quint32 control)
+{
+    BaseModule* module = currentModule();
+    if (!module)
+        return;
+    if (control == 3 || control == 4 || control == 7)
+        refreshTimer->start();
+    module->setSpecialControlCommand(control);
+    if (control == 14)
+        refreshTimer->stop();
+    if (control == 12) {
+        if (modules.size() == 1)
+            refreshTimer->stop();
+        else
+            currentModuleIndex = (currentModuleIndex + 1) % int(modules.size());
+    }
+}
+
+void TesmarControl::sendHexLine(QByteArray line)
+{
+    if (BaseModule* module = currentModule())
+        module->sendHexLine(line);
+}
+
+void TesmarControl::setChannelBounds(int channel, bool asymmetricVoltageBounds, float voltageInterlockMaxSet,
+    float voltageInterlockMinSet, bool asymmetricCurrentBounds, float currentInterlockMaxSet,
+    float currentInterlockMinSet)
+{
+    // Events are processed while waiting: the module may be deleted (crate switched off) or
+    // another module selected meanwhile; the guard notices the first, the pointer is kept for
+    // the second so the bounds go where the control word went.
+    QPointer<BaseModule> module = currentModule();
+    if (!module)
+        return;
+
+    quint32 control = module->channelControl(channel) & 0xFFFF;
+    control &= ~(controlAsymmetricVoltageBounds | controlAsymmetricCurrentBounds);
+    if (asymmetricVoltageBounds)
+        control |= controlAsymmetricVoltageBounds;
+    if (asymmetricCurrentBounds)
+        control |= controlAsymmetricCurrentBounds;
+    module->setChannelControl(channel, control);
+
+    int waits = 0;
+    for (;;) {
+        // Modules that read channel words in blocks refresh them on a read of channel 0.
+        if (channel != 0)
+            module->channelControl(0);
+        if (module->channelControl(channel) == control)
+            break;
+        if (++waits > controlReadBackMaxWaits) {
+            dialogs()->information(this, applicationName(),
+                tr("Error setting Channel %1 Control word. Giving up.").arg(channel), QMessageBox::Ok);
+            return;
+        }
+        waitProcessingEvents(1);
+        if (!module)
+            return;
+    }
+
+    module->setChannelVoltageInterlockMaxSet(channel, voltageInterlockMaxSet);
+    module->setChannelCurrentInterlockMaxSet(channel, currentInterlockMaxSet);
+    if (asymmetricVoltageBounds)
+        module->setChannelVoltageInterlockMinSet(channel, voltageInterlockMinSet);
+    if (asymmetricCurrentBounds)
+        module->setChannelCurrentInterlockMinSet(channel, currentInterlockMinSet);
+}
