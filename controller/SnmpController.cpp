@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QDebug>
 #include <QHostAddress>
+#include <QRegularExpression>
 #include <QtEndian>
 
 namespace {
@@ -172,7 +173,7 @@ bool SnmpController::open(const QString& address)
 {
     std::lock_guard<std::recursive_mutex> lock(mutex());
     m_address = address;
-    if (snmpOpen)
+    if (m_libraryReady && snmpOpen)
         m_handle = snmpOpen(address.toLatin1().constData());
     return isConnected();
 }
@@ -194,10 +195,13 @@ bool SnmpController::setIpAddress(const QString& address)
     std::lock_guard<std::recursive_mutex> lock(mutex());
     if (!m_handle)
         return false;
-    // An unparsable text must not reach the crate as 0.0.0.0, which would switch it to DHCP.
+    // Only a full dotted quad: an unparsable text must not reach the crate as 0.0.0.0 (which
+    // switches it to DHCP), and short forms such as "192.168.1" would name another address.
+    static const QRegularExpression dottedQuad(QStringLiteral("^\\d{1,3}(\\.\\d{1,3}){3}$"));
+    const QString text = address.trimmed();
     bool isIpv4 = false;
-    const quint32 value = QHostAddress(address.trimmed()).toIPv4Address(&isIpv4);
-    if (!isIpv4)
+    const quint32 value = QHostAddress(text).toIPv4Address(&isIpv4);
+    if (!isIpv4 || !dottedQuad.match(text).hasMatch())
         return false;
     // The crate wants the first dotted number in the least significant byte.
     call(&SnmpController::setIpStaticAddress, qbswap(value));

@@ -42,7 +42,8 @@ public:
     bool isLibraryReady() const { return m_libraryReady; }
 
     // Calls the entry point held in member `entry` with the connection handle followed by
-    // `arguments`. An unresolved entry answers a value-initialised result (0, nullptr).
+    // `arguments`. An unresolved entry, or any entry of a library that failed to initialise,
+    // answers a value-initialised result (0, nullptr) without calling into the library.
     // Locked inside; callable from any thread.
     template <typename Entry, typename... Args>
     auto call(Entry SnmpController::*entry, Args... arguments)
@@ -50,7 +51,7 @@ public:
         std::lock_guard<std::recursive_mutex> lock(mutex());
         const Entry function = this->*entry;
         using Result = decltype(function(HSNMP{}, arguments...));
-        if (!function) {
+        if (!function || !m_libraryReady) {
             if constexpr (std::is_void_v<Result>)
                 return;
             else

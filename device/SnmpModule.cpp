@@ -450,40 +450,33 @@ void SnmpModule::setRestartTime(quint32) {}
 
 // ---- several channels -----------------------------------------------------------------------
 
-void SnmpModule::setSelectedChannelsOn(quint32 mask)
+void SnmpModule::forEachSelectedChannel(quint32 mask, void (SnmpModule::*operation)(int))
 {
     Lock lock(m_controller->mutex());
     for (int channel = 0; channel < m_channelCount && channel < 32; ++channel) {
         if (mask & (1u << channel))
-            setChannelOn(channel);
+            (this->*operation)(channel);
     }
+}
+
+void SnmpModule::setSelectedChannelsOn(quint32 mask)
+{
+    forEachSelectedChannel(mask, &SnmpModule::setChannelOn);
 }
 
 void SnmpModule::setSelectedChannelsOff(quint32 mask)
 {
-    Lock lock(m_controller->mutex());
-    for (int channel = 0; channel < m_channelCount && channel < 32; ++channel) {
-        if (mask & (1u << channel))
-            setChannelOff(channel);
-    }
+    forEachSelectedChannel(mask, &SnmpModule::setChannelOff);
 }
 
 void SnmpModule::setSelectedChannelsEmergencyOff(quint32 mask)
 {
-    Lock lock(m_controller->mutex());
-    for (int channel = 0; channel < m_channelCount && channel < 32; ++channel) {
-        if (mask & (1u << channel))
-            setChannelEmergencyOff(channel);
-    }
+    forEachSelectedChannel(mask, &SnmpModule::setChannelEmergencyOff);
 }
 
 void SnmpModule::clearSelectedChannelsEmergencyOff(quint32 mask)
 {
-    Lock lock(m_controller->mutex());
-    for (int channel = 0; channel < m_channelCount && channel < 32; ++channel) {
-        if (mask & (1u << channel))
-            clearChannelEmergencyOff(channel);
-    }
+    forEachSelectedChannel(mask, &SnmpModule::clearChannelEmergencyOff);
 }
 
 void SnmpModule::setAllChannelsVoltageSet(float vset)

@@ -164,6 +164,8 @@ private:
     bool validChannel(int channel) const { return channel >= 0 && channel < m_channelCount; }
     int channelIndex(int channel) const { return m_firstChannelIndex + channel; }
     void setSwitch(int channel, int value);
+    // Runs `operation` for every channel whose bit is set in `mask`, in ascending order.
+    void forEachSelectedChannel(quint32 mask, void (SnmpModule::*operation)(int));
     void writeBehaviours(const QVector<int>& behaviours);
     void noteReadOutcome(bool answered);
     bool descriptionMatches(const QString& description) const;

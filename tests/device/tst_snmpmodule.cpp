@@ -1,0 +1,398 @@
+// The SNMP module and crate end to end: our library against the crate simulator.
+#include "CrateFixture.h"
+
+#include "app/Resolution.h"
+#include "controller/SnmpController.h"
+#include "device/SnmpCrate.h"
+#include "device/SnmpModule.h"
+
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTest>
+
+#include <cmath>
+#include <memory>
+
+namespace {
+
+const char* const modulesJson = R"([
+    {"slot": 2, "type": "THE1640p", "serialNumber": 4712002},
+    {"slot": 4, "type": "THB1620n", "serialNumber": 4712004},
+    {"slot": 7, "type": "TMM0800m", "serialNumber": 4712007}
+])";
+
+bool near(double a, double b, double relative = 1e-5)
+{
+    return std::fabs(a - b) <= relative * std::max(std::fabs(a), std::fabs(b)) + 1e-12;
+}
+
+} // namespace
+
+class TestSnmpModule : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<SnmpModule> module(int slot) { return std::make_unique<SnmpModule>(m_crate->controller(), slot); }
+    SnmpController* controller() { return m_crate->controller(); }
+
+    std::unique_ptr<CrateFixture> m_crate;
+
+private slots:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Tesmar"), QStringLiteral("resolution")).clear();
+        m_crate = std::make_unique<CrateFixture>(QLatin1String(modulesJson));
+        QString error;
+        QVERIFY2(m_crate->start(&error), qPrintable(error));
+    }
+
+    void cleanupTestCase()
+    {
+        QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Tesmar"), QStringLiteral("resolution")).clear();
+        m_crate.reset();
+    }
+
+    void discoverySeesOnlyOccupiedSlots()
+    {
+        QList<int> occupied;
+        for (int slot = 0; slot < 10; ++slot) {
+            const char* text = controller()->call(&SnmpController::getModuleDescription, slot);
+            if (text && *text)
+                occupied << slot;
+        }
+        QCOMPARE(occupied, (QList<int>{2, 4, 7}));
+    }
+
+    void moduleIdentity_data()
+    {
+        QTest::addColumn<int>("slot");
+        QTest::addColumn<QString>("firmwareName");
+        QTest::addColumn<int>("deviceClass");
+        QTest::addColumn<int>("channels");
+        QTest::addColumn<int>("serialNumber");
+        QTest::addColumn<bool>("currentControl");
+        QTest::newRow("slot 2") << 2 << "THE1640p" << 24 << 16 << 4712002 << true;
+        QTest::newRow("slot 4, no current control") << 4 << "THB1620n" << 21 << 16 << 4712004 << false;
+        QTest::newRow("slot 7, measurement") << 7 << "TMM0800m" << 90 << 8 << 4712007 << true;
+    }
+
+    void moduleIdentity()
+    {
+        QFETCH(int, slot);
+        auto m = module(slot);
+        QFETCH(QString, firmwareName);
+        QCOMPARE(m->firmwareName(), firmwareName);
+        QTEST(m->deviceClass(), "deviceClass");
+        QTEST(m->channelNumber(), "channels");
+        QTEST(m->serialNumber(), "serialNumber");
+        QTEST(m->currentControl(), "currentControl");
+        QCOMPARE(m->firmwareRelease(), QStringLiteral("01.23"));
+        QCOMPARE(m->address(), QStringLiteral("Slot %1").arg(slot));
+        QVERIFY(m->connected());
+    }
+
+    void emptySlotGivesModuleWithoutChannels()
+    {
+        auto m = module(5);
+        QCOMPARE(m->channelNumber(), 0);
+        QVERIFY(!m->connected());
+        QCOMPARE(m->channelVoltageSet(0), 0.0f);
+    }
+
+    void slotTwoUsesChannelIndexesFrom200()
+    {
+        auto m = module(2);
+        m->setVoltageUnit(QStringLiteral("V"));
+        m->setChannelVoltageSet(0, 101.0f);
+        m->setChannelVoltageSet(15, 115.0f);
+        QCOMPARE(controller()->call(&SnmpController::getOutputVoltage, 200), 101.0);
+        QCOMPARE(controller()->call(&SnmpController::getOutputVoltage, 215), 115.0);
+        // Channel 0 fetches all channels; the others answer from that read.
+        QCOMPARE(m->channelVoltageSet(0), 101.0f);
+        QCOMPARE(m->channelVoltageSet(15), 115.0f);
+        // A channel outside the module neither writes nor reads.
+        m->setChannelVoltageSet(16, 116.0f);
+        QCOMPARE(controller()->call(&SnmpController::getOutputVoltage, 216), 0.0);
+        QCOMPARE(m->channelVoltageSet(16), 0.0f);
+        QCOMPARE(m->channelVoltageSet(-1), 0.0f);
+    }
+
+    void unitConversions_data()
+    {
+        QTest::addColumn<QString>("voltageUnit");
+        QTest::addColumn<float>("displayVoltage");
+        QTest::addColumn<double>("volts");
+        QTest::addColumn<QString>("currentUnit");
+        QTest::addColumn<float>("displayCurrent");
+        QTest::addColumn<double>("amperes");
+        QTest::newRow("kV, uA") << "kV" << 1.5f << 1500.0 << "uA" << 10.0f << 1.0e-5;
+        QTest::newRow("V, nA") << "V" << 250.0f << 250.0 << "nA" << 500.0f << 5.0e-7;
+        QTest::newRow("V, mA") << "V" << 12.5f << 12.5 << "mA" << 1.5f << 1.5e-3;
+        QTest::newRow("kV, A") << "kV" << 2.5f << 2500.0 << "A" << 0.001f << 1.0e-3;
+    }
+
+    void unitConversions()
+    {
+        QFETCH(QString, voltageUnit);
+        QFETCH(float, displayVoltage);
+        QFETCH(double, volts);
+        QFETCH(QString, currentUnit);
+        QFETCH(float, displayCurrent);
+        QFETCH(double, amperes);
+        auto m = module(2);
+        m->setVoltageUnit(voltageUnit);
+        m->setCurrentUnit(currentUnit);
+
+        m->setChannelVoltageSet(1, displayVoltage);
+        m->setChannelCurrentSet(1, displayCurrent);
+        QVERIFY(near(controller()->call(&SnmpController::getOutputVoltage, 201), volts));
+        QVERIFY(near(controller()->call(&SnmpController::getOutputCurrent, 201), amperes));
+
+        m->channelVoltageSet(0);
+        m->channelCurrentSet(0);
+        QVERIFY(near(m->channelVoltageSet(1), displayVoltage));
+        QVERIFY(near(m->channelCurrentSet(1), displayCurrent));
+        // Nominal values of a 4 kV / 2 mA module in the display units.
+        QVERIFY(near(m->channelVoltageNominal(0), voltageUnit == QLatin1String("kV") ? 4.0 : 4000.0));
+        QVERIFY(near(m->channelCurrentNominal(0), 2.0e-3 / BaseModule::amperesPerCurrentUnit(
+                                                                BaseModule::currentUnitIndexOf(currentUnit))));
+    }
+
+    void allChannelsAtOnce()
+    {
+        auto m = module(2);
+        m->setVoltageUnit(QStringLiteral("kV"));
+        m->setAllChannelsVoltageSet(0.2f);
+        m->setCurrentUnit(QStringLiteral("mA"));
+        m->setAllChannelsCurrentSet(0.5f);
+        for (int channel = 0; channel < 16; ++channel) {
+            QCOMPARE(controller()->call(&SnmpController::getOutputVoltage, 200 + channel), 200.0);
+            QVERIFY(near(controller()->call(&SnmpController::getOutputCurrent, 200 + channel), 0.5e-3));
+        }
+    }
+
+    void setCurrentBeforeAnyReadIsZero()
+    {
+        auto m = module(2);
+        m->setChannelCurrentSet(3, 1.0f);
+        QCOMPARE(m->channelCurrentSet(3), 0.0f);
+    }
+
+    void channelControlWords_data()
+    {
+        QTest::addColumn<quint32>("control");
+        QTest::addColumn<quint32>("statusBits");
+        QTest::addColumn<quint32>("controlBack");
+        QTest::newRow("on") << quint32(0x0008) << quint32(0x0008) << quint32(0x0008);
+        QTest::newRow("on and emergency off: emergency off wins") << quint32(0x0028) << quint32(0x0020) << quint32(0x0020);
+        QTest::newRow("off") << quint32(0) << quint32(0) << quint32(0);
+        QTest::newRow("high bits ignored") << quint32(0x10000) << quint32(0) << quint32(0);
+    }
+
+    void channelControlWords()
+    {
+        QFETCH(quint32, control);
+        QFETCH(quint32, statusBits);
+        auto m = module(2);
+        m->setChannelControl(4, 0); // start from a switched-off channel without emergency off
+        m->clearChannelEmergencyOff(4);
+        m->setChannelControl(4, control);
+        const quint32 onAndEmergency = 0x0028;
+        QTRY_COMPARE_WITH_TIMEOUT((m->channelStatus(0), m->channelStatus(4) & onAndEmergency), statusBits, 5000);
+        m->channelControl(0);
+        QTEST(m->channelControl(4), "controlBack");
+        m->clearChannelEmergencyOff(4);
+        m->setChannelOff(4);
+    }
+
+    void selectedChannelsFollowTheMask()
+    {
+        auto m = module(2);
+        m->setSelectedChannelsOff(0xFFFF);
+        m->setSelectedChannelsOn(0b101);
+        QTRY_VERIFY_WITH_TIMEOUT((m->channelStatus(0) & 0x8) && (m->channelStatus(2) & 0x8), 5000);
+        QCOMPARE(m->channelStatus(1) & 0x8u, 0u);
+        m->channelControl(0);
+        QCOMPARE(m->channelControl(1), 0u);
+        QCOMPARE(m->channelControl(2), 0x8u);
+        m->setSelectedChannelsEmergencyOff(0b100);
+        QTRY_VERIFY_WITH_TIMEOUT((m->channelStatus(0), m->channelStatus(2) & 0x20), 5000);
+        QVERIFY(m->channelEventStatus(2) & 0x20); // the emergency-off bit shows as event too
+        m->clearSelectedChannelsEmergencyOff(0b100);
+        QTRY_VERIFY_WITH_TIMEOUT((m->channelStatus(0), !(m->channelStatus(2) & 0x20)), 5000);
+        m->setSelectedChannelsOff(0xFFFF);
+    }
+
+    void moduleControlWord()
+    {
+        auto m = module(2);
+        const quint32 killEnabled = 1u << 15;
+        m->setKillEnable(false);
+        QTRY_COMPARE_WITH_TIMEOUT(m->status() & killEnabled, 0u, 5000);
+        m->setControl(0);
+        QCOMPARE(m->status() & killEnabled, 0u);
+        m->setControl(0x4040);
+        QTRY_COMPARE_WITH_TIMEOUT(m->status() & killEnabled, killEnabled, 5000);
+        m->setKillEnable(false);
+        QTRY_COMPARE_WITH_TIMEOUT(m->status() & killEnabled, 0u, 5000);
+    }
+
+    void supervisionBehaviour()
+    {
+        auto m = module(2);
+        m->setChannelDelayedTripAction(2, BaseModule::RampDownChannel, 250);
+        m->channelDelayedTripEnabled(0); // channel 0 refreshes the behaviour cache
+        QVERIFY(m->channelDelayedTripEnabled(2));
+        QVERIFY(m->channelDelayedTripRampDown(2));
+        m->channelDelayedTripTime(0);
+        QCOMPARE(m->channelDelayedTripTime(2), 250);
+        // Changing the inhibit action keeps the trip action (both live in one word).
+        m->setChannelInhibitAction(2, BaseModule::ShutDownModule);
+        m->channelInhibitAction(0);
+        QCOMPARE(m->channelInhibitAction(2), BaseModule::ShutDownModule);
+        QVERIFY(m->channelDelayedTripRampDown(2));
+        QCOMPARE(controller()->call(&SnmpController::getOutputSupervisionBehavior, 202) & 0x30C0, 0x3040);
+
+        m->setAllChannelsInhibitAction(BaseModule::ShutDownChannel);
+        m->channelInhibitAction(0);
+        for (int channel = 0; channel < 16; ++channel)
+            QCOMPARE(m->channelInhibitAction(channel), BaseModule::ShutDownChannel);
+        QVERIFY(m->channelDelayedTripRampDown(2));
+
+        m->setAllChannelsDelayedTripAction(BaseModule::IgnoreFailure, 100);
+        m->channelDelayedTripEnabled(0);
+        m->channelDelayedTripTime(0);
+        for (int channel = 0; channel < 16; ++channel) {
+            QVERIFY(!m->channelDelayedTripEnabled(channel));
+            QCOMPARE(m->channelDelayedTripTime(channel), 100);
+            QCOMPARE(m->channelInhibitAction(channel), BaseModule::ShutDownChannel);
+        }
+    }
+
+    void measurementModule()
+    {
+        auto m = module(7);
+        QVERIFY(m->isMeasurementModule());
+        const double before = controller()->call(&SnmpController::getOutputVoltage, 700);
+        m->setChannelVoltageSet(0, 5.0f);
+        m->setChannelCurrentSet(0, 1.0f);
+        m->setVoltageRampSpeed(50.0f);
+        QCOMPARE(controller()->call(&SnmpController::getOutputVoltage, 700), before);
+        QCOMPARE(m->channelVoltageSet(0), 0.0f);
+        QCOMPARE(m->channelCurrentSet(0), 0.0f);
+        QCOMPARE(m->channelStatus(0), 0u);
+        QVERIFY(!m->channelDelayedTripEnabled(0));
+        // Measured values are reported: the nominal read goes through like any other module's.
+        QVERIFY(m->channelVoltageNominal(0) > 0.0f);
+
+        m->setChannelBothMeasurementsEnabled(1, true);
+        m->setChannelControl(2, 0x2);
+        m->setChannelRippleMeasurementEnabled(3, true);
+        m->channelControl(0);
+        QCOMPARE(m->channelControl(1), 0x6u);
+        QCOMPARE(m->channelControl(2), 0x2u);
+        QCOMPARE(m->channelControl(3), 0x4u);
+        m->setChannelBothMeasurementsEnabled(1, false);
+        QCOMPARE(controller()->call(&SnmpController::getChannelSwitch, 701), 20);
+
+        // An ordinary module ignores the measurement switches.
+        auto hv = module(2);
+        hv->setChannelOff(5);
+        hv->setChannelBothMeasurementsEnabled(5, true);
+        QCOMPARE(controller()->call(&SnmpController::getChannelSwitch, 205), 0);
+    }
+
+    void moduleLoadsItsResolutionWhenCreated()
+    {
+        QSettings settings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Tesmar"), QStringLiteral("resolution"));
+        settings.setValue(QStringLiteral("4712002/voltageUnit"), QStringLiteral("kV"));
+        settings.setValue(QStringLiteral("4712002/currentUnit"), QStringLiteral("uA"));
+        settings.setValue(QStringLiteral("4712002/currentPrecision"), 4);
+        settings.setValue(QStringLiteral("THE1640p/voltagePrecision"), 3);
+        settings.sync();
+        auto m = module(2);
+        auto other = module(4);
+        settings.clear();
+        QCOMPARE(m->voltageUnit(0), QStringLiteral("kV"));
+        QCOMPARE(m->currentUnit(0), BaseModule::microAmpereUnit());
+        QCOMPARE(m->currentPrecision(), 4);
+        QCOMPARE(m->voltagePrecision(), 3);
+        QCOMPARE(other->voltageUnit(0), QStringLiteral("V"));
+        QCOMPARE(other->currentUnit(0), QStringLiteral("mA"));
+        QCOMPARE(other->voltagePrecision(), 2);
+    }
+
+    void clearEventsReachesTheCrate()
+    {
+        auto m = module(2);
+        // A set value above the module's limits is refused by the crate with an input error.
+        m->setVoltageUnit(QStringLiteral("V"));
+        m->setChannelVoltageSet(0, 1.0e6f);
+        const quint32 inputError = 1u << 5;
+        QTRY_VERIFY_WITH_TIMEOUT(m->eventStatus() & inputError, 5000);
+        m->clearEventStatus();
+        QTRY_COMPARE_WITH_TIMEOUT(m->eventStatus() & inputError, 0u, 5000);
+    }
+
+    void crateIdentityAndPower()
+    {
+        SnmpCrate crate(controller());
+        QCOMPARE(crate.serialNumber(), CrateFixture::crateSerialNumber);
+        QCOMPARE(crate.firmwareRelease(), QLatin1String(CrateFixture::crateFirmware));
+        QVERIFY(crate.powerOn());
+        QCOMPARE(controller()->busStatus(), QStringLiteral("Bus status: OK"));
+
+        crate.setFanSpeed(2400);
+        QCOMPARE(crate.fanSpeed(), 2400);
+        QVERIFY(crate.supply24V() > 20.0f);
+
+        crate.setPowerOn(false);
+        QTRY_VERIFY_WITH_TIMEOUT(!crate.powerOn(), 5000);
+        QCOMPARE(controller()->connectionInfo(),
+                 QStringLiteral("Connected to %1. <font color=\"red\">MPOD is powered off!")
+                     .arg(m_crate->simulator().address()));
+        crate.setPowerOn(true);
+        QTRY_VERIFY_WITH_TIMEOUT(crate.powerOn(), 5000);
+        auto m = module(2);
+        QTRY_VERIFY_WITH_TIMEOUT(m->connected(), 10000);
+    }
+
+    void ipAddressByteOrder()
+    {
+        QVERIFY(controller()->setIpAddress(QStringLiteral("192.168.1.20")));
+        QCOMPARE(controller()->call(&SnmpController::getIpStaticAddress), 0x1401A8C0u);
+        // Not an address: refused, the stored one stays (it must not become 0.0.0.0 = DHCP).
+        QVERIFY(!controller()->setIpAddress(QStringLiteral("192.168.1")));
+        QVERIFY(!controller()->setIpAddress(QStringLiteral("300.1.2.3")));
+        QVERIFY(!controller()->setIpAddress(QString()));
+        QCOMPARE(controller()->call(&SnmpController::getIpStaticAddress), 0x1401A8C0u);
+        QVERIFY(controller()->setIpAddress(QStringLiteral("0.0.0.0")));
+        QCOMPARE(controller()->call(&SnmpController::getIpStaticAddress), 0u);
+    }
+
+    void silentCrateIsNotConnected()
+    {
+        auto m = module(2);
+        m->setVoltageUnit(QStringLiteral("V"));
+        QVERIFY(m->connected());
+        QCOMPARE(m->channelVoltageNominal(0), 4000.0f);
+        QVERIFY(m_crate->simulator().command(QStringLiteral("silent on")));
+        QTRY_VERIFY_WITH_TIMEOUT(!m->connected(), 15000);
+        // A failed block read leaves no old value behind.
+        QCOMPARE(m->channelVoltageNominal(0), 0.0f);
+        QCOMPARE(m->channelVoltageNominal(5), 0.0f);
+        QVERIFY(!m->connected());
+        QVERIFY(!controller()->isConnected());
+
+        QVERIFY(m_crate->simulator().command(QStringLiteral("silent off")));
+        QTRY_VERIFY_WITH_TIMEOUT(m->connected(), 15000);
+        QCOMPARE(m->channelVoltageNominal(0), 4000.0f);
+        QCOMPARE(m->channelVoltageNominal(5), 4000.0f);
+        QVERIFY(controller()->isConnected());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSnmpModule)
+#include "tst_snmpmodule.moc"
