@@ -1,0 +1,312 @@
+// The library's behaviour when things go wrong or get large: null and closed handles, bad
+// addresses, the configuration by environment, request splitting and an agent's tooBig limit,
+// and a crate that stops answering.
+#include "SimulatedCrate.h"
+
+#include <QtTest>
+
+class TestWienerSnmpFaults : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void nullAndClosedHandlesSendNothing();
+    void malformedAddressesGiveNoHandle_data();
+    void malformedAddressesGiveNoHandle();
+    void portAndCommunitiesFromEnvironment();
+    void blockReadsUseFewRequests();
+    void tooBigAgentStillDeliversEveryValue();
+    void silentCrateFailsFastThenRecovers();
+    void lateAnswersAreNotTakenForLaterRequests();
+
+private:
+    void callEveryEntry(HSNMP handle);
+};
+
+namespace {
+const char* const environmentVariables[] = {"TESMAR_SNMP_PORT", "TESMAR_SNMP_READ_COMMUNITY",
+                                            "TESMAR_SNMP_WRITE_COMMUNITY", "TESMAR_SNMP_TIMEOUT_MS",
+                                            "TESMAR_SNMP_RETRIES"};
+}
+
+void TestWienerSnmpFaults::init()
+{
+    for (const char* name : environmentVariables)
+        qunsetenv(name);
+}
+
+void TestWienerSnmpFaults::cleanup()
+{
+    init();
+}
+
+// Calls every entry point the program uses, checking the failure answers of a handle that
+// cannot reach a crate.
+void TestWienerSnmpFaults::callEveryEntry(HSNMP h)
+{
+    QCOMPARE(getMainSwitch(h), 0);
+    QCOMPARE(setMainSwitch(h, 1), 0);
+    QCOMPARE(setIpStaticAddress(h, 0x0100007f), 0);
+    QVERIFY(!getPsSerialNumber(h) || !*getPsSerialNumber(h));
+    QVERIFY(!getSysDescr(h) || !*getSysDescr(h));
+    QCOMPARE(getPsAuxVoltage(h, 4), 0.0);
+    QCOMPARE(getFanNominalSpeed(h), 0);
+    QCOMPARE(setFanNominalSpeed(h, 1200), 0);
+    QVERIFY(!getModuleDescription(h, 0) || !*getModuleDescription(h, 0));
+    QCOMPARE(getModuleAuxTemperature(h, 0, 0), 0.0);
+    QCOMPARE(getModuleSupply5(h, 0), 0.0);
+    QCOMPARE(getModuleSupply24(h, 0), 0.0);
+    QCOMPARE(getModuleHardwareLimitVoltage(h, 0), 0.0);
+    QCOMPARE(getModuleHardwareLimitCurrent(h, 0), 0.0);
+    QCOMPARE(getModuleRampSpeedVoltage(h, 0), 0.0);
+    QCOMPARE(setModuleRampSpeedVoltage(h, 0, 5.0), 0);
+    QCOMPARE(getModuleRampSpeedCurrent(h, 0), 0.0);
+    QCOMPARE(setModuleRampSpeedCurrent(h, 0, 5.0), 0);
+    QCOMPARE(getModuleStatus(h, 0), 0);
+    QCOMPARE(getModuleEventStatus(h, 0), 0);
+    QCOMPARE(setHighVoltageGroupsSwitch(h, 10), 0);
+    QCOMPARE(setChannelSwitch(h, 0, 1), 0);
+    QCOMPARE(setOutputVoltage(h, 0, 100.0), 0);
+    QCOMPARE(setOutputCurrent(h, 0, 1e-4), 0);
+    QCOMPARE(setOutputSupervisionBehavior(h, 0, 0), 0);
+    QCOMPARE(setOutputTripTimeMaxCurrent(h, 0, 100), 0);
+
+    SnmpIntegerBuffer integers{};
+    integers.count = 4;
+    SnmpDoubleBuffer doubles{};
+    doubles.count = 4;
+    QCOMPARE(setMultipleOutputTripTimeMaxCurrents(h, 0, &integers), 0);
+    QCOMPARE(setMultipleOutputSupervisionBehaviors(h, 0, &integers), 0);
+    QCOMPARE(setMultipleOutputVoltages(h, 0, &doubles), 0);
+    QCOMPARE(setMultipleOutputCurrents(h, 0, &doubles), 0);
+    for (auto read : {getMultipleChannelStatuses, getMultipleOutputSwitches, getMultipleOutputTripTimeMaxCurrents,
+                      getMultipleOutputSupervisionBehaviors}) {
+        const SnmpIntegerBuffer* b = read(h, 0, 16);
+        QVERIFY(!b || b->count == 0);
+    }
+    for (auto read : {getMultipleOutputVoltages, getMultipleMeasurementTerminalVoltages,
+                      getMultipleOutputConfigMaxTerminalVoltages, getMultipleOutputCurrents,
+                      getMultipleMeasurementCurrents, getMultipleOutputConfigMaxCurrents}) {
+        const SnmpDoubleBuffer* b = read(h, 0, 16);
+        QVERIFY(!b || b->count == 0);
+    }
+}
+
+void TestWienerSnmpFaults::nullAndClosedHandlesSendNothing()
+{
+    SimulatedCrate crate;
+    QVERIFY2(crate.start(), qPrintable(crate.errorText()));
+    HSNMP closed = crate.open();
+    QVERIFY(closed);
+    crate.close(closed);
+
+    callEveryEntry(nullptr);
+    if (QTest::currentTestFailed())
+        return;
+    callEveryEntry(closed);
+    if (QTest::currentTestFailed())
+        return;
+    QCOMPARE(getMultipleOutputVoltages(nullptr, 0, 16), nullptr);
+    QCOMPARE(getPsSerialNumber(closed), nullptr);
+    snmpClose(nullptr);
+    snmpClose(closed); // a second close is harmless
+    QCOMPARE(crate.stopAndCountRequests(), 0);
+}
+
+void TestWienerSnmpFaults::malformedAddressesGiveNoHandle_data()
+{
+    QTest::addColumn<QByteArray>("address");
+    QTest::newRow("empty") << QByteArray("");
+    QTest::newRow("blanks") << QByteArray("   ");
+    QTest::newRow("port missing") << QByteArray("127.0.0.1:");
+    QTest::newRow("port not a number") << QByteArray("127.0.0.1:snmp");
+    QTest::newRow("port too large") << QByteArray("127.0.0.1:70000");
+    QTest::newRow("port zero") << QByteArray("127.0.0.1:0");
+    QTest::newRow("host missing") << QByteArray(":161");
+    QTest::newRow("two colons") << QByteArray("127.0.0.1:161:162");
+}
+
+void TestWienerSnmpFaults::malformedAddressesGiveNoHandle()
+{
+    QFETCH(QByteArray, address);
+    QVERIFY(snmpInit());
+    QCOMPARE(snmpOpen(address.constData()), nullptr);
+    QCOMPARE(snmpOpen(nullptr), nullptr);
+}
+
+void TestWienerSnmpFaults::portAndCommunitiesFromEnvironment()
+{
+    SimulatedCrate crate;
+    QVERIFY2(crate.start({"--read-community", "looker", "--write-community", "changer"}), qPrintable(crate.errorText()));
+    const QByteArray port = QByteArray::number(crate.simulator().port());
+
+    // Default communities: the crate ignores the requests.
+    HSNMP defaults = crate.open();
+    QVERIFY(defaults);
+    QCOMPARE(getPsSerialNumber(defaults), nullptr);
+
+    qputenv("TESMAR_SNMP_READ_COMMUNITY", "looker");
+    qputenv("TESMAR_SNMP_WRITE_COMMUNITY", "changer");
+    // The port from the environment, for an address without one.
+    qputenv("TESMAR_SNMP_PORT", port);
+    HSNMP h = snmpOpen("127.0.0.1");
+    QVERIFY(h);
+    QTRY_VERIFY_WITH_TIMEOUT(getPsSerialNumber(h) && *getPsSerialNumber(h), 10000);
+    QCOMPARE(setFanNominalSpeed(h, 1500), 1);
+    QCOMPARE(getFanNominalSpeed(h), 1500);
+    snmpClose(h);
+
+    // Reads with the read community, writes with the write community.
+    qputenv("TESMAR_SNMP_WRITE_COMMUNITY", "looker");
+    h = snmpOpen(crate.simulator().address().toLatin1().constData());
+    QVERIFY(h);
+    QVERIFY(getPsSerialNumber(h) && *getPsSerialNumber(h));
+    QCOMPARE(setFanNominalSpeed(h, 1800), 0);
+    snmpClose(h);
+
+    // "host:port" wins over the port variable.
+    qputenv("TESMAR_SNMP_PORT", QByteArray::number(SimulatorProcess::freeUdpPort()));
+    qputenv("TESMAR_SNMP_WRITE_COMMUNITY", "changer");
+    h = snmpOpen(crate.simulator().address().toLatin1().constData());
+    QVERIFY(h);
+    QVERIFY(getPsSerialNumber(h) && *getPsSerialNumber(h));
+    QCOMPARE(getFanNominalSpeed(h), 1500);
+    snmpClose(h);
+}
+
+void TestWienerSnmpFaults::blockReadsUseFewRequests()
+{
+    SimulatedCrate crate;
+    QVERIFY2(crate.start(), qPrintable(crate.errorText()));
+    HSNMP h = crate.open();
+    QVERIFY(h);
+    int checks = 0;
+    const auto answers = [&] {
+        ++checks;
+        const char* serial = getPsSerialNumber(h);
+        return serial && *serial;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(answers(), 15000);
+
+    QCOMPARE(getMultipleOutputVoltages(h, 0, 16)->count, 16);
+    QCOMPARE(getMultipleOutputVoltages(h, 100, 48)->count, 48);
+    QCOMPARE(getMultipleOutputVoltages(h, 200, 100)->count, 100);
+    QCOMPARE(getMultipleChannelStatuses(h, 200, 100)->count, 100);
+    const qint64 served = crate.stopAndCountRequests();
+    // The serial number checks (two attempts each at most) plus one request for 16 and for 48
+    // Float values and three each for 100 Float and 100 BITS values (under about 1400 octets).
+    QVERIFY2(served >= 8, qPrintable(QString::number(served)));
+    QVERIFY2(served <= 2 * checks + 1 + 1 + 3 + 3, qPrintable(QString("%1 after %2 checks").arg(served).arg(checks)));
+}
+
+void TestWienerSnmpFaults::tooBigAgentStillDeliversEveryValue()
+{
+    SimulatedCrate crate;
+    QVERIFY2(crate.start(), qPrintable(crate.errorText()));
+    HSNMP h = crate.open();
+    QVERIFY(h);
+    QTRY_VERIFY_WITH_TIMEOUT(getPsSerialNumber(h) && *getPsSerialNumber(h), 15000);
+
+    SnmpDoubleBuffer voltages{};
+    voltages.count = 100;
+    for (int i = 0; i < 100; ++i)
+        voltages.value[i] = 5.0 + i;
+    QCOMPARE(setMultipleOutputVoltages(h, 200, &voltages), 1);
+
+    QVERIFY(crate.command("maxresponse 400"));
+    for (int round = 0; round < 2; ++round) { // the second read uses the size it learned
+        const SnmpDoubleBuffer* read = getMultipleOutputVoltages(h, 200, 100);
+        QVERIFY(read);
+        QCOMPARE(read->count, 100);
+        for (int i = 0; i < 100; ++i)
+            QCOMPARE(float(read->value[i]), float(voltages.value[i]));
+    }
+    // Writes are split the same way.
+    for (int i = 0; i < 100; ++i)
+        voltages.value[i] = 50.0 + i;
+    QCOMPARE(setMultipleOutputVoltages(h, 200, &voltages), 1);
+    QVERIFY(crate.command("maxresponse 0"));
+    const SnmpDoubleBuffer* read = getMultipleOutputVoltages(h, 200, 100);
+    QCOMPARE(read->count, 100);
+    QCOMPARE(float(read->value[99]), float(149.0));
+}
+
+void TestWienerSnmpFaults::silentCrateFailsFastThenRecovers()
+{
+    SimulatedCrate crate;
+    QVERIFY2(crate.start(), qPrintable(crate.errorText()));
+    HSNMP h = crate.open();
+    HSNMP other = crate.open();
+    QVERIFY(h && other);
+    QTRY_VERIFY_WITH_TIMEOUT(getPsSerialNumber(h) && *getPsSerialNumber(h), 15000);
+    QVERIFY(getPsSerialNumber(other) && *getPsSerialNumber(other));
+
+    QVERIFY(crate.command("silent on"));
+    QElapsedTimer timer;
+    timer.start();
+    QCOMPARE(getPsSerialNumber(h), nullptr);
+    // Bounds of the design (time-out and one retry), loose enough never to depend on load.
+    QVERIFY2(timer.elapsed() < 2000, qPrintable(QString::number(timer.elapsed())));
+
+    // During the hold-off every call fails at once, without waiting for the crate.
+    timer.restart();
+    const SnmpDoubleBuffer* block = getMultipleOutputVoltages(h, 0, 16);
+    QVERIFY(!block || block->count == 0);
+    QCOMPARE(setOutputVoltage(h, 0, 100.0), 0);
+    QCOMPARE(getModuleDescription(h, 0), nullptr);
+    QVERIFY2(timer.elapsed() < 100, qPrintable(QString::number(timer.elapsed())));
+
+    // A whole refresh against the silent crate, repeated: never more than one time-out per call
+    // and mostly immediate answers.
+    timer.restart();
+    for (int refresh = 0; refresh < 5; ++refresh) {
+        QElapsedTimer one;
+        one.start();
+        getMultipleChannelStatuses(h, 0, 16);
+        getMultipleOutputSwitches(h, 0, 16);
+        getMultipleOutputVoltages(h, 0, 16);
+        getMultipleMeasurementTerminalVoltages(h, 0, 16);
+        getMultipleOutputCurrents(h, 0, 16);
+        getMultipleMeasurementCurrents(h, 0, 16);
+        getMainSwitch(h);
+        QVERIFY2(one.elapsed() < 2000, qPrintable(QString::number(one.elapsed())));
+        QTest::qWait(200);
+    }
+
+    // The other handle on the same crate has its own state: it learns of the silence itself.
+    QCOMPARE(getPsSerialNumber(other), nullptr);
+
+    QVERIFY(crate.command("silent off"));
+    // Used again within a few seconds of the crate answering.
+    QTRY_VERIFY_WITH_TIMEOUT(getPsSerialNumber(h) && *getPsSerialNumber(h), 5000);
+    QCOMPARE(getMultipleOutputVoltages(h, 0, 16)->count, 16);
+    QCOMPARE(setOutputVoltage(h, 0, 100.0), 1);
+    QTRY_VERIFY_WITH_TIMEOUT(getPsSerialNumber(other) && *getPsSerialNumber(other), 5000);
+}
+
+void TestWienerSnmpFaults::lateAnswersAreNotTakenForLaterRequests()
+{
+    SimulatedCrate crate;
+    QVERIFY2(crate.start(), qPrintable(crate.errorText()));
+    qputenv("TESMAR_SNMP_TIMEOUT_MS", "100");
+    qputenv("TESMAR_SNMP_RETRIES", "0");
+    HSNMP h = crate.open();
+    QVERIFY(h);
+    QTRY_VERIFY_WITH_TIMEOUT(getPsSerialNumber(h) && *getPsSerialNumber(h), 15000);
+    QCOMPARE(setOutputVoltage(h, 0, 111.0), 1);
+    QCOMPARE(setOutputVoltage(h, 1, 222.0), 1);
+
+    QVERIFY(crate.command("delay 400"));
+    QCOMPARE(getOutputVoltage(h, 0), 0.0); // answered too late: a failure, not a value
+    QVERIFY(crate.command("delay 0"));
+    // After the hold-off the late answer to channel 0 may still be queued; the next request
+    // must get its own answer.
+    QTRY_VERIFY_WITH_TIMEOUT(getOutputVoltage(h, 1) != 0.0, 5000);
+    QCOMPARE(getOutputVoltage(h, 1), 222.0);
+    QCOMPARE(getOutputVoltage(h, 0), 111.0);
+}
+
+QTEST_GUILESS_MAIN(TestWienerSnmpFaults)
+#include "tst_WienerSnmpFaults.moc"
