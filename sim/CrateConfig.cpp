@@ -15,7 +15,7 @@ namespace {
 
 constexpr double defaultLoadOhms = 10e6;
 constexpr int maxDescriptionOctets = 39;
-constexpr int maxChannels = 99; // the row index slot*100+channel must stay inside the slot
+constexpr int maxChannels = 100; // rows slot*100+1 .. slot*100+100 stay inside the slot
 
 bool readPerChannel(const QJsonObject& object, const QString& key, int channels,
                     std::vector<double>* values, QString* error, const QString& where)

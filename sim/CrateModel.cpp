@@ -512,25 +512,30 @@ void CrateModel::clearModuleEvents(Module& module)
     module.powerFailEvent = false;
 }
 
-CrateModel::Result CrateModel::checkVoltage(int slot, int index, double volts)
+CrateModel::Result CrateModel::checkSetValue(int slot, int index, double value, bool current)
 {
     Module* m = moduleMutable(slot);
     if (!m || !channelMutable(slot, index))
         return Result::Unavailable;
-    if (m->isMeasurement())
+    if (m->isMeasurement() || (current && !m->config.type->currentControl))
         return Result::NotWritable;
-    const double nominal = m->config.nominalVoltage;
-    const double lowest = m->config.polarity == 'b' ? -nominal : 0.0;
-    if (!std::isfinite(volts) || volts < lowest || volts > nominal) {
+    const double nominal = current ? m->config.nominalCurrent : m->config.nominalVoltage;
+    const double lowest = !current && m->config.polarity == 'b' ? -nominal : 0.0;
+    if (!std::isfinite(value) || value < lowest || value > nominal) {
         m->inputError = true;
         return Result::WrongValue;
     }
     return Result::Ok;
 }
 
+CrateModel::Result CrateModel::checkVoltage(int slot, int index, double volts)
+{
+    return checkSetValue(slot, index, volts, false);
+}
+
 CrateModel::Result CrateModel::setVoltage(int slot, int index, double volts)
 {
-    const Result check = checkVoltage(slot, index, volts);
+    const Result check = checkSetValue(slot, index, volts, false);
     if (check == Result::Ok)
         channelMutable(slot, index)->setVoltage = volts;
     return check;
@@ -538,21 +543,12 @@ CrateModel::Result CrateModel::setVoltage(int slot, int index, double volts)
 
 CrateModel::Result CrateModel::checkCurrent(int slot, int index, double amperes)
 {
-    Module* m = moduleMutable(slot);
-    if (!m || !channelMutable(slot, index))
-        return Result::Unavailable;
-    if (m->isMeasurement() || !m->config.type->currentControl)
-        return Result::NotWritable;
-    if (!std::isfinite(amperes) || amperes < 0 || amperes > m->config.nominalCurrent) {
-        m->inputError = true;
-        return Result::WrongValue;
-    }
-    return Result::Ok;
+    return checkSetValue(slot, index, amperes, true);
 }
 
 CrateModel::Result CrateModel::setCurrent(int slot, int index, double amperes)
 {
-    const Result check = checkCurrent(slot, index, amperes);
+    const Result check = checkSetValue(slot, index, amperes, true);
     if (check == Result::Ok)
         channelMutable(slot, index)->setCurrent = amperes;
     return check;
@@ -640,42 +636,40 @@ CrateModel::Result CrateModel::setRampSpeedCurrent(int slot, double percent)
 
 // ---- outside world ---------------------------------------------------------------------------
 
+CrateModel::Channel* CrateModel::wiredChannel(int slot, int index)
+{
+    // The inhibit input and the load are wired to the module; they stay while the crate is off.
+    for (Module& m : m_modules) {
+        if (m.config.slot == slot && !m.isMeasurement() && index >= 0 && index < int(m.channels.size()))
+            return &m.channels[size_t(index)];
+    }
+    return nullptr;
+}
+
 bool CrateModel::setInhibit(int slot, int index, bool active)
 {
-    // The inhibit input is wired to the module; it is remembered while the crate is off.
-    for (Module& m : m_modules) {
-        if (m.config.slot != slot)
-            continue;
-        if (index < 0 || index >= int(m.channels.size()) || m.isMeasurement())
-            return false;
-        Channel& c = m.channels[size_t(index)];
-        const bool rising = active && !c.inhibitInput;
-        c.inhibitInput = active;
-        if (rising && modulesReachable()) {
-            const int action = c.action(inhibitField);
-            if (action != ActionIgnore) {
-                c.inhibitEvent = true;
-                applyAction(m, c, action);
-            }
+    Channel* c = wiredChannel(slot, index);
+    if (!c)
+        return false;
+    const bool rising = active && !c->inhibitInput;
+    c->inhibitInput = active;
+    if (rising && modulesReachable()) {
+        const int action = c->action(inhibitField);
+        if (action != ActionIgnore) {
+            c->inhibitEvent = true;
+            applyAction(*moduleMutable(slot), *c, action);
         }
-        return true;
     }
-    return false;
+    return true;
 }
 
 bool CrateModel::setLoad(int slot, int index, double ohms)
 {
-    if (std::isnan(ohms) || ohms < 0)
+    Channel* c = wiredChannel(slot, index);
+    if (!c || std::isnan(ohms) || ohms < 0)
         return false;
-    for (Module& m : m_modules) {
-        if (m.config.slot != slot)
-            continue;
-        if (index < 0 || index >= int(m.channels.size()) || m.isMeasurement())
-            return false;
-        m.channels[size_t(index)].loadOhms = ohms;
-        return true;
-    }
-    return false;
+    c->loadOhms = ohms;
+    return true;
 }
 
 // ---- crate values ----------------------------------------------------------------------------

@@ -158,6 +158,8 @@ public:
 private:
     Module* moduleMutable(int slot);
     Channel* channelMutable(int slot, int channel);
+    Channel* wiredChannel(int slot, int channel);
+    Result checkSetValue(int slot, int channel, double value, bool current);
     void step(double seconds);
     void stepChannel(Module& module, Channel& channel, double seconds);
     void applyAction(Module& module, Channel& channel, int action);

@@ -117,13 +117,16 @@ void SimulatorProcess::exportLibraryEnvironment() const
 
 bool SimulatorProcess::stop(int timeoutMs)
 {
-    if (!isRunning())
-        return false;
-    ::kill(pid_t(m_process.processId()), SIGTERM);
-    if (!m_process.waitForFinished(timeoutMs)) {
-        m_process.kill();
-        m_process.waitForFinished(2000);
-        return false;
+    // A simulator that already ended (after "quit") still has its served line to collect.
+    if (!isRunning() && m_output.isEmpty())
+        return false; // never started
+    if (isRunning()) {
+        ::kill(pid_t(m_process.processId()), SIGTERM);
+        if (!m_process.waitForFinished(timeoutMs)) {
+            m_process.kill();
+            m_process.waitForFinished(2000);
+            return false;
+        }
     }
     collectOutput();
     static const QRegularExpression served(QStringLiteral("served requests=(\\d+) varbinds=(\\d+)"));

@@ -35,7 +35,8 @@ public:
     // for child processes started afterwards.
     void exportLibraryEnvironment() const;
 
-    // SIGTERM, wait for the exit and read the "served requests=N varbinds=M" line.
+    // SIGTERM, wait for the exit and read the "served requests=N varbinds=M" line. For a simulator
+    // that already ended by itself ("quit") it only reads that line.
     bool stop(int timeoutMs = 10000);
     qint64 servedRequests() const { return m_servedRequests; }
     qint64 servedVarbinds() const { return m_servedVarbinds; }
