@@ -6,6 +6,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 
 #include <algorithm>
 #include <cmath>
@@ -220,6 +221,11 @@ bool CrateConfig::fromJson(const QByteArray& json, CrateConfig* config, QString*
         || !readNumber(crate, QStringLiteral("bootDelayMs"), &bootDelay, error, where, 0, 600000)
         || !readNumber(crate, QStringLiteral("seed"), &seed, error, where, 0, 4294967295.0))
         return false;
+    static const QRegularExpression release(QStringLiteral("^MPOD \\d+\\.\\d+\\.\\d+\\.\\d+$"));
+    if (!release.match(result.firmware).hasMatch()) {
+        *error = QStringLiteral("crate: \"firmware\" must read \"MPOD\" and four dotted numbers, like \"MPOD 2.1.9.0\"");
+        return false;
+    }
     bool digits = !result.serialNumber.isEmpty();
     for (const QChar c : result.serialNumber)
         digits = digits && c.isDigit();
