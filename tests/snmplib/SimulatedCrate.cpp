@@ -7,10 +7,10 @@ QByteArray SimulatedCrate::testLayout()
     return R"({
   "crate": {"bootDelayMs": 0},
   "modules": [
-    {"slot": 0, "type": "THE1640p"},
-    {"slot": 1, "type": "THE1640p", "channels": 48},
+    {"slot": 0, "type": "THE1640p", "serialNumber": 7000},
+    {"slot": 1, "type": "THE1640p", "channels": 48, "serialNumber": 7001, "firmwareRelease": "02.10"},
     {"slot": 2, "type": "THC3210p", "channels": 100},
-    {"slot": 3, "type": "THX0830b"},
+    {"slot": 3, "type": "THX0830b", "serialNumber": 7003},
     {"slot": 8, "type": "TMM0800m"}
   ]
 })";

@@ -78,9 +78,9 @@ void TestWienerSnmp::moduleDescription_data()
 {
     QTest::addColumn<int>("slot");
     QTest::addColumn<QByteArray>("expected");
-    QTest::newRow("slot 0") << 0 << QByteArray("Tesmar, THE1640p, 16, 4711000, 01.23");
-    QTest::newRow("slot 1, 48 channels") << 1 << QByteArray("Tesmar, THE1640p, 48, 4711001, 01.23");
-    QTest::newRow("slot 3") << 3 << QByteArray("Tesmar, THX0830b, 8, 4711003, 01.23");
+    QTest::newRow("slot 0") << 0 << QByteArray("Tesmar, THE1640p, 16, 7000, 01.23");
+    QTest::newRow("slot 1, 48 channels") << 1 << QByteArray("Tesmar, THE1640p, 48, 7001, 02.10");
+    QTest::newRow("slot 3") << 3 << QByteArray("Tesmar, THX0830b, 8, 7003, 01.23");
     QTest::newRow("empty slot 4") << 4 << QByteArray();
     QTest::newRow("empty slot 9") << 9 << QByteArray();
 }
