@@ -60,7 +60,12 @@ ChannelTable::ChannelTable(QWidget* parent)
     connect(m_delegate, &QAbstractItemDelegate::closeEditor, this, &ChannelTable::dataDiscarded);
 }
 
-ChannelTable::~ChannelTable() = default;
+ChannelTable::~ChannelTable()
+{
+    // The base class closes an open editor while it is destroyed; by then this object is no
+    // longer a ChannelTable and must not receive the delegate's signals.
+    m_delegate->disconnect(this);
+}
 
 void ChannelTable::setChannelCount(int n)
 {

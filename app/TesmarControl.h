@@ -206,6 +206,10 @@ public:
     void setReconnectDelays(int afterCratePowerOnMs, int afterAddressChangeMs);
     // The module shown in the channel table; nullptr without modules.
     BaseModule* currentModule() const;
+    // Item preselected in the ADC sample rate prompt ("50", "60", "100", "500") and in the digital
+    // filter prompt ("1", "16", "64", "256", "1024") for the module's current setting.
+    static int adcSampleRateChoice(quint32 samplesPerSecond);
+    static int digitalFilterChoice(quint32 filter);
 
 signals:
     // ---- Update signals ----

@@ -4,6 +4,7 @@
 #include "TesmarControl.h"
 
 #include "ChannelTable.h"
+#include "DialogSettings.h"
 #include "UserDialogs.h"
 #include "ui_TesmarControl.h"
 
@@ -582,21 +583,43 @@ void TesmarControl::on_actionSelectChannel_triggered()
         ui->table->setCurrentCell(row, 0);
 }
 
+int TesmarControl::adcSampleRateChoice(quint32 samplesPerSecond)
+{
+    switch (samplesPerSecond) {
+    case 50:
+        return 0;
+    case 60:
+        return 1;
+    case 100:
+        return 2;
+    default:
+        return 3; // "500"
+    }
+}
+
+int TesmarControl::digitalFilterChoice(quint32 filter)
+{
+    switch (filter) {
+    case 1:
+        return 0;
+    case 16:
+        return 1;
+    case 256:
+        return 3;
+    case 1024:
+        return 4;
+    default:
+        return 2; // "64"
+    }
+}
+
 void TesmarControl::on_actionAdcSampleRate_triggered()
 {
     BaseModule* module = currentModule();
     if (!module)
         return;
     const QStringList items{QStringLiteral("50"), QStringLiteral("60"), QStringLiteral("100"), QStringLiteral("500")};
-    const quint32 current = module->adcSamplesPerSecond();
-    int preselected = 3;
-    if (current == 50)
-        preselected = 0;
-    else if (current == 60)
-        preselected = 1;
-    else if (current == 100)
-        preselected = 2;
-
+    const int preselected = adcSampleRateChoice(module->adcSamplesPerSecond());
     bool ok = false;
     const QString choice = dialogs()->getItem(this, applicationName(),
         tr("Choose ADC Sample Rate (samples per second):"), items, preselected, false, &ok);
@@ -615,17 +638,7 @@ void TesmarControl::on_actionDigitalFilter_triggered()
         return;
     const QStringList items{QStringLiteral("1"), QStringLiteral("16"), QStringLiteral("64"), QStringLiteral("256"),
         QStringLiteral("1024")};
-    const quint32 current = module->digitalFilter();
-    int preselected = 2;
-    if (current == 1)
-        preselected = 0;
-    else if (current == 16)
-        preselected = 1;
-    else if (current == 256)
-        preselected = 3;
-    else if (current == 1024)
-        preselected = 4;
-
+    const int preselected = digitalFilterChoice(module->digitalFilter());
     bool ok = false;
     const QString choice = dialogs()->getItem(this, applicationName(), tr("Choose Digital Filter averaging steps:"),
         items, preselected, false, &ok);
@@ -676,6 +689,14 @@ void TesmarControl::on_actionPassword_triggered()
         ui->actionSetAllModulesFineAdjustmentOn->setEnabled(true);
         ui->actionSetAllModulesFineAdjustmentOff->setEnabled(true);
     }
+}
+
+// The resolution dialog applies the new units to the modules and makes the table set itself up
+// again with them.
+void TesmarControl::on_actionSettings_triggered()
+{
+    if (BaseModule* module = currentModule())
+        DialogSettings::editModuleResolution(this, module, modules);
 }
 
 // ---- Table selection and context menus ----

@@ -89,7 +89,3 @@ void TesmarControl::on_actionBounds_triggered()
 void TesmarControl::on_actionSetChannelNominalValues_triggered()
 {
 }
-
-void TesmarControl::on_actionSettings_triggered()
-{
-}

@@ -1,0 +1,663 @@
+// The main window against the crate simulator, through our SNMP library: discovery, module
+// navigation, the refresh, typing into the table, channel commands, prompts, the password,
+// the crate's power and a crate that stops answering. What reached the crate is read back
+// through a separate controller and module, as another program would see it.
+#include "app/ChannelTable.h"
+#include "app/TesmarControl.h"
+#include "app/UserDialogs.h"
+
+#include "controller/SnmpController.h"
+#include "device/SnmpModule.h"
+
+#include "common/SimulatorProcess.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryFile>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+// Answers the window's dialogs from a script and records what was asked.
+class ScriptedDialogs : public UserDialogs
+{
+public:
+    struct Prompt
+    {
+        QString label;
+        double value = 0;
+        double minValue = 0;
+        double maxValue = 0;
+        int decimals = 0;
+        QStringList items;
+        int current = -1;
+        QLineEdit::EchoMode echo = QLineEdit::Normal;
+    };
+
+    // Each prompt takes the next answer; an invalid QVariant (or none left) means Cancel.
+    QList<QVariant> answers;
+    QList<Prompt> prompts;
+    QStringList informations;
+
+    double getDouble(QWidget*, const QString&, const QString& label, double value, double minValue,
+        double maxValue, int decimals, bool* ok) override
+    {
+        prompts.append({label, value, minValue, maxValue, decimals, {}, -1, QLineEdit::Normal});
+        const QVariant answer = next();
+        *ok = answer.isValid();
+        return *ok ? answer.toDouble() : value;
+    }
+    int getInt(QWidget*, const QString&, const QString& label, int value, int minValue, int maxValue, int,
+        bool* ok) override
+    {
+        prompts.append({label, double(value), double(minValue), double(maxValue), 0, {}, -1, QLineEdit::Normal});
+        const QVariant answer = next();
+        *ok = answer.isValid();
+        return *ok ? answer.toInt() : value;
+    }
+    QString getItem(QWidget*, const QString&, const QString& label, const QStringList& items, int current, bool,
+        bool* ok) override
+    {
+        prompts.append({label, 0, 0, 0, 0, items, current, QLineEdit::Normal});
+        const QVariant answer = next();
+        *ok = answer.isValid();
+        return *ok ? answer.toString() : QString();
+    }
+    QString getText(QWidget*, const QString&, const QString& label, QLineEdit::EchoMode mode, const QString&,
+        bool* ok) override
+    {
+        prompts.append({label, 0, 0, 0, 0, {}, -1, mode});
+        const QVariant answer = next();
+        *ok = answer.isValid();
+        return *ok ? answer.toString() : QString();
+    }
+    QMessageBox::StandardButton information(QWidget*, const QString&, const QString& text,
+        QMessageBox::StandardButtons) override
+    {
+        informations.append(text);
+        return QMessageBox::Ok;
+    }
+    QMessageBox::StandardButton question(QWidget*, const QString&, const QString& text, QMessageBox::StandardButtons,
+        QMessageBox::StandardButton) override
+    {
+        informations.append(text);
+        return QMessageBox::No;
+    }
+    bool getAddress(QWidget*, const QString&, const QString&, QString*) override { return true; }
+
+private:
+    QVariant next() { return answers.isEmpty() ? QVariant() : answers.takeFirst(); }
+};
+
+// Another view of the crate: a controller and module of its own, as a second program has.
+class CrateProbe
+{
+public:
+    CrateProbe(const QString& address, int slot)
+    {
+        m_controller.open(address);
+        m_module = std::make_unique<SnmpModule>(&m_controller, slot);
+    }
+    QVector<float> voltagesSet()
+    {
+        QVector<float> values;
+        for (int channel = 0; channel < m_module->channelNumber(); ++channel)
+            values.append(m_module->channelVoltageSet(channel));
+        return values;
+    }
+    QVector<bool> switchedOn()
+    {
+        QVector<bool> values;
+        for (int channel = 0; channel < m_module->channelNumber(); ++channel)
+            values.append(m_module->channelControl(channel) & 0x0008);
+        return values;
+    }
+    SnmpModule* module() { return m_module.get(); }
+
+private:
+    SnmpController m_controller;
+    std::unique_ptr<SnmpModule> m_module;
+};
+
+} // namespace
+
+class TesmarControlLiveTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanup();
+
+    void discoveryListsSlotsInOrder();
+    void navigationWrapsAround();
+    void selectingCurrentModuleEmitsNothing();
+    void refreshEmitsChannelSignals();
+    void typedSetVoltageReachesCrate_data();
+    void typedSetVoltageReachesCrate();
+    void editedCellIsLeftAloneByRefresh();
+    void setChannelOnSwitchesSelectedChannels();
+    void emptySelectionActsOnCurrentRow();
+    void channelVoltagePromptWritesSelectedRows();
+    void incrementalVoltagesAlternate();
+    void bipolarVoltagePrompt();
+    void allModulesPromptNotesSmallerChannels();
+    void digitalFilterPrompt();
+    void promptPreselection_data();
+    void promptPreselection();
+    void passwordEnablesServiceModes_data();
+    void passwordEnablesServiceModes();
+    void flexGroupOutOfRangeDoesNothing();
+    void cratePowerOffAndOn();
+    void silentCrateBlanksTableAndRecovers();
+
+private:
+    // Starts the simulator with these module entries (JSON array text) and opens the window.
+    void startCrate(const QByteArray& modulesJson);
+    void waitConnected(int moduleIndex = 0);
+    QAction* action(const char* name) const;
+    ChannelTable* table() const;
+    QListWidget* moduleList() const;
+    QString connectLabel() const;
+    void selectCells(const QList<QPair<int, int>>& cells);
+
+    std::unique_ptr<SimulatorProcess> m_simulator;
+    std::unique_ptr<QTemporaryFile> m_config;
+    std::unique_ptr<TesmarControl> m_window;
+    ScriptedDialogs m_dialogs;
+};
+
+void TesmarControlLiveTest::initTestCase()
+{
+    QStandardPaths::setTestModeEnabled(true);
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    // A silent crate costs the refresh one short time-out, not seconds.
+    qputenv("TESMAR_SNMP_TIMEOUT_MS", "150");
+    qputenv("TESMAR_SNMP_RETRIES", "0");
+}
+
+void TesmarControlLiveTest::cleanup()
+{
+    m_window.reset();
+    UserDialogs::setStartupOverride(nullptr);
+    m_dialogs.answers.clear();
+    m_dialogs.prompts.clear();
+    m_dialogs.informations.clear();
+    if (m_simulator)
+        m_simulator->stop();
+    m_simulator.reset();
+    m_config.reset();
+}
+
+void TesmarControlLiveTest::startCrate(const QByteArray& modulesJson)
+{
+    m_config = std::make_unique<QTemporaryFile>();
+    QVERIFY(m_config->open());
+    m_config->write("{\"crate\": {\"bootDelayMs\": 0}, \"modules\": " + modulesJson + "}");
+    m_config->close();
+    m_simulator = std::make_unique<SimulatorProcess>();
+    m_simulator->setConfigFile(m_config->fileName());
+    QVERIFY2(m_simulator->start(), qPrintable(m_simulator->output()));
+    m_simulator->exportLibraryEnvironment();
+
+    QSettings settings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Tesmar"),
+        QStringLiteral("tesmarcontrol"));
+    settings.setValue(QStringLiteral("IpAddress"), m_simulator->host());
+    settings.sync();
+
+    UserDialogs::setStartupOverride(&m_dialogs);
+    m_window = std::make_unique<TesmarControl>();
+    m_window->setUserDialogs(&m_dialogs);
+    m_window->show();
+}
+
+void TesmarControlLiveTest::waitConnected(int moduleIndex)
+{
+    QTRY_VERIFY_WITH_TIMEOUT(moduleList()->count() > moduleIndex, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(connectLabel().startsWith(QStringLiteral("Connected to")), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(table()->item(0, ChannelTable::ColumnStatus) != nullptr, 5000);
+}
+
+QAction* TesmarControlLiveTest::action(const char* name) const
+{
+    auto* found = m_window->findChild<QAction*>(QLatin1String(name));
+    if (!found)
+        qFatal("no action %s", name);
+    return found;
+}
+
+ChannelTable* TesmarControlLiveTest::table() const
+{
+    return m_window->findChild<ChannelTable*>(QStringLiteral("table"));
+}
+
+QListWidget* TesmarControlLiveTest::moduleList() const
+{
+    return m_window->findChild<QListWidget*>(QStringLiteral("lstModules"));
+}
+
+QString TesmarControlLiveTest::connectLabel() const
+{
+    return m_window->findChild<QLabel*>(QStringLiteral("lblConnect"))->text();
+}
+
+void TesmarControlLiveTest::selectCells(const QList<QPair<int, int>>& cells)
+{
+    table()->clearSelection();
+    for (const auto& cell : cells)
+        table()->setCurrentCell(cell.first, cell.second, QItemSelectionModel::Select);
+}
+
+void TesmarControlLiveTest::discoveryListsSlotsInOrder()
+{
+    // Slot 7 reports serial number 0: it is listed by its firmware name.
+    startCrate(R"([{"slot": 7, "type": "THC3210p", "serialNumber": 0},
+                   {"slot": 2, "type": "THE1640p", "serialNumber": 4711202}])");
+    QCOMPARE(moduleList()->count(), 2);
+    QCOMPARE(m_window->findChild<QLabel*>(QStringLiteral("connectedModules"))->text(), QStringLiteral("2 Modules found."));
+    QTRY_COMPARE_WITH_TIMEOUT(moduleList()->item(0)->text(), QStringLiteral("Slot 2\n4711202"), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(moduleList()->item(1)->text(), QStringLiteral("Slot 7\nTHC3210p"), 5000);
+    waitConnected();
+    QCOMPARE(connectLabel(), QStringLiteral("Connected to THE1640p sn. 4711202 at Slot 2"));
+    QCOMPARE(table()->rowCount(), 16);
+    QCOMPARE(table()->horizontalHeaderItem(0)->text(), QStringLiteral("Vset (V)"));
+    QCOMPARE(table()->item(3, ChannelTable::ColumnVoltageNominal)->text(), QStringLiteral("4,000.00"));
+
+    // Switching to the other module sets the table up for it.
+    moduleList()->setCurrentRow(1);
+    QTRY_COMPARE_WITH_TIMEOUT(table()->rowCount(), 32, 3000);
+    QTRY_COMPARE_WITH_TIMEOUT(connectLabel(), QStringLiteral("Connected to THC3210p at Slot 7"), 3000);
+}
+
+void TesmarControlLiveTest::navigationWrapsAround()
+{
+    startCrate(R"([{"slot": 1, "type": "THE1640p"}, {"slot": 4, "type": "THX0830b"}, {"slot": 9, "type": "THC3210p"}])");
+    waitConnected();
+    QCOMPARE(moduleList()->currentRow(), 0);
+    action("actionPreviousModule")->trigger();
+    QCOMPARE(moduleList()->currentRow(), 2);
+    QCOMPARE(m_window->currentModule()->address(), QStringLiteral("Slot 9"));
+    action("actionNextModule")->trigger();
+    QCOMPARE(moduleList()->currentRow(), 0);
+    action("actionNextModule")->trigger();
+    QCOMPARE(moduleList()->currentRow(), 1);
+
+    m_dialogs.answers = {2};
+    action("actionSelectModule")->trigger();
+    QCOMPARE(m_dialogs.prompts.last().label, QStringLiteral("Select Module (0...2):"));
+    QCOMPARE(m_dialogs.prompts.last().value, 1.0);
+    QCOMPARE(m_dialogs.prompts.last().maxValue, 2.0);
+    QCOMPARE(moduleList()->currentRow(), 2);
+}
+
+void TesmarControlLiveTest::selectingCurrentModuleEmitsNothing()
+{
+    startCrate(R"([{"slot": 0, "type": "THE1640p", "serialNumber": 11}, {"slot": 5, "type": "THX0830b", "serialNumber": 55}])");
+    waitConnected();
+    QSignalSpy moduleChanged(m_window.get(), &TesmarControl::currentModuleChanged);
+    QSignalSpy channelChanged(m_window.get(), &TesmarControl::currentChannelChanged);
+    m_dialogs.answers = {0};
+    action("actionSelectModule")->trigger();
+    moduleList()->setCurrentRow(0);
+    QCOMPARE(moduleChanged.count(), 0);
+    QCOMPARE(channelChanged.count(), 0);
+
+    moduleList()->setCurrentRow(1);
+    QCOMPARE(moduleChanged.count(), 1);
+    QCOMPARE(moduleChanged.at(0).at(0).toInt(), 55);
+    QCOMPARE(channelChanged.count(), 1);
+    QCOMPARE(channelChanged.at(0).at(0).toInt(), 55);
+}
+
+void TesmarControlLiveTest::refreshEmitsChannelSignals()
+{
+    startCrate(R"([{"slot": 3, "type": "THX0830b", "serialNumber": 333}])");
+    waitConnected();
+    QSignalSpy voltage(m_window.get(), &TesmarControl::updateChannelVoltage);
+    QSignalSpy status(m_window.get(), &TesmarControl::updateChannelStatus);
+    QSignalSpy measured(m_window.get(), &TesmarControl::updateChannelVoltageMeasure);
+    QSignalSpy moduleStatus(m_window.get(), &TesmarControl::updateModuleStatus);
+    // Module-level values come on every 11th tick.
+    QTRY_VERIFY_WITH_TIMEOUT(moduleStatus.count() > 0, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(voltage.count() >= 8, 3000);
+    const QList<QVariant> first = voltage.first();
+    QCOMPARE(first.at(0).toInt(), 333);
+    QCOMPARE(first.at(1).toInt(), 0);
+    QCOMPARE(first.at(3).toString(), QStringLiteral("V"));
+    QCOMPARE(status.count() % 8, 0);
+    QCOMPARE(measured.count() % 8, 0);
+    QCOMPARE(moduleStatus.first().at(0).toInt(), 333);
+}
+
+void TesmarControlLiveTest::typedSetVoltageReachesCrate_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<float>("expected");
+    QTest::newRow("number") << "1234.5" << 1234.5f;
+    QTest::newRow("not a number") << "12a" << 0.0f;
+    QTest::newRow("nan") << "nan" << 0.0f;
+    QTest::newRow("empty") << "" << 0.0f;
+}
+
+void TesmarControlLiveTest::typedSetVoltageReachesCrate()
+{
+    QFETCH(QString, typed);
+    QFETCH(float, expected);
+    startCrate(R"([{"slot": 6, "type": "THE1640p"}])");
+    waitConnected();
+
+    table()->setCurrentCell(2, ChannelTable::ColumnVoltageSet);
+    table()->setFocus();
+    QTest::keyClick(table(), Qt::Key_F2);
+    auto* editor = table()->findChild<QLineEdit*>();
+    QVERIFY(editor);
+    editor->setText(typed);
+    QTest::keyClick(editor, Qt::Key_Return);
+    QTRY_VERIFY(!table()->isEditing());
+
+    CrateProbe probe(m_simulator->address(), 6);
+    QTRY_COMPARE_WITH_TIMEOUT(probe.voltagesSet().at(2), expected, 3000);
+    QTest::qWait(300); // let a wrongly addressed write land before checking the neighbours
+    const QVector<float> all = probe.voltagesSet();
+    for (int channel = 0; channel < all.size(); ++channel) {
+        if (channel != 2)
+            QCOMPARE(all.at(channel), 0.0f);
+    }
+    // The table shows the crate's value again.
+    QTRY_COMPARE_WITH_TIMEOUT(table()->item(2, 0)->text(), QLocale().toString(expected, 'f', 2), 3000);
+}
+
+void TesmarControlLiveTest::editedCellIsLeftAloneByRefresh()
+{
+    startCrate(R"([{"slot": 0, "type": "THE1640p"}])");
+    waitConnected();
+    table()->setCurrentCell(1, ChannelTable::ColumnVoltageSet);
+    table()->setFocus();
+    QTest::keyClick(table(), Qt::Key_F2);
+    auto* editor = table()->findChild<QLineEdit*>();
+    QVERIFY(editor);
+    editor->setText(QStringLiteral("7"));
+
+    CrateProbe probe(m_simulator->address(), 0);
+    probe.module()->setChannelVoltageSet(1, 100.0f);
+    probe.module()->setChannelVoltageSet(4, 250.0f);
+    QTRY_COMPARE_WITH_TIMEOUT(table()->item(4, 0)->text(), QStringLiteral("250.00"), 3000);
+    QCOMPARE(table()->item(1, 0)->text(), QStringLiteral("0.00"));
+    QCOMPARE(editor->text(), QStringLiteral("7"));
+    QVERIFY(table()->isEditing());
+
+    QTest::keyClick(editor, Qt::Key_Escape);
+    QTRY_COMPARE_WITH_TIMEOUT(table()->item(1, 0)->text(), QStringLiteral("100.00"), 3000);
+}
+
+void TesmarControlLiveTest::setChannelOnSwitchesSelectedChannels()
+{
+    startCrate(R"([{"slot": 4, "type": "THX0830b"}])");
+    waitConnected();
+    selectCells({{0, 0}, {3, 0}});
+    QCOMPARE(table()->selectedRows().size(), 2);
+    action("actionSetChannelOn")->trigger();
+    CrateProbe probe(m_simulator->address(), 4);
+    const QVector<bool> expected{true, false, false, true, false, false, false, false};
+    QTRY_COMPARE_WITH_TIMEOUT(probe.switchedOn(), expected, 3000);
+    QTRY_COMPARE_WITH_TIMEOUT(table()->item(3, ChannelTable::ColumnStatus)->text(), QStringLiteral("Constant Voltage"), 3000);
+
+    selectCells({{3, 2}});
+    action("actionSetChannelOff")->trigger();
+    const QVector<bool> afterOff{true, false, false, false, false, false, false, false};
+    QTRY_COMPARE_WITH_TIMEOUT(probe.switchedOn(), afterOff, 3000);
+}
+
+void TesmarControlLiveTest::emptySelectionActsOnCurrentRow()
+{
+    startCrate(R"([{"slot": 4, "type": "THX0830b"}])");
+    waitConnected();
+    table()->setCurrentCell(5, 1);
+    table()->clearSelection();
+    QVERIFY(table()->selectedRows().isEmpty());
+    action("actionSetChannelOn")->trigger();
+    CrateProbe probe(m_simulator->address(), 4);
+    QTRY_VERIFY_WITH_TIMEOUT(probe.switchedOn().at(5), 3000);
+    QCOMPARE(probe.switchedOn().count(true), 1);
+}
+
+void TesmarControlLiveTest::channelVoltagePromptWritesSelectedRows()
+{
+    startCrate(R"([{"slot": 2, "type": "THE1640p"}])");
+    waitConnected();
+    selectCells({{1, 0}, {6, 3}});
+    m_dialogs.answers = {QVariant()}; // Cancel first: nothing is written
+    action("actionSetChannelVoltage")->trigger();
+    m_dialogs.answers = {1500.0};
+    action("actionSetChannelVoltage")->trigger();
+    QCOMPARE(m_dialogs.prompts.size(), 2);
+    const ScriptedDialogs::Prompt& prompt = m_dialogs.prompts.last();
+    QCOMPARE(prompt.label, QStringLiteral("Input a voltage (0...4,000 V) for the selected channels:"));
+    QCOMPARE(prompt.minValue, 0.0);
+    QCOMPARE(prompt.maxValue, 4000.0);
+    QCOMPARE(prompt.decimals, 2);
+
+    CrateProbe probe(m_simulator->address(), 2);
+    QTRY_COMPARE_WITH_TIMEOUT(probe.voltagesSet().at(6), 1500.0f, 3000);
+    const QVector<float> all = probe.voltagesSet();
+    for (int channel = 0; channel < all.size(); ++channel)
+        QCOMPARE(all.at(channel), (channel == 1 || channel == 6) ? 1500.0f : 0.0f);
+}
+
+void TesmarControlLiveTest::incrementalVoltagesAlternate()
+{
+    startCrate(R"([{"slot": 0, "type": "THE1640p", "channels": 8, "nominalVoltage": 4000}])");
+    waitConnected();
+    CrateProbe probe(m_simulator->address(), 0);
+
+    action("actionSetAllChannelsVoltageIncremental")->trigger();
+    const QVector<float> descending{4000, 3900, 3800, 3700, 3600, 3500, 3400, 3300};
+    QTRY_COMPARE_WITH_TIMEOUT(probe.voltagesSet(), descending, 3000);
+
+    action("actionSetAllChannelsVoltageIncremental")->trigger();
+    const QVector<float> ascending{3300, 3400, 3500, 3600, 3700, 3800, 3900, 4000};
+    QTRY_COMPARE_WITH_TIMEOUT(probe.voltagesSet(), ascending, 3000);
+}
+
+void TesmarControlLiveTest::bipolarVoltagePrompt()
+{
+    startCrate(R"([{"slot": 3, "type": "THX0830b"}])");
+    waitConnected();
+    table()->setCurrentCell(2, 0);
+    m_dialogs.answers = {-1250.0};
+    action("actionSetChannelVoltage")->trigger();
+    QCOMPARE(m_dialogs.prompts.size(), 1);
+    const ScriptedDialogs::Prompt& prompt = m_dialogs.prompts.first();
+    QCOMPARE(prompt.minValue, -3000.0);
+    QCOMPARE(prompt.maxValue, 3000.0);
+    QCOMPARE(prompt.label, QStringLiteral("Input a voltage (-3,000...3,000 V) for channel 2:\n\n"
+                                          "Note: the maximum delta for bipolar modules is 3000 V."));
+    CrateProbe probe(m_simulator->address(), 3);
+    QTRY_COMPARE_WITH_TIMEOUT(probe.voltagesSet().at(2), -1250.0f, 3000);
+
+    m_dialogs.answers = {QVariant()};
+    action("actionSetAllVoltages")->trigger();
+    QCOMPARE(m_dialogs.prompts.last().minValue, -3000.0);
+    QCOMPARE(m_dialogs.prompts.last().label, QStringLiteral("Input a Set voltage (-3,000...3,000 V) for all channels:\n\n"
+                                                            "Note: the maximum delta for bipolar modules is 3000 V."));
+}
+
+void TesmarControlLiveTest::allModulesPromptNotesSmallerChannels()
+{
+    // The simulator gives all channels of a module one nominal voltage; two modules of
+    // different nominal voltage make the "some channels" note appear.
+    startCrate(R"([{"slot": 0, "type": "THE1640p"}, {"slot": 1, "type": "THX0830b"}])");
+    waitConnected();
+    m_dialogs.answers = {2000.0};
+    action("actionSetAllModulesVoltage")->trigger();
+    QCOMPARE(m_dialogs.prompts.size(), 1);
+    QCOMPARE(m_dialogs.prompts.first().label,
+        QStringLiteral("Input a Set voltage (0...4,000 V) for all channels in all modules:\n\n"
+                       "Note: some channels will only allow 3,000 V."));
+    QCOMPARE(m_dialogs.prompts.first().maxValue, 4000.0);
+    CrateProbe first(m_simulator->address(), 0);
+    CrateProbe second(m_simulator->address(), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(first.voltagesSet().last(), 2000.0f, 3000);
+    QTRY_COMPARE_WITH_TIMEOUT(second.voltagesSet().first(), 2000.0f, 3000);
+}
+
+void TesmarControlLiveTest::digitalFilterPrompt()
+{
+    startCrate(R"([{"slot": 0, "type": "THE1640p"}])");
+    waitConnected();
+    m_dialogs.answers = {QVariant(), QVariant()};
+    action("actionDigitalFilter")->trigger();
+    action("actionAdcSampleRate")->trigger();
+    QCOMPARE(m_dialogs.prompts.size(), 2);
+    QCOMPARE(m_dialogs.prompts.at(0).label, QStringLiteral("Choose Digital Filter averaging steps:"));
+    QCOMPARE(m_dialogs.prompts.at(0).items, (QStringList{"1", "16", "64", "256", "1024"}));
+    QCOMPARE(m_dialogs.prompts.at(0).current,
+        TesmarControl::digitalFilterChoice(m_window->currentModule()->digitalFilter()));
+    QCOMPARE(m_dialogs.prompts.at(1).label, QStringLiteral("Choose ADC Sample Rate (samples per second):"));
+    QCOMPARE(m_dialogs.prompts.at(1).items, (QStringList{"50", "60", "100", "500"}));
+}
+
+void TesmarControlLiveTest::promptPreselection_data()
+{
+    QTest::addColumn<bool>("filter");
+    QTest::addColumn<quint32>("value");
+    QTest::addColumn<int>("index");
+    QTest::newRow("filter 1") << true << 1u << 0;
+    QTest::newRow("filter 16") << true << 16u << 1;
+    QTest::newRow("filter 32 falls to 64") << true << 32u << 2;
+    QTest::newRow("filter 256") << true << 256u << 3;
+    QTest::newRow("filter 1024") << true << 1024u << 4;
+    QTest::newRow("filter 0") << true << 0u << 2;
+    QTest::newRow("rate 50") << false << 50u << 0;
+    QTest::newRow("rate 60") << false << 60u << 1;
+    QTest::newRow("rate 100") << false << 100u << 2;
+    QTest::newRow("rate 1000 falls to 500") << false << 1000u << 3;
+}
+
+void TesmarControlLiveTest::promptPreselection()
+{
+    QFETCH(bool, filter);
+    QFETCH(quint32, value);
+    QFETCH(int, index);
+    QCOMPARE(filter ? TesmarControl::digitalFilterChoice(value) : TesmarControl::adcSampleRateChoice(value), index);
+}
+
+void TesmarControlLiveTest::passwordEnablesServiceModes_data()
+{
+    QTest::addColumn<QVariant>("password");
+    QTest::addColumn<QStringList>("enabled");
+    const QStringList fine{"actionSetFineAdjustmentOn", "actionSetFineAdjustmentOff",
+        "actionSetAllModulesFineAdjustmentOn", "actionSetAllModulesFineAdjustmentOff"};
+    QTest::newRow("expert") << QVariant("mosk") << fine;
+    QTest::newRow("configuration") << QVariant("tundra") << QStringList{"actionSetCrateAddress"};
+    QTest::newRow("firmware") << QVariant("pix7cloud") << QStringList{"actionSpecialMode"};
+    QTest::newRow("case matters") << QVariant("Mosk") << QStringList{};
+    QTest::newRow("blank around") << QVariant(" tundra") << QStringList{};
+    QTest::newRow("cancel") << QVariant() << QStringList{};
+}
+
+void TesmarControlLiveTest::passwordEnablesServiceModes()
+{
+    QFETCH(QVariant, password);
+    QFETCH(QStringList, enabled);
+    startCrate(R"([{"slot": 0, "type": "THE1640p"}])");
+    waitConnected();
+    const QStringList guarded{"actionSetFineAdjustmentOn", "actionSetFineAdjustmentOff",
+        "actionSetAllModulesFineAdjustmentOn", "actionSetAllModulesFineAdjustmentOff", "actionSetCrateAddress",
+        "actionSpecialMode"};
+    QHash<QString, bool> visibleBefore;
+    for (const QString& name : guarded)
+        visibleBefore.insert(name, action(qPrintable(name))->isVisible());
+
+    m_dialogs.answers = {password};
+    action("actionPassword")->trigger();
+    QCOMPARE(m_dialogs.prompts.first().label, QStringLiteral("Please enter password:"));
+    QCOMPARE(m_dialogs.prompts.first().echo, QLineEdit::Password);
+
+    for (const QString& name : guarded) {
+        QAction* guardedAction = action(qPrintable(name));
+        QCOMPARE(guardedAction->isVisible(), visibleBefore.value(name)); // visibility is not touched
+        // A hidden action always reports itself disabled; show it for a moment to read its state.
+        guardedAction->setVisible(true);
+        QVERIFY2(guardedAction->isEnabled() == enabled.contains(name), qPrintable(name));
+        guardedAction->setVisible(visibleBefore.value(name));
+    }
+}
+
+void TesmarControlLiveTest::flexGroupOutOfRangeDoesNothing()
+{
+    startCrate(R"([{"slot": 0, "type": "THE1640p", "serialNumber": 17}])");
+    waitConnected();
+    QSignalSpy groups(m_window.get(), &TesmarControl::updateModuleFlexGroups);
+    m_window->getFlexGroupData(5);
+    QCOMPARE(groups.count(), 1);
+    QCOMPARE(groups.first().at(0).toInt(), 17);
+    QCOMPARE(groups.first().at(1).toInt(), 5);
+    m_window->setFlexGroup(32, 0xFF, 1); // must neither crash nor reach the module
+    m_window->setFlexGroup(-1, 0xFF, 1);
+}
+
+void TesmarControlLiveTest::cratePowerOffAndOn()
+{
+    startCrate(R"([{"slot": 2, "type": "THE1640p"}, {"slot": 7, "type": "THX0830b"}])");
+    waitConnected();
+    m_window->setReconnectDelays(400, 400);
+
+    m_window->setCratePowerOn(0, false);
+    QCOMPARE(moduleList()->count(), 0);
+    QVERIFY(!table()->isEnabled());
+    QVERIFY(!action("actionSetChannelOn")->isEnabled());
+    QVERIFY(m_window->currentModule() == nullptr);
+    // Commands without modules do nothing (and do not crash).
+    action("actionSetAllChannelsOn")->trigger();
+    action("actionNextModule")->trigger();
+    m_window->refreshChannelTable();
+
+    m_window->setCratePowerOn(0, true);
+    auto* middle = m_window->findChild<QLabel*>(QStringLiteral("statusLabelMiddle"));
+    QVERIFY(middle->text().startsWith(QStringLiteral("<font color=\"yellow\"><b>Waiting ")));
+    QVERIFY(middle->text().endsWith(QStringLiteral(" seconds for Crate to switch on...")));
+    QCOMPARE(moduleList()->count(), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(moduleList()->count(), 2, 5000);
+    waitConnected();
+    QVERIFY(table()->isEnabled());
+    QVERIFY(action("actionSetChannelOn")->isEnabled());
+}
+
+void TesmarControlLiveTest::silentCrateBlanksTableAndRecovers()
+{
+    startCrate(R"([{"slot": 5, "type": "THE1640p", "serialNumber": 505}, {"slot": 6, "type": "THX0830b"}])");
+    waitConnected();
+    CrateProbe probe(m_simulator->address(), 5);
+    probe.module()->setChannelVoltageSet(0, 321.0f);
+    QTRY_COMPARE_WITH_TIMEOUT(table()->item(0, 0)->text(), QStringLiteral("321.00"), 3000);
+
+    QVERIFY(m_simulator->command(QStringLiteral("silent on")));
+    QTRY_COMPARE_WITH_TIMEOUT(connectLabel(), QStringLiteral("<font color=\"red\">Can not connect to Module!"), 5000);
+    QVERIFY(!table()->isEnabled());
+    // No number of the lost module stays on screen.
+    for (int row = 0; row < table()->rowCount(); ++row)
+        for (int column = 0; column < ChannelTable::ColumnCount; ++column)
+            QVERIFY(!table()->item(row, column) || table()->item(row, column)->text().isEmpty());
+    QTRY_COMPARE_WITH_TIMEOUT(moduleList()->item(0)->text(), QStringLiteral("Slot 5\nNot connected"), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(moduleList()->item(1)->text(), QStringLiteral("Slot 6\nNot connected"), 5000);
+    QTest::qWait(600); // several refresh ticks while silent: the cells stay blank
+    QVERIFY(!table()->item(0, 0) || table()->item(0, 0)->text().isEmpty());
+
+    QVERIFY(m_simulator->command(QStringLiteral("silent off")));
+    QTRY_COMPARE_WITH_TIMEOUT(moduleList()->item(0)->text(), QStringLiteral("Slot 5\n505"), 8000);
+    QTRY_COMPARE_WITH_TIMEOUT(connectLabel(), QStringLiteral("Connected to THE1640p sn. 505 at Slot 5"), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(table()->item(0, 0) ? table()->item(0, 0)->text() : QString(), QStringLiteral("321.00"), 5000);
+    QVERIFY(table()->isEnabled());
+}
+
+QTEST_MAIN(TesmarControlLiveTest)
+#include "TesmarControlLiveTest.moc"
