@@ -120,6 +120,12 @@ public:
             values.append(m_module->channelControl(channel) & 0x0008);
         return values;
     }
+    // Reading channel 0 refreshes the module's block of status words.
+    quint32 channelStatus(int channel)
+    {
+        m_module->channelStatus(0);
+        return m_module->channelStatus(channel);
+    }
     SnmpModule* module() { return m_module.get(); }
 
 private:
@@ -156,6 +162,8 @@ private slots:
     void passwordEnablesServiceModes_data();
     void passwordEnablesServiceModes();
     void flexGroupOutOfRangeDoesNothing();
+    void channelBoundsGiveUpWhenControlWordDoesNotReadBack();
+    void overviewRatesModules();
     void cratePowerOffAndOn();
     void silentCrateBlanksTableAndRecovers();
 
@@ -603,6 +611,54 @@ void TesmarControlLiveTest::flexGroupOutOfRangeDoesNothing()
     QCOMPARE(groups.first().at(1).toInt(), 5);
     m_window->setFlexGroup(32, 0xFF, 1); // must neither crash nor reach the module
     m_window->setFlexGroup(-1, 0xFF, 1);
+}
+
+void TesmarControlLiveTest::channelBoundsGiveUpWhenControlWordDoesNotReadBack()
+{
+    // The crate has no asymmetric-bounds bits in its channel control: the word never reads
+    // back, so the window gives up with its message (and the refresh goes on meanwhile).
+    startCrate(R"([{"slot": 0, "type": "THE1640p"}])");
+    waitConnected();
+    QSignalSpy status(m_window.get(), &TesmarControl::updateChannelStatus);
+    m_window->setChannelBounds(1, true, 100.0f, -100.0f, false, 1.0f, 0.0f);
+    QCOMPARE(m_dialogs.informations, QStringList{QStringLiteral("Error setting Channel 1 Control word. Giving up.")});
+    QVERIFY(status.count() > 0);
+
+    // Without asymmetric bounds the word (all zero for an idle channel) reads back at once.
+    m_dialogs.informations.clear();
+    m_window->setChannelBounds(1, false, 100.0f, -100.0f, false, 1.0f, 0.0f);
+    QVERIFY(m_dialogs.informations.isEmpty());
+}
+
+void TesmarControlLiveTest::overviewRatesModules()
+{
+    startCrate(R"([{"slot": 0, "type": "THE1640p", "serialNumber": 100},
+                   {"slot": 1, "type": "THX0830b", "serialNumber": 101},
+                   {"slot": 2, "type": "THC3210p", "serialNumber": 102}])");
+    waitConnected();
+    CrateProbe ramping(m_simulator->address(), 0);
+    ramping.module()->setChannelVoltageSet(2, 3000.0f);
+    ramping.module()->setChannelOn(2);
+    QVERIFY(m_simulator->command(QStringLiteral("inhibit 1 4 on")));
+    CrateProbe inhibited(m_simulator->address(), 1);
+    QTRY_VERIFY_WITH_TIMEOUT(inhibited.channelStatus(4) & 0x1000, 3000);
+    QTRY_VERIFY_WITH_TIMEOUT(ramping.channelStatus(2) & 0x0010, 3000);
+
+    QSignalSpy started(m_window.get(), &TesmarControl::updateAllModulesStarted);
+    QSignalSpy state(m_window.get(), &TesmarControl::updateModuleRunningState);
+    QSignalSpy completed(m_window.get(), &TesmarControl::updateModuleCompleted);
+    QSignalSpy measured(m_window.get(), &TesmarControl::updateChannelVoltageMeasure);
+    m_window->refreshOverview();
+    QCOMPARE(started.count(), 1);
+    QCOMPARE(state.count(), 3);
+    QCOMPARE(completed.count(), 3);
+    QCOMPARE(measured.count(), 16 + 8 + 32);
+    QHash<int, QString> states;
+    for (const QList<QVariant>& arguments : state)
+        states.insert(arguments.at(0).toInt(), arguments.at(1).toString());
+    QCOMPARE(states.value(100), QStringLiteral("Ramping"));
+    QCOMPARE(states.value(101), QStringLiteral("Error"));
+    QCOMPARE(states.value(102), QStringLiteral("HV Off"));
 }
 
 void TesmarControlLiveTest::cratePowerOffAndOn()
