@@ -16,6 +16,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QStandardPaths>
@@ -164,6 +165,7 @@ private slots:
     void flexGroupOutOfRangeDoesNothing();
     void channelBoundsGiveUpWhenControlWordDoesNotReadBack();
     void overviewRatesModules();
+    void channelContextMenu();
     void cratePowerOffAndOn();
     void silentCrateBlanksTableAndRecovers();
 
@@ -659,6 +661,41 @@ void TesmarControlLiveTest::overviewRatesModules()
     QCOMPARE(states.value(100), QStringLiteral("Ramping"));
     QCOMPARE(states.value(101), QStringLiteral("Error"));
     QCOMPARE(states.value(102), QStringLiteral("HV Off"));
+}
+
+void TesmarControlLiveTest::channelContextMenu()
+{
+    startCrate(R"([{"slot": 0, "type": "THE1640p"}])");
+    waitConnected();
+    selectCells({{1, 0}, {2, 0}});
+
+    QStringList texts;
+    QList<bool> enabled;
+    bool titleBold = false;
+    QTimer::singleShot(0, this, [&] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        QVERIFY(menu);
+        for (QAction* item : menu->actions()) {
+            texts.append(item->isSeparator() ? QStringLiteral("--") : item->text());
+            enabled.append(item->isEnabled());
+        }
+        titleBold = menu->actions().first()->font().bold();
+        // "Set On": acts on the selected rows.
+        menu->actions().at(5)->trigger();
+        menu->close();
+    });
+    QMetaObject::invokeMethod(table(), "customContextMenuRequested", Q_ARG(QPoint, QPoint(5, 5)));
+    QTRY_VERIFY(!texts.isEmpty());
+
+    const QStringList expected{"Selected Channels Menu", "--", "Set Voltage...", "Set Current...", "--", "Set On",
+        "Set Off", "--", "Set Emergency Off", "Clear Emergency Off", "--", "Clear Events", "Status / Control..."};
+    QCOMPARE(texts, expected);
+    QVERIFY(titleBold);
+    QVERIFY(!enabled.first());
+    QVERIFY(!enabled.last()); // Status / Control... is for one channel only
+    CrateProbe probe(m_simulator->address(), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(probe.switchedOn().count(true), 2, 3000);
+    QVERIFY(probe.switchedOn().at(1) && probe.switchedOn().at(2));
 }
 
 void TesmarControlLiveTest::cratePowerOffAndOn()
