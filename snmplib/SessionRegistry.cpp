@@ -1,5 +1,6 @@
 #include "SessionRegistry.h"
 
+#include "ResultBuffers.h"
 #include "SnmpSession.h"
 
 #include <net-snmp/net-snmp-config.h>
@@ -90,4 +91,26 @@ void SessionRegistry::remove(void* handle)
     r.sessions.erase(it);
     // `closing` is released after the lock: the session closes its sockets now, or when the
     // last call still using it returns.
+}
+
+ResultBuffers& SessionRegistry::buffers(void* handle)
+{
+    thread_local std::map<uintptr_t, std::unique_ptr<ResultBuffers>> perHandle;
+    const uintptr_t key = reinterpret_cast<uintptr_t>(handle);
+    std::unique_ptr<ResultBuffers>& slot = perHandle[key];
+    if (!slot) {
+        slot.reset(new ResultBuffers);
+        // Handles are never reused: buffers of handles no longer open are garbage.
+        if (perHandle.size() > 8) {
+            Registry& r = registry();
+            std::lock_guard<std::mutex> lock(r.mutex);
+            for (auto it = perHandle.begin(); it != perHandle.end();) {
+                if (it->first != key && r.sessions.count(it->first) == 0)
+                    it = perHandle.erase(it);
+                else
+                    ++it;
+            }
+        }
+    }
+    return *slot;
 }

@@ -4,6 +4,7 @@
 #include <mutex>
 
 class SnmpSession;
+struct ResultBuffers;
 
 // Process-wide state of the library: net-snmp's initialisation and the table of open handles.
 // Handles are numbers, never reused, so a handle that was closed (or never opened) is simply
@@ -21,6 +22,12 @@ public:
     static void* add(std::shared_ptr<SnmpSession> session);
     static std::shared_ptr<SnmpSession> find(void* handle);
     static void remove(void* handle);
+
+    // The calling thread's result buffers for a handle. They belong to the thread, not to the
+    // session: a result stays valid until the thread's next call on that handle even if another
+    // thread closes the handle meanwhile. Buffers of closed handles are dropped as the thread
+    // opens more.
+    static ResultBuffers& buffers(void* handle);
 
     // Serialises net-snmp's process-wide state (request id counter, session list, transports):
     // held around PDU creation, session open/close and initialisation, never while waiting for

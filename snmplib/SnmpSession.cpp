@@ -89,14 +89,6 @@ SnmpSession::~SnmpSession()
         snmp_sess_close(m_write);
 }
 
-SnmpSession::ResultBuffers& SnmpSession::buffers()
-{
-    std::unique_ptr<ResultBuffers>& slot = m_buffers[std::this_thread::get_id()];
-    if (!slot)
-        slot.reset(new ResultBuffers);
-    return *slot;
-}
-
 size_t SnmpSession::chunkLength(const std::vector<CrateOid::Oid>& oids, const std::vector<SnmpValue>* values,
                                 size_t valueBytes, size_t first) const
 {

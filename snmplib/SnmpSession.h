@@ -3,19 +3,16 @@
 #include "CrateOid.h"
 #include "SessionConfig.h"
 #include "SnmpValue.h"
-#include "WienerSnmp.h"
 
 #include <chrono>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 // One crate connection behind an HSNMP handle: a net-snmp single session for reads (read
 // community) and one for writes (write community), the request splitting, the time-out
-// hold-off and the result buffers handed to C callers.
+// hold-off.
 //
 // Thread-safety: not locked by itself. Callers hold mutex() for the whole entry point, so the
 // GUI thread and a script thread calling on one handle are serialised; different handles are
@@ -40,23 +37,12 @@ public:
         TextValue = 130,   // DisplayString; texts we read are short
     };
 
-    // Per calling thread, so that a pointer returned to one thread is not overwritten by a
-    // call from another thread on the same handle.
-    struct ResultBuffers
-    {
-        std::string text;
-        SnmpIntegerBuffer integers{};
-        SnmpDoubleBuffer doubles{};
-    };
-
     static std::unique_ptr<SnmpSession> open(const SessionConfig& config);
     ~SnmpSession();
     SnmpSession(const SnmpSession&) = delete;
     SnmpSession& operator=(const SnmpSession&) = delete;
 
     std::mutex& mutex() { return m_mutex; }
-    // The calling thread's buffers; call with mutex() held.
-    ResultBuffers& buffers();
 
     // GETs the objects, split into as few requests as the size bound allows. The result has
     // one entry per OID; entries the crate did not deliver (no such instance, no answer, error)
@@ -92,7 +78,6 @@ private:
     void* m_read = nullptr;
     void* m_write = nullptr;
     std::mutex m_mutex;
-    std::map<std::thread::id, std::unique_ptr<ResultBuffers>> m_buffers;
     size_t m_varbindLimit = 0;
     bool m_unanswered = false; // the last request timed out
     Clock::time_point m_holdOffUntil{};

@@ -3,6 +3,7 @@
 #include "WienerSnmp.h"
 
 #include "CrateOid.h"
+#include "ResultBuffers.h"
 #include "SessionConfig.h"
 #include "SessionRegistry.h"
 #include "SnmpSession.h"
@@ -56,7 +57,7 @@ const char* readText(HSNMP handle, const Oid& oid)
         const SnmpValue value = s.get(oid, SnmpSession::TextValue, &answered);
         if (!answered)
             return nullptr;
-        std::string& text = s.buffers().text;
+        std::string& text = SessionRegistry::buffers(handle).text;
         text = value.text();
         return text.c_str();
     });
@@ -122,7 +123,7 @@ enum class IntegerForm { Integer, Bits };
 SnmpIntegerBuffer* readIntegerBlock(HSNMP handle, CrateOid::OutputColumn column, int start, int size, IntegerForm form)
 {
     return onSession(handle, static_cast<SnmpIntegerBuffer*>(nullptr), [&](SnmpSession& s) {
-        SnmpIntegerBuffer& buffer = s.buffers().integers;
+        SnmpIntegerBuffer& buffer = SessionRegistry::buffers(handle).integers;
         std::memset(&buffer, 0, sizeof buffer);
         if (!validChannel(start) || size <= 0)
             return &buffer;
@@ -141,7 +142,7 @@ SnmpIntegerBuffer* readIntegerBlock(HSNMP handle, CrateOid::OutputColumn column,
 SnmpDoubleBuffer* readDoubleBlock(HSNMP handle, CrateOid::OutputColumn column, int start, int size)
 {
     return onSession(handle, static_cast<SnmpDoubleBuffer*>(nullptr), [&](SnmpSession& s) {
-        SnmpDoubleBuffer& buffer = s.buffers().doubles;
+        SnmpDoubleBuffer& buffer = SessionRegistry::buffers(handle).doubles;
         std::memset(&buffer, 0, sizeof buffer);
         if (!validChannel(start) || size <= 0)
             return &buffer;
