@@ -3,6 +3,7 @@
 #include "TestPaths.h"
 
 #include <QElapsedTimer>
+#include <QNetworkProxy>
 #include <QRegularExpression>
 #include <QUdpSocket>
 
@@ -22,6 +23,8 @@ SimulatorProcess::~SimulatorProcess()
 quint16 SimulatorProcess::freeUdpPort()
 {
     QUdpSocket socket;
+    // No proxy look-up: it runs in a library thread and is pointless for a loopback port.
+    socket.setProxy(QNetworkProxy::NoProxy);
     if (!socket.bind(QHostAddress::LocalHost, 0))
         return 0;
     return socket.localPort();
