@@ -1,6 +1,8 @@
 #include "SimulatedCrate.h"
 
 #include <QFile>
+#include <QNetworkProxy>
+#include <QNetworkProxyFactory>
 
 QByteArray SimulatedCrate::testLayout()
 {
@@ -31,6 +33,10 @@ SimulatedCrate::~SimulatedCrate()
 
 bool SimulatedCrate::start(const QStringList& extraArguments)
 {
+    // Finding a free port opens a QUdpSocket; without this Qt asks the desktop's proxy library,
+    // which runs an uninstrumented thread that ThreadSanitizer reports. Loopback needs no proxy.
+    QNetworkProxyFactory::setUseSystemConfiguration(false);
+    QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy);
     if (!snmpInit()) {
         m_error = QStringLiteral("snmpInit failed");
         return false;
