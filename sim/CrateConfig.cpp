@@ -60,6 +60,37 @@ bool readPerChannel(const QJsonObject& object, const QString& key, int channels,
     return true;
 }
 
+// Optional per-channel nominal values: one number per channel from minimum to the module's value.
+bool readChannelNominals(const QJsonObject& object, const QString& key, int channels, double minimum,
+                         double moduleNominal, std::vector<double>* values, QString* error,
+                         const QString& where)
+{
+    const QJsonValue value = object.value(key);
+    if (value.isUndefined())
+        return true;
+    if (!value.isArray()) {
+        *error = QStringLiteral("%1: \"%2\" must be an array with one value per channel").arg(where, key);
+        return false;
+    }
+    const QJsonArray array = value.toArray();
+    if (array.size() != channels) {
+        *error = QStringLiteral("%1: \"%2\" needs %3 values, has %4")
+                     .arg(where, key).arg(channels).arg(array.size());
+        return false;
+    }
+    values->assign(size_t(channels), moduleNominal);
+    for (int i = 0; i < channels; ++i) {
+        const QJsonValue entry = array.at(i);
+        if (!entry.isDouble() || entry.toDouble() < minimum || entry.toDouble() > moduleNominal) {
+            *error = QStringLiteral("%1: \"%2\" value %3 must be a number from %4 to the module's %5")
+                         .arg(where, key).arg(i).arg(minimum).arg(moduleNominal);
+            return false;
+        }
+        (*values)[size_t(i)] = entry.toDouble();
+    }
+    return true;
+}
+
 bool readNumber(const QJsonObject& object, const QString& key, double* out, QString* error,
                 const QString& where, double min, double max)
 {
@@ -142,6 +173,17 @@ bool parseModule(const QJsonObject& object, ModuleConfig* module, QString* error
     if (!readPerChannel(object, QStringLiteral("load"), module->channels, &module->loadOhms, error, where)
         || !readPerChannel(object, QStringLiteral("signal"), module->channels, &module->signalVolts, error, where))
         return false;
+    if (type->isMeasurement()
+        && (object.contains(QStringLiteral("channelNominalVoltages"))
+            || object.contains(QStringLiteral("channelNominalCurrents")))) {
+        *error = QStringLiteral("%1: a measurement module has no per-channel nominal values").arg(where);
+        return false;
+    }
+    if (!readChannelNominals(object, QStringLiteral("channelNominalVoltages"), module->channels, 1,
+                             module->nominalVoltage, &module->channelNominalVoltages, error, where)
+        || !readChannelNominals(object, QStringLiteral("channelNominalCurrents"), module->channels, 1e-9,
+                                module->nominalCurrent, &module->channelNominalCurrents, error, where))
+        return false;
     if (module->description().toLatin1().size() > maxDescriptionOctets) {
         *error = QStringLiteral("%1: description \"%2\" is longer than %3 octets")
                      .arg(where, module->description()).arg(maxDescriptionOctets);
@@ -159,6 +201,18 @@ QString ModuleConfig::description() const
         .arg(channels)
         .arg(serialNumber)
         .arg(firmwareRelease);
+}
+
+double ModuleConfig::channelNominalVoltage(int channel) const
+{
+    return channel >= 0 && size_t(channel) < channelNominalVoltages.size()
+        ? channelNominalVoltages[size_t(channel)] : nominalVoltage;
+}
+
+double ModuleConfig::channelNominalCurrent(int channel) const
+{
+    return channel >= 0 && size_t(channel) < channelNominalCurrents.size()
+        ? channelNominalCurrents[size_t(channel)] : nominalCurrent;
 }
 
 ModuleConfig CrateConfig::moduleOfType(const ModuleType& type, int slot, int serialNumber)

@@ -18,10 +18,18 @@ struct ModuleConfig
     QString firmwareRelease = QStringLiteral("01.23");
     double nominalVoltage = 0;  // V
     double nominalCurrent = 0;  // A
+    // Channels rated below the module: one value per channel; empty means every channel has
+    // the module's nominal value.
+    std::vector<double> channelNominalVoltages; // V
+    std::vector<double> channelNominalCurrents; // A
     char polarity = 'p';
     double rampSpeedPercent = 5;  // % of nominal voltage per second
     std::vector<double> loadOhms; // one per channel; 0 is a short circuit, infinity an open output
     std::vector<double> signalVolts; // measurement modules: the external signal per channel
+
+    // A channel's nominal voltage and current (the module's unless configured per channel).
+    double channelNominalVoltage(int channel) const;
+    double channelNominalCurrent(int channel) const;
 
     // "Vendor, FirmwareName, ChannelNumber, SerialNumber, FirmwareRelease"
     QString description() const;

@@ -361,15 +361,15 @@ CrateMib::Value CrateMib::get(const Instance& instance)
     case Id::OutSupMaxTerminal: return real(channel->maxTerminalVoltage);
     case Id::OutSupMaxCurrent: return real(channel->maxCurrent);
     case Id::OutConfigMaxSense:
-    case Id::OutConfigMaxTerminal: return real(module->config.nominalVoltage);
-    case Id::OutConfigMaxCurrent: return real(module->config.nominalCurrent);
+    case Id::OutConfigMaxTerminal: return real(channel->nominalVoltage);
+    case Id::OutConfigMaxCurrent: return real(channel->nominalCurrent);
     case Id::OutSupMaxPower: return real(channel->maxPower);
     case Id::OutCurrentRiseRate:
     case Id::OutCurrentFallRate:
         return real(module->isMeasurement() ? 0.0 : module->rampSpeedCurrentPercent / 100.0 * module->config.nominalCurrent);
     case Id::OutTripTime: return integer(channel->tripTimeMs);
-    case Id::OutLimitVoltage: return real(module->hardwareLimitVoltagePercent / 100.0 * module->config.nominalVoltage);
-    case Id::OutLimitCurrent: return real(module->hardwareLimitCurrentPercent / 100.0 * module->config.nominalCurrent);
+    case Id::OutLimitVoltage: return real(module->hardwareLimitVoltagePercent / 100.0 * channel->nominalVoltage);
+    case Id::OutLimitCurrent: return real(module->hardwareLimitCurrentPercent / 100.0 * channel->nominalCurrent);
     }
     return integer(0);
 }
@@ -482,15 +482,15 @@ CrateMib::Error CrateMib::write(const Oid& oid, const Value& value, bool apply)
     case Id::OutBehaviour: return store(&channel->behaviour, int(v), v >= 0 && v <= 65535);
     case Id::OutTripTime: return store(&channel->tripTimeMs, int(v), v >= 0 && v <= 65535);
     case Id::OutSupMinSense:
-        return store(&channel->minSenseVoltage, f, finite(f) && std::fabs(f) <= 2 * nominalVoltage);
+        return store(&channel->minSenseVoltage, f, finite(f) && std::fabs(f) <= 2 * channel->nominalVoltage);
     case Id::OutSupMaxSense:
-        return store(&channel->maxSenseVoltage, f, finite(f) && std::fabs(f) <= 2 * nominalVoltage);
+        return store(&channel->maxSenseVoltage, f, finite(f) && std::fabs(f) <= 2 * channel->nominalVoltage);
     case Id::OutSupMaxTerminal:
-        return store(&channel->maxTerminalVoltage, f, finite(f) && std::fabs(f) <= 2 * nominalVoltage);
+        return store(&channel->maxTerminalVoltage, f, finite(f) && std::fabs(f) <= 2 * channel->nominalVoltage);
     case Id::OutSupMaxCurrent:
-        return store(&channel->maxCurrent, f, finite(f) && f >= 0 && f <= 2 * nominalCurrent);
+        return store(&channel->maxCurrent, f, finite(f) && f >= 0 && f <= 2 * channel->nominalCurrent);
     case Id::OutSupMaxPower:
-        return store(&channel->maxPower, f, finite(f) && f >= 0 && f <= 4 * nominalVoltage * nominalCurrent);
+        return store(&channel->maxPower, f, finite(f) && f >= 0 && f <= 4 * channel->nominalVoltage * channel->nominalCurrent);
     default:
         return Error::NotWritable;
     }

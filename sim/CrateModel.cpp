@@ -60,11 +60,13 @@ CrateModel::CrateModel(const CrateConfig& config)
         module.channels.resize(size_t(moduleConfig.channels));
         for (size_t i = 0; i < module.channels.size(); ++i) {
             Channel& channel = module.channels[i];
-            channel.setCurrent = moduleConfig.nominalCurrent;
-            channel.maxSenseVoltage = moduleConfig.nominalVoltage * 1.05;
-            channel.maxTerminalVoltage = moduleConfig.nominalVoltage * 1.05;
-            channel.maxCurrent = moduleConfig.nominalCurrent * 1.05;
-            channel.maxPower = moduleConfig.nominalVoltage * moduleConfig.nominalCurrent;
+            channel.nominalVoltage = moduleConfig.channelNominalVoltage(int(i));
+            channel.nominalCurrent = moduleConfig.channelNominalCurrent(int(i));
+            channel.setCurrent = channel.nominalCurrent;
+            channel.maxSenseVoltage = channel.nominalVoltage * 1.05;
+            channel.maxTerminalVoltage = channel.nominalVoltage * 1.05;
+            channel.maxCurrent = channel.nominalCurrent * 1.05;
+            channel.maxPower = channel.nominalVoltage * channel.nominalCurrent;
             channel.loadOhms = moduleConfig.loadOhms[i];
             channel.signalVolts = moduleConfig.signalVolts[i];
         }
@@ -104,8 +106,8 @@ void CrateModel::step(double seconds)
 
 double CrateModel::limitCurrent(const Module& module, const Channel& channel) const
 {
-    const double hardware = module.hardwareLimitCurrentPercent / 100.0 * module.config.nominalCurrent;
-    const double set = module.config.type->currentControl ? channel.setCurrent : module.config.nominalCurrent;
+    const double hardware = module.hardwareLimitCurrentPercent / 100.0 * channel.nominalCurrent;
+    const double set = module.config.type->currentControl ? channel.setCurrent : channel.nominalCurrent;
     return std::min(set, hardware);
 }
 
@@ -515,11 +517,14 @@ void CrateModel::clearModuleEvents(Module& module)
 CrateModel::Result CrateModel::checkSetValue(int slot, int index, double value, bool current)
 {
     Module* m = moduleMutable(slot);
-    if (!m || !channelMutable(slot, index))
+    const Channel* c = channelMutable(slot, index);
+    if (!m || !c)
         return Result::Unavailable;
     if (m->isMeasurement() || (current && !m->config.type->currentControl))
         return Result::NotWritable;
-    const double nominal = current ? m->config.nominalCurrent : m->config.nominalVoltage;
+    // Set values travel as single-precision floats, and so does the nominal value a client reads:
+    // the nominal value itself, sent back, must pass.
+    const double nominal = double(float(current ? c->nominalCurrent : c->nominalVoltage));
     const double lowest = !current && m->config.polarity == 'b' ? -nominal : 0.0;
     if (!std::isfinite(value) || value < lowest || value > nominal) {
         m->inputError = true;

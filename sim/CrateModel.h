@@ -40,6 +40,8 @@ public:
 
     struct Channel
     {
+        double nominalVoltage = 0; // V, the channel's rating (may be below the module's)
+        double nominalCurrent = 0; // A
         double setVoltage = 0;     // V
         double setCurrent = 0;     // A
         bool on = false;

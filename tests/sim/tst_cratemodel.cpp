@@ -74,6 +74,12 @@ void CrateModelTest::configErrors_data()
     QTest::newRow("101 channels") << QByteArray(R"({"modules": [{"slot": 1, "type": "THE1640p", "channels": 101}]})") << "\"channels\"";
     QTest::newRow("load count") << QByteArray(R"({"modules": [{"slot": 1, "type": "THX0830b", "load": [1, 2]}]})") << "needs 8 values";
     QTest::newRow("negative load") << QByteArray(R"({"modules": [{"slot": 1, "type": "THX0830b", "load": -1}]})") << "\"load\"";
+    QTest::newRow("channel nominal voltage count") << QByteArray(R"({"modules": [{"slot": 1, "type": "THX0830b", "channelNominalVoltages": [3000, 2000]}]})") << "\"channelNominalVoltages\" needs 8 values";
+    QTest::newRow("channel nominal voltage above module") << QByteArray(R"({"modules": [{"slot": 1, "type": "THX0830b", "channelNominalVoltages": [3000, 3000, 3000, 3001, 3000, 3000, 3000, 3000]}]})") << "value 3 must be a number from 1 to the module's 3000";
+    QTest::newRow("channel nominal voltage not a number") << QByteArray(R"({"modules": [{"slot": 1, "type": "THX0830b", "channelNominalVoltages": [3000, 3000, "x", 3000, 3000, 3000, 3000, 3000]}]})") << "value 2 must be a number";
+    QTest::newRow("channel nominal voltage single number") << QByteArray(R"({"modules": [{"slot": 1, "type": "THX0830b", "channelNominalVoltages": 2000}]})") << "must be an array with one value per channel";
+    QTest::newRow("channel nominal current zero") << QByteArray(R"({"modules": [{"slot": 1, "type": "THA0830p", "channelNominalCurrents": [0, 1e-3, 1e-3, 1e-3, 1e-3, 1e-3, 1e-3, 1e-3]}]})") << "\"channelNominalCurrents\" value 0";
+    QTest::newRow("channel nominals on measurement module") << QByteArray(R"({"modules": [{"slot": 1, "type": "TMM0800m", "channelNominalVoltages": [1, 1, 1, 1, 1, 1, 1, 1]}]})") << "no per-channel nominal values";
     QTest::newRow("long description") << QByteArray(R"({"modules": [{"slot": 1, "type": "THE1640p", "vendor": "A very long vendor name"}]})") << "longer than 39";
     QTest::newRow("serial not digits") << QByteArray(R"({"crate": {"serialNumber": "12a"}})") << "digits";
     QTest::newRow("firmware without MPOD") << QByteArray(R"({"crate": {"firmware": "2.1.9.0"}})") << "MPOD";

@@ -88,6 +88,7 @@ private slots:
     void controlChannelRejectsBadCommands();
     void startFailures();
     void configurationFile();
+    void channelNominalValues();
 
 private:
     // Starts a simulator (optionally with a configuration) and a write and a read client.
@@ -232,6 +233,8 @@ void SimulatorSnmpTest::writeChecks_data()
     QTest::newRow("negative voltage, unipolar") << out(Voltage, 0, 1) << 'F' << "-10" << int(SNMP_ERR_WRONGVALUE);
     QTest::newRow("negative voltage, bipolar") << out(Voltage, 3, 2) << 'F' << "-2999" << int(SNMP_ERR_NOERROR);
     QTest::newRow("below -nominal, bipolar") << out(Voltage, 3, 2) << 'F' << "-3001" << int(SNMP_ERR_WRONGVALUE);
+    // 1 mA is not exact in single precision: the nominal value as a client reads and sends it.
+    QTest::newRow("current at nominal") << out(SetCurrent, 5, 0) << 'F' << "0.001" << int(SNMP_ERR_NOERROR);
     QTest::newRow("current above nominal") << out(SetCurrent, 5, 0) << 'F' << "0.0011" << int(SNMP_ERR_WRONGVALUE);
     QTest::newRow("voltage as integer") << out(Voltage, 0, 1) << 'i' << "100" << int(SNMP_ERR_WRONGTYPE);
     QTest::newRow("switch as float") << out(Switch, 0, 1) << 'F' << "1" << int(SNMP_ERR_WRONGTYPE);
@@ -735,6 +738,36 @@ void SimulatorSnmpTest::configurationFile()
     QVERIFY(admin.set(out(Switch, 2, 3), 'i', QStringLiteral("1")).ok());
     QTRY_VERIFY_WITH_TIMEOUT(get(out(Status, 2, 3)).bit(CurrentLimited), 10000);
     QCOMPARE(get(out(Terminal, 2, 3)).real, 0.0);
+}
+
+void SimulatorSnmpTest::channelNominalValues()
+{
+    // Channel 5 of the bipolar module is rated 2000 V and 1 mA, the others have the module's
+    // 3000 V and 3 mA; the set-value checks follow each channel's own rating.
+    startSimulator(R"({"modules": [
+        {"slot": 3, "type": "THX0830b",
+         "channelNominalVoltages": [3000, 3000, 3000, 3000, 3000, 2000, 3000, 3000],
+         "channelNominalCurrents": [3e-3, 3e-3, 3e-3, 3e-3, 3e-3, 1e-3, 3e-3, 3e-3]}]})");
+    enum { ConfigMaxSense = 21, ConfigMaxTerminal = 22, ConfigMaxCurrent = 23, LimitVoltage = 28 };
+    QCOMPARE(get(out(ConfigMaxTerminal, 3, 5)).real, 2000.0);
+    QCOMPARE(get(out(ConfigMaxSense, 3, 5)).real, 2000.0);
+    QCOMPARE(get(out(LimitVoltage, 3, 5)).real, 2000.0);
+    QCOMPARE(float(get(out(ConfigMaxCurrent, 3, 5)).real), 1e-3f);
+    QCOMPARE(get(out(ConfigMaxTerminal, 3, 4)).real, 3000.0);
+    QCOMPARE(float(get(out(ConfigMaxCurrent, 3, 6)).real), 3e-3f);
+
+    QVERIFY(m_write->set(out(Voltage, 3, 4), 'F', QStringLiteral("3000")).ok());
+    QVERIFY(!get(mod(QStringLiteral("8"), 3)).bit(InputError));
+    QVERIFY(m_write->set(out(Voltage, 3, 5), 'F', QStringLiteral("-2000")).ok());
+    QVERIFY(m_write->set(out(SetCurrent, 3, 5), 'F', QStringLiteral("0.001")).ok());
+    QCOMPARE(m_write->set(out(Voltage, 3, 5), 'F', QStringLiteral("2001")).error, int(SNMP_ERR_WRONGVALUE));
+    QCOMPARE(m_write->set(out(Voltage, 3, 5), 'F', QStringLiteral("-2001")).error, int(SNMP_ERR_WRONGVALUE));
+    QCOMPARE(m_write->set(out(SetCurrent, 3, 5), 'F', QStringLiteral("0.0011")).error, int(SNMP_ERR_WRONGVALUE));
+    QCOMPARE(get(out(Voltage, 3, 5)).real, -2000.0);
+    QVERIFY(get(mod(QStringLiteral("8"), 3)).bit(InputError));
+    // The default set current is the channel's own nominal current.
+    QCOMPARE(float(get(out(SetCurrent, 3, 6)).real), 3e-3f);
+    QCOMPARE(float(get(out(SetCurrent, 3, 5)).real), 1e-3f);
 }
 
 QTEST_GUILESS_MAIN(SimulatorSnmpTest)
