@@ -38,6 +38,52 @@ private:
 
     std::unique_ptr<CrateFixture> m_crate;
 
+    // Status words the crate itself produces come from a crate of their own: its inhibit
+    // inputs, loads and time scale are changed through the simulator's control channel.
+    std::unique_ptr<CrateFixture> m_statusCrate;
+    std::unique_ptr<SnmpModule> m_statusModule;
+    static constexpr int statusSlot = 1;
+    static constexpr quint32 on = 0x0008;
+    static constexpr quint32 ramping = 0x0010;
+    static constexpr quint32 constantCurrent = 0x0040;
+    static constexpr quint32 externalInhibit = 0x1000;
+    static constexpr quint32 currentTrip = 0x2000;
+    static constexpr quint32 eventBits = 0xD0E0;
+
+    SnmpModule* startStatusCrate()
+    {
+        // 8 channels of 4000 V and 2 mA, ramping at 5 % = 200 V/s, every load 10 MOhm.
+        m_statusCrate = std::make_unique<CrateFixture>(
+            QStringLiteral(R"([{"slot": %1, "type": "THE1640p", "channels": 8, "serialNumber": 4713001}])")
+                .arg(statusSlot));
+        QString error;
+        if (!m_statusCrate->start(&error)) {
+            qWarning("%s", qPrintable(error));
+            return nullptr;
+        }
+        m_statusModule = std::make_unique<SnmpModule>(m_statusCrate->controller(), statusSlot);
+        m_statusModule->setVoltageUnit(QStringLiteral("V"));
+        if (!simulatorCommand(QStringLiteral("noise off")))
+            return nullptr;
+        return m_statusModule.get();
+    }
+
+    bool simulatorCommand(const QString& line)
+    {
+        QString answer;
+        if (m_statusCrate->simulator().command(line, &answer))
+            return true;
+        qWarning("%s -> %s", qPrintable(line), qPrintable(answer));
+        return false;
+    }
+
+    // The status word as read now: channel 0 refreshes the module's block of status words.
+    static quint32 statusOf(SnmpModule* m, int channel)
+    {
+        m->channelStatus(0);
+        return m->channelStatus(channel);
+    }
+
 private slots:
     void initTestCase()
     {
@@ -46,6 +92,12 @@ private slots:
         m_crate = std::make_unique<CrateFixture>(QLatin1String(modulesJson));
         QString error;
         QVERIFY2(m_crate->start(&error), qPrintable(error));
+    }
+
+    void cleanup()
+    {
+        m_statusModule.reset();
+        m_statusCrate.reset();
     }
 
     void cleanupTestCase()
@@ -334,6 +386,101 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(m->eventStatus() & inputError, 5000);
         m->clearEventStatus();
         QTRY_COMPARE_WITH_TIMEOUT(m->eventStatus() & inputError, 0u, 5000);
+    }
+
+    void externalInhibitFromCrate()
+    {
+        SnmpModule* m = startStatusCrate();
+        QVERIFY(m);
+        m->setChannelInhibitAction(2, BaseModule::ShutDownChannel);
+        m->setChannelVoltageSet(2, 100.0f);
+        m->setChannelOn(2);
+        QTRY_VERIFY_WITH_TIMEOUT(statusOf(m, 2) & on, 10000);
+        QCOMPARE(statusOf(m, 2) & externalInhibit, 0u);
+
+        QVERIFY(simulatorCommand(QStringLiteral("inhibit %1 2 on").arg(statusSlot)));
+        QTRY_VERIFY_WITH_TIMEOUT(statusOf(m, 2) & externalInhibit, 10000);
+        const quint32 status = statusOf(m, 2);
+        QCOMPARE(status & on, 0u); // the inhibit's action switched the channel off
+        QCOMPARE(m->channelEventStatus(2), status & eventBits);
+        QVERIFY(m->channelEventStatus(2) & externalInhibit);
+        QCOMPARE(statusOf(m, 3) & externalInhibit, 0u); // only the inhibited input
+
+        // The event outlives the input until the channel's events are cleared.
+        QVERIFY(simulatorCommand(QStringLiteral("inhibit %1 2 off").arg(statusSlot)));
+        QVERIFY(statusOf(m, 2) & externalInhibit);
+        m->clearChannelEventStatus(2);
+        QTRY_COMPARE_WITH_TIMEOUT(statusOf(m, 2) & externalInhibit, 0u, 10000);
+        QCOMPARE(m->channelEventStatus(2) & externalInhibit, 0u);
+    }
+
+    void currentTripFromCrate()
+    {
+        SnmpModule* m = startStatusCrate();
+        QVERIFY(m);
+        // 1000 V into 100 kOhm needs 10 mA: the 2 mA limit holds the channel at 200 V until
+        // the delayed trip switches it off.
+        QVERIFY(simulatorCommand(QStringLiteral("load %1 3 100000").arg(statusSlot)));
+        QVERIFY(simulatorCommand(QStringLiteral("timescale 20")));
+        m->setChannelDelayedTripAction(3, BaseModule::ShutDownChannel, 50);
+        m->setChannelVoltageSet(3, 1000.0f);
+        m->setChannelOn(3);
+        QTRY_VERIFY_WITH_TIMEOUT(statusOf(m, 3) & currentTrip, 10000);
+        const quint32 status = statusOf(m, 3);
+        QCOMPARE(status & (on | constantCurrent), 0u);
+        QCOMPARE(m->channelEventStatus(3), status & eventBits);
+        QCOMPARE(statusOf(m, 4) & currentTrip, 0u);
+
+        m->clearChannelEventStatus(3);
+        QTRY_COMPARE_WITH_TIMEOUT(statusOf(m, 3) & currentTrip, 0u, 10000);
+    }
+
+    void constantCurrentFromCrate()
+    {
+        SnmpModule* m = startStatusCrate();
+        QVERIFY(m);
+        // No trip configured: the channel stays on, limited to 2 mA at 200 V.
+        QVERIFY(simulatorCommand(QStringLiteral("load %1 4 100000").arg(statusSlot)));
+        QVERIFY(simulatorCommand(QStringLiteral("timescale 20")));
+        m->setChannelDelayedTripAction(4, BaseModule::IgnoreFailure, 50);
+        m->setChannelVoltageSet(4, 1000.0f);
+        m->setChannelOn(4);
+        QTRY_COMPARE_WITH_TIMEOUT(statusOf(m, 4) & (on | constantCurrent), on | constantCurrent, 10000);
+        const quint32 status = statusOf(m, 4);
+        QCOMPARE(status & currentTrip, 0u);
+        QCOMPARE(m->channelEventStatus(4), status & eventBits);
+        QVERIFY(m->channelEventStatus(4) & constantCurrent);
+        QCOMPARE(statusOf(m, 5) & constantCurrent, 0u);
+
+        // A load that needs less than the limit ends the limiting; the channel stays on.
+        QVERIFY(simulatorCommand(QStringLiteral("load %1 4 10000000").arg(statusSlot)));
+        QTRY_COMPARE_WITH_TIMEOUT(statusOf(m, 4) & constantCurrent, 0u, 10000);
+        QVERIFY(statusOf(m, 4) & on);
+        QCOMPARE(m->channelEventStatus(4) & constantCurrent, 0u);
+    }
+
+    void rampingFromCrate()
+    {
+        SnmpModule* m = startStatusCrate();
+        QVERIFY(m);
+        // 4000 V at 200 V/s: twenty seconds of ramping at the crate's own pace.
+        m->setChannelVoltageSet(5, 4000.0f);
+        m->setChannelOn(5);
+        QTRY_COMPARE_WITH_TIMEOUT(statusOf(m, 5) & (on | ramping), on | ramping, 10000);
+        quint32 status = statusOf(m, 5);
+        QCOMPARE(m->channelEventStatus(5), status & eventBits);
+        QCOMPARE(m->channelEventStatus(5) & (on | ramping), 0u); // neither is an event
+        QCOMPARE(statusOf(m, 6) & (on | ramping), 0u);
+
+        QVERIFY(simulatorCommand(QStringLiteral("timescale 1000")));
+        QTRY_COMPARE_WITH_TIMEOUT(statusOf(m, 5) & (on | ramping), on, 10000);
+
+        // Ramping down after switching off: ramping without on.
+        QVERIFY(simulatorCommand(QStringLiteral("timescale 1")));
+        m->setChannelOff(5);
+        QTRY_COMPARE_WITH_TIMEOUT(statusOf(m, 5) & (on | ramping), ramping, 10000);
+        QVERIFY(simulatorCommand(QStringLiteral("timescale 1000")));
+        QTRY_COMPARE_WITH_TIMEOUT(statusOf(m, 5) & (on | ramping), 0u, 10000);
     }
 
     void crateIdentityAndPower()
