@@ -156,6 +156,7 @@ private slots:
     void channelVoltagePromptWritesSelectedRows();
     void incrementalVoltagesAlternate();
     void bipolarVoltagePrompt();
+    void bipolarPromptsWithSmallerChannel();
     void allModulesPromptNotesSmallerChannels();
     void digitalFilterPrompt();
     void promptPreselection_data();
@@ -500,10 +501,52 @@ void TesmarControlLiveTest::bipolarVoltagePrompt()
                                                             "Note: the maximum delta for bipolar modules is 3000 V."));
 }
 
+void TesmarControlLiveTest::bipolarPromptsWithSmallerChannel()
+{
+    // Channel 5 of the bipolar module is rated 2000 V, the others 3000 V: prompts for several
+    // channels offer the module's full range and say that some channels allow less.
+    startCrate(R"([{"slot": 3, "type": "THX0830b",
+                    "channelNominalVoltages": [3000, 3000, 3000, 3000, 3000, 2000, 3000, 3000]}])");
+    waitConnected();
+    CrateProbe probe(m_simulator->address(), 3);
+    const QString notes = QStringLiteral("\n\nNote: some channels will only allow 2,000 V."
+                                         "\n\nNote: the maximum delta for bipolar modules is 3000 V.");
+
+    selectCells({{1, 0}, {4, 0}});
+    m_dialogs.answers = {-1500.0};
+    action("actionSetChannelVoltage")->trigger();
+    QCOMPARE(m_dialogs.prompts.size(), 1);
+    QCOMPARE(m_dialogs.prompts.last().minValue, -3000.0);
+    QCOMPARE(m_dialogs.prompts.last().maxValue, 3000.0);
+    QCOMPARE(m_dialogs.prompts.last().label,
+        QStringLiteral("Input a voltage (0...3,000 V) for the selected channels:") + notes);
+    QTRY_COMPARE_WITH_TIMEOUT(probe.voltagesSet(), (QVector<float>{0, -1500, 0, 0, -1500, 0, 0, 0}), 3000);
+
+    m_dialogs.answers = {-1000.0};
+    action("actionSetAllVoltages")->trigger();
+    QCOMPARE(m_dialogs.prompts.size(), 2);
+    QCOMPARE(m_dialogs.prompts.last().minValue, -3000.0);
+    QCOMPARE(m_dialogs.prompts.last().maxValue, 3000.0);
+    QCOMPARE(m_dialogs.prompts.last().label,
+        QStringLiteral("Input a Set voltage (-3,000...3,000 V) for all channels:") + notes);
+    QTRY_COMPARE_WITH_TIMEOUT(probe.voltagesSet(), QVector<float>(8, -1000.0f), 3000);
+
+    // The smaller channel alone is offered its own range.
+    table()->clearSelection();
+    table()->setCurrentCell(5, 0);
+    m_dialogs.answers = {QVariant()};
+    action("actionSetChannelVoltage")->trigger();
+    QCOMPARE(m_dialogs.prompts.size(), 3);
+    QCOMPARE(m_dialogs.prompts.last().minValue, -2000.0);
+    QCOMPARE(m_dialogs.prompts.last().maxValue, 2000.0);
+    QCOMPARE(m_dialogs.prompts.last().label,
+        QStringLiteral("Input a voltage (-2,000...2,000 V) for channel 5:\n\n"
+                       "Note: the maximum delta for bipolar modules is 3000 V."));
+}
+
 void TesmarControlLiveTest::allModulesPromptNotesSmallerChannels()
 {
-    // The simulator gives all channels of a module one nominal voltage; two modules of
-    // different nominal voltage make the "some channels" note appear.
+    // Two modules of different nominal voltage make the "some channels" note appear.
     startCrate(R"([{"slot": 0, "type": "THE1640p"}, {"slot": 1, "type": "THX0830b"}])");
     waitConnected();
     m_dialogs.answers = {2000.0};
