@@ -2,6 +2,8 @@
 
 #include "ChannelTableItemDelegate.h"
 
+#include "device/StatusWordBits.h"
+
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -26,22 +28,15 @@ struct StatusRule
 
 // First match wins; ramping and the "on" cases need more than one bit and follow below.
 constexpr StatusRule faultRules[] = {
-    {0x8000, QT_TRANSLATE_NOOP("ChannelTable", "Voltage Limit"), Qt::red},
-    {0x4000, QT_TRANSLATE_NOOP("ChannelTable", "Current Limit"), Qt::red},
-    {0x2000, QT_TRANSLATE_NOOP("ChannelTable", "Current Trip"), Qt::red},
-    {0x0020, QT_TRANSLATE_NOOP("ChannelTable", "Emergency"), Qt::red},
-    {0x1000, QT_TRANSLATE_NOOP("ChannelTable", "Inhibit"), Qt::red},
-    {0x0800, QT_TRANSLATE_NOOP("ChannelTable", "Voltage Bounds"), Qt::red},
-    {0x0400, QT_TRANSLATE_NOOP("ChannelTable", "Current Bounds"), Qt::red},
+    {ChannelStatusBit::voltageLimit, QT_TRANSLATE_NOOP("ChannelTable", "Voltage Limit"), Qt::red},
+    {ChannelStatusBit::currentLimit, QT_TRANSLATE_NOOP("ChannelTable", "Current Limit"), Qt::red},
+    {ChannelStatusBit::currentTrip, QT_TRANSLATE_NOOP("ChannelTable", "Current Trip"), Qt::red},
+    {ChannelStatusBit::emergencyOff, QT_TRANSLATE_NOOP("ChannelTable", "Emergency"), Qt::red},
+    {ChannelStatusBit::externalInhibit, QT_TRANSLATE_NOOP("ChannelTable", "Inhibit"), Qt::red},
+    {ChannelStatusBit::voltageBounds, QT_TRANSLATE_NOOP("ChannelTable", "Voltage Bounds"), Qt::red},
+    {ChannelStatusBit::currentBounds, QT_TRANSLATE_NOOP("ChannelTable", "Current Bounds"), Qt::red},
 };
 
-constexpr quint32 statusOn = 0x0008;
-constexpr quint32 statusRamping = 0x0010;
-constexpr quint32 statusConstantCurrent = 0x0040;
-constexpr quint32 statusConstantVoltage = 0x0080;
-constexpr quint32 controlOn = 0x0008;
-constexpr quint32 controlExternalMeasurement = 0x0002;
-constexpr quint32 controlRippleMeasurement = 0x0004;
 
 } // namespace
 
@@ -119,16 +114,16 @@ void ChannelTable::setChannelStatusCell(int row, quint32 control, quint32 status
             return;
         }
     }
-    if (status & statusRamping) {
-        const bool regulating = status & (statusConstantCurrent | statusConstantVoltage);
+    if (status & ChannelStatusBit::ramping) {
+        const bool regulating = status & (ChannelStatusBit::constantCurrent | ChannelStatusBit::constantVoltage);
         setCellText(row, ColumnStatus, tr("Ramping"), regulating ? Qt::green : Qt::yellow);
-    } else if (status & statusConstantCurrent) {
+    } else if (status & ChannelStatusBit::constantCurrent) {
         setCellText(row, ColumnStatus, tr("Constant Current"), Qt::green);
-    } else if (status & statusConstantVoltage) {
+    } else if (status & ChannelStatusBit::constantVoltage) {
         setCellText(row, ColumnStatus, tr("Constant Voltage"), Qt::green);
-    } else if (status & statusOn) {
+    } else if (status & ChannelStatusBit::on) {
         setCellText(row, ColumnStatus, tr("On"), Qt::green);
-    } else if (control & controlOn) {
+    } else if (control & ChannelControlBit::on) {
         setCellText(row, ColumnStatus, tr("On"), Qt::yellow);
     } else {
         setCellText(row, ColumnStatus, tr("Off"), Qt::lightGray);
@@ -137,8 +132,8 @@ void ChannelTable::setChannelStatusCell(int row, quint32 control, quint32 status
 
 void ChannelTable::setMeasurementModeCell(int row, quint32 control)
 {
-    const bool external = control & controlExternalMeasurement;
-    const bool ripple = control & controlRippleMeasurement;
+    const bool external = control & ChannelControlBit::externalMeasurement;
+    const bool ripple = control & ChannelControlBit::rippleMeasurement;
     if (external && ripple)
         setCellText(row, ColumnStatus, tr("Both Measurements"), Qt::green);
     else if (external)

@@ -1,5 +1,7 @@
 #include "app/Resolution.h"
 
+#include "device/BaseModule.h"
+
 #include <QSettings>
 
 namespace {
@@ -11,11 +13,6 @@ const char* const keyCurrentUnit = "currentUnit";
 const char* const keyCurrentPrecision = "currentPrecision";
 
 const QString storedMicroAmpere = QStringLiteral("uA");
-
-QString displayMicroAmpere()
-{
-    return QString(QChar(0x00B5)) + QLatin1Char('A');
-}
 
 // Unconvertible text reads as 0.
 int toInt(const QString& text)
@@ -47,12 +44,12 @@ void Resolution::setFirmwareName(QString value)
 
 QString Resolution::currentUnit() const
 {
-    return m_currentUnit == storedMicroAmpere ? displayMicroAmpere() : m_currentUnit;
+    return m_currentUnit == storedMicroAmpere ? BaseModule::microAmpereUnit() : m_currentUnit;
 }
 
 void Resolution::setCurrentUnit(const QString& unit)
 {
-    m_currentUnit = unit == displayMicroAmpere() ? storedMicroAmpere : unit;
+    m_currentUnit = unit == BaseModule::microAmpereUnit() ? storedMicroAmpere : unit;
 }
 
 QString Resolution::groupName(int scope) const

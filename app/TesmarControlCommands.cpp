@@ -11,6 +11,7 @@
 #include "controller/BaseController.h"
 #include "device/BaseModule.h"
 #include "device/ModuleTypes.h"
+#include "device/StatusWordBits.h"
 
 #include <QContextMenuEvent>
 #include <QCursor>
@@ -27,11 +28,6 @@
 namespace {
 
 constexpr quint32 allChannels = 0xFFFFFFFF;
-constexpr quint32 controlExternalMeasurement = 0x0002;
-constexpr quint32 controlRippleMeasurement = 0x0004;
-constexpr quint32 controlAsymmetricCurrentBounds = 0x0400;
-constexpr quint32 controlAsymmetricVoltageBounds = 0x0800;
-constexpr quint32 moduleStatusStopped = 0x0004; // user nominal values may only change then
 constexpr int controlReadBackMaxWaits = 199;
 constexpr int flexGroupCount = 32;
 
@@ -337,23 +333,23 @@ void TesmarControl::setMeasurementControlBit(quint32 bit, bool on)
 
 void TesmarControl::on_actionSetChannelExternalMeasurementOn_triggered()
 {
-    setMeasurementControlBit(controlExternalMeasurement, true);
+    setMeasurementControlBit(ChannelControlBit::externalMeasurement, true);
 }
 
 void TesmarControl::on_actionSetChannelExternalMeasurementOff_triggered()
 {
-    setMeasurementControlBit(controlExternalMeasurement, false);
+    setMeasurementControlBit(ChannelControlBit::externalMeasurement, false);
 }
 
 void TesmarControl::on_actionSetChannelRippleMeasurementOn_triggered()
 {
-    setMeasurementControlBit(controlRippleMeasurement, true);
+    setMeasurementControlBit(ChannelControlBit::rippleMeasurement, true);
 }
 
 void TesmarControl::on_actionSetChannelRippleMeasurementOff_triggered()
 {
     // Only the 16-bit control word carries meaning.
-    setMeasurementControlBit(controlRippleMeasurement | 0xFFFF0000u, false);
+    setMeasurementControlBit(ChannelControlBit::rippleMeasurement | 0xFFFF0000u, false);
 }
 
 void TesmarControl::on_actionAutoSwitchMeasurement_triggered()
@@ -895,14 +891,14 @@ void TesmarControl::setInterlockOutControl(int /*serialNumber*/, quint32 control
 void TesmarControl::setChannelVoltageNominal(int channel, float value)
 {
     BaseModule* module = currentModule();
-    if (module && (module->status() & moduleStatusStopped))
+    if (module && (module->status() & ModuleStatusBit::stopped))
         module->setChannelVoltageNominal(channel, value);
 }
 
 void TesmarControl::setChannelCurrentNominal(int channel, float value)
 {
     BaseModule* module = currentModule();
-    if (module && (module->status() & moduleStatusStopped))
+    if (module && (module->status() & ModuleStatusBit::stopped))
         module->setChannelCurrentNominal(channel, value);
 }
 
@@ -942,11 +938,11 @@ void TesmarControl::setChannelBounds(int channel, bool asymmetricVoltageBounds, 
         return;
 
     quint32 control = module->channelControl(channel) & 0xFFFF;
-    control &= ~(controlAsymmetricVoltageBounds | controlAsymmetricCurrentBounds);
+    control &= ~(ChannelControlBit::asymmetricVoltageBounds | ChannelControlBit::asymmetricCurrentBounds);
     if (asymmetricVoltageBounds)
-        control |= controlAsymmetricVoltageBounds;
+        control |= ChannelControlBit::asymmetricVoltageBounds;
     if (asymmetricCurrentBounds)
-        control |= controlAsymmetricCurrentBounds;
+        control |= ChannelControlBit::asymmetricCurrentBounds;
     module->setChannelControl(channel, control);
 
     int waits = 0;

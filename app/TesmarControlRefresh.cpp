@@ -11,6 +11,7 @@
 #include "device/BaseCrate.h"
 #include "device/BaseModule.h"
 #include "device/ModuleTypes.h"
+#include "device/StatusWordBits.h"
 #include "device/TbusModuleStatusBits.h"
 
 #include <QLabel>
@@ -26,11 +27,11 @@ constexpr int chainedRefreshDelayMs = 20;
 // Overview rating of one channel: 3 error, 2 ramping, 1 on, 0 off.
 int runningRating(quint32 status)
 {
-    if (status & (0x2000 | 0x1000 | 0x0020))
+    if (status & (ChannelStatusBit::currentTrip | ChannelStatusBit::externalInhibit | ChannelStatusBit::emergencyOff))
         return 3;
-    if (status & 0x0010)
+    if (status & ChannelStatusBit::ramping)
         return 2;
-    if (status & 0x0008)
+    if (status & ChannelStatusBit::on)
         return 1;
     return 0;
 }

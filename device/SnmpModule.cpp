@@ -3,6 +3,7 @@
 #include "app/Resolution.h"
 #include "controller/SnmpController.h"
 #include "device/ModuleTypes.h"
+#include "device/StatusWordBits.h"
 
 #include <cstring>
 
@@ -146,20 +147,20 @@ quint32 SnmpModule::channelControlFromSwitch(int switchValue, bool measurementMo
     if (measurementModule) {
         switch (switchValue) {
         case switchBothMeasurements:
-            return 0x6;
+            return ChannelControlBit::externalMeasurement | ChannelControlBit::rippleMeasurement;
         case switchExternalMeasurement:
-            return 0x2;
+            return ChannelControlBit::externalMeasurement;
         case switchRippleMeasurement:
-            return 0x4;
+            return ChannelControlBit::rippleMeasurement;
         default:
             return 0;
         }
     }
     quint32 control = 0;
     if (switchValue == switchOn)
-        control |= 1u << 3;
+        control |= ChannelControlBit::on;
     if (switchValue == switchEmergencyOff)
-        control |= 1u << 5;
+        control |= ChannelControlBit::emergencyOff;
     return control;
 }
 
@@ -167,8 +168,8 @@ int SnmpModule::switchFromChannelControl(quint32 control, bool measurementModule
 {
     control &= 0xFFFF;
     if (measurementModule) {
-        const bool external = control & (1u << 1);
-        const bool ripple = control & (1u << 2);
+        const bool external = control & ChannelControlBit::externalMeasurement;
+        const bool ripple = control & ChannelControlBit::rippleMeasurement;
         if (external && ripple)
             return switchBothMeasurements;
         if (external)
@@ -178,9 +179,9 @@ int SnmpModule::switchFromChannelControl(quint32 control, bool measurementModule
         return switchMeasurementsOff;
     }
     // Emergency off wins over on: when both are asked for, the safe one is sent.
-    if (control & (1u << 5))
+    if (control & ChannelControlBit::emergencyOff)
         return switchEmergencyOff;
-    if (control & (1u << 3))
+    if (control & ChannelControlBit::on)
         return switchOn;
     return switchOff;
 }
@@ -390,11 +391,11 @@ quint32 SnmpModule::control()
 void SnmpModule::setControl(quint32 control)
 {
     Lock lock(m_controller->mutex());
-    if (control & (1u << 6))
+    if (control & ModuleControlBit::clearEvents)
         doClear();
-    if (control & (1u << 12))
+    if (control & ModuleControlBit::fineAdjustment)
         setAdjustment(true);
-    if (control & (1u << 14))
+    if (control & ModuleControlBit::killEnable)
         setKillEnable(true);
 }
 
