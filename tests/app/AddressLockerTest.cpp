@@ -8,27 +8,12 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
-#include <QSettings>
 #include <QTest>
 
 #include <unistd.h>
 
 namespace {
 IsolatedSettings* s_settings = nullptr;
-
-// Writes a lock entry the way another instance would.
-void writeEntry(const QString& address, const QVariant& value)
-{
-    QSettings file(s_settings->settingsFile(QStringLiteral("addresslock")), QSettings::IniFormat);
-    file.setValue(address, value);
-    file.sync();
-}
-
-QVariant readEntry(const QString& address)
-{
-    QSettings file(s_settings->settingsFile(QStringLiteral("addresslock")), QSettings::IniFormat);
-    return file.value(address);
-}
 
 // The id of a process that has run and ended.
 qint64 finishedProcessId()
@@ -75,12 +60,12 @@ void AddressLockerTest::lockAndUnlock()
     QVERIFY(locker.tryLock(address));
     QVERIFY(locker.isLockedByUs(address));
     QVERIFY(!locker.isFree(address));
-    QCOMPARE(readEntry(address).toLongLong(), QCoreApplication::applicationPid());
+    QCOMPARE(s_settings->value(QStringLiteral("addresslock"), address).toLongLong(), QCoreApplication::applicationPid());
     // Held by this (running) process: a second claim fails.
     QVERIFY(!locker.tryLock(address));
     QVERIFY(locker.unlock(address));
     QVERIFY(locker.isFree(address));
-    QVERIFY(!readEntry(address).isValid());
+    QVERIFY(!s_settings->value(QStringLiteral("addresslock"), address).isValid());
     QVERIFY(!locker.unlock(address));
 }
 
@@ -101,12 +86,12 @@ void AddressLockerTest::heldByRunningProcess()
 {
     const QString address = QStringLiteral("10.1.2.5");
     const qint64 parent = qint64(::getppid());
-    writeEntry(address, parent);
+    s_settings->setValue(QStringLiteral("addresslock"), address, parent);
     AddressLocker locker;
     QVERIFY(!locker.isFree(address));
     QVERIFY(!locker.isLockedByUs(address));
     QVERIFY(!locker.tryLock(address));
-    QCOMPARE(readEntry(address).toLongLong(), parent);
+    QCOMPARE(s_settings->value(QStringLiteral("addresslock"), address).toLongLong(), parent);
     // Forcing takes it over.
     QVERIFY(locker.lock(address));
     QVERIFY(locker.isLockedByUs(address));
@@ -116,17 +101,17 @@ void AddressLockerTest::unlockByNonHolderLeavesEntry()
 {
     const QString address = QStringLiteral("10.1.2.6");
     const qint64 parent = qint64(::getppid());
-    writeEntry(address, parent);
+    s_settings->setValue(QStringLiteral("addresslock"), address, parent);
     AddressLocker locker;
     QVERIFY(!locker.unlock(address));
-    QCOMPARE(readEntry(address).toLongLong(), parent);
+    QCOMPARE(s_settings->value(QStringLiteral("addresslock"), address).toLongLong(), parent);
 
     // Also when the holder is gone: only the holder removes its entry.
     const qint64 gone = finishedProcessId();
     QVERIFY(gone > 0);
-    writeEntry(address, gone);
+    s_settings->setValue(QStringLiteral("addresslock"), address, gone);
     QVERIFY(!locker.unlock(address));
-    QCOMPARE(readEntry(address).toLongLong(), gone);
+    QCOMPARE(s_settings->value(QStringLiteral("addresslock"), address).toLongLong(), gone);
 }
 
 void AddressLockerTest::staleLockIsFree()
@@ -135,13 +120,13 @@ void AddressLockerTest::staleLockIsFree()
     const qint64 gone = finishedProcessId();
     QVERIFY(gone > 0);
     QVERIFY(!AddressLocker::isProcessRunning(gone));
-    writeEntry(address, gone);
+    s_settings->setValue(QStringLiteral("addresslock"), address, gone);
 
     AddressLocker locker;
     QVERIFY(locker.isFree(address));
     QVERIFY(!locker.isLockedByUs(address));
     QVERIFY(locker.tryLock(address));
-    QCOMPARE(readEntry(address).toLongLong(), QCoreApplication::applicationPid());
+    QCOMPARE(s_settings->value(QStringLiteral("addresslock"), address).toLongLong(), QCoreApplication::applicationPid());
 }
 
 void AddressLockerTest::garbageEntryIsFree()
@@ -149,7 +134,7 @@ void AddressLockerTest::garbageEntryIsFree()
     AddressLocker locker;
     const QString address = QStringLiteral("10.1.2.8");
     for (const QVariant& value : {QVariant(QStringLiteral("nobody")), QVariant(QStringLiteral("-5")), QVariant(QString())}) {
-        writeEntry(address, value);
+        s_settings->setValue(QStringLiteral("addresslock"), address, value);
         QVERIFY2(locker.isFree(address), qPrintable(value.toString()));
         QVERIFY(!locker.isLockedByUs(address));
     }
@@ -160,7 +145,7 @@ void AddressLockerTest::garbageEntryIsFree()
 void AddressLockerTest::removeAllLocks()
 {
     AddressLocker locker;
-    writeEntry(QStringLiteral("10.1.2.9"), qint64(::getppid()));
+    s_settings->setValue(QStringLiteral("addresslock"), QStringLiteral("10.1.2.9"), qint64(::getppid()));
     QVERIFY(locker.lock(QStringLiteral("10.1.2.10")));
     locker.removeAllLocks();
     QVERIFY(locker.isFree(QStringLiteral("10.1.2.9")));

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QDir>
+#include <QSettings>
 #include <QTemporaryDir>
 
 // Points HOME and XDG_CONFIG_HOME of this process (and of every child it starts) at a fresh
@@ -22,6 +23,30 @@ public:
     QString settingsFile(const QString& application) const
     {
         return configPath() + QStringLiteral("/Tesmar/") + application + QStringLiteral(".ini");
+    }
+
+    // Writes one key of a settings file the way another instance or the user would; an invalid
+    // value removes the key.
+    void setValue(const QString& application, const QString& key, const QVariant& value) const
+    {
+        QSettings file(settingsFile(application), QSettings::IniFormat);
+        if (value.isValid())
+            file.setValue(key, value);
+        else
+            file.remove(key);
+        file.sync();
+    }
+
+    QVariant value(const QString& application, const QString& key) const
+    {
+        return QSettings(settingsFile(application), QSettings::IniFormat).value(key);
+    }
+
+    void clear(const QString& application) const
+    {
+        QSettings file(settingsFile(application), QSettings::IniFormat);
+        file.clear();
+        file.sync();
     }
 
 private:

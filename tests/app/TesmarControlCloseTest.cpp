@@ -8,7 +8,6 @@
 
 #include <QApplication>
 #include <QListWidget>
-#include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -36,12 +35,6 @@ public:
     QStringList titles;
 };
 
-void setMainSetting(const QString& key, const QVariant& value)
-{
-    QSettings file(s_settings->settingsFile(QStringLiteral("tesmarcontrol")), QSettings::IniFormat);
-    file.setValue(key, value);
-    file.sync();
-}
 } // namespace
 
 // Closing the window against the crate simulator: whether it asks, and whether the channels of
@@ -72,7 +65,7 @@ void TesmarControlCloseTest::initTestCase()
 {
     QVERIFY(m_simulator.start());
     m_simulator.exportLibraryEnvironment();
-    setMainSetting(QStringLiteral("IpAddress"), m_simulator.host());
+    s_settings->setValue(QStringLiteral("tesmarcontrol"), QStringLiteral("IpAddress"), m_simulator.host());
 
     m_observerController = std::make_unique<SnmpController>();
     QVERIFY(m_observerController->open(m_simulator.host()));
@@ -115,7 +108,7 @@ std::unique_ptr<TesmarControl> TesmarControlCloseTest::makeWindow()
 
 void TesmarControlCloseTest::cancelKeepsWindowOpenAndRefreshing()
 {
-    setMainSetting(QStringLiteral("CloseBehavior"), 0);
+    s_settings->setValue(QStringLiteral("tesmarcontrol"), QStringLiteral("CloseBehavior"), 0);
     QVERIFY(switchAllOn());
     auto window = makeWindow();
     QVERIFY(window->findChild<QListWidget*>(QStringLiteral("lstModules"))->count() > 0);
@@ -162,7 +155,7 @@ void TesmarControlCloseTest::closeBehaviour()
     QFETCH(bool, asks);
     QFETCH(bool, switchesOff);
 
-    setMainSetting(QStringLiteral("CloseBehavior"), behaviour);
+    s_settings->setValue(QStringLiteral("tesmarcontrol"), QStringLiteral("CloseBehavior"), behaviour);
     QVERIFY(switchAllOn());
     auto window = makeWindow();
     m_dialogs.answer = QMessageBox::StandardButton(answer);

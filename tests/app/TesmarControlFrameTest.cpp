@@ -15,7 +15,6 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
-#include <QSettings>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
@@ -69,16 +68,6 @@ public slots:
 public:
     QList<QUrl> urls;
 };
-
-void setMainSetting(const QString& key, const QVariant& value)
-{
-    QSettings file(s_settings->settingsFile(QStringLiteral("tesmarcontrol")), QSettings::IniFormat);
-    if (value.isValid())
-        file.setValue(key, value);
-    else
-        file.remove(key);
-    file.sync();
-}
 
 QStringList menuLayout(const QMenu* menu)
 {
@@ -134,7 +123,7 @@ void TesmarControlFrameTest::initTestCase()
     qputenv("TESMAR_SNMP_PORT", QByteArray::number(port));
     qputenv("TESMAR_SNMP_TIMEOUT_MS", "100");
     qputenv("TESMAR_SNMP_RETRIES", "0");
-    setMainSetting(QStringLiteral("IpAddress"), QStringLiteral("127.0.0.1"));
+    s_settings->setValue(QStringLiteral("tesmarcontrol"), QStringLiteral("IpAddress"), QStringLiteral("127.0.0.1"));
 }
 
 void TesmarControlFrameTest::init()
@@ -143,7 +132,7 @@ void TesmarControlFrameTest::init()
     m_dialogs.informations.clear();
     m_dialogs.addressLabels.clear();
     m_dialogs.titles.clear();
-    setMainSetting(QStringLiteral("CloseBehavior"), QVariant());
+    s_settings->setValue(QStringLiteral("tesmarcontrol"), QStringLiteral("CloseBehavior"), QVariant());
 }
 
 void TesmarControlFrameTest::cleanup()
@@ -463,7 +452,7 @@ void TesmarControlFrameTest::closeWithoutModules_data()
 void TesmarControlFrameTest::closeWithoutModules()
 {
     QFETCH(QVariant, behavior);
-    setMainSetting(QStringLiteral("CloseBehavior"), behavior);
+    s_settings->setValue(QStringLiteral("tesmarcontrol"), QStringLiteral("CloseBehavior"), behavior);
     m_window = makeWindow();
     m_window->setUserDialogs(&m_dialogs);
     m_window->show();
@@ -476,7 +465,7 @@ void TesmarControlFrameTest::closeWithoutModules()
 
 void TesmarControlFrameTest::quitClosesTheWindow()
 {
-    setMainSetting(QStringLiteral("CloseBehavior"), 2);
+    s_settings->setValue(QStringLiteral("tesmarcontrol"), QStringLiteral("CloseBehavior"), 2);
     m_window = makeWindow();
     m_window->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));

@@ -4,7 +4,6 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QProcess>
-#include <QSettings>
 #include <QTest>
 
 #include <memory>
@@ -22,19 +21,6 @@ const QString conflictText = QStringLiteral(
     "<ul><li>Press Ok to connect anyway.</li>"
     "<li>Change the IP address and press Ok to connect to another MPOD.</li>"
     "<li>Press Cancel to quit the program.</li></ul>");
-
-void writeLockEntry(const QString& address, qint64 pid)
-{
-    QSettings file(s_settings->settingsFile(QStringLiteral("addresslock")), QSettings::IniFormat);
-    file.setValue(address, pid);
-    file.sync();
-}
-
-QVariant lockEntry(const QString& address)
-{
-    QSettings file(s_settings->settingsFile(QStringLiteral("addresslock")), QSettings::IniFormat);
-    return file.value(address);
-}
 
 // One run of the probe: the program's window with scripted dialogs.
 struct Probe
@@ -118,16 +104,12 @@ void TesmarControlStartupTest::initTestCase()
     qputenv("TESMAR_SNMP_RETRIES", "0");
     qputenv("QT_QPA_PLATFORM", "offscreen");
 
-    QSettings main(s_settings->settingsFile(QStringLiteral("tesmarcontrol")), QSettings::IniFormat);
-    main.setValue(QStringLiteral("IpAddress"), crateAddress);
-    main.sync();
+    s_settings->setValue(QStringLiteral("tesmarcontrol"), QStringLiteral("IpAddress"), crateAddress);
 }
 
 void TesmarControlStartupTest::init()
 {
-    QSettings file(s_settings->settingsFile(QStringLiteral("addresslock")), QSettings::IniFormat);
-    file.clear();
-    file.sync();
+    s_settings->clear(QStringLiteral("addresslock"));
 }
 
 void TesmarControlStartupTest::secondInstanceOnSameAddressIsAskedAndCancelEndsWithTwo()
@@ -137,7 +119,7 @@ void TesmarControlStartupTest::secondInstanceOnSameAddressIsAskedAndCancelEndsWi
     QVERIFY(!first.output.contains(QStringLiteral("address-dialog")));
     QVERIFY(first.output.contains(QStringLiteral("locked-by-me 127.0.0.1")));
     const qint64 firstPid = first.process.processId();
-    QCOMPARE(lockEntry(crateAddress).toLongLong(), firstPid);
+    QCOMPARE(s_settings->value(QStringLiteral("addresslock"), crateAddress).toLongLong(), firstPid);
 
     Probe second({QStringLiteral("PROBE_ADDRESS_ANSWER=cancel")});
     QCOMPARE(second.finish(), 2);
@@ -146,12 +128,12 @@ void TesmarControlStartupTest::secondInstanceOnSameAddressIsAskedAndCancelEndsWi
     QVERIFY(second.output.contains(QStringLiteral("address-dialog-prefilled 127.0.0.1\n")));
     QVERIFY(!second.output.contains(QStringLiteral("constructed")));
     // The cancelled instance leaves the holder's lock alone.
-    QCOMPARE(lockEntry(crateAddress).toLongLong(), firstPid);
+    QCOMPARE(s_settings->value(QStringLiteral("addresslock"), crateAddress).toLongLong(), firstPid);
 
     // The holder releases its lock when its window goes away.
     QCOMPARE(first.finish(), 0);
     QVERIFY(first.output.contains(QStringLiteral("destroyed")));
-    QVERIFY(!lockEntry(crateAddress).isValid());
+    QVERIFY(!s_settings->value(QStringLiteral("addresslock"), crateAddress).isValid());
 }
 
 void TesmarControlStartupTest::secondInstanceOnSameAddressMayConnectAnyway()
@@ -163,27 +145,27 @@ void TesmarControlStartupTest::secondInstanceOnSameAddressMayConnectAnyway()
     QVERIFY2(second.waitForLine(QStringLiteral("holding")), qPrintable(second.output));
     QVERIFY(second.output.contains(QStringLiteral("address-dialog ") + conflictText));
     QVERIFY(second.output.contains(QStringLiteral("locked-by-me 127.0.0.1")));
-    QCOMPARE(lockEntry(crateAddress).toLongLong(), second.process.processId());
+    QCOMPARE(s_settings->value(QStringLiteral("addresslock"), crateAddress).toLongLong(), second.process.processId());
 
     // The first instance no longer holds the entry, so its exit leaves it in place.
     QCOMPARE(first.finish(), 0);
-    QCOMPARE(lockEntry(crateAddress).toLongLong(), second.process.processId());
+    QCOMPARE(s_settings->value(QStringLiteral("addresslock"), crateAddress).toLongLong(), second.process.processId());
     QCOMPARE(second.finish(), 0);
-    QVERIFY(!lockEntry(crateAddress).isValid());
+    QVERIFY(!s_settings->value(QStringLiteral("addresslock"), crateAddress).isValid());
 }
 
 void TesmarControlStartupTest::otherAddressLockedStartsSilently()
 {
     // This test process is running and holds another crate's address.
     const QString otherCrate = QStringLiteral("192.0.2.17");
-    writeLockEntry(otherCrate, QCoreApplication::applicationPid());
+    s_settings->setValue(QStringLiteral("addresslock"), otherCrate, QCoreApplication::applicationPid());
 
     Probe probe;
     QCOMPARE(probe.finish(), 0);
     QVERIFY2(!probe.output.contains(QStringLiteral("address-dialog")), qPrintable(probe.output));
     QVERIFY(probe.output.contains(QStringLiteral("locked-by-me 127.0.0.1")));
-    QCOMPARE(lockEntry(otherCrate).toLongLong(), QCoreApplication::applicationPid());
-    QVERIFY(!lockEntry(crateAddress).isValid());
+    QCOMPARE(s_settings->value(QStringLiteral("addresslock"), otherCrate).toLongLong(), QCoreApplication::applicationPid());
+    QVERIFY(!s_settings->value(QStringLiteral("addresslock"), crateAddress).isValid());
 }
 
 void TesmarControlStartupTest::staleLockOfEndedInstanceIsTakenSilently()
@@ -195,12 +177,12 @@ void TesmarControlStartupTest::staleLockOfEndedInstanceIsTakenSilently()
     const qint64 endedPid = gone.processId();
     QVERIFY(gone.waitForFinished(10000));
     QVERIFY(endedPid > 0);
-    writeLockEntry(crateAddress, endedPid);
+    s_settings->setValue(QStringLiteral("addresslock"), crateAddress, endedPid);
 
     Probe probe({QStringLiteral("PROBE_HOLD=1")});
     QVERIFY2(probe.waitForLine(QStringLiteral("holding")), qPrintable(probe.output));
     QVERIFY(!probe.output.contains(QStringLiteral("address-dialog")));
-    QCOMPARE(lockEntry(crateAddress).toLongLong(), probe.process.processId());
+    QCOMPARE(s_settings->value(QStringLiteral("addresslock"), crateAddress).toLongLong(), probe.process.processId());
     QCOMPARE(probe.finish(), 0);
 }
 
