@@ -345,7 +345,7 @@ private:
     void setMeasurementControlBit(quint32 bit, bool on);
     void promptAllModulesValue(bool voltage);
     void promptRampSpeed(bool voltage, bool allModules);
-    void forEachModule(void (BaseModule::*operation)(quint32), quint32 argument);
+    void forEachModule(bool (BaseModule::*operation)(quint32), quint32 argument);
 
     int lastSelectedRow = -1;
     bool incrementalVoltageDescending = true;

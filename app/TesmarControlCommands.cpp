@@ -138,7 +138,7 @@ void TesmarControl::waitProcessingEvents(int ms)
     loop.exec();
 }
 
-void TesmarControl::forEachModule(void (BaseModule::*operation)(quint32), quint32 argument)
+void TesmarControl::forEachModule(bool (BaseModule::*operation)(quint32), quint32 argument)
 {
     for (BaseModule* module : std::as_const(modules))
         (module->*operation)(argument);

@@ -2,12 +2,49 @@
 
 #include "device/ModuleTypes.h"
 
+#include <QThread>
+
 BaseModule::BaseModule(QObject* parent)
     : QObject(parent)
 {
 }
 
 BaseModule::~BaseModule() = default;
+
+QString BaseModule::lastError()
+{
+    QMutexLocker locker(&m_lastErrorMutex);
+    return m_lastErrors.value(QThread::currentThreadId());
+}
+
+bool BaseModule::channelReadComplete(int)
+{
+    return true;
+}
+
+bool BaseModule::succeed()
+{
+    QMutexLocker locker(&m_lastErrorMutex);
+    m_lastErrors.remove(QThread::currentThreadId());
+    return true;
+}
+
+bool BaseModule::fail(const QString& reason)
+{
+    QMutexLocker locker(&m_lastErrorMutex);
+    m_lastErrors.insert(QThread::currentThreadId(), reason);
+    return false;
+}
+
+bool BaseModule::notOffered()
+{
+    return fail(QStringLiteral("not offered by this module"));
+}
+
+bool BaseModule::noSuchChannel(int channel)
+{
+    return fail(QStringLiteral("no channel %1 in this module").arg(channel));
+}
 
 double BaseModule::amperesPerCurrentUnit(int currentUnitIndex)
 {
@@ -97,7 +134,10 @@ bool BaseModule::currentControl()
     return true;
 }
 
-void BaseModule::setAdjustment(bool) {}
+bool BaseModule::setAdjustment(bool)
+{
+    return notOffered();
+}
 
 bool BaseModule::adjustment()
 {
@@ -116,21 +156,45 @@ bool BaseModule::fineAdjustmentOn()
     return true;
 }
 
-void BaseModule::setFineAdjustmentOn(bool) {}
+bool BaseModule::setFineAdjustmentOn(bool)
+{
+    return notOffered();
+}
 
-void BaseModule::setAllChannelsDelayedTripAction(OutputSupervisionAction, int) {}
+bool BaseModule::setAllChannelsDelayedTripAction(OutputSupervisionAction, int)
+{
+    return notOffered();
+}
 
-void BaseModule::setAllChannelsInhibitAction(OutputSupervisionAction) {}
+bool BaseModule::setAllChannelsInhibitAction(OutputSupervisionAction)
+{
+    return notOffered();
+}
 
-void BaseModule::setChannelExternalMeasurementEnabled(int, bool) {}
+bool BaseModule::setChannelExternalMeasurementEnabled(int, bool)
+{
+    return notOffered();
+}
 
-void BaseModule::setChannelRippleMeasurementEnabled(int, bool) {}
+bool BaseModule::setChannelRippleMeasurementEnabled(int, bool)
+{
+    return notOffered();
+}
 
-void BaseModule::setChannelBothMeasurementsEnabled(int, bool) {}
+bool BaseModule::setChannelBothMeasurementsEnabled(int, bool)
+{
+    return notOffered();
+}
 
-void BaseModule::doMultiplex() {}
+bool BaseModule::doMultiplex()
+{
+    return notOffered();
+}
 
-void BaseModule::setResistor(int) {}
+bool BaseModule::setResistor(int)
+{
+    return notOffered();
+}
 
 int BaseModule::resistor()
 {
@@ -152,14 +216,20 @@ int BaseModule::channelDelayedTripTime(int)
     return 0;
 }
 
-void BaseModule::setChannelDelayedTripAction(int, OutputSupervisionAction, int) {}
+bool BaseModule::setChannelDelayedTripAction(int, OutputSupervisionAction, int)
+{
+    return notOffered();
+}
 
 BaseModule::OutputSupervisionAction BaseModule::channelInhibitAction(int)
 {
     return IgnoreFailure;
 }
 
-void BaseModule::setChannelInhibitAction(int, OutputSupervisionAction) {}
+bool BaseModule::setChannelInhibitAction(int, OutputSupervisionAction)
+{
+    return notOffered();
+}
 
 BaseModule::CurrentMeasurementRange BaseModule::channelCurrentMeasurementRange(int)
 {

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
+#include <QMutex>
 #include <QObject>
 #include <QString>
 
@@ -14,6 +16,10 @@
 // unit of currentUnit() (nA, µA, mA or A); ramp speeds in % of nominal per second; module limits
 // in % of nominal; supplies in V; temperatures in °C. Channels run from 0 to channelNumber() - 1;
 // a channel mask has bit n for channel n.
+//
+// Results: every operation that writes to the device returns true when the device took it, and
+// false when it refused it, did not answer, or the module does not offer the operation; then
+// lastError() in the same thread says why.
 //
 // Thread safety: concrete modules serialise each operation (device access and cache update) on
 // their controller's mutex, so the GUI thread and a script thread may call the same module.
@@ -64,14 +70,20 @@ public slots:
     void setConnectionState(ModuleConnectionState value);
 
     virtual bool connected() = 0;
+    // Why the latest failed operation of this module in the calling thread failed: a short
+    // English text such as "wrongValue", "no answer" or "not offered by this module".
+    virtual QString lastError();
+    // False when the latest read of the per-channel quantities did not reach `channel` (a block
+    // read that ended early): its values are then not readings and must not be shown as such.
+    virtual bool channelReadComplete(int channel);
     virtual QString alarmMessage() = 0;
     virtual QString firmwareName();
     virtual bool currentControl();
     virtual int serialNumber() = 0;
     virtual QString firmwareRelease() = 0;
     virtual quint32 decoderRelease() = 0;
-    virtual void doClear() = 0;
-    virtual void setAdjustment(bool set);
+    virtual bool doClear() = 0;
+    virtual bool setAdjustment(bool set);
     virtual bool adjustment();
     virtual QString address() = 0;
     virtual quint16 baseAddress();
@@ -81,87 +93,87 @@ public slots:
     virtual float supplyP12() = 0;
     virtual float supplyN12() = 0;
     virtual quint32 adcSamplesPerSecond() = 0;
-    virtual void setAdcSamplesPerSecond(quint32 sps) = 0;
+    virtual bool setAdcSamplesPerSecond(quint32 sps) = 0;
     virtual quint32 digitalFilter() = 0;
-    virtual void setDigitalFilter(quint32 filter) = 0;
+    virtual bool setDigitalFilter(quint32 filter) = 0;
     virtual float voltageLimit() = 0;
     virtual float currentLimit() = 0;
     virtual quint32 status() = 0;
     virtual quint32 eventStatus() = 0;
-    virtual void setEventStatus(quint32 status) = 0;
-    virtual void clearEventStatus() = 0;
+    virtual bool setEventStatus(quint32 status) = 0;
+    virtual bool clearEventStatus() = 0;
     virtual quint32 eventChannelStatus() = 0;
-    virtual void clearEventChannelStatus() = 0;
+    virtual bool clearEventChannelStatus() = 0;
     virtual quint32 eventChannelMask() = 0;
-    virtual void setEventChannelMask(quint32 mask) = 0;
+    virtual bool setEventChannelMask(quint32 mask) = 0;
     virtual quint32 eventGroupStatus() = 0;
     virtual quint32 eventGroupMask() = 0;
-    virtual void setEventGroupMask(quint32 mask) = 0;
-    virtual void clearEventGroupStatus() = 0;
+    virtual bool setEventGroupMask(quint32 mask) = 0;
+    virtual bool clearEventGroupStatus() = 0;
     virtual quint32 eventMask() = 0;
-    virtual void setEventMask(quint32 mask) = 0;
+    virtual bool setEventMask(quint32 mask) = 0;
     virtual quint32 control() = 0;
-    virtual void setControl(quint32 control) = 0;
+    virtual bool setControl(quint32 control) = 0;
     virtual float voltageRampSpeed() = 0;
-    virtual void setVoltageRampSpeed(float vramp) = 0;
+    virtual bool setVoltageRampSpeed(float vramp) = 0;
     virtual float currentRampSpeed() = 0;
-    virtual void setCurrentRampSpeed(float iramp) = 0;
+    virtual bool setCurrentRampSpeed(float iramp) = 0;
     virtual bool killEnable() = 0;
-    virtual void setKillEnable(bool enable) = 0;
+    virtual bool setKillEnable(bool enable) = 0;
     virtual bool fineAdjustmentOn();
-    virtual void setFineAdjustmentOn(bool on);
+    virtual bool setFineAdjustmentOn(bool on);
     virtual int channelNumber() = 0;
     virtual quint32 restartTime() = 0;
-    virtual void setRestartTime(quint32 restartTime) = 0;
-    virtual void setSelectedChannelsOn(quint32 mask) = 0;
-    virtual void setSelectedChannelsOff(quint32 mask) = 0;
-    virtual void setSelectedChannelsEmergencyOff(quint32 mask) = 0;
-    virtual void clearSelectedChannelsEmergencyOff(quint32 mask) = 0;
-    virtual void setAllChannelsVoltageSet(float vset) = 0;
-    virtual void setAllChannelsCurrentSet(float iset) = 0;
-    virtual void setAllChannelsDelayedTripAction(BaseModule::OutputSupervisionAction action, int delay);
-    virtual void setAllChannelsInhibitAction(BaseModule::OutputSupervisionAction action);
-    virtual void setChannelExternalMeasurementEnabled(int channel, bool enabled);
-    virtual void setChannelRippleMeasurementEnabled(int channel, bool enabled);
-    virtual void setChannelBothMeasurementsEnabled(int channel, bool enabled);
-    virtual void doMultiplex();
-    virtual void setResistor(int resistor);
+    virtual bool setRestartTime(quint32 restartTime) = 0;
+    virtual bool setSelectedChannelsOn(quint32 mask) = 0;
+    virtual bool setSelectedChannelsOff(quint32 mask) = 0;
+    virtual bool setSelectedChannelsEmergencyOff(quint32 mask) = 0;
+    virtual bool clearSelectedChannelsEmergencyOff(quint32 mask) = 0;
+    virtual bool setAllChannelsVoltageSet(float vset) = 0;
+    virtual bool setAllChannelsCurrentSet(float iset) = 0;
+    virtual bool setAllChannelsDelayedTripAction(BaseModule::OutputSupervisionAction action, int delay);
+    virtual bool setAllChannelsInhibitAction(BaseModule::OutputSupervisionAction action);
+    virtual bool setChannelExternalMeasurementEnabled(int channel, bool enabled);
+    virtual bool setChannelRippleMeasurementEnabled(int channel, bool enabled);
+    virtual bool setChannelBothMeasurementsEnabled(int channel, bool enabled);
+    virtual bool doMultiplex();
+    virtual bool setResistor(int resistor);
     virtual int resistor();
     virtual quint32 channelStatus(int channel) = 0;
     virtual quint32 channelEventStatus(int channel) = 0;
-    virtual void setChannelEventStatus(int channel, quint32 status) = 0;
-    virtual void clearChannelEventStatus(int channel) = 0;
+    virtual bool setChannelEventStatus(int channel, quint32 status) = 0;
+    virtual bool clearChannelEventStatus(int channel) = 0;
     virtual quint32 channelEventMask(int channel) = 0;
-    virtual void setChannelEventMask(int channel, quint32 mask) = 0;
+    virtual bool setChannelEventMask(int channel, quint32 mask) = 0;
     virtual quint32 channelControl(int channel) = 0;
-    virtual void setChannelControl(int channel, quint32 control) = 0;
-    virtual void setChannelEmergencyOff(int channel) = 0;
-    virtual void clearChannelEmergencyOff(int channel) = 0;
+    virtual bool setChannelControl(int channel, quint32 control) = 0;
+    virtual bool setChannelEmergencyOff(int channel) = 0;
+    virtual bool clearChannelEmergencyOff(int channel) = 0;
     virtual float channelVoltageNominal(int channel) = 0;
     virtual float channelCurrentNominal(int channel) = 0;
     virtual float channelVoltageSet(int channel) = 0;
-    virtual void setChannelVoltageSet(int channel, float vset) = 0;
+    virtual bool setChannelVoltageSet(int channel, float vset) = 0;
     virtual float channelVoltageMeasure(int channel) = 0;
     virtual float channelCurrentSet(int channel) = 0;
-    virtual void setChannelCurrentSet(int channel, float iset) = 0;
+    virtual bool setChannelCurrentSet(int channel, float iset) = 0;
     virtual bool channelDelayedTripEnabled(int channel);
     virtual bool channelDelayedTripRampDown(int channel);
     virtual int channelDelayedTripTime(int channel);
-    virtual void setChannelDelayedTripAction(int channel, BaseModule::OutputSupervisionAction action, int delay);
+    virtual bool setChannelDelayedTripAction(int channel, BaseModule::OutputSupervisionAction action, int delay);
     virtual BaseModule::OutputSupervisionAction channelInhibitAction(int channel);
-    virtual void setChannelInhibitAction(int channel, BaseModule::OutputSupervisionAction action);
+    virtual bool setChannelInhibitAction(int channel, BaseModule::OutputSupervisionAction action);
     virtual float channelCurrentMeasure(int channel) = 0;
     virtual BaseModule::CurrentMeasurementRange channelCurrentMeasurementRange(int channel);
     virtual float channelVoltageInterlockMaxSet(int channel) = 0;
-    virtual void setChannelVoltageInterlockMaxSet(int channel, float ilkmax) = 0;
+    virtual bool setChannelVoltageInterlockMaxSet(int channel, float ilkmax) = 0;
     virtual float channelVoltageInterlockMinSet(int channel) = 0;
-    virtual void setChannelVoltageInterlockMinSet(int channel, float ilkmin) = 0;
+    virtual bool setChannelVoltageInterlockMinSet(int channel, float ilkmin) = 0;
     virtual float channelCurrentInterlockMaxSet(int channel) = 0;
-    virtual void setChannelCurrentInterlockMaxSet(int channel, float ilkmax) = 0;
+    virtual bool setChannelCurrentInterlockMaxSet(int channel, float ilkmax) = 0;
     virtual float channelCurrentInterlockMinSet(int channel) = 0;
-    virtual void setChannelCurrentInterlockMinSet(int channel, float ilkmin) = 0;
-    virtual void setChannelOn(int channel) = 0;
-    virtual void setChannelOff(int channel) = 0;
+    virtual bool setChannelCurrentInterlockMinSet(int channel, float ilkmin) = 0;
+    virtual bool setChannelOn(int channel) = 0;
+    virtual bool setChannelOff(int channel) = 0;
     // Stored with the display resolution; it does not change how values are converted.
     virtual bool useControllerUnits();
     virtual void setUseControllerUnits(bool controllerUnits);
@@ -183,26 +195,33 @@ public slots:
     virtual void setCurrentPrecision(int precision);
     virtual quint32 GetModuleIlkOutStatus() = 0;
     virtual quint32 GetModuleIlkOutControl() = 0;
-    virtual void SetModuleIlkOutControl(quint32 control) = 0;
+    virtual bool SetModuleIlkOutControl(quint32 control) = 0;
     virtual quint32 GetModuleIlkOutCount() = 0;
     virtual quint32 GetModuleIlkOutLastTrigger() = 0;
     virtual quint32 GetModuleIlkOutChnActualActive() = 0;
     virtual quint32 GetModuleIlkOutChnEverTriggered() = 0;
-    virtual void setFlexGroup(int group, quint32 member, quint32 type) = 0;
+    virtual bool setFlexGroup(int group, quint32 member, quint32 type) = 0;
     virtual quint32 flexGroupMemberList(int group) = 0;
     virtual quint32 flexGroupType(int group) = 0;
     virtual float channelVoltageHardwareNominal(int channel) = 0;
-    virtual void setChannelVoltageNominal(int channel, float maxset) = 0;
+    virtual bool setChannelVoltageNominal(int channel, float maxset) = 0;
     virtual float channelCurrentHardwareNominal(int channel) = 0;
-    virtual void setChannelCurrentNominal(int channel, float maxset) = 0;
-    virtual void setSpecialControlCommand(quint32 command) = 0;
+    virtual bool setChannelCurrentNominal(int channel, float maxset) = 0;
+    virtual bool setSpecialControlCommand(quint32 command) = 0;
     virtual quint32 specialControlCommand() = 0;
     virtual quint32 specialControlStatus() = 0;
-    virtual void sendHexLine(QByteArray record) = 0;
-    virtual void programBaseAddress(quint16 address) = 0;
+    virtual bool sendHexLine(QByteArray record) = 0;
+    virtual bool programBaseAddress(quint16 address) = 0;
     virtual quint16 verifyBaseAddress() = 0;
 
 protected:
+    // Record the outcome of an operation for lastError() in the calling thread; each returns the
+    // operation's result.
+    bool succeed();
+    bool fail(const QString& reason);
+    bool notOffered();
+    bool noSuchChannel(int channel);
+
     // Voltage between display unit and volts; current between display unit and amperes.
     double voltageToVolts(double displayValue) const;
     double voltageFromVolts(double volts) const;
@@ -220,4 +239,8 @@ protected:
     std::atomic<int> m_currentUnitIndex{2};
     std::atomic<int> m_currentPrecision{3};
     std::atomic<bool> m_useControllerUnits{false};
+
+private:
+    mutable QMutex m_lastErrorMutex;
+    QHash<Qt::HANDLE, QString> m_lastErrors; // per calling thread
 };

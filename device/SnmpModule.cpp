@@ -244,10 +244,20 @@ Cache SnmpModule::cachedRead(int channel, Entry entry, QVector<Cache>& cache)
     return cachedRead(channel, entry, cache, [](auto value) { return value; });
 }
 
-void SnmpModule::setSwitch(int channel, int value)
+bool SnmpModule::setSwitch(int channel, int value)
 {
-    if (validChannel(channel))
-        m_controller->call(&SnmpController::setChannelSwitch, channelIndex(channel), value);
+    Lock lock(m_controller->mutex());
+    if (!validChannel(channel))
+        return noSuchChannel(channel);
+    return written(m_controller->call(&SnmpController::setChannelSwitch, channelIndex(channel), value));
+}
+
+bool SnmpModule::written(int libraryResult)
+{
+    if (libraryResult)
+        return succeed();
+    const QString reason = m_controller->errorString();
+    return fail(reason.isEmpty() ? QStringLiteral("not confirmed by the crate") : reason);
 }
 
 // ---- identity and module values -------------------------------------------------------------
@@ -277,9 +287,9 @@ quint32 SnmpModule::decoderRelease()
     return 0;
 }
 
-void SnmpModule::doClear()
+bool SnmpModule::doClear()
 {
-    m_controller->call(&SnmpController::setHighVoltageGroupsSwitch, groupsClearEvents);
+    return written(m_controller->call(&SnmpController::setHighVoltageGroupsSwitch, groupsClearEvents));
 }
 
 QString SnmpModule::address()
@@ -312,14 +322,20 @@ quint32 SnmpModule::adcSamplesPerSecond()
     return 500;
 }
 
-void SnmpModule::setAdcSamplesPerSecond(quint32) {}
+bool SnmpModule::setAdcSamplesPerSecond(quint32)
+{
+    return notOffered();
+}
 
 quint32 SnmpModule::digitalFilter()
 {
     return 16;
 }
 
-void SnmpModule::setDigitalFilter(quint32) {}
+bool SnmpModule::setDigitalFilter(quint32)
+{
+    return notOffered();
+}
 
 float SnmpModule::voltageLimit()
 {
@@ -341,11 +357,14 @@ quint32 SnmpModule::eventStatus()
     return moduleEventStatusFromLibrary(quint32(m_controller->call(&SnmpController::getModuleEventStatus, m_slot)));
 }
 
-void SnmpModule::setEventStatus(quint32) {}
-
-void SnmpModule::clearEventStatus()
+bool SnmpModule::setEventStatus(quint32)
 {
-    m_controller->call(&SnmpController::setModuleDoClear, m_slot);
+    return notOffered();
+}
+
+bool SnmpModule::clearEventStatus()
+{
+    return written(m_controller->call(&SnmpController::setModuleDoClear, m_slot));
 }
 
 quint32 SnmpModule::eventChannelStatus()
@@ -353,14 +372,20 @@ quint32 SnmpModule::eventChannelStatus()
     return 0;
 }
 
-void SnmpModule::clearEventChannelStatus() {}
+bool SnmpModule::clearEventChannelStatus()
+{
+    return notOffered();
+}
 
 quint32 SnmpModule::eventChannelMask()
 {
     return 0;
 }
 
-void SnmpModule::setEventChannelMask(quint32) {}
+bool SnmpModule::setEventChannelMask(quint32)
+{
+    return notOffered();
+}
 
 quint32 SnmpModule::eventGroupStatus()
 {
@@ -372,31 +397,42 @@ quint32 SnmpModule::eventGroupMask()
     return 0;
 }
 
-void SnmpModule::setEventGroupMask(quint32) {}
+bool SnmpModule::setEventGroupMask(quint32)
+{
+    return notOffered();
+}
 
-void SnmpModule::clearEventGroupStatus() {}
+bool SnmpModule::clearEventGroupStatus()
+{
+    return notOffered();
+}
 
 quint32 SnmpModule::eventMask()
 {
     return 0;
 }
 
-void SnmpModule::setEventMask(quint32) {}
+bool SnmpModule::setEventMask(quint32)
+{
+    return notOffered();
+}
 
 quint32 SnmpModule::control()
 {
     return 0;
 }
 
-void SnmpModule::setControl(quint32 control)
+bool SnmpModule::setControl(quint32 control)
 {
     Lock lock(m_controller->mutex());
+    bool ok = true;
     if (control & ModuleControlBit::clearEvents)
-        doClear();
-    if (control & ModuleControlBit::fineAdjustment)
-        setAdjustment(true);
+        ok = doClear() && ok;
+    // The fine-adjustment bit has no effect on MPOD modules (their fine adjustment is the
+    // crate-wide groups switch); it is not a failure.
     if (control & ModuleControlBit::killEnable)
-        setKillEnable(true);
+        ok = setKillEnable(true) && ok;
+    return ok;
 }
 
 float SnmpModule::voltageRampSpeed()
@@ -404,10 +440,11 @@ float SnmpModule::voltageRampSpeed()
     return float(m_controller->call(&SnmpController::getModuleRampSpeedVoltage, m_slot));
 }
 
-void SnmpModule::setVoltageRampSpeed(float vramp)
+bool SnmpModule::setVoltageRampSpeed(float vramp)
 {
-    if (!isMeasurementModule())
-        m_controller->call(&SnmpController::setModuleRampSpeedVoltage, m_slot, double(vramp));
+    if (isMeasurementModule())
+        return notOffered();
+    return written(m_controller->call(&SnmpController::setModuleRampSpeedVoltage, m_slot, double(vramp)));
 }
 
 float SnmpModule::currentRampSpeed()
@@ -415,10 +452,11 @@ float SnmpModule::currentRampSpeed()
     return float(m_controller->call(&SnmpController::getModuleRampSpeedCurrent, m_slot));
 }
 
-void SnmpModule::setCurrentRampSpeed(float iramp)
+bool SnmpModule::setCurrentRampSpeed(float iramp)
 {
-    if (!isMeasurementModule())
-        m_controller->call(&SnmpController::setModuleRampSpeedCurrent, m_slot, double(iramp));
+    if (isMeasurementModule())
+        return notOffered();
+    return written(m_controller->call(&SnmpController::setModuleRampSpeedCurrent, m_slot, double(iramp)));
 }
 
 bool SnmpModule::killEnable()
@@ -426,15 +464,16 @@ bool SnmpModule::killEnable()
     return false;
 }
 
-void SnmpModule::setKillEnable(bool enable)
+bool SnmpModule::setKillEnable(bool enable)
 {
-    m_controller->call(&SnmpController::setHighVoltageGroupsSwitch, enable ? groupsKillEnable : groupsKillDisable);
+    return written(
+        m_controller->call(&SnmpController::setHighVoltageGroupsSwitch, enable ? groupsKillEnable : groupsKillDisable));
 }
 
-void SnmpModule::setFineAdjustmentOn(bool on)
+bool SnmpModule::setFineAdjustmentOn(bool on)
 {
-    m_controller->call(&SnmpController::setHighVoltageGroupsSwitch,
-                       on ? groupsFineAdjustmentOn : groupsFineAdjustmentOff);
+    return written(m_controller->call(&SnmpController::setHighVoltageGroupsSwitch,
+                                      on ? groupsFineAdjustmentOn : groupsFineAdjustmentOff));
 }
 
 int SnmpModule::channelNumber()
@@ -447,119 +486,134 @@ quint32 SnmpModule::restartTime()
     return 0;
 }
 
-void SnmpModule::setRestartTime(quint32) {}
+bool SnmpModule::setRestartTime(quint32)
+{
+    return notOffered();
+}
 
 // ---- several channels -----------------------------------------------------------------------
 
-void SnmpModule::forEachSelectedChannel(quint32 mask, void (SnmpModule::*operation)(int))
+bool SnmpModule::forEachSelectedChannel(quint32 mask, bool (SnmpModule::*operation)(int))
 {
     Lock lock(m_controller->mutex());
+    bool ok = true;
+    QString firstFailure;
     for (int channel = 0; channel < m_channelCount && channel < 32; ++channel) {
-        if (mask & (1u << channel))
-            (this->*operation)(channel);
+        if (!(mask & (1u << channel)))
+            continue;
+        if (!(this->*operation)(channel) && ok) {
+            ok = false;
+            firstFailure = lastError();
+        }
     }
+    return ok ? succeed() : fail(firstFailure);
 }
 
-void SnmpModule::setSelectedChannelsOn(quint32 mask)
+bool SnmpModule::setSelectedChannelsOn(quint32 mask)
 {
-    forEachSelectedChannel(mask, &SnmpModule::setChannelOn);
+    return forEachSelectedChannel(mask, &SnmpModule::setChannelOn);
 }
 
-void SnmpModule::setSelectedChannelsOff(quint32 mask)
+bool SnmpModule::setSelectedChannelsOff(quint32 mask)
 {
-    forEachSelectedChannel(mask, &SnmpModule::setChannelOff);
+    return forEachSelectedChannel(mask, &SnmpModule::setChannelOff);
 }
 
-void SnmpModule::setSelectedChannelsEmergencyOff(quint32 mask)
+bool SnmpModule::setSelectedChannelsEmergencyOff(quint32 mask)
 {
-    forEachSelectedChannel(mask, &SnmpModule::setChannelEmergencyOff);
+    return forEachSelectedChannel(mask, &SnmpModule::setChannelEmergencyOff);
 }
 
-void SnmpModule::clearSelectedChannelsEmergencyOff(quint32 mask)
+bool SnmpModule::clearSelectedChannelsEmergencyOff(quint32 mask)
 {
-    forEachSelectedChannel(mask, &SnmpModule::clearChannelEmergencyOff);
+    return forEachSelectedChannel(mask, &SnmpModule::clearChannelEmergencyOff);
 }
 
-void SnmpModule::setAllChannelsVoltageSet(float vset)
+bool SnmpModule::setAllChannelsVoltageSet(float vset)
 {
     Lock lock(m_controller->mutex());
     if (m_channelCount <= 0)
-        return;
+        return notOffered();
     SnmpDoubleBuffer buffer;
     std::memset(&buffer, 0, sizeof buffer);
     buffer.count = m_channelCount;
     for (int i = 0; i < m_channelCount; ++i)
         buffer.value[i] = voltageToVolts(vset);
-    m_controller->call(&SnmpController::setMultipleOutputVoltages, m_firstChannelIndex, &buffer);
+    return written(m_controller->call(&SnmpController::setMultipleOutputVoltages, m_firstChannelIndex, &buffer));
 }
 
-void SnmpModule::setAllChannelsCurrentSet(float iset)
+bool SnmpModule::setAllChannelsCurrentSet(float iset)
 {
     Lock lock(m_controller->mutex());
     if (m_channelCount <= 0)
-        return;
+        return notOffered();
     SnmpDoubleBuffer buffer;
     std::memset(&buffer, 0, sizeof buffer);
     buffer.count = m_channelCount;
     for (int i = 0; i < m_channelCount; ++i)
         buffer.value[i] = currentToAmperes(iset);
-    m_controller->call(&SnmpController::setMultipleOutputCurrents, m_firstChannelIndex, &buffer);
+    return written(m_controller->call(&SnmpController::setMultipleOutputCurrents, m_firstChannelIndex, &buffer));
 }
 
-void SnmpModule::writeBehaviours(const QVector<int>& behaviours)
+bool SnmpModule::writeBehaviours(const QVector<int>& behaviours)
 {
     SnmpIntegerBuffer buffer;
     std::memset(&buffer, 0, sizeof buffer);
     buffer.count = int32_t(behaviours.size());
     for (int i = 0; i < behaviours.size(); ++i)
         buffer.value[i] = behaviours.at(i);
-    m_controller->call(&SnmpController::setMultipleOutputSupervisionBehaviors, m_firstChannelIndex, &buffer);
+    return written(
+        m_controller->call(&SnmpController::setMultipleOutputSupervisionBehaviors, m_firstChannelIndex, &buffer));
 }
 
-void SnmpModule::setAllChannelsDelayedTripAction(OutputSupervisionAction action, int delay)
+bool SnmpModule::setAllChannelsDelayedTripAction(OutputSupervisionAction action, int delay)
 {
     Lock lock(m_controller->mutex());
     if (m_channelCount <= 0)
-        return;
+        return notOffered();
     SnmpIntegerBuffer delays;
     std::memset(&delays, 0, sizeof delays);
     delays.count = m_channelCount;
     for (int i = 0; i < m_channelCount; ++i)
         delays.value[i] = delay;
-    m_controller->call(&SnmpController::setMultipleOutputTripTimeMaxCurrents, m_firstChannelIndex, &delays);
+    if (!written(m_controller->call(&SnmpController::setMultipleOutputTripTimeMaxCurrents, m_firstChannelIndex, &delays)))
+        return false;
     QVector<int> behaviours = m_behaviourCache;
     for (int& behaviour : behaviours)
         behaviour = withAction(behaviour, delayedTripShift, action);
-    writeBehaviours(behaviours);
+    return writeBehaviours(behaviours);
 }
 
-void SnmpModule::setAllChannelsInhibitAction(OutputSupervisionAction action)
+bool SnmpModule::setAllChannelsInhibitAction(OutputSupervisionAction action)
 {
     Lock lock(m_controller->mutex());
     if (m_channelCount <= 0)
-        return;
+        return notOffered();
     QVector<int> behaviours = m_behaviourCache;
     for (int& behaviour : behaviours)
         behaviour = withAction(behaviour, inhibitShift, action);
-    writeBehaviours(behaviours);
+    return writeBehaviours(behaviours);
 }
 
-void SnmpModule::setChannelExternalMeasurementEnabled(int channel, bool enabled)
+bool SnmpModule::setChannelExternalMeasurementEnabled(int channel, bool enabled)
 {
-    if (isMeasurementModule())
-        setSwitch(channel, enabled ? switchExternalMeasurement : switchOff);
+    if (!isMeasurementModule())
+        return notOffered();
+    return setSwitch(channel, enabled ? switchExternalMeasurement : switchOff);
 }
 
-void SnmpModule::setChannelRippleMeasurementEnabled(int channel, bool enabled)
+bool SnmpModule::setChannelRippleMeasurementEnabled(int channel, bool enabled)
 {
-    if (isMeasurementModule())
-        setSwitch(channel, enabled ? switchRippleMeasurement : switchOff);
+    if (!isMeasurementModule())
+        return notOffered();
+    return setSwitch(channel, enabled ? switchRippleMeasurement : switchOff);
 }
 
-void SnmpModule::setChannelBothMeasurementsEnabled(int channel, bool enabled)
+bool SnmpModule::setChannelBothMeasurementsEnabled(int channel, bool enabled)
 {
-    if (isMeasurementModule())
-        setSwitch(channel, enabled ? switchBothMeasurements : switchMeasurementsOff);
+    if (!isMeasurementModule())
+        return notOffered();
+    return setSwitch(channel, enabled ? switchBothMeasurements : switchMeasurementsOff);
 }
 
 // ---- channel words --------------------------------------------------------------------------
@@ -579,11 +633,14 @@ quint32 SnmpModule::channelEventStatus(int channel)
     return validChannel(channel) ? (m_statusCache.at(channel) & 0xD0E0u) : 0;
 }
 
-void SnmpModule::setChannelEventStatus(int, quint32) {}
-
-void SnmpModule::clearChannelEventStatus(int channel)
+bool SnmpModule::setChannelEventStatus(int, quint32)
 {
-    setSwitch(channel, switchClearEvents);
+    return notOffered();
+}
+
+bool SnmpModule::clearChannelEventStatus(int channel)
+{
+    return setSwitch(channel, switchClearEvents);
 }
 
 quint32 SnmpModule::channelEventMask(int)
@@ -591,7 +648,10 @@ quint32 SnmpModule::channelEventMask(int)
     return 0;
 }
 
-void SnmpModule::setChannelEventMask(int, quint32) {}
+bool SnmpModule::setChannelEventMask(int, quint32)
+{
+    return notOffered();
+}
 
 quint32 SnmpModule::channelControl(int channel)
 {
@@ -601,29 +661,29 @@ quint32 SnmpModule::channelControl(int channel)
                       [measurement](int32_t value) { return channelControlFromSwitch(value, measurement); });
 }
 
-void SnmpModule::setChannelControl(int channel, quint32 control)
+bool SnmpModule::setChannelControl(int channel, quint32 control)
 {
-    setSwitch(channel, switchFromChannelControl(control, isMeasurementModule()));
+    return setSwitch(channel, switchFromChannelControl(control, isMeasurementModule()));
 }
 
-void SnmpModule::setChannelEmergencyOff(int channel)
+bool SnmpModule::setChannelEmergencyOff(int channel)
 {
-    setSwitch(channel, switchEmergencyOff);
+    return setSwitch(channel, switchEmergencyOff);
 }
 
-void SnmpModule::clearChannelEmergencyOff(int channel)
+bool SnmpModule::clearChannelEmergencyOff(int channel)
 {
-    setSwitch(channel, switchClearEmergencyOff);
+    return setSwitch(channel, switchClearEmergencyOff);
 }
 
-void SnmpModule::setChannelOn(int channel)
+bool SnmpModule::setChannelOn(int channel)
 {
-    setSwitch(channel, switchOn);
+    return setSwitch(channel, switchOn);
 }
 
-void SnmpModule::setChannelOff(int channel)
+bool SnmpModule::setChannelOff(int channel)
 {
-    setSwitch(channel, switchOff);
+    return setSwitch(channel, switchOff);
 }
 
 // ---- channel values -------------------------------------------------------------------------
@@ -650,12 +710,14 @@ float SnmpModule::channelVoltageSet(int channel)
     return float(voltageFromVolts(cachedRead(channel, &SnmpController::getMultipleOutputVoltages, m_voltageSetCache)));
 }
 
-void SnmpModule::setChannelVoltageSet(int channel, float vset)
+bool SnmpModule::setChannelVoltageSet(int channel, float vset)
 {
     Lock lock(m_controller->mutex());
-    if (isMeasurementModule() || !validChannel(channel))
-        return;
-    m_controller->call(&SnmpController::setOutputVoltage, channelIndex(channel), voltageToVolts(vset));
+    if (isMeasurementModule())
+        return notOffered();
+    if (!validChannel(channel))
+        return noSuchChannel(channel);
+    return written(m_controller->call(&SnmpController::setOutputVoltage, channelIndex(channel), voltageToVolts(vset)));
 }
 
 float SnmpModule::channelVoltageMeasure(int channel)
@@ -673,12 +735,14 @@ float SnmpModule::channelCurrentSet(int channel)
     return float(currentFromAmperes(cachedRead(channel, &SnmpController::getMultipleOutputCurrents, m_currentSetCache)));
 }
 
-void SnmpModule::setChannelCurrentSet(int channel, float iset)
+bool SnmpModule::setChannelCurrentSet(int channel, float iset)
 {
     Lock lock(m_controller->mutex());
-    if (isMeasurementModule() || !validChannel(channel))
-        return;
-    m_controller->call(&SnmpController::setOutputCurrent, channelIndex(channel), currentToAmperes(iset));
+    if (isMeasurementModule())
+        return notOffered();
+    if (!validChannel(channel))
+        return noSuchChannel(channel);
+    return written(m_controller->call(&SnmpController::setOutputCurrent, channelIndex(channel), currentToAmperes(iset)));
 }
 
 float SnmpModule::channelCurrentMeasure(int channel)
@@ -713,14 +777,15 @@ int SnmpModule::channelDelayedTripTime(int channel)
     return cachedRead(channel, &SnmpController::getMultipleOutputTripTimeMaxCurrents, m_tripTimeCache);
 }
 
-void SnmpModule::setChannelDelayedTripAction(int channel, OutputSupervisionAction action, int delay)
+bool SnmpModule::setChannelDelayedTripAction(int channel, OutputSupervisionAction action, int delay)
 {
     Lock lock(m_controller->mutex());
     if (!validChannel(channel))
-        return;
-    m_controller->call(&SnmpController::setOutputTripTimeMaxCurrent, channelIndex(channel), delay);
-    m_controller->call(&SnmpController::setOutputSupervisionBehavior, channelIndex(channel),
-                       withAction(m_behaviourCache.at(channel), delayedTripShift, action));
+        return noSuchChannel(channel);
+    if (!written(m_controller->call(&SnmpController::setOutputTripTimeMaxCurrent, channelIndex(channel), delay)))
+        return false;
+    return written(m_controller->call(&SnmpController::setOutputSupervisionBehavior, channelIndex(channel),
+                                      withAction(m_behaviourCache.at(channel), delayedTripShift, action)));
 }
 
 BaseModule::OutputSupervisionAction SnmpModule::channelInhibitAction(int channel)
@@ -732,13 +797,13 @@ BaseModule::OutputSupervisionAction SnmpModule::channelInhibitAction(int channel
     return OutputSupervisionAction(actionOf(behaviour, inhibitShift));
 }
 
-void SnmpModule::setChannelInhibitAction(int channel, OutputSupervisionAction action)
+bool SnmpModule::setChannelInhibitAction(int channel, OutputSupervisionAction action)
 {
     Lock lock(m_controller->mutex());
     if (!validChannel(channel))
-        return;
-    m_controller->call(&SnmpController::setOutputSupervisionBehavior, channelIndex(channel),
-                       withAction(m_behaviourCache.at(channel), inhibitShift, action));
+        return noSuchChannel(channel);
+    return written(m_controller->call(&SnmpController::setOutputSupervisionBehavior, channelIndex(channel),
+                                      withAction(m_behaviourCache.at(channel), inhibitShift, action)));
 }
 
 float SnmpModule::channelVoltageHardwareNominal(int channel)
@@ -758,28 +823,40 @@ float SnmpModule::channelVoltageInterlockMaxSet(int)
     return 0.0f;
 }
 
-void SnmpModule::setChannelVoltageInterlockMaxSet(int, float) {}
+bool SnmpModule::setChannelVoltageInterlockMaxSet(int, float)
+{
+    return notOffered();
+}
 
 float SnmpModule::channelVoltageInterlockMinSet(int)
 {
     return 0.0f;
 }
 
-void SnmpModule::setChannelVoltageInterlockMinSet(int, float) {}
+bool SnmpModule::setChannelVoltageInterlockMinSet(int, float)
+{
+    return notOffered();
+}
 
 float SnmpModule::channelCurrentInterlockMaxSet(int)
 {
     return 0.0f;
 }
 
-void SnmpModule::setChannelCurrentInterlockMaxSet(int, float) {}
+bool SnmpModule::setChannelCurrentInterlockMaxSet(int, float)
+{
+    return notOffered();
+}
 
 float SnmpModule::channelCurrentInterlockMinSet(int)
 {
     return 0.0f;
 }
 
-void SnmpModule::setChannelCurrentInterlockMinSet(int, float) {}
+bool SnmpModule::setChannelCurrentInterlockMinSet(int, float)
+{
+    return notOffered();
+}
 
 quint32 SnmpModule::GetModuleIlkOutStatus()
 {
@@ -791,7 +868,10 @@ quint32 SnmpModule::GetModuleIlkOutControl()
     return 0;
 }
 
-void SnmpModule::SetModuleIlkOutControl(quint32) {}
+bool SnmpModule::SetModuleIlkOutControl(quint32)
+{
+    return notOffered();
+}
 
 quint32 SnmpModule::GetModuleIlkOutCount()
 {
@@ -813,7 +893,10 @@ quint32 SnmpModule::GetModuleIlkOutChnEverTriggered()
     return 0;
 }
 
-void SnmpModule::setFlexGroup(int, quint32, quint32) {}
+bool SnmpModule::setFlexGroup(int, quint32, quint32)
+{
+    return notOffered();
+}
 
 quint32 SnmpModule::flexGroupMemberList(int)
 {
@@ -825,11 +908,20 @@ quint32 SnmpModule::flexGroupType(int)
     return 0;
 }
 
-void SnmpModule::setChannelVoltageNominal(int, float) {}
+bool SnmpModule::setChannelVoltageNominal(int, float)
+{
+    return notOffered();
+}
 
-void SnmpModule::setChannelCurrentNominal(int, float) {}
+bool SnmpModule::setChannelCurrentNominal(int, float)
+{
+    return notOffered();
+}
 
-void SnmpModule::setSpecialControlCommand(quint32) {}
+bool SnmpModule::setSpecialControlCommand(quint32)
+{
+    return notOffered();
+}
 
 quint32 SnmpModule::specialControlCommand()
 {
@@ -841,9 +933,15 @@ quint32 SnmpModule::specialControlStatus()
     return 0;
 }
 
-void SnmpModule::sendHexLine(QByteArray) {}
+bool SnmpModule::sendHexLine(QByteArray)
+{
+    return notOffered();
+}
 
-void SnmpModule::programBaseAddress(quint16) {}
+bool SnmpModule::programBaseAddress(quint16)
+{
+    return notOffered();
+}
 
 quint16 SnmpModule::verifyBaseAddress()
 {
