@@ -10,6 +10,7 @@ packages=(
   libgl-dev libxkbcommon-dev
   libsnmp-dev snmp
   xvfb xauth
+  clang-format git
 )
 
 missing=()

@@ -34,7 +34,7 @@ struct Probe
             env.insert(entry.left(equals), entry.mid(equals + 1));
         }
         process.setProcessEnvironment(env);
-        process.setProcessChannelMode(QProcess::SeparateChannels);
+        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         process.start(QStringLiteral(TESMAR_PROBE_PATH), arguments);
     }
 
