@@ -1,5 +1,7 @@
 #include "IpV4Validator.h"
 
+#include "controller/Ipv4Text.h"
+
 #include <QStringList>
 
 IpV4Validator::IpV4Validator(QObject* parent)
@@ -26,18 +28,8 @@ QValidator::State IpV4Validator::validate(QString& input, int& /*pos*/) const
             anyEmpty = true;
             continue;
         }
-        // Digits only: QString::toInt would also take a sign ("+1").
-        for (const QChar c : part) {
-            if (c < QLatin1Char('0') || c > QLatin1Char('9'))
-                return Invalid;
-        }
-        // A leading zero is refused: the system's address parser reads "010" as octal 8, so
-        // "192.168.010.5" would reach a different crate than the one the user meant.
-        if (part.size() > 1 && part.front() == QLatin1Char('0'))
-            return Invalid;
-        bool ok = false;
-        const int value = part.toInt(&ok, 10);
-        if (!ok || value < 0 || value > 255)
+        // Digits only, 0 to 255, no leading zero (see Ipv4Text).
+        if (!Ipv4Text::isStrictPart(part))
             return Invalid;
     }
 

@@ -1,11 +1,11 @@
 #include "controller/SnmpController.h"
 
 #include "controller/FatalErrorHandler.h"
+#include "controller/Ipv4Text.h"
 
 #include <QCoreApplication>
 #include <QDebug>
 #include <QHostAddress>
-#include <QRegularExpression>
 #include <QtEndian>
 
 namespace {
@@ -41,132 +41,44 @@ void SnmpController::bindLibrary()
     // The library stays loaded for the program's life (m_library is never unloaded), so the
     // resolved pointers stay valid even after this controller is gone.
     if (!m_library.load()) {
-        qDebug().noquote() << QStringLiteral("\"%1\"").arg(m_library.errorString());
-        FatalErrorHandler::raise(applicationTitle(),
-                                 translate("Error while loading shared library '%1' or one of it's "
-                                           "dependencies!\n\nProgram will be terminated.")
-                                     .arg(m_library.fileName()),
-                                 1);
+        raiseInitialisationFailure(m_library.errorString());
         return;
     }
     qDebug().noquote() << m_library.fileName() << "loaded succesfully";
 
-    QStringList group;
-    const auto bind = [this, &group](const char* name, auto& entry) {
-        group << (resolveEntry(m_library, name, entry) ? QStringLiteral("true") : QStringLiteral("false"));
-    };
-    const auto endGroup = [&group](const char* title) {
-        qDebug().noquote() << title << group.join(QLatin1Char(' '));
-        group.clear();
-    };
-#define TESMAR_BIND(entry) bind(#entry, entry)
-    TESMAR_BIND(snmpInit);
-    TESMAR_BIND(snmpCleanup);
-    TESMAR_BIND(snmpOpen);
-    TESMAR_BIND(snmpClose);
-    endGroup("snmp:");
-    TESMAR_BIND(getMainSwitch);
-    TESMAR_BIND(setMainSwitch);
-    TESMAR_BIND(getMainStatus);
-    TESMAR_BIND(getIpStaticAddress);
-    TESMAR_BIND(setIpStaticAddress);
-    TESMAR_BIND(getPsSerialNumber);
-    TESMAR_BIND(getSysDescr);
-    TESMAR_BIND(getPsAuxVoltage);
-    TESMAR_BIND(getPsAuxCurrent);
-    TESMAR_BIND(getFanNominalSpeed);
-    TESMAR_BIND(setFanNominalSpeed);
-    endGroup("crate:");
-    TESMAR_BIND(getOutputNumber);
-    TESMAR_BIND(getOutputGroups);
-    TESMAR_BIND(getOutputGroup);
-    endGroup("output groups:");
-    TESMAR_BIND(getChannelStatus);
-    TESMAR_BIND(getOutputSenseMeasurement);
-    TESMAR_BIND(getOutputTerminalMeasurement);
-    TESMAR_BIND(getCurrentMeasurement);
-    endGroup("channel measurements:");
-    TESMAR_BIND(setHighVoltageGroupsSwitch);
-    TESMAR_BIND(getHighVoltageGroupsSwitch);
-    TESMAR_BIND(setLowVoltageGroupsSwitch);
-    TESMAR_BIND(getLowVoltageGroupsSwitch);
-    endGroup("groups switch:");
-    TESMAR_BIND(getTemperatureMeasurement);
-    TESMAR_BIND(getModuleAuxTemperature);
-    TESMAR_BIND(setChannelSwitch);
-    TESMAR_BIND(getChannelSwitch);
-    endGroup("temperature and switch:");
-    TESMAR_BIND(getOutputVoltage);
-    TESMAR_BIND(setOutputVoltage);
-    TESMAR_BIND(getOutputCurrent);
-    TESMAR_BIND(setOutputCurrent);
-    TESMAR_BIND(getOutputRiseRate);
-    TESMAR_BIND(setOutputRiseRate);
-    TESMAR_BIND(getOutputFallRate);
-    TESMAR_BIND(setOutputFallRate);
-    TESMAR_BIND(getOutputCurrentRiseRate);
-    TESMAR_BIND(setOutputCurrentRiseRate);
-    TESMAR_BIND(getOutputCurrentFallRate);
-    TESMAR_BIND(setOutputCurrentFallRate);
-    endGroup("voltage and current:");
-    TESMAR_BIND(getOutputSupervisionBehavior);
-    TESMAR_BIND(setOutputSupervisionBehavior);
-    TESMAR_BIND(getOutputSupervisionMinSenseVoltage);
-    TESMAR_BIND(setOutputSupervisionMinSenseVoltage);
-    TESMAR_BIND(getOutputSupervisionMaxSenseVoltage);
-    TESMAR_BIND(setOutputSupervisionMaxSenseVoltage);
-    TESMAR_BIND(getOutputSupervisionMaxTerminalVoltage);
-    TESMAR_BIND(setOutputSupervisionMaxTerminalVoltage);
-    TESMAR_BIND(getOutputSupervisionMaxCurrent);
-    TESMAR_BIND(setOutputSupervisionMaxCurrent);
-    TESMAR_BIND(getOutputConfigMaxSenseVoltage);
-    TESMAR_BIND(getOutputConfigMaxTerminalVoltage);
-    TESMAR_BIND(getOutputConfigMaxCurrent);
-    TESMAR_BIND(getOutputSupervisionMaxPower);
-    TESMAR_BIND(getOutputTripTimeMaxCurrent);
-    TESMAR_BIND(setOutputTripTimeMaxCurrent);
-    endGroup("supervision:");
-    TESMAR_BIND(getModuleDescription);
-    TESMAR_BIND(getModuleSupply24);
-    TESMAR_BIND(getModuleSupply5);
-    TESMAR_BIND(getModuleHardwareLimitVoltage);
-    TESMAR_BIND(getModuleHardwareLimitCurrent);
-    TESMAR_BIND(getModuleRampSpeedVoltage);
-    TESMAR_BIND(setModuleRampSpeedVoltage);
-    TESMAR_BIND(getModuleRampSpeedCurrent);
-    TESMAR_BIND(setModuleRampSpeedCurrent);
-    TESMAR_BIND(getModuleStatus);
-    TESMAR_BIND(getModuleEventStatus);
-    TESMAR_BIND(setModuleDoClear);
-    endGroup("module:");
-    TESMAR_BIND(getMultipleChannelStatuses);
-    TESMAR_BIND(getMultipleOutputSwitches);
-    TESMAR_BIND(setMultipleOutputSwitches);
-    TESMAR_BIND(getMultipleOutputTripTimeMaxCurrents);
-    TESMAR_BIND(setMultipleOutputTripTimeMaxCurrents);
-    TESMAR_BIND(getMultipleOutputSupervisionBehaviors);
-    TESMAR_BIND(setMultipleOutputSupervisionBehaviors);
-    TESMAR_BIND(getMultipleOutputVoltages);
-    TESMAR_BIND(setMultipleOutputVoltages);
-    TESMAR_BIND(getMultipleMeasurementTerminalVoltages);
-    TESMAR_BIND(getMultipleOutputConfigMaxTerminalVoltages);
-    TESMAR_BIND(getMultipleOutputCurrents);
-    TESMAR_BIND(setMultipleOutputCurrents);
-    TESMAR_BIND(getMultipleMeasurementCurrents);
-    TESMAR_BIND(getMultipleOutputConfigMaxCurrents);
-    endGroup("multiple:");
-#undef TESMAR_BIND
+    m_missingEntryPoints.clear();
+#define TESMAR_BIND_REQUIRED(name)                                                                \
+    if (!resolveEntry(m_library, #name, name))                                                  \
+        m_missingEntryPoints << QStringLiteral(#name);
+#define TESMAR_BIND_OPTIONAL(name) resolveEntry(m_library, #name, name);
+    WIENER_SNMP_REQUIRED_ENTRY_POINTS(TESMAR_BIND_REQUIRED)
+    WIENER_SNMP_OPTIONAL_ENTRY_POINTS(TESMAR_BIND_OPTIONAL)
+#undef TESMAR_BIND_REQUIRED
+#undef TESMAR_BIND_OPTIONAL
+    if (!m_missingEntryPoints.isEmpty())
+        qDebug().noquote() << "entries missing from" << m_library.fileName() << m_missingEntryPoints.join(QLatin1Char(' '));
 
     m_handle = nullptr;
-    if (!snmpInit || snmpInit() == 0) {
-        FatalErrorHandler::raise(applicationTitle(),
-                                 translate("Error while initializing SNMP!\nMost likely the "
-                                           "WIENER-CRATE-MIB.txt is missing in /usr/share/snmp/mibs."
-                                           "\n\nProgram will be terminated."),
-                                 1);
+    if (!snmpInit) {
+        raiseInitialisationFailure(translate("%1 has no entry snmpInit.").arg(m_library.fileName()));
+        return;
+    }
+    if (snmpInit() == 0) {
+        // The library keeps the reason under the null handle; a library without snmpLastError
+        // gives none.
+        const char* reason = snmpLastError ? snmpLastError(nullptr) : nullptr;
+        raiseInitialisationFailure(reason && *reason ? QString::fromLocal8Bit(reason)
+                                                     : translate("%1 gave no reason.").arg(m_library.fileName()));
         return;
     }
     m_libraryReady = true;
+}
+
+void SnmpController::raiseInitialisationFailure(const QString& reason)
+{
+    FatalErrorHandler::raise(applicationTitle(),
+                             translate("Error while initializing SNMP!\n%1\n\nProgram will be terminated.").arg(reason),
+                             1);
 }
 
 bool SnmpController::open(const QString& address)
@@ -195,17 +107,17 @@ bool SnmpController::setIpAddress(const QString& address)
     std::lock_guard<std::recursive_mutex> lock(mutex());
     if (!m_handle)
         return false;
-    // Only a full dotted quad: an unparsable text must not reach the crate as 0.0.0.0 (which
-    // switches it to DHCP), and short forms such as "192.168.1" would name another address.
-    static const QRegularExpression dottedQuad(QStringLiteral("^\\d{1,3}(\\.\\d{1,3}){3}$"));
-    const QString text = address.trimmed();
+    // Only a strict dotted quad: an unparsable text must not reach the crate as 0.0.0.0 (which
+    // switches it to DHCP), short forms such as "192.168.1" and leading zeros (read as octal)
+    // would name another address.
+    if (!Ipv4Text::isStrictDottedQuad(address))
+        return false;
     bool isIpv4 = false;
-    const quint32 value = QHostAddress(text).toIPv4Address(&isIpv4);
-    if (!isIpv4 || !dottedQuad.match(text).hasMatch())
+    const quint32 value = QHostAddress(address).toIPv4Address(&isIpv4);
+    if (!isIpv4)
         return false;
     // The crate wants the first dotted number in the least significant byte.
-    call(&SnmpController::setIpStaticAddress, qbswap(value));
-    return true;
+    return call(&SnmpController::setIpStaticAddress, qbswap(value)) != 0;
 }
 
 void SnmpController::setLiveInsertion(bool) {}
@@ -217,14 +129,20 @@ bool SnmpController::liveInsertion()
 
 QString SnmpController::busStatus()
 {
-    if (call(&SnmpController::getMainSwitch) != 0)
+    std::lock_guard<std::recursive_mutex> lock(mutex());
+    const int mainSwitch = call(&SnmpController::getMainSwitch);
+    // A read that failed (packet loss, a silent crate) says nothing about the crate's power.
+    if (!errorString().isEmpty())
+        return translate("<font color=\"red\">Crate does not answer!");
+    if (mainSwitch != 0)
         return translate("Bus status: OK");
     return translate("<font color=\"red\">MPOD is powered off!");
 }
 
 QString SnmpController::errorString()
 {
-    return QString();
+    const char* reason = call(&SnmpController::snmpLastError);
+    return QString::fromLatin1(reason ? reason : "");
 }
 
 QString SnmpController::className()

@@ -4,6 +4,7 @@
 
 // Only for the entry point types: the library is bound at run time with QLibrary, never linked.
 #include "snmplib/WienerSnmp.h"
+#include "snmplib/WienerSnmpEntryPoints.h"
 
 #include <QLibrary>
 
@@ -26,11 +27,16 @@ public:
     QString address() override;
     bool isConnected() override;
     // Stores a new static IPv4 address in the crate; "0.0.0.0" switches it to DHCP. Text that
-    // is not a dotted IPv4 address is refused (false) and nothing is sent.
+    // is not a strict dotted quad (Ipv4Text) is refused (false) and nothing is sent; false too
+    // when the crate does not take it.
     bool setIpAddress(const QString& address) override;
     void setLiveInsertion(bool on) override;
     bool liveInsertion() override;
+    // "Bus status: OK", "<font color=\"red\">MPOD is powered off!" (main switch read as off) or
+    // "<font color=\"red\">Crate does not answer!" (the main switch could not be read).
     QString busStatus() override;
+    // Why the calling thread's latest library call failed (snmpLastError), "" after a success
+    // and always with a library that cannot tell.
     QString errorString() override;
     QString className() override;
     QString connectionInfo() override;
@@ -63,102 +69,29 @@ public:
     // The library's channel index of `channel` in `slot`.
     static int channelIndex(int slot, int channel) { return slot * 100 + channel; }
 
-    // Library entry points in the library's member order; null when not resolved.
-    decltype(&::snmpInit) snmpInit = nullptr;
-    decltype(&::snmpCleanup) snmpCleanup = nullptr;
-    decltype(&::snmpOpen) snmpOpen = nullptr;
-    decltype(&::snmpClose) snmpClose = nullptr;
-    decltype(&::getMainSwitch) getMainSwitch = nullptr;
-    decltype(&::setMainSwitch) setMainSwitch = nullptr;
-    decltype(&::getMainStatus) getMainStatus = nullptr;
-    decltype(&::getIpStaticAddress) getIpStaticAddress = nullptr;
-    decltype(&::setIpStaticAddress) setIpStaticAddress = nullptr;
-    decltype(&::getPsSerialNumber) getPsSerialNumber = nullptr;
-    decltype(&::getSysDescr) getSysDescr = nullptr;
-    decltype(&::getPsAuxVoltage) getPsAuxVoltage = nullptr;
-    decltype(&::getPsAuxCurrent) getPsAuxCurrent = nullptr;
-    decltype(&::getFanNominalSpeed) getFanNominalSpeed = nullptr;
-    decltype(&::setFanNominalSpeed) setFanNominalSpeed = nullptr;
-    decltype(&::getOutputNumber) getOutputNumber = nullptr;
-    decltype(&::getOutputGroups) getOutputGroups = nullptr;
-    decltype(&::getOutputGroup) getOutputGroup = nullptr;
-    decltype(&::getChannelStatus) getChannelStatus = nullptr;
-    decltype(&::getOutputSenseMeasurement) getOutputSenseMeasurement = nullptr;
-    decltype(&::getOutputTerminalMeasurement) getOutputTerminalMeasurement = nullptr;
-    decltype(&::getCurrentMeasurement) getCurrentMeasurement = nullptr;
-    decltype(&::getTemperatureMeasurement) getTemperatureMeasurement = nullptr;
-    decltype(&::getModuleAuxTemperature) getModuleAuxTemperature = nullptr;
-    decltype(&::setChannelSwitch) setChannelSwitch = nullptr;
-    decltype(&::getChannelSwitch) getChannelSwitch = nullptr;
-    decltype(&::setHighVoltageGroupsSwitch) setHighVoltageGroupsSwitch = nullptr;
-    decltype(&::getHighVoltageGroupsSwitch) getHighVoltageGroupsSwitch = nullptr;
-    decltype(&::setLowVoltageGroupsSwitch) setLowVoltageGroupsSwitch = nullptr;
-    decltype(&::getLowVoltageGroupsSwitch) getLowVoltageGroupsSwitch = nullptr;
-    decltype(&::getOutputVoltage) getOutputVoltage = nullptr;
-    decltype(&::setOutputVoltage) setOutputVoltage = nullptr;
-    decltype(&::getOutputCurrent) getOutputCurrent = nullptr;
-    decltype(&::setOutputCurrent) setOutputCurrent = nullptr;
-    decltype(&::getOutputRiseRate) getOutputRiseRate = nullptr;
-    decltype(&::setOutputRiseRate) setOutputRiseRate = nullptr;
-    decltype(&::getOutputFallRate) getOutputFallRate = nullptr;
-    decltype(&::setOutputFallRate) setOutputFallRate = nullptr;
-    decltype(&::getOutputCurrentRiseRate) getOutputCurrentRiseRate = nullptr;
-    decltype(&::setOutputCurrentRiseRate) setOutputCurrentRiseRate = nullptr;
-    decltype(&::getOutputCurrentFallRate) getOutputCurrentFallRate = nullptr;
-    decltype(&::setOutputCurrentFallRate) setOutputCurrentFallRate = nullptr;
-    decltype(&::getOutputSupervisionBehavior) getOutputSupervisionBehavior = nullptr;
-    decltype(&::setOutputSupervisionBehavior) setOutputSupervisionBehavior = nullptr;
-    decltype(&::getOutputSupervisionMinSenseVoltage) getOutputSupervisionMinSenseVoltage = nullptr;
-    decltype(&::setOutputSupervisionMinSenseVoltage) setOutputSupervisionMinSenseVoltage = nullptr;
-    decltype(&::getOutputSupervisionMaxSenseVoltage) getOutputSupervisionMaxSenseVoltage = nullptr;
-    decltype(&::setOutputSupervisionMaxSenseVoltage) setOutputSupervisionMaxSenseVoltage = nullptr;
-    decltype(&::getOutputSupervisionMaxTerminalVoltage) getOutputSupervisionMaxTerminalVoltage = nullptr;
-    decltype(&::setOutputSupervisionMaxTerminalVoltage) setOutputSupervisionMaxTerminalVoltage = nullptr;
-    decltype(&::getOutputSupervisionMaxCurrent) getOutputSupervisionMaxCurrent = nullptr;
-    decltype(&::setOutputSupervisionMaxCurrent) setOutputSupervisionMaxCurrent = nullptr;
-    decltype(&::getOutputConfigMaxSenseVoltage) getOutputConfigMaxSenseVoltage = nullptr;
-    decltype(&::getOutputConfigMaxTerminalVoltage) getOutputConfigMaxTerminalVoltage = nullptr;
-    decltype(&::getOutputConfigMaxCurrent) getOutputConfigMaxCurrent = nullptr;
-    decltype(&::getOutputSupervisionMaxPower) getOutputSupervisionMaxPower = nullptr;
-    decltype(&::getOutputTripTimeMaxCurrent) getOutputTripTimeMaxCurrent = nullptr;
-    decltype(&::setOutputTripTimeMaxCurrent) setOutputTripTimeMaxCurrent = nullptr;
-    decltype(&::getModuleDescription) getModuleDescription = nullptr;
-    decltype(&::getModuleSupply24) getModuleSupply24 = nullptr;
-    decltype(&::getModuleSupply5) getModuleSupply5 = nullptr;
-    decltype(&::getModuleHardwareLimitVoltage) getModuleHardwareLimitVoltage = nullptr;
-    decltype(&::getModuleHardwareLimitCurrent) getModuleHardwareLimitCurrent = nullptr;
-    decltype(&::getModuleRampSpeedVoltage) getModuleRampSpeedVoltage = nullptr;
-    decltype(&::setModuleRampSpeedVoltage) setModuleRampSpeedVoltage = nullptr;
-    decltype(&::getModuleRampSpeedCurrent) getModuleRampSpeedCurrent = nullptr;
-    decltype(&::setModuleRampSpeedCurrent) setModuleRampSpeedCurrent = nullptr;
-    decltype(&::getModuleStatus) getModuleStatus = nullptr;
-    decltype(&::getModuleEventStatus) getModuleEventStatus = nullptr;
-    decltype(&::setModuleDoClear) setModuleDoClear = nullptr;
-    decltype(&::getMultipleChannelStatuses) getMultipleChannelStatuses = nullptr;
-    decltype(&::getMultipleOutputSwitches) getMultipleOutputSwitches = nullptr;
-    decltype(&::setMultipleOutputSwitches) setMultipleOutputSwitches = nullptr;
-    decltype(&::getMultipleOutputTripTimeMaxCurrents) getMultipleOutputTripTimeMaxCurrents = nullptr;
-    decltype(&::setMultipleOutputTripTimeMaxCurrents) setMultipleOutputTripTimeMaxCurrents = nullptr;
-    decltype(&::getMultipleOutputSupervisionBehaviors) getMultipleOutputSupervisionBehaviors = nullptr;
-    decltype(&::setMultipleOutputSupervisionBehaviors) setMultipleOutputSupervisionBehaviors = nullptr;
-    decltype(&::getMultipleOutputVoltages) getMultipleOutputVoltages = nullptr;
-    decltype(&::setMultipleOutputVoltages) setMultipleOutputVoltages = nullptr;
-    decltype(&::getMultipleMeasurementTerminalVoltages) getMultipleMeasurementTerminalVoltages = nullptr;
-    decltype(&::getMultipleOutputConfigMaxTerminalVoltages) getMultipleOutputConfigMaxTerminalVoltages = nullptr;
-    decltype(&::getMultipleOutputCurrents) getMultipleOutputCurrents = nullptr;
-    decltype(&::setMultipleOutputCurrents) setMultipleOutputCurrents = nullptr;
-    decltype(&::getMultipleMeasurementCurrents) getMultipleMeasurementCurrents = nullptr;
-    decltype(&::getMultipleOutputConfigMaxCurrents) getMultipleOutputConfigMaxCurrents = nullptr;
+    // Library entry points; null when not resolved.
+#define TESMAR_SNMP_ENTRY_MEMBER(name) decltype(&::name) name = nullptr;
+    WIENER_SNMP_REQUIRED_ENTRY_POINTS(TESMAR_SNMP_ENTRY_MEMBER)
+    WIENER_SNMP_OPTIONAL_ENTRY_POINTS(TESMAR_SNMP_ENTRY_MEMBER)
+#undef TESMAR_SNMP_ENTRY_MEMBER
 
-    static constexpr int entryPointCount = 85;
+#define TESMAR_SNMP_ENTRY_COUNT(name) +1
+    static constexpr int requiredEntryPointCount = 0 WIENER_SNMP_REQUIRED_ENTRY_POINTS(TESMAR_SNMP_ENTRY_COUNT);
+#undef TESMAR_SNMP_ENTRY_COUNT
+
+    // Names of the required entries the loaded library lacks (empty when it has them all).
+    QStringList missingEntryPoints() const { return m_missingEntryPoints; }
 
 private:
     void bindLibrary();
+    // Ends the program (through FatalErrorHandler) with the reason the library is unusable.
+    void raiseInitialisationFailure(const QString& reason);
 
     QLibrary m_library;
     QString m_address;
     QStringList m_stringList;
     QStringList m_secondList;
+    QStringList m_missingEntryPoints;
     HSNMP m_handle = nullptr;
     bool m_libraryReady = false;
 };

@@ -1,3 +1,8 @@
 #include "device/BaseCrate.h"
 
 BaseCrate::~BaseCrate() = default;
+
+bool BaseCrate::lastReadFailed()
+{
+    return false;
+}

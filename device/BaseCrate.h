@@ -31,4 +31,7 @@ public:
     virtual int alarmFlag() = 0;
     virtual QString alarmInformation() = 0;
     virtual float alarmValue() = 0;
+    // True when the latest read of this crate (from any thread) got no answer: the value it
+    // returned (0, false) is then not the crate's state. False for crates that cannot tell.
+    virtual bool lastReadFailed();
 };

@@ -4,10 +4,22 @@
 
 #include <QRegularExpression>
 
+template <typename Entry, typename... Args>
+auto SnmpCrate::read(Entry entry, Args... arguments)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_controller->mutex());
+    const auto value = m_controller->call(entry, arguments...);
+    m_lastReadFailed = !m_controller->errorString().isEmpty();
+    return value;
+}
+
 SnmpCrate::SnmpCrate(SnmpController* controller)
     : m_controller(controller)
 {
-    const char* description = m_controller->call(&SnmpController::getSysDescr);
+    std::lock_guard<std::recursive_mutex> lock(m_controller->mutex());
+    const char* description = read(&SnmpController::getSysDescr);
+    if (!description)
+        m_lastReadFailed = true;
     const Identity identity = parseSystemDescription(QString::fromLatin1(description ? description : ""));
     m_firmwareRelease = identity.firmwareRelease;
     m_serialNumber = identity.serialNumber;
@@ -34,7 +46,7 @@ float SnmpCrate::supply5V()
 
 float SnmpCrate::supply24V()
 {
-    return float(m_controller->call(&SnmpController::getPsAuxVoltage, 4));
+    return float(read(&SnmpController::getPsAuxVoltage, 4));
 }
 
 float SnmpCrate::battery24V()
@@ -54,7 +66,7 @@ float SnmpCrate::temperaturePowerSupply()
 
 int SnmpCrate::fanSpeed()
 {
-    return m_controller->call(&SnmpController::getFanNominalSpeed);
+    return read(&SnmpController::getFanNominalSpeed);
 }
 
 void SnmpCrate::setFanSpeed(int speed)
@@ -84,7 +96,7 @@ bool SnmpCrate::acLinePower()
 
 bool SnmpCrate::powerOn()
 {
-    return m_controller->call(&SnmpController::getMainSwitch) != 0;
+    return read(&SnmpController::getMainSwitch) != 0;
 }
 
 void SnmpCrate::setPowerOn(bool on)
@@ -125,4 +137,9 @@ QString SnmpCrate::alarmInformation()
 float SnmpCrate::alarmValue()
 {
     return 0.0f;
+}
+
+bool SnmpCrate::lastReadFailed()
+{
+    return m_lastReadFailed;
 }

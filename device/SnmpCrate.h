@@ -2,11 +2,15 @@
 
 #include "device/BaseCrate.h"
 
+#include <atomic>
+
 class SnmpController;
 
 // An MPOD crate reached through an SnmpController (not owned). Identity (firmware release,
 // serial number) is read once from the system description at construction. Every operation
-// holds the controller's mutex; callable from any thread.
+// holds the controller's mutex; callable from any thread. A read the crate did not answer
+// returns 0 (powerOn() false) with lastReadFailed() true; a library that cannot report failed
+// calls (no snmpLastError) leaves lastReadFailed() false.
 class SnmpCrate : public BaseCrate
 {
 public:
@@ -32,6 +36,7 @@ public:
     int alarmFlag() override;
     QString alarmInformation() override;
     float alarmValue() override;
+    bool lastReadFailed() override;
 
     // Identity in a system description: the release is "MPOD a.b.c.d" (empty when absent), the
     // serial number the digits between "(" and the next "," (0 when absent).
@@ -43,7 +48,12 @@ public:
     static Identity parseSystemDescription(const QString& description);
 
 private:
+    // Calls the library entry under the controller's lock and records whether it failed.
+    template <typename Entry, typename... Args>
+    auto read(Entry entry, Args... arguments);
+
     SnmpController* m_controller;
+    std::atomic<bool> m_lastReadFailed{false};
     QString m_firmwareRelease;
     int m_serialNumber = 0;
 };

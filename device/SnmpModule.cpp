@@ -5,7 +5,10 @@
 #include "device/ModuleTypes.h"
 #include "device/StatusWordBits.h"
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
+#include <type_traits>
 
 namespace {
 
@@ -102,6 +105,8 @@ SnmpModule::SnmpModule(SnmpController* controller, int slot, QObject* parent)
     for (auto* cache : {&m_voltageSetCache, &m_voltageMeasureCache, &m_voltageNominalCache, &m_currentSetCache,
                         &m_currentMeasureCache, &m_currentNominalCache})
         cache->fill(0.0f, m_channelCount);
+    // No read yet is not a failed read.
+    std::fill(std::begin(m_channelsReached), std::end(m_channelsReached), m_channelCount);
     setDeviceClass(m_firmwareName);
     loadResolution();
     noteReadOutcome(m_channelCount > 0);
@@ -214,6 +219,33 @@ bool SnmpModule::connected()
     return m_answering;
 }
 
+int* SnmpModule::channelsReached(const void* cache)
+{
+    const void* const tracked[] = {&m_statusCache, &m_controlCache, &m_voltageSetCache, &m_voltageMeasureCache,
+                                   &m_voltageNominalCache, &m_currentSetCache, &m_currentMeasureCache,
+                                   &m_currentNominalCache};
+    static_assert(std::size(tracked) == std::extent<decltype(m_channelsReached)>::value, "one count per quantity");
+    for (size_t i = 0; i < std::size(tracked); ++i) {
+        if (tracked[i] == cache)
+            return &m_channelsReached[i];
+    }
+    return nullptr;
+}
+
+bool SnmpModule::anyQuantityUnread() const
+{
+    return std::any_of(std::begin(m_channelsReached), std::end(m_channelsReached), [](int n) { return n == 0; });
+}
+
+bool SnmpModule::channelReadComplete(int channel)
+{
+    Lock lock(m_controller->mutex());
+    if (!validChannel(channel))
+        return false;
+    return std::all_of(std::begin(m_channelsReached), std::end(m_channelsReached),
+                       [channel](int reached) { return channel < reached; });
+}
+
 template <typename Entry, typename Cache, typename Convert>
 void SnmpModule::refreshCache(Entry entry, QVector<Cache>& cache, Convert convert)
 {
@@ -225,7 +257,11 @@ void SnmpModule::refreshCache(Entry entry, QVector<Cache>& cache, Convert conver
         // Values the crate did not deliver this time read as 0, never as the previous value.
         cache[i] = i < count ? Cache(convert(buffer->value[i])) : Cache(0);
     }
-    noteReadOutcome(count > 0);
+    if (int* reached = channelsReached(&cache))
+        *reached = count;
+    // One quantity that got nothing keeps the module from counting as answering, even when a
+    // later quantity of the same refresh was read.
+    noteReadOutcome(count > 0 && !anyQuantityUnread());
 }
 
 template <typename Entry, typename Cache, typename Convert>
@@ -566,11 +602,36 @@ bool SnmpModule::writeBehaviours(const QVector<int>& behaviours)
         m_controller->call(&SnmpController::setMultipleOutputSupervisionBehaviors, m_firstChannelIndex, &buffer));
 }
 
+bool SnmpModule::failedRead()
+{
+    const QString reason = m_controller->errorString();
+    return fail(reason.isEmpty() ? QStringLiteral("no answer") : reason);
+}
+
+bool SnmpModule::readBehaviours(int first, int count, QVector<int>* behaviours)
+{
+    const SnmpIntegerBuffer* buffer =
+        m_controller->call(&SnmpController::getMultipleOutputSupervisionBehaviors, channelIndex(first), count);
+    if (!buffer || buffer->count < count)
+        return failedRead();
+    behaviours->resize(count);
+    for (int i = 0; i < count; ++i) {
+        (*behaviours)[i] = buffer->value[i];
+        m_behaviourCache[first + i] = buffer->value[i];
+    }
+    return true;
+}
+
 bool SnmpModule::setAllChannelsDelayedTripAction(OutputSupervisionAction action, int delay)
 {
     Lock lock(m_controller->mutex());
     if (m_channelCount <= 0)
         return notOffered();
+    // The trip action shares its word with the inhibit action: read the crate's words first,
+    // and change nothing when they cannot be read.
+    QVector<int> behaviours;
+    if (!readBehaviours(0, m_channelCount, &behaviours))
+        return false;
     SnmpIntegerBuffer delays;
     std::memset(&delays, 0, sizeof delays);
     delays.count = m_channelCount;
@@ -578,7 +639,6 @@ bool SnmpModule::setAllChannelsDelayedTripAction(OutputSupervisionAction action,
         delays.value[i] = delay;
     if (!written(m_controller->call(&SnmpController::setMultipleOutputTripTimeMaxCurrents, m_firstChannelIndex, &delays)))
         return false;
-    QVector<int> behaviours = m_behaviourCache;
     for (int& behaviour : behaviours)
         behaviour = withAction(behaviour, delayedTripShift, action);
     return writeBehaviours(behaviours);
@@ -589,7 +649,9 @@ bool SnmpModule::setAllChannelsInhibitAction(OutputSupervisionAction action)
     Lock lock(m_controller->mutex());
     if (m_channelCount <= 0)
         return notOffered();
-    QVector<int> behaviours = m_behaviourCache;
+    QVector<int> behaviours;
+    if (!readBehaviours(0, m_channelCount, &behaviours))
+        return false;
     for (int& behaviour : behaviours)
         behaviour = withAction(behaviour, inhibitShift, action);
     return writeBehaviours(behaviours);
@@ -782,10 +844,13 @@ bool SnmpModule::setChannelDelayedTripAction(int channel, OutputSupervisionActio
     Lock lock(m_controller->mutex());
     if (!validChannel(channel))
         return noSuchChannel(channel);
+    QVector<int> behaviour;
+    if (!readBehaviours(channel, 1, &behaviour))
+        return false;
     if (!written(m_controller->call(&SnmpController::setOutputTripTimeMaxCurrent, channelIndex(channel), delay)))
         return false;
     return written(m_controller->call(&SnmpController::setOutputSupervisionBehavior, channelIndex(channel),
-                                      withAction(m_behaviourCache.at(channel), delayedTripShift, action)));
+                                      withAction(behaviour.at(0), delayedTripShift, action)));
 }
 
 BaseModule::OutputSupervisionAction SnmpModule::channelInhibitAction(int channel)
@@ -802,8 +867,11 @@ bool SnmpModule::setChannelInhibitAction(int channel, OutputSupervisionAction ac
     Lock lock(m_controller->mutex());
     if (!validChannel(channel))
         return noSuchChannel(channel);
+    QVector<int> behaviour;
+    if (!readBehaviours(channel, 1, &behaviour))
+        return false;
     return written(m_controller->call(&SnmpController::setOutputSupervisionBehavior, channelIndex(channel),
-                                      withAction(m_behaviourCache.at(channel), inhibitShift, action)));
+                                      withAction(behaviour.at(0), inhibitShift, action)));
 }
 
 float SnmpModule::channelVoltageHardwareNominal(int channel)

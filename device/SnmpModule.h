@@ -14,8 +14,10 @@ class SnmpController;
 //
 // Connection truth: a module whose reads fail reports connected() false, and a failed block read
 // zeroes that quantity's cache instead of leaving the previous values in place. connected()
-// answers from the outcome of the latest read when it is recent, otherwise it probes the crate
-// with one read of the module description.
+// answers from the outcome of the latest read when it is recent (false while the latest read of
+// any per-channel quantity got nothing), otherwise it probes the crate with one read of the
+// module description. A block read that ended early leaves the channels after the gap at 0 and
+// channelReadComplete() false for them.
 //
 // Every operation runs under the controller's mutex (device access and cache update together);
 // callable from any thread.
@@ -42,6 +44,7 @@ public:
 
 public slots:
     bool connected() override;
+    bool channelReadComplete(int channel) override;
     QString alarmMessage() override;
     bool currentControl() override;
     int serialNumber() override;
@@ -170,6 +173,16 @@ private:
     // Runs `operation` for every channel whose bit is set in `mask`, in ascending order.
     bool forEachSelectedChannel(quint32 mask, bool (SnmpModule::*operation)(int));
     bool writeBehaviours(const QVector<int>& behaviours);
+    // Reads the supervision behaviour words of `count` channels from `first` on from the crate
+    // (never from the cache, which may be stale or zero); false with lastError() unless every
+    // one was read.
+    bool readBehaviours(int first, int count, QVector<int>* behaviours);
+    // Records a failed read for lastError(): the library's reason, else "no answer".
+    bool failedRead();
+    // Where the count of channels reached by the latest block read of `cache` is kept; null
+    // for quantities that do not decide whether a channel's reading is complete.
+    int* channelsReached(const void* cache);
+    bool anyQuantityUnread() const;
     void noteReadOutcome(bool answered);
     bool descriptionMatches(const QString& description) const;
     void loadResolution();
@@ -192,6 +205,9 @@ private:
     QVector<float> m_currentSetCache;
     QVector<float> m_currentMeasureCache;
     QVector<float> m_currentNominalCache;
+    // Channels reached by the latest block read of the quantities the channel table shows:
+    // status, control, voltage set/measured/nominal, current set/measured/nominal.
+    int m_channelsReached[8] = {};
 
     // Outcome and age of the latest read that can tell a silent crate from an answering one.
     bool m_answering = false;

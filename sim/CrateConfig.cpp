@@ -124,6 +124,33 @@ bool readText(const QJsonObject& object, const QString& key, QString* out, QStri
     return true;
 }
 
+// "supervisionBehavior": the starting outputSupervisionBehavior word (0 to 65535) of every
+// channel, or an array with one word per channel.
+bool readBehaviours(const QJsonObject& object, int channels, std::vector<int>* words, QString* error,
+                    const QString& where)
+{
+    const QString key = QStringLiteral("supervisionBehavior");
+    const QJsonValue value = object.value(key);
+    if (value.isUndefined())
+        return true;
+    const QJsonArray array = value.isArray() ? value.toArray() : QJsonArray();
+    if (value.isArray() && array.size() != channels) {
+        *error = QStringLiteral("%1: \"%2\" needs %3 values, has %4").arg(where, key).arg(channels).arg(array.size());
+        return false;
+    }
+    for (int i = 0; i < channels; ++i) {
+        const QJsonValue entry = value.isArray() ? array.at(i) : value;
+        const double word = entry.toDouble(-1);
+        if (!entry.isDouble() || word < 0 || word > 65535 || word != std::floor(word)) {
+            *error = QStringLiteral("%1: \"%2\" must be a whole number from 0 to 65535 or an array of them")
+                         .arg(where, key);
+            return false;
+        }
+        (*words)[size_t(i)] = int(word);
+    }
+    return true;
+}
+
 bool parseModule(const QJsonObject& object, ModuleConfig* module, QString* error)
 {
     double slot = -1;
@@ -172,6 +199,9 @@ bool parseModule(const QJsonObject& object, ModuleConfig* module, QString* error
         module->signalVolts[size_t(i)] = 1.0 + 0.25 * i;
     if (!readPerChannel(object, QStringLiteral("load"), module->channels, &module->loadOhms, error, where)
         || !readPerChannel(object, QStringLiteral("signal"), module->channels, &module->signalVolts, error, where))
+        return false;
+    module->supervisionBehaviours.assign(size_t(module->channels), 0);
+    if (!readBehaviours(object, module->channels, &module->supervisionBehaviours, error, where))
         return false;
     if (type->isMeasurement()
         && (object.contains(QStringLiteral("channelNominalVoltages"))
@@ -227,6 +257,7 @@ ModuleConfig CrateConfig::moduleOfType(const ModuleType& type, int slot, int ser
     module.polarity = type.polarity;
     module.loadOhms.assign(size_t(type.channels), defaultLoadOhms);
     module.signalVolts.resize(size_t(type.channels));
+    module.supervisionBehaviours.assign(size_t(type.channels), 0);
     for (int i = 0; i < type.channels; ++i)
         module.signalVolts[size_t(i)] = 1.0 + 0.25 * i;
     return module;

@@ -26,6 +26,7 @@ struct ModuleConfig
     double rampSpeedPercent = 5;  // % of nominal voltage per second
     std::vector<double> loadOhms; // one per channel; 0 is a short circuit, infinity an open output
     std::vector<double> signalVolts; // measurement modules: the external signal per channel
+    std::vector<int> supervisionBehaviours; // outputSupervisionBehavior word per channel at start
 
     // A channel's nominal voltage and current (the module's unless configured per channel).
     double channelNominalVoltage(int channel) const;

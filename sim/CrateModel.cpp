@@ -69,6 +69,8 @@ CrateModel::CrateModel(const CrateConfig& config)
             channel.maxPower = channel.nominalVoltage * channel.nominalCurrent;
             channel.loadOhms = moduleConfig.loadOhms[i];
             channel.signalVolts = moduleConfig.signalVolts[i];
+            if (i < moduleConfig.supervisionBehaviours.size())
+                channel.behaviour = moduleConfig.supervisionBehaviours[i];
         }
         m_modules.push_back(module);
     }

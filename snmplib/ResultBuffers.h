@@ -11,6 +11,7 @@
 struct ResultBuffers
 {
     std::string text;
+    std::string error; // snmpLastError: why the latest call of this thread on the handle failed
     SnmpIntegerBuffer integers{};
     SnmpDoubleBuffer doubles{};
 };

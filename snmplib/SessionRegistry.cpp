@@ -6,7 +6,11 @@
 #include <net-snmp/net-snmp-config.h>
 #include <net-snmp/net-snmp-includes.h>
 
+#include <cerrno>
 #include <cstdint>
+#include <cstring>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <map>
 
 namespace {
@@ -33,12 +37,21 @@ std::mutex& SessionRegistry::netsnmpMutex()
     return mutex;
 }
 
-bool SessionRegistry::initialise()
+bool SessionRegistry::initialise(std::string* reason)
 {
+    reason->clear();
     Registry& r = registry();
     std::lock_guard<std::mutex> lock(r.mutex);
     if (r.initialised)
         return true;
+    // Every request goes out over UDP: a process that may not open a UDP socket (no socket
+    // left, a sandbox without network) can do nothing with this library, and should hear why.
+    const int probe = ::socket(AF_INET, SOCK_DGRAM, 0);
+    if (probe < 0) {
+        *reason = std::string("cannot open a UDP socket: ") + std::strerror(errno);
+        return false;
+    }
+    ::close(probe);
     std::lock_guard<std::mutex> netsnmpLock(netsnmpMutex());
     // A v2c client with numeric OIDs needs only net-snmp's core (request ids, transports), which
     // snmp_sess_init sets up. init_snmp would also parse MIB files, read snmp.conf files and

@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <mutex>
+#include <string>
 
 class SnmpSession;
 struct ResultBuffers;
@@ -15,7 +16,8 @@ class SessionRegistry
 {
 public:
     // Initialises net-snmp once, without MIB files, configuration files or persistent state.
-    static bool initialise();
+    // On failure returns false with the reason in `reason`.
+    static bool initialise(std::string* reason);
     // Closes every handle.
     static void cleanup();
 

@@ -53,7 +53,39 @@ size_t valueOctets(const SnmpValue& value)
     }
 }
 
+// The error-status names of RFC 3416, indexed by status.
+const char* errorStatusName(long status)
+{
+    static const char* const names[] = {
+        "noError", "tooBig", "noSuchName", "badValue", "readOnly", "genErr", "noAccess", "wrongType",
+        "wrongLength", "wrongEncoding", "wrongValue", "noCreation", "inconsistentValue", "resourceUnavailable",
+        "commitFailed", "undoFailed", "authorizationError", "notWritable", "inconsistentName",
+    };
+    return status >= 0 && status < long(sizeof names / sizeof names[0]) ? names[status] : "genErr";
+}
+
+// Name of the exception a GET answered instead of a value; null for a value.
+const char* exceptionName(unsigned char type)
+{
+    switch (type) {
+    case SNMP_NOSUCHOBJECT:
+        return "noSuchObject";
+    case SNMP_NOSUCHINSTANCE:
+        return "noSuchInstance";
+    case SNMP_ENDOFMIBVIEW:
+        return "endOfMibView";
+    default:
+        return nullptr;
+    }
+}
+
 } // namespace
+
+void SnmpSession::noteFailure(const char* reason)
+{
+    if (m_failure.empty())
+        m_failure = reason;
+}
 
 std::unique_ptr<SnmpSession> SnmpSession::open(const SessionConfig& config)
 {
@@ -115,16 +147,20 @@ SnmpSession::Outcome SnmpSession::exchange(bool write, const std::vector<CrateOi
                                            std::vector<SnmpValue>* results)
 {
     const Clock::time_point now = Clock::now();
-    if (m_unanswered && now < m_holdOffUntil)
+    if (m_unanswered && now < m_holdOffUntil) {
+        noteFailure("timeout");
         return Outcome::HeldOff;
+    }
 
     netsnmp_pdu* pdu = nullptr;
     {
         std::lock_guard<std::mutex> lock(SessionRegistry::netsnmpMutex());
         pdu = snmp_pdu_create(write ? SNMP_MSG_SET : SNMP_MSG_GET);
     }
-    if (!pdu)
+    if (!pdu) {
+        noteFailure("out of memory");
         return Outcome::Failed;
+    }
     for (size_t i = first; i < first + count; ++i) {
         const CrateOid::Oid& wanted = oids[i];
         std::vector<oid> name(wanted.begin(), wanted.end());
@@ -164,6 +200,7 @@ SnmpSession::Outcome SnmpSession::exchange(bool write, const std::vector<CrateOi
         m_unanswered = true;
         m_holdOffUntil = Clock::now() + holdOff;
         outcome = Outcome::TimedOut;
+        noteFailure("timeout");
     } else if (status == STAT_SUCCESS && response) {
         m_unanswered = false;
         if (response->errstat == SNMP_ERR_TOOBIG) {
@@ -178,9 +215,18 @@ SnmpSession::Outcome SnmpSession::exchange(bool write, const std::vector<CrateOi
                     const bool same = vb->name_length == expected.size()
                                       && std::equal(expected.begin(), expected.end(), vb->name);
                     (*results)[i] = same ? SnmpValue::fromVarbind(vb) : SnmpValue();
+                    if (!same)
+                        noteFailure("unexpected answer");
+                    else if (const char* exception = exceptionName(vb->type))
+                        noteFailure(exception);
                 }
             }
+        } else {
+            noteFailure(errorStatusName(response->errstat));
         }
+    } else {
+        // The request could not be sent or the answer not be read (no route, socket error).
+        noteFailure(snmp_api_errstring(snmp_sess_session(transport)->s_snmp_errno));
     }
     if (response)
         snmp_free_pdu(response);
@@ -198,8 +244,10 @@ bool SnmpSession::transfer(bool write, const std::vector<CrateOid::Oid>& oids, c
             // The agent's limit is below our estimate: halve the request, remember the size
             // for this crate and send the same varbinds again. One varbind that is still too
             // big cannot be read at all.
-            if (count <= 1)
+            if (count <= 1) {
+                noteFailure("tooBig");
                 return false;
+            }
             m_varbindLimit = std::max<size_t>(1, count / 2);
             continue;
         }
@@ -212,6 +260,7 @@ bool SnmpSession::transfer(bool write, const std::vector<CrateOid::Oid>& oids, c
 
 std::vector<SnmpValue> SnmpSession::get(const std::vector<CrateOid::Oid>& oids, size_t valueBytes, bool* answered)
 {
+    m_failure.clear();
     std::vector<SnmpValue> results(oids.size());
     const bool ok = transfer(false, oids, nullptr, valueBytes, &results);
     if (answered)
@@ -226,8 +275,11 @@ SnmpValue SnmpSession::get(const CrateOid::Oid& oid, size_t valueBytes, bool* an
 
 bool SnmpSession::set(const std::vector<CrateOid::Oid>& oids, const std::vector<SnmpValue>& values)
 {
-    if (oids.empty() || oids.size() != values.size())
+    m_failure.clear();
+    if (oids.empty() || oids.size() != values.size()) {
+        noteFailure("nothing to write");
         return false;
+    }
     return transfer(true, oids, &values, 0, nullptr);
 }
 

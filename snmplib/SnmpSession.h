@@ -59,6 +59,16 @@ public:
     // Largest number of varbinds per request after tooBig answers; 0 while unlimited.
     size_t varbindLimit() const { return m_varbindLimit; }
 
+    // Why the latest get() or set() did not deliver everything: "timeout" (no answer, or refused
+    // during the hold-off), the error-status name of an error answer ("wrongValue", "noAccess",
+    // ...), the exception of a value the crate has not got ("noSuchInstance", ...), or the
+    // transport's reason. Only the first failure of a call is kept; empty after a full success.
+    const std::string& failure() const { return m_failure; }
+    // Starts a call: forgets the previous call's failure. fail() records one found before any
+    // request is sent (a bad argument).
+    void resetFailure() { m_failure.clear(); }
+    void fail(const char* reason) { noteFailure(reason); }
+
 private:
     enum class Outcome { Answered, TooBig, Failed, TimedOut, HeldOff };
     using Clock = std::chrono::steady_clock;
@@ -74,7 +84,11 @@ private:
     bool transfer(bool write, const std::vector<CrateOid::Oid>& oids, const std::vector<SnmpValue>* values,
                   size_t valueBytes, std::vector<SnmpValue>* results);
 
+    // Keeps `reason` unless the current call already failed.
+    void noteFailure(const char* reason);
+
     SessionConfig m_config;
+    std::string m_failure;
     void* m_read = nullptr;
     void* m_write = nullptr;
     std::mutex m_mutex;

@@ -22,15 +22,38 @@ constexpr int maxChannelIndex = INT_MAX - 2 * WIENER_SNMP_MAX_VALUES;
 bool validChannel(int channel) { return channel >= 0 && channel <= maxChannelIndex; }
 bool validSlot(int slot) { return slot >= 0 && slot <= maxChannelIndex; }
 
+constexpr const char* notConnected = "not connected";
+constexpr const char* invalidArgument = "invalid argument";
+
+// Records why the calling thread's latest call on `handle` failed ("" after a success).
+void setLastError(HSNMP handle, const std::string& reason)
+{
+    SessionRegistry::buffers(handle).error = reason;
+}
+
+// Answers `failure` for a call refused before reaching the crate.
+template <typename Result>
+Result refuse(HSNMP handle, Result failure, const char* reason = invalidArgument)
+{
+    setLastError(handle, SessionRegistry::find(handle) ? reason : notConnected);
+    return failure;
+}
+
 // Runs `body` on the handle's session with its lock held; `failure` for an unknown handle.
+// Either way the call's outcome becomes the thread's last error on that handle.
 template <typename Result, typename Body>
 Result onSession(HSNMP handle, Result failure, Body body)
 {
     const std::shared_ptr<SnmpSession> session = SessionRegistry::find(handle);
-    if (!session)
+    if (!session) {
+        setLastError(handle, notConnected);
         return failure;
+    }
     std::lock_guard<std::mutex> lock(session->mutex());
-    return body(*session);
+    session->resetFailure();
+    const Result result = body(*session);
+    setLastError(handle, session->failure());
+    return result;
 }
 
 double readDouble(HSNMP handle, const Oid& oid)
@@ -75,27 +98,27 @@ int writeDouble(HSNMP handle, const Oid& oid, double value)
 
 double readChannelDouble(HSNMP handle, CrateOid::OutputColumn column, int channel)
 {
-    return validChannel(channel) ? readDouble(handle, CrateOid::output(column, channel)) : 0.0;
+    return validChannel(channel) ? readDouble(handle, CrateOid::output(column, channel)) : refuse(handle, 0.0);
 }
 
 int readChannelInt(HSNMP handle, CrateOid::OutputColumn column, int channel)
 {
-    return validChannel(channel) ? readInt(handle, CrateOid::output(column, channel)) : 0;
+    return validChannel(channel) ? readInt(handle, CrateOid::output(column, channel)) : refuse(handle, 0);
 }
 
 int writeChannelDouble(HSNMP handle, CrateOid::OutputColumn column, int channel, double value)
 {
-    return validChannel(channel) ? writeDouble(handle, CrateOid::output(column, channel), value) : 0;
+    return validChannel(channel) ? writeDouble(handle, CrateOid::output(column, channel), value) : refuse(handle, 0);
 }
 
 int writeChannelInt(HSNMP handle, CrateOid::OutputColumn column, int channel, int value)
 {
-    return validChannel(channel) ? writeInt(handle, CrateOid::output(column, channel), value) : 0;
+    return validChannel(channel) ? writeInt(handle, CrateOid::output(column, channel), value) : refuse(handle, 0);
 }
 
 double readModuleDouble(HSNMP handle, CrateOid::ModuleColumn column, int slot)
 {
-    return validSlot(slot) ? readDouble(handle, CrateOid::module(column, slot)) : 0.0;
+    return validSlot(slot) ? readDouble(handle, CrateOid::module(column, slot)) : refuse(handle, 0.0);
 }
 
 std::vector<Oid> columnOids(CrateOid::OutputColumn column, int start, int size)
@@ -125,8 +148,10 @@ SnmpIntegerBuffer* readIntegerBlock(HSNMP handle, CrateOid::OutputColumn column,
     return onSession(handle, static_cast<SnmpIntegerBuffer*>(nullptr), [&](SnmpSession& s) {
         SnmpIntegerBuffer& buffer = SessionRegistry::buffers(handle).integers;
         std::memset(&buffer, 0, sizeof buffer);
-        if (!validChannel(start) || size <= 0)
+        if (!validChannel(start) || size <= 0) {
+            s.fail(invalidArgument);
             return &buffer;
+        }
         if (size > WIENER_SNMP_MAX_VALUES)
             size = WIENER_SNMP_MAX_VALUES;
         const std::vector<SnmpValue> values = s.get(
@@ -144,8 +169,10 @@ SnmpDoubleBuffer* readDoubleBlock(HSNMP handle, CrateOid::OutputColumn column, i
     return onSession(handle, static_cast<SnmpDoubleBuffer*>(nullptr), [&](SnmpSession& s) {
         SnmpDoubleBuffer& buffer = SessionRegistry::buffers(handle).doubles;
         std::memset(&buffer, 0, sizeof buffer);
-        if (!validChannel(start) || size <= 0)
+        if (!validChannel(start) || size <= 0) {
+            s.fail(invalidArgument);
             return &buffer;
+        }
         if (size > WIENER_SNMP_MAX_VALUES)
             size = WIENER_SNMP_MAX_VALUES;
         const std::vector<SnmpValue> values = s.get(columnOids(column, start, size), SnmpSession::FloatValue);
@@ -163,7 +190,7 @@ template <typename Buffer, typename MakeValue>
 int writeBlock(HSNMP handle, CrateOid::OutputColumn column, int start, const Buffer* values, MakeValue makeValue)
 {
     if (!values || !validChannel(start) || values->count <= 0 || values->count > WIENER_SNMP_MAX_VALUES)
-        return 0;
+        return refuse(handle, 0);
     return onSession(handle, 0, [&](SnmpSession& s) {
         std::vector<SnmpValue> list;
         list.reserve(static_cast<size_t>(values->count));
@@ -191,7 +218,10 @@ extern "C" {
 
 int snmpInit(void)
 {
-    return SessionRegistry::initialise() ? 1 : 0;
+    std::string reason;
+    const bool ready = SessionRegistry::initialise(&reason);
+    setLastError(nullptr, reason);
+    return ready ? 1 : 0;
 }
 
 void snmpCleanup(void)
@@ -202,19 +232,37 @@ void snmpCleanup(void)
 HSNMP snmpOpen(const char* ipAddress)
 {
     SessionConfig config;
-    if (!SessionConfig::fromAddress(ipAddress, &config))
+    if (!SessionConfig::fromAddress(ipAddress, &config)) {
+        setLastError(nullptr, "invalid address");
         return nullptr;
-    if (!SessionRegistry::initialise())
+    }
+    std::string reason;
+    if (!SessionRegistry::initialise(&reason)) {
+        setLastError(nullptr, reason);
         return nullptr;
+    }
     std::unique_ptr<SnmpSession> session = SnmpSession::open(config);
-    if (!session)
+    if (!session) {
+        setLastError(nullptr, "cannot open a session to the address");
         return nullptr;
+    }
+    setLastError(nullptr, std::string());
     return SessionRegistry::add(std::shared_ptr<SnmpSession>(std::move(session)));
 }
 
 void snmpClose(HSNMP session)
 {
     SessionRegistry::remove(session);
+}
+
+const char* snmpLastError(HSNMP session)
+{
+    std::string& error = SessionRegistry::buffers(session).error;
+    // A handle that is not (or no longer) open has nothing but this to say, even before the
+    // thread called anything on it.
+    if (session && !SessionRegistry::find(session))
+        error = notConnected;
+    return error.c_str();
 }
 
 /* Crate */
@@ -242,12 +290,12 @@ const char* getSysDescr(HSNMP session) { return readText(session, CrateOid::sysD
 
 double getPsAuxVoltage(HSNMP session, int auxIndex)
 {
-    return auxIndex >= 0 ? readDouble(session, CrateOid::psAuxiliaryMeasurementVoltage(auxIndex)) : 0.0;
+    return auxIndex >= 0 ? readDouble(session, CrateOid::psAuxiliaryMeasurementVoltage(auxIndex)) : refuse(session, 0.0);
 }
 
 double getPsAuxCurrent(HSNMP session, int auxIndex)
 {
-    return auxIndex >= 0 ? readDouble(session, CrateOid::psAuxiliaryMeasurementCurrent(auxIndex)) : 0.0;
+    return auxIndex >= 0 ? readDouble(session, CrateOid::psAuxiliaryMeasurementCurrent(auxIndex)) : refuse(session, 0.0);
 }
 
 int getFanNominalSpeed(HSNMP session) { return readInt(session, CrateOid::fanNominalSpeed()); }
@@ -261,7 +309,7 @@ int getOutputGroup(HSNMP session, int channel) { return readChannelInt(session, 
 
 int getChannelStatus(HSNMP session, int channel)
 {
-    return validChannel(channel) ? readBits(session, CrateOid::output(CrateOid::OutputStatus, channel)) : 0;
+    return validChannel(channel) ? readBits(session, CrateOid::output(CrateOid::OutputStatus, channel)) : refuse(session, 0);
 }
 
 double getOutputSenseMeasurement(HSNMP session, int channel)
@@ -303,8 +351,8 @@ int getHighVoltageGroupsSwitch(HSNMP session)
 
 // A crate of high-voltage modules has no low-voltage group to address; rather than guess a
 // group row on a real crate, these answer 0 and send nothing.
-int setLowVoltageGroupsSwitch(HSNMP, int) { return 0; }
-int getLowVoltageGroupsSwitch(HSNMP) { return 0; }
+int setLowVoltageGroupsSwitch(HSNMP session, int) { return refuse(session, 0, "no low-voltage group"); }
+int getLowVoltageGroupsSwitch(HSNMP session) { return refuse(session, 0, "no low-voltage group"); }
 
 double getOutputVoltage(HSNMP session, int channel) { return readChannelDouble(session, CrateOid::OutputVoltage, channel); }
 
@@ -444,25 +492,26 @@ int setOutputTripTimeMaxCurrent(HSNMP session, int channel, int delayMs)
 
 const char* getModuleDescription(HSNMP session, int slot)
 {
-    return validSlot(slot) ? readText(session, CrateOid::module(CrateOid::ModuleDescription, slot)) : nullptr;
+    return validSlot(slot) ? readText(session, CrateOid::module(CrateOid::ModuleDescription, slot))
+                           : refuse(session, static_cast<const char*>(nullptr));
 }
 
 double getModuleSupply24(HSNMP session, int slot)
 {
     return validSlot(slot) ? readDouble(session, CrateOid::moduleSub(CrateOid::ModuleAuxiliaryMeasurementVoltage, 1, slot))
-                           : 0.0;
+                           : refuse(session, 0.0);
 }
 
 double getModuleSupply5(HSNMP session, int slot)
 {
     return validSlot(slot) ? readDouble(session, CrateOid::moduleSub(CrateOid::ModuleAuxiliaryMeasurementVoltage, 2, slot))
-                           : 0.0;
+                           : refuse(session, 0.0);
 }
 
 double getModuleAuxTemperature(HSNMP session, int slot, int index)
 {
     if (!validSlot(slot) || index < 0 || index > 3)
-        return 0.0;
+        return refuse(session, 0.0);
     return readDouble(session, CrateOid::moduleSub(CrateOid::ModuleAuxiliaryMeasurementTemperature, index + 1, slot));
 }
 
@@ -484,7 +533,7 @@ double getModuleRampSpeedVoltage(HSNMP session, int slot)
 int setModuleRampSpeedVoltage(HSNMP session, int slot, double percentPerSecond)
 {
     return validSlot(slot) ? writeDouble(session, CrateOid::module(CrateOid::ModuleRampSpeedVoltage, slot), percentPerSecond)
-                           : 0;
+                           : refuse(session, 0);
 }
 
 double getModuleRampSpeedCurrent(HSNMP session, int slot)
@@ -495,22 +544,22 @@ double getModuleRampSpeedCurrent(HSNMP session, int slot)
 int setModuleRampSpeedCurrent(HSNMP session, int slot, double percentPerSecond)
 {
     return validSlot(slot) ? writeDouble(session, CrateOid::module(CrateOid::ModuleRampSpeedCurrent, slot), percentPerSecond)
-                           : 0;
+                           : refuse(session, 0);
 }
 
 int getModuleStatus(HSNMP session, int slot)
 {
-    return validSlot(slot) ? readBits(session, CrateOid::module(CrateOid::ModuleStatus, slot)) : 0;
+    return validSlot(slot) ? readBits(session, CrateOid::module(CrateOid::ModuleStatus, slot)) : refuse(session, 0);
 }
 
 int getModuleEventStatus(HSNMP session, int slot)
 {
-    return validSlot(slot) ? readBits(session, CrateOid::module(CrateOid::ModuleEventStatus, slot)) : 0;
+    return validSlot(slot) ? readBits(session, CrateOid::module(CrateOid::ModuleEventStatus, slot)) : refuse(session, 0);
 }
 
 int setModuleDoClear(HSNMP session, int slot)
 {
-    return validSlot(slot) ? writeInt(session, CrateOid::module(CrateOid::ModuleDoClear, slot), 1) : 0;
+    return validSlot(slot) ? writeInt(session, CrateOid::module(CrateOid::ModuleDoClear, slot), 1) : refuse(session, 0);
 }
 
 /* Block access */

@@ -63,6 +63,18 @@ WIENER_SNMP_API int snmpInit(void);
 WIENER_SNMP_API void snmpCleanup(void);
 WIENER_SNMP_API HSNMP snmpOpen(const char* ipAddress);
 WIENER_SNMP_API void snmpClose(HSNMP session);
+/* Why the calling thread's latest call on `session` failed; "" when it succeeded. Texts:
+ * "timeout" (no answer, also for calls refused during the hold-off after a time-out), the
+ * error-status name of an error answer ("noAccess", "wrongValue", "notWritable", "wrongType",
+ * "inconsistentValue", "tooBig", "genErr", ...), the exception answered instead of a value
+ * ("noSuchInstance", "noSuchObject"), "invalid argument", "not connected" for a null, closed or
+ * unknown handle. A set entry that sends several requests reports the first failure; a block
+ * read that ends early reports what ended it.
+ * With a null handle: the reason snmpInit or snmpOpen failed in this thread ("" after they
+ * succeeded), or "not connected" after a call with a null handle.
+ * The text belongs to the library, per thread and handle: valid until the same thread's next
+ * call on that handle. Calls from another thread never change it. */
+WIENER_SNMP_API const char* snmpLastError(HSNMP session);
 
 /* Crate */
 WIENER_SNMP_API int getMainSwitch(HSNMP session);

@@ -30,6 +30,7 @@ int main(int argc, char** argv)
         FatalErrorHandler::install(&recorder);
     SnmpController controller;
     std::printf("constructed ready=%d failures=%d\n", controller.isLibraryReady() ? 1 : 0, recorder.calls);
+    std::printf("missing=%s\n", qPrintable(controller.missingEntryPoints().join(QLatin1Char(' '))));
     if (!controller.isLibraryReady()) {
         const bool inert = !controller.open(QStringLiteral("127.0.0.1:1")) && !controller.isConnected()
             && controller.call(&SnmpController::getModuleDescription, 0) == nullptr;

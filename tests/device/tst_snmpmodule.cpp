@@ -21,6 +21,8 @@ const char* const modulesJson = R"([
     {"slot": 7, "type": "TMM0800m", "serialNumber": 4712007}
 ])";
 
+enum WriteOperation { VoltageSet100, VoltageSet99999, CurrentSet1A, CurrentSet1mA, RestartTime, VoltageInterlock };
+
 bool near(double a, double b, double relative = 1e-5)
 {
     return std::fabs(a - b) <= relative * std::max(std::fabs(a), std::fabs(b)) + 1e-12;
@@ -323,6 +325,146 @@ private slots:
         }
     }
 
+    void writeResults_data()
+    {
+        QTest::addColumn<int>("operation");
+        QTest::addColumn<QString>("access"); // "", "read community" or "silent"
+        QTest::addColumn<bool>("result");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("voltage taken") << int(VoltageSet100) << "" << true << "";
+        QTest::newRow("voltage above nominal") << int(VoltageSet99999) << "" << false << "wrongValue";
+        QTest::newRow("current above nominal") << int(CurrentSet1A) << "" << false << "wrongValue";
+        QTest::newRow("current taken") << int(CurrentSet1mA) << "" << true << "";
+        QTest::newRow("written with the read community") << int(VoltageSet100) << "read community" << false << "noAccess";
+        QTest::newRow("crate silent") << int(VoltageSet100) << "silent" << false << "timeout";
+        QTest::newRow("restart time") << int(RestartTime) << "" << false << "not offered by this module";
+        QTest::newRow("voltage interlock") << int(VoltageInterlock) << "" << false << "not offered by this module";
+    }
+
+    void writeResults()
+    {
+        QFETCH(int, operation);
+        QFETCH(QString, access);
+        std::unique_ptr<SnmpController> readOnly;
+        SnmpModule* m = nullptr;
+        std::unique_ptr<SnmpModule> owned;
+        if (access == QLatin1String("silent")) {
+            QVERIFY(m = startStatusCrate());
+            QVERIFY(simulatorCommand(QStringLiteral("silent on")));
+        } else {
+            if (access == QLatin1String("read community")) {
+                readOnly = std::make_unique<SnmpController>();
+                qputenv("TESMAR_SNMP_WRITE_COMMUNITY", "public");
+                const bool opened = readOnly->open(m_crate->simulator().address());
+                qunsetenv("TESMAR_SNMP_WRITE_COMMUNITY");
+                QVERIFY(opened);
+            }
+            owned = std::make_unique<SnmpModule>(readOnly ? readOnly.get() : controller(), 2);
+            m = owned.get();
+        }
+        m->setVoltageUnit(QStringLiteral("V"));
+        m->setCurrentUnit(QStringLiteral("mA"));
+        m->setDigitalFilter(4); // a failure first: a reason left over from it would show
+        bool result = false;
+        switch (operation) {
+        case VoltageSet100: result = m->setChannelVoltageSet(1, 100.0f); break;
+        case VoltageSet99999: result = m->setChannelVoltageSet(1, 99999.0f); break;
+        case CurrentSet1A: result = m->setChannelCurrentSet(1, 1000.0f); break;
+        case CurrentSet1mA: result = m->setChannelCurrentSet(1, 1.0f); break;
+        case RestartTime: result = m->setRestartTime(5); break;
+        case VoltageInterlock: result = m->setChannelVoltageInterlockMaxSet(1, 10.0f); break;
+        }
+        QTEST(result, "result");
+        QTEST(m->lastError(), "reason");
+        if (access == QLatin1String("silent")) {
+            // A read that fails is no state either: not "powered off", just no answer.
+            SnmpCrate crate(m_statusCrate->controller());
+            QVERIFY(!crate.powerOn());
+            QVERIFY(crate.lastReadFailed());
+            QCOMPARE(m_statusCrate->controller()->busStatus(), QStringLiteral("<font color=\"red\">Crate does not answer!"));
+            QVERIFY(simulatorCommand(QStringLiteral("silent off")));
+            QTRY_VERIFY_WITH_TIMEOUT(crate.powerOn(), 10000);
+            QVERIFY(!crate.lastReadFailed());
+            QCOMPARE(m_statusCrate->controller()->busStatus(), QStringLiteral("Bus status: OK"));
+        }
+    }
+
+    // Trip and inhibit action share one word per channel: changing one never resets the other,
+    // even when nothing was read before, and nothing is written when the word cannot be read.
+    void supervisionWordsAreReadFromTheCrate()
+    {
+        // Every channel starts with inhibit action 2 and trip action 1.
+        const int start = 0x2040;
+        CrateFixture crate(QStringLiteral(R"([{"slot": 1, "type": "THE1640p", "channels": 4,
+                                               "supervisionBehavior": %1}])").arg(start));
+        QString error;
+        QVERIFY2(crate.start(&error), qPrintable(error));
+        SnmpModule m(crate.controller(), 1);
+        const auto word = [&](int channel) {
+            return crate.controller()->call(&SnmpController::getOutputSupervisionBehavior, 100 + channel);
+        };
+        QVERIFY(m.setChannelDelayedTripAction(0, BaseModule::ShutDownChannel, 100));
+        QCOMPARE(word(0), 0x2080);
+        QVERIFY(m.setChannelInhibitAction(1, BaseModule::RampDownChannel));
+        QCOMPARE(word(1), 0x1040);
+        QVERIFY(m.setAllChannelsInhibitAction(BaseModule::IgnoreFailure));
+        QCOMPARE((QList<int>{word(0), word(1), word(2), word(3)}), (QList<int>{0x0080, 0x0040, 0x0040, 0x0040}));
+        QVERIFY(m.setAllChannelsDelayedTripAction(BaseModule::ShutDownModule, 50));
+        QCOMPARE((QList<int>{word(0), word(1), word(2), word(3)}), (QList<int>{0x00C0, 0x00C0, 0x00C0, 0x00C0}));
+
+        QVERIFY(crate.simulator().command(QStringLiteral("silent on")));
+        QVERIFY(!m.setChannelInhibitAction(2, BaseModule::ShutDownModule));
+        QCOMPARE(m.lastError(), QStringLiteral("timeout"));
+        QVERIFY(!m.setAllChannelsDelayedTripAction(BaseModule::IgnoreFailure, 10));
+        QCOMPARE(m.lastError(), QStringLiteral("timeout"));
+        QVERIFY(crate.simulator().command(QStringLiteral("silent off")));
+        QTRY_COMPARE_WITH_TIMEOUT(word(2), 0x00C0, 10000);
+        QCOMPARE(crate.controller()->call(&SnmpController::getOutputTripTimeMaxCurrent, 102), 50);
+    }
+
+    // A block read that ends early (here: the crate answers tooBig for the larger sub-identifiers
+    // of channel indexes from 128 on) reads only the channels before the gap.
+    void partialBlockReadIsNotAReading()
+    {
+        CrateFixture crate(QStringLiteral(R"([{"slot": 1, "type": "THM4805p", "serialNumber": 4714001}])"));
+        QString error;
+        QVERIFY2(crate.start(&error), qPrintable(error));
+        SnmpModule m(crate.controller(), 1);
+        QCOMPARE(m.channelNumber(), 48);
+        m.setVoltageUnit(QStringLiteral("V"));
+        QVERIFY(m.setAllChannelsVoltageSet(10.0f));
+        QCOMPARE(m.channelVoltageSet(0), 10.0f);
+        QVERIFY(m.channelReadComplete(47));
+
+        // The smallest response limit that still lets the first channels through.
+        int gap = -1;
+        for (int limit = 40; limit < 200 && gap < 0; ++limit) {
+            QVERIFY(crate.simulator().command(QStringLiteral("maxresponse %1").arg(limit)));
+            m.channelVoltageSet(0);
+            if (m.channelReadComplete(0))
+                for (gap = 1; gap < 48 && m.channelReadComplete(gap); ++gap) {}
+        }
+        QVERIFY2(gap > 0 && gap < 48, qPrintable(QString::number(gap)));
+        QCOMPARE(m.channelVoltageSet(gap - 1), 10.0f);
+        QCOMPARE(m.channelVoltageSet(gap), 0.0f);
+        QVERIFY(!m.channelReadComplete(47));
+        QVERIFY(m.connected()); // the crate answered, only not everything
+
+        // A quantity that got nothing keeps the module from counting as connected, even when
+        // another quantity is read afterwards.
+        QVERIFY(crate.simulator().command(QStringLiteral("maxresponse 20")));
+        m.channelStatus(0);
+        QVERIFY(!m.channelReadComplete(0));
+        QVERIFY(crate.simulator().command(QStringLiteral("maxresponse 0")));
+        m.channelVoltageSet(0);
+        QVERIFY(!m.connected());
+        m.channelStatus(0);
+        QVERIFY(m.connected());
+        for (int channel = 0; channel < 48; ++channel)
+            QVERIFY(m.channelReadComplete(channel));
+        QCOMPARE(m.channelVoltageSet(47), 10.0f);
+    }
+
     void measurementModule()
     {
         auto m = module(7);
@@ -497,6 +639,7 @@ private slots:
 
         crate.setPowerOn(false);
         QTRY_VERIFY_WITH_TIMEOUT(!crate.powerOn(), 5000);
+        QVERIFY(!crate.lastReadFailed()); // an answered 0: really off
         QCOMPARE(controller()->connectionInfo(),
                  QStringLiteral("Connected to %1. <font color=\"red\">MPOD is powered off!")
                      .arg(m_crate->simulator().address()));
@@ -506,17 +649,30 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(m->connected(), 10000);
     }
 
+    void ipAddressByteOrder_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("accepted");
+        QTest::addColumn<quint32>("stored"); // first dotted number in the least significant byte
+        const quint32 before = 0x0100000Au; // 10.0.0.1
+        QTest::newRow("dotted quad") << "192.168.1.20" << true << 0x1401A8C0u;
+        QTest::newRow("zero parts") << "10.0.0.1" << true << before;
+        QTest::newRow("DHCP") << "0.0.0.0" << true << 0u;
+        // Refused: the stored address stays (it must not become 0.0.0.0 = DHCP).
+        QTest::newRow("leading zero, octal to the system") << "192.168.010.5" << false << before;
+        QTest::newRow("double zero") << "00.1.2.3" << false << before;
+        QTest::newRow("three parts") << "192.168.1" << false << before;
+        QTest::newRow("part above 255") << "300.1.2.3" << false << before;
+        QTest::newRow("surrounding space") << " 192.168.1.20" << false << before;
+        QTest::newRow("empty") << "" << false << before;
+    }
+
     void ipAddressByteOrder()
     {
-        QVERIFY(controller()->setIpAddress(QStringLiteral("192.168.1.20")));
-        QCOMPARE(controller()->call(&SnmpController::getIpStaticAddress), 0x1401A8C0u);
-        // Not an address: refused, the stored one stays (it must not become 0.0.0.0 = DHCP).
-        QVERIFY(!controller()->setIpAddress(QStringLiteral("192.168.1")));
-        QVERIFY(!controller()->setIpAddress(QStringLiteral("300.1.2.3")));
-        QVERIFY(!controller()->setIpAddress(QString()));
-        QCOMPARE(controller()->call(&SnmpController::getIpStaticAddress), 0x1401A8C0u);
-        QVERIFY(controller()->setIpAddress(QStringLiteral("0.0.0.0")));
-        QCOMPARE(controller()->call(&SnmpController::getIpStaticAddress), 0u);
+        QFETCH(QString, text);
+        QVERIFY(controller()->setIpAddress(QStringLiteral("10.0.0.1")));
+        QTEST(controller()->setIpAddress(text), "accepted");
+        QTEST(controller()->call(&SnmpController::getIpStaticAddress), "stored");
     }
 
     void silentCrateIsNotConnected()

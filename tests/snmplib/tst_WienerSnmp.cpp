@@ -37,7 +37,8 @@ private slots:
     void blockReadsAndWrites();
     void blockReadStopsAtMissingRow();
     void blockArgumentsOutOfRange();
-    void setReportsRefusedValue();
+    void lastErrorNamesTheFailure_data();
+    void lastErrorNamesTheFailure();
 
 private:
     SimulatedCrate m_crate;
@@ -351,12 +352,65 @@ void TestWienerSnmp::blockArgumentsOutOfRange()
     QCOMPARE(getModuleDescription(m_handle, -1), nullptr);
 }
 
-void TestWienerSnmp::setReportsRefusedValue()
+enum class Call { Accepted, AboveNominal, BlockWithOneAboveNominal, MeasurementSet, MissingRowSet, MissingRowGet,
+                  BadChannel, NullHandle, ClosedHandle };
+Q_DECLARE_METATYPE(Call)
+
+void TestWienerSnmp::lastErrorNamesTheFailure_data()
 {
-    // A channel that does not exist cannot be set: the crate answers with an error.
-    QCOMPARE(setOutputVoltage(m_handle, 450, 10.0), 0);
-    // A set on an existing channel still works afterwards.
-    QCOMPARE(setOutputVoltage(m_handle, 0, 10.0), 1);
+    QTest::addColumn<Call>("call");
+    QTest::addColumn<int>("result");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("accepted set clears the reason") << Call::Accepted << 1 << "";
+    QTest::newRow("voltage above nominal") << Call::AboveNominal << 0 << "wrongValue";
+    QTest::newRow("block set, one value refused") << Call::BlockWithOneAboveNominal << 0 << "wrongValue";
+    QTest::newRow("set value of a measurement channel") << Call::MeasurementSet << 0 << "notWritable";
+    QTest::newRow("set on a missing row") << Call::MissingRowSet << 0 << "noCreation";
+    QTest::newRow("get of a missing row") << Call::MissingRowGet << 0 << "noSuchInstance";
+    QTest::newRow("channel index out of range") << Call::BadChannel << 0 << "invalid argument";
+    QTest::newRow("null handle") << Call::NullHandle << 0 << "not connected";
+    QTest::newRow("closed handle") << Call::ClosedHandle << 0 << "not connected";
+}
+
+void TestWienerSnmp::lastErrorNamesTheFailure()
+{
+    QFETCH(Call, call);
+    QFETCH(QString, reason);
+    // A different outcome first, so that a reason left over from it would show.
+    if (call == Call::BadChannel)
+        QCOMPARE(setOutputVoltage(m_handle, 0, 10.0), 1);
+    else
+        QCOMPARE(setOutputVoltage(m_handle, -5, 10.0), 0);
+
+    HSNMP handle = m_handle;
+    int result = -1;
+    SnmpDoubleBuffer block{};
+    block.count = 8;
+    switch (call) {
+    case Call::Accepted: result = setOutputVoltage(handle, 0, 10.0); break;
+    case Call::AboveNominal: result = setOutputVoltage(handle, 0, 99999.0); break;
+    case Call::BlockWithOneAboveNominal:
+        block.value[5] = 99999.0;
+        result = setMultipleOutputVoltages(handle, 0, &block);
+        break;
+    case Call::MeasurementSet: result = setOutputVoltage(handle, 800, 1.0); break;
+    case Call::MissingRowSet: result = setOutputVoltage(handle, 450, 10.0); break;
+    case Call::MissingRowGet: result = int(getOutputVoltage(handle, 450)); break;
+    case Call::BadChannel: result = setOutputVoltage(handle, -5, 10.0); break;
+    case Call::NullHandle:
+        handle = nullptr;
+        result = setOutputVoltage(handle, 0, 10.0);
+        break;
+    case Call::ClosedHandle:
+        handle = m_crate.open();
+        m_crate.close(handle);
+        result = getMainSwitch(handle);
+        break;
+    }
+    QTEST(result, "result");
+    QCOMPARE(QString::fromLatin1(snmpLastError(handle)), reason);
+    // Asking again is not a call: the reason stays.
+    QCOMPARE(QString::fromLatin1(snmpLastError(handle)), reason);
 }
 
 QTEST_GUILESS_MAIN(TestWienerSnmp)

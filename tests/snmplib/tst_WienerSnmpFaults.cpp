@@ -247,6 +247,7 @@ void TestWienerSnmpFaults::silentCrateFailsFastThenRecovers()
     QElapsedTimer timer;
     timer.start();
     QCOMPARE(getPsSerialNumber(h), nullptr);
+    QCOMPARE(snmpLastError(h), "timeout");
     // Bounds of the design (time-out and one retry), loose enough never to depend on load.
     QVERIFY2(timer.elapsed() < 2000, qPrintable(QString::number(timer.elapsed())));
 
@@ -255,6 +256,7 @@ void TestWienerSnmpFaults::silentCrateFailsFastThenRecovers()
     const SnmpDoubleBuffer* block = getMultipleOutputVoltages(h, 0, 16);
     QVERIFY(!block || block->count == 0);
     QCOMPARE(setOutputVoltage(h, 0, 100.0), 0);
+    QCOMPARE(snmpLastError(h), "timeout");
     QCOMPARE(getModuleDescription(h, 0), nullptr);
     QVERIFY2(timer.elapsed() < 100, qPrintable(QString::number(timer.elapsed())));
 

@@ -17,6 +17,7 @@ private slots:
     void initTestCase();
     void twoThreadsOnOneHandle();
     void closeWhileAnotherThreadCalls();
+    void lastErrorBelongsToTheCallingThread();
 
 private:
     SimulatedCrate m_crate;
@@ -29,6 +30,24 @@ void TestWienerSnmpThreads::initTestCase()
     m_handle = m_crate.open();
     QVERIFY(m_handle);
     QTRY_VERIFY_WITH_TIMEOUT(getPsSerialNumber(m_handle) && *getPsSerialNumber(m_handle), 15000);
+}
+
+void TestWienerSnmpThreads::lastErrorBelongsToTheCallingThread()
+{
+    QCOMPARE(setOutputVoltage(m_handle, 0, 99999.0), 0);
+    // Another thread's calls on the same handle, one read that succeeds and one that fails
+    // otherwise, leave this thread's reason alone.
+    QString otherReasons;
+    std::unique_ptr<QThread> other(QThread::create([&] {
+        getOutputVoltage(m_handle, 0);
+        otherReasons = QString::fromLatin1(snmpLastError(m_handle));
+        getOutputVoltage(m_handle, 450);
+        otherReasons += QLatin1Char('/') + QString::fromLatin1(snmpLastError(m_handle));
+    }));
+    other->start();
+    QVERIFY(other->wait(10000));
+    QCOMPARE(otherReasons, QStringLiteral("/noSuchInstance"));
+    QCOMPARE(QString::fromLatin1(snmpLastError(m_handle)), QStringLiteral("wrongValue"));
 }
 
 void TestWienerSnmpThreads::twoThreadsOnOneHandle()
