@@ -1,5 +1,7 @@
 #pragma once
 
+#include "device/CrateReading.h"
+
 #include <QString>
 
 // The crate housing the modules: supplies, temperatures, fans, main power switch, identity.
@@ -10,6 +12,9 @@ public:
     virtual ~BaseCrate();
     BaseCrate(const BaseCrate&) = delete;
     BaseCrate& operator=(const BaseCrate&) = delete;
+
+    // The values the crate window shows, read together; invalid when the crate did not answer.
+    virtual CrateReading read();
 
     virtual float supply5V() = 0;
     virtual float supply24V() = 0;

@@ -11,6 +11,50 @@ BaseModule::BaseModule(QObject* parent)
 
 BaseModule::~BaseModule() = default;
 
+QVector<ChannelReading> BaseModule::readChannels()
+{
+    const int channels = qMax(0, channelNumber());
+    QVector<ChannelReading> readings(channels);
+    for (int channel = 0; channel < channels; ++channel) {
+        ChannelReading& reading = readings[channel];
+        reading.voltageSet = channelVoltageSet(channel);
+        reading.currentSet = channelCurrentSet(channel);
+        reading.voltageMeasure = channelVoltageMeasure(channel);
+        reading.currentMeasure = channelCurrentMeasure(channel);
+        reading.control = channelControl(channel);
+        reading.status = channelStatus(channel);
+    }
+    for (int channel = 0; channel < channels; ++channel)
+        readings[channel].complete = channelReadComplete(channel);
+    return readings;
+}
+
+ModuleReading BaseModule::readModuleValues(bool temperatures, bool supplies)
+{
+    ModuleReading reading;
+    reading.currentControl = currentControl();
+    reading.voltageRampSpeed = voltageRampSpeed();
+    reading.currentRampSpeed = reading.currentControl ? currentRampSpeed() : 0.0f;
+    reading.rampSpeedsValid = true;
+    reading.status = status();
+    reading.eventStatus = eventStatus();
+    reading.statusValid = true;
+    if (temperatures) {
+        for (int index = 0; index < 4; ++index)
+            reading.temperature[index] = temperature(index);
+        reading.temperaturesValid = true;
+    }
+    if (supplies) {
+        reading.supplyP5 = supplyP5();
+        reading.supplyP12 = supplyP12();
+        reading.supplyN12 = supplyN12();
+        reading.voltageLimit = voltageLimit();
+        reading.currentLimit = currentLimit();
+        reading.suppliesValid = true;
+    }
+    return reading;
+}
+
 QString BaseModule::lastError()
 {
     QMutexLocker locker(&m_lastErrorMutex);

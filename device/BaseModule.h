@@ -1,10 +1,14 @@
 #pragma once
 
+#include "device/ChannelReading.h"
+#include "device/ModuleReading.h"
+
 #include <QByteArray>
 #include <QHash>
 #include <QMutex>
 #include <QObject>
 #include <QString>
+#include <QVector>
 
 #include <atomic>
 
@@ -61,6 +65,14 @@ public:
 
     explicit BaseModule(QObject* parent = nullptr);
     ~BaseModule() override;
+
+    // What the window shows of every channel, from one read cycle, in as few round trips as the
+    // controller allows. The default reads through the per-channel operations, channel 0 first.
+    virtual QVector<ChannelReading> readChannels();
+    // Module-level values: ramp speeds and status words always, temperatures and supplies (with
+    // the hardware limits) when asked. The default cannot tell a failed read and marks every
+    // group it read valid.
+    virtual ModuleReading readModuleValues(bool temperatures, bool supplies);
 
 public slots:
     int deviceClass();

@@ -1,0 +1,3 @@
+#include "device/ControllerFactory.h"
+
+ControllerFactory::~ControllerFactory() = default;

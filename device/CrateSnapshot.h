@@ -1,0 +1,18 @@
+#pragma once
+
+#include "device/CrateReading.h"
+
+#include <QString>
+
+// What the poller last read of the crate and the connection, once a second.
+struct CrateSnapshot
+{
+    // The controller's connectionInfo() text (for SNMP "Connected to %1. %2"), or empty when the
+    // crate did not answer at all.
+    QString connectionInfo;
+    bool answered = false;
+    bool liveInsertion = false;
+    qint64 readAtMs = -1; // ModuleSnapshot::nowMs() clock
+    // Only while something needs the crate values (the crate window).
+    CrateReading crate;
+};

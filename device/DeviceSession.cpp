@@ -1,0 +1,3 @@
+#include "device/DeviceSession.h"
+
+DeviceSession::~DeviceSession() = default;

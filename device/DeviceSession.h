@@ -1,0 +1,68 @@
+#pragma once
+
+#include "device/Poller.h"
+
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QVector>
+
+#include <memory>
+
+class BaseController;
+class BaseCrate;
+class BaseModule;
+class ControllerFactory;
+
+// Owns the controller, the crates and the modules of one connection, runs discovery and
+// rediscovery, and owns the poller that reads them on its own thread. Lives in the GUI thread;
+// Qt Core only, so tests and a windowless script runner use it too.
+//
+// Release protocol: before modules go away the session emits modulesAboutToBeReleased(), so
+// windows and a running script let go first; the modules are then dropped (a read or a script
+// call still running on them finishes safely, the objects are deleted after the last holder let
+// go) and modulesReleased() follows. After a discovery modulesDiscovered() announces the new
+// list.
+class DeviceSession : public QObject
+{
+    Q_OBJECT
+public:
+    explicit DeviceSession(std::unique_ptr<ControllerFactory> factory, QObject* parent = nullptr);
+    ~DeviceSession() override;
+
+    // Releases everything, creates and opens a controller for `address` and, when it opened,
+    // discovers the modules and crates and starts the poller. False when the controller could not
+    // be opened (the controller object stays until the next release, as the window expects).
+    bool connectTo(const QString& address);
+    // Drops modules, crates and the controller (in that order), announcing first.
+    void release();
+    // Drops only the modules (crate switched off); controller and crates stay.
+    void releaseModules();
+
+    BaseController* controller() const;
+    // GUI-thread view of the modules in slot order; valid until modulesAboutToBeReleased().
+    QList<BaseModule*> modules() const;
+    QList<BaseCrate*> crates() const;
+    // A module shared with a holder outside the GUI thread (a script): the object stays valid for
+    // the holder; after a release its operations still run safely against the old controller.
+    std::shared_ptr<BaseModule> sharedModule(int index) const;
+
+    // The module the window shows; -1 without modules.
+    int currentModuleIndex() const;
+    BaseModule* currentModule() const;
+    void setCurrentModuleIndex(int index);
+
+    // What `owner` needs read while it is shown (0: nothing). The poller reads the union of all
+    // owners' needs; an owner that is destroyed is removed.
+    void setNeeds(const QObject* owner, Poller::Needs needs);
+    Poller::Needs needs() const;
+
+    Poller* poller() const;
+
+signals:
+    void modulesAboutToBeReleased();
+    void modulesReleased();
+    void modulesDiscovered();
+    void currentModuleChanged(int moduleIndex);
+};

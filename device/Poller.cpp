@@ -1,0 +1,5 @@
+#include "device/Poller.h"
+
+Poller::Poller() = default;
+
+Poller::~Poller() = default;

@@ -1,0 +1,74 @@
+#pragma once
+
+#include "device/CrateSnapshot.h"
+#include "device/ModuleSnapshot.h"
+
+#include <QHash>
+#include <QMutex>
+#include <QObject>
+#include <QVector>
+
+#include <memory>
+
+class BaseController;
+class BaseCrate;
+class BaseModule;
+class QTimer;
+
+// Reads the devices on its own thread and publishes snapshots; nothing here runs in the GUI
+// thread except the thread-safe accessors and setters below.
+//
+// Cadence (ticks of 200 ms): the current module's channels every tick; its module-level values
+// on every 11th tick (and the supplies/temperatures only while needed); the crate connection
+// and every other module's connection state once a second; every module's channels each tick
+// while the overview needs them; the crate values once a second while needed.
+//
+// A request that is lost is retried here, on the poller's thread. A module whose reads are not
+// answered keeps its last snapshot, which then ages past ModuleSnapshot::freshForMs.
+//
+// Every public function is thread-safe unless it says otherwise.
+class Poller : public QObject
+{
+    Q_OBJECT
+public:
+    // What the shown windows need read; combined from every registered owner.
+    enum Need : unsigned {
+        CurrentModuleChannels = 0x01,
+        CurrentModuleValues = 0x02,   // ramp speeds, status and event status
+        ModuleTemperatures = 0x04,    // of the current module
+        ModuleSupplies = 0x08,        // supplies and hardware limits of the current module
+        AllModulesChannels = 0x10,    // overview: every module's channels and temperature 0
+        CrateValues = 0x20,           // the crate window
+    };
+    Q_DECLARE_FLAGS(Needs, Need)
+
+    static constexpr int tickMs = 200;
+
+    Poller();
+    ~Poller() override;
+
+    // The devices to read. Modules and crates are shared: the poller's reference keeps them
+    // alive until its current read has finished, whatever the session does meanwhile.
+    void setDevices(std::shared_ptr<BaseController> controller, QVector<std::shared_ptr<BaseModule>> modules,
+                    QVector<std::shared_ptr<BaseCrate>> crates);
+    void clearDevices();
+    void setCurrentModule(int moduleIndex);
+    void setNeeds(Needs needs);
+    // Reads the module's channels (and module values) at once, ahead of the cadence: after an
+    // operator command, so its effect shows at the next frame.
+    void refreshNow(int moduleIndex);
+
+    // Latest snapshots; null before the first read.
+    std::shared_ptr<const ModuleSnapshot> moduleSnapshot(int moduleIndex) const;
+    std::shared_ptr<const CrateSnapshot> crateSnapshot() const;
+
+    // Starts the poller's thread and its tick; stop() waits for the read in progress to end.
+    void start();
+    void stop();
+
+signals:
+    // After each publication (queued to the receivers' threads).
+    void modulePublished(int moduleIndex);
+    void cratePublished();
+};
+Q_DECLARE_OPERATORS_FOR_FLAGS(Poller::Needs)
