@@ -8,4 +8,9 @@ class MessageBoxFatalErrorHandler : public FatalErrorHandler
 {
 public:
     void fatalError(const QString& title, const QString& text, int exitCode) override;
+
+protected:
+    // The box and the end of the process; tests replace them.
+    virtual void showCritical(const QString& title, const QString& text);
+    virtual void exitProgram(int exitCode);
 };

@@ -3,6 +3,8 @@
 #include "device/BaseModule.h"
 
 #include <QSettings>
+#include <QStringList>
+#include <QtGlobal>
 
 namespace {
 
@@ -18,6 +20,30 @@ const QString storedMicroAmpere = QStringLiteral("uA");
 int toInt(const QString& text)
 {
     return text.toInt(nullptr, 10);
+}
+
+// Decimals beyond this make the table's texts absurdly long (and huge counts stall or abort the
+// number formatting), so a stored precision must lie in 0..maxPrecision.
+constexpr int maxPrecision = 6;
+constexpr int defaultPrecision = 2;
+
+int precisionOrDefault(const QString& key, const QString& text)
+{
+    const int precision = toInt(text);
+    if (precision >= 0 && precision <= maxPrecision)
+        return precision;
+    qWarning("resolution: %s=%s is not a precision from 0 to %d; using %d", qPrintable(key), qPrintable(text),
+        maxPrecision, defaultPrecision);
+    return defaultPrecision;
+}
+
+QString unitOrDefault(const QString& key, const QString& text, const QStringList& known, const QString& fallback)
+{
+    if (known.contains(text))
+        return text;
+    qWarning("resolution: %s=%s is not one of %s; using %s", qPrintable(key), qPrintable(text),
+        qPrintable(known.join(QLatin1Char(' '))), qPrintable(fallback));
+    return fallback;
 }
 
 } // namespace
@@ -87,10 +113,20 @@ QString Resolution::lookup(const QString& key, const QString& fallback)
 void Resolution::load()
 {
     m_useControllerUnits = toInt(lookup(QLatin1String(keyUseControllerUnits), QStringLiteral("1")));
-    m_voltageUnit = lookup(QLatin1String(keyVoltageUnit), QStringLiteral("V"));
-    m_voltagePrecision = toInt(lookup(QLatin1String(keyVoltagePrecision), QStringLiteral("2")));
-    m_currentUnit = lookup(QLatin1String(keyCurrentUnit), QStringLiteral("mA"));
-    m_currentPrecision = toInt(lookup(QLatin1String(keyCurrentPrecision), QStringLiteral("2")));
+    const QString defaultVoltageUnit = QStringLiteral("V");
+    const QString defaultCurrentUnit = QStringLiteral("mA");
+    m_voltageUnit = unitOrDefault(QLatin1String(keyVoltageUnit),
+        lookup(QLatin1String(keyVoltageUnit), defaultVoltageUnit), {defaultVoltageUnit, QStringLiteral("kV")},
+        defaultVoltageUnit);
+    m_voltagePrecision = precisionOrDefault(QLatin1String(keyVoltagePrecision),
+        lookup(QLatin1String(keyVoltagePrecision), QString::number(defaultPrecision)));
+    QString currentUnit = lookup(QLatin1String(keyCurrentUnit), defaultCurrentUnit);
+    if (currentUnit == BaseModule::microAmpereUnit())
+        currentUnit = storedMicroAmpere;
+    m_currentUnit = unitOrDefault(QLatin1String(keyCurrentUnit), currentUnit,
+        {QStringLiteral("nA"), storedMicroAmpere, defaultCurrentUnit, QStringLiteral("A")}, defaultCurrentUnit);
+    m_currentPrecision = precisionOrDefault(QLatin1String(keyCurrentPrecision),
+        lookup(QLatin1String(keyCurrentPrecision), QString::number(defaultPrecision)));
 }
 
 bool Resolution::save(int scope)

@@ -2,6 +2,7 @@
 
 #include "AddressLocker.h"
 #include "ApplicationIdentity.h"
+#include "StartupScreen.h"
 #include "UserDialogs.h"
 #include "ui_TesmarControl.h"
 
@@ -18,7 +19,6 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QSettings>
-#include <QSplashScreen>
 #include <QStatusBar>
 #include <QTimer>
 #include <QUrl>
@@ -32,6 +32,26 @@ enum CloseBehavior { AskBeforeClosing = 0, RampDownWithoutAsking = 1, NeverRampD
 
 // Exit status when the user cancels the address-conflict dialog at start-up.
 constexpr int exitCodeAddressConflictCancelled = 2;
+
+// Four decimal numbers 0..255 without leading zeros (which some resolvers read as octal, so
+// "010.0.0.1" could name 8.0.0.1) and nothing around them.
+bool isStrictDottedQuad(const QString& text)
+{
+    const QStringList parts = text.split(QLatin1Char('.'));
+    if (parts.size() != 4)
+        return false;
+    for (const QString& part : parts) {
+        if (part.isEmpty() || part.size() > 3 || (part.size() > 1 && part.startsWith(QLatin1Char('0'))))
+            return false;
+        for (QChar c : part) {
+            if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+                return false;
+        }
+        if (part.toInt() > 255)
+            return false;
+    }
+    return true;
+}
 } // namespace
 
 TesmarControl::TesmarControl(QWidget* parent)
@@ -50,6 +70,7 @@ TesmarControl::TesmarControl(QWidget* parent)
         userDialogs = startup;
 
     ui->setupUi(this);
+    setWindowIcon(StartupScreen::windowIcon());
     settingsOrganisation = QString::fromLatin1(ApplicationIdentity::organisationName);
     settingsApplication = QString::fromLatin1(ApplicationIdentity::settingsApplicationName);
     profilePath = QDir::homePath();
@@ -80,13 +101,13 @@ TesmarControl::TesmarControl(QWidget* parent)
     statusLabelLiveInsertion->setObjectName(QStringLiteral("statusLabelLiveInsertion"));
     statusLabelMiddle->setObjectName(QStringLiteral("statusLabelMiddle"));
     statusLabelController->setObjectName(QStringLiteral("statusLabelController"));
+    // Temporary messages are refused writes: red. The permanent labels keep their own colours.
+    statusBar()->setStyleSheet(QStringLiteral("QStatusBar { color: red; }"));
     statusBar()->addPermanentWidget(statusLabelLiveInsertion);
     statusBar()->addPermanentWidget(statusLabelMiddle);
     statusBar()->addPermanentWidget(statusLabelController);
 
-    crateIpAddress = openSettings()
-                         ->value(QStringLiteral("IpAddress"), QString::fromLatin1(ApplicationIdentity::defaultCrateAddress))
-                         .toString();
+    crateIpAddress = storedCrateAddress();
     claimCrateAddress();
 
     initModuleAccess();
@@ -181,6 +202,21 @@ void TesmarControl::applyStartVisibility()
     ui->actionAutomatic->setVisible(true);
 }
 
+QString TesmarControl::storedCrateAddress() const
+{
+    const QString fallback = QString::fromLatin1(ApplicationIdentity::defaultCrateAddress);
+    const QVariant stored = openSettings()->value(QStringLiteral("IpAddress"));
+    if (!stored.isValid())
+        return fallback;
+    const QString address = stored.toString();
+    if (isStrictDottedQuad(address))
+        return address;
+    // Connecting to a malformed address would only fail, leaving "connecting..." on screen.
+    qWarning("IpAddress \"%s\" in the settings is not an IPv4 address; using %s", qPrintable(address),
+        qPrintable(fallback));
+    return fallback;
+}
+
 void TesmarControl::claimCrateAddress()
 {
     AddressLocker locker;
@@ -192,11 +228,7 @@ void TesmarControl::claimCrateAddress()
                              "<li>Change the IP address and press Ok to connect to another MPOD.</li>"
                              "<li>Press Cancel to quit the program.</li></ul>")
                               .arg(crateIpAddress);
-    // The splash screen stays on top of everything and would hide the question.
-    for (QWidget* widget : QApplication::topLevelWidgets()) {
-        if (auto* splash = qobject_cast<QSplashScreen*>(widget))
-            splash->hide();
-    }
+    StartupScreen::hideSplashScreens();
     QString address = crateIpAddress;
     if (!dialogs()->getAddress(this, applicationName(), label, &address)) {
         // Nothing is connected or locked yet; end before the window appears.
@@ -286,8 +318,7 @@ void TesmarControl::closeEvent(QCloseEvent* event)
 void TesmarControl::rampDownAllModules()
 {
     // The modules ramp their channels down by themselves once switched off.
-    for (BaseModule* module : std::as_const(modules))
-        module->setSelectedChannelsOff(0xFFFFFFFF);
+    forEachModule(&BaseModule::setChannelOff, tr("switch off"));
 }
 
 void TesmarControl::changeEvent(QEvent* event)

@@ -290,6 +290,9 @@ private:
     // Claims crateIpAddress against other running instances; may change it (user's choice) or
     // end the process with exit status 2 (user cancelled).
     void claimCrateAddress();
+    // "IpAddress" from the settings; a missing or malformed one (not a plain dotted quad) gives
+    // the default address, a malformed one with a warning on standard error.
+    QString storedCrateAddress() const;
     void rampDownAllModules();
     // The main settings ("tesmarcontrol").
     std::unique_ptr<QSettings> openSettings() const;
@@ -320,6 +323,10 @@ private:
     void refreshChannelRows(BaseModule* module);
     // Blanks the cells and shows the red connection text: nothing old stays on screen as live.
     void showModuleLost();
+    // "---" in the labels of values read from the module (ramp speeds, status words).
+    void showModuleValuesUnknown();
+    // The controller label: the connection and bus status, or that the crate does not answer.
+    void showControllerState();
     bool isMeasurementModule(BaseModule* module);
     // True when a tool window of that class exists and is shown. Looked up by class name so the
     // refresh does not depend on the tool windows' headers.
@@ -336,7 +343,20 @@ private:
     // The rows a channel command acts on: the selected cells' rows, or the current row when
     // nothing is selected.
     QList<int> selectedChannelRows() const;
-    quint32 selectedChannelMask() const;
+    // Every channel of the module, whatever its number (the quint32 masks reach only 0..31).
+    static QList<int> allChannelsOf(BaseModule* module);
+    // Runs a per-channel operation on each of `channels`.
+    void forChannels(
+        BaseModule* module, const QList<int>& channels, bool (BaseModule::*operation)(int), const QString& what);
+    // The one place that tells the operator about a refused write: red in the status bar for a
+    // few seconds, "Channel 3: set voltage 99999 V refused by the crate (wrongValue)"; a negative
+    // channel names the module ("Slot 5: ..."). `why` follows "refused".
+    void showRefusal(BaseModule* module, int channel, const QString& what, const QString& why);
+    // Shows a failed write (`ok` false) with the module's reason; returns `ok`.
+    bool checkWrite(bool ok, BaseModule* module, int channel, const QString& what);
+    bool writeChannelValue(BaseModule* module, int channel, bool voltage, float value);
+    static QString allChannelsValueText(BaseModule* module, bool voltage, double value);
+    static QString numberText(double value);
     // The table's current row, or 0 when there is none.
     int currentRowOrZero() const;
     bool isBipolarModule(BaseModule* module);
@@ -345,8 +365,10 @@ private:
     void setMeasurementControlBit(quint32 bit, bool on);
     void promptAllModulesValue(bool voltage);
     void promptRampSpeed(bool voltage, bool allModules);
-    void forEachModule(bool (BaseModule::*operation)(quint32), quint32 argument);
+    // Runs a per-channel operation on every channel of every module.
+    void forEachModule(bool (BaseModule::*operation)(int), const QString& what);
 
+    static constexpr int refusalMessageMs = 8000;
     int lastSelectedRow = -1;
     bool incrementalVoltageDescending = true;
 

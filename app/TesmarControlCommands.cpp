@@ -20,6 +20,7 @@
 #include <QMenu>
 #include <QPointer>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTimer>
 
 #include <cmath>
@@ -27,7 +28,6 @@
 
 namespace {
 
-constexpr quint32 allChannels = 0xFFFFFFFF;
 constexpr int controlReadBackMaxWaits = 199;
 constexpr int flexGroupCount = 32;
 
@@ -113,12 +113,52 @@ QList<int> TesmarControl::selectedChannelRows() const
     return rows;
 }
 
-quint32 TesmarControl::selectedChannelMask() const
+QList<int> TesmarControl::allChannelsOf(BaseModule* module)
 {
-    quint32 mask = 0;
-    for (int row : selectedChannelRows())
-        mask |= 1u << (row % 32);
-    return mask;
+    QList<int> channels;
+    const int count = module->channelNumber();
+    for (int channel = 0; channel < count; ++channel)
+        channels.append(channel);
+    return channels;
+}
+
+void TesmarControl::forChannels(
+    BaseModule* module, const QList<int>& channels, bool (BaseModule::*operation)(int), const QString& what)
+{
+    for (int channel : channels)
+        checkWrite((module->*operation)(channel), module, channel, what);
+}
+
+QString TesmarControl::numberText(double value)
+{
+    return QString::number(value, 'g', 7);
+}
+
+void TesmarControl::showRefusal(BaseModule* module, int channel, const QString& what, const QString& why)
+{
+    const QString subject = channel >= 0 ? tr("Channel %1").arg(channel) : module->address();
+    statusBar()->showMessage(tr("%1: %2 refused %3").arg(subject, what, why), refusalMessageMs);
+}
+
+bool TesmarControl::checkWrite(bool ok, BaseModule* module, int channel, const QString& what)
+{
+    if (!ok)
+        showRefusal(module, channel, what, tr("by the crate (%1)").arg(module->lastError()));
+    return ok;
+}
+
+bool TesmarControl::writeChannelValue(BaseModule* module, int channel, bool voltage, float value)
+{
+    const QString unit = voltage ? module->voltageUnit(channel) : module->currentUnit(channel);
+    const QString what = (voltage ? tr("set voltage %1 %2") : tr("set current %1 %2")).arg(numberText(value), unit);
+    return checkWrite(voltage ? module->setChannelVoltageSet(channel, value) : module->setChannelCurrentSet(channel, value),
+        module, channel, what);
+}
+
+QString TesmarControl::allChannelsValueText(BaseModule* module, bool voltage, double value)
+{
+    return (voltage ? tr("set voltage %1 %2 for all channels") : tr("set current %1 %2 for all channels"))
+        .arg(numberText(value), voltage ? module->voltageUnit(0) : module->currentUnit(0));
 }
 
 int TesmarControl::currentRowOrZero() const
@@ -138,10 +178,10 @@ void TesmarControl::waitProcessingEvents(int ms)
     loop.exec();
 }
 
-void TesmarControl::forEachModule(bool (BaseModule::*operation)(quint32), quint32 argument)
+void TesmarControl::forEachModule(bool (BaseModule::*operation)(int), const QString& what)
 {
     for (BaseModule* module : std::as_const(modules))
-        (module->*operation)(argument);
+        forChannels(module, allChannelsOf(module), operation, what);
 }
 
 // ---- Editing in the table ----
@@ -156,10 +196,19 @@ void TesmarControl::tableCellDataChanged(int row, int column, QString text)
     // "nan" and "inf" convert too; neither is a value to send to a high-voltage channel.
     if (!ok || !std::isfinite(value))
         return;
-    if (column == ChannelTable::ColumnVoltageSet)
-        module->setChannelVoltageSet(row, value);
-    else if (column == ChannelTable::ColumnCurrentSet)
-        module->setChannelCurrentSet(row, value);
+    const bool voltage = column == ChannelTable::ColumnVoltageSet;
+    if (!voltage && column != ChannelTable::ColumnCurrentSet)
+        return;
+    // The crate would refuse it too; checked here so the operator learns the range at once.
+    const float nominal = std::fabs(voltage ? module->channelVoltageNominal(row) : module->channelCurrentNominal(row));
+    const float lowest = voltage && isBipolarModule(module) ? -nominal : 0.0f;
+    if (value < lowest || value > nominal) {
+        const QString unit = voltage ? module->voltageUnit(row) : module->currentUnit(row);
+        const QString what = (voltage ? tr("set voltage %1 %2") : tr("set current %1 %2")).arg(numberText(value), unit);
+        showRefusal(module, row, what, tr("(outside %1 to %2 %3)").arg(numberText(lowest), numberText(nominal), unit));
+        return;
+    }
+    writeChannelValue(module, row, voltage, value);
 }
 
 // ---- Direct channel and module commands ----
@@ -167,87 +216,85 @@ void TesmarControl::tableCellDataChanged(int row, int column, QString text)
 void TesmarControl::on_actionSetChannelOn_triggered()
 {
     if (BaseModule* module = currentModule())
-        module->setSelectedChannelsOn(selectedChannelMask());
+        forChannels(module, selectedChannelRows(), &BaseModule::setChannelOn, tr("switch on"));
 }
 
 void TesmarControl::on_actionSetChannelOff_triggered()
 {
     if (BaseModule* module = currentModule())
-        module->setSelectedChannelsOff(selectedChannelMask());
+        forChannels(module, selectedChannelRows(), &BaseModule::setChannelOff, tr("switch off"));
 }
 
 void TesmarControl::on_actionSetChannelEmergencyOff_triggered()
 {
     if (BaseModule* module = currentModule())
-        module->setSelectedChannelsEmergencyOff(selectedChannelMask());
+        forChannels(module, selectedChannelRows(), &BaseModule::setChannelEmergencyOff, tr("emergency off"));
 }
 
 void TesmarControl::on_actionClearChannelEmergencyOff_triggered()
 {
     if (BaseModule* module = currentModule())
-        module->clearSelectedChannelsEmergencyOff(selectedChannelMask());
+        forChannels(module, selectedChannelRows(), &BaseModule::clearChannelEmergencyOff, tr("clear emergency off"));
 }
 
 void TesmarControl::on_actionClearChannelEvents_triggered()
 {
-    if (BaseModule* module = currentModule()) {
-        for (int row : selectedChannelRows())
-            module->clearChannelEventStatus(row);
-    }
+    if (BaseModule* module = currentModule())
+        forChannels(module, selectedChannelRows(), &BaseModule::clearChannelEventStatus, tr("clear events"));
 }
 
 void TesmarControl::on_actionSetAllChannelsOn_triggered()
 {
     if (BaseModule* module = currentModule())
-        module->setSelectedChannelsOn(allChannels);
+        forChannels(module, allChannelsOf(module), &BaseModule::setChannelOn, tr("switch on"));
 }
 
 void TesmarControl::on_actionSetAllChannelsOff_triggered()
 {
     if (BaseModule* module = currentModule())
-        module->setSelectedChannelsOff(allChannels);
+        forChannels(module, allChannelsOf(module), &BaseModule::setChannelOff, tr("switch off"));
 }
 
 void TesmarControl::on_actionSetAllChannelsEmergencyOff_triggered()
 {
     if (BaseModule* module = currentModule())
-        module->setSelectedChannelsEmergencyOff(allChannels);
+        forChannels(module, allChannelsOf(module), &BaseModule::setChannelEmergencyOff, tr("emergency off"));
 }
 
 void TesmarControl::on_actionClearAllChannelsEmergencyOff_triggered()
 {
     if (BaseModule* module = currentModule())
-        module->clearSelectedChannelsEmergencyOff(allChannels);
+        forChannels(module, allChannelsOf(module), &BaseModule::clearChannelEmergencyOff, tr("clear emergency off"));
 }
 
 void TesmarControl::on_actionClearAllEvents_triggered()
 {
     if (BaseModule* module = currentModule())
-        module->doClear();
+        checkWrite(module->doClear(), module, -1, tr("clear events"));
 }
 
 void TesmarControl::on_actionSetKillEnable_triggered()
 {
     if (BaseModule* module = currentModule())
-        module->setKillEnable(true);
+        checkWrite(module->setKillEnable(true), module, -1, tr("kill enable"));
 }
 
 void TesmarControl::on_actionSetKillDisable_triggered()
 {
     if (BaseModule* module = currentModule())
-        module->setKillEnable(false);
+        checkWrite(module->setKillEnable(false), module, -1, tr("kill disable"));
 }
 
 void TesmarControl::on_actionSetFineAdjustmentOn_triggered()
 {
     if (BaseModule* module = currentModule())
-        module->setFineAdjustmentOn(true);
+        checkWrite(module->setFineAdjustmentOn(true), module, -1, tr("fine adjustment on"));
 }
 
 void TesmarControl::on_actionSetFineAdjustmentOff_triggered()
 {
     if (BaseModule* module = currentModule())
-        module->setFineAdjustmentOn(false);
+        checkWrite(module->setFineAdjustmentOn(false), module, -1, tr("fine adjustment off"));
 }
 
 // The System-menu pair acts on the current module only, like the Module-menu pair.
@@ -263,58 +310,58 @@ void TesmarControl::on_actionSetAllModulesFineAdjustmentOff_triggered()
 
 void TesmarControl::on_actionSetAllModulesOn_triggered()
 {
-    forEachModule(&BaseModule::setSelectedChannelsOn, allChannels);
+    forEachModule(&BaseModule::setChannelOn, tr("switch on"));
 }
 
 void TesmarControl::on_actionSetAllModulesOff_triggered()
 {
-    forEachModule(&BaseModule::setSelectedChannelsOff, allChannels);
+    forEachModule(&BaseModule::setChannelOff, tr("switch off"));
 }
 
 void TesmarControl::on_actionSetAllModulesEmergencyOff_triggered()
 {
-    forEachModule(&BaseModule::setSelectedChannelsEmergencyOff, allChannels);
+    forEachModule(&BaseModule::setChannelEmergencyOff, tr("emergency off"));
 }
 
 void TesmarControl::on_actionClearAllModulesEmergencyOff_triggered()
 {
-    forEachModule(&BaseModule::clearSelectedChannelsEmergencyOff, allChannels);
+    forEachModule(&BaseModule::clearChannelEmergencyOff, tr("clear emergency off"));
 }
 
 void TesmarControl::on_actionClearAllModulesEvents_triggered()
 {
     for (BaseModule* module : std::as_const(modules))
-        module->doClear();
+        checkWrite(module->doClear(), module, -1, tr("clear events"));
 }
 
 void TesmarControl::on_actionDisableAllResistors_triggered()
 {
     if (BaseModule* module = currentModule())
-        module->setResistor(0);
+        checkWrite(module->setResistor(0), module, -1, tr("set resistors 0"));
 }
 
 void TesmarControl::on_actionEnableResistor1_triggered()
 {
     if (BaseModule* module = currentModule())
-        module->setResistor(1);
+        checkWrite(module->setResistor(1), module, -1, tr("set resistors 1"));
 }
 
 void TesmarControl::on_actionEnableResistor2_triggered()
 {
     if (BaseModule* module = currentModule())
-        module->setResistor(2);
+        checkWrite(module->setResistor(2), module, -1, tr("set resistors 2"));
 }
 
 void TesmarControl::on_actionEnableBothResistors_triggered()
 {
     if (BaseModule* module = currentModule())
-        module->setResistor(3);
+        checkWrite(module->setResistor(3), module, -1, tr("set resistors 3"));
 }
 
 void TesmarControl::on_actionDoMultiplex_triggered()
 {
     if (BaseModule* module = currentModule())
-        module->doMultiplex();
+        checkWrite(module->doMultiplex(), module, -1, tr("multiplex"));
 }
 
 void TesmarControl::setMeasurementControlBit(quint32 bit, bool on)
@@ -328,7 +375,8 @@ void TesmarControl::setMeasurementControlBit(quint32 bit, bool on)
         control |= bit;
     else
         control &= ~bit;
-    module->setChannelControl(row, control);
+    checkWrite(module->setChannelControl(row, control), module, row,
+        tr("set control 0x%1").arg(control & 0xFFFF, 4, 16, QLatin1Char('0')));
 }
 
 void TesmarControl::on_actionSetChannelExternalMeasurementOn_triggered()
@@ -355,14 +403,15 @@ void TesmarControl::on_actionSetChannelRippleMeasurementOff_triggered()
 void TesmarControl::on_actionAutoSwitchMeasurement_triggered()
 {
     if (BaseModule* module = currentModule())
-        module->setChannelBothMeasurementsEnabled(currentRowOrZero(), ui->actionAutoSwitchMeasurement->isChecked());
+        checkWrite(module->setChannelBothMeasurementsEnabled(currentRowOrZero(), ui->actionAutoSwitchMeasurement->isChecked()),
+            module, currentRowOrZero(), ui->actionAutoSwitchMeasurement->isChecked() ? tr("both measurements on") : tr("both measurements off"));
 }
 
 // ---- Prompted values ----
 
 void TesmarControl::on_actionSetChannelVoltage_triggered()
 {
-    BaseModule* module = currentModule();
+    QPointer<BaseModule> module = currentModule();
     if (!module || module->channelNumber() <= 0)
         return;
     const int row = qMin(currentRowOrZero(), module->channelNumber() - 1);
@@ -390,15 +439,15 @@ void TesmarControl::on_actionSetChannelVoltage_triggered()
     bool ok = false;
     const double value = dialogs()->getDouble(this, applicationName(), label, module->channelVoltageSet(row), lower,
         upper, module->voltagePrecision(), &ok);
-    if (!ok)
+    if (!ok || !module)
         return;
     for (int selected : selectedChannelRows())
-        module->setChannelVoltageSet(selected, float(value));
+        writeChannelValue(module, selected, true, float(value));
 }
 
 void TesmarControl::on_actionSetChannelCurrent_triggered()
 {
-    BaseModule* module = currentModule();
+    QPointer<BaseModule> module = currentModule();
     if (!module || module->channelNumber() <= 0)
         return;
     const int row = qMin(currentRowOrZero(), module->channelNumber() - 1);
@@ -417,15 +466,15 @@ void TesmarControl::on_actionSetChannelCurrent_triggered()
     bool ok = false;
     const double value = dialogs()->getDouble(this, applicationName(), label, module->channelCurrentSet(row), 0.0,
         upper, module->currentPrecision(), &ok);
-    if (!ok)
+    if (!ok || !module)
         return;
     for (int selected : selectedChannelRows())
-        module->setChannelCurrentSet(selected, float(value));
+        writeChannelValue(module, selected, false, float(value));
 }
 
 void TesmarControl::on_actionSetAllVoltages_triggered()
 {
-    BaseModule* module = currentModule();
+    QPointer<BaseModule> module = currentModule();
     if (!module || module->channelNumber() <= 0)
         return;
     const bool bipolar = isBipolarModule(module);
@@ -444,13 +493,13 @@ void TesmarControl::on_actionSetAllVoltages_triggered()
     const double value = dialogs()->getDouble(this, applicationName(), label,
         module->channelVoltageSet(qMin(currentRowOrZero(), module->channelNumber() - 1)), lower, range.largest,
         module->voltagePrecision(), &ok);
-    if (ok)
-        module->setAllChannelsVoltageSet(float(value));
+    if (ok && module)
+        checkWrite(module->setAllChannelsVoltageSet(float(value)), module, -1, allChannelsValueText(module, true, value));
 }
 
 void TesmarControl::on_actionSetAllCurrents_triggered()
 {
-    BaseModule* module = currentModule();
+    QPointer<BaseModule> module = currentModule();
     if (!module || module->channelNumber() <= 0)
         return;
     const NominalRange range = nominalRange(module, false);
@@ -462,13 +511,13 @@ void TesmarControl::on_actionSetAllCurrents_triggered()
     const double value = dialogs()->getDouble(this, applicationName(), label,
         module->channelCurrentSet(qMin(currentRowOrZero(), module->channelNumber() - 1)), 0.0, range.largest,
         module->currentPrecision(), &ok);
-    if (ok)
-        module->setAllChannelsCurrentSet(float(value));
+    if (ok && module)
+        checkWrite(module->setAllChannelsCurrentSet(float(value)), module, -1, allChannelsValueText(module, false, value));
 }
 
 void TesmarControl::promptAllModulesValue(bool voltage)
 {
-    BaseModule* module = currentModule();
+    QPointer<BaseModule> module = currentModule();
     if (!module)
         return;
     NominalRange range;
@@ -484,13 +533,12 @@ void TesmarControl::promptAllModulesValue(bool voltage)
     const double value = dialogs()->getDouble(this, applicationName(), label,
         voltage ? module->channelVoltageSet(row) : module->channelCurrentSet(row), 0.0, range.largest,
         voltage ? module->voltagePrecision() : module->currentPrecision(), &ok);
-    if (!ok)
+    // Modules rediscovered while the prompt was open are not the ones the operator answered for.
+    if (!ok || !module)
         return;
     for (BaseModule* each : std::as_const(modules)) {
-        if (voltage)
-            each->setAllChannelsVoltageSet(float(value));
-        else
-            each->setAllChannelsCurrentSet(float(value));
+        checkWrite(voltage ? each->setAllChannelsVoltageSet(float(value)) : each->setAllChannelsCurrentSet(float(value)),
+            each, -1, allChannelsValueText(each, voltage, value));
     }
 }
 
@@ -506,7 +554,7 @@ void TesmarControl::on_actionSetAllModulesCurrent_triggered()
 
 void TesmarControl::promptRampSpeed(bool voltage, bool allModules)
 {
-    BaseModule* module = currentModule();
+    QPointer<BaseModule> module = currentModule();
     if (!module || (!voltage && !allModules && !module->currentControl()))
         return;
     bool ok = false;
@@ -515,15 +563,13 @@ void TesmarControl::promptRampSpeed(bool voltage, bool allModules)
             module->voltageRampSpeed(), 0.001, 100.0, 3, &ok)
         : dialogs()->getDouble(this, applicationName(), tr("Input Current Ramp speed (%/s):"),
             module->currentRampSpeed(), 1.0, 100.0, 1, &ok);
-    if (!ok)
+    if (!ok || !module)
         return;
-    const QList<BaseModule*> targets = allModules ? modules : QList<BaseModule*>{module};
-    for (BaseModule* each : targets) {
-        if (voltage)
-            each->setVoltageRampSpeed(float(value));
-        else
-            each->setCurrentRampSpeed(float(value));
-    }
+    const QList<BaseModule*> targets = allModules ? modules : QList<BaseModule*>{module.data()};
+    const QString what = (voltage ? tr("set voltage ramp speed %1 %/s") : tr("set current ramp speed %1 %/s"))
+                             .arg(numberText(value));
+    for (BaseModule* each : targets)
+        checkWrite(voltage ? each->setVoltageRampSpeed(float(value)) : each->setCurrentRampSpeed(float(value)), each, -1, what);
 }
 
 void TesmarControl::on_actionSetModulesVoltageRamp_triggered()
@@ -559,7 +605,7 @@ void TesmarControl::on_actionSetAllChannelsVoltageIncremental_triggered()
     const float step = qMin(nominal / float(n), 100.0f);
     for (int channel = 0; channel < n; ++channel) {
         const int stepsBelowNominal = incrementalVoltageDescending ? channel : n - 1 - channel;
-        module->setChannelVoltageSet(channel, nominal - float(stepsBelowNominal) * step);
+        writeChannelValue(module, channel, true, nominal - float(stepsBelowNominal) * step);
     }
     incrementalVoltageDescending = !incrementalVoltageDescending;
 }
@@ -568,14 +614,14 @@ void TesmarControl::on_actionSetAllChannelsVoltageIncremental_triggered()
 
 void TesmarControl::on_actionSelectChannel_triggered()
 {
-    BaseModule* module = currentModule();
+    QPointer<BaseModule> module = currentModule();
     if (!module || module->channelNumber() <= 0)
         return;
     const int last = module->channelNumber() - 1;
     bool ok = false;
     const int row = dialogs()->getInt(this, applicationName(), tr("Select Channel (0...%1):").arg(last),
         qBound(0, ui->table->currentRow(), last), 0, last, 1, &ok);
-    if (ok)
+    if (ok && module)
         ui->table->setCurrentCell(row, 0);
 }
 
@@ -611,7 +657,7 @@ int TesmarControl::digitalFilterChoice(quint32 filter)
 
 void TesmarControl::on_actionAdcSampleRate_triggered()
 {
-    BaseModule* module = currentModule();
+    QPointer<BaseModule> module = currentModule();
     if (!module)
         return;
     const QStringList items{QStringLiteral("50"), QStringLiteral("60"), QStringLiteral("100"), QStringLiteral("500")};
@@ -619,17 +665,17 @@ void TesmarControl::on_actionAdcSampleRate_triggered()
     bool ok = false;
     const QString choice = dialogs()->getItem(this, applicationName(),
         tr("Choose ADC Sample Rate (samples per second):"), items, preselected, false, &ok);
-    if (!ok || choice.isEmpty())
+    if (!ok || choice.isEmpty() || !module)
         return;
     bool converted = false;
     const int value = choice.toInt(&converted);
     if (converted)
-        module->setAdcSamplesPerSecond(quint32(value));
+        checkWrite(module->setAdcSamplesPerSecond(quint32(value)), module, -1, tr("set ADC sample rate %1").arg(value));
 }
 
 void TesmarControl::on_actionDigitalFilter_triggered()
 {
-    BaseModule* module = currentModule();
+    QPointer<BaseModule> module = currentModule();
     if (!module)
         return;
     const QStringList items{QStringLiteral("1"), QStringLiteral("16"), QStringLiteral("64"), QStringLiteral("256"),
@@ -638,12 +684,12 @@ void TesmarControl::on_actionDigitalFilter_triggered()
     bool ok = false;
     const QString choice = dialogs()->getItem(this, applicationName(), tr("Choose Digital Filter averaging steps:"),
         items, preselected, false, &ok);
-    if (!ok || choice.isEmpty())
+    if (!ok || choice.isEmpty() || !module)
         return;
     bool converted = false;
     const int value = choice.toInt(&converted);
     if (converted)
-        module->setDigitalFilter(quint32(value));
+        checkWrite(module->setDigitalFilter(quint32(value)), module, -1, tr("set digital filter %1").arg(value));
 }
 
 // ---- Crate-wide modes ----
@@ -657,7 +703,8 @@ void TesmarControl::on_actionSetLiveInsertion_triggered()
                                 : tr("Begin the Live Insertion mode for the whole system?\n\n"
                                      "Note: to plug out a module, turn off all channels in this module first!");
     if (dialogs()->question(this, applicationName(), text, QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
-        == QMessageBox::Yes)
+            == QMessageBox::Yes
+        && controller)
         controller->setLiveInsertion(!active);
 }
 
@@ -707,7 +754,7 @@ void TesmarControl::on_table_itemSelectionChanged()
     lastSelectedRow = row;
     emit currentChannelChanged(module->serialNumber(), row);
     if (ui->actionAutoSwitchMeasurement->isChecked() && isMeasurementModule(module) && row >= 0)
-        module->setChannelBothMeasurementsEnabled(row, true);
+        checkWrite(module->setChannelBothMeasurementsEnabled(row, true), module, row, tr("both measurements on"));
 }
 
 void TesmarControl::on_lstModules_customContextMenuRequested(const QPoint& /*position*/)
@@ -800,7 +847,7 @@ void TesmarControl::on_table_customContextMenuRequested(const QPoint& /*position
 void TesmarControl::clearChannelEvents(int /*serialNumber*/, int channel)
 {
     if (BaseModule* module = currentModule())
-        module->clearChannelEventStatus(channel);
+        checkWrite(module->clearChannelEventStatus(channel), module, channel, tr("clear events"));
 }
 
 void TesmarControl::setChannelControl(int /*serialNumber*/, int channel, quint32 control)
@@ -808,63 +855,65 @@ void TesmarControl::setChannelControl(int /*serialNumber*/, int channel, quint32
     BaseModule* module = currentModule();
     if (!module)
         return;
-    module->setChannelControl(channel, control);
+    checkWrite(module->setChannelControl(channel, control), module, channel,
+        tr("set control 0x%1").arg(control, 0, 16));
     if (control == 0)
-        module->clearChannelEmergencyOff(channel);
+        checkWrite(module->clearChannelEmergencyOff(channel), module, channel, tr("clear emergency off"));
 }
 
 void TesmarControl::setChannelEventMask(int /*serialNumber*/, int channel, quint32 eventMask)
 {
     if (BaseModule* module = currentModule())
-        module->setChannelEventMask(channel, eventMask);
+        checkWrite(module->setChannelEventMask(channel, eventMask), module, channel,
+            tr("set event mask 0x%1").arg(eventMask, 0, 16));
 }
 
 void TesmarControl::clearModuleEvents(int /*serialNumber*/)
 {
     if (BaseModule* module = currentModule())
-        module->clearEventStatus();
+        checkWrite(module->clearEventStatus(), module, -1, tr("clear module events"));
 }
 
 void TesmarControl::setModuleControl(int /*serialNumber*/, quint32 control)
 {
     if (BaseModule* module = currentModule())
-        module->setControl(control);
+        checkWrite(module->setControl(control), module, -1, tr("set module control 0x%1").arg(control, 0, 16));
 }
 
 void TesmarControl::setModuleEventMask(int /*serialNumber*/, quint32 eventMask)
 {
     if (BaseModule* module = currentModule())
-        module->setEventMask(eventMask);
+        checkWrite(module->setEventMask(eventMask), module, -1, tr("set module event mask 0x%1").arg(eventMask, 0, 16));
 }
 
 void TesmarControl::setRestartTime(int /*serialNumber*/, quint32 restartTime)
 {
     if (BaseModule* module = currentModule())
-        module->setRestartTime(restartTime);
+        checkWrite(module->setRestartTime(restartTime), module, -1, tr("set restart time %1").arg(restartTime));
 }
 
 void TesmarControl::setModuleEventChannelMask(int /*serialNumber*/, quint32 mask)
 {
     if (BaseModule* module = currentModule())
-        module->setEventChannelMask(mask);
+        checkWrite(module->setEventChannelMask(mask), module, -1, tr("set event channel mask 0x%1").arg(mask, 0, 16));
 }
 
 void TesmarControl::clearModuleEventChannelStatus(int /*serialNumber*/)
 {
     if (BaseModule* module = currentModule())
-        module->clearEventChannelStatus();
+        checkWrite(module->clearEventChannelStatus(), module, -1, tr("clear event channel status"));
 }
 
 void TesmarControl::setModuleEventGroupMask(int /*serialNumber*/, quint32 mask)
 {
     if (BaseModule* module = currentModule())
-        module->setEventGroupMask(mask);
+        checkWrite(module->setEventGroupMask(mask), module, -1, tr("set event group mask 0x%1").arg(mask, 0, 16));
 }
 
 void TesmarControl::clearModuleEventGroupStatus(int /*serialNumber*/)
 {
     if (BaseModule* module = currentModule())
-        module->clearEventGroupStatus();
+        checkWrite(module->clearEventGroupStatus(), module, -1, tr("clear event group status"));
 }
 
 void TesmarControl::getFlexGroupData(int groupNumber)
@@ -879,27 +928,30 @@ void TesmarControl::setFlexGroup(int groupNumber, quint32 member, quint32 type)
     if (groupNumber < 0 || groupNumber >= flexGroupCount)
         return;
     if (BaseModule* module = currentModule())
-        module->setFlexGroup(groupNumber, member, type);
+        checkWrite(module->setFlexGroup(groupNumber, member, type), module, -1, tr("set group %1").arg(groupNumber));
 }
 
 void TesmarControl::setInterlockOutControl(int /*serialNumber*/, quint32 control)
 {
     if (BaseModule* module = currentModule())
-        module->SetModuleIlkOutControl(control);
+        checkWrite(module->SetModuleIlkOutControl(control), module, -1,
+            tr("set interlock out control 0x%1").arg(control, 0, 16));
 }
 
 void TesmarControl::setChannelVoltageNominal(int channel, float value)
 {
     BaseModule* module = currentModule();
     if (module && (module->status() & ModuleStatusBit::stopped))
-        module->setChannelVoltageNominal(channel, value);
+        checkWrite(module->setChannelVoltageNominal(channel, value), module, channel,
+            tr("set nominal voltage %1 %2").arg(numberText(value), module->voltageUnit(channel)));
 }
 
 void TesmarControl::setChannelCurrentNominal(int channel, float value)
 {
     BaseModule* module = currentModule();
     if (module && (module->status() & ModuleStatusBit::stopped))
-        module->setChannelCurrentNominal(channel, value);
+        checkWrite(module->setChannelCurrentNominal(channel, value), module, channel,
+            tr("set nominal current %1 %2").arg(numberText(value), module->currentUnit(channel)));
 }
 
 void TesmarControl::setSpecialControl(quint32 control)
@@ -909,7 +961,7 @@ void TesmarControl::setSpecialControl(quint32 control)
         return;
     if (control == 3 || control == 4 || control == 7)
         refreshTimer->start();
-    module->setSpecialControlCommand(control);
+    checkWrite(module->setSpecialControlCommand(control), module, -1, tr("special command %1").arg(control));
     if (control == 14)
         refreshTimer->stop();
     if (control == 12) {
@@ -923,7 +975,7 @@ void TesmarControl::setSpecialControl(quint32 control)
 void TesmarControl::sendHexLine(QByteArray line)
 {
     if (BaseModule* module = currentModule())
-        module->sendHexLine(line);
+        checkWrite(module->sendHexLine(line), module, -1, tr("send firmware line"));
 }
 
 void TesmarControl::setChannelBounds(int channel, bool asymmetricVoltageBounds, float voltageInterlockMaxSet,
@@ -943,7 +995,9 @@ void TesmarControl::setChannelBounds(int channel, bool asymmetricVoltageBounds, 
         control |= ChannelControlBit::asymmetricVoltageBounds;
     if (asymmetricCurrentBounds)
         control |= ChannelControlBit::asymmetricCurrentBounds;
-    module->setChannelControl(channel, control);
+    if (!checkWrite(module->setChannelControl(channel, control), module, channel,
+            tr("set control 0x%1").arg(control, 0, 16)))
+        return;
 
     int waits = 0;
     for (;;) {
@@ -962,10 +1016,16 @@ void TesmarControl::setChannelBounds(int channel, bool asymmetricVoltageBounds, 
             return;
     }
 
-    module->setChannelVoltageInterlockMaxSet(channel, voltageInterlockMaxSet);
-    module->setChannelCurrentInterlockMaxSet(channel, currentInterlockMaxSet);
+    const QString voltageUnit = module->voltageUnit(channel);
+    const QString currentUnit = module->currentUnit(channel);
+    checkWrite(module->setChannelVoltageInterlockMaxSet(channel, voltageInterlockMaxSet), module, channel,
+        tr("set voltage upper bound %1 %2").arg(numberText(voltageInterlockMaxSet), voltageUnit));
+    checkWrite(module->setChannelCurrentInterlockMaxSet(channel, currentInterlockMaxSet), module, channel,
+        tr("set current upper bound %1 %2").arg(numberText(currentInterlockMaxSet), currentUnit));
     if (asymmetricVoltageBounds)
-        module->setChannelVoltageInterlockMinSet(channel, voltageInterlockMinSet);
+        checkWrite(module->setChannelVoltageInterlockMinSet(channel, voltageInterlockMinSet), module, channel,
+            tr("set voltage lower bound %1 %2").arg(numberText(voltageInterlockMinSet), voltageUnit));
     if (asymmetricCurrentBounds)
-        module->setChannelCurrentInterlockMinSet(channel, currentInterlockMinSet);
+        checkWrite(module->setChannelCurrentInterlockMinSet(channel, currentInterlockMinSet), module, channel,
+            tr("set current lower bound %1 %2").arg(numberText(currentInterlockMinSet), currentUnit));
 }

@@ -55,6 +55,10 @@ void TesmarControl::initModuleAccess()
     statusLabelMiddle->clear();
     statusLabelController->clear();
     ui->lblConnect->clear();
+    // Nothing of the previous crate stays on screen; the new one fills these in once connected.
+    ui->lblSerial->clear();
+    ui->lblFirmware->clear();
+    showModuleValuesUnknown();
     ui->lstModules->clear();
     ui->table->clearContents();
     ui->table->setRowCount(0);
@@ -275,7 +279,7 @@ void TesmarControl::setCratePowerOn(int /*serialNumber*/, bool on)
     crates.first()->setPowerOn(on);
     if (!on) {
         if (controller)
-            statusLabelController->setText(controller->connectionInfo());
+            showControllerState();
         enableModuleActions(false);
         deleteModules();
         ui->table->clearContents();

@@ -167,7 +167,15 @@ void TesmarControl::refreshChannelRows(BaseModule* module)
     const QString currentUnit = module->currentUnit(0);
     const bool measurement = isMeasurementModule(module);
     ChannelTable* table = ui->table;
+    const QString unknown = QStringLiteral("---");
     for (int row = 0; row < rows; ++row) {
+        // The block read ended before this channel: its values are leftovers, not readings.
+        if (!module->channelReadComplete(row)) {
+            for (int column : {ChannelTable::ColumnVoltageSet, ChannelTable::ColumnCurrentSet,
+                     ChannelTable::ColumnVoltageMeasure, ChannelTable::ColumnCurrentMeasure})
+                table->setCellText(row, column, unknown);
+            continue;
+        }
         const ChannelValues& v = values.at(row);
         table->setCellText(row, ChannelTable::ColumnVoltageSet, module->formatVoltage(v.voltageSet));
         emit updateChannelVoltage(serialNumber, row, v.voltageSet, voltageUnit);
@@ -193,6 +201,14 @@ void TesmarControl::showModuleLost()
     ui->lblConnect->setText(tr("<font color=\"red\">Can not connect to Module!"));
     ui->table->setEnabled(false);
     ui->table->blankCells();
+    showModuleValuesUnknown();
+}
+
+void TesmarControl::showModuleValuesUnknown()
+{
+    const QString unknown = QStringLiteral("---");
+    for (QLabel* label : {ui->lblVRampSpeed, ui->lblIRampSpeed, ui->lblModuleStatus, ui->lblModuleEventStatus})
+        label->setText(unknown);
 }
 
 void TesmarControl::refreshModule()
@@ -202,9 +218,21 @@ void TesmarControl::refreshModule()
         return;
     const int serialNumber = module->serialNumber();
 
-    ui->lblVRampSpeed->setText(QStringLiteral("%1 %/s").arg(double(module->voltageRampSpeed()), 0, 'g', -1));
-    if (module->currentControl())
-        ui->lblIRampSpeed->setText(QStringLiteral("%1 %/s").arg(double(module->currentRampSpeed()), 0, 'g', -1));
+    // Read first, show afterwards: a module that stopped answering meanwhile reads zeros, which
+    // are no ramp speeds or status words.
+    const float voltageRampSpeed = module->voltageRampSpeed();
+    const bool currentControl = module->currentControl();
+    const float currentRampSpeed = currentControl ? module->currentRampSpeed() : 0.0f;
+    const quint32 status = module->status();
+    const quint32 eventStatus = module->eventStatus();
+    if (!module->connected()) {
+        showModuleValuesUnknown();
+        return;
+    }
+
+    ui->lblVRampSpeed->setText(QStringLiteral("%1 %/s").arg(double(voltageRampSpeed), 0, 'g', -1));
+    if (currentControl)
+        ui->lblIRampSpeed->setText(QStringLiteral("%1 %/s").arg(double(currentRampSpeed), 0, 'g', -1));
     else
         ui->lblIRampSpeed->setText(QStringLiteral("---"));
 
@@ -221,8 +249,6 @@ void TesmarControl::refreshModule()
         emit updateModuleCurrentHardwareLimit(serialNumber, module->currentLimit());
     }
 
-    const quint32 status = module->status();
-    const quint32 eventStatus = module->eventStatus();
     emit updateModuleStatus(serialNumber, status);
     emit updateModuleEventStatus(serialNumber, eventStatus);
     const TbusModuleStatusBits names;
@@ -239,11 +265,7 @@ void TesmarControl::refreshCrateData()
     if (!controller)
         return;
 
-    // A crate that does not answer at all is not "powered off": say what is known.
-    if (controller->isConnected())
-        statusLabelController->setText(controller->connectionInfo());
-    else
-        statusLabelController->setText(tr("<font color=\"red\">Can not connect to address %1.").arg(crateIpAddress));
+    showControllerState();
     statusLabelLiveInsertion->setText(
         controller->liveInsertion() ? tr("<font color=\"green\">Live Insertion active.") : QString());
 
@@ -263,6 +285,22 @@ void TesmarControl::refreshCrateData()
         emit updateCrateStatus(serialNumber, crate->status());
         emit updateCratePowerOn(serialNumber, crate->powerOn());
     }
+}
+
+void TesmarControl::showControllerState()
+{
+    // A crate that does not answer at all is not "powered off". The bus status is only worth
+    // showing when the crate answered before and after it was read: a main switch read that
+    // failed in between reads as "off".
+    QString text;
+    if (controller->isConnected()) {
+        text = controller->connectionInfo();
+        if (!controller->isConnected())
+            text.clear();
+    }
+    if (text.isEmpty())
+        text = tr("<font color=\"red\">Can not connect to address %1.").arg(crateIpAddress);
+    statusLabelController->setText(text);
 }
 
 void TesmarControl::refreshOverview()

@@ -8,15 +8,23 @@
 #                                       user's own settings are not touched.
 #   bash scripts/run.sh 10.0.0.5 [...]  a real crate at that address, with the user's own
 #                                       settings ("IpAddress" is set to the address); no simulator.
+#   bash scripts/run.sh 10.0.0.5:1161   the same with another SNMP port (for this run only).
 #
 # Further arguments go to the program. The simulator stops when the program ends.
+#   BUILD_DIR as for build.sh; RUN_SKIP_BUILD=1 uses the build as it is (the script's own test
+#   runs from inside that build).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-bash "$top/scripts/build.sh"
+[ -n "${RUN_SKIP_BUILD:-}" ] || bash "$top/scripts/build.sh"
 build_dir=${BUILD_DIR:-$top/build}
 case "$build_dir" in /*) ;; *) build_dir=$top/$build_dir ;; esac
 export LD_LIBRARY_PATH="$build_dir/lib${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}"
 export MIBS=
+
+# The program's main settings file (QSettings, INI format, organisation "Tesmar").
+settings_file() {
+  echo "$1/Tesmar/tesmarcontrol.ini"
+}
 
 # set_ini_key FILE KEY VALUE: sets KEY in the [General] group of a QSettings INI file, keeping
 # every other line.
@@ -72,11 +80,18 @@ run_program() {
 }
 
 if [[ ${1:-} =~ ^[0-9]+\.[0-9]+\.[0-9]+\.[0-9]+(:[0-9]+)?$ ]]; then
-  address=$1
+  # The program keeps a plain dotted quad; a port goes to the SNMP library for this run.
+  address=${1%%:*}
+  port=
+  [[ $1 == *:* ]] && port=${1##*:}
   shift
   config_home=${XDG_CONFIG_HOME:-$HOME/.config}
-  set_ini_key "$config_home/Tesmar/tesmarcontrol.conf" IpAddress "$address"
-  unset TESMAR_SNMP_PORT
+  set_ini_key "$(settings_file "$config_home")" IpAddress "$address"
+  if [ -n "$port" ]; then
+    export TESMAR_SNMP_PORT=$port
+  else
+    unset TESMAR_SNMP_PORT
+  fi
   run_program "$@"
   exit $?
 fi
@@ -84,7 +99,7 @@ fi
 # Demo against the simulator. Its control channel (standard input) is a FIFO held open here, so
 # the simulator does not see an end of input while the program runs.
 export XDG_CONFIG_HOME=$build_dir/demo-config
-set_ini_key "$XDG_CONFIG_HOME/Tesmar/tesmarcontrol.conf" IpAddress 127.0.0.1
+set_ini_key "$(settings_file "$XDG_CONFIG_HOME")" IpAddress 127.0.0.1
 work=$(mktemp -d)
 mkfifo "$work/control"
 exec 3<>"$work/control"

@@ -1,8 +1,12 @@
 #include "IsolatedSettings.h"
 #include "common/SimulatorProcess.h"
 
+#include "TestPaths.h"
+
 #include "app/AddressLocker.h"
 #include "app/ChannelTable.h"
+#include "app/MessageBoxFatalErrorHandler.h"
+#include "app/StartupScreen.h"
 #include "app/TesmarControl.h"
 #include "app/UserDialogs.h"
 
@@ -15,6 +19,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
+#include <QSplashScreen>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
@@ -106,6 +111,8 @@ private slots:
     void helpIndexOpensLocalManual();
     void helpIndexMissingManualIsReported();
     void addressLockReleasedWithWindow();
+    void startupPictures();
+    void fatalErrorBoxIsNotHiddenBySplash();
 
 private:
     std::unique_ptr<TesmarControl> makeWindow();
@@ -526,6 +533,42 @@ void TesmarControlFrameTest::addressLockReleasedWithWindow()
     // So a second window of this process starts without the conflict question.
     m_window = makeWindow();
     QVERIFY(m_dialogs.addressLabels.isEmpty());
+}
+
+void TesmarControlFrameTest::startupPictures()
+{
+    m_window = makeWindow();
+    QVERIFY(!m_window->windowIcon().pixmap(64).isNull());
+    // The program starts in its run folder, beside the splash picture.
+    const QString previous = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(QString::fromLatin1(TestPaths::binaryDir) + QStringLiteral("/../run")));
+    const QPixmap splash = StartupScreen::splashImage();
+    QDir::setCurrent(previous);
+    QVERIFY(!splash.isNull());
+}
+
+void TesmarControlFrameTest::fatalErrorBoxIsNotHiddenBySplash()
+{
+    struct RecordingHandler : MessageBoxFatalErrorHandler
+    {
+        void showCritical(const QString& title, const QString&) override
+        {
+            shown = title;
+            for (QWidget* widget : QApplication::topLevelWidgets())
+                splashVisible |= widget->inherits("QSplashScreen") && widget->isVisible();
+        }
+        void exitProgram(int exitCode) override { code = exitCode; }
+        QString shown;
+        bool splashVisible = false;
+        int code = -1;
+    } handler;
+    QSplashScreen splash(QPixmap(8, 8));
+    splash.show();
+    QVERIFY(splash.isVisible());
+    handler.fatalError(QStringLiteral("Tesmar SNMP Control"), QStringLiteral("no library"), 3);
+    QCOMPARE(handler.shown, QStringLiteral("Tesmar SNMP Control"));
+    QVERIFY(!handler.splashVisible);
+    QCOMPARE(handler.code, 3);
 }
 
 int main(int argc, char* argv[])

@@ -18,12 +18,15 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QSettings>
+#include <QStatusBar>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryFile>
 #include <QtTest>
 
+#include <functional>
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -47,11 +50,18 @@ public:
     QList<QVariant> answers;
     QList<Prompt> prompts;
     QStringList informations;
+    // Runs once while the next value prompt is open (the event loop of a real dialog would run
+    // timers then).
+    std::function<void()> whileOpen;
+    // The address the address dialog answers; empty keeps the pre-filled one.
+    QString addressAnswer;
 
     double getDouble(QWidget*, const QString&, const QString& label, double value, double minValue,
         double maxValue, int decimals, bool* ok) override
     {
         prompts.append({label, value, minValue, maxValue, decimals, {}, -1, QLineEdit::Normal});
+        if (whileOpen)
+            std::exchange(whileOpen, {})();
         const QVariant answer = next();
         *ok = answer.isValid();
         return *ok ? answer.toDouble() : value;
@@ -92,7 +102,12 @@ public:
         informations.append(text);
         return QMessageBox::No;
     }
-    bool getAddress(QWidget*, const QString&, const QString&, QString*) override { return true; }
+    bool getAddress(QWidget*, const QString&, const QString&, QString* address) override
+    {
+        if (!addressAnswer.isEmpty())
+            *address = addressAnswer;
+        return true;
+    }
 
 private:
     QVariant next() { return answers.isEmpty() ? QVariant() : answers.takeFirst(); }
@@ -152,6 +167,8 @@ private slots:
     void typedSetVoltageReachesCrate();
     void editedCellIsLeftAloneByRefresh();
     void setChannelOnSwitchesSelectedChannels();
+    void channelsAbove31AreNotFolded();
+    void promptAnsweredAfterRediscoveryWritesNothing();
     void emptySelectionActsOnCurrentRow();
     void channelVoltagePromptWritesSelectedRows();
     void incrementalVoltagesAlternate();
@@ -178,6 +195,8 @@ private:
     ChannelTable* table() const;
     QListWidget* moduleList() const;
     QString connectLabel() const;
+    QString labelText(const char* name) const;
+    QString statusMessage() const;
     void selectCells(const QList<QPair<int, int>>& cells);
 
     std::unique_ptr<SimulatorProcess> m_simulator;
@@ -202,6 +221,8 @@ void TesmarControlLiveTest::cleanup()
     m_dialogs.answers.clear();
     m_dialogs.prompts.clear();
     m_dialogs.informations.clear();
+    m_dialogs.whileOpen = nullptr;
+    m_dialogs.addressAnswer.clear();
     if (m_simulator)
         m_simulator->stop();
     m_simulator.reset();
@@ -258,6 +279,16 @@ QListWidget* TesmarControlLiveTest::moduleList() const
 QString TesmarControlLiveTest::connectLabel() const
 {
     return m_window->findChild<QLabel*>(QStringLiteral("lblConnect"))->text();
+}
+
+QString TesmarControlLiveTest::labelText(const char* name) const
+{
+    return m_window->findChild<QLabel*>(QLatin1String(name))->text();
+}
+
+QString TesmarControlLiveTest::statusMessage() const
+{
+    return m_window->statusBar()->currentMessage();
 }
 
 void TesmarControlLiveTest::selectCells(const QList<QPair<int, int>>& cells)
@@ -352,16 +383,22 @@ void TesmarControlLiveTest::typedSetVoltageReachesCrate_data()
 {
     QTest::addColumn<QString>("typed");
     QTest::addColumn<float>("expected");
-    QTest::newRow("number") << "1234.5" << 1234.5f;
-    QTest::newRow("not a number") << "12a" << 0.0f;
-    QTest::newRow("nan") << "nan" << 0.0f;
-    QTest::newRow("empty") << "" << 0.0f;
+    QTest::addColumn<QString>("message");
+    QTest::newRow("number") << "1234.5" << 1234.5f << QString();
+    QTest::newRow("nominal") << "4000" << 4000.0f << QString();
+    QTest::newRow("not a number") << "12a" << 0.0f << QString();
+    QTest::newRow("nan") << "nan" << 0.0f << QString();
+    QTest::newRow("empty") << "" << 0.0f << QString();
+    QTest::newRow("above nominal") << "99999" << 0.0f << "Channel 2: set voltage 99999 V refused (outside 0 to 4000 V)";
+    QTest::newRow("just above nominal") << "4000.5" << 0.0f << "Channel 2: set voltage 4000.5 V refused (outside 0 to 4000 V)";
+    QTest::newRow("negative") << "-5" << 0.0f << "Channel 2: set voltage -5 V refused (outside 0 to 4000 V)";
 }
 
 void TesmarControlLiveTest::typedSetVoltageReachesCrate()
 {
     QFETCH(QString, typed);
     QFETCH(float, expected);
+    QFETCH(QString, message);
     startCrate(R"([{"slot": 6, "type": "THE1640p"}])");
     waitConnected();
 
@@ -373,6 +410,7 @@ void TesmarControlLiveTest::typedSetVoltageReachesCrate()
     editor->setText(typed);
     QTest::keyClick(editor, Qt::Key_Return);
     QTRY_VERIFY(!table()->isEditing());
+    QCOMPARE(statusMessage(), message);
 
     CrateProbe probe(m_simulator->address(), 6);
     QTRY_COMPARE_WITH_TIMEOUT(probe.voltagesSet().at(2), expected, 3000);
@@ -425,6 +463,56 @@ void TesmarControlLiveTest::setChannelOnSwitchesSelectedChannels()
     action("actionSetChannelOff")->trigger();
     const QVector<bool> afterOff{true, false, false, false, false, false, false, false};
     QTRY_COMPARE_WITH_TIMEOUT(probe.switchedOn(), afterOff, 3000);
+}
+
+void TesmarControlLiveTest::channelsAbove31AreNotFolded()
+{
+    startCrate(R"([{"slot": 1, "type": "THM4805p", "channels": 48}])");
+    waitConnected();
+    QCOMPARE(table()->rowCount(), 48);
+    CrateProbe probe(m_simulator->address(), 1);
+    selectCells({{3, 0}, {35, 0}});
+    action("actionSetChannelOn")->trigger();
+    QVector<bool> expected(48, false);
+    expected[3] = expected[35] = true;
+    QTRY_COMPARE_WITH_TIMEOUT(probe.switchedOn(), expected, 3000);
+
+    action("actionSetAllChannelsOn")->trigger();
+    QTRY_COMPARE_WITH_TIMEOUT(probe.switchedOn(), QVector<bool>(48, true), 3000);
+    action("actionSetAllChannelsOff")->trigger();
+    QTRY_COMPARE_WITH_TIMEOUT(probe.switchedOn(), QVector<bool>(48, false), 3000);
+    action("actionSetAllModulesOn")->trigger();
+    QTRY_COMPARE_WITH_TIMEOUT(probe.switchedOn(), QVector<bool>(48, true), 3000);
+    // Closing with "ramp down" switches every channel off.
+    m_dialogs.answers.clear();
+    QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Tesmar"), QStringLiteral("tesmarcontrol"))
+        .setValue(QStringLiteral("CloseBehavior"), 1);
+    m_window->close();
+    QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Tesmar"), QStringLiteral("tesmarcontrol"))
+        .remove(QStringLiteral("CloseBehavior"));
+    QTRY_COMPARE_WITH_TIMEOUT(probe.switchedOn(), QVector<bool>(48, false), 3000);
+}
+
+// A rediscovery while a prompt is open deletes the module the prompt was for; the answer then
+// goes nowhere.
+void TesmarControlLiveTest::promptAnsweredAfterRediscoveryWritesNothing()
+{
+    startCrate(R"([{"slot": 2, "type": "THE1640p"}])");
+    waitConnected();
+    table()->setCurrentCell(1, 0);
+    for (const char* name : {"actionSetChannelVoltage", "actionSetChannelCurrent", "actionSetAllVoltages",
+             "actionSetAllCurrents", "actionSetAllModulesVoltage", "actionSetAllModulesCurrent"}) {
+        m_dialogs.whileOpen = [this] { m_window->initModuleAccess(); };
+        m_dialogs.answers = {1.0};
+        action(name)->trigger();
+        QVERIFY2(!m_dialogs.whileOpen, name);
+        waitConnected();
+        table()->setCurrentCell(1, 0);
+    }
+    CrateProbe probe(m_simulator->address(), 2);
+    QCOMPARE(probe.voltagesSet(), QVector<float>(16, 0.0f));
+    for (int channel = 0; channel < 16; ++channel)
+        QVERIFY(probe.module()->channelCurrentSet(channel) != 1.0f);
 }
 
 void TesmarControlLiveTest::emptySelectionActsOnCurrentRow()
@@ -787,12 +875,31 @@ void TesmarControlLiveTest::silentCrateBlanksTableAndRecovers()
     QTRY_COMPARE_WITH_TIMEOUT(moduleList()->item(1)->text(), QStringLiteral("Slot 6\nNot connected"), 5000);
     QTest::qWait(600); // several refresh ticks while silent: the cells stay blank
     QVERIFY(!table()->item(0, 0) || table()->item(0, 0)->text().isEmpty());
+    // Nothing read from the module before stays as if it were its state now.
+    for (const char* name : {"lblVRampSpeed", "lblIRampSpeed", "lblModuleStatus", "lblModuleEventStatus"})
+        QTRY_COMPARE_WITH_TIMEOUT(labelText(name), QStringLiteral("---"), 5000);
+    QVERIFY(!labelText("statusLabelController").contains(QStringLiteral("powered off")));
+    // A write to the silent crate says so.
+    table()->setCurrentCell(4, 0);
+    action("actionSetChannelOn")->trigger();
+    QVERIFY2(statusMessage().startsWith(QStringLiteral("Channel 4: switch on refused by the crate (")),
+        qPrintable(statusMessage()));
 
     QVERIFY(m_simulator->command(QStringLiteral("silent off")));
     QTRY_COMPARE_WITH_TIMEOUT(moduleList()->item(0)->text(), QStringLiteral("Slot 5\n505"), 8000);
     QTRY_COMPARE_WITH_TIMEOUT(connectLabel(), QStringLiteral("Connected to THE1640p sn. 505 at Slot 5"), 5000);
     QTRY_COMPARE_WITH_TIMEOUT(table()->item(0, 0) ? table()->item(0, 0)->text() : QString(), QStringLiteral("321.00"), 5000);
     QVERIFY(table()->isEnabled());
+    QTRY_COMPARE_WITH_TIMEOUT(labelText("lblVRampSpeed"), QStringLiteral("5 %/s"), 5000);
+
+    // Another crate address where nothing answers: nothing of this crate stays on screen.
+    m_dialogs.addressAnswer = QStringLiteral("127.0.0.2");
+    action("actionController")->trigger();
+    QCOMPARE(labelText("statusLabelController"), QStringLiteral("<font color=\"red\">Can not connect to address 127.0.0.2."));
+    QCOMPARE(labelText("lblSerial"), QString());
+    QCOMPARE(labelText("lblFirmware"), QString());
+    for (const char* name : {"lblVRampSpeed", "lblIRampSpeed", "lblModuleStatus", "lblModuleEventStatus"})
+        QCOMPARE(labelText(name), QStringLiteral("---"));
 }
 
 QTEST_MAIN(TesmarControlLiveTest)

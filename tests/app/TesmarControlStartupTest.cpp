@@ -74,6 +74,14 @@ struct Probe
     QProcess process;
     QString output;
 };
+
+int countLines(const QString& text, const QString& part)
+{
+    int count = 0;
+    for (const QString& line : text.split(QLatin1Char('\n')))
+        count += line.contains(part) ? 1 : 0;
+    return count;
+}
 } // namespace
 
 class TesmarControlStartupTest : public QObject
@@ -89,6 +97,8 @@ private slots:
     void staleLockOfEndedInstanceIsTakenSilently();
     void specialModeArgument_data();
     void specialModeArgument();
+    void storedAddressChecked_data();
+    void storedAddressChecked();
 
 private:
     quint16 m_silentPort = 0;
@@ -207,6 +217,35 @@ void TesmarControlStartupTest::specialModeArgument()
     QVERIFY2(probe.output.contains(QStringLiteral("special-mode-enabled %1\n").arg(enabled ? 1 : 0)),
         qPrintable(probe.output));
     QVERIFY(probe.output.contains(QStringLiteral("special-mode-hidden 1\n")));
+}
+
+void TesmarControlStartupTest::storedAddressChecked_data()
+{
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<bool>("malformed");
+    QTest::newRow("loopback") << crateAddress << false;
+    QTest::newRow("parts above 255") << QStringLiteral("999.999.999.999") << true;
+    QTest::newRow("leading zero") << QStringLiteral("127.0.0.01") << true;
+    QTest::newRow("three parts") << QStringLiteral("127.0.1") << true;
+    QTest::newRow("host name") << QStringLiteral("crate.local") << true;
+    QTest::newRow("with port") << QStringLiteral("127.0.0.1:161") << true;
+    QTest::newRow("blank around") << QStringLiteral(" 127.0.0.1") << true;
+    QTest::newRow("empty") << QString() << true;
+}
+
+// A malformed stored address counts as a missing one: the default address with one warning.
+void TesmarControlStartupTest::storedAddressChecked()
+{
+    QFETCH(QString, stored);
+    QFETCH(bool, malformed);
+    s_settings->setValue(QStringLiteral("tesmarcontrol"), QStringLiteral("IpAddress"), stored);
+    Probe probe;
+    const int status = probe.finish();
+    s_settings->setValue(QStringLiteral("tesmarcontrol"), QStringLiteral("IpAddress"), crateAddress);
+    QCOMPARE(status, 0);
+    QVERIFY2(probe.output.contains(QStringLiteral("locked-by-me 127.0.0.1")), qPrintable(probe.output));
+    const QString errors = QString::fromLocal8Bit(probe.process.readAllStandardError());
+    QCOMPARE(countLines(errors, QStringLiteral("IpAddress")), malformed ? 1 : 0);
 }
 
 int main(int argc, char* argv[])

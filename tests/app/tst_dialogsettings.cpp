@@ -121,10 +121,10 @@ private slots:
         own.setFirmwareName(module.firmwareName());
         own.setSerialNumber(module.serialNumber());
         own.setUseControllerUnits(false);
-        own.setVoltagePrecision(7);
+        own.setVoltagePrecision(6);
         child<QRadioButton>(&own, "moduleWithSerialNumber")->setChecked(true);
         own.accept();
-        QCOMPARE(SnmpModule(m_crate->controller(), 3).voltagePrecision(), 7);
+        QCOMPARE(SnmpModule(m_crate->controller(), 3).voltagePrecision(), 6);
 
         DialogSettings all;
         all.setFirmwareName(module.firmwareName());

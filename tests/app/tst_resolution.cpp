@@ -1,6 +1,7 @@
 // The stored display resolution: fallback key by key, scope removal on save, micro sign.
 #include "app/Resolution.h"
 
+#include <QRegularExpression>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTest>
@@ -90,15 +91,65 @@ private slots:
         QCOMPARE(other.scope(), int(Resolution::AllModules));
     }
 
-    void unconvertibleNumbersReadAsZero()
+    // What a hand-edited file may hold: a value outside what can be shown falls back to the
+    // default with one warning; an unconvertible number reads as 0 (a valid precision).
+    void storedValueChecked_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QString>("expected");
+        QTest::addColumn<bool>("warns");
+        QTest::newRow("unconvertible precision") << "voltagePrecision" << "three" << "0" << false;
+        QTest::newRow("largest precision") << "currentPrecision" << "6" << "6" << false;
+        QTest::newRow("precision 7") << "currentPrecision" << "7" << "2" << true;
+        QTest::newRow("negative precision") << "voltagePrecision" << "-1" << "2" << true;
+        QTest::newRow("precision 1000000") << "voltagePrecision" << "1000000" << "2" << true;
+        QTest::newRow("precision INT_MAX") << "voltagePrecision" << "2147483647" << "2" << true;
+        QTest::newRow("kilovolts") << "voltageUnit" << "kV" << "kV" << false;
+        QTest::newRow("unknown voltage unit") << "voltageUnit" << "MV" << "V" << true;
+        QTest::newRow("micro sign") << "currentUnit" << micro() << micro() << false;
+        QTest::newRow("unknown current unit") << "currentUnit" << "pA" << "mA" << true;
+        QTest::newRow("lower-case unit") << "currentUnit" << "ma" << "mA" << true;
+    }
+
+    void storedValueChecked()
+    {
+        QFETCH(QString, key);
+        QFETCH(QString, stored);
+        QFETCH(QString, expected);
+        QFETCH(bool, warns);
+        {
+            QScopedPointer<QSettings> store(openStore());
+            store->setValue(QStringLiteral("default/") + key, stored);
+        }
+        if (warns)
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^resolution: ") + key));
+        QTest::failOnWarning(QRegularExpression(QStringLiteral(".")));
+        Resolution resolution;
+        resolution.load();
+        const QString loaded = key == QLatin1String("voltagePrecision") ? QString::number(resolution.voltagePrecision())
+            : key == QLatin1String("currentPrecision")                 ? QString::number(resolution.currentPrecision())
+            : key == QLatin1String("voltageUnit")                      ? resolution.voltageUnit()
+                                                                       : resolution.currentUnit();
+        QCOMPARE(loaded, expected);
+    }
+
+    // A group full of garbage: every value falls back, one warning each.
+    void garbageGroupFallsBack()
     {
         {
             QScopedPointer<QSettings> store(openStore());
-            store->setValue(QStringLiteral("default/voltagePrecision"), QStringLiteral("three"));
+            for (const char* key : {"voltageUnit", "voltagePrecision", "currentUnit", "currentPrecision"})
+                store->setValue(QStringLiteral("4711001/") + QLatin1String(key), QStringLiteral("\x01\xff;-99e9"));
         }
-        Resolution resolution;
-        resolution.load();
-        QCOMPARE(resolution.voltagePrecision(), 0);
+        for (int i = 0; i < 2; ++i)
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^resolution: .*Unit")));
+        QScopedPointer<Resolution> resolution(moduleResolution(nullptr));
+        resolution->load();
+        QCOMPARE(resolution->voltageUnit(), QStringLiteral("V"));
+        QCOMPARE(resolution->voltagePrecision(), 0);
+        QCOMPARE(resolution->currentUnit(), QStringLiteral("mA"));
+        QCOMPARE(resolution->currentPrecision(), 0);
     }
 
     void savingBroaderRemovesNarrowerGroup()

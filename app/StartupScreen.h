@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QIcon>
+#include <QPixmap>
+
+// The pictures of the program's start and the splash screen's life.
+namespace StartupScreen {
+// "opc_control_512.png" from the working folder (not the resources, so a site can put its own
+// picture there); null when the file is missing.
+QPixmap splashImage();
+// The window icon compiled into the program.
+QIcon windowIcon();
+// Hides every splash screen: it stays on top of everything and would hide a message box or a
+// question shown before the window appears.
+void hideSplashScreens();
+} // namespace StartupScreen
