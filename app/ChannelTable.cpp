@@ -37,7 +37,6 @@ constexpr StatusRule faultRules[] = {
     {ChannelStatusBit::currentBounds, QT_TRANSLATE_NOOP("ChannelTable", "Current Bounds"), Qt::red},
 };
 
-
 } // namespace
 
 ChannelTable::ChannelTable(QWidget* parent)

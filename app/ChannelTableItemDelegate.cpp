@@ -7,8 +7,7 @@ ChannelTableItemDelegate::ChannelTableItemDelegate(QObject* parent)
 {
 }
 
-void ChannelTableItemDelegate::setModelData(QWidget* editor, QAbstractItemModel* model,
-                                            const QModelIndex& index) const
+void ChannelTableItemDelegate::setModelData(QWidget* editor, QAbstractItemModel* model, const QModelIndex& index) const
 {
     QItemDelegate::setModelData(editor, model, index);
     emit dataEntered(index.row(), index.column(), model->data(index, Qt::EditRole).toString());

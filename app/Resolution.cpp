@@ -32,8 +32,8 @@ int precisionOrDefault(const QString& key, const QString& text)
     const int precision = toInt(text);
     if (precision >= 0 && precision <= maxPrecision)
         return precision;
-    qWarning("resolution: %s=%s is not a precision from 0 to %d; using %d", qPrintable(key), qPrintable(text),
-        maxPrecision, defaultPrecision);
+    qWarning("resolution: %s=%s is not a precision from 0 to %d; using %d", qPrintable(key), qPrintable(text), maxPrecision,
+        defaultPrecision);
     return defaultPrecision;
 }
 
@@ -115,18 +115,17 @@ void Resolution::load()
     m_useControllerUnits = toInt(lookup(QLatin1String(keyUseControllerUnits), QStringLiteral("1")));
     const QString defaultVoltageUnit = QStringLiteral("V");
     const QString defaultCurrentUnit = QStringLiteral("mA");
-    m_voltageUnit = unitOrDefault(QLatin1String(keyVoltageUnit),
-        lookup(QLatin1String(keyVoltageUnit), defaultVoltageUnit), {defaultVoltageUnit, QStringLiteral("kV")},
-        defaultVoltageUnit);
-    m_voltagePrecision = precisionOrDefault(QLatin1String(keyVoltagePrecision),
-        lookup(QLatin1String(keyVoltagePrecision), QString::number(defaultPrecision)));
+    m_voltageUnit = unitOrDefault(QLatin1String(keyVoltageUnit), lookup(QLatin1String(keyVoltageUnit), defaultVoltageUnit),
+        {defaultVoltageUnit, QStringLiteral("kV")}, defaultVoltageUnit);
+    m_voltagePrecision = precisionOrDefault(
+        QLatin1String(keyVoltagePrecision), lookup(QLatin1String(keyVoltagePrecision), QString::number(defaultPrecision)));
     QString currentUnit = lookup(QLatin1String(keyCurrentUnit), defaultCurrentUnit);
     if (currentUnit == BaseModule::microAmpereUnit())
         currentUnit = storedMicroAmpere;
     m_currentUnit = unitOrDefault(QLatin1String(keyCurrentUnit), currentUnit,
         {QStringLiteral("nA"), storedMicroAmpere, defaultCurrentUnit, QStringLiteral("A")}, defaultCurrentUnit);
-    m_currentPrecision = precisionOrDefault(QLatin1String(keyCurrentPrecision),
-        lookup(QLatin1String(keyCurrentPrecision), QString::number(defaultPrecision)));
+    m_currentPrecision = precisionOrDefault(
+        QLatin1String(keyCurrentPrecision), lookup(QLatin1String(keyCurrentPrecision), QString::number(defaultPrecision)));
 }
 
 bool Resolution::save(int scope)

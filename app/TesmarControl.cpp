@@ -168,8 +168,8 @@ UserDialogs* TesmarControl::dialogs() const
 
 std::unique_ptr<QSettings> TesmarControl::openSettings() const
 {
-    return std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope, settingsOrganisation,
-        settingsApplication);
+    return std::make_unique<QSettings>(
+        QSettings::IniFormat, QSettings::UserScope, settingsOrganisation, settingsApplication);
 }
 
 void TesmarControl::retranslateFrame()
@@ -212,8 +212,7 @@ QString TesmarControl::storedCrateAddress() const
     if (isStrictDottedQuad(address))
         return address;
     // Connecting to a malformed address would only fail, leaving "connecting..." on screen.
-    qWarning("IpAddress \"%s\" in the settings is not an IPv4 address; using %s", qPrintable(address),
-        qPrintable(fallback));
+    qWarning("IpAddress \"%s\" in the settings is not an IPv4 address; using %s", qPrintable(address), qPrintable(fallback));
     return fallback;
 }
 

@@ -43,7 +43,8 @@ void extendNominalRange(NominalRange& range, BaseModule* module, bool voltage)
 {
     const int channels = module->channelNumber();
     for (int channel = 0; channel < channels; ++channel) {
-        const float value = std::fabs(voltage ? module->channelVoltageNominal(channel) : module->channelCurrentNominal(channel));
+        const float value =
+            std::fabs(voltage ? module->channelVoltageNominal(channel) : module->channelCurrentNominal(channel));
         if (!range.found) {
             range.smallest = range.largest = value;
             range.found = true;
@@ -403,8 +404,10 @@ void TesmarControl::on_actionSetChannelRippleMeasurementOff_triggered()
 void TesmarControl::on_actionAutoSwitchMeasurement_triggered()
 {
     if (BaseModule* module = currentModule())
-        checkWrite(module->setChannelBothMeasurementsEnabled(currentRowOrZero(), ui->actionAutoSwitchMeasurement->isChecked()),
-            module, currentRowOrZero(), ui->actionAutoSwitchMeasurement->isChecked() ? tr("both measurements on") : tr("both measurements off"));
+        checkWrite(
+            module->setChannelBothMeasurementsEnabled(currentRowOrZero(), ui->actionAutoSwitchMeasurement->isChecked()),
+            module, currentRowOrZero(),
+            ui->actionAutoSwitchMeasurement->isChecked() ? tr("both measurements on") : tr("both measurements off"));
 }
 
 // ---- Prompted values ----
@@ -426,19 +429,16 @@ void TesmarControl::on_actionSetChannelVoltage_triggered()
             + someChannelsNote(range, unit);
     } else {
         const float lower = bipolar ? -upper : 0.0f;
-        label = tr("Input a voltage (%L1...%L2 %3) for channel %4:")
-                    .arg(double(lower))
-                    .arg(double(upper))
-                    .arg(unit)
-                    .arg(row);
+        label =
+            tr("Input a voltage (%L1...%L2 %3) for channel %4:").arg(double(lower)).arg(double(upper)).arg(unit).arg(row);
     }
     if (bipolar)
         label += bipolarNote();
     const float lower = bipolar ? -upper : 0.0f;
 
     bool ok = false;
-    const double value = dialogs()->getDouble(this, applicationName(), label, module->channelVoltageSet(row), lower,
-        upper, module->voltagePrecision(), &ok);
+    const double value = dialogs()->getDouble(
+        this, applicationName(), label, module->channelVoltageSet(row), lower, upper, module->voltagePrecision(), &ok);
     if (!ok || !module)
         return;
     for (int selected : selectedChannelRows())
@@ -464,8 +464,8 @@ void TesmarControl::on_actionSetChannelCurrent_triggered()
     }
 
     bool ok = false;
-    const double value = dialogs()->getDouble(this, applicationName(), label, module->channelCurrentSet(row), 0.0,
-        upper, module->currentPrecision(), &ok);
+    const double value = dialogs()->getDouble(
+        this, applicationName(), label, module->channelCurrentSet(row), 0.0, upper, module->currentPrecision(), &ok);
     if (!ok || !module)
         return;
     for (int selected : selectedChannelRows())
@@ -481,10 +481,8 @@ void TesmarControl::on_actionSetAllVoltages_triggered()
     const NominalRange range = nominalRange(module, true);
     const float lower = bipolar ? -range.largest : 0.0f;
     const QString unit = module->voltageUnit(0);
-    QString label = tr("Input a Set voltage (%L1...%L2 %3) for all channels:")
-                        .arg(double(lower))
-                        .arg(double(range.largest))
-                        .arg(unit)
+    QString label =
+        tr("Input a Set voltage (%L1...%L2 %3) for all channels:").arg(double(lower)).arg(double(range.largest)).arg(unit)
         + someChannelsNote(range, unit);
     if (bipolar)
         label += bipolarNote();
@@ -558,18 +556,18 @@ void TesmarControl::promptRampSpeed(bool voltage, bool allModules)
     if (!module || (!voltage && !allModules && !module->currentControl()))
         return;
     bool ok = false;
-    const double value = voltage
-        ? dialogs()->getDouble(this, applicationName(), tr("Input Voltage Ramp speed (%/s):"),
-            module->voltageRampSpeed(), 0.001, 100.0, 3, &ok)
-        : dialogs()->getDouble(this, applicationName(), tr("Input Current Ramp speed (%/s):"),
-            module->currentRampSpeed(), 1.0, 100.0, 1, &ok);
+    const double value = voltage ? dialogs()->getDouble(this, applicationName(), tr("Input Voltage Ramp speed (%/s):"),
+                             module->voltageRampSpeed(), 0.001, 100.0, 3, &ok)
+                                 : dialogs()->getDouble(this, applicationName(), tr("Input Current Ramp speed (%/s):"),
+                                     module->currentRampSpeed(), 1.0, 100.0, 1, &ok);
     if (!ok || !module)
         return;
     const QList<BaseModule*> targets = allModules ? modules : QList<BaseModule*>{module.data()};
-    const QString what = (voltage ? tr("set voltage ramp speed %1 %/s") : tr("set current ramp speed %1 %/s"))
-                             .arg(numberText(value));
+    const QString what =
+        (voltage ? tr("set voltage ramp speed %1 %/s") : tr("set current ramp speed %1 %/s")).arg(numberText(value));
     for (BaseModule* each : targets)
-        checkWrite(voltage ? each->setVoltageRampSpeed(float(value)) : each->setCurrentRampSpeed(float(value)), each, -1, what);
+        checkWrite(
+            voltage ? each->setVoltageRampSpeed(float(value)) : each->setCurrentRampSpeed(float(value)), each, -1, what);
 }
 
 void TesmarControl::on_actionSetModulesVoltageRamp_triggered()
@@ -663,8 +661,8 @@ void TesmarControl::on_actionAdcSampleRate_triggered()
     const QStringList items{QStringLiteral("50"), QStringLiteral("60"), QStringLiteral("100"), QStringLiteral("500")};
     const int preselected = adcSampleRateChoice(module->adcSamplesPerSecond());
     bool ok = false;
-    const QString choice = dialogs()->getItem(this, applicationName(),
-        tr("Choose ADC Sample Rate (samples per second):"), items, preselected, false, &ok);
+    const QString choice = dialogs()->getItem(
+        this, applicationName(), tr("Choose ADC Sample Rate (samples per second):"), items, preselected, false, &ok);
     if (!ok || choice.isEmpty() || !module)
         return;
     bool converted = false;
@@ -678,12 +676,12 @@ void TesmarControl::on_actionDigitalFilter_triggered()
     QPointer<BaseModule> module = currentModule();
     if (!module)
         return;
-    const QStringList items{QStringLiteral("1"), QStringLiteral("16"), QStringLiteral("64"), QStringLiteral("256"),
-        QStringLiteral("1024")};
+    const QStringList items{
+        QStringLiteral("1"), QStringLiteral("16"), QStringLiteral("64"), QStringLiteral("256"), QStringLiteral("1024")};
     const int preselected = digitalFilterChoice(module->digitalFilter());
     bool ok = false;
-    const QString choice = dialogs()->getItem(this, applicationName(), tr("Choose Digital Filter averaging steps:"),
-        items, preselected, false, &ok);
+    const QString choice = dialogs()->getItem(
+        this, applicationName(), tr("Choose Digital Filter averaging steps:"), items, preselected, false, &ok);
     if (!ok || choice.isEmpty() || !module)
         return;
     bool converted = false;
@@ -711,8 +709,8 @@ void TesmarControl::on_actionSetLiveInsertion_triggered()
 void TesmarControl::on_actionPassword_triggered()
 {
     bool ok = false;
-    const QString password = dialogs()->getText(this, applicationName(), tr("Please enter password:"),
-        QLineEdit::Password, QString(), &ok);
+    const QString password =
+        dialogs()->getText(this, applicationName(), tr("Please enter password:"), QLineEdit::Password, QString(), &ok);
     if (!ok)
         return;
     if (password == QLatin1String("pix7cloud")) {
@@ -855,8 +853,7 @@ void TesmarControl::setChannelControl(int /*serialNumber*/, int channel, quint32
     BaseModule* module = currentModule();
     if (!module)
         return;
-    checkWrite(module->setChannelControl(channel, control), module, channel,
-        tr("set control 0x%1").arg(control, 0, 16));
+    checkWrite(module->setChannelControl(channel, control), module, channel, tr("set control 0x%1").arg(control, 0, 16));
     if (control == 0)
         checkWrite(module->clearChannelEmergencyOff(channel), module, channel, tr("clear emergency off"));
 }
@@ -934,8 +931,8 @@ void TesmarControl::setFlexGroup(int groupNumber, quint32 member, quint32 type)
 void TesmarControl::setInterlockOutControl(int /*serialNumber*/, quint32 control)
 {
     if (BaseModule* module = currentModule())
-        checkWrite(module->SetModuleIlkOutControl(control), module, -1,
-            tr("set interlock out control 0x%1").arg(control, 0, 16));
+        checkWrite(
+            module->SetModuleIlkOutControl(control), module, -1, tr("set interlock out control 0x%1").arg(control, 0, 16));
 }
 
 void TesmarControl::setChannelVoltageNominal(int channel, float value)
@@ -979,8 +976,7 @@ void TesmarControl::sendHexLine(QByteArray line)
 }
 
 void TesmarControl::setChannelBounds(int channel, bool asymmetricVoltageBounds, float voltageInterlockMaxSet,
-    float voltageInterlockMinSet, bool asymmetricCurrentBounds, float currentInterlockMaxSet,
-    float currentInterlockMinSet)
+    float voltageInterlockMinSet, bool asymmetricCurrentBounds, float currentInterlockMaxSet, float currentInterlockMinSet)
 {
     // Events are processed while waiting: the module may be deleted (crate switched off) or
     // another module selected meanwhile; the guard notices the first, the pointer is kept for
@@ -995,8 +991,8 @@ void TesmarControl::setChannelBounds(int channel, bool asymmetricVoltageBounds, 
         control |= ChannelControlBit::asymmetricVoltageBounds;
     if (asymmetricCurrentBounds)
         control |= ChannelControlBit::asymmetricCurrentBounds;
-    if (!checkWrite(module->setChannelControl(channel, control), module, channel,
-            tr("set control 0x%1").arg(control, 0, 16)))
+    if (!checkWrite(
+            module->setChannelControl(channel, control), module, channel, tr("set control 0x%1").arg(control, 0, 16)))
         return;
 
     int waits = 0;

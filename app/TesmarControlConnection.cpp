@@ -240,8 +240,7 @@ void TesmarControl::on_actionSetCrateAddress_triggered()
         return;
     }
     if (!controller->setIpAddress(address)) {
-        dialogs()->information(this, applicationName(),
-            tr("The address %1 could not be sent to the crate.").arg(address));
+        dialogs()->information(this, applicationName(), tr("The address %1 could not be sent to the crate.").arg(address));
         refreshTimer->start();
         return;
     }

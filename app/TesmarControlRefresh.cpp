@@ -116,8 +116,10 @@ void TesmarControl::initialiseTableFor(BaseModule* module)
     table->setEnabled(true);
     table->setChannelCount(module->channelNumber());
     for (int row = 0; row < table->rowCount(); ++row) {
-        table->setCellText(row, ChannelTable::ColumnVoltageNominal, module->formatVoltage(module->channelVoltageNominal(row)));
-        table->setCellText(row, ChannelTable::ColumnCurrentNominal, module->formatCurrent(module->channelCurrentNominal(row)));
+        table->setCellText(
+            row, ChannelTable::ColumnVoltageNominal, module->formatVoltage(module->channelVoltageNominal(row)));
+        table->setCellText(
+            row, ChannelTable::ColumnCurrentNominal, module->formatCurrent(module->channelCurrentNominal(row)));
     }
     const QString voltageUnit = module->voltageUnit(0);
     const QString currentUnit = module->currentUnit(0);
@@ -318,9 +320,12 @@ void TesmarControl::refreshOverview()
         int rating = 0;
         const int channels = module->channelNumber();
         for (int channel = 0; channel < channels; ++channel) {
-            emit updateChannelVoltageMeasure(serialNumber, channel, module->formatVoltage(module->channelVoltageMeasure(channel)));
-            emit updateChannelCurrentMeasure(serialNumber, channel, module->formatCurrent(module->channelCurrentMeasure(channel)));
-            emit updateChannelVoltage(serialNumber, channel, module->channelVoltageSet(channel), module->voltageUnit(channel));
+            emit updateChannelVoltageMeasure(
+                serialNumber, channel, module->formatVoltage(module->channelVoltageMeasure(channel)));
+            emit updateChannelCurrentMeasure(
+                serialNumber, channel, module->formatCurrent(module->channelCurrentMeasure(channel)));
+            emit updateChannelVoltage(
+                serialNumber, channel, module->channelVoltageSet(channel), module->voltageUnit(channel));
             rating = qMax(rating, runningRating(module->channelStatus(channel)));
         }
         emit updateModuleRunningState(serialNumber, tr(runningStateTexts[rating]), QColor(Qt::black));

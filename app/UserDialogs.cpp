@@ -14,8 +14,8 @@ QMessageBox::StandardButton UserDialogs::question(QWidget* parent, const QString
     return QMessageBox::question(parent, title, text, buttons, defaultButton);
 }
 
-QMessageBox::StandardButton UserDialogs::information(QWidget* parent, const QString& title, const QString& text,
-    QMessageBox::StandardButtons buttons)
+QMessageBox::StandardButton UserDialogs::information(
+    QWidget* parent, const QString& title, const QString& text, QMessageBox::StandardButtons buttons)
 {
     return QMessageBox::information(parent, title, text, buttons);
 }
@@ -25,14 +25,14 @@ void UserDialogs::critical(QWidget* parent, const QString& title, const QString&
     QMessageBox::critical(parent, title, text);
 }
 
-double UserDialogs::getDouble(QWidget* parent, const QString& title, const QString& label, double value,
-    double minValue, double maxValue, int decimals, bool* ok)
+double UserDialogs::getDouble(QWidget* parent, const QString& title, const QString& label, double value, double minValue,
+    double maxValue, int decimals, bool* ok)
 {
     return QInputDialog::getDouble(parent, title, label, value, minValue, maxValue, decimals, ok);
 }
 
-int UserDialogs::getInt(QWidget* parent, const QString& title, const QString& label, int value, int minValue,
-    int maxValue, int step, bool* ok)
+int UserDialogs::getInt(
+    QWidget* parent, const QString& title, const QString& label, int value, int minValue, int maxValue, int step, bool* ok)
 {
     return QInputDialog::getInt(parent, title, label, value, minValue, maxValue, step, ok);
 }
@@ -43,8 +43,8 @@ QString UserDialogs::getItem(QWidget* parent, const QString& title, const QStrin
     return QInputDialog::getItem(parent, title, label, items, current, editable, ok);
 }
 
-QString UserDialogs::getText(QWidget* parent, const QString& title, const QString& label, QLineEdit::EchoMode mode,
-    const QString& text, bool* ok)
+QString UserDialogs::getText(
+    QWidget* parent, const QString& title, const QString& label, QLineEdit::EchoMode mode, const QString& text, bool* ok)
 {
     return QInputDialog::getText(parent, title, label, mode, text, ok);
 }

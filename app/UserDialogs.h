@@ -21,13 +21,13 @@ public:
 
     virtual QMessageBox::StandardButton question(QWidget* parent, const QString& title, const QString& text,
         QMessageBox::StandardButtons buttons, QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
-    virtual QMessageBox::StandardButton information(QWidget* parent, const QString& title, const QString& text,
-        QMessageBox::StandardButtons buttons = QMessageBox::Ok);
+    virtual QMessageBox::StandardButton information(
+        QWidget* parent, const QString& title, const QString& text, QMessageBox::StandardButtons buttons = QMessageBox::Ok);
     virtual void critical(QWidget* parent, const QString& title, const QString& text);
-    virtual double getDouble(QWidget* parent, const QString& title, const QString& label, double value,
-        double minValue, double maxValue, int decimals, bool* ok);
-    virtual int getInt(QWidget* parent, const QString& title, const QString& label, int value, int minValue,
-        int maxValue, int step, bool* ok);
+    virtual double getDouble(QWidget* parent, const QString& title, const QString& label, double value, double minValue,
+        double maxValue, int decimals, bool* ok);
+    virtual int getInt(QWidget* parent, const QString& title, const QString& label, int value, int minValue, int maxValue,
+        int step, bool* ok);
     virtual QString getItem(QWidget* parent, const QString& title, const QString& label, const QStringList& items,
         int current, bool editable, bool* ok);
     virtual QString getText(QWidget* parent, const QString& title, const QString& label, QLineEdit::EchoMode mode,

@@ -17,7 +17,9 @@ bool BaseController::setIpAddress(const QString&)
     return false;
 }
 
-void BaseController::setLiveInsertion(bool) {}
+void BaseController::setLiveInsertion(bool)
+{
+}
 
 bool BaseController::liveInsertion()
 {

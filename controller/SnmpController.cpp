@@ -47,8 +47,8 @@ void SnmpController::bindLibrary()
     qDebug().noquote() << m_library.fileName() << "loaded succesfully";
 
     m_missingEntryPoints.clear();
-#define TESMAR_BIND_REQUIRED(name)                                                                \
-    if (!resolveEntry(m_library, #name, name))                                                  \
+#define TESMAR_BIND_REQUIRED(name)                                                                                          \
+    if (!resolveEntry(m_library, #name, name))                                                                              \
         m_missingEntryPoints << QStringLiteral(#name);
 #define TESMAR_BIND_OPTIONAL(name) resolveEntry(m_library, #name, name);
     WIENER_SNMP_REQUIRED_ENTRY_POINTS(TESMAR_BIND_REQUIRED)
@@ -67,8 +67,8 @@ void SnmpController::bindLibrary()
         // The library keeps the reason under the null handle; a library without snmpLastError
         // gives none.
         const char* reason = snmpLastError ? snmpLastError(nullptr) : nullptr;
-        raiseInitialisationFailure(reason && *reason ? QString::fromLocal8Bit(reason)
-                                                     : translate("%1 gave no reason.").arg(m_library.fileName()));
+        raiseInitialisationFailure(
+            reason && *reason ? QString::fromLocal8Bit(reason) : translate("%1 gave no reason.").arg(m_library.fileName()));
         return;
     }
     m_libraryReady = true;
@@ -76,9 +76,8 @@ void SnmpController::bindLibrary()
 
 void SnmpController::raiseInitialisationFailure(const QString& reason)
 {
-    FatalErrorHandler::raise(applicationTitle(),
-                             translate("Error while initializing SNMP!\n%1\n\nProgram will be terminated.").arg(reason),
-                             1);
+    FatalErrorHandler::raise(
+        applicationTitle(), translate("Error while initializing SNMP!\n%1\n\nProgram will be terminated.").arg(reason), 1);
 }
 
 bool SnmpController::open(const QString& address)
@@ -120,7 +119,9 @@ bool SnmpController::setIpAddress(const QString& address)
     return call(&SnmpController::setIpStaticAddress, qbswap(value)) != 0;
 }
 
-void SnmpController::setLiveInsertion(bool) {}
+void SnmpController::setLiveInsertion(bool)
+{
+}
 
 bool SnmpController::liveInsertion()
 {

@@ -80,7 +80,10 @@ public:
 #undef TESMAR_SNMP_ENTRY_COUNT
 
     // Names of the required entries the loaded library lacks (empty when it has them all).
-    QStringList missingEntryPoints() const { return m_missingEntryPoints; }
+    QStringList missingEntryPoints() const
+    {
+        return m_missingEntryPoints;
+    }
 
 private:
     void bindLibrary();

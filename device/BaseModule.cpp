@@ -193,7 +193,9 @@ quint16 BaseModule::baseAddress()
     return 0;
 }
 
-void BaseModule::setBaseAddress(quint16) {}
+void BaseModule::setBaseAddress(quint16)
+{
+}
 
 bool BaseModule::fineAdjustmentOn()
 {

@@ -29,6 +29,9 @@ inline constexpr int measurementDeviceClass = 90;
 inline constexpr const char* bipolar = "THX0830b";
 inline constexpr int bipolarDeviceClass = 41;
 // Classes whose modules have no current control (no current ramp of their own).
-inline bool hasCurrentControl(int deviceClass) { return deviceClass != 21 && deviceClass != 28; }
+inline bool hasCurrentControl(int deviceClass)
+{
+    return deviceClass != 21 && deviceClass != 28;
+}
 
 } // namespace ModuleTypes

@@ -34,11 +34,11 @@ public:
     // What the shown windows need read; combined from every registered owner.
     enum Need : unsigned {
         CurrentModuleChannels = 0x01,
-        CurrentModuleValues = 0x02,   // ramp speeds, status and event status
-        ModuleTemperatures = 0x04,    // of the current module
-        ModuleSupplies = 0x08,        // supplies and hardware limits of the current module
-        AllModulesChannels = 0x10,    // overview: every module's channels and temperature 0
-        CrateValues = 0x20,           // the crate window
+        CurrentModuleValues = 0x02, // ramp speeds, status and event status
+        ModuleTemperatures = 0x04,  // of the current module
+        ModuleSupplies = 0x08,      // supplies and hardware limits of the current module
+        AllModulesChannels = 0x10,  // overview: every module's channels and temperature 0
+        CrateValues = 0x20,         // the crate window
     };
     Q_DECLARE_FLAGS(Needs, Need)
 
@@ -50,7 +50,7 @@ public:
     // The devices to read. Modules and crates are shared: the poller's reference keeps them
     // alive until its current read has finished, whatever the session does meanwhile.
     void setDevices(std::shared_ptr<BaseController> controller, QVector<std::shared_ptr<BaseModule>> modules,
-                    QVector<std::shared_ptr<BaseCrate>> crates);
+        QVector<std::shared_ptr<BaseCrate>> crates);
     void clearDevices();
     void setCurrentModule(int moduleIndex);
     void setNeeds(Needs needs);

@@ -22,17 +22,42 @@ struct BitMove
 };
 
 constexpr BitMove channelStatusMoves[] = {
-    {7, 3}, {11, 4}, {12, 4}, {9, 5}, {13, 6}, {23, 7}, {21, 10},
-    {22, 11}, {6, 12}, {2, 13}, {20, 14}, {3, 15},
+    {7, 3},
+    {11, 4},
+    {12, 4},
+    {9, 5},
+    {13, 6},
+    {23, 7},
+    {21, 10},
+    {22, 11},
+    {6, 12},
+    {2, 13},
+    {20, 14},
+    {3, 15},
 };
 
 constexpr BitMove moduleStatusMoves[] = {
-    {7, 0}, {5, 2}, {3, 4}, {1, 5}, {15, 8}, {14, 9},
-    {13, 10}, {12, 11}, {11, 12}, {10, 13}, {9, 14}, {8, 15},
+    {7, 0},
+    {5, 2},
+    {3, 4},
+    {1, 5},
+    {15, 8},
+    {14, 9},
+    {13, 10},
+    {12, 11},
+    {11, 12},
+    {10, 13},
+    {9, 14},
+    {8, 15},
 };
 
 constexpr BitMove moduleEventStatusMoves[] = {
-    {5, 2}, {3, 4}, {1, 5}, {13, 10}, {10, 13}, {9, 14},
+    {5, 2},
+    {3, 4},
+    {1, 5},
+    {13, 10},
+    {10, 13},
+    {9, 14},
 };
 
 template <size_t N>
@@ -103,7 +128,7 @@ SnmpModule::SnmpModule(SnmpController* controller, int slot, QObject* parent)
     for (auto* cache : {&m_tripTimeCache, &m_behaviourCache})
         cache->fill(0, m_channelCount);
     for (auto* cache : {&m_voltageSetCache, &m_voltageMeasureCache, &m_voltageNominalCache, &m_currentSetCache,
-                        &m_currentMeasureCache, &m_currentNominalCache})
+             &m_currentMeasureCache, &m_currentNominalCache})
         cache->fill(0.0f, m_channelCount);
     // No read yet is not a failed read.
     std::fill(std::begin(m_channelsReached), std::end(m_channelsReached), m_channelCount);
@@ -222,8 +247,7 @@ bool SnmpModule::connected()
 int* SnmpModule::channelsReached(const void* cache)
 {
     const void* const tracked[] = {&m_statusCache, &m_controlCache, &m_voltageSetCache, &m_voltageMeasureCache,
-                                   &m_voltageNominalCache, &m_currentSetCache, &m_currentMeasureCache,
-                                   &m_currentNominalCache};
+        &m_voltageNominalCache, &m_currentSetCache, &m_currentMeasureCache, &m_currentNominalCache};
     static_assert(std::size(tracked) == std::extent<decltype(m_channelsReached)>::value, "one count per quantity");
     for (size_t i = 0; i < std::size(tracked); ++i) {
         if (tracked[i] == cache)
@@ -242,8 +266,8 @@ bool SnmpModule::channelReadComplete(int channel)
     Lock lock(m_controller->mutex());
     if (!validChannel(channel))
         return false;
-    return std::all_of(std::begin(m_channelsReached), std::end(m_channelsReached),
-                       [channel](int reached) { return channel < reached; });
+    return std::all_of(
+        std::begin(m_channelsReached), std::end(m_channelsReached), [channel](int reached) { return channel < reached; });
 }
 
 template <typename Entry, typename Cache, typename Convert>
@@ -508,8 +532,8 @@ bool SnmpModule::setKillEnable(bool enable)
 
 bool SnmpModule::setFineAdjustmentOn(bool on)
 {
-    return written(m_controller->call(&SnmpController::setHighVoltageGroupsSwitch,
-                                      on ? groupsFineAdjustmentOn : groupsFineAdjustmentOff));
+    return written(m_controller->call(
+        &SnmpController::setHighVoltageGroupsSwitch, on ? groupsFineAdjustmentOn : groupsFineAdjustmentOff));
 }
 
 int SnmpModule::channelNumber()
@@ -598,8 +622,7 @@ bool SnmpModule::writeBehaviours(const QVector<int>& behaviours)
     buffer.count = int32_t(behaviours.size());
     for (int i = 0; i < behaviours.size(); ++i)
         buffer.value[i] = behaviours.at(i);
-    return written(
-        m_controller->call(&SnmpController::setMultipleOutputSupervisionBehaviors, m_firstChannelIndex, &buffer));
+    return written(m_controller->call(&SnmpController::setMultipleOutputSupervisionBehaviors, m_firstChannelIndex, &buffer));
 }
 
 bool SnmpModule::failedRead()
@@ -686,7 +709,7 @@ quint32 SnmpModule::channelStatus(int channel)
     if (isMeasurementModule())
         return 0;
     return cachedRead(channel, &SnmpController::getMultipleChannelStatuses, m_statusCache,
-                      [](int32_t value) { return channelStatusFromLibrary(quint32(value)); });
+        [](int32_t value) { return channelStatusFromLibrary(quint32(value)); });
 }
 
 quint32 SnmpModule::channelEventStatus(int channel)
@@ -720,7 +743,7 @@ quint32 SnmpModule::channelControl(int channel)
     Lock lock(m_controller->mutex());
     const bool measurement = isMeasurementModule();
     return cachedRead(channel, &SnmpController::getMultipleOutputSwitches, m_controlCache,
-                      [measurement](int32_t value) { return channelControlFromSwitch(value, measurement); });
+        [measurement](int32_t value) { return channelControlFromSwitch(value, measurement); });
 }
 
 bool SnmpModule::setChannelControl(int channel, quint32 control)
@@ -760,8 +783,8 @@ float SnmpModule::channelVoltageNominal(int channel)
 float SnmpModule::channelCurrentNominal(int channel)
 {
     Lock lock(m_controller->mutex());
-    return float(currentFromAmperes(
-        cachedRead(channel, &SnmpController::getMultipleOutputConfigMaxCurrents, m_currentNominalCache)));
+    return float(
+        currentFromAmperes(cachedRead(channel, &SnmpController::getMultipleOutputConfigMaxCurrents, m_currentNominalCache)));
 }
 
 float SnmpModule::channelVoltageSet(int channel)
@@ -810,8 +833,8 @@ bool SnmpModule::setChannelCurrentSet(int channel, float iset)
 float SnmpModule::channelCurrentMeasure(int channel)
 {
     Lock lock(m_controller->mutex());
-    return float(currentFromAmperes(
-        cachedRead(channel, &SnmpController::getMultipleMeasurementCurrents, m_currentMeasureCache)));
+    return float(
+        currentFromAmperes(cachedRead(channel, &SnmpController::getMultipleMeasurementCurrents, m_currentMeasureCache)));
 }
 
 bool SnmpModule::channelDelayedTripEnabled(int channel)
@@ -850,7 +873,7 @@ bool SnmpModule::setChannelDelayedTripAction(int channel, OutputSupervisionActio
     if (!written(m_controller->call(&SnmpController::setOutputTripTimeMaxCurrent, channelIndex(channel), delay)))
         return false;
     return written(m_controller->call(&SnmpController::setOutputSupervisionBehavior, channelIndex(channel),
-                                      withAction(behaviour.at(0), delayedTripShift, action)));
+        withAction(behaviour.at(0), delayedTripShift, action)));
 }
 
 BaseModule::OutputSupervisionAction SnmpModule::channelInhibitAction(int channel)
@@ -871,7 +894,7 @@ bool SnmpModule::setChannelInhibitAction(int channel, OutputSupervisionAction ac
     if (!readBehaviours(channel, 1, &behaviour))
         return false;
     return written(m_controller->call(&SnmpController::setOutputSupervisionBehavior, channelIndex(channel),
-                                      withAction(behaviour.at(0), inhibitShift, action)));
+        withAction(behaviour.at(0), inhibitShift, action)));
 }
 
 float SnmpModule::channelVoltageHardwareNominal(int channel)

@@ -5,11 +5,13 @@
 TbusChannelStatusBits::TbusChannelStatusBits(QObject* parent)
     : QObject(parent)
     , m_status(TbusModuleStatusBits::splitNameList("isPOS,res,isIERR,isON,isRAMP,isEMCY,isCC,isCV,res,res,isCBNDs,isVBNDs,"
-                         "isEINH,isTRIP,isCLIM,isVLIM"))
-    , m_eventStatus(TbusModuleStatusBits::splitNameList("res,res,EIERR,EON2OFF,EEOR,EEMCY,ECC,ECV,res,res,ECBNDs,EVBNDs,EEINH,"
-                              "ETRIP,ECLIM,EVLIM"))
-    , m_control(TbusModuleStatusBits::splitNameList("res,res,res,setON,res,setEMCY,res,res,res,res,setACBND,setAVBND,res,res,"
-                          "res,res"))
+                                                   "isEINH,isTRIP,isCLIM,isVLIM"))
+    , m_eventStatus(
+          TbusModuleStatusBits::splitNameList("res,res,EIERR,EON2OFF,EEOR,EEMCY,ECC,ECV,res,res,ECBNDs,EVBNDs,EEINH,"
+                                              "ETRIP,ECLIM,EVLIM"))
+    , m_control(
+          TbusModuleStatusBits::splitNameList("res,res,res,setON,res,setEMCY,res,res,res,res,setACBND,setAVBND,res,res,"
+                                              "res,res"))
 {
 }
 

@@ -3,12 +3,12 @@
 TbusModuleStatusBits::TbusModuleStatusBits(QObject* parent)
     : QObject(parent)
     , m_status(splitNameList("isADJ,res,res,res,isSrvc,0,res,res,isnoSERR,isnoRAMP,isSFLPgd,isEVNTact,"
-                         "isMODgd,isSPLYgd,isTMPgd,isKILena"))
+                             "isMODgd,isSPLYgd,isTMPgd,isKILena"))
     // Service needed is event bit 4, as in the status word and the crate's event bits.
     , m_eventStatus(splitNameList("res,res,res,res,ESrvc,res,res,res,res,res,ESFLPngd,res,res,ESPLYngd,"
-                              "ETMPngd,res"))
+                                  "ETMPngd,res"))
     , m_eventMask(splitNameList("res,res,res,res,MESrvc,res,res,res,res,res,MESFLPngd,res,res,"
-                            "MESPLYngd,METMPngd,res"))
+                                "MESPLYngd,METMPngd,res"))
     , m_control(splitNameList("res,res,res,res,res,res,doCLEAR,res,res,res,res,1,setADJ,res,setKILena,res"))
 {
 }

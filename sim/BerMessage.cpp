@@ -4,7 +4,7 @@ namespace {
 constexpr int tagSequence = 0x30;
 constexpr int tagInteger = 0x02;
 constexpr int snmpErrorTooBig = 1;
-}
+} // namespace
 
 bool BerMessage::read(const QByteArray& data, int offset, int limit, Element* element)
 {
@@ -105,9 +105,7 @@ QByteArray BerMessage::tooBigResponse(const QByteArray& message)
     read(message, at, size, &requestId);
     const QByteArray requestIdBytes = message.mid(at, requestId.total());
 
-    const QByteArray pduContent = requestIdBytes
-        + encode(tagInteger, QByteArray(1, char(snmpErrorTooBig)))
-        + encode(tagInteger, QByteArray(1, '\0'))
-        + encode(tagSequence, QByteArray());
+    const QByteArray pduContent = requestIdBytes + encode(tagInteger, QByteArray(1, char(snmpErrorTooBig)))
+        + encode(tagInteger, QByteArray(1, '\0')) + encode(tagSequence, QByteArray());
     return encode(tagSequence, versionBytes + communityBytes + encode(pduTag, pduContent));
 }

@@ -61,9 +61,8 @@ ControlCommands::ControlCommands(CrateModel& model, SimulationClock& clock, Tran
 
 QString ControlCommands::help()
 {
-    return QStringLiteral(
-        "inhibit SLOT CHANNEL on|off | load SLOT CHANNEL OHMS|open | silent on|off | delay MS | "
-        "drop PERCENT | maxresponse BYTES | power off|on | timescale FACTOR | noise on|off | quit");
+    return QStringLiteral("inhibit SLOT CHANNEL on|off | load SLOT CHANNEL OHMS|open | silent on|off | delay MS | "
+                          "drop PERCENT | maxresponse BYTES | power off|on | timescale FACTOR | noise on|off | quit");
 }
 
 QString ControlCommands::execute(const QString& line, bool* quit)
@@ -87,19 +86,25 @@ QString ControlCommands::execute(const QString& line, bool* quit)
     if (command == QLatin1String("inhibit") || command == QLatin1String("load")) {
         int slot = 0, channel = 0;
         if (arguments != 3 || !parseInt(words[1], 0, 9, &slot) || !parseInt(words[2], 0, 99, &channel))
-            return error(QStringLiteral("usage: %1 SLOT CHANNEL %2")
-                             .arg(command, command == QLatin1String("inhibit") ? QStringLiteral("on|off") : QStringLiteral("OHMS|open")));
+            return error(
+                QStringLiteral("usage: %1 SLOT CHANNEL %2")
+                    .arg(command,
+                        command == QLatin1String("inhibit") ? QStringLiteral("on|off") : QStringLiteral("OHMS|open")));
         if (command == QLatin1String("inhibit")) {
             if (!parseOnOff(words[3], &on))
                 return error(QStringLiteral("usage: inhibit SLOT CHANNEL on|off"));
-            return m_model.setInhibit(slot, channel, on) ? ok : error(QStringLiteral("no high-voltage channel %1 in slot %2").arg(channel).arg(slot));
+            return m_model.setInhibit(slot, channel, on)
+                ? ok
+                : error(QStringLiteral("no high-voltage channel %1 in slot %2").arg(channel).arg(slot));
         }
         double ohms = 0;
         if (words[3] == QLatin1String("open"))
             ohms = std::numeric_limits<double>::infinity();
         else if (!parseDouble(words[3], 0, 1e18, &ohms))
             return error(QStringLiteral("load must be a resistance in ohms >= 0 or \"open\""));
-        return m_model.setLoad(slot, channel, ohms) ? ok : error(QStringLiteral("no high-voltage channel %1 in slot %2").arg(channel).arg(slot));
+        return m_model.setLoad(slot, channel, ohms)
+            ? ok
+            : error(QStringLiteral("no high-voltage channel %1 in slot %2").arg(channel).arg(slot));
     }
     if (command == QLatin1String("silent") || command == QLatin1String("noise") || command == QLatin1String("power")) {
         if (arguments != 1 || !parseOnOff(words[1], &on))
@@ -116,9 +121,10 @@ QString ControlCommands::execute(const QString& line, bool* quit)
         int value = 0;
         const int max = command == QLatin1String("delay") ? 600000 : 65535;
         if (arguments != 1 || !parseInt(words[1], 0, max, &value))
-            return error(QStringLiteral("usage: %1 %2 (0 to %3)")
-                             .arg(command, command == QLatin1String("delay") ? QStringLiteral("MS") : QStringLiteral("BYTES"))
-                             .arg(max));
+            return error(
+                QStringLiteral("usage: %1 %2 (0 to %3)")
+                    .arg(command, command == QLatin1String("delay") ? QStringLiteral("MS") : QStringLiteral("BYTES"))
+                    .arg(max));
         if (command == QLatin1String("delay"))
             m_faults.setDelayMs(value);
         else

@@ -18,8 +18,8 @@ constexpr double defaultLoadOhms = 10e6;
 constexpr int maxDescriptionOctets = 39;
 constexpr int maxChannels = 100; // rows slot*100+1 .. slot*100+100 stay inside the slot
 
-bool readPerChannel(const QJsonObject& object, const QString& key, int channels,
-                    std::vector<double>* values, QString* error, const QString& where)
+bool readPerChannel(const QJsonObject& object, const QString& key, int channels, std::vector<double>* values, QString* error,
+    const QString& where)
 {
     const QJsonValue value = object.value(key);
     if (value.isUndefined())
@@ -37,14 +37,12 @@ bool readPerChannel(const QJsonObject& object, const QString& key, int channels,
     if (value.isArray()) {
         const QJsonArray array = value.toArray();
         if (array.size() != channels) {
-            *error = QStringLiteral("%1: \"%2\" needs %3 values, has %4")
-                         .arg(where, key).arg(channels).arg(array.size());
+            *error = QStringLiteral("%1: \"%2\" needs %3 values, has %4").arg(where, key).arg(channels).arg(array.size());
             return false;
         }
         for (int i = 0; i < channels; ++i) {
             if (!toOhms(array.at(i), &(*values)[size_t(i)])) {
-                *error = QStringLiteral("%1: \"%2\" value %3 is not a number >= 0")
-                             .arg(where, key).arg(i);
+                *error = QStringLiteral("%1: \"%2\" value %3 is not a number >= 0").arg(where, key).arg(i);
                 return false;
             }
         }
@@ -52,8 +50,7 @@ bool readPerChannel(const QJsonObject& object, const QString& key, int channels,
     }
     double single = 0;
     if (!toOhms(value, &single)) {
-        *error = QStringLiteral("%1: \"%2\" must be a number >= 0, \"open\" or an array")
-                     .arg(where, key);
+        *error = QStringLiteral("%1: \"%2\" must be a number >= 0, \"open\" or an array").arg(where, key);
         return false;
     }
     std::fill(values->begin(), values->end(), single);
@@ -61,9 +58,8 @@ bool readPerChannel(const QJsonObject& object, const QString& key, int channels,
 }
 
 // Optional per-channel nominal values: one number per channel from minimum to the module's value.
-bool readChannelNominals(const QJsonObject& object, const QString& key, int channels, double minimum,
-                         double moduleNominal, std::vector<double>* values, QString* error,
-                         const QString& where)
+bool readChannelNominals(const QJsonObject& object, const QString& key, int channels, double minimum, double moduleNominal,
+    std::vector<double>* values, QString* error, const QString& where)
 {
     const QJsonValue value = object.value(key);
     if (value.isUndefined())
@@ -74,8 +70,7 @@ bool readChannelNominals(const QJsonObject& object, const QString& key, int chan
     }
     const QJsonArray array = value.toArray();
     if (array.size() != channels) {
-        *error = QStringLiteral("%1: \"%2\" needs %3 values, has %4")
-                     .arg(where, key).arg(channels).arg(array.size());
+        *error = QStringLiteral("%1: \"%2\" needs %3 values, has %4").arg(where, key).arg(channels).arg(array.size());
         return false;
     }
     values->assign(size_t(channels), moduleNominal);
@@ -83,7 +78,10 @@ bool readChannelNominals(const QJsonObject& object, const QString& key, int chan
         const QJsonValue entry = array.at(i);
         if (!entry.isDouble() || entry.toDouble() < minimum || entry.toDouble() > moduleNominal) {
             *error = QStringLiteral("%1: \"%2\" value %3 must be a number from %4 to the module's %5")
-                         .arg(where, key).arg(i).arg(minimum).arg(moduleNominal);
+                         .arg(where, key)
+                         .arg(i)
+                         .arg(minimum)
+                         .arg(moduleNominal);
             return false;
         }
         (*values)[size_t(i)] = entry.toDouble();
@@ -91,23 +89,21 @@ bool readChannelNominals(const QJsonObject& object, const QString& key, int chan
     return true;
 }
 
-bool readNumber(const QJsonObject& object, const QString& key, double* out, QString* error,
-                const QString& where, double min, double max)
+bool readNumber(
+    const QJsonObject& object, const QString& key, double* out, QString* error, const QString& where, double min, double max)
 {
     const QJsonValue value = object.value(key);
     if (value.isUndefined())
         return true;
     if (!value.isDouble() || value.toDouble() < min || value.toDouble() > max) {
-        *error = QStringLiteral("%1: \"%2\" must be a number from %3 to %4")
-                     .arg(where, key).arg(min).arg(max);
+        *error = QStringLiteral("%1: \"%2\" must be a number from %3 to %4").arg(where, key).arg(min).arg(max);
         return false;
     }
     *out = value.toDouble();
     return true;
 }
 
-bool readText(const QJsonObject& object, const QString& key, QString* out, QString* error,
-              const QString& where)
+bool readText(const QJsonObject& object, const QString& key, QString* out, QString* error, const QString& where)
 {
     const QJsonValue value = object.value(key);
     if (value.isUndefined())
@@ -126,8 +122,7 @@ bool readText(const QJsonObject& object, const QString& key, QString* out, QStri
 
 // "supervisionBehavior": the starting outputSupervisionBehavior word (0 to 65535) of every
 // channel, or an array with one word per channel.
-bool readBehaviours(const QJsonObject& object, int channels, std::vector<int>* words, QString* error,
-                    const QString& where)
+bool readBehaviours(const QJsonObject& object, int channels, std::vector<int>* words, QString* error, const QString& where)
 {
     const QString key = QStringLiteral("supervisionBehavior");
     const QJsonValue value = object.value(key);
@@ -142,8 +137,7 @@ bool readBehaviours(const QJsonObject& object, int channels, std::vector<int>* w
         const QJsonValue entry = value.isArray() ? array.at(i) : value;
         const double word = entry.toDouble(-1);
         if (!entry.isDouble() || word < 0 || word > 65535 || word != std::floor(word)) {
-            *error = QStringLiteral("%1: \"%2\" must be a whole number from 0 to 65535 or an array of them")
-                         .arg(where, key);
+            *error = QStringLiteral("%1: \"%2\" must be a whole number from 0 to 65535 or an array of them").arg(where, key);
             return false;
         }
         (*words)[size_t(i)] = int(word);
@@ -209,14 +203,15 @@ bool parseModule(const QJsonObject& object, ModuleConfig* module, QString* error
         *error = QStringLiteral("%1: a measurement module has no per-channel nominal values").arg(where);
         return false;
     }
-    if (!readChannelNominals(object, QStringLiteral("channelNominalVoltages"), module->channels, 1,
-                             module->nominalVoltage, &module->channelNominalVoltages, error, where)
+    if (!readChannelNominals(object, QStringLiteral("channelNominalVoltages"), module->channels, 1, module->nominalVoltage,
+            &module->channelNominalVoltages, error, where)
         || !readChannelNominals(object, QStringLiteral("channelNominalCurrents"), module->channels, 1e-9,
-                                module->nominalCurrent, &module->channelNominalCurrents, error, where))
+            module->nominalCurrent, &module->channelNominalCurrents, error, where))
         return false;
     if (module->description().toLatin1().size() > maxDescriptionOctets) {
         *error = QStringLiteral("%1: description \"%2\" is longer than %3 octets")
-                     .arg(where, module->description()).arg(maxDescriptionOctets);
+                     .arg(where, module->description())
+                     .arg(maxDescriptionOctets);
         return false;
     }
     return true;
@@ -235,14 +230,14 @@ QString ModuleConfig::description() const
 
 double ModuleConfig::channelNominalVoltage(int channel) const
 {
-    return channel >= 0 && size_t(channel) < channelNominalVoltages.size()
-        ? channelNominalVoltages[size_t(channel)] : nominalVoltage;
+    return channel >= 0 && size_t(channel) < channelNominalVoltages.size() ? channelNominalVoltages[size_t(channel)]
+                                                                           : nominalVoltage;
 }
 
 double ModuleConfig::channelNominalCurrent(int channel) const
 {
-    return channel >= 0 && size_t(channel) < channelNominalCurrents.size()
-        ? channelNominalCurrents[size_t(channel)] : nominalCurrent;
+    return channel >= 0 && size_t(channel) < channelNominalCurrents.size() ? channelNominalCurrents[size_t(channel)]
+                                                                           : nominalCurrent;
 }
 
 ModuleConfig CrateConfig::moduleOfType(const ModuleType& type, int slot, int serialNumber)
@@ -266,8 +261,11 @@ ModuleConfig CrateConfig::moduleOfType(const ModuleType& type, int slot, int ser
 CrateConfig CrateConfig::defaultCrate()
 {
     CrateConfig config;
-    const struct { int slot; const char* type; } layout[] = {
-        {0, "THE1640p"}, {3, "THX0830b"}, {5, "THC3210p"}, {8, "TMM0800m"}};
+    const struct
+    {
+        int slot;
+        const char* type;
+    } layout[] = {{0, "THE1640p"}, {3, "THX0830b"}, {5, "THC3210p"}, {8, "TMM0800m"}};
     for (const auto& entry : layout) {
         const ModuleType* type = ModuleType::find(QLatin1String(entry.type));
         config.modules.push_back(moduleOfType(*type, entry.slot, 4711001 + entry.slot));
@@ -280,8 +278,7 @@ bool CrateConfig::fromJson(const QByteArray& json, CrateConfig* config, QString*
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(json, &parseError);
     if (document.isNull()) {
-        *error = QStringLiteral("not valid JSON: %1 at offset %2")
-                     .arg(parseError.errorString()).arg(parseError.offset);
+        *error = QStringLiteral("not valid JSON: %1 at offset %2").arg(parseError.errorString()).arg(parseError.offset);
         return false;
     }
     if (!document.isObject()) {
@@ -346,7 +343,7 @@ bool CrateConfig::fromJson(const QByteArray& json, CrateConfig* config, QString*
             result.modules.push_back(module);
         }
         std::sort(result.modules.begin(), result.modules.end(),
-                  [](const ModuleConfig& a, const ModuleConfig& b) { return a.slot < b.slot; });
+            [](const ModuleConfig& a, const ModuleConfig& b) { return a.slot < b.slot; });
     }
     *config = result;
     return true;

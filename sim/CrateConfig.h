@@ -16,16 +16,16 @@ struct ModuleConfig
     QString vendor = QStringLiteral("Tesmar");
     int serialNumber = 0;
     QString firmwareRelease = QStringLiteral("01.23");
-    double nominalVoltage = 0;  // V
-    double nominalCurrent = 0;  // A
+    double nominalVoltage = 0; // V
+    double nominalCurrent = 0; // A
     // Channels rated below the module: one value per channel; empty means every channel has
     // the module's nominal value.
     std::vector<double> channelNominalVoltages; // V
     std::vector<double> channelNominalCurrents; // A
     char polarity = 'p';
-    double rampSpeedPercent = 5;  // % of nominal voltage per second
-    std::vector<double> loadOhms; // one per channel; 0 is a short circuit, infinity an open output
-    std::vector<double> signalVolts; // measurement modules: the external signal per channel
+    double rampSpeedPercent = 5;            // % of nominal voltage per second
+    std::vector<double> loadOhms;           // one per channel; 0 is a short circuit, infinity an open output
+    std::vector<double> signalVolts;        // measurement modules: the external signal per channel
     std::vector<int> supervisionBehaviours; // outputSupervisionBehavior word per channel at start
 
     // A channel's nominal voltage and current (the module's unless configured per channel).

@@ -9,17 +9,67 @@
 namespace {
 
 enum class Id {
-    SysDescr, SysObjectId, SysUpTime, SysContact, SysName, SysLocation,
-    MainSwitch, SysStatus, OutputNumber, ModuleNumber, GroupsSwitch, IpStaticAddress,
-    PsSerialNumber, PsAuxNumber, PsAuxVoltage, PsAuxCurrent,
-    FanAirTemperature, FanNominalSpeed, FanNumber, FanSpeed, SensorTemperature,
-    ModDescription, ModSupply24, ModSupply5, ModLimitVoltage, ModLimitCurrent, ModRampVoltage,
-    ModRampCurrent, ModStatus, ModEventStatus, ModDoClear, ModTemp0, ModTemp1, ModTemp2, ModTemp3,
-    OutName, OutGroup, OutStatus, OutSense, OutTerminal, OutCurrentMeasured, OutTemperature,
-    OutSwitch, OutVoltage, OutCurrent, OutRiseRate, OutFallRate, OutBehaviour, OutSupMinSense,
-    OutSupMaxSense, OutSupMaxTerminal, OutSupMaxCurrent, OutConfigMaxSense, OutConfigMaxTerminal,
-    OutConfigMaxCurrent, OutSupMaxPower, OutCurrentRiseRate, OutCurrentFallRate, OutTripTime,
-    OutLimitVoltage, OutLimitCurrent,
+    SysDescr,
+    SysObjectId,
+    SysUpTime,
+    SysContact,
+    SysName,
+    SysLocation,
+    MainSwitch,
+    SysStatus,
+    OutputNumber,
+    ModuleNumber,
+    GroupsSwitch,
+    IpStaticAddress,
+    PsSerialNumber,
+    PsAuxNumber,
+    PsAuxVoltage,
+    PsAuxCurrent,
+    FanAirTemperature,
+    FanNominalSpeed,
+    FanNumber,
+    FanSpeed,
+    SensorTemperature,
+    ModDescription,
+    ModSupply24,
+    ModSupply5,
+    ModLimitVoltage,
+    ModLimitCurrent,
+    ModRampVoltage,
+    ModRampCurrent,
+    ModStatus,
+    ModEventStatus,
+    ModDoClear,
+    ModTemp0,
+    ModTemp1,
+    ModTemp2,
+    ModTemp3,
+    OutName,
+    OutGroup,
+    OutStatus,
+    OutSense,
+    OutTerminal,
+    OutCurrentMeasured,
+    OutTemperature,
+    OutSwitch,
+    OutVoltage,
+    OutCurrent,
+    OutRiseRate,
+    OutFallRate,
+    OutBehaviour,
+    OutSupMinSense,
+    OutSupMaxSense,
+    OutSupMaxTerminal,
+    OutSupMaxCurrent,
+    OutConfigMaxSense,
+    OutConfigMaxTerminal,
+    OutConfigMaxCurrent,
+    OutSupMaxPower,
+    OutCurrentRiseRate,
+    OutCurrentFallRate,
+    OutTripTime,
+    OutLimitVoltage,
+    OutLimitCurrent,
 };
 
 using Oid = CrateMib::Oid;
@@ -47,14 +97,17 @@ constexpr int sysStatusOctets = 1;
 constexpr int undefinedSwitch = -1;
 constexpr int noTemperatureSensor = -128;
 
-
 Error fromModel(CrateModel::Result result)
 {
     switch (result) {
-    case CrateModel::Result::Ok: return Error::NoError;
-    case CrateModel::Result::WrongValue: return Error::WrongValue;
-    case CrateModel::Result::NotWritable: return Error::NotWritable;
-    case CrateModel::Result::Unavailable: return Error::ResourceUnavailable;
+    case CrateModel::Result::Ok:
+        return Error::NoError;
+    case CrateModel::Result::WrongValue:
+        return Error::WrongValue;
+    case CrateModel::Result::NotWritable:
+        return Error::NotWritable;
+    case CrateModel::Result::Unavailable:
+        return Error::ResourceUnavailable;
     }
     return Error::WrongValue;
 }
@@ -205,7 +258,9 @@ const std::vector<CrateMib::Instance>& CrateMib::instances()
             m_instances.push_back({join(object.base, {suffix}), &object, row});
         };
         switch (object.scope) {
-        case Scope::Scalar: add(0, 0); break;
+        case Scope::Scalar:
+            add(0, 0);
+            break;
         case Scope::Module:
             for (int slot : present)
                 add(std::uint32_t(slot + 1), slot);
@@ -236,8 +291,7 @@ const std::vector<CrateMib::Instance>& CrateMib::instances()
             break;
         }
     }
-    std::sort(m_instances.begin(), m_instances.end(),
-              [](const Instance& a, const Instance& b) { return a.oid < b.oid; });
+    std::sort(m_instances.begin(), m_instances.end(), [](const Instance& a, const Instance& b) { return a.oid < b.oid; });
     m_built = true;
     m_builtReachable = reachable;
     return m_instances;
@@ -246,8 +300,7 @@ const std::vector<CrateMib::Instance>& CrateMib::instances()
 const CrateMib::Instance* CrateMib::find(const Oid& oid, Error* error)
 {
     const std::vector<Instance>& list = instances();
-    auto it = std::lower_bound(list.begin(), list.end(), oid,
-                               [](const Instance& a, const Oid& b) { return a.oid < b; });
+    auto it = std::lower_bound(list.begin(), list.end(), oid, [](const Instance& a, const Oid& b) { return a.oid < b; });
     if (it != list.end() && it->oid == oid) {
         *error = Error::NoError;
         return &*it;
@@ -263,8 +316,7 @@ const CrateMib::Instance* CrateMib::find(const Oid& oid, Error* error)
 const CrateMib::Instance* CrateMib::next(const Oid& oid)
 {
     const std::vector<Instance>& list = instances();
-    auto it = std::upper_bound(list.begin(), list.end(), oid,
-                               [](const Oid& a, const Instance& b) { return a < b.oid; });
+    auto it = std::upper_bound(list.begin(), list.end(), oid, [](const Oid& a, const Instance& b) { return a < b.oid; });
     return it == list.end() ? nullptr : &*it;
 }
 
@@ -281,15 +333,15 @@ CrateMib::Value CrateMib::get(const Instance& instance)
         module = m_model.module(slot);
         channel = m_model.channel(slot, ch);
     }
-    if ((instance.object->scope == Scope::Module && !module)
-        || (instance.object->scope == Scope::Channel && !channel)) {
+    if ((instance.object->scope == Scope::Module && !module) || (instance.object->scope == Scope::Channel && !channel)) {
         return integer(0); // cannot happen: the index holds reachable rows only
     }
     const int row = instance.object->scope == Scope::Module ? instance.row : slot;
     switch (instance.object->id) {
     case Id::SysDescr:
         return text(QStringLiteral("Tesmar mpod-sim MPOD crate simulator (%1, %2, mpod-sim)")
-                        .arg(config.serialNumber, config.firmware).toLatin1());
+                        .arg(config.serialNumber, config.firmware)
+                        .toLatin1());
     case Id::SysObjectId: {
         Value value;
         value.type = Type::ObjectId;
@@ -302,14 +354,22 @@ CrateMib::Value CrateMib::get(const Instance& instance)
         value.integer = long(m_model.time() * 100.0);
         return value;
     }
-    case Id::SysContact: return text("Tesmar SNMP Control");
-    case Id::SysName: return text("mpod-sim");
-    case Id::SysLocation: return text("simulation");
-    case Id::MainSwitch: return integer(m_model.mainSwitch() ? 1 : 0);
-    case Id::SysStatus: return text(bitsOctets(m_model.sysStatus(), sysStatusOctets), Type::Bits);
-    case Id::OutputNumber: return integer(m_model.outputCount());
-    case Id::ModuleNumber: return integer(long(m_model.reachableSlots().size()));
-    case Id::GroupsSwitch: return integer(undefinedSwitch);
+    case Id::SysContact:
+        return text("Tesmar SNMP Control");
+    case Id::SysName:
+        return text("mpod-sim");
+    case Id::SysLocation:
+        return text("simulation");
+    case Id::MainSwitch:
+        return integer(m_model.mainSwitch() ? 1 : 0);
+    case Id::SysStatus:
+        return text(bitsOctets(m_model.sysStatus(), sysStatusOctets), Type::Bits);
+    case Id::OutputNumber:
+        return integer(m_model.outputCount());
+    case Id::ModuleNumber:
+        return integer(long(m_model.reachableSlots().size()));
+    case Id::GroupsSwitch:
+        return integer(undefinedSwitch);
     case Id::IpStaticAddress: {
         const std::uint32_t a = m_model.ipStaticAddress();
         QByteArray octets(4, '\0');
@@ -317,59 +377,104 @@ CrateMib::Value CrateMib::get(const Instance& instance)
             octets[i] = char((a >> (8 * (3 - i))) & 0xff);
         return text(octets, Type::IpAddress);
     }
-    case Id::PsSerialNumber: return text(config.serialNumber.toLatin1());
-    case Id::PsAuxNumber: return integer(CrateModel::auxCount);
-    case Id::PsAuxVoltage: return real(m_model.auxVoltage(instance.row));
-    case Id::PsAuxCurrent: return real(m_model.auxCurrent(instance.row));
-    case Id::FanAirTemperature: return integer(m_model.fanAirTemperature());
-    case Id::FanNominalSpeed: return integer(m_model.fanNominalSpeed());
-    case Id::FanNumber: return integer(CrateModel::fanCount);
-    case Id::FanSpeed: return integer(m_model.fanSpeed(instance.row));
-    case Id::SensorTemperature: return integer(m_model.sensorTemperature(instance.row));
+    case Id::PsSerialNumber:
+        return text(config.serialNumber.toLatin1());
+    case Id::PsAuxNumber:
+        return integer(CrateModel::auxCount);
+    case Id::PsAuxVoltage:
+        return real(m_model.auxVoltage(instance.row));
+    case Id::PsAuxCurrent:
+        return real(m_model.auxCurrent(instance.row));
+    case Id::FanAirTemperature:
+        return integer(m_model.fanAirTemperature());
+    case Id::FanNominalSpeed:
+        return integer(m_model.fanNominalSpeed());
+    case Id::FanNumber:
+        return integer(CrateModel::fanCount);
+    case Id::FanSpeed:
+        return integer(m_model.fanSpeed(instance.row));
+    case Id::SensorTemperature:
+        return integer(m_model.sensorTemperature(instance.row));
 
-    case Id::ModDescription: return text(module->config.description().toLatin1());
-    case Id::ModSupply24: return real(m_model.moduleSupply(row, 0));
-    case Id::ModSupply5: return real(m_model.moduleSupply(row, 1));
-    case Id::ModLimitVoltage: return real(module->hardwareLimitVoltagePercent);
-    case Id::ModLimitCurrent: return real(module->hardwareLimitCurrentPercent);
-    case Id::ModRampVoltage: return real(module->rampSpeedVoltagePercent);
-    case Id::ModRampCurrent: return real(module->rampSpeedCurrentPercent);
-    case Id::ModStatus: return text(bitsOctets(m_model.moduleStatus(row), moduleStatusOctets), Type::Bits);
-    case Id::ModEventStatus: return text(bitsOctets(m_model.moduleEventStatus(row), moduleEventOctets), Type::Bits);
-    case Id::ModDoClear: return integer(0);
-    case Id::ModTemp0: return real(m_model.moduleTemperature(row, 0));
-    case Id::ModTemp1: return real(m_model.moduleTemperature(row, 1));
-    case Id::ModTemp2: return real(m_model.moduleTemperature(row, 2));
-    case Id::ModTemp3: return real(m_model.moduleTemperature(row, 3));
+    case Id::ModDescription:
+        return text(module->config.description().toLatin1());
+    case Id::ModSupply24:
+        return real(m_model.moduleSupply(row, 0));
+    case Id::ModSupply5:
+        return real(m_model.moduleSupply(row, 1));
+    case Id::ModLimitVoltage:
+        return real(module->hardwareLimitVoltagePercent);
+    case Id::ModLimitCurrent:
+        return real(module->hardwareLimitCurrentPercent);
+    case Id::ModRampVoltage:
+        return real(module->rampSpeedVoltagePercent);
+    case Id::ModRampCurrent:
+        return real(module->rampSpeedCurrentPercent);
+    case Id::ModStatus:
+        return text(bitsOctets(m_model.moduleStatus(row), moduleStatusOctets), Type::Bits);
+    case Id::ModEventStatus:
+        return text(bitsOctets(m_model.moduleEventStatus(row), moduleEventOctets), Type::Bits);
+    case Id::ModDoClear:
+        return integer(0);
+    case Id::ModTemp0:
+        return real(m_model.moduleTemperature(row, 0));
+    case Id::ModTemp1:
+        return real(m_model.moduleTemperature(row, 1));
+    case Id::ModTemp2:
+        return real(m_model.moduleTemperature(row, 2));
+    case Id::ModTemp3:
+        return real(m_model.moduleTemperature(row, 3));
 
-    case Id::OutName: return text(QByteArray("U") + QByteArray::number(instance.row));
-    case Id::OutGroup: return integer(channel->group);
-    case Id::OutStatus: return text(bitsOctets(m_model.channelStatus(slot, ch), channelStatusOctets), Type::Bits);
-    case Id::OutSense: return real(m_model.measuredSenseVoltage(slot, ch));
-    case Id::OutTerminal: return real(m_model.measuredVoltage(slot, ch));
-    case Id::OutCurrentMeasured: return real(m_model.measuredCurrent(slot, ch));
+    case Id::OutName:
+        return text(QByteArray("U") + QByteArray::number(instance.row));
+    case Id::OutGroup:
+        return integer(channel->group);
+    case Id::OutStatus:
+        return text(bitsOctets(m_model.channelStatus(slot, ch), channelStatusOctets), Type::Bits);
+    case Id::OutSense:
+        return real(m_model.measuredSenseVoltage(slot, ch));
+    case Id::OutTerminal:
+        return real(m_model.measuredVoltage(slot, ch));
+    case Id::OutCurrentMeasured:
+        return real(m_model.measuredCurrent(slot, ch));
     case Id::OutTemperature:
-        return integer(module->isMeasurement() ? noTemperatureSensor : long(std::lround(m_model.moduleTemperature(slot, 0))));
-    case Id::OutSwitch: return integer(m_model.channelSwitch(slot, ch));
-    case Id::OutVoltage: return real(module->isMeasurement() ? 0.0 : channel->setVoltage);
-    case Id::OutCurrent: return real(module->isMeasurement() ? 0.0 : channel->setCurrent);
+        return integer(
+            module->isMeasurement() ? noTemperatureSensor : long(std::lround(m_model.moduleTemperature(slot, 0))));
+    case Id::OutSwitch:
+        return integer(m_model.channelSwitch(slot, ch));
+    case Id::OutVoltage:
+        return real(module->isMeasurement() ? 0.0 : channel->setVoltage);
+    case Id::OutCurrent:
+        return real(module->isMeasurement() ? 0.0 : channel->setCurrent);
     case Id::OutRiseRate:
-    case Id::OutFallRate: return real(module->isMeasurement() ? 0.0 : module->rampVoltsPerSecond());
-    case Id::OutBehaviour: return integer(channel->behaviour);
-    case Id::OutSupMinSense: return real(channel->minSenseVoltage);
-    case Id::OutSupMaxSense: return real(channel->maxSenseVoltage);
-    case Id::OutSupMaxTerminal: return real(channel->maxTerminalVoltage);
-    case Id::OutSupMaxCurrent: return real(channel->maxCurrent);
+    case Id::OutFallRate:
+        return real(module->isMeasurement() ? 0.0 : module->rampVoltsPerSecond());
+    case Id::OutBehaviour:
+        return integer(channel->behaviour);
+    case Id::OutSupMinSense:
+        return real(channel->minSenseVoltage);
+    case Id::OutSupMaxSense:
+        return real(channel->maxSenseVoltage);
+    case Id::OutSupMaxTerminal:
+        return real(channel->maxTerminalVoltage);
+    case Id::OutSupMaxCurrent:
+        return real(channel->maxCurrent);
     case Id::OutConfigMaxSense:
-    case Id::OutConfigMaxTerminal: return real(channel->nominalVoltage);
-    case Id::OutConfigMaxCurrent: return real(channel->nominalCurrent);
-    case Id::OutSupMaxPower: return real(channel->maxPower);
+    case Id::OutConfigMaxTerminal:
+        return real(channel->nominalVoltage);
+    case Id::OutConfigMaxCurrent:
+        return real(channel->nominalCurrent);
+    case Id::OutSupMaxPower:
+        return real(channel->maxPower);
     case Id::OutCurrentRiseRate:
     case Id::OutCurrentFallRate:
         return real(module->isMeasurement() ? 0.0 : module->rampSpeedCurrentPercent / 100.0 * module->config.nominalCurrent);
-    case Id::OutTripTime: return integer(channel->tripTimeMs);
-    case Id::OutLimitVoltage: return real(module->hardwareLimitVoltagePercent / 100.0 * channel->nominalVoltage);
-    case Id::OutLimitCurrent: return real(module->hardwareLimitCurrentPercent / 100.0 * channel->nominalCurrent);
+    case Id::OutTripTime:
+        return integer(channel->tripTimeMs);
+    case Id::OutLimitVoltage:
+        return real(module->hardwareLimitVoltagePercent / 100.0 * channel->nominalVoltage);
+    case Id::OutLimitCurrent:
+        return real(module->hardwareLimitCurrentPercent / 100.0 * channel->nominalCurrent);
     }
     return integer(0);
 }
@@ -410,7 +515,8 @@ CrateMib::Error CrateMib::write(const Oid& oid, const Value& value, bool apply)
     const double f = value.real;
     CrateModel::Channel* channel = object.scope == Scope::Channel ? m_model.writableChannel(slot, ch) : nullptr;
     const CrateModel::Module* module = object.scope == Scope::Channel ? m_model.module(slot)
-        : object.scope == Scope::Module ? m_model.module(instance->row) : nullptr;
+        : object.scope == Scope::Module                               ? m_model.module(instance->row)
+                                                                      : nullptr;
     const double nominalVoltage = module ? module->config.nominalVoltage : 0.0;
     const double nominalCurrent = module ? module->config.nominalCurrent : 0.0;
 
@@ -434,8 +540,8 @@ CrateMib::Error CrateMib::write(const Oid& oid, const Value& value, bool apply)
             return fromModel(m_model.setMainSwitch(v == 1));
         return Error::NoError;
     case Id::GroupsSwitch:
-        return fromModel(apply ? m_model.groupsSwitch(instance->row, int(v))
-                               : m_model.checkGroupsSwitch(instance->row, int(v)));
+        return fromModel(
+            apply ? m_model.groupsSwitch(instance->row, int(v)) : m_model.checkGroupsSwitch(instance->row, int(v)));
     case Id::IpStaticAddress:
         if (apply) {
             std::uint32_t a = 0;
@@ -451,18 +557,15 @@ CrateMib::Error CrateMib::write(const Oid& oid, const Value& value, bool apply)
             m_model.setFanNominalSpeed(int(v));
         return Error::NoError;
     case Id::ModRampVoltage:
-        return fromModel(apply ? m_model.setRampSpeedVoltage(instance->row, f)
-                               : m_model.checkRampSpeed(instance->row, f));
+        return fromModel(apply ? m_model.setRampSpeedVoltage(instance->row, f) : m_model.checkRampSpeed(instance->row, f));
     case Id::ModRampCurrent:
-        return fromModel(apply ? m_model.setRampSpeedCurrent(instance->row, f)
-                               : m_model.checkRampSpeed(instance->row, f));
+        return fromModel(apply ? m_model.setRampSpeedCurrent(instance->row, f) : m_model.checkRampSpeed(instance->row, f));
     case Id::ModDoClear:
         if (v != 1)
             return Error::WrongValue;
         return apply ? fromModel(m_model.clearModule(instance->row)) : Error::NoError;
     case Id::OutSwitch:
-        return fromModel(apply ? m_model.switchChannel(slot, ch, int(v))
-                               : m_model.checkChannelSwitch(slot, ch, int(v)));
+        return fromModel(apply ? m_model.switchChannel(slot, ch, int(v)) : m_model.checkChannelSwitch(slot, ch, int(v)));
     case Id::OutVoltage:
         return fromModel(apply ? m_model.setVoltage(slot, ch, f) : m_model.checkVoltage(slot, ch, f));
     case Id::OutCurrent:
@@ -478,9 +581,12 @@ CrateMib::Error CrateMib::write(const Oid& oid, const Value& value, bool apply)
         const double percent = nominalCurrent > 0 ? f / nominalCurrent * 100.0 : -1.0;
         return fromModel(apply ? m_model.setRampSpeedCurrent(slot, percent) : m_model.checkRampSpeed(slot, percent));
     }
-    case Id::OutGroup: return store(&channel->group, int(v), v >= 1 && v <= 63);
-    case Id::OutBehaviour: return store(&channel->behaviour, int(v), v >= 0 && v <= 65535);
-    case Id::OutTripTime: return store(&channel->tripTimeMs, int(v), v >= 0 && v <= 65535);
+    case Id::OutGroup:
+        return store(&channel->group, int(v), v >= 1 && v <= 63);
+    case Id::OutBehaviour:
+        return store(&channel->behaviour, int(v), v >= 0 && v <= 65535);
+    case Id::OutTripTime:
+        return store(&channel->tripTimeMs, int(v), v >= 0 && v <= 65535);
     case Id::OutSupMinSense:
         return store(&channel->minSenseVoltage, f, finite(f) && std::fabs(f) <= 2 * channel->nominalVoltage);
     case Id::OutSupMaxSense:
@@ -490,7 +596,8 @@ CrateMib::Error CrateMib::write(const Oid& oid, const Value& value, bool apply)
     case Id::OutSupMaxCurrent:
         return store(&channel->maxCurrent, f, finite(f) && f >= 0 && f <= 2 * channel->nominalCurrent);
     case Id::OutSupMaxPower:
-        return store(&channel->maxPower, f, finite(f) && f >= 0 && f <= 4 * channel->nominalVoltage * channel->nominalCurrent);
+        return store(
+            &channel->maxPower, f, finite(f) && f >= 0 && f <= 4 * channel->nominalVoltage * channel->nominalCurrent);
     default:
         return Error::NotWritable;
     }

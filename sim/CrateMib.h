@@ -18,17 +18,24 @@ public:
 
     enum class Type { Integer, Float, Bits, String, IpAddress, ObjectId, TimeTicks };
     enum class Error {
-        NoError, NoSuchObject, NoSuchInstance, WrongType, WrongValue, WrongLength, NotWritable,
-        NoCreation, ResourceUnavailable,
+        NoError,
+        NoSuchObject,
+        NoSuchInstance,
+        WrongType,
+        WrongValue,
+        WrongLength,
+        NotWritable,
+        NoCreation,
+        ResourceUnavailable,
     };
 
     struct Value
     {
         Type type = Type::Integer;
-        long integer = 0;      // Integer, TimeTicks, IpAddress (network order packed as read)
-        double real = 0;       // Float
-        QByteArray bytes;      // String, Bits, IpAddress (4 octets)
-        Oid objectId;          // ObjectId
+        long integer = 0; // Integer, TimeTicks, IpAddress (network order packed as read)
+        double real = 0;  // Float
+        QByteArray bytes; // String, Bits, IpAddress (4 octets)
+        Oid objectId;     // ObjectId
     };
 
     enum class Scope { Scalar, Module, Channel, Aux, Fan, Sensor, Group };

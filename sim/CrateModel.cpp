@@ -10,15 +10,30 @@ namespace {
 
 // MIB bit numbers of the channel status.
 enum ChannelBit {
-    ChOn = 0, ChInhibit = 1, ChFailureMaxCurrent = 5, ChCurrentLimited = 10, ChRampUp = 11,
-    ChRampDown = 12, ChKillEnabled = 13, ChEmergencyOff = 14, ChFineAdjusting = 15,
+    ChOn = 0,
+    ChInhibit = 1,
+    ChFailureMaxCurrent = 5,
+    ChCurrentLimited = 10,
+    ChRampUp = 11,
+    ChRampDown = 12,
+    ChKillEnabled = 13,
+    ChEmergencyOff = 14,
+    ChFineAdjusting = 15,
     ChConstantVoltage = 16,
 };
 // MIB bit numbers of the module status and module event status.
 enum ModuleBit {
-    ModFineAdjustment = 0, ModHighVoltageOn = 3, ModInputError = 6, ModNoSumError = 8,
-    ModNoRamp = 9, ModSafetyLoopGood = 10, ModEventActive = 11, ModGood = 12, ModSuppliesGood = 13,
-    ModTemperatureGood = 14, ModKillEnabled = 15,
+    ModFineAdjustment = 0,
+    ModHighVoltageOn = 3,
+    ModInputError = 6,
+    ModNoSumError = 8,
+    ModNoRamp = 9,
+    ModSafetyLoopGood = 10,
+    ModEventActive = 11,
+    ModGood = 12,
+    ModSuppliesGood = 13,
+    ModTemperatureGood = 14,
+    ModKillEnabled = 15,
 };
 enum ModuleEventBit { EvInputError = 6, EvKillEnableChanged = 15, EvPowerFail = 16 };
 enum SysBit { SysMainOn = 0, SysInputFailure = 3 };
@@ -28,13 +43,15 @@ constexpr int inhibitField = 12; // bits 12-13: external inhibit
 constexpr double rampEpsilonVolts = 1e-9;
 constexpr double highVoltageOnVolts = 1.0;
 
-std::uint32_t bit(int k) { return std::uint32_t(1) << k; }
+std::uint32_t bit(int k)
+{
+    return std::uint32_t(1) << k;
+}
 
 bool isChannelCommand(int value)
 {
-    return value == CrateModel::SwitchOff || value == CrateModel::SwitchOn
-        || value == CrateModel::SwitchResetEmergencyOff || value == CrateModel::SwitchEmergencyOff
-        || value == CrateModel::SwitchClearEvents;
+    return value == CrateModel::SwitchOff || value == CrateModel::SwitchOn || value == CrateModel::SwitchResetEmergencyOff
+        || value == CrateModel::SwitchEmergencyOff || value == CrateModel::SwitchClearEvents;
 }
 
 } // namespace
@@ -457,7 +474,8 @@ CrateModel::Result CrateModel::checkChannelSwitch(int slot, int index, int value
     if (!m || !channel(slot, index))
         return Result::Unavailable;
     if (m->isMeasurement())
-        return (value >= MeasureNone && value <= MeasureBoth) || value == SwitchClearEvents ? Result::Ok : Result::WrongValue;
+        return (value >= MeasureNone && value <= MeasureBoth) || value == SwitchClearEvents ? Result::Ok
+                                                                                            : Result::WrongValue;
     return isChannelCommand(value) ? Result::Ok : Result::WrongValue;
 }
 

@@ -46,7 +46,7 @@ public:
         double setCurrent = 0;     // A
         bool on = false;
         int group = 1;
-        int behaviour = 0;         // supervision behaviour word
+        int behaviour = 0; // supervision behaviour word
         int tripTimeMs = 0;
         double minSenseVoltage = 0, maxSenseVoltage = 0, maxTerminalVoltage = 0;
         double maxCurrent = 0, maxPower = 0;
@@ -54,11 +54,11 @@ public:
         double loadOhms = 10e6;
         double signalVolts = 0;
 
-        double rampVoltage = 0;    // the ramp generator's voltage, before the current limit
-        double outputVoltage = 0;  // V at the terminal
-        double outputCurrent = 0;  // A
+        double rampVoltage = 0;   // the ramp generator's voltage, before the current limit
+        double outputVoltage = 0; // V at the terminal
+        double outputCurrent = 0; // A
         bool currentLimited = false;
-        double limitedMs = 0;      // time spent current-limited while on
+        double limitedMs = 0; // time spent current-limited while on
         bool inhibitInput = false;
         bool emergencyOff = false;
         bool tripEvent = false;

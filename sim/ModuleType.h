@@ -13,10 +13,10 @@ struct ModuleType
     const char* name;
     int deviceClass;
     int channels;
-    double nominalVoltage;  // V
-    double nominalCurrent;  // A
-    char polarity;          // 'p', 'n', 'r', 'b' (bipolar) or 'm' (measurement)
-    bool currentControl;    // false: the set current is fixed at the nominal current
+    double nominalVoltage; // V
+    double nominalCurrent; // A
+    char polarity;         // 'p', 'n', 'r', 'b' (bipolar) or 'm' (measurement)
+    bool currentControl;   // false: the set current is fixed at the nominal current
 
     bool isMeasurement() const { return polarity == 'm'; }
     bool isBipolar() const { return polarity == 'b'; }

@@ -26,15 +26,24 @@ constexpr long tickMicroseconds = 50000; // keeps simulation steps short between
 int snmpError(CrateMib::Error error)
 {
     switch (error) {
-    case CrateMib::Error::NoError: return SNMP_ERR_NOERROR;
-    case CrateMib::Error::NoSuchObject: return SNMP_NOSUCHOBJECT;
-    case CrateMib::Error::NoSuchInstance: return SNMP_NOSUCHINSTANCE;
-    case CrateMib::Error::WrongType: return SNMP_ERR_WRONGTYPE;
-    case CrateMib::Error::WrongValue: return SNMP_ERR_WRONGVALUE;
-    case CrateMib::Error::WrongLength: return SNMP_ERR_WRONGLENGTH;
-    case CrateMib::Error::NotWritable: return SNMP_ERR_NOTWRITABLE;
-    case CrateMib::Error::NoCreation: return SNMP_ERR_NOCREATION;
-    case CrateMib::Error::ResourceUnavailable: return SNMP_ERR_RESOURCEUNAVAILABLE;
+    case CrateMib::Error::NoError:
+        return SNMP_ERR_NOERROR;
+    case CrateMib::Error::NoSuchObject:
+        return SNMP_NOSUCHOBJECT;
+    case CrateMib::Error::NoSuchInstance:
+        return SNMP_NOSUCHINSTANCE;
+    case CrateMib::Error::WrongType:
+        return SNMP_ERR_WRONGTYPE;
+    case CrateMib::Error::WrongValue:
+        return SNMP_ERR_WRONGVALUE;
+    case CrateMib::Error::WrongLength:
+        return SNMP_ERR_WRONGLENGTH;
+    case CrateMib::Error::NotWritable:
+        return SNMP_ERR_NOTWRITABLE;
+    case CrateMib::Error::NoCreation:
+        return SNMP_ERR_NOCREATION;
+    case CrateMib::Error::ResourceUnavailable:
+        return SNMP_ERR_RESOURCEUNAVAILABLE;
     }
     return SNMP_ERR_GENERR;
 }
@@ -216,10 +225,15 @@ bool SimulatorAgent::start(QString* error)
         }
     }
 
-    struct stat info{};
+    struct stat info
+    {
+    };
     if (fstat(STDIN_FILENO, &info) == 0 && register_readfd(STDIN_FILENO, &SimulatorAgent::readControl, this) == 0)
         m_controlOpen = true;
-    struct timeval interval{0, tickMicroseconds};
+    struct timeval interval
+    {
+        0, tickMicroseconds
+    };
     m_tickAlarm = snmp_alarm_register_hr(interval, SA_REPEAT, &SimulatorAgent::tick, this);
     m_clock.takeElapsedSeconds();
     return true;
@@ -262,7 +276,9 @@ void SimulatorAgent::readControl(int fd, void* selfPointer)
         return;
     // End of input. When the controlling pipe closes, whoever started the simulator is gone:
     // end with it instead of running on unattended. A terminal or /dev/null keeps it running.
-    struct stat info{};
+    struct stat info
+    {
+    };
     const bool pipe = fstat(fd, &info) == 0 && S_ISFIFO(info.st_mode);
     unregister_readfd(fd);
     self->m_controlOpen = false;
@@ -295,7 +311,7 @@ void SimulatorAgent::processControlInput()
 }
 
 int SimulatorAgent::handle(netsnmp_mib_handler* handler, netsnmp_handler_registration* registration,
-                           netsnmp_agent_request_info* info, netsnmp_request_info* requests)
+    netsnmp_agent_request_info* info, netsnmp_request_info* requests)
 {
     auto* self = static_cast<SimulatorAgent*>(handler->myvoid);
     // Writes are checked in RESERVE1 and applied in COMMIT of the same request: time must not

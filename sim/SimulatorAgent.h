@@ -51,7 +51,7 @@ public:
 
 private:
     static int handle(netsnmp_mib_handler_s* handler, netsnmp_handler_registration_s* registration,
-                      netsnmp_agent_request_info_s* info, netsnmp_request_info_s* requests);
+        netsnmp_agent_request_info_s* info, netsnmp_request_info_s* requests);
     static void readControl(int fd, void* self);
     static void tick(unsigned int alarm, void* self);
     void syncModel();

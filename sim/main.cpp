@@ -19,7 +19,9 @@ void onStopSignal(int)
 
 void installSignalHandlers()
 {
-    struct sigaction action{};
+    struct sigaction action
+    {
+    };
     action.sa_handler = &onStopSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = 0; // no SA_RESTART: the agent's select must wake up
@@ -43,20 +45,20 @@ int main(int argc, char* argv[])
     QCoreApplication::setApplicationName(QStringLiteral("mpod-sim"));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Simulated MPOD crate with high-voltage modules, an SNMP v2c agent.\n"
-        "Control commands on standard input, one per line: inhibit SLOT CHANNEL on|off,\n"
-        "load SLOT CHANNEL OHMS|open, silent on|off, delay MS, drop PERCENT, maxresponse BYTES,\n"
-        "power off|on, timescale FACTOR, noise on|off, quit."));
+    parser.setApplicationDescription(
+        QStringLiteral("Simulated MPOD crate with high-voltage modules, an SNMP v2c agent.\n"
+                       "Control commands on standard input, one per line: inhibit SLOT CHANNEL on|off,\n"
+                       "load SLOT CHANNEL OHMS|open, silent on|off, delay MS, drop PERCENT, maxresponse BYTES,\n"
+                       "power off|on, timescale FACTOR, noise on|off, quit."));
     parser.addHelpOption();
     const QCommandLineOption listen(QStringLiteral("listen"), QStringLiteral("UDP address to answer on."),
-                                    QStringLiteral("ADDRESS:PORT"), QStringLiteral("127.0.0.1:16161"));
-    const QCommandLineOption config(QStringLiteral("config"), QStringLiteral("JSON crate configuration."),
-                                    QStringLiteral("FILE"));
-    const QCommandLineOption readCommunity(QStringLiteral("read-community"),
-                                           QStringLiteral("Read community (default public)."), QStringLiteral("C"));
-    const QCommandLineOption writeCommunity(QStringLiteral("write-community"),
-                                            QStringLiteral("Write community (default guru)."), QStringLiteral("C"));
+        QStringLiteral("ADDRESS:PORT"), QStringLiteral("127.0.0.1:16161"));
+    const QCommandLineOption config(
+        QStringLiteral("config"), QStringLiteral("JSON crate configuration."), QStringLiteral("FILE"));
+    const QCommandLineOption readCommunity(
+        QStringLiteral("read-community"), QStringLiteral("Read community (default public)."), QStringLiteral("C"));
+    const QCommandLineOption writeCommunity(
+        QStringLiteral("write-community"), QStringLiteral("Write community (default guru)."), QStringLiteral("C"));
     parser.addOptions({listen, config, readCommunity, writeCommunity});
     if (!parser.parse(application.arguments())) {
         printLine(QStringLiteral("mpod-sim: %1").arg(parser.errorText()), stderr);

@@ -12,11 +12,26 @@ Oid crate(std::initializer_list<unsigned long> tail)
 }
 } // namespace
 
-Oid sysDescr() { return {1, 3, 6, 1, 2, 1, 1, 1, 0}; }
-Oid sysMainSwitch() { return crate({1, 1, 0}); }
-Oid sysStatus() { return crate({1, 2, 0}); }
-Oid ipStaticAddress() { return crate({5, 1, 12, 0}); }
-Oid psSerialNumber() { return crate({6, 2, 0}); }
+Oid sysDescr()
+{
+    return {1, 3, 6, 1, 2, 1, 1, 1, 0};
+}
+Oid sysMainSwitch()
+{
+    return crate({1, 1, 0});
+}
+Oid sysStatus()
+{
+    return crate({1, 2, 0});
+}
+Oid ipStaticAddress()
+{
+    return crate({5, 1, 12, 0});
+}
+Oid psSerialNumber()
+{
+    return crate({6, 2, 0});
+}
 Oid psAuxiliaryMeasurementVoltage(int auxIndex)
 {
     return crate({6, 5, 1, 3, static_cast<unsigned long>(auxIndex) + 1});
@@ -25,10 +40,22 @@ Oid psAuxiliaryMeasurementCurrent(int auxIndex)
 {
     return crate({6, 5, 1, 4, static_cast<unsigned long>(auxIndex) + 1});
 }
-Oid fanNominalSpeed() { return crate({7, 6, 0}); }
-Oid outputNumber() { return crate({3, 1, 0}); }
-Oid groupsNumber() { return crate({3, 3, 0}); }
-Oid groupsSwitch(unsigned long group) { return crate({3, 4, 1, 9, group}); }
+Oid fanNominalSpeed()
+{
+    return crate({7, 6, 0});
+}
+Oid outputNumber()
+{
+    return crate({3, 1, 0});
+}
+Oid groupsNumber()
+{
+    return crate({3, 3, 0});
+}
+Oid groupsSwitch(unsigned long group)
+{
+    return crate({3, 4, 1, 9, group});
+}
 
 Oid output(OutputColumn column, int channelIndex)
 {
@@ -43,7 +70,7 @@ Oid module(ModuleColumn column, int slot)
 Oid moduleSub(ModuleColumn column, int subIndex, int slot)
 {
     return crate({3, 6, 1, static_cast<unsigned long>(column), static_cast<unsigned long>(subIndex),
-                  static_cast<unsigned long>(slot) + 1});
+        static_cast<unsigned long>(slot) + 1});
 }
 
 } // namespace CrateOid

@@ -9,9 +9,9 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <map>
 #include <sys/socket.h>
 #include <unistd.h>
-#include <map>
 
 namespace {
 

@@ -57,9 +57,25 @@ size_t valueOctets(const SnmpValue& value)
 const char* errorStatusName(long status)
 {
     static const char* const names[] = {
-        "noError", "tooBig", "noSuchName", "badValue", "readOnly", "genErr", "noAccess", "wrongType",
-        "wrongLength", "wrongEncoding", "wrongValue", "noCreation", "inconsistentValue", "resourceUnavailable",
-        "commitFailed", "undoFailed", "authorizationError", "notWritable", "inconsistentName",
+        "noError",
+        "tooBig",
+        "noSuchName",
+        "badValue",
+        "readOnly",
+        "genErr",
+        "noAccess",
+        "wrongType",
+        "wrongLength",
+        "wrongEncoding",
+        "wrongValue",
+        "noCreation",
+        "inconsistentValue",
+        "resourceUnavailable",
+        "commitFailed",
+        "undoFailed",
+        "authorizationError",
+        "notWritable",
+        "inconsistentName",
     };
     return status >= 0 && status < long(sizeof names / sizeof names[0]) ? names[status] : "genErr";
 }
@@ -121,8 +137,8 @@ SnmpSession::~SnmpSession()
         snmp_sess_close(m_write);
 }
 
-size_t SnmpSession::chunkLength(const std::vector<CrateOid::Oid>& oids, const std::vector<SnmpValue>* values,
-                                size_t valueBytes, size_t first) const
+size_t SnmpSession::chunkLength(
+    const std::vector<CrateOid::Oid>& oids, const std::vector<SnmpValue>* values, size_t valueBytes, size_t first) const
 {
     const size_t community = std::max(m_config.readCommunity.size(), m_config.writeCommunity.size());
     // Message and PDU headers with 3-octet lengths: sequence, version, community, PDU tag,
@@ -143,8 +159,7 @@ size_t SnmpSession::chunkLength(const std::vector<CrateOid::Oid>& oids, const st
 }
 
 SnmpSession::Outcome SnmpSession::exchange(bool write, const std::vector<CrateOid::Oid>& oids,
-                                           const std::vector<SnmpValue>* values, size_t first, size_t count,
-                                           std::vector<SnmpValue>* results)
+    const std::vector<SnmpValue>* values, size_t first, size_t count, std::vector<SnmpValue>* results)
 {
     const Clock::time_point now = Clock::now();
     if (m_unanswered && now < m_holdOffUntil) {
@@ -212,8 +227,8 @@ SnmpSession::Outcome SnmpSession::exchange(bool write, const std::vector<CrateOi
                 netsnmp_variable_list* vb = response->variables;
                 for (size_t i = first; i < first + count && vb; ++i, vb = vb->next_variable) {
                     const CrateOid::Oid& expected = oids[i];
-                    const bool same = vb->name_length == expected.size()
-                                      && std::equal(expected.begin(), expected.end(), vb->name);
+                    const bool same =
+                        vb->name_length == expected.size() && std::equal(expected.begin(), expected.end(), vb->name);
                     (*results)[i] = same ? SnmpValue::fromVarbind(vb) : SnmpValue();
                     if (!same)
                         noteFailure("unexpected answer");
@@ -234,7 +249,7 @@ SnmpSession::Outcome SnmpSession::exchange(bool write, const std::vector<CrateOi
 }
 
 bool SnmpSession::transfer(bool write, const std::vector<CrateOid::Oid>& oids, const std::vector<SnmpValue>* values,
-                           size_t valueBytes, std::vector<SnmpValue>* results)
+    size_t valueBytes, std::vector<SnmpValue>* results)
 {
     size_t first = 0;
     while (first < oids.size()) {

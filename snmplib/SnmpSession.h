@@ -31,10 +31,10 @@ public:
 
     // Encoded size of one value in a response, for request splitting.
     enum ValueBytes : size_t {
-        IntegerValue = 6,  // INTEGER up to 32 bits
-        FloatValue = 9,    // Opaque(9f 78 04 + 4 octets)
-        BitsValue = 10,    // OCTET STRING of up to 8 octets
-        TextValue = 130,   // DisplayString; texts we read are short
+        IntegerValue = 6, // INTEGER up to 32 bits
+        FloatValue = 9,   // Opaque(9f 78 04 + 4 octets)
+        BitsValue = 10,   // OCTET STRING of up to 8 octets
+        TextValue = 130,  // DisplayString; texts we read are short
     };
 
     static std::unique_ptr<SnmpSession> open(const SessionConfig& config);
@@ -75,14 +75,14 @@ private:
 
     SnmpSession() = default;
     // One request over oids[first, first + count). Results (GET) go to results[first...].
-    Outcome exchange(bool write, const std::vector<CrateOid::Oid>& oids, const std::vector<SnmpValue>* values,
-                     size_t first, size_t count, std::vector<SnmpValue>* results);
+    Outcome exchange(bool write, const std::vector<CrateOid::Oid>& oids, const std::vector<SnmpValue>* values, size_t first,
+        size_t count, std::vector<SnmpValue>* results);
     // How many varbinds from `first` fit into one request.
-    size_t chunkLength(const std::vector<CrateOid::Oid>& oids, const std::vector<SnmpValue>* values,
-                       size_t valueBytes, size_t first) const;
+    size_t chunkLength(
+        const std::vector<CrateOid::Oid>& oids, const std::vector<SnmpValue>* values, size_t valueBytes, size_t first) const;
     // Runs the requests; true when every varbind was carried by an answered request.
     bool transfer(bool write, const std::vector<CrateOid::Oid>& oids, const std::vector<SnmpValue>* values,
-                  size_t valueBytes, std::vector<SnmpValue>* results);
+        size_t valueBytes, std::vector<SnmpValue>* results);
 
     // Keeps `reason` unless the current call already failed.
     void noteFailure(const char* reason);

@@ -82,8 +82,7 @@ SnmpValue SnmpValue::fromVarbind(const variable_list* vb)
     case ASN_TIMETICKS:
     case ASN_UINTEGER:
         // Unsigned 32-bit types: net-snmp keeps them in a long, masked to 32 bits.
-        return vb->val.integer ? integer(static_cast<long long>(*vb->val.integer & 0xffffffffUL))
-                               : SnmpValue();
+        return vb->val.integer ? integer(static_cast<long long>(*vb->val.integer & 0xffffffffUL)) : SnmpValue();
     case ASN_OPAQUE_FLOAT:
         return vb->val.floatVal ? real(*vb->val.floatVal) : SnmpValue();
     case ASN_OPAQUE_DOUBLE:
@@ -94,8 +93,8 @@ SnmpValue SnmpValue::fromVarbind(const variable_list* vb)
     case ASN_COUNTER64:
         if (!vb->val.counter64)
             return SnmpValue();
-        return integer(static_cast<long long>((static_cast<unsigned long long>(vb->val.counter64->high) << 32)
-                                              | (vb->val.counter64->low & 0xffffffffUL)));
+        return integer(static_cast<long long>(
+            (static_cast<unsigned long long>(vb->val.counter64->high) << 32) | (vb->val.counter64->low & 0xffffffffUL)));
     case ASN_OPAQUE: {
         double d = 0.0;
         if (decodeOpaque(vb->val.string, vb->val_len, &d))
@@ -107,9 +106,8 @@ SnmpValue SnmpValue::fromVarbind(const variable_list* vb)
     case ASN_BIT_STR:
         if (!vb->val.string && vb->val_len > 0)
             return SnmpValue();
-        return bytes(vb->val_len ? std::string(reinterpret_cast<const char*>(vb->val.string), vb->val_len)
-                                 : std::string(),
-                     vb->type);
+        return bytes(
+            vb->val_len ? std::string(reinterpret_cast<const char*>(vb->val.string), vb->val_len) : std::string(), vb->type);
     default:
         // noSuchObject, noSuchInstance, endOfMibView, NULL, OIDs: nothing usable.
         return SnmpValue();

@@ -19,8 +19,14 @@ namespace {
 // Channel indexes are slot * 100 + channel; a block may reach 100 values past its start.
 constexpr int maxChannelIndex = INT_MAX - 2 * WIENER_SNMP_MAX_VALUES;
 
-bool validChannel(int channel) { return channel >= 0 && channel <= maxChannelIndex; }
-bool validSlot(int slot) { return slot >= 0 && slot <= maxChannelIndex; }
+bool validChannel(int channel)
+{
+    return channel >= 0 && channel <= maxChannelIndex;
+}
+bool validSlot(int slot)
+{
+    return slot >= 0 && slot <= maxChannelIndex;
+}
 
 constexpr const char* notConnected = "not connected";
 constexpr const char* invalidArgument = "invalid argument";
@@ -267,26 +273,39 @@ const char* snmpLastError(HSNMP session)
 
 /* Crate */
 
-int getMainSwitch(HSNMP session) { return readInt(session, CrateOid::sysMainSwitch()); }
-int setMainSwitch(HSNMP session, int value) { return writeInt(session, CrateOid::sysMainSwitch(), value); }
-int getMainStatus(HSNMP session) { return readBits(session, CrateOid::sysStatus()); }
+int getMainSwitch(HSNMP session)
+{
+    return readInt(session, CrateOid::sysMainSwitch());
+}
+int setMainSwitch(HSNMP session, int value)
+{
+    return writeInt(session, CrateOid::sysMainSwitch(), value);
+}
+int getMainStatus(HSNMP session)
+{
+    return readBits(session, CrateOid::sysStatus());
+}
 
 uint32_t getIpStaticAddress(HSNMP session)
 {
-    return onSession(session, uint32_t(0), [](SnmpSession& s) {
-        return s.get(CrateOid::ipStaticAddress(), SnmpSession::IntegerValue).ipToUint32();
-    });
+    return onSession(session, uint32_t(0),
+        [](SnmpSession& s) { return s.get(CrateOid::ipStaticAddress(), SnmpSession::IntegerValue).ipToUint32(); });
 }
 
 int setIpStaticAddress(HSNMP session, uint32_t address)
 {
-    return onSession(session, 0, [&](SnmpSession& s) {
-        return s.set(CrateOid::ipStaticAddress(), SnmpValue::ipAddress(address)) ? 1 : 0;
-    });
+    return onSession(session, 0,
+        [&](SnmpSession& s) { return s.set(CrateOid::ipStaticAddress(), SnmpValue::ipAddress(address)) ? 1 : 0; });
 }
 
-const char* getPsSerialNumber(HSNMP session) { return readText(session, CrateOid::psSerialNumber()); }
-const char* getSysDescr(HSNMP session) { return readText(session, CrateOid::sysDescr()); }
+const char* getPsSerialNumber(HSNMP session)
+{
+    return readText(session, CrateOid::psSerialNumber());
+}
+const char* getSysDescr(HSNMP session)
+{
+    return readText(session, CrateOid::sysDescr());
+}
 
 double getPsAuxVoltage(HSNMP session, int auxIndex)
 {
@@ -298,14 +317,29 @@ double getPsAuxCurrent(HSNMP session, int auxIndex)
     return auxIndex >= 0 ? readDouble(session, CrateOid::psAuxiliaryMeasurementCurrent(auxIndex)) : refuse(session, 0.0);
 }
 
-int getFanNominalSpeed(HSNMP session) { return readInt(session, CrateOid::fanNominalSpeed()); }
-int setFanNominalSpeed(HSNMP session, int rpm) { return writeInt(session, CrateOid::fanNominalSpeed(), rpm); }
+int getFanNominalSpeed(HSNMP session)
+{
+    return readInt(session, CrateOid::fanNominalSpeed());
+}
+int setFanNominalSpeed(HSNMP session, int rpm)
+{
+    return writeInt(session, CrateOid::fanNominalSpeed(), rpm);
+}
 
 /* Output channels, one at a time */
 
-int getOutputNumber(HSNMP session) { return readInt(session, CrateOid::outputNumber()); }
-int getOutputGroups(HSNMP session) { return readInt(session, CrateOid::groupsNumber()); }
-int getOutputGroup(HSNMP session, int channel) { return readChannelInt(session, CrateOid::OutputGroup, channel); }
+int getOutputNumber(HSNMP session)
+{
+    return readInt(session, CrateOid::outputNumber());
+}
+int getOutputGroups(HSNMP session)
+{
+    return readInt(session, CrateOid::groupsNumber());
+}
+int getOutputGroup(HSNMP session, int channel)
+{
+    return readChannelInt(session, CrateOid::OutputGroup, channel);
+}
 
 int getChannelStatus(HSNMP session, int channel)
 {
@@ -337,7 +371,10 @@ int setChannelSwitch(HSNMP session, int channel, int value)
     return writeChannelInt(session, CrateOid::OutputSwitch, channel, value);
 }
 
-int getChannelSwitch(HSNMP session, int channel) { return readChannelInt(session, CrateOid::OutputSwitch, channel); }
+int getChannelSwitch(HSNMP session, int channel)
+{
+    return readChannelInt(session, CrateOid::OutputSwitch, channel);
+}
 
 int setHighVoltageGroupsSwitch(HSNMP session, int value)
 {
@@ -351,17 +388,29 @@ int getHighVoltageGroupsSwitch(HSNMP session)
 
 // A crate of high-voltage modules has no low-voltage group to address; rather than guess a
 // group row on a real crate, these answer 0 and send nothing.
-int setLowVoltageGroupsSwitch(HSNMP session, int) { return refuse(session, 0, "no low-voltage group"); }
-int getLowVoltageGroupsSwitch(HSNMP session) { return refuse(session, 0, "no low-voltage group"); }
+int setLowVoltageGroupsSwitch(HSNMP session, int)
+{
+    return refuse(session, 0, "no low-voltage group");
+}
+int getLowVoltageGroupsSwitch(HSNMP session)
+{
+    return refuse(session, 0, "no low-voltage group");
+}
 
-double getOutputVoltage(HSNMP session, int channel) { return readChannelDouble(session, CrateOid::OutputVoltage, channel); }
+double getOutputVoltage(HSNMP session, int channel)
+{
+    return readChannelDouble(session, CrateOid::OutputVoltage, channel);
+}
 
 int setOutputVoltage(HSNMP session, int channel, double volts)
 {
     return writeChannelDouble(session, CrateOid::OutputVoltage, channel, volts);
 }
 
-double getOutputCurrent(HSNMP session, int channel) { return readChannelDouble(session, CrateOid::OutputCurrent, channel); }
+double getOutputCurrent(HSNMP session, int channel)
+{
+    return readChannelDouble(session, CrateOid::OutputCurrent, channel);
+}
 
 int setOutputCurrent(HSNMP session, int channel, double amperes)
 {

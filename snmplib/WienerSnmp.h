@@ -46,13 +46,15 @@ typedef void* HSNMP;
 
 #pragma pack(push, 4)
 /* int32 count, then up to 100 int32 values. */
-typedef struct SnmpIntegerBuffer {
+typedef struct SnmpIntegerBuffer
+{
     int32_t count;
     int32_t value[WIENER_SNMP_MAX_VALUES];
 } SnmpIntegerBuffer;
 
 /* int32 count, then up to 100 float64 values starting directly after the count. */
-typedef struct SnmpDoubleBuffer {
+typedef struct SnmpDoubleBuffer
+{
     int32_t count;
     double value[WIENER_SNMP_MAX_VALUES];
 } SnmpDoubleBuffer;

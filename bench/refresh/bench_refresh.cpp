@@ -48,8 +48,8 @@ Run runTicks(const QString& configPath, int measuredTicks)
     }
     simulator.exportLibraryEnvironment();
     {
-        QSettings settings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Tesmar"),
-            QStringLiteral("tesmarcontrol"));
+        QSettings settings(
+            QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Tesmar"), QStringLiteral("tesmarcontrol"));
         settings.setValue(QStringLiteral("IpAddress"), simulator.host());
     }
     {
@@ -115,17 +115,16 @@ int main(int argc, char* argv[])
     const double worst = sorted.empty() ? 0.0 : sorted.back();
 
     std::printf("Refresh tick of the main window, 48-channel module THM4805p, mpod-sim on 127.0.0.1\n");
-    std::printf("(%zu ticks timed; every 5th tick also checks the crate and the connection)\n\n",
-        many.tickMs.size());
+    std::printf("(%zu ticks timed; every 5th tick also checks the crate and the connection)\n\n", many.tickMs.size());
     std::printf("%-34s %10s %10s %10s %10s\n", "tick", "requests", "mean ms", "median ms", "max ms");
-    std::printf("%-34s %10.1f %10.3f %10.3f %10.3f\n", "channel table only",
-        double(ordinary.requests - base.requests) / 4.0, mean(ordinaryMs), median, worst);
+    std::printf("%-34s %10.1f %10.3f %10.3f %10.3f\n", "channel table only", double(ordinary.requests - base.requests) / 4.0,
+        mean(ordinaryMs), median, worst);
     std::sort(checkMs.begin(), checkMs.end());
     std::printf("%-34s %10lld %10.3f %10.3f %10.3f\n", "with crate/connection check",
         static_cast<long long>(withCheck.requests - ordinary.requests), mean(checkMs),
         checkMs.empty() ? 0.0 : checkMs[checkMs.size() / 2], checkMs.empty() ? 0.0 : checkMs.back());
-    std::printf("%-34s %10.2f %10.3f\n", "average over 200 ticks",
-        double(many.requests - base.requests) / 200.0, mean(many.tickMs));
+    std::printf(
+        "%-34s %10.2f %10.3f\n", "average over 200 ticks", double(many.requests - base.requests) / 200.0, mean(many.tickMs));
     std::printf("\nstart-up (discovery, first tick): %lld requests\n", static_cast<long long>(base.requests));
     return 0;
 }

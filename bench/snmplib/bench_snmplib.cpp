@@ -128,7 +128,7 @@ int main(int argc, char** argv)
         for (const bool block : {true, false}) {
             const Figures f = measure(config, module[0], module[1], block);
             std::printf("| %d | %s | %.1f | %.2f |%s\n", module[1], block ? "block entries" : "one GET per value (+1 check)",
-                        f.requestsPerRefresh, f.msPerRefresh, f.complete ? "" : " (incomplete answers!)");
+                f.requestsPerRefresh, f.msPerRefresh, f.complete ? "" : " (incomplete answers!)");
             std::fflush(stdout);
         }
     }

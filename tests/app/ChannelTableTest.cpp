@@ -139,8 +139,8 @@ void ChannelTableTest::headersAndRows()
     QCOMPARE(m_table->columnCount(), 7);
     QCOMPARE(m_table->verticalHeaderItem(2)->text(), QStringLiteral("Channel 2"));
     QCOMPARE(m_table->rowHeight(2), 20);
-    const QStringList expected{"Vset (kV)", "Vmeas (kV)", "Vnominal (kV)", "Iset (µA)", "Imeas (µA)",
-                               "Inominal (µA)", "Status"};
+    const QStringList expected{
+        "Vset (kV)", "Vmeas (kV)", "Vnominal (kV)", "Iset (µA)", "Imeas (µA)", "Inominal (µA)", "Status"};
     for (int column = 0; column < 7; ++column) {
         QCOMPARE(m_table->horizontalHeaderItem(column)->text(), expected.at(column));
         QCOMPARE(int(m_table->horizontalHeaderItem(column)->textAlignment()) & Qt::AlignRight, int(Qt::AlignRight));
@@ -156,7 +156,7 @@ void ChannelTableTest::doubleClickOutsideSetColumnsIsIgnored()
     const QRect cell = m_table->visualItemRect(m_table->item(2, ChannelTable::ColumnVoltageMeasure));
     const QPointF position = cell.center();
     QMouseEvent doubleClick(QEvent::MouseButtonDblClick, position, m_table->viewport()->mapToGlobal(position),
-                            Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+        Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(m_table->viewport(), &doubleClick);
     QVERIFY(!m_table->isEditing());
     QVERIFY(!m_table->findChild<QLineEdit*>());

@@ -43,8 +43,8 @@ public:
         askedButtons = buttons;
         return questionAnswer;
     }
-    QMessageBox::StandardButton information(QWidget*, const QString& title, const QString& text,
-        QMessageBox::StandardButtons) override
+    QMessageBox::StandardButton information(
+        QWidget*, const QString& title, const QString& text, QMessageBox::StandardButtons) override
     {
         informations << text;
         titles << title;
@@ -166,10 +166,10 @@ void TesmarControlFrameTest::actionTable_data()
     // Disabled while no module is connected.
     QTest::addColumn<bool>("needsModule");
 
-    auto row = [](const char* name, const char* text, const char* shortcut, bool visible, bool enabled,
-                   bool checkable, bool needsModule) {
-        QTest::newRow(name) << QString::fromUtf8(text) << QString::fromUtf8(shortcut) << visible << enabled
-                            << checkable << needsModule;
+    auto row = [](const char* name, const char* text, const char* shortcut, bool visible, bool enabled, bool checkable,
+                   bool needsModule) {
+        QTest::newRow(name) << QString::fromUtf8(text) << QString::fromUtf8(shortcut) << visible << enabled << checkable
+                            << needsModule;
     };
     row("actionController", "Select Controller...", "F6", true, true, false, false);
     row("actionLoadProfile", "&Load Profile to Device...", "", false, true, false, false);
@@ -307,8 +307,8 @@ void TesmarControlFrameTest::menus_data()
                                      "actionSystemReset", sep, "actionQuit"};
     QTest::newRow("menuSystem") << "&System"
                                 << QStringList{"actionModuleOverview", "actionCrates", "actionSetCrateAddress",
-                                       "actionSetLiveInsertion", sep, "actionSetAllModulesOn", "actionSetAllModulesOff",
-                                       sep, "actionSetAllModulesVoltage", "actionSetAllModulesCurrent", sep,
+                                       "actionSetLiveInsertion", sep, "actionSetAllModulesOn", "actionSetAllModulesOff", sep,
+                                       "actionSetAllModulesVoltage", "actionSetAllModulesCurrent", sep,
                                        "actionSetAllModulesVoltageRamp", "actionSetAllModulesCurrentRamp", sep,
                                        "actionClearAllModulesEvents", sep, "actionSetAllModulesEmergencyOff",
                                        "actionClearAllModulesEmergencyOff", sep, "actionSetAllModulesFineAdjustmentOn",
@@ -318,10 +318,10 @@ void TesmarControlFrameTest::menus_data()
                                        "actionSetModulesVoltageRamp", "actionSetModulesCurrentRamp", sep,
                                        "actionClearAllEvents", sep, "actionAdcSampleRate", "actionDigitalFilter",
                                        "actionSuppliesAndTemperature", "actionModuleStatusControl", sep,
-                                       "menuInstructions_for_all_Channels", "menuModuleLoadModule",
-                                       "actionVariableGroups", sep, "actionFactorySettings", "actionSpecialMode",
-                                       "actionProgramNewBaseAddress", "actionInterlockOut", sep,
-                                       "actionSetFineAdjustmentOn", "actionSetFineAdjustmentOff", sep, "actionSettings"};
+                                       "menuInstructions_for_all_Channels", "menuModuleLoadModule", "actionVariableGroups",
+                                       sep, "actionFactorySettings", "actionSpecialMode", "actionProgramNewBaseAddress",
+                                       "actionInterlockOut", sep, "actionSetFineAdjustmentOn", "actionSetFineAdjustmentOff",
+                                       sep, "actionSettings"};
     QTest::newRow("menuInstructions_for_all_Channels")
         << "&Instructions for all Channels"
         << QStringList{"actionSetAllChannelsOn", "actionSetAllChannelsOff", sep, "actionSetAllVoltages",
@@ -381,13 +381,12 @@ void TesmarControlFrameTest::windowFrame()
     QCOMPARE(table->contextMenuPolicy(), Qt::CustomContextMenu);
     QVERIFY(window.findChild<QLabel*>(QStringLiteral("lblConnect")));
 
-    const QList<QPair<QString, QString>> labels = {
-        {"connectedModules", "Connected Modules:"}, {"lblModuleType", "connecting..."}, {"lblChannel", "Channel"},
-        {"lblSerial", QString()}, {"lblFirmware", QString()}, {"lblVRampSpeed", QString()},
-        {"lblIRampSpeed", QString()}, {"lblModuleStatus", QString()}, {"lblModuleEventStatus", QString()},
-        {"lblModuleControl", QString()}, {"lblModuleEventMask", QString()}, {"lblChannelStatus", QString()},
-        {"lblChannelControl", QString()}, {"lblChannelEventStatus", QString()}, {"lblChannelEventMask", QString()},
-        {"vmeDecoderDescription", QString()}, {"vmeDecoderVersion", QString()}};
+    const QList<QPair<QString, QString>> labels = {{"connectedModules", "Connected Modules:"},
+        {"lblModuleType", "connecting..."}, {"lblChannel", "Channel"}, {"lblSerial", QString()}, {"lblFirmware", QString()},
+        {"lblVRampSpeed", QString()}, {"lblIRampSpeed", QString()}, {"lblModuleStatus", QString()},
+        {"lblModuleEventStatus", QString()}, {"lblModuleControl", QString()}, {"lblModuleEventMask", QString()},
+        {"lblChannelStatus", QString()}, {"lblChannelControl", QString()}, {"lblChannelEventStatus", QString()},
+        {"lblChannelEventMask", QString()}, {"vmeDecoderDescription", QString()}, {"vmeDecoderVersion", QString()}};
     for (const auto& [name, text] : labels) {
         auto* label = window.findChild<QLabel*>(name);
         QVERIFY2(label, qPrintable(name));
@@ -401,8 +400,7 @@ void TesmarControlFrameTest::windowFrame()
     }
     for (const char* caption : {"Serial Number:", "Firmware Name:", "Firmware Release:", "Voltage Ramp Speed:",
              "Current Ramp Speed:", "Module Status:", "Module Event Status:", "Module Control:", "Module Event Mask:",
-             "Channel selected:", "Channel Status:", "Channel Control:", "Channel Event Status:",
-             "Channel Event Mask:"})
+             "Channel selected:", "Channel Status:", "Channel Control:", "Channel Event Status:", "Channel Event Mask:"})
         QVERIFY2(captions.contains(QString::fromLatin1(caption)), caption);
 
     // Three permanent labels, left to right in this order.
@@ -501,7 +499,8 @@ void TesmarControlFrameTest::helpIndexOpensLocalManual()
     QDir::setCurrent(previous);
 
     QCOMPARE(recorder.urls.size(), 1);
-    QCOMPARE(recorder.urls.first(), QUrl::fromLocalFile(QDir(folder.path()).canonicalPath() + QStringLiteral("/documentation/index.html")));
+    QCOMPARE(recorder.urls.first(),
+        QUrl::fromLocalFile(QDir(folder.path()).canonicalPath() + QStringLiteral("/documentation/index.html")));
     QVERIFY(m_dialogs.informations.isEmpty());
 }
 

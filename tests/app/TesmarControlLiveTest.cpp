@@ -18,9 +18,9 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QSettings>
-#include <QStatusBar>
 #include <QSignalSpy>
 #include <QStandardPaths>
+#include <QStatusBar>
 #include <QTemporaryFile>
 #include <QtTest>
 
@@ -56,8 +56,8 @@ public:
     // The address the address dialog answers; empty keeps the pre-filled one.
     QString addressAnswer;
 
-    double getDouble(QWidget*, const QString&, const QString& label, double value, double minValue,
-        double maxValue, int decimals, bool* ok) override
+    double getDouble(QWidget*, const QString&, const QString& label, double value, double minValue, double maxValue,
+        int decimals, bool* ok) override
     {
         prompts.append({label, value, minValue, maxValue, decimals, {}, -1, QLineEdit::Normal});
         if (whileOpen)
@@ -66,38 +66,37 @@ public:
         *ok = answer.isValid();
         return *ok ? answer.toDouble() : value;
     }
-    int getInt(QWidget*, const QString&, const QString& label, int value, int minValue, int maxValue, int,
-        bool* ok) override
+    int getInt(QWidget*, const QString&, const QString& label, int value, int minValue, int maxValue, int, bool* ok) override
     {
         prompts.append({label, double(value), double(minValue), double(maxValue), 0, {}, -1, QLineEdit::Normal});
         const QVariant answer = next();
         *ok = answer.isValid();
         return *ok ? answer.toInt() : value;
     }
-    QString getItem(QWidget*, const QString&, const QString& label, const QStringList& items, int current, bool,
-        bool* ok) override
+    QString getItem(
+        QWidget*, const QString&, const QString& label, const QStringList& items, int current, bool, bool* ok) override
     {
         prompts.append({label, 0, 0, 0, 0, items, current, QLineEdit::Normal});
         const QVariant answer = next();
         *ok = answer.isValid();
         return *ok ? answer.toString() : QString();
     }
-    QString getText(QWidget*, const QString&, const QString& label, QLineEdit::EchoMode mode, const QString&,
-        bool* ok) override
+    QString getText(
+        QWidget*, const QString&, const QString& label, QLineEdit::EchoMode mode, const QString&, bool* ok) override
     {
         prompts.append({label, 0, 0, 0, 0, {}, -1, mode});
         const QVariant answer = next();
         *ok = answer.isValid();
         return *ok ? answer.toString() : QString();
     }
-    QMessageBox::StandardButton information(QWidget*, const QString&, const QString& text,
-        QMessageBox::StandardButtons) override
+    QMessageBox::StandardButton information(
+        QWidget*, const QString&, const QString& text, QMessageBox::StandardButtons) override
     {
         informations.append(text);
         return QMessageBox::Ok;
     }
-    QMessageBox::StandardButton question(QWidget*, const QString&, const QString& text, QMessageBox::StandardButtons,
-        QMessageBox::StandardButton) override
+    QMessageBox::StandardButton question(
+        QWidget*, const QString&, const QString& text, QMessageBox::StandardButtons, QMessageBox::StandardButton) override
     {
         informations.append(text);
         return QMessageBox::No;
@@ -240,8 +239,8 @@ void TesmarControlLiveTest::startCrate(const QByteArray& modulesJson)
     QVERIFY2(m_simulator->start(), qPrintable(m_simulator->output()));
     m_simulator->exportLibraryEnvironment();
 
-    QSettings settings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Tesmar"),
-        QStringLiteral("tesmarcontrol"));
+    QSettings settings(
+        QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Tesmar"), QStringLiteral("tesmarcontrol"));
     settings.setValue(QStringLiteral("IpAddress"), m_simulator->host());
     settings.sync();
 
@@ -342,7 +341,8 @@ void TesmarControlLiveTest::navigationWrapsAround()
 
 void TesmarControlLiveTest::selectingCurrentModuleEmitsNothing()
 {
-    startCrate(R"([{"slot": 0, "type": "THE1640p", "serialNumber": 11}, {"slot": 5, "type": "THX0830b", "serialNumber": 55}])");
+    startCrate(
+        R"([{"slot": 0, "type": "THE1640p", "serialNumber": 11}, {"slot": 5, "type": "THX0830b", "serialNumber": 55}])");
     waitConnected();
     QSignalSpy moduleChanged(m_window.get(), &TesmarControl::currentModuleChanged);
     QSignalSpy channelChanged(m_window.get(), &TesmarControl::currentChannelChanged);
@@ -390,7 +390,8 @@ void TesmarControlLiveTest::typedSetVoltageReachesCrate_data()
     QTest::newRow("nan") << "nan" << 0.0f << QString();
     QTest::newRow("empty") << "" << 0.0f << QString();
     QTest::newRow("above nominal") << "99999" << 0.0f << "Channel 2: set voltage 99999 V refused (outside 0 to 4000 V)";
-    QTest::newRow("just above nominal") << "4000.5" << 0.0f << "Channel 2: set voltage 4000.5 V refused (outside 0 to 4000 V)";
+    QTest::newRow("just above nominal") << "4000.5" << 0.0f
+                                        << "Channel 2: set voltage 4000.5 V refused (outside 0 to 4000 V)";
     QTest::newRow("negative") << "-5" << 0.0f << "Channel 2: set voltage -5 V refused (outside 0 to 4000 V)";
 }
 
@@ -457,7 +458,8 @@ void TesmarControlLiveTest::setChannelOnSwitchesSelectedChannels()
     CrateProbe probe(m_simulator->address(), 4);
     const QVector<bool> expected{true, false, false, true, false, false, false, false};
     QTRY_COMPARE_WITH_TIMEOUT(probe.switchedOn(), expected, 3000);
-    QTRY_COMPARE_WITH_TIMEOUT(table()->item(3, ChannelTable::ColumnStatus)->text(), QStringLiteral("Constant Voltage"), 3000);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        table()->item(3, ChannelTable::ColumnStatus)->text(), QStringLiteral("Constant Voltage"), 3000);
 
     selectCells({{3, 2}});
     action("actionSetChannelOff")->trigger();
@@ -577,16 +579,18 @@ void TesmarControlLiveTest::bipolarVoltagePrompt()
     const ScriptedDialogs::Prompt& prompt = m_dialogs.prompts.first();
     QCOMPARE(prompt.minValue, -3000.0);
     QCOMPARE(prompt.maxValue, 3000.0);
-    QCOMPARE(prompt.label, QStringLiteral("Input a voltage (-3,000...3,000 V) for channel 2:\n\n"
-                                          "Note: the maximum delta for bipolar modules is 3000 V."));
+    QCOMPARE(prompt.label,
+        QStringLiteral("Input a voltage (-3,000...3,000 V) for channel 2:\n\n"
+                       "Note: the maximum delta for bipolar modules is 3000 V."));
     CrateProbe probe(m_simulator->address(), 3);
     QTRY_COMPARE_WITH_TIMEOUT(probe.voltagesSet().at(2), -1250.0f, 3000);
 
     m_dialogs.answers = {QVariant()};
     action("actionSetAllVoltages")->trigger();
     QCOMPARE(m_dialogs.prompts.last().minValue, -3000.0);
-    QCOMPARE(m_dialogs.prompts.last().label, QStringLiteral("Input a Set voltage (-3,000...3,000 V) for all channels:\n\n"
-                                                            "Note: the maximum delta for bipolar modules is 3000 V."));
+    QCOMPARE(m_dialogs.prompts.last().label,
+        QStringLiteral("Input a Set voltage (-3,000...3,000 V) for all channels:\n\n"
+                       "Note: the maximum delta for bipolar modules is 3000 V."));
 }
 
 void TesmarControlLiveTest::bipolarPromptsWithSmallerChannel()
@@ -606,8 +610,8 @@ void TesmarControlLiveTest::bipolarPromptsWithSmallerChannel()
     QCOMPARE(m_dialogs.prompts.size(), 1);
     QCOMPARE(m_dialogs.prompts.last().minValue, -3000.0);
     QCOMPARE(m_dialogs.prompts.last().maxValue, 3000.0);
-    QCOMPARE(m_dialogs.prompts.last().label,
-        QStringLiteral("Input a voltage (0...3,000 V) for the selected channels:") + notes);
+    QCOMPARE(
+        m_dialogs.prompts.last().label, QStringLiteral("Input a voltage (0...3,000 V) for the selected channels:") + notes);
     QTRY_COMPARE_WITH_TIMEOUT(probe.voltagesSet(), (QVector<float>{0, -1500, 0, 0, -1500, 0, 0, 0}), 3000);
 
     m_dialogs.answers = {-1000.0};
@@ -615,8 +619,8 @@ void TesmarControlLiveTest::bipolarPromptsWithSmallerChannel()
     QCOMPARE(m_dialogs.prompts.size(), 2);
     QCOMPARE(m_dialogs.prompts.last().minValue, -3000.0);
     QCOMPARE(m_dialogs.prompts.last().maxValue, 3000.0);
-    QCOMPARE(m_dialogs.prompts.last().label,
-        QStringLiteral("Input a Set voltage (-3,000...3,000 V) for all channels:") + notes);
+    QCOMPARE(
+        m_dialogs.prompts.last().label, QStringLiteral("Input a Set voltage (-3,000...3,000 V) for all channels:") + notes);
     QTRY_COMPARE_WITH_TIMEOUT(probe.voltagesSet(), QVector<float>(8, -1000.0f), 3000);
 
     // The smaller channel alone is offered its own range.
@@ -660,8 +664,8 @@ void TesmarControlLiveTest::digitalFilterPrompt()
     QCOMPARE(m_dialogs.prompts.size(), 2);
     QCOMPARE(m_dialogs.prompts.at(0).label, QStringLiteral("Choose Digital Filter averaging steps:"));
     QCOMPARE(m_dialogs.prompts.at(0).items, (QStringList{"1", "16", "64", "256", "1024"}));
-    QCOMPARE(m_dialogs.prompts.at(0).current,
-        TesmarControl::digitalFilterChoice(m_window->currentModule()->digitalFilter()));
+    QCOMPARE(
+        m_dialogs.prompts.at(0).current, TesmarControl::digitalFilterChoice(m_window->currentModule()->digitalFilter()));
     QCOMPARE(m_dialogs.prompts.at(1).label, QStringLiteral("Choose ADC Sample Rate (samples per second):"));
     QCOMPARE(m_dialogs.prompts.at(1).items, (QStringList{"50", "60", "100", "500"}));
 }
@@ -695,8 +699,8 @@ void TesmarControlLiveTest::passwordEnablesServiceModes_data()
 {
     QTest::addColumn<QVariant>("password");
     QTest::addColumn<QStringList>("enabled");
-    const QStringList fine{"actionSetFineAdjustmentOn", "actionSetFineAdjustmentOff",
-        "actionSetAllModulesFineAdjustmentOn", "actionSetAllModulesFineAdjustmentOff"};
+    const QStringList fine{"actionSetFineAdjustmentOn", "actionSetFineAdjustmentOff", "actionSetAllModulesFineAdjustmentOn",
+        "actionSetAllModulesFineAdjustmentOff"};
     QTest::newRow("expert") << QVariant("mosk") << fine;
     QTest::newRow("configuration") << QVariant("tundra") << QStringList{"actionSetCrateAddress"};
     QTest::newRow("firmware") << QVariant("pix7cloud") << QStringList{"actionSpecialMode"};
@@ -818,8 +822,8 @@ void TesmarControlLiveTest::channelContextMenu()
     QMetaObject::invokeMethod(table(), "customContextMenuRequested", Q_ARG(QPoint, QPoint(5, 5)));
     QTRY_VERIFY(!texts.isEmpty());
 
-    const QStringList expected{"Selected Channels Menu", "--", "Set Voltage...", "Set Current...", "--", "Set On",
-        "Set Off", "--", "Set Emergency Off", "Clear Emergency Off", "--", "Clear Events", "Status / Control..."};
+    const QStringList expected{"Selected Channels Menu", "--", "Set Voltage...", "Set Current...", "--", "Set On", "Set Off",
+        "--", "Set Emergency Off", "Clear Emergency Off", "--", "Clear Events", "Status / Control..."};
     QCOMPARE(texts, expected);
     QVERIFY(titleBold);
     QVERIFY(!enabled.first());
@@ -895,7 +899,8 @@ void TesmarControlLiveTest::silentCrateBlanksTableAndRecovers()
     // Another crate address where nothing answers: nothing of this crate stays on screen.
     m_dialogs.addressAnswer = QStringLiteral("127.0.0.2");
     action("actionController")->trigger();
-    QCOMPARE(labelText("statusLabelController"), QStringLiteral("<font color=\"red\">Can not connect to address 127.0.0.2."));
+    QCOMPARE(
+        labelText("statusLabelController"), QStringLiteral("<font color=\"red\">Can not connect to address 127.0.0.2."));
     QCOMPARE(labelText("lblSerial"), QString());
     QCOMPARE(labelText("lblFirmware"), QString());
     for (const char* name : {"lblVRampSpeed", "lblIRampSpeed", "lblModuleStatus", "lblModuleEventStatus"})

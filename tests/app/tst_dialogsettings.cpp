@@ -19,8 +19,7 @@ namespace {
 
 QSettings* openStore()
 {
-    return new QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Tesmar"),
-                         QStringLiteral("resolution"));
+    return new QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Tesmar"), QStringLiteral("resolution"));
 }
 
 template <typename T>
@@ -63,9 +62,10 @@ private slots:
         QCOMPARE(dialog.windowTitle(), QStringLiteral("Resolution Settings"));
         dialog.setFirmwareName(QStringLiteral("THE1640p"));
         dialog.setSerialNumber(4711);
-        QCOMPARE(child<QRadioButton>(&dialog, "modulesWithFirmwareName")->text(), QStringLiteral("All modules of type THE1640p"));
+        QCOMPARE(
+            child<QRadioButton>(&dialog, "modulesWithFirmwareName")->text(), QStringLiteral("All modules of type THE1640p"));
         QCOMPARE(child<QRadioButton>(&dialog, "moduleWithSerialNumber")->text(),
-                 QStringLiteral("Selected module (serial number 4711)"));
+            QStringLiteral("Selected module (serial number 4711)"));
         dialog.setUseControllerUnits(true);
         QVERIFY(!child<QGroupBox>(&dialog, "grpVoltageFormat")->isEnabled());
         child<QRadioButton>(&dialog, "userSettings")->click();

@@ -10,8 +10,7 @@ namespace {
 
 QSettings* openStore()
 {
-    return new QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Tesmar"),
-                         QStringLiteral("resolution"));
+    return new QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Tesmar"), QStringLiteral("resolution"));
 }
 
 QString micro()
@@ -99,17 +98,37 @@ private slots:
         QTest::addColumn<QString>("stored");
         QTest::addColumn<QString>("expected");
         QTest::addColumn<bool>("warns");
-        QTest::newRow("unconvertible precision") << "voltagePrecision" << "three" << "0" << false;
-        QTest::newRow("largest precision") << "currentPrecision" << "6" << "6" << false;
-        QTest::newRow("precision 7") << "currentPrecision" << "7" << "2" << true;
-        QTest::newRow("negative precision") << "voltagePrecision" << "-1" << "2" << true;
-        QTest::newRow("precision 1000000") << "voltagePrecision" << "1000000" << "2" << true;
-        QTest::newRow("precision INT_MAX") << "voltagePrecision" << "2147483647" << "2" << true;
-        QTest::newRow("kilovolts") << "voltageUnit" << "kV" << "kV" << false;
-        QTest::newRow("unknown voltage unit") << "voltageUnit" << "MV" << "V" << true;
+        QTest::newRow("unconvertible precision") << "voltagePrecision"
+                                                 << "three"
+                                                 << "0" << false;
+        QTest::newRow("largest precision") << "currentPrecision"
+                                           << "6"
+                                           << "6" << false;
+        QTest::newRow("precision 7") << "currentPrecision"
+                                     << "7"
+                                     << "2" << true;
+        QTest::newRow("negative precision") << "voltagePrecision"
+                                            << "-1"
+                                            << "2" << true;
+        QTest::newRow("precision 1000000") << "voltagePrecision"
+                                           << "1000000"
+                                           << "2" << true;
+        QTest::newRow("precision INT_MAX") << "voltagePrecision"
+                                           << "2147483647"
+                                           << "2" << true;
+        QTest::newRow("kilovolts") << "voltageUnit"
+                                   << "kV"
+                                   << "kV" << false;
+        QTest::newRow("unknown voltage unit") << "voltageUnit"
+                                              << "MV"
+                                              << "V" << true;
         QTest::newRow("micro sign") << "currentUnit" << micro() << micro() << false;
-        QTest::newRow("unknown current unit") << "currentUnit" << "pA" << "mA" << true;
-        QTest::newRow("lower-case unit") << "currentUnit" << "ma" << "mA" << true;
+        QTest::newRow("unknown current unit") << "currentUnit"
+                                              << "pA"
+                                              << "mA" << true;
+        QTest::newRow("lower-case unit") << "currentUnit"
+                                         << "ma"
+                                         << "mA" << true;
     }
 
     void storedValueChecked()
@@ -128,9 +147,9 @@ private slots:
         Resolution resolution;
         resolution.load();
         const QString loaded = key == QLatin1String("voltagePrecision") ? QString::number(resolution.voltagePrecision())
-            : key == QLatin1String("currentPrecision")                 ? QString::number(resolution.currentPrecision())
-            : key == QLatin1String("voltageUnit")                      ? resolution.voltageUnit()
-                                                                       : resolution.currentUnit();
+            : key == QLatin1String("currentPrecision")                  ? QString::number(resolution.currentPrecision())
+            : key == QLatin1String("voltageUnit")                       ? resolution.voltageUnit()
+                                                                        : resolution.currentUnit();
         QCOMPARE(loaded, expected);
     }
 

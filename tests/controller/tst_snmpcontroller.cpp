@@ -90,7 +90,7 @@ private slots:
         const ProbeRun run = runProbe(empty.path(), {QStringLiteral("record")});
         QCOMPARE(run.exitCode, 0);
         QVERIFY2(run.out.contains(QLatin1String("recorded 1: Tesmar SNMP Control: Error while initializing SNMP!")),
-                 qPrintable(run.out));
+            qPrintable(run.out));
         QVERIFY(run.out.contains(QLatin1String("constructed ready=0 failures=1")));
         QVERIFY(run.out.contains(QLatin1String("inert=1")));
 

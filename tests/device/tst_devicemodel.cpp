@@ -28,7 +28,8 @@ private slots:
     void initTestCase()
     {
         QStandardPaths::setTestModeEnabled(true);
-        QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Tesmar"), QStringLiteral("resolution")).clear();
+        QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Tesmar"), QStringLiteral("resolution"))
+            .clear();
         m_controller = std::make_unique<SnmpController>();
         QVERIFY(m_controller->isLibraryReady());
     }
@@ -39,9 +40,23 @@ private slots:
     {
         QTest::addColumn<int>("libraryBit");
         QTest::addColumn<quint32>("statusWord");
-        const struct { int from; quint32 to; } moves[] = {
-            {7, 1u << 3}, {11, 1u << 4}, {12, 1u << 4}, {9, 1u << 5}, {13, 1u << 6}, {23, 1u << 7},
-            {21, 1u << 10}, {22, 1u << 11}, {6, 1u << 12}, {2, 1u << 13}, {20, 1u << 14}, {3, 1u << 15},
+        const struct
+        {
+            int from;
+            quint32 to;
+        } moves[] = {
+            {7, 1u << 3},
+            {11, 1u << 4},
+            {12, 1u << 4},
+            {9, 1u << 5},
+            {13, 1u << 6},
+            {23, 1u << 7},
+            {21, 1u << 10},
+            {22, 1u << 11},
+            {6, 1u << 12},
+            {2, 1u << 13},
+            {20, 1u << 14},
+            {3, 1u << 15},
         };
         for (const auto& move : moves)
             QTest::addRow("library bit %d", move.from) << move.from << move.to;
@@ -60,11 +75,30 @@ private slots:
         QTest::addColumn<int>("libraryBit");
         QTest::addColumn<quint32>("statusWord");
         QTest::addColumn<quint32>("eventWord");
-        const struct { int from; quint32 status; quint32 event; } moves[] = {
-            {7, 1u << 0, 0}, {5, 1u << 2, 1u << 2}, {3, 1u << 4, 1u << 4}, {1, 1u << 5, 1u << 5},
-            {15, 1u << 8, 0}, {14, 1u << 9, 0}, {13, 1u << 10, 1u << 10}, {12, 1u << 11, 0},
-            {11, 1u << 12, 0}, {10, 1u << 13, 1u << 13}, {9, 1u << 14, 1u << 14}, {8, 1u << 15, 0},
-            {0, 0, 0}, {2, 0, 0}, {4, 0, 0}, {6, 0, 0}, {16, 0, 0}, {23, 0, 0},
+        const struct
+        {
+            int from;
+            quint32 status;
+            quint32 event;
+        } moves[] = {
+            {7, 1u << 0, 0},
+            {5, 1u << 2, 1u << 2},
+            {3, 1u << 4, 1u << 4},
+            {1, 1u << 5, 1u << 5},
+            {15, 1u << 8, 0},
+            {14, 1u << 9, 0},
+            {13, 1u << 10, 1u << 10},
+            {12, 1u << 11, 0},
+            {11, 1u << 12, 0},
+            {10, 1u << 13, 1u << 13},
+            {9, 1u << 14, 1u << 14},
+            {8, 1u << 15, 0},
+            {0, 0, 0},
+            {2, 0, 0},
+            {4, 0, 0},
+            {6, 0, 0},
+            {16, 0, 0},
+            {23, 0, 0},
         };
         for (const auto& move : moves)
             QTest::addRow("library bit %d", move.from) << move.from << move.status << move.event;
@@ -106,13 +140,27 @@ private slots:
         QTest::addColumn<QString>("status");
         QTest::addColumn<QString>("eventStatus");
         QTest::addColumn<QString>("control");
-        QTest::newRow("none") << 0u << "" << "" << "";
-        QTest::newRow("bit 0") << 0x0001u << "isADJ" << "res" << "res";
-        QTest::newRow("bit 5") << 0x0020u << "0" << "res" << "res";
-        QTest::newRow("bits 0, 15") << 0x8001u << "isADJ,isKILena" << "res,res" << "res,res";
-        QTest::newRow("service") << 0x0010u << "isSrvc" << "ESrvc" << "res";
-        QTest::newRow("clear and kill") << 0x4040u << "res,isTMPgd" << "res,ETMPngd" << "doCLEAR,setKILena";
-        QTest::newRow("above bit 15") << 0xFFFF0000u << "" << "" << "";
+        QTest::newRow("none") << 0u << ""
+                              << ""
+                              << "";
+        QTest::newRow("bit 0") << 0x0001u << "isADJ"
+                               << "res"
+                               << "res";
+        QTest::newRow("bit 5") << 0x0020u << "0"
+                               << "res"
+                               << "res";
+        QTest::newRow("bits 0, 15") << 0x8001u << "isADJ,isKILena"
+                                    << "res,res"
+                                    << "res,res";
+        QTest::newRow("service") << 0x0010u << "isSrvc"
+                                 << "ESrvc"
+                                 << "res";
+        QTest::newRow("clear and kill") << 0x4040u << "res,isTMPgd"
+                                        << "res,ETMPngd"
+                                        << "doCLEAR,setKILena";
+        QTest::newRow("above bit 15") << 0xFFFF0000u << ""
+                                      << ""
+                                      << "";
     }
 
     void moduleBitNames()
@@ -155,8 +203,8 @@ private slots:
             QCOMPARE(QString::fromLatin1(entry.name).size(), 8);
             QCOMPARE(ModuleTypes::deviceClassOf(QLatin1String(entry.name)), entry.deviceClass);
         }
-        QCOMPARE(classes, (QSet<int>{20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32, 35, 36, 37, 38, 39, 40, 41,
-                                     60, 70, 90}));
+        QCOMPARE(classes,
+            (QSet<int>{20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32, 35, 36, 37, 38, 39, 40, 41, 60, 70, 90}));
         QCOMPARE(ModuleTypes::deviceClassOf(QLatin1String(ModuleTypes::measurement)), 90);
         QCOMPARE(ModuleTypes::deviceClassOf(QLatin1String(ModuleTypes::bipolar)), 41);
         QCOMPARE(ModuleTypes::nameOf(21), QStringLiteral("THB1620n"));
@@ -190,12 +238,16 @@ private slots:
     {
         QTest::addColumn<QString>("unit");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("nA") << "nA" << "nA";
+        QTest::newRow("nA") << "nA"
+                            << "nA";
         QTest::newRow("uA") << "uA" << QString(QChar(0xB5)) + "A";
         QTest::newRow("micro sign") << QString(QChar(0xB5)) + "A" << QString(QChar(0xB5)) + "A";
-        QTest::newRow("mA") << "mA" << "mA";
-        QTest::newRow("A") << "A" << "A";
-        QTest::newRow("unknown is A") << "kA" << "A";
+        QTest::newRow("mA") << "mA"
+                            << "mA";
+        QTest::newRow("A") << "A"
+                           << "A";
+        QTest::newRow("unknown is A") << "kA"
+                                      << "A";
     }
 
     void units()
@@ -249,12 +301,18 @@ private slots:
         QTest::addColumn<QString>("description");
         QTest::addColumn<QString>("release");
         QTest::addColumn<int>("serial");
-        QTest::newRow("full") << "WIENER MPOD (4711, MPOD 1.2.3.4, MPODslave 1.09, MPOD-BL 1.50)" << "MPOD 1.2.3.4" << 4711;
-        QTest::newRow("release first") << "MPOD 1.2.3.4 (4711, x)" << "MPOD 1.2.3.4" << 4711;
-        QTest::newRow("no parenthesis") << "WIENER MPOD 2.1.9.0 4711," << "MPOD 2.1.9.0" << 0;
-        QTest::newRow("no comma after digits") << "MPOD (4711) MPOD 1.2" << "" << 0;
-        QTest::newRow("empty") << "" << "" << 0;
-        QTest::newRow("lower case") << "mpod 1.2.3.4 (12," << "" << 12;
+        QTest::newRow("full") << "WIENER MPOD (4711, MPOD 1.2.3.4, MPODslave 1.09, MPOD-BL 1.50)"
+                              << "MPOD 1.2.3.4" << 4711;
+        QTest::newRow("release first") << "MPOD 1.2.3.4 (4711, x)"
+                                       << "MPOD 1.2.3.4" << 4711;
+        QTest::newRow("no parenthesis") << "WIENER MPOD 2.1.9.0 4711,"
+                                        << "MPOD 2.1.9.0" << 0;
+        QTest::newRow("no comma after digits") << "MPOD (4711) MPOD 1.2"
+                                               << "" << 0;
+        QTest::newRow("empty") << ""
+                               << "" << 0;
+        QTest::newRow("lower case") << "mpod 1.2.3.4 (12,"
+                                    << "" << 12;
     }
 
     void systemDescription()

@@ -56,8 +56,7 @@ private:
     {
         // 8 channels of 4000 V and 2 mA, ramping at 5 % = 200 V/s, every load 10 MOhm.
         m_statusCrate = std::make_unique<CrateFixture>(
-            QStringLiteral(R"([{"slot": %1, "type": "THE1640p", "channels": 8, "serialNumber": 4713001}])")
-                .arg(statusSlot));
+            QStringLiteral(R"([{"slot": %1, "type": "THE1640p", "channels": 8, "serialNumber": 4713001}])").arg(statusSlot));
         QString error;
         if (!m_statusCrate->start(&error)) {
             qWarning("%s", qPrintable(error));
@@ -90,7 +89,8 @@ private slots:
     void initTestCase()
     {
         QStandardPaths::setTestModeEnabled(true);
-        QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Tesmar"), QStringLiteral("resolution")).clear();
+        QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Tesmar"), QStringLiteral("resolution"))
+            .clear();
         m_crate = std::make_unique<CrateFixture>(QLatin1String(modulesJson));
         QString error;
         QVERIFY2(m_crate->start(&error), qPrintable(error));
@@ -104,7 +104,8 @@ private slots:
 
     void cleanupTestCase()
     {
-        QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Tesmar"), QStringLiteral("resolution")).clear();
+        QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Tesmar"), QStringLiteral("resolution"))
+            .clear();
         m_crate.reset();
     }
 
@@ -210,8 +211,8 @@ private slots:
         QVERIFY(near(m->channelCurrentSet(1), displayCurrent));
         // Nominal values of a 4 kV / 2 mA module in the display units.
         QVERIFY(near(m->channelVoltageNominal(0), voltageUnit == QLatin1String("kV") ? 4.0 : 4000.0));
-        QVERIFY(near(m->channelCurrentNominal(0), 2.0e-3 / BaseModule::amperesPerCurrentUnit(
-                                                                BaseModule::currentUnitIndexOf(currentUnit))));
+        QVERIFY(near(m->channelCurrentNominal(0),
+            2.0e-3 / BaseModule::amperesPerCurrentUnit(BaseModule::currentUnitIndexOf(currentUnit))));
     }
 
     void allChannelsAtOnce()
@@ -367,12 +368,24 @@ private slots:
         m->setDigitalFilter(4); // a failure first: a reason left over from it would show
         bool result = false;
         switch (operation) {
-        case VoltageSet100: result = m->setChannelVoltageSet(1, 100.0f); break;
-        case VoltageSet99999: result = m->setChannelVoltageSet(1, 99999.0f); break;
-        case CurrentSet1A: result = m->setChannelCurrentSet(1, 1000.0f); break;
-        case CurrentSet1mA: result = m->setChannelCurrentSet(1, 1.0f); break;
-        case RestartTime: result = m->setRestartTime(5); break;
-        case VoltageInterlock: result = m->setChannelVoltageInterlockMaxSet(1, 10.0f); break;
+        case VoltageSet100:
+            result = m->setChannelVoltageSet(1, 100.0f);
+            break;
+        case VoltageSet99999:
+            result = m->setChannelVoltageSet(1, 99999.0f);
+            break;
+        case CurrentSet1A:
+            result = m->setChannelCurrentSet(1, 1000.0f);
+            break;
+        case CurrentSet1mA:
+            result = m->setChannelCurrentSet(1, 1.0f);
+            break;
+        case RestartTime:
+            result = m->setRestartTime(5);
+            break;
+        case VoltageInterlock:
+            result = m->setChannelVoltageInterlockMaxSet(1, 10.0f);
+            break;
         }
         QTEST(result, "result");
         QTEST(m->lastError(), "reason");
@@ -396,7 +409,8 @@ private slots:
         // Every channel starts with inhibit action 2 and trip action 1.
         const int start = 0x2040;
         CrateFixture crate(QStringLiteral(R"([{"slot": 1, "type": "THE1640p", "channels": 4,
-                                               "supervisionBehavior": %1}])").arg(start));
+                                               "supervisionBehavior": %1}])")
+                               .arg(start));
         QString error;
         QVERIFY2(crate.start(&error), qPrintable(error));
         SnmpModule m(crate.controller(), 1);
@@ -442,7 +456,8 @@ private slots:
             QVERIFY(crate.simulator().command(QStringLiteral("maxresponse %1").arg(limit)));
             m.channelVoltageSet(0);
             if (m.channelReadComplete(0))
-                for (gap = 1; gap < 48 && m.channelReadComplete(gap); ++gap) {}
+                for (gap = 1; gap < 48 && m.channelReadComplete(gap); ++gap) {
+                }
         }
         QVERIFY2(gap > 0 && gap < 48, qPrintable(QString::number(gap)));
         QCOMPARE(m.channelVoltageSet(gap - 1), 10.0f);
@@ -500,7 +515,8 @@ private slots:
 
     void moduleLoadsItsResolutionWhenCreated()
     {
-        QSettings settings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Tesmar"), QStringLiteral("resolution"));
+        QSettings settings(
+            QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Tesmar"), QStringLiteral("resolution"));
         settings.setValue(QStringLiteral("4712002/voltageUnit"), QStringLiteral("kV"));
         settings.setValue(QStringLiteral("4712002/currentUnit"), QStringLiteral("uA"));
         settings.setValue(QStringLiteral("4712002/currentPrecision"), 4);
@@ -641,8 +657,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!crate.powerOn(), 5000);
         QVERIFY(!crate.lastReadFailed()); // an answered 0: really off
         QCOMPARE(controller()->connectionInfo(),
-                 QStringLiteral("Connected to %1. <font color=\"red\">MPOD is powered off!")
-                     .arg(m_crate->simulator().address()));
+            QStringLiteral("Connected to %1. <font color=\"red\">MPOD is powered off!").arg(m_crate->simulator().address()));
         crate.setPowerOn(true);
         QTRY_VERIFY_WITH_TIMEOUT(crate.powerOn(), 5000);
         auto m = module(2);
@@ -654,7 +669,7 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::addColumn<bool>("accepted");
         QTest::addColumn<quint32>("stored"); // first dotted number in the least significant byte
-        const quint32 before = 0x0100000Au; // 10.0.0.1
+        const quint32 before = 0x0100000Au;  // 10.0.0.1
         QTest::newRow("dotted quad") << "192.168.1.20" << true << 0x1401A8C0u;
         QTest::newRow("zero parts") << "10.0.0.1" << true << before;
         QTest::newRow("DHCP") << "0.0.0.0" << true << 0u;

@@ -29,7 +29,8 @@ private slots:
         // The system proxy lookup of the simulator's port search runs libproxy in a thread of
         // its own, which ThreadSanitizer cannot see into; loopback needs no proxy anyway.
         QNetworkProxyFactory::setUseSystemConfiguration(false);
-        QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Tesmar"), QStringLiteral("resolution")).clear();
+        QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Tesmar"), QStringLiteral("resolution"))
+            .clear();
     }
 
     // While another thread holds the controller's lock, no module or crate operation may touch

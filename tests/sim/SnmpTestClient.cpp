@@ -65,8 +65,8 @@ SnmpTestClient::~SnmpTestClient()
         snmp_sess_close(m_session);
 }
 
-SnmpTestClient::Result SnmpTestClient::request(int command, const QStringList& oids, int maxRepetitions,
-                                               char type, const QString& setValue)
+SnmpTestClient::Result SnmpTestClient::request(
+    int command, const QStringList& oids, int maxRepetitions, char type, const QString& setValue)
 {
     Result result;
     if (!m_session)

@@ -16,8 +16,8 @@ public:
 
     struct Binding
     {
-        QString oid;           // numeric, without a leading dot
-        int type = 0;          // ASN type, or SNMP_NOSUCHOBJECT / SNMP_NOSUCHINSTANCE / SNMP_ENDOFMIBVIEW
+        QString oid;  // numeric, without a leading dot
+        int type = 0; // ASN type, or SNMP_NOSUCHOBJECT / SNMP_NOSUCHINSTANCE / SNMP_ENDOFMIBVIEW
         long integer = 0;
         double real = 0;
         QByteArray bytes;
@@ -27,7 +27,7 @@ public:
     };
     struct Result
     {
-        int error = failed;    // SNMP error status, timedOut or failed
+        int error = failed; // SNMP error status, timedOut or failed
         int errorIndex = 0;
         std::vector<Binding> bindings;
         bool ok() const { return error == 0; }
@@ -52,8 +52,8 @@ public:
     Binding value(const QString& oid);
 
 private:
-    Result request(int command, const QStringList& oids, int maxRepetitions = 0, char type = 0,
-                   const QString& setValue = QString());
+    Result request(
+        int command, const QStringList& oids, int maxRepetitions = 0, char type = 0, const QString& setValue = QString());
 
     void* m_session = nullptr;
 };

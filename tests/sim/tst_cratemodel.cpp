@@ -67,20 +67,40 @@ void CrateModelTest::configErrors_data()
     QTest::addColumn<QString>("message");
     QTest::newRow("not json") << QByteArray("{\"crate\": ") << "not valid JSON";
     QTest::newRow("array") << QByteArray("[]") << "must be a JSON object";
-    QTest::newRow("unknown type") << QByteArray(R"({"modules": [{"slot": 1, "type": "THE1640x"}]})") << "unknown module type";
+    QTest::newRow("unknown type") << QByteArray(R"({"modules": [{"slot": 1, "type": "THE1640x"}]})")
+                                  << "unknown module type";
     QTest::newRow("slot 10") << QByteArray(R"({"modules": [{"slot": 10, "type": "THE1640p"}]})") << "\"slot\"";
     QTest::newRow("no slot") << QByteArray(R"({"modules": [{"type": "THE1640p"}]})") << "without a \"slot\"";
-    QTest::newRow("slot twice") << QByteArray(R"({"modules": [{"slot": 1, "type": "THE1640p"}, {"slot": 1, "type": "THC3210p"}]})") << "used twice";
-    QTest::newRow("101 channels") << QByteArray(R"({"modules": [{"slot": 1, "type": "THE1640p", "channels": 101}]})") << "\"channels\"";
-    QTest::newRow("load count") << QByteArray(R"({"modules": [{"slot": 1, "type": "THX0830b", "load": [1, 2]}]})") << "needs 8 values";
-    QTest::newRow("negative load") << QByteArray(R"({"modules": [{"slot": 1, "type": "THX0830b", "load": -1}]})") << "\"load\"";
-    QTest::newRow("channel nominal voltage count") << QByteArray(R"({"modules": [{"slot": 1, "type": "THX0830b", "channelNominalVoltages": [3000, 2000]}]})") << "\"channelNominalVoltages\" needs 8 values";
-    QTest::newRow("channel nominal voltage above module") << QByteArray(R"({"modules": [{"slot": 1, "type": "THX0830b", "channelNominalVoltages": [3000, 3000, 3000, 3001, 3000, 3000, 3000, 3000]}]})") << "value 3 must be a number from 1 to the module's 3000";
-    QTest::newRow("channel nominal voltage not a number") << QByteArray(R"({"modules": [{"slot": 1, "type": "THX0830b", "channelNominalVoltages": [3000, 3000, "x", 3000, 3000, 3000, 3000, 3000]}]})") << "value 2 must be a number";
-    QTest::newRow("channel nominal voltage single number") << QByteArray(R"({"modules": [{"slot": 1, "type": "THX0830b", "channelNominalVoltages": 2000}]})") << "must be an array with one value per channel";
-    QTest::newRow("channel nominal current zero") << QByteArray(R"({"modules": [{"slot": 1, "type": "THA0830p", "channelNominalCurrents": [0, 1e-3, 1e-3, 1e-3, 1e-3, 1e-3, 1e-3, 1e-3]}]})") << "\"channelNominalCurrents\" value 0";
-    QTest::newRow("channel nominals on measurement module") << QByteArray(R"({"modules": [{"slot": 1, "type": "TMM0800m", "channelNominalVoltages": [1, 1, 1, 1, 1, 1, 1, 1]}]})") << "no per-channel nominal values";
-    QTest::newRow("long description") << QByteArray(R"({"modules": [{"slot": 1, "type": "THE1640p", "vendor": "A very long vendor name"}]})") << "longer than 39";
+    QTest::newRow("slot twice") << QByteArray(
+        R"({"modules": [{"slot": 1, "type": "THE1640p"}, {"slot": 1, "type": "THC3210p"}]})")
+                                << "used twice";
+    QTest::newRow("101 channels") << QByteArray(R"({"modules": [{"slot": 1, "type": "THE1640p", "channels": 101}]})")
+                                  << "\"channels\"";
+    QTest::newRow("load count") << QByteArray(R"({"modules": [{"slot": 1, "type": "THX0830b", "load": [1, 2]}]})")
+                                << "needs 8 values";
+    QTest::newRow("negative load") << QByteArray(R"({"modules": [{"slot": 1, "type": "THX0830b", "load": -1}]})")
+                                   << "\"load\"";
+    QTest::newRow("channel nominal voltage count")
+        << QByteArray(R"({"modules": [{"slot": 1, "type": "THX0830b", "channelNominalVoltages": [3000, 2000]}]})")
+        << "\"channelNominalVoltages\" needs 8 values";
+    QTest::newRow("channel nominal voltage above module") << QByteArray(
+        R"({"modules": [{"slot": 1, "type": "THX0830b", "channelNominalVoltages": [3000, 3000, 3000, 3001, 3000, 3000, 3000, 3000]}]})")
+                                                          << "value 3 must be a number from 1 to the module's 3000";
+    QTest::newRow("channel nominal voltage not a number") << QByteArray(
+        R"({"modules": [{"slot": 1, "type": "THX0830b", "channelNominalVoltages": [3000, 3000, "x", 3000, 3000, 3000, 3000, 3000]}]})")
+                                                          << "value 2 must be a number";
+    QTest::newRow("channel nominal voltage single number")
+        << QByteArray(R"({"modules": [{"slot": 1, "type": "THX0830b", "channelNominalVoltages": 2000}]})")
+        << "must be an array with one value per channel";
+    QTest::newRow("channel nominal current zero") << QByteArray(
+        R"({"modules": [{"slot": 1, "type": "THA0830p", "channelNominalCurrents": [0, 1e-3, 1e-3, 1e-3, 1e-3, 1e-3, 1e-3, 1e-3]}]})")
+                                                  << "\"channelNominalCurrents\" value 0";
+    QTest::newRow("channel nominals on measurement module") << QByteArray(
+        R"({"modules": [{"slot": 1, "type": "TMM0800m", "channelNominalVoltages": [1, 1, 1, 1, 1, 1, 1, 1]}]})")
+                                                            << "no per-channel nominal values";
+    QTest::newRow("long description") << QByteArray(
+        R"({"modules": [{"slot": 1, "type": "THE1640p", "vendor": "A very long vendor name"}]})")
+                                      << "longer than 39";
     QTest::newRow("serial not digits") << QByteArray(R"({"crate": {"serialNumber": "12a"}})") << "digits";
     QTest::newRow("firmware without MPOD") << QByteArray(R"({"crate": {"firmware": "2.1.9.0"}})") << "MPOD";
 }
@@ -213,14 +233,33 @@ void CrateModelTest::bitsAndOidOrder()
 void CrateModelTest::tooBigRewriting()
 {
     // A v2c response, community "public", request id 0x1234, two bindings of NULL values.
-    const QByteArray response = QByteArray::fromHex(
-        "302a" "020101" "0406" "7075626c6963"
-        "a21d" "02021234" "020100" "020100"
-        "3011" "3007" "06032b0601" "0500" "3006" "06022b06" "0500");
+    const QByteArray response = QByteArray::fromHex("302a"
+                                                    "020101"
+                                                    "0406"
+                                                    "7075626c6963"
+                                                    "a21d"
+                                                    "02021234"
+                                                    "020100"
+                                                    "020100"
+                                                    "3011"
+                                                    "3007"
+                                                    "06032b0601"
+                                                    "0500"
+                                                    "3006"
+                                                    "06022b06"
+                                                    "0500");
     QCOMPARE(response.size(), 0x2c);
     QCOMPARE(BerMessage::countVarbinds(response), 2);
     const QByteArray tooBig = BerMessage::tooBigResponse(response);
-    QCOMPARE(tooBig.toHex(), QByteArray("3019" "020101" "04067075626c6963" "a20c" "02021234" "020101" "020100" "3000"));
+    QCOMPARE(tooBig.toHex(),
+        QByteArray("3019"
+                   "020101"
+                   "04067075626c6963"
+                   "a20c"
+                   "02021234"
+                   "020101"
+                   "020100"
+                   "3000"));
     QCOMPARE(BerMessage::countVarbinds(tooBig), 0);
     QCOMPARE(BerMessage::countVarbinds(response.left(20)), -1);
     QVERIFY(BerMessage::tooBigResponse(QByteArray("\x30\x05", 2)).isEmpty());

@@ -1,9 +1,9 @@
 // The crate simulator seen from outside: a child process answering SNMP on a loopback port,
 // driven through its control channel, checked with a plain net-snmp client.
 
-#include "common/SimulatorProcess.h"
 #include "SnmpTestClient.h"
 #include "TestPaths.h"
+#include "common/SimulatorProcess.h"
 
 #include <net-snmp/net-snmp-config.h>
 #include <net-snmp/net-snmp-includes.h>
@@ -27,10 +27,28 @@ const QString outputNumber = crate + QStringLiteral(".3.1.0");
 const QString groupsSwitchAll = crate + QStringLiteral(".3.4.1.9.64");
 
 // Output table columns and channel status bits used below.
-enum Column { Name = 2, Status = 4, Terminal = 6, Current = 7, Switch = 9, Voltage = 10, SetCurrent = 12,
-              Behaviour = 15, TripTime = 27 };
-enum ChannelBit { On = 0, Inhibit = 1, Trip = 5, CurrentLimited = 10, RampUp = 11, RampDown = 12,
-                  KillEnabled = 13, EmergencyOff = 14, ConstantVoltage = 16 };
+enum Column {
+    Name = 2,
+    Status = 4,
+    Terminal = 6,
+    Current = 7,
+    Switch = 9,
+    Voltage = 10,
+    SetCurrent = 12,
+    Behaviour = 15,
+    TripTime = 27
+};
+enum ChannelBit {
+    On = 0,
+    Inhibit = 1,
+    Trip = 5,
+    CurrentLimited = 10,
+    RampUp = 11,
+    RampDown = 12,
+    KillEnabled = 13,
+    EmergencyOff = 14,
+    ConstantVoltage = 16
+};
 enum ModuleBit { FineAdjustment = 0, InputError = 6, NoRamp = 9, EventActive = 11, KillEnable = 15 };
 enum ModuleEventBit { EventInputError = 6, EventPowerFail = 16 };
 
@@ -151,8 +169,10 @@ void SimulatorSnmpTest::identityAndWalkInOidOrder()
 {
     startSimulator();
     const QByteArray descr = get(sysDescr).bytes;
-    QVERIFY(QRegularExpression(QStringLiteral("MPOD \\d+\\.\\d+\\.\\d+\\.\\d+")).match(QString::fromLatin1(descr)).hasMatch());
-    QCOMPARE(QRegularExpression(QStringLiteral("\\((\\d+),")).match(QString::fromLatin1(descr)).captured(1), QStringLiteral("4711042"));
+    QVERIFY(
+        QRegularExpression(QStringLiteral("MPOD \\d+\\.\\d+\\.\\d+\\.\\d+")).match(QString::fromLatin1(descr)).hasMatch());
+    QCOMPARE(QRegularExpression(QStringLiteral("\\((\\d+),")).match(QString::fromLatin1(descr)).captured(1),
+        QStringLiteral("4711042"));
     QCOMPARE(get(crate + QStringLiteral(".6.2.0")).bytes, QByteArray("4711042"));
     QCOMPARE(get(outputNumber).integer, 64L);
     QCOMPARE(get(crate + QStringLiteral(".3.5.0")).integer, 4L);
@@ -165,7 +185,8 @@ void SimulatorSnmpTest::identityAndWalkInOidOrder()
     int floats = 0;
     for (size_t i = 0; i < tree.size(); ++i) {
         if (i > 0)
-            QVERIFY2(oidLess(tree[i - 1].oid, tree[i].oid), qPrintable(tree[i - 1].oid + QStringLiteral(" !< ") + tree[i].oid));
+            QVERIFY2(
+                oidLess(tree[i - 1].oid, tree[i].oid), qPrintable(tree[i - 1].oid + QStringLiteral(" !< ") + tree[i].oid));
         if (tree[i].oid.startsWith(crate + QStringLiteral(".3.2.1.2.")))
             names << QString::fromLatin1(tree[i].bytes);
         if (tree[i].oid.startsWith(crate + QStringLiteral(".3.6.1.2.")))
@@ -179,10 +200,10 @@ void SimulatorSnmpTest::identityAndWalkInOidOrder()
             expectedNames << QStringLiteral("U%1").arg(slot * 100 + ch);
     }
     QCOMPARE(names, expectedNames);
-    QCOMPARE(descriptions, QStringList({QStringLiteral("Tesmar, THE1640p, 16, 4711001, 01.23"),
-                                        QStringLiteral("Tesmar, THX0830b, 8, 4711004, 01.23"),
-                                        QStringLiteral("Tesmar, THC3210p, 32, 4711006, 01.23"),
-                                        QStringLiteral("Tesmar, TMM0800m, 8, 4711009, 01.23")}));
+    QCOMPARE(descriptions,
+        QStringList({QStringLiteral("Tesmar, THE1640p, 16, 4711001, 01.23"),
+            QStringLiteral("Tesmar, THX0830b, 8, 4711004, 01.23"), QStringLiteral("Tesmar, THC3210p, 32, 4711006, 01.23"),
+            QStringLiteral("Tesmar, TMM0800m, 8, 4711009, 01.23")}));
     QVERIFY(floats > 64 * 10);
 
     // The system group walks too, and an absent module row is no instance.
@@ -305,7 +326,7 @@ void SimulatorSnmpTest::rampFollowsModuleSpeedInScaledTime()
     startSimulator();
     command(QStringLiteral("timescale 10"));
     set(mod(QStringLiteral("6"), 0), 'F', QStringLiteral("1")); // 1 %/s of 4000 V: 40 V/s
-    QCOMPARE(get(out(13, 0, 0)).real, 40.0);                     // the channel's rise rate
+    QCOMPARE(get(out(13, 0, 0)).real, 40.0);                    // the channel's rise rate
     set(out(Voltage, 0, 0), 'F', QStringLiteral("4000"));
     set(out(Switch, 0, 0), 'i', QStringLiteral("1"));
 
@@ -318,8 +339,8 @@ void SimulatorSnmpTest::rampFollowsModuleSpeedInScaledTime()
     QVERIFY(first.bindings[2].bit(On));
     QVERIFY(!get(mod(QStringLiteral("8"), 0)).bit(NoRamp));
     SnmpTestClient::Result second;
-    QTRY_VERIFY_WITH_TIMEOUT((second = m_read->get(sample)).ok()
-                                 && second.bindings[0].integer - first.bindings[0].integer >= 300, 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        (second = m_read->get(sample)).ok() && second.bindings[0].integer - first.bindings[0].integer >= 300, 20000);
     QVERIFY(second.bindings[2].bit(RampUp));
     const double seconds = (second.bindings[0].integer - first.bindings[0].integer) / 100.0;
     const double speed = (second.bindings[1].real - first.bindings[1].real) / seconds;
@@ -398,8 +419,8 @@ void SimulatorSnmpTest::currentTrip()
         QVERIFY(!status.bit(Trip));
         return;
     }
-    const QStringList trip{out(Status, 0, 2), out(Terminal, 0, 2), out(Switch, 0, 2), out(Status, 0, 3),
-                           sysUpTime, mod(QStringLiteral("8"), 0)};
+    const QStringList trip{out(Status, 0, 2), out(Terminal, 0, 2), out(Switch, 0, 2), out(Status, 0, 3), sysUpTime,
+        mod(QStringLiteral("8"), 0)};
     SnmpTestClient::Result after;
     QTRY_VERIFY_WITH_TIMEOUT((after = m_read->get(trip)).ok() && after.bindings[0].bit(Trip), 20000);
     QVERIFY(after.bindings[4].integer >= unlimitedAt + 2000 - 1); // not before the trip time passed
@@ -487,7 +508,8 @@ void SimulatorSnmpTest::emergencyOffAndReset()
     set(mod(QStringLiteral("6"), 5), 'F', QStringLiteral("0.1"));
 
     set(out(Switch, 5, 7), 'i', QStringLiteral("3"));
-    const SnmpTestClient::Result off = m_read->get({out(Status, 5, 7), out(Terminal, 5, 7), out(Voltage, 5, 7), out(Switch, 5, 7)});
+    const SnmpTestClient::Result off =
+        m_read->get({out(Status, 5, 7), out(Terminal, 5, 7), out(Voltage, 5, 7), out(Switch, 5, 7)});
     QVERIFY(off.bindings[0].bit(EmergencyOff));
     QVERIFY(!off.bindings[0].bit(On));
     QCOMPARE(off.bindings[1].real, 0.0); // no ramp
@@ -556,8 +578,9 @@ void SimulatorSnmpTest::mainSwitchOffRemovesModulesUntilBooted()
         QCOMPARE(booting.bindings[1].type, int(SNMP_NOSUCHINSTANCE));
     // ... and are back after it, their channels off.
     SnmpTestClient::Result booted;
-    QTRY_VERIFY_WITH_TIMEOUT((booted = m_read->get({sysUpTime, mod(QStringLiteral("2"), 0)})).ok()
-                                 && booted.bindings[1].type == ASN_OCTET_STR, 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        (booted = m_read->get({sysUpTime, mod(QStringLiteral("2"), 0)})).ok() && booted.bindings[1].type == ASN_OCTET_STR,
+        20000);
     QVERIFY(booted.bindings[0].integer >= before + 300);
     QCOMPARE(get(outputNumber).integer, 64L);
     QVERIFY(!get(out(Status, 0, 0)).bit(On));
@@ -609,15 +632,15 @@ void SimulatorSnmpTest::maxResponseAnswersTooBigAndServedCounts()
     QStringList names;
     for (int ch = 0; ch < 16; ++ch)
         names << out(Name, 0, ch);
-    QVERIFY(m_read->get(names).ok());                         // 1 request, 16 bindings
+    QVERIFY(m_read->get(names).ok()); // 1 request, 16 bindings
     command(QStringLiteral("maxresponse 300"));
-    const SnmpTestClient::Result big = m_read->get(names);    // 1 request, 0 bindings
+    const SnmpTestClient::Result big = m_read->get(names); // 1 request, 0 bindings
     QCOMPARE(big.error, int(SNMP_ERR_TOOBIG));
     QVERIFY(big.bindings.empty());
-    QVERIFY(m_read->get(names.mid(0, 2)).ok());               // 1 request, 2 bindings
+    QVERIFY(m_read->get(names.mid(0, 2)).ok());                                 // 1 request, 2 bindings
     QCOMPARE(m_read->getBulk(out(Name, 0, 0), 40).error, int(SNMP_ERR_TOOBIG)); // 1, 0
     command(QStringLiteral("maxresponse 0"));
-    QCOMPARE(int(m_read->getBulk(out(Name, 0, 0), 40).bindings.size()), 40); // 1, 40
+    QCOMPARE(int(m_read->getBulk(out(Name, 0, 0), 40).bindings.size()), 40);  // 1, 40
     QVERIFY(m_write->set(out(Voltage, 0, 0), 'F', QStringLiteral("1")).ok()); // 1, 1
     QVERIFY(m_sim->stop());
     QCOMPARE(m_sim->servedRequests(), 6LL);
@@ -656,9 +679,9 @@ void SimulatorSnmpTest::controlChannelRejectsBadCommands()
 {
     startSimulator();
     const QStringList bad{QStringLiteral("bogus"), QStringLiteral("timescale 0"), QStringLiteral("drop 101"),
-                          QStringLiteral("delay -1"), QStringLiteral("load 0 0 -5"), QStringLiteral("load 0 99 100"),
-                          QStringLiteral("inhibit 0 0 maybe"), QStringLiteral("silent"), QStringLiteral("power up"),
-                          QStringLiteral("maxresponse x"), QStringLiteral("noise 1")};
+        QStringLiteral("delay -1"), QStringLiteral("load 0 0 -5"), QStringLiteral("load 0 99 100"),
+        QStringLiteral("inhibit 0 0 maybe"), QStringLiteral("silent"), QStringLiteral("power up"),
+        QStringLiteral("maxresponse x"), QStringLiteral("noise 1")};
     for (const QString& line : bad) {
         QString answer;
         QVERIFY2(!m_sim->command(line, &answer), qPrintable(line));

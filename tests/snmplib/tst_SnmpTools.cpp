@@ -29,7 +29,7 @@ private slots:
 private:
     // Runs a tool with version 2c, numeric OIDs and no MIB files; answers its output.
     QString run(const QString& tool, const QStringList& arguments, int* exitCode = nullptr,
-                const QString& community = QStringLiteral("public"));
+        const QString& community = QStringLiteral("public"));
 
     SimulatedCrate m_crate;
     HSNMP m_handle = nullptr;
@@ -90,8 +90,7 @@ void TestSnmpTools::writeWithReadCommunityIsRefused()
     int exitCode = 0;
     const QString out = run("snmpset", {outputEntry + ".10.7", "F", "2000"}, &exitCode);
     QVERIFY2(exitCode != 0, qPrintable(out));
-    QVERIFY2(out.contains("noAccess") || out.contains("notWritable") || out.contains("authorizationError"),
-             qPrintable(out));
+    QVERIFY2(out.contains("noAccess") || out.contains("notWritable") || out.contains("authorizationError"), qPrintable(out));
     QCOMPARE(getOutputVoltage(m_handle, 6), 50.0);
 }
 

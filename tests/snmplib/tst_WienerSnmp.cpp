@@ -14,7 +14,10 @@ bool sameFloat(double actual, double expected)
     return std::fabs(actual - expected) <= 1e-6 * std::max(1.0, std::fabs(expected));
 }
 
-bool hasBit(int word, int bit) { return (word >> bit) & 1; }
+bool hasBit(int word, int bit)
+{
+    return (word >> bit) & 1;
+}
 
 } // namespace
 
@@ -147,7 +150,8 @@ void TestWienerSnmp::channelRoundTrip()
     QFETCH(double, value);
     QFETCH(bool, perChannel);
     const int channel = 7; // slot 0, channel 7
-    struct Access {
+    struct Access
+    {
         int (*set)(HSNMP, int, double);
         double (*get)(HSNMP, int);
     };
@@ -166,8 +170,8 @@ void TestWienerSnmp::channelRoundTrip()
     if (doubles.contains(quantity)) {
         const Access access = doubles.value(quantity);
         QCOMPARE(access.set(m_handle, channel, value), 1);
-        QVERIFY2(sameFloat(access.get(m_handle, channel), value),
-                 qPrintable(QString::number(access.get(m_handle, channel))));
+        QVERIFY2(
+            sameFloat(access.get(m_handle, channel), value), qPrintable(QString::number(access.get(m_handle, channel))));
         // The neighbour is a different row.
         if (perChannel)
             QVERIFY(!sameFloat(access.get(m_handle, channel + 1), value));
@@ -352,8 +356,17 @@ void TestWienerSnmp::blockArgumentsOutOfRange()
     QCOMPARE(getModuleDescription(m_handle, -1), nullptr);
 }
 
-enum class Call { Accepted, AboveNominal, BlockWithOneAboveNominal, MeasurementSet, MissingRowSet, MissingRowGet,
-                  BadChannel, NullHandle, ClosedHandle };
+enum class Call {
+    Accepted,
+    AboveNominal,
+    BlockWithOneAboveNominal,
+    MeasurementSet,
+    MissingRowSet,
+    MissingRowGet,
+    BadChannel,
+    NullHandle,
+    ClosedHandle
+};
 Q_DECLARE_METATYPE(Call)
 
 void TestWienerSnmp::lastErrorNamesTheFailure_data()
@@ -387,16 +400,28 @@ void TestWienerSnmp::lastErrorNamesTheFailure()
     SnmpDoubleBuffer block{};
     block.count = 8;
     switch (call) {
-    case Call::Accepted: result = setOutputVoltage(handle, 0, 10.0); break;
-    case Call::AboveNominal: result = setOutputVoltage(handle, 0, 99999.0); break;
+    case Call::Accepted:
+        result = setOutputVoltage(handle, 0, 10.0);
+        break;
+    case Call::AboveNominal:
+        result = setOutputVoltage(handle, 0, 99999.0);
+        break;
     case Call::BlockWithOneAboveNominal:
         block.value[5] = 99999.0;
         result = setMultipleOutputVoltages(handle, 0, &block);
         break;
-    case Call::MeasurementSet: result = setOutputVoltage(handle, 800, 1.0); break;
-    case Call::MissingRowSet: result = setOutputVoltage(handle, 450, 10.0); break;
-    case Call::MissingRowGet: result = int(getOutputVoltage(handle, 450)); break;
-    case Call::BadChannel: result = setOutputVoltage(handle, -5, 10.0); break;
+    case Call::MeasurementSet:
+        result = setOutputVoltage(handle, 800, 1.0);
+        break;
+    case Call::MissingRowSet:
+        result = setOutputVoltage(handle, 450, 10.0);
+        break;
+    case Call::MissingRowGet:
+        result = int(getOutputVoltage(handle, 450));
+        break;
+    case Call::BadChannel:
+        result = setOutputVoltage(handle, -5, 10.0);
+        break;
     case Call::NullHandle:
         handle = nullptr;
         result = setOutputVoltage(handle, 0, 10.0);

@@ -26,9 +26,8 @@ private:
 };
 
 namespace {
-const char* const environmentVariables[] = {"TESMAR_SNMP_PORT", "TESMAR_SNMP_READ_COMMUNITY",
-                                            "TESMAR_SNMP_WRITE_COMMUNITY", "TESMAR_SNMP_TIMEOUT_MS",
-                                            "TESMAR_SNMP_RETRIES"};
+const char* const environmentVariables[] = {"TESMAR_SNMP_PORT", "TESMAR_SNMP_READ_COMMUNITY", "TESMAR_SNMP_WRITE_COMMUNITY",
+    "TESMAR_SNMP_TIMEOUT_MS", "TESMAR_SNMP_RETRIES"};
 }
 
 void TestWienerSnmpFaults::init()
@@ -82,13 +81,13 @@ void TestWienerSnmpFaults::callEveryEntry(HSNMP h)
     QCOMPARE(setMultipleOutputVoltages(h, 0, &doubles), 0);
     QCOMPARE(setMultipleOutputCurrents(h, 0, &doubles), 0);
     for (auto read : {getMultipleChannelStatuses, getMultipleOutputSwitches, getMultipleOutputTripTimeMaxCurrents,
-                      getMultipleOutputSupervisionBehaviors}) {
+             getMultipleOutputSupervisionBehaviors}) {
         const SnmpIntegerBuffer* b = read(h, 0, 16);
         QVERIFY(!b || b->count == 0);
     }
-    for (auto read : {getMultipleOutputVoltages, getMultipleMeasurementTerminalVoltages,
-                      getMultipleOutputConfigMaxTerminalVoltages, getMultipleOutputCurrents,
-                      getMultipleMeasurementCurrents, getMultipleOutputConfigMaxCurrents}) {
+    for (auto read :
+        {getMultipleOutputVoltages, getMultipleMeasurementTerminalVoltages, getMultipleOutputConfigMaxTerminalVoltages,
+            getMultipleOutputCurrents, getMultipleMeasurementCurrents, getMultipleOutputConfigMaxCurrents}) {
         const SnmpDoubleBuffer* b = read(h, 0, 16);
         QVERIFY(!b || b->count == 0);
     }
