@@ -1,7 +1,7 @@
 #include "app/DialogSettings.h"
 #include "ui_DialogSettings.h"
 
-#include "app/Resolution.h"
+#include "device/Resolution.h"
 #include "device/BaseModule.h"
 
 DialogSettings::DialogSettings(QWidget* parent)

@@ -1,6 +1,6 @@
 #include "device/SnmpModule.h"
 
-#include "app/Resolution.h"
+#include "device/Resolution.h"
 #include "controller/SnmpController.h"
 #include "device/ModuleTypes.h"
 #include "device/StatusWordBits.h"

@@ -2,7 +2,7 @@
 #include "../device/CrateFixture.h"
 
 #include "app/DialogSettings.h"
-#include "app/Resolution.h"
+#include "device/Resolution.h"
 #include "controller/SnmpController.h"
 #include "device/SnmpModule.h"
 

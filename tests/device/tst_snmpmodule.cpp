@@ -1,7 +1,7 @@
 // The SNMP module and crate end to end: our library against the crate simulator.
 #include "CrateFixture.h"
 
-#include "app/Resolution.h"
+#include "device/Resolution.h"
 #include "controller/SnmpController.h"
 #include "device/SnmpCrate.h"
 #include "device/SnmpModule.h"
