@@ -46,8 +46,10 @@ void Poller::setDevices(std::shared_ptr<BaseController> controller, QVector<std:
     m_moduleSnapshots.clear();
     m_crateSnapshot.reset();
     m_pending.clear();
-    for (int index = 0; index < m_modules.size(); ++index)
-        m_pending.insert(index);
+    // The current module at once; the others show their connection from the first second's
+    // probe (or the overview's reads).
+    if (m_currentModule >= 0 && m_currentModule < m_modules.size())
+        m_pending.insert(m_currentModule);
     m_tick = 0;
     postReadPending();
 }
