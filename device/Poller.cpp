@@ -17,14 +17,38 @@ namespace {
 constexpr int moduleValuesEveryTicks = 11;
 constexpr int connectionEveryTicks = 5; // once a second
 
-bool anyComplete(const QVector<ChannelReading>& channels)
+int completeCount(const QVector<ChannelReading>& channels)
 {
-    return std::any_of(channels.cbegin(), channels.cend(), [](const ChannelReading& r) { return r.complete; });
+    return int(std::count_if(channels.cbegin(), channels.cend(), [](const ChannelReading& r) { return r.complete; }));
 }
 
-bool anyValid(const ModuleReading& values)
+int validGroups(const ModuleReading& values)
 {
-    return values.rampSpeedsValid || values.statusValid || values.temperaturesValid || values.suppliesValid;
+    return int(values.rampSpeedsValid) + int(values.statusValid) + int(values.temperaturesValid) + int(values.suppliesValid);
+}
+
+// Reads with `read` and, when the answer is short of `wanted`, once more at once: a request lost
+// on the way then costs one more round trip, not a tick. Keeps the fuller of the two reads whole
+// (so every part of it comes from one read) and stamps it with the moment its read started: an
+// answer is at least that fresh. `count` measures how complete a read is.
+template <typename Read, typename Count>
+auto readWithRetry(Read read, Count count, int wanted, qint64* readAtMs)
+{
+    qint64 startMs = ModuleSnapshot::nowMs();
+    auto best = read();
+    int bestCount = count(best);
+    if (bestCount < wanted) {
+        const qint64 retryStartMs = ModuleSnapshot::nowMs();
+        auto retry = read();
+        const int retryCount = count(retry);
+        if (retryCount >= bestCount && retryCount > 0) {
+            best = std::move(retry);
+            bestCount = retryCount;
+            startMs = retryStartMs;
+        }
+    }
+    *readAtMs = bestCount > 0 ? startMs : -1;
+    return best;
 }
 } // namespace
 
@@ -230,13 +254,9 @@ void Poller::readModule(const Cycle& cycle, int index, bool channels, bool value
     QVector<ChannelReading> channelReading;
     qint64 channelsAtMs = -1;
     if (channels) {
-        channelReading = module->readChannels();
-        // A request lost on the way is asked again at once, so one dropped packet costs one
-        // round trip, not a tick.
-        if (!anyComplete(channelReading))
-            channelReading = module->readChannels();
-        if (anyComplete(channelReading))
-            channelsAtMs = ModuleSnapshot::nowMs();
+        const int channelCount = module->channelNumber();
+        channelReading =
+            readWithRetry([module] { return module->readChannels(); }, completeCount, channelCount, &channelsAtMs);
     }
 
     ModuleReading valueReading;
@@ -245,11 +265,8 @@ void Poller::readModule(const Cycle& cycle, int index, bool channels, bool value
         const bool temperatures =
             (current && cycle.needs.testFlag(ModuleTemperatures)) || cycle.needs.testFlag(AllModulesChannels);
         const bool supplies = current && cycle.needs.testFlag(ModuleSupplies);
-        valueReading = module->readModuleValues(temperatures, supplies);
-        if (!anyValid(valueReading))
-            valueReading = module->readModuleValues(temperatures, supplies);
-        if (anyValid(valueReading))
-            valuesAtMs = ModuleSnapshot::nowMs();
+        valueReading = readWithRetry([=] { return module->readModuleValues(temperatures, supplies); }, validGroups,
+            2 + int(temperatures) + int(supplies), &valuesAtMs);
     }
 
     auto update = [&](ModuleSnapshot& snapshot) {
@@ -271,8 +288,8 @@ void Poller::readModule(const Cycle& cycle, int index, bool channels, bool value
 void Poller::probeModule(const Cycle& cycle, int index)
 {
     BaseModule* module = cycle.modules.at(index).get();
-    const bool answered = module->connected();
     const qint64 nowMs = ModuleSnapshot::nowMs();
+    const bool answered = module->connected();
     publishModule(cycle, index, [&](ModuleSnapshot& snapshot) {
         if (answered)
             snapshot.lastAnswerAtMs = nowMs;
