@@ -1,8 +1,8 @@
 #include "device/SnmpModule.h"
 
-#include "device/Resolution.h"
 #include "controller/SnmpController.h"
 #include "device/ModuleTypes.h"
+#include "device/Resolution.h"
 #include "device/StatusWordBits.h"
 
 #include <algorithm>

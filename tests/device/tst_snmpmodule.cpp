@@ -1,8 +1,8 @@
 // The SNMP module and crate end to end: our library against the crate simulator.
 #include "CrateFixture.h"
 
-#include "device/Resolution.h"
 #include "controller/SnmpController.h"
+#include "device/Resolution.h"
 #include "device/SnmpCrate.h"
 #include "device/SnmpModule.h"
 #include "device/StatusWordBits.h"
