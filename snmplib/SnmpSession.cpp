@@ -160,9 +160,15 @@ size_t SnmpSession::chunkLength(
     return count;
 }
 
+void SnmpSession::noteTimeout()
+{
+    if (++m_timeoutsInRow >= timeoutsBeforeHoldOff)
+        m_holdOffUntil = Clock::now() + holdOff;
+}
+
 bool SnmpSession::heldOff() const
 {
-    return m_unanswered && Clock::now() < m_holdOffUntil;
+    return crateSilent() && Clock::now() < m_holdOffUntil;
 }
 
 SnmpSession::Outcome SnmpSession::takeAnswer(const netsnmp_pdu* response, const std::vector<CrateOid::Oid>& oids,
@@ -235,20 +241,17 @@ SnmpSession::Outcome SnmpSession::exchange(bool write, const std::vector<CrateOi
     }
 
     void* transport = write ? m_write : m_read;
-    // A probe after a time-out gets one attempt only: a crate that is still silent costs the
-    // caller one time-out, not several.
-    snmp_sess_session(transport)->retries = m_unanswered ? 0 : m_config.retries;
+    snmp_sess_session(transport)->retries = crateSilent() ? 0 : m_config.retries;
     netsnmp_pdu* response = nullptr;
     const int status = snmp_sess_synch_response(transport, pdu, &response); // frees pdu
 
     Outcome outcome = Outcome::Failed;
     if (status == STAT_TIMEOUT) {
-        m_unanswered = true;
-        m_holdOffUntil = Clock::now() + holdOff;
+        noteTimeout();
         outcome = Outcome::TimedOut;
         noteFailure("timeout");
     } else if (status == STAT_SUCCESS && response) {
-        m_unanswered = false;
+        m_timeoutsInRow = 0;
         outcome = takeAnswer(response, oids, first, count, results);
     } else {
         // The request could not be sent or the answer not be read (no route, socket error).
@@ -435,8 +438,7 @@ void SnmpSession::getTogether(std::vector<Column>& columns)
     for (Column& column : columns)
         split(column, 0, column.oids.size());
 
-    // A probe after a time-out gets one attempt only, as in exchange().
-    snmp_sess_session(m_read)->retries = m_unanswered ? 0 : m_config.retries;
+    snmp_sess_session(m_read)->retries = crateSilent() ? 0 : m_config.retries;
     bool anyAnswered = false;
     bool anyTimedOut = false;
     size_t inFlight = 0;
@@ -484,10 +486,8 @@ void SnmpSession::getTogether(std::vector<Column>& columns)
             }
         }
     }
-    if (anyAnswered) {
-        m_unanswered = false;
-    } else if (anyTimedOut) {
-        m_unanswered = true;
-        m_holdOffUntil = Clock::now() + holdOff;
-    }
+    if (anyAnswered)
+        m_timeoutsInRow = 0;
+    else if (anyTimedOut)
+        noteTimeout();
 }

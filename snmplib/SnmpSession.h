@@ -29,9 +29,13 @@ public:
     // fragmentation, and crate agents answer such requests reliably; 48 Float values of a
     // 48-channel module fit into one request.
     static constexpr size_t maxMessageBytes = 1400;
-    // After a time-out every request fails at once for this long; the first request after it
-    // probes the crate with a single attempt.
+    // After the crate fell silent every request fails at once for this long; the first request
+    // after it probes the crate with a single attempt.
     static constexpr std::chrono::milliseconds holdOff{1000};
+    // Time-outs in a row that mean a silent crate. One lost request (with its retry) is what a
+    // lossy network does now and then; stopping the handle for a whole second after it would
+    // blank the window for nothing. Two in a row are a crate that does not answer.
+    static constexpr int timeoutsBeforeHoldOff = 2;
 
     // Encoded size of one value in a response, for request splitting.
     enum ValueBytes : size_t {
@@ -101,6 +105,12 @@ private:
     struct Request;
 
     SnmpSession() = default;
+    // Two time-outs in a row: the crate does not answer. A probe then gets one attempt only, so
+    // a crate that is still silent costs the caller one time-out, not several.
+    bool crateSilent() const { return m_timeoutsInRow >= timeoutsBeforeHoldOff; }
+    // Counts a time-out; the second in a row starts the hold-off.
+    void noteTimeout();
+    // Within the hold-off after the crate fell silent: every request fails at once.
     bool heldOff() const;
     // Turns an answer to a GET or SET over oids[first, first + count) into its outcome; values
     // (GET) go to results[first...].
@@ -131,6 +141,7 @@ private:
     void* m_write = nullptr;
     std::mutex m_mutex;
     size_t m_varbindLimit = 0;
-    bool m_unanswered = false; // the last request timed out
+    // Requests (calls, for requests sent together) that timed out in a row, retries included.
+    int m_timeoutsInRow = 0;
     Clock::time_point m_holdOffUntil{};
 };

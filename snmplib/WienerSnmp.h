@@ -11,9 +11,10 @@
  * same handle. Buffers returned by the getMultiple entries likewise belong to the handle;
  * getChannelBlock fills a block the caller owns.
  *
- * Time: every call is bounded (short time-out, at most one retry). After a request on a handle
- * has timed out, calls on that handle fail at once for a short hold-off before one request
- * probes the crate again, so a silent crate never freezes the caller for long.
+ * Time: every call is bounded (short time-out, at most one retry). After two calls in a row on
+ * a handle have timed out (one lost request is packet loss, two are a silent crate), calls on
+ * that handle fail at once for a short hold-off before one request probes the crate again, so a
+ * silent crate never freezes the caller for long.
  *
  * Threads: calls on one handle from several threads are serialised inside the library.
  *
@@ -183,8 +184,8 @@ WIENER_SNMP_API SnmpDoubleBuffer* getMultipleOutputConfigMaxCurrents(HSNMP sessi
  * channel without a row or a lost request ends it); buffers of quantities not chosen are
  * zeroed. `answered` gets the flag of every chosen quantity whose requests were all answered
  * without error. A request without an answer is sent again after the time-out (the configured
- * retries) while the other answers are kept; the hold-off after a time-out starts only when no
- * request of the call was answered. snmpLastError reports the first failure.
+ * retries) while the other answers are kept; the call counts as a time-out for the hold-off
+ * only when no request of the call was answered. snmpLastError reports the first failure.
  * Returns the number of leading channels read in every chosen quantity; 0 when nothing was read
  * or the arguments are bad (null block, no known flag, start or size out of range). */
 #define WIENER_BLOCK_STATUS 0x01           /* outputStatus, int form as getChannelStatus */
