@@ -16,6 +16,7 @@ class TesmarControl;
 
 class BaseModule;
 class DeviceSession;
+struct CrateSnapshot;
 struct ModuleSnapshot;
 class QCloseEvent;
 class QContextMenuEvent;
@@ -340,6 +341,8 @@ private:
     void showControllerState();
     bool isMeasurementModule(BaseModule* module);
 
+    // The latest crate read the crate answered: one lost read does not make it "not answering".
+    std::shared_ptr<const CrateSnapshot> answeredCrate;
     int tableTickCount = 0;
     int crateTickCount = 1000; // so the first tick after start checks the connection at once
 

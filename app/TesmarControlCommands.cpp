@@ -579,8 +579,7 @@ void TesmarControl::promptRampSpeed(bool voltage, bool allModules)
         return;
     // The speed the window shows, when it is a live reading; the crate is asked otherwise.
     const std::shared_ptr<const ModuleSnapshot> snapshot = snapshotOf(session->currentModuleIndex());
-    const bool shown = snapshot && snapshot->values.rampSpeedsValid
-        && ModuleSnapshot::nowMs() - snapshot->valuesReadAtMs <= ModuleSnapshot::freshForMs;
+    const bool shown = snapshot && snapshot->values.rampSpeedsValid && snapshot->connected(ModuleSnapshot::nowMs());
     double speed = 0.0;
     if (voltage)
         speed = shown ? snapshot->values.voltageRampSpeed : module->voltageRampSpeed();

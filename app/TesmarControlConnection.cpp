@@ -63,6 +63,7 @@ void TesmarControl::initModuleAccess()
     for (BaseModule* module : modules)
         ui->lstModules->addItem(tr("%1\nconnecting...").arg(module->address()));
     discoveredAtMs = ModuleSnapshot::nowMs();
+    answeredCrate.reset();
     session->setNeeds(this, Poller::CurrentModuleChannels | Poller::CurrentModuleValues);
 
     ui->connectedModules->setText(tr("%1 Modules found.").arg(modules.size()));

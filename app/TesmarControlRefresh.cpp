@@ -26,6 +26,9 @@ constexpr int chainedRefreshDelayMs = 20;
 // Values older than this are shown in grey: still the latest reading, but visibly not current.
 // Older than ModuleSnapshot::freshForMs they are not shown at all.
 constexpr qint64 ageingAfterMs = 600;
+// Module-level values are read only every 11th tick: they count as current for one such period
+// beyond the freshness time (and only while the module answers at all).
+constexpr qint64 moduleValuesFreshForMs = (tableTicksPerModuleRefresh + 1) * Poller::tickMs + ModuleSnapshot::freshForMs;
 
 // Overview rating of one channel: 3 error, 2 ramping, 1 on, 0 off.
 int runningRating(quint32 status)
@@ -207,10 +210,12 @@ void TesmarControl::refreshModule()
         return;
     const int serialNumber = module->serialNumber();
 
-    // Values not read within the freshness time are no ramp speeds or status words now.
+    // Values of a module that stopped answering, or not read for a whole period more than the
+    // freshness time, are no ramp speeds or status words now.
+    const qint64 now = ModuleSnapshot::nowMs();
     const std::shared_ptr<const ModuleSnapshot> snapshot = snapshotOf(session->currentModuleIndex());
-    if (!snapshot || snapshot->valuesReadAtMs < 0
-        || ModuleSnapshot::nowMs() - snapshot->valuesReadAtMs > ModuleSnapshot::freshForMs) {
+    if (!snapshot || !snapshot->connected(now) || snapshot->valuesReadAtMs < 0
+        || now - snapshot->valuesReadAtMs > moduleValuesFreshForMs) {
         showModuleValuesUnknown();
         return;
     }
@@ -263,9 +268,8 @@ void TesmarControl::refreshCrateData()
         return;
 
     showControllerState();
-    const std::shared_ptr<const CrateSnapshot> crate = session->poller() ? session->poller()->crateSnapshot() : nullptr;
-    const bool crateFresh =
-        crate && crate->answered && ModuleSnapshot::nowMs() - crate->readAtMs <= ModuleSnapshot::freshForMs;
+    const std::shared_ptr<const CrateSnapshot> crate = answeredCrate;
+    const bool crateFresh = crate && ModuleSnapshot::nowMs() - crate->readAtMs <= ModuleSnapshot::freshForMs;
     statusLabelLiveInsertion->setText(
         crateFresh && crate->liveInsertion ? tr("<font color=\"green\">Live Insertion active.") : QString());
 
@@ -291,12 +295,14 @@ void TesmarControl::showControllerState()
     // A crate that does not answer at all is not "powered off": the bus status is shown only
     // from a read the crate answered, and only while that is fresh. Right after the connection
     // (no read yet) the label stays as it is.
-    const std::shared_ptr<const CrateSnapshot> crate = session->poller() ? session->poller()->crateSnapshot() : nullptr;
+    const std::shared_ptr<const CrateSnapshot> latest = session->poller() ? session->poller()->crateSnapshot() : nullptr;
+    if (latest && latest->answered && (!answeredCrate || latest->readAtMs >= answeredCrate->readAtMs))
+        answeredCrate = latest;
     const qint64 now = ModuleSnapshot::nowMs();
     QString text;
-    if (crate && crate->answered && now - crate->readAtMs <= ModuleSnapshot::freshForMs)
-        text = crate->connectionInfo;
-    else if (!crate && discoveredAtMs >= 0 && now - discoveredAtMs <= ModuleSnapshot::freshForMs)
+    if (answeredCrate && now - answeredCrate->readAtMs <= ModuleSnapshot::freshForMs)
+        text = answeredCrate->connectionInfo;
+    else if (!answeredCrate && discoveredAtMs >= 0 && now - discoveredAtMs <= ModuleSnapshot::freshForMs)
         return;
     if (text.isEmpty())
         text = tr("<font color=\"red\">Can not connect to address %1.").arg(crateIpAddress);
@@ -321,7 +327,8 @@ void TesmarControl::refreshOverview()
         emit updateChannelCurrentUnit(serialNumber, 0, currentUnit);
         // Only live readings in the units shown; a module without one shows only its name.
         const std::shared_ptr<const ModuleSnapshot> snapshot = snapshotOf(index);
-        if (snapshot && snapshot->values.temperaturesValid && now - snapshot->valuesReadAtMs <= ModuleSnapshot::freshForMs)
+        if (snapshot && snapshot->values.temperaturesValid && snapshot->connected(now)
+            && now - snapshot->valuesReadAtMs <= moduleValuesFreshForMs)
             emit updateModuleTemperature(serialNumber, 0, snapshot->values.temperature[0]);
         const bool live = snapshot && snapshot->channelsFresh(now) && snapshot->voltageUnit == voltageUnit
             && snapshot->currentUnit == currentUnit;

@@ -219,6 +219,8 @@ private:
     QString connectLabel() const;
     QString labelText(const char* name) const;
     QString statusMessage() const;
+    // The cell's text; empty for a cell without an item.
+    QString cellText(int row, int column) const;
     void selectCells(const QList<QPair<int, int>>& cells);
 
     std::unique_ptr<SimulatorProcess> m_simulator;
@@ -231,8 +233,9 @@ void TesmarControlLiveTest::initTestCase()
 {
     QStandardPaths::setTestModeEnabled(true);
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
-    // A silent crate costs the refresh one short time-out, not seconds.
-    qputenv("TESMAR_SNMP_TIMEOUT_MS", "150");
+    // A write to a silent crate costs one short time-out; a crate answering 150 ms late answers
+    // within it.
+    qputenv("TESMAR_SNMP_TIMEOUT_MS", "500");
     qputenv("TESMAR_SNMP_RETRIES", "0");
 }
 
@@ -311,6 +314,12 @@ QString TesmarControlLiveTest::labelText(const char* name) const
 QString TesmarControlLiveTest::statusMessage() const
 {
     return m_window->statusBar()->currentMessage();
+}
+
+QString TesmarControlLiveTest::cellText(int row, int column) const
+{
+    const QTableWidgetItem* cell = table()->item(row, column);
+    return cell ? cell->text() : QString();
 }
 
 void TesmarControlLiveTest::selectCells(const QList<QPair<int, int>>& cells)
@@ -967,7 +976,7 @@ void TesmarControlLiveTest::slowCrateShowsRampThenVoltage()
     QVERIFY(m_simulator->command(QStringLiteral("delay 150")));
     CrateProbe probe(m_simulator->address(), 0);
     probe.module()->setChannelVoltageSet(3, 200.0f);
-    QTRY_COMPARE_WITH_TIMEOUT(table()->item(3, ChannelTable::ColumnVoltageSet)->text(), QStringLiteral("200.00"), 3000);
+    QTRY_COMPARE_WITH_TIMEOUT(cellText(3, ChannelTable::ColumnVoltageSet), QStringLiteral("200.00"), 3000);
 
     table()->setCurrentCell(3, 0);
     action("actionSetChannelOn")->trigger();
@@ -977,9 +986,9 @@ void TesmarControlLiveTest::slowCrateShowsRampThenVoltage()
     bool sawRamping = false;
     const auto rowsConsistent = [&] {
         for (int row = 0; row < table()->rowCount(); ++row) {
-            const QString status = table()->item(row, ChannelTable::ColumnStatus)->text();
-            const double set = table()->item(row, ChannelTable::ColumnVoltageSet)->text().remove(',').toDouble();
-            const double measured = table()->item(row, ChannelTable::ColumnVoltageMeasure)->text().remove(',').toDouble();
+            const QString status = cellText(row, ChannelTable::ColumnStatus);
+            const double set = cellText(row, ChannelTable::ColumnVoltageSet).remove(',').toDouble();
+            const double measured = cellText(row, ChannelTable::ColumnVoltageMeasure).remove(',').toDouble();
             const bool ok = status == QLatin1String("Off") ? qAbs(measured) < 0.5
                 : status == QLatin1String("Ramping") || status == QLatin1String("On")
                 ? measured >= -0.5 && measured <= set + 0.5
@@ -994,14 +1003,13 @@ void TesmarControlLiveTest::slowCrateShowsRampThenVoltage()
         return true;
     };
     QDeadlineTimer deadline(8000);
-    while (table()->item(3, ChannelTable::ColumnStatus)->text() != QLatin1String("Constant Voltage")
-        && !deadline.hasExpired()) {
+    while (cellText(3, ChannelTable::ColumnStatus) != QLatin1String("Constant Voltage") && !deadline.hasExpired()) {
         QVERIFY(rowsConsistent());
         QTest::qWait(100);
     }
     QVERIFY(sawRamping);
     QVERIFY(rowsConsistent());
-    QCOMPARE(table()->item(3, ChannelTable::ColumnVoltageMeasure)->text(), QStringLiteral("200.00"));
+    QCOMPARE(cellText(3, ChannelTable::ColumnVoltageMeasure), QStringLiteral("200.00"));
 }
 
 void TesmarControlLiveTest::lossyCrateKeepsTablePopulated()
