@@ -108,16 +108,13 @@ void TesmarControl::initialiseTableFor(BaseModule* module)
             tr("Connected to %1 sn. %2 at %3").arg(firmwareName, QString::number(serialNumber), module->address()));
     statusBar()->clearMessage();
 
-    // The nominal values are fixed per channel; they are read here, once per connection of the
-    // module (one block read each), not on every cycle.
     ChannelTable* table = ui->table;
     table->setEnabled(true);
     table->setChannelCount(module->channelNumber());
-    for (int row = 0; row < table->rowCount(); ++row) {
-        table->setCellText(
-            row, ChannelTable::ColumnVoltageNominal, module->formatVoltage(module->channelVoltageNominal(row)));
-        table->setCellText(
-            row, ChannelTable::ColumnCurrentNominal, module->formatCurrent(module->channelCurrentNominal(row)));
+    const NominalValues& nominal = nominalValuesOf(module);
+    for (int row = 0; row < table->rowCount() && row < nominal.voltage.size(); ++row) {
+        table->setCellText(row, ChannelTable::ColumnVoltageNominal, module->formatVoltage(nominal.voltage.at(row)));
+        table->setCellText(row, ChannelTable::ColumnCurrentNominal, module->formatCurrent(nominal.current.at(row)));
     }
     const QString voltageUnit = module->voltageUnit(0);
     const QString currentUnit = module->currentUnit(0);
@@ -126,6 +123,27 @@ void TesmarControl::initialiseTableFor(BaseModule* module)
     table->setVoltageHeaders(voltageUnit);
     table->setCurrentHeaders(currentUnit);
     moduleRefreshDue = true;
+}
+
+const TesmarControl::NominalValues& TesmarControl::nominalValuesOf(BaseModule* module)
+{
+    NominalValues& nominal = nominalValues[module];
+    const QString voltageUnit = module->voltageUnit(0);
+    const QString currentUnit = module->currentUnit(0);
+    const int channels = module->channelNumber();
+    // Read again only after the display units changed.
+    if (nominal.voltageUnit != voltageUnit || nominal.currentUnit != currentUnit || nominal.voltage.size() != channels) {
+        nominal.voltageUnit = voltageUnit;
+        nominal.currentUnit = currentUnit;
+        nominal.voltage.resize(channels);
+        nominal.current.resize(channels);
+        // Channel 0 first: its read fetches every channel in one block.
+        for (int channel = 0; channel < channels; ++channel) {
+            nominal.voltage[channel] = module->channelVoltageNominal(channel);
+            nominal.current[channel] = module->channelCurrentNominal(channel);
+        }
+    }
+    return nominal;
 }
 
 void TesmarControl::refreshChannelRows(BaseModule* module)
