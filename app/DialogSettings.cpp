@@ -1,8 +1,8 @@
 #include "app/DialogSettings.h"
 #include "ui_DialogSettings.h"
 
-#include "app/Resolution.h"
 #include "device/BaseModule.h"
+#include "device/Resolution.h"
 
 DialogSettings::DialogSettings(QWidget* parent)
     : QDialog(parent)

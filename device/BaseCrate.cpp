@@ -9,17 +9,23 @@ bool BaseCrate::lastReadFailed()
 
 CrateReading BaseCrate::read()
 {
+    // lastReadFailed() tells only of the latest read: look after each one.
+    bool failed = false;
+    const auto checked = [&](auto value) {
+        failed = lastReadFailed() || failed;
+        return value;
+    };
     CrateReading reading;
     reading.serialNumber = serialNumber();
     reading.firmwareRelease = firmwareRelease();
-    reading.supply5V = supply5V();
-    reading.supply24V = supply24V();
-    reading.battery24V = battery24V();
-    reading.temperatureBackPlane = temperatureBackPlane();
-    reading.temperaturePowerSupply = temperaturePowerSupply();
-    reading.fanSpeed = fanSpeed();
-    reading.status = status();
-    reading.powerOn = powerOn();
-    reading.valid = !lastReadFailed();
+    reading.supply5V = checked(supply5V());
+    reading.supply24V = checked(supply24V());
+    reading.battery24V = checked(battery24V());
+    reading.temperatureBackPlane = checked(temperatureBackPlane());
+    reading.temperaturePowerSupply = checked(temperaturePowerSupply());
+    reading.fanSpeed = checked(fanSpeed());
+    reading.status = checked(status());
+    reading.powerOn = checked(powerOn());
+    reading.valid = !failed;
     return reading;
 }

@@ -13,7 +13,8 @@ public:
     BaseCrate(const BaseCrate&) = delete;
     BaseCrate& operator=(const BaseCrate&) = delete;
 
-    // The values the crate window shows, read together; invalid when the crate did not answer.
+    // The values the crate window shows, read together; invalid when any of the reads was not
+    // answered (the default asks lastReadFailed() after each one).
     virtual CrateReading read();
 
     virtual float supply5V() = 0;

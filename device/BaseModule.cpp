@@ -24,8 +24,11 @@ QVector<ChannelReading> BaseModule::readChannels()
         reading.control = channelControl(channel);
         reading.status = channelStatus(channel);
     }
+    // The getters answer 0 for a read that failed: only a module that still counts as connected
+    // after the reads gave readings.
+    const bool answering = connected();
     for (int channel = 0; channel < channels; ++channel)
-        readings[channel].complete = channelReadComplete(channel);
+        readings[channel].complete = answering && channelReadComplete(channel);
     return readings;
 }
 
@@ -35,14 +38,11 @@ ModuleReading BaseModule::readModuleValues(bool temperatures, bool supplies)
     reading.currentControl = currentControl();
     reading.voltageRampSpeed = voltageRampSpeed();
     reading.currentRampSpeed = reading.currentControl ? currentRampSpeed() : 0.0f;
-    reading.rampSpeedsValid = true;
     reading.status = status();
     reading.eventStatus = eventStatus();
-    reading.statusValid = true;
     if (temperatures) {
         for (int index = 0; index < 4; ++index)
             reading.temperature[index] = temperature(index);
-        reading.temperaturesValid = true;
     }
     if (supplies) {
         reading.supplyP5 = supplyP5();
@@ -50,8 +50,14 @@ ModuleReading BaseModule::readModuleValues(bool temperatures, bool supplies)
         reading.supplyN12 = supplyN12();
         reading.voltageLimit = voltageLimit();
         reading.currentLimit = currentLimit();
-        reading.suppliesValid = true;
     }
+    // The getters cannot tell a failed read from a 0; a module that no longer counts as
+    // connected after them gave no readings.
+    const bool answering = connected();
+    reading.rampSpeedsValid = answering;
+    reading.statusValid = answering;
+    reading.temperaturesValid = temperatures && answering;
+    reading.suppliesValid = supplies && answering;
     return reading;
 }
 

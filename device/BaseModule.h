@@ -67,11 +67,13 @@ public:
     ~BaseModule() override;
 
     // What the window shows of every channel, from one read cycle, in as few round trips as the
-    // controller allows. The default reads through the per-channel operations, channel 0 first.
+    // controller allows. The default reads through the per-channel operations, channel 0 first,
+    // and counts a channel complete when channelReadComplete() says so and the module is still
+    // connected() afterwards.
     virtual QVector<ChannelReading> readChannels();
     // Module-level values: ramp speeds and status words always, temperatures and supplies (with
-    // the hardware limits) when asked. The default cannot tell a failed read and marks every
-    // group it read valid.
+    // the hardware limits) when asked. The default cannot tell which read failed: it marks the
+    // groups it read valid when the module is still connected() afterwards.
     virtual ModuleReading readModuleValues(bool temperatures, bool supplies);
 
 public slots:

@@ -24,4 +24,11 @@ public:
     // and is deleted in the thread it lives in.
     virtual QVector<std::shared_ptr<BaseModule>> discoverModules(const std::shared_ptr<BaseController>& controller) = 0;
     virtual QVector<std::shared_ptr<BaseCrate>> createCrates(const std::shared_ptr<BaseController>& controller) = 0;
+
+protected:
+    // Shares a new module or crate so that it keeps `controller` alive until the object itself
+    // is destroyed. The last holder of a module deletes it when it is in the module's thread,
+    // otherwise the module's thread deletes it (deleteLater).
+    static std::shared_ptr<BaseModule> shareModule(BaseModule* module, std::shared_ptr<BaseController> controller);
+    static std::shared_ptr<BaseCrate> shareCrate(BaseCrate* crate, std::shared_ptr<BaseController> controller);
 };

@@ -1,3 +1,155 @@
 #include "device/DeviceSession.h"
 
-DeviceSession::~DeviceSession() = default;
+#include "controller/BaseController.h"
+#include "device/BaseCrate.h"
+#include "device/BaseModule.h"
+#include "device/ControllerFactory.h"
+
+DeviceSession::DeviceSession(std::unique_ptr<ControllerFactory> factory, QObject* parent)
+    : QObject(parent)
+    , m_factory(std::move(factory))
+    , m_poller(std::make_unique<Poller>())
+{
+}
+
+DeviceSession::~DeviceSession()
+{
+    // The poller's thread ends first (after its read in progress), so nothing reads while the
+    // devices go.
+    m_poller->stop();
+    release();
+}
+
+bool DeviceSession::connectTo(const QString& address)
+{
+    release();
+    m_controller = m_factory->createController();
+    if (!m_controller || !m_controller->open(address))
+        return false;
+    m_modules = m_factory->discoverModules(m_controller);
+    m_crates = m_factory->createCrates(m_controller);
+    m_currentModuleIndex = m_modules.isEmpty() ? -1 : 0;
+    m_poller->setCurrentModule(m_currentModuleIndex);
+    m_poller->setDevices(m_controller, m_modules, m_crates);
+    m_poller->start();
+    emit modulesDiscovered();
+    emit currentModuleChanged(m_currentModuleIndex);
+    return true;
+}
+
+void DeviceSession::release()
+{
+    releaseModules();
+    if (!m_controller && m_crates.isEmpty())
+        return;
+    m_poller->clearDevices();
+    m_crates.clear();
+    m_controller.reset();
+}
+
+void DeviceSession::releaseModules()
+{
+    if (m_modules.isEmpty())
+        return;
+    emit modulesAboutToBeReleased();
+    // The poller lets go too; a read it has in progress keeps its own references until it ends,
+    // and the last holder deletes each module in the module's thread.
+    if (m_controller)
+        m_poller->setDevices(m_controller, {}, m_crates);
+    else
+        m_poller->clearDevices();
+    m_modules.clear();
+    const bool hadCurrent = m_currentModuleIndex >= 0;
+    m_currentModuleIndex = -1;
+    m_poller->setCurrentModule(-1);
+    emit modulesReleased();
+    if (hadCurrent)
+        emit currentModuleChanged(-1);
+}
+
+BaseController* DeviceSession::controller() const
+{
+    return m_controller.get();
+}
+
+QList<BaseModule*> DeviceSession::modules() const
+{
+    QList<BaseModule*> modules;
+    modules.reserve(m_modules.size());
+    for (const auto& module : m_modules)
+        modules.append(module.get());
+    return modules;
+}
+
+QList<BaseCrate*> DeviceSession::crates() const
+{
+    QList<BaseCrate*> crates;
+    crates.reserve(m_crates.size());
+    for (const auto& crate : m_crates)
+        crates.append(crate.get());
+    return crates;
+}
+
+std::shared_ptr<BaseModule> DeviceSession::sharedModule(int index) const
+{
+    return m_modules.value(index);
+}
+
+int DeviceSession::currentModuleIndex() const
+{
+    return m_currentModuleIndex;
+}
+
+BaseModule* DeviceSession::currentModule() const
+{
+    return m_modules.value(m_currentModuleIndex).get();
+}
+
+void DeviceSession::setCurrentModuleIndex(int index)
+{
+    if (index < 0 || index >= m_modules.size() || index == m_currentModuleIndex)
+        return;
+    m_currentModuleIndex = index;
+    m_poller->setCurrentModule(index);
+    emit currentModuleChanged(index);
+}
+
+void DeviceSession::setNeeds(const QObject* owner, Poller::Needs needs)
+{
+    if (!owner)
+        return;
+    auto known = m_needs.find(owner);
+    if (!needs) {
+        if (known != m_needs.end()) {
+            disconnect(known->ownerDestroyed);
+            m_needs.erase(known);
+        }
+    } else if (known != m_needs.end()) {
+        known->needs = needs;
+    } else {
+        const QMetaObject::Connection ownerDestroyed = connect(owner, &QObject::destroyed, this, [this, owner] {
+            m_needs.remove(owner);
+            updatePollerNeeds();
+        });
+        m_needs.insert(owner, OwnerNeeds{needs, ownerDestroyed});
+    }
+    updatePollerNeeds();
+}
+
+Poller::Needs DeviceSession::needs() const
+{
+    Poller::Needs all;
+    for (const OwnerNeeds& owner : m_needs)
+        all |= owner.needs;
+    return all;
+}
+
+void DeviceSession::updatePollerNeeds()
+{
+    m_poller->setNeeds(needs());
+}
+
+Poller* DeviceSession::poller() const
+{
+    return m_poller.get();
+}

@@ -2,6 +2,7 @@
 
 #include "device/Poller.h"
 
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -65,4 +66,21 @@ signals:
     void modulesReleased();
     void modulesDiscovered();
     void currentModuleChanged(int moduleIndex);
+
+private:
+    struct OwnerNeeds
+    {
+        Poller::Needs needs;
+        QMetaObject::Connection ownerDestroyed;
+    };
+
+    void updatePollerNeeds();
+
+    std::unique_ptr<ControllerFactory> m_factory;
+    std::unique_ptr<Poller> m_poller;
+    std::shared_ptr<BaseController> m_controller;
+    QVector<std::shared_ptr<BaseModule>> m_modules;
+    QVector<std::shared_ptr<BaseCrate>> m_crates;
+    int m_currentModuleIndex = -1;
+    QHash<const QObject*, OwnerNeeds> m_needs;
 };

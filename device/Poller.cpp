@@ -1,5 +1,380 @@
 #include "device/Poller.h"
 
+#include "controller/BaseController.h"
+#include "device/BaseCrate.h"
+#include "device/BaseModule.h"
+
+#include <QEventLoop>
+#include <QMutexLocker>
+#include <QThread>
+#include <QTimer>
+
+#include <algorithm>
+#include <mutex>
+
+namespace {
+// Cadence in ticks of Poller::tickMs.
+constexpr int moduleValuesEveryTicks = 11;
+constexpr int connectionEveryTicks = 5; // once a second
+
+int completeCount(const QVector<ChannelReading>& channels)
+{
+    return int(std::count_if(channels.cbegin(), channels.cend(), [](const ChannelReading& r) { return r.complete; }));
+}
+
+int validGroups(const ModuleReading& values)
+{
+    return int(values.rampSpeedsValid) + int(values.statusValid) + int(values.temperaturesValid) + int(values.suppliesValid);
+}
+
+// Reads with `read` and, when the answer is short of `wanted`, once more at once: a request lost
+// on the way then costs one more round trip, not a tick. Keeps the fuller of the two reads whole
+// (so every part of it comes from one read) and stamps it with the moment its read started: an
+// answer is at least that fresh. `count` measures how complete a read is.
+template <typename Read, typename Count>
+auto readWithRetry(Read read, Count count, int wanted, qint64* readAtMs)
+{
+    qint64 startMs = ModuleSnapshot::nowMs();
+    auto best = read();
+    int bestCount = count(best);
+    if (bestCount < wanted) {
+        const qint64 retryStartMs = ModuleSnapshot::nowMs();
+        auto retry = read();
+        const int retryCount = count(retry);
+        if (retryCount >= bestCount && retryCount > 0) {
+            best = std::move(retry);
+            bestCount = retryCount;
+            startMs = retryStartMs;
+        }
+    }
+    *readAtMs = bestCount > 0 ? startMs : -1;
+    return best;
+}
+} // namespace
+
 Poller::Poller() = default;
 
-Poller::~Poller() = default;
+Poller::~Poller()
+{
+    stop();
+}
+
+void Poller::setDevices(std::shared_ptr<BaseController> controller, QVector<std::shared_ptr<BaseModule>> modules,
+    QVector<std::shared_ptr<BaseCrate>> crates)
+{
+    QMutexLocker locker(&m_mutex);
+    m_controller = std::move(controller);
+    m_modules = std::move(modules);
+    m_crates = std::move(crates);
+    ++m_generation;
+    m_moduleSnapshots.clear();
+    m_crateSnapshot.reset();
+    m_pending.clear();
+    // The current module at once; the others show their connection from the first second's
+    // probe (or the overview's reads).
+    if (m_currentModule >= 0 && m_currentModule < m_modules.size())
+        m_pending.insert(m_currentModule);
+    m_tick = 0;
+    postReadPending();
+}
+
+void Poller::clearDevices()
+{
+    // Only references are dropped here: a read in progress on the poller's thread keeps its own
+    // until it ends, and the last holder deletes the objects in their thread.
+    std::shared_ptr<BaseController> controller;
+    QVector<std::shared_ptr<BaseModule>> modules;
+    QVector<std::shared_ptr<BaseCrate>> crates;
+    {
+        QMutexLocker locker(&m_mutex);
+        controller.swap(m_controller);
+        modules.swap(m_modules);
+        crates.swap(m_crates);
+        ++m_generation;
+        m_moduleSnapshots.clear();
+        m_crateSnapshot.reset();
+        m_pending.clear();
+    }
+    // Released outside the lock: a module's deletion may take the controller's mutex.
+    modules.clear();
+    crates.clear();
+    controller.reset();
+}
+
+void Poller::setCurrentModule(int moduleIndex)
+{
+    QMutexLocker locker(&m_mutex);
+    if (m_currentModule == moduleIndex)
+        return;
+    m_currentModule = moduleIndex;
+    if (moduleIndex >= 0) {
+        m_pending.insert(moduleIndex);
+        postReadPending();
+    }
+}
+
+void Poller::setNeeds(Needs needs)
+{
+    QMutexLocker locker(&m_mutex);
+    m_needs = needs;
+}
+
+void Poller::refreshNow(int moduleIndex)
+{
+    QMutexLocker locker(&m_mutex);
+    if (moduleIndex < 0 || moduleIndex >= m_modules.size())
+        return;
+    m_pending.insert(moduleIndex);
+    postReadPending();
+}
+
+std::shared_ptr<const ModuleSnapshot> Poller::moduleSnapshot(int moduleIndex) const
+{
+    QMutexLocker locker(&m_mutex);
+    return m_moduleSnapshots.value(moduleIndex);
+}
+
+std::shared_ptr<const CrateSnapshot> Poller::crateSnapshot() const
+{
+    QMutexLocker locker(&m_mutex);
+    return m_crateSnapshot;
+}
+
+void Poller::start()
+{
+    QMutexLocker locker(&m_mutex);
+    if (m_thread)
+        return;
+    m_thread.reset(QThread::create([this] { run(); }));
+    m_thread->setObjectName(QStringLiteral("Poller"));
+    m_thread->start();
+}
+
+void Poller::stop()
+{
+    std::unique_ptr<QThread> thread;
+    {
+        QMutexLocker locker(&m_mutex);
+        thread.swap(m_thread);
+    }
+    if (!thread)
+        return;
+    thread->quit();
+    thread->wait();
+}
+
+void Poller::run()
+{
+    // The objects live on this thread's stack, so they are created and deleted in this thread.
+    QObject context;
+    QTimer timer;
+    timer.setTimerType(Qt::PreciseTimer);
+    timer.setInterval(tickMs);
+    QObject::connect(&timer, &QTimer::timeout, &context, [this] { tick(); });
+    {
+        QMutexLocker locker(&m_mutex);
+        m_context = &context;
+    }
+    timer.start();
+    readPending();
+    QEventLoop loop;
+    loop.exec();
+    QMutexLocker locker(&m_mutex);
+    m_context = nullptr;
+}
+
+void Poller::postReadPending()
+{
+    // Called with m_mutex held: m_context cannot go away meanwhile.
+    if (m_context)
+        QMetaObject::invokeMethod(
+            m_context, [this] { readPending(); }, Qt::QueuedConnection);
+}
+
+Poller::Cycle Poller::takeCycle(bool scheduled)
+{
+    QMutexLocker locker(&m_mutex);
+    Cycle cycle;
+    cycle.generation = m_generation;
+    cycle.controller = m_controller;
+    cycle.modules = m_modules;
+    cycle.crates = m_crates;
+    cycle.currentModule = m_currentModule;
+    cycle.needs = m_needs;
+    cycle.pending = m_pending;
+    m_pending.clear();
+    if (scheduled)
+        cycle.tick = m_tick++;
+    return cycle;
+}
+
+void Poller::readPending()
+{
+    Cycle cycle = takeCycle(false);
+    for (int index : std::as_const(cycle.pending))
+        readModule(cycle, index, true, true);
+}
+
+void Poller::tick()
+{
+    Cycle cycle = takeCycle(true);
+    if (!cycle.controller)
+        return;
+    // A module read out of turn above (refreshNow, new current module) is not read again here.
+    for (int index : std::as_const(cycle.pending))
+        readModule(cycle, index, true, true);
+
+    const bool valuesTick = cycle.tick % moduleValuesEveryTicks == 0;
+    const bool secondTick = cycle.tick % connectionEveryTicks == 0;
+    for (int index = 0; index < cycle.modules.size(); ++index) {
+        if (cycle.pending.contains(index))
+            continue;
+        const bool current = index == cycle.currentModule;
+        const bool channels =
+            (current && cycle.needs.testFlag(CurrentModuleChannels)) || cycle.needs.testFlag(AllModulesChannels);
+        const bool values = valuesTick
+            && ((current && (cycle.needs & (CurrentModuleValues | ModuleTemperatures | ModuleSupplies)))
+                || cycle.needs.testFlag(AllModulesChannels));
+        if (channels || values)
+            readModule(cycle, index, channels, values);
+        else if (secondTick)
+            probeModule(cycle, index);
+    }
+    if (secondTick)
+        readCrate(cycle);
+}
+
+void Poller::readModule(const Cycle& cycle, int index, bool channels, bool values)
+{
+    if (index < 0 || index >= cycle.modules.size())
+        return;
+    BaseModule* module = cycle.modules.at(index).get();
+    const bool current = index == cycle.currentModule;
+
+    QVector<ChannelReading> channelReading;
+    qint64 channelsAtMs = -1;
+    if (channels) {
+        const int channelCount = module->channelNumber();
+        channelReading =
+            readWithRetry([module] { return module->readChannels(); }, completeCount, channelCount, &channelsAtMs);
+    }
+
+    ModuleReading valueReading;
+    qint64 valuesAtMs = -1;
+    if (values) {
+        const bool temperatures =
+            (current && cycle.needs.testFlag(ModuleTemperatures)) || cycle.needs.testFlag(AllModulesChannels);
+        const bool supplies = current && cycle.needs.testFlag(ModuleSupplies);
+        valueReading = readWithRetry([=] { return module->readModuleValues(temperatures, supplies); }, validGroups,
+            2 + int(temperatures) + int(supplies), &valuesAtMs);
+    }
+
+    auto update = [&](ModuleSnapshot& snapshot) {
+        if (channelsAtMs >= 0) {
+            snapshot.channels = channelReading;
+            snapshot.channelsReadAtMs = channelsAtMs;
+            snapshot.voltageUnit = module->voltageUnit();
+            snapshot.currentUnit = module->currentUnit();
+        }
+        if (valuesAtMs >= 0) {
+            snapshot.values = mergeValues(snapshot.values, valueReading);
+            snapshot.valuesReadAtMs = valuesAtMs;
+        }
+        snapshot.lastAnswerAtMs = std::max({snapshot.lastAnswerAtMs, channelsAtMs, valuesAtMs});
+    };
+    publishModule(cycle, index, update);
+}
+
+void Poller::probeModule(const Cycle& cycle, int index)
+{
+    BaseModule* module = cycle.modules.at(index).get();
+    const qint64 nowMs = ModuleSnapshot::nowMs();
+    const bool answered = module->connected();
+    publishModule(cycle, index, [&](ModuleSnapshot& snapshot) {
+        if (answered)
+            snapshot.lastAnswerAtMs = nowMs;
+    });
+}
+
+ModuleReading Poller::mergeValues(const ModuleReading& previous, const ModuleReading& next)
+{
+    // A group that was not read this time keeps its previous reading (supplies are read only
+    // while a window shows them; a lost group is read again at the next turn).
+    ModuleReading merged = previous;
+    if (next.rampSpeedsValid) {
+        merged.rampSpeedsValid = true;
+        merged.voltageRampSpeed = next.voltageRampSpeed;
+        merged.currentRampSpeed = next.currentRampSpeed;
+        merged.currentControl = next.currentControl;
+    }
+    if (next.statusValid) {
+        merged.statusValid = true;
+        merged.status = next.status;
+        merged.eventStatus = next.eventStatus;
+    }
+    if (next.temperaturesValid) {
+        merged.temperaturesValid = true;
+        std::copy(std::begin(next.temperature), std::end(next.temperature), std::begin(merged.temperature));
+    }
+    if (next.suppliesValid) {
+        merged.suppliesValid = true;
+        merged.supplyP5 = next.supplyP5;
+        merged.supplyP12 = next.supplyP12;
+        merged.supplyN12 = next.supplyN12;
+        merged.voltageLimit = next.voltageLimit;
+        merged.currentLimit = next.currentLimit;
+    }
+    return merged;
+}
+
+template <typename Update>
+void Poller::publishModule(const Cycle& cycle, int index, Update update)
+{
+    // Identity is constant after construction; asked outside the lock, which never waits for a
+    // controller.
+    const int serialNumber = cycle.modules.at(index)->serialNumber();
+    {
+        QMutexLocker locker(&m_mutex);
+        // Devices replaced while this read ran: its results belong to modules that are gone.
+        if (cycle.generation != m_generation)
+            return;
+        const std::shared_ptr<const ModuleSnapshot> previous = m_moduleSnapshots.value(index);
+        auto snapshot = previous ? std::make_shared<ModuleSnapshot>(*previous) : std::make_shared<ModuleSnapshot>();
+        snapshot->moduleIndex = index;
+        snapshot->serialNumber = serialNumber;
+        update(*snapshot);
+        m_moduleSnapshots.insert(index, std::move(snapshot));
+    }
+    emit modulePublished(index);
+}
+
+void Poller::readCrate(const Cycle& cycle)
+{
+    auto snapshot = std::make_shared<CrateSnapshot>();
+    {
+        // One operation: the error text must belong to this thread's connection read.
+        std::lock_guard<std::recursive_mutex> lock(cycle.controller->mutex());
+        const QString info = cycle.controller->connectionInfo();
+        snapshot->answered = cycle.controller->errorString().isEmpty();
+        if (snapshot->answered)
+            snapshot->connectionInfo = info;
+        snapshot->liveInsertion = cycle.controller->liveInsertion();
+    }
+    if (cycle.needs.testFlag(CrateValues) && !cycle.crates.isEmpty()) {
+        snapshot->crate = cycle.crates.first()->read();
+        if (!snapshot->crate.valid)
+            snapshot->crate = cycle.crates.first()->read();
+        snapshot->answered = snapshot->answered || snapshot->crate.valid;
+    }
+    snapshot->readAtMs = ModuleSnapshot::nowMs();
+    {
+        QMutexLocker locker(&m_mutex);
+        if (cycle.generation != m_generation)
+            return;
+        // Crate values are kept while the crate window is not shown and they are not read.
+        if (!cycle.needs.testFlag(CrateValues) && m_crateSnapshot)
+            snapshot->crate = m_crateSnapshot->crate;
+        m_crateSnapshot = std::move(snapshot);
+    }
+    emit cratePublished();
+}

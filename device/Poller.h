@@ -6,6 +6,7 @@
 #include <QHash>
 #include <QMutex>
 #include <QObject>
+#include <QSet>
 #include <QVector>
 
 #include <memory>
@@ -13,7 +14,7 @@
 class BaseController;
 class BaseCrate;
 class BaseModule;
-class QTimer;
+class QThread;
 
 // Reads the devices on its own thread and publishes snapshots; nothing here runs in the GUI
 // thread except the thread-safe accessors and setters below.
@@ -70,5 +71,49 @@ signals:
     // After each publication (queued to the receivers' threads).
     void modulePublished(int moduleIndex);
     void cratePublished();
+
+private:
+    // What one pass on the poller's thread works with: copies taken under the mutex, so the
+    // devices stay alive for the pass whatever the session does meanwhile.
+    struct Cycle
+    {
+        quint64 generation = 0;
+        std::shared_ptr<BaseController> controller;
+        QVector<std::shared_ptr<BaseModule>> modules;
+        QVector<std::shared_ptr<BaseCrate>> crates;
+        int currentModule = -1;
+        Needs needs;
+        QSet<int> pending;
+        quint64 tick = 0;
+    };
+
+    // Poller thread only.
+    void run();
+    void tick();
+    void readPending();
+    void readModule(const Cycle& cycle, int index, bool channels, bool values);
+    void probeModule(const Cycle& cycle, int index);
+    void readCrate(const Cycle& cycle);
+    template <typename Update>
+    void publishModule(const Cycle& cycle, int index, Update update);
+    static ModuleReading mergeValues(const ModuleReading& previous, const ModuleReading& next);
+
+    Cycle takeCycle(bool scheduled);
+    // With m_mutex held: asks the poller's thread to read the pending modules now.
+    void postReadPending();
+
+    mutable QMutex m_mutex;
+    std::unique_ptr<QThread> m_thread;
+    QObject* m_context = nullptr; // lives on the poller's thread while it runs
+    quint64 m_generation = 0;
+    std::shared_ptr<BaseController> m_controller;
+    QVector<std::shared_ptr<BaseModule>> m_modules;
+    QVector<std::shared_ptr<BaseCrate>> m_crates;
+    int m_currentModule = -1;
+    Needs m_needs;
+    QSet<int> m_pending; // modules to read out of turn
+    quint64 m_tick = 0;
+    QHash<int, std::shared_ptr<const ModuleSnapshot>> m_moduleSnapshots;
+    std::shared_ptr<const CrateSnapshot> m_crateSnapshot;
 };
 Q_DECLARE_OPERATORS_FOR_FLAGS(Poller::Needs)

@@ -39,6 +39,24 @@ SnmpCrate::Identity SnmpCrate::parseSystemDescription(const QString& description
     return identity;
 }
 
+CrateReading SnmpCrate::read()
+{
+    bool answered = true;
+    const auto checked = [&](auto value) {
+        answered = m_controller->errorString().isEmpty() && answered;
+        return value;
+    };
+    CrateReading reading;
+    reading.serialNumber = serialNumber();
+    reading.firmwareRelease = firmwareRelease();
+    // Values an MPOD crate does not report stay 0; only the ones read decide validity.
+    reading.supply24V = checked(supply24V());
+    reading.fanSpeed = checked(fanSpeed());
+    reading.powerOn = checked(powerOn());
+    reading.valid = answered;
+    return reading;
+}
+
 float SnmpCrate::supply5V()
 {
     return 0.0f;

@@ -16,6 +16,10 @@ class SnmpCrate : public BaseCrate
 public:
     explicit SnmpCrate(SnmpController* controller);
 
+    // Invalid unless every read was answered. Judged from the library's reason of this thread's
+    // own calls, so another thread's reads in between cannot make it look answered.
+    CrateReading read() override;
+
     float supply5V() override;
     float supply24V() override;
     float battery24V() override;

@@ -1,8 +1,8 @@
 #include "device/SnmpModule.h"
 
-#include "app/Resolution.h"
 #include "controller/SnmpController.h"
 #include "device/ModuleTypes.h"
+#include "device/Resolution.h"
 #include "device/StatusWordBits.h"
 
 #include <algorithm>
@@ -270,12 +270,9 @@ bool SnmpModule::channelReadComplete(int channel)
         std::begin(m_channelsReached), std::end(m_channelsReached), [channel](int reached) { return channel < reached; });
 }
 
-template <typename Entry, typename Cache, typename Convert>
-void SnmpModule::refreshCache(Entry entry, QVector<Cache>& cache, Convert convert)
+template <typename Buffer, typename Cache, typename Convert>
+void SnmpModule::storeBlock(const Buffer* buffer, QVector<Cache>& cache, Convert convert)
 {
-    // The buffer belongs to the library and is overwritten by its next call on the handle: the
-    // controller's mutex (held by the caller) keeps other threads out until it is copied.
-    const auto* buffer = m_controller->call(entry, m_firstChannelIndex, m_channelCount);
     const int count = buffer ? qMin(int(buffer->count), m_channelCount) : 0;
     for (int i = 0; i < m_channelCount; ++i) {
         // Values the crate did not deliver this time read as 0, never as the previous value.
@@ -286,6 +283,116 @@ void SnmpModule::refreshCache(Entry entry, QVector<Cache>& cache, Convert conver
     // One quantity that got nothing keeps the module from counting as answering, even when a
     // later quantity of the same refresh was read.
     noteReadOutcome(count > 0 && !anyQuantityUnread());
+}
+
+template <typename Entry, typename Cache, typename Convert>
+void SnmpModule::refreshCache(Entry entry, QVector<Cache>& cache, Convert convert)
+{
+    // The buffer belongs to the library and is overwritten by its next call on the handle: the
+    // controller's mutex (held by the caller) keeps other threads out until it is copied.
+    storeBlock(m_controller->call(entry, m_firstChannelIndex, m_channelCount), cache, convert);
+}
+
+QVector<ChannelReading> SnmpModule::readChannels()
+{
+    Lock lock(m_controller->mutex());
+    const bool measurement = isMeasurementModule();
+    const bool together = m_controller->getChannelBlock && m_controller->isLibraryReady();
+    SnmpChannelBlock block;
+    std::memset(&block, 0, sizeof block);
+    if (together) {
+        // What the per-channel getters read: a measurement module has no status word and no
+        // set values.
+        block.which = WIENER_BLOCK_SWITCH | WIENER_BLOCK_MEASURED_VOLTAGE | WIENER_BLOCK_MEASURED_CURRENT;
+        if (!measurement)
+            block.which |= WIENER_BLOCK_STATUS | WIENER_BLOCK_VOLTAGE | WIENER_BLOCK_CURRENT;
+        m_controller->call(&SnmpController::getChannelBlock, m_firstChannelIndex, m_channelCount, &block);
+    }
+    QString failure;
+    int reached = m_channelCount;
+    // Each quantity from the block, or from its own block read without getChannelBlock.
+    const auto take = [&](auto entry, const auto& part, auto& cache, auto convert) {
+        if (together) {
+            storeBlock(&part, cache, convert);
+        } else {
+            refreshCache(entry, cache, convert);
+            if (failure.isEmpty())
+                failure = m_controller->errorString();
+        }
+        reached = qMin(reached, *channelsReached(&cache));
+    };
+    const auto unchanged = [](auto value) { return value; };
+    const auto control = [this](int32_t value) { return controlWord(value); };
+    if (!measurement) {
+        take(&SnmpController::getMultipleChannelStatuses, block.statuses, m_statusCache, &SnmpModule::statusWord);
+        take(&SnmpController::getMultipleOutputVoltages, block.voltages, m_voltageSetCache, unchanged);
+        take(&SnmpController::getMultipleOutputCurrents, block.currents, m_currentSetCache, unchanged);
+    }
+    take(&SnmpController::getMultipleOutputSwitches, block.switches, m_controlCache, control);
+    take(&SnmpController::getMultipleMeasurementTerminalVoltages, block.measuredVoltages, m_voltageMeasureCache, unchanged);
+    take(&SnmpController::getMultipleMeasurementCurrents, block.measuredCurrents, m_currentMeasureCache, unchanged);
+    if (together)
+        failure = m_controller->errorString();
+
+    QVector<ChannelReading> readings(m_channelCount);
+    for (int channel = 0; channel < m_channelCount; ++channel) {
+        ChannelReading& reading = readings[channel];
+        reading.voltageSet = displayVoltage(m_voltageSetCache.at(channel));
+        reading.currentSet = displayCurrent(m_currentSetCache.at(channel));
+        reading.voltageMeasure = displayVoltage(m_voltageMeasureCache.at(channel));
+        reading.currentMeasure = displayCurrent(m_currentMeasureCache.at(channel));
+        reading.control = m_controlCache.at(channel);
+        reading.status = m_statusCache.at(channel);
+        reading.complete = channel < reached;
+    }
+    if (reached >= m_channelCount)
+        succeed();
+    else
+        fail(failure.isEmpty() ? QStringLiteral("no answer") : failure);
+    return readings;
+}
+
+bool SnmpModule::lastCallAnswered() const
+{
+    // The library keeps the reason per thread: another thread's calls in between do not change it.
+    return m_controller->errorString().isEmpty();
+}
+
+ModuleReading SnmpModule::readModuleValues(bool temperatures, bool supplies)
+{
+    ModuleReading reading;
+    bool answered = true;
+    // Passes a value through and notes whether the read that gave it was answered.
+    const auto checked = [&](auto value) {
+        answered = lastCallAnswered() && answered;
+        return value;
+    };
+    reading.currentControl = currentControl();
+    reading.voltageRampSpeed = checked(voltageRampSpeed());
+    reading.currentRampSpeed = reading.currentControl ? checked(currentRampSpeed()) : 0.0f;
+    reading.rampSpeedsValid = answered;
+
+    answered = true;
+    reading.status = checked(status());
+    reading.eventStatus = checked(eventStatus());
+    reading.statusValid = answered;
+
+    if (temperatures) {
+        answered = true;
+        for (int index = 0; index < 4; ++index)
+            reading.temperature[index] = checked(temperature(index));
+        reading.temperaturesValid = answered;
+    }
+    if (supplies) {
+        answered = true;
+        reading.supplyP5 = checked(supplyP5());
+        reading.supplyP12 = checked(supplyP12());
+        reading.supplyN12 = supplyN12();
+        reading.voltageLimit = checked(voltageLimit());
+        reading.currentLimit = checked(currentLimit());
+        reading.suppliesValid = answered;
+    }
+    return reading;
 }
 
 template <typename Entry, typename Cache, typename Convert>
@@ -708,8 +815,7 @@ quint32 SnmpModule::channelStatus(int channel)
     Lock lock(m_controller->mutex());
     if (isMeasurementModule())
         return 0;
-    return cachedRead(channel, &SnmpController::getMultipleChannelStatuses, m_statusCache,
-        [](int32_t value) { return channelStatusFromLibrary(quint32(value)); });
+    return cachedRead(channel, &SnmpController::getMultipleChannelStatuses, m_statusCache, &SnmpModule::statusWord);
 }
 
 quint32 SnmpModule::channelEventStatus(int channel)
@@ -741,9 +847,8 @@ bool SnmpModule::setChannelEventMask(int, quint32)
 quint32 SnmpModule::channelControl(int channel)
 {
     Lock lock(m_controller->mutex());
-    const bool measurement = isMeasurementModule();
     return cachedRead(channel, &SnmpController::getMultipleOutputSwitches, m_controlCache,
-        [measurement](int32_t value) { return channelControlFromSwitch(value, measurement); });
+        [this](int32_t value) { return controlWord(value); });
 }
 
 bool SnmpModule::setChannelControl(int channel, quint32 control)
@@ -776,15 +881,14 @@ bool SnmpModule::setChannelOff(int channel)
 float SnmpModule::channelVoltageNominal(int channel)
 {
     Lock lock(m_controller->mutex());
-    return float(voltageFromVolts(
-        cachedRead(channel, &SnmpController::getMultipleOutputConfigMaxTerminalVoltages, m_voltageNominalCache)));
+    return displayVoltage(
+        cachedRead(channel, &SnmpController::getMultipleOutputConfigMaxTerminalVoltages, m_voltageNominalCache));
 }
 
 float SnmpModule::channelCurrentNominal(int channel)
 {
     Lock lock(m_controller->mutex());
-    return float(
-        currentFromAmperes(cachedRead(channel, &SnmpController::getMultipleOutputConfigMaxCurrents, m_currentNominalCache)));
+    return displayCurrent(cachedRead(channel, &SnmpController::getMultipleOutputConfigMaxCurrents, m_currentNominalCache));
 }
 
 float SnmpModule::channelVoltageSet(int channel)
@@ -792,7 +896,7 @@ float SnmpModule::channelVoltageSet(int channel)
     Lock lock(m_controller->mutex());
     if (isMeasurementModule())
         return 0.0f;
-    return float(voltageFromVolts(cachedRead(channel, &SnmpController::getMultipleOutputVoltages, m_voltageSetCache)));
+    return displayVoltage(cachedRead(channel, &SnmpController::getMultipleOutputVoltages, m_voltageSetCache));
 }
 
 bool SnmpModule::setChannelVoltageSet(int channel, float vset)
@@ -808,8 +912,8 @@ bool SnmpModule::setChannelVoltageSet(int channel, float vset)
 float SnmpModule::channelVoltageMeasure(int channel)
 {
     Lock lock(m_controller->mutex());
-    return float(voltageFromVolts(
-        cachedRead(channel, &SnmpController::getMultipleMeasurementTerminalVoltages, m_voltageMeasureCache)));
+    return displayVoltage(
+        cachedRead(channel, &SnmpController::getMultipleMeasurementTerminalVoltages, m_voltageMeasureCache));
 }
 
 float SnmpModule::channelCurrentSet(int channel)
@@ -817,7 +921,7 @@ float SnmpModule::channelCurrentSet(int channel)
     Lock lock(m_controller->mutex());
     if (isMeasurementModule())
         return 0.0f;
-    return float(currentFromAmperes(cachedRead(channel, &SnmpController::getMultipleOutputCurrents, m_currentSetCache)));
+    return displayCurrent(cachedRead(channel, &SnmpController::getMultipleOutputCurrents, m_currentSetCache));
 }
 
 bool SnmpModule::setChannelCurrentSet(int channel, float iset)
@@ -833,8 +937,7 @@ bool SnmpModule::setChannelCurrentSet(int channel, float iset)
 float SnmpModule::channelCurrentMeasure(int channel)
 {
     Lock lock(m_controller->mutex());
-    return float(
-        currentFromAmperes(cachedRead(channel, &SnmpController::getMultipleMeasurementCurrents, m_currentMeasureCache)));
+    return displayCurrent(cachedRead(channel, &SnmpController::getMultipleMeasurementCurrents, m_currentMeasureCache));
 }
 
 bool SnmpModule::channelDelayedTripEnabled(int channel)

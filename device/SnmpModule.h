@@ -38,6 +38,14 @@ public:
     // A read older than this is not trusted by connected(); it probes instead.
     static constexpr int connectionEvidenceMaxAgeMs = 800;
 
+    // All channels' table quantities from one getChannelBlock call (all requests in flight
+    // together; the sequential block reads when the library lacks it), in the units and word
+    // layouts of the per-channel getters, whose caches it refreshes too. Under the controller's
+    // mutex for that one call. lastError() tells why a channel is incomplete.
+    QVector<ChannelReading> readChannels() override;
+    // Each group is valid only when every read of it was answered.
+    ModuleReading readModuleValues(bool temperatures, bool supplies) override;
+
     int slot() const { return m_slot; }
     int firstChannelIndex() const { return m_firstChannelIndex; }
     bool isMeasurementModule() const;
@@ -159,6 +167,17 @@ private:
     // Block read of one quantity for all channels into `cache`, each value through `convert`.
     template <typename Entry, typename Cache, typename Convert>
     void refreshCache(Entry entry, QVector<Cache>& cache, Convert convert);
+    // Takes a block the library read into `cache` (see refreshCache).
+    template <typename Buffer, typename Cache, typename Convert>
+    void storeBlock(const Buffer* buffer, QVector<Cache>& cache, Convert convert);
+    // Cached library values in the interface's words and display units.
+    static quint32 statusWord(int32_t libraryStatus) { return channelStatusFromLibrary(quint32(libraryStatus)); }
+    quint32 controlWord(int32_t switchValue) const { return channelControlFromSwitch(switchValue, isMeasurementModule()); }
+    float displayVoltage(double volts) const { return float(voltageFromVolts(volts)); }
+    float displayCurrent(double amperes) const { return float(currentFromAmperes(amperes)); }
+    // True when the library's latest call in this thread succeeded (a library that cannot tell
+    // answers true).
+    bool lastCallAnswered() const;
     // Channel 0 refreshes the cache first; every channel answers from it; others read 0.
     template <typename Entry, typename Cache, typename Convert>
     Cache cachedRead(int channel, Entry entry, QVector<Cache>& cache, Convert convert);

@@ -4,8 +4,10 @@
 
 #include <net-snmp/net-snmp-config.h>
 #include <net-snmp/net-snmp-includes.h>
+#include <net-snmp/library/large_fd_set.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 namespace {
@@ -158,11 +160,40 @@ size_t SnmpSession::chunkLength(
     return count;
 }
 
+bool SnmpSession::heldOff() const
+{
+    return m_unanswered && Clock::now() < m_holdOffUntil;
+}
+
+SnmpSession::Outcome SnmpSession::takeAnswer(const netsnmp_pdu* response, const std::vector<CrateOid::Oid>& oids,
+    size_t first, size_t count, std::vector<SnmpValue>* results)
+{
+    if (response->errstat == SNMP_ERR_TOOBIG)
+        return Outcome::TooBig;
+    if (response->errstat != SNMP_ERR_NOERROR) {
+        noteFailure(errorStatusName(response->errstat));
+        return Outcome::Failed;
+    }
+    if (results) {
+        // Agents answer in request order; the OID check guards against one that does not.
+        netsnmp_variable_list* vb = response->variables;
+        for (size_t i = first; i < first + count && vb; ++i, vb = vb->next_variable) {
+            const CrateOid::Oid& expected = oids[i];
+            const bool same = vb->name_length == expected.size() && std::equal(expected.begin(), expected.end(), vb->name);
+            (*results)[i] = same ? SnmpValue::fromVarbind(vb) : SnmpValue();
+            if (!same)
+                noteFailure("unexpected answer");
+            else if (const char* exception = exceptionName(vb->type))
+                noteFailure(exception);
+        }
+    }
+    return Outcome::Answered;
+}
+
 SnmpSession::Outcome SnmpSession::exchange(bool write, const std::vector<CrateOid::Oid>& oids,
     const std::vector<SnmpValue>* values, size_t first, size_t count, std::vector<SnmpValue>* results)
 {
-    const Clock::time_point now = Clock::now();
-    if (m_unanswered && now < m_holdOffUntil) {
+    if (heldOff()) {
         noteFailure("timeout");
         return Outcome::HeldOff;
     }
@@ -218,27 +249,7 @@ SnmpSession::Outcome SnmpSession::exchange(bool write, const std::vector<CrateOi
         noteFailure("timeout");
     } else if (status == STAT_SUCCESS && response) {
         m_unanswered = false;
-        if (response->errstat == SNMP_ERR_TOOBIG) {
-            outcome = Outcome::TooBig;
-        } else if (response->errstat == SNMP_ERR_NOERROR) {
-            outcome = Outcome::Answered;
-            if (results) {
-                // Agents answer in request order; the OID check guards against one that does not.
-                netsnmp_variable_list* vb = response->variables;
-                for (size_t i = first; i < first + count && vb; ++i, vb = vb->next_variable) {
-                    const CrateOid::Oid& expected = oids[i];
-                    const bool same =
-                        vb->name_length == expected.size() && std::equal(expected.begin(), expected.end(), vb->name);
-                    (*results)[i] = same ? SnmpValue::fromVarbind(vb) : SnmpValue();
-                    if (!same)
-                        noteFailure("unexpected answer");
-                    else if (const char* exception = exceptionName(vb->type))
-                        noteFailure(exception);
-                }
-            }
-        } else {
-            noteFailure(errorStatusName(response->errstat));
-        }
+        outcome = takeAnswer(response, oids, first, count, results);
     } else {
         // The request could not be sent or the answer not be read (no route, socket error).
         noteFailure(snmp_api_errstring(snmp_sess_session(transport)->s_snmp_errno));
@@ -301,4 +312,182 @@ bool SnmpSession::set(const std::vector<CrateOid::Oid>& oids, const std::vector<
 bool SnmpSession::set(const CrateOid::Oid& oid, const SnmpValue& value)
 {
     return set(std::vector<CrateOid::Oid>{oid}, std::vector<SnmpValue>{value});
+}
+
+// ---- several requests in flight ---------------------------------------------------------------
+
+struct SnmpSession::Request
+{
+    SnmpSession* session;
+    Column* column;
+    size_t first;
+    size_t count;
+    Outcome outcome = Outcome::Failed;
+    bool done = false;      // answered, timed out or failed
+    bool collected = false; // its outcome was taken into the call's
+};
+
+int SnmpSession::onAnswer(int operation, netsnmp_session*, int, netsnmp_pdu* pdu, void* magic)
+{
+    Request& request = *static_cast<Request*>(magic);
+    SnmpSession& self = *request.session;
+    switch (operation) {
+    case NETSNMP_CALLBACK_OP_RECEIVED_MESSAGE:
+        request.outcome = self.takeAnswer(pdu, request.column->oids, request.first, request.count, &request.column->results);
+        break;
+    case NETSNMP_CALLBACK_OP_RESEND:
+        return 1; // sent again after a time-out: still waiting
+    case NETSNMP_CALLBACK_OP_TIMED_OUT:
+        request.outcome = Outcome::TimedOut;
+        self.noteFailure("timeout");
+        break;
+    default:
+        request.outcome = Outcome::Failed;
+        self.noteFailure("cannot reach the crate");
+        break;
+    }
+    request.done = true;
+    return 1;
+}
+
+bool SnmpSession::sendAsync(Request& request)
+{
+    netsnmp_pdu* pdu = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(SessionRegistry::netsnmpMutex());
+        pdu = snmp_pdu_create(SNMP_MSG_GET);
+    }
+    if (!pdu) {
+        noteFailure("out of memory");
+        return false;
+    }
+    const std::vector<CrateOid::Oid>& oids = request.column->oids;
+    for (size_t i = request.first; i < request.first + request.count; ++i) {
+        std::vector<oid> name(oids[i].begin(), oids[i].end());
+        snmp_add_null_var(pdu, name.data(), name.size());
+    }
+    if (snmp_sess_async_send(m_read, pdu, &SnmpSession::onAnswer, &request) == 0) {
+        noteFailure(snmp_api_errstring(snmp_sess_session(m_read)->s_snmp_errno));
+        snmp_free_pdu(pdu);
+        return false;
+    }
+    return true;
+}
+
+void SnmpSession::awaitAnswers(std::list<Request>& requests)
+{
+    netsnmp_large_fd_set fds;
+    netsnmp_large_fd_set_init(&fds, FD_SETSIZE);
+    NETSNMP_LARGE_FD_ZERO(&fds);
+    int fdCount = 0;
+    int block = 0;
+    timeval timeout{};
+    // Only this session's requests decide the wait; the process's alarms are not ours to run.
+    snmp_sess_select_info2_flags(m_read, &fdCount, &fds, &timeout, &block, NETSNMP_SELECT_NOALARMS);
+    if (block) {
+        // Nothing of ours is pending a time-out (cannot happen with requests in flight); never
+        // wait without a bound.
+        timeout.tv_sec = m_config.timeoutMs / 1000;
+        timeout.tv_usec = (m_config.timeoutMs % 1000) * 1000;
+    }
+    const int ready = netsnmp_large_fd_set_select(fdCount, &fds, nullptr, nullptr, &timeout);
+    if (ready > 0) {
+        snmp_sess_read2(m_read, &fds); // calls onAnswer for each answer
+    } else if (ready == 0) {
+        snmp_sess_timeout(m_read); // sends again or calls onAnswer with the time-out
+    } else if (errno != EINTR) {
+        // The socket cannot be waited on: nothing in flight will be answered to us.
+        noteFailure("cannot wait for the crate");
+        for (Request& request : requests) {
+            if (!request.done) {
+                request.outcome = Outcome::Failed;
+                request.done = true;
+            }
+        }
+    }
+    netsnmp_large_fd_set_cleanup(&fds);
+}
+
+void SnmpSession::getTogether(std::vector<Column>& columns)
+{
+    m_failure.clear();
+    for (Column& column : columns) {
+        column.results.assign(column.oids.size(), SnmpValue());
+        column.answered = true;
+    }
+    if (heldOff()) {
+        noteFailure("timeout");
+        for (Column& column : columns)
+            column.answered = column.oids.empty();
+        return;
+    }
+
+    std::list<Request> requests; // stable addresses: net-snmp holds pointers to them
+    std::vector<Request*> unsent;
+    const auto split = [&](Column& column, size_t first, size_t end) {
+        while (first < end) {
+            const size_t count = std::min(chunkLength(column.oids, nullptr, column.valueBytes, first), end - first);
+            requests.push_back(Request{this, &column, first, count});
+            unsent.push_back(&requests.back());
+            first += count;
+        }
+    };
+    for (Column& column : columns)
+        split(column, 0, column.oids.size());
+
+    // A probe after a time-out gets one attempt only, as in exchange().
+    snmp_sess_session(m_read)->retries = m_unanswered ? 0 : m_config.retries;
+    bool anyAnswered = false;
+    bool anyTimedOut = false;
+    size_t inFlight = 0;
+    while (!unsent.empty() || inFlight > 0) {
+        for (Request* request : unsent) {
+            if (sendAsync(*request)) {
+                ++inFlight;
+            } else {
+                request->done = request->collected = true;
+                request->column->answered = false;
+            }
+        }
+        unsent.clear();
+        if (inFlight == 0)
+            break;
+        awaitAnswers(requests);
+        for (Request& request : requests) {
+            if (!request.done || request.collected)
+                continue;
+            request.collected = true;
+            --inFlight;
+            switch (request.outcome) {
+            case Outcome::Answered:
+                anyAnswered = true;
+                break;
+            case Outcome::TooBig:
+                anyAnswered = true;
+                // As in transfer(): halve, remember the size, ask the same values again. One
+                // value that is still too big cannot be read at all.
+                if (request.count <= 1) {
+                    noteFailure("tooBig");
+                    request.column->answered = false;
+                } else {
+                    m_varbindLimit = std::max<size_t>(1, request.count / 2);
+                    split(*request.column, request.first, request.first + request.count);
+                }
+                break;
+            case Outcome::TimedOut:
+                anyTimedOut = true;
+                request.column->answered = false;
+                break;
+            default:
+                request.column->answered = false;
+                break;
+            }
+        }
+    }
+    if (anyAnswered) {
+        m_unanswered = false;
+    } else if (anyTimedOut) {
+        m_unanswered = true;
+        m_holdOffUntil = Clock::now() + holdOff;
+    }
 }

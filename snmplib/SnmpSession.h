@@ -5,10 +5,14 @@
 #include "SnmpValue.h"
 
 #include <chrono>
+#include <list>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
+
+struct snmp_pdu;
+struct snmp_session;
 
 // One crate connection behind an HSNMP handle: a net-snmp single session for reads (read
 // community) and one for writes (write community), the request splitting, the time-out
@@ -51,6 +55,28 @@ public:
     std::vector<SnmpValue> get(const std::vector<CrateOid::Oid>& oids, size_t valueBytes, bool* answered = nullptr);
     SnmpValue get(const CrateOid::Oid& oid, size_t valueBytes = IntegerValue, bool* answered = nullptr);
 
+    // One column of a getTogether() call: the objects to read, the encoded size of one value,
+    // and what came back.
+    struct Column
+    {
+        std::vector<CrateOid::Oid> oids;
+        size_t valueBytes = IntegerValue;
+        // One entry per OID; invalid where the crate delivered nothing.
+        std::vector<SnmpValue> results;
+        // Every request of the column was answered without error (a missing instance is an
+        // answer).
+        bool answered = false;
+    };
+
+    // GETs several columns at once: every request of the call leaves before the first answer is
+    // awaited, so the call costs about one round trip instead of one per request. Each column is
+    // split like get(); a tooBig answer is asked again in halves. A request without an answer is
+    // sent again after the time-out (the configured retries) while the answers of the others
+    // are kept. The hold-off starts only when no request of the call was answered: packet loss
+    // costs the lost values, only a silent crate stops the caller. failure() tells the first
+    // failure of the call.
+    void getTogether(std::vector<Column>& columns);
+
     // SETs the objects (Real values as Opaque Float, Integer as INTEGER, Bytes with their ASN
     // type), split like get(). True only when every request was answered without error.
     bool set(const std::vector<CrateOid::Oid>& oids, const std::vector<SnmpValue>& values);
@@ -72,8 +98,20 @@ public:
 private:
     enum class Outcome { Answered, TooBig, Failed, TimedOut, HeldOff };
     using Clock = std::chrono::steady_clock;
+    struct Request;
 
     SnmpSession() = default;
+    bool heldOff() const;
+    // Turns an answer to a GET or SET over oids[first, first + count) into its outcome; values
+    // (GET) go to results[first...].
+    Outcome takeAnswer(const snmp_pdu* response, const std::vector<CrateOid::Oid>& oids, size_t first, size_t count,
+        std::vector<SnmpValue>* results);
+    // Sends one request of getTogether() without waiting; false when it could not be sent.
+    bool sendAsync(Request& request);
+    // Waits for the next answer or time-out of the requests in flight and handles it.
+    void awaitAnswers(std::list<Request>& requests);
+    // net-snmp's callback for the requests of getTogether().
+    static int onAnswer(int operation, snmp_session* session, int requestId, snmp_pdu* pdu, void* request);
     // One request over oids[first, first + count). Results (GET) go to results[first...].
     Outcome exchange(bool write, const std::vector<CrateOid::Oid>& oids, const std::vector<SnmpValue>* values, size_t first,
         size_t count, std::vector<SnmpValue>* results);

@@ -8,6 +8,7 @@
 #include "SessionRegistry.h"
 #include "SnmpSession.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <mutex>
@@ -689,3 +690,81 @@ SnmpDoubleBuffer* getMultipleOutputConfigMaxCurrents(HSNMP session, int start, i
 }
 
 } // extern "C"
+
+// ---- several quantities at once ---------------------------------------------------------------
+
+namespace {
+
+struct BlockQuantity
+{
+    int32_t flag;
+    CrateOid::OutputColumn column;
+    size_t valueBytes;
+    SnmpIntegerBuffer SnmpChannelBlock::*integers; // null for a Float quantity
+    SnmpDoubleBuffer SnmpChannelBlock::*doubles;
+};
+
+const BlockQuantity blockQuantities[] = {
+    {WIENER_BLOCK_STATUS, CrateOid::OutputStatus, SnmpSession::BitsValue, &SnmpChannelBlock::statuses, nullptr},
+    {WIENER_BLOCK_SWITCH, CrateOid::OutputSwitch, SnmpSession::IntegerValue, &SnmpChannelBlock::switches, nullptr},
+    {WIENER_BLOCK_VOLTAGE, CrateOid::OutputVoltage, SnmpSession::FloatValue, nullptr, &SnmpChannelBlock::voltages},
+    {WIENER_BLOCK_CURRENT, CrateOid::OutputCurrent, SnmpSession::FloatValue, nullptr, &SnmpChannelBlock::currents},
+    {WIENER_BLOCK_MEASURED_VOLTAGE, CrateOid::OutputMeasurementTerminalVoltage, SnmpSession::FloatValue, nullptr,
+        &SnmpChannelBlock::measuredVoltages},
+    {WIENER_BLOCK_MEASURED_CURRENT, CrateOid::OutputMeasurementCurrent, SnmpSession::FloatValue, nullptr,
+        &SnmpChannelBlock::measuredCurrents},
+    {WIENER_BLOCK_NOMINAL_VOLTAGE, CrateOid::OutputConfigMaxTerminalVoltage, SnmpSession::FloatValue, nullptr,
+        &SnmpChannelBlock::nominalVoltages},
+    {WIENER_BLOCK_NOMINAL_CURRENT, CrateOid::OutputConfigMaxCurrent, SnmpSession::FloatValue, nullptr,
+        &SnmpChannelBlock::nominalCurrents},
+};
+
+} // namespace
+
+extern "C" int getChannelBlock(HSNMP session, int start, int size, SnmpChannelBlock* block)
+{
+    if (!block)
+        return refuse(session, 0);
+    const int32_t which = block->which & WIENER_BLOCK_ALL;
+    std::memset(block, 0, sizeof *block);
+    block->which = which;
+    if (which == 0 || !validChannel(start) || size <= 0)
+        return refuse(session, 0);
+    if (size > WIENER_SNMP_MAX_VALUES)
+        size = WIENER_SNMP_MAX_VALUES;
+    return onSession(session, 0, [&](SnmpSession& s) {
+        std::vector<SnmpSession::Column> columns;
+        std::vector<const BlockQuantity*> quantities;
+        for (const BlockQuantity& quantity : blockQuantities) {
+            if (!(which & quantity.flag))
+                continue;
+            SnmpSession::Column column;
+            column.oids = columnOids(quantity.column, start, size);
+            column.valueBytes = quantity.valueBytes;
+            columns.push_back(std::move(column));
+            quantities.push_back(&quantity);
+        }
+        s.getTogether(columns);
+        size_t everywhere = size_t(size);
+        for (size_t q = 0; q < columns.size(); ++q) {
+            const BlockQuantity& quantity = *quantities[q];
+            const std::vector<SnmpValue>& values = columns[q].results;
+            const size_t count = readPrefix(values);
+            everywhere = std::min(everywhere, count);
+            if (columns[q].answered)
+                block->answered |= quantity.flag;
+            if (quantity.integers) {
+                SnmpIntegerBuffer& buffer = block->*quantity.integers;
+                for (size_t i = 0; i < count; ++i)
+                    buffer.value[i] = quantity.flag == WIENER_BLOCK_STATUS ? values[i].bitsToInt() : values[i].toInt();
+                buffer.count = int32_t(count);
+            } else {
+                SnmpDoubleBuffer& buffer = block->*quantity.doubles;
+                for (size_t i = 0; i < count; ++i)
+                    buffer.value[i] = values[i].toDouble();
+                buffer.count = int32_t(count);
+            }
+        }
+        return int(everywhere);
+    });
+}

@@ -8,7 +8,8 @@
  * entry answers null, 0 or a count of 0 and sends nothing.
  *
  * Texts returned (const char*) belong to the library and stay valid until the next call on the
- * same handle. Buffers returned by the getMultiple entries likewise belong to the handle.
+ * same handle. Buffers returned by the getMultiple entries likewise belong to the handle;
+ * getChannelBlock fills a block the caller owns.
  *
  * Time: every call is bounded (short time-out, at most one retry). After a request on a handle
  * has timed out, calls on that handle fail at once for a short hold-off before one request
@@ -172,6 +173,47 @@ WIENER_SNMP_API SnmpDoubleBuffer* getMultipleOutputCurrents(HSNMP session, int s
 WIENER_SNMP_API int setMultipleOutputCurrents(HSNMP session, int start, const SnmpDoubleBuffer* values);
 WIENER_SNMP_API SnmpDoubleBuffer* getMultipleMeasurementCurrents(HSNMP session, int start, int size);
 WIENER_SNMP_API SnmpDoubleBuffer* getMultipleOutputConfigMaxCurrents(HSNMP session, int start, int size);
+
+/* Several per-channel quantities of `size` channels from channel index `start` (at most 100) in
+ * one call: every request of the call is sent before the first answer is awaited, so the call
+ * costs about one round trip instead of one per quantity. The caller owns `block` (the library
+ * keeps no pointer into it, so the call is safe from any thread with a block of its own) and
+ * chooses the quantities with the WIENER_BLOCK_ flags in `which`. For each chosen quantity the
+ * buffer's count is the number of leading channels read, as with the getMultiple entries (a
+ * channel without a row or a lost request ends it); buffers of quantities not chosen are
+ * zeroed. `answered` gets the flag of every chosen quantity whose requests were all answered
+ * without error. A request without an answer is sent again after the time-out (the configured
+ * retries) while the other answers are kept; the hold-off after a time-out starts only when no
+ * request of the call was answered. snmpLastError reports the first failure.
+ * Returns the number of leading channels read in every chosen quantity; 0 when nothing was read
+ * or the arguments are bad (null block, no known flag, start or size out of range). */
+#define WIENER_BLOCK_STATUS 0x01           /* outputStatus, int form as getChannelStatus */
+#define WIENER_BLOCK_SWITCH 0x02           /* outputSwitch */
+#define WIENER_BLOCK_VOLTAGE 0x04          /* outputVoltage, V */
+#define WIENER_BLOCK_CURRENT 0x08          /* outputCurrent, A */
+#define WIENER_BLOCK_MEASURED_VOLTAGE 0x10 /* outputMeasurementTerminalVoltage, V */
+#define WIENER_BLOCK_MEASURED_CURRENT 0x20 /* outputMeasurementCurrent, A */
+#define WIENER_BLOCK_NOMINAL_VOLTAGE 0x40  /* outputConfigMaxTerminalVoltage, V */
+#define WIENER_BLOCK_NOMINAL_CURRENT 0x80  /* outputConfigMaxCurrent, A */
+#define WIENER_BLOCK_ALL 0xFF
+
+#pragma pack(push, 4)
+typedef struct SnmpChannelBlock
+{
+    int32_t which;
+    int32_t answered;
+    SnmpIntegerBuffer statuses;
+    SnmpIntegerBuffer switches;
+    SnmpDoubleBuffer voltages;
+    SnmpDoubleBuffer currents;
+    SnmpDoubleBuffer measuredVoltages;
+    SnmpDoubleBuffer measuredCurrents;
+    SnmpDoubleBuffer nominalVoltages;
+    SnmpDoubleBuffer nominalCurrents;
+} SnmpChannelBlock;
+#pragma pack(pop)
+
+WIENER_SNMP_API int getChannelBlock(HSNMP session, int start, int size, SnmpChannelBlock* block);
 
 #ifdef __cplusplus
 }

@@ -1,6 +1,7 @@
 // Prints what one refresh of a module's six per-channel quantities costs through the block
-// entries and through one GET per value (requests counted by the simulator), and how long a
-// call to a silent crate blocks its caller.
+// entries one after the other, through getChannelBlock (all requests in flight together) and
+// through one GET per value (requests counted by the simulator), on loopback and with every
+// answer 150 ms late, and how long a call to a silent crate blocks its caller.
 #include "common/SimulatorProcess.h"
 
 #include "WienerSnmp.h"
@@ -38,6 +39,15 @@ bool blockRefresh(HSNMP h, int first, int n)
     return ok;
 }
 
+// The same six quantities with every request in flight together.
+bool togetherRefresh(HSNMP h, int first, int n)
+{
+    SnmpChannelBlock block;
+    block.which = WIENER_BLOCK_STATUS | WIENER_BLOCK_SWITCH | WIENER_BLOCK_VOLTAGE | WIENER_BLOCK_CURRENT
+        | WIENER_BLOCK_MEASURED_VOLTAGE | WIENER_BLOCK_MEASURED_CURRENT;
+    return getChannelBlock(h, first, n, &block) == n;
+}
+
 // The same values one GET each, plus one read that tells whether the crate still answered.
 bool singleRefresh(HSNMP h, int first, int n)
 {
@@ -71,8 +81,23 @@ bool waitForCrate(HSNMP h)
     return false;
 }
 
-// Fresh simulator per measurement, so that its served count is ours alone.
-Figures measure(const QString& config, int first, int n, bool block)
+enum class Access { Block, Together, Single };
+
+const char* accessName(Access access)
+{
+    switch (access) {
+    case Access::Block:
+        return "block entries, one after the other";
+    case Access::Together:
+        return "getChannelBlock, requests in flight together";
+    default:
+        return "one GET per value (+1 check)";
+    }
+}
+
+// Fresh simulator per measurement, so that its served count is ours alone. `delayMs`: every
+// answer that late (the simulator's network delay).
+Figures measure(const QString& config, int first, int n, Access access, int delayMs = 0, int count = refreshes)
 {
     Figures figures;
     SimulatorProcess simulator;
@@ -81,25 +106,39 @@ Figures measure(const QString& config, int first, int n, bool block)
         return figures;
     }
     HSNMP h = snmpOpen(simulator.address().toLatin1().constData());
-    if (!h || !waitForCrate(h)) {
+    if (!h || !waitForCrate(h) || !simulator.command(QStringLiteral("delay %1").arg(delayMs))) {
         figures.complete = false;
         return figures;
     }
     qint64 nanoseconds = 0;
-    for (int i = 0; i < refreshes; ++i) {
+    for (int i = 0; i < count; ++i) {
         QElapsedTimer timer;
         timer.start();
-        figures.complete = (block ? blockRefresh(h, first, n) : singleRefresh(h, first, n)) && figures.complete;
+        bool ok = false;
+        if (access == Access::Block)
+            ok = blockRefresh(h, first, n);
+        else if (access == Access::Together)
+            ok = togetherRefresh(h, first, n);
+        else
+            ok = singleRefresh(h, first, n);
         nanoseconds += timer.nsecsElapsed();
+        figures.complete = ok && figures.complete;
         // Drain the simulator's output pipe (outside the timing): a full pipe would stall it.
         QCoreApplication::processEvents();
     }
-    figures.msPerRefresh = double(nanoseconds) / 1e6 / refreshes;
+    figures.msPerRefresh = double(nanoseconds) / 1e6 / count;
     snmpClose(h);
     simulator.stop();
     // The connection check took one request (two at most when the crate was still booting).
-    figures.requestsPerRefresh = double(simulator.servedRequests() - 1) / refreshes;
+    figures.requestsPerRefresh = double(simulator.servedRequests() - 1) / count;
     return figures;
+}
+
+void printRow(int channels, Access access, const Figures& f)
+{
+    std::printf("| %d | %s | %.1f | %.2f |%s\n", channels, accessName(access), f.requestsPerRefresh, f.msPerRefresh,
+        f.complete ? "" : " (incomplete answers!)");
+    std::fflush(stdout);
 }
 
 } // namespace
@@ -125,13 +164,20 @@ int main(int argc, char** argv)
     std::printf("|---:|---|---:|---:|\n");
     const int layout[][2] = {{0, 8}, {100, 16}, {200, 48}};
     for (const auto& module : layout) {
-        for (const bool block : {true, false}) {
-            const Figures f = measure(config, module[0], module[1], block);
-            std::printf("| %d | %s | %.1f | %.2f |%s\n", module[1], block ? "block entries" : "one GET per value (+1 check)",
-                f.requestsPerRefresh, f.msPerRefresh, f.complete ? "" : " (incomplete answers!)");
-            std::fflush(stdout);
-        }
+        for (const Access access : {Access::Block, Access::Together, Access::Single})
+            printRow(module[1], access, measure(config, module[0], module[1], access));
     }
+
+    // A crate 150 ms away: the block entries wait one round trip per request, getChannelBlock
+    // about one per call.
+    constexpr int delayMs = 150;
+    constexpr int delayedRefreshes = 10;
+    std::printf("\nThe same for the 48-channel module with every answer %d ms late (`delay %d`), %d refreshes\n\n", delayMs,
+        delayMs, delayedRefreshes);
+    std::printf("| channels | access | SNMP requests per refresh | ms per refresh |\n");
+    std::printf("|---:|---|---:|---:|\n");
+    for (const Access access : {Access::Block, Access::Together})
+        printRow(48, access, measure(config, 200, 48, access, delayMs, delayedRefreshes));
 
     // A crate that stops answering: the first call waits for the time-out, later calls during
     // the hold-off return at once; a refresh costs at most one time-out.

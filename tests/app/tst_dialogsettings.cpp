@@ -2,8 +2,8 @@
 #include "../device/CrateFixture.h"
 
 #include "app/DialogSettings.h"
-#include "app/Resolution.h"
 #include "controller/SnmpController.h"
+#include "device/Resolution.h"
 #include "device/SnmpModule.h"
 
 #include <QComboBox>

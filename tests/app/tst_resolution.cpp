@@ -1,5 +1,5 @@
 // The stored display resolution: fallback key by key, scope removal on save, micro sign.
-#include "app/Resolution.h"
+#include "device/Resolution.h"
 
 #include <QRegularExpression>
 #include <QSettings>

@@ -1,11 +1,14 @@
 // The SNMP module and crate end to end: our library against the crate simulator.
 #include "CrateFixture.h"
 
-#include "app/Resolution.h"
 #include "controller/SnmpController.h"
+#include "device/Resolution.h"
 #include "device/SnmpCrate.h"
 #include "device/SnmpModule.h"
+#include "device/StatusWordBits.h"
 
+#include <QElapsedTimer>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTest>
@@ -18,7 +21,8 @@ namespace {
 const char* const modulesJson = R"([
     {"slot": 2, "type": "THE1640p", "serialNumber": 4712002},
     {"slot": 4, "type": "THB1620n", "serialNumber": 4712004},
-    {"slot": 7, "type": "TMM0800m", "serialNumber": 4712007}
+    {"slot": 7, "type": "TMM0800m", "serialNumber": 4712007},
+    {"slot": 9, "type": "THM4805p", "serialNumber": 4712009}
 ])";
 
 enum WriteOperation { VoltageSet100, VoltageSet99999, CurrentSet1A, CurrentSet1mA, RestartTime, VoltageInterlock };
@@ -117,7 +121,7 @@ private slots:
             if (text && *text)
                 occupied << slot;
         }
-        QCOMPARE(occupied, (QList<int>{2, 4, 7}));
+        QCOMPARE(occupied, (QList<int>{2, 4, 7, 9}));
     }
 
     void moduleIdentity_data()
@@ -452,8 +456,10 @@ private slots:
 
         // The smallest response limit that still lets the first channels through.
         int gap = -1;
+        int gapLimit = 0;
         for (int limit = 40; limit < 200 && gap < 0; ++limit) {
             QVERIFY(crate.simulator().command(QStringLiteral("maxresponse %1").arg(limit)));
+            gapLimit = limit;
             m.channelVoltageSet(0);
             if (m.channelReadComplete(0))
                 for (gap = 1; gap < 48 && m.channelReadComplete(gap); ++gap) {
@@ -478,6 +484,130 @@ private slots:
         for (int channel = 0; channel < 48; ++channel)
             QVERIFY(m.channelReadComplete(channel));
         QCOMPARE(m.channelVoltageSet(47), 10.0f);
+
+        // One read of the table: rows before the gap are readings, the rest are not.
+        QVERIFY(crate.simulator().command(QStringLiteral("maxresponse %1").arg(gapLimit)));
+        const QVector<ChannelReading> readings = m.readChannels();
+        int complete = 0;
+        while (complete < 48 && readings.at(complete).complete)
+            ++complete;
+        QVERIFY2(complete > 0 && complete <= gap, qPrintable(QString::number(complete)));
+        for (int channel = complete; channel < 48; ++channel)
+            QVERIFY(!readings.at(channel).complete);
+        QCOMPARE(readings.at(complete - 1).voltageSet, 10.0f);
+        QCOMPARE(m.lastError(), QStringLiteral("tooBig"));
+        QVERIFY(crate.simulator().command(QStringLiteral("maxresponse 0")));
+        QVERIFY(m.readChannels().last().complete);
+        QCOMPARE(m.lastError(), QString());
+    }
+
+    // One read of every channel gives what the per-channel getters give, in the same units and
+    // words, with all requests of the read in flight together or (a library without
+    // getChannelBlock) one block read after the other.
+    void readChannelsEqualsGetters_data()
+    {
+        QTest::addColumn<int>("slot");
+        QTest::addColumn<QString>("voltageUnit");
+        QTest::addColumn<QString>("currentUnit");
+        QTest::addColumn<bool>("together");
+        QTest::newRow("48 channels, V, uA") << 9 << "V"
+                                            << "uA" << true;
+        QTest::newRow("48 channels, kV, nA, block by block") << 9 << "kV"
+                                                             << "nA" << false;
+        QTest::newRow("16 channels, no current control") << 4 << "V"
+                                                         << "mA" << true;
+        QTest::newRow("measurement module") << 7 << "V"
+                                            << "mA" << true;
+        QTest::newRow("measurement module, block by block") << 7 << "V"
+                                                            << "mA" << false;
+    }
+
+    void readChannelsEqualsGetters()
+    {
+        QFETCH(int, slot);
+        QFETCH(QString, voltageUnit);
+        QFETCH(QString, currentUnit);
+        QFETCH(bool, together);
+        auto m = module(slot);
+        m->setVoltageUnit(voltageUnit);
+        m->setCurrentUnit(currentUnit);
+        const auto entry = controller()->getChannelBlock;
+        QVERIFY(entry);
+        if (!together)
+            controller()->getChannelBlock = nullptr;
+        const auto restore = qScopeGuard([&] {
+            controller()->getChannelBlock = entry;
+            m_crate->simulator().command(QStringLiteral("noise on"));
+        });
+        QVERIFY(m_crate->simulator().command(QStringLiteral("noise off")));
+        const int channels = m->channelNumber();
+        QVERIFY(channels >= 8);
+        if (m->isMeasurementModule()) {
+            m->setChannelBothMeasurementsEnabled(1, true);
+        } else {
+            m->setChannelEmergencyOff(2);
+            for (int channel = 0; channel < channels; ++channel)
+                m->setChannelVoltageSet(channel, float(m->channelVoltageNominal(0) * (channel + 1) / 100.0));
+            m->setChannelOn(1);
+        }
+        // Until the switched-on channel has finished ramping.
+        if (!m->isMeasurementModule())
+            QTRY_COMPARE_WITH_TIMEOUT(m->readChannels().at(1).voltageMeasure, m->readChannels().at(1).voltageSet, 10000);
+
+        const QVector<ChannelReading> readings = m->readChannels();
+        QCOMPARE(readings.size(), channels);
+        QCOMPARE(m->lastError(), QString());
+        m->channelVoltageSet(0); // channel 0 refreshes the getters' caches
+        m->channelCurrentSet(0);
+        m->channelVoltageMeasure(0);
+        m->channelCurrentMeasure(0);
+        m->channelControl(0);
+        m->channelStatus(0);
+        for (int channel = 0; channel < channels; ++channel) {
+            const ChannelReading& r = readings.at(channel);
+            QVERIFY(r.complete);
+            QCOMPARE(r.voltageSet, m->channelVoltageSet(channel));
+            QCOMPARE(r.currentSet, m->channelCurrentSet(channel));
+            QCOMPARE(r.voltageMeasure, m->channelVoltageMeasure(channel));
+            QCOMPARE(r.currentMeasure, m->channelCurrentMeasure(channel));
+            QCOMPARE(r.control, m->channelControl(channel));
+            QCOMPARE(r.status, m->channelStatus(channel));
+        }
+        if (m->isMeasurementModule()) {
+            QCOMPARE(readings.at(1).control,
+                quint32(ChannelControlBit::externalMeasurement | ChannelControlBit::rippleMeasurement));
+        } else {
+            QCOMPARE(readings.at(2).control, quint32(ChannelControlBit::emergencyOff));
+            QVERIFY(readings.at(1).voltageMeasure > 0.0f);
+            QVERIFY(readings.at(1).status & on);
+            QVERIFY(readings.at(channels - 1).voltageSet > readings.at(0).voltageSet);
+        }
+        m->clearChannelEmergencyOff(2);
+        m->setChannelOff(1);
+        m->setChannelBothMeasurementsEnabled(1, false);
+
+        const ModuleReading values = m->readModuleValues(true, true);
+        QVERIFY(values.rampSpeedsValid && values.statusValid && values.temperaturesValid && values.suppliesValid);
+        QCOMPARE(values.voltageRampSpeed, m->voltageRampSpeed());
+        QCOMPARE(values.currentControl, m->currentControl());
+        QCOMPARE(values.status, m->status());
+        QCOMPARE(values.supplyP12, m->supplyP12());
+        QVERIFY(values.voltageLimit > 0.0f);
+    }
+
+    // All requests of one read leave together: with every answer 150 ms late, a read of 48
+    // channels costs about one delay, not one per request (the figure is bench_snmplib's).
+    void readChannelsWaitsAboutOneRoundTrip()
+    {
+        auto m = module(9);
+        QVERIFY(m_crate->simulator().command(QStringLiteral("delay 150")));
+        const auto restore = qScopeGuard([&] { m_crate->simulator().command(QStringLiteral("delay 0")); });
+        QElapsedTimer timer;
+        timer.start();
+        const QVector<ChannelReading> readings = m->readChannels();
+        const qint64 elapsedMs = timer.elapsed();
+        QVERIFY(readings.last().complete);
+        QVERIFY2(elapsedMs < 4 * 150, qPrintable(QString::number(elapsedMs)));
     }
 
     void measurementModule()
@@ -652,6 +782,12 @@ private slots:
         crate.setFanSpeed(2400);
         QCOMPARE(crate.fanSpeed(), 2400);
         QVERIFY(crate.supply24V() > 20.0f);
+        const CrateReading reading = crate.read();
+        QVERIFY(reading.valid);
+        QCOMPARE(reading.fanSpeed, 2400);
+        QCOMPARE(reading.supply24V, crate.supply24V());
+        QVERIFY(reading.powerOn);
+        QCOMPARE(reading.serialNumber, CrateFixture::crateSerialNumber);
 
         crate.setPowerOn(false);
         QTRY_VERIFY_WITH_TIMEOUT(!crate.powerOn(), 5000);
@@ -698,6 +834,14 @@ private slots:
         QCOMPARE(m->channelVoltageNominal(0), 4000.0f);
         QVERIFY(m_crate->simulator().command(QStringLiteral("silent on")));
         QTRY_VERIFY_WITH_TIMEOUT(!m->connected(), 15000);
+        // Nothing of a silent crate is a reading.
+        for (const ChannelReading& reading : m->readChannels())
+            QVERIFY(!reading.complete);
+        QCOMPARE(m->lastError(), QStringLiteral("timeout"));
+        const ModuleReading values = m->readModuleValues(true, true);
+        QVERIFY(!values.rampSpeedsValid && !values.statusValid && !values.temperaturesValid && !values.suppliesValid);
+        SnmpCrate crate(controller());
+        QVERIFY(!crate.read().valid);
         // A failed block read leaves no old value behind.
         QCOMPARE(m->channelVoltageNominal(0), 0.0f);
         QCOMPARE(m->channelVoltageNominal(5), 0.0f);
@@ -709,6 +853,8 @@ private slots:
         QCOMPARE(m->channelVoltageNominal(0), 4000.0f);
         QCOMPARE(m->channelVoltageNominal(5), 4000.0f);
         QVERIFY(controller()->isConnected());
+        QTRY_VERIFY_WITH_TIMEOUT(crate.read().valid, 5000);
+        QVERIFY(m->readChannels().last().complete);
     }
 };
 

@@ -5,6 +5,7 @@
 #include <QtTest>
 
 #include <cmath>
+#include <vector>
 
 namespace {
 
@@ -321,6 +322,39 @@ void TestWienerSnmp::blockReadsAndWrites()
     QCOMPARE(readBehaviours->count, size);
     for (int i = 0; i < size; ++i)
         QCOMPARE(readBehaviours->value[i], behaviours.value[i]);
+
+    // All quantities in one call deliver what the block entries deliver one by one.
+    SnmpChannelBlock block{};
+    block.which = WIENER_BLOCK_ALL;
+    QCOMPARE(getChannelBlock(m_handle, start, size, &block), size);
+    QCOMPARE(block.answered, WIENER_BLOCK_ALL);
+    QCOMPARE(snmpLastError(m_handle), "");
+    const auto sameDoubles = [&](const SnmpDoubleBuffer& together, const SnmpDoubleBuffer* alone) {
+        QCOMPARE(together.count, size);
+        for (int i = 0; i < size; ++i)
+            QVERIFY2(sameFloat(together.value[i], alone->value[i]), qPrintable(QString("channel %1").arg(i)));
+    };
+    sameDoubles(block.voltages, getMultipleOutputVoltages(m_handle, start, size));
+    sameDoubles(block.currents, getMultipleOutputCurrents(m_handle, start, size));
+    sameDoubles(block.nominalVoltages, getMultipleOutputConfigMaxTerminalVoltages(m_handle, start, size));
+    sameDoubles(block.nominalCurrents, getMultipleOutputConfigMaxCurrents(m_handle, start, size));
+    QCOMPARE(block.measuredVoltages.count, size);
+    QCOMPARE(block.measuredCurrents.count, size);
+    const SnmpIntegerBuffer* statuses = getMultipleChannelStatuses(m_handle, start, size);
+    QCOMPARE(std::vector<int32_t>(block.statuses.value, block.statuses.value + size),
+        std::vector<int32_t>(statuses->value, statuses->value + size));
+    const SnmpIntegerBuffer* switches = getMultipleOutputSwitches(m_handle, start, size);
+    QCOMPARE(block.switches.count, size);
+    QCOMPARE(std::vector<int32_t>(block.switches.value, block.switches.value + size),
+        std::vector<int32_t>(switches->value, switches->value + size));
+
+    // Only the quantities asked for; the others' buffers are cleared.
+    block.which = WIENER_BLOCK_VOLTAGE | WIENER_BLOCK_SWITCH;
+    QCOMPARE(getChannelBlock(m_handle, start, size, &block), size);
+    QCOMPARE(block.answered, WIENER_BLOCK_VOLTAGE | WIENER_BLOCK_SWITCH);
+    QCOMPARE(block.statuses.count, 0);
+    QCOMPARE(block.nominalCurrents.count, 0);
+    QCOMPARE(block.nominalCurrents.value[0], 0.0);
 }
 
 void TestWienerSnmp::blockReadStopsAtMissingRow()
@@ -337,6 +371,18 @@ void TestWienerSnmp::blockReadStopsAtMissingRow()
     QVERIFY(statuses);
     QCOMPARE(statuses->count, 0);
     QCOMPARE(statuses->value[0], 0);
+
+    // The same through getChannelBlock: a missing row is an answer, not a lost request.
+    SnmpChannelBlock block{};
+    block.which = WIENER_BLOCK_ALL;
+    QCOMPARE(getChannelBlock(m_handle, 0, 20, &block), 16);
+    QCOMPARE(block.answered, WIENER_BLOCK_ALL);
+    QCOMPARE(block.statuses.count, 16);
+    QCOMPARE(block.nominalVoltages.count, 16);
+    QCOMPARE(block.nominalVoltages.value[16], 0.0);
+    QCOMPARE(snmpLastError(m_handle), "noSuchInstance");
+    QCOMPARE(getChannelBlock(m_handle, 400, 16, &block), 0);
+    QCOMPARE(block.voltages.count, 0);
 }
 
 void TestWienerSnmp::blockArgumentsOutOfRange()
@@ -354,6 +400,18 @@ void TestWienerSnmp::blockArgumentsOutOfRange()
     QCOMPARE(setMultipleOutputVoltages(m_handle, 0, nullptr), 0);
     QCOMPARE(setOutputVoltage(m_handle, -5, 10.0), 0);
     QCOMPARE(getModuleDescription(m_handle, -1), nullptr);
+
+    SnmpChannelBlock block{};
+    QCOMPARE(getChannelBlock(m_handle, 0, 16, nullptr), 0);
+    QCOMPARE(getChannelBlock(m_handle, 0, 16, &block), 0); // no quantity chosen
+    QCOMPARE(snmpLastError(m_handle), "invalid argument");
+    block.which = 0x100; // no known quantity either
+    QCOMPARE(getChannelBlock(m_handle, 0, 16, &block), 0);
+    block.which = WIENER_BLOCK_VOLTAGE;
+    QCOMPARE(getChannelBlock(m_handle, -1, 16, &block), 0);
+    QCOMPARE(getChannelBlock(m_handle, 0, 0, &block), 0);
+    QCOMPARE(getChannelBlock(m_handle, 200, 150, &block), 100);
+    QCOMPARE(block.voltages.count, 100);
 }
 
 enum class Call {

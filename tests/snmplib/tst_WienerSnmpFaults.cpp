@@ -20,6 +20,7 @@ private slots:
     void tooBigAgentStillDeliversEveryValue();
     void silentCrateFailsFastThenRecovers();
     void lateAnswersAreNotTakenForLaterRequests();
+    void lostRequestsOfBlockCostOnlyTheirValues();
 
 private:
     void callEveryEntry(HSNMP handle);
@@ -91,6 +92,11 @@ void TestWienerSnmpFaults::callEveryEntry(HSNMP h)
         const SnmpDoubleBuffer* b = read(h, 0, 16);
         QVERIFY(!b || b->count == 0);
     }
+    SnmpChannelBlock block{};
+    block.which = WIENER_BLOCK_ALL;
+    QCOMPARE(getChannelBlock(h, 0, 16, &block), 0);
+    QCOMPARE(block.answered, 0);
+    QCOMPARE(block.voltages.count, 0);
 }
 
 void TestWienerSnmpFaults::nullAndClosedHandlesSendNothing()
@@ -222,6 +228,12 @@ void TestWienerSnmpFaults::tooBigAgentStillDeliversEveryValue()
         for (int i = 0; i < 100; ++i)
             QCOMPARE(float(read->value[i]), float(voltages.value[i]));
     }
+    // Several quantities at once are split and asked again in halves the same way.
+    SnmpChannelBlock block{};
+    block.which = WIENER_BLOCK_ALL;
+    QCOMPARE(getChannelBlock(h, 200, 100, &block), 100);
+    QCOMPARE(block.answered, WIENER_BLOCK_ALL);
+    QCOMPARE(float(block.voltages.value[99]), float(voltages.value[99]));
     // Writes are split the same way.
     for (int i = 0; i < 100; ++i)
         voltages.value[i] = 50.0 + i;
@@ -257,6 +269,11 @@ void TestWienerSnmpFaults::silentCrateFailsFastThenRecovers()
     QCOMPARE(setOutputVoltage(h, 0, 100.0), 0);
     QCOMPARE(snmpLastError(h), "timeout");
     QCOMPARE(getModuleDescription(h, 0), nullptr);
+    SnmpChannelBlock all{};
+    all.which = WIENER_BLOCK_ALL;
+    QCOMPARE(getChannelBlock(h, 0, 16, &all), 0);
+    QCOMPARE(all.answered, 0);
+    QCOMPARE(snmpLastError(h), "timeout");
     QVERIFY2(timer.elapsed() < 100, qPrintable(QString::number(timer.elapsed())));
 
     // A whole refresh against the silent crate, repeated: never more than one time-out per call
@@ -284,7 +301,59 @@ void TestWienerSnmpFaults::silentCrateFailsFastThenRecovers()
     QTRY_VERIFY_WITH_TIMEOUT(getPsSerialNumber(h) && *getPsSerialNumber(h), 5000);
     QCOMPARE(getMultipleOutputVoltages(h, 0, 16)->count, 16);
     QCOMPARE(setOutputVoltage(h, 0, 100.0), 1);
+    QCOMPARE(getChannelBlock(h, 0, 16, &all), 16);
     QTRY_VERIFY_WITH_TIMEOUT(getPsSerialNumber(other) && *getPsSerialNumber(other), 5000);
+
+    // A silent crate found by a call with all its requests in flight: the first call waits one
+    // time-out (all requests together), the next ones fail at once during the hold-off.
+    QVERIFY(crate.command("silent on"));
+    timer.restart();
+    QCOMPARE(getChannelBlock(other, 0, 16, &all), 0);
+    QCOMPARE(snmpLastError(other), "timeout");
+    QVERIFY2(timer.elapsed() < 2000, qPrintable(QString::number(timer.elapsed())));
+    timer.restart();
+    QCOMPARE(getChannelBlock(other, 0, 16, &all), 0);
+    QVERIFY2(timer.elapsed() < 100, qPrintable(QString::number(timer.elapsed())));
+}
+
+// With every request of a call in flight together, a lost request costs the values it carried,
+// not the call: the others' values are kept, and the handle does not stop for the hold-off
+// (which would blank a whole second of refreshes for one lost packet).
+void TestWienerSnmpFaults::lostRequestsOfBlockCostOnlyTheirValues()
+{
+    SimulatedCrate crate;
+    QVERIFY2(crate.start(), qPrintable(crate.errorText()));
+    qputenv("TESMAR_SNMP_TIMEOUT_MS", "100");
+    qputenv("TESMAR_SNMP_RETRIES", "0");
+    HSNMP h = crate.open();
+    QVERIFY(h);
+    QTRY_VERIFY_WITH_TIMEOUT(getPsSerialNumber(h) && *getPsSerialNumber(h), 15000);
+
+    QVERIFY(crate.command("drop 40"));
+    SnmpChannelBlock block{};
+    bool partial = false;
+    for (int round = 0; round < 50 && !partial; ++round) {
+        block.which = WIENER_BLOCK_ALL;
+        const int complete = getChannelBlock(h, 200, 100, &block); // three requests per quantity
+        partial = block.answered != 0 && block.answered != WIENER_BLOCK_ALL;
+        if (!partial)
+            QTest::qWait(1100); // past a hold-off after a round that lost everything
+        const SnmpDoubleBuffer* doubles[] = {&block.voltages, &block.currents, &block.measuredVoltages,
+            &block.measuredCurrents, &block.nominalVoltages, &block.nominalCurrents};
+        for (int q = 0; q < 6; ++q) {
+            const bool answered = block.answered & (WIENER_BLOCK_VOLTAGE << q);
+            QVERIFY(answered ? doubles[q]->count == 100 : doubles[q]->count < 100);
+            QVERIFY(complete <= doubles[q]->count);
+        }
+        if (block.answered != WIENER_BLOCK_ALL)
+            QCOMPARE(snmpLastError(h), "timeout");
+    }
+    QVERIFY2(partial, "no round lost only some requests");
+    QVERIFY(crate.command("drop 0"));
+    // At once, not after a hold-off.
+    block.which = WIENER_BLOCK_ALL;
+    QCOMPARE(getChannelBlock(h, 200, 100, &block), 100);
+    QCOMPARE(block.answered, WIENER_BLOCK_ALL);
 }
 
 void TestWienerSnmpFaults::lateAnswersAreNotTakenForLaterRequests()

@@ -1,4 +1,4 @@
-#include "app/Resolution.h"
+#include "device/Resolution.h"
 
 #include "device/BaseModule.h"
 
