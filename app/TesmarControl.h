@@ -379,6 +379,8 @@ private:
     // Shows a failed write (`ok` false) with the module's reason; returns `ok`.
     bool checkWrite(bool ok, BaseModule* module, int channel, const QString& what);
     bool writeChannelValue(BaseModule* module, int channel, bool voltage, float value);
+    // True while `module` is one of the session's modules (not released during a prompt).
+    bool isHeld(const QPointer<BaseModule>& module) const;
     // A prompt's initial set value of `row`: from the latest snapshot while it is live.
     double shownSetValue(BaseModule* module, int row, bool voltage);
     static QString allChannelsValueText(BaseModule* module, bool voltage, double value);

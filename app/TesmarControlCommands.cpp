@@ -152,6 +152,13 @@ bool TesmarControl::checkWrite(bool ok, BaseModule* module, int channel, const Q
     return ok;
 }
 
+bool TesmarControl::isHeld(const QPointer<BaseModule>& module) const
+{
+    // Released modules may outlive their release for a moment (a read still running on them);
+    // an answer given for one must not reach the crate.
+    return module && session->modules().contains(module.data());
+}
+
 double TesmarControl::shownSetValue(BaseModule* module, int row, bool voltage)
 {
     // What the table shows, when it is a live reading; the crate is asked otherwise.
@@ -461,7 +468,7 @@ void TesmarControl::on_actionSetChannelVoltage_triggered()
     bool ok = false;
     const double value = dialogs()->getDouble(
         this, applicationName(), label, shownSetValue(module, row, true), lower, upper, module->voltagePrecision(), &ok);
-    if (!ok || !module)
+    if (!ok || !isHeld(module))
         return;
     for (int selected : selectedChannelRows())
         writeChannelValue(module, selected, true, float(value));
@@ -488,7 +495,7 @@ void TesmarControl::on_actionSetChannelCurrent_triggered()
     bool ok = false;
     const double value = dialogs()->getDouble(
         this, applicationName(), label, shownSetValue(module, row, false), 0.0, upper, module->currentPrecision(), &ok);
-    if (!ok || !module)
+    if (!ok || !isHeld(module))
         return;
     for (int selected : selectedChannelRows())
         writeChannelValue(module, selected, false, float(value));
@@ -513,7 +520,7 @@ void TesmarControl::on_actionSetAllVoltages_triggered()
     const double value = dialogs()->getDouble(this, applicationName(), label,
         shownSetValue(module, qMin(currentRowOrZero(), module->channelNumber() - 1), true), lower, range.largest,
         module->voltagePrecision(), &ok);
-    if (ok && module)
+    if (ok && isHeld(module))
         checkWrite(module->setAllChannelsVoltageSet(float(value)), module, -1, allChannelsValueText(module, true, value));
 }
 
@@ -531,7 +538,7 @@ void TesmarControl::on_actionSetAllCurrents_triggered()
     const double value = dialogs()->getDouble(this, applicationName(), label,
         shownSetValue(module, qMin(currentRowOrZero(), module->channelNumber() - 1), false), 0.0, range.largest,
         module->currentPrecision(), &ok);
-    if (ok && module)
+    if (ok && isHeld(module))
         checkWrite(module->setAllChannelsCurrentSet(float(value)), module, -1, allChannelsValueText(module, false, value));
 }
 
@@ -554,7 +561,7 @@ void TesmarControl::promptAllModulesValue(bool voltage)
     const double value = dialogs()->getDouble(this, applicationName(), label, shownSetValue(module, row, voltage), 0.0,
         range.largest, voltage ? module->voltagePrecision() : module->currentPrecision(), &ok);
     // Modules rediscovered while the prompt was open are not the ones the operator answered for.
-    if (!ok || !module)
+    if (!ok || !isHeld(module))
         return;
     for (BaseModule* each : session->modules()) {
         checkWrite(voltage ? each->setAllChannelsVoltageSet(float(value)) : each->setAllChannelsCurrentSet(float(value)),
@@ -589,7 +596,7 @@ void TesmarControl::promptRampSpeed(bool voltage, bool allModules)
     const double value = voltage
         ? dialogs()->getDouble(this, applicationName(), tr("Input Voltage Ramp speed (%/s):"), speed, 0.001, 100.0, 3, &ok)
         : dialogs()->getDouble(this, applicationName(), tr("Input Current Ramp speed (%/s):"), speed, 1.0, 100.0, 1, &ok);
-    if (!ok || !module)
+    if (!ok || !isHeld(module))
         return;
     const QList<BaseModule*> targets = allModules ? session->modules() : QList<BaseModule*>{module.data()};
     const QString what =
@@ -648,7 +655,7 @@ void TesmarControl::on_actionSelectChannel_triggered()
     bool ok = false;
     const int row = dialogs()->getInt(this, applicationName(), tr("Select Channel (0...%1):").arg(last),
         qBound(0, ui->table->currentRow(), last), 0, last, 1, &ok);
-    if (ok && module)
+    if (ok && isHeld(module))
         ui->table->setCurrentCell(row, 0);
 }
 
@@ -1041,7 +1048,7 @@ void TesmarControl::setChannelBounds(int channel, bool asymmetricVoltageBounds, 
             return;
         }
         waitProcessingEvents(1);
-        if (!module)
+        if (!isHeld(module))
             return;
     }
 

@@ -113,7 +113,9 @@ void TesmarControl::advanceConnectionStates()
     for (int index = 0; index < modules.size(); ++index) {
         BaseModule* module = modules.at(index);
         const std::shared_ptr<const ModuleSnapshot> snapshot = snapshotOf(index);
-        const bool answered = snapshot && snapshot->connected(now) && snapshot->channelsFresh(now);
+        // The shown module needs its channels read; the others are only asked whether they answer.
+        const bool answered =
+            snapshot && snapshot->connected(now) && (index != session->currentModuleIndex() || snapshot->channelsFresh(now));
         switch (module->connectionState()) {
         case BaseModule::ModuleStateConnected:
         case BaseModule::ModuleStateInitialised:

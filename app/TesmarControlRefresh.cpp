@@ -318,7 +318,12 @@ void TesmarControl::showControllerState()
         answeredCrate = latest;
     const qint64 now = ModuleSnapshot::nowMs();
     QString text;
-    if (answeredCrate && now - answeredCrate->readAtMs <= ModuleSnapshot::freshForMs)
+    // The modules answer through the crate: while the shown one answers, a crate read that was
+    // lost does not make the crate "not answering".
+    const int current = session->currentModuleIndex();
+    if (answeredCrate
+        && (now - answeredCrate->readAtMs <= ModuleSnapshot::freshForMs
+            || (current >= 0 && moduleAnswering(current, now) && snapshotOf(current))))
         text = answeredCrate->connectionInfo;
     else if (!answeredCrate && discoveredAtMs >= 0 && now - discoveredAtMs <= ModuleSnapshot::freshForMs)
         return;
