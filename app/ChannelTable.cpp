@@ -148,6 +148,18 @@ void ChannelTable::blankCells()
     clearContents();
 }
 
+void ChannelTable::setRowAgeing(int row, bool ageing)
+{
+    if (!ageing)
+        return;
+    for (int column : {ColumnVoltageSet, ColumnVoltageMeasure, ColumnCurrentSet, ColumnCurrentMeasure, ColumnStatus}) {
+        if (row == m_editRow && column == m_editColumn)
+            continue;
+        if (QTableWidgetItem* cell = item(row, column))
+            cell->setForeground(QColor(Qt::gray));
+    }
+}
+
 bool ChannelTable::hasMultipleSelection() const
 {
     return selectionModel() && selectionModel()->selectedIndexes().size() >= 2;

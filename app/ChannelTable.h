@@ -41,6 +41,9 @@ public:
     // Empties every cell but keeps the rows: a module that stopped answering must not leave
     // its last numbers on screen as if they were live.
     void blankCells();
+    // Grey text in the row's read cells: the values are the latest reading but no longer
+    // current (each cell gets a new item on every refresh, so a fresh row is black again).
+    void setRowAgeing(int row, bool ageing);
 
     bool hasMultipleSelection() const;
     // The row of every selected cell, in selection order; a row appears once per selected cell.

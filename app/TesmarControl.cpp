@@ -7,8 +7,9 @@
 #include "ui_TesmarControl.h"
 
 #include "controller/BaseController.h"
-#include "device/BaseCrate.h"
 #include "device/BaseModule.h"
+#include "device/DeviceSession.h"
+#include "device/SnmpControllerFactory.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -59,6 +60,7 @@ TesmarControl::TesmarControl(QWidget* parent)
     , ui(new Ui::TesmarControl)
     , refreshTimer(new QTimer(this))
     , automaticTimer(new QTimer(this))
+    , session(std::make_unique<DeviceSession>(std::make_unique<SnmpControllerFactory>()))
     , statusLabelLiveInsertion(new QLabel(this))
     , statusLabelMiddle(new QLabel(this))
     , statusLabelController(new QLabel(this))
@@ -81,8 +83,9 @@ TesmarControl::TesmarControl(QWidget* parent)
     if (specialModeRequested(QCoreApplication::arguments()))
         ui->actionSpecialMode->setEnabled(true);
 
-    currentModuleIndex = 0;
     moduleRefreshDue = false;
+    // Whoever releases the modules, the list lets go of them first.
+    connect(session.get(), &DeviceSession::modulesAboutToBeReleased, this, &TesmarControl::forgetModules);
     ui->table->setContextMenuPolicy(Qt::CustomContextMenu);
     ui->lstModules->setContextMenuPolicy(Qt::CustomContextMenu);
 
@@ -133,11 +136,13 @@ TesmarControl::~TesmarControl()
     // unlock removes only entries this process holds, so trying both the address the controller
     // reports and the one claimed at start-up is harmless and covers a failed connection.
     AddressLocker locker;
-    if (controller)
+    if (BaseController* controller = session->controller())
         locker.unlock(controller->address());
     locker.unlock(crateIpAddress);
 
     releaseModuleAccess();
+    // Before the widgets: the session announces its releases to this window.
+    session.reset();
     delete ui;
 }
 
@@ -292,7 +297,7 @@ void TesmarControl::closeEvent(QCloseEvent* event)
 
     bool rampDown = false;
     if (behavior == AskBeforeClosing) {
-        if (!modules.isEmpty()) {
+        if (!session->modules().isEmpty()) {
             const QMessageBox::StandardButton answer = dialogs()->question(this, applicationName(),
                 tr("Ramp down all high voltages?"), QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
             if (answer == QMessageBox::Yes) {

@@ -2,11 +2,13 @@
 
 #include <QByteArray>
 #include <QColor>
+#include <QHash>
 #include <QList>
 #include <QMainWindow>
 #include <QPointer>
 #include <QString>
 #include <QStringList>
+#include <QVector>
 
 #include <memory>
 
@@ -14,9 +16,10 @@ namespace Ui {
 class TesmarControl;
 }
 
-class BaseController;
-class BaseCrate;
 class BaseModule;
+class DeviceSession;
+struct CrateSnapshot;
+struct ModuleSnapshot;
 class QCloseEvent;
 class QContextMenuEvent;
 class QPoint;
@@ -41,13 +44,14 @@ class DialogStatistic;
 class DialogSuppliesTempLimits;
 class DialogWriteProfile;
 
-// The program's single main window: menus, module list, channel table and status bar; it owns
-// the controller, the modules and the crates, polls them, and re-broadcasts what it reads as
-// update signals to the tool windows.
+// The program's single main window: menus, module list, channel table and status bar. Its
+// device session owns the controller, the modules and the crates and reads them on a background
+// thread; the window renders the latest snapshots and re-broadcasts them as update signals to
+// the tool windows. Commands go to the modules directly.
 //
 // The implementation is split by concern: TesmarControl.cpp (construction, settings, closing,
 // help), TesmarControlConnection.cpp (connection and discovery), TesmarControlRefresh.cpp
-// (refresh cycle), TesmarControlCommands.cpp (menu commands and the slots the tool windows call).
+// (rendering the snapshots), TesmarControlCommands.cpp (menu commands and the slots the tool windows call).
 class TesmarControl : public QMainWindow
 {
     Q_OBJECT
@@ -206,6 +210,8 @@ public:
     void setReconnectDelays(int afterCratePowerOnMs, int afterAddressChangeMs);
     // The module shown in the channel table; nullptr without modules.
     BaseModule* currentModule() const;
+    // The session below the window (tool windows register their needs with it).
+    DeviceSession* deviceSession() const;
     // Item preselected in the ADC sample rate prompt ("50", "60", "100", "500") and in the digital
     // filter prompt ("1", "16", "64", "256", "1024") for the module's current setting.
     static int adcSampleRateChoice(quint32 samplesPerSecond);
@@ -299,14 +305,22 @@ private:
     void retranslateFrame();
 
     // ---- Connection and discovery ----
-    // Deletes modules, crates and the controller (in that order); safe with nothing connected.
+    // Drops modules, crates and the controller (in that order); safe with nothing connected.
     void releaseModuleAccess();
     // Module list entry `index`: the module's address, a line feed, and `text`.
     void setModuleListText(int index, const QString& text);
-    // Deletes the modules and empties the module list; controller and crates stay.
+    // Drops the modules and empties the module list; controller and crates stay.
     void deleteModules();
-    // Advances every module's connection state (about once a second).
+    // Empties the module list before the session lets go of the modules.
+    void forgetModules();
+    // Advances every module's connection state from the age of its snapshot (once a second).
     void advanceConnectionStates();
+    // True while something of module `index` was answered within the freshness time; a module
+    // without a snapshot yet counts as answering during that time after the discovery.
+    bool moduleAnswering(int index, qint64 nowMs) const;
+    std::shared_ptr<const ModuleSnapshot> snapshotOf(int index) const;
+    // After a command: the poller reads the current module at once.
+    void refreshCurrentModuleNow();
     // Runs initModuleAccess once after `delayMs`; a later request replaces a pending one.
     void scheduleRediscovery(int delayMs);
     void selectModuleRow(int row);
@@ -318,8 +332,8 @@ private:
     // ---- Refresh cycle ----
     // Sets the table up for `module` (state connected -> initialised).
     void initialiseTableFor(BaseModule* module);
-    // Reads every channel of `module` and shows it, or shows the module as lost when the reads
-    // failed.
+    // Shows the channels of the latest snapshot, or the module as lost when nothing of it was
+    // answered for the freshness time.
     void refreshChannelRows(BaseModule* module);
     // Blanks the cells and shows the red connection text: nothing old stays on screen as live.
     void showModuleLost();
@@ -328,10 +342,20 @@ private:
     // The controller label: the connection and bus status, or that the crate does not answer.
     void showControllerState();
     bool isMeasurementModule(BaseModule* module);
-    // True when a tool window of that class exists and is shown. Looked up by class name so the
-    // refresh does not depend on the tool windows' headers.
-    bool isToolWindowVisible(const char* className) const;
 
+    // Nominal values per module in the display units they were read in: fixed per channel, so
+    // read in this thread once per module, not again when a module reconnects.
+    struct NominalValues
+    {
+        QString voltageUnit;
+        QString currentUnit;
+        QVector<float> voltage;
+        QVector<float> current;
+    };
+    const NominalValues& nominalValuesOf(BaseModule* module);
+    QHash<const BaseModule*, NominalValues> nominalValues;
+    // The latest crate read the crate answered: one lost read does not make it "not answering".
+    std::shared_ptr<const CrateSnapshot> answeredCrate;
     int tableTickCount = 0;
     int crateTickCount = 1000; // so the first tick after start checks the connection at once
 
@@ -355,6 +379,10 @@ private:
     // Shows a failed write (`ok` false) with the module's reason; returns `ok`.
     bool checkWrite(bool ok, BaseModule* module, int channel, const QString& what);
     bool writeChannelValue(BaseModule* module, int channel, bool voltage, float value);
+    // True while `module` is one of the session's modules (not released during a prompt).
+    bool isHeld(const QPointer<BaseModule>& module) const;
+    // A prompt's initial set value of `row`: from the latest snapshot while it is live.
+    double shownSetValue(BaseModule* module, int row, bool voltage);
     static QString allChannelsValueText(BaseModule* module, bool voltage, double value);
     static QString numberText(double value);
     // The table's current row, or 0 when there is none.
@@ -393,10 +421,11 @@ private:
     QPointer<DialogScriptConsole> dialogScriptConsole;
     QPointer<DialogWriteProfile> dialogWriteProfile;
 
-    BaseController* controller = nullptr; // owned
-    QList<BaseModule*> modules;           // owned, slot order
-    QList<BaseCrate*> crates;             // owned, one per controller
-    int currentModuleIndex = 0;
+    // Controller, modules, crates and the poller; the window keeps no device object of its own.
+    std::unique_ptr<DeviceSession> session;
+    // The module whose change the window last announced (currentModuleChanged); -1 for none.
+    int announcedModuleIndex = -1;
+    qint64 discoveredAtMs = -1; // ModuleSnapshot::nowMs() of the latest discovery
     bool moduleRefreshDue = false;
 
     QString profilePath; // default folder of profile files: the user's home folder

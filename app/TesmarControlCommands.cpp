@@ -10,6 +10,8 @@
 
 #include "controller/BaseController.h"
 #include "device/BaseModule.h"
+#include "device/DeviceSession.h"
+#include "device/ModuleSnapshot.h"
 #include "device/ModuleTypes.h"
 #include "device/StatusWordBits.h"
 
@@ -145,7 +147,32 @@ bool TesmarControl::checkWrite(bool ok, BaseModule* module, int channel, const Q
 {
     if (!ok)
         showRefusal(module, channel, what, tr("by the crate (%1)").arg(module->lastError()));
+    // The table shows the write's effect at its next frame, not after the next read cycle.
+    refreshCurrentModuleNow();
     return ok;
+}
+
+bool TesmarControl::isHeld(const QPointer<BaseModule>& module) const
+{
+    // Released modules may outlive their release for a moment (a read still running on them);
+    // an answer given for one must not reach the crate.
+    return module && session->modules().contains(module.data());
+}
+
+double TesmarControl::shownSetValue(BaseModule* module, int row, bool voltage)
+{
+    // What the table shows, when it is a live reading; the crate is asked otherwise.
+    const qint64 now = ModuleSnapshot::nowMs();
+    const std::shared_ptr<const ModuleSnapshot> snapshot =
+        module == currentModule() ? snapshotOf(session->currentModuleIndex()) : nullptr;
+    if (snapshot && snapshot->channelsFresh(now) && row >= 0 && row < snapshot->channels.size()
+        && snapshot->channels.at(row).complete
+        && (voltage ? snapshot->voltageUnit == module->voltageUnit(row)
+                    : snapshot->currentUnit == module->currentUnit(row))) {
+        const ChannelReading& reading = snapshot->channels.at(row);
+        return voltage ? reading.voltageSet : reading.currentSet;
+    }
+    return voltage ? module->channelVoltageSet(row) : module->channelCurrentSet(row);
 }
 
 bool TesmarControl::writeChannelValue(BaseModule* module, int channel, bool voltage, float value)
@@ -181,7 +208,8 @@ void TesmarControl::waitProcessingEvents(int ms)
 
 void TesmarControl::forEachModule(bool (BaseModule::*operation)(int), const QString& what)
 {
-    for (BaseModule* module : std::as_const(modules))
+    const QList<BaseModule*> modules = session->modules();
+    for (BaseModule* module : modules)
         forChannels(module, allChannelsOf(module), operation, what);
 }
 
@@ -331,7 +359,8 @@ void TesmarControl::on_actionClearAllModulesEmergencyOff_triggered()
 
 void TesmarControl::on_actionClearAllModulesEvents_triggered()
 {
-    for (BaseModule* module : std::as_const(modules))
+    const QList<BaseModule*> modules = session->modules();
+    for (BaseModule* module : modules)
         checkWrite(module->doClear(), module, -1, tr("clear events"));
 }
 
@@ -438,8 +467,8 @@ void TesmarControl::on_actionSetChannelVoltage_triggered()
 
     bool ok = false;
     const double value = dialogs()->getDouble(
-        this, applicationName(), label, module->channelVoltageSet(row), lower, upper, module->voltagePrecision(), &ok);
-    if (!ok || !module)
+        this, applicationName(), label, shownSetValue(module, row, true), lower, upper, module->voltagePrecision(), &ok);
+    if (!ok || !isHeld(module))
         return;
     for (int selected : selectedChannelRows())
         writeChannelValue(module, selected, true, float(value));
@@ -465,8 +494,8 @@ void TesmarControl::on_actionSetChannelCurrent_triggered()
 
     bool ok = false;
     const double value = dialogs()->getDouble(
-        this, applicationName(), label, module->channelCurrentSet(row), 0.0, upper, module->currentPrecision(), &ok);
-    if (!ok || !module)
+        this, applicationName(), label, shownSetValue(module, row, false), 0.0, upper, module->currentPrecision(), &ok);
+    if (!ok || !isHeld(module))
         return;
     for (int selected : selectedChannelRows())
         writeChannelValue(module, selected, false, float(value));
@@ -489,9 +518,9 @@ void TesmarControl::on_actionSetAllVoltages_triggered()
 
     bool ok = false;
     const double value = dialogs()->getDouble(this, applicationName(), label,
-        module->channelVoltageSet(qMin(currentRowOrZero(), module->channelNumber() - 1)), lower, range.largest,
+        shownSetValue(module, qMin(currentRowOrZero(), module->channelNumber() - 1), true), lower, range.largest,
         module->voltagePrecision(), &ok);
-    if (ok && module)
+    if (ok && isHeld(module))
         checkWrite(module->setAllChannelsVoltageSet(float(value)), module, -1, allChannelsValueText(module, true, value));
 }
 
@@ -507,9 +536,9 @@ void TesmarControl::on_actionSetAllCurrents_triggered()
 
     bool ok = false;
     const double value = dialogs()->getDouble(this, applicationName(), label,
-        module->channelCurrentSet(qMin(currentRowOrZero(), module->channelNumber() - 1)), 0.0, range.largest,
+        shownSetValue(module, qMin(currentRowOrZero(), module->channelNumber() - 1), false), 0.0, range.largest,
         module->currentPrecision(), &ok);
-    if (ok && module)
+    if (ok && isHeld(module))
         checkWrite(module->setAllChannelsCurrentSet(float(value)), module, -1, allChannelsValueText(module, false, value));
 }
 
@@ -519,7 +548,8 @@ void TesmarControl::promptAllModulesValue(bool voltage)
     if (!module)
         return;
     NominalRange range;
-    for (BaseModule* each : std::as_const(modules))
+    const QList<BaseModule*> modules = session->modules();
+    for (BaseModule* each : modules)
         extendNominalRange(range, each, voltage);
     const int row = currentRowOrZero();
     const QString unit = voltage ? module->voltageUnit(row) : module->currentUnit(row);
@@ -528,13 +558,12 @@ void TesmarControl::promptAllModulesValue(bool voltage)
     const QString label = text.arg(double(range.largest)).arg(unit) + someChannelsNote(range, unit);
 
     bool ok = false;
-    const double value = dialogs()->getDouble(this, applicationName(), label,
-        voltage ? module->channelVoltageSet(row) : module->channelCurrentSet(row), 0.0, range.largest,
-        voltage ? module->voltagePrecision() : module->currentPrecision(), &ok);
+    const double value = dialogs()->getDouble(this, applicationName(), label, shownSetValue(module, row, voltage), 0.0,
+        range.largest, voltage ? module->voltagePrecision() : module->currentPrecision(), &ok);
     // Modules rediscovered while the prompt was open are not the ones the operator answered for.
-    if (!ok || !module)
+    if (!ok || !isHeld(module))
         return;
-    for (BaseModule* each : std::as_const(modules)) {
+    for (BaseModule* each : session->modules()) {
         checkWrite(voltage ? each->setAllChannelsVoltageSet(float(value)) : each->setAllChannelsCurrentSet(float(value)),
             each, -1, allChannelsValueText(each, voltage, value));
     }
@@ -555,14 +584,21 @@ void TesmarControl::promptRampSpeed(bool voltage, bool allModules)
     QPointer<BaseModule> module = currentModule();
     if (!module || (!voltage && !allModules && !module->currentControl()))
         return;
+    // The speed the window shows, when it is a live reading; the crate is asked otherwise.
+    const std::shared_ptr<const ModuleSnapshot> snapshot = snapshotOf(session->currentModuleIndex());
+    const bool shown = snapshot && snapshot->values.rampSpeedsValid && snapshot->connected(ModuleSnapshot::nowMs());
+    double speed = 0.0;
+    if (voltage)
+        speed = shown ? snapshot->values.voltageRampSpeed : module->voltageRampSpeed();
+    else
+        speed = shown && snapshot->values.currentControl ? snapshot->values.currentRampSpeed : module->currentRampSpeed();
     bool ok = false;
-    const double value = voltage ? dialogs()->getDouble(this, applicationName(), tr("Input Voltage Ramp speed (%/s):"),
-                             module->voltageRampSpeed(), 0.001, 100.0, 3, &ok)
-                                 : dialogs()->getDouble(this, applicationName(), tr("Input Current Ramp speed (%/s):"),
-                                     module->currentRampSpeed(), 1.0, 100.0, 1, &ok);
-    if (!ok || !module)
+    const double value = voltage
+        ? dialogs()->getDouble(this, applicationName(), tr("Input Voltage Ramp speed (%/s):"), speed, 0.001, 100.0, 3, &ok)
+        : dialogs()->getDouble(this, applicationName(), tr("Input Current Ramp speed (%/s):"), speed, 1.0, 100.0, 1, &ok);
+    if (!ok || !isHeld(module))
         return;
-    const QList<BaseModule*> targets = allModules ? modules : QList<BaseModule*>{module.data()};
+    const QList<BaseModule*> targets = allModules ? session->modules() : QList<BaseModule*>{module.data()};
     const QString what =
         (voltage ? tr("set voltage ramp speed %1 %/s") : tr("set current ramp speed %1 %/s")).arg(numberText(value));
     for (BaseModule* each : targets)
@@ -619,7 +655,7 @@ void TesmarControl::on_actionSelectChannel_triggered()
     bool ok = false;
     const int row = dialogs()->getInt(this, applicationName(), tr("Select Channel (0...%1):").arg(last),
         qBound(0, ui->table->currentRow(), last), 0, last, 1, &ok);
-    if (ok && module)
+    if (ok && isHeld(module))
         ui->table->setCurrentCell(row, 0);
 }
 
@@ -694,6 +730,7 @@ void TesmarControl::on_actionDigitalFilter_triggered()
 
 void TesmarControl::on_actionSetLiveInsertion_triggered()
 {
+    BaseController* controller = session->controller();
     if (!controller)
         return;
     const bool active = controller->liveInsertion();
@@ -701,9 +738,11 @@ void TesmarControl::on_actionSetLiveInsertion_triggered()
                                 : tr("Begin the Live Insertion mode for the whole system?\n\n"
                                      "Note: to plug out a module, turn off all channels in this module first!");
     if (dialogs()->question(this, applicationName(), text, QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
-            == QMessageBox::Yes
-        && controller)
-        controller->setLiveInsertion(!active);
+        == QMessageBox::Yes) {
+        // A connection made while the question was open is not the one asked about.
+        if (session->controller() == controller)
+            controller->setLiveInsertion(!active);
+    }
 }
 
 void TesmarControl::on_actionPassword_triggered()
@@ -737,7 +776,7 @@ void TesmarControl::on_actionPassword_triggered()
 void TesmarControl::on_actionSettings_triggered()
 {
     if (BaseModule* module = currentModule())
-        DialogSettings::editModuleResolution(this, module, modules);
+        DialogSettings::editModuleResolution(this, module, session->modules());
 }
 
 // ---- Table selection and context menus ----
@@ -757,7 +796,7 @@ void TesmarControl::on_table_itemSelectionChanged()
 
 void TesmarControl::on_lstModules_customContextMenuRequested(const QPoint& /*position*/)
 {
-    if (modules.isEmpty())
+    if (session->modules().isEmpty())
         return;
     runContextMenu(this, tr("System Menu"),
         {
@@ -780,7 +819,7 @@ void TesmarControl::on_lstModules_customContextMenuRequested(const QPoint& /*pos
 void TesmarControl::contextMenuEvent(QContextMenuEvent* event)
 {
     event->accept();
-    if (modules.isEmpty())
+    if (session->modules().isEmpty())
         return;
     runContextMenu(this, tr("Module Menu"),
         {
@@ -962,10 +1001,11 @@ void TesmarControl::setSpecialControl(quint32 control)
     if (control == 14)
         refreshTimer->stop();
     if (control == 12) {
-        if (modules.size() == 1)
+        const int count = int(session->modules().size());
+        if (count == 1)
             refreshTimer->stop();
-        else
-            currentModuleIndex = (currentModuleIndex + 1) % int(modules.size());
+        else if (count > 1)
+            session->setCurrentModuleIndex((session->currentModuleIndex() + 1) % count);
     }
 }
 
@@ -1008,7 +1048,7 @@ void TesmarControl::setChannelBounds(int channel, bool asymmetricVoltageBounds, 
             return;
         }
         waitProcessingEvents(1);
-        if (!module)
+        if (!isHeld(module))
             return;
     }
 

@@ -5,48 +5,35 @@
 #include "UserDialogs.h"
 #include "ui_TesmarControl.h"
 
-#include "controller/SnmpController.h"
-#include "device/SnmpCrate.h"
-#include "device/SnmpModule.h"
+#include "controller/BaseController.h"
+#include "device/BaseCrate.h"
+#include "device/BaseModule.h"
+#include "device/DeviceSession.h"
+#include "device/ModuleSnapshot.h"
 
 #include <QLabel>
 #include <QSettings>
 #include <QTimer>
 
-#include <mutex>
-
-namespace {
-constexpr int moduleSlotCount = 10;
-
-// An empty description means an empty slot. The library's text is only valid until its next
-// call on the handle, so it is copied out under the controller's lock.
-QString moduleDescription(SnmpController* controller, int slot)
-{
-    std::lock_guard<std::recursive_mutex> lock(controller->mutex());
-    const char* text = controller->call(&SnmpController::getModuleDescription, slot);
-    return text ? QString::fromLatin1(text) : QString();
-}
-} // namespace
-
 void TesmarControl::releaseModuleAccess()
 {
     if (rediscoveryTimer)
         rediscoveryTimer->stop();
-    deleteModules();
-    qDeleteAll(crates);
-    crates.clear();
-    delete controller;
-    controller = nullptr;
+    session->release();
 }
 
 void TesmarControl::deleteModules()
 {
-    // Clearing the list first: its row change must not reach a module being deleted.
-    const QList<BaseModule*> old = modules;
-    modules.clear();
+    session->releaseModules();
+}
+
+void TesmarControl::forgetModules()
+{
+    // The list's row change must not reach a module being released.
+    const QSignalBlocker blocker(ui->lstModules);
     ui->lstModules->clear();
-    qDeleteAll(old);
-    currentModuleIndex = 0;
+    announcedModuleIndex = -1;
+    nominalValues.clear();
 }
 
 void TesmarControl::initModuleAccess()
@@ -64,9 +51,7 @@ void TesmarControl::initModuleAccess()
     ui->table->setRowCount(0);
     lastSelectedRow = -1;
 
-    auto* snmpController = new SnmpController;
-    controller = snmpController;
-    if (!snmpController->open(crateIpAddress)) {
+    if (!session->connectTo(crateIpAddress)) {
         refreshTimer->stop();
         statusLabelController->setText(tr("<font color=\"red\">Can not connect to address %1.").arg(crateIpAddress));
         enableModuleActions(false);
@@ -75,41 +60,66 @@ void TesmarControl::initModuleAccess()
         return;
     }
 
-    for (int slot = 0; slot < moduleSlotCount; ++slot) {
-        if (moduleDescription(snmpController, slot).isEmpty())
-            continue;
-        auto* module = new SnmpModule(snmpController, slot);
-        modules.append(module);
+    const QList<BaseModule*> modules = session->modules();
+    for (BaseModule* module : modules)
         ui->lstModules->addItem(tr("%1\nconnecting...").arg(module->address()));
-    }
-    crates.append(new SnmpCrate(snmpController));
+    discoveredAtMs = ModuleSnapshot::nowMs();
+    answeredCrate.reset();
+    session->setNeeds(this, Poller::CurrentModuleChannels | Poller::CurrentModuleValues);
 
     ui->connectedModules->setText(tr("%1 Modules found.").arg(modules.size()));
     ui->table->setEnabled(true);
-    currentModuleIndex = -1; // so that selecting row 0 counts as a change
+    announcedModuleIndex = -1; // so that selecting row 0 counts as a change
     selectModuleRow(0);
-    if (currentModuleIndex < 0)
-        currentModuleIndex = 0;
     enableModuleActions(!modules.isEmpty());
     refreshTimer->start();
 }
 
 void TesmarControl::setModuleListText(int index, const QString& text)
 {
+    const QList<BaseModule*> modules = session->modules();
     QListWidgetItem* item = ui->lstModules->item(index);
     if (!item || index < 0 || index >= modules.size())
         return;
     item->setText(modules.at(index)->address() + QLatin1Char('\n') + text);
 }
 
+std::shared_ptr<const ModuleSnapshot> TesmarControl::snapshotOf(int index) const
+{
+    return session->poller() ? session->poller()->moduleSnapshot(index) : nullptr;
+}
+
+bool TesmarControl::moduleAnswering(int index, qint64 nowMs) const
+{
+    const std::shared_ptr<const ModuleSnapshot> snapshot = snapshotOf(index);
+    if (snapshot && snapshot->lastAnswerAtMs >= 0)
+        return snapshot->connected(nowMs);
+    return discoveredAtMs >= 0 && nowMs - discoveredAtMs <= ModuleSnapshot::freshForMs;
+}
+
+void TesmarControl::refreshCurrentModuleNow()
+{
+    if (session->poller() && session->currentModuleIndex() >= 0)
+        session->poller()->refreshNow(session->currentModuleIndex());
+}
+
 void TesmarControl::advanceConnectionStates()
 {
+    // A module is connected again at its first complete read, and "Not connected" once nothing
+    // of it was answered for the freshness time: a lost request that the poller retries does
+    // not show.
+    const qint64 now = ModuleSnapshot::nowMs();
+    const QList<BaseModule*> modules = session->modules();
     for (int index = 0; index < modules.size(); ++index) {
         BaseModule* module = modules.at(index);
+        const std::shared_ptr<const ModuleSnapshot> snapshot = snapshotOf(index);
+        // The shown module needs its channels read; the others are only asked whether they answer.
+        const bool answered =
+            snapshot && snapshot->connected(now) && (index != session->currentModuleIndex() || snapshot->channelsFresh(now));
         switch (module->connectionState()) {
         case BaseModule::ModuleStateConnected:
         case BaseModule::ModuleStateInitialised:
-            if (!module->connected()) {
+            if (!moduleAnswering(index, now)) {
                 setModuleListText(index, tr("Not connected"));
                 module->setConnectionState(BaseModule::ModuleStateNotConnected);
             }
@@ -120,13 +130,10 @@ void TesmarControl::advanceConnectionStates()
             setModuleListText(index, tr("Connecting..."));
             break;
         }
-        if (module->connected()) {
+        if (answered) {
             const int serialNumber = module->serialNumber();
             setModuleListText(index, serialNumber != 0 ? QString::number(serialNumber) : module->firmwareName());
             module->setConnectionState(BaseModule::ModuleStateConnected);
-            // Warms the nominal-value caches before the table is set up.
-            module->channelVoltageNominal(0);
-            module->channelCurrentNominal(0);
         }
     }
 }
@@ -143,15 +150,17 @@ void TesmarControl::selectModuleRow(int row)
 
 void TesmarControl::on_lstModules_currentRowChanged(int row)
 {
+    const QList<BaseModule*> modules = session->modules();
     if (row < 0 || row >= modules.size())
         return;
-    const int previousIndex = currentModuleIndex;
-    currentModuleIndex = row;
+    const int previousIndex = announcedModuleIndex;
+    announcedModuleIndex = row;
+    session->setCurrentModuleIndex(row);
     BaseModule* module = modules.at(row);
     if (module->connectionState() == BaseModule::ModuleStateInitialised)
         module->setConnectionState(BaseModule::ModuleStateConnected);
 
-    if (!module->connected()) {
+    if (!moduleAnswering(row, ModuleSnapshot::nowMs())) {
         ui->table->blankCells();
     } else if (previousIndex != row) {
         const int serialNumber = module->serialNumber();
@@ -163,35 +172,43 @@ void TesmarControl::on_lstModules_currentRowChanged(int row)
 
 BaseModule* TesmarControl::currentModule() const
 {
-    if (currentModuleIndex < 0 || currentModuleIndex >= modules.size())
-        return nullptr;
-    return modules.at(currentModuleIndex);
+    return session->currentModule();
+}
+
+DeviceSession* TesmarControl::deviceSession() const
+{
+    return session.get();
 }
 
 void TesmarControl::on_actionSelectModule_triggered()
 {
-    if (modules.isEmpty())
+    const int count = int(session->modules().size());
+    if (count == 0)
         return;
     bool ok = false;
-    const int last = int(modules.size()) - 1;
+    const int last = count - 1;
     const int row = dialogs()->getInt(this, applicationName(), tr("Select Module (0...%1):").arg(last),
-        qBound(0, currentModuleIndex, last), 0, last, 1, &ok);
+        qBound(0, session->currentModuleIndex(), last), 0, last, 1, &ok);
     if (ok)
         selectModuleRow(row);
 }
 
 void TesmarControl::on_actionNextModule_triggered()
 {
-    if (modules.isEmpty())
+    const int count = int(session->modules().size());
+    if (count == 0)
         return;
-    selectModuleRow(currentModuleIndex + 1 < modules.size() ? currentModuleIndex + 1 : 0);
+    const int current = session->currentModuleIndex();
+    selectModuleRow(current + 1 < count ? current + 1 : 0);
 }
 
 void TesmarControl::on_actionPreviousModule_triggered()
 {
-    if (modules.isEmpty())
+    const int count = int(session->modules().size());
+    if (count == 0)
         return;
-    selectModuleRow(currentModuleIndex > 0 ? currentModuleIndex - 1 : int(modules.size()) - 1);
+    const int current = session->currentModuleIndex();
+    selectModuleRow(current > 0 ? current - 1 : count - 1);
 }
 
 void TesmarControl::on_actionController_triggered()
@@ -228,6 +245,7 @@ void TesmarControl::on_actionController_triggered()
 
 void TesmarControl::on_actionSetCrateAddress_triggered()
 {
+    BaseController* controller = session->controller();
     if (!controller || !controller->isConnected())
         return;
     refreshTimer->stop();
@@ -273,12 +291,13 @@ void TesmarControl::setReconnectDelays(int afterCratePowerOnMs, int afterAddress
 
 void TesmarControl::setCratePowerOn(int /*serialNumber*/, bool on)
 {
+    const QList<BaseCrate*> crates = session->crates();
     if (crates.isEmpty())
         return;
     crates.first()->setPowerOn(on);
+    refreshCurrentModuleNow();
     if (!on) {
-        if (controller)
-            showControllerState();
+        showControllerState();
         enableModuleActions(false);
         deleteModules();
         ui->table->clearContents();
@@ -292,6 +311,7 @@ void TesmarControl::setCratePowerOn(int /*serialNumber*/, bool on)
 
 void TesmarControl::setCrateFanSpeed(int /*serialNumber*/, int speed)
 {
+    const QList<BaseCrate*> crates = session->crates();
     if (!crates.isEmpty())
         crates.first()->setFanSpeed(speed);
 }

@@ -1,15 +1,15 @@
-// The refresh cycle: one 200 ms timer reads the current module's channels on every tick, its
-// module-level values on every 11th tick, the connection states and the crate once a second,
-// and every module for the overview while that window is shown. What is read is shown here and
-// re-broadcast as update signals.
+// Rendering: one 200 ms timer shows the latest snapshots the poller published (the current
+// module's channels on every tick, its module-level values on every 11th tick, the connection
+// states and the crate once a second, every module for the overview while that is shown) and
+// re-broadcasts them as update signals. Nothing here waits for the network.
 #include "TesmarControl.h"
 
 #include "ChannelTable.h"
 #include "ui_TesmarControl.h"
 
-#include "controller/BaseController.h"
-#include "device/BaseCrate.h"
 #include "device/BaseModule.h"
+#include "device/DeviceSession.h"
+#include "device/ModuleSnapshot.h"
 #include "device/ModuleTypes.h"
 #include "device/StatusWordBits.h"
 #include "device/TbusModuleStatusBits.h"
@@ -23,6 +23,12 @@ namespace {
 // Ticks between two module-level refreshes minus one: module values every 11th tick.
 constexpr int tableTicksPerModuleRefresh = 10;
 constexpr int chainedRefreshDelayMs = 20;
+// Values older than this are shown in grey: still the latest reading, but visibly not current.
+// Older than ModuleSnapshot::freshForMs they are not shown at all.
+constexpr qint64 ageingAfterMs = 600;
+// Module-level values are read only every 11th tick: they count as current for one such period
+// beyond the freshness time (and only while the module answers at all).
+constexpr qint64 moduleValuesFreshForMs = (tableTicksPerModuleRefresh + 1) * Poller::tickMs + ModuleSnapshot::freshForMs;
 
 // Overview rating of one channel: 3 error, 2 ramping, 1 on, 0 off.
 int runningRating(quint32 status)
@@ -36,16 +42,6 @@ int runningRating(quint32 status)
     return 0;
 }
 } // namespace
-
-bool TesmarControl::isToolWindowVisible(const char* className) const
-{
-    const QList<QWidget*> children = findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly);
-    for (QWidget* child : children) {
-        if (child->isWindow() && child->isVisible() && child->inherits(className))
-            return true;
-    }
-    return false;
-}
 
 bool TesmarControl::isMeasurementModule(BaseModule* module)
 {
@@ -87,7 +83,7 @@ void TesmarControl::refreshChannelTable()
     if (module->connectionState() == BaseModule::ModuleStateNotConnected)
         return;
 
-    if (isToolWindowVisible("DialogOverview"))
+    if (session->needs() & Poller::AllModulesChannels)
         QTimer::singleShot(chainedRefreshDelayMs, this, &TesmarControl::refreshOverview);
 }
 
@@ -115,11 +111,10 @@ void TesmarControl::initialiseTableFor(BaseModule* module)
     ChannelTable* table = ui->table;
     table->setEnabled(true);
     table->setChannelCount(module->channelNumber());
-    for (int row = 0; row < table->rowCount(); ++row) {
-        table->setCellText(
-            row, ChannelTable::ColumnVoltageNominal, module->formatVoltage(module->channelVoltageNominal(row)));
-        table->setCellText(
-            row, ChannelTable::ColumnCurrentNominal, module->formatCurrent(module->channelCurrentNominal(row)));
+    const NominalValues& nominal = nominalValuesOf(module);
+    for (int row = 0; row < table->rowCount() && row < nominal.voltage.size(); ++row) {
+        table->setCellText(row, ChannelTable::ColumnVoltageNominal, module->formatVoltage(nominal.voltage.at(row)));
+        table->setCellText(row, ChannelTable::ColumnCurrentNominal, module->formatCurrent(nominal.current.at(row)));
     }
     const QString voltageUnit = module->voltageUnit(0);
     const QString currentUnit = module->currentUnit(0);
@@ -130,55 +125,67 @@ void TesmarControl::initialiseTableFor(BaseModule* module)
     moduleRefreshDue = true;
 }
 
+const TesmarControl::NominalValues& TesmarControl::nominalValuesOf(BaseModule* module)
+{
+    NominalValues& nominal = nominalValues[module];
+    const QString voltageUnit = module->voltageUnit(0);
+    const QString currentUnit = module->currentUnit(0);
+    const int channels = module->channelNumber();
+    // Read again only after the display units changed.
+    if (nominal.voltageUnit != voltageUnit || nominal.currentUnit != currentUnit || nominal.voltage.size() != channels) {
+        nominal.voltageUnit = voltageUnit;
+        nominal.currentUnit = currentUnit;
+        nominal.voltage.resize(channels);
+        nominal.current.resize(channels);
+        // Channel 0 first: its read fetches every channel in one block.
+        for (int channel = 0; channel < channels; ++channel) {
+            nominal.voltage[channel] = module->channelVoltageNominal(channel);
+            nominal.current[channel] = module->channelCurrentNominal(channel);
+        }
+    }
+    return nominal;
+}
+
 void TesmarControl::refreshChannelRows(BaseModule* module)
 {
-    struct ChannelValues
-    {
-        float voltageSet;
-        float currentSet;
-        float voltageMeasure;
-        float currentMeasure;
-        quint32 control;
-        quint32 status;
-    };
-
-    // Channel 0 first: each quantity's read of channel 0 fetches all channels in one block.
-    const int rows = ui->table->rowCount();
-    QVector<ChannelValues> values(rows);
-    for (int row = 0; row < rows; ++row) {
-        ChannelValues& v = values[row];
-        v.voltageSet = module->channelVoltageSet(row);
-        v.currentSet = module->channelCurrentSet(row);
-        v.voltageMeasure = module->channelVoltageMeasure(row);
-        v.currentMeasure = module->channelCurrentMeasure(row);
-        v.control = module->channelControl(row);
-        v.status = module->channelStatus(row);
-    }
-
-    // A failed read answers 0; showing those zeros would present a dead module as a live one
-    // at 0 V. The module knows whether its reads just failed.
-    if (rows > 0 && !module->connected()) {
+    const int moduleIndex = session->currentModuleIndex();
+    const qint64 now = ModuleSnapshot::nowMs();
+    // Nothing answered for the freshness time: the module is lost, and no number of it stays
+    // on screen as if it were live. A single lost request, retried by the poller, never gets here.
+    if (!moduleAnswering(moduleIndex, now)) {
         module->setConnectionState(BaseModule::ModuleStateNotConnected);
-        setModuleListText(currentModuleIndex, tr("Not connected"));
+        setModuleListText(moduleIndex, tr("Not connected"));
         showModuleLost();
         return;
     }
+    const std::shared_ptr<const ModuleSnapshot> snapshot = snapshotOf(moduleIndex);
+    if (!snapshot || snapshot->channelsReadAtMs < 0)
+        return; // nothing read yet: the cells stay as they are
 
-    const int serialNumber = module->serialNumber();
     const QString voltageUnit = module->voltageUnit(0);
     const QString currentUnit = module->currentUnit(0);
+    // Read before the display units changed: the next read brings values in the new ones.
+    if (snapshot->voltageUnit != voltageUnit || snapshot->currentUnit != currentUnit)
+        return;
+
+    const int serialNumber = module->serialNumber();
     const bool measurement = isMeasurementModule(module);
+    const qint64 ageMs = now - snapshot->channelsReadAtMs;
+    const bool fresh = ageMs <= ModuleSnapshot::freshForMs;
+    const bool ageing = ageMs > ageingAfterMs;
     ChannelTable* table = ui->table;
+    const int rows = table->rowCount();
     const QString unknown = QStringLiteral("---");
     for (int row = 0; row < rows; ++row) {
-        // The block read ended before this channel: its values are leftovers, not readings.
-        if (!module->channelReadComplete(row)) {
+        // Not reached by the latest read, or too old to be the channel's state now: leftovers,
+        // not readings.
+        if (!fresh || row >= snapshot->channels.size() || !snapshot->channels.at(row).complete) {
             for (int column : {ChannelTable::ColumnVoltageSet, ChannelTable::ColumnCurrentSet,
                      ChannelTable::ColumnVoltageMeasure, ChannelTable::ColumnCurrentMeasure})
                 table->setCellText(row, column, unknown);
             continue;
         }
-        const ChannelValues& v = values.at(row);
+        const ChannelReading& v = snapshot->channels.at(row);
         table->setCellText(row, ChannelTable::ColumnVoltageSet, module->formatVoltage(v.voltageSet));
         emit updateChannelVoltage(serialNumber, row, v.voltageSet, voltageUnit);
         table->setCellText(row, ChannelTable::ColumnCurrentSet, module->formatCurrent(v.currentSet));
@@ -195,6 +202,7 @@ void TesmarControl::refreshChannelRows(BaseModule* module)
             table->setMeasurementModeCell(row, v.control);
         else
             table->setChannelStatusCell(row, v.control, v.status);
+        table->setRowAgeing(row, ageing);
     }
 }
 
@@ -220,42 +228,52 @@ void TesmarControl::refreshModule()
         return;
     const int serialNumber = module->serialNumber();
 
-    // Read first, show afterwards: a module that stopped answering meanwhile reads zeros, which
-    // are no ramp speeds or status words.
-    const float voltageRampSpeed = module->voltageRampSpeed();
-    const bool currentControl = module->currentControl();
-    const float currentRampSpeed = currentControl ? module->currentRampSpeed() : 0.0f;
-    const quint32 status = module->status();
-    const quint32 eventStatus = module->eventStatus();
-    if (!module->connected()) {
+    // Values of a module that stopped answering, or not read for a whole period more than the
+    // freshness time, are no ramp speeds or status words now.
+    const qint64 now = ModuleSnapshot::nowMs();
+    const std::shared_ptr<const ModuleSnapshot> snapshot = snapshotOf(session->currentModuleIndex());
+    if (!snapshot || !snapshot->connected(now) || snapshot->valuesReadAtMs < 0
+        || now - snapshot->valuesReadAtMs > moduleValuesFreshForMs) {
         showModuleValuesUnknown();
         return;
     }
+    const ModuleReading& values = snapshot->values;
 
-    ui->lblVRampSpeed->setText(QStringLiteral("%1 %/s").arg(double(voltageRampSpeed), 0, 'g', -1));
-    if (currentControl)
-        ui->lblIRampSpeed->setText(QStringLiteral("%1 %/s").arg(double(currentRampSpeed), 0, 'g', -1));
-    else
-        ui->lblIRampSpeed->setText(QStringLiteral("---"));
+    const QString unknown = QStringLiteral("---");
+    if (values.rampSpeedsValid) {
+        ui->lblVRampSpeed->setText(QStringLiteral("%1 %/s").arg(double(values.voltageRampSpeed), 0, 'g', -1));
+        if (values.currentControl)
+            ui->lblIRampSpeed->setText(QStringLiteral("%1 %/s").arg(double(values.currentRampSpeed), 0, 'g', -1));
+        else
+            ui->lblIRampSpeed->setText(unknown);
+    } else {
+        ui->lblVRampSpeed->setText(unknown);
+        ui->lblIRampSpeed->setText(unknown);
+    }
 
-    const bool suppliesVisible = isToolWindowVisible("DialogSuppliesTempLimits");
-    if (suppliesVisible || isToolWindowVisible("DialogStatistic")) {
+    // Read only while a window that shows them registered the need.
+    if (values.temperaturesValid) {
         for (int index = 0; index < 4; ++index)
-            emit updateModuleTemperature(serialNumber, index, module->temperature(index));
+            emit updateModuleTemperature(serialNumber, index, values.temperature[index]);
     }
-    if (suppliesVisible) {
-        emit updateModuleSupplyP5(serialNumber, module->supplyP5());
-        emit updateModuleSupplyP12(serialNumber, module->supplyP12());
-        emit updateModuleSupplyN12(serialNumber, module->supplyN12());
-        emit updateModuleVoltageHardwareLimit(serialNumber, module->voltageLimit());
-        emit updateModuleCurrentHardwareLimit(serialNumber, module->currentLimit());
+    if (values.suppliesValid) {
+        emit updateModuleSupplyP5(serialNumber, values.supplyP5);
+        emit updateModuleSupplyP12(serialNumber, values.supplyP12);
+        emit updateModuleSupplyN12(serialNumber, values.supplyN12);
+        emit updateModuleVoltageHardwareLimit(serialNumber, values.voltageLimit);
+        emit updateModuleCurrentHardwareLimit(serialNumber, values.currentLimit);
     }
 
-    emit updateModuleStatus(serialNumber, status);
-    emit updateModuleEventStatus(serialNumber, eventStatus);
+    if (!values.statusValid) {
+        ui->lblModuleStatus->setText(unknown);
+        ui->lblModuleEventStatus->setText(unknown);
+        return;
+    }
+    emit updateModuleStatus(serialNumber, values.status);
+    emit updateModuleEventStatus(serialNumber, values.eventStatus);
     const TbusModuleStatusBits names;
-    ui->lblModuleStatus->setText(names.statusText(status));
-    ui->lblModuleEventStatus->setText(names.eventStatusText(eventStatus));
+    ui->lblModuleStatus->setText(names.statusText(values.status));
+    ui->lblModuleEventStatus->setText(names.eventStatusText(values.eventStatus));
 }
 
 void TesmarControl::refreshCrateData()
@@ -264,42 +282,51 @@ void TesmarControl::refreshCrateData()
     if (++crateTickCount < ticksPerSecond)
         return;
     crateTickCount = 0;
-    if (!controller)
+    if (!session->controller())
         return;
 
     showControllerState();
+    const std::shared_ptr<const CrateSnapshot> crate = answeredCrate;
+    const bool crateFresh = crate && ModuleSnapshot::nowMs() - crate->readAtMs <= ModuleSnapshot::freshForMs;
     statusLabelLiveInsertion->setText(
-        controller->liveInsertion() ? tr("<font color=\"green\">Live Insertion active.") : QString());
+        crateFresh && crate->liveInsertion ? tr("<font color=\"green\">Live Insertion active.") : QString());
 
     advanceConnectionStates();
 
-    if (!isToolWindowVisible("DialogCrate"))
+    if (!(session->needs() & Poller::CrateValues) || !crateFresh || !crate->crate.valid)
         return;
-    for (BaseCrate* crate : std::as_const(crates)) {
-        const int serialNumber = crate->serialNumber();
-        emit updateCrateFirmwareRelease(serialNumber, crate->firmwareRelease());
-        emit updateCrateSupply5V(serialNumber, crate->supply5V());
-        emit updateCrateSupply24V(serialNumber, crate->supply24V());
-        emit updateCrateBattery24V(serialNumber, crate->battery24V());
-        emit updateCrateTemperatureBackPlane(serialNumber, crate->temperatureBackPlane());
-        emit updateCrateTemperaturePowerSupply(serialNumber, crate->temperaturePowerSupply());
-        emit updateCrateFanSpeed(serialNumber, crate->fanSpeed());
-        emit updateCrateStatus(serialNumber, crate->status());
-        emit updateCratePowerOn(serialNumber, crate->powerOn());
-    }
+    const CrateReading& values = crate->crate;
+    const int serialNumber = values.serialNumber;
+    emit updateCrateFirmwareRelease(serialNumber, values.firmwareRelease);
+    emit updateCrateSupply5V(serialNumber, values.supply5V);
+    emit updateCrateSupply24V(serialNumber, values.supply24V);
+    emit updateCrateBattery24V(serialNumber, values.battery24V);
+    emit updateCrateTemperatureBackPlane(serialNumber, values.temperatureBackPlane);
+    emit updateCrateTemperaturePowerSupply(serialNumber, values.temperaturePowerSupply);
+    emit updateCrateFanSpeed(serialNumber, values.fanSpeed);
+    emit updateCrateStatus(serialNumber, values.status);
+    emit updateCratePowerOn(serialNumber, values.powerOn);
 }
 
 void TesmarControl::showControllerState()
 {
-    // A crate that does not answer at all is not "powered off". The bus status is only worth
-    // showing when the crate answered before and after it was read: a main switch read that
-    // failed in between reads as "off".
+    // A crate that does not answer at all is not "powered off": the bus status is shown only
+    // from a read the crate answered, and only while that is fresh. Right after the connection
+    // (no read yet) the label stays as it is.
+    const std::shared_ptr<const CrateSnapshot> latest = session->poller() ? session->poller()->crateSnapshot() : nullptr;
+    if (latest && latest->answered && (!answeredCrate || latest->readAtMs >= answeredCrate->readAtMs))
+        answeredCrate = latest;
+    const qint64 now = ModuleSnapshot::nowMs();
     QString text;
-    if (controller->isConnected()) {
-        text = controller->connectionInfo();
-        if (!controller->isConnected())
-            text.clear();
-    }
+    // The modules answer through the crate: while the shown one answers, a crate read that was
+    // lost does not make the crate "not answering".
+    const int current = session->currentModuleIndex();
+    if (answeredCrate
+        && (now - answeredCrate->readAtMs <= ModuleSnapshot::freshForMs
+            || (current >= 0 && moduleAnswering(current, now) && snapshotOf(current))))
+        text = answeredCrate->connectionInfo;
+    else if (!answeredCrate && discoveredAtMs >= 0 && now - discoveredAtMs <= ModuleSnapshot::freshForMs)
+        return;
     if (text.isEmpty())
         text = tr("<font color=\"red\">Can not connect to address %1.").arg(crateIpAddress);
     statusLabelController->setText(text);
@@ -310,25 +337,36 @@ void TesmarControl::refreshOverview()
     static const char* const runningStateTexts[] = {
         QT_TR_NOOP("HV Off"), QT_TR_NOOP("HV On"), QT_TR_NOOP("Ramping"), QT_TR_NOOP("Error")};
 
+    const qint64 now = ModuleSnapshot::nowMs();
+    const QList<BaseModule*> modules = session->modules();
     emit updateAllModulesStarted();
-    for (BaseModule* module : std::as_const(modules)) {
+    for (int index = 0; index < modules.size(); ++index) {
+        BaseModule* module = modules.at(index);
         const int serialNumber = module->serialNumber();
+        const QString voltageUnit = module->voltageUnit(0);
+        const QString currentUnit = module->currentUnit(0);
         emit updateModuleStarted(serialNumber);
-        emit updateChannelVoltageUnit(serialNumber, 0, module->voltageUnit(0));
-        emit updateChannelCurrentUnit(serialNumber, 0, module->currentUnit(0));
-        emit updateModuleTemperature(serialNumber, 0, module->temperature(0));
+        emit updateChannelVoltageUnit(serialNumber, 0, voltageUnit);
+        emit updateChannelCurrentUnit(serialNumber, 0, currentUnit);
+        // Only live readings in the units shown; a module without one shows only its name.
+        const std::shared_ptr<const ModuleSnapshot> snapshot = snapshotOf(index);
+        if (snapshot && snapshot->values.temperaturesValid && snapshot->connected(now)
+            && now - snapshot->valuesReadAtMs <= moduleValuesFreshForMs)
+            emit updateModuleTemperature(serialNumber, 0, snapshot->values.temperature[0]);
+        const bool live = snapshot && snapshot->channelsFresh(now) && snapshot->voltageUnit == voltageUnit
+            && snapshot->currentUnit == currentUnit;
         int rating = 0;
-        const int channels = module->channelNumber();
-        for (int channel = 0; channel < channels; ++channel) {
-            emit updateChannelVoltageMeasure(
-                serialNumber, channel, module->formatVoltage(module->channelVoltageMeasure(channel)));
-            emit updateChannelCurrentMeasure(
-                serialNumber, channel, module->formatCurrent(module->channelCurrentMeasure(channel)));
-            emit updateChannelVoltage(
-                serialNumber, channel, module->channelVoltageSet(channel), module->voltageUnit(channel));
-            rating = qMax(rating, runningRating(module->channelStatus(channel)));
+        for (int channel = 0; live && channel < snapshot->channels.size(); ++channel) {
+            const ChannelReading& reading = snapshot->channels.at(channel);
+            if (!reading.complete)
+                continue;
+            emit updateChannelVoltageMeasure(serialNumber, channel, module->formatVoltage(reading.voltageMeasure));
+            emit updateChannelCurrentMeasure(serialNumber, channel, module->formatCurrent(reading.currentMeasure));
+            emit updateChannelVoltage(serialNumber, channel, reading.voltageSet, voltageUnit);
+            rating = qMax(rating, runningRating(reading.status));
         }
-        emit updateModuleRunningState(serialNumber, tr(runningStateTexts[rating]), QColor(Qt::black));
+        if (live)
+            emit updateModuleRunningState(serialNumber, tr(runningStateTexts[rating]), QColor(Qt::black));
         emit updateModuleCompleted(serialNumber);
     }
     emit updateAllModulesCompleted();

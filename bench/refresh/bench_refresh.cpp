@@ -1,15 +1,15 @@
-// One refresh tick of the main window for a 48-channel module ("THM4805p") against mpod-sim:
-// wall time per tick and the SNMP requests the simulator served for it.
-//
-// The window's refresh timer is stopped right after construction, before the event loop could
-// fire it, and the ticks are driven by hand; events are not processed in between, so the
-// chained module-level refresh never runs and every run serves a known number of requests.
-// Requests per tick are differences between runs with different tick counts (the simulator
-// reports its served requests when it stops).
+// The main window's refresh of a 48-channel module ("THM4805p") against mpod-sim:
+// - SNMP requests per 200 ms tick the background poller serves for what the window shows (the
+//   simulator reports its served requests when it stops; start-up is subtracted);
+// - time the GUI thread spends rendering one tick from the latest snapshot;
+// - read cycle time: from Poller::refreshNow to the publication of the module's snapshot, with
+//   the crate answering at once and with `delay 150`.
+#include "app/ChannelTable.h"
 #include "app/TesmarControl.h"
 #include "app/UserDialogs.h"
 
 #include "common/SimulatorProcess.h"
+#include "device/DeviceSession.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -20,6 +20,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <vector>
 
 namespace {
@@ -28,23 +29,41 @@ class AcceptingDialogs : public UserDialogs
 {
 public:
     bool getAddress(QWidget*, const QString&, const QString&, QString*) override { return true; }
+    QMessageBox::StandardButton question(
+        QWidget*, const QString&, const QString&, QMessageBox::StandardButtons, QMessageBox::StandardButton) override
+    {
+        return QMessageBox::No;
+    }
 };
 
 struct Run
 {
     qint64 requests = -1;
-    std::vector<double> tickMs; // one entry per measured tick
+    std::vector<double> renderMs;
+    std::vector<double> cycleMs;
 };
 
-// Warm-up tick: connection check, table set-up for the module, first channel reads.
-Run runTicks(const QString& configPath, int measuredTicks)
+bool runEventsUntil(const std::function<bool()>& done, int timeoutMs)
 {
-    Run run;
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > timeoutMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    return true;
+}
+
+// Runs the window for `seconds`; optionally times renders and read cycles afterwards.
+Run run(const QString& configPath, int seconds, const QString& condition, bool timeRenders, bool timeCycles)
+{
+    Run result;
     SimulatorProcess simulator;
     simulator.setConfigFile(configPath);
     if (!simulator.start()) {
         std::fprintf(stderr, "mpod-sim did not start:\n%s\n", qPrintable(simulator.output()));
-        return run;
+        return result;
     }
     simulator.exportLibraryEnvironment();
     {
@@ -54,29 +73,62 @@ Run runTicks(const QString& configPath, int measuredTicks)
     }
     {
         TesmarControl window;
-        if (auto* timer = window.findChild<QTimer*>(QStringLiteral("refreshTimer")))
-            timer->stop();
-        window.refreshChannelTable();
-        QElapsedTimer clock;
-        for (int tick = 0; tick < measuredTicks; ++tick) {
-            clock.start();
-            window.refreshChannelTable();
-            run.tickMs.push_back(double(clock.nsecsElapsed()) / 1e6);
+        window.show();
+        if (!condition.isEmpty())
+            simulator.command(condition);
+        runEventsUntil([] { return false; }, seconds * 1000);
+        Poller* poller = window.deviceSession()->poller();
+        if (timeRenders) {
+            QElapsedTimer clock;
+            for (int tick = 0; tick < 200; ++tick) {
+                clock.start();
+                window.refreshChannelTable();
+                result.renderMs.push_back(double(clock.nsecsElapsed()) / 1e6);
+            }
+        }
+        if (timeCycles && poller) {
+            int published = 0;
+            QObject::connect(poller, &Poller::modulePublished, &window, [&](int index) {
+                if (index == 0)
+                    ++published;
+            });
+            for (int sample = 0; sample < 20; ++sample) {
+                // From the end of one cycle: the requested read starts at once.
+                const int before = published;
+                if (!runEventsUntil([&] { return published > before; }, 5000))
+                    break;
+                const int started = published;
+                QElapsedTimer clock;
+                clock.start();
+                poller->refreshNow(0);
+                if (!runEventsUntil([&] { return published > started; }, 5000))
+                    break;
+                result.cycleMs.push_back(double(clock.nsecsElapsed()) / 1e6);
+            }
         }
     }
     simulator.stop();
-    run.requests = simulator.servedRequests();
-    return run;
+    result.requests = simulator.servedRequests();
+    return result;
 }
 
 double mean(const std::vector<double>& values)
 {
-    if (values.empty())
-        return 0.0;
     double sum = 0.0;
     for (double value : values)
         sum += value;
-    return sum / double(values.size());
+    return values.empty() ? 0.0 : sum / double(values.size());
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0.0 : values[values.size() / 2];
+}
+
+double largest(const std::vector<double>& values)
+{
+    return values.empty() ? 0.0 : *std::max_element(values.begin(), values.end());
 }
 
 } // namespace
@@ -97,34 +149,24 @@ int main(int argc, char* argv[])
     config.write(R"({"crate": {"bootDelayMs": 0}, "modules": [{"slot": 0, "type": "THM4805p"}]})");
     config.close();
 
-    // After the warm-up tick the crate and connection check runs again on the 5th tick.
-    const Run base = runTicks(config.fileName(), 0);
-    const Run ordinary = runTicks(config.fileName(), 4);
-    const Run withCheck = runTicks(config.fileName(), 5);
-    const Run many = runTicks(config.fileName(), 200);
-    if (base.requests < 0 || ordinary.requests < 0 || withCheck.requests < 0 || many.requests < 0)
+    constexpr int seconds = 10;
+    const Run base = run(config.fileName(), 1, QString(), false, false);
+    const Run steady = run(config.fileName(), 1 + seconds, QString(), false, false);
+    const Run timed = run(config.fileName(), 2, QString(), true, true);
+    const Run slow = run(config.fileName(), 2, QStringLiteral("delay 150"), false, true);
+    if (base.requests < 0 || steady.requests < 0 || timed.requests < 0 || slow.requests < 0)
         return 1;
 
-    std::vector<double> ordinaryMs;
-    std::vector<double> checkMs;
-    for (std::size_t tick = 0; tick < many.tickMs.size(); ++tick)
-        ((tick + 1) % 5 == 0 ? checkMs : ordinaryMs).push_back(many.tickMs[tick]);
-    std::vector<double> sorted = ordinaryMs;
-    std::sort(sorted.begin(), sorted.end());
-    const double median = sorted.empty() ? 0.0 : sorted[sorted.size() / 2];
-    const double worst = sorted.empty() ? 0.0 : sorted.back();
-
-    std::printf("Refresh tick of the main window, 48-channel module THM4805p, mpod-sim on 127.0.0.1\n");
-    std::printf("(%zu ticks timed; every 5th tick also checks the crate and the connection)\n\n", many.tickMs.size());
-    std::printf("%-34s %10s %10s %10s %10s\n", "tick", "requests", "mean ms", "median ms", "max ms");
-    std::printf("%-34s %10.1f %10.3f %10.3f %10.3f\n", "channel table only", double(ordinary.requests - base.requests) / 4.0,
-        mean(ordinaryMs), median, worst);
-    std::sort(checkMs.begin(), checkMs.end());
-    std::printf("%-34s %10lld %10.3f %10.3f %10.3f\n", "with crate/connection check",
-        static_cast<long long>(withCheck.requests - ordinary.requests), mean(checkMs),
-        checkMs.empty() ? 0.0 : checkMs[checkMs.size() / 2], checkMs.empty() ? 0.0 : checkMs.back());
-    std::printf(
-        "%-34s %10.2f %10.3f\n", "average over 200 ticks", double(many.requests - base.requests) / 200.0, mean(many.tickMs));
-    std::printf("\nstart-up (discovery, first tick): %lld requests\n", static_cast<long long>(base.requests));
+    std::printf("Refresh of the main window, 48-channel module THM4805p, mpod-sim on 127.0.0.1\n\n");
+    const double ticks = seconds * 1000.0 / 200.0;
+    std::printf("requests per 200 ms tick (current module, module values, connection): %.2f\n",
+        double(steady.requests - base.requests) / ticks);
+    std::printf("render one tick from the snapshot (GUI thread): mean %.3f ms, median %.3f ms, max %.3f ms\n",
+        mean(timed.renderMs), median(timed.renderMs), largest(timed.renderMs));
+    std::printf("read cycle, crate answering at once: median %.1f ms, max %.1f ms (%zu samples)\n", median(timed.cycleMs),
+        largest(timed.cycleMs), timed.cycleMs.size());
+    std::printf("read cycle, crate with delay 150:    median %.1f ms, max %.1f ms (%zu samples)\n", median(slow.cycleMs),
+        largest(slow.cycleMs), slow.cycleMs.size());
+    std::printf("\nstart-up and one second of refresh: %lld requests\n", static_cast<long long>(base.requests));
     return 0;
 }

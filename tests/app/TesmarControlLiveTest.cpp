@@ -1,18 +1,22 @@
 // The main window against the crate simulator, through our SNMP library: discovery, module
 // navigation, the refresh, typing into the table, channel commands, prompts, the password,
-// the crate's power and a crate that stops answering. What reached the crate is read back
-// through a separate controller and module, as another program would see it.
+// the crate's power, a slow, a lossy and a silent crate, and tool windows across a
+// rediscovery. What reached the crate is read back through a separate controller and module,
+// as another program would see it.
 #include "app/ChannelTable.h"
 #include "app/TesmarControl.h"
+#include "app/ToolWindow.h"
 #include "app/UserDialogs.h"
 
 #include "controller/SnmpController.h"
+#include "device/DeviceSession.h"
 #include "device/SnmpModule.h"
 
 #include "common/SimulatorProcess.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -148,6 +152,22 @@ private:
     std::unique_ptr<SnmpModule> m_module;
 };
 
+// A tool window as the real ones are built: follows the current module, needs what it is given.
+class TestToolWindow : public ToolWindow
+{
+public:
+    using ToolWindow::ToolWindow;
+    QList<BaseModule*> followed; // every module change, null included
+
+protected:
+    void moduleChanged(BaseModule* module) override
+    {
+        followed.append(module);
+        if (module)
+            module->channelNumber(); // uses it at once, as a window filling its fields would
+    }
+};
+
 } // namespace
 
 class TesmarControlLiveTest : public QObject
@@ -185,6 +205,9 @@ private slots:
     void channelContextMenu();
     void cratePowerOffAndOn();
     void silentCrateBlanksTableAndRecovers();
+    void slowCrateShowsRampThenVoltage();
+    void lossyCrateKeepsTablePopulated();
+    void toolWindowLetsGoAcrossRediscovery();
 
 private:
     // Starts the simulator with these module entries (JSON array text) and opens the window.
@@ -196,6 +219,8 @@ private:
     QString connectLabel() const;
     QString labelText(const char* name) const;
     QString statusMessage() const;
+    // The cell's text; empty for a cell without an item.
+    QString cellText(int row, int column) const;
     void selectCells(const QList<QPair<int, int>>& cells);
 
     std::unique_ptr<SimulatorProcess> m_simulator;
@@ -208,8 +233,9 @@ void TesmarControlLiveTest::initTestCase()
 {
     QStandardPaths::setTestModeEnabled(true);
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
-    // A silent crate costs the refresh one short time-out, not seconds.
-    qputenv("TESMAR_SNMP_TIMEOUT_MS", "150");
+    // A write to a silent crate costs one short time-out; a crate answering 150 ms late answers
+    // within it.
+    qputenv("TESMAR_SNMP_TIMEOUT_MS", "500");
     qputenv("TESMAR_SNMP_RETRIES", "0");
 }
 
@@ -288,6 +314,12 @@ QString TesmarControlLiveTest::labelText(const char* name) const
 QString TesmarControlLiveTest::statusMessage() const
 {
     return m_window->statusBar()->currentMessage();
+}
+
+QString TesmarControlLiveTest::cellText(int row, int column) const
+{
+    const QTableWidgetItem* cell = table()->item(row, column);
+    return cell ? cell->text() : QString();
 }
 
 void TesmarControlLiveTest::selectCells(const QList<QPair<int, int>>& cells)
@@ -781,21 +813,33 @@ void TesmarControlLiveTest::overviewRatesModules()
     QTRY_VERIFY_WITH_TIMEOUT(inhibited.channelStatus(4) & 0x1000, 3000);
     QTRY_VERIFY_WITH_TIMEOUT(ramping.channelStatus(2) & 0x0010, 3000);
 
+    // Every module is read only while a window showing them all is open.
+    TestToolWindow overview(m_window->deviceSession(), m_window.get());
+    overview.setNeeds(Poller::AllModulesChannels);
+    overview.show();
     QSignalSpy started(m_window.get(), &TesmarControl::updateAllModulesStarted);
     QSignalSpy state(m_window.get(), &TesmarControl::updateModuleRunningState);
     QSignalSpy completed(m_window.get(), &TesmarControl::updateModuleCompleted);
     QSignalSpy measured(m_window.get(), &TesmarControl::updateChannelVoltageMeasure);
-    m_window->refreshOverview();
+    const auto rendered = [&] {
+        for (QSignalSpy* spy : {&started, &state, &completed, &measured})
+            spy->clear();
+        m_window->refreshOverview();
+        QHash<int, QString> states;
+        for (const QList<QVariant>& arguments : state)
+            states.insert(arguments.at(0).toInt(), arguments.at(1).toString());
+        return states;
+    };
+    const QHash<int, QString> expected{
+        {100, QStringLiteral("Ramping")}, {101, QStringLiteral("Error")}, {102, QStringLiteral("HV Off")}};
+    QTRY_COMPARE_WITH_TIMEOUT(rendered(), expected, 5000);
     QCOMPARE(started.count(), 1);
-    QCOMPARE(state.count(), 3);
     QCOMPARE(completed.count(), 3);
     QCOMPARE(measured.count(), 16 + 8 + 32);
-    QHash<int, QString> states;
-    for (const QList<QVariant>& arguments : state)
-        states.insert(arguments.at(0).toInt(), arguments.at(1).toString());
-    QCOMPARE(states.value(100), QStringLiteral("Ramping"));
-    QCOMPARE(states.value(101), QStringLiteral("Error"));
-    QCOMPARE(states.value(102), QStringLiteral("HV Off"));
+
+    // Hidden, it costs the crate nothing.
+    overview.hide();
+    QVERIFY(!(m_window->deviceSession()->needs() & Poller::AllModulesChannels));
 }
 
 void TesmarControlLiveTest::channelContextMenu()
@@ -869,7 +913,21 @@ void TesmarControlLiveTest::silentCrateBlanksTableAndRecovers()
     QTRY_COMPARE_WITH_TIMEOUT(table()->item(0, 0)->text(), QStringLiteral("321.00"), 3000);
 
     QVERIFY(m_simulator->command(QStringLiteral("silent on")));
-    QTRY_COMPARE_WITH_TIMEOUT(connectLabel(), QStringLiteral("<font color=\"red\">Can not connect to Module!"), 5000);
+    QTest::qWait(300); // answers already on their way arrive
+    const std::shared_ptr<const ModuleSnapshot> last = m_window->deviceSession()->poller()->moduleSnapshot(0);
+    QVERIFY(last);
+    // Silent for a moment is not lost: the values age visibly (grey) but stay ...
+    QSignalSpy measuredWhileSilent(m_window.get(), &TesmarControl::updateChannelVoltageMeasure);
+    QTest::qWait(int(last->lastAnswerAtMs + 1300 - ModuleSnapshot::nowMs()));
+    QCOMPARE(table()->item(0, 0)->text(), QStringLiteral("321.00"));
+    QCOMPARE(table()->item(0, 0)->foreground().color(), QColor(Qt::gray));
+    QVERIFY(table()->isEnabled());
+    QTest::qWait(int(last->lastAnswerAtMs + 1900 - ModuleSnapshot::nowMs()));
+    QVERIFY(!connectLabel().contains(QStringLiteral("red")));
+    // ... until nothing was answered for two seconds: then the module is lost.
+    QTRY_COMPARE_WITH_TIMEOUT(connectLabel(), QStringLiteral("<font color=\"red\">Can not connect to Module!"),
+        int(last->lastAnswerAtMs + 3000 - ModuleSnapshot::nowMs()));
+    measuredWhileSilent.clear();
     QVERIFY(!table()->isEnabled());
     // No number of the lost module stays on screen.
     for (int row = 0; row < table()->rowCount(); ++row)
@@ -879,6 +937,7 @@ void TesmarControlLiveTest::silentCrateBlanksTableAndRecovers()
     QTRY_COMPARE_WITH_TIMEOUT(moduleList()->item(1)->text(), QStringLiteral("Slot 6\nNot connected"), 5000);
     QTest::qWait(600); // several refresh ticks while silent: the cells stay blank
     QVERIFY(!table()->item(0, 0) || table()->item(0, 0)->text().isEmpty());
+    QCOMPARE(measuredWhileSilent.count(), 0); // no old value goes out as a reading
     // Nothing read from the module before stays as if it were its state now.
     for (const char* name : {"lblVRampSpeed", "lblIRampSpeed", "lblModuleStatus", "lblModuleEventStatus"})
         QTRY_COMPARE_WITH_TIMEOUT(labelText(name), QStringLiteral("---"), 5000);
@@ -889,10 +948,11 @@ void TesmarControlLiveTest::silentCrateBlanksTableAndRecovers()
     QVERIFY2(statusMessage().startsWith(QStringLiteral("Channel 4: switch on refused by the crate (")),
         qPrintable(statusMessage()));
 
+    // Back at the next complete read (within about a second).
     QVERIFY(m_simulator->command(QStringLiteral("silent off")));
-    QTRY_COMPARE_WITH_TIMEOUT(moduleList()->item(0)->text(), QStringLiteral("Slot 5\n505"), 8000);
-    QTRY_COMPARE_WITH_TIMEOUT(connectLabel(), QStringLiteral("Connected to THE1640p sn. 505 at Slot 5"), 5000);
-    QTRY_COMPARE_WITH_TIMEOUT(table()->item(0, 0) ? table()->item(0, 0)->text() : QString(), QStringLiteral("321.00"), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(moduleList()->item(0)->text(), QStringLiteral("Slot 5\n505"), 2500);
+    QTRY_COMPARE_WITH_TIMEOUT(connectLabel(), QStringLiteral("Connected to THE1640p sn. 505 at Slot 5"), 2500);
+    QTRY_COMPARE_WITH_TIMEOUT(table()->item(0, 0) ? table()->item(0, 0)->text() : QString(), QStringLiteral("321.00"), 2500);
     QVERIFY(table()->isEnabled());
     QTRY_COMPARE_WITH_TIMEOUT(labelText("lblVRampSpeed"), QStringLiteral("5 %/s"), 5000);
 
@@ -905,6 +965,111 @@ void TesmarControlLiveTest::silentCrateBlanksTableAndRecovers()
     QCOMPARE(labelText("lblFirmware"), QString());
     for (const char* name : {"lblVRampSpeed", "lblIRampSpeed", "lblModuleStatus", "lblModuleEventStatus"})
         QCOMPARE(labelText(name), QStringLiteral("---"));
+}
+
+void TesmarControlLiveTest::slowCrateShowsRampThenVoltage()
+{
+    // 80 V/s: switching on to 200 V ramps for 2.5 s.
+    startCrate(R"([{"slot": 0, "type": "THE1640p", "rampSpeed": 2}])");
+    waitConnected();
+    QVERIFY(m_simulator->command(QStringLiteral("noise off")));
+    QVERIFY(m_simulator->command(QStringLiteral("delay 150")));
+    CrateProbe probe(m_simulator->address(), 0);
+    probe.module()->setChannelVoltageSet(3, 200.0f);
+    QTRY_COMPARE_WITH_TIMEOUT(cellText(3, ChannelTable::ColumnVoltageSet), QStringLiteral("200.00"), 3000);
+
+    table()->setCurrentCell(3, 0);
+    action("actionSetChannelOn")->trigger();
+    QVERIFY2(statusMessage().isEmpty(), qPrintable(statusMessage()));
+    // Every frame shows each row as one read: a row off reads 0 V, a ramping row lies between
+    // 0 and its set voltage, a row at constant voltage reads it.
+    bool sawRamping = false;
+    const auto rowsConsistent = [&] {
+        for (int row = 0; row < table()->rowCount(); ++row) {
+            const QString status = cellText(row, ChannelTable::ColumnStatus);
+            const double set = cellText(row, ChannelTable::ColumnVoltageSet).remove(',').toDouble();
+            const double measured = cellText(row, ChannelTable::ColumnVoltageMeasure).remove(',').toDouble();
+            const bool ok = status == QLatin1String("Off") ? qAbs(measured) < 0.5
+                : status == QLatin1String("Ramping") || status == QLatin1String("On")
+                ? measured >= -0.5 && measured <= set + 0.5
+                : status == QLatin1String("Constant Voltage") ? qAbs(measured - set) < 0.5
+                                                              : false;
+            if (!ok)
+                qWarning("row %d: %s, Vset %g, Vmeas %g", row, qPrintable(status), set, measured);
+            if (!ok)
+                return false;
+            sawRamping = sawRamping || (row == 3 && status == QLatin1String("Ramping"));
+        }
+        return true;
+    };
+    QDeadlineTimer deadline(8000);
+    while (cellText(3, ChannelTable::ColumnStatus) != QLatin1String("Constant Voltage") && !deadline.hasExpired()) {
+        QVERIFY(rowsConsistent());
+        QTest::qWait(100);
+    }
+    QVERIFY(sawRamping);
+    QVERIFY(rowsConsistent());
+    QCOMPARE(cellText(3, ChannelTable::ColumnVoltageMeasure), QStringLiteral("200.00"));
+}
+
+void TesmarControlLiveTest::lossyCrateKeepsTablePopulated()
+{
+    startCrate(R"([{"slot": 4, "type": "THE1640p", "serialNumber": 404}])");
+    waitConnected();
+    QVERIFY(m_simulator->command(QStringLiteral("drop 30")));
+    // The poller retries what was lost: no frame shows the module lost or the crate off.
+    QDeadlineTimer deadline(20000);
+    int framesWithNumbers = 0;
+    while (!deadline.hasExpired()) {
+        QVERIFY2(connectLabel().startsWith(QStringLiteral("Connected to")), qPrintable(connectLabel()));
+        QCOMPARE(moduleList()->item(0)->text(), QStringLiteral("Slot 4\n404"));
+        QVERIFY(table()->isEnabled());
+        QVERIFY(!labelText("statusLabelController").contains(QStringLiteral("powered off")));
+        QVERIFY(!labelText("statusLabelController").contains(QStringLiteral("Can not connect")));
+        bool numbers = true;
+        for (int row = 0; row < table()->rowCount(); ++row) {
+            const QTableWidgetItem* cell = table()->item(row, ChannelTable::ColumnVoltageMeasure);
+            QVERIFY(cell && !cell->text().isEmpty());
+            numbers = numbers && cell->text() != QLatin1String("---");
+        }
+        framesWithNumbers += numbers ? 1 : 0;
+        QTest::qWait(100);
+    }
+    QVERIFY(framesWithNumbers > 150);
+}
+
+void TesmarControlLiveTest::toolWindowLetsGoAcrossRediscovery()
+{
+    startCrate(R"([{"slot": 2, "type": "THE1640p"}, {"slot": 3, "type": "THX0830b"}])");
+    waitConnected();
+    auto* window = new TestToolWindow(m_window->deviceSession(), m_window.get());
+    window->setNeeds(Poller::ModuleSupplies | Poller::ModuleTemperatures);
+    window->show();
+    BaseModule* first = window->module();
+    QVERIFY(first && first == m_window->currentModule());
+    QSignalSpy supplies(m_window.get(), &TesmarControl::updateModuleSupplyP5);
+    QTRY_VERIFY_WITH_TIMEOUT(supplies.count() > 0, 5000);
+
+    moduleList()->setCurrentRow(1);
+    QCOMPARE(window->module(), m_window->currentModule());
+    QVERIFY(window->module() != first);
+
+    // A new connection drops every module: the window lets go before, follows the new one after.
+    window->followed.clear();
+    m_window->initModuleAccess();
+    QVERIFY(window->followed.size() >= 2);
+    QCOMPARE(window->followed.first(), nullptr);
+    QCOMPARE(window->module(), m_window->currentModule());
+    QVERIFY(window->module());
+    QCOMPARE(window->module()->address(), QStringLiteral("Slot 2"));
+    waitConnected();
+    QTRY_VERIFY_WITH_TIMEOUT(supplies.count() > 1, 5000);
+
+    // The crate switched off: no module to follow, nothing to read for the window.
+    m_window->setCratePowerOn(0, false);
+    QCOMPARE(window->module(), nullptr);
+    delete window; // while shown: its needs go with it
+    QVERIFY(!(m_window->deviceSession()->needs() & Poller::ModuleSupplies));
 }
 
 QTEST_MAIN(TesmarControlLiveTest)
