@@ -293,22 +293,56 @@ void SnmpModule::refreshCache(Entry entry, QVector<Cache>& cache, Convert conver
     storeBlock(m_controller->call(entry, m_firstChannelIndex, m_channelCount), cache, convert);
 }
 
+void SnmpModule::readChannelBlock(int which, SnmpChannelBlock& block, QString& failure)
+{
+    std::memset(&block, 0, sizeof block);
+    for (int attempt = 0; attempt <= lostQuantityRetries && which != 0; ++attempt) {
+        SnmpChannelBlock answer;
+        std::memset(&answer, 0, sizeof answer);
+        answer.which = which;
+        {
+            // One call holds the lock: an operator's command waits for this call, never for the
+            // retries of a whole read.
+            Lock lock(m_controller->mutex());
+            m_controller->call(&SnmpController::getChannelBlock, m_firstChannelIndex, m_channelCount, &answer);
+            if (attempt == 0 || failure.isEmpty())
+                failure = m_controller->errorString();
+        }
+        // Each quantity keeps its fullest answer; only the ones still short are asked again.
+        const auto keep = [](auto& kept, const auto& fresh) {
+            if (fresh.count > kept.count)
+                kept = fresh;
+        };
+        keep(block.statuses, answer.statuses);
+        keep(block.switches, answer.switches);
+        keep(block.voltages, answer.voltages);
+        keep(block.currents, answer.currents);
+        keep(block.measuredVoltages, answer.measuredVoltages);
+        keep(block.measuredCurrents, answer.measuredCurrents);
+        block.answered |= answer.answered;
+        // Nothing answered at all: a silent crate, not a lost packet; asking again only waits.
+        if (answer.answered == 0)
+            break;
+        which &= ~answer.answered;
+    }
+}
+
 QVector<ChannelReading> SnmpModule::readChannels()
 {
-    Lock lock(m_controller->mutex());
     const bool measurement = isMeasurementModule();
     const bool together = m_controller->getChannelBlock && m_controller->isLibraryReady();
     SnmpChannelBlock block;
     std::memset(&block, 0, sizeof block);
+    QString failure;
     if (together) {
         // What the per-channel getters read: a measurement module has no status word and no
         // set values.
-        block.which = WIENER_BLOCK_SWITCH | WIENER_BLOCK_MEASURED_VOLTAGE | WIENER_BLOCK_MEASURED_CURRENT;
+        int which = WIENER_BLOCK_SWITCH | WIENER_BLOCK_MEASURED_VOLTAGE | WIENER_BLOCK_MEASURED_CURRENT;
         if (!measurement)
-            block.which |= WIENER_BLOCK_STATUS | WIENER_BLOCK_VOLTAGE | WIENER_BLOCK_CURRENT;
-        m_controller->call(&SnmpController::getChannelBlock, m_firstChannelIndex, m_channelCount, &block);
+            which |= WIENER_BLOCK_STATUS | WIENER_BLOCK_VOLTAGE | WIENER_BLOCK_CURRENT;
+        readChannelBlock(which, block, failure);
     }
-    QString failure;
+    Lock lock(m_controller->mutex());
     int reached = m_channelCount;
     // Each quantity from the block, or from its own block read without getChannelBlock.
     const auto take = [&](auto entry, const auto& part, auto& cache, auto convert) {
@@ -331,8 +365,6 @@ QVector<ChannelReading> SnmpModule::readChannels()
     take(&SnmpController::getMultipleOutputSwitches, block.switches, m_controlCache, control);
     take(&SnmpController::getMultipleMeasurementTerminalVoltages, block.measuredVoltages, m_voltageMeasureCache, unchanged);
     take(&SnmpController::getMultipleMeasurementCurrents, block.measuredCurrents, m_currentMeasureCache, unchanged);
-    if (together)
-        failure = m_controller->errorString();
 
     QVector<ChannelReading> readings(m_channelCount);
     for (int channel = 0; channel < m_channelCount; ++channel) {

@@ -6,6 +6,7 @@
 #include <QVector>
 
 class SnmpController;
+struct SnmpChannelBlock;
 
 // A high-voltage module in a slot of an MPOD crate, reached through the crate's SnmpController
 // (not owned). Per-channel values are read in blocks: reading channel 0 of a quantity fetches it
@@ -201,6 +202,12 @@ private:
     // Where the count of channels reached by the latest block read of `cache` is kept; null
     // for quantities that do not decide whether a channel's reading is complete.
     int* channelsReached(const void* cache);
+    // Reads the quantities of `which` with getChannelBlock into `block`, asking again for the
+    // quantities whose requests were lost (a lossy network), each attempt under the lock on its
+    // own; `failure` gets the first reason.
+    void readChannelBlock(int which, SnmpChannelBlock& block, QString& failure);
+    // Extra attempts for quantities whose requests were lost.
+    static constexpr int lostQuantityRetries = 2;
     bool anyQuantityUnread() const;
     void noteReadOutcome(bool answered);
     bool descriptionMatches(const QString& description) const;

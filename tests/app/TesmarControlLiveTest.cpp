@@ -21,6 +21,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QStandardPaths>
@@ -1014,6 +1015,15 @@ void TesmarControlLiveTest::slowCrateShowsRampThenVoltage()
 
 void TesmarControlLiveTest::lossyCrateKeepsTablePopulated()
 {
+    // The library's own time-out and retry, as the program runs with them.
+    const QByteArray timeout = qgetenv("TESMAR_SNMP_TIMEOUT_MS");
+    const QByteArray retries = qgetenv("TESMAR_SNMP_RETRIES");
+    qunsetenv("TESMAR_SNMP_TIMEOUT_MS");
+    qunsetenv("TESMAR_SNMP_RETRIES");
+    const auto restore = qScopeGuard([&] {
+        qputenv("TESMAR_SNMP_TIMEOUT_MS", timeout);
+        qputenv("TESMAR_SNMP_RETRIES", retries);
+    });
     startCrate(R"([{"slot": 4, "type": "THE1640p", "serialNumber": 404}])");
     waitConnected();
     QVERIFY(m_simulator->command(QStringLiteral("drop 30")));
