@@ -343,17 +343,6 @@ private:
     void showControllerState();
     bool isMeasurementModule(BaseModule* module);
 
-    // Nominal values per module in the display units they were read in: fixed per channel, so
-    // read in this thread once per module, not again when a module reconnects.
-    struct NominalValues
-    {
-        QString voltageUnit;
-        QString currentUnit;
-        QVector<float> voltage;
-        QVector<float> current;
-    };
-    const NominalValues& nominalValuesOf(BaseModule* module);
-    QHash<const BaseModule*, NominalValues> nominalValues;
     // The latest crate read the crate answered: one lost read does not make it "not answering".
     std::shared_ptr<const CrateSnapshot> answeredCrate;
     int tableTickCount = 0;

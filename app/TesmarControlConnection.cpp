@@ -33,7 +33,6 @@ void TesmarControl::forgetModules()
     const QSignalBlocker blocker(ui->lstModules);
     ui->lstModules->clear();
     announcedModuleIndex = -1;
-    nominalValues.clear();
 }
 
 void TesmarControl::initModuleAccess()

@@ -111,11 +111,8 @@ void TesmarControl::initialiseTableFor(BaseModule* module)
     ChannelTable* table = ui->table;
     table->setEnabled(true);
     table->setChannelCount(module->channelNumber());
-    const NominalValues& nominal = nominalValuesOf(module);
-    for (int row = 0; row < table->rowCount() && row < nominal.voltage.size(); ++row) {
-        table->setCellText(row, ChannelTable::ColumnVoltageNominal, module->formatVoltage(nominal.voltage.at(row)));
-        table->setCellText(row, ChannelTable::ColumnCurrentNominal, module->formatCurrent(nominal.current.at(row)));
-    }
+    // Nominal values arrive with the poller's reads (the first read of a module fetches them);
+    // the rows show them from the first snapshot in the current display units on.
     const QString voltageUnit = module->voltageUnit(0);
     const QString currentUnit = module->currentUnit(0);
     emit updateChannelVoltageUnit(serialNumber, 0, voltageUnit);
@@ -123,27 +120,6 @@ void TesmarControl::initialiseTableFor(BaseModule* module)
     table->setVoltageHeaders(voltageUnit);
     table->setCurrentHeaders(currentUnit);
     moduleRefreshDue = true;
-}
-
-const TesmarControl::NominalValues& TesmarControl::nominalValuesOf(BaseModule* module)
-{
-    NominalValues& nominal = nominalValues[module];
-    const QString voltageUnit = module->voltageUnit(0);
-    const QString currentUnit = module->currentUnit(0);
-    const int channels = module->channelNumber();
-    // Read again only after the display units changed.
-    if (nominal.voltageUnit != voltageUnit || nominal.currentUnit != currentUnit || nominal.voltage.size() != channels) {
-        nominal.voltageUnit = voltageUnit;
-        nominal.currentUnit = currentUnit;
-        nominal.voltage.resize(channels);
-        nominal.current.resize(channels);
-        // Channel 0 first: its read fetches every channel in one block.
-        for (int channel = 0; channel < channels; ++channel) {
-            nominal.voltage[channel] = module->channelVoltageNominal(channel);
-            nominal.current[channel] = module->channelCurrentNominal(channel);
-        }
-    }
-    return nominal;
 }
 
 void TesmarControl::refreshChannelRows(BaseModule* module)
@@ -186,6 +162,8 @@ void TesmarControl::refreshChannelRows(BaseModule* module)
             continue;
         }
         const ChannelReading& v = snapshot->channels.at(row);
+        table->setCellText(row, ChannelTable::ColumnVoltageNominal, module->formatVoltage(v.voltageNominal));
+        table->setCellText(row, ChannelTable::ColumnCurrentNominal, module->formatCurrent(v.currentNominal));
         table->setCellText(row, ChannelTable::ColumnVoltageSet, module->formatVoltage(v.voltageSet));
         emit updateChannelVoltage(serialNumber, row, v.voltageSet, voltageUnit);
         table->setCellText(row, ChannelTable::ColumnCurrentSet, module->formatCurrent(v.currentSet));

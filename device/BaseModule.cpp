@@ -21,6 +21,8 @@ QVector<ChannelReading> BaseModule::readChannels()
         reading.currentSet = channelCurrentSet(channel);
         reading.voltageMeasure = channelVoltageMeasure(channel);
         reading.currentMeasure = channelCurrentMeasure(channel);
+        reading.voltageNominal = channelVoltageNominal(channel);
+        reading.currentNominal = channelCurrentNominal(channel);
         reading.control = channelControl(channel);
         reading.status = channelStatus(channel);
     }

@@ -11,6 +11,8 @@ struct ChannelReading
     float currentSet = 0.0f;
     float voltageMeasure = 0.0f;
     float currentMeasure = 0.0f;
+    float voltageNominal = 0.0f;
+    float currentNominal = 0.0f;
     quint32 control = 0;
     quint32 status = 0;
     bool complete = false;

@@ -251,38 +251,38 @@ void Poller::readModule(const Cycle& cycle, int index, bool channels, bool value
     BaseModule* module = cycle.modules.at(index).get();
     const bool current = index == cycle.currentModule;
 
-    QVector<ChannelReading> channelReading;
-    qint64 channelsAtMs = -1;
     if (channels) {
-        const int channelCount = module->channelNumber();
-        channelReading =
-            readWithRetry([module] { return module->readChannels(); }, completeCount, channelCount, &channelsAtMs);
+        qint64 channelsAtMs = -1;
+        const QVector<ChannelReading> channelReading = readWithRetry(
+            [module] { return module->readChannels(); }, completeCount, module->channelNumber(), &channelsAtMs);
+        // Published before the module values are read: the table shows a command's effect one
+        // round trip after it, not after the slower scalar reads as well.
+        publishModule(cycle, index, [&](ModuleSnapshot& snapshot) {
+            if (channelsAtMs >= 0) {
+                snapshot.channels = channelReading;
+                snapshot.channelsReadAtMs = channelsAtMs;
+                snapshot.voltageUnit = module->voltageUnit();
+                snapshot.currentUnit = module->currentUnit();
+            }
+            snapshot.lastAnswerAtMs = std::max(snapshot.lastAnswerAtMs, channelsAtMs);
+        });
     }
+    if (!values)
+        return;
 
-    ModuleReading valueReading;
+    const bool temperatures =
+        (current && cycle.needs.testFlag(ModuleTemperatures)) || cycle.needs.testFlag(AllModulesChannels);
+    const bool supplies = current && cycle.needs.testFlag(ModuleSupplies);
     qint64 valuesAtMs = -1;
-    if (values) {
-        const bool temperatures =
-            (current && cycle.needs.testFlag(ModuleTemperatures)) || cycle.needs.testFlag(AllModulesChannels);
-        const bool supplies = current && cycle.needs.testFlag(ModuleSupplies);
-        valueReading = readWithRetry([=] { return module->readModuleValues(temperatures, supplies); }, validGroups,
-            2 + int(temperatures) + int(supplies), &valuesAtMs);
-    }
-
-    auto update = [&](ModuleSnapshot& snapshot) {
-        if (channelsAtMs >= 0) {
-            snapshot.channels = channelReading;
-            snapshot.channelsReadAtMs = channelsAtMs;
-            snapshot.voltageUnit = module->voltageUnit();
-            snapshot.currentUnit = module->currentUnit();
-        }
+    const ModuleReading valueReading = readWithRetry([=] { return module->readModuleValues(temperatures, supplies); },
+        validGroups, 2 + int(temperatures) + int(supplies), &valuesAtMs);
+    publishModule(cycle, index, [&](ModuleSnapshot& snapshot) {
         if (valuesAtMs >= 0) {
             snapshot.values = mergeValues(snapshot.values, valueReading);
             snapshot.valuesReadAtMs = valuesAtMs;
         }
-        snapshot.lastAnswerAtMs = std::max({snapshot.lastAnswerAtMs, channelsAtMs, valuesAtMs});
-    };
-    publishModule(cycle, index, update);
+        snapshot.lastAnswerAtMs = std::max(snapshot.lastAnswerAtMs, valuesAtMs);
+    });
 }
 
 void Poller::probeModule(const Cycle& cycle, int index)

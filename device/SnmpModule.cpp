@@ -319,6 +319,8 @@ void SnmpModule::readChannelBlock(int which, SnmpChannelBlock& block, QString& f
         keep(block.currents, answer.currents);
         keep(block.measuredVoltages, answer.measuredVoltages);
         keep(block.measuredCurrents, answer.measuredCurrents);
+        keep(block.nominalVoltages, answer.nominalVoltages);
+        keep(block.nominalCurrents, answer.nominalCurrents);
         block.answered |= answer.answered;
         // Nothing answered at all: a silent crate, not a lost packet; asking again only waits.
         if (answer.answered == 0)
@@ -331,6 +333,8 @@ QVector<ChannelReading> SnmpModule::readChannels()
 {
     const bool measurement = isMeasurementModule();
     const bool together = m_controller->getChannelBlock && m_controller->isLibraryReady();
+    // Nominal values do not change: read with the first complete read, then from the caches.
+    const bool nominals = !m_nominalsRead;
     SnmpChannelBlock block;
     std::memset(&block, 0, sizeof block);
     QString failure;
@@ -340,6 +344,8 @@ QVector<ChannelReading> SnmpModule::readChannels()
         int which = WIENER_BLOCK_SWITCH | WIENER_BLOCK_MEASURED_VOLTAGE | WIENER_BLOCK_MEASURED_CURRENT;
         if (!measurement)
             which |= WIENER_BLOCK_STATUS | WIENER_BLOCK_VOLTAGE | WIENER_BLOCK_CURRENT;
+        if (nominals)
+            which |= WIENER_BLOCK_NOMINAL_VOLTAGE | WIENER_BLOCK_NOMINAL_CURRENT;
         readChannelBlock(which, block, failure);
     }
     Lock lock(m_controller->mutex());
@@ -365,6 +371,12 @@ QVector<ChannelReading> SnmpModule::readChannels()
     take(&SnmpController::getMultipleOutputSwitches, block.switches, m_controlCache, control);
     take(&SnmpController::getMultipleMeasurementTerminalVoltages, block.measuredVoltages, m_voltageMeasureCache, unchanged);
     take(&SnmpController::getMultipleMeasurementCurrents, block.measuredCurrents, m_currentMeasureCache, unchanged);
+    if (nominals) {
+        take(&SnmpController::getMultipleOutputConfigMaxTerminalVoltages, block.nominalVoltages, m_voltageNominalCache,
+            unchanged);
+        take(&SnmpController::getMultipleOutputConfigMaxCurrents, block.nominalCurrents, m_currentNominalCache, unchanged);
+        m_nominalsRead = reached >= m_channelCount;
+    }
 
     QVector<ChannelReading> readings(m_channelCount);
     for (int channel = 0; channel < m_channelCount; ++channel) {
@@ -373,6 +385,8 @@ QVector<ChannelReading> SnmpModule::readChannels()
         reading.currentSet = displayCurrent(m_currentSetCache.at(channel));
         reading.voltageMeasure = displayVoltage(m_voltageMeasureCache.at(channel));
         reading.currentMeasure = displayCurrent(m_currentMeasureCache.at(channel));
+        reading.voltageNominal = displayVoltage(m_voltageNominalCache.at(channel));
+        reading.currentNominal = displayCurrent(m_currentNominalCache.at(channel));
         reading.control = m_controlCache.at(channel);
         reading.status = m_statusCache.at(channel);
         reading.complete = channel < reached;

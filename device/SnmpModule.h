@@ -234,6 +234,9 @@ private:
     // Channels reached by the latest block read of the quantities the channel table shows:
     // status, control, voltage set/measured/nominal, current set/measured/nominal.
     int m_channelsReached[8] = {};
+    // Both nominal values were read for every channel; readChannels() then takes them from the
+    // caches (they do not change while the module is in its slot).
+    bool m_nominalsRead = false;
 
     // Outcome and age of the latest read that can tell a silent crate from an answering one.
     bool m_answering = false;
