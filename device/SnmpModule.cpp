@@ -406,6 +406,8 @@ bool SnmpModule::lastCallAnswered() const
 
 ModuleReading SnmpModule::readModuleValues(bool temperatures, bool supplies)
 {
+    if (m_controller->getModuleValues && m_controller->isLibraryReady())
+        return readModuleValuesTogether(temperatures, supplies);
     ModuleReading reading;
     bool answered = true;
     // Passes a value through and notes whether the read that gave it was answered.
@@ -438,6 +440,38 @@ ModuleReading SnmpModule::readModuleValues(bool temperatures, bool supplies)
         reading.currentLimit = checked(currentLimit());
         reading.suppliesValid = answered;
     }
+    return reading;
+}
+
+ModuleReading SnmpModule::readModuleValuesTogether(bool temperatures, bool supplies)
+{
+    SnmpModuleValues values;
+    std::memset(&values, 0, sizeof values);
+    values.which = WIENER_MODULE_STATUS | WIENER_MODULE_RAMP_SPEEDS;
+    if (temperatures)
+        values.which |= WIENER_MODULE_TEMPERATURES;
+    if (supplies)
+        values.which |= WIENER_MODULE_SUPPLIES;
+    m_controller->call(&SnmpController::getModuleValues, m_slot, &values);
+
+    // The same conversions as the single getters.
+    ModuleReading reading;
+    reading.currentControl = currentControl();
+    reading.rampSpeedsValid = values.answered & WIENER_MODULE_RAMP_SPEEDS;
+    reading.voltageRampSpeed = float(values.rampSpeedVoltage);
+    reading.currentRampSpeed = reading.currentControl ? float(values.rampSpeedCurrent) : 0.0f;
+    reading.statusValid = values.answered & WIENER_MODULE_STATUS;
+    reading.status = moduleStatusFromLibrary(quint32(values.status));
+    reading.eventStatus = moduleEventStatusFromLibrary(quint32(values.eventStatus));
+    reading.temperaturesValid = values.answered & WIENER_MODULE_TEMPERATURES;
+    for (int index = 0; index < 4; ++index)
+        reading.temperature[index] = float(values.temperatures[index]);
+    reading.suppliesValid = values.answered & WIENER_MODULE_SUPPLIES;
+    reading.supplyP5 = float(values.supply5);
+    reading.supplyP12 = float(values.supply24);
+    reading.supplyN12 = supplyN12();
+    reading.voltageLimit = float(values.hardwareLimitVoltage);
+    reading.currentLimit = float(values.hardwareLimitCurrent);
     return reading;
 }
 

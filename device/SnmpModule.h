@@ -206,6 +206,8 @@ private:
     // quantities whose requests were lost (a lossy network), each attempt under the lock on its
     // own; `failure` gets the first reason.
     void readChannelBlock(int which, SnmpChannelBlock& block, QString& failure);
+    // readModuleValues() with one getModuleValues call (one round trip).
+    ModuleReading readModuleValuesTogether(bool temperatures, bool supplies);
     // Extra attempts for quantities whose requests were lost.
     static constexpr int lostQuantityRetries = 2;
     bool anyQuantityUnread() const;

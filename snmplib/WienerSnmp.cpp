@@ -768,3 +768,81 @@ extern "C" int getChannelBlock(HSNMP session, int start, int size, SnmpChannelBl
         return int(everywhere);
     });
 }
+
+extern "C" int getModuleValues(HSNMP session, int slot, SnmpModuleValues* values)
+{
+    if (!values || !validSlot(slot) || !(values->which & WIENER_MODULE_ALL))
+        return refuse(session, 0);
+    const int which = values->which & WIENER_MODULE_ALL;
+    std::memset(values, 0, sizeof *values);
+    values->which = which;
+
+    // One varbind per value, tagged with its group; all of them travel in one GET (split only
+    // by the size bound), so the module's values cost one round trip.
+    struct Item
+    {
+        int group;
+        Oid oid;
+        int32_t* integer; // BITS in int form
+        double* real;
+    };
+    std::vector<Item> items;
+    if (which & WIENER_MODULE_STATUS) {
+        items.push_back({WIENER_MODULE_STATUS, CrateOid::module(CrateOid::ModuleStatus, slot), &values->status, nullptr});
+        items.push_back(
+            {WIENER_MODULE_STATUS, CrateOid::module(CrateOid::ModuleEventStatus, slot), &values->eventStatus, nullptr});
+    }
+    if (which & WIENER_MODULE_RAMP_SPEEDS) {
+        items.push_back({WIENER_MODULE_RAMP_SPEEDS, CrateOid::module(CrateOid::ModuleRampSpeedVoltage, slot), nullptr,
+            &values->rampSpeedVoltage});
+        items.push_back({WIENER_MODULE_RAMP_SPEEDS, CrateOid::module(CrateOid::ModuleRampSpeedCurrent, slot), nullptr,
+            &values->rampSpeedCurrent});
+    }
+    if (which & WIENER_MODULE_TEMPERATURES) {
+        for (int index = 0; index < 4; ++index)
+            items.push_back({WIENER_MODULE_TEMPERATURES,
+                CrateOid::moduleSub(CrateOid::ModuleAuxiliaryMeasurementTemperature, index + 1, slot), nullptr,
+                &values->temperatures[index]});
+    }
+    if (which & WIENER_MODULE_SUPPLIES) {
+        items.push_back({WIENER_MODULE_SUPPLIES, CrateOid::moduleSub(CrateOid::ModuleAuxiliaryMeasurementVoltage, 1, slot),
+            nullptr, &values->supply24});
+        items.push_back({WIENER_MODULE_SUPPLIES, CrateOid::moduleSub(CrateOid::ModuleAuxiliaryMeasurementVoltage, 2, slot),
+            nullptr, &values->supply5});
+        items.push_back({WIENER_MODULE_SUPPLIES, CrateOid::module(CrateOid::ModuleHardwareLimitVoltage, slot), nullptr,
+            &values->hardwareLimitVoltage});
+        items.push_back({WIENER_MODULE_SUPPLIES, CrateOid::module(CrateOid::ModuleHardwareLimitCurrent, slot), nullptr,
+            &values->hardwareLimitCurrent});
+    }
+    return onSession(session, 0, [&](SnmpSession& s) {
+        std::vector<Oid> oids;
+        oids.reserve(items.size());
+        for (const Item& item : items)
+            oids.push_back(item.oid);
+        // The largest of the value sizes, so the size bound holds whatever type answers.
+        const std::vector<SnmpValue> answers = s.get(oids, SnmpSession::BitsValue);
+        int answered = which;
+        for (size_t i = 0; i < items.size(); ++i) {
+            const Item& item = items[i];
+            if (!answers[i].isValid()) {
+                answered &= ~item.group;
+                continue;
+            }
+            if (item.integer)
+                *item.integer = answers[i].bitsToInt();
+            else
+                *item.real = answers[i].toDouble();
+        }
+        // A group is either read whole or not at all.
+        for (const Item& item : items) {
+            if (!(answered & item.group)) {
+                if (item.integer)
+                    *item.integer = 0;
+                else
+                    *item.real = 0.0;
+            }
+        }
+        values->answered = answered;
+        return answered == which ? 1 : 0;
+    });
+}

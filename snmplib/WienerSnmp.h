@@ -216,6 +216,37 @@ typedef struct SnmpChannelBlock
 
 WIENER_SNMP_API int getChannelBlock(HSNMP session, int start, int size, SnmpChannelBlock* block);
 
+/* Module-level values of one slot with one request: the groups chosen in `which`, the same
+ * objects and units as the single entries (getModuleStatus, getModuleEventStatus,
+ * getModuleRampSpeedVoltage/Current, getModuleAuxTemperature 0..3, getModuleSupply24/5,
+ * getModuleHardwareLimitVoltage/Current). `answered` gets the flag of every chosen group whose
+ * values all arrived; values of other groups are 0. The caller owns the struct. Returns non-zero
+ * when every chosen group was answered; 0 for a bad slot, a null pointer or no known flag. */
+#define WIENER_MODULE_STATUS 0x01       /* moduleStatus and moduleEventStatus, BITS in int form */
+#define WIENER_MODULE_RAMP_SPEEDS 0x02  /* moduleRampSpeedVoltage and ...Current, % per second */
+#define WIENER_MODULE_TEMPERATURES 0x04 /* moduleAuxiliaryMeasurementTemperature 0..3, degrees C */
+#define WIENER_MODULE_SUPPLIES 0x08     /* auxiliary 24 V and 5 V, hardware limits in % */
+#define WIENER_MODULE_ALL 0x0F
+
+#pragma pack(push, 4)
+typedef struct SnmpModuleValues
+{
+    int32_t which;
+    int32_t answered;
+    int32_t status;
+    int32_t eventStatus;
+    double rampSpeedVoltage;
+    double rampSpeedCurrent;
+    double temperatures[4];
+    double supply24;
+    double supply5;
+    double hardwareLimitVoltage;
+    double hardwareLimitCurrent;
+} SnmpModuleValues;
+#pragma pack(pop)
+
+WIENER_SNMP_API int getModuleValues(HSNMP session, int slot, SnmpModuleValues* values);
+
 #ifdef __cplusplus
 }
 #endif

@@ -532,11 +532,15 @@ private slots:
         m->setVoltageUnit(voltageUnit);
         m->setCurrentUnit(currentUnit);
         const auto entry = controller()->getChannelBlock;
-        QVERIFY(entry);
-        if (!together)
+        const auto valuesEntry = controller()->getModuleValues;
+        QVERIFY(entry && valuesEntry);
+        if (!together) {
             controller()->getChannelBlock = nullptr;
+            controller()->getModuleValues = nullptr;
+        }
         const auto restore = qScopeGuard([&] {
             controller()->getChannelBlock = entry;
+            controller()->getModuleValues = valuesEntry;
             m_crate->simulator().command(QStringLiteral("noise on"));
         });
         QVERIFY(m_crate->simulator().command(QStringLiteral("noise off")));
@@ -589,9 +593,15 @@ private slots:
         const ModuleReading values = m->readModuleValues(true, true);
         QVERIFY(values.rampSpeedsValid && values.statusValid && values.temperaturesValid && values.suppliesValid);
         QCOMPARE(values.voltageRampSpeed, m->voltageRampSpeed());
+        QCOMPARE(values.currentRampSpeed, m->currentControl() ? m->currentRampSpeed() : 0.0f);
         QCOMPARE(values.currentControl, m->currentControl());
         QCOMPARE(values.status, m->status());
+        QCOMPARE(values.eventStatus, m->eventStatus());
+        QCOMPARE(values.temperature[3], m->temperature(3));
+        QCOMPARE(values.supplyP5, m->supplyP5());
         QCOMPARE(values.supplyP12, m->supplyP12());
+        QCOMPARE(values.voltageLimit, m->voltageLimit());
+        QCOMPARE(values.currentLimit, m->currentLimit());
         QVERIFY(values.voltageLimit > 0.0f);
     }
 
