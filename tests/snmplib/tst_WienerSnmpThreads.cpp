@@ -90,12 +90,30 @@ void TestWienerSnmpThreads::twoThreadsOnOneHandle()
                 ++wrong;
             if (setOutputVoltage(h, 110, 10.0 * round) != 1)
                 ++wrong;
+            // Several requests in flight on the handle the refresh uses too.
+            SnmpChannelBlock block{};
+            block.which = WIENER_BLOCK_VOLTAGE | WIENER_BLOCK_NOMINAL_VOLTAGE;
+            if (getChannelBlock(h, 0, 16, &block) != 16 || block.voltages.value[15] != 215.0)
+                ++wrong;
+        }
+    }));
+    // Another handle with its requests in flight at the same time (a second crate).
+    HSNMP second = m_crate.open();
+    QVERIFY(second);
+    std::unique_ptr<QThread> other(QThread::create([&] {
+        for (int round = 0; round < rounds; ++round) {
+            SnmpChannelBlock block{};
+            block.which = WIENER_BLOCK_ALL;
+            if (getChannelBlock(second, 100, 48, &block) != 48 || block.nominalVoltages.value[47] != 4000.0)
+                ++wrong;
         }
     }));
     refresh->start();
     script->start();
+    other->start();
     QVERIFY(refresh->wait(120000));
     QVERIFY(script->wait(120000));
+    QVERIFY(other->wait(120000));
     QCOMPARE(wrong.load(), 0);
     QCOMPARE(getOutputVoltage(m_handle, 110), 10.0 * (rounds - 1));
 }
