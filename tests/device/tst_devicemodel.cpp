@@ -6,6 +6,7 @@
 #include "device/SnmpModule.h"
 #include "device/TbusChannelStatusBits.h"
 #include "device/TbusModuleStatusBits.h"
+#include "MemoryModule.h"
 
 #include <QLocale>
 #include <QSettings>
@@ -331,6 +332,32 @@ private slots:
         QVERIFY(m_controller->stringList().isEmpty());
         QCOMPARE(m_controller->errorString(), QStringLiteral("not connected"));
         QCOMPARE(SnmpController::channelIndex(3, 5), 305);
+    }
+
+    // Modules without block reads (VME, OPC) are refreshed through the per-channel operations: a
+    // module that stops answering must give incomplete readings, never zeros as values.
+    void defaultReadsMarkASilentModule()
+    {
+        MemoryModule m(3);
+        MemoryModule::Channel c;
+        c.voltageSet = 500;
+        c.voltageMeasure = 499.5f;
+        m.setChannel(2, c);
+        m.state.status = 0x1234;
+        QVector<ChannelReading> readings = m.readChannels();
+        QCOMPARE(readings.size(), 3);
+        QVERIFY(readings[2].complete);
+        QCOMPARE(readings[2].voltageMeasure, 499.5f);
+        QVERIFY(m.readModuleValues(true, true).statusValid);
+        QCOMPARE(m.readModuleValues(false, false).status, 0x1234u);
+
+        m.setAnswering(false);
+        readings = m.readChannels();
+        QVERIFY(!readings[0].complete && !readings[2].complete);
+        const ModuleReading values = m.readModuleValues(true, true);
+        QVERIFY(!values.statusValid && !values.temperaturesValid && !values.suppliesValid);
+        QVERIFY(!m.setChannelVoltageSet(0, 100));
+        QCOMPARE(m.lastError(), QStringLiteral("no answer"));
     }
 };
 
