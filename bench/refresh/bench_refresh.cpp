@@ -13,7 +13,6 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryFile>
 #include <QTimer>
@@ -60,17 +59,8 @@ Run run(const QString& configPath, int seconds, const QString& condition, bool t
 {
     Run result;
     SimulatorProcess simulator;
-    simulator.setConfigFile(configPath);
-    if (!simulator.start()) {
-        std::fprintf(stderr, "mpod-sim did not start:\n%s\n", qPrintable(simulator.output()));
+    if (!simulator.startForProgram(configPath))
         return result;
-    }
-    simulator.exportLibraryEnvironment();
-    {
-        QSettings settings(
-            QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Tesmar"), QStringLiteral("tesmarcontrol"));
-        settings.setValue(QStringLiteral("IpAddress"), simulator.host());
-    }
     {
         TesmarControl window;
         window.show();

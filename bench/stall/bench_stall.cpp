@@ -11,7 +11,6 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QLabel>
-#include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryFile>
 #include <QTimer>
@@ -53,17 +52,8 @@ Stall measure(const QString& configPath, const QString& condition, int seconds)
 {
     Stall result;
     SimulatorProcess simulator;
-    simulator.setConfigFile(configPath);
-    if (!simulator.start()) {
-        std::fprintf(stderr, "mpod-sim did not start:\n%s\n", qPrintable(simulator.output()));
+    if (!simulator.startForProgram(configPath))
         return result;
-    }
-    simulator.exportLibraryEnvironment();
-    {
-        QSettings settings(
-            QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Tesmar"), QStringLiteral("tesmarcontrol"));
-        settings.setValue(QStringLiteral("IpAddress"), simulator.host());
-    }
     {
         TesmarControl window;
         window.show();

@@ -5,9 +5,11 @@
 #include <QElapsedTimer>
 #include <QNetworkProxy>
 #include <QRegularExpression>
+#include <QSettings>
 #include <QUdpSocket>
 
 #include <csignal>
+#include <cstdio>
 
 SimulatorProcess::SimulatorProcess()
 {
@@ -116,6 +118,19 @@ bool SimulatorProcess::command(const QString& line, QString* answer, int timeout
 void SimulatorProcess::exportLibraryEnvironment() const
 {
     qputenv("TESMAR_SNMP_PORT", QByteArray::number(m_port));
+}
+
+bool SimulatorProcess::startForProgram(const QString& configPath)
+{
+    setConfigFile(configPath);
+    if (!start()) {
+        std::fprintf(stderr, "mpod-sim did not start:\n%s\n", qPrintable(output()));
+        return false;
+    }
+    exportLibraryEnvironment();
+    QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Tesmar"), QStringLiteral("tesmarcontrol"))
+        .setValue(QStringLiteral("IpAddress"), host());
+    return true;
 }
 
 bool SimulatorProcess::stop(int timeoutMs)

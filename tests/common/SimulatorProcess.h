@@ -34,6 +34,10 @@ public:
     // Points our SNMP library at this simulator (TESMAR_SNMP_PORT) for the current process and
     // for child processes started afterwards.
     void exportLibraryEnvironment() const;
+    // Starts the simulator with `configPath`, exports the library environment and stores the
+    // simulator as the program's crate address in its (test-mode) settings, so a window created
+    // next connects to it. Prints the simulator's output when it did not start.
+    bool startForProgram(const QString& configPath);
 
     // SIGTERM, wait for the exit and read the "served requests=N varbinds=M" line. For a simulator
     // that already ended by itself ("quit") it only reads that line.
