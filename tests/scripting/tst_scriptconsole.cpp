@@ -1,8 +1,8 @@
 // The script console of the main window against the crate simulator: what a run prints, what
-// reaches the crate, the held script, Stop, and a crate switched off under a running script.
+// reaches the crate, the held script, Stop, the crate switched off and the window closed under a
+// running script.
 #include "app/IsolatedSettings.h"
 #include "app/TesmarControl.h"
-#include "app/UserDialogs.h"
 #include "common/SimulatorProcess.h"
 #include "device/BaseModule.h"
 #include "scripting/DialogScriptConsole.h"
@@ -11,21 +11,16 @@
 #include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QPointer>
 #include <QPushButton>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <QTextEdit>
 #include <QTimer>
 #include <QtTest>
 
 #include <memory>
-
-namespace {
-// Slot 1 first, so the serial number a script prints is not slot 0's by accident.
-const QByteArray crateConfig = R"({"crate": {"bootDelayMs": 0}, "modules": [
-    {"slot": 1, "type": "THE1640p", "serialNumber": 4712001}, {"slot": 4, "type": "THC3210p"}]})";
-const QString initialScript = QStringLiteral("script.print('from test.js'); 3");
-} // namespace
 
 class TestScriptConsole : public QObject
 {
@@ -33,25 +28,25 @@ class TestScriptConsole : public QObject
 
 private slots:
     void initTestCase();
-    void cleanupTestCase();
     void init();
-
-    void consoleLayout();
-    void emptyEditorRunsHeldScript();
+    void heldScript();
     void outcomes_data();
     void outcomes();
     void linesArriveWhileScriptRuns();
     void stopEndsRun_data();
     void stopEndsRun();
-    void runWhileRunningOnlyReplacesScript();
     void crateSwitchedOffUnderRunningScript();
+    void windowClosedUnderRunningScript();
 
 private:
-    // Types `script` into the editor and presses Run; waits for the run to end.
+    // Types `script` into the editor and presses Run Script; start() returns once it runs, run()
+    // once it has ended.
+    void start(const QString& script);
     void run(const QString& script);
     void waitIdle();
-    QStringList outputLines() const;
-    QPushButton* button(const char* name) const;
+    QStringList outputLines() const { return m_console->outputText().split(QLatin1Char('\n'), Qt::SkipEmptyParts); }
+    QPushButton* button(const char* name) const { return m_console->findChild<QPushButton*>(QLatin1String(name)); }
+    QTextEdit* editor() const { return m_console->findChildren<QTextEdit*>().at(0); }
 
     QTemporaryDir m_workFolder;
     SimulatorProcess m_simulator;
@@ -67,63 +62,56 @@ void TestScriptConsole::initTestCase()
     QVERIFY(QDir::setCurrent(m_workFolder.path()));
     QFile initial(QStringLiteral("test.js"));
     QVERIFY(initial.open(QIODevice::WriteOnly));
-    initial.write(initialScript.toUtf8());
+    initial.write("script.print('from test.js'); 3");
     initial.close();
 
+    // Slot 1 first, so the serial number a script prints is not slot 0's by accident.
     QVERIFY(m_config.open());
-    m_config.write(crateConfig);
+    m_config.write(R"({"crate": {"bootDelayMs": 0}, "modules": [
+        {"slot": 1, "type": "THE1640p", "serialNumber": 4712001}, {"slot": 4, "type": "THC3210p"}]})");
     m_config.close();
     m_simulator.setConfigFile(m_config.fileName());
     QVERIFY2(m_simulator.start(), qPrintable(m_simulator.output()));
     m_simulator.exportLibraryEnvironment();
-    QVERIFY(m_simulator.command(QStringLiteral("noise off")));
     QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Tesmar"), QStringLiteral("tesmarcontrol"))
         .setValue(QStringLiteral("IpAddress"), m_simulator.host());
 
     m_window = std::make_unique<TesmarControl>();
     m_window->setReconnectDelays(100, 100);
     m_window->show();
-    QVERIFY(m_window->currentModule());
     m_window->findChild<QAction*>(QStringLiteral("actionScript"))->trigger();
     m_console = m_window->findChild<DialogScriptConsole*>();
     m_thread = m_window->findChild<ScriptThread*>();
-    QVERIFY(m_console && m_thread);
-    QVERIFY(m_console->isVisible());
-}
-
-void TestScriptConsole::cleanupTestCase()
-{
-    m_window.reset();
-    m_simulator.stop();
+    QVERIFY(m_console && m_thread && m_console->isVisible());
+    QCOMPARE(m_console->windowTitle(), QStringLiteral("Script Console"));
+    QCOMPARE(editor()->tabStopDistance(), 40.0);
+    QVERIFY(m_console->findChildren<QTextEdit*>().at(1)->isReadOnly());
+    QCOMPARE(button("btnRun")->text(), QStringLiteral("Run Script"));
+    QVERIFY(!button("btnStop")->isEnabled());
 }
 
 void TestScriptConsole::init()
 {
-    QVERIFY(m_window->currentModule());
     QVERIFY(m_window->currentModule()->setChannelVoltageSet(0, 0.0f));
 }
 
-void TestScriptConsole::consoleLayout()
-{
-    QCOMPARE(m_console->windowTitle(), QStringLiteral("Script Console"));
-    const auto editors = m_console->findChildren<QTextEdit*>();
-    QCOMPARE(editors.size(), 2);
-    QCOMPARE(editors.at(0)->tabStopDistance(), 40.0);
-    QVERIFY(!editors.at(0)->isReadOnly());
-    QVERIFY(editors.at(1)->isReadOnly());
-    QCOMPARE(button("btnRun")->text(), QStringLiteral("Run Script"));
-    QCOMPARE(button("btnStop")->text(), QStringLiteral("Stop Script"));
-    QVERIFY(!button("btnStop")->isEnabled());
-}
-
-// First test.js, then, after a script of its own, that script again.
-void TestScriptConsole::emptyEditorRunsHeldScript()
+// An empty editor runs the held script: first test.js, later the latest script run. Run while a
+// script runs only replaces the held script.
+void TestScriptConsole::heldScript()
 {
     run(QString());
     QCOMPARE(outputLines(), (QStringList{"from test.js", "Script exited with result 3"}));
-    run(QStringLiteral("script.print('once more'); 7"));
+    start(QStringLiteral("script.delay(600000)"));
+    editor()->setPlainText(QStringLiteral("'the next one'"));
+    button("btnRun")->click();
+    QVERIFY(m_thread->isRunning());
+    button("btnStop")->click();
+    waitIdle();
+    QCOMPARE(outputLines(), QStringList{"Script stopped by the operator."});
     run(QString());
-    QCOMPARE(outputLines(), (QStringList{"once more", "Script exited with result 7"}));
+    QCOMPARE(outputLines(), QStringList{"Script exited with result the next one"});
+    run(QString());
+    QCOMPARE(outputLines(), QStringList{"Script exited with result the next one"});
 }
 
 void TestScriptConsole::outcomes_data()
@@ -172,11 +160,8 @@ void TestScriptConsole::linesArriveWhileScriptRuns()
     QTimer timer;
     connect(&timer, &QTimer::timeout, [&ticks] { ++ticks; });
     timer.start(10);
-    m_console->findChildren<QTextEdit*>().at(0)->setPlainText(
-        QStringLiteral("for (var i = 0; i < 3; ++i) { script.print('line ' + i); script.delay(400); }"));
-    button("btnRun")->click();
+    start(QStringLiteral("for (var i = 0; i < 3; ++i) { script.print('line ' + i); script.delay(400); }"));
     QTRY_COMPARE_WITH_TIMEOUT(outputLines(), QStringList{"line 0"}, 5000);
-    QVERIFY(m_thread->isRunning());
     const int ticksAtFirstLine = ticks;
     QTRY_COMPARE_WITH_TIMEOUT(outputLines().size(), 2, 5000);
     QVERIFY(m_thread->isRunning());
@@ -188,48 +173,28 @@ void TestScriptConsole::linesArriveWhileScriptRuns()
 void TestScriptConsole::stopEndsRun_data()
 {
     QTest::addColumn<QString>("script");
-    QTest::newRow("endless loop") << "script.print('started'); while (true) {}";
-    QTest::newRow("long delay") << "script.print('started'); script.delay(600000); 1";
-    QTest::newRow("delay in a loop that catches")
-        << "script.print('started'); while (true) { try { script.delay(600000) } catch (e) {} }";
-    QTest::newRow("module calls in a loop")
-        << "script.print('started'); while (true) { try { mod.channelVoltageSet(0) } catch (e) {} }";
+    QTest::newRow("endless loop") << "while (true) {}";
+    QTest::newRow("long delay") << "script.delay(600000); 1";
+    QTest::newRow("delay in a loop that catches") << "while (true) { try { script.delay(600000) } catch (e) {} }";
+    QTest::newRow("module calls in a loop") << "while (true) { try { mod.channelVoltageSet(0) } catch (e) {} }";
 }
 
 void TestScriptConsole::stopEndsRun()
 {
     QFETCH(QString, script);
-    m_console->findChildren<QTextEdit*>().at(0)->setPlainText(script);
-    button("btnRun")->click();
-    QTRY_VERIFY_WITH_TIMEOUT(button("btnStop")->isEnabled() && outputLines() == QStringList{"started"}, 5000);
+    start(QStringLiteral("script.print('started'); ") + script);
+    QTRY_COMPARE_WITH_TIMEOUT(outputLines(), QStringList{"started"}, 5000);
     button("btnStop")->click();
     waitIdle();
     QCOMPARE(outputLines(), (QStringList{"started", "Script stopped by the operator."}));
     QTRY_VERIFY(!button("btnStop")->isEnabled());
 }
 
-void TestScriptConsole::runWhileRunningOnlyReplacesScript()
-{
-    m_console->findChildren<QTextEdit*>().at(0)->setPlainText(QStringLiteral("script.delay(600000)"));
-    button("btnRun")->click();
-    QTRY_VERIFY(button("btnStop")->isEnabled());
-    m_console->findChildren<QTextEdit*>().at(0)->setPlainText(QStringLiteral("'the next one'"));
-    button("btnRun")->click();
-    QVERIFY(m_thread->isRunning());
-    button("btnStop")->click();
-    waitIdle();
-    QCOMPARE(outputLines(), QStringList{"Script stopped by the operator."});
-    run(QString());
-    QCOMPARE(outputLines(), QStringList{"Script exited with result the next one"});
-}
-
 // Switching the crate off releases the modules: the script stops without touching its module
 // again; with no module nothing runs; after the rediscovery the new first module is used.
 void TestScriptConsole::crateSwitchedOffUnderRunningScript()
 {
-    m_console->findChildren<QTextEdit*>().at(0)->setPlainText(
-        QStringLiteral("script.print('started'); while (true) { mod.channelVoltageMeasure(0); script.delay(10); }"));
-    button("btnRun")->click();
+    start(QStringLiteral("script.print('started'); while (true) { mod.channelVoltageMeasure(0); script.delay(10); }"));
     QTRY_COMPARE_WITH_TIMEOUT(outputLines(), QStringList{"started"}, 5000);
     m_window->setCratePowerOn(0, false);
     waitIdle();
@@ -246,9 +211,25 @@ void TestScriptConsole::crateSwitchedOffUnderRunningScript()
     QCOMPARE(outputLines(), QStringList{"Script exited with result 4712001"});
 }
 
+// The window goes while a script calls the module: the script stops first, nothing waits forever.
+void TestScriptConsole::windowClosedUnderRunningScript()
+{
+    const QPointer<ScriptThread> thread = m_thread;
+    start(QStringLiteral("while (true) { mod.channelStatus(0); }"));
+    m_window.reset();
+    QVERIFY(thread.isNull());
+}
+
+void TestScriptConsole::start(const QString& script)
+{
+    editor()->setPlainText(script);
+    button("btnRun")->click();
+    QTRY_VERIFY(button("btnStop")->isEnabled());
+}
+
 void TestScriptConsole::run(const QString& script)
 {
-    m_console->findChildren<QTextEdit*>().at(0)->setPlainText(script);
+    editor()->setPlainText(script);
     button("btnRun")->click();
     waitIdle();
 }
@@ -258,17 +239,6 @@ void TestScriptConsole::waitIdle()
     QTRY_VERIFY_WITH_TIMEOUT(!m_thread->isRunning(), 10000);
     // The last line travels queued from the script thread.
     QCoreApplication::processEvents();
-}
-
-QStringList TestScriptConsole::outputLines() const
-{
-    const QString text = m_console->outputText();
-    return text.isEmpty() ? QStringList() : text.split(QLatin1Char('\n'));
-}
-
-QPushButton* TestScriptConsole::button(const char* name) const
-{
-    return m_console->findChild<QPushButton*>(QLatin1String(name));
 }
 
 int main(int argc, char* argv[])
