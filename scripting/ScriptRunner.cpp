@@ -38,6 +38,9 @@ bool usesHiddenType(const QMetaMethod& method)
     return std::any_of(types.begin(), types.end(), isHiddenType);
 }
 
+// The most arguments a module operation takes (setFlexGroup); the call below passes that many.
+constexpr int maxArguments = 3;
+
 // The module operations by name; a name with default arguments has one entry per argument count.
 using OperationTable = QHash<QString, QVector<QMetaMethod>>;
 
@@ -49,7 +52,7 @@ const OperationTable& operationTable()
         for (int index = meta.methodOffset(); index < meta.methodCount(); ++index) {
             const QMetaMethod method = meta.method(index);
             if (method.methodType() == QMetaMethod::Slot && method.access() == QMetaMethod::Public
-                && !usesHiddenType(method))
+                && method.parameterCount() <= maxArguments && !usesHiddenType(method))
                 operations[QString::fromLatin1(method.name())].append(method);
         }
         return operations;
@@ -107,7 +110,8 @@ public:
     Q_INVOKABLE QJSValue call(const QString& name, const QJSValue& arguments)
     {
         QJSEngine* engine = qjsEngine(this);
-        // A released module is never called again, whatever the script catches.
+        // After a stop or release the module is not called again, whatever the script catches (a
+        // call already past this check ends normally: the module object outlives the run).
         if (m_runner->stopRequested()) {
             engine->throwError(
                 m_runner->moduleReleased() ? QStringLiteral("module released") : QStringLiteral("script stopped"));
@@ -129,9 +133,9 @@ public:
         }
 
         const QList<QByteArray> types = method->parameterTypes();
-        QVariant values[3];
-        QGenericArgument passed[3];
-        for (int index = 0; index < count && index < 3; ++index) {
+        QVariant values[maxArguments];
+        QGenericArgument passed[maxArguments];
+        for (int index = 0; index < count; ++index) {
             values[index] = arguments.property(quint32(index)).toVariant();
             if (!values[index].convert(method->parameterMetaType(index))) {
                 engine->throwError(QJSValue::TypeError,
