@@ -429,4 +429,16 @@ private:
 
     std::unique_ptr<UserDialogs> ownDialogs;
     UserDialogs* userDialogs; // ownDialogs, or the replacement set by setUserDialogs
+
+    // ---- Scripts (TesmarControlScript.cpp) ----
+public slots:
+    // Replaces the held script unless `script` is empty, then runs it against the first module
+    // (bound anew for every run). While a script runs only the held text changes; without a
+    // module the console is told why nothing runs.
+    void runScript(QString script);
+
+private:
+    // Created with the console on first use; stopped before the devices go (the session's
+    // release tells it first).
+    QPointer<class ScriptThread> scriptThread;
 };

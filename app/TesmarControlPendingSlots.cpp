@@ -14,10 +14,6 @@ void TesmarControl::on_actionSaveProfile_triggered()
 {
 }
 
-void TesmarControl::on_actionScript_triggered()
-{
-}
-
 void TesmarControl::on_actionAutomatic_triggered()
 {
 }

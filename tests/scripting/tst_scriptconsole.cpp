@@ -1,0 +1,252 @@
+// The script console of the main window against the crate simulator: what a run prints, what
+// reaches the crate, the held script, Stop, the crate switched off and the window closed under a
+// running script.
+#include "app/IsolatedSettings.h"
+#include "app/TesmarControl.h"
+#include "common/SimulatorProcess.h"
+#include "device/BaseModule.h"
+#include "scripting/DialogScriptConsole.h"
+#include "scripting/ScriptThread.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QPointer>
+#include <QPushButton>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTemporaryFile>
+#include <QTextEdit>
+#include <QTimer>
+#include <QtTest>
+
+#include <memory>
+
+class TestScriptConsole : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void heldScript();
+    void outcomes_data();
+    void outcomes();
+    void linesArriveWhileScriptRuns();
+    void stopEndsRun_data();
+    void stopEndsRun();
+    void crateSwitchedOffUnderRunningScript();
+    void windowClosedUnderRunningScript();
+
+private:
+    // Types `script` into the editor and presses Run Script; start() returns once it runs, run()
+    // once it has ended.
+    void start(const QString& script);
+    void run(const QString& script);
+    void waitIdle();
+    QStringList outputLines() const { return m_console->outputText().split(QLatin1Char('\n'), Qt::SkipEmptyParts); }
+    QPushButton* button(const char* name) const { return m_console->findChild<QPushButton*>(QLatin1String(name)); }
+    QTextEdit* editor() const { return m_console->findChildren<QTextEdit*>().at(0); }
+
+    QTemporaryDir m_workFolder;
+    SimulatorProcess m_simulator;
+    QTemporaryFile m_config;
+    std::unique_ptr<TesmarControl> m_window;
+    DialogScriptConsole* m_console = nullptr;
+    ScriptThread* m_thread = nullptr;
+};
+
+void TestScriptConsole::initTestCase()
+{
+    // The script thread loads "test.js" from the working folder.
+    QVERIFY(QDir::setCurrent(m_workFolder.path()));
+    QFile initial(QStringLiteral("test.js"));
+    QVERIFY(initial.open(QIODevice::WriteOnly));
+    initial.write("script.print('from test.js'); 3");
+    initial.close();
+
+    // Slot 1 first, so the serial number a script prints is not slot 0's by accident.
+    QVERIFY(m_config.open());
+    m_config.write(R"({"crate": {"bootDelayMs": 0}, "modules": [
+        {"slot": 1, "type": "THE1640p", "serialNumber": 4712001}, {"slot": 4, "type": "THC3210p"}]})");
+    m_config.close();
+    m_simulator.setConfigFile(m_config.fileName());
+    QVERIFY2(m_simulator.start(), qPrintable(m_simulator.output()));
+    m_simulator.exportLibraryEnvironment();
+    QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Tesmar"), QStringLiteral("tesmarcontrol"))
+        .setValue(QStringLiteral("IpAddress"), m_simulator.host());
+
+    m_window = std::make_unique<TesmarControl>();
+    m_window->setReconnectDelays(100, 100);
+    m_window->show();
+    m_window->findChild<QAction*>(QStringLiteral("actionScript"))->trigger();
+    m_console = m_window->findChild<DialogScriptConsole*>();
+    m_thread = m_window->findChild<ScriptThread*>();
+    QVERIFY(m_console && m_thread && m_console->isVisible());
+    QCOMPARE(m_console->windowTitle(), QStringLiteral("Script Console"));
+    QCOMPARE(editor()->tabStopDistance(), 40.0);
+    QVERIFY(m_console->findChildren<QTextEdit*>().at(1)->isReadOnly());
+    QCOMPARE(button("btnRun")->text(), QStringLiteral("Run Script"));
+    QVERIFY(!button("btnStop")->isEnabled());
+}
+
+void TestScriptConsole::init()
+{
+    QVERIFY(m_window->currentModule()->setChannelVoltageSet(0, 0.0f));
+}
+
+// An empty editor runs the held script: first test.js, later the latest script run. Run while a
+// script runs only replaces the held script.
+void TestScriptConsole::heldScript()
+{
+    run(QString());
+    QCOMPARE(outputLines(), (QStringList{"from test.js", "Script exited with result 3"}));
+    start(QStringLiteral("script.delay(600000)"));
+    editor()->setPlainText(QStringLiteral("'the next one'"));
+    button("btnRun")->click();
+    QVERIFY(m_thread->isRunning());
+    button("btnStop")->click();
+    waitIdle();
+    QCOMPARE(outputLines(), QStringList{"Script stopped by the operator."});
+    run(QString());
+    QCOMPARE(outputLines(), QStringList{"Script exited with result the next one"});
+    run(QString());
+    QCOMPARE(outputLines(), QStringList{"Script exited with result the next one"});
+}
+
+void TestScriptConsole::outcomes_data()
+{
+    QTest::addColumn<QString>("script");
+    QTest::addColumn<QStringList>("lines");
+    QTest::addColumn<float>("channel0VoltageSet");
+
+    QTest::newRow("serial number, then the result")
+        << "script.print(mod.serialNumber());\n1+1" << QStringList{"4712001", "Script exited with result 2"} << 0.0f;
+    QTest::newRow("thrown string") << "throw 'x'" << QStringList{"Error: Script threw an uncaught exception: x"} << 0.0f;
+    QTest::newRow("open block: nothing runs")
+        << "mod.setChannelVoltageSet(0, 123);\nif (true) {" << QStringList{"Error: Script has syntax errors!"} << 0.0f;
+    QTest::newRow("refused write, the script goes on")
+        << "var first = mod.setChannelVoltageSet(0, 99999);\n[first, mod.setChannelVoltageSet(0, 250)].join()"
+        << QStringList{"setChannelVoltageSet(0, 99999) refused: wrongValue", "Script exited with result false,true"}
+        << 250.0f;
+    QTest::newRow("enumeration slots are not offered")
+        << "[typeof mod.setChannelInhibitAction, typeof mod.channelCurrentMeasurementRange,\n"
+           " typeof mod.connectionState, typeof mod.setAllChannelsDelayedTripAction, typeof mod.temperature].join()"
+        << QStringList{"Script exited with result undefined,undefined,undefined,undefined,function"} << 0.0f;
+    QTest::newRow("default argument, reads")
+        << "[mod.temperature() == mod.temperature(0), mod.channelNumber(), mod.firmwareName()].join()"
+        << QStringList{"Script exited with result true,16,THE1640p"} << 0.0f;
+    QTest::newRow("wrong argument count")
+        << "mod.setChannelOn()"
+        << QStringList{"Error: Script threw an uncaught exception: TypeError: mod.setChannelOn takes 1 argument(s), not 0"}
+        << 0.0f;
+    QTest::newRow("empty script") << " " << QStringList{"Script exited with result undefined"} << 0.0f;
+}
+
+void TestScriptConsole::outcomes()
+{
+    QFETCH(QString, script);
+    QFETCH(QStringList, lines);
+    QFETCH(float, channel0VoltageSet);
+    run(script);
+    QCOMPARE(outputLines(), lines);
+    QCOMPARE(m_window->currentModule()->channelVoltageSet(0), channel0VoltageSet);
+}
+
+// The window keeps running its event loop during a delay, and every line shows when printed.
+void TestScriptConsole::linesArriveWhileScriptRuns()
+{
+    int ticks = 0;
+    QTimer timer;
+    connect(&timer, &QTimer::timeout, [&ticks] { ++ticks; });
+    timer.start(10);
+    start(QStringLiteral("for (var i = 0; i < 3; ++i) { script.print('line ' + i); script.delay(400); }"));
+    QTRY_COMPARE_WITH_TIMEOUT(outputLines(), QStringList{"line 0"}, 5000);
+    const int ticksAtFirstLine = ticks;
+    QTRY_COMPARE_WITH_TIMEOUT(outputLines().size(), 2, 5000);
+    QVERIFY(m_thread->isRunning());
+    QVERIFY(ticks > ticksAtFirstLine);
+    waitIdle();
+    QCOMPARE(outputLines().last(), QStringLiteral("Script exited with result undefined"));
+}
+
+void TestScriptConsole::stopEndsRun_data()
+{
+    QTest::addColumn<QString>("script");
+    QTest::newRow("endless loop") << "while (true) {}";
+    QTest::newRow("long delay") << "script.delay(600000); 1";
+    QTest::newRow("delay in a loop that catches") << "while (true) { try { script.delay(600000) } catch (e) {} }";
+    QTest::newRow("module calls in a loop") << "while (true) { try { mod.channelVoltageSet(0) } catch (e) {} }";
+}
+
+void TestScriptConsole::stopEndsRun()
+{
+    QFETCH(QString, script);
+    start(QStringLiteral("script.print('started'); ") + script);
+    QTRY_COMPARE_WITH_TIMEOUT(outputLines(), QStringList{"started"}, 5000);
+    button("btnStop")->click();
+    waitIdle();
+    QCOMPARE(outputLines(), (QStringList{"started", "Script stopped by the operator."}));
+    QTRY_VERIFY(!button("btnStop")->isEnabled());
+}
+
+// Switching the crate off releases the modules: the script stops without touching its module
+// again; with no module nothing runs; after the rediscovery the new first module is used.
+void TestScriptConsole::crateSwitchedOffUnderRunningScript()
+{
+    start(QStringLiteral("script.print('started'); while (true) { mod.channelVoltageMeasure(0); script.delay(10); }"));
+    QTRY_COMPARE_WITH_TIMEOUT(outputLines(), QStringList{"started"}, 5000);
+    m_window->setCratePowerOn(0, false);
+    waitIdle();
+    QCOMPARE(outputLines().size(), 2);
+    QVERIFY2(outputLines().last().contains(QStringLiteral("module released")), qPrintable(outputLines().last()));
+
+    button("btnRun")->click();
+    QTRY_COMPARE(outputLines(), QStringList{"The script was not run: no module is connected."});
+    QVERIFY(!m_thread->isRunning());
+
+    m_window->setCratePowerOn(0, true);
+    QTRY_VERIFY_WITH_TIMEOUT(m_window->currentModule(), 10000);
+    run(QStringLiteral("mod.serialNumber()"));
+    QCOMPARE(outputLines(), QStringList{"Script exited with result 4712001"});
+}
+
+// The window goes while a script calls the module: the script stops first, nothing waits forever.
+void TestScriptConsole::windowClosedUnderRunningScript()
+{
+    const QPointer<ScriptThread> thread = m_thread;
+    start(QStringLiteral("while (true) { mod.channelStatus(0); }"));
+    m_window.reset();
+    QVERIFY(thread.isNull());
+}
+
+void TestScriptConsole::start(const QString& script)
+{
+    editor()->setPlainText(script);
+    button("btnRun")->click();
+    QTRY_VERIFY(button("btnStop")->isEnabled());
+}
+
+void TestScriptConsole::run(const QString& script)
+{
+    editor()->setPlainText(script);
+    button("btnRun")->click();
+    waitIdle();
+}
+
+void TestScriptConsole::waitIdle()
+{
+    QTRY_VERIFY_WITH_TIMEOUT(!m_thread->isRunning(), 10000);
+    // The last line travels queued from the script thread.
+    QCoreApplication::processEvents();
+}
+
+int main(int argc, char* argv[])
+{
+    IsolatedSettings settings;
+    QApplication application(argc, argv);
+    TestScriptConsole test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_scriptconsole.moc"

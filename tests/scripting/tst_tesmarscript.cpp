@@ -1,0 +1,117 @@
+// tesmar-script end to end against the crate simulator: the manual's ramp example, what goes to
+// standard output and error, and the exit status of each way a run can end.
+#include "app/IsolatedSettings.h"
+#include "common/SimulatorProcess.h"
+
+#include <QCoreApplication>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QtTest>
+
+class TestTesmarScript : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY2(m_simulator.start(), qPrintable(m_simulator.output()));
+        QVERIFY(m_simulator.command(QStringLiteral("noise off")));
+        // A silent crate costs one short time-out.
+        qputenv("TESMAR_SNMP_TIMEOUT_MS", "200");
+        qputenv("TESMAR_SNMP_RETRIES", "0");
+    }
+    void cleanupTestCase() { m_simulator.stop(); }
+
+    // The example: steps of 100 V on channel 0, each measured once the ramp is done.
+    void rampExample()
+    {
+        QCOMPARE(run({"--crate", m_simulator.address(), TESMAR_RAMP_EXAMPLE}), 0);
+        QCOMPARE(m_lines.size(), 6);
+        const QRegularExpression step(QStringLiteral(R"(^step (\d): set (\d+) V, measured ([\d.]+) V$)"));
+        for (int index = 0; index < 5; ++index) {
+            const QRegularExpressionMatch match = step.match(m_lines.at(index));
+            QVERIFY2(match.hasMatch() && match.captured(2).toInt() == (index + 1) * 100
+                    && qAbs(match.captured(3).toDouble() - (index + 1) * 100) < 1.0,
+                qPrintable(m_lines.at(index)));
+        }
+        QCOMPARE(m_lines.last(), QStringLiteral("Script exited with result ramped channel 0 to 500 V"));
+    }
+
+    void exitStatus_data()
+    {
+        QTest::addColumn<QString>("script"); // null: no file
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QStringList>("lines");
+        QTest::addColumn<QString>("error");
+
+        const QStringList slot3{"--slot", "3"};
+        QTest::newRow("normal end, slot 3") << "script.print(mod.serialNumber());\n1+1" << slot3 << 0
+                                            << QStringList{"4711004", "Script exited with result 2"} << QString();
+        QTest::newRow("syntax error") << "mod.setChannelOn(0);\nif (1) {" << slot3 << 1
+                                      << QStringList{"Error: Script has syntax errors!"} << QString();
+        QTest::newRow("uncaught exception") << "script.print('a'); throw 'x'" << QStringList() << 1
+                                            << QStringList{"a", "Error: Script threw an uncaught exception: x"} << QString();
+        QTest::newRow("missing file") << QString() << QStringList() << 1 << QStringList()
+                                      << "Error: Can not find script file";
+        QTest::newRow("silent crate") << "1" << QStringList{"silent"} << 1 << QStringList() << "does not answer";
+        QTest::newRow("empty slot") << "1" << QStringList{"--slot", "2"} << 1 << QStringList() << "slot 2 of the crate at";
+        QTest::newRow("slot out of range")
+            << "1" << QStringList{"--slot", "10"} << 2 << QStringList() << "--slot takes a slot number from 0 to 9";
+    }
+    void exitStatus()
+    {
+        QFETCH(QString, script);
+        QFETCH(QStringList, options);
+        QFETCH(int, exitCode);
+        QFETCH(QStringList, lines);
+        QFETCH(QString, error);
+
+        QTemporaryDir folder;
+        const QString file = folder.filePath(QStringLiteral("script.js"));
+        QFile out(file);
+        QVERIFY(script.isNull() || (out.open(QIODevice::WriteOnly) && out.write(script.toUtf8()) >= 0));
+        out.close();
+        const bool silent = options.removeAll(QStringLiteral("silent"));
+        QVERIFY(!silent || m_simulator.command(QStringLiteral("silent on")));
+        const int exitStatus = run(QStringList{"--crate", m_simulator.address()} + options + QStringList{file});
+        QVERIFY(!silent || m_simulator.command(QStringLiteral("silent off")));
+        QCOMPARE(exitStatus, exitCode);
+        QCOMPARE(m_lines, lines);
+        QVERIFY2(m_errors.contains(error), qPrintable(m_errors));
+
+        // Nothing of a script that did not run reached the crate: slot 3's channel 0 stays off.
+        QVERIFY(out.open(QIODevice::WriteOnly) && out.write("mod.channelControl(0) & 8") > 0);
+        out.close();
+        QCOMPARE(run({"--crate", m_simulator.address(), "--slot", "3", file}), 0);
+        QCOMPARE(m_lines, QStringList{"Script exited with result 0"});
+    }
+
+private:
+    // Runs tesmar-script; its exit status, or -1 when it crashed or did not end.
+    int run(const QStringList& arguments)
+    {
+        QProcess process;
+        process.start(QStringLiteral(TESMAR_SCRIPT_PATH), arguments);
+        const bool ended = process.waitForFinished(60000);
+        m_lines = QString::fromLocal8Bit(process.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        m_errors = QString::fromLocal8Bit(process.readAllStandardError());
+        return ended && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    }
+
+    SimulatorProcess m_simulator;
+    QStringList m_lines; // standard output of the latest run
+    QString m_errors;    // standard error of the latest run
+};
+
+int main(int argc, char* argv[])
+{
+    IsolatedSettings settings;
+    QCoreApplication application(argc, argv);
+    TestTesmarScript test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_tesmarscript.moc"
