@@ -83,6 +83,30 @@ private slots:
         QCOMPARE(controller.errorString(), QString());
     }
 
+    // A layout the stand-in cannot use gives a server without modules that says why in red.
+    void unusableLayout_data()
+    {
+        QTest::addColumn<QByteArray>("json");
+        QTest::newRow("not JSON") << QByteArray("{\"modules\": [");
+        QTest::newRow("no channels") << QByteArray(R"({"modules": [{"name": "bus0.module0", "channels": 0}]})");
+        QTest::newRow("name ends with a dot") << QByteArray(R"({"modules": [{"name": "bus0.module0."}]})");
+        QTest::newRow("no file") << QByteArray();
+    }
+    void unusableLayout()
+    {
+        QFETCH(QByteArray, json);
+        OpcStandInConfig config;
+        if (json.isEmpty())
+            qputenv("TESMAR_OPC_SIM_CONFIG", "/nonexistent/layout.json");
+        else
+            QVERIFY(config.write(json));
+        OpcController controller(200);
+        QVERIFY(controller.stringList().isEmpty());
+        QVERIFY(controller.channelList().isEmpty());
+        QVERIFY2(controller.busStatus().startsWith("<font color=\"red\">Configuration error: "),
+            qPrintable(controller.busStatus()));
+    }
+
     void liveInsertionRoundTrip()
     {
         OpcStandInConfig config;
