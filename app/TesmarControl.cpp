@@ -2,14 +2,16 @@
 
 #include "AddressLocker.h"
 #include "ApplicationIdentity.h"
+#include "CommandLine.h"
 #include "StartupScreen.h"
 #include "UserDialogs.h"
 #include "ui_TesmarControl.h"
 
 #include "controller/BaseController.h"
 #include "device/BaseModule.h"
+#include "device/ControllerFactory.h"
+#include "device/ControllerKinds.h"
 #include "device/DeviceSession.h"
-#include "device/SnmpControllerFactory.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -60,7 +62,8 @@ TesmarControl::TesmarControl(QWidget* parent)
     , ui(new Ui::TesmarControl)
     , refreshTimer(new QTimer(this))
     , automaticTimer(new QTimer(this))
-    , session(std::make_unique<DeviceSession>(std::make_unique<SnmpControllerFactory>()))
+    , session(std::make_unique<DeviceSession>(
+          ControllerKinds::createFactory(controllerKindRequested(QCoreApplication::arguments()))))
     , statusLabelLiveInsertion(new QLabel(this))
     , statusLabelMiddle(new QLabel(this))
     , statusLabelController(new QLabel(this))
@@ -158,7 +161,24 @@ QString TesmarControl::version()
 
 bool TesmarControl::specialModeRequested(const QStringList& arguments)
 {
-    return arguments.size() >= 2 && arguments.at(1) == QLatin1String("vrok");
+    return CommandLine::parse(arguments).specialModeRequested();
+}
+
+QString TesmarControl::controllerKindRequested(const QStringList& arguments)
+{
+    const QString fallback = QLatin1String(ControllerKinds::defaultKind);
+    const CommandLine line = CommandLine::parse(arguments);
+    if (!line.controllerKind.isEmpty())
+        return line.controllerKind;
+    const QSettings settings(QSettings::IniFormat, QSettings::UserScope,
+        QString::fromLatin1(ApplicationIdentity::organisationName),
+        QString::fromLatin1(ApplicationIdentity::settingsApplicationName));
+    const QString stored = settings.value(QStringLiteral("Controller/Kind")).toString();
+    if (stored.isEmpty() || ControllerKinds::isKnown(stored))
+        return stored.isEmpty() ? fallback : stored;
+    qWarning("Controller/Kind \"%s\" in the settings is not one of %s; using %s", qPrintable(stored),
+        qPrintable(ControllerKinds::names().join(QStringLiteral(", "))), qPrintable(fallback));
+    return fallback;
 }
 
 void TesmarControl::setUserDialogs(UserDialogs* dialogs)

@@ -64,8 +64,12 @@ public:
     static QString applicationName();
     static QString version();
     // True when the command line (program name first) asks for the special-mode action: the
-    // first argument is exactly "vrok".
+    // first argument is exactly "vrok", not counting the --controller option (CommandLine).
     static bool specialModeRequested(const QStringList& arguments);
+    // The controller kind the window connects with: "--controller KIND" on the command line, else
+    // the setting "Controller/Kind", else "snmp". An unknown kind on the line (main refuses it
+    // before) or in the settings (with a warning) gives "snmp".
+    static QString controllerKindRequested(const QStringList& arguments);
 
     // Every message box and input dialog of this window goes through dialogs(). The window owns
     // a default instance showing real dialogs; setUserDialogs replaces it (not owned; nullptr

@@ -1,3 +1,4 @@
+#include "CommandLine.h"
 #include "MessageBoxFatalErrorHandler.h"
 #include "StartupScreen.h"
 #include "TesmarControl.h"
@@ -5,9 +6,22 @@
 #include <QApplication>
 #include <QSplashScreen>
 
+#include <cstdio>
+
 int main(int argc, char* argv[])
 {
     QApplication application(argc, argv);
+
+    // A controller kind that does not exist ends the program before anything is connected.
+    const CommandLine commandLine = CommandLine::parse(QCoreApplication::arguments());
+    if (commandLine.helpRequested) {
+        std::fputs(qPrintable(CommandLine::usage()), stdout);
+        return 0;
+    }
+    if (!commandLine.error.isEmpty()) {
+        std::fprintf(stderr, "tesmarcontrol: %s\n%s", qPrintable(commandLine.error), qPrintable(CommandLine::usage()));
+        return 1;
+    }
 
     // A controller whose access library is missing ends the program with a message box.
     MessageBoxFatalErrorHandler fatalErrorHandler;

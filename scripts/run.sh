@@ -9,6 +9,11 @@
 #   bash scripts/run.sh 10.0.0.5 [...]  a real crate at that address, with the user's own
 #                                       settings ("IpAddress" is set to the address); no simulator.
 #   bash scripts/run.sh 10.0.0.5:1161   the same with another SNMP port (for this run only).
+#   bash scripts/run.sh --opc [FILE.json]
+#                                       demo on the stand-in OPC server (build/lib/opc-standin,
+#                                       put on the library path for this run only) with the
+#                                       layout sim/opc/demo.json or FILE.json; the program runs
+#                                       with --controller opc and the demo settings.
 #
 # Further arguments go to the program. The simulator stops when the program ends.
 #   BUILD_DIR as for build.sh; RUN_SKIP_BUILD=1 uses the build as it is (the script's own test
@@ -78,6 +83,21 @@ run_program() {
   program_pid=
   return "$status"
 }
+
+if [ "${1:-}" = --opc ]; then
+  shift
+  config=$top/sim/opc/demo.json
+  if [[ ${1:-} == *.json ]]; then
+    config=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
+    shift
+  fi
+  export XDG_CONFIG_HOME=$build_dir/demo-config
+  export LD_LIBRARY_PATH="$build_dir/lib/opc-standin:$LD_LIBRARY_PATH"
+  export TESMAR_OPC_SIM_CONFIG=$config
+  echo "run.sh: stand-in OPC server with $config (settings in $XDG_CONFIG_HOME)"
+  run_program --controller opc "$@"
+  exit $?
+fi
 
 if [[ ${1:-} =~ ^[0-9]+\.[0-9]+\.[0-9]+\.[0-9]+(:[0-9]+)?$ ]]; then
   # The program keeps a plain dotted quad; a port goes to the SNMP library for this run.

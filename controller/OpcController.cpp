@@ -1,0 +1,212 @@
+#include "controller/OpcController.h"
+
+#include "controller/FatalErrorHandler.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QLibrary>
+
+#include <mutex>
+
+namespace {
+
+using Lock = std::lock_guard<std::recursive_mutex>;
+
+QString translate(const char* text)
+{
+    return QCoreApplication::translate("OpcController", text);
+}
+
+QByteArray itemName(const QString& item)
+{
+    return item.toLatin1();
+}
+
+} // namespace
+
+OpcController::OpcController(int updateIntervalMs)
+{
+    bindLibrary(updateIntervalMs);
+}
+
+OpcController::~OpcController()
+{
+    Lock lock(mutex());
+    if (m_libraryReady && opc_quit)
+        opc_quit();
+}
+
+void OpcController::bindLibrary(int updateIntervalMs)
+{
+    // A local QLibrary: destroying it does not unload the library, so the resolved pointers stay
+    // valid for the program's life.
+    QLibrary library(QString::fromLatin1(libraryName));
+    if (!library.load()) {
+        qDebug().noquote() << '"' + library.errorString() + '"';
+        FatalErrorHandler::raise(translate("Tesmar SNMP Control"),
+            translate("Error while loading shared library '%1' or one of it's dependencies!\n\nProgram will be terminated.")
+                .arg(library.fileName()),
+            1);
+        return;
+    }
+    qDebug().noquote() << '"' + library.fileName() + '"' << "loaded";
+
+    QStringList found;
+#define TESMAR_OPC_BIND(name, result, parameters)                                                                           \
+    found << QStringLiteral(#name " %1").arg(resolveEntry(library, #name, name) ? "true" : "false");
+    TESMAR_OPC_ENTRY_POINTS(TESMAR_OPC_BIND)
+#undef TESMAR_OPC_BIND
+    qDebug().noquote() << found.join(QLatin1Char(' '));
+
+    if (!opc_init)
+        return;
+    opc_init(qMax(minimumUpdateIntervalMs, updateIntervalMs));
+    m_libraryReady = true;
+
+    bool ok = false;
+    m_moduleList = splitList(opc_getModuleList ? opc_getModuleList(&ok) : nullptr);
+    qDebug().noquote() << "Modules" << m_moduleList.join(QLatin1Char(' '));
+    m_channelList = splitList(opc_getChannelList ? opc_getChannelList(&ok) : nullptr);
+    qDebug().noquote() << "Channels" << m_channelList.join(QLatin1Char(' '));
+}
+
+QStringList OpcController::splitList(const char* text)
+{
+    return QString::fromLatin1(text ? text : "").split(QLatin1Char(';'), Qt::SkipEmptyParts);
+}
+
+template <typename Getter>
+auto OpcController::read(Getter getter, const QString& item, bool* ok)
+{
+    Lock lock(mutex());
+    bool answered = false;
+    using Result = decltype(getter(nullptr, &answered));
+    Result value{};
+    if (m_libraryReady && getter)
+        value = getter(itemName(item).constData(), &answered);
+    m_lastReadFailed = !answered;
+    if (ok)
+        *ok = answered;
+    return value;
+}
+
+template <typename Setter, typename Getter, typename Value>
+bool OpcController::write(Setter setter, Getter getter, const QString& item, Value value)
+{
+    Lock lock(mutex());
+    if (!m_libraryReady || !setter)
+        return false;
+    setter(itemName(item).constData(), value);
+    bool answered = false;
+    read(getter, item, &answered);
+    return answered;
+}
+
+bool OpcController::getBool(const QString& item, bool* ok)
+{
+    return read(opc_getBool, item, ok);
+}
+
+quint8 OpcController::getByte(const QString& item, bool* ok)
+{
+    return read(opc_getByte, item, ok);
+}
+
+quint16 OpcController::getUnsignedShort(const QString& item, bool* ok)
+{
+    return read(opc_getUnsignedShort, item, ok);
+}
+
+quint32 OpcController::getUnsignedLong(const QString& item, bool* ok)
+{
+    return read(opc_getUnsignedLong, item, ok);
+}
+
+float OpcController::getFloat(const QString& item, bool* ok)
+{
+    return read(opc_getFloat, item, ok);
+}
+
+QString OpcController::getString(const QString& item, bool* ok)
+{
+    Lock lock(mutex());
+    const char* text = read(opc_getString, item, ok);
+    return QString::fromLatin1(text ? text : "");
+}
+
+bool OpcController::setBool(const QString& item, bool value)
+{
+    return write(opc_setBool, opc_getBool, item, value);
+}
+
+bool OpcController::setByte(const QString& item, quint8 value)
+{
+    return write(opc_setByte, opc_getByte, item, value);
+}
+
+bool OpcController::setUnsignedShort(const QString& item, quint16 value)
+{
+    return write(opc_setUnsignedShort, opc_getUnsignedShort, item, value);
+}
+
+bool OpcController::setUnsignedLong(const QString& item, quint32 value)
+{
+    return write(opc_setUnsignedLong, opc_getUnsignedLong, item, value);
+}
+
+bool OpcController::setFloat(const QString& item, float value)
+{
+    return write(opc_setFloat, opc_getFloat, item, value);
+}
+
+bool OpcController::open(const QString& address)
+{
+    Lock lock(mutex());
+    m_address = address;
+    return m_libraryReady;
+}
+
+QString OpcController::address()
+{
+    Lock lock(mutex());
+    return m_address;
+}
+
+void OpcController::setLiveInsertion(bool on)
+{
+    setBool(QStringLiteral("Status.LiveInsertionMode"), on);
+}
+
+bool OpcController::liveInsertion()
+{
+    return getBool(QStringLiteral("Status.LiveInsertionMode"));
+}
+
+QString OpcController::busStatus()
+{
+    const QString status = getString(QStringLiteral("Status.CAN"));
+    if (status == QLatin1String("OK"))
+        return status;
+    return QStringLiteral("<font color=\"red\">") + status;
+}
+
+QString OpcController::errorString()
+{
+    Lock lock(mutex());
+    return m_lastReadFailed ? QStringLiteral("no answer from the OPC server") : QString();
+}
+
+QString OpcController::className()
+{
+    return QStringLiteral("OpcController");
+}
+
+QString OpcController::connectionInfo()
+{
+    return translate("Connected to Tesmar OPC Server. Bus status: ") + busStatus();
+}
+
+QStringList OpcController::stringList()
+{
+    return m_moduleList;
+}

@@ -1,0 +1,53 @@
+#include "device/ControllerKinds.h"
+
+#include "device/OpcControllerFactory.h"
+#include "device/SnmpControllerFactory.h"
+
+#include <iterator>
+
+namespace ControllerKinds {
+
+namespace {
+
+template <typename Factory>
+std::unique_ptr<ControllerFactory> make()
+{
+    return std::make_unique<Factory>();
+}
+
+struct Kind
+{
+    const char* name;
+    std::unique_ptr<ControllerFactory> (*create)();
+};
+
+constexpr Kind kinds[] = {
+    {"snmp", &make<SnmpControllerFactory>},
+    {"opc", &make<OpcControllerFactory>},
+};
+
+} // namespace
+
+QStringList names()
+{
+    QStringList result;
+    for (const Kind& kind : kinds)
+        result << QLatin1String(kind.name);
+    return result;
+}
+
+bool isKnown(const QString& kind)
+{
+    return names().contains(kind);
+}
+
+std::unique_ptr<ControllerFactory> createFactory(const QString& kind)
+{
+    for (const Kind& entry : kinds) {
+        if (kind == QLatin1String(entry.name))
+            return entry.create();
+    }
+    return nullptr;
+}
+
+} // namespace ControllerKinds
