@@ -2,11 +2,14 @@
 
 #include "device/BaseModule.h"
 
+#include <QHash>
 #include <QLocale>
 #include <QRegularExpression>
 #include <QSettings>
+#include <QTemporaryFile>
 
 #include <cmath>
+#include <cstdio>
 
 namespace {
 
@@ -172,53 +175,98 @@ ModuleProfile ModuleProfile::fromModule(BaseModule* module, const std::function<
 
 bool ModuleProfile::save(const QString& fileName) const
 {
-    QSettings settings(fileName, QSettings::IniFormat);
-    // Written to a temporary file and renamed over the old one only when complete.
-    settings.setAtomicSyncRequired(true);
-    if (settings.status() != QSettings::NoError)
+    // QSettings does not notice a write that ends early (a full disk truncates its file and it
+    // still reports success). So the profile is written into a copy beside the file, read back
+    // key by key, and only a complete copy replaces the file.
+    QTemporaryFile copy(fileName + QStringLiteral(".XXXXXX"));
+    if (!copy.open())
         return false;
+    QFile old(fileName);
+    if (old.exists()) {
+        if (!old.open(QIODevice::ReadOnly))
+            return false;
+        const QByteArray content = old.readAll();
+        if (copy.write(content) != content.size() || !copy.flush())
+            return false;
+    }
+    copy.close();
 
-    settings.beginGroup(moduleGroup);
-    settings.setValue(QStringLiteral("Control"), hexWord(control, 4));
-    settings.setValue(QStringLiteral("EventMask"), hexWord(eventMask, 4));
-    settings.setValue(QStringLiteral("EventChannelMask"), hexWord(eventChannelMask, 8));
-    settings.setValue(QStringLiteral("EventGroupMask"), hexWord(eventGroupMask, 8));
-    settings.setValue(QStringLiteral("RestartTime"), uint(restartTimeMs));
-    settings.setValue(QStringLiteral("AdcSamples"), uint(adcSamplesPerSecond));
-    settings.setValue(QStringLiteral("DigitalFilter"), uint(digitalFilter));
-    settings.setValue(QStringLiteral("VoltageRampSpeed"), QString::number(voltageRampSpeedPercentPerSecond, 'f', 3));
-    settings.setValue(QStringLiteral("CurrentRampSpeed"), QString::number(currentRampSpeedPercentPerSecond, 'f', 3));
-    settings.setValue(QStringLiteral("VoltageUnit"), voltageUnit);
-    settings.setValue(QStringLiteral("CurrentUnit"), currentUnit);
-    settings.endGroup();
+    QHash<QString, QString> expected;
+    {
+        QSettings settings(copy.fileName(), QSettings::IniFormat);
+        if (settings.status() != QSettings::NoError)
+            return false;
+        const auto set = [&](const QString& key, const QString& value) {
+            settings.setValue(key, value);
+            expected.insert(key, value);
+        };
+        const auto setNumber = [&](const QString& key, quint32 value) {
+            settings.setValue(key, uint(value));
+            expected.insert(key, QString::number(value));
+        };
+        const QString m = moduleGroup + QLatin1Char('/');
+        set(m + QStringLiteral("Control"), hexWord(control, 4));
+        set(m + QStringLiteral("EventMask"), hexWord(eventMask, 4));
+        set(m + QStringLiteral("EventChannelMask"), hexWord(eventChannelMask, 8));
+        set(m + QStringLiteral("EventGroupMask"), hexWord(eventGroupMask, 8));
+        setNumber(m + QStringLiteral("RestartTime"), restartTimeMs);
+        setNumber(m + QStringLiteral("AdcSamples"), adcSamplesPerSecond);
+        setNumber(m + QStringLiteral("DigitalFilter"), digitalFilter);
+        set(m + QStringLiteral("VoltageRampSpeed"), QString::number(voltageRampSpeedPercentPerSecond, 'f', 3));
+        set(m + QStringLiteral("CurrentRampSpeed"), QString::number(currentRampSpeedPercentPerSecond, 'f', 3));
+        set(m + QStringLiteral("VoltageUnit"), voltageUnit);
+        set(m + QStringLiteral("CurrentUnit"), currentUnit);
 
-    for (int n = 0; n < channels.size(); ++n) {
-        const Channel& c = channels.at(n);
-        settings.beginGroup(channelGroup(n));
-        settings.setValue(QStringLiteral("Control"), hexWord(c.control, 4));
-        settings.setValue(QStringLiteral("EventMask"), hexWord(c.eventMask, 4));
-        settings.setValue(QStringLiteral("VoltageSet"), formatFloat(c.voltageSet, 3));
-        settings.setValue(QStringLiteral("CurrentSet"), formatFloat(c.currentSet, 6));
-        settings.setValue(QStringLiteral("VoltageIlkMinSet"), formatFloat(c.voltageInterlockMinSet, 3));
-        settings.setValue(QStringLiteral("VoltageIlkMaxSet"), formatFloat(c.voltageInterlockMaxSet, 3));
-        settings.setValue(QStringLiteral("CurrentIlkMinSet"), formatFloat(c.currentInterlockMinSet, 6));
-        settings.setValue(QStringLiteral("CurrentIlkMaxSet"), formatFloat(c.currentInterlockMaxSet, 6));
-        settings.setValue(QStringLiteral("VoltageMaxSet"), formatFloat(c.voltageNominal, 3));
-        settings.setValue(QStringLiteral("CurrentMaxSet"), formatFloat(c.currentNominal, 6));
-        settings.endGroup();
+        for (int n = 0; n < channels.size(); ++n) {
+            const Channel& c = channels.at(n);
+            const QString g = channelGroup(n) + QLatin1Char('/');
+            set(g + QStringLiteral("Control"), hexWord(c.control, 4));
+            set(g + QStringLiteral("EventMask"), hexWord(c.eventMask, 4));
+            set(g + QStringLiteral("VoltageSet"), formatFloat(c.voltageSet, 3));
+            set(g + QStringLiteral("CurrentSet"), formatFloat(c.currentSet, 6));
+            set(g + QStringLiteral("VoltageIlkMinSet"), formatFloat(c.voltageInterlockMinSet, 3));
+            set(g + QStringLiteral("VoltageIlkMaxSet"), formatFloat(c.voltageInterlockMaxSet, 3));
+            set(g + QStringLiteral("CurrentIlkMinSet"), formatFloat(c.currentInterlockMinSet, 6));
+            set(g + QStringLiteral("CurrentIlkMaxSet"), formatFloat(c.currentInterlockMaxSet, 6));
+            set(g + QStringLiteral("VoltageMaxSet"), formatFloat(c.voltageNominal, 3));
+            set(g + QStringLiteral("CurrentMaxSet"), formatFloat(c.currentNominal, 6));
+        }
+
+        // Channel groups of a bigger module saved here before would be loaded as this module's.
+        static const QRegularExpression channelName(QStringLiteral("^Channel(\\d+)$"));
+        const QStringList groups = settings.childGroups();
+        for (const QString& group : groups) {
+            const QRegularExpressionMatch match = channelName.match(group);
+            if (match.hasMatch() && match.captured(1).toLongLong() >= channels.size())
+                settings.remove(group);
+        }
+        // Whatever else the file held stays, and must survive as well.
+        const QStringList keys = settings.allKeys();
+        for (const QString& key : keys) {
+            if (!expected.contains(key))
+                expected.insert(key, settings.value(key).toString());
+        }
+        settings.sync();
+        if (settings.status() != QSettings::NoError)
+            return false;
     }
 
-    // Channel groups of a bigger module saved here before would be loaded as this module's.
-    static const QRegularExpression channelName(QStringLiteral("^Channel(\\d+)$"));
-    const QStringList groups = settings.childGroups();
-    for (const QString& group : groups) {
-        const QRegularExpressionMatch match = channelName.match(group);
-        if (match.hasMatch() && match.captured(1).toLongLong() >= channels.size())
-            settings.remove(group);
+    const QFileDevice::Permissions readable =
+        QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther;
+    if (!QFile::setPermissions(copy.fileName(), old.exists() ? old.permissions() : readable))
+        return false;
+    const QSettings written(copy.fileName(), QSettings::IniFormat);
+    if (written.status() != QSettings::NoError || written.allKeys().size() != expected.size())
+        return false;
+    for (auto it = expected.cbegin(); it != expected.cend(); ++it) {
+        if (written.value(it.key()).toString() != it.value())
+            return false;
     }
-
-    settings.sync();
-    return settings.status() == QSettings::NoError;
+    // Replaces the old file in one step: readers see the old profile or the new one.
+    if (std::rename(QFile::encodeName(copy.fileName()).constData(), QFile::encodeName(fileName).constData()) != 0)
+        return false;
+    copy.setAutoRemove(false);
+    return true;
 }
 
 ModuleProfile ModuleProfile::load(const QString& fileName, int channelCount)
