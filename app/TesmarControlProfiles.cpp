@@ -92,8 +92,13 @@ void TesmarControl::on_actionLoadProfile_triggered()
         return dialogs()->question(this, applicationName(), text, QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
             == QMessageBox::Yes;
     };
+    // The write's log follows the preview in the same window.
+    const QPointer<DialogWriteProfile> window = dialogWriteProfile;
+    window->showWriting();
     // In the units the module shows now (the operator may have changed them while reading).
     ProfileWriter(hooks).write(module.get(), loaded.convertedTo(module->voltageUnit(0), module->currentUnit(0)));
+    if (window)
+        window->writeFinished();
 }
 
 void TesmarControl::on_actionStatistic_triggered()

@@ -22,6 +22,20 @@ QString DialogWriteProfile::logText() const
     return ui->txtLog->toPlainText();
 }
 
+void DialogWriteProfile::showWriting()
+{
+    m_keepLog = true;
+    ui->btnOK->setEnabled(false);
+    ui->btnCancel->setEnabled(false);
+    show();
+    m_keepLog = false;
+}
+
+void DialogWriteProfile::writeFinished()
+{
+    ui->btnOK->setEnabled(true);
+}
+
 void DialogWriteProfile::addToLog(QString line)
 {
     // At the end whatever the operator clicked into: the log stays in order.
@@ -44,7 +58,11 @@ void DialogWriteProfile::on_btnCancel_clicked()
 
 void DialogWriteProfile::showEvent(QShowEvent* event)
 {
-    ui->txtLog->clear();
+    if (!m_keepLog) {
+        ui->txtLog->clear();
+        ui->btnOK->setEnabled(true);
+        ui->btnCancel->setEnabled(true);
+    }
     QDialog::showEvent(event);
 }
 

@@ -18,6 +18,10 @@ public:
     ~DialogWriteProfile() override;
 
     QString logText() const;
+    // After Ok: shows the window again with the preview kept, so the write's log follows it; the
+    // buttons stay disabled until writeFinished() enables Ok to close the window.
+    void showWriting();
+    void writeFinished();
 
 public slots:
     // Appends `line` and a line feed to the log.
@@ -31,4 +35,5 @@ protected:
 
 private:
     Ui::DialogWriteProfile* ui;
+    bool m_keepLog = false;
 };

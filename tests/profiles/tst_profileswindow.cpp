@@ -393,6 +393,26 @@ void ProfilesWindowTest::profileSaveAndCancelledLoad()
     QCOMPARE(crateVoltageSet(0, 0), 1234.0f);
     QVERIFY(child<QTimer>(m_window.get(), "refreshTimer")->isActive());
     QVERIFY(m_dialogs.messages.isEmpty());
+
+    // Ok: an MPOD module never reports stop mode, so nothing but the control word is written and
+    // the procedure ends with its message; the log follows the preview in the shown window.
+    QTimer::singleShot(0, this, [&] {
+        auto* dialog = m_window->findChild<DialogWriteProfile*>();
+        QTRY_VERIFY(dialog && dialog->isVisible());
+        child<QAbstractButton>(dialog, "btnOK")->click();
+    });
+    m_window->on_actionLoadProfile_triggered();
+    QCOMPARE(m_dialogs.messages,
+        QStringList{
+            QStringLiteral("Error setting Module to mode STOP. Giving up.\nPlease turn the channels off and try again!")});
+    auto* dialog = m_window->findChild<DialogWriteProfile*>();
+    QVERIFY(dialog->isVisible());
+    const QString log = dialog->logText();
+    QVERIFY(log.startsWith(QStringLiteral("Using profile from file")) && log.contains(QStringLiteral("\t99.5\n")));
+    QVERIFY(log.contains(QStringLiteral("\n\nSetting Module to mode STOP ...\nError setting Module to mode STOP.")));
+    QVERIFY(child<QAbstractButton>(dialog, "btnOK")->isEnabled());
+    QCOMPARE(crateVoltageSet(0, 0), 1234.0f);
+    QVERIFY(child<QTimer>(m_window.get(), "refreshTimer")->isActive());
 }
 
 QTEST_MAIN(ProfilesWindowTest)
