@@ -16,6 +16,7 @@ namespace Ui {
 class TesmarControl;
 }
 
+class AutomaticStepping;
 class BaseModule;
 class DeviceSession;
 struct CrateSnapshot;
@@ -51,7 +52,8 @@ class DialogWriteProfile;
 //
 // The implementation is split by concern: TesmarControl.cpp (construction, settings, closing,
 // help), TesmarControlConnection.cpp (connection and discovery), TesmarControlRefresh.cpp
-// (rendering the snapshots), TesmarControlCommands.cpp (menu commands and the slots the tool windows call).
+// (rendering the snapshots), TesmarControlCommands.cpp (menu commands and the slots the tool windows call),
+// TesmarControlProfiles.cpp (profiles and the statistic window), TesmarControlAutomatic.cpp (automatic stepping).
 class TesmarControl : public QMainWindow
 {
     Q_OBJECT
@@ -206,6 +208,26 @@ public slots:
     void setChannelBounds(int channel, bool asymmetricVoltageBounds, float voltageInterlockMaxSet,
         float voltageInterlockMinSet, bool asymmetricCurrentBounds, float currentInterlockMaxSet,
         float currentInterlockMinSet);
+
+    // ---- Profiles, statistic and automatic stepping ----
+    // From the automatic window: start or stop the timer (a start of the channel scope without a
+    // selected channel is refused with a message), and its interval in ms.
+    void autoTimerEnabled(bool enabled);
+    void autoTimerIntervalChanged(int intervalMs);
+    // The control pass some seconds after a step.
+    void autoTimerControlUpdate();
+
+signals:
+    // After the channel values of one read of a module were emitted (channel table or overview):
+    // the module's channel count and the time of that read on ModuleSnapshot::nowMs()'s clock.
+    void updateModuleChannelsRead(int serialNumber, int channelCount, qint64 readAtMs);
+
+private:
+    // The stepping with its hooks into this window; created on first use, a child of the window.
+    AutomaticStepping* automaticSteppingInstance();
+    // The automatic window's parameters and the selection the stepping acts on now.
+    void runAutomatic(bool step);
+    AutomaticStepping* automaticStepping = nullptr;
 
 public:
     // ---- Test seams (connection and refresh) ----

@@ -2,26 +2,6 @@
 // stage. Each body leaves this file in the same change that implements it elsewhere.
 #include "TesmarControl.h"
 
-void TesmarControl::autoTimerUpdate()
-{
-}
-
-void TesmarControl::on_actionLoadProfile_triggered()
-{
-}
-
-void TesmarControl::on_actionSaveProfile_triggered()
-{
-}
-
-void TesmarControl::on_actionAutomatic_triggered()
-{
-}
-
-void TesmarControl::on_actionStatistic_triggered()
-{
-}
-
 void TesmarControl::on_actionModuleOverview_triggered()
 {
 }

@@ -182,6 +182,8 @@ void TesmarControl::refreshChannelRows(BaseModule* module)
             table->setChannelStatusCell(row, v.control, v.status);
         table->setRowAgeing(row, ageing);
     }
+    if (fresh)
+        emit updateModuleChannelsRead(serialNumber, module->channelNumber(), snapshot->channelsReadAtMs);
 }
 
 void TesmarControl::showModuleLost()
@@ -343,8 +345,10 @@ void TesmarControl::refreshOverview()
             emit updateChannelVoltage(serialNumber, channel, reading.voltageSet, voltageUnit);
             rating = qMax(rating, runningRating(reading.status));
         }
-        if (live)
+        if (live) {
+            emit updateModuleChannelsRead(serialNumber, module->channelNumber(), snapshot->channelsReadAtMs);
             emit updateModuleRunningState(serialNumber, tr(runningStateTexts[rating]), QColor(Qt::black));
+        }
         emit updateModuleCompleted(serialNumber);
     }
     emit updateAllModulesCompleted();

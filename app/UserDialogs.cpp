@@ -2,6 +2,8 @@
 
 #include "IpV4InputDialog.h"
 
+#include <QFileDialog>
+
 namespace {
 UserDialogs* s_startupOverride = nullptr;
 }
@@ -23,6 +25,22 @@ QMessageBox::StandardButton UserDialogs::information(
 void UserDialogs::critical(QWidget* parent, const QString& title, const QString& text)
 {
     QMessageBox::critical(parent, title, text);
+}
+
+QMessageBox::StandardButton UserDialogs::warning(
+    QWidget* parent, const QString& title, const QString& text, QMessageBox::StandardButtons buttons)
+{
+    return QMessageBox::warning(parent, title, text, buttons);
+}
+
+QString UserDialogs::getSaveFileName(QWidget* parent, const QString& caption, const QString& dir, const QString& filter)
+{
+    return QFileDialog::getSaveFileName(parent, caption, dir, filter);
+}
+
+QString UserDialogs::getOpenFileName(QWidget* parent, const QString& caption, const QString& dir, const QString& filter)
+{
+    return QFileDialog::getOpenFileName(parent, caption, dir, filter);
 }
 
 double UserDialogs::getDouble(QWidget* parent, const QString& title, const QString& label, double value, double minValue,

@@ -24,6 +24,11 @@ public:
     virtual QMessageBox::StandardButton information(
         QWidget* parent, const QString& title, const QString& text, QMessageBox::StandardButtons buttons = QMessageBox::Ok);
     virtual void critical(QWidget* parent, const QString& title, const QString& text);
+    virtual QMessageBox::StandardButton warning(
+        QWidget* parent, const QString& title, const QString& text, QMessageBox::StandardButtons buttons = QMessageBox::Ok);
+    // File choosers; an empty text means Cancel.
+    virtual QString getSaveFileName(QWidget* parent, const QString& caption, const QString& dir, const QString& filter);
+    virtual QString getOpenFileName(QWidget* parent, const QString& caption, const QString& dir, const QString& filter);
     virtual double getDouble(QWidget* parent, const QString& title, const QString& label, double value, double minValue,
         double maxValue, int decimals, bool* ok);
     virtual int getInt(QWidget* parent, const QString& title, const QString& label, int value, int minValue, int maxValue,

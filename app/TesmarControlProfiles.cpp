@@ -1,0 +1,124 @@
+// Module profiles (save, load with preview, the guarded write) and the statistic window.
+#include "TesmarControl.h"
+
+#include "UserDialogs.h"
+
+#include "device/BaseModule.h"
+#include "device/DeviceSession.h"
+#include "profiles/DialogStatistic.h"
+#include "profiles/DialogWriteProfile.h"
+#include "profiles/ModuleProfile.h"
+#include "profiles/ProfileWriter.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QPointer>
+#include <QScopeGuard>
+#include <QStatusBar>
+#include <QTimer>
+
+namespace {
+const QString profileExtension = QStringLiteral(".txt");
+}
+
+void TesmarControl::on_actionSaveProfile_triggered()
+{
+    const QPointer<BaseModule> module = currentModule();
+    if (!module)
+        return;
+    const QString proposed =
+        QStringLiteral("%1/%2%3").arg(QDir(profilePath).absolutePath()).arg(module->serialNumber()).arg(profileExtension);
+    QString fileName = dialogs()->getSaveFileName(
+        this, tr("Save Module Profile"), proposed, tr("Profile Files (*%1)").arg(profileExtension));
+    if (fileName.isEmpty() || !isHeld(module))
+        return;
+    if (!fileName.endsWith(profileExtension, Qt::CaseInsensitive))
+        fileName += profileExtension;
+    profilePath = QFileInfo(fileName).absolutePath();
+
+    const bool refreshWasRunning = refreshTimer->isActive();
+    refreshTimer->stop();
+    const ModuleProfile profile = ModuleProfile::fromModule(module);
+    // A module that stopped answering reads as zeros: such a profile would set every channel to 0.
+    if (!module->connected())
+        statusBar()->showMessage(tr("%1 does not answer: profile not saved.").arg(module->address()));
+    else if (profile.save(fileName))
+        statusBar()->showMessage(tr("Profile saved to file %1.").arg(fileName));
+    else
+        statusBar()->showMessage(tr("Profile could not be saved to file %1.").arg(fileName));
+    if (refreshWasRunning)
+        refreshTimer->start();
+}
+
+void TesmarControl::on_actionLoadProfile_triggered()
+{
+    const int moduleIndex = session->currentModuleIndex();
+    // Shared: the module stays a valid object through the write's pauses even if a rediscovery
+    // releases it meanwhile (its writes then fail and end the procedure).
+    const std::shared_ptr<BaseModule> module = session->sharedModule(moduleIndex);
+    if (!module)
+        return;
+    const QString fileName =
+        dialogs()->getOpenFileName(this, tr("Load Module Profile"), QString(), tr("Profile Files (*.txt)"));
+    if (fileName.isEmpty() || !isHeld(module.get()))
+        return;
+    profilePath = QFileInfo(fileName).absolutePath();
+
+    const bool refreshWasRunning = refreshTimer->isActive();
+    refreshTimer->stop();
+    const auto restartRefresh = qScopeGuard([this, refreshWasRunning] {
+        if (refreshWasRunning && refreshTimer)
+            refreshTimer->start();
+    });
+
+    const ModuleProfile loaded = ModuleProfile::load(fileName, module->channelNumber());
+    if (!dialogWriteProfile) {
+        dialogWriteProfile = new DialogWriteProfile(this);
+        connect(this, &TesmarControl::addLineToWriteProfileLog, dialogWriteProfile, &DialogWriteProfile::addToLog);
+    }
+    dialogWriteProfile->show();
+    dialogWriteProfile->activateWindow();
+    const QStringList lines = loaded.previewLines(fileName, module->voltageUnit(0), module->currentUnit(0));
+    for (const QString& line : lines)
+        emit addLineToWriteProfileLog(line);
+    if (dialogWriteProfile->exec() != QDialog::Accepted)
+        return;
+
+    ProfileWriter::Hooks hooks;
+    hooks.log = [this](const QString& line) { emit addLineToWriteProfileLog(line); };
+    hooks.pause = [this] { waitProcessingEvents(1); };
+    hooks.inform = [this](const QString& text) { dialogs()->information(this, applicationName(), text); };
+    hooks.askRetry = [this](const QString& text) {
+        return dialogs()->question(this, applicationName(), text, QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+            == QMessageBox::Yes;
+    };
+    // The write's log follows the preview in the same window.
+    const QPointer<DialogWriteProfile> window = dialogWriteProfile;
+    window->showWriting();
+    // In the units the module shows now (the operator may have changed them while reading).
+    ProfileWriter(hooks).write(module.get(), loaded.convertedTo(module->voltageUnit(0), module->currentUnit(0)));
+    if (window)
+        window->writeFinished();
+}
+
+void TesmarControl::on_actionStatistic_triggered()
+{
+    if (!dialogStatistic) {
+        dialogStatistic = new DialogStatistic(session.get(), this);
+        dialogStatistic->setUserDialogs(dialogs());
+        connect(this, &TesmarControl::updateChannelVoltageMeasure, dialogStatistic,
+            &DialogStatistic::updateChannelVoltageMeasure);
+        connect(this, &TesmarControl::updateChannelCurrentMeasure, dialogStatistic,
+            &DialogStatistic::updateChannelCurrentMeasure);
+        connect(this, &TesmarControl::updateModuleChannelsRead, dialogStatistic, &DialogStatistic::updateModuleChannelsRead);
+        connect(this, &TesmarControl::updateAllModulesStarted, dialogStatistic, &DialogStatistic::updateAllModulesStarted);
+        connect(
+            this, &TesmarControl::updateAllModulesCompleted, dialogStatistic, &DialogStatistic::updateAllModulesCompleted);
+        connect(this, &TesmarControl::updateModuleTemperature, dialogStatistic, &DialogStatistic::updateModuleTemperature);
+    }
+    if (BaseModule* module = currentModule())
+        dialogStatistic->setChannelCount(module->channelNumber());
+    dialogStatistic->show();
+    dialogStatistic->raise();
+    dialogStatistic->activateWindow();
+}

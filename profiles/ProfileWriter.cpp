@@ -1,0 +1,228 @@
+#include "ProfileWriter.h"
+
+#include "device/BaseModule.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QLocale>
+
+#include <cmath>
+#include <utility>
+
+namespace {
+// Module control and status bits of the procedure.
+constexpr quint32 setStop = 0x0004;         // control: request stop mode
+constexpr quint32 isStop = 0x0004;          // status: stop mode reached
+constexpr quint32 doClear = 0x0040;         // control: clear the module's events
+constexpr quint32 doSaveSetValues = 0x8000; // control: store the set values; cleared when done
+
+QString hex4(quint32 value)
+{
+    return QStringLiteral("%1").arg(value & 0xFFFFu, 4, 16, QLatin1Char('0'));
+}
+
+QString shortest(double value)
+{
+    return QString::number(value, 'g', QLocale::FloatingPointShortest);
+}
+
+QString tr(const char* text)
+{
+    return QCoreApplication::translate("TesmarControl", text);
+}
+} // namespace
+
+ProfileWriter::ProfileWriter(Hooks hooks)
+    : m_hooks(std::move(hooks))
+{
+}
+
+void ProfileWriter::pause()
+{
+    if (m_hooks.pause)
+        m_hooks.pause();
+}
+
+ProfileWriter::Result ProfileWriter::fail(Result result, const QString& message)
+{
+    if (m_hooks.log)
+        m_hooks.log(message);
+    if (m_hooks.inform)
+        m_hooks.inform(message);
+    return result;
+}
+
+bool ProfileWriter::checked(bool ok, BaseModule* module, const QString& what)
+{
+    if (!ok)
+        fail(WriteRefused, tr("Error writing %1: refused by the module (%2). Giving up.").arg(what, module->lastError()));
+    return ok;
+}
+
+ProfileWriter::Result ProfileWriter::write(BaseModule* module, const ModuleProfile& profile)
+{
+    const auto log = [this](const QString& line) {
+        if (m_hooks.log)
+            m_hooks.log(line);
+    };
+    const int channels = qMin(module->channelNumber(), int(profile.channels.size()));
+
+    // 1. Stop mode.
+    log(tr("\nSetting Module to mode STOP ..."));
+    quint32 working = (profile.control | setStop | doClear) & 0xFFFFu;
+    if (!checked(module->setControl(working), module, tr("Module.Control 0x%1").arg(hex4(working))))
+        return WriteRefused;
+    for (int polls = stopModePolls;;) {
+        const quint32 status = module->status() & 0xFFFFu;
+        pause();
+        if (status & isStop)
+            break;
+        if (--polls == 0) {
+            return fail(StopModeNotReached,
+                tr("Error setting Module to mode STOP. Giving up.\nPlease turn the channels off and try again!"));
+        }
+    }
+
+    // 2. Control words and nominal values first, so the set values below fit the new ranges. Not
+    // checked here: the second pass writes them again and reads each one back.
+    for (int ch = 0; ch < channels; ++ch) {
+        const ModuleProfile::Channel& c = profile.channels.at(ch);
+        module->setChannelControl(ch, c.control);
+        module->setChannelVoltageNominal(ch, float(c.voltageNominal));
+        module->setChannelCurrentNominal(ch, float(c.currentNominal));
+    }
+
+    // 3. Module values.
+    using Write = std::pair<QString, std::function<bool()>>;
+    const Write moduleWrites[] = {
+        {tr("Module.EventMask"), [&] { return module->setEventMask(profile.eventMask); }},
+        {tr("Module.EventChannelMask"), [&] { return module->setEventChannelMask(profile.eventChannelMask); }},
+        {tr("Module.EventGroupMask"), [&] { return module->setEventGroupMask(profile.eventGroupMask); }},
+        {tr("Module.DigitalFilter"), [&] { return module->setDigitalFilter(profile.digitalFilter); }},
+        {tr("Module.AdcSamples"), [&] { return module->setAdcSamplesPerSecond(profile.adcSamplesPerSecond); }},
+        {tr("Module.RestartTime"), [&] { return module->setRestartTime(profile.restartTimeMs); }},
+        {tr("Module.VoltageRampSpeed"),
+            [&] { return module->setVoltageRampSpeed(float(profile.voltageRampSpeedPercentPerSecond)); }},
+        {tr("Module.CurrentRampSpeed"),
+            [&] { return module->setCurrentRampSpeed(float(profile.currentRampSpeedPercentPerSecond)); }},
+    };
+    for (const Write& w : moduleWrites) {
+        if (!checked(w.second(), module, w.first))
+            return WriteRefused;
+    }
+
+    // 4. Channels, each control word and nominal value confirmed by reading it back.
+    for (int ch = 0; ch < channels; ++ch) {
+        const ModuleProfile::Channel& c = profile.channels.at(ch);
+        const QString vu = module->voltageUnit(ch);
+        const QString cu = module->currentUnit(ch);
+        const QString channelName = QStringLiteral("Channel%1").arg(ch);
+
+        if (!checked(
+                module->setChannelControl(ch, c.control), module, tr("%1.Control 0x%2").arg(channelName, hex4(c.control))))
+            return WriteRefused;
+        int polls = channelReadBackPolls;
+        while (module->channelControl(ch) != c.control && --polls > 0)
+            pause();
+        qDebug("Control[%d]:  timeout = %d", ch, polls);
+        if (polls == 0) {
+            return fail(ChannelNotConfirmed,
+                tr("Error setting Channel %1 Control word to %2 (read back %3). Giving up.")
+                    .arg(ch)
+                    .arg(hex4(c.control), hex4(module->channelControl(ch))));
+        }
+
+        const float voltageNominal = float(c.voltageNominal);
+        if (!checked(module->setChannelVoltageNominal(ch, voltageNominal), module,
+                tr("%1.VoltageMaxSet %2 %3").arg(channelName, shortest(voltageNominal), vu)))
+            return WriteRefused;
+        polls = channelReadBackPolls;
+        while (std::fabs(double(module->channelVoltageNominal(ch)) - double(voltageNominal)) > 1e-12 && --polls > 0)
+            pause();
+        qDebug("Vnominal[%d]: timeout = %d", ch, polls);
+        if (polls == 0) {
+            return fail(ChannelNotConfirmed,
+                tr("Error setting Channel %1 VoltagMaxSet to %2 %4 (read back %3 %4). Giving up.")
+                    .arg(ch)
+                    .arg(shortest(voltageNominal), shortest(module->channelVoltageNominal(ch)), vu));
+        }
+
+        const float currentNominal = float(c.currentNominal);
+        if (!checked(module->setChannelCurrentNominal(ch, currentNominal), module,
+                tr("%1.CurrentMaxSet %2 %3").arg(channelName, shortest(currentNominal), cu)))
+            return WriteRefused;
+        polls = channelReadBackPolls;
+        while (std::fabs(double(module->channelCurrentNominal(ch)) - double(currentNominal)) > 1e-12 && --polls > 0)
+            pause();
+        qDebug("Inominal[%d]: timeout = %d", ch, polls);
+        if (polls == 0) {
+            return fail(ChannelNotConfirmed,
+                tr("Error setting Channel %1 CurrentMaxSet to %2 %4 (read back %3 %4). Giving up.")
+                    .arg(ch)
+                    .arg(shortest(currentNominal), shortest(module->channelCurrentNominal(ch)), cu));
+        }
+
+        const auto value = [&](const char* key, double v, const QString& unit) {
+            return QStringLiteral("%1.%2 %3 %4").arg(channelName, QLatin1String(key), shortest(float(v)), unit);
+        };
+        const Write channelWrites[] = {
+            {value("VoltageSet", c.voltageSet, vu), [&] { return module->setChannelVoltageSet(ch, float(c.voltageSet)); }},
+            {value("CurrentSet", c.currentSet, cu), [&] { return module->setChannelCurrentSet(ch, float(c.currentSet)); }},
+            {QStringLiteral("%1.EventMask 0x%2").arg(channelName, hex4(c.eventMask)),
+                [&] { return module->setChannelEventMask(ch, c.eventMask); }},
+            {value("VoltageIlkMaxSet", c.voltageInterlockMaxSet, vu),
+                [&] { return module->setChannelVoltageInterlockMaxSet(ch, float(c.voltageInterlockMaxSet)); }},
+            {value("VoltageIlkMinSet", c.voltageInterlockMinSet, vu),
+                [&] { return module->setChannelVoltageInterlockMinSet(ch, float(c.voltageInterlockMinSet)); }},
+            {value("CurrentIlkMaxSet", c.currentInterlockMaxSet, cu),
+                [&] { return module->setChannelCurrentInterlockMaxSet(ch, float(c.currentInterlockMaxSet)); }},
+            {value("CurrentIlkMinSet", c.currentInterlockMinSet, cu),
+                [&] { return module->setChannelCurrentInterlockMinSet(ch, float(c.currentInterlockMinSet)); }},
+        };
+        for (const Write& w : channelWrites) {
+            if (!checked(w.second(), module, w.first))
+                return WriteRefused;
+        }
+    }
+
+    // 5. Store the set values in the module's own memory; the module clears the request when done.
+    for (;;) {
+        working |= setStop | doSaveSetValues;
+        if (!checked(module->setControl(working), module, tr("Module.Control 0x%1").arg(hex4(working))))
+            return WriteRefused;
+        bool acknowledged = false;
+        int polls = saveAcknowledgePolls;
+        do {
+            pause();
+            working = module->control() & 0xFFFFu;
+            acknowledged = working & doSaveSetValues;
+        } while (!acknowledged && --polls > 0);
+        qDebug("Control.saveSetValues: timeout = %d, control = %x", polls, working);
+        if (acknowledged)
+            break;
+        if (!m_hooks.askRetry || !m_hooks.askRetry(tr("Error setting ModuleControl.DoSaveSetValues. Try again?"))) {
+            log(tr("The module did not take the request to store its set values."));
+            return SaveNotAcknowledged;
+        }
+    }
+    int polls = saveFinishPolls;
+    do {
+        pause();
+        working = module->control() & 0xFFFFu;
+    } while ((working & doSaveSetValues) && --polls > 0);
+    qDebug("Control.saveSetValues: timeout = %d, control = %x", polls, working);
+    if (working & doSaveSetValues) {
+        return fail(SaveNotFinished,
+            tr("Error saving the set values: the module did not finish storing them in time "
+               "(ModuleControl.DoSaveSetValues still set). The profile may not be stored in the module. Giving up."));
+    }
+
+    // Stop mode released, events cleared.
+    const quint32 released = (working & ~(doSaveSetValues | setStop)) | doClear;
+    if (!checked(module->setControl(released), module, tr("Module.Control 0x%1").arg(hex4(released))))
+        return WriteRefused;
+    log(tr("Profile written into device!"));
+    if (m_hooks.inform)
+        m_hooks.inform(tr("Profile written into device!"));
+    return Written;
+}

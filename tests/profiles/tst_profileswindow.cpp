@@ -1,0 +1,419 @@
+// The statistic and automatic windows and the profile commands of the main window, end to end
+// against the crate simulator through our SNMP library; the statistic's bookkeeping also fed by
+// hand. What reached the crate is read back through a controller and module of the test's own.
+#include "app/ChannelTable.h"
+#include "app/TesmarControl.h"
+#include "app/UserDialogs.h"
+
+#include "controller/SnmpController.h"
+#include "device/ModuleSnapshot.h"
+#include "device/SnmpModule.h"
+#include "profiles/DialogAutomatic.h"
+#include "profiles/DialogStatistic.h"
+#include "profiles/DialogWriteProfile.h"
+
+#include "common/SimulatorProcess.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDoubleSpinBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QSpinBox>
+#include <QStandardPaths>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTemporaryFile>
+#include <QTextEdit>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+class ScriptedDialogs : public UserDialogs
+{
+public:
+    QStringList messages;
+    QString fileName; // answer of the file choosers
+    QMessageBox::StandardButton information(
+        QWidget*, const QString&, const QString& text, QMessageBox::StandardButtons) override
+    {
+        messages << text;
+        return QMessageBox::Ok;
+    }
+    QMessageBox::StandardButton warning(QWidget*, const QString&, const QString& text, QMessageBox::StandardButtons) override
+    {
+        messages << text;
+        return QMessageBox::Ok;
+    }
+    QMessageBox::StandardButton question(
+        QWidget*, const QString&, const QString& text, QMessageBox::StandardButtons, QMessageBox::StandardButton) override
+    {
+        messages << text;
+        return QMessageBox::No;
+    }
+    QString getSaveFileName(QWidget*, const QString&, const QString&, const QString&) override { return fileName; }
+    QString getOpenFileName(QWidget*, const QString&, const QString&, const QString&) override { return fileName; }
+    bool getAddress(QWidget*, const QString&, const QString&, QString*) override { return true; }
+};
+
+template <typename T>
+T* child(QObject* parent, const char* name)
+{
+    T* found = parent->findChild<T*>(QLatin1String(name));
+    if (!found)
+        qFatal("no child %s", name);
+    return found;
+}
+
+QStringList fileLines(const QString& name)
+{
+    QFile file(name);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
+}
+
+} // namespace
+
+class ProfilesWindowTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void statisticRecordsEveryChannel();
+    void statisticSingleChannelOnce();
+    void statisticUnwritableFile();
+    void statisticBookkeeping();
+    void automaticStepsCrate();
+    void automaticSpecialScope();
+    void automaticChannelScopeNeedsRow();
+    void profileSaveAndCancelledLoad();
+
+private:
+    void startCrate(const QByteArray& modulesJson);
+    DialogStatistic* openStatistic();
+    DialogAutomatic* openAutomatic(int scope, double increment);
+    float crateVoltageSet(int slot, int channel);
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<SimulatorProcess> m_simulator;
+    std::unique_ptr<QTemporaryFile> m_config;
+    std::unique_ptr<TesmarControl> m_window;
+    std::unique_ptr<SnmpController> m_probe;
+    ScriptedDialogs m_dialogs;
+};
+
+void ProfilesWindowTest::initTestCase()
+{
+    QStandardPaths::setTestModeEnabled(true);
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+}
+
+void ProfilesWindowTest::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    // "autologfile.csv" goes into the working folder.
+    QDir::setCurrent(m_dir->path());
+}
+
+void ProfilesWindowTest::cleanup()
+{
+    m_window.reset();
+    UserDialogs::setStartupOverride(nullptr);
+    m_dialogs.messages.clear();
+    m_dialogs.fileName.clear();
+    m_probe.reset();
+    if (m_simulator)
+        m_simulator->stop();
+    m_simulator.reset();
+    m_config.reset();
+}
+
+void ProfilesWindowTest::startCrate(const QByteArray& modulesJson)
+{
+    m_config = std::make_unique<QTemporaryFile>();
+    QVERIFY(m_config->open());
+    m_config->write("{\"crate\": {\"bootDelayMs\": 0}, \"modules\": " + modulesJson + "}");
+    m_config->close();
+    m_simulator = std::make_unique<SimulatorProcess>();
+    m_simulator->setConfigFile(m_config->fileName());
+    QVERIFY2(m_simulator->start(), qPrintable(m_simulator->output()));
+    m_simulator->exportLibraryEnvironment();
+    QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Tesmar"), QStringLiteral("tesmarcontrol"))
+        .setValue(QStringLiteral("IpAddress"), m_simulator->host());
+
+    UserDialogs::setStartupOverride(&m_dialogs);
+    m_window = std::make_unique<TesmarControl>();
+    m_window->setUserDialogs(&m_dialogs);
+    m_window->show();
+    auto* table = child<ChannelTable>(m_window.get(), "table");
+    QTRY_VERIFY_WITH_TIMEOUT(table->isEnabled() && table->item(0, ChannelTable::ColumnStatus), 5000);
+    table->setCurrentCell(0, 0);
+    m_probe = std::make_unique<SnmpController>();
+    QVERIFY(m_probe->open(m_simulator->address()));
+}
+
+float ProfilesWindowTest::crateVoltageSet(int slot, int channel)
+{
+    SnmpModule module(m_probe.get(), slot);
+    module.channelVoltageSet(0); // channel 0 reads the module's block
+    return module.channelVoltageSet(channel);
+}
+
+DialogStatistic* ProfilesWindowTest::openStatistic()
+{
+    m_window->on_actionStatistic_triggered();
+    auto* dialog = m_window->findChild<DialogStatistic*>();
+    child<QLineEdit>(dialog, "txtFilename")->setText(m_dir->filePath(QStringLiteral("measurement.txt")));
+    return dialog;
+}
+
+DialogAutomatic* ProfilesWindowTest::openAutomatic(int scope, double increment)
+{
+    m_window->on_actionAutomatic_triggered();
+    auto* dialog = m_window->findChild<DialogAutomatic*>();
+    child<QDoubleSpinBox>(dialog, "sbIncrement")->setValue(increment);
+    const char* const buttons[] = {"chkChannel", "chkModule", "chkSystem", "chkSpecial"};
+    child<QAbstractButton>(dialog, buttons[scope])->setChecked(true);
+    return dialog;
+}
+
+void ProfilesWindowTest::statisticRecordsEveryChannel()
+{
+    // 48 channels: a line needs every one of them.
+    startCrate(R"([{"slot": 0, "type": "THM4805p", "serialNumber": 480}, {"slot": 2, "type": "THE1640p"}])");
+    QSignalSpy emitted(m_window.get(), &TesmarControl::updateChannelVoltageMeasure);
+    DialogStatistic* statistic = openStatistic();
+    for (int start = 0; start < 2; ++start) {
+        const quint64 before = statistic->linesWritten();
+        child<QAbstractButton>(statistic, "btnStart")->click();
+        QVERIFY(statistic->recording());
+        QTRY_VERIFY_WITH_TIMEOUT(statistic->linesWritten() >= before + 4, 5000);
+        child<QAbstractButton>(statistic, "btnStop")->click();
+        QVERIFY(!statistic->recording());
+    }
+    QCOMPARE(child<QLineEdit>(statistic, "txtLinesWritten")->text(), QString::number(statistic->linesWritten()));
+
+    const QStringList lines = fileLines(m_dir->filePath(QStringLiteral("measurement.txt")));
+    QCOMPARE(lines.filter(QStringLiteral("Date;Time;Serial no.;Vmeasure0;Imeasure0;")).size(), 2); // appended each start
+    QVERIFY(lines.first().endsWith(QStringLiteral(";Vmeasure47;Imeasure47;Temperature")));
+    QSet<QString> texts; // what the refresh emitted, as numbers without group separators
+    for (const QList<QVariant>& signal : emitted)
+        texts.insert(signal.at(2).toString().remove(QLatin1Char(',')));
+    int bigModuleLines = 0;
+    for (const QString& line : lines.mid(1)) {
+        if (line.startsWith(QLatin1String("Date")))
+            continue;
+        const QStringList fields = line.split(';');
+        QVERIFY(
+            QDateTime::fromString(fields.at(0) + ' ' + fields.at(1), QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")).isValid());
+        QVERIFY(QRegularExpression(QStringLiteral("^\\d+\\.\\d$")).match(fields.last()).hasMatch());
+        if (fields.at(2) != QLatin1String("480")) {
+            QCOMPARE(fields.size(), 3 + 2 * 16 + 1);
+            continue;
+        }
+        ++bigModuleLines;
+        QCOMPARE(fields.size(), 3 + 2 * 48 + 1);
+        for (int channel = 0; channel < 48; ++channel)
+            QVERIFY2(texts.contains(fields.at(3 + 2 * channel)), qPrintable(line));
+    }
+    QVERIFY(bigModuleLines >= 2);
+}
+
+void ProfilesWindowTest::statisticSingleChannelOnce()
+{
+    startCrate(
+        R"([{"slot": 0, "type": "THE1640p", "serialNumber": 100}, {"slot": 1, "type": "THE1640p", "serialNumber": 101}])");
+    DialogStatistic* statistic = openStatistic();
+    child<QAbstractButton>(statistic, "chkSingleChannel")->click();
+    child<QSpinBox>(statistic, "spbChannelNumber")->setValue(3);
+    QSignalSpy started(m_window.get(), &TesmarControl::updateAllModulesStarted);
+    QSignalSpy completed(m_window.get(), &TesmarControl::updateAllModulesCompleted);
+    child<QAbstractButton>(statistic, "pushButtonOnce")->click();
+    QVERIFY(!statistic->recording());
+    QTRY_VERIFY_WITH_TIMEOUT(started.count() >= 1, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(!statistic->recording() && completed.count() >= 1, 5000);
+    QTest::qWait(1000); // no further cycle is recorded
+
+    const QStringList lines = fileLines(m_dir->filePath(QStringLiteral("measurement.txt")));
+    QCOMPARE(lines.first(), QStringLiteral("Date;Time;Serial no.;Channel no.;Vmeasure;Imeasure;Temperature"));
+    // One refresh cycle: at most one line per module.
+    QVERIFY2(lines.size() >= 2 && lines.size() <= 3, qPrintable(lines.join('\n')));
+    for (const QString& line : lines.mid(1)) {
+        const QStringList fields = line.split(';');
+        QCOMPARE(fields.size(), 7);
+        QCOMPARE(fields.at(3), QStringLiteral("3"));
+    }
+    QVERIFY(child<QAbstractButton>(statistic, "btnStart")->isEnabled());
+}
+
+void ProfilesWindowTest::statisticUnwritableFile()
+{
+    DialogStatistic statistic(nullptr);
+    statistic.setUserDialogs(&m_dialogs);
+    auto* name = child<QLineEdit>(&statistic, "txtFilename");
+    name->setText(QString());
+    QVERIFY(!child<QAbstractButton>(&statistic, "btnStart")->isEnabled());
+    QVERIFY(!child<QAbstractButton>(&statistic, "pushButtonOnce")->isEnabled());
+    name->setText(QStringLiteral("/no-such-folder/m.txt"));
+    child<QAbstractButton>(&statistic, "btnStart")->click();
+    QCOMPARE(m_dialogs.messages, QStringList{QStringLiteral("Can not open file '/no-such-folder/m.txt' for writing!")});
+    QVERIFY(!statistic.recording());
+    QVERIFY(child<QAbstractButton>(&statistic, "btnStart")->isEnabled());
+    // Once asks at the next cycle start only.
+    child<QAbstractButton>(&statistic, "pushButtonOnce")->click();
+    statistic.updateAllModulesStarted();
+    statistic.updateAllModulesStarted();
+    QCOMPARE(m_dialogs.messages.size(), 2);
+}
+
+void ProfilesWindowTest::statisticBookkeeping()
+{
+    DialogStatistic statistic(nullptr);
+    child<QLineEdit>(&statistic, "txtFilename")->setText(m_dir->filePath(QStringLiteral("book.txt")));
+    statistic.setChannelCount(2);
+    child<QAbstractButton>(&statistic, "btnStart")->click();
+    const auto report = [&](int serial, qint64 readAtMs, bool channel1) {
+        statistic.updateChannelVoltageMeasure(serial, 0, QStringLiteral("1,000.5"));
+        statistic.updateChannelCurrentMeasure(serial, 0, QStringLiteral("0.100"));
+        if (channel1) {
+            statistic.updateChannelVoltageMeasure(serial, 1, QStringLiteral("2.0"));
+            statistic.updateChannelCurrentMeasure(serial, 1, QStringLiteral("0.200"));
+        }
+        statistic.updateModuleChannelsRead(serial, 2, readAtMs);
+    };
+    const qint64 now = ModuleSnapshot::nowMs();
+    report(7, now - 1500, false); // channel 1 not read; no temperature reported yet
+    report(7, now - 1500, true);  // the same read shown again
+    statistic.updateModuleTemperature(7, 1, 99.0f);
+    statistic.updateModuleTemperature(7, 0, 31.5f);
+    report(7, now, true);
+    for (int serial = 100; serial < 100 + DialogStatistic::maxModules; ++serial)
+        report(serial, now, true); // the 65th module seen (serial 163) has no slot
+    QCOMPARE(statistic.linesWritten(), quint64(2 + DialogStatistic::maxModules - 1));
+
+    const QStringList lines = fileLines(m_dir->filePath(QStringLiteral("book.txt")));
+    QCOMPARE(lines.first(), QStringLiteral("Date;Time;Serial no.;Vmeasure0;Imeasure0;Vmeasure1;Imeasure1;Temperature"));
+    QVERIFY(lines.at(1).endsWith(QStringLiteral(";7;1000.5;0.100;;;0.0")));
+    QVERIFY(lines.at(2).endsWith(QStringLiteral(";7;1000.5;0.100;2.0;0.200;31.5")));
+    QVERIFY(lines.filter(QStringLiteral(";162;")).size() == 1 && lines.filter(QStringLiteral(";163;")).isEmpty());
+    // The line carries the time of its read, not of its writing.
+    const QStringList first = lines.at(1).split(';');
+    const QDateTime readAt =
+        QDateTime::fromString(first.at(0) + ' ' + first.at(1), QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+    QVERIFY(qAbs(readAt.msecsTo(QDateTime::currentDateTime()) - 1500) < 500);
+}
+
+void ProfilesWindowTest::automaticStepsCrate()
+{
+    startCrate(R"([{"slot": 0, "type": "THE1640p", "serialNumber": 100}])");
+    SnmpModule crate(m_probe.get(), 0);
+    QVERIFY(crate.setAllChannelsVoltageSet(250));
+    DialogAutomatic* automatic = openAutomatic(1, 100);
+    for (float expected : {350.0f, 450.0f, 500.0f, 400.0f, 300.0f, 400.0f}) {
+        m_window->autoTimerUpdate();
+        QCOMPARE(crateVoltageSet(0, 0), expected);
+        QCOMPARE(crateVoltageSet(0, 15), expected);
+    }
+    // Shown in kV, the limits stay volts: 500 V, not 500 kV (which the crate would refuse).
+    m_window->currentModule()->setVoltageUnit(QStringLiteral("kV"));
+    m_window->autoTimerUpdate();
+    QCOMPARE(crateVoltageSet(0, 0), 500.0f);
+
+    // Driven by the timer: each step's control pass logs the channels' currents.
+    auto* log = child<QTextEdit>(automatic, "txtLog");
+    m_window->autoTimerIntervalChanged(500);
+    auto* startStop = child<QAbstractButton>(automatic, "btnStartStop");
+    startStop->click();
+    QCOMPARE(startStop->text(), QStringLiteral("Stop"));
+    QTRY_VERIFY_WITH_TIMEOUT(crateVoltageSet(0, 0) == 400.0f, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(log->toPlainText().contains(QStringLiteral("Channel 15: High Range Imeas = ")), 5000);
+    startStop->click();
+    QCOMPARE(startStop->text(), QStringLiteral("Start"));
+    QVERIFY(!child<QTimer>(m_window.get(), "automaticTimer")->isActive());
+    QVERIFY(fileLines(m_dir->filePath(QStringLiteral("autologfile.csv"))).size() >= 1);
+}
+
+void ProfilesWindowTest::automaticSpecialScope()
+{
+    startCrate(R"([{"slot": 0, "type": "THE1640p"}, {"slot": 4, "type": "THE1640p"}])");
+    openAutomatic(3, 100);
+    m_window->autoTimerUpdate(); // from 0 V
+    QCOMPARE(crateVoltageSet(0, 3), 100.0f);
+    QCOMPARE(crateVoltageSet(4, 3), 100.0f);
+}
+
+void ProfilesWindowTest::automaticChannelScopeNeedsRow()
+{
+    startCrate(R"([{"slot": 0, "type": "THE1640p"}])");
+    DialogAutomatic* automatic = openAutomatic(0, 100);
+    child<ChannelTable>(m_window.get(), "table")->setCurrentCell(-1, -1);
+    auto* startStop = child<QAbstractButton>(automatic, "btnStartStop");
+    startStop->click();
+    QCOMPARE(m_dialogs.messages.size(), 1);
+    QVERIFY(m_dialogs.messages.first().startsWith(QStringLiteral("No channel is selected.")));
+    QVERIFY(!child<QTimer>(m_window.get(), "automaticTimer")->isActive());
+    QVERIFY(!automatic->running());
+    QCOMPARE(startStop->text(), QStringLiteral("Start"));
+}
+
+void ProfilesWindowTest::profileSaveAndCancelledLoad()
+{
+    startCrate(R"([{"slot": 0, "type": "THE1640p", "serialNumber": 4711}])");
+    SnmpModule crate(m_probe.get(), 0);
+    QVERIFY(crate.setChannelVoltageSet(0, 1234));
+    QTRY_COMPARE_WITH_TIMEOUT(m_window->currentModule()->channelVoltageSet(0), 1234.0f, 5000);
+    m_dialogs.fileName = m_dir->filePath(QStringLiteral("saved"));
+    m_window->on_actionSaveProfile_triggered();
+    const QString saved = m_dialogs.fileName + QStringLiteral(".txt");
+    QCOMPARE(m_window->statusBar()->currentMessage(), QStringLiteral("Profile saved to file %1.").arg(saved));
+    QCOMPARE(QSettings(saved, QSettings::IniFormat).value("Channel0/VoltageSet").toString(), QStringLiteral("1234.000"));
+    QVERIFY(child<QTimer>(m_window.get(), "refreshTimer")->isActive());
+
+    QSettings(saved, QSettings::IniFormat).setValue(QStringLiteral("Channel0/VoltageSet"), QStringLiteral("99.5"));
+    m_dialogs.fileName = saved;
+    QString preview;
+    QTimer::singleShot(0, this, [&] {
+        auto* dialog = m_window->findChild<DialogWriteProfile*>();
+        QTRY_VERIFY(dialog && dialog->isVisible());
+        preview = dialog->logText();
+        child<QAbstractButton>(dialog, "btnCancel")->click();
+    });
+    m_window->on_actionLoadProfile_triggered();
+    QVERIFY(preview.startsWith(QStringLiteral("Using profile from file %1\n\nModule.Control").arg(saved)));
+    QVERIFY(preview.contains(QStringLiteral("Channel0.VoltageSet (V)\t\t99.5\n")));
+    QCOMPARE(crateVoltageSet(0, 0), 1234.0f);
+    QVERIFY(child<QTimer>(m_window.get(), "refreshTimer")->isActive());
+    QVERIFY(m_dialogs.messages.isEmpty());
+
+    // Ok: an MPOD module never reports stop mode, so nothing but the control word is written and
+    // the procedure ends with its message; the log follows the preview in the shown window.
+    QTimer::singleShot(0, this, [&] {
+        auto* dialog = m_window->findChild<DialogWriteProfile*>();
+        QTRY_VERIFY(dialog && dialog->isVisible());
+        child<QAbstractButton>(dialog, "btnOK")->click();
+    });
+    m_window->on_actionLoadProfile_triggered();
+    QCOMPARE(m_dialogs.messages,
+        QStringList{
+            QStringLiteral("Error setting Module to mode STOP. Giving up.\nPlease turn the channels off and try again!")});
+    auto* dialog = m_window->findChild<DialogWriteProfile*>();
+    QVERIFY(dialog->isVisible());
+    const QString log = dialog->logText();
+    QVERIFY(log.startsWith(QStringLiteral("Using profile from file")) && log.contains(QStringLiteral("\t99.5\n")));
+    QVERIFY(log.contains(QStringLiteral("\n\nSetting Module to mode STOP ...\nError setting Module to mode STOP.")));
+    QVERIFY(child<QAbstractButton>(dialog, "btnOK")->isEnabled());
+    QCOMPARE(crateVoltageSet(0, 0), 1234.0f);
+    QVERIFY(child<QTimer>(m_window.get(), "refreshTimer")->isActive());
+}
+
+QTEST_MAIN(ProfilesWindowTest)
+#include "tst_profileswindow.moc"
