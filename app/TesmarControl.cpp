@@ -204,10 +204,11 @@ void TesmarControl::retranslateFrame()
 
 void TesmarControl::applyStartVisibility()
 {
+    // "Script..." stays visible: nothing else would ever show it, and an operator needs the
+    // console (and its Stop button) to run and stop scripts.
     QAction* const hidden[] = {
         ui->actionLoadProfile,
         ui->actionSaveProfile,
-        ui->actionScript,
         ui->actionSystemReset,
         ui->actionSetLiveInsertion,
         ui->actionAdcSampleRate,

@@ -175,7 +175,7 @@ void TesmarControlFrameTest::actionTable_data()
     row("actionLoadProfile", "&Load Profile to Device...", "", false, true, false, false);
     row("actionSaveProfile", "&Save Profile to File...", "", false, true, false, false);
     row("actionPassword", "&Password...", "Ctrl+P", true, true, false, false);
-    row("actionScript", "Script...", "", false, true, false, false);
+    row("actionScript", "Script...", "", true, true, false, false);
     row("actionAutomatic", "Automatic...", "", true, true, false, false);
     row("actionStatistic", "Statistic...", "", true, true, false, true);
     row("actionSystemReset", "System Reset", "", false, false, false, false);
