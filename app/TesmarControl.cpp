@@ -10,6 +10,7 @@
 #include "device/BaseModule.h"
 #include "device/DeviceSession.h"
 #include "device/SnmpControllerFactory.h"
+#include "device/TrendRecorder.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -109,6 +110,7 @@ TesmarControl::TesmarControl(QWidget* parent)
     statusBar()->addPermanentWidget(statusLabelLiveInsertion);
     statusBar()->addPermanentWidget(statusLabelMiddle);
     statusBar()->addPermanentWidget(statusLabelController);
+    setUpTrends();
 
     crateIpAddress = storedCrateAddress();
     claimCrateAddress();

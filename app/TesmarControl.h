@@ -43,6 +43,8 @@ class DialogSpecial;
 class DialogStatistic;
 class DialogSuppliesTempLimits;
 class DialogWriteProfile;
+class DialogTrends;
+class TrendRecorder;
 
 // The program's single main window: menus, module list, channel table and status bar. Its
 // device session owns the controller, the modules and the crates and reads them on a background
@@ -51,7 +53,8 @@ class DialogWriteProfile;
 //
 // The implementation is split by concern: TesmarControl.cpp (construction, settings, closing,
 // help), TesmarControlConnection.cpp (connection and discovery), TesmarControlRefresh.cpp
-// (rendering the snapshots), TesmarControlCommands.cpp (menu commands and the slots the tool windows call).
+// (rendering the snapshots), TesmarControlCommands.cpp (menu commands and the slots the tool windows call),
+// TesmarControlTrends.cpp (channel trends and current alarms).
 class TesmarControl : public QMainWindow
 {
     Q_OBJECT
@@ -429,4 +432,25 @@ private:
 
     std::unique_ptr<UserDialogs> ownDialogs;
     UserDialogs* userDialogs; // ownDialogs, or the replacement set by setUserDialogs
+
+    // ---- Trends and current alarms (TesmarControlTrends.cpp) ----
+public slots:
+    void on_actionTrends_triggered();
+    // Acknowledges the current alarms of the selected channels (or the current row).
+    void acknowledgeCurrentAlarms();
+
+public:
+    // History of every module the refresh reads, and the current alarms fed from it.
+    TrendRecorder* trendRecorder() const;
+
+private:
+    void setUpTrends();
+    // The alarm line in the status bar and the alarm colour of the current module's status cells.
+    void showCurrentAlarms();
+    void markAlarmRows();
+    bool selectedRowsAlarm() const;
+
+    std::unique_ptr<TrendRecorder> trends;
+    QPointer<DialogTrends> dialogTrends;
+    QLabel* statusLabelAlarms = nullptr;
 };

@@ -182,6 +182,7 @@ void TesmarControl::refreshChannelRows(BaseModule* module)
             table->setChannelStatusCell(row, v.control, v.status);
         table->setRowAgeing(row, ageing);
     }
+    markAlarmRows();
 }
 
 void TesmarControl::showModuleLost()
