@@ -11,10 +11,12 @@
 #include <QDoubleSpinBox>
 #include <QFile>
 #include <QFileDialog>
+#include <QGraphicsItem>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPushButton>
 #include <QSaveFile>
 #include <QSpinBox>
@@ -124,6 +126,74 @@ QString number(double value)
 }
 } // namespace
 
+// Paints polylines in the chart's plot area, mapped with the ranges of the chart's axes.
+class TrendTraces : public QGraphicsItem
+{
+public:
+    struct Trace
+    {
+        QColor colour;
+        QPolygonF points; // x: wall-clock ms, y: display unit
+    };
+
+    explicit TrendTraces(QChart* chart)
+        : QGraphicsItem(chart)
+        , m_chart(chart)
+    {
+        setZValue(20); // above the grid
+        QObject::connect(chart, &QChart::plotAreaChanged, chart, [this] {
+            prepareGeometryChange();
+            m_plot = m_chart->plotArea();
+            update();
+        });
+    }
+
+    void setTraces(std::vector<Trace> traces, double xMin, double xMax, double yMin, double yMax, bool logarithmic)
+    {
+        prepareGeometryChange();
+        m_traces = std::move(traces);
+        m_logarithmic = logarithmic;
+        m_xMin = xMin;
+        m_xMax = xMax;
+        m_yMin = transformed(yMin);
+        m_yMax = transformed(yMax);
+        m_plot = m_chart->plotArea();
+        update();
+    }
+    const std::vector<Trace>& traces() const { return m_traces; }
+
+    QRectF boundingRect() const override { return m_plot; }
+    void paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidget*) override
+    {
+        if (m_xMax <= m_xMin || m_yMax <= m_yMin)
+            return;
+        painter->setClipRect(m_plot);
+        const double sx = m_plot.width() / (m_xMax - m_xMin);
+        const double sy = m_plot.height() / (m_yMax - m_yMin);
+        QPolygonF mapped;
+        for (const Trace& trace : m_traces) {
+            mapped.resize(trace.points.size());
+            for (qsizetype k = 0; k < trace.points.size(); ++k) {
+                const QPointF& p = trace.points.at(k);
+                mapped[k] =
+                    QPointF(m_plot.left() + (p.x() - m_xMin) * sx, m_plot.bottom() - (transformed(p.y()) - m_yMin) * sy);
+            }
+            // A cosmetic one-pixel pen: wider lines go through the stroker, many times slower.
+            painter->setPen(QPen(trace.colour, 0));
+            painter->drawPolyline(mapped);
+        }
+    }
+
+private:
+    double transformed(double y) const { return m_logarithmic ? std::log10(std::max(y, 1e-300)) : y; }
+
+    QChart* m_chart;
+    std::vector<Trace> m_traces;
+    QRectF m_plot;
+    double m_xMin = 0, m_xMax = 0, m_yMin = 0, m_yMax = 0;
+    bool m_logarithmic = false;
+};
+
 DialogTrends::DialogTrends(DeviceSession* session, TrendRecorder* recorder, QWidget* parent)
     : ToolWindow(session, parent)
     , m_recorder(recorder)
@@ -210,9 +280,13 @@ DialogTrends::DialogTrends(DeviceSession* session, TrendRecorder* recorder, QWid
     m_voltageTime = new QDateTimeAxis;
     m_currentTime = new QDateTimeAxis;
     m_voltageAxis = new QValueAxis;
+    m_voltageTime->setTickCount(7);
+    m_currentTime->setTickCount(7);
     voltageChart->addAxis(m_voltageTime, Qt::AlignBottom);
     voltageChart->addAxis(m_voltageAxis, Qt::AlignLeft);
     currentChart->addAxis(m_currentTime, Qt::AlignBottom);
+    m_voltageTraces = new TrendTraces(voltageChart);
+    m_currentTraces = new TrendTraces(currentChart);
     m_alarmMarks = new QScatterSeries;
     m_alarmMarks->setName(tr("Current alarm"));
     m_alarmMarks->setColor(alarmColour);
@@ -530,32 +604,32 @@ void DialogTrends::updateCharts()
     // A logarithmic axis has no zero: values at or below the floor sit on it.
     const double floor = std::isfinite(iPositiveMin) ? iPositiveMin / 2 : 1e-3;
     int points = 0;
-    size_t voltageUsed = 0;
-    size_t currentUsed = 0;
+    size_t legendUsed = 0;
     size_t limitUsed = 0;
     QList<QPointF> marks;
+    std::vector<TrendTraces::Trace> voltageTraces;
+    std::vector<TrendTraces::Trace> currentTraces;
     for (Drawn& d : drawn) {
         const QColor colour = channelColour(d.channel);
-        bool first = true;
-        for (const QList<QPointF>& segment : d.voltage) {
-            QLineSeries* series = pooledSeries(voltageChart(), m_voltageSeries, voltageUsed++, m_voltageAxis);
-            series->setColor(colour);
-            series->setName(tr("Channel %1").arg(d.channel));
-            series->replace(segment);
-            for (QLegendMarker* marker : voltageChart()->legend()->markers(series))
-                marker->setVisible(first);
-            first = false;
+        QLineSeries* legend = pooledSeries(voltageChart(), m_legendSeries, legendUsed++, m_voltageAxis);
+        const QString name = tr("Channel %1").arg(d.channel);
+        if (legend->color() != colour || legend->name() != name) {
+            legend->setColor(colour);
+            legend->setName(name);
+        }
+        for (QLegendMarker* marker : voltageChart()->legend()->markers(legend))
+            marker->setVisible(true);
+        for (QList<QPointF>& segment : d.voltage) {
             points += int(segment.size());
+            voltageTraces.push_back({colour, QPolygonF(std::move(segment))});
         }
         for (QList<QPointF>& segment : d.current) {
             if (logarithmic) {
                 for (QPointF& p : segment)
                     p.setY(std::max(p.y(), floor));
             }
-            QLineSeries* series = pooledSeries(currentChart(), m_currentSeries, currentUsed++, m_currentAxis);
-            series->setColor(colour);
-            series->replace(segment);
             points += int(segment.size());
+            currentTraces.push_back({colour, QPolygonF(std::move(segment))});
         }
         if (alarms && alarms->limit(d.channel).isSet()) {
             const double limit = alarms->limit(d.channel).limitA / m_amperesPerUnit;
@@ -572,13 +646,10 @@ void DialogTrends::updateCharts()
                     std::max(state.firedAtA / m_amperesPerUnit, logarithmic ? floor : -INFINITY)));
         }
     }
-    for (size_t k = voltageUsed; k < m_voltageSeries.size(); ++k) {
-        m_voltageSeries[k]->clear();
-        for (QLegendMarker* marker : voltageChart()->legend()->markers(m_voltageSeries[k]))
+    for (size_t k = legendUsed; k < m_legendSeries.size(); ++k) {
+        for (QLegendMarker* marker : voltageChart()->legend()->markers(m_legendSeries[k]))
             marker->setVisible(false);
     }
-    for (size_t k = currentUsed; k < m_currentSeries.size(); ++k)
-        m_currentSeries[k]->clear();
     for (size_t k = limitUsed; k < m_limitSeries.size(); ++k)
         m_limitSeries[k]->clear();
     m_alarmMarks->replace(marks);
@@ -587,14 +658,16 @@ void DialogTrends::updateCharts()
     // Axes: the span in wall-clock time, the values with a margin.
     const QString format = span <= 3600000 ? QStringLiteral("HH:mm:ss") : QStringLiteral("dd.MM. HH:mm");
     for (QDateTimeAxis* axis : {m_voltageTime, m_currentTime}) {
-        axis->setFormat(format);
-        axis->setTickCount(7);
+        if (axis->format() != format)
+            axis->setFormat(format);
         axis->setRange(QDateTime::fromMSecsSinceEpoch(fromMs + offsetMs), QDateTime::fromMSecsSinceEpoch(toMs + offsetMs));
     }
     const QString voltageUnit = current ? current->voltageUnit(0) : QStringLiteral("V");
     const QString currentUnit = current ? current->currentUnit(0) : QStringLiteral("mA");
-    m_voltageAxis->setTitleText(tr("Voltage (%1)").arg(voltageUnit));
-    m_currentAxis->setTitleText(tr("Current (%1)").arg(currentUnit));
+    if (m_voltageAxis->titleText() != tr("Voltage (%1)").arg(voltageUnit))
+        m_voltageAxis->setTitleText(tr("Voltage (%1)").arg(voltageUnit));
+    if (m_currentAxis->titleText() != tr("Current (%1)").arg(currentUnit))
+        m_currentAxis->setTitleText(tr("Current (%1)").arg(currentUnit));
     if (!std::isfinite(vMin)) {
         vMin = 0;
         vMax = 1;
@@ -605,12 +678,29 @@ void DialogTrends::updateCharts()
         iMin = 0;
         iMax = 1;
     }
+    double currentLow = 0;
+    double currentHigh = 0;
     if (logarithmic) {
-        m_currentAxis->setRange(floor / 1.5, std::max(iMax, floor) * 2);
+        currentLow = floor / 1.5;
+        currentHigh = std::max(iMax, floor) * 2;
     } else {
         const double iMargin = std::max((iMax - iMin) * 0.05, 1e-3);
-        m_currentAxis->setRange(iMin - iMargin, iMax + iMargin);
+        currentLow = iMin - iMargin;
+        currentHigh = iMax + iMargin;
     }
+    m_currentAxis->setRange(currentLow, currentHigh);
+    const double xFrom = double(fromMs + offsetMs);
+    const double xTo = double(toMs + offsetMs);
+    m_voltageTraces->setTraces(std::move(voltageTraces), xFrom, xTo, vMin - vMargin, vMax + vMargin, false);
+    m_currentTraces->setTraces(std::move(currentTraces), xFrom, xTo, currentLow, currentHigh, logarithmic);
+}
+
+QList<QPolygonF> DialogTrends::traces(bool current) const
+{
+    QList<QPolygonF> lines;
+    for (const TrendTraces::Trace& trace : (current ? m_currentTraces : m_voltageTraces)->traces())
+        lines.append(trace.points);
+    return lines;
 }
 
 bool DialogTrends::exportCsv(const QString& path) const

@@ -3,6 +3,7 @@
 #include "ToolWindow.h"
 
 #include <QList>
+#include <QPolygonF>
 #include <QVector>
 
 #include <vector>
@@ -21,6 +22,7 @@ class QTableWidget;
 class QTimer;
 class QValueAxis;
 class TrendRecorder;
+class TrendTraces;
 
 // Measured voltage and current of the current module's channels over time, from the recorder's
 // history (what the refresh already read): the channels ticked in the table, a span from 1 min
@@ -31,7 +33,8 @@ class TrendRecorder;
 //
 // The charts follow the history once a second while shown and not paused. Long spans are drawn
 // with one minimum and one maximum per pixel column, so a repaint costs the same whatever the
-// number of reads.
+// number of reads; the lines are painted by one plain item per chart (Qt Charts' line series
+// rebuild a hover outline of every line on every change, which costs far more than drawing).
 class DialogTrends : public ToolWindow
 {
     Q_OBJECT
@@ -62,6 +65,9 @@ public:
     QChart* currentChart() const;
     // Points drawn in the latest update (both charts), for the repaint measurement.
     int drawnPoints() const { return m_drawnPoints; }
+    // The lines drawn in the latest update, one per stretch of reads of a channel: x in
+    // wall-clock ms since the epoch, y in the module's display unit.
+    QList<QPolygonF> traces(bool current) const;
 
 protected:
     void moduleChanged(BaseModule* module) override;
@@ -94,8 +100,10 @@ private:
     QValueAxis* m_voltageAxis;
     QAbstractAxis* m_currentAxis = nullptr;
     QScatterSeries* m_alarmMarks;
-    std::vector<QLineSeries*> m_voltageSeries;
-    std::vector<QLineSeries*> m_currentSeries;
+    // Traces are drawn by one item per chart; the (empty) series only carry the legend.
+    TrendTraces* m_voltageTraces;
+    TrendTraces* m_currentTraces;
+    std::vector<QLineSeries*> m_legendSeries;
     std::vector<QLineSeries*> m_limitSeries;
     QTimer* m_timer;
     qint64 m_pausedAtMs = -1;

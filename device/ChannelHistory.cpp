@@ -167,6 +167,7 @@ std::vector<ChannelHistory::Point> ChannelHistory::points(int channel, qint64 fr
 
     const size_t stride = size_t(m_channels) * 2;
     const auto firstSample = std::lower_bound(m_sampleTimes.begin(), m_sampleTimes.end(), fromMs);
+    out.reserve(out.size() + size_t(m_sampleTimes.end() - firstSample) + 16);
     for (auto it = firstSample; it != m_sampleTimes.end() && *it <= toMs; ++it) {
         const size_t base = size_t(it - m_sampleTimes.begin()) * stride + size_t(channel) * 2;
         Point point;

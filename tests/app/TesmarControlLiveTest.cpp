@@ -34,7 +34,6 @@
 #include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <QtCharts/QChart>
-#include <QtCharts/QLineSeries>
 #include <QtCharts/QScatterSeries>
 #include <QtTest>
 
@@ -1139,8 +1138,8 @@ void TesmarControlLiveTest::currentAlarmAndTrends()
     trends->setSpanMs(60000);
     trends->updateCharts();
     double highestVolts = 0;
-    for (QAbstractSeries* series : trends->voltageChart()->series())
-        for (const QPointF& point : static_cast<QLineSeries*>(series)->points())
+    for (const QPolygonF& line : trends->traces(false))
+        for (const QPointF& point : line)
             highestVolts = qMax(highestVolts, point.y());
     QVERIFY2(qAbs(highestVolts - 1000) < 5, qPrintable(QString::number(highestVolts)));
     QScatterSeries* marks = nullptr;
