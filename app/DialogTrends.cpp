@@ -575,7 +575,7 @@ void DialogTrends::updateCharts()
     std::vector<Drawn> drawn;
     double vMin = INFINITY, vMax = -INFINITY, iMin = INFINITY, iMax = -INFINITY, iPositiveMin = INFINITY;
     for (int channel : channels) {
-        const std::vector<ChannelHistory::Point> points = history->points(channel, fromMs, toMs);
+        const std::vector<ChannelHistory::Point> points = history->envelope(channel, fromMs, toMs, columns);
         Drawn d{channel, {}, {}};
         reduce(points, &ChannelHistory::Point::voltageMin, &ChannelHistory::Point::voltageMax, fromMs, span, columns,
             offsetMs, 1.0 / m_voltsPerUnit, &d.voltage);

@@ -129,11 +129,11 @@ qint64 ChannelHistory::oldestMs() const
     return m_sampleTimes.empty() ? -1 : m_sampleTimes.front();
 }
 
-std::vector<ChannelHistory::Point> ChannelHistory::points(int channel, qint64 fromMs, qint64 toMs) const
+template <typename Visit>
+void ChannelHistory::visitPoints(int channel, qint64 fromMs, qint64 toMs, Visit&& visit) const
 {
-    std::vector<Point> out;
     if (channel < 0 || channel >= m_channels || fromMs > toMs)
-        return out;
+        return;
     qint64 previousEndMs = std::numeric_limits<qint64>::min();
     const auto add = [&](const Point& point) {
         if (previousEndMs != std::numeric_limits<qint64>::min() && point.atMs - previousEndMs > gapAfterMs) {
@@ -141,41 +141,115 @@ std::vector<ChannelHistory::Point> ChannelHistory::points(int channel, qint64 fr
             gap.atMs = previousEndMs;
             gap.voltageMin = gap.voltageMax = gap.voltageMean = notRead;
             gap.currentMin = gap.currentMax = gap.currentMean = notRead;
-            out.push_back(gap);
+            visit(gap);
         }
-        out.push_back(point);
+        visit(point);
         previousEndMs = point.atMs + point.durationMs;
     };
 
     const size_t foldedStride = size_t(m_channels) * foldedValuesPerChannel;
-    const auto firstFolded = std::lower_bound(m_foldedStarts.begin(), m_foldedStarts.end(), fromMs - foldedPeriodMs + 1);
-    for (auto it = firstFolded; it != m_foldedStarts.end() && *it <= toMs; ++it) {
-        const size_t base = size_t(it - m_foldedStarts.begin()) * foldedStride + size_t(channel) * foldedValuesPerChannel;
-        Point point;
-        point.atMs = *it;
-        point.durationMs = foldedPeriodMs;
-        point.voltageMin = m_foldedValues[base];
-        point.voltageMax = m_foldedValues[base + 1];
-        point.voltageMean = m_foldedValues[base + 2];
-        point.currentMin = m_foldedValues[base + 3];
-        point.currentMax = m_foldedValues[base + 4];
-        point.currentMean = m_foldedValues[base + 5];
-        add(point);
+    auto start = std::lower_bound(m_foldedStarts.begin(), m_foldedStarts.end(), fromMs - foldedPeriodMs + 1);
+    if (start != m_foldedStarts.end() && *start <= toMs) {
+        // Walked with iterators: indexing a deque costs a division per access.
+        auto value = m_foldedValues.begin() + ptrdiff_t(size_t(start - m_foldedStarts.begin()) * foldedStride)
+            + channel * foldedValuesPerChannel;
+        for (auto it = start; it != m_foldedStarts.end() && *it <= toMs; ++it) {
+            Point point;
+            point.atMs = *it;
+            point.durationMs = foldedPeriodMs;
+            point.voltageMin = value[0];
+            point.voltageMax = value[1];
+            point.voltageMean = value[2];
+            point.currentMin = value[3];
+            point.currentMax = value[4];
+            point.currentMean = value[5];
+            add(point);
+            if (it + 1 != m_foldedStarts.end())
+                value += ptrdiff_t(foldedStride);
+        }
     }
     if (m_open.count > 0 && m_open.startMs + foldedPeriodMs > fromMs && m_open.startMs <= toMs)
         add(openPoint(channel));
 
     const size_t stride = size_t(m_channels) * 2;
-    const auto firstSample = std::lower_bound(m_sampleTimes.begin(), m_sampleTimes.end(), fromMs);
-    out.reserve(out.size() + size_t(m_sampleTimes.end() - firstSample) + 16);
-    for (auto it = firstSample; it != m_sampleTimes.end() && *it <= toMs; ++it) {
-        const size_t base = size_t(it - m_sampleTimes.begin()) * stride + size_t(channel) * 2;
+    const auto first = std::lower_bound(m_sampleTimes.begin(), m_sampleTimes.end(), fromMs);
+    if (first == m_sampleTimes.end() || *first > toMs)
+        return;
+    auto value = m_sampleValues.begin() + ptrdiff_t(size_t(first - m_sampleTimes.begin()) * stride) + channel * 2;
+    for (auto it = first; it != m_sampleTimes.end() && *it <= toMs; ++it) {
         Point point;
         point.atMs = *it;
-        point.voltageMin = point.voltageMax = point.voltageMean = m_sampleValues[base];
-        point.currentMin = point.currentMax = point.currentMean = m_sampleValues[base + 1];
+        point.voltageMin = point.voltageMax = point.voltageMean = value[0];
+        point.currentMin = point.currentMax = point.currentMean = value[1];
         add(point);
+        if (it + 1 != m_sampleTimes.end())
+            value += ptrdiff_t(stride);
     }
+}
+
+std::vector<ChannelHistory::Point> ChannelHistory::points(int channel, qint64 fromMs, qint64 toMs) const
+{
+    std::vector<Point> out;
+    visitPoints(channel, fromMs, toMs, [&out](const Point& point) { out.push_back(point); });
+    return out;
+}
+
+std::vector<ChannelHistory::Point> ChannelHistory::envelope(int channel, qint64 fromMs, qint64 toMs, int columns) const
+{
+    std::vector<Point> out;
+    const qint64 spanMs = std::max<qint64>(1, toMs - fromMs);
+    columns = std::max(1, columns);
+    int column = -1;
+    Point current;
+    double voltageSum = 0;
+    double currentSum = 0;
+    int voltageCount = 0;
+    int currentCount = 0;
+    const auto close = [&] {
+        if (column < 0)
+            return;
+        current.voltageMean = voltageCount ? float(voltageSum / voltageCount) : notRead;
+        current.currentMean = currentCount ? float(currentSum / currentCount) : notRead;
+        out.push_back(current);
+        column = -1;
+    };
+    // Extends a column's minimum and maximum by one value; NaN stays out of both.
+    const auto widen = [](float& low, float& high, float lowValue, float highValue) {
+        if (std::isnan(lowValue))
+            return;
+        low = std::isnan(low) ? lowValue : std::min(low, lowValue);
+        high = std::isnan(high) ? highValue : std::max(high, highValue);
+    };
+    visitPoints(channel, fromMs, toMs, [&](const Point& point) {
+        if (point.isGap()) {
+            close();
+            out.push_back(point);
+            return;
+        }
+        const qint64 middleMs = point.atMs + point.durationMs / 2;
+        const int at = int(std::clamp<qint64>((middleMs - fromMs) * columns / spanMs, 0, columns - 1));
+        if (at != column) {
+            close();
+            column = at;
+            current = Point();
+            current.atMs = point.atMs;
+            current.voltageMin = current.voltageMax = current.currentMin = current.currentMax = notRead;
+            voltageSum = currentSum = 0;
+            voltageCount = currentCount = 0;
+        }
+        current.durationMs = point.atMs + point.durationMs - current.atMs;
+        widen(current.voltageMin, current.voltageMax, point.voltageMin, point.voltageMax);
+        widen(current.currentMin, current.currentMax, point.currentMin, point.currentMax);
+        if (!std::isnan(point.voltageMean)) {
+            voltageSum += point.voltageMean;
+            ++voltageCount;
+        }
+        if (!std::isnan(point.currentMean)) {
+            currentSum += point.currentMean;
+            ++currentCount;
+        }
+    });
+    close();
     return out;
 }
 

@@ -50,6 +50,12 @@ public:
     // (NaN, at the end of the earlier read) wherever the module was not read.
     std::vector<Point> points(int channel, qint64 fromMs, qint64 toMs) const;
 
+    // The same points reduced for drawing `columns` pixel columns across [fromMs, toMs]: at most
+    // one point per column and stretch of reads (minimum, maximum and mean of what falls into
+    // it, atMs of its first point), with the gap points kept. Costs one pass over the span and
+    // memory for the columns only.
+    std::vector<Point> envelope(int channel, qint64 fromMs, qint64 toMs, int columns) const;
+
     // Drops everything before `ms` (reads before it, folded periods ending at or before it).
     void dropBefore(qint64 ms);
 
@@ -74,6 +80,10 @@ private:
     };
     static constexpr int foldedValuesPerChannel = 6;
 
+    // Calls visit(point) for every point of `channel` starting within [fromMs, toMs] and for
+    // the gap points between them, oldest first.
+    template <typename Visit>
+    void visitPoints(int channel, qint64 fromMs, qint64 toMs, Visit&& visit) const;
     void foldOldest();
     void closeOpenPeriod();
     void startPeriod(qint64 startMs);

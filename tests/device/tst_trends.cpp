@@ -104,15 +104,25 @@ private slots:
             history.append(atMs + k * 10, values.data(), values.data());
         QCOMPARE(history.fullRateCount(), ChannelHistory::maxFullRateSamples);
 
-        // A silent stretch of the module is a gap between two reads at full rate.
+        // A silent stretch of the module is a gap between two reads at full rate ...
         ChannelHistory recent(1);
-        const float one = 1.0f;
-        for (qint64 t : {0, 200, 400, 3400, 3600})
-            recent.append(startMs + t, &one, &one);
+        for (qint64 t : {0, 200, 400, 3400, 3600}) {
+            const float value = float(t) / 100;
+            recent.append(startMs + t, &value, &value);
+        }
         const std::vector<ChannelHistory::Point> points = recent.points(0, startMs, startMs + 4000);
         QCOMPARE(points.size(), size_t(6));
         QVERIFY(points.at(3).isGap());
         QCOMPARE(points.at(3).atMs, startMs + 400);
+        // ... also when reduced to two columns for drawing, each with its minimum, maximum and mean.
+        const std::vector<ChannelHistory::Point> columns = recent.envelope(0, startMs, startMs + 4000, 2);
+        QCOMPARE(columns.size(), size_t(3));
+        QCOMPARE((std::vector<float>{columns[0].voltageMin, columns[0].voltageMax, columns[0].currentMean}),
+            (std::vector<float>{0, 4, 2}));
+        QVERIFY(columns[1].isGap());
+        QCOMPARE((std::vector<float>{columns[2].voltageMin, columns[2].voltageMax, columns[2].currentMean}),
+            (std::vector<float>{34, 36, 35}));
+        QCOMPARE(columns[2].atMs, startMs + 3400);
     }
 
     void alarmRules_data()
