@@ -261,6 +261,7 @@ DialogTrends::DialogTrends(DeviceSession* session, TrendRecorder* recorder, QWid
     splitter->addWidget(left);
     splitter->addWidget(charts);
     splitter->setStretchFactor(1, 1);
+    splitter->setSizes({420, 680});
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(controls);
     layout->addWidget(splitter, 1);
