@@ -143,6 +143,14 @@ void ChannelTable::setMeasurementModeCell(int row, quint32 control)
         setCellText(row, ColumnStatus, tr("Off"), Qt::yellow);
 }
 
+void ChannelTable::markStatusCellAlarm(int row, const QString& toolTip)
+{
+    if (QTableWidgetItem* cell = item(row, ColumnStatus)) {
+        cell->setBackground(alarmColour());
+        cell->setToolTip(toolTip);
+    }
+}
+
 void ChannelTable::blankCells()
 {
     clearContents();

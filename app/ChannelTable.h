@@ -38,6 +38,10 @@ public:
     void setCellText(int row, int column, const QString& text, const QColor& colour = Qt::white);
     void setChannelStatusCell(int row, quint32 control, quint32 status);
     void setMeasurementModeCell(int row, quint32 control);
+    // The status cell of a channel in current alarm: alarmColour() behind the status text, and
+    // `toolTip` saying why (until the next refresh replaces the cell).
+    void markStatusCellAlarm(int row, const QString& toolTip);
+    static QColor alarmColour() { return QColor(255, 140, 0); }
     // Empties every cell but keeps the rows: a module that stopped answering must not leave
     // its last numbers on screen as if they were live.
     void blankCells();

@@ -12,6 +12,7 @@
 #include "device/ControllerFactory.h"
 #include "device/ControllerKinds.h"
 #include "device/DeviceSession.h"
+#include "device/TrendRecorder.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -112,6 +113,7 @@ TesmarControl::TesmarControl(QWidget* parent)
     statusBar()->addPermanentWidget(statusLabelLiveInsertion);
     statusBar()->addPermanentWidget(statusLabelMiddle);
     statusBar()->addPermanentWidget(statusLabelController);
+    setUpTrends();
 
     crateIpAddress = storedCrateAddress();
     claimCrateAddress();

@@ -44,6 +44,8 @@ class DialogSpecial;
 class DialogStatistic;
 class DialogSuppliesTempLimits;
 class DialogWriteProfile;
+class DialogTrends;
+class TrendRecorder;
 
 // The program's single main window: menus, module list, channel table and status bar. Its
 // device session owns the controller, the modules and the crates and reads them on a background
@@ -53,7 +55,8 @@ class DialogWriteProfile;
 // The implementation is split by concern: TesmarControl.cpp (construction, settings, closing,
 // help), TesmarControlConnection.cpp (connection and discovery), TesmarControlRefresh.cpp
 // (rendering the snapshots), TesmarControlCommands.cpp (menu commands and the slots the tool windows call),
-// TesmarControlProfiles.cpp (profiles and the statistic window), TesmarControlAutomatic.cpp (automatic stepping).
+// TesmarControlProfiles.cpp (profiles and the statistic window), TesmarControlAutomatic.cpp (automatic stepping),
+// TesmarControlScript.cpp (script console), TesmarControlTrends.cpp (channel trends and current alarms).
 class TesmarControl : public QMainWindow
 {
     Q_OBJECT
@@ -467,4 +470,25 @@ private:
     // Created with the console on first use; stopped before the devices go (the session's
     // release tells it first).
     QPointer<class ScriptThread> scriptThread;
+
+    // ---- Trends and current alarms (TesmarControlTrends.cpp) ----
+public slots:
+    void on_actionTrends_triggered();
+    // Acknowledges the current alarms of the selected channels (or the current row).
+    void acknowledgeCurrentAlarms();
+
+public:
+    // History of every module the refresh reads, and the current alarms fed from it.
+    TrendRecorder* trendRecorder() const;
+
+private:
+    void setUpTrends();
+    // The alarm line in the status bar and the alarm colour of the current module's status cells.
+    void showCurrentAlarms();
+    void markAlarmRows();
+    bool selectedRowsAlarm() const;
+
+    std::unique_ptr<TrendRecorder> trends;
+    QPointer<DialogTrends> dialogTrends;
+    QLabel* statusLabelAlarms = nullptr;
 };

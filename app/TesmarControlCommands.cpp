@@ -863,20 +863,24 @@ void TesmarControl::on_table_customContextMenuRequested(const QPoint& /*position
             });
         return;
     }
-    runContextMenu(this, title,
-        {
-            {tr("Set Voltage..."), &TesmarControl::on_actionSetChannelVoltage_triggered},
-            {tr("Set Current..."), &TesmarControl::on_actionSetChannelCurrent_triggered},
-            {},
-            {tr("Set On"), &TesmarControl::on_actionSetChannelOn_triggered},
-            {tr("Set Off"), &TesmarControl::on_actionSetChannelOff_triggered},
-            {},
-            {tr("Set Emergency Off"), &TesmarControl::on_actionSetChannelEmergencyOff_triggered},
-            {tr("Clear Emergency Off"), &TesmarControl::on_actionClearChannelEmergencyOff_triggered},
-            {},
-            {tr("Clear Events"), &TesmarControl::on_actionClearChannelEvents_triggered},
-            {tr("Status / Control..."), &TesmarControl::on_actionChannelStatusControl_triggered, !multiple},
-        });
+    std::vector<MenuItem> items{
+        {tr("Set Voltage..."), &TesmarControl::on_actionSetChannelVoltage_triggered},
+        {tr("Set Current..."), &TesmarControl::on_actionSetChannelCurrent_triggered},
+        {},
+        {tr("Set On"), &TesmarControl::on_actionSetChannelOn_triggered},
+        {tr("Set Off"), &TesmarControl::on_actionSetChannelOff_triggered},
+        {},
+        {tr("Set Emergency Off"), &TesmarControl::on_actionSetChannelEmergencyOff_triggered},
+        {tr("Clear Emergency Off"), &TesmarControl::on_actionClearChannelEmergencyOff_triggered},
+        {},
+        {tr("Clear Events"), &TesmarControl::on_actionClearChannelEvents_triggered},
+        {tr("Status / Control..."), &TesmarControl::on_actionChannelStatusControl_triggered, !multiple},
+    };
+    if (selectedRowsAlarm()) {
+        items.push_back({});
+        items.push_back({tr("Acknowledge Current Alarm"), &TesmarControl::acknowledgeCurrentAlarms});
+    }
+    runContextMenu(this, title, items);
 }
 
 // ---- Command slots called by tool windows ----

@@ -184,6 +184,7 @@ void TesmarControl::refreshChannelRows(BaseModule* module)
     }
     if (fresh)
         emit updateModuleChannelsRead(serialNumber, module->channelNumber(), snapshot->channelsReadAtMs);
+    markAlarmRows();
 }
 
 void TesmarControl::showModuleLost()

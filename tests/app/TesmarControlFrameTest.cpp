@@ -182,6 +182,7 @@ void TesmarControlFrameTest::actionTable_data()
     row("actionQuit", "&Quit", "", true, true, false, false);
     row("actionModuleOverview", "Module Overview...", "F5", true, true, false, true);
     row("actionCrates", "Crates...", "F4", true, true, false, true);
+    row("actionTrends", "Trends...", "Ctrl+Shift+T", true, true, false, false);
     row("actionSetCrateAddress", "Set Crate Address...", "", true, false, false, false);
     row("actionSetLiveInsertion", "Set Live Insertion mode...", "", false, true, false, false);
     row("actionSetAllModulesOn", "Set All Modules On", "Ctrl+Shift+O", true, true, false, true);
@@ -291,9 +292,9 @@ void TesmarControlFrameTest::noActionsBeyondTheTable()
         if (action->objectName().startsWith(QLatin1String("action")))
             names << action->objectName();
     }
-    QCOMPARE(names.size(), 79);
+    QCOMPARE(names.size(), 80);
     names.removeDuplicates();
-    QCOMPARE(names.size(), 79);
+    QCOMPARE(names.size(), 80);
 }
 
 void TesmarControlFrameTest::menus_data()
@@ -306,13 +307,13 @@ void TesmarControlFrameTest::menus_data()
                                      "actionPassword", sep, "actionScript", "actionAutomatic", "actionStatistic",
                                      "actionSystemReset", sep, "actionQuit"};
     QTest::newRow("menuSystem") << "&System"
-                                << QStringList{"actionModuleOverview", "actionCrates", "actionSetCrateAddress",
-                                       "actionSetLiveInsertion", sep, "actionSetAllModulesOn", "actionSetAllModulesOff", sep,
-                                       "actionSetAllModulesVoltage", "actionSetAllModulesCurrent", sep,
-                                       "actionSetAllModulesVoltageRamp", "actionSetAllModulesCurrentRamp", sep,
-                                       "actionClearAllModulesEvents", sep, "actionSetAllModulesEmergencyOff",
-                                       "actionClearAllModulesEmergencyOff", sep, "actionSetAllModulesFineAdjustmentOn",
-                                       "actionSetAllModulesFineAdjustmentOff"};
+                                << QStringList{"actionModuleOverview", "actionCrates", "actionTrends",
+                                       "actionSetCrateAddress", "actionSetLiveInsertion", sep, "actionSetAllModulesOn",
+                                       "actionSetAllModulesOff", sep, "actionSetAllModulesVoltage",
+                                       "actionSetAllModulesCurrent", sep, "actionSetAllModulesVoltageRamp",
+                                       "actionSetAllModulesCurrentRamp", sep, "actionClearAllModulesEvents", sep,
+                                       "actionSetAllModulesEmergencyOff", "actionClearAllModulesEmergencyOff", sep,
+                                       "actionSetAllModulesFineAdjustmentOn", "actionSetAllModulesFineAdjustmentOff"};
     QTest::newRow("menuModule") << "&Module"
                                 << QStringList{"actionSelectModule", "actionPreviousModule", "actionNextModule", sep,
                                        "actionSetModulesVoltageRamp", "actionSetModulesCurrentRamp", sep,

@@ -4,6 +4,7 @@
 // rediscovery. What reached the crate is read back through a separate controller and module,
 // as another program would see it.
 #include "app/ChannelTable.h"
+#include "app/DialogTrends.h"
 #include "app/TesmarControl.h"
 #include "app/ToolWindow.h"
 #include "app/UserDialogs.h"
@@ -11,22 +12,29 @@
 #include "controller/SnmpController.h"
 #include "device/DeviceSession.h"
 #include "device/SnmpModule.h"
+#include "device/TrendRecorder.h"
 
 #include "common/SimulatorProcess.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QDeadlineTimer>
+#include <QFile>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QStatusBar>
+#include <QTemporaryDir>
 #include <QTemporaryFile>
+#include <QtCharts/QChart>
+#include <QtCharts/QScatterSeries>
 #include <QtTest>
 
 #include <functional>
@@ -209,6 +217,7 @@ private slots:
     void slowCrateShowsRampThenVoltage();
     void lossyCrateKeepsTablePopulated();
     void toolWindowLetsGoAcrossRediscovery();
+    void currentAlarmAndTrends();
 
 private:
     // Starts the simulator with these module entries (JSON array text) and opens the window.
@@ -1080,6 +1089,109 @@ void TesmarControlLiveTest::toolWindowLetsGoAcrossRediscovery()
     QCOMPARE(window->module(), nullptr);
     delete window; // while shown: its needs go with it
     QVERIFY(!(m_window->deviceSession()->needs() & Poller::ModuleSupplies));
+}
+
+// Channel 0 sits on a low load: at 1000 V it draws 1 mA, above its 0.5 mA limit; channel 1
+// draws 0.1 mA. The alarm colours the status cell only after the hold time, stays over
+// refreshes, goes with the acknowledgement; the trends window shows the ramp and the alarm.
+void TesmarControlLiveTest::currentAlarmAndTrends()
+{
+    QSettings limits(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Tesmar"), QStringLiteral("alarms"));
+    limits.clear();
+    for (int channel : {0, 1}) {
+        limits.setValue(QStringLiteral("4711001/channel%1/currentLimitAmperes").arg(channel), 0.5e-3);
+        limits.setValue(QStringLiteral("4711001/channel%1/holdTimeMs").arg(channel), 2500);
+    }
+    limits.sync();
+    const auto cleanLimits = qScopeGuard([&] { limits.clear(); });
+    startCrate(R"([{"slot": 0, "type": "THE1640p", "channels": 4, "serialNumber": 4711001, "rampSpeed": 25,
+                    "load": [1e6, 10e6, 10e6, 10e6]}])");
+    waitConnected();
+    const auto statusColour = [this](int row) {
+        const QTableWidgetItem* cell = table()->item(row, ChannelTable::ColumnStatus);
+        return cell ? cell->background().color() : QColor();
+    };
+    auto* alarmLabel = m_window->findChild<QLabel*>(QStringLiteral("statusLabelAlarms"));
+    CrateProbe probe(m_simulator->address(), 0);
+    for (int channel : {0, 1}) {
+        probe.module()->setChannelVoltageSet(channel, 1000.0f);
+        probe.module()->setChannelOn(channel);
+    }
+    // Above the limit from about 0.5 s of the 1 s ramp on; not yet for the hold time.
+    QTRY_VERIFY_WITH_TIMEOUT(cellText(0, ChannelTable::ColumnCurrentMeasure).toDouble() > 0.5, 3000);
+    QTest::qWait(600);
+    QVERIFY(statusColour(0) != ChannelTable::alarmColour());
+    QTRY_COMPARE_WITH_TIMEOUT(statusColour(0), ChannelTable::alarmColour(), 5000);
+    QVERIFY(alarmLabel->isVisible());
+    QVERIFY2(alarmLabel->text().startsWith(QStringLiteral("Current alarm: Slot 0 (4711001) channel 0 since ")),
+        qPrintable(alarmLabel->text()));
+    QTest::qWait(500); // refreshes replace the cells: the alarm stays
+    QCOMPARE(statusColour(0), ChannelTable::alarmColour());
+    QCOMPARE(cellText(0, ChannelTable::ColumnStatus), QStringLiteral("Constant Voltage"));
+    QCOMPARE(statusColour(1), QColor(Qt::green));
+
+    // The trends window: the ramp of both channels, the alarm marked on the current chart.
+    action("actionTrends")->trigger();
+    auto* trends = m_window->findChild<DialogTrends*>();
+    QVERIFY(trends && trends->isVisible());
+    QCOMPARE(trends->shownChannels(), (QList<int>{0, 1, 2, 3}));
+    trends->setSpanMs(60000);
+    trends->updateCharts();
+    double highestVolts = 0;
+    for (const QPolygonF& line : trends->traces(false))
+        for (const QPointF& point : line)
+            highestVolts = qMax(highestVolts, point.y());
+    QVERIFY2(qAbs(highestVolts - 1000) < 5, qPrintable(QString::number(highestVolts)));
+    QScatterSeries* marks = nullptr;
+    for (QAbstractSeries* series : trends->currentChart()->series())
+        marks = marks ? marks : qobject_cast<QScatterSeries*>(series);
+    QVERIFY(marks);
+    QCOMPARE(marks->count(), 1);
+    QTemporaryDir exports;
+    QVERIFY(trends->exportCsv(exports.filePath(QStringLiteral("trends.csv"))));
+    QFile csv(exports.filePath(QStringLiteral("trends.csv")));
+    QVERIFY(csv.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromUtf8(csv.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(lines.first(),
+        QStringLiteral(
+            "time_utc,channel,voltage_V,current_A,voltage_min_V,voltage_max_V,current_min_A,current_max_A,period_s"));
+    QVERIFY(lines.size() > 4 * 10);
+    QVERIFY(lines.last().contains(
+        QRegularExpression(QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}Z,[0-3],"))));
+    QVERIFY(trends->savePng(exports.filePath(QStringLiteral("trends.png"))));
+    QVERIFY(QImage(exports.filePath(QStringLiteral("trends.png"))).width() > 100);
+
+    // Acknowledged from the channel's context menu: the cell is the status colour again.
+    selectCells({{0, 0}});
+    QStringList texts;
+    QTimer::singleShot(0, this, [&] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        QVERIFY(menu);
+        for (QAction* item : menu->actions())
+            texts.append(item->text());
+        menu->actions().last()->trigger();
+        menu->close();
+    });
+    QMetaObject::invokeMethod(table(), "customContextMenuRequested", Q_ARG(QPoint, QPoint(5, 5)));
+    QTRY_VERIFY(!texts.isEmpty());
+    QCOMPARE(texts.last(), QStringLiteral("Acknowledge Current Alarm"));
+    QTRY_COMPARE_WITH_TIMEOUT(statusColour(0), QColor(Qt::green), 2000);
+    QVERIFY(!alarmLabel->isVisible());
+    trends->updateCharts();
+    QCOMPARE(marks->count(), 0);
+    // Nothing was switched: both channels are still on, at their voltage.
+    QCOMPARE(probe.switchedOn().mid(0, 2), (QVector<bool>{true, true}));
+
+    // A module that does not answer alarms on nothing, whatever its last reading was.
+    QVERIFY(m_simulator->command(QStringLiteral("silent on")));
+    QTRY_COMPARE_WITH_TIMEOUT(connectLabel(), QStringLiteral("<font color=\"red\">Can not connect to Module!"), 5000);
+    m_window->trendRecorder()->setCurrentLimit(0, 1, CurrentLimit{0.05e-3, 0});
+    QTest::qWait(1000);
+    QVERIFY(m_window->trendRecorder()->activeAlarms().isEmpty());
+    QVERIFY(!alarmLabel->isVisible());
+    QVERIFY(m_simulator->command(QStringLiteral("silent off")));
+    QTRY_COMPARE_WITH_TIMEOUT(statusColour(1), ChannelTable::alarmColour(), 5000);
+    QCOMPARE(m_window->trendRecorder()->activeAlarms().size(), 1);
 }
 
 QTEST_MAIN(TesmarControlLiveTest)
