@@ -179,14 +179,8 @@ int takeScreenshots(const QString& directory)
         "serialNumber": 4711001, "rampSpeed": 2, "load": [10e6, 10e6, 1e6, 10e6, 10e6, 10e6, 10e6, 10e6]}]})");
     config.close();
     SimulatorProcess simulator;
-    simulator.setConfigFile(config.fileName());
-    if (!simulator.start()) {
-        std::fprintf(stderr, "mpod-sim did not start:\n%s\n", qPrintable(simulator.output()));
+    if (!simulator.startForProgram(config.fileName()))
         return 1;
-    }
-    simulator.exportLibraryEnvironment();
-    QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Tesmar"), QStringLiteral("tesmarcontrol"))
-        .setValue(QStringLiteral("IpAddress"), simulator.host());
     {
         QSettings limits(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Tesmar"), QStringLiteral("alarms"));
         limits.clear();
