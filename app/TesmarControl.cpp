@@ -10,6 +10,7 @@
 #include "device/BaseModule.h"
 #include "device/DeviceSession.h"
 #include "device/SnmpControllerFactory.h"
+#include "device/WriteJournal.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -100,6 +101,7 @@ TesmarControl::TesmarControl(QWidget* parent)
     connect(ui->table, &ChannelTable::cellDataChanged, this, &TesmarControl::tableCellDataChanged);
 
     applyStartVisibility();
+    addJournalAction();
 
     statusLabelLiveInsertion->setObjectName(QStringLiteral("statusLabelLiveInsertion"));
     statusLabelMiddle->setObjectName(QStringLiteral("statusLabelMiddle"));
@@ -321,6 +323,7 @@ void TesmarControl::closeEvent(QCloseEvent* event)
 
 void TesmarControl::rampDownAllModules()
 {
+    const WriteSource source("close");
     // The modules ramp their channels down by themselves once switched off.
     forEachModule(&BaseModule::setChannelOff, tr("switch off"));
 }

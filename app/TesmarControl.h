@@ -16,6 +16,7 @@ namespace Ui {
 class TesmarControl;
 }
 
+class BaseController;
 class BaseModule;
 class DeviceSession;
 struct CrateSnapshot;
@@ -36,6 +37,7 @@ class DialogCrate;
 class DialogFactory;
 class DialogFlexGroups;
 class DialogInterlockOut;
+class DialogJournal;
 class DialogModuleControl;
 class DialogOverview;
 class DialogScriptConsole;
@@ -51,7 +53,8 @@ class DialogWriteProfile;
 //
 // The implementation is split by concern: TesmarControl.cpp (construction, settings, closing,
 // help), TesmarControlConnection.cpp (connection and discovery), TesmarControlRefresh.cpp
-// (rendering the snapshots), TesmarControlCommands.cpp (menu commands and the slots the tool windows call).
+// (rendering the snapshots), TesmarControlCommands.cpp (menu commands and the slots the tool windows call),
+// TesmarControlJournal.cpp (the write journal's window).
 class TesmarControl : public QMainWindow
 {
     Q_OBJECT
@@ -324,6 +327,8 @@ private:
     // Runs initModuleAccess once after `delayMs`; a later request replaces a pending one.
     void scheduleRediscovery(int delayMs);
     void selectModuleRow(int row);
+    // The write journal's line for a new crate address sent by "Set Crate Address...".
+    void journalCrateAddress(BaseController* controller, const QString& address, bool sent);
 
     QTimer* rediscoveryTimer = nullptr;
     int rediscoveryDelayAfterPowerOnMs = 15000;
@@ -386,6 +391,12 @@ private:
     void forEachModule(bool (BaseModule::*operation)(int), const QString& what);
 
     static constexpr int refusalMessageMs = 8000;
+
+    // ---- Write journal (TesmarControlJournal.cpp) ----
+    // "Journal..." (Ctrl+J) at the end of the System menu.
+    void addJournalAction();
+    void showJournal();
+    QPointer<DialogJournal> dialogJournal;
     int lastSelectedRow = -1;
     bool incrementalVoltageDescending = true;
 
