@@ -7,6 +7,7 @@
 #include "ui_TesmarControl.h"
 
 #include "controller/BaseController.h"
+#include "controller/InstallLayout.h"
 #include "device/BaseModule.h"
 #include "device/DeviceSession.h"
 #include "device/SnmpControllerFactory.h"
@@ -362,9 +363,11 @@ void TesmarControl::on_actionAboutQt_triggered()
 
 void TesmarControl::on_actionIndex_triggered()
 {
-    const QString path = QDir::currentPath() + QStringLiteral("/documentation/index.html");
-    if (!QFileInfo::exists(path)) {
-        dialogs()->information(this, applicationName(), tr("The help file %1 was not found.").arg(path));
+    // The working folder's manual, else (an installed program) the one installed with it.
+    const QString path = InstallLayout::dataFile(QStringLiteral("documentation/index.html"));
+    if (path.isEmpty()) {
+        const QString expected = QDir::currentPath() + QStringLiteral("/documentation/index.html");
+        dialogs()->information(this, applicationName(), tr("The help file %1 was not found.").arg(expected));
         return;
     }
     if (!QDesktopServices::openUrl(QUrl::fromLocalFile(path)))

@@ -1,3 +1,4 @@
+#include "CommandLine.h"
 #include "MessageBoxFatalErrorHandler.h"
 #include "StartupScreen.h"
 #include "TesmarControl.h"
@@ -7,6 +8,9 @@
 
 int main(int argc, char* argv[])
 {
+    // --help and --version answer without a window (and without a display).
+    if (CommandLine::answered(argc, argv))
+        return 0;
     QApplication application(argc, argv);
 
     // A controller whose access library is missing ends the program with a message box.
