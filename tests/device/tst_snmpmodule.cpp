@@ -856,6 +856,15 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(crate.powerOn(), 5000);
         auto m = module(2);
         QTRY_VERIFY_WITH_TIMEOUT(m->connected(), 10000);
+        // Each crate write is a journal line of the crate itself (the time cut off).
+        QStringList lines = WriteJournal::instance().latestLines(3);
+        for (QString& line : lines)
+            line = line.section(QLatin1Char('\t'), 1);
+        const QString crateLine =
+            QStringLiteral("%1\t-\t%2\tcrate\t").arg(controller()->address()).arg(crate.serialNumber());
+        QCOMPARE(lines,
+            (QStringList{crateLine + "fan speed\t2400 rpm\twindow\tok", crateLine + "main switch\toff\twindow\tok",
+                crateLine + "main switch\ton\twindow\tok"}));
     }
 
     void ipAddressByteOrder_data()
