@@ -130,7 +130,9 @@ private:
 // prompt of the main window), "command" (menu and context-menu commands), "tool window" (the
 // slots through which tool windows write), "close" (ramping down when the window closes).
 // Tool windows, profiles, automatic stepping and scripts tag their own call sites the same way
-// ("profile", "automatic", "script", the window's name, ...).
+// ("profile", "automatic", "script", the window's name, ...). A program without a window (the
+// script runner) names its source once in main(): its main thread is the application's thread,
+// which would otherwise count as "window".
 class WriteSource
 {
 public:
