@@ -195,6 +195,7 @@ void TesmarControlFrameTest::actionTable_data()
     row("actionClearAllModulesEmergencyOff", "Clear All Modules Emergency Off", "", true, true, false, true);
     row("actionSetAllModulesFineAdjustmentOn", "Set All Modules Fine Adjustment On", "", true, false, false, false);
     row("actionSetAllModulesFineAdjustmentOff", "Set All Modules Fine Adjustment Off", "", true, false, false, false);
+    row("actionJournal", "Journal...", "Ctrl+J", true, true, false, false);
     row("actionSelectModule", "Select Module...", "", true, true, false, false);
     row("actionPreviousModule", "Previous Module", "PgUp", true, true, false, false);
     row("actionNextModule", "Next Module", "PgDown", true, true, false, false);
@@ -291,9 +292,18 @@ void TesmarControlFrameTest::noActionsBeyondTheTable()
         if (action->objectName().startsWith(QLatin1String("action")))
             names << action->objectName();
     }
-    QCOMPARE(names.size(), 79);
+    QCOMPARE(names.size(), 80);
     names.removeDuplicates();
-    QCOMPARE(names.size(), 79);
+    QCOMPARE(names.size(), 80);
+    // No two actions answer the same key.
+    QStringList shortcuts;
+    for (const QAction* action : m_window->findChildren<QAction*>()) {
+        if (!action->shortcut().isEmpty())
+            shortcuts << action->shortcut().toString();
+    }
+    const qsizetype withShortcut = shortcuts.size();
+    shortcuts.removeDuplicates();
+    QCOMPARE(shortcuts.size(), withShortcut);
 }
 
 void TesmarControlFrameTest::menus_data()
@@ -312,7 +322,7 @@ void TesmarControlFrameTest::menus_data()
                                        "actionSetAllModulesVoltageRamp", "actionSetAllModulesCurrentRamp", sep,
                                        "actionClearAllModulesEvents", sep, "actionSetAllModulesEmergencyOff",
                                        "actionClearAllModulesEmergencyOff", sep, "actionSetAllModulesFineAdjustmentOn",
-                                       "actionSetAllModulesFineAdjustmentOff"};
+                                       "actionSetAllModulesFineAdjustmentOff", sep, "actionJournal"};
     QTest::newRow("menuModule") << "&Module"
                                 << QStringList{"actionSelectModule", "actionPreviousModule", "actionNextModule", sep,
                                        "actionSetModulesVoltageRamp", "actionSetModulesCurrentRamp", sep,
