@@ -1,5 +1,7 @@
 #include "app/StartupScreen.h"
 
+#include "controller/InstallLayout.h"
+
 #include <QApplication>
 #include <QSplashScreen>
 #include <QWidget>
@@ -15,7 +17,8 @@ namespace StartupScreen {
 
 QPixmap splashImage()
 {
-    return QPixmap(QStringLiteral("opc_control_512.png"));
+    const QString path = InstallLayout::dataFile(QStringLiteral("opc_control_512.png"));
+    return path.isEmpty() ? QPixmap() : QPixmap(path);
 }
 
 QIcon windowIcon()

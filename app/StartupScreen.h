@@ -6,7 +6,7 @@
 // The pictures of the program's start and the splash screen's life.
 namespace StartupScreen {
 // "opc_control_512.png" from the working folder (not the resources, so a site can put its own
-// picture there); null when the file is missing.
+// picture there), else the one installed with the program; null when neither exists.
 QPixmap splashImage();
 // The window icon compiled into the program.
 QIcon windowIcon();

@@ -8,11 +8,13 @@
 #include "ui_TesmarControl.h"
 
 #include "controller/BaseController.h"
+#include "controller/InstallLayout.h"
 #include "device/BaseModule.h"
 #include "device/ControllerFactory.h"
 #include "device/ControllerKinds.h"
 #include "device/DeviceSession.h"
 #include "device/TrendRecorder.h"
+#include "device/WriteJournal.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -104,6 +106,7 @@ TesmarControl::TesmarControl(QWidget* parent)
     connect(ui->table, &ChannelTable::cellDataChanged, this, &TesmarControl::tableCellDataChanged);
 
     applyStartVisibility();
+    addJournalAction();
 
     statusLabelLiveInsertion->setObjectName(QStringLiteral("statusLabelLiveInsertion"));
     statusLabelMiddle->setObjectName(QStringLiteral("statusLabelMiddle"));
@@ -344,6 +347,7 @@ void TesmarControl::closeEvent(QCloseEvent* event)
 
 void TesmarControl::rampDownAllModules()
 {
+    const WriteSource source("close");
     // The modules ramp their channels down by themselves once switched off.
     forEachModule(&BaseModule::setChannelOff, tr("switch off"));
 }
@@ -382,9 +386,11 @@ void TesmarControl::on_actionAboutQt_triggered()
 
 void TesmarControl::on_actionIndex_triggered()
 {
-    const QString path = QDir::currentPath() + QStringLiteral("/documentation/index.html");
-    if (!QFileInfo::exists(path)) {
-        dialogs()->information(this, applicationName(), tr("The help file %1 was not found.").arg(path));
+    // The working folder's manual, else (an installed program) the one installed with it.
+    const QString path = InstallLayout::dataFile(QStringLiteral("documentation/index.html"));
+    if (path.isEmpty()) {
+        const QString expected = QDir::currentPath() + QStringLiteral("/documentation/index.html");
+        dialogs()->information(this, applicationName(), tr("The help file %1 was not found.").arg(expected));
         return;
     }
     if (!QDesktopServices::openUrl(QUrl::fromLocalFile(path)))

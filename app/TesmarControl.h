@@ -17,6 +17,7 @@ class TesmarControl;
 }
 
 class AutomaticStepping;
+class BaseController;
 class BaseModule;
 class DeviceSession;
 struct CrateSnapshot;
@@ -37,6 +38,7 @@ class DialogCrate;
 class DialogFactory;
 class DialogFlexGroups;
 class DialogInterlockOut;
+class DialogJournal;
 class DialogModuleControl;
 class DialogOverview;
 class DialogScriptConsole;
@@ -56,7 +58,8 @@ class TrendRecorder;
 // help), TesmarControlConnection.cpp (connection and discovery), TesmarControlRefresh.cpp
 // (rendering the snapshots), TesmarControlCommands.cpp (menu commands and the slots the tool windows call),
 // TesmarControlProfiles.cpp (profiles and the statistic window), TesmarControlAutomatic.cpp (automatic stepping),
-// TesmarControlScript.cpp (script console), TesmarControlTrends.cpp (channel trends and current alarms).
+// TesmarControlScript.cpp (script console), TesmarControlTrends.cpp (channel trends and current alarms),
+// TesmarControlJournal.cpp (the write journal's window).
 class TesmarControl : public QMainWindow
 {
     Q_OBJECT
@@ -353,6 +356,8 @@ private:
     // Runs initModuleAccess once after `delayMs`; a later request replaces a pending one.
     void scheduleRediscovery(int delayMs);
     void selectModuleRow(int row);
+    // The write journal's line for a new crate address sent by "Set Crate Address...".
+    void journalCrateAddress(BaseController* controller, const QString& address, bool sent);
 
     QTimer* rediscoveryTimer = nullptr;
     int rediscoveryDelayAfterPowerOnMs = 15000;
@@ -415,6 +420,12 @@ private:
     void forEachModule(bool (BaseModule::*operation)(int), const QString& what);
 
     static constexpr int refusalMessageMs = 8000;
+
+    // ---- Write journal (TesmarControlJournal.cpp) ----
+    // "Journal..." (Ctrl+J) at the end of the System menu.
+    void addJournalAction();
+    void showJournal();
+    QPointer<DialogJournal> dialogJournal;
     int lastSelectedRow = -1;
     bool incrementalVoltageDescending = true;
 

@@ -14,6 +14,7 @@
 #include "device/ModuleSnapshot.h"
 #include "device/ModuleTypes.h"
 #include "device/StatusWordBits.h"
+#include "device/WriteJournal.h"
 
 #include <QContextMenuEvent>
 #include <QCursor>
@@ -128,6 +129,7 @@ QList<int> TesmarControl::allChannelsOf(BaseModule* module)
 void TesmarControl::forChannels(
     BaseModule* module, const QList<int>& channels, bool (BaseModule::*operation)(int), const QString& what)
 {
+    const WriteSource source("command");
     for (int channel : channels)
         checkWrite((module->*operation)(channel), module, channel, what);
 }
@@ -208,6 +210,7 @@ void TesmarControl::waitProcessingEvents(int ms)
 
 void TesmarControl::forEachModule(bool (BaseModule::*operation)(int), const QString& what)
 {
+    const WriteSource source("command");
     const QList<BaseModule*> modules = session->modules();
     for (BaseModule* module : modules)
         forChannels(module, allChannelsOf(module), operation, what);
@@ -217,6 +220,7 @@ void TesmarControl::forEachModule(bool (BaseModule::*operation)(int), const QStr
 
 void TesmarControl::tableCellDataChanged(int row, int column, QString text)
 {
+    const WriteSource source("table");
     BaseModule* module = currentModule();
     if (!module || row < 0 || row >= module->channelNumber())
         return;
@@ -298,30 +302,35 @@ void TesmarControl::on_actionClearAllChannelsEmergencyOff_triggered()
 
 void TesmarControl::on_actionClearAllEvents_triggered()
 {
+    const WriteSource source("command");
     if (BaseModule* module = currentModule())
         checkWrite(module->doClear(), module, -1, tr("clear events"));
 }
 
 void TesmarControl::on_actionSetKillEnable_triggered()
 {
+    const WriteSource source("command");
     if (BaseModule* module = currentModule())
         checkWrite(module->setKillEnable(true), module, -1, tr("kill enable"));
 }
 
 void TesmarControl::on_actionSetKillDisable_triggered()
 {
+    const WriteSource source("command");
     if (BaseModule* module = currentModule())
         checkWrite(module->setKillEnable(false), module, -1, tr("kill disable"));
 }
 
 void TesmarControl::on_actionSetFineAdjustmentOn_triggered()
 {
+    const WriteSource source("command");
     if (BaseModule* module = currentModule())
         checkWrite(module->setFineAdjustmentOn(true), module, -1, tr("fine adjustment on"));
 }
 
 void TesmarControl::on_actionSetFineAdjustmentOff_triggered()
 {
+    const WriteSource source("command");
     if (BaseModule* module = currentModule())
         checkWrite(module->setFineAdjustmentOn(false), module, -1, tr("fine adjustment off"));
 }
@@ -359,6 +368,7 @@ void TesmarControl::on_actionClearAllModulesEmergencyOff_triggered()
 
 void TesmarControl::on_actionClearAllModulesEvents_triggered()
 {
+    const WriteSource source("command");
     const QList<BaseModule*> modules = session->modules();
     for (BaseModule* module : modules)
         checkWrite(module->doClear(), module, -1, tr("clear events"));
@@ -366,36 +376,42 @@ void TesmarControl::on_actionClearAllModulesEvents_triggered()
 
 void TesmarControl::on_actionDisableAllResistors_triggered()
 {
+    const WriteSource source("command");
     if (BaseModule* module = currentModule())
         checkWrite(module->setResistor(0), module, -1, tr("set resistors 0"));
 }
 
 void TesmarControl::on_actionEnableResistor1_triggered()
 {
+    const WriteSource source("command");
     if (BaseModule* module = currentModule())
         checkWrite(module->setResistor(1), module, -1, tr("set resistors 1"));
 }
 
 void TesmarControl::on_actionEnableResistor2_triggered()
 {
+    const WriteSource source("command");
     if (BaseModule* module = currentModule())
         checkWrite(module->setResistor(2), module, -1, tr("set resistors 2"));
 }
 
 void TesmarControl::on_actionEnableBothResistors_triggered()
 {
+    const WriteSource source("command");
     if (BaseModule* module = currentModule())
         checkWrite(module->setResistor(3), module, -1, tr("set resistors 3"));
 }
 
 void TesmarControl::on_actionDoMultiplex_triggered()
 {
+    const WriteSource source("command");
     if (BaseModule* module = currentModule())
         checkWrite(module->doMultiplex(), module, -1, tr("multiplex"));
 }
 
 void TesmarControl::setMeasurementControlBit(quint32 bit, bool on)
 {
+    const WriteSource source("command");
     BaseModule* module = currentModule();
     if (!module || module->channelNumber() <= 0)
         return;
@@ -432,6 +448,7 @@ void TesmarControl::on_actionSetChannelRippleMeasurementOff_triggered()
 
 void TesmarControl::on_actionAutoSwitchMeasurement_triggered()
 {
+    const WriteSource source("command");
     if (BaseModule* module = currentModule())
         checkWrite(
             module->setChannelBothMeasurementsEnabled(currentRowOrZero(), ui->actionAutoSwitchMeasurement->isChecked()),
@@ -443,6 +460,7 @@ void TesmarControl::on_actionAutoSwitchMeasurement_triggered()
 
 void TesmarControl::on_actionSetChannelVoltage_triggered()
 {
+    const WriteSource source("prompt");
     QPointer<BaseModule> module = currentModule();
     if (!module || module->channelNumber() <= 0)
         return;
@@ -476,6 +494,7 @@ void TesmarControl::on_actionSetChannelVoltage_triggered()
 
 void TesmarControl::on_actionSetChannelCurrent_triggered()
 {
+    const WriteSource source("prompt");
     QPointer<BaseModule> module = currentModule();
     if (!module || module->channelNumber() <= 0)
         return;
@@ -503,6 +522,7 @@ void TesmarControl::on_actionSetChannelCurrent_triggered()
 
 void TesmarControl::on_actionSetAllVoltages_triggered()
 {
+    const WriteSource source("prompt");
     QPointer<BaseModule> module = currentModule();
     if (!module || module->channelNumber() <= 0)
         return;
@@ -526,6 +546,7 @@ void TesmarControl::on_actionSetAllVoltages_triggered()
 
 void TesmarControl::on_actionSetAllCurrents_triggered()
 {
+    const WriteSource source("prompt");
     QPointer<BaseModule> module = currentModule();
     if (!module || module->channelNumber() <= 0)
         return;
@@ -544,6 +565,7 @@ void TesmarControl::on_actionSetAllCurrents_triggered()
 
 void TesmarControl::promptAllModulesValue(bool voltage)
 {
+    const WriteSource source("prompt");
     QPointer<BaseModule> module = currentModule();
     if (!module)
         return;
@@ -581,6 +603,7 @@ void TesmarControl::on_actionSetAllModulesCurrent_triggered()
 
 void TesmarControl::promptRampSpeed(bool voltage, bool allModules)
 {
+    const WriteSource source("prompt");
     QPointer<BaseModule> module = currentModule();
     if (!module || (!voltage && !allModules && !module->currentControl()))
         return;
@@ -629,6 +652,7 @@ void TesmarControl::on_actionSetAllModulesCurrentRamp_triggered()
 
 void TesmarControl::on_actionSetAllChannelsVoltageIncremental_triggered()
 {
+    const WriteSource source("command");
     BaseModule* module = currentModule();
     if (!module)
         return;
@@ -691,6 +715,7 @@ int TesmarControl::digitalFilterChoice(quint32 filter)
 
 void TesmarControl::on_actionAdcSampleRate_triggered()
 {
+    const WriteSource source("prompt");
     QPointer<BaseModule> module = currentModule();
     if (!module)
         return;
@@ -709,6 +734,7 @@ void TesmarControl::on_actionAdcSampleRate_triggered()
 
 void TesmarControl::on_actionDigitalFilter_triggered()
 {
+    const WriteSource source("prompt");
     QPointer<BaseModule> module = currentModule();
     if (!module)
         return;
@@ -730,6 +756,7 @@ void TesmarControl::on_actionDigitalFilter_triggered()
 
 void TesmarControl::on_actionSetLiveInsertion_triggered()
 {
+    const WriteSource source("command");
     BaseController* controller = session->controller();
     if (!controller)
         return;
@@ -783,6 +810,7 @@ void TesmarControl::on_actionSettings_triggered()
 
 void TesmarControl::on_table_itemSelectionChanged()
 {
+    const WriteSource source("command");
     const int row = ui->table->currentRow();
     ui->lblChannel->setText(tr("Channel %1 selected").arg(row));
     BaseModule* module = currentModule();
@@ -887,12 +915,14 @@ void TesmarControl::on_table_customContextMenuRequested(const QPoint& /*position
 
 void TesmarControl::clearChannelEvents(int /*serialNumber*/, int channel)
 {
+    const WriteSource source("tool window");
     if (BaseModule* module = currentModule())
         checkWrite(module->clearChannelEventStatus(channel), module, channel, tr("clear events"));
 }
 
 void TesmarControl::setChannelControl(int /*serialNumber*/, int channel, quint32 control)
 {
+    const WriteSource source("tool window");
     BaseModule* module = currentModule();
     if (!module)
         return;
@@ -903,6 +933,7 @@ void TesmarControl::setChannelControl(int /*serialNumber*/, int channel, quint32
 
 void TesmarControl::setChannelEventMask(int /*serialNumber*/, int channel, quint32 eventMask)
 {
+    const WriteSource source("tool window");
     if (BaseModule* module = currentModule())
         checkWrite(module->setChannelEventMask(channel, eventMask), module, channel,
             tr("set event mask 0x%1").arg(eventMask, 0, 16));
@@ -910,48 +941,56 @@ void TesmarControl::setChannelEventMask(int /*serialNumber*/, int channel, quint
 
 void TesmarControl::clearModuleEvents(int /*serialNumber*/)
 {
+    const WriteSource source("tool window");
     if (BaseModule* module = currentModule())
         checkWrite(module->clearEventStatus(), module, -1, tr("clear module events"));
 }
 
 void TesmarControl::setModuleControl(int /*serialNumber*/, quint32 control)
 {
+    const WriteSource source("tool window");
     if (BaseModule* module = currentModule())
         checkWrite(module->setControl(control), module, -1, tr("set module control 0x%1").arg(control, 0, 16));
 }
 
 void TesmarControl::setModuleEventMask(int /*serialNumber*/, quint32 eventMask)
 {
+    const WriteSource source("tool window");
     if (BaseModule* module = currentModule())
         checkWrite(module->setEventMask(eventMask), module, -1, tr("set module event mask 0x%1").arg(eventMask, 0, 16));
 }
 
 void TesmarControl::setRestartTime(int /*serialNumber*/, quint32 restartTime)
 {
+    const WriteSource source("tool window");
     if (BaseModule* module = currentModule())
         checkWrite(module->setRestartTime(restartTime), module, -1, tr("set restart time %1").arg(restartTime));
 }
 
 void TesmarControl::setModuleEventChannelMask(int /*serialNumber*/, quint32 mask)
 {
+    const WriteSource source("tool window");
     if (BaseModule* module = currentModule())
         checkWrite(module->setEventChannelMask(mask), module, -1, tr("set event channel mask 0x%1").arg(mask, 0, 16));
 }
 
 void TesmarControl::clearModuleEventChannelStatus(int /*serialNumber*/)
 {
+    const WriteSource source("tool window");
     if (BaseModule* module = currentModule())
         checkWrite(module->clearEventChannelStatus(), module, -1, tr("clear event channel status"));
 }
 
 void TesmarControl::setModuleEventGroupMask(int /*serialNumber*/, quint32 mask)
 {
+    const WriteSource source("tool window");
     if (BaseModule* module = currentModule())
         checkWrite(module->setEventGroupMask(mask), module, -1, tr("set event group mask 0x%1").arg(mask, 0, 16));
 }
 
 void TesmarControl::clearModuleEventGroupStatus(int /*serialNumber*/)
 {
+    const WriteSource source("tool window");
     if (BaseModule* module = currentModule())
         checkWrite(module->clearEventGroupStatus(), module, -1, tr("clear event group status"));
 }
@@ -965,6 +1004,7 @@ void TesmarControl::getFlexGroupData(int groupNumber)
 
 void TesmarControl::setFlexGroup(int groupNumber, quint32 member, quint32 type)
 {
+    const WriteSource source("tool window");
     if (groupNumber < 0 || groupNumber >= flexGroupCount)
         return;
     if (BaseModule* module = currentModule())
@@ -973,6 +1013,7 @@ void TesmarControl::setFlexGroup(int groupNumber, quint32 member, quint32 type)
 
 void TesmarControl::setInterlockOutControl(int /*serialNumber*/, quint32 control)
 {
+    const WriteSource source("tool window");
     if (BaseModule* module = currentModule())
         checkWrite(
             module->SetModuleIlkOutControl(control), module, -1, tr("set interlock out control 0x%1").arg(control, 0, 16));
@@ -980,6 +1021,7 @@ void TesmarControl::setInterlockOutControl(int /*serialNumber*/, quint32 control
 
 void TesmarControl::setChannelVoltageNominal(int channel, float value)
 {
+    const WriteSource source("tool window");
     BaseModule* module = currentModule();
     if (module && (module->status() & ModuleStatusBit::stopped))
         checkWrite(module->setChannelVoltageNominal(channel, value), module, channel,
@@ -988,6 +1030,7 @@ void TesmarControl::setChannelVoltageNominal(int channel, float value)
 
 void TesmarControl::setChannelCurrentNominal(int channel, float value)
 {
+    const WriteSource source("tool window");
     BaseModule* module = currentModule();
     if (module && (module->status() & ModuleStatusBit::stopped))
         checkWrite(module->setChannelCurrentNominal(channel, value), module, channel,
@@ -996,6 +1039,7 @@ void TesmarControl::setChannelCurrentNominal(int channel, float value)
 
 void TesmarControl::setSpecialControl(quint32 control)
 {
+    const WriteSource source("tool window");
     BaseModule* module = currentModule();
     if (!module)
         return;
@@ -1015,6 +1059,7 @@ void TesmarControl::setSpecialControl(quint32 control)
 
 void TesmarControl::sendHexLine(QByteArray line)
 {
+    const WriteSource source("tool window");
     if (BaseModule* module = currentModule())
         checkWrite(module->sendHexLine(line), module, -1, tr("send firmware line"));
 }
@@ -1022,6 +1067,7 @@ void TesmarControl::sendHexLine(QByteArray line)
 void TesmarControl::setChannelBounds(int channel, bool asymmetricVoltageBounds, float voltageInterlockMaxSet,
     float voltageInterlockMinSet, bool asymmetricCurrentBounds, float currentInterlockMaxSet, float currentInterlockMinSet)
 {
+    const WriteSource source("tool window");
     // Events are processed while waiting: the module may be deleted (crate switched off) or
     // another module selected meanwhile; the guard notices the first, the pointer is kept for
     // the second so the bounds go where the control word went.

@@ -10,6 +10,7 @@
 #include "device/BaseModule.h"
 #include "device/DeviceSession.h"
 #include "device/ModuleSnapshot.h"
+#include "device/WriteJournal.h"
 
 #include <QLabel>
 #include <QSettings>
@@ -256,7 +257,9 @@ void TesmarControl::on_actionSetCrateAddress_triggered()
         refreshTimer->start();
         return;
     }
-    if (!controller->setIpAddress(address)) {
+    const bool sent = controller->setIpAddress(address);
+    journalCrateAddress(controller, address, sent);
+    if (!sent) {
         dialogs()->information(this, applicationName(), tr("The address %1 could not be sent to the crate.").arg(address));
         refreshTimer->start();
         return;
@@ -269,6 +272,21 @@ void TesmarControl::on_actionSetCrateAddress_triggered()
     openSettings()->setValue(QStringLiteral("IpAddress"), crateIpAddress);
     ui->table->setEnabled(false);
     scheduleRediscovery(rediscoveryDelayAfterAddressChangeMs);
+}
+
+void TesmarControl::journalCrateAddress(BaseController* controller, const QString& address, bool sent)
+{
+    const WriteSource source("prompt");
+    JournalWrite write;
+    write.crateAddress = controller->address();
+    const QList<BaseCrate*> crates = session->crates();
+    write.serialNumber = crates.isEmpty() ? 0 : crates.first()->serialNumber();
+    write.channel = JournalWrite::channelText(JournalWrite::crateWide);
+    write.quantity = QStringLiteral("crate address");
+    write.value = address;
+    const QString reason = controller->errorString();
+    write.result = sent ? QStringLiteral("ok") : reason.isEmpty() ? QStringLiteral("not confirmed by the crate") : reason;
+    WriteJournal::instance().append(write);
 }
 
 void TesmarControl::scheduleRediscovery(int delayMs)
@@ -290,6 +308,7 @@ void TesmarControl::setReconnectDelays(int afterCratePowerOnMs, int afterAddress
 
 void TesmarControl::setCratePowerOn(int /*serialNumber*/, bool on)
 {
+    const WriteSource source("tool window");
     const QList<BaseCrate*> crates = session->crates();
     if (crates.isEmpty())
         return;
@@ -310,6 +329,7 @@ void TesmarControl::setCratePowerOn(int /*serialNumber*/, bool on)
 
 void TesmarControl::setCrateFanSpeed(int /*serialNumber*/, int speed)
 {
+    const WriteSource source("tool window");
     const QList<BaseCrate*> crates = session->crates();
     if (!crates.isEmpty())
         crates.first()->setFanSpeed(speed);

@@ -10,14 +10,13 @@
 
 int main(int argc, char* argv[])
 {
+    // --help and --version answer without a window (and without a display).
+    if (CommandLine::answered(argc, argv))
+        return 0;
     QApplication application(argc, argv);
 
     // A controller kind that does not exist ends the program before anything is connected.
     const CommandLine commandLine = CommandLine::parse(QCoreApplication::arguments());
-    if (commandLine.helpRequested) {
-        std::fputs(qPrintable(CommandLine::usage()), stdout);
-        return 0;
-    }
     if (!commandLine.error.isEmpty()) {
         std::fprintf(stderr, "tesmarcontrol: %s\n%s", qPrintable(commandLine.error), qPrintable(CommandLine::usage()));
         return 1;

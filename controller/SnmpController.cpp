@@ -1,6 +1,7 @@
 #include "controller/SnmpController.h"
 
 #include "controller/FatalErrorHandler.h"
+#include "controller/InstallLayout.h"
 #include "controller/Ipv4Text.h"
 
 #include <QCoreApplication>
@@ -20,10 +21,19 @@ QString applicationTitle()
     return translate("Tesmar SNMP Control");
 }
 
+// The library installed with the program, when the program runs from an installation; otherwise
+// the name, found by the dynamic linker (LD_LIBRARY_PATH, the system's library folders).
+QString libraryName()
+{
+    const QString installed =
+        InstallLayout::installedFile(InstallLayout::libraryFolder, QStringLiteral("libWIENER_SNMP.so"));
+    return installed.isEmpty() ? QStringLiteral("WIENER_SNMP") : installed;
+}
+
 } // namespace
 
 SnmpController::SnmpController()
-    : m_library(QStringLiteral("WIENER_SNMP"))
+    : m_library(libraryName())
 {
     bindLibrary();
 }

@@ -29,3 +29,15 @@ CrateReading BaseCrate::read()
     reading.valid = !failed;
     return reading;
 }
+
+void BaseCrate::journalWrite(const QString& crateAddress, const QString& reason, const char* quantity, const QString& value)
+{
+    JournalWrite write;
+    write.crateAddress = crateAddress;
+    write.serialNumber = serialNumber();
+    write.channel = JournalWrite::channelText(JournalWrite::crateWide);
+    write.quantity = QString::fromUtf8(quantity);
+    write.value = value;
+    write.result = reason.isEmpty() ? QStringLiteral("ok") : reason;
+    WriteJournal::instance().append(write);
+}

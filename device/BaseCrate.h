@@ -1,6 +1,7 @@
 #pragma once
 
 #include "device/CrateReading.h"
+#include "device/WriteJournal.h"
 
 #include <QString>
 
@@ -40,4 +41,10 @@ public:
     // True when the latest read of this crate (from any thread) got no answer: the value it
     // returned (0, false) is then not the crate's state. False for crates that cannot tell.
     virtual bool lastReadFailed();
+
+protected:
+    // Records one write sent to the crate in the write journal (slot "-", channel "crate"):
+    // `reason` empty for a write the crate took, else why it did not. Every crate operation that
+    // sends a write calls it once per write.
+    void journalWrite(const QString& crateAddress, const QString& reason, const char* quantity, const QString& value);
 };

@@ -98,6 +98,25 @@ bool BaseModule::noSuchChannel(int channel)
     return fail(QStringLiteral("no channel %1 in this module").arg(channel));
 }
 
+JournalWrite BaseModule::journalPlace()
+{
+    JournalWrite place;
+    place.slot = address();
+    place.serialNumber = serialNumber();
+    return place;
+}
+
+bool BaseModule::journalWrite(bool ok, int channel, const char* quantity, const QString& value)
+{
+    JournalWrite write = journalPlace();
+    write.channel = JournalWrite::channelText(channel);
+    write.quantity = QString::fromUtf8(quantity);
+    write.value = value;
+    write.result = ok ? QStringLiteral("ok") : lastError();
+    WriteJournal::instance().append(write);
+    return ok;
+}
+
 double BaseModule::amperesPerCurrentUnit(int currentUnitIndex)
 {
     switch (currentUnitIndex) {

@@ -2,6 +2,7 @@
 
 #include "device/ChannelReading.h"
 #include "device/ModuleReading.h"
+#include "device/WriteJournal.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -24,6 +25,9 @@
 // Results: every operation that writes to the device returns true when the device took it, and
 // false when it refused it, did not answer, or the module does not offer the operation; then
 // lastError() in the same thread says why.
+//
+// Journal: every operation that sends a write to the device records it with journalWrite()
+// (below) after its succeed()/fail(), one line per write sent.
 //
 // Thread safety: concrete modules serialise each operation (device access and cache update) on
 // their controller's mutex, so the GUI thread and a script thread may call the same module.
@@ -235,6 +239,18 @@ protected:
     bool fail(const QString& reason);
     bool notOffered();
     bool noSuchChannel(int channel);
+
+    // Where this module's writes happen, as the write journal names it: crate address, slot and
+    // serial number in a JournalWrite with the other fields empty. The default has no crate
+    // address and takes address() as the slot; concrete modules override it.
+    virtual JournalWrite journalPlace();
+    // Records one write this module sent in the write journal and returns `ok`. Call it after
+    // succeed()/fail() of the write: the result is "ok" or lastError(). `channel` is the channel
+    // written, JournalWrite::moduleWide for module values, JournalWrite::crateWide for a write
+    // that acts on every module of the crate; `value` carries its unit (JournalWrite::valueText).
+    // A module class records each write with one call, e.g.
+    //   return journalWrite(succeeded, channel, "voltage set", JournalWrite::valueText(vset, voltageUnit()));
+    bool journalWrite(bool ok, int channel, const char* quantity, const QString& value);
 
     // Voltage between display unit and volts; current between display unit and amperes.
     double voltageToVolts(double displayValue) const;

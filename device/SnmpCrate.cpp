@@ -89,7 +89,9 @@ int SnmpCrate::fanSpeed()
 
 void SnmpCrate::setFanSpeed(int speed)
 {
-    m_controller->call(&SnmpController::setFanNominalSpeed, speed);
+    std::lock_guard<std::recursive_mutex> lock(m_controller->mutex());
+    const int result = m_controller->call(&SnmpController::setFanNominalSpeed, speed);
+    journalWrite(m_controller->address(), refusal(result), "fan speed", QStringLiteral("%1 rpm").arg(speed));
 }
 
 int SnmpCrate::fanStageBackPlane()
@@ -119,7 +121,17 @@ bool SnmpCrate::powerOn()
 
 void SnmpCrate::setPowerOn(bool on)
 {
-    m_controller->call(&SnmpController::setMainSwitch, on ? 1 : 0);
+    std::lock_guard<std::recursive_mutex> lock(m_controller->mutex());
+    const int result = m_controller->call(&SnmpController::setMainSwitch, on ? 1 : 0);
+    journalWrite(m_controller->address(), refusal(result), "main switch", on ? QStringLiteral("on") : QStringLiteral("off"));
+}
+
+QString SnmpCrate::refusal(int libraryResult)
+{
+    if (libraryResult)
+        return QString();
+    const QString reason = m_controller->errorString();
+    return reason.isEmpty() ? QStringLiteral("not confirmed by the crate") : reason;
 }
 
 int SnmpCrate::serialNumber()

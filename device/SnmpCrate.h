@@ -55,6 +55,8 @@ private:
     // Calls the library entry under the controller's lock and records whether it failed.
     template <typename Entry, typename... Args>
     auto read(Entry entry, Args... arguments);
+    // Empty for a set the crate took, else the library's reason (under the caller's lock).
+    QString refusal(int libraryResult);
 
     SnmpController* m_controller;
     std::atomic<bool> m_lastReadFailed{false};

@@ -103,6 +103,57 @@ constexpr int groupsFineAdjustmentOff = 6;
 constexpr int groupsFineAdjustmentOn = 7;
 constexpr int groupsClearEvents = 10;
 
+// Journal texts of the switch values and supervision actions.
+QString switchText(int value)
+{
+    switch (value) {
+    case switchOff:
+        return QStringLiteral("off");
+    case switchOn:
+        return QStringLiteral("on");
+    case switchClearEmergencyOff:
+        return QStringLiteral("clear emergency off");
+    case switchEmergencyOff:
+        return QStringLiteral("emergency off");
+    case switchClearEvents:
+        return QStringLiteral("clear events");
+    case switchMeasurementsOff:
+        return QStringLiteral("measurements off");
+    case switchExternalMeasurement:
+        return QStringLiteral("external measurement");
+    case switchRippleMeasurement:
+        return QStringLiteral("ripple measurement");
+    case switchBothMeasurements:
+        return QStringLiteral("both measurements");
+    default:
+        return QString::number(value);
+    }
+}
+
+QString groupsSwitchText(int value)
+{
+    switch (value) {
+    case groupsKillDisable:
+        return QStringLiteral("kill disable");
+    case groupsKillEnable:
+        return QStringLiteral("kill enable");
+    case groupsFineAdjustmentOff:
+        return QStringLiteral("fine adjustment off");
+    case groupsFineAdjustmentOn:
+        return QStringLiteral("fine adjustment on");
+    case groupsClearEvents:
+        return QStringLiteral("clear events");
+    default:
+        return QString::number(value);
+    }
+}
+
+QString actionText(int action)
+{
+    static const char* const names[] = {"ignore", "ramp down channel", "switch channel off", "switch module off"};
+    return QString::fromLatin1(names[action & 3]);
+}
+
 } // namespace
 
 SnmpModule::SnmpModule(SnmpController* controller, int slot, QObject* parent)
@@ -496,15 +547,36 @@ bool SnmpModule::setSwitch(int channel, int value)
     Lock lock(m_controller->mutex());
     if (!validChannel(channel))
         return noSuchChannel(channel);
-    return written(m_controller->call(&SnmpController::setChannelSwitch, channelIndex(channel), value));
+    return written(m_controller->call(&SnmpController::setChannelSwitch, channelIndex(channel), value), channel, "switch",
+        switchText(value));
 }
 
-bool SnmpModule::written(int libraryResult)
+bool SnmpModule::written(int libraryResult, int channel, const char* quantity, const QString& value)
 {
-    if (libraryResult)
-        return succeed();
-    const QString reason = m_controller->errorString();
-    return fail(reason.isEmpty() ? QStringLiteral("not confirmed by the crate") : reason);
+    bool ok = true;
+    if (libraryResult) {
+        ok = succeed();
+    } else {
+        const QString reason = m_controller->errorString();
+        ok = fail(reason.isEmpty() ? QStringLiteral("not confirmed by the crate") : reason);
+    }
+    return journalWrite(ok, channel, quantity, value);
+}
+
+bool SnmpModule::groupsSwitchWritten(int value)
+{
+    // Row 64 of the groups switch acts on every high-voltage channel of the crate.
+    return written(m_controller->call(&SnmpController::setHighVoltageGroupsSwitch, value), JournalWrite::crateWide,
+        "groups switch", groupsSwitchText(value));
+}
+
+JournalWrite SnmpModule::journalPlace()
+{
+    JournalWrite place;
+    place.crateAddress = m_controller->address();
+    place.slot = QString::number(m_slot);
+    place.serialNumber = m_serialNumber;
+    return place;
 }
 
 // ---- identity and module values -------------------------------------------------------------
@@ -536,7 +608,7 @@ quint32 SnmpModule::decoderRelease()
 
 bool SnmpModule::doClear()
 {
-    return written(m_controller->call(&SnmpController::setHighVoltageGroupsSwitch, groupsClearEvents));
+    return groupsSwitchWritten(groupsClearEvents);
 }
 
 QString SnmpModule::address()
@@ -611,7 +683,8 @@ bool SnmpModule::setEventStatus(quint32)
 
 bool SnmpModule::clearEventStatus()
 {
-    return written(m_controller->call(&SnmpController::setModuleDoClear, m_slot));
+    return written(m_controller->call(&SnmpController::setModuleDoClear, m_slot), JournalWrite::moduleWide, "clear events",
+        QStringLiteral("1"));
 }
 
 quint32 SnmpModule::eventChannelStatus()
@@ -691,7 +764,8 @@ bool SnmpModule::setVoltageRampSpeed(float vramp)
 {
     if (isMeasurementModule())
         return notOffered();
-    return written(m_controller->call(&SnmpController::setModuleRampSpeedVoltage, m_slot, double(vramp)));
+    return written(m_controller->call(&SnmpController::setModuleRampSpeedVoltage, m_slot, double(vramp)),
+        JournalWrite::moduleWide, "voltage ramp speed", JournalWrite::valueText(vramp, QStringLiteral("%/s")));
 }
 
 float SnmpModule::currentRampSpeed()
@@ -703,7 +777,8 @@ bool SnmpModule::setCurrentRampSpeed(float iramp)
 {
     if (isMeasurementModule())
         return notOffered();
-    return written(m_controller->call(&SnmpController::setModuleRampSpeedCurrent, m_slot, double(iramp)));
+    return written(m_controller->call(&SnmpController::setModuleRampSpeedCurrent, m_slot, double(iramp)),
+        JournalWrite::moduleWide, "current ramp speed", JournalWrite::valueText(iramp, QStringLiteral("%/s")));
 }
 
 bool SnmpModule::killEnable()
@@ -713,14 +788,12 @@ bool SnmpModule::killEnable()
 
 bool SnmpModule::setKillEnable(bool enable)
 {
-    return written(
-        m_controller->call(&SnmpController::setHighVoltageGroupsSwitch, enable ? groupsKillEnable : groupsKillDisable));
+    return groupsSwitchWritten(enable ? groupsKillEnable : groupsKillDisable);
 }
 
 bool SnmpModule::setFineAdjustmentOn(bool on)
 {
-    return written(m_controller->call(
-        &SnmpController::setHighVoltageGroupsSwitch, on ? groupsFineAdjustmentOn : groupsFineAdjustmentOff));
+    return groupsSwitchWritten(on ? groupsFineAdjustmentOn : groupsFineAdjustmentOff);
 }
 
 int SnmpModule::channelNumber()
@@ -786,7 +859,8 @@ bool SnmpModule::setAllChannelsVoltageSet(float vset)
     buffer.count = m_channelCount;
     for (int i = 0; i < m_channelCount; ++i)
         buffer.value[i] = voltageToVolts(vset);
-    return written(m_controller->call(&SnmpController::setMultipleOutputVoltages, m_firstChannelIndex, &buffer));
+    return written(m_controller->call(&SnmpController::setMultipleOutputVoltages, m_firstChannelIndex, &buffer),
+        JournalWrite::moduleWide, "voltage set of all channels", JournalWrite::valueText(vset, voltageUnit()));
 }
 
 bool SnmpModule::setAllChannelsCurrentSet(float iset)
@@ -799,17 +873,19 @@ bool SnmpModule::setAllChannelsCurrentSet(float iset)
     buffer.count = m_channelCount;
     for (int i = 0; i < m_channelCount; ++i)
         buffer.value[i] = currentToAmperes(iset);
-    return written(m_controller->call(&SnmpController::setMultipleOutputCurrents, m_firstChannelIndex, &buffer));
+    return written(m_controller->call(&SnmpController::setMultipleOutputCurrents, m_firstChannelIndex, &buffer),
+        JournalWrite::moduleWide, "current set of all channels", JournalWrite::valueText(iset, currentUnit()));
 }
 
-bool SnmpModule::writeBehaviours(const QVector<int>& behaviours)
+bool SnmpModule::writeBehaviours(const QVector<int>& behaviours, const char* quantity, const QString& value)
 {
     SnmpIntegerBuffer buffer;
     std::memset(&buffer, 0, sizeof buffer);
     buffer.count = int32_t(behaviours.size());
     for (int i = 0; i < behaviours.size(); ++i)
         buffer.value[i] = behaviours.at(i);
-    return written(m_controller->call(&SnmpController::setMultipleOutputSupervisionBehaviors, m_firstChannelIndex, &buffer));
+    return written(m_controller->call(&SnmpController::setMultipleOutputSupervisionBehaviors, m_firstChannelIndex, &buffer),
+        JournalWrite::moduleWide, quantity, value);
 }
 
 bool SnmpModule::failedRead()
@@ -847,11 +923,12 @@ bool SnmpModule::setAllChannelsDelayedTripAction(OutputSupervisionAction action,
     delays.count = m_channelCount;
     for (int i = 0; i < m_channelCount; ++i)
         delays.value[i] = delay;
-    if (!written(m_controller->call(&SnmpController::setMultipleOutputTripTimeMaxCurrents, m_firstChannelIndex, &delays)))
+    if (!written(m_controller->call(&SnmpController::setMultipleOutputTripTimeMaxCurrents, m_firstChannelIndex, &delays),
+            JournalWrite::moduleWide, "trip time of all channels", JournalWrite::valueText(delay, QStringLiteral("ms"))))
         return false;
     for (int& behaviour : behaviours)
         behaviour = withAction(behaviour, delayedTripShift, action);
-    return writeBehaviours(behaviours);
+    return writeBehaviours(behaviours, "trip action of all channels", actionText(action));
 }
 
 bool SnmpModule::setAllChannelsInhibitAction(OutputSupervisionAction action)
@@ -864,7 +941,7 @@ bool SnmpModule::setAllChannelsInhibitAction(OutputSupervisionAction action)
         return false;
     for (int& behaviour : behaviours)
         behaviour = withAction(behaviour, inhibitShift, action);
-    return writeBehaviours(behaviours);
+    return writeBehaviours(behaviours, "inhibit action of all channels", actionText(action));
 }
 
 bool SnmpModule::setChannelExternalMeasurementEnabled(int channel, bool enabled)
@@ -986,7 +1063,8 @@ bool SnmpModule::setChannelVoltageSet(int channel, float vset)
         return notOffered();
     if (!validChannel(channel))
         return noSuchChannel(channel);
-    return written(m_controller->call(&SnmpController::setOutputVoltage, channelIndex(channel), voltageToVolts(vset)));
+    return written(m_controller->call(&SnmpController::setOutputVoltage, channelIndex(channel), voltageToVolts(vset)),
+        channel, "voltage set", JournalWrite::valueText(vset, voltageUnit(channel)));
 }
 
 float SnmpModule::channelVoltageMeasure(int channel)
@@ -1011,7 +1089,8 @@ bool SnmpModule::setChannelCurrentSet(int channel, float iset)
         return notOffered();
     if (!validChannel(channel))
         return noSuchChannel(channel);
-    return written(m_controller->call(&SnmpController::setOutputCurrent, channelIndex(channel), currentToAmperes(iset)));
+    return written(m_controller->call(&SnmpController::setOutputCurrent, channelIndex(channel), currentToAmperes(iset)),
+        channel, "current set", JournalWrite::valueText(iset, currentUnit(channel)));
 }
 
 float SnmpModule::channelCurrentMeasure(int channel)
@@ -1053,10 +1132,12 @@ bool SnmpModule::setChannelDelayedTripAction(int channel, OutputSupervisionActio
     QVector<int> behaviour;
     if (!readBehaviours(channel, 1, &behaviour))
         return false;
-    if (!written(m_controller->call(&SnmpController::setOutputTripTimeMaxCurrent, channelIndex(channel), delay)))
+    if (!written(m_controller->call(&SnmpController::setOutputTripTimeMaxCurrent, channelIndex(channel), delay), channel,
+            "trip time", JournalWrite::valueText(delay, QStringLiteral("ms"))))
         return false;
     return written(m_controller->call(&SnmpController::setOutputSupervisionBehavior, channelIndex(channel),
-        withAction(behaviour.at(0), delayedTripShift, action)));
+                       withAction(behaviour.at(0), delayedTripShift, action)),
+        channel, "trip action", actionText(action));
 }
 
 BaseModule::OutputSupervisionAction SnmpModule::channelInhibitAction(int channel)
@@ -1077,7 +1158,8 @@ bool SnmpModule::setChannelInhibitAction(int channel, OutputSupervisionAction ac
     if (!readBehaviours(channel, 1, &behaviour))
         return false;
     return written(m_controller->call(&SnmpController::setOutputSupervisionBehavior, channelIndex(channel),
-        withAction(behaviour.at(0), inhibitShift, action)));
+                       withAction(behaviour.at(0), inhibitShift, action)),
+        channel, "inhibit action", actionText(action));
 }
 
 float SnmpModule::channelVoltageHardwareNominal(int channel)

@@ -164,6 +164,10 @@ public slots:
     bool programBaseAddress(quint16 address) override;
     quint16 verifyBaseAddress() override;
 
+protected:
+    // The crate's address, the slot number and the module's serial number.
+    JournalWrite journalPlace() override;
+
 private:
     // Block read of one quantity for all channels into `cache`, each value through `convert`.
     template <typename Entry, typename Cache, typename Convert>
@@ -188,11 +192,14 @@ private:
     int channelIndex(int channel) const { return m_firstChannelIndex + channel; }
     // Writes the channel's output switch; false (with lastError()) when refused or unanswered.
     bool setSwitch(int channel, int value);
-    // Turns a library set result into the operation's result, recording the reason on failure.
-    bool written(int libraryResult);
+    // Turns a library set result into the operation's result, recording the reason on failure,
+    // and journals the write (journalWrite()).
+    bool written(int libraryResult, int channel, const char* quantity, const QString& value);
+    // Sends a groups switch command (acts on the whole crate) through written().
+    bool groupsSwitchWritten(int value);
     // Runs `operation` for every channel whose bit is set in `mask`, in ascending order.
     bool forEachSelectedChannel(quint32 mask, bool (SnmpModule::*operation)(int));
-    bool writeBehaviours(const QVector<int>& behaviours);
+    bool writeBehaviours(const QVector<int>& behaviours, const char* quantity, const QString& value);
     // Reads the supervision behaviour words of `count` channels from `first` on from the crate
     // (never from the cache, which may be stale or zero); false with lastError() unless every
     // one was read.

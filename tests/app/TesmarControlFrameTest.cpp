@@ -196,6 +196,7 @@ void TesmarControlFrameTest::actionTable_data()
     row("actionClearAllModulesEmergencyOff", "Clear All Modules Emergency Off", "", true, true, false, true);
     row("actionSetAllModulesFineAdjustmentOn", "Set All Modules Fine Adjustment On", "", true, false, false, false);
     row("actionSetAllModulesFineAdjustmentOff", "Set All Modules Fine Adjustment Off", "", true, false, false, false);
+    row("actionJournal", "Journal...", "Ctrl+J", true, true, false, false);
     row("actionSelectModule", "Select Module...", "", true, true, false, false);
     row("actionPreviousModule", "Previous Module", "PgUp", true, true, false, false);
     row("actionNextModule", "Next Module", "PgDown", true, true, false, false);
@@ -295,6 +296,15 @@ void TesmarControlFrameTest::noActionsBeyondTheTable()
     QCOMPARE(names.size(), 80);
     names.removeDuplicates();
     QCOMPARE(names.size(), 80);
+    // No two actions answer the same key.
+    QStringList shortcuts;
+    for (const QAction* action : m_window->findChildren<QAction*>()) {
+        if (!action->shortcut().isEmpty())
+            shortcuts << action->shortcut().toString();
+    }
+    const qsizetype withShortcut = shortcuts.size();
+    shortcuts.removeDuplicates();
+    QCOMPARE(shortcuts.size(), withShortcut);
 }
 
 void TesmarControlFrameTest::menus_data()
@@ -307,13 +317,13 @@ void TesmarControlFrameTest::menus_data()
                                      "actionPassword", sep, "actionScript", "actionAutomatic", "actionStatistic",
                                      "actionSystemReset", sep, "actionQuit"};
     QTest::newRow("menuSystem") << "&System"
-                                << QStringList{"actionModuleOverview", "actionCrates", "actionTrends",
-                                       "actionSetCrateAddress", "actionSetLiveInsertion", sep, "actionSetAllModulesOn",
-                                       "actionSetAllModulesOff", sep, "actionSetAllModulesVoltage",
-                                       "actionSetAllModulesCurrent", sep, "actionSetAllModulesVoltageRamp",
-                                       "actionSetAllModulesCurrentRamp", sep, "actionClearAllModulesEvents", sep,
-                                       "actionSetAllModulesEmergencyOff", "actionClearAllModulesEmergencyOff", sep,
-                                       "actionSetAllModulesFineAdjustmentOn", "actionSetAllModulesFineAdjustmentOff"};
+                                << QStringList{"actionModuleOverview", "actionCrates", "actionTrends", "actionSetCrateAddress",
+                                       "actionSetLiveInsertion", sep, "actionSetAllModulesOn", "actionSetAllModulesOff", sep,
+                                       "actionSetAllModulesVoltage", "actionSetAllModulesCurrent", sep,
+                                       "actionSetAllModulesVoltageRamp", "actionSetAllModulesCurrentRamp", sep,
+                                       "actionClearAllModulesEvents", sep, "actionSetAllModulesEmergencyOff",
+                                       "actionClearAllModulesEmergencyOff", sep, "actionSetAllModulesFineAdjustmentOn",
+                                       "actionSetAllModulesFineAdjustmentOff", sep, "actionJournal"};
     QTest::newRow("menuModule") << "&Module"
                                 << QStringList{"actionSelectModule", "actionPreviousModule", "actionNextModule", sep,
                                        "actionSetModulesVoltageRamp", "actionSetModulesCurrentRamp", sep,

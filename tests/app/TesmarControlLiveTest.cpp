@@ -5,6 +5,7 @@
 // as another program would see it.
 #include "app/ChannelTable.h"
 #include "app/DialogTrends.h"
+#include "app/DialogJournal.h"
 #include "app/TesmarControl.h"
 #include "app/ToolWindow.h"
 #include "app/UserDialogs.h"
@@ -13,14 +14,17 @@
 #include "device/DeviceSession.h"
 #include "device/SnmpModule.h"
 #include "device/TrendRecorder.h"
+#include "device/WriteJournal.h"
 
 #include "common/SimulatorProcess.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QImage>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -32,6 +36,7 @@
 #include <QStandardPaths>
 #include <QStatusBar>
 #include <QTemporaryDir>
+#include <QTableWidget>
 #include <QTemporaryFile>
 #include <QtCharts/QChart>
 #include <QtCharts/QScatterSeries>
@@ -193,6 +198,7 @@ private slots:
     void refreshEmitsChannelSignals();
     void typedSetVoltageReachesCrate_data();
     void typedSetVoltageReachesCrate();
+    void journalWindowFiltersByChannelAndResult();
     void editedCellIsLeftAloneByRefresh();
     void setChannelOnSwitchesSelectedChannels();
     void channelsAbove31AreNotFolded();
@@ -426,15 +432,18 @@ void TesmarControlLiveTest::typedSetVoltageReachesCrate_data()
     QTest::addColumn<QString>("typed");
     QTest::addColumn<float>("expected");
     QTest::addColumn<QString>("message");
-    QTest::newRow("number") << "1234.5" << 1234.5f << QString();
-    QTest::newRow("nominal") << "4000" << 4000.0f << QString();
-    QTest::newRow("not a number") << "12a" << 0.0f << QString();
-    QTest::newRow("nan") << "nan" << 0.0f << QString();
-    QTest::newRow("empty") << "" << 0.0f << QString();
-    QTest::newRow("above nominal") << "99999" << 0.0f << "Channel 2: set voltage 99999 V refused (outside 0 to 4000 V)";
+    // The journal line's channel, quantity, value and source; empty: nothing was sent.
+    QTest::addColumn<QString>("journaled");
+    QTest::newRow("number") << "1234.5" << 1234.5f << QString() << "2\tvoltage set\t1234.5 V\ttable\tok";
+    QTest::newRow("nominal") << "4000" << 4000.0f << QString() << "2\tvoltage set\t4000 V\ttable\tok";
+    QTest::newRow("not a number") << "12a" << 0.0f << QString() << QString();
+    QTest::newRow("nan") << "nan" << 0.0f << QString() << QString();
+    QTest::newRow("empty") << "" << 0.0f << QString() << QString();
+    QTest::newRow("above nominal") << "99999" << 0.0f << "Channel 2: set voltage 99999 V refused (outside 0 to 4000 V)"
+                                   << QString();
     QTest::newRow("just above nominal") << "4000.5" << 0.0f
-                                        << "Channel 2: set voltage 4000.5 V refused (outside 0 to 4000 V)";
-    QTest::newRow("negative") << "-5" << 0.0f << "Channel 2: set voltage -5 V refused (outside 0 to 4000 V)";
+                                        << "Channel 2: set voltage 4000.5 V refused (outside 0 to 4000 V)" << QString();
+    QTest::newRow("negative") << "-5" << 0.0f << "Channel 2: set voltage -5 V refused (outside 0 to 4000 V)" << QString();
 }
 
 void TesmarControlLiveTest::typedSetVoltageReachesCrate()
@@ -444,6 +453,7 @@ void TesmarControlLiveTest::typedSetVoltageReachesCrate()
     QFETCH(QString, message);
     startCrate(R"([{"slot": 6, "type": "THE1640p"}])");
     waitConnected();
+    const qint64 journalBytes = QFileInfo(WriteJournal::instance().filePath()).size();
 
     table()->setCurrentCell(2, ChannelTable::ColumnVoltageSet);
     table()->setFocus();
@@ -465,6 +475,57 @@ void TesmarControlLiveTest::typedSetVoltageReachesCrate()
     }
     // The table shows the crate's value again.
     QTRY_COMPARE_WITH_TIMEOUT(table()->item(2, 0)->text(), QLocale().toString(expected, 'f', 2), 3000);
+
+    QFETCH(QString, journaled);
+    QFile journal(WriteJournal::instance().filePath());
+    QVERIFY(journal.open(QIODevice::ReadOnly) || journaled.isEmpty());
+    journal.seek(journalBytes);
+    const QStringList lines = QString::fromUtf8(journal.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), journaled.isEmpty() ? 0 : 1);
+    if (!lines.isEmpty())
+        QVERIFY2(lines.first().endsWith(QStringLiteral("\t%1\t6\t4711007\t").arg(m_simulator->host()) + journaled),
+            qPrintable(lines.first()));
+}
+
+void TesmarControlLiveTest::journalWindowFiltersByChannelAndResult()
+{
+    for (int index = 0; index < WriteJournal::keptFiles; ++index)
+        QFile::remove(WriteJournal::instance().rotatedPath(index));
+    startCrate(R"([{"slot": 3, "type": "THE1640p", "channels": 8}])");
+    waitConnected();
+    selectCells({{1, 0}, {5, 0}});
+    action("actionSetChannelOn")->trigger();
+    CrateProbe probe(m_simulator->address(), 3);
+    QVERIFY(!probe.module()->setChannelVoltageSet(5, 99999.0f));
+
+    QCOMPARE(action("actionJournal")->shortcut(), QKeySequence(QStringLiteral("Ctrl+J")));
+    action("actionJournal")->trigger();
+    auto* journal = m_window->findChild<DialogJournal*>();
+    QVERIFY(journal && journal->isVisible());
+    auto* rows = journal->findChild<QTableWidget*>(QStringLiteral("journalTable"));
+    auto* channel = journal->findChild<QComboBox*>(QStringLiteral("channelFilter"));
+    auto* result = journal->findChild<QComboBox*>(QStringLiteral("resultFilter"));
+    const auto shown = [rows](int column) {
+        QStringList cells;
+        for (int row = 0; row < rows->rowCount(); ++row)
+            cells.append(rows->item(row, column)->text());
+        return cells;
+    };
+    // Newest first; the channel filter offers the channels written.
+    QTRY_COMPARE_WITH_TIMEOUT(shown(4), (QStringList{"5", "5", "1"}), 3000);
+    QCOMPARE(shown(7), (QStringList{"window", "command", "command"}));
+    QCOMPARE(channel->count(), 3);
+    channel->setCurrentText(QStringLiteral("5"));
+    QCOMPARE(shown(6), (QStringList{"99999 V", "on"}));
+    result->setCurrentIndex(2); // refused
+    QCOMPARE(shown(8), QStringList{"wrongValue"});
+    result->setCurrentIndex(1); // ok
+    channel->setCurrentIndex(0);
+    QCOMPARE(shown(4), (QStringList{"5", "1"}));
+
+    // A write while the window is open shows up, the filters kept.
+    action("actionSetChannelOff")->trigger();
+    QTRY_COMPARE_WITH_TIMEOUT(shown(6), (QStringList{"off", "off", "on", "on"}), 3000);
 }
 
 void TesmarControlLiveTest::editedCellIsLeftAloneByRefresh()

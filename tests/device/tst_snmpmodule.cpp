@@ -6,8 +6,10 @@
 #include "device/SnmpCrate.h"
 #include "device/SnmpModule.h"
 #include "device/StatusWordBits.h"
+#include "device/WriteJournal.h"
 
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QScopeGuard>
 #include <QSettings>
 #include <QStandardPaths>
@@ -15,6 +17,7 @@
 
 #include <cmath>
 #include <memory>
+#include <thread>
 
 namespace {
 
@@ -336,14 +339,29 @@ private slots:
         QTest::addColumn<QString>("access"); // "", "read community" or "silent"
         QTest::addColumn<bool>("result");
         QTest::addColumn<QString>("reason");
-        QTest::newRow("voltage taken") << int(VoltageSet100) << "" << true << "";
-        QTest::newRow("voltage above nominal") << int(VoltageSet99999) << "" << false << "wrongValue";
-        QTest::newRow("current above nominal") << int(CurrentSet1A) << "" << false << "wrongValue";
-        QTest::newRow("current taken") << int(CurrentSet1mA) << "" << true << "";
-        QTest::newRow("written with the read community") << int(VoltageSet100) << "read community" << false << "noAccess";
-        QTest::newRow("crate silent") << int(VoltageSet100) << "silent" << false << "timeout";
-        QTest::newRow("restart time") << int(RestartTime) << "" << false << "not offered by this module";
-        QTest::newRow("voltage interlock") << int(VoltageInterlock) << "" << false << "not offered by this module";
+        // The journal line's channel, quantity, value, source and result; empty: nothing sent,
+        // nothing journaled. "thread" writes from a thread of its own, "table" in a scope.
+        QTest::addColumn<QString>("journaled");
+        QTest::newRow("voltage taken") << int(VoltageSet100) << "" << true << ""
+                                       << "1\tvoltage set\t100 V\twindow\tok";
+        QTest::newRow("voltage above nominal") << int(VoltageSet99999) << "" << false << "wrongValue"
+                                               << "1\tvoltage set\t99999 V\twindow\twrongValue";
+        QTest::newRow("voltage in a table scope") << int(VoltageSet100) << "table" << true << ""
+                                                  << "1\tvoltage set\t100 V\ttable\tok";
+        QTest::newRow("refused from a script thread") << int(VoltageSet99999) << "thread" << false << "wrongValue"
+                                                      << "1\tvoltage set\t99999 V\tscript\twrongValue";
+        QTest::newRow("current above nominal") << int(CurrentSet1A) << "" << false << "wrongValue"
+                                               << "1\tcurrent set\t1000 mA\twindow\twrongValue";
+        QTest::newRow("current taken") << int(CurrentSet1mA) << "" << true << ""
+                                       << "1\tcurrent set\t1 mA\twindow\tok";
+        QTest::newRow("written with the read community") << int(VoltageSet100) << "read community" << false << "noAccess"
+                                                         << "1\tvoltage set\t100 V\twindow\tnoAccess";
+        QTest::newRow("crate silent") << int(VoltageSet100) << "silent" << false << "timeout"
+                                      << "1\tvoltage set\t100 V\twindow\ttimeout";
+        QTest::newRow("restart time") << int(RestartTime) << "" << false << "not offered by this module"
+                                      << "";
+        QTest::newRow("voltage interlock") << int(VoltageInterlock) << "" << false << "not offered by this module"
+                                           << "";
     }
 
     void writeResults()
@@ -370,29 +388,59 @@ private slots:
         m->setVoltageUnit(QStringLiteral("V"));
         m->setCurrentUnit(QStringLiteral("mA"));
         m->setDigitalFilter(4); // a failure first: a reason left over from it would show
+        const qint64 journalBytes = QFileInfo(WriteJournal::instance().filePath()).size();
         bool result = false;
-        switch (operation) {
-        case VoltageSet100:
-            result = m->setChannelVoltageSet(1, 100.0f);
-            break;
-        case VoltageSet99999:
-            result = m->setChannelVoltageSet(1, 99999.0f);
-            break;
-        case CurrentSet1A:
-            result = m->setChannelCurrentSet(1, 1000.0f);
-            break;
-        case CurrentSet1mA:
-            result = m->setChannelCurrentSet(1, 1.0f);
-            break;
-        case RestartTime:
-            result = m->setRestartTime(5);
-            break;
-        case VoltageInterlock:
-            result = m->setChannelVoltageInterlockMaxSet(1, 10.0f);
-            break;
-        }
+        QString reason;
+        const auto write = [&] {
+            const WriteSource source(access == QLatin1String("table") ? "table" : "");
+            switch (operation) {
+            case VoltageSet100:
+                result = m->setChannelVoltageSet(1, 100.0f);
+                break;
+            case VoltageSet99999:
+                result = m->setChannelVoltageSet(1, 99999.0f);
+                break;
+            case CurrentSet1A:
+                result = m->setChannelCurrentSet(1, 1000.0f);
+                break;
+            case CurrentSet1mA:
+                result = m->setChannelCurrentSet(1, 1.0f);
+                break;
+            case RestartTime:
+                result = m->setRestartTime(5);
+                break;
+            case VoltageInterlock:
+                result = m->setChannelVoltageInterlockMaxSet(1, 10.0f);
+                break;
+            }
+            reason = m->lastError();
+        };
+        if (access == QLatin1String("thread"))
+            std::thread(write).join();
+        else
+            write();
         QTEST(result, "result");
-        QTEST(m->lastError(), "reason");
+        QTEST(reason, "reason");
+
+        QFETCH(QString, journaled);
+        QFile journal(WriteJournal::instance().filePath());
+        QVERIFY(journal.open(QIODevice::ReadOnly) || journaled.isEmpty());
+        journal.seek(journalBytes);
+        const QStringList lines = QString::fromUtf8(journal.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), journaled.isEmpty() ? 0 : 1);
+        if (!lines.isEmpty()) {
+            const QStringList fields = lines.first().split(QLatin1Char('\t'));
+            QCOMPARE(fields.size(), 9);
+            const QDateTime time = QDateTime::fromString(fields.at(0), Qt::ISODateWithMs);
+            QVERIFY2(fields.at(0).endsWith(QLatin1Char('Z')) && qAbs(time.msecsTo(QDateTime::currentDateTimeUtc())) < 10000,
+                qPrintable(fields.at(0)));
+            QCOMPARE(fields.mid(1, 3).join(QLatin1Char('\t')),
+                (readOnly                           ? readOnly->address()
+                        : m == m_statusModule.get() ? m_statusCrate->controller()->address()
+                                                    : controller()->address())
+                    + QStringLiteral("\t%1\t%2").arg(m == m_statusModule.get() ? statusSlot : 2).arg(m->serialNumber()));
+            QCOMPARE(fields.mid(4).join(QLatin1Char('\t')), journaled);
+        }
         if (access == QLatin1String("silent")) {
             // A read that fails is no state either: not "powered off", just no answer.
             SnmpCrate crate(m_statusCrate->controller());
@@ -808,6 +856,15 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(crate.powerOn(), 5000);
         auto m = module(2);
         QTRY_VERIFY_WITH_TIMEOUT(m->connected(), 10000);
+        // Each crate write is a journal line of the crate itself (the time cut off).
+        QStringList lines = WriteJournal::instance().latestLines(3);
+        for (QString& line : lines)
+            line = line.section(QLatin1Char('\t'), 1);
+        const QString crateLine =
+            QStringLiteral("%1\t-\t%2\tcrate\t").arg(controller()->address()).arg(crate.serialNumber());
+        QCOMPARE(lines,
+            (QStringList{crateLine + "fan speed\t2400 rpm\twindow\tok", crateLine + "main switch\toff\twindow\tok",
+                crateLine + "main switch\ton\twindow\tok"}));
     }
 
     void ipAddressByteOrder_data()

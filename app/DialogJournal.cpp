@@ -1,0 +1,168 @@
+#include "DialogJournal.h"
+
+#include <QComboBox>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QTableWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace {
+
+enum ResultChoice { AllResults = 0, OkResults = 1, RefusedResults = 2 };
+
+// Channel numbers in numeric order, then the words ("crate", "module").
+bool channelBefore(const QString& a, const QString& b)
+{
+    bool aNumber = false;
+    bool bNumber = false;
+    const int aValue = a.toInt(&aNumber);
+    const int bValue = b.toInt(&bNumber);
+    if (aNumber != bNumber)
+        return aNumber;
+    return aNumber ? aValue < bValue : a < b;
+}
+
+} // namespace
+
+DialogJournal::DialogJournal(const WriteJournal& journal, QWidget* parent)
+    : QDialog(parent)
+    , m_journal(journal)
+    , m_channelFilter(new QComboBox(this))
+    , m_resultFilter(new QComboBox(this))
+    , m_table(new QTableWidget(this))
+    , m_fileLabel(new QLabel(this))
+    , m_reloadTimer(new QTimer(this))
+{
+    setObjectName(QStringLiteral("DialogJournal"));
+    setWindowTitle(tr("Journal"));
+    resize(980, 480);
+
+    m_channelFilter->setObjectName(QStringLiteral("channelFilter"));
+    m_resultFilter->setObjectName(QStringLiteral("resultFilter"));
+    m_table->setObjectName(QStringLiteral("journalTable"));
+    m_resultFilter->addItems({tr("All results"), tr("ok"), tr("Refused")});
+    m_channelFilter->addItem(tr("All channels"));
+
+    auto* filters = new QHBoxLayout;
+    filters->addWidget(new QLabel(tr("Channel:"), this));
+    filters->addWidget(m_channelFilter);
+    filters->addSpacing(12);
+    filters->addWidget(new QLabel(tr("Result:"), this));
+    filters->addWidget(m_resultFilter);
+    filters->addStretch();
+
+    const QStringList headers{tr("Time (UTC)"), tr("Crate"), tr("Slot"), tr("Serial"), tr("Channel"), tr("Quantity"),
+        tr("Value"), tr("Source"), tr("Result")};
+    m_table->setColumnCount(int(headers.size()));
+    m_table->setHorizontalHeaderLabels(headers);
+    m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_table->verticalHeader()->setVisible(false);
+    m_table->horizontalHeader()->setStretchLastSection(true);
+
+    m_fileLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_fileLabel->setText(tr("Journal file: %1").arg(m_journal.filePath()));
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(filters);
+    layout->addWidget(m_table);
+    layout->addWidget(m_fileLabel);
+
+    connect(m_channelFilter, &QComboBox::currentIndexChanged, this, &DialogJournal::applyFilters);
+    connect(m_resultFilter, &QComboBox::currentIndexChanged, this, &DialogJournal::applyFilters);
+    m_reloadTimer->setInterval(reloadIntervalMs);
+    connect(m_reloadTimer, &QTimer::timeout, this, &DialogJournal::reloadWhenChanged);
+}
+
+void DialogJournal::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    reload();
+    m_reloadTimer->start();
+}
+
+void DialogJournal::hideEvent(QHideEvent* event)
+{
+    QDialog::hideEvent(event);
+    // A hidden window reads nothing.
+    m_reloadTimer->stop();
+}
+
+void DialogJournal::reloadWhenChanged()
+{
+    const QFileInfo file(m_journal.filePath());
+    if (file.size() != m_readSize || file.lastModified() != m_readModified)
+        reload();
+}
+
+void DialogJournal::reload()
+{
+    const QFileInfo file(m_journal.filePath());
+    m_readSize = file.exists() ? file.size() : -1;
+    m_readModified = file.lastModified();
+    const QStringList lines = m_journal.latestLines(shownLines);
+    m_lines.clear();
+    m_lines.reserve(lines.size());
+    for (auto it = lines.crbegin(); it != lines.crend(); ++it) {
+        JournalLine line;
+        if (JournalLine::parse(*it, &line))
+            m_lines.append(line);
+    }
+    updateChannelChoices();
+    applyFilters();
+}
+
+void DialogJournal::updateChannelChoices()
+{
+    QStringList channels;
+    for (const JournalLine& line : qAsConst(m_lines)) {
+        if (!channels.contains(line.channel))
+            channels.append(line.channel);
+    }
+    std::sort(channels.begin(), channels.end(), channelBefore);
+    const QString chosen = m_channelFilter->currentIndex() > 0 ? m_channelFilter->currentText() : QString();
+    const QSignalBlocker blocker(m_channelFilter);
+    m_channelFilter->clear();
+    m_channelFilter->addItem(tr("All channels"));
+    m_channelFilter->addItems(channels);
+    // A chosen channel stays chosen even when the lines read no longer name it.
+    if (!chosen.isEmpty()) {
+        if (m_channelFilter->findText(chosen) < 0)
+            m_channelFilter->addItem(chosen);
+        m_channelFilter->setCurrentIndex(m_channelFilter->findText(chosen));
+    }
+}
+
+void DialogJournal::applyFilters()
+{
+    const QString channel = m_channelFilter->currentIndex() > 0 ? m_channelFilter->currentText() : QString();
+    const int result = m_resultFilter->currentIndex();
+    m_table->setRowCount(0);
+    for (const JournalLine& line : qAsConst(m_lines)) {
+        if (!channel.isEmpty() && line.channel != channel)
+            continue;
+        if ((result == OkResults && !line.ok()) || (result == RefusedResults && line.ok()))
+            continue;
+        const int row = m_table->rowCount();
+        m_table->insertRow(row);
+        const QStringList cells{line.time, line.crateAddress, line.slot, line.serialNumber, line.channel, line.quantity,
+            line.value, line.source, line.result};
+        for (int column = 0; column < cells.size(); ++column) {
+            auto* item = new QTableWidgetItem(cells.at(column));
+            if (!line.ok())
+                item->setForeground(Qt::red);
+            m_table->setItem(row, column, item);
+        }
+    }
+    m_table->resizeColumnsToContents();
+}
+
+int DialogJournal::shownRowCount() const
+{
+    return m_table->rowCount();
+}

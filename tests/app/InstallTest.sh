@@ -1,0 +1,71 @@
+#!/usr/bin/env bash
+# `cmake --install` into a scratch prefix, then the installed program: it answers --help and
+# --version without a display, names the installed manual, and started headless (without
+# LD_LIBRARY_PATH, from a folder without a manual) loads the SNMP library installed with it and
+# talks to the installed simulator. Nothing a test library or stand-in is installed.
+#   InstallTest.sh BUILD_DIR
+set -euo pipefail
+build_dir=$1
+work=$(mktemp -d)
+prefix=$work/prefix
+sim_pid=
+cleanup() {
+  if [ -n "$sim_pid" ]; then
+    kill "$sim_pid" 2>/dev/null || true
+    wait "$sim_pid" 2>/dev/null || true
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() {
+  echo "FAIL: $*" >&2
+  cat "$work/sim.log" "$work/program.log" >&2 2>/dev/null || true
+  exit 1
+}
+
+cmake --install "$build_dir" --prefix "$prefix" >"$work/install.log" || fail "cmake --install failed"
+for file in bin/tesmarcontrol bin/mpod-sim lib/tesmarcontrol/libWIENER_SNMP.so \
+  share/tesmarcontrol/documentation/index.html share/applications/tesmarcontrol.desktop \
+  share/icons/hicolor/64x64/apps/tesmarcontrol.png; do
+  [ -e "$prefix/$file" ] || fail "$file was not installed"
+done
+others=$(find "$prefix" -name '*.so*' ! -name libWIENER_SNMP.so; find "$prefix" -name 'tst_*' -o -name '*_probe' -o -name 'bench_*')
+[ -z "$others" ] || fail "installed what only the build needs: $others"
+grep -qx "Exec=$prefix/bin/tesmarcontrol" "$prefix/share/applications/tesmarcontrol.desktop" ||
+  fail "the desktop entry does not start the installed program"
+
+cd "$work"
+mkdir -p home elsewhere
+export HOME=$work/home XDG_CONFIG_HOME=$work/home/config XDG_DATA_HOME=$work/home/data
+version=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM -u LD_LIBRARY_PATH "$prefix/bin/tesmarcontrol" --version)
+[ "$version" = "Tesmar SNMP Control Version 1.0.8.6" ] || fail "--version answered '$version'"
+env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM -u LD_LIBRARY_PATH "$prefix/bin/tesmarcontrol" --help >"$work/help.txt" ||
+  fail "--help failed"
+grep -q '^Usage: tesmarcontrol' "$work/help.txt" || fail "--help printed no usage"
+grep -qx "User manual (Help > Index, F1): $prefix/share/tesmarcontrol/documentation/index.html" "$work/help.txt" ||
+  fail "--help does not name the installed manual: $(tail -1 "$work/help.txt")"
+
+mkfifo "$work/control"
+exec 3<>"$work/control"
+env -u LD_LIBRARY_PATH "$prefix/bin/mpod-sim" --listen 127.0.0.1:0 <&3 >"$work/sim.log" 2>&1 &
+sim_pid=$!
+for _ in $(seq 100); do
+  grep -q '^listening' "$work/sim.log" && break
+  sleep 0.1
+done
+port=$(sed -n 's/^listening 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$work/sim.log")
+[ -n "$port" ] || fail "the installed simulator did not start"
+
+status=0
+(cd "$work/elsewhere" && QT_QPA_PLATFORM=offscreen TESMAR_SNMP_PORT=$port MIBS= \
+  timeout -s TERM 6 env -u LD_LIBRARY_PATH "$prefix/bin/tesmarcontrol") >"$work/program.log" 2>&1 || status=$?
+[ "$status" -eq 124 ] || fail "the installed program ended by itself with status $status"
+grep -qF "$prefix/lib/tesmarcontrol/libWIENER_SNMP.so" "$work/program.log" ||
+  fail "the installed program did not load the library installed with it"
+
+echo quit >&3
+wait "$sim_pid" || true
+sim_pid=
+served=$(sed -n 's/^served requests=\([0-9]*\) .*/\1/p' "$work/sim.log")
+[ -n "$served" ] && [ "$served" -gt 10 ] || fail "the simulator served ${served:-no} requests"
+echo "PASS: installed into $prefix; the program loaded its library and reached the crate ($served requests)"
