@@ -5,6 +5,7 @@
 #include "common/OpcStandInConfig.h"
 
 #include "controller/OpcController.h"
+#include "device/DeviceSession.h"
 #include "device/OpcControllerFactory.h"
 #include "device/OpcCrate.h"
 #include "device/OpcModule.h"
@@ -372,6 +373,35 @@ private slots:
         const QVector<ChannelReading> answered = m->readChannels();
         QVERIFY(std::all_of(answered.begin(), answered.end(), [](const ChannelReading& r) { return r.complete; }));
         QCOMPARE(answered.at(1).control & 0x8, 0x8u);
+    }
+
+    // The session's poller reads OPC modules through the default per-channel reads on its own
+    // thread while commands switch channels from this one.
+    void sessionPollsWhileCommandsSwitch()
+    {
+        DeviceSession session(std::make_unique<OpcControllerFactory>());
+        QVERIFY(session.connectTo(QStringLiteral("opc")));
+        QCOMPARE(session.modules().size(), 3);
+        QCOMPARE(session.crates().size(), 1);
+        session.setNeeds(this, Poller::CurrentModuleChannels | Poller::CurrentModuleValues | Poller::CrateValues);
+        BaseModule* m = session.currentModule();
+        setRawMask("bus0.module3.On", 0);
+        for (int i = 0; i < 50; ++i) {
+            QVERIFY(m->setChannelOn(i % 12));
+            QVERIFY(m->setChannelOff(i % 12));
+        }
+        QVERIFY(m->setSelectedChannelsOn(0x800));
+        session.poller()->refreshNow(0);
+        const auto switchedOn = [&] {
+            const auto snapshot = session.poller()->moduleSnapshot(0);
+            return snapshot && snapshot->channels.size() == 12 && snapshot->channels.at(11).complete
+                && (snapshot->channels.at(11).control & 0x8) && !(snapshot->channels.at(10).control & 0x8);
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(switchedOn(), 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(session.poller()->crateSnapshot() && session.poller()->crateSnapshot()->crate.valid, 3000);
+        QCOMPARE(session.poller()->crateSnapshot()->connectionInfo,
+            QStringLiteral("Connected to Tesmar OPC Server. Bus status: OK"));
+        session.setNeeds(this, {});
     }
 
     void crate()
