@@ -56,11 +56,16 @@ bool isStrictDottedQuad(const QString& text)
 } // namespace
 
 TesmarControl::TesmarControl(QWidget* parent)
+    : TesmarControl(std::make_unique<SnmpControllerFactory>(), parent)
+{
+}
+
+TesmarControl::TesmarControl(std::unique_ptr<ControllerFactory> factory, QWidget* parent)
     : QMainWindow(parent)
     , ui(new Ui::TesmarControl)
     , refreshTimer(new QTimer(this))
     , automaticTimer(new QTimer(this))
-    , session(std::make_unique<DeviceSession>(std::make_unique<SnmpControllerFactory>()))
+    , session(std::make_unique<DeviceSession>(std::move(factory)))
     , statusLabelLiveInsertion(new QLabel(this))
     , statusLabelMiddle(new QLabel(this))
     , statusLabelController(new QLabel(this))

@@ -26,19 +26,11 @@ void TesmarControl::on_actionStatistic_triggered()
 {
 }
 
-void TesmarControl::on_actionModuleOverview_triggered()
-{
-}
-
 void TesmarControl::on_actionCrates_triggered()
 {
 }
 
 void TesmarControl::on_actionSuppliesAndTemperature_triggered()
-{
-}
-
-void TesmarControl::on_actionModuleStatusControl_triggered()
 {
 }
 
@@ -58,10 +50,6 @@ void TesmarControl::on_actionProgramNewBaseAddress_triggered()
 {
 }
 
-void TesmarControl::on_actionInterlockOut_triggered()
-{
-}
-
 void TesmarControl::on_actionSetAllChannelsCurrentTrip_triggered()
 {
 }
@@ -75,14 +63,6 @@ void TesmarControl::on_actionSetChannelCurrentTrip_triggered()
 }
 
 void TesmarControl::on_actionSetChannelExternalInhibitAction_triggered()
-{
-}
-
-void TesmarControl::on_actionChannelStatusControl_triggered()
-{
-}
-
-void TesmarControl::on_actionBounds_triggered()
 {
 }
 
