@@ -415,7 +415,8 @@ void MonitorWindowsTest::boundsFollowTheCurrentRow()
 
 void MonitorWindowsTest::boundsUpdateNeverWrites()
 {
-    DialogChannelBounds bounds(nullptr);
+    startSession({{8, 4711}});
+    DialogChannelBounds bounds(m_session.get());
     bounds.prepare(QStringLiteral("V"), 1, QStringLiteral("mA"), 3);
     bounds.currentChannelChanged(4711, 1);
     QSignalSpy control(&bounds, &DialogChannelBounds::setChannelControl);
