@@ -49,6 +49,12 @@ void DialogChannelBounds::moduleChanged(BaseModule* module)
     showAvailability(ui->grpVoltageBounds, tr("Voltage Bounds"), available);
     showAvailability(ui->grpCurrentBounds, tr("Current Bounds"), available);
     ui->btnSetBounds->setEnabled(available);
+    // No reading to show: "---" instead of a 0 that looks like one.
+    for (QDoubleSpinBox* box : {ui->spbVoltageIlkMax, ui->spbVoltageIlkMin, ui->spbCurrentIlkMax, ui->spbCurrentIlkMin}) {
+        box->setSpecialValueText(available ? QString() : QStringLiteral("---"));
+        if (!available)
+            box->setValue(box->minimum());
+    }
 }
 
 bool DialogChannelBounds::isShown(int serialNumber, int channel) const

@@ -13,6 +13,7 @@ constexpr int runningStateRow = 0;
 constexpr int unitsRow = 1;
 constexpr int firstChannelRow = 2;
 constexpr int initialColumnWidthPx = 100;
+constexpr int minimumColumnWidthPx = 120;
 constexpr int channelRowHeightPx = 20;
 } // namespace
 
@@ -30,6 +31,8 @@ DialogOverview::DialogOverview(DeviceSession* session, QWidget* parent)
     for (int column = 0; column < maximumColumns; ++column)
         table->setColumnWidth(column, initialColumnWidthPx);
     table->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+    // Wide enough for "4000.00 2.000" in "both" mode; more modules than fit scroll sideways.
+    table->horizontalHeader()->setMinimumSectionSize(minimumColumnWidthPx);
     for (int row = firstChannelRow; row < table->rowCount(); ++row)
         table->setRowHeight(row, channelRowHeightPx);
     reset();
@@ -65,6 +68,8 @@ void DialogOverview::reset()
         auto* units = new QTableWidgetItem(QStringLiteral("V"));
         units->setData(currentTextRole, QStringLiteral("mA"));
         table->setItem(unitsRow, column, units);
+        // A column shows once a module claims it: empty ones would only narrow the others.
+        table->setColumnHidden(column, true);
     }
 }
 
@@ -75,6 +80,7 @@ int DialogOverview::claimColumn(int serialNumber)
     Column column;
     column.serialNumber = serialNumber;
     m_columns.append(column);
+    ui->table->setColumnHidden(int(m_columns.size()) - 1, false);
     qDebug() << "new Module with sn." << serialNumber;
     return int(m_columns.size()) - 1;
 }

@@ -2,6 +2,7 @@
 
 #include "DialogOverview.h"
 
+#include <QFontMetrics>
 #include <QLinearGradient>
 #include <QPainter>
 
@@ -34,8 +35,13 @@ void OverviewItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& 
     if (second.isEmpty()) {
         painter->drawText(cell.adjusted(0, 0, -rightMarginPx, 0), flags, text);
     } else {
+        // The voltage ends before the middle; in a narrow column where it would not fit there,
+        // it ends just before the current instead of being cut off.
+        const QFontMetrics metrics(option.font);
         QRect left = cell;
         left.setRight(cell.left() + cell.width() / 2 - middleGapPx);
+        if (metrics.horizontalAdvance(text) > left.width())
+            left.setRight(cell.right() - rightMarginPx - metrics.horizontalAdvance(second) - middleGapPx);
         painter->drawText(left, flags, text);
         painter->drawText(cell.adjusted(0, 0, -rightMarginPx, 0), flags, second);
     }

@@ -4,7 +4,7 @@
 
 // Paints the overview's cells: plain or alternating background, and either one right-aligned
 // text or, with a second text in role DialogOverview::currentTextRole, the voltage in the left
-// half and the current at the right edge.
+// half (further right when it does not fit there) and the current at the right edge.
 class OverviewItemDelegate : public QItemDelegate
 {
     Q_OBJECT
