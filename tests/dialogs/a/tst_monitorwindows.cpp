@@ -14,6 +14,7 @@
 
 #include "common/MemoryControllerFactory.h"
 #include "common/MemoryModule.h"
+#include "common/SimulatorProcess.h"
 #include "tests/app/IsolatedSettings.h"
 
 #include <QApplication>
@@ -24,8 +25,10 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QTableWidget>
+#include <QTemporaryFile>
 #include <QtTest>
 
 #include <memory>
@@ -91,6 +94,7 @@ private slots:
     void windowValuesOnlyWhileVisible();
     void unreadableQuantitiesAreNotAvailable();
     void failedReadIsNoValue();
+    void channelWindowAgainstCrate();
 
 private:
     // A session of in-memory modules, without the main window.
@@ -545,6 +549,48 @@ void MonitorWindowsTest::failedReadIsNoValue()
     QCOMPARE(ToolWindowReading::read(module, groups).validGroups(), 0);
     ConstantModule constant(4);
     QCOMPARE(ToolWindowReading::readableGroups(constant, groups), 2);
+}
+
+void MonitorWindowsTest::channelWindowAgainstCrate()
+{
+    // Through our SNMP library to the simulator: what the window shows comes from the crate, and
+    // its commands reach it.
+    QTemporaryFile config;
+    QVERIFY(config.open());
+    config.write(R"({"crate": {"bootDelayMs": 0}, "modules": [{"slot": 0, "type": "THE1640p"}]})");
+    config.close();
+    SimulatorProcess crate;
+    crate.setConfigFile(config.fileName());
+    QVERIFY2(crate.start(), qPrintable(crate.output()));
+    crate.exportLibraryEnvironment();
+    QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Tesmar"), QStringLiteral("tesmarcontrol"))
+        .setValue(QStringLiteral("IpAddress"), crate.host());
+    QVERIFY(crate.command(QStringLiteral("inhibit 0 2 on")));
+
+    m_window = std::make_unique<TesmarControl>();
+    m_window->show();
+    auto* table = m_window->findChild<QTableWidget*>("table");
+    QTRY_VERIFY_WITH_TIMEOUT(table->rowCount() == 16, 5000);
+    table->setCurrentCell(2, 0);
+    QSignalSpy nominal(m_window.get(), &TesmarControl::updateChannelVoltageHardwareNominal);
+    m_window->on_actionChannelStatusControl_triggered();
+    auto* window = m_window->findChild<DialogChannelControl*>();
+    QCOMPARE(window->channel(), 2);
+    QTRY_VERIFY_WITH_TIMEOUT(box(window, "chk_EEINH")->isChecked(), 5000);
+    QVERIFY(box(window, "chk_isEINH")->isChecked());
+    QVERIFY(!window->findChild<QGroupBox*>("grpEventMask")->isEnabled()); // an MPOD channel has none
+    QTRY_VERIFY(!nominal.isEmpty());
+    QCOMPARE(nominal.last().at(2).toFloat(), 4000.0f);
+    QCOMPARE(nominal.last().at(3).toString(), QStringLiteral("V"));
+
+    QVERIFY(crate.command(QStringLiteral("inhibit 0 2 off")));
+    window->findChild<QPushButton*>("btnClearEvents")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!box(window, "chk_EEINH")->isChecked(), 5000);
+    box(window, "chk_setON")->setChecked(true);
+    window->findChild<QPushButton*>("btnSetControl")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(box(window, "chk_isON")->isChecked(), 5000);
+    m_window.reset();
+    QVERIFY(crate.stop());
 }
 
 int main(int argc, char** argv)
