@@ -3,6 +3,14 @@
 #include "device/BaseModule.h"
 
 namespace {
+bool reportsModuleWords(const BaseModule& module)
+{
+    using Quantity = BaseModule::Quantity;
+    return module.reports(Quantity::ModuleControl) || module.reports(Quantity::ModuleEventMask)
+        || module.reports(Quantity::RestartTime) || module.reports(Quantity::EventChannelWords)
+        || module.reports(Quantity::EventGroupWords);
+}
+
 template <typename T, typename Read>
 QVector<T> perChannel(int channels, Read read)
 {
@@ -21,10 +29,7 @@ ToolWindowReading ToolWindowReading::read(BaseModule& module, const Groups& grou
     const int channels = qMax(0, module.channelNumber());
     using Quantity = BaseModule::Quantity;
     // Each group is judged by the module's connection right after its own reads.
-    if (groups.moduleWords
-        && (module.reports(Quantity::ModuleControl) || module.reports(Quantity::ModuleEventMask)
-            || module.reports(Quantity::RestartTime) || module.reports(Quantity::EventChannelWords)
-            || module.reports(Quantity::EventGroupWords))) {
+    if (groups.moduleWords && reportsModuleWords(module)) {
         reading.control = module.control();
         reading.eventMask = module.eventMask();
         reading.restartTime = module.restartTime();
@@ -79,10 +84,7 @@ int ToolWindowReading::validGroups() const
 int ToolWindowReading::readableGroups(const BaseModule& module, const Groups& groups)
 {
     using Quantity = BaseModule::Quantity;
-    const bool moduleWords = module.reports(Quantity::ModuleControl) || module.reports(Quantity::ModuleEventMask)
-        || module.reports(Quantity::RestartTime) || module.reports(Quantity::EventChannelWords)
-        || module.reports(Quantity::EventGroupWords);
-    return int(groups.moduleWords && moduleWords) + int(groups.channelEventWords) + int(groups.hardwareNominals)
-        + int(groups.bounds && module.reports(Quantity::ChannelBounds))
+    return int(groups.moduleWords && reportsModuleWords(module)) + int(groups.channelEventWords)
+        + int(groups.hardwareNominals) + int(groups.bounds && module.reports(Quantity::ChannelBounds))
         + int(groups.interlockOut && module.reports(Quantity::InterlockOut));
 }

@@ -46,15 +46,25 @@ void DialogChannelBounds::prepare(
 void DialogChannelBounds::moduleChanged(BaseModule* module)
 {
     const bool available = !module || module->reports(BaseModule::Quantity::ChannelBounds);
+    m_available = available;
     showAvailability(ui->grpVoltageBounds, tr("Voltage Bounds"), available);
     showAvailability(ui->grpCurrentBounds, tr("Current Bounds"), available);
-    ui->btnSetBounds->setEnabled(available);
+    m_controlKnown = m_boundsKnown = false;
+    enableGroups();
     // No reading to show: "---" instead of a 0 that looks like one.
     for (QDoubleSpinBox* box : {ui->spbVoltageIlkMax, ui->spbVoltageIlkMin, ui->spbCurrentIlkMax, ui->spbCurrentIlkMin}) {
         box->setSpecialValueText(available ? QString() : QStringLiteral("---"));
         if (!available)
             box->setValue(box->minimum());
     }
+}
+
+void DialogChannelBounds::enableGroups()
+{
+    const bool on = m_available && m_controlKnown && m_boundsKnown;
+    ui->grpVoltageBounds->setEnabled(on);
+    ui->grpCurrentBounds->setEnabled(on);
+    ui->btnSetBounds->setEnabled(on);
 }
 
 bool DialogChannelBounds::isShown(int serialNumber, int channel) const
@@ -69,7 +79,8 @@ void DialogChannelBounds::currentChannelChanged(int serialNumber, int channel)
     m_serialNumber = serialNumber;
     m_channel = channel;
     // The boxes showed another channel's word: the next update of this one draws them.
-    m_controlKnown = false;
+    m_controlKnown = m_boundsKnown = false;
+    enableGroups();
     setWindowTitle(tr("Channel %1 Voltage and Current Bounds").arg(channel));
     ui->lblHeading->setText(tr("Voltage and Current Bounds for Channel %1").arg(channel));
 }
@@ -106,30 +117,43 @@ void DialogChannelBounds::updateChannelControl(int serialNumber, int channel, qu
     ui->chkACBND->setChecked(control & ChannelControlBit::asymmetricCurrentBounds);
     m_updating = false;
     showAsymmetry();
+    enableGroups();
 }
 
 void DialogChannelBounds::updateChannelVoltageInterlockMinSet(int serialNumber, int channel, float value, QString)
 {
-    if (isShown(serialNumber, channel))
-        ui->spbVoltageIlkMin->setValue(value);
+    if (!isShown(serialNumber, channel))
+        return;
+    ui->spbVoltageIlkMin->setValue(value);
+    m_boundsKnown = true;
+    enableGroups();
 }
 
 void DialogChannelBounds::updateChannelVoltageInterlockMaxSet(int serialNumber, int channel, float value, QString)
 {
-    if (isShown(serialNumber, channel))
-        ui->spbVoltageIlkMax->setValue(value);
+    if (!isShown(serialNumber, channel))
+        return;
+    ui->spbVoltageIlkMax->setValue(value);
+    m_boundsKnown = true;
+    enableGroups();
 }
 
 void DialogChannelBounds::updateChannelCurrentInterlockMinSet(int serialNumber, int channel, float value, QString)
 {
-    if (isShown(serialNumber, channel))
-        ui->spbCurrentIlkMin->setValue(value);
+    if (!isShown(serialNumber, channel))
+        return;
+    ui->spbCurrentIlkMin->setValue(value);
+    m_boundsKnown = true;
+    enableGroups();
 }
 
 void DialogChannelBounds::updateChannelCurrentInterlockMaxSet(int serialNumber, int channel, float value, QString)
 {
-    if (isShown(serialNumber, channel))
-        ui->spbCurrentIlkMax->setValue(value);
+    if (!isShown(serialNumber, channel))
+        return;
+    ui->spbCurrentIlkMax->setValue(value);
+    m_boundsKnown = true;
+    enableGroups();
 }
 
 void DialogChannelBounds::relabel()

@@ -59,6 +59,11 @@ private:
     int m_channel = -1;
     QString m_voltageUnit;
     QString m_currentUnit;
+    // Until the shown channel's control word and bounds arrived, the groups are greyed: no box
+    // shows (or "Set Bounds" writes) another channel's values as this one's.
+    void enableGroups();
+    bool m_available = true;
+    bool m_boundsKnown = false;
     bool m_controlKnown = false;
     quint32 m_control = 0;
     // True while an update sets the boxes: that is no operator's click.

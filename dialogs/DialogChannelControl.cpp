@@ -32,7 +32,7 @@ bool DialogChannelControl::isShown(int serialNumber, int channel) const
     return serialNumber == m_serialNumber && channel == m_channel;
 }
 
-void DialogChannelControl::update(Word& word, quint32 value, const BitBoxes& boxes)
+void DialogChannelControl::update(Word& word, quint32 value, const BitBoxes& boxes, QWidget* group)
 {
     value &= 0xFFFF;
     // An unchanged word leaves the boxes alone (and whatever the operator ticked in them).
@@ -40,35 +40,39 @@ void DialogChannelControl::update(Word& word, quint32 value, const BitBoxes& box
         return;
     word = {true, value};
     boxes.show(value);
+    group->setEnabled(group != ui->grpEventMask || m_masksAvailable);
 }
 
 void DialogChannelControl::forgetWords()
 {
     m_control = m_status = m_eventStatus = m_eventMask = Word();
+    for (QWidget* group : {static_cast<QWidget*>(ui->grpStatus), static_cast<QWidget*>(ui->grpEventStatus),
+             static_cast<QWidget*>(ui->grpEventMask), static_cast<QWidget*>(ui->grpControl)})
+        group->setEnabled(false);
 }
 
 void DialogChannelControl::updateChannelControl(int serialNumber, int channel, quint32 control)
 {
     if (isShown(serialNumber, channel))
-        update(m_control, control, m_controlBoxes);
+        update(m_control, control, m_controlBoxes, ui->grpControl);
 }
 
 void DialogChannelControl::updateChannelStatus(int serialNumber, int channel, quint32 status)
 {
     if (isShown(serialNumber, channel))
-        update(m_status, status, m_statusBoxes);
+        update(m_status, status, m_statusBoxes, ui->grpStatus);
 }
 
 void DialogChannelControl::updateChannelEventStatus(int serialNumber, int channel, quint32 eventStatus)
 {
     if (isShown(serialNumber, channel))
-        update(m_eventStatus, eventStatus, m_eventStatusBoxes);
+        update(m_eventStatus, eventStatus, m_eventStatusBoxes, ui->grpEventStatus);
 }
 
 void DialogChannelControl::updateChannelEventMask(int serialNumber, int channel, quint32 eventMask)
 {
     if (isShown(serialNumber, channel))
-        update(m_eventMask, eventMask, m_eventMaskBoxes);
+        update(m_eventMask, eventMask, m_eventMaskBoxes, ui->grpEventMask);
 }
 
 void DialogChannelControl::updateChannelVoltageNominal(int serialNumber, int channel, float vnominal, QString unit)
@@ -136,9 +140,10 @@ void DialogChannelControl::currentChannelChanged(int serialNumber, int channel)
 
 void DialogChannelControl::moduleChanged(BaseModule* module)
 {
-    const bool masks = !module || module->reports(BaseModule::Quantity::ChannelEventMask);
-    showAvailability(ui->grpEventMask, tr("Event Mask"), masks);
-    ui->btnSetMask->setEnabled(masks);
+    m_masksAvailable = !module || module->reports(BaseModule::Quantity::ChannelEventMask);
+    showAvailability(ui->grpEventMask, tr("Event Mask"), m_masksAvailable);
+    ui->btnSetMask->setEnabled(m_masksAvailable);
+    forgetWords();
 }
 
 void DialogChannelControl::on_btnSetMask_clicked()

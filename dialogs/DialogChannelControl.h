@@ -62,9 +62,12 @@ private:
         quint32 value = 0;
     };
     bool isShown(int serialNumber, int channel) const;
-    // Stores and draws `value` unless it equals what is shown.
-    static void update(Word& word, quint32 value, const BitBoxes& boxes);
+    // Stores and draws `value` unless it equals what is shown; its group comes alive with it.
+    void update(Word& word, quint32 value, const BitBoxes& boxes, QWidget* group);
+    // After a change of channel: the groups are greyed until the new channel's words arrive, so
+    // no box shows another channel's bit as this one's.
     void forgetWords();
+    bool m_masksAvailable = true;
 
     Ui::DialogChannelControl* ui;
     BitBoxes m_statusBoxes;

@@ -43,15 +43,23 @@ void DialogInterlockOut::moduleChanged(BaseModule* module)
         return;
     m_serialNumber = module->serialNumber();
     const bool available = module->reports(BaseModule::Quantity::InterlockOut);
+    m_available = available;
     showAvailability(ui->grpInterlockStatus, tr("InterlockOut Status"), available);
     showAvailability(ui->grpInterlockLastTrigger, tr("Interlock Last Trigger"), available);
     showAvailability(ui->grpInterlockControl, tr("InterlockOut Control"), available);
     showAvailability(ui->grpChannelActualActive, tr("Module Interlock Channel Actual Active"), available);
     showAvailability(ui->grpChannelEverTriggered, tr("Module Interlock Channel Ever Triggered"), available);
-    ui->btnSetInterlockControl->setEnabled(available);
-    ui->txtCount->setEnabled(available);
+    // Greyed until this module's words arrive.
+    for (QWidget* widget : displays())
+        widget->setEnabled(false);
     if (!available)
         ui->txtCount->setText(QStringLiteral("---"));
+}
+
+QList<QWidget*> DialogInterlockOut::displays() const
+{
+    return {ui->grpInterlockStatus, ui->grpInterlockLastTrigger, ui->grpInterlockControl, ui->grpChannelActualActive,
+        ui->grpChannelEverTriggered, ui->txtCount, ui->btnSetInterlockControl};
 }
 
 bool DialogInterlockOut::changed(int serialNumber, Word& word, quint32 value)
@@ -60,6 +68,8 @@ bool DialogInterlockOut::changed(int serialNumber, Word& word, quint32 value)
     if (serialNumber != m_serialNumber || (word.known && word.value == low))
         return false;
     word = {true, low};
+    for (QWidget* widget : displays())
+        widget->setEnabled(m_available);
     return true;
 }
 

@@ -43,7 +43,10 @@ private:
     // True when `value` is news for the shown module (and stores it).
     bool changed(int serialNumber, Word& word, quint32 value);
 
+    QList<QWidget*> displays() const;
+
     Ui::DialogInterlockOut* ui;
+    bool m_available = true;
     BitBoxes m_statusBoxes, m_lastTriggerBoxes, m_controlBoxes, m_activeBoxes, m_triggeredBoxes;
     int m_serialNumber = 0;
     Word m_status, m_control, m_count, m_lastTrigger, m_active, m_triggered;

@@ -3,6 +3,8 @@
 #include "app/ToolWindow.h"
 #include "dialogs/BitBoxes.h"
 
+#include <QHash>
+
 namespace Ui {
 class DialogModuleControl;
 }
@@ -63,8 +65,10 @@ private:
         bool known = false;
         quint32 value = 0;
     };
-    // Stores and draws `value` for the shown module unless it equals what is shown.
-    void update(int serialNumber, Word& word, quint32 value, const BitBoxes& boxes);
+    // Stores and draws `value` for the shown module unless it equals what is shown; its group
+    // comes alive with it (groups are greyed while their word of this module is not known).
+    void update(int serialNumber, Word& word, quint32 value, const BitBoxes& boxes, QWidget* group);
+    void setAvailable(QWidget* group, const QString& title, bool available);
     void toggleSelectAll(bool& selectAll, const BitBoxes& boxes, QWidget* button);
 
     Ui::DialogModuleControl* ui;
@@ -77,4 +81,6 @@ private:
     // What the next press of each "Select All" button does: tick (true) or untick.
     bool m_selectAllChannels = true;
     bool m_selectAllGroups = true;
+    int m_channelBoxes = 0;            // event channel boxes of channels the module has
+    QHash<QWidget*, bool> m_available; // groups of words the module reads
 };

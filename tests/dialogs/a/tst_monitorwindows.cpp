@@ -346,6 +346,8 @@ void MonitorWindowsTest::moduleWindowChannelBlocks()
     QFETCH(int, enabled);
     DialogModuleControl window(nullptr);
     window.setChannelCount(channels);
+    window.updateModuleEventChannelStatus(0, 0);
+    window.updateModuleEventChannelMask(0, 0);
     for (int channel = 0; channel < 32; ++channel) {
         for (const char* prefix : {"chk_ECS", "chk_ECM"})
             QCOMPARE(box(&window, qPrintable(QStringLiteral("%1%2").arg(prefix).arg(channel, 2, 10, QLatin1Char('0'))))
@@ -429,6 +431,8 @@ void MonitorWindowsTest::boundsUpdateNeverWrites()
     bounds.updateChannelControl(1, 1, 0x0C28);
     QVERIFY(!box(&bounds, "chkAVBND")->isChecked());
     // This channel's word draws the boxes and writes nothing.
+    bounds.updateChannelCurrentInterlockMaxSet(4711, 1, 0.5f, QStringLiteral("mA"));
+    QVERIFY(!bounds.findChild<QPushButton*>("btnSetBounds")->isEnabled()); // control word not known yet
     bounds.updateChannelControl(4711, 1, 0x0400);
     QVERIFY(box(&bounds, "chkACBND")->isChecked());
     QVERIFY(bounds.findChild<QDoubleSpinBox*>("spbCurrentIlkMin")->isEnabled());
@@ -446,6 +450,7 @@ void MonitorWindowsTest::boundsClickWritesFreshWord()
     bounds.prepare(QStringLiteral("V"), 1, QStringLiteral("mA"), 3);
     bounds.currentChannelChanged(4711, 3);
     bounds.updateChannelControl(4711, 3, 0x0000);
+    bounds.updateChannelVoltageInterlockMaxSet(4711, 3, 100, QStringLiteral("V"));
     QSignalSpy control(&bounds, &DialogChannelBounds::setChannelControl);
     box(&bounds, "chkAVBND")->click();
     QCOMPARE(control.size(), 1);
