@@ -321,6 +321,7 @@ void MonitorWindowsTest::measurementBoxes()
 {
     DialogChannelControl window(nullptr);
     window.currentChannelChanged(5, 0);
+    window.updateChannelControl(5, 0, 0);
     window.updateModuleFirmwareName(5, QString::fromLatin1(ModuleTypes::measurement));
     QVERIFY(box(&window, "setExternalMeasurementOn")->isEnabled());
     window.updateModuleFirmwareName(6, QStringLiteral("THE1640p")); // another module
