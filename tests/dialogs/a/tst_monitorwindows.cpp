@@ -42,7 +42,7 @@ public:
     bool reports(Quantity) const override { return false; }
 };
 
-struct ModuleSpec
+struct ModuleSetup
 {
     int channels = 8;
     int serialNumber = 4711;
@@ -98,9 +98,9 @@ private slots:
 
 private:
     // A session of in-memory modules, without the main window.
-    void startSession(const QVector<ModuleSpec>& specs);
+    void startSession(const QVector<ModuleSetup>& setups);
     // The main window over in-memory modules.
-    void startWindow(const QVector<ModuleSpec>& specs);
+    void startWindow(const QVector<ModuleSetup>& setups);
     QTableWidget* overviewTable(QWidget* overview) const { return overview->findChild<QTableWidget*>("table"); }
 
     std::unique_ptr<DeviceSession> m_session;
@@ -120,29 +120,29 @@ void MonitorWindowsTest::cleanup()
     m_modules.clear();
 }
 
-static std::unique_ptr<MemoryControllerFactory> factoryFor(const QVector<ModuleSpec>& specs, QVector<MemoryModule*>* made)
+static std::unique_ptr<MemoryControllerFactory> factoryFor(const QVector<ModuleSetup>& setups, QVector<MemoryModule*>* made)
 {
-    return std::make_unique<MemoryControllerFactory>([specs, made] {
+    return std::make_unique<MemoryControllerFactory>([setups, made] {
         QVector<MemoryModule*> modules;
-        for (const ModuleSpec& spec : specs)
-            modules.append(spec.constant ? new ConstantModule(spec.channels, 20, spec.serialNumber)
-                                         : new MemoryModule(spec.channels, 20, spec.serialNumber));
+        for (const ModuleSetup& setup : setups)
+            modules.append(setup.constant ? new ConstantModule(setup.channels, 20, setup.serialNumber)
+                                         : new MemoryModule(setup.channels, 20, setup.serialNumber));
         *made = modules;
         return modules;
     });
 }
 
-void MonitorWindowsTest::startSession(const QVector<ModuleSpec>& specs)
+void MonitorWindowsTest::startSession(const QVector<ModuleSetup>& setups)
 {
-    m_session = std::make_unique<DeviceSession>(factoryFor(specs, &m_modules));
+    m_session = std::make_unique<DeviceSession>(factoryFor(setups, &m_modules));
     QVERIFY(m_session->connectTo(QStringLiteral("memory")));
 }
 
-void MonitorWindowsTest::startWindow(const QVector<ModuleSpec>& specs)
+void MonitorWindowsTest::startWindow(const QVector<ModuleSetup>& setups)
 {
-    m_window = std::make_unique<TesmarControl>(factoryFor(specs, &m_modules));
+    m_window = std::make_unique<TesmarControl>(factoryFor(setups, &m_modules));
     m_window->show();
-    QCOMPARE(m_modules.size(), specs.size());
+    QCOMPARE(m_modules.size(), setups.size());
 }
 
 // ---- Overview ----
