@@ -74,6 +74,7 @@ bool DialogChannelBounds::isShown(int serialNumber, int channel) const
 
 void DialogChannelBounds::currentChannelChanged(int serialNumber, int channel)
 {
+    channel = qMax(0, channel); // no row in the table: channel 0, as the table's commands take it
     if (serialNumber == m_serialNumber && channel == m_channel)
         return;
     m_serialNumber = serialNumber;

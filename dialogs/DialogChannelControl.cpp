@@ -131,6 +131,7 @@ void DialogChannelControl::updateModuleFirmwareName(int serialNumber, QString fi
 
 void DialogChannelControl::currentChannelChanged(int serialNumber, int channel)
 {
+    channel = qMax(0, channel); // no row in the table: channel 0, as the table's commands take it
     if (serialNumber != m_serialNumber || channel != m_channel)
         forgetWords();
     m_serialNumber = serialNumber;
