@@ -5,7 +5,6 @@
 #include "app/UserDialogs.h"
 #include "device/DeviceSession.h"
 #include "device/ModuleTypes.h"
-#include "device/ToolWindowReading.h"
 #include "dialogs/DialogChannelBounds.h"
 #include "dialogs/DialogChannelControl.h"
 #include "dialogs/DialogInterlockOut.h"
@@ -93,7 +92,6 @@ private slots:
 
     void windowValuesOnlyWhileVisible();
     void unreadableQuantitiesAreNotAvailable();
-    void failedReadIsNoValue();
     void channelWindowAgainstCrate();
 
 private:
@@ -126,7 +124,7 @@ static std::unique_ptr<MemoryControllerFactory> factoryFor(const QVector<ModuleS
         QVector<MemoryModule*> modules;
         for (const ModuleSetup& setup : setups)
             modules.append(setup.constant ? new ConstantModule(setup.channels, 20, setup.serialNumber)
-                                         : new MemoryModule(setup.channels, 20, setup.serialNumber));
+                                          : new MemoryModule(setup.channels, 20, setup.serialNumber));
         *made = modules;
         return modules;
     });
@@ -543,18 +541,6 @@ void MonitorWindowsTest::unreadableQuantitiesAreNotAvailable()
     QVERIFY(!eventMask->isEnabled());
     QCOMPARE(eventMask->title(), QStringLiteral("Event Mask (not available)"));
     QVERIFY(!m_window->findChild<DialogChannelControl*>()->findChild<QGroupBox*>("grpEventMask")->isEnabled());
-}
-
-void MonitorWindowsTest::failedReadIsNoValue()
-{
-    MemoryModule module(4);
-    ToolWindowReading::Groups groups;
-    groups.moduleWords = groups.channelEventWords = groups.hardwareNominals = groups.bounds = groups.interlockOut = true;
-    QCOMPARE(ToolWindowReading::read(module, groups).validGroups(), 5);
-    module.setAnswering(false);
-    QCOMPARE(ToolWindowReading::read(module, groups).validGroups(), 0);
-    ConstantModule constant(4);
-    QCOMPARE(ToolWindowReading::readableGroups(constant, groups), 2);
 }
 
 void MonitorWindowsTest::channelWindowAgainstCrate()
