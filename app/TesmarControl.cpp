@@ -61,12 +61,16 @@ bool isStrictDottedQuad(const QString& text)
 } // namespace
 
 TesmarControl::TesmarControl(QWidget* parent)
+    : TesmarControl(ControllerKinds::createFactory(controllerKindRequested(QCoreApplication::arguments())), parent)
+{
+}
+
+TesmarControl::TesmarControl(std::unique_ptr<ControllerFactory> factory, QWidget* parent)
     : QMainWindow(parent)
     , ui(new Ui::TesmarControl)
     , refreshTimer(new QTimer(this))
     , automaticTimer(new QTimer(this))
-    , session(std::make_unique<DeviceSession>(
-          ControllerKinds::createFactory(controllerKindRequested(QCoreApplication::arguments()))))
+    , session(std::make_unique<DeviceSession>(std::move(factory)))
     , statusLabelLiveInsertion(new QLabel(this))
     , statusLabelMiddle(new QLabel(this))
     , statusLabelController(new QLabel(this))

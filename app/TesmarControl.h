@@ -19,6 +19,7 @@ class TesmarControl;
 class AutomaticStepping;
 class BaseController;
 class BaseModule;
+class ControllerFactory;
 class DeviceSession;
 struct CrateSnapshot;
 struct ModuleSnapshot;
@@ -66,6 +67,8 @@ class TesmarControl : public QMainWindow
 
 public:
     explicit TesmarControl(QWidget* parent = nullptr);
+    // With the modules `factory` makes (tests: in-memory modules) instead of the crate's.
+    explicit TesmarControl(std::unique_ptr<ControllerFactory> factory, QWidget* parent = nullptr);
     ~TesmarControl() override;
 
     // Shown in the title bar and as the title of every message box.
@@ -381,6 +384,12 @@ private:
     std::shared_ptr<const CrateSnapshot> answeredCrate;
     int tableTickCount = 0;
     int crateTickCount = 1000; // so the first tick after start checks the connection at once
+
+    // ---- Monitoring tool windows (TesmarControlMonitorWindows.cpp) ----
+    // Re-broadcasts what the visible tool windows need of the current module's latest read.
+    void emitToolWindowValues(BaseModule* module, const ModuleSnapshot& snapshot);
+    // Columns and headers of the overview for the modules in list order.
+    void prepareOverview();
 
     // ---- Commands ----
 protected:

@@ -2,19 +2,11 @@
 // stage. Each body leaves this file in the same change that implements it elsewhere.
 #include "TesmarControl.h"
 
-void TesmarControl::on_actionModuleOverview_triggered()
-{
-}
-
 void TesmarControl::on_actionCrates_triggered()
 {
 }
 
 void TesmarControl::on_actionSuppliesAndTemperature_triggered()
-{
-}
-
-void TesmarControl::on_actionModuleStatusControl_triggered()
 {
 }
 
@@ -34,10 +26,6 @@ void TesmarControl::on_actionProgramNewBaseAddress_triggered()
 {
 }
 
-void TesmarControl::on_actionInterlockOut_triggered()
-{
-}
-
 void TesmarControl::on_actionSetAllChannelsCurrentTrip_triggered()
 {
 }
@@ -51,14 +39,6 @@ void TesmarControl::on_actionSetChannelCurrentTrip_triggered()
 }
 
 void TesmarControl::on_actionSetChannelExternalInhibitAction_triggered()
-{
-}
-
-void TesmarControl::on_actionChannelStatusControl_triggered()
-{
-}
-
-void TesmarControl::on_actionBounds_triggered()
 {
 }
 

@@ -245,6 +245,8 @@ void TesmarControl::refreshModule()
         emit updateModuleCurrentHardwareLimit(serialNumber, values.currentLimit);
     }
 
+    emitToolWindowValues(module, *snapshot);
+
     if (!values.statusValid) {
         ui->lblModuleStatus->setText(unknown);
         ui->lblModuleEventStatus->setText(unknown);

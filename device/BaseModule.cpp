@@ -63,6 +63,11 @@ ModuleReading BaseModule::readModuleValues(bool temperatures, bool supplies)
     return reading;
 }
 
+bool BaseModule::reports(Quantity) const
+{
+    return true;
+}
+
 QString BaseModule::lastError()
 {
     QMutexLocker locker(&m_lastErrorMutex);

@@ -70,6 +70,22 @@ public:
     explicit BaseModule(QObject* parent = nullptr);
     ~BaseModule() override;
 
+    // Quantities some module kinds cannot read over their controller (their getters then answer
+    // a constant): windows show them as not available instead of as readings.
+    enum class Quantity {
+        ModuleControl,
+        ModuleEventMask,
+        RestartTime,
+        EventChannelWords, // event channel status and mask
+        EventGroupWords,   // event group status and mask
+        ChannelEventMask,
+        ChannelBounds, // the four interlock bounds of a channel
+        InterlockOut,  // the six interlock-out words
+        AdcSampleRate,
+    };
+    // True when the module reads `quantity` from the device. Answers without device access.
+    virtual bool reports(Quantity quantity) const;
+
     // What the window shows of every channel, from one read cycle, in as few round trips as the
     // controller allows. The default reads through the per-channel operations, channel 0 first,
     // and counts a channel complete when channelReadComplete() says so and the module is still

@@ -2,6 +2,7 @@
 
 #include "device/ChannelReading.h"
 #include "device/ModuleReading.h"
+#include "device/ToolWindowReading.h"
 
 #include <QString>
 #include <QVector>
@@ -36,6 +37,10 @@ struct ModuleSnapshot
 
     ModuleReading values;
     qint64 valuesReadAtMs = -1;
+
+    // What only the tool windows show, read with the module values while such a window needs it.
+    ToolWindowReading windowValues;
+    qint64 windowValuesReadAtMs = -1;
 
     // The latest moment anything of this module was answered.
     qint64 lastAnswerAtMs = -1;

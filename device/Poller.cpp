@@ -116,7 +116,13 @@ void Poller::setCurrentModule(int moduleIndex)
 void Poller::setNeeds(Needs needs)
 {
     QMutexLocker locker(&m_mutex);
+    // A tool window just shown gets its values at once, not at the next module-values turn.
+    const bool newWindowValues = (needs & ToolWindowValues) & ~(m_needs & ToolWindowValues);
     m_needs = needs;
+    if (newWindowValues && m_currentModule >= 0 && m_currentModule < m_modules.size()) {
+        m_pending.insert(m_currentModule);
+        postReadPending();
+    }
 }
 
 void Poller::refreshNow(int moduleIndex)
@@ -283,6 +289,8 @@ void Poller::readModule(const Cycle& cycle, int index, bool channels, bool value
         }
         snapshot.lastAnswerAtMs = std::max(snapshot.lastAnswerAtMs, valuesAtMs);
     });
+    if (current && (cycle.needs & ToolWindowValues))
+        readToolWindowValues(cycle, index);
 }
 
 void Poller::probeModule(const Cycle& cycle, int index)
@@ -377,4 +385,32 @@ void Poller::readCrate(const Cycle& cycle)
         m_crateSnapshot = std::move(snapshot);
     }
     emit cratePublished();
+}
+
+// ---- Tool-window values ---------------------------------------------------------------------
+
+void Poller::readToolWindowValues(const Cycle& cycle, int index)
+{
+    BaseModule* module = cycle.modules.at(index).get();
+    ToolWindowReading::Groups groups;
+    groups.moduleWords = cycle.needs.testFlag(ModuleControlWords);
+    groups.channelEventWords = cycle.needs.testFlag(ChannelEventWords);
+    groups.hardwareNominals = cycle.needs.testFlag(ChannelHardwareNominals);
+    groups.bounds = cycle.needs.testFlag(ChannelBounds);
+    groups.interlockOut = cycle.needs.testFlag(InterlockOut);
+    const int wanted = ToolWindowReading::readableGroups(*module, groups);
+    if (wanted == 0)
+        return;
+    qint64 readAtMs = -1;
+    const ToolWindowReading reading = readWithRetry([&] { return ToolWindowReading::read(*module, groups); },
+        [](const ToolWindowReading& r) { return r.validGroups(); }, wanted, &readAtMs);
+    publishModule(cycle, index, [&](ModuleSnapshot& snapshot) {
+        if (readAtMs >= 0) {
+            // Replaced whole: a group that was not read this time (its window closed, or its read
+            // was lost) is not shown from an older read.
+            snapshot.windowValues = reading;
+            snapshot.windowValuesReadAtMs = readAtMs;
+        }
+        snapshot.lastAnswerAtMs = std::max(snapshot.lastAnswerAtMs, readAtMs);
+    });
 }

@@ -40,6 +40,15 @@ public:
         ModuleSupplies = 0x08,      // supplies and hardware limits of the current module
         AllModulesChannels = 0x10,  // overview: every module's channels and temperature 0
         CrateValues = 0x20,         // the crate window
+
+        // Of the current module, with its module values, for the tool windows that show them
+        // (ToolWindowReading).
+        ModuleControlWords = 0x0100,      // control, event mask, restart time, event channel/group words
+        ChannelEventWords = 0x0200,       // every channel's event status and event mask
+        ChannelHardwareNominals = 0x0400, // every channel's hardware nominal voltage and current
+        ChannelBounds = 0x0800,           // every channel's four interlock bounds
+        InterlockOut = 0x1000,            // the six interlock-out words
+        ToolWindowValues = ModuleControlWords | ChannelEventWords | ChannelHardwareNominals | ChannelBounds | InterlockOut,
     };
     Q_DECLARE_FLAGS(Needs, Need)
 
@@ -97,6 +106,10 @@ private:
     template <typename Update>
     void publishModule(const Cycle& cycle, int index, Update update);
     static ModuleReading mergeValues(const ModuleReading& previous, const ModuleReading& next);
+
+    // ---- Tool-window values (poller thread) ----
+    // Reads what the visible tool windows need of the current module (ToolWindowValues needs).
+    void readToolWindowValues(const Cycle& cycle, int index);
 
     Cycle takeCycle(bool scheduled);
     // With m_mutex held: asks the poller's thread to read the pending modules now.

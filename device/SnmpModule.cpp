@@ -636,6 +636,12 @@ float SnmpModule::supplyN12()
     return 0.0f;
 }
 
+bool SnmpModule::reports(Quantity) const
+{
+    // Everything named by Quantity answers a constant here.
+    return false;
+}
+
 quint32 SnmpModule::adcSamplesPerSecond()
 {
     return 500;

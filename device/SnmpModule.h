@@ -47,6 +47,10 @@ public:
     // Each group is valid only when every read of it was answered.
     ModuleReading readModuleValues(bool temperatures, bool supplies) override;
 
+    // An MPOD module has no module control, mask, restart-time, event channel/group, channel
+    // event mask, bounds or interlock-out objects, and a fixed ADC rate.
+    bool reports(Quantity quantity) const override;
+
     int slot() const { return m_slot; }
     int firstChannelIndex() const { return m_firstChannelIndex; }
     bool isMeasurementModule() const;

@@ -1,0 +1,85 @@
+#include "BitBoxes.h"
+
+#include "device/BaseModule.h"
+
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QGroupBox>
+#include <QMainWindow>
+#include <QStatusBar>
+
+namespace {
+// As long as a refused write stays in the main window's status bar.
+constexpr int noteMs = 8000;
+} // namespace
+
+BitBoxes::BitBoxes(QWidget* parent)
+{
+    const QList<QCheckBox*> all = parent->findChildren<QCheckBox*>();
+    for (QCheckBox* box : all) {
+        if (box->property("bit").isValid())
+            m_boxes.append(box);
+    }
+}
+
+void BitBoxes::show(quint32 word) const
+{
+    for (QCheckBox* box : m_boxes)
+        box->setChecked(word & (1u << box->property("bit").toInt()));
+}
+
+quint32 BitBoxes::applyTo(quint32 word) const
+{
+    for (QCheckBox* box : m_boxes) {
+        const quint32 bit = 1u << box->property("bit").toInt();
+        word = box->isChecked() ? (word | bit) : (word & ~bit);
+    }
+    return word;
+}
+
+void BitBoxes::setAll(bool ticked) const
+{
+    for (QCheckBox* box : m_boxes)
+        box->setChecked(ticked);
+}
+
+QCheckBox* BitBoxes::box(int bit) const
+{
+    for (QCheckBox* box : m_boxes) {
+        if (box->property("bit").toInt() == bit)
+            return box;
+    }
+    return nullptr;
+}
+
+void makeDisplayOnly(QWidget* parent)
+{
+    const QList<QCheckBox*> all = parent->findChildren<QCheckBox*>();
+    for (QCheckBox* box : all) {
+        box->setAttribute(Qt::WA_TransparentForMouseEvents);
+        box->setFocusPolicy(Qt::NoFocus);
+    }
+}
+
+void showAvailability(QWidget* group, const QString& title, bool available)
+{
+    group->setEnabled(available);
+    const QString text = available ? title : QCoreApplication::translate("BitBoxes", "%1 (not available)").arg(title);
+    if (auto* box = qobject_cast<QGroupBox*>(group))
+        box->setTitle(text);
+}
+
+bool readFresh(
+    QWidget* window, BaseModule* module, const std::function<quint32(BaseModule*)>& read, quint32* word, const QString& what)
+{
+    if (module) {
+        *word = read(module);
+        // The getters answer 0 for a failed read: only a module still answering gave a word.
+        if (module->connected())
+            return true;
+    }
+    if (auto* mainWindow = qobject_cast<QMainWindow*>(window->parentWidget()))
+        mainWindow->statusBar()->showMessage(
+            QCoreApplication::translate("BitBoxes", "%1 not written: the module did not answer").arg(what), noteMs);
+    return false;
+}

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QtGlobal>
+
+#include <functional>
+
+class BaseModule;
+class QCheckBox;
+class QWidget;
+
+// The check boxes of a form that stand for bits of one word: every box under `parent` with the
+// dynamic property "bit" (set in the form). Boxes without it ("reserved") are never touched.
+class BitBoxes
+{
+public:
+    BitBoxes() = default;
+    explicit BitBoxes(QWidget* parent);
+
+    // Ticks each box from its bit.
+    void show(quint32 word) const;
+    // `word` with the bit of every box set or cleared from the box; other bits as they are.
+    quint32 applyTo(quint32 word) const;
+    // Ticks or unticks every box.
+    void setAll(bool ticked) const;
+    const QList<QCheckBox*>& boxes() const { return m_boxes; }
+    QCheckBox* box(int bit) const;
+
+private:
+    QList<QCheckBox*> m_boxes;
+};
+
+// Boxes under `parent` that only show a word: the operator cannot tick them.
+void makeDisplayOnly(QWidget* parent);
+
+// Shows a group whose quantity the module cannot read: disabled, with " (not available)" after
+// its title (`title` is the title without it).
+void showAvailability(QWidget* group, const QString& title, bool available);
+
+// Reads a word fresh from the module for a read-modify-write. False (and a red note in the main
+// window's status bar naming `what`) when there is no module or it did not answer: nothing is
+// written then.
+bool readFresh(QWidget* window, BaseModule* module, const std::function<quint32(BaseModule*)>& read, quint32* word,
+    const QString& what);

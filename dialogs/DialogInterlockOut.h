@@ -1,0 +1,53 @@
+#pragma once
+
+#include "app/ToolWindow.h"
+#include "dialogs/BitBoxes.h"
+
+namespace Ui {
+class DialogInterlockOut;
+}
+
+// The interlock output of the current module: status, cause of the last trigger, trigger count,
+// the channels asserting it now and those that ever triggered; writes the interlock-out control
+// word. A display is redrawn only when its value changed; updates of another module are ignored.
+class DialogInterlockOut : public ToolWindow
+{
+    Q_OBJECT
+public:
+    explicit DialogInterlockOut(DeviceSession* session, QWidget* parent = nullptr);
+    ~DialogInterlockOut() override;
+
+signals:
+    void setInterlockControl(int serialNumber, quint32 control);
+
+public slots:
+    void updateInterlockStatus(int serialNumber, quint32 status);
+    void updateInterlockControl(int serialNumber, quint32 control);
+    void updateInterlockCount(int serialNumber, quint32 count);
+    void updateInterlockLastTrigger(int serialNumber, quint32 lastTrigger);
+    void updateInterlockChannelActualActive(int serialNumber, quint32 channelActive);
+    void updateInterlockChannelEverTriggered(int serialNumber, quint32 channelTriggered);
+
+private slots:
+    void on_btnSetInterlockControl_clicked();
+
+protected:
+    void moduleChanged(BaseModule* module) override;
+
+private:
+    struct Word
+    {
+        bool known = false;
+        quint16 value = 0;
+    };
+    // True when `value` is news for the shown module (and stores it).
+    bool changed(int serialNumber, Word& word, quint32 value);
+
+    QList<QWidget*> displays() const;
+
+    Ui::DialogInterlockOut* ui;
+    bool m_available = true;
+    BitBoxes m_statusBoxes, m_lastTriggerBoxes, m_controlBoxes, m_activeBoxes, m_triggeredBoxes;
+    int m_serialNumber = 0;
+    Word m_status, m_control, m_count, m_lastTrigger, m_active, m_triggered;
+};

@@ -1,0 +1,86 @@
+#pragma once
+
+#include "app/ToolWindow.h"
+#include "dialogs/BitBoxes.h"
+
+#include <QHash>
+
+namespace Ui {
+class DialogModuleControl;
+}
+
+// Status, event status, event mask and control word of the current module bit by bit, its
+// event channel and event group words and its restart time; writes masks, control word and
+// restart time and clears events through its signals. Updates for another module are ignored.
+class DialogModuleControl : public ToolWindow
+{
+    Q_OBJECT
+public:
+    explicit DialogModuleControl(DeviceSession* session, QWidget* parent = nullptr);
+    ~DialogModuleControl() override;
+
+    // Enables the event channel boxes of the module's channels, in blocks of four.
+    void setChannelCount(int channels);
+    int serialNumber() const { return m_serialNumber; }
+
+signals:
+    void clearModuleEvents(int serialNumber);
+    void setModuleControl(int serialNumber, quint32 control);
+    void setModuleEventMask(int serialNumber, quint32 eventMask);
+    void setRestartTime(int serialNumber, quint32 restartTime);
+    void clearModuleEventChannelStatus(int serialNumber);
+    void setModuleEventChannelMask(int serialNumber, quint32 mask);
+    void clearModuleEventGroupStatus(int serialNumber);
+    void setModuleEventGroupMask(int serialNumber, quint32 mask);
+
+public slots:
+    void updateModuleControl(int serialNumber, quint32 control);
+    void updateModuleStatus(int serialNumber, quint32 status);
+    void updateModuleEventStatus(int serialNumber, quint32 eventStatus);
+    void updateModuleEventMask(int serialNumber, quint32 eventMask);
+    void updateModuleRestartTime(int serialNumber, quint32 restartTime);
+    void updateModuleEventChannelStatus(int serialNumber, quint32 status);
+    void updateModuleEventChannelMask(int serialNumber, quint32 mask);
+    void updateModuleEventGroupStatus(int serialNumber, quint32 status);
+    void updateModuleEventGroupMask(int serialNumber, quint32 mask);
+
+private slots:
+    void on_btnSetEGM_clicked();
+    void on_btnSelectEGM_clicked();
+    void on_btnClearEGS_clicked();
+    void on_btnSetECM_clicked();
+    void on_btnClearECS_clicked();
+    void on_btnSelectECM_clicked();
+    void on_btnSetRestartTime_clicked();
+    void on_btnSetControl_clicked();
+    void on_btnSetMask_clicked();
+    void on_btnClearEvents_clicked();
+
+protected:
+    void moduleChanged(BaseModule* module) override;
+
+private:
+    struct Word
+    {
+        bool known = false;
+        quint32 value = 0;
+    };
+    // Stores and draws `value` for the shown module unless it equals what is shown; its group
+    // comes alive with it (groups are greyed while their word of this module is not known).
+    void update(int serialNumber, Word& word, quint32 value, const BitBoxes& boxes, QWidget* group);
+    void setAvailable(QWidget* group, const QString& title, bool available);
+    void toggleSelectAll(bool& selectAll, const BitBoxes& boxes, QWidget* button);
+
+    Ui::DialogModuleControl* ui;
+    BitBoxes m_statusBoxes, m_eventStatusBoxes, m_eventMaskBoxes, m_controlBoxes;
+    BitBoxes m_eventChannelStatusBoxes, m_eventChannelMaskBoxes, m_eventGroupStatusBoxes, m_eventGroupMaskBoxes;
+
+    int m_serialNumber = 0;
+    Word m_control, m_status, m_eventStatus, m_eventMask, m_restartTime;
+    Word m_eventChannelStatus, m_eventChannelMask, m_eventGroupStatus, m_eventGroupMask;
+    // What the next press of each "Select All" button does: tick (true) or untick.
+    bool m_selectAllChannels = true;
+    bool m_selectAllGroups = true;
+    int m_channelBoxes = 0;            // event channel boxes of channels the module has
+    QHash<QWidget*, bool> m_available; // groups of words the module reads
+};
