@@ -1,12 +1,12 @@
 // Device model pieces that need no crate: bit moves, bit names, device classes, units and
 // number formatting, system description parsing.
+#include "common/MemoryModule.h"
 #include "controller/SnmpController.h"
 #include "device/ModuleTypes.h"
 #include "device/SnmpCrate.h"
 #include "device/SnmpModule.h"
 #include "device/TbusChannelStatusBits.h"
 #include "device/TbusModuleStatusBits.h"
-#include "MemoryModule.h"
 
 #include <QLocale>
 #include <QSettings>
