@@ -8,6 +8,7 @@
 
 #include "controller/BaseController.h"
 #include "device/BaseModule.h"
+#include "device/ControllerFactory.h"
 #include "device/DeviceSession.h"
 #include "device/SnmpControllerFactory.h"
 
@@ -56,11 +57,16 @@ bool isStrictDottedQuad(const QString& text)
 } // namespace
 
 TesmarControl::TesmarControl(QWidget* parent)
+    : TesmarControl(std::make_unique<SnmpControllerFactory>(), parent)
+{
+}
+
+TesmarControl::TesmarControl(std::unique_ptr<ControllerFactory> factory, QWidget* parent)
     : QMainWindow(parent)
     , ui(new Ui::TesmarControl)
     , refreshTimer(new QTimer(this))
     , automaticTimer(new QTimer(this))
-    , session(std::make_unique<DeviceSession>(std::make_unique<SnmpControllerFactory>()))
+    , session(std::make_unique<DeviceSession>(std::move(factory)))
     , statusLabelLiveInsertion(new QLabel(this))
     , statusLabelMiddle(new QLabel(this))
     , statusLabelController(new QLabel(this))
