@@ -17,6 +17,7 @@ class TesmarControl;
 }
 
 class BaseModule;
+class ControllerFactory;
 class DeviceSession;
 struct CrateSnapshot;
 struct ModuleSnapshot;
@@ -39,6 +40,7 @@ class DialogInterlockOut;
 class DialogModuleControl;
 class DialogOverview;
 class DialogScriptConsole;
+class DialogSetCurrent;
 class DialogSpecial;
 class DialogStatistic;
 class DialogSuppliesTempLimits;
@@ -58,6 +60,8 @@ class TesmarControl : public QMainWindow
 
 public:
     explicit TesmarControl(QWidget* parent = nullptr);
+    // With the devices of `factory` instead of an SNMP crate (tests of the VME-only windows).
+    explicit TesmarControl(std::unique_ptr<ControllerFactory> factory, QWidget* parent = nullptr);
     ~TesmarControl() override;
 
     // Shown in the title bar and as the title of every message box.
@@ -384,6 +388,13 @@ private:
     void promptRampSpeed(bool voltage, bool allModules);
     // Runs a per-channel operation on every channel of every module.
     void forEachModule(bool (BaseModule::*operation)(int), const QString& what);
+
+    // ---- Control windows (TesmarControlControlWindows.cpp) ----
+    // Fills the current trip dialog for `channel` (values of the current row for all channels).
+    void prepareCurrentTripDialog(DialogSetCurrent& dialog, BaseModule* module, int channel);
+    void runInhibitDialog(bool allChannels);
+    // The password "tundra" was given: the crate window offers its fan speed, also one created later.
+    bool crateFanSpeedEnabled = false;
 
     static constexpr int refusalMessageMs = 8000;
     int lastSelectedRow = -1;

@@ -30,19 +30,7 @@ void TesmarControl::on_actionModuleOverview_triggered()
 {
 }
 
-void TesmarControl::on_actionCrates_triggered()
-{
-}
-
-void TesmarControl::on_actionSuppliesAndTemperature_triggered()
-{
-}
-
 void TesmarControl::on_actionModuleStatusControl_triggered()
-{
-}
-
-void TesmarControl::on_actionVariableGroups_triggered()
 {
 }
 
@@ -62,30 +50,10 @@ void TesmarControl::on_actionInterlockOut_triggered()
 {
 }
 
-void TesmarControl::on_actionSetAllChannelsCurrentTrip_triggered()
-{
-}
-
-void TesmarControl::on_actionSetAllChannelsExternalInhibitAction_triggered()
-{
-}
-
-void TesmarControl::on_actionSetChannelCurrentTrip_triggered()
-{
-}
-
-void TesmarControl::on_actionSetChannelExternalInhibitAction_triggered()
-{
-}
-
 void TesmarControl::on_actionChannelStatusControl_triggered()
 {
 }
 
 void TesmarControl::on_actionBounds_triggered()
-{
-}
-
-void TesmarControl::on_actionSetChannelNominalValues_triggered()
 {
 }
