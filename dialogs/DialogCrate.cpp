@@ -3,6 +3,7 @@
 
 #include "app/ApplicationIdentity.h"
 #include "app/UserDialogs.h"
+#include "device/DeviceSession.h"
 
 #include <QEvent>
 #include <QLineEdit>
@@ -89,17 +90,25 @@ bool DialogCrate::selectedCrate(int* serialNumber) const
     return true;
 }
 
-void DialogCrate::showNumber(QLineEdit* field, float value)
+bool DialogCrate::reported(BaseCrate::Quantity quantity) const
 {
-    field->setText(QString::number(double(value), 'g', 6));
+    DeviceSession* shownSession = session();
+    const QList<BaseCrate*> crates = shownSession ? shownSession->crates() : QList<BaseCrate*>();
+    return crates.isEmpty() || crates.first()->reports(quantity);
+}
+
+void DialogCrate::showNumber(QLineEdit* field, BaseCrate::Quantity quantity, double value)
+{
+    field->setText(reported(quantity) ? QString::number(value, 'g', 6) : unknownText);
     sinceLastValue.start();
 }
 
-void DialogCrate::showSupply(QLineEdit* field, float value, float upAboveV)
+void DialogCrate::showSupply(QLineEdit* field, BaseCrate::Quantity quantity, float value, float upAboveV)
 {
-    showNumber(field, value);
+    showNumber(field, quantity, double(value));
+    const bool alarm = reported(quantity) && !powerOn && value > upAboveV;
     QPalette palette = field->palette();
-    palette.setColor(QPalette::Base, !powerOn && value > upAboveV ? QColor(Qt::red) : QColor(Qt::white));
+    palette.setColor(QPalette::Base, alarm ? QColor(Qt::red) : QColor(Qt::white));
     field->setPalette(palette);
 }
 
@@ -114,47 +123,43 @@ void DialogCrate::updateFirmwareRelease(int serialNumber, QString release)
 void DialogCrate::updateSupply5V(int serialNumber, float value)
 {
     if (acceptCrate(serialNumber))
-        showSupply(ui->txtSupply5, value, supply5VUpAboveV);
+        showSupply(ui->txtSupply5, BaseCrate::Quantity::Supply5V, value, supply5VUpAboveV);
 }
 
 void DialogCrate::updateSupply24V(int serialNumber, float value)
 {
     if (acceptCrate(serialNumber))
-        showSupply(ui->txtSupply24, value, supply24VUpAboveV);
+        showSupply(ui->txtSupply24, BaseCrate::Quantity::Supply24V, value, supply24VUpAboveV);
 }
 
 void DialogCrate::updateBattery24V(int serialNumber, float value)
 {
     if (acceptCrate(serialNumber))
-        showNumber(ui->txtBattery24, value);
+        showNumber(ui->txtBattery24, BaseCrate::Quantity::Battery24V, double(value));
 }
 
 void DialogCrate::updateTemperatureBackPlane(int serialNumber, float value)
 {
     if (acceptCrate(serialNumber))
-        showNumber(ui->txtTempBackPlane, value);
+        showNumber(ui->txtTempBackPlane, BaseCrate::Quantity::TemperatureBackPlane, double(value));
 }
 
 void DialogCrate::updateTemperaturePowerSupply(int serialNumber, float value)
 {
     if (acceptCrate(serialNumber))
-        showNumber(ui->txtTempPowerSupply, value);
+        showNumber(ui->txtTempPowerSupply, BaseCrate::Quantity::TemperaturePowerSupply, double(value));
 }
 
 void DialogCrate::updateCrateFanSpeed(int serialNumber, int value)
 {
-    if (acceptCrate(serialNumber)) {
-        ui->txtFan1->setText(QString::number(value));
-        sinceLastValue.start();
-    }
+    if (acceptCrate(serialNumber))
+        showNumber(ui->txtFan1, BaseCrate::Quantity::FanSpeed, value);
 }
 
 void DialogCrate::updateStatus(int serialNumber, int status)
 {
-    if (acceptCrate(serialNumber)) {
-        ui->txtStatus->setText(QString::number(status));
-        sinceLastValue.start();
-    }
+    if (acceptCrate(serialNumber))
+        showNumber(ui->txtStatus, BaseCrate::Quantity::Status, status);
 }
 
 void DialogCrate::updatePowerOn(int serialNumber, bool on)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/ToolWindow.h"
+#include "device/BaseCrate.h"
 
 #include <QElapsedTimer>
 
@@ -64,9 +65,11 @@ private:
     bool acceptCrate(int serialNumber);
     // Serial number of the selected crate; false without a selected row.
     bool selectedCrate(int* serialNumber) const;
-    void showNumber(QLineEdit* field, float value);
+    // "---" for a quantity the crate cannot report.
+    void showNumber(QLineEdit* field, BaseCrate::Quantity quantity, double value);
     // A supply that is up while the crate reports its power off is shown on red.
-    void showSupply(QLineEdit* field, float value, float upAboveV);
+    void showSupply(QLineEdit* field, BaseCrate::Quantity quantity, float value, float upAboveV);
+    bool reported(BaseCrate::Quantity quantity) const;
     void showUnknown();
     void checkValuesLost();
     void updatePowerButtonText();
