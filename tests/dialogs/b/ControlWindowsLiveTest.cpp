@@ -322,6 +322,11 @@ void ControlWindowsLiveTest::crateWindow()
     power->click();
     QVERIFY(!crate.powerOn());
     QCOMPARE(power->text(), QStringLiteral("&On"));
+
+    // A crate that stops answering leaves no value on screen.
+    QVERIFY(m_simulator->command(QStringLiteral("silent on")));
+    QTRY_COMPARE_WITH_TIMEOUT(child<QLineEdit>(window, "txtFirmware")->text(), QStringLiteral("---"), 10000);
+    QCOMPARE(child<QLineEdit>(window, "txtSupply24")->text(), QStringLiteral("---"));
 }
 
 int main(int argc, char* argv[])

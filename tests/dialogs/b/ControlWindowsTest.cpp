@@ -302,6 +302,9 @@ void ControlWindowsTest::suppliesShowCurrentModule()
     emit m_window->updateModuleSupplyP5(78, 99.0f);
     QCOMPARE(child<QLCDNumber>(window, "lcdTemp1")->value(), 31.0);
     QCOMPARE(child<QLCDNumber>(window, "lcdP5")->value(), 5.25);
+    // A module that stops answering leaves no reading on screen ("---" reads as 0).
+    m_module->setAnswering(false);
+    QTRY_COMPARE_WITH_TIMEOUT(child<QLCDNumber>(window, "lcdP5")->value(), 0.0, 10000);
 }
 
 // ---- Variable groups ----
