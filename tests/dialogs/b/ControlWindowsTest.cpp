@@ -86,7 +86,6 @@ private slots:
     void flexGroupLayouts();
     void flexGroupDisplay();
     void flexGroupPollLeavesGuiThread();
-    void oneShotReadSkipsGoneReceiver();
     void userNominalValues_data();
     void userNominalValues();
 
@@ -436,26 +435,6 @@ void ControlWindowsTest::flexGroupPollLeavesGuiThread()
     const int readsHidden = m_module->typeReads;
     QTest::qWait(1500);
     QCOMPARE(int(m_module->typeReads), readsHidden);
-}
-
-void ControlWindowsTest::oneShotReadSkipsGoneReceiver()
-{
-    DeviceSession session(
-        std::make_unique<MemoryControllerFactory>([] { return QVector<MemoryModule*>{new MemoryModule(4, 20, 5)}; }));
-    QVERIFY(session.connectTo(QStringLiteral("memory")));
-    int delivered = 0;
-    auto gone = std::make_unique<QObject>();
-    QObject kept;
-    for (QObject* receiver : {gone.get(), &kept}) {
-        session.readCurrentModuleOnce(receiver, [&delivered](BaseModule& module) -> DeviceSession::ModuleReadResult {
-            const int serialNumber = module.serialNumber();
-            return [&delivered, serialNumber] { delivered += serialNumber; };
-        });
-    }
-    gone.reset(); // before its result arrives
-    QTRY_COMPARE(delivered, 5);
-    QTest::qWait(100);
-    QCOMPARE(delivered, 5);
 }
 
 // ---- User nominal values ----
