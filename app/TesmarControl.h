@@ -43,6 +43,7 @@ class DialogJournal;
 class DialogModuleControl;
 class DialogOverview;
 class DialogScriptConsole;
+class DialogSetCurrent;
 class DialogSpecial;
 class DialogStatistic;
 class DialogSuppliesTempLimits;
@@ -427,6 +428,13 @@ private:
     void promptRampSpeed(bool voltage, bool allModules);
     // Runs a per-channel operation on every channel of every module.
     void forEachModule(bool (BaseModule::*operation)(int), const QString& what);
+
+    // ---- Control windows (TesmarControlControlWindows.cpp) ----
+    // Fills the current trip dialog for `channel` (values of the current row for all channels).
+    void prepareCurrentTripDialog(DialogSetCurrent& dialog, BaseModule* module, int channel);
+    void runInhibitDialog(bool allChannels);
+    // The password "tundra" was given: the crate window offers its fan speed, also one created later.
+    bool crateFanSpeedEnabled = false;
 
     static constexpr int refusalMessageMs = 8000;
 

@@ -15,6 +15,7 @@
 #include "device/ModuleTypes.h"
 #include "device/StatusWordBits.h"
 #include "device/WriteJournal.h"
+#include "dialogs/DialogCrate.h"
 
 #include <QContextMenuEvent>
 #include <QCursor>
@@ -22,7 +23,6 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPointer>
-#include <QPushButton>
 #include <QStatusBar>
 #include <QTimer>
 
@@ -783,13 +783,10 @@ void TesmarControl::on_actionPassword_triggered()
         ui->actionSpecialMode->setEnabled(true);
     } else if (password == QLatin1String("tundra")) {
         ui->actionSetCrateAddress->setEnabled(true);
-        // The crate window, if it already exists, offers its fan speed from now on.
-        for (QWidget* child : findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
-            if (child->isWindow() && child->inherits("DialogCrate")) {
-                if (auto* button = child->findChild<QPushButton*>(QStringLiteral("btnFanSpeed")))
-                    button->setEnabled(true);
-            }
-        }
+        // The crate window offers its fan speed from now on (also when it is opened later).
+        crateFanSpeedEnabled = true;
+        if (dialogCrate)
+            dialogCrate->setFanSpeedEnabled(true);
     } else if (password == QLatin1String("mosk")) {
         ui->actionSetFineAdjustmentOn->setEnabled(true);
         ui->actionSetFineAdjustmentOff->setEnabled(true);
@@ -997,9 +994,24 @@ void TesmarControl::clearModuleEventGroupStatus(int /*serialNumber*/)
 
 void TesmarControl::getFlexGroupData(int groupNumber)
 {
-    if (BaseModule* module = currentModule())
-        emit updateModuleFlexGroups(module->serialNumber(), groupNumber, module->flexGroupMemberList(groupNumber),
-            module->flexGroupType(groupNumber));
+    if (groupNumber < 0 || groupNumber >= flexGroupCount)
+        return;
+    QPointer<BaseModule> asked = currentModule();
+    if (!asked)
+        return;
+    // Asked once a second while the window is shown: read on the poller's thread, so the window
+    // never waits for the module. A module that did not answer delivers nothing (no zeros).
+    session->readCurrentModuleOnce(this, [this, asked, groupNumber](BaseModule& module) -> DeviceSession::ModuleReadResult {
+        const quint32 member = module.flexGroupMemberList(groupNumber);
+        const quint32 type = module.flexGroupType(groupNumber);
+        if (!module.connected())
+            return {};
+        const int serialNumber = module.serialNumber();
+        return [this, asked, serialNumber, groupNumber, member, type] {
+            if (isHeld(asked))
+                emit updateModuleFlexGroups(serialNumber, groupNumber, member, type);
+        };
+    });
 }
 
 void TesmarControl::setFlexGroup(int groupNumber, quint32 member, quint32 type)

@@ -2,18 +2,6 @@
 // stage. Each body leaves this file in the same change that implements it elsewhere.
 #include "TesmarControl.h"
 
-void TesmarControl::on_actionCrates_triggered()
-{
-}
-
-void TesmarControl::on_actionSuppliesAndTemperature_triggered()
-{
-}
-
-void TesmarControl::on_actionVariableGroups_triggered()
-{
-}
-
 void TesmarControl::on_actionFactorySettings_triggered()
 {
 }
@@ -23,25 +11,5 @@ void TesmarControl::on_actionSpecialMode_triggered()
 }
 
 void TesmarControl::on_actionProgramNewBaseAddress_triggered()
-{
-}
-
-void TesmarControl::on_actionSetAllChannelsCurrentTrip_triggered()
-{
-}
-
-void TesmarControl::on_actionSetAllChannelsExternalInhibitAction_triggered()
-{
-}
-
-void TesmarControl::on_actionSetChannelCurrentTrip_triggered()
-{
-}
-
-void TesmarControl::on_actionSetChannelExternalInhibitAction_triggered()
-{
-}
-
-void TesmarControl::on_actionSetChannelNominalValues_triggered()
 {
 }

@@ -79,6 +79,11 @@ bool UserDialogs::getAddress(QWidget* parent, const QString& title, const QStrin
     return true;
 }
 
+int UserDialogs::exec(QDialog* dialog)
+{
+    return dialog->exec();
+}
+
 void UserDialogs::setStartupOverride(UserDialogs* dialogs)
 {
     s_startupOverride = dialogs;

@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 
+class QDialog;
 class QWidget;
 
 // The one seam through which the main window asks the user anything: message boxes, input
@@ -40,6 +41,9 @@ public:
     // IpV4InputDialog with the label (rich text) and the address pre-filled; true on OK, and then
     // *address holds the entered text. On Cancel *address is left unchanged.
     virtual bool getAddress(QWidget* parent, const QString& title, const QString& label, QString* address);
+    // Runs a prepared modal dialog (current trip, external inhibit, user nominal values) and
+    // returns its result code (QDialog::Accepted or Rejected).
+    virtual int exec(QDialog* dialog);
 
     // Dialogs used by a main window from its construction on (the address conflict is asked
     // inside the constructor, before a test could call setUserDialogs). Not owned; null (the

@@ -7,6 +7,11 @@ bool BaseCrate::lastReadFailed()
     return false;
 }
 
+bool BaseCrate::reports(Quantity) const
+{
+    return true;
+}
+
 CrateReading BaseCrate::read()
 {
     // lastReadFailed() tells only of the latest read: look after each one.

@@ -18,6 +18,11 @@ public:
     // answered (the default asks lastReadFailed() after each one).
     virtual CrateReading read();
 
+    // Whether the crate reports a quantity over its controller; one it cannot report is
+    // answered as a constant, which windows show as not available rather than as a reading.
+    enum class Quantity { Supply5V, Supply24V, Battery24V, TemperatureBackPlane, TemperaturePowerSupply, FanSpeed, Status };
+    virtual bool reports(Quantity quantity) const;
+
     virtual float supply5V() = 0;
     virtual float supply24V() = 0;
     virtual float battery24V() = 0;

@@ -5,6 +5,8 @@
 #include "device/BaseModule.h"
 #include "device/ControllerFactory.h"
 
+#include <QPointer>
+
 DeviceSession::DeviceSession(std::unique_ptr<ControllerFactory> factory, QObject* parent)
     : QObject(parent)
     , m_factory(std::move(factory))
@@ -152,4 +154,28 @@ void DeviceSession::updatePollerNeeds()
 Poller* DeviceSession::poller() const
 {
     return m_poller.get();
+}
+
+// ---- One-shot reads ----
+
+void DeviceSession::readCurrentModuleOnce(QObject* receiver, ModuleRead read)
+{
+    if (m_currentModuleIndex < 0 || !read)
+        return;
+    // The guard is only looked at in this thread; the poller's thread merely carries it.
+    QPointer<QObject> guard(receiver);
+    m_poller->readOnce(m_currentModuleIndex, [this, guard, read = std::move(read)](BaseModule& module) {
+        ModuleReadResult deliver = read(module);
+        if (!deliver)
+            return;
+        // The session outlives every poller pass (its destructor stops the poller first), and a
+        // posted call dies with it.
+        QMetaObject::invokeMethod(
+            this,
+            [guard, deliver = std::move(deliver)] {
+                if (guard)
+                    deliver();
+            },
+            Qt::QueuedConnection);
+    });
 }

@@ -9,6 +9,7 @@
 #include <QString>
 #include <QVector>
 
+#include <functional>
 #include <memory>
 
 class BaseController;
@@ -60,6 +61,16 @@ public:
     Poller::Needs needs() const;
 
     Poller* poller() const;
+
+    // ---- One-shot reads ----
+    // Reads something of the current module on the poller's thread, so the GUI thread never
+    // waits for it: `read` runs there with the module and returns what to do with the result;
+    // that runs later in this (the GUI) thread, unless `receiver` was destroyed meanwhile. An
+    // empty function returned by `read` delivers nothing (the module did not answer). Nothing
+    // happens without a current module.
+    using ModuleReadResult = std::function<void()>;
+    using ModuleRead = std::function<ModuleReadResult(BaseModule& module)>;
+    void readCurrentModuleOnce(QObject* receiver, ModuleRead read);
 
 signals:
     void modulesAboutToBeReleased();

@@ -183,6 +183,7 @@ void Poller::run()
     }
     timer.start();
     readPending();
+    runOneShotReads();
     QEventLoop loop;
     loop.exec();
     QMutexLocker locker(&m_mutex);
@@ -413,4 +414,44 @@ void Poller::readToolWindowValues(const Cycle& cycle, int index)
         }
         snapshot.lastAnswerAtMs = std::max(snapshot.lastAnswerAtMs, readAtMs);
     });
+}
+
+// ---- One-shot reads ----
+
+void Poller::readOnce(int moduleIndex, ModuleRead read)
+{
+    QMutexLocker locker(&m_mutex);
+    if (moduleIndex < 0 || moduleIndex >= m_modules.size() || !read)
+        return;
+    m_oneShotReads.append(OneShotRead{m_generation, m_modules.at(moduleIndex), std::move(read)});
+    postOneShotReads();
+}
+
+void Poller::postOneShotReads()
+{
+    // Before the thread runs, run() picks the queue up.
+    if (m_context)
+        QMetaObject::invokeMethod(
+            m_context, [this] { runOneShotReads(); }, Qt::QueuedConnection);
+}
+
+void Poller::runOneShotReads()
+{
+    QVector<OneShotRead> reads;
+    {
+        QMutexLocker locker(&m_mutex);
+        reads.swap(m_oneShotReads);
+    }
+    for (OneShotRead& each : reads) {
+        {
+            // Modules replaced meanwhile: the request was about one that is gone.
+            QMutexLocker locker(&m_mutex);
+            if (each.generation != m_generation)
+                continue;
+        }
+        each.read(*each.module);
+    }
+    // The modules are let go here, outside the lock (a module's deletion may take the
+    // controller's mutex).
+    reads.clear();
 }

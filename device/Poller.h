@@ -9,6 +9,7 @@
 #include <QSet>
 #include <QVector>
 
+#include <functional>
 #include <memory>
 
 class BaseController;
@@ -76,6 +77,14 @@ public:
     void start();
     void stop();
 
+    // ---- One-shot reads ----
+    // Runs `read` once on the poller's thread with module `moduleIndex`, between the regular
+    // reads, for a window that shows something the cadence does not read (a variable group).
+    // Nothing runs when the index names no module or the modules were replaced before its turn.
+    // `read` must not keep the module beyond its call.
+    using ModuleRead = std::function<void(BaseModule& module)>;
+    void readOnce(int moduleIndex, ModuleRead read);
+
 signals:
     // After each publication (queued to the receivers' threads).
     void modulePublished(int moduleIndex);
@@ -128,5 +137,18 @@ private:
     quint64 m_tick = 0;
     QHash<int, std::shared_ptr<const ModuleSnapshot>> m_moduleSnapshots;
     std::shared_ptr<const CrateSnapshot> m_crateSnapshot;
+
+    // ---- One-shot reads ----
+    struct OneShotRead
+    {
+        quint64 generation = 0;
+        std::shared_ptr<BaseModule> module;
+        ModuleRead read;
+    };
+    // Poller thread only: runs the queued one-shot reads.
+    void runOneShotReads();
+    // With m_mutex held.
+    void postOneShotReads();
+    QVector<OneShotRead> m_oneShotReads;
 };
 Q_DECLARE_OPERATORS_FOR_FLAGS(Poller::Needs)

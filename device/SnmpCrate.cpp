@@ -57,6 +57,11 @@ CrateReading SnmpCrate::read()
     return reading;
 }
 
+bool SnmpCrate::reports(Quantity quantity) const
+{
+    return quantity == Quantity::Supply24V || quantity == Quantity::FanSpeed;
+}
+
 float SnmpCrate::supply5V()
 {
     return 0.0f;

@@ -19,6 +19,8 @@ public:
     // Invalid unless every read was answered. Judged from the library's reason of this thread's
     // own calls, so another thread's reads in between cannot make it look answered.
     CrateReading read() override;
+    // The +24 V supply, the fan speed and the power state; the other quantities answer 0.
+    bool reports(Quantity quantity) const override;
 
     float supply5V() override;
     float supply24V() override;

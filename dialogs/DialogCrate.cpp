@@ -1,0 +1,245 @@
+#include "DialogCrate.h"
+#include "ui_DialogCrate.h"
+
+#include "app/ApplicationIdentity.h"
+#include "app/UserDialogs.h"
+#include "device/DeviceSession.h"
+
+#include <QEvent>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QTimer>
+
+namespace {
+const QString unknownText = QStringLiteral("---");
+// A supply reading above these while the crate reports its power off is a fault to see at once.
+constexpr float supply5VUpAboveV = 0.5f;
+constexpr float supply24VUpAboveV = 2.0f;
+} // namespace
+
+DialogCrate::DialogCrate(DeviceSession* session, QWidget* parent)
+    : ToolWindow(session, parent)
+    , ui(new Ui::DialogCrate)
+    , lostTimer(new QTimer(this))
+{
+    ui->setupUi(this);
+    ui->btnClear->hide();
+    setNeeds(Poller::CrateValues);
+    lostTimer->setInterval(1000);
+    connect(lostTimer, &QTimer::timeout, this, &DialogCrate::checkValuesLost);
+    // Values of the previously selected crate are not this one's.
+    connect(ui->crateList, &QListWidget::currentItemChanged, this, &DialogCrate::showUnknown);
+    showUnknown();
+    updatePowerButtonText();
+}
+
+DialogCrate::~DialogCrate()
+{
+    delete ui;
+}
+
+void DialogCrate::clearCrates()
+{
+    ui->crateList->clear();
+}
+
+void DialogCrate::setFanSpeedEnabled(bool enabled)
+{
+    ui->setFanSpeed->setEnabled(enabled);
+}
+
+void DialogCrate::setUserDialogs(UserDialogs* dialogs)
+{
+    userDialogs = dialogs;
+}
+
+UserDialogs* DialogCrate::dialogs()
+{
+    static UserDialogs realDialogs;
+    return userDialogs ? userDialogs : &realDialogs;
+}
+
+bool DialogCrate::acceptCrate(int serialNumber)
+{
+    // A crate whose description lacks the serial number reads 0: it is listed all the same, it
+    // is the only way to reach its power switch.
+    QListWidget* list = ui->crateList;
+    int row = 0;
+    for (; row < list->count(); ++row) {
+        const int listed = list->item(row)->text().toInt();
+        if (listed == serialNumber)
+            break;
+        if (listed > serialNumber) {
+            list->insertItem(row, QString::number(serialNumber));
+            break;
+        }
+    }
+    if (row == list->count())
+        list->addItem(QString::number(serialNumber));
+    if (list->count() == 1)
+        list->setCurrentRow(0);
+    return row == list->currentRow();
+}
+
+bool DialogCrate::selectedCrate(int* serialNumber) const
+{
+    const QListWidgetItem* item = ui->crateList->currentItem();
+    if (!item)
+        return false;
+    *serialNumber = item->text().toInt();
+    return true;
+}
+
+bool DialogCrate::reported(BaseCrate::Quantity quantity) const
+{
+    DeviceSession* shownSession = session();
+    const QList<BaseCrate*> crates = shownSession ? shownSession->crates() : QList<BaseCrate*>();
+    return crates.isEmpty() || crates.first()->reports(quantity);
+}
+
+void DialogCrate::showNumber(QLineEdit* field, BaseCrate::Quantity quantity, double value)
+{
+    field->setText(reported(quantity) ? QString::number(value, 'g', 6) : unknownText);
+    sinceLastValue.start();
+}
+
+void DialogCrate::showSupply(QLineEdit* field, BaseCrate::Quantity quantity, float value, float upAboveV)
+{
+    showNumber(field, quantity, double(value));
+    const bool alarm = reported(quantity) && !powerOn && value > upAboveV;
+    QPalette palette = field->palette();
+    palette.setColor(QPalette::Base, alarm ? QColor(Qt::red) : QColor(Qt::white));
+    field->setPalette(palette);
+}
+
+void DialogCrate::updateFirmwareRelease(int serialNumber, QString release)
+{
+    if (acceptCrate(serialNumber)) {
+        ui->txtFirmware->setText(release);
+        sinceLastValue.start();
+    }
+}
+
+void DialogCrate::updateSupply5V(int serialNumber, float value)
+{
+    if (acceptCrate(serialNumber))
+        showSupply(ui->txtSupply5, BaseCrate::Quantity::Supply5V, value, supply5VUpAboveV);
+}
+
+void DialogCrate::updateSupply24V(int serialNumber, float value)
+{
+    if (acceptCrate(serialNumber))
+        showSupply(ui->txtSupply24, BaseCrate::Quantity::Supply24V, value, supply24VUpAboveV);
+}
+
+void DialogCrate::updateBattery24V(int serialNumber, float value)
+{
+    if (acceptCrate(serialNumber))
+        showNumber(ui->txtBattery24, BaseCrate::Quantity::Battery24V, double(value));
+}
+
+void DialogCrate::updateTemperatureBackPlane(int serialNumber, float value)
+{
+    if (acceptCrate(serialNumber))
+        showNumber(ui->txtTempBackPlane, BaseCrate::Quantity::TemperatureBackPlane, double(value));
+}
+
+void DialogCrate::updateTemperaturePowerSupply(int serialNumber, float value)
+{
+    if (acceptCrate(serialNumber))
+        showNumber(ui->txtTempPowerSupply, BaseCrate::Quantity::TemperaturePowerSupply, double(value));
+}
+
+void DialogCrate::updateCrateFanSpeed(int serialNumber, int value)
+{
+    if (acceptCrate(serialNumber))
+        showNumber(ui->txtFan1, BaseCrate::Quantity::FanSpeed, value);
+}
+
+void DialogCrate::updateStatus(int serialNumber, int status)
+{
+    if (acceptCrate(serialNumber))
+        showNumber(ui->txtStatus, BaseCrate::Quantity::Status, status);
+}
+
+void DialogCrate::updatePowerOn(int serialNumber, bool on)
+{
+    if (!acceptCrate(serialNumber))
+        return;
+    powerOn = on;
+    updatePowerButtonText();
+    sinceLastValue.start();
+}
+
+void DialogCrate::updatePowerButtonText()
+{
+    ui->btnPowerOn->setText(powerOn ? tr("O&ff") : tr("&On"));
+}
+
+void DialogCrate::on_btnPowerOn_clicked()
+{
+    int serialNumber = 0;
+    if (!selectedCrate(&serialNumber))
+        return;
+    powerOn = !powerOn;
+    emit setPowerOn(serialNumber, powerOn);
+    updatePowerButtonText();
+}
+
+void DialogCrate::on_setFanSpeed_clicked()
+{
+    int serialNumber = 0;
+    if (!selectedCrate(&serialNumber))
+        return;
+    const QString title = QString::fromLatin1(ApplicationIdentity::applicationName);
+    bool ok = false;
+    const int speed = dialogs()->getInt(this, title,
+        tr("Input a new fan rotation speed (0...3200 RPM):\n\nNote: the values 1...1199 are not allowed."),
+        ui->txtFan1->text().toInt(), 0, highestFanSpeedRpm, 100, &ok);
+    if (!ok)
+        return;
+    if (speed > 0 && speed < lowestFanSpeedRpm) {
+        dialogs()->information(this, title, tr("Note: the values 1...1199 are not allowed."));
+        return;
+    }
+    emit setFanSpeed(serialNumber, speed);
+}
+
+void DialogCrate::showUnknown()
+{
+    for (QLineEdit* field : {ui->txtSupply5, ui->txtSupply24, ui->txtBattery24, ui->txtTempBackPlane, ui->txtTempPowerSupply,
+             ui->txtFan1, ui->txtFan2, ui->txtStatus, ui->txtFirmware}) {
+        field->setText(unknownText);
+        field->setPalette(QPalette());
+    }
+    sinceLastValue.invalidate();
+}
+
+void DialogCrate::checkValuesLost()
+{
+    if (!sinceLastValue.isValid() || sinceLastValue.elapsed() > valuesLostAfterMs)
+        showUnknown();
+}
+
+void DialogCrate::showEvent(QShowEvent* event)
+{
+    ToolWindow::showEvent(event);
+    showUnknown();
+    lostTimer->start();
+    ui->crateList->setFocus();
+}
+
+void DialogCrate::hideEvent(QHideEvent* event)
+{
+    ToolWindow::hideEvent(event);
+    lostTimer->stop();
+}
+
+void DialogCrate::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::LanguageChange) {
+        ui->retranslateUi(this);
+        updatePowerButtonText();
+    }
+    ToolWindow::changeEvent(event);
+}

@@ -1,0 +1,83 @@
+#pragma once
+
+#include "app/ToolWindow.h"
+#include "device/BaseCrate.h"
+
+#include <QElapsedTimer>
+
+namespace Ui {
+class DialogCrate;
+}
+
+class QLineEdit;
+class QTimer;
+class UserDialogs;
+
+// "Crates": the known crates by serial number (ascending), the values of the selected one as the
+// main window's crate refresh delivers them once a second while the window is shown, its main
+// power switch and, in the configuration service mode, its fan speed. A field no fresh value
+// reached shows "---".
+class DialogCrate : public ToolWindow
+{
+    Q_OBJECT
+public:
+    explicit DialogCrate(DeviceSession* session, QWidget* parent = nullptr);
+    ~DialogCrate() override;
+
+    // Without an update for this long (the crate stopped answering) the fields show "---".
+    static constexpr int valuesLostAfterMs = 3000;
+    static constexpr int lowestFanSpeedRpm = 1200; // 1 to 1199 rpm are refused
+    static constexpr int highestFanSpeedRpm = 3200;
+
+    void clearCrates();
+    // The configuration service mode offers the fan speed.
+    void setFanSpeedEnabled(bool enabled);
+    // The fan-speed prompt and its refusal go through `dialogs` (not owned; null: real dialogs).
+    void setUserDialogs(UserDialogs* dialogs);
+
+signals:
+    void setPowerOn(int serialNumber, bool setOn);
+    void setFanSpeed(int serialNumber, int fanSpeed);
+
+public slots:
+    void updateFirmwareRelease(int serialNumber, QString release);
+    void updateSupply5V(int serialNumber, float value);
+    void updateSupply24V(int serialNumber, float value);
+    void updateBattery24V(int serialNumber, float value);
+    void updateTemperatureBackPlane(int serialNumber, float value);
+    void updateTemperaturePowerSupply(int serialNumber, float value);
+    void updateCrateFanSpeed(int serialNumber, int value);
+    void updateStatus(int serialNumber, int status);
+    void updatePowerOn(int serialNumber, bool on);
+
+private slots:
+    void on_btnPowerOn_clicked();
+    void on_setFanSpeed_clicked();
+
+protected:
+    void changeEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
+private:
+    // Lists the crate (ascending, inserted where it belongs) and says whether it is the selected
+    // one, whose values are shown.
+    bool acceptCrate(int serialNumber);
+    // Serial number of the selected crate; false without a selected row.
+    bool selectedCrate(int* serialNumber) const;
+    // "---" for a quantity the crate cannot report.
+    void showNumber(QLineEdit* field, BaseCrate::Quantity quantity, double value);
+    // A supply that is up while the crate reports its power off is shown on red.
+    void showSupply(QLineEdit* field, BaseCrate::Quantity quantity, float value, float upAboveV);
+    bool reported(BaseCrate::Quantity quantity) const;
+    void showUnknown();
+    void checkValuesLost();
+    void updatePowerButtonText();
+    UserDialogs* dialogs();
+
+    Ui::DialogCrate* ui;
+    QTimer* lostTimer;
+    QElapsedTimer sinceLastValue;
+    bool powerOn = false; // last reported power state of the selected crate
+    UserDialogs* userDialogs = nullptr;
+};

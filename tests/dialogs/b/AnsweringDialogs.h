@@ -1,0 +1,49 @@
+#pragma once
+
+#include "app/UserDialogs.h"
+
+#include <QDialog>
+#include <QVariant>
+
+#include <functional>
+
+// Answers the dialogs of the windows under test: value prompts from a list (an invalid QVariant
+// or none left is Cancel), modal dialogs through `fill`, which edits the dialog's fields and
+// returns its result code (none: Cancel). Records what was asked.
+class AnsweringDialogs : public UserDialogs
+{
+public:
+    QList<QVariant> answers;
+    QStringList labels;
+    QStringList informations;
+    std::function<int(QDialog*)> fill;
+
+    int getInt(QWidget*, const QString&, const QString& label, int value, int, int, int, bool* ok) override
+    {
+        labels.append(label);
+        const QVariant answer = answers.isEmpty() ? QVariant() : answers.takeFirst();
+        *ok = answer.isValid();
+        return *ok ? answer.toInt() : value;
+    }
+    QString getText(QWidget*, const QString&, const QString& label, QLineEdit::EchoMode, const QString&, bool* ok) override
+    {
+        labels.append(label);
+        const QVariant answer = answers.isEmpty() ? QVariant() : answers.takeFirst();
+        *ok = answer.isValid();
+        return answer.toString();
+    }
+    QMessageBox::StandardButton information(
+        QWidget*, const QString&, const QString& text, QMessageBox::StandardButtons) override
+    {
+        informations.append(text);
+        return QMessageBox::Ok;
+    }
+    QMessageBox::StandardButton question(
+        QWidget*, const QString&, const QString& text, QMessageBox::StandardButtons, QMessageBox::StandardButton) override
+    {
+        informations.append(text);
+        return QMessageBox::No;
+    }
+    bool getAddress(QWidget*, const QString&, const QString&, QString*) override { return true; }
+    int exec(QDialog* dialog) override { return fill ? fill(dialog) : int(QDialog::Rejected); }
+};
