@@ -569,7 +569,7 @@ void MonitorWindowsTest::channelWindowAgainstCrate()
     auto* window = m_window->findChild<DialogChannelControl*>();
     QCOMPARE(window->channel(), 2);
     QTRY_VERIFY_WITH_TIMEOUT(box(window, "chk_EEINH")->isChecked(), 5000);
-    QVERIFY(box(window, "chk_isEINH")->isChecked());
+    QTRY_VERIFY_WITH_TIMEOUT(box(window, "chk_isEINH")->isChecked(), 5000);
     QVERIFY(!window->findChild<QGroupBox*>("grpEventMask")->isEnabled()); // an MPOD channel has none
     QTRY_VERIFY(!nominal.isEmpty());
     QCOMPARE(nominal.last().at(2).toFloat(), 4000.0f);
