@@ -4,8 +4,8 @@
 // rediscovery. What reached the crate is read back through a separate controller and module,
 // as another program would see it.
 #include "app/ChannelTable.h"
-#include "app/DialogTrends.h"
 #include "app/DialogJournal.h"
+#include "app/DialogTrends.h"
 #include "app/TesmarControl.h"
 #include "app/ToolWindow.h"
 #include "app/UserDialogs.h"
@@ -23,8 +23,8 @@
 #include <QComboBox>
 #include <QDeadlineTimer>
 #include <QFile>
-#include <QImage>
 #include <QFileInfo>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -35,8 +35,8 @@
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QStatusBar>
-#include <QTemporaryDir>
 #include <QTableWidget>
+#include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <QtCharts/QChart>
 #include <QtCharts/QScatterSeries>
