@@ -1,6 +1,7 @@
 #include "AutomaticStepping.h"
 
 #include "device/BaseModule.h"
+#include "device/WriteJournal.h"
 
 #include <QDateTime>
 #include <QDebug>
@@ -112,6 +113,7 @@ QList<QPointer<BaseModule>> AutomaticStepping::scopeModules(const Parameters& pa
 
 bool AutomaticStepping::step(const Parameters& parameters, const Target& target)
 {
+    const WriteSource source("automatic");
     const QScopedValueRollback<bool> busy(m_busy, true);
     if (!m_logFile.isOpen()) {
         // Appending: records of earlier runs stay, and no old tail is left behind new lines.

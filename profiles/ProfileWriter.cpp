@@ -1,6 +1,7 @@
 #include "ProfileWriter.h"
 
 #include "device/BaseModule.h"
+#include "device/WriteJournal.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -61,6 +62,7 @@ bool ProfileWriter::checked(bool ok, BaseModule* module, const QString& what)
 
 ProfileWriter::Result ProfileWriter::write(BaseModule* module, const ModuleProfile& profile)
 {
+    const WriteSource source("profile");
     const auto log = [this](const QString& line) {
         if (m_hooks.log)
             m_hooks.log(line);

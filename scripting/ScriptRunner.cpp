@@ -1,6 +1,7 @@
 #include "scripting/ScriptRunner.h"
 
 #include "device/BaseModule.h"
+#include "device/WriteJournal.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -212,6 +213,8 @@ QStringList ScriptRunner::moduleOperations()
 
 ScriptRunner::Outcome ScriptRunner::run(const QString& script, BaseModule* module)
 {
+    // Also on a main thread (the windowless runner), a script's writes are the script's.
+    const WriteSource source("script");
     // Declared before the engine, so the engine (and its wrapper of the bridge) goes first.
     ScriptBridge bridge(this, module);
     QJSEngine engine;

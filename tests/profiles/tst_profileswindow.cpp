@@ -8,6 +8,7 @@
 #include "controller/SnmpController.h"
 #include "device/ModuleSnapshot.h"
 #include "device/SnmpModule.h"
+#include "device/WriteJournal.h"
 #include "profiles/DialogAutomatic.h"
 #include "profiles/DialogStatistic.h"
 #include "profiles/DialogWriteProfile.h"
@@ -349,6 +350,12 @@ void ProfilesWindowTest::automaticSpecialScope()
     m_window->autoTimerUpdate(); // from 0 V
     QCOMPARE(crateVoltageSet(0, 3), 100.0f);
     QCOMPARE(crateVoltageSet(4, 3), 100.0f);
+    // The journal names automatic stepping as the source of its writes.
+    const QStringList journal = WriteJournal::instance().latestLines(4);
+    QVERIFY(!journal.isEmpty());
+    JournalLine last;
+    QVERIFY(JournalLine::parse(journal.last(), &last));
+    QCOMPARE(last.source, QStringLiteral("automatic"));
 }
 
 void ProfilesWindowTest::automaticChannelScopeNeedsRow()
