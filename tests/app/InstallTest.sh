@@ -24,7 +24,7 @@ fail() {
 }
 
 cmake --install "$build_dir" --prefix "$prefix" >"$work/install.log" || fail "cmake --install failed"
-for file in bin/tesmarcontrol bin/mpod-sim lib/tesmarcontrol/libWIENER_SNMP.so \
+for file in bin/tesmarcontrol bin/tesmar-script bin/mpod-sim lib/tesmarcontrol/libWIENER_SNMP.so \
   share/tesmarcontrol/documentation/index.html share/applications/tesmarcontrol.desktop \
   share/icons/hicolor/64x64/apps/tesmarcontrol.png; do
   [ -e "$prefix/$file" ] || fail "$file was not installed"
@@ -62,6 +62,12 @@ status=0
 [ "$status" -eq 124 ] || fail "the installed program ended by itself with status $status"
 grep -qF "$prefix/lib/tesmarcontrol/libWIENER_SNMP.so" "$work/program.log" ||
   fail "the installed program did not load the library installed with it"
+
+# The windowless script runner, installed beside the program, reaches the crate the same way.
+printf 'script.print("serial " + mod.serialNumber());\n1 + 1\n' >"$work/probe.js"
+env -u LD_LIBRARY_PATH TESMAR_SNMP_PORT=$port MIBS= "$prefix/bin/tesmar-script" --crate 127.0.0.1 "$work/probe.js" \
+  >"$work/script.log" 2>&1 || fail "the installed tesmar-script failed: $(cat "$work/script.log")"
+grep -qx "Script exited with result 2" "$work/script.log" || fail "tesmar-script answered: $(cat "$work/script.log")"
 
 echo quit >&3
 wait "$sim_pid" || true
