@@ -145,11 +145,7 @@ void ProfilesWindowTest::startCrate(const QByteArray& modulesJson)
     m_config->write("{\"crate\": {\"bootDelayMs\": 0}, \"modules\": " + modulesJson + "}");
     m_config->close();
     m_simulator = std::make_unique<SimulatorProcess>();
-    m_simulator->setConfigFile(m_config->fileName());
-    QVERIFY2(m_simulator->start(), qPrintable(m_simulator->output()));
-    m_simulator->exportLibraryEnvironment();
-    QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Tesmar"), QStringLiteral("tesmarcontrol"))
-        .setValue(QStringLiteral("IpAddress"), m_simulator->host());
+    QVERIFY2(m_simulator->startForProgram(m_config->fileName()), qPrintable(m_simulator->output()));
 
     UserDialogs::setStartupOverride(&m_dialogs);
     m_window = std::make_unique<TesmarControl>();

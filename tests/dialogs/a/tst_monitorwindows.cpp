@@ -552,11 +552,7 @@ void MonitorWindowsTest::channelWindowAgainstCrate()
     config.write(R"({"crate": {"bootDelayMs": 0}, "modules": [{"slot": 0, "type": "THE1640p"}]})");
     config.close();
     SimulatorProcess crate;
-    crate.setConfigFile(config.fileName());
-    QVERIFY2(crate.start(), qPrintable(crate.output()));
-    crate.exportLibraryEnvironment();
-    QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Tesmar"), QStringLiteral("tesmarcontrol"))
-        .setValue(QStringLiteral("IpAddress"), crate.host());
+    QVERIFY2(crate.startForProgram(config.fileName()), qPrintable(crate.output()));
     QVERIFY(crate.command(QStringLiteral("inhibit 0 2 on")));
 
     m_window = std::make_unique<TesmarControl>();

@@ -104,13 +104,7 @@ void ControlWindowsLiveTest::init()
          "channelNominalCurrents": [0.002, 0.002, 0.002, 0.002, 0.002, 0.001, 0.002, 0.002]}]})");
     m_config->close();
     m_simulator = std::make_unique<SimulatorProcess>();
-    m_simulator->setConfigFile(m_config->fileName());
-    QVERIFY2(m_simulator->start(), qPrintable(m_simulator->output()));
-    m_simulator->exportLibraryEnvironment();
-    QSettings settings(
-        QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Tesmar"), QStringLiteral("tesmarcontrol"));
-    settings.setValue(QStringLiteral("IpAddress"), m_simulator->host());
-    settings.sync();
+    QVERIFY2(m_simulator->startForProgram(m_config->fileName()), qPrintable(m_simulator->output()));
 
     UserDialogs::setStartupOverride(&m_dialogs);
     m_window = std::make_unique<TesmarControl>();
