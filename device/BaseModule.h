@@ -82,6 +82,7 @@ public:
         ChannelBounds, // the four interlock bounds of a channel
         InterlockOut,  // the six interlock-out words
         AdcSampleRate,
+        SupplyN12, // the module's -12 V supply
     };
     // True when the module reads `quantity` from the device. Answers without device access.
     virtual bool reports(Quantity quantity) const;

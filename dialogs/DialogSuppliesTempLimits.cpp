@@ -120,8 +120,8 @@ void DialogSuppliesTempLimits::hideEvent(QHideEvent* event)
 
 void DialogSuppliesTempLimits::moduleChanged(BaseModule* module)
 {
-    // An MPOD module has no -12 V supply reading: the SNMP module answers a constant 0.
-    supplyN12Available = module && !module->inherits("SnmpModule");
+    // An MPOD module has no -12 V supply reading (its SNMP module answers a constant 0).
+    supplyN12Available = module && module->reports(BaseModule::Quantity::SupplyN12);
     showUnknown();
 }
 
