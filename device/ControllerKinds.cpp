@@ -19,11 +19,12 @@ struct Kind
 {
     const char* name;
     std::unique_ptr<ControllerFactory> (*create)();
+    bool vmeBus;
 };
 
 constexpr Kind kinds[] = {
-    {"snmp", &make<SnmpControllerFactory>},
-    {"opc", &make<OpcControllerFactory>},
+    {"snmp", &make<SnmpControllerFactory>, false},
+    {"opc", &make<OpcControllerFactory>, false},
 };
 
 } // namespace
@@ -48,6 +49,15 @@ std::unique_ptr<ControllerFactory> createFactory(const QString& kind)
             return entry.create();
     }
     return nullptr;
+}
+
+bool reachesVmeModules(const QString& kind)
+{
+    for (const Kind& entry : kinds) {
+        if (kind == QLatin1String(entry.name))
+            return entry.vmeBus;
+    }
+    return false;
 }
 
 } // namespace ControllerKinds

@@ -18,5 +18,8 @@ QStringList names();
 bool isKnown(const QString& kind);
 // The factory of `kind`; null for an unknown kind.
 std::unique_ptr<ControllerFactory> createFactory(const QString& kind);
+// True for the kinds whose modules sit on a VME bus: the window then offers the service
+// functions and tool windows that only VME modules serve.
+bool reachesVmeModules(const QString& kind);
 
 } // namespace ControllerKinds
