@@ -14,6 +14,12 @@
 #                                       put on the library path for this run only) with the
 #                                       layout sim/opc/demo.json or FILE.json; the program runs
 #                                       with --controller opc and the demo settings.
+#   bash scripts/run.sh --vme [vmusb|v1718] [FILE.json]
+#                                       demo on the simulated VME crate behind the stand-in
+#                                       bridge libraries (build/lib/vme-standin, on the library
+#                                       path for this run only) with the crate sim/vme/demo.json
+#                                       or FILE.json, through a VM-USB (default) or a V1718; the
+#                                       program runs with --controller vmusb|v1718.
 #
 # Further arguments go to the program. The simulator stops when the program ends.
 #   BUILD_DIR as for build.sh; RUN_SKIP_BUILD=1 uses the build as it is (the script's own test
@@ -96,6 +102,26 @@ if [ "${1:-}" = --opc ]; then
   export TESMAR_OPC_SIM_CONFIG=$config
   echo "run.sh: stand-in OPC server with $config (settings in $XDG_CONFIG_HOME)"
   run_program --controller opc "$@"
+  exit $?
+fi
+
+if [ "${1:-}" = --vme ]; then
+  shift
+  kind=vmusb
+  if [ "${1:-}" = vmusb ] || [ "${1:-}" = v1718 ]; then
+    kind=$1
+    shift
+  fi
+  config=$top/sim/vme/demo.json
+  if [[ ${1:-} == *.json ]]; then
+    config=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
+    shift
+  fi
+  export XDG_CONFIG_HOME=$build_dir/demo-config
+  export LD_LIBRARY_PATH="$build_dir/lib/vme-standin:$LD_LIBRARY_PATH"
+  export TESMAR_VME_SIM_CONFIG=$config
+  echo "run.sh: simulated VME crate $config through $kind (settings in $XDG_CONFIG_HOME)"
+  run_program --controller "$kind" "$@"
   exit $?
 fi
 
