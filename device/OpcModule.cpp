@@ -34,6 +34,17 @@ constexpr quint32 delayMask = 0x0FFF;
 constexpr int actionShift = 12;
 constexpr int maskedChannels = 32;
 
+// Values as the write journal shows them.
+QString onOffText(bool on)
+{
+    return on ? QStringLiteral("on") : QStringLiteral("off");
+}
+
+QString wordText(quint32 word)
+{
+    return QStringLiteral("0x%1").arg(word, 8, 16, QLatin1Char('0'));
+}
+
 } // namespace
 
 OpcModule::OpcModule(OpcController* controller, const QString& name, QObject* parent)
@@ -152,20 +163,26 @@ QString OpcModule::currentUnit(int channel)
 
 // ---- helpers --------------------------------------------------------------------------------
 
-bool OpcModule::written(bool confirmed)
+bool OpcModule::written(bool confirmed, int channel, const char* quantity, const QString& value)
 {
-    return confirmed ? succeed() : fail(QStringLiteral("no answer from the OPC server"));
+    if (confirmed)
+        succeed();
+    else
+        fail(QStringLiteral("no answer from the OPC server"));
+    return journalWrite(confirmed, channel, quantity, value);
 }
 
 template <typename Update>
-bool OpcModule::changeMask(const QString& suffix, Update update)
+bool OpcModule::changeMask(const QString& suffix, const char* quantity, Update update)
 {
     Lock lock(m_controller->mutex());
     bool answered = false;
     const quint32 mask = m_controller->getUnsignedLong(moduleItem(suffix), &answered);
     if (!answered)
         return fail(QStringLiteral("no answer from the OPC server"));
-    return written(m_controller->setUnsignedLong(moduleItem(suffix), update(mask)));
+    const quint32 changed = update(mask);
+    return written(
+        m_controller->setUnsignedLong(moduleItem(suffix), changed), JournalWrite::moduleWide, quantity, wordText(changed));
 }
 
 void OpcModule::noteControl(quint32 mask, quint32 bit, bool set)
@@ -189,7 +206,8 @@ quint32 OpcModule::logLevel()
 
 bool OpcModule::setLogLevel(int level)
 {
-    return written(m_controller->setUnsignedShort(busItem(QStringLiteral("LogLevel")), quint16(level)));
+    return written(m_controller->setUnsignedShort(busItem(QStringLiteral("LogLevel")), quint16(level)),
+        JournalWrite::crateWide, "log level", QString::number(level));
 }
 
 bool OpcModule::connected()
@@ -236,14 +254,16 @@ bool OpcModule::doClear()
 {
     if (isMeasurementModule())
         return notOffered();
-    return written(m_controller->setBool(moduleItem(QStringLiteral("doClear")), true));
+    return written(m_controller->setBool(moduleItem(QStringLiteral("doClear")), true), JournalWrite::moduleWide,
+        "clear events", QStringLiteral("1"));
 }
 
 bool OpcModule::setAdjustment(bool set)
 {
     if (isMeasurementModule())
         return notOffered();
-    return written(m_controller->setBool(moduleItem(QStringLiteral("setAdjust")), set));
+    return written(m_controller->setBool(moduleItem(QStringLiteral("setAdjust")), set), JournalWrite::moduleWide,
+        "adjustment", onOffText(set));
 }
 
 bool OpcModule::adjustment()
@@ -285,7 +305,8 @@ quint32 OpcModule::adcSamplesPerSecond()
 
 bool OpcModule::setAdcSamplesPerSecond(quint32 sps)
 {
-    return written(m_controller->setUnsignedShort(moduleItem(QStringLiteral("ADCFilterFrequency")), quint16(sps)));
+    return written(m_controller->setUnsignedShort(moduleItem(QStringLiteral("ADCFilterFrequency")), quint16(sps)),
+        JournalWrite::moduleWide, "ADC samples per second", QString::number(sps));
 }
 
 quint32 OpcModule::digitalFilter()
@@ -322,7 +343,8 @@ quint32 OpcModule::eventStatus()
 
 bool OpcModule::setEventStatus(quint32 status)
 {
-    return written(m_controller->setUnsignedShort(moduleItem(QStringLiteral("EventStatus")), quint16(status)));
+    return written(m_controller->setUnsignedShort(moduleItem(QStringLiteral("EventStatus")), quint16(status)),
+        JournalWrite::moduleWide, "event status", wordText(status));
 }
 
 bool OpcModule::clearEventStatus()
@@ -341,7 +363,8 @@ bool OpcModule::clearEventChannelStatus()
 {
     if (isMeasurementModule())
         return notOffered();
-    return written(m_controller->setUnsignedShort(moduleItem(QStringLiteral("EventChannelStatus")), 0xFFFF));
+    return written(m_controller->setUnsignedShort(moduleItem(QStringLiteral("EventChannelStatus")), 0xFFFF),
+        JournalWrite::moduleWide, "event channel status", wordText(0xFFFF));
 }
 
 quint32 OpcModule::eventChannelMask()
@@ -355,7 +378,8 @@ bool OpcModule::setEventChannelMask(quint32 mask)
 {
     if (isMeasurementModule())
         return notOffered();
-    return written(m_controller->setUnsignedShort(moduleItem(QStringLiteral("EventChannelMask")), quint16(mask)));
+    return written(m_controller->setUnsignedShort(moduleItem(QStringLiteral("EventChannelMask")), quint16(mask)),
+        JournalWrite::moduleWide, "event channel mask", wordText(mask));
 }
 
 quint32 OpcModule::eventGroupStatus()
@@ -385,7 +409,8 @@ quint32 OpcModule::eventMask()
 
 bool OpcModule::setEventMask(quint32 mask)
 {
-    return written(m_controller->setUnsignedShort(moduleItem(QStringLiteral("EventMask")), quint16(mask)));
+    return written(m_controller->setUnsignedShort(moduleItem(QStringLiteral("EventMask")), quint16(mask)),
+        JournalWrite::moduleWide, "event mask", wordText(mask));
 }
 
 quint32 OpcModule::control()
@@ -427,7 +452,8 @@ float OpcModule::voltageRampSpeed()
 
 bool OpcModule::setVoltageRampSpeed(float vramp)
 {
-    return written(m_controller->setFloat(moduleItem(QStringLiteral("RampSpeed")), vramp));
+    return written(m_controller->setFloat(moduleItem(QStringLiteral("RampSpeed")), vramp), JournalWrite::moduleWide,
+        "voltage ramp speed", JournalWrite::valueText(vramp, QStringLiteral("%/s")));
 }
 
 float OpcModule::currentRampSpeed()
@@ -437,7 +463,8 @@ float OpcModule::currentRampSpeed()
 
 bool OpcModule::setCurrentRampSpeed(float iramp)
 {
-    return written(m_controller->setFloat(moduleItem(QStringLiteral("IRampSpeed")), iramp));
+    return written(m_controller->setFloat(moduleItem(QStringLiteral("IRampSpeed")), iramp), JournalWrite::moduleWide,
+        "current ramp speed", JournalWrite::valueText(iramp, QStringLiteral("%/s")));
 }
 
 bool OpcModule::killEnable()
@@ -447,7 +474,8 @@ bool OpcModule::killEnable()
 
 bool OpcModule::setKillEnable(bool enable)
 {
-    return written(m_controller->setBool(moduleItem(QStringLiteral("setKillEnable")), enable));
+    return written(m_controller->setBool(moduleItem(QStringLiteral("setKillEnable")), enable), JournalWrite::moduleWide,
+        "kill enable", onOffText(enable));
 }
 
 int OpcModule::channelNumber()
@@ -472,7 +500,7 @@ bool OpcModule::setRestartTime(quint32)
 bool OpcModule::setSelectedChannelsOn(quint32 mask)
 {
     Lock lock(m_controller->mutex());
-    const bool ok = changeMask(QStringLiteral("On"), [mask](quint32 read) { return read | mask; });
+    const bool ok = changeMask(QStringLiteral("On"), "switch of channels", [mask](quint32 read) { return read | mask; });
     if (ok)
         noteControl(mask, ChannelControlBit::on, true);
     return ok;
@@ -481,7 +509,7 @@ bool OpcModule::setSelectedChannelsOn(quint32 mask)
 bool OpcModule::setSelectedChannelsOff(quint32 mask)
 {
     Lock lock(m_controller->mutex());
-    const bool ok = changeMask(QStringLiteral("On"), [mask](quint32 read) { return read & ~mask; });
+    const bool ok = changeMask(QStringLiteral("On"), "switch of channels", [mask](quint32 read) { return read & ~mask; });
     if (ok)
         noteControl(mask, ChannelControlBit::on, false);
     return ok;
@@ -490,7 +518,8 @@ bool OpcModule::setSelectedChannelsOff(quint32 mask)
 bool OpcModule::setSelectedChannelsEmergencyOff(quint32 mask)
 {
     Lock lock(m_controller->mutex());
-    const bool ok = changeMask(QStringLiteral("Emcy"), [mask](quint32 read) { return read | mask; });
+    const bool ok =
+        changeMask(QStringLiteral("Emcy"), "emergency off of channels", [mask](quint32 read) { return read | mask; });
     if (ok)
         noteControl(mask, ChannelControlBit::emergencyOff, true);
     return ok;
@@ -499,7 +528,8 @@ bool OpcModule::setSelectedChannelsEmergencyOff(quint32 mask)
 bool OpcModule::clearSelectedChannelsEmergencyOff(quint32 mask)
 {
     Lock lock(m_controller->mutex());
-    const bool ok = changeMask(QStringLiteral("Emcy"), [mask](quint32 read) { return read & ~mask; });
+    const bool ok =
+        changeMask(QStringLiteral("Emcy"), "emergency off of channels", [mask](quint32 read) { return read & ~mask; });
     if (ok)
         noteControl(mask, ChannelControlBit::emergencyOff, false);
     return ok;
@@ -510,13 +540,15 @@ bool OpcModule::setAllChannelsVoltageSet(float vset)
     Lock lock(m_controller->mutex());
     if (isMeasurementModule())
         return notOffered();
-    return written(m_controller->setFloat(moduleItem(QStringLiteral("VSetAllChannels")), voltageToServer(vset)));
+    return written(m_controller->setFloat(moduleItem(QStringLiteral("VSetAllChannels")), voltageToServer(vset)),
+        JournalWrite::moduleWide, "voltage set of all channels", JournalWrite::valueText(vset, voltageUnit()));
 }
 
 bool OpcModule::setAllChannelsCurrentSet(float iset)
 {
     Lock lock(m_controller->mutex());
-    return written(m_controller->setFloat(moduleItem(QStringLiteral("ISetAllChannels")), currentToServer(iset)));
+    return written(m_controller->setFloat(moduleItem(QStringLiteral("ISetAllChannels")), currentToServer(iset)),
+        JournalWrite::moduleWide, "current set of all channels", JournalWrite::valueText(iset, currentUnit()));
 }
 
 bool OpcModule::setAllChannelsDelayedTripAction(OutputSupervisionAction action, int delay)
@@ -538,7 +570,8 @@ bool OpcModule::setChannelExternalMeasurementEnabled(int channel, bool enabled)
         return notOffered();
     if (!validChannel(channel))
         return noSuchChannel(channel);
-    if (!written(m_controller->setBool(channelItem(channel, QStringLiteral("setExternalMeas")), enabled)))
+    if (!written(m_controller->setBool(channelItem(channel, QStringLiteral("setExternalMeas")), enabled), channel,
+            "external measurement", onOffText(enabled)))
         return false;
     noteControl(channel < maskedChannels ? 1u << channel : 0, ChannelControlBit::externalMeasurement, enabled);
     return true;
@@ -551,7 +584,8 @@ bool OpcModule::setChannelRippleMeasurementEnabled(int channel, bool enabled)
         return notOffered();
     if (!validChannel(channel))
         return noSuchChannel(channel);
-    if (!written(m_controller->setBool(channelItem(channel, QStringLiteral("setRipple")), enabled)))
+    if (!written(m_controller->setBool(channelItem(channel, QStringLiteral("setRipple")), enabled), channel,
+            "ripple measurement", onOffText(enabled)))
         return false;
     noteControl(channel < maskedChannels ? 1u << channel : 0, ChannelControlBit::rippleMeasurement, enabled);
     return true;
@@ -565,15 +599,18 @@ bool OpcModule::setChannelBothMeasurementsEnabled(int channel, bool enabled)
 
 bool OpcModule::doMultiplex()
 {
-    return written(m_controller->setBool(moduleItem(QStringLiteral("doMultiplex")), true));
+    return written(m_controller->setBool(moduleItem(QStringLiteral("doMultiplex")), true), JournalWrite::moduleWide,
+        "multiplex", QStringLiteral("1"));
 }
 
 bool OpcModule::setResistor(int resistor)
 {
     Lock lock(m_controller->mutex());
     const bool valid = resistor >= 1 && resistor <= 3;
-    return written(m_controller->setBool(moduleItem(QStringLiteral("setR1")), valid && (resistor & 1)))
-        && written(m_controller->setBool(moduleItem(QStringLiteral("setR2")), valid && (resistor & 2)));
+    return written(m_controller->setBool(moduleItem(QStringLiteral("setR1")), valid && (resistor & 1)),
+               JournalWrite::moduleWide, "resistor R1", onOffText(valid && (resistor & 1)))
+        && written(m_controller->setBool(moduleItem(QStringLiteral("setR2")), valid && (resistor & 2)),
+            JournalWrite::moduleWide, "resistor R2", onOffText(valid && (resistor & 2)));
 }
 
 // ---- channel words --------------------------------------------------------------------------
@@ -596,7 +633,8 @@ bool OpcModule::setChannelEventStatus(int channel, quint32 status)
 {
     if (!validChannel(channel))
         return noSuchChannel(channel);
-    return written(m_controller->setUnsignedShort(channelItem(channel, QStringLiteral("EventStatus")), quint16(status)));
+    return written(m_controller->setUnsignedShort(channelItem(channel, QStringLiteral("EventStatus")), quint16(status)),
+        channel, "event status", wordText(status));
 }
 
 bool OpcModule::clearChannelEventStatus(int channel)
@@ -615,7 +653,8 @@ bool OpcModule::setChannelEventMask(int channel, quint32 mask)
 {
     if (!validChannel(channel))
         return noSuchChannel(channel);
-    return written(m_controller->setUnsignedShort(channelItem(channel, QStringLiteral("EventMask")), quint16(mask)));
+    return written(m_controller->setUnsignedShort(channelItem(channel, QStringLiteral("EventMask")), quint16(mask)), channel,
+        "event mask", wordText(mask));
 }
 
 quint32 OpcModule::channelControl(int channel)
@@ -652,7 +691,8 @@ bool OpcModule::setChannelOn(int channel)
     if (!validChannel(channel))
         return noSuchChannel(channel);
     if (channel >= maskedChannels)
-        return written(m_controller->setBool(channelItem(channel, QStringLiteral("On")), true));
+        return written(
+            m_controller->setBool(channelItem(channel, QStringLiteral("On")), true), channel, "switch", onOffText(true));
     return setSelectedChannelsOn(1u << channel);
 }
 
@@ -662,7 +702,8 @@ bool OpcModule::setChannelOff(int channel)
     if (!validChannel(channel))
         return noSuchChannel(channel);
     if (channel >= maskedChannels)
-        return written(m_controller->setBool(channelItem(channel, QStringLiteral("On")), false));
+        return written(
+            m_controller->setBool(channelItem(channel, QStringLiteral("On")), false), channel, "switch", onOffText(false));
     return setSelectedChannelsOff(1u << channel);
 }
 
@@ -674,7 +715,8 @@ bool OpcModule::setChannelEmergencyOff(int channel)
     if (!validChannel(channel))
         return noSuchChannel(channel);
     if (channel >= maskedChannels)
-        return written(m_controller->setBool(channelItem(channel, QStringLiteral("Emergency")), true));
+        return written(m_controller->setBool(channelItem(channel, QStringLiteral("Emergency")), true), channel,
+            "emergency off", onOffText(true));
     return setSelectedChannelsEmergencyOff(1u << channel);
 }
 
@@ -684,7 +726,8 @@ bool OpcModule::clearChannelEmergencyOff(int channel)
     if (!validChannel(channel))
         return noSuchChannel(channel);
     if (channel >= maskedChannels)
-        return written(m_controller->setBool(channelItem(channel, QStringLiteral("Emergency")), false));
+        return written(m_controller->setBool(channelItem(channel, QStringLiteral("Emergency")), false), channel,
+            "emergency off", onOffText(false));
     return clearSelectedChannelsEmergencyOff(1u << channel);
 }
 
@@ -721,7 +764,8 @@ bool OpcModule::setChannelVoltageSet(int channel, float vset)
         return notOffered();
     if (!validChannel(channel))
         return noSuchChannel(channel);
-    return written(m_controller->setFloat(channelItem(channel, QStringLiteral("VSet")), voltageToServer(vset)));
+    return written(m_controller->setFloat(channelItem(channel, QStringLiteral("VSet")), voltageToServer(vset)), channel,
+        "voltage set", JournalWrite::valueText(vset, voltageUnit(channel)));
 }
 
 float OpcModule::channelVoltageMeasure(int channel)
@@ -747,7 +791,8 @@ bool OpcModule::setChannelCurrentSet(int channel, float iset)
         return notOffered();
     if (!validChannel(channel))
         return noSuchChannel(channel);
-    return written(m_controller->setFloat(channelItem(channel, QStringLiteral("ISet")), currentToServer(iset)));
+    return written(m_controller->setFloat(channelItem(channel, QStringLiteral("ISet")), currentToServer(iset)), channel,
+        "current set", JournalWrite::valueText(iset, currentUnit(channel)));
 }
 
 float OpcModule::channelCurrentMeasure(int channel)
@@ -812,10 +857,12 @@ int OpcModule::channelDelayedTripTime(int channel)
 bool OpcModule::setFlexGroup(int group, quint32 member, quint32 type)
 {
     Lock lock(m_controller->mutex());
-    if (!written(m_controller->setByte(moduleItem(QStringLiteral("GroupNumber")), quint8(group))))
+    if (!written(m_controller->setByte(moduleItem(QStringLiteral("GroupNumber")), quint8(group)), JournalWrite::moduleWide,
+            "group number", QString::number(group)))
         return false;
-    return written(
-        m_controller->setUnsignedLong(moduleItem(QStringLiteral("GroupVariable")), (member << 16) | (type & 0xFFFF)));
+    const quint32 variable = (member << 16) | (type & 0xFFFF);
+    return written(m_controller->setUnsignedLong(moduleItem(QStringLiteral("GroupVariable")), variable),
+        JournalWrite::moduleWide, "variable group", wordText(variable));
 }
 
 quint32 OpcModule::flexGroupMemberList(int group)

@@ -159,12 +159,12 @@ private:
     float voltageToServer(float value) const;
     float currentFromServer(float value) const;
     float currentToServer(float value) const;
-    // The result of a confirmed write.
-    bool written(bool confirmed);
+    // The result of a confirmed write, recorded in the write journal (see journalWrite).
+    bool written(bool confirmed, int channel, const char* quantity, const QString& value);
     // Read-modify-write of a 32-bit channel mask item: `update` turns the read mask into the one
     // written. Nothing is written when the read is not answered.
     template <typename Update>
-    bool changeMask(const QString& suffix, Update update);
+    bool changeMask(const QString& suffix, const char* quantity, Update update);
     // Sets or clears `bit` of the cached control word of every channel in `mask`.
     void noteControl(quint32 mask, quint32 bit, bool set);
     void loadResolution();

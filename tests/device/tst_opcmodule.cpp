@@ -9,6 +9,7 @@
 #include "device/OpcControllerFactory.h"
 #include "device/OpcCrate.h"
 #include "device/OpcModule.h"
+#include "device/WriteJournal.h"
 
 #include <QStandardPaths>
 #include <QTest>
@@ -169,6 +170,8 @@ private slots:
         }
         QVERIFY2(ok, qPrintable(m->lastError()));
         QCOMPARE(raw(m->moduleItem(item)), after);
+        // Every write sent is in the journal, answered.
+        QVERIFY(WriteJournal::instance().latestLines(1).value(0).endsWith(QLatin1String("\tok")));
         m->setKillEnable(false);
         m->setAdjustment(false);
     }
@@ -362,6 +365,9 @@ private slots:
         QVERIFY(!m->lastError().isEmpty());
         QVERIFY(!m->setChannelEmergencyOff(0));
         QVERIFY(!m->setVoltageRampSpeed(3.0f));
+        // The refused write is in the journal with its reason (the time and place cut off).
+        QCOMPARE(WriteJournal::instance().latestLines(1).value(0).section(QLatin1Char('\t'), 4),
+            QStringLiteral("module\tvoltage ramp speed\t3 %/s\twindow\tno answer from the OPC server"));
         QCOMPARE(m->alarmMessage(), QString());
         const QVector<ChannelReading> readings = m->readChannels();
         QCOMPARE(readings.size(), 12);
