@@ -394,3 +394,78 @@ void BaseModule::setCurrentPrecision(int precision)
 {
     m_currentPrecision = precision;
 }
+
+quint32 BaseModule::GetModuleIlkOutStatus()
+{
+    return 0;
+}
+
+quint32 BaseModule::GetModuleIlkOutControl()
+{
+    return 0;
+}
+
+bool BaseModule::SetModuleIlkOutControl(quint32)
+{
+    return notOffered();
+}
+
+quint32 BaseModule::GetModuleIlkOutCount()
+{
+    return 0;
+}
+
+quint32 BaseModule::GetModuleIlkOutLastTrigger()
+{
+    return 0;
+}
+
+quint32 BaseModule::GetModuleIlkOutChnActualActive()
+{
+    return 0;
+}
+
+quint32 BaseModule::GetModuleIlkOutChnEverTriggered()
+{
+    return 0;
+}
+
+bool BaseModule::setChannelVoltageNominal(int, float)
+{
+    return notOffered();
+}
+
+bool BaseModule::setChannelCurrentNominal(int, float)
+{
+    return notOffered();
+}
+
+bool BaseModule::setSpecialControlCommand(quint32)
+{
+    return notOffered();
+}
+
+quint32 BaseModule::specialControlCommand()
+{
+    return 0;
+}
+
+quint32 BaseModule::specialControlStatus()
+{
+    return 0;
+}
+
+bool BaseModule::sendHexLine(QByteArray)
+{
+    return notOffered();
+}
+
+bool BaseModule::programBaseAddress(quint16)
+{
+    return notOffered();
+}
+
+quint16 BaseModule::verifyBaseAddress()
+{
+    return 0;
+}

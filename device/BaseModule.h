@@ -228,26 +228,29 @@ public slots:
     virtual void setCurrentUnit(QString unit);
     virtual int currentPrecision();
     virtual void setCurrentPrecision(int precision);
-    virtual quint32 GetModuleIlkOutStatus() = 0;
-    virtual quint32 GetModuleIlkOutControl() = 0;
-    virtual bool SetModuleIlkOutControl(quint32 control) = 0;
-    virtual quint32 GetModuleIlkOutCount() = 0;
-    virtual quint32 GetModuleIlkOutLastTrigger() = 0;
-    virtual quint32 GetModuleIlkOutChnActualActive() = 0;
-    virtual quint32 GetModuleIlkOutChnEverTriggered() = 0;
     virtual bool setFlexGroup(int group, quint32 member, quint32 type) = 0;
     virtual quint32 flexGroupMemberList(int group) = 0;
     virtual quint32 flexGroupType(int group) = 0;
     virtual float channelVoltageHardwareNominal(int channel) = 0;
-    virtual bool setChannelVoltageNominal(int channel, float maxset) = 0;
     virtual float channelCurrentHardwareNominal(int channel) = 0;
-    virtual bool setChannelCurrentNominal(int channel, float maxset) = 0;
-    virtual bool setSpecialControlCommand(quint32 command) = 0;
-    virtual quint32 specialControlCommand() = 0;
-    virtual quint32 specialControlStatus() = 0;
-    virtual bool sendHexLine(QByteArray record) = 0;
-    virtual bool programBaseAddress(quint16 address) = 0;
-    virtual quint16 verifyBaseAddress() = 0;
+    // Interlock out, the nominal-value setters, the special (boot loader) mode and base-address
+    // programming: only modules on a VME bus offer them. The defaults read 0 and refuse every
+    // write as not offered.
+    virtual quint32 GetModuleIlkOutStatus();
+    virtual quint32 GetModuleIlkOutControl();
+    virtual bool SetModuleIlkOutControl(quint32 control);
+    virtual quint32 GetModuleIlkOutCount();
+    virtual quint32 GetModuleIlkOutLastTrigger();
+    virtual quint32 GetModuleIlkOutChnActualActive();
+    virtual quint32 GetModuleIlkOutChnEverTriggered();
+    virtual bool setChannelVoltageNominal(int channel, float maxset);
+    virtual bool setChannelCurrentNominal(int channel, float maxset);
+    virtual bool setSpecialControlCommand(quint32 command);
+    virtual quint32 specialControlCommand();
+    virtual quint32 specialControlStatus();
+    virtual bool sendHexLine(QByteArray record);
+    virtual bool programBaseAddress(quint16 address);
+    virtual quint16 verifyBaseAddress();
 
 protected:
     // Record the outcome of an operation for lastError() in the calling thread; each returns the

@@ -1220,41 +1220,6 @@ bool SnmpModule::setChannelCurrentInterlockMinSet(int, float)
     return notOffered();
 }
 
-quint32 SnmpModule::GetModuleIlkOutStatus()
-{
-    return 0;
-}
-
-quint32 SnmpModule::GetModuleIlkOutControl()
-{
-    return 0;
-}
-
-bool SnmpModule::SetModuleIlkOutControl(quint32)
-{
-    return notOffered();
-}
-
-quint32 SnmpModule::GetModuleIlkOutCount()
-{
-    return 0;
-}
-
-quint32 SnmpModule::GetModuleIlkOutLastTrigger()
-{
-    return 0;
-}
-
-quint32 SnmpModule::GetModuleIlkOutChnActualActive()
-{
-    return 0;
-}
-
-quint32 SnmpModule::GetModuleIlkOutChnEverTriggered()
-{
-    return 0;
-}
-
 bool SnmpModule::setFlexGroup(int, quint32, quint32)
 {
     return notOffered();
@@ -1266,46 +1231,6 @@ quint32 SnmpModule::flexGroupMemberList(int)
 }
 
 quint32 SnmpModule::flexGroupType(int)
-{
-    return 0;
-}
-
-bool SnmpModule::setChannelVoltageNominal(int, float)
-{
-    return notOffered();
-}
-
-bool SnmpModule::setChannelCurrentNominal(int, float)
-{
-    return notOffered();
-}
-
-bool SnmpModule::setSpecialControlCommand(quint32)
-{
-    return notOffered();
-}
-
-quint32 SnmpModule::specialControlCommand()
-{
-    return 0;
-}
-
-quint32 SnmpModule::specialControlStatus()
-{
-    return 0;
-}
-
-bool SnmpModule::sendHexLine(QByteArray)
-{
-    return notOffered();
-}
-
-bool SnmpModule::programBaseAddress(quint16)
-{
-    return notOffered();
-}
-
-quint16 SnmpModule::verifyBaseAddress()
 {
     return 0;
 }

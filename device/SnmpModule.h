@@ -147,26 +147,11 @@ public slots:
     bool setChannelCurrentInterlockMinSet(int channel, float ilkmin) override;
     bool setChannelOn(int channel) override;
     bool setChannelOff(int channel) override;
-    quint32 GetModuleIlkOutStatus() override;
-    quint32 GetModuleIlkOutControl() override;
-    bool SetModuleIlkOutControl(quint32 control) override;
-    quint32 GetModuleIlkOutCount() override;
-    quint32 GetModuleIlkOutLastTrigger() override;
-    quint32 GetModuleIlkOutChnActualActive() override;
-    quint32 GetModuleIlkOutChnEverTriggered() override;
     bool setFlexGroup(int group, quint32 member, quint32 type) override;
     quint32 flexGroupMemberList(int group) override;
     quint32 flexGroupType(int group) override;
     float channelVoltageHardwareNominal(int channel) override;
-    bool setChannelVoltageNominal(int channel, float maxset) override;
     float channelCurrentHardwareNominal(int channel) override;
-    bool setChannelCurrentNominal(int channel, float maxset) override;
-    bool setSpecialControlCommand(quint32 command) override;
-    quint32 specialControlCommand() override;
-    quint32 specialControlStatus() override;
-    bool sendHexLine(QByteArray record) override;
-    bool programBaseAddress(quint16 address) override;
-    quint16 verifyBaseAddress() override;
 
 protected:
     // The crate's address, the slot number and the module's serial number.

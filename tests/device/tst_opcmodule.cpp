@@ -63,6 +63,14 @@ private:
     void setReachable(bool reachable) { controller()->opc_setBool("Simulation.Reachable", reachable); }
 
     OpcStandInConfig m_config;
+
+    // The journal's latest line about `m` (tests running side by side share the journal).
+    static QString latestJournalLine(OpcModule& m)
+    {
+        const QStringList lines =
+            WriteJournal::instance().latestLines(50).filter(QLatin1Char('\t') + m.address() + QLatin1Char('\t'));
+        return lines.value(lines.size() - 1);
+    }
     std::unique_ptr<OpcController> m_controller;
 
 private slots:
@@ -171,7 +179,7 @@ private slots:
         QVERIFY2(ok, qPrintable(m->lastError()));
         QCOMPARE(raw(m->moduleItem(item)), after);
         // Every write sent is in the journal, answered.
-        QVERIFY(WriteJournal::instance().latestLines(1).value(0).endsWith(QLatin1String("\tok")));
+        QVERIFY(latestJournalLine(*m).endsWith(QLatin1String("\tok")));
         m->setKillEnable(false);
         m->setAdjustment(false);
     }
@@ -366,7 +374,7 @@ private slots:
         QVERIFY(!m->setChannelEmergencyOff(0));
         QVERIFY(!m->setVoltageRampSpeed(3.0f));
         // The refused write is in the journal with its reason (the time and place cut off).
-        QCOMPARE(WriteJournal::instance().latestLines(1).value(0).section(QLatin1Char('\t'), 4),
+        QCOMPARE(latestJournalLine(*m).section(QLatin1Char('\t'), 4),
             QStringLiteral("module\tvoltage ramp speed\t3 %/s\twindow\tno answer from the OPC server"));
         QCOMPARE(m->alarmMessage(), QString());
         const QVector<ChannelReading> readings = m->readChannels();
