@@ -532,6 +532,10 @@ quint32 VmeModuleModel::value(const Register& reg)
     case Reg::AcceptedBase:
         return m_acceptedBase;
     case Reg::SpecialStatus:
+        // Class 29 takes a line when the word with its last character arrives; a program that
+        // asks for the answer before that has sent a line shorter than its byte count.
+        if (m_specialMode && is29() && !m_lineTaken && !m_lineBuffer.isEmpty())
+            takeLine(m_lineBuffer);
         return m_specialMode ? m_specialStatus : 0;
     case Reg::SpecialCommand:
         return m_specialCommand;
