@@ -20,6 +20,9 @@ constexpr quint32 doSaveSetValues = 0x8000;
 constexpr int saveSetValuesReads = 3;
 
 // Channel control bits and channel events.
+// Module event latched by a restart.
+constexpr quint32 eventRestart = 0x0002;
+
 constexpr quint32 channelSetOn = 0x0008;
 constexpr quint32 channelSetEmergency = 0x0020;
 constexpr quint32 channelStuckBit = 0x0001;
@@ -464,7 +467,7 @@ void VmeModuleModel::reset()
         channel = Channel();
     m_control = 0;
     m_saveReadsLeft = 0;
-    m_moduleEvents = 0;
+    m_moduleEvents = eventRestart;
     store(Reg::EventGroupStatus, 0, 0);
     m_newBase = m_base;
     m_acceptedBase = m_base;

@@ -31,7 +31,8 @@ public:
     quint16 read16(quint32 offset);
     void write16(quint32 offset, quint16 value);
 
-    // Power-on state: channels off, events and special mode left, base address unchanged.
+    // Restart: channels off, special mode left, events cleared but the restart event; the base
+    // address stays.
     void reset();
 
     // Register offsets the transfer protocol and the base-address programming use, for this

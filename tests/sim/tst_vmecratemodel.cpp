@@ -457,6 +457,9 @@ void VmeCrateModelTest::busErrorsAndReset()
     bus.write32(0x0C, 0x5);
     bus.crate.systemReset();
     QCOMPARE(bus.read32(0x00) & 0x44, 0u);
+    QCOMPARE(bus.read32(0x04), 0x2u); // the restart event, cleared by writing it back
+    bus.write32(0x04, 0x2);
+    QCOMPARE(bus.read32(0x04), 0u);
     bus.base = 0x4000;
     QCOMPARE(bus.read(0x62), quint16(0));
 }
