@@ -19,10 +19,10 @@ constexpr quint32 doSaveSetValues = 0x8000;
 // doSVSV reads back set this many times before the module reports the save done.
 constexpr int saveSetValuesReads = 3;
 
-// Channel control bits and channel events.
 // Module event latched by a restart.
 constexpr quint32 eventRestart = 0x0002;
 
+// Channel control bits and channel events.
 constexpr quint32 channelSetOn = 0x0008;
 constexpr quint32 channelSetEmergency = 0x0020;
 constexpr quint32 channelStuckBit = 0x0001;
@@ -43,10 +43,6 @@ float bitsFloat(quint32 bits)
     std::memcpy(&value, &bits, sizeof value);
     return value;
 }
-
-} // namespace
-
-namespace {
 
 using Reg = VmeModuleModel::Reg;
 using Register = VmeModuleModel::Register;

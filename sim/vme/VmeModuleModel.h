@@ -35,10 +35,7 @@ public:
     // address stays.
     void reset();
 
-    // Register offsets the transfer protocol and the base-address programming use, for this
-    // module's layout.
-    quint32 specialStatusOffset() const { return is29() ? 0xAC : 0x3B0; }
-    quint32 specialCommandOffset() const { return is29() ? 0xB0 : 0x3B2; }
+    // In special mode the channel-0 block and the blocks after it hold the line being sent.
     quint32 transferBufferOffset() const { return is29() ? 0x100 : 0x60; }
 
     enum SpecialStatus : quint32 {
