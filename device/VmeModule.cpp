@@ -543,9 +543,7 @@ void VmeModule::setBaseAddress(quint16 baseAddress)
 
 float VmeModule::temperature(int index)
 {
-    const Lock held = lock();
-    const float value = readModuleFloat(Temperature);
-    return index == 0 ? value : 0.0f;
+    return index == 0 ? readModuleFloat(Temperature) : 0.0f;
 }
 
 float VmeModule::supplyP5()
@@ -1127,14 +1125,19 @@ quint16 VmeModule::verifyBaseAddress()
 
 // ---- readings for the window ----------------------------------------------------------------
 
+// Each channel (and each group of module values) is read under one hold of the bus, so a
+// reading is consistent in itself while an operator's command never waits for a whole refresh.
 QVector<ChannelReading> VmeModule::readChannels()
 {
     QVector<ChannelReading> readings;
-    const Lock held = lock();
-    if (!layoutReady())
-        return readings;
-    readings.resize(m_channelCount);
-    for (int channel = 0; channel < m_channelCount; ++channel) {
+    {
+        const Lock held = lock();
+        if (!layoutReady())
+            return readings;
+        readings.resize(m_channelCount);
+    }
+    for (int channel = 0; channel < readings.size(); ++channel) {
+        const Lock held = lock();
         ChannelReading& reading = readings[channel];
         m_readFailed = false;
         reading.voltageSet = channelVoltageSet(channel);
@@ -1145,7 +1148,7 @@ QVector<ChannelReading> VmeModule::readChannels()
         reading.currentNominal = channelCurrentNominal(channel);
         reading.control = channelControl(channel);
         reading.status = channelStatus(channel);
-        reading.complete = !m_readFailed;
+        reading.complete = !m_readFailed && validChannel(channel);
     }
     return readings;
 }
@@ -1153,24 +1156,34 @@ QVector<ChannelReading> VmeModule::readChannels()
 ModuleReading VmeModule::readModuleValues(bool temperatures, bool supplies)
 {
     ModuleReading reading;
-    const Lock held = lock();
-    if (!layoutReady())
-        return reading;
+    {
+        const Lock held = lock();
+        if (!layoutReady())
+            return reading;
+    }
     reading.currentControl = currentControl();
-    m_readFailed = false;
-    reading.voltageRampSpeed = voltageRampSpeed();
-    reading.currentRampSpeed = reading.currentControl ? currentRampSpeed() : 0.0f;
-    reading.rampSpeedsValid = !m_readFailed;
-    m_readFailed = false;
-    reading.status = status();
-    reading.eventStatus = eventStatus();
-    reading.statusValid = !m_readFailed;
+    {
+        const Lock held = lock();
+        m_readFailed = false;
+        reading.voltageRampSpeed = voltageRampSpeed();
+        reading.currentRampSpeed = reading.currentControl ? currentRampSpeed() : 0.0f;
+        reading.rampSpeedsValid = !m_readFailed;
+    }
+    {
+        const Lock held = lock();
+        m_readFailed = false;
+        reading.status = status();
+        reading.eventStatus = eventStatus();
+        reading.statusValid = !m_readFailed;
+    }
     if (temperatures) {
+        const Lock held = lock();
         m_readFailed = false;
         reading.temperature[0] = temperature(0);
         reading.temperaturesValid = !m_readFailed;
     }
     if (supplies) {
+        const Lock held = lock();
         m_readFailed = false;
         reading.supplyP5 = supplyP5();
         reading.supplyP12 = supplyP12();

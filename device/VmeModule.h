@@ -25,8 +25,9 @@ class VmeController;
 // lastError() "VME bus error <code>"; a value whose read failed is not a reading
 // (readChannels()/readModuleValues() leave it incomplete/invalid, connected() is false).
 //
-// Every operation holds the controller's mutex for its whole duration; every write sent is
-// recorded in the write journal. Callable from any thread.
+// Every operation holds the controller's mutex for its whole duration (the window readings:
+// each channel and each group of module values); every write sent is recorded in the write
+// journal, one line per value written. Callable from any thread.
 class VmeModule : public BaseModule
 {
     Q_OBJECT
