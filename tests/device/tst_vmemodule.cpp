@@ -9,6 +9,7 @@
 #include "device/ModuleTypes.h"
 #include "device/VmeControllerFactory.h"
 #include "device/VmeModule.h"
+#include "device/WriteJournal.h"
 #include "profiles/ModuleProfile.h"
 #include "profiles/ProfileWriter.h"
 
@@ -268,6 +269,8 @@ private slots:
         QVERIFY(!module->setChannelVoltageSet(0, 10.0f));
         QVERIFY2(QRegularExpression(QStringLiteral("^VME bus error -\\d+$")).match(module->lastError()).hasMatch(),
             qPrintable(module->lastError()));
+        QCOMPARE(lastJournalLine().slot, QStringLiteral("VME BA 0x7000"));
+        QCOMPARE(lastJournalLine().result, module->lastError());
         QVERIFY(!module->setEventMask(1));
         QVERIFY(!module->setChannelOn(0));
         m_bus->clear();
@@ -281,6 +284,11 @@ private slots:
 
         module->setBaseAddress(0x4000);
         QVERIFY(module->connected());
+        QVERIFY(module->setChannelVoltageSet(0, 10.0f));
+        const JournalLine written = lastJournalLine();
+        QCOMPARE(written.slot + ' ' + written.serialNumber + ' ' + written.channel + ' ' + written.quantity + ' '
+                + written.result,
+            QStringLiteral("VME BA 0x4000 2002 0 voltage set ok"));
         readings = module->readChannels();
         QVERIFY(std::all_of(readings.begin(), readings.end(), [](const ChannelReading& r) { return r.complete; }));
         values = module->readModuleValues(true, true);
@@ -474,6 +482,12 @@ private:
         auto module = std::make_unique<VmeModule>(m_bus.get(), quint16(base));
         module->deviceClass();
         return module;
+    }
+    static JournalLine lastJournalLine()
+    {
+        JournalLine line;
+        JournalLine::parse(WriteJournal::instance().latestLines(1).value(0), &line);
+        return line;
     }
     static QVector<quint32> addresses(const QVector<Cycle>& cycles)
     {
