@@ -214,11 +214,15 @@ int VmeModule::deviceClass()
     else if (detected == class29)
         m_channelCount = qMin(maxChannels29, int(high));
     if (detected == class20 || detected == class29) {
+        // The display units come from the settings once, when the module is first recognised:
+        // detecting again must not undo units chosen since.
+        const bool first = m_layoutClass == 0;
         m_firmwareName.clear();
         setFirmwareName(detected);
         m_layoutClass = detected;
         m_serialNumber = int(readLong(moduleRegister(SerialNumber).offset));
-        loadResolution();
+        if (first)
+            loadResolution();
     }
     return detected;
 }

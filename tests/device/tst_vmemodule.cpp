@@ -150,7 +150,9 @@ private slots:
         QFETCH(int, serial);
         QFETCH(QString, release);
         auto module = detected(base);
+        module->setVoltageUnit(QStringLiteral("kV"));
         QCOMPARE(module->deviceClass(), deviceClass);
+        QCOMPARE(module->voltageUnit(), QStringLiteral("kV")); // detecting again keeps the units
         QCOMPARE(module->channelNumber(), channels);
         QCOMPARE(module->firmwareName(), ModuleTypes::nameOf(deviceClass));
         QCOMPARE(module->serialNumber(), serial);
