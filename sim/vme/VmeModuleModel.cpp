@@ -19,6 +19,9 @@ constexpr quint32 doSaveSetValues = 0x8000;
 // doSVSV reads back set this many times before the module reports the save done.
 constexpr int saveSetValuesReads = 3;
 
+// Module event latched by a restart.
+constexpr quint32 eventRestart = 0x0002;
+
 // Channel control bits and channel events.
 constexpr quint32 channelSetOn = 0x0008;
 constexpr quint32 channelSetEmergency = 0x0020;
@@ -40,10 +43,6 @@ float bitsFloat(quint32 bits)
     std::memcpy(&value, &bits, sizeof value);
     return value;
 }
-
-} // namespace
-
-namespace {
 
 using Reg = VmeModuleModel::Reg;
 using Register = VmeModuleModel::Register;
@@ -464,7 +463,7 @@ void VmeModuleModel::reset()
         channel = Channel();
     m_control = 0;
     m_saveReadsLeft = 0;
-    m_moduleEvents = 0;
+    m_moduleEvents = eventRestart;
     store(Reg::EventGroupStatus, 0, 0);
     m_newBase = m_base;
     m_acceptedBase = m_base;

@@ -31,13 +31,11 @@ public:
     quint16 read16(quint32 offset);
     void write16(quint32 offset, quint16 value);
 
-    // Power-on state: channels off, events and special mode left, base address unchanged.
+    // Restart: channels off, special mode left, events cleared but the restart event; the base
+    // address stays.
     void reset();
 
-    // Register offsets the transfer protocol and the base-address programming use, for this
-    // module's layout.
-    quint32 specialStatusOffset() const { return is29() ? 0xAC : 0x3B0; }
-    quint32 specialCommandOffset() const { return is29() ? 0xB0 : 0x3B2; }
+    // In special mode the channel-0 block and the blocks after it hold the line being sent.
     quint32 transferBufferOffset() const { return is29() ? 0x100 : 0x60; }
 
     enum SpecialStatus : quint32 {

@@ -12,6 +12,7 @@
 #include <QtEndian>
 
 #include <cstring>
+#include <thread>
 
 namespace {
 
@@ -160,6 +161,7 @@ private slots:
     void baseAddressProgramming_data();
     void baseAddressProgramming();
     void busErrorsAndReset();
+    void concurrentCycles();
     void malformedConfig_data();
     void malformedConfig();
     void libraries();
@@ -455,8 +457,33 @@ void VmeCrateModelTest::busErrorsAndReset()
     bus.write32(0x0C, 0x5);
     bus.crate.systemReset();
     QCOMPARE(bus.read32(0x00) & 0x44, 0u);
+    QCOMPARE(bus.read32(0x04), 0x2u); // the restart event, cleared by writing it back
+    bus.write32(0x04, 0x2);
+    QCOMPARE(bus.read32(0x04), 0u);
     bus.base = 0x4000;
     QCOMPARE(bus.read(0x62), quint16(0));
+}
+
+void VmeCrateModelTest::concurrentCycles()
+{
+    // A poller thread reads while the window's thread writes, as in the program.
+    VmeCrateModel crate(vmeDemoCrateConfig());
+    std::thread poller([&crate] {
+        for (int i = 0; i < 2000; ++i) {
+            quint16 word = 0;
+            crate.read16(0x4000 + 0x60 + 0x10 + quint32(i % 4) * 2, am, &word);
+            crate.read16(0x5000 + 0x00, am, &word);
+        }
+    });
+    for (int i = 0; i < 2000; ++i) {
+        crate.write16(0x4000 + 0x62, am, quint16(i % 2 ? 0x8 : 0));
+        crate.write16(0x5000 + 0x110, am, quint16(i));
+        crate.write16(0x5000 + 0x112, am, 0);
+    }
+    poller.join();
+    quint16 word = 0;
+    QCOMPARE(crate.read16(0x5000 + 0x110, am, &word), 0);
+    QCOMPARE(word, quint16(1999));
 }
 
 void VmeCrateModelTest::malformedConfig_data()
