@@ -2,6 +2,10 @@
 
 #include "device/OpcControllerFactory.h"
 #include "device/SnmpControllerFactory.h"
+#include "device/VmeControllerFactory.h"
+
+#include "controller/V1718.h"
+#include "controller/VmUsb.h"
 
 #include <iterator>
 
@@ -25,6 +29,8 @@ struct Kind
 constexpr Kind kinds[] = {
     {"snmp", &make<SnmpControllerFactory>, false},
     {"opc", &make<OpcControllerFactory>, false},
+    {"vmusb", &make<VmeControllerFactory<VmUsb>>, true},
+    {"v1718", &make<VmeControllerFactory<V1718>>, true},
 };
 
 } // namespace

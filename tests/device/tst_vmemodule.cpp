@@ -1,0 +1,507 @@
+// The VME module against the stand-in crate behind a VM-USB: layout detection, both register
+// layouts, unit conversions, channel bounds, bus errors, firmware lines, variable groups, module
+// discovery, a profile written into a module, and a poller thread sharing a module with the GUI
+// thread.
+#include "common/VmeStandInConfig.h"
+
+#include "controller/VmUsb.h"
+#include "device/ControllerKinds.h"
+#include "device/ModuleTypes.h"
+#include "device/VmeControllerFactory.h"
+#include "device/VmeModule.h"
+#include "device/WriteJournal.h"
+#include "profiles/ModuleProfile.h"
+#include "profiles/ProfileWriter.h"
+
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+
+#include <atomic>
+#include <memory>
+
+namespace {
+
+using Cycle = QPair<quint32, quint32>; // address, data
+
+// A VM-USB whose cycles are recorded, so that a test sees exactly what went over the bus.
+class RecordingBus : public VmeController
+{
+public:
+    int systemReset(int* error) override { return m_bridge.systemReset(error); }
+    int write16(quint32 address, int addressModifier, quint32 data, int* error) override
+    {
+        writes.append({address, data});
+        return m_bridge.write16(address, addressModifier, data, error);
+    }
+    quint32 read16(quint32 address, int addressModifier, int* error) override
+    {
+        reads.append(address);
+        return m_bridge.read16(address, addressModifier, error);
+    }
+    QString errorString() override { return m_bridge.errorString(); }
+    QString connectionInfo() override { return m_bridge.connectionInfo(); }
+    bool isConnected() override { return m_bridge.isConnected(); }
+
+    void clear()
+    {
+        writes.clear();
+        reads.clear();
+    }
+
+    QVector<Cycle> writes;
+    QVector<quint32> reads;
+
+private:
+    VmUsb m_bridge;
+};
+
+// Class 29 at 0x0000 (its window covers the probe at 0x0400), class 20 with four channels at
+// 0x0800, and the two modules most tests use: class 20 at 0x4000, class 29 at 0x5000.
+constexpr char crate[] = R"({"vmUsbSerials": ["VM0001A"], "v1718": false, "modules": [
+    {"base": "0x0000", "class": 29, "channels": 8, "serial": 2900},
+    {"base": "0x0800", "class": 20, "channels": 4, "serial": 2001},
+    {"base": "0x4000", "class": 20, "channels": 12, "serial": 2002, "voltageNominal": 3000,
+     "currentNominal": 0.003, "firmwareRelease": [1, 2, 3, 4]},
+    {"base": "0x5000", "class": 29, "channels": 24, "serial": 2901, "voltageNominal": 6000,
+     "currentNominal": 0.001, "firmwareRelease": [0, 3, 1, 0]}]})";
+
+} // namespace
+
+class TestVmeModule : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        QVERIFY(m_config.write(crate));
+        m_bus = std::make_shared<RecordingBus>();
+        QVERIFY(m_bus->isConnected());
+    }
+
+    void init() { m_bus->clear(); }
+
+    void firstOperationOnlyDetects_data()
+    {
+        QTest::addColumn<int>("base");
+        QTest::addColumn<int>("deviceClass");
+        QTest::addColumn<int>("channels");
+        QTest::newRow("class 20") << 0x4000 << 20 << 12;
+        QTest::newRow("class 29") << 0x5000 << 29 << 24;
+    }
+    void firstOperationOnlyDetects()
+    {
+        QFETCH(int, base);
+        QFETCH(int, deviceClass);
+        QFETCH(int, channels);
+        QVERIFY(detected(base)->setEventMask(0x00A5));
+        VmeModule fresh(m_bus.get(), quint16(base));
+        QCOMPARE(fresh.channelNumber(), -1);
+        QCOMPARE(fresh.eventMask(), 0u);
+        QCOMPARE(fresh.channelNumber(), channels);
+        QCOMPARE(fresh.BaseModule::deviceClass(), deviceClass);
+        QCOMPARE(fresh.eventMask(), 0x00A5u);
+        // A write to a module whose layout is not known yet sends nothing.
+        VmeModule other(m_bus.get(), quint16(base));
+        m_bus->clear();
+        QVERIFY(!other.setEventMask(0));
+        QVERIFY(m_bus->writes.isEmpty());
+    }
+
+    void address_data()
+    {
+        QTest::addColumn<int>("base");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("0x4000") << 0x4000 << "VME BA 0x4000";
+        QTest::newRow("zero-filled") << 0xA0 << "VME BA 0x00a0";
+        QTest::newRow("lower case") << 0xFC00 << "VME BA 0xfc00";
+    }
+    void address()
+    {
+        QFETCH(int, base);
+        QFETCH(QString, text);
+        VmeModule module(nullptr, 0x1000);
+        module.setBaseAddress(quint16(base));
+        QCOMPARE(module.baseAddress(), quint16(base));
+        QCOMPARE(module.address(), text);
+    }
+
+    void identity_data()
+    {
+        QTest::addColumn<int>("base");
+        QTest::addColumn<int>("deviceClass");
+        QTest::addColumn<int>("channels");
+        QTest::addColumn<int>("serial");
+        QTest::addColumn<QString>("release");
+        QTest::newRow("class 29, 8 channels") << 0x0000 << 29 << 8 << 2900 << "";
+        QTest::newRow("class 20, 4 channels fitted") << 0x0800 << 20 << 4 << 2001 << "";
+        QTest::newRow("class 20") << 0x4000 << 20 << 12 << 2002 << "12.34";
+        QTest::newRow("class 29") << 0x5000 << 29 << 24 << 2901 << "03.10";
+    }
+    void identity()
+    {
+        QFETCH(int, base);
+        QFETCH(int, deviceClass);
+        QFETCH(int, channels);
+        QFETCH(int, serial);
+        QFETCH(QString, release);
+        auto module = detected(base);
+        module->setVoltageUnit(QStringLiteral("kV"));
+        QCOMPARE(module->deviceClass(), deviceClass);
+        QCOMPARE(module->voltageUnit(), QStringLiteral("kV")); // detecting again keeps the units
+        QCOMPARE(module->channelNumber(), channels);
+        QCOMPARE(module->firmwareName(), ModuleTypes::nameOf(deviceClass));
+        QCOMPARE(module->serialNumber(), serial);
+        if (!release.isEmpty())
+            QCOMPARE(module->firmwareRelease(), release);
+        QVERIFY(module->connected());
+        QCOMPARE(module->currentControl(), deviceClass == 20);
+        QCOMPARE(module->reports(BaseModule::Quantity::InterlockOut), deviceClass == 20);
+        QVERIFY(module->reports(BaseModule::Quantity::SupplyN12));
+        if (deviceClass == 29) {
+            m_bus->clear();
+            QVERIFY(!module->SetModuleIlkOutControl(1));
+            QCOMPARE(module->GetModuleIlkOutControl(), 0u);
+            QVERIFY(m_bus->writes.isEmpty() && m_bus->reads.isEmpty());
+        }
+    }
+
+    // Registers hold volts and amperes; the interface speaks the display units.
+    void conversions_data()
+    {
+        QTest::addColumn<int>("base");
+        QTest::newRow("class 20") << 0x4000;
+        QTest::newRow("class 29") << 0x5000;
+    }
+    void conversions()
+    {
+        QFETCH(int, base);
+        auto module = detected(base);
+        module->setVoltageUnit(QStringLiteral("kV"));
+        module->setCurrentUnit(QStringLiteral("uA"));
+        QVERIFY(module->setChannelVoltageSet(1, 1.5f));
+        QVERIFY(module->setChannelCurrentSet(1, 2.0f));
+        QCOMPARE(module->channelVoltageSet(1), 1.5f);
+        QVERIFY(qFuzzyCompare(module->channelCurrentSet(1), 2.0f));
+        module->setVoltageUnit(QStringLiteral("V"));
+        module->setCurrentUnit(QStringLiteral("A"));
+        QCOMPARE(module->channelVoltageSet(1), 1500.0f);
+        QVERIFY(qFuzzyCompare(module->channelCurrentSet(1), 2.0e-6f));
+        // The ramp speed is a percentage: never converted.
+        QVERIFY(module->setVoltageRampSpeed(7.5f));
+        QCOMPARE(module->voltageRampSpeed(), 7.5f);
+    }
+
+    // The user nominal is written and the hardware nominal read in display units like every
+    // other value.
+    void nominalsInDisplayUnits_data()
+    {
+        QTest::addColumn<int>("base");
+        QTest::addColumn<float>("hardwareKilovolts");
+        QTest::addColumn<float>("hardwareMicroamperes");
+        QTest::newRow("class 20") << 0x4000 << 3.0f << 3000.0f;
+        QTest::newRow("class 29") << 0x5000 << 6.0f << 1000.0f;
+    }
+    void nominalsInDisplayUnits()
+    {
+        QFETCH(int, base);
+        QFETCH(float, hardwareKilovolts);
+        QFETCH(float, hardwareMicroamperes);
+        auto module = detected(base);
+        module->setVoltageUnit(QStringLiteral("kV"));
+        module->setCurrentUnit(QStringLiteral("uA"));
+        QCOMPARE(module->channelVoltageHardwareNominal(2), hardwareKilovolts);
+        QVERIFY(qFuzzyCompare(module->channelCurrentHardwareNominal(2), hardwareMicroamperes));
+        QVERIFY(module->setChannelVoltageNominal(2, 2.5f));
+        QCOMPARE(module->channelVoltageNominal(2), 2.5f);
+        module->setVoltageUnit(QStringLiteral("V"));
+        QCOMPARE(module->channelVoltageNominal(2), 2500.0f);
+        QVERIFY(module->setChannelVoltageNominal(2, hardwareKilovolts * 1000));
+    }
+
+    // Class 29: the hardware nominals sit in the tail of the channel's block, apart from the
+    // variable groups at 0x700 + 8g.
+    void class29NominalsApartFromGroups()
+    {
+        auto module = detected(0x5000);
+        QVERIFY(module->setFlexGroup(0, 0x1, 0xC005));
+        QVERIFY(module->setFlexGroup(1, 0x2, 0xC006));
+        QCOMPARE(module->channelVoltageHardwareNominal(0), 6000.0f);
+        QCOMPARE(module->channelVoltageHardwareNominal(1), 6000.0f);
+        QVERIFY(qFuzzyCompare(module->channelCurrentHardwareNominal(0), 1.0f)); // mA
+        QCOMPARE(module->flexGroupMemberList(0), 0x1u);
+        QCOMPARE(module->flexGroupType(1), 0xC006u);
+        QVERIFY(module->setFlexGroup(0, 0, 0) && module->setFlexGroup(1, 0, 0));
+    }
+
+    // A channel the module does not have is never addressed: in class 20 the block of channel 12
+    // would be the all-channels registers.
+    void channelsOutsideTheModule()
+    {
+        auto module = detected(0x4000);
+        QVERIFY(module->setChannelVoltageSet(0, 100.0f));
+        for (int channel : {12, 13, -1, 64}) {
+            m_bus->clear();
+            QVERIFY(!module->setChannelVoltageSet(channel, 200.0f));
+            QCOMPARE(module->lastError(), QStringLiteral("no channel %1 in this module").arg(channel));
+            QVERIFY(!module->setChannelOn(channel));
+            QCOMPARE(module->channelVoltageSet(channel), 0.0f);
+            QCOMPARE(module->channelStatus(channel), 0u);
+            QVERIFY(m_bus->writes.isEmpty() && m_bus->reads.isEmpty());
+        }
+        QVERIFY(module->setSelectedChannelsOff(0xFFFFFFFF));
+        m_bus->clear();
+        QVERIFY(module->setSelectedChannelsOn(0xFFFF1001)); // channels 0 and 12, 16..31
+        QCOMPARE(addresses(m_bus->writes), (QVector<quint32>{0x4062}));
+        QVERIFY(module->channelControl(0) & 0x8);
+        QCOMPARE(module->channelVoltageSet(0), 100.0f);
+        QVERIFY(module->setSelectedChannelsOff(0x1001));
+    }
+
+    // A failing cycle is an error of the write, and makes the values of its read no readings.
+    void busErrors()
+    {
+        auto module = detected(0x4000);
+        module->setBaseAddress(0x7000); // nothing answers there
+        QVERIFY(!module->connected());
+        QVERIFY(!module->setChannelVoltageSet(0, 10.0f));
+        QVERIFY2(QRegularExpression(QStringLiteral("^VME bus error -\\d+$")).match(module->lastError()).hasMatch(),
+            qPrintable(module->lastError()));
+        QCOMPARE(lastJournalLine().slot, QStringLiteral("VME BA 0x7000"));
+        QCOMPARE(lastJournalLine().result, module->lastError());
+        QVERIFY(!module->setEventMask(1));
+        QVERIFY(!module->setChannelOn(0));
+        m_bus->clear();
+        QVERIFY(!module->doClear()); // a control word that did not read is not written back
+        QVERIFY(m_bus->writes.isEmpty());
+        QVector<ChannelReading> readings = module->readChannels();
+        QCOMPARE(readings.size(), 12);
+        QVERIFY(std::none_of(readings.begin(), readings.end(), [](const ChannelReading& r) { return r.complete; }));
+        ModuleReading values = module->readModuleValues(true, true);
+        QVERIFY(!values.rampSpeedsValid && !values.statusValid && !values.temperaturesValid && !values.suppliesValid);
+
+        module->setBaseAddress(0x4000);
+        QVERIFY(module->connected());
+        QVERIFY(module->setChannelVoltageSet(0, 10.0f));
+        const JournalLine written = lastJournalLine();
+        QCOMPARE(written.slot + ' ' + written.serialNumber + ' ' + written.channel + ' ' + written.quantity + ' '
+                + written.result,
+            QStringLiteral("VME BA 0x4000 2002 0 voltage set ok"));
+        readings = module->readChannels();
+        QVERIFY(std::all_of(readings.begin(), readings.end(), [](const ChannelReading& r) { return r.complete; }));
+        values = module->readModuleValues(true, true);
+        QVERIFY(values.rampSpeedsValid && values.statusValid && values.temperaturesValid && values.suppliesValid);
+        QVERIFY(values.supplyP5 > 0.0f);
+    }
+
+    // A mask of single channels is switched channel by channel (read-modify-write of their
+    // control words); a mask of all ones through the all-channels register.
+    void selectedChannels()
+    {
+        auto module = detected(0x4000);
+        QVERIFY(module->setSelectedChannelsOff(0xFFFFFFFF));
+        m_bus->clear();
+        QVERIFY(module->setSelectedChannelsOn(0x5));
+        QCOMPARE(m_bus->writes.size(), 2);
+        QCOMPARE(addresses(m_bus->writes), (QVector<quint32>{0x4062, 0x40C2}));
+        QCOMPARE(m_bus->writes.at(0).second & 0x8, 0x8u);
+        QCOMPARE(module->channelControl(0) & 0x8, 0x8u);
+        QCOMPARE(module->channelControl(1) & 0x8, 0u);
+        QCOMPARE(module->channelControl(2) & 0x8, 0x8u);
+        m_bus->clear();
+        QVERIFY(module->setSelectedChannelsOn(0xFFFFFFFF));
+        QCOMPARE(m_bus->writes, (QVector<Cycle>{{0x42B4, 0}, {0x42B6, 1}}));
+        QVERIFY(module->setSelectedChannelsOff(0xFFFFFFFF));
+    }
+
+    // One firmware line into the channel-0 block: class 20 in 16-bit words followed by command
+    // 2, class 29 padded with '0' to whole 32-bit words.
+    void hexLine_data()
+    {
+        QTest::addColumn<int>("base");
+        QTest::addColumn<QByteArray>("record");
+        QTest::addColumn<QVector<Cycle>>("cycles");
+        QTest::newRow("class 29, 7 characters")
+            << 0x0000 << QByteArray("S1234AB")
+            << QVector<Cycle>{{0x100, 0x5331}, {0x102, 0x3233}, {0x104, 0x3441}, {0x106, 0x4230}};
+        QTest::newRow("class 29, 8 characters")
+            << 0x0000 << QByteArray("S1234ABC")
+            << QVector<Cycle>{{0x100, 0x5331}, {0x102, 0x3233}, {0x104, 0x3441}, {0x106, 0x4243}};
+        QTest::newRow("class 20, odd length")
+            << 0x0800 << QByteArray("S1234")
+            << QVector<Cycle>{{0x860, 0x5331}, {0x862, 0x3233}, {0x864, 0x3400}, {0xBB2, 2}};
+        QTest::newRow("class 20, empty") << 0x0800 << QByteArray() << QVector<Cycle>{{0xBB2, 2}};
+    }
+    void hexLine()
+    {
+        QFETCH(int, base);
+        QFETCH(QByteArray, record);
+        QFETCH(QVector<Cycle>, cycles);
+        auto module = detected(base);
+        m_bus->clear();
+        QVERIFY(module->sendHexLine(record));
+        QCOMPARE(m_bus->writes, cycles);
+    }
+
+    void delayedTrip_data()
+    {
+        QTest::addColumn<int>("base");
+        QTest::addColumn<int>("action");
+        QTest::addColumn<quint32>("member");
+        QTest::addColumn<quint32>("type");
+        QTest::addColumn<bool>("rampDown");
+        QTest::addColumn<int>("time");
+        QTest::addColumn<QVector<quint32>>("written"); // addresses of the cycles
+        const QVector<quint32> group20{0x42CC, 0x42CE};
+        const QVector<quint32> group29{0x5718, 0x571A, 0x571C, 0x571E};
+        QTest::newRow("class 20 ramp down") << 0x4000 << 1 << 0x8u << 0xD064u << true << 100 << group20;
+        QTest::newRow("class 20 shut down") << 0x4000 << 2 << 0x8u << 0xE064u << false << 100 << group20;
+        QTest::newRow("class 20 ignore") << 0x4000 << 0 << 0x0u << 0x0u << false << -1 << group20;
+        QTest::newRow("class 29 module off") << 0x5000 << 3 << 0x8u << 0xF064u << false << 100 << group29;
+        QTest::newRow("class 29 unknown action") << 0x5000 << 6 << 0x8u << 0xC064u << false << 100 << group29;
+    }
+    void delayedTrip()
+    {
+        QFETCH(int, base);
+        QFETCH(int, action);
+        QFETCH(quint32, member);
+        QFETCH(quint32, type);
+        QFETCH(bool, rampDown);
+        QFETCH(int, time);
+        QFETCH(QVector<quint32>, written);
+        auto module = detected(base);
+        m_bus->clear();
+        QVERIFY(module->setChannelDelayedTripAction(3, BaseModule::OutputSupervisionAction(action), 0x1064));
+        QCOMPARE(addresses(m_bus->writes), written);
+        QCOMPARE(module->flexGroupMemberList(3), member);
+        QCOMPARE(module->flexGroupType(3), type);
+        QCOMPARE(module->channelDelayedTripEnabled(3), time >= 0);
+        QCOMPARE(module->channelDelayedTripRampDown(3), rampDown);
+        QCOMPARE(module->channelDelayedTripTime(3), time);
+        QVERIFY(!module->setFlexGroup(32, 1, 1));
+        QVERIFY(module->setFlexGroup(3, 0, 0));
+    }
+
+    // Discovery walks the A16 space upwards and never probes inside a class 29 module's window.
+    void discovery()
+    {
+        VmeControllerFactory<VmUsb> factory;
+        const QVector<std::shared_ptr<BaseModule>> modules = factory.discoverModules(m_bus);
+        QVector<int> bases;
+        QVector<int> channels;
+        for (const auto& module : modules) {
+            bases << module->baseAddress();
+            channels << module->channelNumber(); // detected while probing
+        }
+        QCOMPARE(bases, (QVector<int>{0x0000, 0x0800, 0x4000, 0x5000}));
+        QCOMPARE(channels, (QVector<int>{8, 4, 12, 24}));
+        QVERIFY(!m_bus->reads.contains(0x045C) && !m_bus->reads.contains(0x545C));
+        QVERIFY(m_bus->reads.contains(0x0C5C) && m_bus->reads.contains(0xFC5C));
+        QVERIFY(factory.createCrates(m_bus).isEmpty());
+        for (const char* kind : {"vmusb", "v1718"}) {
+            QVERIFY(ControllerKinds::isKnown(QLatin1String(kind)));
+            QVERIFY(ControllerKinds::reachesVmeModules(QLatin1String(kind)));
+            QVERIFY(ControllerKinds::createFactory(QLatin1String(kind)));
+        }
+    }
+
+    // A profile saved from one module, written into another through the guarded procedure, and
+    // read back.
+    void profileWrittenAndVerified()
+    {
+        auto module = detected(0x4000);
+        ModuleProfile profile = ModuleProfile::fromModule(module.get());
+        profile.voltageUnit = module->voltageUnit();
+        profile.currentUnit = module->currentUnit();
+        for (int n = 0; n < profile.channels.size(); ++n) {
+            profile.channels[n].voltageSet = 100 + n;
+            profile.channels[n].voltageNominal = 2000;
+            profile.channels[n].control = 0;
+        }
+        profile.restartTimeMs = 250;
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("vme.txt"));
+        QVERIFY(profile.save(file));
+        const ModuleProfile loaded = ModuleProfile::load(file, module->channelNumber());
+
+        QStringList messages;
+        ProfileWriter::Hooks hooks;
+        hooks.log = [](const QString&) {};
+        hooks.pause = [] { QThread::msleep(1); };
+        hooks.inform = [&messages](const QString& text) { messages << text; };
+        hooks.askRetry = [&messages](const QString& text) {
+            messages << text;
+            return false;
+        };
+        QCOMPARE(ProfileWriter(hooks).write(module.get(), loaded), ProfileWriter::Written);
+        QCOMPARE(messages, QStringList{QStringLiteral("Profile written into device!")});
+        const ModuleProfile read = ModuleProfile::fromModule(module.get());
+        QCOMPARE(read.restartTimeMs, 250u);
+        for (int n = 0; n < read.channels.size(); ++n) {
+            QCOMPARE(read.channels[n].voltageSet, 100.0 + n);
+            QCOMPARE(read.channels[n].voltageNominal, 2000.0);
+        }
+        for (int n = 0; n < read.channels.size(); ++n)
+            QVERIFY(module->setChannelVoltageNominal(n, 3000.0f));
+    }
+
+    // The poller thread reads the module while the GUI thread switches its channels: each
+    // operation holds the bus for its whole duration, so every read stays complete.
+    void pollerAndGuiShareTheModule()
+    {
+        auto module = detected(0x4000);
+        std::atomic<bool> stop{false};
+        std::atomic<int> incomplete{0};
+        std::atomic<int> polls{0};
+        std::unique_ptr<QThread> poller(QThread::create([&] {
+            while (!stop) {
+                for (const ChannelReading& reading : module->readChannels())
+                    incomplete += reading.complete ? 0 : 1;
+                if (!module->readModuleValues(true, true).statusValid)
+                    ++incomplete;
+                ++polls;
+            }
+        }));
+        poller->start();
+        for (int round = 0; round < 50; ++round) {
+            QVERIFY(module->setChannelOn(round % 12));
+            QVERIFY(module->setChannelVoltageSet(round % 12, float(round)));
+            QVERIFY(module->setChannelOff(round % 12));
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(polls > 2, 10000);
+        stop = true;
+        poller->wait();
+        QCOMPARE(incomplete.load(), 0);
+    }
+
+private:
+    std::unique_ptr<VmeModule> detected(int base)
+    {
+        auto module = std::make_unique<VmeModule>(m_bus.get(), quint16(base));
+        module->deviceClass();
+        return module;
+    }
+    static JournalLine lastJournalLine()
+    {
+        JournalLine line;
+        JournalLine::parse(WriteJournal::instance().latestLines(1).value(0), &line);
+        return line;
+    }
+    static QVector<quint32> addresses(const QVector<Cycle>& cycles)
+    {
+        QVector<quint32> result;
+        for (const Cycle& cycle : cycles)
+            result << cycle.first;
+        return result;
+    }
+
+    VmeStandInConfig m_config;
+    std::shared_ptr<RecordingBus> m_bus;
+};
+
+QTEST_GUILESS_MAIN(TestVmeModule)
+#include "tst_vmemodule.moc"
