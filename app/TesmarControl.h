@@ -557,6 +557,6 @@ private:
     template <typename Read, typename Done>
     bool readUntil(const QPointer<BaseModule>& module, int reads, int waitMs, Read read, Done done, const char* what);
 
-    bool vmeModules = false; // the controller kind reaches VME modules
+    bool vmeModules = false;              // the controller kind reaches VME modules
     qint64 serviceReadAtMs[2] = {-1, -1}; // start of the service read in flight, per dialog
 };

@@ -26,10 +26,10 @@
 
 namespace {
 constexpr quint32 requestSpecialMode = 0x0005; // setSPMD | setSTOP
-constexpr quint32 requestStop = 0x0004;         // setSTOP
-constexpr quint32 stoppedBit = 0x0004;          // isSTOP
-constexpr quint32 specialModeBit = 0x0040;      // isSPMD
-constexpr quint32 saveSetValuesBit = 0x8000;    // doSVSV
+constexpr quint32 requestStop = 0x0004;        // setSTOP
+constexpr quint32 stoppedBit = 0x0004;         // isSTOP
+constexpr quint32 specialModeBit = 0x0040;     // isSPMD
+constexpr quint32 saveSetValuesBit = 0x8000;   // doSVSV
 // doSVSV, setADJ, doCLEAR and setSTOP: store the set values as the module's defaults.
 constexpr quint32 storeFactoryDefaults = 0x9044;
 constexpr quint32 allBits = 0xFFFFFFFF;
@@ -217,12 +217,13 @@ void TesmarControl::on_actionSpecialMode_triggered()
         connect(this, &TesmarControl::updateModuleStatus, dialog, &DialogSpecial::updateModuleStatus);
         connect(this, &TesmarControl::updateModuleSpecialControlStatus, dialog,
             &DialogSpecial::updateModuleSpecialControlStatus);
-        connect(dialog, &DialogSpecial::setModuleControl, this,
-            [this](int serialNumber, quint32 control) { serviceModuleControl(ServiceDialog::Special, serialNumber, control); });
+        connect(dialog, &DialogSpecial::setModuleControl, this, [this](int serialNumber, quint32 control) {
+            serviceModuleControl(ServiceDialog::Special, serialNumber, control);
+        });
         connect(dialog, &DialogSpecial::setSpecialControl, this, &TesmarControl::setSpecialControl);
         connect(dialog, &DialogSpecial::sendHexLine, this, &TesmarControl::sendHexLine);
-        connect(session.get(), &DeviceSession::currentModuleChanged, this,
-            &TesmarControl::followCurrentModuleInServiceDialogs);
+        connect(
+            session.get(), &DeviceSession::currentModuleChanged, this, &TesmarControl::followCurrentModuleInServiceDialogs);
     }
     dialogSpecial->setUserDialogs(dialogs());
     if (!dialogSpecial->transferRunning()) {
@@ -269,8 +270,9 @@ void TesmarControl::on_actionFactorySettings_triggered()
     if (!dialogFactory) {
         DialogFactory* dialog = new DialogFactory(this);
         dialogFactory = dialog;
-        connect(dialog, &DialogFactory::setModuleControl, this,
-            [this](int serialNumber, quint32 control) { serviceModuleControl(ServiceDialog::Factory, serialNumber, control); });
+        connect(dialog, &DialogFactory::setModuleControl, this, [this](int serialNumber, quint32 control) {
+            serviceModuleControl(ServiceDialog::Factory, serialNumber, control);
+        });
         connect(dialog, &DialogFactory::setModuleEventMask, this, [this](int serialNumber, quint32 mask) {
             const WriteSource source("service");
             if (BaseModule* module = serviceTarget(ServiceDialog::Factory, serialNumber))
@@ -291,8 +293,8 @@ void TesmarControl::on_actionFactorySettings_triggered()
         connect(this, &TesmarControl::updateModuleStatus, dialog, &DialogFactory::updateModuleStatus);
         connect(this, &TesmarControl::updateModuleEventMask, dialog, &DialogFactory::updateModuleEventMask);
         connect(this, &TesmarControl::updateModuleEventChannelMask, dialog, &DialogFactory::updateModuleEventChannelMask);
-        connect(session.get(), &DeviceSession::currentModuleChanged, this,
-            &TesmarControl::followCurrentModuleInServiceDialogs);
+        connect(
+            session.get(), &DeviceSession::currentModuleChanged, this, &TesmarControl::followCurrentModuleInServiceDialogs);
     }
     if (BaseModule* module = currentModule()) {
         dialogFactory->setSerialNumber(module->serialNumber());

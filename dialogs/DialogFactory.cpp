@@ -2,8 +2,6 @@
 
 #include "ui_DialogFactory.h"
 
-#include <QLocale>
-
 namespace {
 constexpr quint32 stopBit = 0x0004; // setSTOP in the control word, isSTOP in the status word
 constexpr quint32 lastEventMaskBit = 0x8000;
@@ -165,9 +163,7 @@ void DialogFactory::logNominal(int serialNumber, int channel, const QString& wha
 {
     if (serialNumber != m_serialNumber || m_state != State::WaitingForStop)
         return;
-    appendLog(tr("Channel %1: %2 Hardware Nominal %3 %4")
-                  .arg(channel)
-                  .arg(what, QString::number(double(value), 'g', QLocale::FloatingPointShortest), unit));
+    appendLog(tr("Channel %1: %2 Hardware Nominal %3 %4").arg(channel).arg(what, QString::number(double(value)), unit));
 }
 
 void DialogFactory::updateChannelVoltageNominal(int serialNumber, int channel, float vnominal, QString unit)

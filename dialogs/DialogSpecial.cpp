@@ -206,7 +206,6 @@ void DialogSpecial::sendLine(bool onReady)
             ui->txtAddress->setText(action + address.left(2) + QLatin1Char(':') + address.mid(2));
         }
     }
-    m_transfer.checksumErrorCount = 0;
     m_transfer.resend = false;
     m_transfer.ready = false;
     emit sendHexLine(m_serialNumber, line);
@@ -235,8 +234,8 @@ void DialogSpecial::setHexFilename(QString fileName)
 
 void DialogSpecial::on_btnSelectFile_clicked()
 {
-    ui->txtFileName->setText(dialogs()->getOpenFileName(
-        this, tr("Open HEX file"), ui->txtFileName->text(), tr("Motorola HEX files (*.hex)")));
+    ui->txtFileName->setText(
+        dialogs()->getOpenFileName(this, tr("Open HEX file"), ui->txtFileName->text(), tr("Motorola HEX files (*.hex)")));
 }
 
 void DialogSpecial::on_btnSendHexFile_clicked()
@@ -397,7 +396,9 @@ void DialogSpecial::handleTransferReport(quint32 control, quint32 status)
 {
     switch (status) {
     case statusReady:
+        // The line in flight was taken: checksum errors count again from here.
         m_transfer.acknowledgeCount = 0;
+        m_transfer.checksumErrorCount = 0;
         if (atEndOfFile()) {
             command(commandStandby);
             if (m_state == State::Programming) {
@@ -450,8 +451,8 @@ void DialogSpecial::handleTransferReport(quint32 control, quint32 status)
         setState(State::Aborted);
         command(commandStandby);
         lockFileControls(false);
-        dialogs()->warning(this, title(),
-            tr("Compare Error: Programs in Controller and HEX fileare not identical!"), QMessageBox::Ok);
+        dialogs()->warning(
+            this, title(), tr("Compare Error: Programs in Controller and HEX fileare not identical!"), QMessageBox::Ok);
         break;
     default:
         break;
@@ -481,8 +482,7 @@ void DialogSpecial::timeout()
 void DialogSpecial::closeEvent(QCloseEvent* event)
 {
     if (transferRunning()
-        && dialogs()->question(this, title(),
-               tr("Update is running! Close anyway? (Update will continue in background)"),
+        && dialogs()->question(this, title(), tr("Update is running! Close anyway? (Update will continue in background)"),
                QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
             != QMessageBox::Yes) {
         event->ignore();

@@ -93,7 +93,7 @@ private:
     struct Line
     {
         QByteArray text;
-        int lineNumber = 0;  // in the file, from 1
+        int lineNumber = 0;   // in the file, from 1
         qint64 endOffset = 0; // file position after the line
     };
 
