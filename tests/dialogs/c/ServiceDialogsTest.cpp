@@ -6,6 +6,7 @@
 #include "dialogs/DialogFactory.h"
 #include "dialogs/DialogSpecial.h"
 
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -405,9 +406,14 @@ void ServiceDialogsTest::factoryResetLog()
     QCOMPARE(control.size(), 1);
     QCOMPARE(control.at(0).at(1).toUInt(), 4u);
     // Not before the module both was asked to stop and reports it.
+    dialog.updateModuleControl(serial, 0);
     dialog.updateModuleStatus(serial, 0x04);
     dialog.updateModuleEventMask(serial, 0);
+    dialog.updateModuleControl(serial, 0x04);
+    dialog.updateModuleStatus(serial, 0);
+    dialog.updateModuleEventMask(serial, 0);
     QCOMPARE(stores, 0);
+    dialog.updateModuleStatus(serial, 0x04);
     dialog.updateModuleControl(serial, 0x04);
     dialog.updateModuleEventMask(serial, 0);
     QCOMPARE(stores, 1);
