@@ -222,8 +222,8 @@ void TesmarControl::on_actionSpecialMode_triggered()
         });
         connect(dialog, &DialogSpecial::setSpecialControl, this, &TesmarControl::setSpecialControl);
         connect(dialog, &DialogSpecial::sendHexLine, this, &TesmarControl::sendHexLine);
-        connect(
-            session.get(), &DeviceSession::currentModuleChanged, this, &TesmarControl::followCurrentModuleInServiceDialogs);
+        connect(session.get(), &DeviceSession::currentModuleChanged, this,
+            &TesmarControl::followCurrentModuleInServiceDialogs, Qt::UniqueConnection);
     }
     dialogSpecial->setUserDialogs(dialogs());
     if (!dialogSpecial->transferRunning()) {
@@ -293,8 +293,8 @@ void TesmarControl::on_actionFactorySettings_triggered()
         connect(this, &TesmarControl::updateModuleStatus, dialog, &DialogFactory::updateModuleStatus);
         connect(this, &TesmarControl::updateModuleEventMask, dialog, &DialogFactory::updateModuleEventMask);
         connect(this, &TesmarControl::updateModuleEventChannelMask, dialog, &DialogFactory::updateModuleEventChannelMask);
-        connect(
-            session.get(), &DeviceSession::currentModuleChanged, this, &TesmarControl::followCurrentModuleInServiceDialogs);
+        connect(session.get(), &DeviceSession::currentModuleChanged, this,
+            &TesmarControl::followCurrentModuleInServiceDialogs, Qt::UniqueConnection);
     }
     if (BaseModule* module = currentModule()) {
         dialogFactory->setSerialNumber(module->serialNumber());
@@ -346,7 +346,9 @@ bool TesmarControl::runFactoryReset(const QPointer<BaseModule>& module)
     };
     auto giveUp = [&](const QString& text) {
         success = false;
-        dialogs()->information(this, applicationName(), text, QMessageBox::Ok);
+        // A module that went away is not an error of the module.
+        if (isHeld(module))
+            dialogs()->information(this, applicationName(), text, QMessageBox::Ok);
     };
 
     // First pass: every channel off with its nominal values back at the hardware's.
