@@ -61,11 +61,17 @@ bool isStrictDottedQuad(const QString& text)
 } // namespace
 
 TesmarControl::TesmarControl(QWidget* parent)
-    : TesmarControl(ControllerKinds::createFactory(controllerKindRequested(QCoreApplication::arguments())), parent)
+    : TesmarControl(ControllerKinds::createFactory(controllerKindRequested(QCoreApplication::arguments())),
+        controllerKindRequested(QCoreApplication::arguments()), parent)
 {
 }
 
 TesmarControl::TesmarControl(std::unique_ptr<ControllerFactory> factory, QWidget* parent)
+    : TesmarControl(std::move(factory), QString::fromLatin1(ControllerKinds::defaultKind), parent)
+{
+}
+
+TesmarControl::TesmarControl(std::unique_ptr<ControllerFactory> factory, const QString& controllerKind, QWidget* parent)
     : QMainWindow(parent)
     , ui(new Ui::TesmarControl)
     , refreshTimer(new QTimer(this))
@@ -76,6 +82,7 @@ TesmarControl::TesmarControl(std::unique_ptr<ControllerFactory> factory, QWidget
     , statusLabelController(new QLabel(this))
     , ownDialogs(std::make_unique<UserDialogs>())
     , userDialogs(ownDialogs.get())
+    , vmeModules(ControllerKinds::reachesVmeModules(controllerKind))
 {
     // The address conflict is asked below, before anyone could call setUserDialogs.
     if (UserDialogs* startup = UserDialogs::startupOverride())
@@ -235,6 +242,22 @@ void TesmarControl::applyStartVisibility()
     for (QAction* action : hidden)
         action->setVisible(false);
     ui->actionAutomatic->setVisible(true);
+    // What only VME modules serve: their profiles, bounds, variable groups, interlock out and
+    // the service functions. Enabling stays with the service-mode gates.
+    if (vmeModules) {
+        QAction* const vmeActions[] = {
+            ui->actionLoadProfile,
+            ui->actionSaveProfile,
+            ui->actionBounds,
+            ui->actionVariableGroups,
+            ui->actionInterlockOut,
+            ui->actionFactorySettings,
+            ui->actionSpecialMode,
+            ui->actionProgramNewBaseAddress,
+        };
+        for (QAction* action : vmeActions)
+            action->setVisible(true);
+    }
 }
 
 QString TesmarControl::storedCrateAddress() const

@@ -61,7 +61,8 @@ class TrendRecorder;
 // (rendering the snapshots), TesmarControlCommands.cpp (menu commands and the slots the tool windows call),
 // TesmarControlProfiles.cpp (profiles and the statistic window), TesmarControlAutomatic.cpp (automatic stepping),
 // TesmarControlScript.cpp (script console), TesmarControlTrends.cpp (channel trends and current alarms),
-// TesmarControlJournal.cpp (the write journal's window).
+// TesmarControlJournal.cpp (the write journal's window), TesmarControlService.cpp (special mode,
+// factory settings and base address programming of VME modules).
 class TesmarControl : public QMainWindow
 {
     Q_OBJECT
@@ -70,6 +71,9 @@ public:
     explicit TesmarControl(QWidget* parent = nullptr);
     // With the modules `factory` makes (tests: in-memory modules) instead of the crate's.
     explicit TesmarControl(std::unique_ptr<ControllerFactory> factory, QWidget* parent = nullptr);
+    // The same for the controller kind `controllerKind` (ControllerKinds), which decides the
+    // menus that only VME modules serve; the form above stands for "snmp".
+    TesmarControl(std::unique_ptr<ControllerFactory> factory, const QString& controllerKind, QWidget* parent = nullptr);
     ~TesmarControl() override;
 
     // Shown in the title bar and as the title of every message box.
@@ -211,8 +215,14 @@ public slots:
     void setInterlockOutControl(int serialNumber, quint32 control);
     void setChannelVoltageNominal(int channel, float value);
     void setChannelCurrentNominal(int channel, float value);
-    void setSpecialControl(quint32 control);
-    void sendHexLine(QByteArray line);
+    // ---- Service requests (TesmarControlService.cpp) ----
+    // These act on the module with `serialNumber` (the one the procedure started on), not on the
+    // current module; a module that is gone gets nothing and the dialog is told.
+    void setSpecialControl(int serialNumber, quint32 command);
+    void sendHexLine(int serialNumber, QByteArray line);
+    // Runs the factory reset on the module to its end (waits keep the window responsive), then
+    // emits factoryResetDone.
+    void storeFactorySettings(int serialNumber);
     // Writes the asymmetric-bounds bits of the channel's control word, waits until the module
     // reports them, then the bounds. Gives up with a message when the word never reads back.
     void setChannelBounds(int channel, bool asymmetricVoltageBounds, float voltageInterlockMaxSet,
@@ -315,7 +325,8 @@ signals:
     void updateCrateFanSpeed(int serialNumber, int value);
     void updateCrateStatus(int serialNumber, int status);
     void updateCratePowerOn(int serialNumber, bool on);
-    void factoryResetDone();
+    // After the factory reset procedure; false when it gave up or a write was refused.
+    void factoryResetDone(bool success);
     void addLineToWriteProfileLog(QString s);
     void autoTimerControlLog(QString message);
 
@@ -519,4 +530,33 @@ private:
     std::unique_ptr<TrendRecorder> trends;
     QPointer<DialogTrends> dialogTrends;
     QLabel* statusLabelAlarms = nullptr;
+
+    // ---- Service functions (TesmarControlService.cpp) ----
+public:
+    // The register window a VME module decodes: 0x800 for the 24-channel layout, else 0x400.
+    static quint32 addressWindowOf(BaseModule* module);
+
+private:
+    enum class ServiceDialog { Special, Factory };
+    // The module with `serialNumber`; null when none is listed (the dialog is told).
+    BaseModule* serviceTarget(ServiceDialog dialog, int serialNumber);
+    int moduleIndexOf(int serialNumber) const;
+    // A refused write goes to the status bar and to the dialog with the module's reason.
+    bool serviceCheck(bool ok, ServiceDialog dialog, BaseModule* module, int channel, const QString& what);
+    void tellServiceDialog(ServiceDialog dialog, const QString& text);
+    void serviceModuleControl(ServiceDialog dialog, int serialNumber, quint32 control);
+    // Per refresh tick: reads what the shown service dialogs need on the poller's thread.
+    void refreshServiceDialogs();
+    void readServiceWords(ServiceDialog dialog, int serialNumber);
+    // The dialogs follow the current module while no procedure of theirs runs.
+    void followCurrentModuleInServiceDialogs();
+    bool runFactoryReset(const QPointer<BaseModule>& module);
+    void programNewBaseAddress(const QPointer<BaseModule>& module);
+    // Reads `read` until `done` says so, at most `reads` times with a wait of `waitMs` before
+    // each repeat; false when the reads ran out or the module went away.
+    template <typename Read, typename Done>
+    bool readUntil(const QPointer<BaseModule>& module, int reads, int waitMs, Read read, Done done, const char* what);
+
+    bool vmeModules = false;              // the controller kind reaches VME modules
+    qint64 serviceReadAtMs[2] = {-1, -1}; // start of the service read in flight, per dialog
 };

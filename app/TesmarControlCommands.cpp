@@ -1049,33 +1049,6 @@ void TesmarControl::setChannelCurrentNominal(int channel, float value)
             tr("set nominal current %1 %2").arg(numberText(value), module->currentUnit(channel)));
 }
 
-void TesmarControl::setSpecialControl(quint32 control)
-{
-    const WriteSource source("tool window");
-    BaseModule* module = currentModule();
-    if (!module)
-        return;
-    if (control == 3 || control == 4 || control == 7)
-        refreshTimer->start();
-    checkWrite(module->setSpecialControlCommand(control), module, -1, tr("special command %1").arg(control));
-    if (control == 14)
-        refreshTimer->stop();
-    if (control == 12) {
-        const int count = int(session->modules().size());
-        if (count == 1)
-            refreshTimer->stop();
-        else if (count > 1)
-            session->setCurrentModuleIndex((session->currentModuleIndex() + 1) % count);
-    }
-}
-
-void TesmarControl::sendHexLine(QByteArray line)
-{
-    const WriteSource source("tool window");
-    if (BaseModule* module = currentModule())
-        checkWrite(module->sendHexLine(line), module, -1, tr("send firmware line"));
-}
-
 void TesmarControl::setChannelBounds(int channel, bool asymmetricVoltageBounds, float voltageInterlockMaxSet,
     float voltageInterlockMinSet, bool asymmetricCurrentBounds, float currentInterlockMaxSet, float currentInterlockMinSet)
 {

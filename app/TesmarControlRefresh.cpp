@@ -55,6 +55,7 @@ void TesmarControl::refreshChannelTable()
         moduleRefreshDue = true;
     }
     refreshCrateData();
+    refreshServiceDialogs();
 
     BaseModule* module = currentModule();
     if (!module)

@@ -167,7 +167,6 @@ MEMORY_MODULE_WRITE(quint32, setEventGroupMask, eventGroupMask)
 MEMORY_MODULE_READ(quint32, eventMask, eventMask)
 MEMORY_MODULE_WRITE(quint32, setEventMask, eventMask)
 MEMORY_MODULE_READ(quint32, control, control)
-MEMORY_MODULE_WRITE(quint32, setControl, control)
 MEMORY_MODULE_READ(float, voltageRampSpeed, voltageRampSpeed)
 MEMORY_MODULE_WRITE(float, setVoltageRampSpeed, voltageRampSpeed)
 MEMORY_MODULE_READ(float, currentRampSpeed, currentRampSpeed)
@@ -459,12 +458,29 @@ bool MemoryModule::programBaseAddress(quint16 address)
     Lock lock(m_mutex);
     if (!accept(QStringLiteral("programBaseAddress"), QStringLiteral("0x") + QString::number(address, 16)))
         return false;
-    state.baseAddress = address;
+    if (state.acceptsBaseAddress)
+        state.programmedBaseAddress = address;
     return true;
 }
 
 quint16 MemoryModule::verifyBaseAddress()
 {
     Lock lock(m_mutex);
-    return answer(state.baseAddress);
+    ++state.verifyReads;
+    return answer(state.programmedBaseAddress);
+}
+
+bool MemoryModule::setControl(quint32 control)
+{
+    Lock lock(m_mutex);
+    if (!accept(QStringLiteral("setControl"), QString::number(control)))
+        return false;
+    constexpr quint32 setStop = 0x0004, specialMode = 0x0005, isSpecialMode = 0x0040, saveSetValues = 0x8000;
+    state.control = control;
+    if (state.followsControl) {
+        state.control &= ~saveSetValues;
+        state.status = (state.status & ~(setStop | isSpecialMode)) | (control & setStop)
+            | ((control & specialMode) == specialMode ? isSpecialMode : 0);
+    }
+    return true;
 }

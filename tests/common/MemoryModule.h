@@ -169,6 +169,15 @@ public:
         quint32 specialControlCommand = 0, specialControlStatus = 0;
         quint16 baseAddress = 0x4000;
         QList<QByteArray> hexLines;
+        // A module that acts on its control word as hardware does (off by default: the word is
+        // then only stored): isSTOP follows setSTOP, isSPMD is set while setSPMD|setSTOP are, and
+        // a store request (doSVSV) is done at once.
+        bool followsControl = false;
+        // The address programmed into the EEPROM, as verifyBaseAddress() reads it; the module
+        // answers at baseAddress until it is reset. A module that does not accept keeps it.
+        quint16 programmedBaseAddress = 0x4000;
+        bool acceptsBaseAddress = true;
+        int verifyReads = 0;
     };
     ModuleState state;
     mutable std::recursive_mutex m_mutex;

@@ -7,15 +7,20 @@
 
 #include <functional>
 
-// Answers the dialogs of the windows under test: value prompts from a list (an invalid QVariant
-// or none left is Cancel), modal dialogs through `fill`, which edits the dialog's fields and
-// returns its result code (none: Cancel). Records what was asked.
+// Answers the dialogs of the windows under test: value prompts and item choices from a list (an
+// invalid QVariant or none left is Cancel), questions with `questionAnswer`, modal dialogs
+// through `fill`, which edits the dialog's fields and returns its result code (none: Cancel).
+// Records what was asked.
 class AnsweringDialogs : public UserDialogs
 {
 public:
     QList<QVariant> answers;
     QStringList labels;
     QStringList informations;
+    QStringList warnings;
+    QStringList offeredItems; // of the latest item choice
+    int offeredCurrent = -1;
+    QMessageBox::StandardButton questionAnswer = QMessageBox::No;
     std::function<int(QDialog*)> fill;
 
     int getInt(QWidget*, const QString&, const QString& label, int value, int, int, int, bool* ok) override
@@ -42,7 +47,22 @@ public:
         QWidget*, const QString&, const QString& text, QMessageBox::StandardButtons, QMessageBox::StandardButton) override
     {
         informations.append(text);
-        return QMessageBox::No;
+        return questionAnswer;
+    }
+    QMessageBox::StandardButton warning(QWidget*, const QString&, const QString& text, QMessageBox::StandardButtons) override
+    {
+        warnings.append(text);
+        return QMessageBox::Ok;
+    }
+    QString getItem(
+        QWidget*, const QString&, const QString& label, const QStringList& items, int current, bool, bool* ok) override
+    {
+        labels.append(label);
+        offeredItems = items;
+        offeredCurrent = current;
+        const QVariant answer = answers.isEmpty() ? QVariant() : answers.takeFirst();
+        *ok = answer.isValid();
+        return answer.toString();
     }
     bool getAddress(QWidget*, const QString&, const QString&, QString*) override { return true; }
     int exec(QDialog* dialog) override { return fill ? fill(dialog) : int(QDialog::Rejected); }

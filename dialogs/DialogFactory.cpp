@@ -1,0 +1,182 @@
+#include "DialogFactory.h"
+
+#include "ui_DialogFactory.h"
+
+namespace {
+constexpr quint32 stopBit = 0x0004; // setSTOP in the control word, isSTOP in the status word
+constexpr quint32 lastEventMaskBit = 0x8000;
+
+QString maskText(quint32 mask)
+{
+    return QStringLiteral("%1").arg(mask, 4, 16, QLatin1Char('0'));
+}
+} // namespace
+
+DialogFactory::DialogFactory(QWidget* parent)
+    : QDialog(parent)
+    , ui(new Ui::DialogFactory)
+{
+    ui->setupUi(this);
+}
+
+DialogFactory::~DialogFactory()
+{
+    delete ui;
+}
+
+DialogFactory::State DialogFactory::state() const
+{
+    return m_state;
+}
+
+QString DialogFactory::log() const
+{
+    return ui->txtLog->toPlainText();
+}
+
+int DialogFactory::serialNumber() const
+{
+    return m_serialNumber;
+}
+
+bool DialogFactory::idleOrHidden() const
+{
+    return (m_state == State::Idle && !m_storing) || !isVisible();
+}
+
+void DialogFactory::setSerialNumber(int serialNumber)
+{
+    if (idleOrHidden())
+        m_serialNumber = serialNumber;
+}
+
+void DialogFactory::setChannelNumber(int channels)
+{
+    if (idleOrHidden())
+        m_channels = channels;
+}
+
+void DialogFactory::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    m_state = State::Idle;
+    m_moduleControl = 0;
+    m_moduleStatus = 0;
+    ui->txtLog->clear();
+}
+
+void DialogFactory::appendLog(const QString& line)
+{
+    ui->txtLog->appendPlainText(line);
+}
+
+void DialogFactory::showProblem(QString text)
+{
+    appendLog(text);
+}
+
+void DialogFactory::on_btnVmeTest_clicked()
+{
+    m_state = State::EventMaskTest;
+    appendLog(tr("Starting Test..."));
+    m_testMask = 1;
+    emit setModuleEventMask(m_serialNumber, m_testMask);
+}
+
+void DialogFactory::on_btnFactoryReset_clicked()
+{
+    m_state = State::WaitingForStop;
+    appendLog(tr("Setting Module to Mode STOP..."));
+    m_moduleControl |= stopBit;
+    emit setModuleControl(m_serialNumber, m_moduleControl);
+}
+
+void DialogFactory::updateModuleControl(int serialNumber, quint32 control)
+{
+    if (serialNumber == m_serialNumber)
+        m_moduleControl = quint16(control);
+}
+
+void DialogFactory::updateModuleStatus(int serialNumber, quint32 status)
+{
+    if (serialNumber == m_serialNumber)
+        m_moduleStatus = quint16(status);
+}
+
+void DialogFactory::updateModuleEventMask(int serialNumber, quint32 mask)
+{
+    if (serialNumber != m_serialNumber)
+        return;
+    const bool stopped = (m_moduleControl & stopBit) && (m_moduleStatus & stopBit);
+    switch (m_state) {
+    case State::EventMaskTest:
+        if (mask != m_testMask)
+            return;
+        appendLog(tr("Module EventMask 0x%1 passed").arg(maskText(m_testMask)));
+        m_testMask <<= 1;
+        if (m_testMask > lastEventMaskBit) {
+            m_testMask = 1;
+            m_state = State::EventChannelMaskTest;
+            emit setModuleEventChannelMask(m_serialNumber, m_testMask);
+        } else {
+            emit setModuleEventMask(m_serialNumber, m_testMask);
+        }
+        return;
+    case State::WaitingForStop:
+        // Reports keep arriving while the procedure waits for the module: it runs once.
+        if (!stopped || m_storing)
+            return;
+        appendLog(tr("\nModule is now in Mode STOP."));
+        appendLog(tr("Resetting Module to Factory settings ..."));
+        m_storing = true;
+        emit storeFactorySettings(m_serialNumber);
+        m_storing = false;
+        m_state = State::Settling;
+        return;
+    case State::Settling:
+        if (stopped)
+            m_state = State::SettlingEnd;
+        return;
+    case State::SettlingEnd:
+        m_state = State::Idle;
+        return;
+    default:
+        return;
+    }
+}
+
+void DialogFactory::updateModuleEventChannelMask(int serialNumber, quint32 mask)
+{
+    if (serialNumber != m_serialNumber || m_state != State::EventChannelMaskTest || mask != m_testMask)
+        return;
+    appendLog(tr("Module EventChannelMask 0x%1 passed").arg(maskText(m_testMask)));
+    m_testMask <<= 1;
+    if ((quint64(1) << qBound(0, m_channels, 32)) <= m_testMask || m_testMask == 0) {
+        appendLog(tr("Test finished!"));
+        m_state = State::Idle;
+        return;
+    }
+    emit setModuleEventChannelMask(m_serialNumber, m_testMask);
+}
+
+void DialogFactory::logNominal(int serialNumber, int channel, const QString& what, float value, const QString& unit)
+{
+    if (serialNumber != m_serialNumber || m_state != State::WaitingForStop)
+        return;
+    appendLog(tr("Channel %1: %2 Hardware Nominal %3 %4").arg(channel).arg(what, QString::number(double(value)), unit));
+}
+
+void DialogFactory::updateChannelVoltageNominal(int serialNumber, int channel, float vnominal, QString unit)
+{
+    logNominal(serialNumber, channel, tr("Voltage"), vnominal, unit);
+}
+
+void DialogFactory::updateChannelCurrentNominal(int serialNumber, int channel, float inominal, QString unit)
+{
+    logNominal(serialNumber, channel, tr("Current"), inominal, unit);
+}
+
+void DialogFactory::factoryResetDone(bool success)
+{
+    appendLog(success ? tr("\nReset to Factory Settings done!") : tr("\nReset to Factory Settings failed!"));
+}

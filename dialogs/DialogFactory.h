@@ -1,0 +1,76 @@
+#pragma once
+
+#include <QDialog>
+#include <QString>
+
+namespace Ui {
+class DialogFactory;
+}
+
+// "Factory Settings": the VME test (a single set bit walked through the module's event mask and
+// event channel mask, each value read back) and the factory reset (the module is stopped, then
+// the main window rewrites its settings to the defaults and has them stored). The dialog only
+// logs and sequences; its requests carry the serial number of the module the procedure started
+// on, and reports of other modules are ignored.
+class DialogFactory : public QDialog
+{
+    Q_OBJECT
+public:
+    enum class State {
+        Idle = 0,
+        EventMaskTest = 1,
+        EventChannelMaskTest = 2,
+        WaitingForStop = 3,
+        Settling = 4,
+        SettlingEnd = 5,
+    };
+
+    explicit DialogFactory(QWidget* parent = nullptr);
+    ~DialogFactory() override;
+
+    State state() const;
+    QString log() const;
+    int serialNumber() const;
+    // The module the next procedure acts on. Ignored while a procedure runs in the shown dialog
+    // (showing the dialog again ends it).
+    void setSerialNumber(int serialNumber);
+
+signals:
+    void setModuleEventMask(int serialNumber, quint32 mask);
+    void setModuleEventChannelMask(int serialNumber, quint32 mask);
+    void setModuleControl(int serialNumber, quint32 control);
+    // Runs the reset procedure on the module to its end before returning.
+    void storeFactorySettings(int serialNumber);
+
+public slots:
+    void updateModuleControl(int serialNumber, quint32 control);
+    void updateModuleStatus(int serialNumber, quint32 status);
+    void updateModuleEventMask(int serialNumber, quint32 mask);
+    void updateModuleEventChannelMask(int serialNumber, quint32 mask);
+    void updateChannelVoltageNominal(int serialNumber, int channel, float vnominal, QString unit);
+    void updateChannelCurrentNominal(int serialNumber, int channel, float inominal, QString unit);
+    void factoryResetDone(bool success);
+    void setChannelNumber(int channels);
+    // A request that did not reach the module (refused, or the module is gone).
+    void showProblem(QString text);
+
+    void on_btnVmeTest_clicked();
+    void on_btnFactoryReset_clicked();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    bool idleOrHidden() const;
+    void appendLog(const QString& line);
+    void logNominal(int serialNumber, int channel, const QString& what, float value, const QString& unit);
+
+    Ui::DialogFactory* ui;
+    State m_state = State::Idle;
+    quint32 m_testMask = 0;
+    int m_channels = 0;
+    quint16 m_moduleControl = 0;
+    quint16 m_moduleStatus = 0;
+    int m_serialNumber = 0;
+    bool m_storing = false; // the reset procedure runs (it processes events meanwhile)
+};

@@ -1,0 +1,492 @@
+#include "DialogSpecial.h"
+
+#include "ui_DialogSpecial.h"
+
+#include "app/ApplicationIdentity.h"
+#include "app/UserDialogs.h"
+
+#include <QCloseEvent>
+#include <QDebug>
+#include <QFile>
+#include <QTimer>
+
+#include <limits>
+
+namespace {
+constexpr quint32 requestSpecialMode = 0x05; // setSPMD | setSTOP
+constexpr quint32 specialModeBit = 0x40;     // isSPMD
+constexpr quint16 twelveChannelClass = 20;
+
+// Special control commands.
+constexpr quint32 commandStandby = 1;
+constexpr quint32 commandProgram = 3;
+constexpr quint32 commandCompare = 4;
+constexpr quint32 commandVerify = 5;
+constexpr quint32 commandPostFlash = 6;
+constexpr quint32 commandEndSpecial = 7;
+constexpr quint32 commandSync = 11;
+constexpr quint32 commandLiveInsertion = 12;
+constexpr quint32 commandFpgaUpdate = 13;
+constexpr quint32 commandSpecialReached = 14;
+
+constexpr int timerIntervalMs = 1000;
+
+QString title()
+{
+    return QString::fromLatin1(ApplicationIdentity::applicationName);
+}
+
+// Hexadecimal digit, case-insensitive; anything else counts as 0.
+int hexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return 0;
+}
+
+QString hexText(quint32 value, int digits)
+{
+    return QString::number(value, 16).rightJustified(digits, QLatin1Char('0')).toUpper();
+}
+
+// The six address characters after the record type and byte count.
+constexpr int addressStart = 4;
+constexpr int addressLength = 6;
+
+// Flash page and offset of a record as the module's banked memory sees them: S2 records from
+// 0x0E0000 on lie in 16 KiB pages shown through the window at 0x8000.
+QString pageAndOffset(const QByteArray& line)
+{
+    int d[addressLength];
+    for (int i = 0; i < addressLength; ++i)
+        d[i] = hexDigit(line.at(addressStart + i));
+    int page = 0;
+    int offset = d[2] << 12 | d[3] << 8 | d[4] << 4 | d[5];
+    if (line.at(1) == '2' && (d[0] << 4 | d[1]) >= 0x0E) {
+        page = (d[0] << 8 | d[1] << 4 | d[2]) >> 2;
+        offset = 0x8000 + ((d[2] & 3) << 12 | d[3] << 8 | d[4] << 4 | d[5]);
+    }
+    return hexText(quint32(page), 2) + QLatin1Char(':') + hexText(quint32(offset), 4);
+}
+} // namespace
+
+DialogSpecial::DialogSpecial(QWidget* parent)
+    : QDialog(parent)
+    , ui(new Ui::DialogSpecial)
+    , m_timer(new QTimer(this))
+{
+    ui->setupUi(this);
+    connect(m_timer, &QTimer::timeout, this, &DialogSpecial::timeout);
+    on_txtFileName_textChanged(ui->txtFileName->text());
+}
+
+DialogSpecial::~DialogSpecial()
+{
+    delete ui;
+}
+
+void DialogSpecial::setUserDialogs(UserDialogs* dialogs)
+{
+    m_dialogs = dialogs;
+}
+
+UserDialogs* DialogSpecial::dialogs()
+{
+    static UserDialogs realDialogs;
+    return m_dialogs ? m_dialogs : &realDialogs;
+}
+
+DialogSpecial::State DialogSpecial::state() const
+{
+    return m_state;
+}
+
+bool DialogSpecial::transferRunning() const
+{
+    return m_state != State::Idle && m_state != State::Aborted;
+}
+
+int DialogSpecial::serialNumber() const
+{
+    return m_serialNumber;
+}
+
+void DialogSpecial::setSerialNumber(int serialNumber)
+{
+    // A transfer stays with the module it started on.
+    if (transferRunning() || serialNumber == m_serialNumber)
+        return;
+    m_serialNumber = serialNumber;
+    m_moduleControl = 0;
+    m_moduleStatus = 0;
+}
+
+void DialogSpecial::setState(State state)
+{
+    m_state = state;
+}
+
+bool DialogSpecial::writing() const
+{
+    return ui->chkS19ModeWrite->isChecked();
+}
+
+void DialogSpecial::command(quint32 command)
+{
+    emit setSpecialControl(m_serialNumber, command);
+}
+
+void DialogSpecial::lockFileControls(bool locked)
+{
+    ui->btnSelectFile->setEnabled(!locked);
+    ui->btnSendHexFile->setEnabled(!locked && !ui->txtFileName->text().isEmpty());
+    ui->grpFlashMode->setEnabled(!locked);
+    ui->txtFileName->setEnabled(!locked);
+}
+
+void DialogSpecial::showProblem(QString text)
+{
+    ui->txtInfo->setText(text);
+}
+
+// ---- File ----
+
+bool DialogSpecial::loadFile()
+{
+    QFile file(ui->txtFileName->text());
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return false;
+    m_lines.clear();
+    m_fileSize = file.size();
+    int lineNumber = 0;
+    while (!file.atEnd()) {
+        const QByteArray text = file.readLine().trimmed();
+        ++lineNumber;
+        // An empty line carries no record; a 24-channel module takes a line only when its last
+        // character arrives, so an empty one would never be answered and would stall the
+        // handshake. It is skipped for every module kind.
+        if (text.isEmpty())
+            continue;
+        m_lines.append(Line{text, lineNumber, file.pos()});
+    }
+    m_nextLine = 0;
+    return true;
+}
+
+bool DialogSpecial::atEndOfFile() const
+{
+    // A line that must go again keeps the transfer short of its end.
+    return m_nextLine >= m_lines.size() && !m_transfer.resend;
+}
+
+void DialogSpecial::sendLine(bool onReady)
+{
+    if (!m_transfer.resend) {
+        if (m_nextLine >= m_lines.size())
+            return;
+        const Line& line = m_lines.at(m_nextLine++);
+        if (line.text.size() < shortestRecord) {
+            abortCorruptLine(line);
+            return;
+        }
+        m_transfer.currentLine = line.text;
+        ui->progressBar->setValue(int(qMin<qint64>(line.endOffset, ui->progressBar->maximum())));
+    }
+    const QByteArray& line = m_transfer.currentLine;
+    const QString action = m_state == State::Programming ? tr("Burning: ") : tr("Comparing: ");
+    if (line.size() >= shortestRecord) {
+        if (onReady) {
+            ui->txtAddress->setText(action + pageAndOffset(line));
+        } else {
+            const QString address = QString::fromLatin1(line.mid(addressStart, addressLength));
+            ui->txtAddress->setText(action + address.left(2) + QLatin1Char(':') + address.mid(2));
+        }
+    }
+    m_transfer.resend = false;
+    m_transfer.ready = false;
+    emit sendHexLine(m_serialNumber, line);
+}
+
+void DialogSpecial::abortCorruptLine(const Line& line)
+{
+    setState(State::Aborted);
+    command(commandStandby);
+    lockFileControls(false);
+    dialogs()->warning(this, title(),
+        tr("Line %1 of the HEX file is too short for a record. Giving Up!").arg(line.lineNumber), QMessageBox::Ok);
+}
+
+// ---- Buttons ----
+
+void DialogSpecial::on_txtFileName_textChanged(const QString& text)
+{
+    ui->btnSendHexFile->setEnabled(!text.isEmpty());
+}
+
+void DialogSpecial::setHexFilename(QString fileName)
+{
+    ui->txtFileName->setText(fileName);
+}
+
+void DialogSpecial::on_btnSelectFile_clicked()
+{
+    ui->txtFileName->setText(
+        dialogs()->getOpenFileName(this, tr("Open HEX file"), ui->txtFileName->text(), tr("Motorola HEX files (*.hex)")));
+}
+
+void DialogSpecial::on_btnSendHexFile_clicked()
+{
+    const QString fileName = ui->txtFileName->text();
+    if (fileName.isEmpty()) {
+        dialogs()->information(this, title(), tr("Please select a HEX file first!"), QMessageBox::Ok);
+        return;
+    }
+    setState(State::OpeningFile);
+    if (!loadFile()) {
+        setState(State::Idle);
+        dialogs()->warning(this, title(), tr("Can not open HEX file %1!").arg(fileName), QMessageBox::Ok);
+        return;
+    }
+    // Nothing of an earlier transfer (a line to resend, counters) carries over.
+    m_transfer = TransferVariables();
+    ui->txtInfo->clear();
+    setState(State::RequestingSpecialMode);
+    lockFileControls(true);
+}
+
+void DialogSpecial::on_btnSetSpecial_clicked()
+{
+    m_moduleControl |= requestSpecialMode;
+    emit setModuleControl(m_serialNumber, m_moduleControl);
+}
+
+void DialogSpecial::on_btnEndSpecial_clicked()
+{
+    command(commandEndSpecial);
+}
+
+void DialogSpecial::on_btnSync_clicked()
+{
+    command(commandSync);
+}
+
+void DialogSpecial::on_btnStandby_clicked()
+{
+    command(commandStandby);
+}
+
+void DialogSpecial::on_btnPostFlash_clicked()
+{
+    command(commandPostFlash);
+}
+
+void DialogSpecial::on_btnFpgaUpdate_clicked()
+{
+    command(commandFpgaUpdate);
+}
+
+void DialogSpecial::on_btnLiveInsertion_clicked()
+{
+    command(commandLiveInsertion);
+}
+
+// ---- Reports ----
+
+void DialogSpecial::updateDeviceClass(quint16 deviceClass)
+{
+    m_deviceClass = deviceClass;
+    if (deviceClass == twelveChannelClass)
+        ui->btnLiveInsertion->setEnabled(false);
+    else
+        ui->btnStandby->setEnabled(true);
+    ui->btnSync->setEnabled(deviceClass != twelveChannelClass);
+}
+
+void DialogSpecial::updateModuleControl(int serialNumber, quint32 control)
+{
+    if (serialNumber != m_serialNumber)
+        return;
+    m_moduleControl = quint16(control);
+}
+
+void DialogSpecial::updateModuleStatus(int serialNumber, quint32 status)
+{
+    if (serialNumber != m_serialNumber)
+        return;
+    m_moduleStatus = quint16(status);
+    const bool special = status & specialModeBit;
+    ui->btnLiveInsertion->setEnabled(special);
+    ui->lblModuleControlStatus->setText(QStringLiteral("ModuleControl = 0x%1, ModuleStatus = 0x%2")
+                                            .arg(hexText(m_moduleControl, 4), hexText(m_moduleStatus, 4)));
+    if (m_state != State::RequestingSpecialMode && m_state != State::RequestingSpecialModeAgain)
+        return;
+    m_moduleControl |= requestSpecialMode;
+    emit setModuleControl(m_serialNumber, m_moduleControl);
+    if (special)
+        setState(m_state == State::RequestingSpecialMode ? State::Settling : State::Starting);
+}
+
+void DialogSpecial::updateModuleSpecialControlStatus(int serialNumber, quint32 control, quint32 status)
+{
+    if (serialNumber != m_serialNumber)
+        return;
+    ui->lblSpecialControlStatus->setText(
+        QStringLiteral("SpecialControl = 0x%1, SpecialStatus = 0x%2").arg(hexText(control, 8), hexText(status, 8)));
+    switch (m_state) {
+    case State::Settling:
+        // A report that was under way when the wait began does not restart it.
+        if (m_timer->isActive())
+            return;
+        command(commandSpecialReached);
+        m_waitCount = 0;
+        ui->progressBar->setRange(0, settlingSeconds);
+        ui->progressBar->setValue(0);
+        ui->txtAddress->setText(tr("Waiting..."));
+        m_timer->start(timerIntervalMs);
+        return;
+    case State::Starting: {
+        const quint32 start = writing() ? commandProgram : commandCompare;
+        command(start);
+        if (control == start) {
+            ui->progressBar->setRange(0, int(qMin<qint64>(m_fileSize, std::numeric_limits<int>::max())));
+            ui->progressBar->setValue(0);
+            setState(writing() ? State::Programming : State::Comparing);
+        }
+        return;
+    }
+    case State::StartingVerification:
+        command(commandVerify);
+        if (control == commandVerify) {
+            ui->progressBar->setValue(0);
+            setState(State::Verifying);
+        }
+        return;
+    case State::StartingPostFlash:
+        if (control == commandPostFlash) {
+            setState(State::PostFlashWait);
+            m_postFlashCount = 0;
+            ui->progressBar->setRange(0, postFlashSeconds);
+            ui->progressBar->setValue(0);
+            ui->txtAddress->setText(tr("PostFlash"));
+            m_timer->start(timerIntervalMs);
+        } else {
+            command(commandPostFlash);
+        }
+        return;
+    case State::Programming:
+    case State::Comparing:
+    case State::Verifying:
+        handleTransferReport(control, status);
+        return;
+    default:
+        break;
+    }
+    // The module left special mode: stop asking for it (once; the control word read back tells).
+    if (control == commandEndSpecial && (m_moduleControl & requestSpecialMode)) {
+        m_moduleControl &= ~requestSpecialMode;
+        emit setModuleControl(m_serialNumber, m_moduleControl);
+    }
+}
+
+void DialogSpecial::handleTransferReport(quint32 control, quint32 status)
+{
+    switch (status) {
+    case statusReady:
+        // The line in flight was taken: checksum errors count again from here.
+        m_transfer.acknowledgeCount = 0;
+        m_transfer.checksumErrorCount = 0;
+        if (atEndOfFile()) {
+            command(commandStandby);
+            if (m_state == State::Programming) {
+                m_nextLine = 0;
+                setState(State::StartingVerification);
+            } else if (m_state == State::Verifying) {
+                setState(State::StartingPostFlash);
+            } else {
+                setState(State::Idle);
+                lockFileControls(false);
+                dialogs()->information(this, title(), tr("HEX file compare complete!"), QMessageBox::Ok);
+            }
+        } else if (m_deviceClass == twelveChannelClass) {
+            // The module acknowledges the standby command before it takes the next line.
+            command(commandStandby);
+            if (control == commandStandby)
+                sendLine(true);
+        } else if (!m_transfer.ready) {
+            command(commandStandby);
+        }
+        m_transfer.ready = true;
+        break;
+    case statusWaiting:
+        if (++m_transfer.acknowledgeCount > acknowledgeTimeoutReports) {
+            command(commandStandby);
+            qDebug() << "Acknowledge timeout, resuming hex line";
+            m_transfer.acknowledgeCount = 0;
+            m_transfer.resend = true;
+        }
+        if (m_transfer.ready || m_transfer.resend)
+            sendLine(false);
+        break;
+    case statusChecksumError: {
+        const bool giveUp = ++m_transfer.checksumErrorCount >= checksumErrorsToGiveUp;
+        if (giveUp) {
+            setState(State::Aborted);
+            lockFileControls(false);
+        }
+        ++m_linesSentAgain;
+        ui->txtInfo->setText(tr("%1 HEX Lines sent again.").arg(m_linesSentAgain));
+        m_transfer.resend = true;
+        command(commandStandby);
+        if (giveUp)
+            dialogs()->warning(this, title(),
+                tr("%1 Checksum Errors while transmitting HEX File. Giving Up!").arg(m_transfer.checksumErrorCount),
+                QMessageBox::Ok);
+        break;
+    }
+    case statusCompareError:
+        setState(State::Aborted);
+        command(commandStandby);
+        lockFileControls(false);
+        dialogs()->warning(
+            this, title(), tr("Compare Error: Programs in Controller and HEX fileare not identical!"), QMessageBox::Ok);
+        break;
+    default:
+        break;
+    }
+}
+
+void DialogSpecial::timeout()
+{
+    if (m_state == State::PostFlashWait) {
+        ui->progressBar->setValue(++m_postFlashCount);
+        if (m_postFlashCount >= postFlashSeconds) {
+            setState(State::Idle);
+            lockFileControls(false);
+            m_timer->stop();
+            command(commandEndSpecial);
+        }
+    } else if (m_state == State::Settling) {
+        ui->progressBar->setValue(++m_waitCount);
+        if (m_waitCount >= settlingSeconds) {
+            m_timer->stop();
+            setState(State::RequestingSpecialModeAgain);
+            command(writing() ? commandProgram : commandCompare);
+        }
+    }
+}
+
+void DialogSpecial::closeEvent(QCloseEvent* event)
+{
+    if (transferRunning()
+        && dialogs()->question(this, title(), tr("Update is running! Close anyway? (Update will continue in background)"),
+               QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+            != QMessageBox::Yes) {
+        event->ignore();
+        return;
+    }
+    QDialog::closeEvent(event);
+}
