@@ -53,7 +53,11 @@ void TesmarControl::initModuleAccess()
 
     if (!session->connectTo(crateIpAddress)) {
         refreshTimer->stop();
-        statusLabelController->setText(tr("<font color=\"red\">Can not connect to address %1.").arg(crateIpAddress));
+        // A VME bridge has no address: its own text says what is missing (no library, no bridge).
+        const QString bridgeError = vmeModules && session->controller() ? session->controller()->errorString() : QString();
+        statusLabelController->setText(bridgeError.isEmpty()
+                ? tr("<font color=\"red\">Can not connect to address %1.").arg(crateIpAddress)
+                : QStringLiteral("<font color=\"red\">%1").arg(bridgeError.toHtmlEscaped()));
         enableModuleActions(false);
         ui->actionCrates->setEnabled(false);
         ui->menuSystem->setEnabled(false);

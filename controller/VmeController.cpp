@@ -1,5 +1,10 @@
 #include "controller/VmeController.h"
 
+bool VmeController::open(const QString&)
+{
+    return isConnected();
+}
+
 QString VmeController::className()
 {
     return QStringLiteral("VmeController");

@@ -20,6 +20,9 @@ public:
     virtual int write16(quint32 address, int addressModifier, quint32 data, int* error) = 0;
     virtual quint32 read16(quint32 address, int addressModifier, int* error) = 0;
 
+    // A bridge has no address to open: it was opened when the controller was made. Answers
+    // whether the bridge is there (isConnected()); `address` is ignored.
+    bool open(const QString& address) override;
     QString className() override;
     QStringList stringList() override;
     bool isConnected() override;
