@@ -8,7 +8,7 @@
 //   tesmarcontrol [--controller KIND] [vrok] [--help] [--version]
 //
 // "--controller KIND" (or "--controller=KIND", anywhere on the line) chooses how the modules
-// are reached (ControllerKinds: snmp, opc) and wins over the setting "Controller/Kind". Every
+// are reached (ControllerKinds: snmp, opc, vmusb, v1718) and wins over the setting "Controller/Kind". Every
 // other argument is positional, in its order; the first positional argument "vrok" makes the
 // special-mode action available, with or without the option.
 struct CommandLine

@@ -356,6 +356,9 @@ private:
     void releaseModuleAccess();
     // Module list entry `index`: the module's address, a line feed, and `text`.
     void setModuleListText(int index, const QString& text);
+    // Shows `module`'s address anew in its list entry and, when it is the current one, the
+    // connection line (after it moved to another base address).
+    void showModuleAddress(BaseModule* module);
     // Drops the modules and empties the module list; controller and crates stay.
     void deleteModules();
     // Empties the module list before the session lets go of the modules.
@@ -381,6 +384,8 @@ private:
     // ---- Refresh cycle ----
     // Sets the table up for `module` (state connected -> initialised).
     void initialiseTableFor(BaseModule* module);
+    // "Connected to <firmware> sn. <serial> at <address>" for the connection line.
+    QString connectionLine(BaseModule* module) const;
     // Shows the channels of the latest snapshot, or the module as lost when nothing of it was
     // answered for the freshness time.
     void refreshChannelRows(BaseModule* module);

@@ -44,6 +44,7 @@ void TesmarControl::initModuleAccess()
     ui->lblConnect->clear();
     // Nothing of the previous crate stays on screen; the new one fills these in once connected.
     ui->lblSerial->clear();
+    ui->lblModuleType->clear();
     ui->lblFirmware->clear();
     showModuleValuesUnknown();
     ui->lstModules->clear();

@@ -88,6 +88,14 @@ void TesmarControl::refreshChannelTable()
         QTimer::singleShot(chainedRefreshDelayMs, this, &TesmarControl::refreshOverview);
 }
 
+QString TesmarControl::connectionLine(BaseModule* module) const
+{
+    const int serialNumber = module->serialNumber();
+    if (serialNumber == 0)
+        return tr("Connected to %1 at %3").arg(module->firmwareName(), module->address());
+    return tr("Connected to %1 sn. %2 at %3").arg(module->firmwareName(), QString::number(serialNumber), module->address());
+}
+
 void TesmarControl::initialiseTableFor(BaseModule* module)
 {
     module->setConnectionState(BaseModule::ModuleStateInitialised);
@@ -102,11 +110,7 @@ void TesmarControl::initialiseTableFor(BaseModule* module)
     ui->lblModuleType->setText(firmwareName);
     ui->lblSerial->setText(QString::number(serialNumber));
     ui->lblFirmware->setText(module->firmwareRelease());
-    if (serialNumber == 0)
-        ui->lblConnect->setText(tr("Connected to %1 at %3").arg(firmwareName, module->address()));
-    else
-        ui->lblConnect->setText(
-            tr("Connected to %1 sn. %2 at %3").arg(firmwareName, QString::number(serialNumber), module->address()));
+    ui->lblConnect->setText(connectionLine(module));
     statusBar()->clearMessage();
 
     ChannelTable* table = ui->table;

@@ -550,10 +550,22 @@ void TesmarControl::programNewBaseAddress(const QPointer<BaseModule>& module)
         return;
     if (reset) {
         module->setBaseAddress(newAddress);
+        showModuleAddress(module);
         return;
     }
     dialogs()->warning(this, applicationName(),
         tr("Can not set Module to special mode - reset is not possible!\n\nPlease try a hardware reset by powering the "
            "crate off/on!"),
         QMessageBox::Ok);
+}
+
+void TesmarControl::showModuleAddress(BaseModule* module)
+{
+    // The list entry and the connection line name the module by its address: after a move
+    // they must not point the operator at the address it left.
+    const int index = session->modules().indexOf(module);
+    if (QListWidgetItem* item = ui->lstModules->item(index))
+        item->setText(module->address() + QLatin1Char('\n') + item->text().section(QLatin1Char('\n'), 1));
+    if (index == session->currentModuleIndex() && module->connectionState() == BaseModule::ModuleStateInitialised)
+        ui->lblConnect->setText(connectionLine(module));
 }

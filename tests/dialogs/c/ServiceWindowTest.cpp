@@ -40,6 +40,11 @@ public:
         state.baseAddress = state.programmedBaseAddress = baseAddress;
         state.followsControl = true;
     }
+    QString address() override
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_mutex);
+        return QStringLiteral("memory 0x%1").arg(state.baseAddress, 4, 16, QLatin1Char('0'));
+    }
     std::atomic<int> stuckChannel{-1}; // its control word never reads back 0
     std::atomic<int> specialReads{0};
     std::atomic<bool> specialReadInGuiThread{false};
@@ -328,6 +333,11 @@ void ServiceWindowTest::baseAddressOutcome()
         QCOMPARE(shown.last(), message);
     QCOMPARE(stateOf(0).verifyReads, verifyReads);
     QCOMPARE(int(module(0)->baseAddress()), address);
+    // The list names the module where it answers now.
+    const QString where = QStringLiteral("memory 0x%1").arg(address, 4, 16, QLatin1Char('0'));
+    auto* list = child<QListWidget>(m_window.get(), "lstModules");
+    QCOMPARE(list->item(0)->text().section('\n', 0, 0), where);
+    QCOMPARE(list->item(1)->text().section('\n', 0, 0), QStringLiteral("memory 0x5000"));
 }
 
 // ---- Special mode ----
