@@ -260,8 +260,12 @@ void Poller::readModule(const Cycle& cycle, int index, bool channels, bool value
 
     if (channels) {
         qint64 channelsAtMs = -1;
+        const qint64 startMs = ModuleSnapshot::nowMs();
         const QVector<ChannelReading> channelReading = readWithRetry(
             [module] { return module->readChannels(); }, completeCount, module->channelNumber(), &channelsAtMs);
+        // A module that answered although none of its channels gave a reading (a VME module in
+        // its special mode) is still there: only its channel values are unknown.
+        const qint64 answeredAtMs = channelsAtMs >= 0 ? channelsAtMs : module->connected() ? startMs : -1;
         // Published before the module values are read: the table shows a command's effect one
         // round trip after it, not after the slower scalar reads as well.
         publishModule(cycle, index, [&](ModuleSnapshot& snapshot) {
@@ -271,7 +275,7 @@ void Poller::readModule(const Cycle& cycle, int index, bool channels, bool value
                 snapshot.voltageUnit = module->voltageUnit();
                 snapshot.currentUnit = module->currentUnit();
             }
-            snapshot.lastAnswerAtMs = std::max(snapshot.lastAnswerAtMs, channelsAtMs);
+            snapshot.lastAnswerAtMs = std::max(snapshot.lastAnswerAtMs, answeredAtMs);
         });
     }
     if (!values)

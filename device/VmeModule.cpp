@@ -144,6 +144,8 @@ constexpr quint32 channelBlock20 = 0x60;
 constexpr quint32 channelStride20 = 0x30;
 constexpr quint32 channelBlock29 = 0x100;
 constexpr quint32 channelStride29 = 0x40;
+// Module status: the module is in its special (firmware loader) mode.
+constexpr quint32 isSpecialModeBit = 0x40;
 constexpr int variableGroups = 32;
 constexpr quint32 allChannelsMask = 0xFFFFFFFF;
 constexpr int maskedChannels = 32;
@@ -1139,6 +1141,12 @@ QVector<ChannelReading> VmeModule::readChannels()
         if (!layoutReady())
             return readings;
         readings.resize(m_channelCount);
+        // In special mode the module runs its loader, whose transfer buffer lies over the
+        // channel registers: what they hold then is no reading of any channel.
+        m_readFailed = false;
+        const quint32 moduleStatus = status();
+        if (m_readFailed || (moduleStatus & isSpecialModeBit))
+            return readings;
     }
     for (int channel = 0; channel < readings.size(); ++channel) {
         const Lock held = lock();

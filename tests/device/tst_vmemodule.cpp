@@ -7,6 +7,7 @@
 #include "controller/VmUsb.h"
 #include "device/ControllerKinds.h"
 #include "device/ModuleTypes.h"
+#include "device/Poller.h"
 #include "device/VmeControllerFactory.h"
 #include "device/VmeModule.h"
 #include "device/WriteJournal.h"
@@ -296,6 +297,50 @@ private slots:
         values = module->readModuleValues(true, true);
         QVERIFY(values.rampSpeedsValid && values.statusValid && values.temperaturesValid && values.suppliesValid);
         QVERIFY(values.supplyP5 > 0.0f);
+    }
+
+    // In special mode the channel registers hold the loader's buffer: no channel is read then.
+    void specialModeGivesNoReadings_data()
+    {
+        QTest::addColumn<int>("base");
+        QTest::newRow("class 20") << 0x4000;
+        QTest::newRow("class 29") << 0x5000;
+    }
+    void specialModeGivesNoReadings()
+    {
+        QFETCH(int, base);
+        auto module = detected(quint16(base));
+        QVERIFY(module->setControl(0x0005)); // set special mode and stop
+        QTRY_VERIFY(module->status() & 0x40);
+        QVector<ChannelReading> readings = module->readChannels();
+        QCOMPARE(readings.size(), module->channelNumber());
+        QVERIFY(std::none_of(readings.begin(), readings.end(), [](const ChannelReading& r) { return r.complete; }));
+        QVERIFY(module->connected()); // the module answers; only its channels are not readable
+
+        // The poller keeps the module connected; only its channels go stale.
+        {
+            std::shared_ptr<VmeModule> shared = std::move(module);
+            Poller poller;
+            poller.setDevices(m_bus, {shared}, {});
+            poller.setCurrentModule(0);
+            poller.setNeeds(Poller::CurrentModuleChannels);
+            poller.start();
+            QTest::qWait(ModuleSnapshot::freshForMs + 500);
+            const std::shared_ptr<const ModuleSnapshot> snapshot = poller.moduleSnapshot(0);
+            poller.stop();
+            QVERIFY(snapshot);
+            const qint64 now = ModuleSnapshot::nowMs();
+            QVERIFY(snapshot->connected(now));
+            QVERIFY(!snapshot->channelsFresh(now));
+            poller.clearDevices();
+            module = detected(quint16(base));
+        }
+        QVERIFY(module->setSpecialControlCommand(7)); // leave special mode
+        QVERIFY(module->setControl(0));
+        QTRY_VERIFY(!(module->status() & 0x40));
+        readings = module->readChannels();
+        QVERIFY(std::all_of(readings.begin(), readings.end(), [](const ChannelReading& r) { return r.complete; }));
+        QCOMPARE(readings.at(0).voltageNominal, base == 0x4000 ? 3000.0f : 6000.0f);
     }
 
     // A mask of single channels is switched channel by channel (read-modify-write of their
