@@ -44,7 +44,7 @@ void TesmarControl::initModuleAccess()
     ui->lblConnect->clear();
     // Nothing of the previous crate stays on screen; the new one fills these in once connected.
     ui->lblSerial->clear();
-    ui->lblModuleType->clear();
+    ui->lblModuleType->setText(tr("connecting..."));
     ui->lblFirmware->clear();
     showModuleValuesUnknown();
     ui->lstModules->clear();
@@ -54,6 +54,7 @@ void TesmarControl::initModuleAccess()
 
     if (!session->connectTo(crateIpAddress)) {
         refreshTimer->stop();
+        ui->lblModuleType->clear(); // not connecting any more
         // A VME bridge has no address: its own text says what is missing (no library, no bridge).
         const QString bridgeError = vmeModules && session->controller() ? session->controller()->errorString() : QString();
         statusLabelController->setText(bridgeError.isEmpty()
