@@ -1,6 +1,7 @@
 // Choosing the controller (command line and settings), and the main window on the stand-in OPC
 // server: modules listed, the table refreshing, channels switched on and off, and a server that
 // stops answering. What reached the server is read back through a controller of the test's own.
+#include "../dialogs/b/AnsweringDialogs.h"
 #include "IsolatedSettings.h"
 #include "app/ChannelTable.h"
 #include "app/CommandLine.h"
@@ -19,22 +20,6 @@
 #include <memory>
 
 namespace {
-
-// No question of the window may wait for a person.
-class AnsweringDialogs : public UserDialogs
-{
-public:
-    QMessageBox::StandardButton question(
-        QWidget*, const QString&, const QString&, QMessageBox::StandardButtons, QMessageBox::StandardButton) override
-    {
-        return QMessageBox::No;
-    }
-    QMessageBox::StandardButton information(QWidget*, const QString&, const QString&, QMessageBox::StandardButtons) override
-    {
-        return QMessageBox::Ok;
-    }
-    bool getAddress(QWidget*, const QString&, const QString&, QString*) override { return true; }
-};
 
 const char* const layout = R"({
   "modules": [
