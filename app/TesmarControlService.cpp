@@ -564,8 +564,8 @@ void TesmarControl::showModuleAddress(BaseModule* module)
     // The list entry and the connection line name the module by its address: after a move
     // they must not point the operator at the address it left.
     const int index = session->modules().indexOf(module);
-    if (QListWidgetItem* item = ui->lstModules->item(index))
-        item->setText(module->address() + QLatin1Char('\n') + item->text().section(QLatin1Char('\n'), 1));
+    if (const QListWidgetItem* item = ui->lstModules->item(index))
+        setModuleListText(index, item->text().section(QLatin1Char('\n'), 1));
     if (index == session->currentModuleIndex() && module->connectionState() == BaseModule::ModuleStateInitialised)
         ui->lblConnect->setText(connectionLine(module));
 }

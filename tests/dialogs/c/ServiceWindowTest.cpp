@@ -62,7 +62,7 @@ public:
     }
 };
 
-struct ModuleSpec
+struct PlacedModule
 {
     int serialNumber;
     quint16 baseAddress;
@@ -80,7 +80,7 @@ T* child(QObject* parent, const char* name)
 
 } // namespace
 
-Q_DECLARE_METATYPE(QVector<ModuleSpec>)
+Q_DECLARE_METATYPE(QVector<PlacedModule>)
 
 class ServiceWindowTest : public QObject
 {
@@ -104,7 +104,7 @@ private slots:
     void vmeMenus();
 
 private:
-    void openWindow(const QVector<ModuleSpec>& specs, const QString& kind = QStringLiteral("snmp"));
+    void openWindow(const QVector<PlacedModule>& placement, const QString& kind = QStringLiteral("snmp"));
     ServiceModule* module(int index) const { return m_modules.at(index); }
     MemoryModule::ModuleState stateOf(int index) const;
     DialogSpecial* openSpecial();
@@ -135,21 +135,21 @@ void ServiceWindowTest::cleanup()
     m_dialogs.questionAnswer = QMessageBox::No;
 }
 
-void ServiceWindowTest::openWindow(const QVector<ModuleSpec>& specs, const QString& kind)
+void ServiceWindowTest::openWindow(const QVector<PlacedModule>& placement, const QString& kind)
 {
     UserDialogs::setStartupOverride(&m_dialogs);
-    auto factory = std::make_unique<MemoryControllerFactory>([this, specs] {
+    auto factory = std::make_unique<MemoryControllerFactory>([this, placement] {
         m_modules.clear();
         QVector<MemoryModule*> made;
-        for (const ModuleSpec& spec : specs) {
-            m_modules.append(new ServiceModule(spec.serialNumber, spec.baseAddress, spec.twentyFourChannels));
+        for (const PlacedModule& placed : placement) {
+            m_modules.append(new ServiceModule(placed.serialNumber, placed.baseAddress, placed.twentyFourChannels));
             made.append(m_modules.last());
         }
         return made;
     });
     m_window = std::make_unique<TesmarControl>(std::move(factory), kind);
     m_window->setUserDialogs(&m_dialogs);
-    QCOMPARE(m_modules.size(), specs.size());
+    QCOMPARE(m_modules.size(), placement.size());
 }
 
 MemoryModule::ModuleState ServiceWindowTest::stateOf(int index) const
@@ -249,24 +249,24 @@ void ServiceWindowTest::vmeTest()
 
 void ServiceWindowTest::baseAddressCandidates_data()
 {
-    QTest::addColumn<QVector<ModuleSpec>>("modules");
+    QTest::addColumn<QVector<PlacedModule>>("modules");
     QTest::addColumn<int>("count");
     QTest::addColumn<quint32>("step");
     QTest::addColumn<QString>("preselected");
     QTest::addColumn<QStringList>("absent");
     QTest::newRow("12 channels among others")
-        << QVector<ModuleSpec>{{1, 0x4000, false}, {2, 0x5000, false}, {3, 0x6000, false}} << 62 << 0x400u << "0x4000"
+        << QVector<PlacedModule>{{1, 0x4000, false}, {2, 0x5000, false}, {3, 0x6000, false}} << 62 << 0x400u << "0x4000"
         << QStringList{"0x5000", "0x6000"};
-    QTest::newRow("24 channels") << QVector<ModuleSpec>{{1, 0x4000, true}, {2, 0x5000, false}, {3, 0x6000, false}} << 30
+    QTest::newRow("24 channels") << QVector<PlacedModule>{{1, 0x4000, true}, {2, 0x5000, false}, {3, 0x6000, false}} << 30
                                  << 0x800u << "0x4000" << QStringList{"0x5000", "0x6000"};
     // A 24-channel neighbour decodes 0x800 bytes: the 12-channel window behind its start is taken.
-    QTest::newRow("24-channel neighbour") << QVector<ModuleSpec>{{1, 0x5000, false}, {2, 0x4000, true}} << 62 << 0x400u
+    QTest::newRow("24-channel neighbour") << QVector<PlacedModule>{{1, 0x5000, false}, {2, 0x4000, true}} << 62 << 0x400u
                                           << "0x5000" << QStringList{"0x4000", "0x4400"};
 }
 
 void ServiceWindowTest::baseAddressCandidates()
 {
-    QFETCH(QVector<ModuleSpec>, modules);
+    QFETCH(QVector<PlacedModule>, modules);
     QFETCH(int, count);
     QFETCH(quint32, step);
     QFETCH(QString, preselected);
