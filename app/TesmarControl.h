@@ -216,8 +216,9 @@ public slots:
     void setChannelVoltageNominal(int channel, float value);
     void setChannelCurrentNominal(int channel, float value);
     // ---- Service requests (TesmarControlService.cpp) ----
-    // These act on the module with `serialNumber` (the one the procedure started on), not on the
-    // current module; a module that is gone gets nothing and the dialog is told.
+    // These act on the requesting dialog's target module (the one the procedure started on),
+    // whatever serial number they carry and whichever module is current; a module that is gone
+    // gets nothing and the dialog is told.
     void setSpecialControl(int serialNumber, quint32 command);
     void sendHexLine(int serialNumber, QByteArray line);
     // Runs the factory reset on the module to its end (waits keep the window responsive), then
@@ -543,16 +544,20 @@ public:
 
 private:
     enum class ServiceDialog { Special, Factory };
-    // The module with `serialNumber`; null when none is listed (the dialog is told).
-    BaseModule* serviceTarget(ServiceDialog dialog, int serialNumber);
-    int moduleIndexOf(int serialNumber) const;
+    // The module object the dialog acts on, null when it has none.
+    BaseModule* dialogTarget(ServiceDialog dialog) const;
+    // The same, null when it is no longer listed (the dialog is told).
+    BaseModule* serviceTarget(ServiceDialog dialog);
+    // "VME BA 0x4000, serial 1234"
+    static QString serviceTargetName(BaseModule* module, int serialNumber);
+    int lastReadSerialNumber(BaseModule* module) const;
     // A refused write goes to the status bar and to the dialog with the module's reason.
     bool serviceCheck(bool ok, ServiceDialog dialog, BaseModule* module, int channel, const QString& what);
     void tellServiceDialog(ServiceDialog dialog, const QString& text);
-    void serviceModuleControl(ServiceDialog dialog, int serialNumber, quint32 control);
+    void serviceModuleControl(ServiceDialog dialog, quint32 control);
     // Per refresh tick: reads what the shown service dialogs need on the poller's thread.
     void refreshServiceDialogs();
-    void readServiceWords(ServiceDialog dialog, int serialNumber);
+    void readServiceWords(ServiceDialog dialog);
     // The dialogs follow the current module while no procedure of theirs runs.
     void followCurrentModuleInServiceDialogs();
     bool runFactoryReset(const QPointer<BaseModule>& module);

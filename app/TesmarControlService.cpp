@@ -69,23 +69,34 @@ QString spacePaddedHex(quint32 value)
 
 // ---- Targets ----------------------------------------------------------------------------
 
-int TesmarControl::moduleIndexOf(int serialNumber) const
+BaseModule* TesmarControl::dialogTarget(ServiceDialog dialog) const
 {
-    const QList<BaseModule*> modules = session->modules();
-    for (int index = 0; index < modules.size(); ++index) {
-        if (modules.at(index)->serialNumber() == serialNumber)
-            return index;
-    }
-    return -1;
+    if (dialog == ServiceDialog::Special)
+        return dialogSpecial ? dialogSpecial->target() : nullptr;
+    return dialogFactory ? dialogFactory->target() : nullptr;
 }
 
-BaseModule* TesmarControl::serviceTarget(ServiceDialog dialog, int serialNumber)
+BaseModule* TesmarControl::serviceTarget(ServiceDialog dialog)
 {
-    const int index = moduleIndexOf(serialNumber);
-    if (index >= 0)
-        return session->modules().at(index);
-    tellServiceDialog(dialog, tr("The module with serial number %1 is gone: nothing was sent to it.").arg(serialNumber));
+    // The module object the procedure started on, as long as it is still listed: never another
+    // module with the same serial number, never the one the window shows meanwhile.
+    BaseModule* module = dialogTarget(dialog);
+    if (module && session->modules().contains(module))
+        return module;
+    tellServiceDialog(dialog, tr("The module this dialog was opened for is gone: nothing was sent to it."));
     return nullptr;
+}
+
+QString TesmarControl::serviceTargetName(BaseModule* module, int serialNumber)
+{
+    return tr("%1, serial %2").arg(module->address()).arg(serialNumber);
+}
+
+int TesmarControl::lastReadSerialNumber(BaseModule* module) const
+{
+    // The serial number the refresh read last: naming a module must not wait on the bus.
+    const std::shared_ptr<const ModuleSnapshot> snapshot = snapshotOf(int(session->modules().indexOf(module)));
+    return snapshot ? snapshot->serialNumber : 0;
 }
 
 void TesmarControl::tellServiceDialog(ServiceDialog dialog, const QString& text)
@@ -107,10 +118,10 @@ bool TesmarControl::serviceCheck(bool ok, ServiceDialog dialog, BaseModule* modu
     return false;
 }
 
-void TesmarControl::serviceModuleControl(ServiceDialog dialog, int serialNumber, quint32 control)
+void TesmarControl::serviceModuleControl(ServiceDialog dialog, quint32 control)
 {
     const WriteSource source("service");
-    if (BaseModule* module = serviceTarget(dialog, serialNumber))
+    if (BaseModule* module = serviceTarget(dialog))
         serviceCheck(module->setControl(control), dialog, module, -1, tr("set module control 0x%1").arg(control, 0, 16));
 }
 
@@ -119,12 +130,17 @@ void TesmarControl::followCurrentModuleInServiceDialogs()
     BaseModule* module = currentModule();
     if (!module)
         return;
-    if (dialogSpecial && !dialogSpecial->transferRunning()) {
-        dialogSpecial->setSerialNumber(module->serialNumber());
+    const int serialNumber = lastReadSerialNumber(module);
+    const QString name = serviceTargetName(module, serialNumber);
+    // Only a change is passed on: this runs on every refresh tick, so the names follow the
+    // serial numbers once they are read.
+    if (dialogSpecial && !dialogSpecial->transferRunning()
+        && (dialogSpecial->target() != module || dialogSpecial->serialNumber() != serialNumber)) {
+        dialogSpecial->setTarget(module, serialNumber, name);
         dialogSpecial->updateDeviceClass(quint16(module->deviceClass()));
     }
-    if (dialogFactory) {
-        dialogFactory->setSerialNumber(module->serialNumber());
+    if (dialogFactory && (dialogFactory->target() != module || dialogFactory->serialNumber() != serialNumber)) {
+        dialogFactory->setTarget(module, serialNumber, name);
         dialogFactory->setChannelNumber(module->channelNumber());
     }
 }
@@ -133,17 +149,20 @@ void TesmarControl::followCurrentModuleInServiceDialogs()
 
 void TesmarControl::refreshServiceDialogs()
 {
+    if (dialogSpecial || dialogFactory)
+        followCurrentModuleInServiceDialogs();
     // A transfer goes on while its dialog is hidden.
     if (dialogSpecial && (dialogSpecial->isVisible() || dialogSpecial->transferRunning()))
-        readServiceWords(ServiceDialog::Special, dialogSpecial->serialNumber());
+        readServiceWords(ServiceDialog::Special);
     if (dialogFactory && dialogFactory->isVisible())
-        readServiceWords(ServiceDialog::Factory, dialogFactory->serialNumber());
+        readServiceWords(ServiceDialog::Factory);
 }
 
-void TesmarControl::readServiceWords(ServiceDialog dialog, int serialNumber)
+void TesmarControl::readServiceWords(ServiceDialog dialog)
 {
-    const int index = moduleIndexOf(serialNumber);
-    if (index < 0)
+    BaseModule* target = dialogTarget(dialog);
+    const int index = int(session->modules().indexOf(target));
+    if (!target || index < 0)
         return;
     // One read in flight per dialog: a slow module is not asked faster than it answers.
     qint64& startedAtMs = serviceReadAtMs[int(dialog)];
@@ -162,9 +181,12 @@ void TesmarControl::readServiceWords(ServiceDialog dialog, int serialNumber)
     DeviceSession* context = session.get();
     QPointer<TesmarControl> window(this);
     // Runs on the poller's thread; the session outlives every poller pass, and a call posted to
-    // it dies with it.
+    // it dies with it. The words go to the dialog only, and only when they are its target's: the
+    // other windows have the refresh's own reports.
     session->poller()->readOnce(index, [=](BaseModule& module) {
         using Quantity = BaseModule::Quantity;
+        if (&module != target)
+            return;
         Words words;
         if (special) {
             words.specialCommand = module.specialControlCommand();
@@ -181,26 +203,33 @@ void TesmarControl::readServiceWords(ServiceDialog dialog, int serialNumber)
         words.status = module.status();
         // Zeros of a module that did not answer are not readings.
         const bool answered = module.connected();
-        const int serial = module.serialNumber();
         QMetaObject::invokeMethod(
             context,
-            [window, dialog, answered, serial, words] {
+            [window, dialog, answered, target, words] {
                 if (!window)
                     return;
                 window->serviceReadAtMs[int(dialog)] = -1;
-                if (!answered)
+                if (!answered || window->dialogTarget(dialog) != target)
                     return;
-                emit window->updateModuleControl(serial, words.control);
-                emit window->updateModuleStatus(serial, words.status);
                 if (dialog == ServiceDialog::Special) {
-                    emit window->updateModuleSpecialControlStatus(serial, words.specialCommand, words.specialStatus);
+                    DialogSpecial* special = window->dialogSpecial;
+                    const int serial = special->serialNumber();
+                    special->updateModuleControl(serial, words.control);
+                    special->updateModuleStatus(serial, words.status);
+                    // The dialog may have gone on to another module meanwhile (a transfer ended).
+                    if (window->dialogTarget(dialog) == target)
+                        special->updateModuleSpecialControlStatus(serial, words.specialCommand, words.specialStatus);
                     return;
                 }
+                DialogFactory* factory = window->dialogFactory;
+                const int serial = factory->serialNumber();
+                factory->updateModuleControl(serial, words.control);
+                factory->updateModuleStatus(serial, words.status);
                 if (words.eventChannelMaskRead)
-                    emit window->updateModuleEventChannelMask(serial, words.eventChannelMask);
+                    factory->updateModuleEventChannelMask(serial, words.eventChannelMask);
                 // Last: the factory dialog takes the event mask as its tick.
-                if (words.eventMaskRead)
-                    emit window->updateModuleEventMask(serial, words.eventMask);
+                if (words.eventMaskRead && window->dialogTarget(dialog) == target)
+                    factory->updateModuleEventMask(serial, words.eventMask);
             },
             Qt::QueuedConnection);
     });
@@ -213,13 +242,10 @@ void TesmarControl::on_actionSpecialMode_triggered()
     if (!dialogSpecial) {
         DialogSpecial* dialog = new DialogSpecial(this);
         dialogSpecial = dialog;
-        connect(this, &TesmarControl::updateModuleControl, dialog, &DialogSpecial::updateModuleControl);
-        connect(this, &TesmarControl::updateModuleStatus, dialog, &DialogSpecial::updateModuleStatus);
-        connect(this, &TesmarControl::updateModuleSpecialControlStatus, dialog,
-            &DialogSpecial::updateModuleSpecialControlStatus);
-        connect(dialog, &DialogSpecial::setModuleControl, this, [this](int serialNumber, quint32 control) {
-            serviceModuleControl(ServiceDialog::Special, serialNumber, control);
-        });
+        // The dialog's module words come from its own reads (readServiceWords), not from the
+        // broadcasts, which another module with the same serial number could send.
+        connect(dialog, &DialogSpecial::setModuleControl, this,
+            [this](int, quint32 control) { serviceModuleControl(ServiceDialog::Special, control); });
         connect(dialog, &DialogSpecial::setSpecialControl, this, &TesmarControl::setSpecialControl);
         connect(dialog, &DialogSpecial::sendHexLine, this, &TesmarControl::sendHexLine);
         connect(session.get(), &DeviceSession::currentModuleChanged, this,
@@ -233,10 +259,10 @@ void TesmarControl::on_actionSpecialMode_triggered()
     showAndActivate(dialogSpecial.data());
 }
 
-void TesmarControl::setSpecialControl(int serialNumber, quint32 command)
+void TesmarControl::setSpecialControl(int, quint32 command)
 {
     const WriteSource source("service");
-    BaseModule* module = serviceTarget(ServiceDialog::Special, serialNumber);
+    BaseModule* module = serviceTarget(ServiceDialog::Special);
     if (!module)
         return;
     // The module is read again once programming, comparing or leaving special mode starts; while
@@ -256,10 +282,10 @@ void TesmarControl::setSpecialControl(int serialNumber, quint32 command)
     }
 }
 
-void TesmarControl::sendHexLine(int serialNumber, QByteArray line)
+void TesmarControl::sendHexLine(int, QByteArray line)
 {
     const WriteSource source("service");
-    if (BaseModule* module = serviceTarget(ServiceDialog::Special, serialNumber))
+    if (BaseModule* module = serviceTarget(ServiceDialog::Special))
         serviceCheck(module->sendHexLine(line), ServiceDialog::Special, module, -1, tr("send firmware line"));
 }
 
@@ -270,18 +296,17 @@ void TesmarControl::on_actionFactorySettings_triggered()
     if (!dialogFactory) {
         DialogFactory* dialog = new DialogFactory(this);
         dialogFactory = dialog;
-        connect(dialog, &DialogFactory::setModuleControl, this, [this](int serialNumber, quint32 control) {
-            serviceModuleControl(ServiceDialog::Factory, serialNumber, control);
-        });
-        connect(dialog, &DialogFactory::setModuleEventMask, this, [this](int serialNumber, quint32 mask) {
+        connect(dialog, &DialogFactory::setModuleControl, this,
+            [this](int, quint32 control) { serviceModuleControl(ServiceDialog::Factory, control); });
+        connect(dialog, &DialogFactory::setModuleEventMask, this, [this](int, quint32 mask) {
             const WriteSource source("service");
-            if (BaseModule* module = serviceTarget(ServiceDialog::Factory, serialNumber))
+            if (BaseModule* module = serviceTarget(ServiceDialog::Factory))
                 serviceCheck(module->setEventMask(mask), ServiceDialog::Factory, module, -1,
                     tr("set module event mask 0x%1").arg(mask, 0, 16));
         });
-        connect(dialog, &DialogFactory::setModuleEventChannelMask, this, [this](int serialNumber, quint32 mask) {
+        connect(dialog, &DialogFactory::setModuleEventChannelMask, this, [this](int, quint32 mask) {
             const WriteSource source("service");
-            if (BaseModule* module = serviceTarget(ServiceDialog::Factory, serialNumber))
+            if (BaseModule* module = serviceTarget(ServiceDialog::Factory))
                 serviceCheck(module->setEventChannelMask(mask), ServiceDialog::Factory, module, -1,
                     tr("set event channel mask 0x%1").arg(mask, 0, 16));
         });
@@ -289,24 +314,17 @@ void TesmarControl::on_actionFactorySettings_triggered()
         connect(this, &TesmarControl::factoryResetDone, dialog, &DialogFactory::factoryResetDone);
         connect(this, &TesmarControl::updateChannelVoltageNominal, dialog, &DialogFactory::updateChannelVoltageNominal);
         connect(this, &TesmarControl::updateChannelCurrentNominal, dialog, &DialogFactory::updateChannelCurrentNominal);
-        connect(this, &TesmarControl::updateModuleControl, dialog, &DialogFactory::updateModuleControl);
-        connect(this, &TesmarControl::updateModuleStatus, dialog, &DialogFactory::updateModuleStatus);
-        connect(this, &TesmarControl::updateModuleEventMask, dialog, &DialogFactory::updateModuleEventMask);
-        connect(this, &TesmarControl::updateModuleEventChannelMask, dialog, &DialogFactory::updateModuleEventChannelMask);
         connect(session.get(), &DeviceSession::currentModuleChanged, this,
             &TesmarControl::followCurrentModuleInServiceDialogs, Qt::UniqueConnection);
     }
-    if (BaseModule* module = currentModule()) {
-        dialogFactory->setSerialNumber(module->serialNumber());
-        dialogFactory->setChannelNumber(module->channelNumber());
-    }
+    followCurrentModuleInServiceDialogs();
     showAndActivate(dialogFactory.data());
 }
 
-void TesmarControl::storeFactorySettings(int serialNumber)
+void TesmarControl::storeFactorySettings(int)
 {
     const WriteSource source("factory reset");
-    QPointer<BaseModule> module = serviceTarget(ServiceDialog::Factory, serialNumber);
+    QPointer<BaseModule> module = serviceTarget(ServiceDialog::Factory);
     if (!module) {
         emit factoryResetDone(false);
         return;
@@ -338,7 +356,12 @@ bool TesmarControl::runFactoryReset(const QPointer<BaseModule>& module)
 {
     const ServiceDialog dialog = ServiceDialog::Factory;
     const int channels = module->channelNumber();
-    const int serialNumber = module->serialNumber();
+    const int serialNumber = dialogFactory ? dialogFactory->serialNumber() : lastReadSerialNumber(module);
+    // Where the 24-channel layout keeps its hardware nominal values is not documented (its
+    // variable group table lies where they would be). Its reset keeps the channels' nominal
+    // values as they are instead of writing what an undocumented address holds, and takes the
+    // current set value from the channel's own current nominal.
+    const bool keepNominals = module->deviceClass() == twentyFourChannelClass;
     bool success = true;
     auto check = [&](bool ok, int channel, const QString& what) {
         if (isHeld(module) && !serviceCheck(ok, dialog, module, channel, what))
@@ -351,20 +374,47 @@ bool TesmarControl::runFactoryReset(const QPointer<BaseModule>& module)
             dialogs()->information(this, applicationName(), text, QMessageBox::Ok);
     };
 
+    // The nominal values the channel goes back to. A read that failed (or gave nothing a module
+    // can hold) is never written: the reset gives up instead.
+    auto nominals = [&](int channel, float* voltage, float* current) {
+        if (keepNominals) {
+            *voltage = module->channelVoltageNominal(channel);
+            *current = module->channelCurrentNominal(channel);
+        } else {
+            *voltage = module->channelVoltageHardwareNominal(channel);
+            *current = module->channelCurrentHardwareNominal(channel);
+        }
+        return std::isfinite(*voltage) && std::isfinite(*current) && *voltage > 0 && *current > 0;
+    };
+    if (keepNominals && isHeld(module))
+        tellServiceDialog(dialog,
+            tr("This module type does not document its hardware nominal values: the "
+               "channels keep their nominal values."));
+
     // First pass: every channel off with its nominal values back at the hardware's.
+    bool gaveUp = false;
     for (int channel = 0; channel < channels && isHeld(module); ++channel) {
-        const float voltage = module->channelVoltageHardwareNominal(channel);
-        const float current = module->channelCurrentHardwareNominal(channel);
+        float voltage = 0, current = 0;
+        if (!nominals(channel, &voltage, &current)) {
+            giveUp(tr("Error reading the nominal values of Channel %1. Giving up.").arg(channel));
+            gaveUp = true;
+            break;
+        }
         check(module->setChannelControl(channel, 0), channel, tr("set control 0"));
-        check(module->setChannelVoltageNominal(channel, voltage), channel, tr("set nominal voltage"));
-        check(module->setChannelCurrentNominal(channel, current), channel, tr("set nominal current"));
+        if (!keepNominals) {
+            check(module->setChannelVoltageNominal(channel, voltage), channel, tr("set nominal voltage"));
+            check(module->setChannelCurrentNominal(channel, current), channel, tr("set nominal current"));
+        }
     }
 
     // Second pass: the same, waiting until each value reads back, then the channel defaults.
-    bool gaveUp = false;
     for (int channel = 0; channel < channels && !gaveUp && isHeld(module); ++channel) {
-        const float voltage = module->channelVoltageHardwareNominal(channel);
-        const float current = module->channelCurrentHardwareNominal(channel);
+        float voltage = 0, current = 0;
+        if (!nominals(channel, &voltage, &current)) {
+            giveUp(tr("Error reading the nominal values of Channel %1. Giving up.").arg(channel));
+            gaveUp = true;
+            break;
+        }
         check(module->setChannelControl(channel, 0), channel, tr("set control 0"));
         if (!readUntil(
                 module, channelReadBackReads, 1, [&] { return module->channelControl(channel); },
@@ -372,7 +422,7 @@ bool TesmarControl::runFactoryReset(const QPointer<BaseModule>& module)
             giveUp(tr("Error resetting Channel %1 Control word. Giving up.").arg(channel));
             gaveUp = true;
         }
-        if (!gaveUp) {
+        if (!gaveUp && !keepNominals) {
             check(module->setChannelVoltageNominal(channel, voltage), channel, tr("set nominal voltage"));
             if (!readUntil(
                     module, channelReadBackReads, 1, [&] { return module->channelVoltageNominal(channel); },
@@ -382,7 +432,7 @@ bool TesmarControl::runFactoryReset(const QPointer<BaseModule>& module)
                 gaveUp = true;
             }
         }
-        if (!gaveUp) {
+        if (!gaveUp && !keepNominals) {
             check(module->setChannelCurrentNominal(channel, current), channel, tr("set nominal current"));
             if (!readUntil(
                     module, channelReadBackReads, 1, [&] { return module->channelCurrentNominal(channel); },
@@ -487,11 +537,15 @@ void TesmarControl::programNewBaseAddress(const QPointer<BaseModule>& module)
     }
 
     bool ok = false;
+    // The window may show another module than the one this procedure acts on: the question
+    // names it in its first line.
+    const int serialNumber = lastReadSerialNumber(module);
     const QString choice = dialogs()->getItem(this, applicationName(),
-        tr("Please choose a new VME Base Address for the module with serial number %1.\n\nThis new address is "
-           "programmed in the EEPROM of the module and used after a reset.\n\nPlease make sure that the address "
-           "jumper is not set!")
-            .arg(module->serialNumber()),
+        serviceTargetName(module, serialNumber) + QStringLiteral("\n\n")
+            + tr("Please choose a new VME Base Address for the module with serial number %1.\n\nThis new address is "
+                 "programmed in the EEPROM of the module and used after a reset.\n\nPlease make sure that the "
+                 "address jumper is not set!")
+                  .arg(serialNumber),
         candidates, int(candidates.indexOf(currentText)), false, &ok);
     if (!ok || choice.isEmpty() || !isHeld(module))
         return;

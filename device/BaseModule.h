@@ -58,6 +58,10 @@ public:
         ModuleStateNotConnected = 3,
     };
 
+    // The longest firmware line (Motorola S-record: "S", type, count and 255 bytes as digit
+    // pairs); the loader's transfer buffer holds no more.
+    static constexpr int maxHexRecordLength = 514;
+
     // Conversion factors between display units and volts/amperes.
     static constexpr double voltsPerKilovolt = 1000.0;
     // Amperes per display unit for current unit index 0 (nA), 1 (µA), 2 (mA), 3 (A).
@@ -248,6 +252,8 @@ public slots:
     virtual bool setSpecialControlCommand(quint32 command);
     virtual quint32 specialControlCommand();
     virtual quint32 specialControlStatus();
+    // One line of a firmware file (a Motorola S-record, at most maxHexRecordLength characters;
+    // longer lines are refused and nothing is sent).
     virtual bool sendHexLine(QByteArray record);
     virtual bool programBaseAddress(quint16 address);
     virtual quint16 verifyBaseAddress();

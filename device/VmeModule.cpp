@@ -159,6 +159,8 @@ constexpr int actionShift = 12;
 
 // A write that found no controller to send it through.
 constexpr int noController = INT_MIN;
+// A cycle refused because it would leave the module's own register window.
+constexpr int outsideWindow = INT_MIN + 1;
 
 quint32 bitsOf(float value)
 {
@@ -287,9 +289,15 @@ quint16 VmeModule::nominalCurrentOffset(int channel) const
 
 // ---- bus cycles -----------------------------------------------------------------------------
 
+bool VmeModule::insideWindow(quint32 offset) const
+{
+    // A class not yet known decodes at least the smaller window, which holds the identification.
+    return offset + 2 <= windowBytes(m_deviceClass);
+}
+
 quint32 VmeModule::readWord(quint32 offset)
 {
-    if (!m_controller) {
+    if (!m_controller || !insideWindow(offset)) {
         m_readFailed = true;
         return 0;
     }
@@ -324,6 +332,9 @@ int VmeModule::writeWord(quint32 offset, quint32 value)
 {
     if (!m_controller)
         return noController;
+    // Whatever a caller computed, a module never writes into a neighbour's registers.
+    if (!insideWindow(offset))
+        return outsideWindow;
     int code = 0;
     m_controller->write16(quint32(m_baseAddress) + offset, VmeController::addressModifierA16, value & 0xFFFF, &code);
     return code;
@@ -352,6 +363,8 @@ bool VmeModule::written(int code, int channel, const char* quantity, const QStri
         ok = succeed();
     else if (code == noController)
         ok = fail(QStringLiteral("no VME controller"));
+    else if (code == outsideWindow)
+        ok = fail(QStringLiteral("register outside the module's window of %1 bytes").arg(windowBytes(m_deviceClass)));
     else
         ok = fail(QStringLiteral("VME bus error %1").arg(code));
     return journalWrite(ok, channel, quantity, value);
@@ -1084,6 +1097,12 @@ bool VmeModule::sendHexLine(QByteArray record)
     const Lock held = lock();
     if (!layoutReady())
         return notDetected();
+    // The line goes into the transfer buffer over the channel registers; a longer one would
+    // run on into the all-channels registers and past them. Nothing of it is sent.
+    if (record.size() > maxHexRecordLength)
+        return fail(QStringLiteral("a firmware line has at most %1 characters, this one %2")
+                        .arg(maxHexRecordLength)
+                        .arg(record.size()));
     const QString text = QString::fromLatin1(record);
     int code = 0;
     if (m_deviceClass == class29) {

@@ -185,6 +185,9 @@ private:
     quint16 nominalVoltageOffset(int channel) const;
     quint16 nominalCurrentOffset(int channel) const;
 
+    // True when a 16-bit cycle at `offset` stays inside the module's register window; every cycle
+    // outside it is refused before it reaches the bus.
+    bool insideWindow(quint32 offset) const;
     // Bus cycles. A failed read marks m_readFailed; writes answer the result code of the first
     // cycle that failed (0 when all succeeded).
     quint32 readWord(quint32 offset);

@@ -34,6 +34,11 @@ QString DialogFactory::log() const
     return ui->txtLog->toPlainText();
 }
 
+BaseModule* DialogFactory::target() const
+{
+    return m_target.data();
+}
+
 int DialogFactory::serialNumber() const
 {
     return m_serialNumber;
@@ -44,10 +49,20 @@ bool DialogFactory::idleOrHidden() const
     return (m_state == State::Idle && !m_storing) || !isVisible();
 }
 
-void DialogFactory::setSerialNumber(int serialNumber)
+void DialogFactory::setTarget(BaseModule* module, int serialNumber, const QString& name)
 {
-    if (idleOrHidden())
-        m_serialNumber = serialNumber;
+    if (!idleOrHidden())
+        return;
+    m_target = module;
+    m_serialNumber = serialNumber;
+    setWindowTitle(name.isEmpty() ? tr("Factory Settings") : tr("Factory Settings - %1").arg(name));
+}
+
+void DialogFactory::setResetRunning(bool running)
+{
+    // One procedure at a time: a second click would interleave its writes with the reset's.
+    ui->btnVmeTest->setEnabled(!running);
+    ui->btnFactoryReset->setEnabled(!running);
 }
 
 void DialogFactory::setChannelNumber(int channels)
@@ -63,6 +78,8 @@ void DialogFactory::showEvent(QShowEvent* event)
     m_moduleControl = 0;
     m_moduleStatus = 0;
     ui->txtLog->clear();
+    if (!m_storing)
+        setResetRunning(false);
 }
 
 void DialogFactory::appendLog(const QString& line)
@@ -86,6 +103,7 @@ void DialogFactory::on_btnVmeTest_clicked()
 void DialogFactory::on_btnFactoryReset_clicked()
 {
     m_state = State::WaitingForStop;
+    setResetRunning(true);
     appendLog(tr("Setting Module to Mode STOP..."));
     m_moduleControl |= stopBit;
     emit setModuleControl(m_serialNumber, m_moduleControl);
@@ -179,4 +197,5 @@ void DialogFactory::updateChannelCurrentNominal(int serialNumber, int channel, f
 void DialogFactory::factoryResetDone(bool success)
 {
     appendLog(success ? tr("\nReset to Factory Settings done!") : tr("\nReset to Factory Settings failed!"));
+    setResetRunning(false);
 }

@@ -1,7 +1,10 @@
 #pragma once
 
 #include <QDialog>
+#include <QPointer>
 #include <QString>
+
+#include "device/BaseModule.h"
 
 namespace Ui {
 class DialogFactory;
@@ -10,8 +13,8 @@ class DialogFactory;
 // "Factory Settings": the VME test (a single set bit walked through the module's event mask and
 // event channel mask, each value read back) and the factory reset (the module is stopped, then
 // the main window rewrites its settings to the defaults and has them stored). The dialog only
-// logs and sequences; its requests carry the serial number of the module the procedure started
-// on, and reports of other modules are ignored.
+// logs and sequences; its requests go to its target module (the module object the procedure
+// started on), and the buttons are disabled while a reset runs.
 class DialogFactory : public QDialog
 {
     Q_OBJECT
@@ -30,10 +33,13 @@ public:
 
     State state() const;
     QString log() const;
+    // The module the requests go to (null when none was named or it is gone).
+    BaseModule* target() const;
     int serialNumber() const;
-    // The module the next procedure acts on. Ignored while a procedure runs in the shown dialog
+    // The module the next procedure acts on, its serial number as last read and its name for the
+    // title ("VME BA 0x4000, serial 1234"). Ignored while a procedure runs in the shown dialog
     // (showing the dialog again ends it).
-    void setSerialNumber(int serialNumber);
+    void setTarget(BaseModule* module, int serialNumber, const QString& name);
 
 signals:
     void setModuleEventMask(int serialNumber, quint32 mask);
@@ -62,6 +68,7 @@ protected:
 
 private:
     bool idleOrHidden() const;
+    void setResetRunning(bool running);
     void appendLog(const QString& line);
     void logNominal(int serialNumber, int channel, const QString& what, float value, const QString& unit);
 
@@ -72,5 +79,6 @@ private:
     quint16 m_moduleControl = 0;
     quint16 m_moduleStatus = 0;
     int m_serialNumber = 0;
+    QPointer<BaseModule> m_target;
     bool m_storing = false; // the reset procedure runs (it processes events meanwhile)
 };

@@ -5,7 +5,6 @@
 #include "app/ApplicationIdentity.h"
 #include "app/UserDialogs.h"
 
-#include <QCloseEvent>
 #include <QDebug>
 #include <QFile>
 #include <QTimer>
@@ -14,6 +13,7 @@
 
 namespace {
 constexpr quint32 requestSpecialMode = 0x05; // setSPMD | setSTOP
+constexpr quint32 requestStop = 0x04;        // setSTOP
 constexpr quint32 specialModeBit = 0x40;     // isSPMD
 constexpr quint16 twelveChannelClass = 20;
 
@@ -36,7 +36,7 @@ QString title()
     return QString::fromLatin1(ApplicationIdentity::applicationName);
 }
 
-// Hexadecimal digit, case-insensitive; anything else counts as 0.
+// Hexadecimal digit, case-insensitive (records are checked before they are shown).
 int hexDigit(char c)
 {
     if (c >= '0' && c <= '9')
@@ -78,9 +78,13 @@ DialogSpecial::DialogSpecial(QWidget* parent)
     : QDialog(parent)
     , ui(new Ui::DialogSpecial)
     , m_timer(new QTimer(this))
+    , m_stallTimer(new QTimer(this))
 {
     ui->setupUi(this);
     connect(m_timer, &QTimer::timeout, this, &DialogSpecial::timeout);
+    m_stallTimer->setSingleShot(true);
+    m_stallTimer->setInterval(defaultStallLimitMs);
+    connect(m_stallTimer, &QTimer::timeout, this, &DialogSpecial::stalled);
     on_txtFileName_textChanged(ui->txtFileName->text());
 }
 
@@ -100,6 +104,12 @@ UserDialogs* DialogSpecial::dialogs()
     return m_dialogs ? m_dialogs : &realDialogs;
 }
 
+void DialogSpecial::setTiming(int tickMs, int stallLimitMs)
+{
+    m_tickMs = tickMs;
+    m_stallTimer->setInterval(stallLimitMs);
+}
+
 DialogSpecial::State DialogSpecial::state() const
 {
     return m_state;
@@ -110,24 +120,58 @@ bool DialogSpecial::transferRunning() const
     return m_state != State::Idle && m_state != State::Aborted;
 }
 
+BaseModule* DialogSpecial::target() const
+{
+    return m_target.data();
+}
+
 int DialogSpecial::serialNumber() const
 {
     return m_serialNumber;
 }
 
-void DialogSpecial::setSerialNumber(int serialNumber)
+void DialogSpecial::setTarget(BaseModule* module, int serialNumber, const QString& name)
 {
     // A transfer stays with the module it started on.
-    if (transferRunning() || serialNumber == m_serialNumber)
+    if (transferRunning())
         return;
+    if (module != m_target) {
+        m_moduleControl = 0;
+        m_moduleStatus = 0;
+        m_stopBitBefore = -1;
+    }
+    m_target = module;
     m_serialNumber = serialNumber;
-    m_moduleControl = 0;
-    m_moduleStatus = 0;
+    m_targetName = name;
+    setWindowTitle(name.isEmpty() ? tr("Special Mode") : tr("Special Mode - %1").arg(name));
+    updateButtons();
+}
+
+bool DialogSpecial::postFlashOffered() const
+{
+    return !transferRunning() && !m_partialImages.contains(m_target);
 }
 
 void DialogSpecial::setState(State state)
 {
-    m_state = state;
+    if (state != m_state) {
+        m_state = state;
+        progressMade();
+    }
+    if (!transferRunning())
+        m_stallTimer->stop();
+    updateButtons();
+}
+
+void DialogSpecial::progressMade()
+{
+    if (transferRunning())
+        m_stallTimer->start();
+}
+
+void DialogSpecial::updateButtons()
+{
+    ui->btnPostFlash->setEnabled(postFlashOffered());
 }
 
 bool DialogSpecial::writing() const
@@ -153,29 +197,7 @@ void DialogSpecial::showProblem(QString text)
     ui->txtInfo->setText(text);
 }
 
-// ---- File ----
-
-bool DialogSpecial::loadFile()
-{
-    QFile file(ui->txtFileName->text());
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-        return false;
-    m_lines.clear();
-    m_fileSize = file.size();
-    int lineNumber = 0;
-    while (!file.atEnd()) {
-        const QByteArray text = file.readLine().trimmed();
-        ++lineNumber;
-        // An empty line carries no record; a 24-channel module takes a line only when its last
-        // character arrives, so an empty one would never be answered and would stall the
-        // handshake. It is skipped for every module kind.
-        if (text.isEmpty())
-            continue;
-        m_lines.append(Line{text, lineNumber, file.pos()});
-    }
-    m_nextLine = 0;
-    return true;
-}
+// ---- Transfer ----
 
 bool DialogSpecial::atEndOfFile() const
 {
@@ -188,36 +210,52 @@ void DialogSpecial::sendLine(bool onReady)
     if (!m_transfer.resend) {
         if (m_nextLine >= m_lines.size())
             return;
-        const Line& line = m_lines.at(m_nextLine++);
-        if (line.text.size() < shortestRecord) {
-            abortCorruptLine(line);
-            return;
-        }
+        const FirmwareFile::Line& line = m_lines.at(m_nextLine++);
         m_transfer.currentLine = line.text;
+        // Checksum errors are counted per line: a line the module took ends the count.
+        m_transfer.checksumErrorCount = 0;
+        progressMade();
         ui->progressBar->setValue(int(qMin<qint64>(line.endOffset, ui->progressBar->maximum())));
     }
+    // Every line was checked when the file was read: it holds at least the record type, the
+    // byte count and the six address characters shown here.
     const QByteArray& line = m_transfer.currentLine;
     const QString action = m_state == State::Programming ? tr("Burning: ") : tr("Comparing: ");
-    if (line.size() >= shortestRecord) {
-        if (onReady) {
-            ui->txtAddress->setText(action + pageAndOffset(line));
-        } else {
-            const QString address = QString::fromLatin1(line.mid(addressStart, addressLength));
-            ui->txtAddress->setText(action + address.left(2) + QLatin1Char(':') + address.mid(2));
-        }
+    if (onReady) {
+        ui->txtAddress->setText(action + pageAndOffset(line));
+    } else {
+        const QString address = QString::fromLatin1(line.mid(addressStart, addressLength));
+        ui->txtAddress->setText(action + address.left(2) + QLatin1Char(':') + address.mid(2));
     }
     m_transfer.resend = false;
     m_transfer.ready = false;
     emit sendHexLine(m_serialNumber, line);
 }
 
-void DialogSpecial::abortCorruptLine(const Line& line)
+void DialogSpecial::abort(const QString& warning)
 {
+    m_timer->stop();
     setState(State::Aborted);
     command(commandStandby);
     lockFileControls(false);
-    dialogs()->warning(this, title(),
-        tr("Line %1 of the HEX file is too short for a record. Giving Up!").arg(line.lineNumber), QMessageBox::Ok);
+    dialogs()->warning(this, title(), warning, QMessageBox::Ok);
+}
+
+void DialogSpecial::stalled()
+{
+    if (!transferRunning())
+        return;
+    abort(tr("The module did not advance the transfer for %1 s. Giving Up!")
+              .arg(QString::number(m_stallTimer->interval() / 1000.0)));
+}
+
+void DialogSpecial::stopTransfer()
+{
+    m_timer->stop();
+    setState(State::Idle);
+    lockFileControls(false);
+    ui->txtAddress->clear();
+    ui->txtInfo->setText(tr("Transfer stopped by End Special."));
 }
 
 // ---- Buttons ----
@@ -245,14 +283,31 @@ void DialogSpecial::on_btnSendHexFile_clicked()
         dialogs()->information(this, title(), tr("Please select a HEX file first!"), QMessageBox::Ok);
         return;
     }
+    if (!m_target) {
+        dialogs()->warning(this, title(), tr("No module is selected: nothing was sent."), QMessageBox::Ok);
+        return;
+    }
     setState(State::OpeningFile);
-    if (!loadFile()) {
+    // The whole file is read and checked before the module is asked for anything.
+    FirmwareFile file;
+    switch (file.load(fileName)) {
+    case FirmwareFile::Result::CannotOpen:
         setState(State::Idle);
         dialogs()->warning(this, title(), tr("Can not open HEX file %1!").arg(fileName), QMessageBox::Ok);
         return;
+    case FirmwareFile::Result::Refused:
+        setState(State::Idle);
+        dialogs()->warning(this, title(), file.errorString() + tr(" Nothing was sent."), QMessageBox::Ok);
+        return;
+    case FirmwareFile::Result::Ok:
+        break;
     }
+    m_lines = file.lines();
+    m_fileSize = file.size();
+    m_nextLine = 0;
     // Nothing of an earlier transfer (a line to resend, counters) carries over.
     m_transfer = TransferVariables();
+    m_stopBitBefore = -1;
     ui->txtInfo->clear();
     setState(State::RequestingSpecialMode);
     lockFileControls(true);
@@ -260,12 +315,16 @@ void DialogSpecial::on_btnSendHexFile_clicked()
 
 void DialogSpecial::on_btnSetSpecial_clicked()
 {
+    // Asked by hand: leaving special mode again withdraws the stop bit as well.
+    m_stopBitBefore = -1;
     m_moduleControl |= requestSpecialMode;
     emit setModuleControl(m_serialNumber, m_moduleControl);
 }
 
 void DialogSpecial::on_btnEndSpecial_clicked()
 {
+    if (transferRunning())
+        stopTransfer();
     command(commandEndSpecial);
 }
 
@@ -281,7 +340,8 @@ void DialogSpecial::on_btnStandby_clicked()
 
 void DialogSpecial::on_btnPostFlash_clicked()
 {
-    command(commandPostFlash);
+    if (postFlashOffered())
+        command(commandPostFlash);
 }
 
 void DialogSpecial::on_btnFpgaUpdate_clicked()
@@ -324,6 +384,10 @@ void DialogSpecial::updateModuleStatus(int serialNumber, quint32 status)
                                             .arg(hexText(m_moduleControl, 4), hexText(m_moduleStatus, 4)));
     if (m_state != State::RequestingSpecialMode && m_state != State::RequestingSpecialModeAgain)
         return;
+    // The control word of this report was read together with the status: what the module had
+    // before the transfer asked for special mode.
+    if (m_stopBitBefore < 0)
+        m_stopBitBefore = m_moduleControl & requestStop;
     m_moduleControl |= requestSpecialMode;
     emit setModuleControl(m_serialNumber, m_moduleControl);
     if (special)
@@ -346,7 +410,7 @@ void DialogSpecial::updateModuleSpecialControlStatus(int serialNumber, quint32 c
         ui->progressBar->setRange(0, settlingSeconds);
         ui->progressBar->setValue(0);
         ui->txtAddress->setText(tr("Waiting..."));
-        m_timer->start(timerIntervalMs);
+        m_timer->start(m_tickMs);
         return;
     case State::Starting: {
         const quint32 start = writing() ? commandProgram : commandCompare;
@@ -354,6 +418,10 @@ void DialogSpecial::updateModuleSpecialControlStatus(int serialNumber, quint32 c
         if (control == start) {
             ui->progressBar->setRange(0, int(qMin<qint64>(m_fileSize, std::numeric_limits<int>::max())));
             ui->progressBar->setValue(0);
+            // From here until a whole file is programmed and verified the module holds a
+            // partial image.
+            if (writing() && !m_partialImages.contains(m_target))
+                m_partialImages.append(m_target);
             setState(writing() ? State::Programming : State::Comparing);
         }
         return;
@@ -372,7 +440,7 @@ void DialogSpecial::updateModuleSpecialControlStatus(int serialNumber, quint32 c
             ui->progressBar->setRange(0, postFlashSeconds);
             ui->progressBar->setValue(0);
             ui->txtAddress->setText(tr("PostFlash"));
-            m_timer->start(timerIntervalMs);
+            m_timer->start(m_tickMs);
         } else {
             command(commandPostFlash);
         }
@@ -385,10 +453,15 @@ void DialogSpecial::updateModuleSpecialControlStatus(int serialNumber, quint32 c
     default:
         break;
     }
-    // The module left special mode: stop asking for it (once; the control word read back tells).
-    if (control == commandEndSpecial && (m_moduleControl & requestSpecialMode)) {
-        m_moduleControl &= ~requestSpecialMode;
-        emit setModuleControl(m_serialNumber, m_moduleControl);
+    // The module left special mode: withdraw the request, and give the stop bit back as it was
+    // before the transfer (once; the control word read back tells).
+    if (control == commandEndSpecial) {
+        const quint16 stopBit = m_stopBitBefore > 0 ? quint16(requestStop) : 0;
+        const quint16 wanted = quint16((m_moduleControl & ~requestSpecialMode) | stopBit);
+        if (wanted != m_moduleControl) {
+            m_moduleControl = wanted;
+            emit setModuleControl(m_serialNumber, m_moduleControl);
+        }
     }
 }
 
@@ -396,15 +469,15 @@ void DialogSpecial::handleTransferReport(quint32 control, quint32 status)
 {
     switch (status) {
     case statusReady:
-        // The line in flight was taken: checksum errors count again from here.
         m_transfer.acknowledgeCount = 0;
-        m_transfer.checksumErrorCount = 0;
         if (atEndOfFile()) {
             command(commandStandby);
             if (m_state == State::Programming) {
                 m_nextLine = 0;
                 setState(State::StartingVerification);
             } else if (m_state == State::Verifying) {
+                // The whole file is programmed and verified: post flash may commit it.
+                m_partialImages.removeAll(m_target);
                 setState(State::StartingPostFlash);
             } else {
                 setState(State::Idle);
@@ -432,27 +505,21 @@ void DialogSpecial::handleTransferReport(quint32 control, quint32 status)
             sendLine(false);
         break;
     case statusChecksumError: {
+        // Reported again for the line just sent: that line goes again, and the third report
+        // for the same line gives up.
         const bool giveUp = ++m_transfer.checksumErrorCount >= checksumErrorsToGiveUp;
-        if (giveUp) {
-            setState(State::Aborted);
-            lockFileControls(false);
-        }
         ++m_linesSentAgain;
         ui->txtInfo->setText(tr("%1 HEX Lines sent again.").arg(m_linesSentAgain));
+        if (giveUp) {
+            abort(tr("%1 Checksum Errors while transmitting HEX File. Giving Up!").arg(m_transfer.checksumErrorCount));
+            return;
+        }
         m_transfer.resend = true;
         command(commandStandby);
-        if (giveUp)
-            dialogs()->warning(this, title(),
-                tr("%1 Checksum Errors while transmitting HEX File. Giving Up!").arg(m_transfer.checksumErrorCount),
-                QMessageBox::Ok);
         break;
     }
     case statusCompareError:
-        setState(State::Aborted);
-        command(commandStandby);
-        lockFileControls(false);
-        dialogs()->warning(
-            this, title(), tr("Compare Error: Programs in Controller and HEX fileare not identical!"), QMessageBox::Ok);
+        abort(tr("Compare Error: Programs in Controller and HEX fileare not identical!"));
         break;
     default:
         break;
@@ -476,17 +543,17 @@ void DialogSpecial::timeout()
             setState(State::RequestingSpecialModeAgain);
             command(writing() ? commandProgram : commandCompare);
         }
+    } else {
+        m_timer->stop();
     }
 }
 
-void DialogSpecial::closeEvent(QCloseEvent* event)
+void DialogSpecial::reject()
 {
     if (transferRunning()
         && dialogs()->question(this, title(), tr("Update is running! Close anyway? (Update will continue in background)"),
                QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
-            != QMessageBox::Yes) {
-        event->ignore();
+            != QMessageBox::Yes)
         return;
-    }
-    QDialog::closeEvent(event);
+    QDialog::reject();
 }

@@ -1,26 +1,10 @@
 #pragma once
 
+#include "service/SRecord.h"
+
 #include <QByteArray>
 
 #include <map>
-
-// One Motorola S-record line, checked: type, byte count, hexadecimal digits, length and checksum.
-struct SRecord
-{
-    int type = -1;
-    quint32 address = 0;
-    QByteArray data;
-
-    // Parses exactly the characters the record's byte count calls for; trailing characters are
-    // ignored. False for anything corrupt (not an S-record, bad hex, too short, bad checksum).
-    static bool parse(const QByteArray& text, SRecord* record);
-
-    // Number of characters the record occupies according to its byte count, 0 when the first four
-    // characters are not "S<digit><hex><hex>".
-    static int expectedLength(const QByteArray& text);
-
-    bool isDataRecord() const { return type >= 1 && type <= 3; }
-};
 
 // A firmware image: the bytes the data records put at their addresses.
 class SRecordImage

@@ -377,15 +377,15 @@ void VmeModuleModel::specialCommand(quint32 command)
     case 3:
         m_transferMode = TransferMode::Program;
         m_pendingImage.clear();
-        m_specialStatus = ReadyForLine;
+        startPass();
         break;
     case 4:
         m_transferMode = TransferMode::Compare;
-        m_specialStatus = ReadyForLine;
+        startPass();
         break;
     case 5:
         m_transferMode = TransferMode::Verify;
-        m_specialStatus = ReadyForLine;
+        startPass();
         break;
     case 6:
         m_storedImage = m_pendingImage;
@@ -402,6 +402,15 @@ void VmeModuleModel::specialCommand(quint32 command)
         m_specialStatus = ReadyForLine;
         break;
     }
+}
+
+void VmeModuleModel::startPass()
+{
+    // Class 20 reports ready and takes each line on command 2; class 29 waits for the first line
+    // at once and takes it when its last character arrives.
+    m_lineBuffer.clear();
+    m_lineTaken = true;
+    m_specialStatus = is29() ? WaitingForLine : ReadyForLine;
 }
 
 void VmeModuleModel::bufferWrite(quint32 bufferOffset, quint16 value)

@@ -148,6 +148,8 @@ private:
     void enterSpecialMode();
     void leaveSpecialMode();
     void specialCommand(quint32 command);
+    // Programming, comparing or verifying begins (commands 3, 4, 5).
+    void startPass();
     void bufferWrite(quint32 bufferOffset, quint16 value);
     void takeLine(const QByteArray& text);
     void restartAtAcceptedBase();

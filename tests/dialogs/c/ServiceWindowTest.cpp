@@ -98,6 +98,7 @@ private slots:
     void baseAddressOutcome_data();
     void baseAddressOutcome();
     void transferStaysWithItsModule();
+    void sameSerialNumberEachOnItsOwn();
     void liveInsertionMovesSelection();
     void requestsThatDoNotArrive();
     void vmeMenus_data();
@@ -346,11 +347,14 @@ void ServiceWindowTest::transferStaysWithItsModule()
 {
     openWindow({{1, 0x4000, false}, {2, 0x5000, false}});
     DialogSpecial* dialog = openSpecial();
-    QCOMPARE(dialog->serialNumber(), 1);
+    QCOMPARE(dialog->target(), module(0));
+    // Named by the serial number once the refresh has read it.
+    QTRY_COMPARE_WITH_TIMEOUT(dialog->serialNumber(), 1, 5000);
+    QCOMPARE(dialog->windowTitle(), QStringLiteral("Special Mode - memory 0x4000, serial 1"));
     const QString path = m_dir.filePath("image.hex");
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("S00600004844521B\nS9030000FC\n");
+    file.write("S00600004844521B\nS1130000285F245F2212226A000424290008237C2A\nS9030000FC\n");
     file.close();
     dialog->setHexFilename(path);
     child<QPushButton>(dialog, "btnSendHexFile")->click();
@@ -365,6 +369,38 @@ void ServiceWindowTest::transferStaysWithItsModule()
     QVERIFY(module(1)->writes().isEmpty());
     QVERIFY(module(0)->specialReads > 0);
     QVERIFY(!module(0)->specialReadInGuiThread);
+}
+
+void ServiceWindowTest::sameSerialNumberEachOnItsOwn()
+{
+    // Two modules answer with one serial number (a module without one answers 0): the dialogs
+    // act on the module object selected, not on the first with that number.
+    openWindow({{0, 0x4000, false}, {0, 0x4400, false}});
+    m_window->on_actionNextModule_triggered();
+    QCOMPARE(m_window->deviceSession()->currentModuleIndex(), 1);
+    module(0)->clearWrites();
+    module(1)->clearWrites();
+
+    DialogSpecial* special = openSpecial();
+    QCOMPARE(special->target(), module(1));
+    QCOMPARE(special->windowTitle(), QStringLiteral("Special Mode - memory 0x4400, serial 0"));
+    child<QPushButton>(special, "btnSetSpecial")->click();
+    QVERIFY(module(1)->writes().contains("setControl(5)"));
+    QVERIFY(module(0)->writes().isEmpty());
+    // Its reads are the selected module's too.
+    QTRY_VERIFY_WITH_TIMEOUT(module(1)->specialReads > 0, 5000);
+    QCOMPARE(int(module(0)->specialReads), 0);
+
+    DialogFactory* factory = openFactory();
+    QCOMPARE(factory->target(), module(1));
+    QCOMPARE(factory->windowTitle(), QStringLiteral("Factory Settings - memory 0x4400, serial 0"));
+    child<QPushButton>(factory, "btnVmeTest")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(factory->log().endsWith("Test finished!"), 30000);
+    QCOMPARE(stateOf(1).eventChannelMask, 0x800u);
+    QVERIFY(!module(0)->writes().join(' ').contains("setEventMask"));
+
+    m_window->on_actionProgramNewBaseAddress_triggered(); // cancelled
+    QVERIFY(m_dialogs.labels.last().startsWith(QStringLiteral("memory 0x4400, serial 0\n\n")));
 }
 
 void ServiceWindowTest::liveInsertionMovesSelection()
@@ -384,11 +420,15 @@ void ServiceWindowTest::requestsThatDoNotArrive()
     openWindow({{1, 0x4000, false}});
     DialogSpecial* dialog = openSpecial();
     auto* info = child<QLabel>(dialog, "txtInfo");
-    dialog->setSerialNumber(99);
-    child<QPushButton>(dialog, "btnStandby")->click();
-    QCOMPARE(info->text(), QStringLiteral("The module with serial number 99 is gone: nothing was sent to it."));
-
-    dialog->setSerialNumber(1);
+    {
+        // A module object the window does not list (gone with a rediscovery).
+        MemoryModule gone(12, 20, 1);
+        dialog->setTarget(&gone, 1, QStringLiteral("gone"));
+        child<QPushButton>(dialog, "btnStandby")->click();
+        QCOMPARE(info->text(), QStringLiteral("The module this dialog was opened for is gone: nothing was sent to it."));
+        QVERIFY(!module(0)->writes().join(' ').contains("setSpecialControlCommand"));
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(dialog->target(), module(0), 2000); // follows the current module again
     module(0)->refuse("setSpecialControlCommand", "wrongValue");
     child<QPushButton>(dialog, "btnStandby")->click();
     QCOMPARE(info->text(), QStringLiteral("special command 1 refused: wrongValue"));
