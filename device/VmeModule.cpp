@@ -292,7 +292,7 @@ quint16 VmeModule::nominalCurrentOffset(int channel) const
 bool VmeModule::insideWindow(quint32 offset) const
 {
     // A class not yet known decodes at least the smaller window, which holds the identification.
-    return offset + 2 <= windowBytes(m_deviceClass);
+    return offset <= windowBytes(m_deviceClass) - 2;
 }
 
 quint32 VmeModule::readWord(quint32 offset)

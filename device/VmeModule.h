@@ -166,6 +166,9 @@ protected:
     JournalWrite journalPlace() override;
 
 private:
+    // The register tests drive the bus cycles directly.
+    friend class TestVmeModule;
+
     struct Register
     {
         quint16 offset;

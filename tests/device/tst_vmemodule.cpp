@@ -392,6 +392,117 @@ private slots:
         QCOMPARE(m_bus->writes, cycles);
     }
 
+    // A line longer than any record would run from the transfer buffer into the all-channels
+    // registers and on into the neighbour: refused whole, not a single cycle on the bus.
+    void hexLineLongerThanARecordIsRefused_data()
+    {
+        QTest::addColumn<int>("base");
+        QTest::addColumn<quint32>("window");
+        QTest::newRow("class 20") << 0x4000 << 0x400u;
+        QTest::newRow("class 29") << 0x5000 << 0x800u;
+    }
+    void hexLineLongerThanARecordIsRefused()
+    {
+        QFETCH(int, base);
+        QFETCH(quint32, window);
+        auto module = detected(base);
+        m_bus->clear();
+        QVERIFY(!module->sendHexLine(QByteArray("S2140F8000A54DCA182530BB1D6D132CDED6237B2E2F") + QByteArray(1100, 'A')));
+        QVERIFY(m_bus->writes.isEmpty());
+        QCOMPARE(module->lastError(), QStringLiteral("a firmware line has at most 514 characters, this one 1144"));
+        QVERIFY(!module->sendHexLine(QByteArray(515, '0')));
+        QVERIFY(m_bus->writes.isEmpty());
+
+        // The longest record fits the buffer, which ends before the all-channels registers.
+        QVERIFY(module->sendHexLine(QByteArray(514, '0')));
+        QVERIFY(!m_bus->writes.isEmpty());
+        const quint32 allChannels = base == 0x4000 ? 0x2A0 : 0xD0;
+        for (const Cycle& cycle : m_bus->writes) {
+            const quint32 offset = cycle.first - quint32(base);
+            QVERIFY2(offset < window, qPrintable(QString::number(cycle.first, 16)));
+            const bool command = base == 0x4000 && offset == 0x3B2;
+            QVERIFY2(command || offset < allChannels || base == 0x5000, qPrintable(QString::number(offset, 16)));
+        }
+    }
+
+    // The last line of defence: a cycle outside the window is refused before the bus, whatever
+    // offset a future bug computes.
+    void registerAccessRefusesOffsetsOutsideTheWindow_data()
+    {
+        QTest::addColumn<int>("base");
+        QTest::addColumn<quint32>("window");
+        QTest::newRow("class 20") << 0x4000 << 0x400u;
+        QTest::newRow("class 29") << 0x5000 << 0x800u;
+    }
+    void registerAccessRefusesOffsetsOutsideTheWindow()
+    {
+        QFETCH(int, base);
+        QFETCH(quint32, window);
+        auto module = detected(base);
+        m_bus->clear();
+        for (quint32 offset : {window, window - 1, window + 0x44AAu, 0xFFFFFFFEu}) {
+            QVERIFY(module->writeWord(offset, 0x1234) != 0);
+            QVERIFY(module->writeLong(offset - 2, 0x12345678) != 0 || offset - 2 + 4 <= window);
+            module->m_readFailed = false;
+            QCOMPARE(module->readWord(offset), 0u);
+            QVERIFY(module->m_readFailed);
+        }
+        for (const Cycle& cycle : m_bus->writes)
+            QVERIFY2(cycle.first - quint32(base) < window, qPrintable(QString::number(cycle.first, 16)));
+        QVERIFY(m_bus->reads.isEmpty());
+        QVERIFY(!module->written(module->writeWord(window, 1), -1, "test", QString()));
+        QCOMPARE(module->lastError(), QStringLiteral("register outside the module's window of %1 bytes").arg(window));
+        // The last word of the window is the module's own.
+        QCOMPARE(module->writeWord(window - 2, 0), 0);
+        QCOMPARE(m_bus->writes.last().first, quint32(base) + window - 2);
+    }
+
+    // Whatever channel or group number reaches it, a module's cycles stay inside its own window.
+    void cyclesStayInsideTheWindow_data()
+    {
+        QTest::addColumn<int>("base");
+        QTest::addColumn<quint32>("window");
+        QTest::newRow("class 20, 4 channels") << 0x0800 << 0x400u;
+        QTest::newRow("class 29, 8 channels") << 0x0000 << 0x800u;
+        QTest::newRow("class 20, 12 channels") << 0x4000 << 0x400u;
+        QTest::newRow("class 29, 24 channels") << 0x5000 << 0x800u;
+    }
+    void cyclesStayInsideTheWindow()
+    {
+        QFETCH(int, base);
+        QFETCH(quint32, window);
+        auto module = detected(base);
+        m_bus->clear();
+        const QList<int> numbers = {-1000, -1, 0, 3, 11, 12, 23, 24, 31, 32, 63, 64, 200, 5000, 1 << 20};
+        for (int n : numbers) {
+            module->setFlexGroup(n, 0x1, 0xC000);
+            module->flexGroupMemberList(n);
+            module->flexGroupType(n);
+            module->setChannelVoltageSet(n, 1);
+            module->setChannelCurrentSet(n, 0.0001f);
+            module->setChannelOn(n);
+            module->setChannelOff(n);
+            module->setChannelControl(n, 0);
+            module->setChannelEventMask(n, 0);
+            module->setChannelVoltageNominal(n, 100);
+            module->setChannelCurrentNominal(n, 0.001f);
+            module->setChannelVoltageInterlockMaxSet(n, 0);
+            module->setChannelCurrentInterlockMinSet(n, 0);
+            module->setChannelDelayedTripAction(n, BaseModule::OutputSupervisionAction(1), 100);
+            module->channelVoltageHardwareNominal(n);
+            module->channelCurrentHardwareNominal(n);
+            module->channelVoltageMeasure(n);
+            module->channelStatus(n);
+        }
+        module->setSelectedChannelsOn(0x80000001u);
+        module->setSelectedChannelsOff(0x80000001u);
+        QVERIFY(!m_bus->writes.isEmpty());
+        for (const Cycle& cycle : m_bus->writes)
+            QVERIFY2(cycle.first - quint32(base) < window, qPrintable(QString::number(cycle.first, 16)));
+        for (quint32 address : m_bus->reads)
+            QVERIFY2(address - quint32(base) < window, qPrintable(QString::number(address, 16)));
+    }
+
     void delayedTrip_data()
     {
         QTest::addColumn<int>("base");

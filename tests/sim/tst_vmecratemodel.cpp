@@ -358,6 +358,9 @@ void VmeCrateModelTest::firmwareTransfer()
     // Comparing against the stored image.
     layout.writeWord(bus, layout.specialCommand, 4);
     QCOMPARE(layout.readWord(bus, layout.specialCommand), 4u);
+    // A pass begins: class 20 is ready for its first line (sent on command 2), class 29 waits
+    // for it, as the program's handshake expects.
+    QCOMPARE(layout.readWord(bus, layout.specialStatus), deviceClass == 29 ? 0x81u : 0x84u);
     QCOMPARE(sendLine(bus, deviceClass, line), answer == 0x84 ? 0x96u : answer);
     QCOMPARE(sendLine(bus, deviceClass, sRecord(1, 0x2000, "\xAA\xBB")), 0x84u);
     QCOMPARE(sendLine(bus, deviceClass, sRecord(0, 0, "other header")), 0x84u);
