@@ -4,6 +4,7 @@
 
 #include "app/ApplicationIdentity.h"
 #include "app/UserDialogs.h"
+#include "service/SRecord.h"
 
 #include <QDebug>
 #include <QFile>
@@ -36,18 +37,6 @@ QString title()
     return QString::fromLatin1(ApplicationIdentity::applicationName);
 }
 
-// Hexadecimal digit, case-insensitive (records are checked before they are shown).
-int hexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return 0;
-}
-
 QString hexText(quint32 value, int digits)
 {
     return QString::number(value, 16).rightJustified(digits, QLatin1Char('0')).toUpper();
@@ -63,7 +52,7 @@ QString pageAndOffset(const QByteArray& line)
 {
     int d[addressLength];
     for (int i = 0; i < addressLength; ++i)
-        d[i] = hexDigit(line.at(addressStart + i));
+        d[i] = qMax(0, SRecord::hexDigit(line.at(addressStart + i)));
     int page = 0;
     int offset = d[2] << 12 | d[3] << 8 | d[4] << 4 | d[5];
     if (line.at(1) == '2' && (d[0] << 4 | d[1]) >= 0x0E) {

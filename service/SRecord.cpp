@@ -1,8 +1,6 @@
 #include "SRecord.h"
 
-namespace {
-
-int hexDigit(char c)
+int SRecord::hexDigit(char c)
 {
     if (c >= '0' && c <= '9')
         return c - '0';
@@ -13,12 +11,14 @@ int hexDigit(char c)
     return -1;
 }
 
+namespace {
+
 int hexByte(const QByteArray& text, int position)
 {
     if (position + 1 >= text.size())
         return -1;
-    const int high = hexDigit(text.at(position));
-    const int low = hexDigit(text.at(position + 1));
+    const int high = SRecord::hexDigit(text.at(position));
+    const int low = SRecord::hexDigit(text.at(position + 1));
     return high < 0 || low < 0 ? -1 : high * 16 + low;
 }
 

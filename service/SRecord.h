@@ -49,6 +49,9 @@ struct SRecord
     // characters are not "S<digit><hex><hex>".
     static int expectedLength(const QByteArray& text);
 
+    // Value of a hexadecimal digit (either case), -1 for anything else.
+    static int hexDigit(char c);
+
     // Address bytes of a record type, -1 for the reserved S4 and anything that is no type.
     static int addressBytes(int type);
 

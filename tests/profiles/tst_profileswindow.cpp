@@ -4,6 +4,7 @@
 #include "app/ChannelTable.h"
 #include "app/TesmarControl.h"
 #include "app/UserDialogs.h"
+#include "common/FindChild.h"
 
 #include "controller/SnmpController.h"
 #include "device/ModuleSnapshot.h"
@@ -60,15 +61,6 @@ public:
     QString getOpenFileName(QWidget*, const QString&, const QString&, const QString&) override { return fileName; }
     bool getAddress(QWidget*, const QString&, const QString&, QString*) override { return true; }
 };
-
-template <typename T>
-T* child(QObject* parent, const char* name)
-{
-    T* found = parent->findChild<T*>(QLatin1String(name));
-    if (!found)
-        qFatal("no child %s", name);
-    return found;
-}
 
 QStringList fileLines(const QString& name)
 {

@@ -2,6 +2,7 @@
 // simulator, through our SNMP library: what the dialogs write is read back from the crate with
 // a controller and module of the test's own, as another program would see it.
 #include "AnsweringDialogs.h"
+#include "common/FindChild.h"
 
 #include "app/ChannelTable.h"
 #include "app/IsolatedSettings.h"
@@ -30,15 +31,6 @@
 #include <memory>
 
 namespace {
-
-template <typename T>
-T* child(QObject* parent, const char* name)
-{
-    T* found = parent->findChild<T*>(QLatin1String(name));
-    if (!found)
-        qFatal("no child %s", name);
-    return found;
-}
 
 struct Supervision
 {

@@ -3,6 +3,7 @@
 // window's commands, the windows' own logic, and that the variable-group poll never reads in
 // the GUI thread.
 #include "AnsweringDialogs.h"
+#include "common/FindChild.h"
 
 #include "app/IsolatedSettings.h"
 #include "app/TesmarControl.h"
@@ -52,15 +53,6 @@ public:
         return MemoryModule::flexGroupType(group);
     }
 };
-
-template <typename T>
-T* child(QObject* parent, const char* name)
-{
-    T* found = parent->findChild<T*>(QLatin1String(name));
-    if (!found)
-        qFatal("no child %s", name);
-    return found;
-}
 
 } // namespace
 

@@ -2,6 +2,7 @@
 // small module model answers the special-mode requests the way the module firmware does, so the
 // whole transfer runs without a bus and without its timed waits.
 #include "../b/AnsweringDialogs.h"
+#include "common/FindChild.h"
 
 #include "dialogs/DialogFactory.h"
 #include "dialogs/DialogSpecial.h"
@@ -19,15 +20,6 @@
 namespace {
 
 constexpr int serial = 31;
-
-template <typename T>
-T* child(QObject* parent, const char* name)
-{
-    T* found = parent->findChild<T*>(QLatin1String(name));
-    if (!found)
-        qFatal("no child %s", name);
-    return found;
-}
 
 // The module side of the special-mode protocol (both layouts): special mode on setSPMD|setSTOP,
 // the command register reads the last command, lines collected, compared or rejected.

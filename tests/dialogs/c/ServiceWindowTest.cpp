@@ -1,6 +1,7 @@
 // The main window's side of the service functions against in-memory modules: the factory reset
 // and the VME test, base address programming, and that a procedure stays with its module.
 #include "../b/AnsweringDialogs.h"
+#include "common/FindChild.h"
 
 #include "app/TesmarControl.h"
 #include "device/ControllerKinds.h"
@@ -68,15 +69,6 @@ struct PlacedModule
     quint16 baseAddress;
     bool twentyFourChannels;
 };
-
-template <typename T>
-T* child(QObject* parent, const char* name)
-{
-    T* found = parent->findChild<T*>(QLatin1String(name));
-    if (!found)
-        qFatal("no child %s", name);
-    return found;
-}
 
 } // namespace
 

@@ -4,6 +4,7 @@
 // with one serial number each keep their own procedure. What reached the crate is read back
 // through a bridge and module of the test's own.
 #include "../b/AnsweringDialogs.h"
+#include "common/FindChild.h"
 
 #include "app/TesmarControl.h"
 #include "controller/V1718.h"
@@ -36,15 +37,6 @@ const QList<QByteArray> image = {
 };
 
 IsolatedSettings* s_settings = nullptr;
-
-template <typename T>
-T* child(QObject* parent, const char* name)
-{
-    T* found = parent->findChild<T*>(QLatin1String(name));
-    if (!found)
-        qFatal("no child %s", name);
-    return found;
-}
 
 int hexLinesJournaled()
 {
