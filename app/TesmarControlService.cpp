@@ -131,16 +131,15 @@ void TesmarControl::followCurrentModuleInServiceDialogs()
     if (!module)
         return;
     const int serialNumber = lastReadSerialNumber(module);
-    const QString name = serviceTargetName(module, serialNumber);
     // Only a change is passed on: this runs on every refresh tick, so the names follow the
     // serial numbers once they are read.
     if (dialogSpecial && !dialogSpecial->transferRunning()
         && (dialogSpecial->target() != module || dialogSpecial->serialNumber() != serialNumber)) {
-        dialogSpecial->setTarget(module, serialNumber, name);
+        dialogSpecial->setTarget(module, serialNumber, serviceTargetName(module, serialNumber));
         dialogSpecial->updateDeviceClass(quint16(module->deviceClass()));
     }
     if (dialogFactory && (dialogFactory->target() != module || dialogFactory->serialNumber() != serialNumber)) {
-        dialogFactory->setTarget(module, serialNumber, name);
+        dialogFactory->setTarget(module, serialNumber, serviceTargetName(module, serialNumber));
         dialogFactory->setChannelNumber(module->channelNumber());
     }
 }
@@ -216,9 +215,7 @@ void TesmarControl::readServiceWords(ServiceDialog dialog)
                     const int serial = special->serialNumber();
                     special->updateModuleControl(serial, words.control);
                     special->updateModuleStatus(serial, words.status);
-                    // The dialog may have gone on to another module meanwhile (a transfer ended).
-                    if (window->dialogTarget(dialog) == target)
-                        special->updateModuleSpecialControlStatus(serial, words.specialCommand, words.specialStatus);
+                    special->updateModuleSpecialControlStatus(serial, words.specialCommand, words.specialStatus);
                     return;
                 }
                 DialogFactory* factory = window->dialogFactory;
@@ -228,7 +225,7 @@ void TesmarControl::readServiceWords(ServiceDialog dialog)
                 if (words.eventChannelMaskRead)
                     factory->updateModuleEventChannelMask(serial, words.eventChannelMask);
                 // Last: the factory dialog takes the event mask as its tick.
-                if (words.eventMaskRead && window->dialogTarget(dialog) == target)
+                if (words.eventMaskRead)
                     factory->updateModuleEventMask(serial, words.eventMask);
             },
             Qt::QueuedConnection);
@@ -384,7 +381,10 @@ bool TesmarControl::runFactoryReset(const QPointer<BaseModule>& module)
             *voltage = module->channelVoltageHardwareNominal(channel);
             *current = module->channelCurrentHardwareNominal(channel);
         }
-        return std::isfinite(*voltage) && std::isfinite(*current) && *voltage > 0 && *current > 0;
+        if (std::isfinite(*voltage) && std::isfinite(*current) && *voltage > 0 && *current > 0)
+            return true;
+        giveUp(tr("Error reading the nominal values of Channel %1. Giving up.").arg(channel));
+        return false;
     };
     if (keepNominals && isHeld(module))
         tellServiceDialog(dialog,
@@ -396,7 +396,6 @@ bool TesmarControl::runFactoryReset(const QPointer<BaseModule>& module)
     for (int channel = 0; channel < channels && isHeld(module); ++channel) {
         float voltage = 0, current = 0;
         if (!nominals(channel, &voltage, &current)) {
-            giveUp(tr("Error reading the nominal values of Channel %1. Giving up.").arg(channel));
             gaveUp = true;
             break;
         }
@@ -411,7 +410,6 @@ bool TesmarControl::runFactoryReset(const QPointer<BaseModule>& module)
     for (int channel = 0; channel < channels && !gaveUp && isHeld(module); ++channel) {
         float voltage = 0, current = 0;
         if (!nominals(channel, &voltage, &current)) {
-            giveUp(tr("Error reading the nominal values of Channel %1. Giving up.").arg(channel));
             gaveUp = true;
             break;
         }

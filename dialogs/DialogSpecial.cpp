@@ -131,7 +131,6 @@ void DialogSpecial::setTarget(BaseModule* module, int serialNumber, const QStrin
     }
     m_target = module;
     m_serialNumber = serialNumber;
-    m_targetName = name;
     setWindowTitle(name.isEmpty() ? tr("Special Mode") : tr("Special Mode - %1").arg(name));
     updateButtons();
 }

@@ -145,7 +145,6 @@ private:
     QTimer* m_stallTimer;
     UserDialogs* m_dialogs = nullptr;
     QPointer<BaseModule> m_target;
-    QString m_targetName;
     State m_state = State::Idle;
     quint16 m_moduleControl = 0;
     quint16 m_moduleStatus = 0;

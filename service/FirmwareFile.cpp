@@ -63,23 +63,21 @@ FirmwareFile::Result FirmwareFile::load(const QString& fileName)
         m_error = file.errorString();
         return Result::CannotOpen;
     }
-    if (file.size() > maxFileBytes)
-        return refuse(tr("The HEX file has %1 bytes; a firmware file has at most %2.").arg(file.size()).arg(maxFileBytes));
+    // One byte more than allowed is enough to refuse a larger file (or an endless device).
     const QByteArray contents = file.read(maxFileBytes + 1);
     if (file.error() != QFileDevice::NoError) {
         m_error = file.errorString();
         return Result::CannotOpen;
+    }
+    if (contents.size() > maxFileBytes) {
+        const qint64 bytes = qMax(file.size(), qint64(contents.size()));
+        return refuse(tr("The HEX file has %1 bytes; a firmware file has at most %2.").arg(bytes).arg(maxFileBytes));
     }
     return check(contents);
 }
 
 FirmwareFile::Result FirmwareFile::check(const QByteArray& contents)
 {
-    m_lines.clear();
-    m_error.clear();
-    if (contents.size() > maxFileBytes)
-        return refuse(
-            tr("The HEX file has %1 bytes; a firmware file has at most %2.").arg(contents.size()).arg(maxFileBytes));
     QVector<Line> lines;
     bool data = false;
     int lineNumber = 0;

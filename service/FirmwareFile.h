@@ -24,14 +24,13 @@ public:
 
     // Reads and checks `fileName`. On Refused, errorString() names the line and the reason.
     Result load(const QString& fileName);
-    // The same for text already read (a file's contents).
-    Result check(const QByteArray& contents);
-
     QString errorString() const { return m_error; }
     const QVector<Line>& lines() const { return m_lines; }
     qint64 size() const { return m_size; }
 
 private:
+    // Checks a whole file's contents line by line.
+    Result check(const QByteArray& contents);
     Result refuse(const QString& text);
 
     QVector<Line> m_lines;

@@ -48,7 +48,7 @@ int hexLinesJournaled()
 
 } // namespace
 
-class SpecialModeStandInTest : public QObject
+class FirmwareTransferStandInTest : public QObject
 {
     Q_OBJECT
 
@@ -79,7 +79,7 @@ private:
     std::unique_ptr<V1718> m_v1718;
 };
 
-void SpecialModeStandInTest::initTestCase()
+void FirmwareTransferStandInTest::initTestCase()
 {
     QVERIFY(m_dir.isValid());
     QFile stored(m_dir.filePath(QStringLiteral("stored.hex")));
@@ -94,18 +94,18 @@ void SpecialModeStandInTest::initTestCase()
     QVERIFY(m_config.write(QByteArray(crate).replace("STORED", stored.fileName().toUtf8())));
 }
 
-void SpecialModeStandInTest::init()
+void FirmwareTransferStandInTest::init()
 {
     m_dialogs.warnings.clear();
     m_dialogs.informations.clear();
 }
 
-void SpecialModeStandInTest::cleanup()
+void FirmwareTransferStandInTest::cleanup()
 {
     m_window.reset();
 }
 
-QString SpecialModeStandInTest::writeFile(const QByteArray& contents)
+QString FirmwareTransferStandInTest::writeFile(const QByteArray& contents)
 {
     const QString path = m_dir.filePath(QStringLiteral("firmware%1.hex").arg(++m_files));
     QFile file(path);
@@ -114,7 +114,7 @@ QString SpecialModeStandInTest::writeFile(const QByteArray& contents)
     return path;
 }
 
-VmeController* SpecialModeStandInTest::bridge()
+VmeController* FirmwareTransferStandInTest::bridge()
 {
     if (m_kind == QLatin1String("v1718")) {
         if (!m_v1718)
@@ -126,7 +126,7 @@ VmeController* SpecialModeStandInTest::bridge()
     return m_vmUsb.get();
 }
 
-void SpecialModeStandInTest::openWindow(const QString& kind)
+void FirmwareTransferStandInTest::openWindow(const QString& kind)
 {
     m_kind = kind;
     s_settings->setValue(QStringLiteral("tesmarcontrol"), QStringLiteral("Controller/Kind"), kind);
@@ -140,7 +140,7 @@ void SpecialModeStandInTest::openWindow(const QString& kind)
     QTRY_VERIFY_WITH_TIMEOUT(modules->item(2)->text().endsWith(QLatin1String("778")), 5000);
 }
 
-DialogSpecial* SpecialModeStandInTest::openSpecial(int row, bool write, const QString& file)
+DialogSpecial* FirmwareTransferStandInTest::openSpecial(int row, bool write, const QString& file)
 {
     child<QListWidget>(m_window.get(), "lstModules")->setCurrentRow(row);
     m_window->on_actionSpecialMode_triggered();
@@ -151,14 +151,14 @@ DialogSpecial* SpecialModeStandInTest::openSpecial(int row, bool write, const QS
     return dialog;
 }
 
-void SpecialModeStandInTest::compareAndWrite_data()
+void FirmwareTransferStandInTest::compareAndWrite_data()
 {
     QTest::addColumn<QString>("kind");
     QTest::newRow("VM-USB") << "vmusb";
     QTest::newRow("V1718") << "v1718";
 }
 
-void SpecialModeStandInTest::compareAndWrite()
+void FirmwareTransferStandInTest::compareAndWrite()
 {
     QFETCH(QString, kind);
     openWindow(kind);
@@ -207,7 +207,7 @@ void SpecialModeStandInTest::compareAndWrite()
     }
 }
 
-void SpecialModeStandInTest::badFilesReachNoModule_data()
+void FirmwareTransferStandInTest::badFilesReachNoModule_data()
 {
     QTest::addColumn<QByteArray>("contents");
     QTest::addColumn<QString>("warning");
@@ -219,7 +219,7 @@ void SpecialModeStandInTest::badFilesReachNoModule_data()
     QTest::newRow("empty") << QByteArray() << "The HEX file holds no data records. Nothing was sent.";
 }
 
-void SpecialModeStandInTest::badFilesReachNoModule()
+void FirmwareTransferStandInTest::badFilesReachNoModule()
 {
     QFETCH(QByteArray, contents);
     QFETCH(QString, warning);
@@ -240,7 +240,7 @@ void SpecialModeStandInTest::badFilesReachNoModule()
     QCOMPARE(hexLinesJournaled(), journaled);
 }
 
-void SpecialModeStandInTest::sameSerialNumberEachOnItsOwn()
+void FirmwareTransferStandInTest::sameSerialNumberEachOnItsOwn()
 {
     openWindow(QStringLiteral("vmusb"));
     VmeModule first(bridge(), 0x4000);
@@ -263,7 +263,7 @@ int main(int argc, char* argv[])
     IsolatedSettings settings;
     s_settings = &settings;
     QApplication application(argc, argv);
-    SpecialModeStandInTest test;
+    FirmwareTransferStandInTest test;
     return QTest::qExec(&test, argc, argv);
 }
-#include "SpecialModeStandInTest.moc"
+#include "FirmwareTransferStandInTest.moc"
