@@ -1,9 +1,40 @@
 #include "device/BaseCrate.h"
 
+#include <QThread>
+
 BaseCrate::~BaseCrate() = default;
 
 bool BaseCrate::lastReadFailed()
 {
+    return false;
+}
+
+bool BaseCrate::readPowerOn(bool* on)
+{
+    const bool value = powerOn();
+    if (lastReadFailed())
+        return fail(QStringLiteral("no answer"));
+    *on = value;
+    return succeed();
+}
+
+QString BaseCrate::lastError()
+{
+    QMutexLocker locker(&m_lastErrorMutex);
+    return m_lastErrors.value(QThread::currentThreadId());
+}
+
+bool BaseCrate::succeed()
+{
+    QMutexLocker locker(&m_lastErrorMutex);
+    m_lastErrors.remove(QThread::currentThreadId());
+    return true;
+}
+
+bool BaseCrate::fail(const QString& reason)
+{
+    QMutexLocker locker(&m_lastErrorMutex);
+    m_lastErrors.insert(QThread::currentThreadId(), reason);
     return false;
 }
 

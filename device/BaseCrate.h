@@ -3,9 +3,15 @@
 #include "device/CrateReading.h"
 #include "device/WriteJournal.h"
 
+#include <QHash>
+#include <QMutex>
 #include <QString>
 
 // The crate housing the modules: supplies, temperatures, fans, main power switch, identity.
+//
+// Writes return true only when the crate took them; otherwise lastError() in the calling thread
+// says why: "no answer" when the crate did not answer (BaseModule::isNoAnswer()), else the
+// crate's reason ("wrongValue", "noAccess", ...) or "not offered by this crate".
 class BaseCrate
 {
 public:
@@ -29,13 +35,19 @@ public:
     virtual float temperatureBackPlane() = 0;
     virtual float temperaturePowerSupply() = 0;
     virtual int fanSpeed() = 0;
-    virtual void setFanSpeed(int speed) = 0;
+    virtual bool setFanSpeed(int speed) = 0;
     virtual int fanStageBackPlane() = 0;
     virtual int fanStagePowerSupply() = 0;
     virtual int status() = 0;
     virtual bool acLinePower() = 0;
     virtual bool powerOn() = 0;
-    virtual void setPowerOn(bool on) = 0;
+    virtual bool setPowerOn(bool on) = 0;
+    // Checked read of the main switch: true with `on` when the crate answered, false with
+    // lastError() set and `on` untouched otherwise. The default reads powerOn() and asks
+    // lastReadFailed().
+    virtual bool readPowerOn(bool* on);
+    // Why the latest failed operation of this crate in the calling thread failed.
+    virtual QString lastError();
     virtual int serialNumber() = 0;
     virtual QString firmwareRelease() = 0;
     virtual int bitRate() = 0;
@@ -48,8 +60,17 @@ public:
     virtual bool lastReadFailed();
 
 protected:
+    // Record the outcome of an operation for lastError() in the calling thread; each returns the
+    // operation's result.
+    bool succeed();
+    bool fail(const QString& reason);
+
     // Records one write sent to the crate in the write journal (slot "-", channel "crate"):
     // `reason` empty for a write the crate took, else why it did not. Every crate operation that
     // sends a write calls it once per write.
     void journalWrite(const QString& crateAddress, const QString& reason, const char* quantity, const QString& value);
+
+private:
+    mutable QMutex m_lastErrorMutex;
+    QHash<Qt::HANDLE, QString> m_lastErrors; // per calling thread
 };

@@ -63,6 +63,64 @@ ModuleReading BaseModule::readModuleValues(bool temperatures, bool supplies)
     return reading;
 }
 
+namespace {
+
+QString noAnswerReason()
+{
+    return QStringLiteral("no answer");
+}
+
+} // namespace
+
+bool BaseModule::isNoAnswer(const QString& reason)
+{
+    return reason == noAnswerReason();
+}
+
+std::unique_lock<std::recursive_mutex> BaseModule::deviceLock()
+{
+    return {};
+}
+
+bool BaseModule::readChannelControl(int, quint32*)
+{
+    return notOffered();
+}
+
+bool BaseModule::readControl(quint32*)
+{
+    return notOffered();
+}
+
+bool BaseModule::readChannelSettings(int, ChannelSettings*)
+{
+    return notOffered();
+}
+
+bool BaseModule::updateChannelControl(int channel, quint32 clearBits, quint32 setBits, quint32* written)
+{
+    const auto held = deviceLock();
+    quint32 word = 0;
+    if (!readChannelControl(channel, &word))
+        return fail(QStringLiteral("control word not read (%1)").arg(lastError()));
+    word = (word & ~clearBits) | setBits;
+    if (written)
+        *written = word;
+    return setChannelControl(channel, word);
+}
+
+bool BaseModule::updateControl(quint32 clearBits, quint32 setBits, quint32* written)
+{
+    const auto held = deviceLock();
+    quint32 word = 0;
+    if (!readControl(&word))
+        return fail(QStringLiteral("control word not read (%1)").arg(lastError()));
+    word = (word & ~clearBits) | setBits;
+    if (written)
+        *written = word;
+    return setControl(word);
+}
+
 bool BaseModule::reports(Quantity) const
 {
     return true;
@@ -96,6 +154,11 @@ bool BaseModule::fail(const QString& reason)
 bool BaseModule::notOffered()
 {
     return fail(QStringLiteral("not offered by this module"));
+}
+
+bool BaseModule::noAnswer()
+{
+    return fail(noAnswerReason());
 }
 
 bool BaseModule::noSuchChannel(int channel)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "device/ChannelReading.h"
+#include "device/ChannelSettings.h"
 #include "device/ModuleReading.h"
 #include "device/WriteJournal.h"
 
@@ -12,6 +13,7 @@
 #include <QVector>
 
 #include <atomic>
+#include <mutex>
 
 // One high-voltage module with a fixed number of channels, reached through some controller.
 // Everything above the device model talks to modules through this interface, and it is the
@@ -24,7 +26,14 @@
 //
 // Results: every operation that writes to the device returns true when the device took it, and
 // false when it refused it, did not answer, or the module does not offer the operation; then
-// lastError() in the same thread says why.
+// lastError() in the same thread says why: exactly "no answer" when the device (or the bus or
+// bridge in front of it) did not answer (isNoAnswer()), the device's own reason for a refusal
+// ("wrongValue", "notWritable", "noAccess", ...), "not offered by this module" otherwise.
+//
+// Getters answer 0 for a read that failed and cannot be told from a reading. Whatever a write is
+// prepared from goes through the checked reads (readChannelControl(), readControl(),
+// readChannelSettings()), and a change of some bits of a control word through
+// updateChannelControl() / updateControl(), which never write back a word they could not read.
 //
 // Journal: every operation that sends a write to the device records it with journalWrite()
 // (below) after its succeed()/fail(), one line per write sent.
@@ -100,6 +109,10 @@ public:
     // the hardware limits) when asked. The default cannot tell which read failed: it marks the
     // groups it read valid when the module is still connected() afterwards.
     virtual ModuleReading readModuleValues(bool temperatures, bool supplies);
+
+    // True for the reason an operation gives when its request was not answered (a time-out, an
+    // item or bus that does not answer), as opposed to a refusal by the device.
+    static bool isNoAnswer(const QString& reason);
 
 public slots:
     int deviceClass();
@@ -258,13 +271,39 @@ public slots:
     virtual bool programBaseAddress(quint16 address);
     virtual quint16 verifyBaseAddress();
 
+    // Checked reads: ask the device now (no value cached before the call is used) and give the
+    // value only when the device answered it. False, with lastError() set and the output left
+    // untouched, otherwise; readControl() is "not offered" for module kinds without a module
+    // control word. The defaults offer nothing.
+    virtual bool readChannelControl(int channel, quint32* control);
+    virtual bool readControl(quint32* control);
+    // Everything the trip, inhibit and nominal-value dialogs start from, all read now: false
+    // (lastError() set, `settings` untouched) when any one read was not answered.
+    virtual bool readChannelSettings(int channel, ChannelSettings* settings);
+
+    // Read-modify-write of a control word as one operation under the device lock (a script
+    // thread or the poller cannot come in between): reads the word fresh with the checked read,
+    // writes (word & ~clearBits) | setBits through setChannelControl() / setControl() (journaled
+    // as every write) and returns that write's result; `written` gets the word sent. When the
+    // word cannot be read nothing is written and the result is false with lastError()
+    // "control word not read (<reason>)".
+    bool updateChannelControl(int channel, quint32 clearBits, quint32 setBits, quint32* written = nullptr);
+    bool updateControl(quint32 clearBits, quint32 setBits, quint32* written = nullptr);
+
 protected:
+    // The lock every operation of this module takes (its controller's recursive mutex), held by
+    // the read-modify-write operations for their whole duration. The default holds nothing:
+    // concrete modules whose operations share a mutex override it.
+    virtual std::unique_lock<std::recursive_mutex> deviceLock();
+
     // Record the outcome of an operation for lastError() in the calling thread; each returns the
     // operation's result.
     bool succeed();
     bool fail(const QString& reason);
     bool notOffered();
     bool noSuchChannel(int channel);
+    // fail("no answer"): the one text every module kind gives for an unanswered request.
+    bool noAnswer();
 
     // Where this module's writes happen, as the write journal names it: crate address, slot and
     // serial number in a JournalWrite with the other fields empty. The default has no crate

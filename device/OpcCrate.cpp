@@ -52,8 +52,9 @@ int OpcCrate::fanSpeed()
     return 0;
 }
 
-void OpcCrate::setFanSpeed(int)
+bool OpcCrate::setFanSpeed(int)
 {
+    return fail(QStringLiteral("not offered by this crate"));
 }
 
 int OpcCrate::fanStageBackPlane()
@@ -81,9 +82,9 @@ bool OpcCrate::powerOn()
     return readItem(&OpcController::getBool, "On");
 }
 
-void OpcCrate::setPowerOn(bool on)
+bool OpcCrate::setPowerOn(bool on)
 {
-    m_controller->setBool(item("On"), on);
+    return m_controller->setBool(item("On"), on) ? succeed() : fail(QStringLiteral("no answer"));
 }
 
 int OpcCrate::serialNumber()

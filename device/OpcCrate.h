@@ -26,15 +26,15 @@ public:
     float battery24V() override;
     float temperatureBackPlane() override;
     float temperaturePowerSupply() override;
-    // The crate's fans are not set through the server: 0, and setting does nothing.
+    // The crate's fans are not set through the server: 0, and setting is not offered.
     int fanSpeed() override;
-    void setFanSpeed(int speed) override;
+    bool setFanSpeed(int speed) override;
     int fanStageBackPlane() override;
     int fanStagePowerSupply() override;
     int status() override;
     bool acLinePower() override;
     bool powerOn() override;
-    void setPowerOn(bool on) override;
+    bool setPowerOn(bool on) override;
     // "DeviceID" as a decimal number; 0 when it is not one.
     int serialNumber() override;
     QString firmwareRelease() override;

@@ -92,11 +92,13 @@ int SnmpCrate::fanSpeed()
     return read(&SnmpController::getFanNominalSpeed);
 }
 
-void SnmpCrate::setFanSpeed(int speed)
+bool SnmpCrate::setFanSpeed(int speed)
 {
     std::lock_guard<std::recursive_mutex> lock(m_controller->mutex());
-    const int result = m_controller->call(&SnmpController::setFanNominalSpeed, speed);
-    journalWrite(m_controller->address(), refusal(result), "fan speed", QStringLiteral("%1 rpm").arg(speed));
+    const QString reason = refusal(m_controller->call(&SnmpController::setFanNominalSpeed, speed));
+    const bool ok = reason.isEmpty() ? succeed() : fail(reason);
+    journalWrite(m_controller->address(), reason, "fan speed", QStringLiteral("%1 rpm").arg(speed));
+    return ok;
 }
 
 int SnmpCrate::fanStageBackPlane()
@@ -124,11 +126,13 @@ bool SnmpCrate::powerOn()
     return read(&SnmpController::getMainSwitch) != 0;
 }
 
-void SnmpCrate::setPowerOn(bool on)
+bool SnmpCrate::setPowerOn(bool on)
 {
     std::lock_guard<std::recursive_mutex> lock(m_controller->mutex());
-    const int result = m_controller->call(&SnmpController::setMainSwitch, on ? 1 : 0);
-    journalWrite(m_controller->address(), refusal(result), "main switch", on ? QStringLiteral("on") : QStringLiteral("off"));
+    const QString reason = refusal(m_controller->call(&SnmpController::setMainSwitch, on ? 1 : 0));
+    const bool ok = reason.isEmpty() ? succeed() : fail(reason);
+    journalWrite(m_controller->address(), reason, "main switch", on ? QStringLiteral("on") : QStringLiteral("off"));
+    return ok;
 }
 
 QString SnmpCrate::refusal(int libraryResult)

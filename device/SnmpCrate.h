@@ -28,13 +28,13 @@ public:
     float temperatureBackPlane() override;
     float temperaturePowerSupply() override;
     int fanSpeed() override;
-    void setFanSpeed(int speed) override;
+    bool setFanSpeed(int speed) override;
     int fanStageBackPlane() override;
     int fanStagePowerSupply() override;
     int status() override;
     bool acLinePower() override;
     bool powerOn() override;
-    void setPowerOn(bool on) override;
+    bool setPowerOn(bool on) override;
     int serialNumber() override;
     QString firmwareRelease() override;
     int bitRate() override;
