@@ -8,6 +8,8 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 
+#include <algorithm>
+
 namespace {
 
 constexpr int rowHeightPixels = 20;
@@ -61,8 +63,28 @@ ChannelTable::~ChannelTable()
     m_delegate->disconnect(this);
 }
 
+namespace {
+// Marks a change made by the program for the duration of a scope.
+class ProgramChange
+{
+public:
+    explicit ProgramChange(int& depth)
+        : m_depth(depth)
+    {
+        ++m_depth;
+    }
+    ~ProgramChange() { --m_depth; }
+    ProgramChange(const ProgramChange&) = delete;
+    ProgramChange& operator=(const ProgramChange&) = delete;
+
+private:
+    int& m_depth;
+};
+} // namespace
+
 void ChannelTable::setChannelCount(int n)
 {
+    const ProgramChange change(m_programChanges);
     if (columnCount() != ColumnCount)
         setColumnCount(ColumnCount);
     setRowCount(qMax(0, n));
@@ -153,7 +175,33 @@ void ChannelTable::markStatusCellAlarm(int row, const QString& toolTip)
 
 void ChannelTable::blankCells()
 {
+    const ProgramChange change(m_programChanges);
     clearContents();
+}
+
+void ChannelTable::removeAllRows()
+{
+    const ProgramChange change(m_programChanges);
+    clearContents();
+    setRowCount(0);
+}
+
+void ChannelTable::showSelection(const QList<int>& rows, int current)
+{
+    const ProgramChange change(m_programChanges);
+    QItemSelectionModel* model = selectionModel();
+    if (!model)
+        return;
+    QItemSelection selection;
+    for (int row : rows) {
+        if (row >= 0 && row < rowCount())
+            selection.select(this->model()->index(row, 0), this->model()->index(row, columnCount() - 1));
+    }
+    model->select(selection, QItemSelectionModel::ClearAndSelect);
+    if (current >= 0 && current < rowCount())
+        model->setCurrentIndex(this->model()->index(current, 0), QItemSelectionModel::NoUpdate);
+    else
+        model->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
 }
 
 void ChannelTable::setRowAgeing(int row, bool ageing)
@@ -170,7 +218,7 @@ void ChannelTable::setRowAgeing(int row, bool ageing)
 
 bool ChannelTable::hasMultipleSelection() const
 {
-    return selectionModel() && selectionModel()->selectedIndexes().size() >= 2;
+    return selectedRows().size() >= 2;
 }
 
 QList<int> ChannelTable::selectedRows() const
@@ -179,9 +227,11 @@ QList<int> ChannelTable::selectedRows() const
     if (!selectionModel())
         return rows;
     const QModelIndexList indexes = selectionModel()->selectedIndexes();
-    rows.reserve(indexes.size());
-    for (const QModelIndex& index : indexes)
-        rows.append(index.row());
+    for (const QModelIndex& index : indexes) {
+        if (!rows.contains(index.row()))
+            rows.append(index.row());
+    }
+    std::sort(rows.begin(), rows.end());
     return rows;
 }
 

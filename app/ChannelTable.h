@@ -49,9 +49,18 @@ public:
     // current (each cell gets a new item on every refresh, so a fresh row is black again).
     void setRowAgeing(int row, bool ageing);
 
+    // Empties the table (no rows); the operator's selection is the window's, not lost with it.
+    void removeAllRows();
+
     bool hasMultipleSelection() const;
-    // The row of every selected cell, in selection order; a row appears once per selected cell.
+    // The rows with a selected cell, each once, in ascending order.
     QList<int> selectedRows() const;
+    // Shows `rows` as selected and `current` as the cursor row (-1: none) without it counting as
+    // the operator's choice (changingByProgram() is true meanwhile).
+    void showSelection(const QList<int>& rows, int current);
+    // True while the table itself or the window changes rows, contents or selection: a
+    // selection change then is not the operator's.
+    bool changingByProgram() const { return m_programChanges > 0; }
 
     bool isEditing() const { return state() == QAbstractItemView::EditingState; }
     int editRow() const { return m_editRow; }
@@ -78,6 +87,7 @@ private:
     void dropEditCellUnlessEditing();
 
     ChannelTableItemDelegate* m_delegate;
+    int m_programChanges = 0;
     int m_editRow = -1;
     int m_editColumn = -1;
 };

@@ -10,6 +10,9 @@
 #include <QStringList>
 #include <QVector>
 
+#include "ChannelSelection.h"
+
+#include <functional>
 #include <memory>
 
 namespace Ui {
@@ -21,6 +24,7 @@ class BaseController;
 class BaseModule;
 class ControllerFactory;
 class DeviceSession;
+struct ChannelSettings;
 struct CrateSnapshot;
 struct ModuleSnapshot;
 class QCloseEvent;
@@ -378,6 +382,13 @@ private:
     // The write journal's line for a new crate address sent by "Set Crate Address...".
     void journalCrateAddress(BaseController* controller, const QString& address, bool sent);
 
+    // After a crate switch-off was taken: releases the modules once the crate reports its main
+    // switch off, or says so after crateOffConfirmMs and keeps them (once a second).
+    void checkCrateOff();
+    qint64 crateOffSentAtMs = -1;
+    QObject* crateOffWatch = nullptr; // holds the crate read while a switch-off is confirmed
+    static constexpr qint64 crateOffConfirmMs = 10000;
+
     QTimer* rediscoveryTimer = nullptr;
     int rediscoveryDelayAfterPowerOnMs = 15000;
     int rediscoveryDelayAfterAddressChangeMs = 2000;
@@ -414,14 +425,46 @@ protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
-    // The rows a channel command acts on: the selected cells' rows, or the current row when
-    // nothing is selected.
+    // The operator's chosen channels of the shown module (each once, ascending); empty when
+    // none is chosen. Never taken from the table widget's current row.
     QList<int> selectedChannelRows() const;
+    // The channel the operator put the cursor on, -1 when there is none.
+    int selectedChannel() const;
+    // The name of `module` that survives a rediscovery: controller address and module address.
+    QString moduleKey(BaseModule* module) const;
+    // After the program changed the table (blanking, new rows, another module): shows the
+    // operator's selection in it again.
+    void showOperatorSelection();
+    // The target of a command named `what`: the shown module (and, for the channel form, the
+    // operator's chosen channels). Refuses with a red message and returns false when there is
+    // none or the module does not answer; `removesVoltage` (Off, Emergency Off) still sends to a
+    // module that does not answer: such a command is tried rather than refused.
+    bool commandModule(QPointer<BaseModule>& module, const QString& what, bool removesVoltage = false);
+    bool commandChannels(
+        QPointer<BaseModule>& module, QList<int>& channels, const QString& what, bool removesVoltage = false);
+    // Red in the status bar for a while: a command that was not sent or not taken.
+    void showCommandMessage(const QString& text);
+    // One failed write of a multi-channel command.
+    struct WriteFailure
+    {
+        int channel;
+        QString reason;
+    };
+    // "Channel 5: switch on refused by the crate (wrongValue)", or for several channels
+    // "Switch on failed for channels 5, 35, 36: no answer from the crate (...)"; every failed
+    // channel is named. Nothing for an empty list.
+    void showWriteFailures(BaseModule* module, const QString& what, const QList<WriteFailure>& failures);
+    static QString writeFailuresText(BaseModule* module, const QString& what, const QList<WriteFailure>& failures);
+    // "refused by the crate (wrongValue)" or "no answer from the crate (check ...)".
+    static QString failureReasonText(const QString& reason);
     // Every channel of the module, whatever its number (the quint32 masks reach only 0..31).
     static QList<int> allChannelsOf(BaseModule* module);
     // Runs a per-channel operation on each of `channels`.
     void forChannels(
         BaseModule* module, const QList<int>& channels, bool (BaseModule::*operation)(int), const QString& what);
+    // Runs `write` for each of `channels` and shows every channel that failed in one message.
+    void forChannels(
+        BaseModule* module, const QList<int>& channels, const std::function<bool(int)>& write, const QString& what);
     // The one place that tells the operator about a refused write: red in the status bar for a
     // few seconds, "Channel 3: set voltage 99999 V refused by the crate (wrongValue)"; a negative
     // channel names the module ("Slot 5: ..."). `why` follows "refused".
@@ -431,12 +474,13 @@ private:
     bool writeChannelValue(BaseModule* module, int channel, bool voltage, float value);
     // True while `module` is one of the session's modules (not released during a prompt).
     bool isHeld(const QPointer<BaseModule>& module) const;
-    // A prompt's initial set value of `row`: from the latest snapshot while it is live.
-    double shownSetValue(BaseModule* module, int row, bool voltage);
+    // The shown module's latest channel read while it is fresh and in the units shown now; null
+    // otherwise: a prompt or dialog then offers nothing rather than a stale or failed read.
+    std::shared_ptr<const ModuleSnapshot> freshChannelRead(BaseModule* module) const;
+    // The voltage or current prompt for the chosen channels or all channels of the shown module.
+    void promptChannelValue(bool voltage, bool allChannels);
     static QString allChannelsValueText(BaseModule* module, bool voltage, double value);
     static QString numberText(double value);
-    // The table's current row, or 0 when there is none.
-    int currentRowOrZero() const;
     bool isBipolarModule(BaseModule* module);
     // Pauses `ms` milliseconds while processing events (at most 100 ms per turn).
     void waitProcessingEvents(int ms);
@@ -447,8 +491,15 @@ private:
     void forEachModule(bool (BaseModule::*operation)(int), const QString& what);
 
     // ---- Control windows (TesmarControlControlWindows.cpp) ----
-    // Fills the current trip dialog for `channel` (values of the current row for all channels).
-    void prepareCurrentTripDialog(DialogSetCurrent& dialog, BaseModule* module, int channel);
+    // Reads `channel`'s settings for a dialog off the GUI thread: `fill` gets them, `failed` the
+    // reason when they were not answered; neither runs once `dialog` is gone.
+    void readChannelSettingsFor(QObject* dialog, const QPointer<BaseModule>& module, int channel,
+        std::function<void(const ChannelSettings&)> fill, std::function<void(const QString&)> failed);
+    // The red line of a dialog whose channel could not be read.
+    static QString unreadText(int channel, const QString& reason);
+    // The one chosen channel a single-channel dialog acts on; -1 (refused with a red message)
+    // without a module, without a channel or with several chosen.
+    int singleChannelTarget(QPointer<BaseModule>& module, const QString& what);
     void runInhibitDialog(bool allChannels);
     // The password "tundra" was given: the crate window offers its fan speed, also one created later.
     bool crateFanSpeedEnabled = false;
@@ -461,6 +512,7 @@ private:
     void showJournal();
     QPointer<DialogJournal> dialogJournal;
     int lastSelectedRow = -1;
+    ChannelSelection selection;
     bool incrementalVoltageDescending = true;
 
     // ---- Data ----

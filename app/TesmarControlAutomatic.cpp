@@ -42,7 +42,7 @@ void TesmarControl::autoTimerEnabled(bool enabled)
 {
     qDebug() << "autoTimer enabled" << enabled;
     if (enabled && dialogAutomatic && dialogAutomatic->scope() == AutomaticStepping::SelectedChannel
-        && ui->table->currentRow() < 0) {
+        && selectedChannel() < 0) {
         dialogAutomatic->setRunning(false);
         dialogs()->information(this, applicationName(),
             tr("No channel is selected. Select the channel whose set voltage the timer changes, then start again."));
@@ -91,7 +91,7 @@ void TesmarControl::runAutomatic(bool step)
     parameters.scope = AutomaticStepping::Scope(dialogAutomatic->scope());
     AutomaticStepping::Target target;
     target.current = currentModule();
-    target.row = ui->table->currentRow();
+    target.row = selectedChannel();
     const QList<BaseModule*> modules = session->modules();
     for (BaseModule* module : modules)
         target.modules.append(module);

@@ -4,6 +4,7 @@
 #include "TesmarControl.h"
 
 #include "ChannelTable.h"
+#include "NominalRange.h"
 #include "DialogSettings.h"
 #include "UserDialogs.h"
 #include "ui_TesmarControl.h"
@@ -27,43 +28,13 @@
 #include <QTimer>
 
 #include <cmath>
+#include <functional>
 #include <vector>
 
 namespace {
 
 constexpr int controlReadBackMaxWaits = 199;
 constexpr int flexGroupCount = 32;
-
-struct NominalRange
-{
-    float smallest = 0.0f;
-    float largest = 0.0f;
-    bool found = false;
-};
-
-// Smallest and largest |nominal| voltage (or current) over the module's channels.
-void extendNominalRange(NominalRange& range, BaseModule* module, bool voltage)
-{
-    const int channels = module->channelNumber();
-    for (int channel = 0; channel < channels; ++channel) {
-        const float value =
-            std::fabs(voltage ? module->channelVoltageNominal(channel) : module->channelCurrentNominal(channel));
-        if (!range.found) {
-            range.smallest = range.largest = value;
-            range.found = true;
-        } else {
-            range.smallest = qMin(range.smallest, value);
-            range.largest = qMax(range.largest, value);
-        }
-    }
-}
-
-NominalRange nominalRange(BaseModule* module, bool voltage)
-{
-    NominalRange range;
-    extendNominalRange(range, module, voltage);
-    return range;
-}
 
 QString someChannelsNote(const NominalRange& range, const QString& unit)
 {
@@ -111,10 +82,114 @@ void runContextMenu(TesmarControl* window, const QString& title, const std::vect
 
 QList<int> TesmarControl::selectedChannelRows() const
 {
-    QList<int> rows = ui->table->selectedRows();
-    if (rows.isEmpty() && ui->table->currentRow() >= 0)
-        rows.append(ui->table->currentRow());
-    return rows;
+    BaseModule* module = currentModule();
+    if (!module)
+        return {};
+    return selection.channelsOf(moduleKey(module), module->channelNumber());
+}
+
+int TesmarControl::selectedChannel() const
+{
+    BaseModule* module = currentModule();
+    return module ? selection.currentOf(moduleKey(module), module->channelNumber()) : -1;
+}
+
+QString TesmarControl::moduleKey(BaseModule* module) const
+{
+    BaseController* controller = session->controller();
+    return (controller ? controller->address() : QString()) + QLatin1Char('|') + module->address();
+}
+
+void TesmarControl::showOperatorSelection()
+{
+    BaseModule* module = currentModule();
+    const QString key = module ? moduleKey(module) : QString();
+    const int count = module ? module->channelNumber() : 0;
+    ui->table->showSelection(selection.channelsOf(key, count), selection.currentOf(key, count));
+    const int current = selection.currentOf(key, count);
+    ui->lblChannel->setText(current >= 0 ? tr("Channel %1 selected").arg(current) : tr("No channel selected"));
+}
+
+namespace {
+QString capitalised(const QString& text)
+{
+    return text.isEmpty() ? text : text.left(1).toUpper() + text.mid(1);
+}
+} // namespace
+
+void TesmarControl::showCommandMessage(const QString& text)
+{
+    statusBar()->showMessage(text, refusalMessageMs);
+}
+
+bool TesmarControl::commandModule(QPointer<BaseModule>& module, const QString& what, bool removesVoltage)
+{
+    module = currentModule();
+    if (!module) {
+        showCommandMessage(tr("%1: no module selected; nothing was sent.").arg(capitalised(what)));
+        return false;
+    }
+    if (!removesVoltage && !moduleAnswering(session->currentModuleIndex(), ModuleSnapshot::nowMs())) {
+        showCommandMessage(tr("%1: %2 does not answer; nothing was sent.").arg(capitalised(what), module->address()));
+        return false;
+    }
+    return true;
+}
+
+bool TesmarControl::commandChannels(
+    QPointer<BaseModule>& module, QList<int>& channels, const QString& what, bool removesVoltage)
+{
+    if (!commandModule(module, what, removesVoltage))
+        return false;
+    channels = selectedChannelRows();
+    if (channels.isEmpty()) {
+        showCommandMessage(tr("%1: no channel selected; nothing was sent.").arg(capitalised(what)));
+        return false;
+    }
+    return true;
+}
+
+QString TesmarControl::failureReasonText(const QString& reason)
+{
+    if (BaseModule::isNoAnswer(reason))
+        return tr("no answer from the crate (check address, port, community)");
+    return tr("refused by the crate (%1)").arg(reason);
+}
+
+void TesmarControl::showWriteFailures(BaseModule* module, const QString& what, const QList<WriteFailure>& failures)
+{
+    if (!failures.isEmpty())
+        showCommandMessage(writeFailuresText(module, what, failures));
+}
+
+QString TesmarControl::writeFailuresText(BaseModule* module, const QString& what, const QList<WriteFailure>& failures)
+{
+    if (failures.size() == 1) {
+        const WriteFailure& failure = failures.first();
+        const QString subject = failure.channel >= 0 ? tr("Channel %1").arg(failure.channel) : module->address();
+        if (BaseModule::isNoAnswer(failure.reason))
+            return tr("%1: %2 failed: %3").arg(subject, what, failureReasonText(failure.reason));
+        return tr("%1: %2 %3").arg(subject, what, failureReasonText(failure.reason));
+    }
+    // Channels grouped by reason, in the order the reasons first occurred.
+    QStringList reasons;
+    QList<QStringList> channelsByReason;
+    for (const WriteFailure& failure : failures) {
+        int index = int(reasons.indexOf(failure.reason));
+        if (index < 0) {
+            reasons.append(failure.reason);
+            channelsByReason.append(QStringList());
+            index = int(reasons.size()) - 1;
+        }
+        channelsByReason[index].append(QString::number(failure.channel));
+    }
+    QStringList parts;
+    for (int i = 0; i < reasons.size(); ++i) {
+        const QString channels = channelsByReason.at(i).size() == 1 ? tr("channel %1").arg(channelsByReason.at(i).first())
+                                                                    : tr("channels %1").arg(channelsByReason.at(i).join(QStringLiteral(", ")));
+        parts.append(tr("%1: %2").arg(channels, failureReasonText(reasons.at(i))));
+    }
+    return tr("%1 failed for %2").arg(capitalised(what), parts.join(QStringLiteral("; ")));
 }
 
 QList<int> TesmarControl::allChannelsOf(BaseModule* module)
@@ -130,8 +205,19 @@ void TesmarControl::forChannels(
     BaseModule* module, const QList<int>& channels, bool (BaseModule::*operation)(int), const QString& what)
 {
     const WriteSource source("command");
-    for (int channel : channels)
-        checkWrite((module->*operation)(channel), module, channel, what);
+    forChannels(module, channels, [module, operation](int channel) { return (module->*operation)(channel); }, what);
+}
+
+void TesmarControl::forChannels(
+    BaseModule* module, const QList<int>& channels, const std::function<bool(int)>& write, const QString& what)
+{
+    QList<WriteFailure> failures;
+    for (int channel : channels) {
+        if (!write(channel))
+            failures.append({channel, module->lastError()});
+    }
+    showWriteFailures(module, what, failures);
+    refreshCurrentModuleNow();
 }
 
 QString TesmarControl::numberText(double value)
@@ -142,13 +228,13 @@ QString TesmarControl::numberText(double value)
 void TesmarControl::showRefusal(BaseModule* module, int channel, const QString& what, const QString& why)
 {
     const QString subject = channel >= 0 ? tr("Channel %1").arg(channel) : module->address();
-    statusBar()->showMessage(tr("%1: %2 refused %3").arg(subject, what, why), refusalMessageMs);
+    showCommandMessage(tr("%1: %2 refused %3").arg(subject, what, why));
 }
 
 bool TesmarControl::checkWrite(bool ok, BaseModule* module, int channel, const QString& what)
 {
     if (!ok)
-        showRefusal(module, channel, what, tr("by the crate (%1)").arg(module->lastError()));
+        showWriteFailures(module, what, {{channel, module->lastError()}});
     // The table shows the write's effect at its next frame, not after the next read cycle.
     refreshCurrentModuleNow();
     return ok;
@@ -161,20 +247,15 @@ bool TesmarControl::isHeld(const QPointer<BaseModule>& module) const
     return module && session->modules().contains(module.data());
 }
 
-double TesmarControl::shownSetValue(BaseModule* module, int row, bool voltage)
+std::shared_ptr<const ModuleSnapshot> TesmarControl::freshChannelRead(BaseModule* module) const
 {
-    // What the table shows, when it is a live reading; the crate is asked otherwise.
-    const qint64 now = ModuleSnapshot::nowMs();
-    const std::shared_ptr<const ModuleSnapshot> snapshot =
-        module == currentModule() ? snapshotOf(session->currentModuleIndex()) : nullptr;
-    if (snapshot && snapshot->channelsFresh(now) && row >= 0 && row < snapshot->channels.size()
-        && snapshot->channels.at(row).complete
-        && (voltage ? snapshot->voltageUnit == module->voltageUnit(row)
-                    : snapshot->currentUnit == module->currentUnit(row))) {
-        const ChannelReading& reading = snapshot->channels.at(row);
-        return voltage ? reading.voltageSet : reading.currentSet;
-    }
-    return voltage ? module->channelVoltageSet(row) : module->channelCurrentSet(row);
+    if (!module || module != currentModule())
+        return nullptr;
+    const std::shared_ptr<const ModuleSnapshot> snapshot = snapshotOf(session->currentModuleIndex());
+    if (!snapshot || !snapshot->channelsFresh(ModuleSnapshot::nowMs()) || snapshot->voltageUnit != module->voltageUnit(0)
+        || snapshot->currentUnit != module->currentUnit(0))
+        return nullptr;
+    return snapshot;
 }
 
 bool TesmarControl::writeChannelValue(BaseModule* module, int channel, bool voltage, float value)
@@ -189,11 +270,6 @@ QString TesmarControl::allChannelsValueText(BaseModule* module, bool voltage, do
 {
     return (voltage ? tr("set voltage %1 %2 for all channels") : tr("set current %1 %2 for all channels"))
         .arg(numberText(value), voltage ? module->voltageUnit(0) : module->currentUnit(0));
-}
-
-int TesmarControl::currentRowOrZero() const
-{
-    return qMax(0, ui->table->currentRow());
 }
 
 bool TesmarControl::isBipolarModule(BaseModule* module)
@@ -212,8 +288,24 @@ void TesmarControl::forEachModule(bool (BaseModule::*operation)(int), const QStr
 {
     const WriteSource source("command");
     const QList<BaseModule*> modules = session->modules();
-    for (BaseModule* module : modules)
-        forChannels(module, allChannelsOf(module), operation, what);
+    if (modules.isEmpty()) {
+        showCommandMessage(tr("%1: no module; nothing was sent.").arg(capitalised(what)));
+        return;
+    }
+    // Every module is tried; the message names each one that failed and its channels.
+    QStringList texts;
+    for (BaseModule* module : modules) {
+        QList<WriteFailure> failures;
+        for (int channel : allChannelsOf(module)) {
+            if (!(module->*operation)(channel))
+                failures.append({channel, module->lastError()});
+        }
+        if (!failures.isEmpty())
+            texts.append(tr("%1: %2").arg(module->address(), writeFailuresText(module, what, failures)));
+    }
+    if (!texts.isEmpty())
+        showCommandMessage(texts.join(QStringLiteral(" | ")));
+    refreshCurrentModuleNow();
 }
 
 // ---- Editing in the table ----
@@ -221,24 +313,34 @@ void TesmarControl::forEachModule(bool (BaseModule::*operation)(int), const QStr
 void TesmarControl::tableCellDataChanged(int row, int column, QString text)
 {
     const WriteSource source("table");
-    BaseModule* module = currentModule();
-    if (!module || row < 0 || row >= module->channelNumber())
+    const bool voltage = column == ChannelTable::ColumnVoltageSet;
+    if (!voltage && column != ChannelTable::ColumnCurrentSet)
+        return;
+    const QString what = voltage ? tr("set voltage") : tr("set current");
+    QPointer<BaseModule> module;
+    if (!commandModule(module, what) || row < 0 || row >= module->channelNumber())
         return;
     bool ok = false;
     const float value = text.toFloat(&ok);
     // "nan" and "inf" convert too; neither is a value to send to a high-voltage channel.
-    if (!ok || !std::isfinite(value))
+    if (!ok || !std::isfinite(value)) {
+        showRefusal(module, row, tr("%1 \"%2\"").arg(what, text), tr("(not a number)"));
         return;
-    const bool voltage = column == ChannelTable::ColumnVoltageSet;
-    if (!voltage && column != ChannelTable::ColumnCurrentSet)
+    }
+    // The crate would refuse it too; checked here so the operator learns the range at once. The
+    // range comes from the latest fresh read, never from a read that failed.
+    const std::shared_ptr<const ModuleSnapshot> snapshot = freshChannelRead(module);
+    const NominalRange range = snapshot ? NominalRange::of(*snapshot, {row}, voltage) : NominalRange();
+    const QString unit = voltage ? module->voltageUnit(row) : module->currentUnit(row);
+    const QString valueWhat = (voltage ? tr("set voltage %1 %2") : tr("set current %1 %2")).arg(numberText(value), unit);
+    if (!range.found) {
+        showRefusal(module, row, valueWhat, tr("(no current reading of the channel)"));
         return;
-    // The crate would refuse it too; checked here so the operator learns the range at once.
-    const float nominal = std::fabs(voltage ? module->channelVoltageNominal(row) : module->channelCurrentNominal(row));
+    }
+    const float nominal = range.largest;
     const float lowest = voltage && isBipolarModule(module) ? -nominal : 0.0f;
     if (value < lowest || value > nominal) {
-        const QString unit = voltage ? module->voltageUnit(row) : module->currentUnit(row);
-        const QString what = (voltage ? tr("set voltage %1 %2") : tr("set current %1 %2")).arg(numberText(value), unit);
-        showRefusal(module, row, what, tr("(outside %1 to %2 %3)").arg(numberText(lowest), numberText(nominal), unit));
+        showRefusal(module, row, valueWhat, tr("(outside %1 to %2 %3)").arg(numberText(lowest), numberText(nominal), unit));
         return;
     }
     writeChannelValue(module, row, voltage, value);
@@ -248,90 +350,109 @@ void TesmarControl::tableCellDataChanged(int row, int column, QString text)
 
 void TesmarControl::on_actionSetChannelOn_triggered()
 {
-    if (BaseModule* module = currentModule())
-        forChannels(module, selectedChannelRows(), &BaseModule::setChannelOn, tr("switch on"));
+    QPointer<BaseModule> module;
+    QList<int> channels;
+    if (commandChannels(module, channels, tr("switch on")))
+        forChannels(module, channels, &BaseModule::setChannelOn, tr("switch on"));
 }
 
 void TesmarControl::on_actionSetChannelOff_triggered()
 {
-    if (BaseModule* module = currentModule())
-        forChannels(module, selectedChannelRows(), &BaseModule::setChannelOff, tr("switch off"));
+    QPointer<BaseModule> module;
+    QList<int> channels;
+    if (commandChannels(module, channels, tr("switch off"), true))
+        forChannels(module, channels, &BaseModule::setChannelOff, tr("switch off"));
 }
 
 void TesmarControl::on_actionSetChannelEmergencyOff_triggered()
 {
-    if (BaseModule* module = currentModule())
-        forChannels(module, selectedChannelRows(), &BaseModule::setChannelEmergencyOff, tr("emergency off"));
+    QPointer<BaseModule> module;
+    QList<int> channels;
+    if (commandChannels(module, channels, tr("emergency off"), true))
+        forChannels(module, channels, &BaseModule::setChannelEmergencyOff, tr("emergency off"));
 }
 
 void TesmarControl::on_actionClearChannelEmergencyOff_triggered()
 {
-    if (BaseModule* module = currentModule())
-        forChannels(module, selectedChannelRows(), &BaseModule::clearChannelEmergencyOff, tr("clear emergency off"));
+    QPointer<BaseModule> module;
+    QList<int> channels;
+    if (commandChannels(module, channels, tr("clear emergency off")))
+        forChannels(module, channels, &BaseModule::clearChannelEmergencyOff, tr("clear emergency off"));
 }
 
 void TesmarControl::on_actionClearChannelEvents_triggered()
 {
-    if (BaseModule* module = currentModule())
-        forChannels(module, selectedChannelRows(), &BaseModule::clearChannelEventStatus, tr("clear events"));
+    QPointer<BaseModule> module;
+    QList<int> channels;
+    if (commandChannels(module, channels, tr("clear events")))
+        forChannels(module, channels, &BaseModule::clearChannelEventStatus, tr("clear events"));
 }
 
 void TesmarControl::on_actionSetAllChannelsOn_triggered()
 {
-    if (BaseModule* module = currentModule())
+    QPointer<BaseModule> module;
+    if (commandModule(module, tr("switch on")))
         forChannels(module, allChannelsOf(module), &BaseModule::setChannelOn, tr("switch on"));
 }
 
 void TesmarControl::on_actionSetAllChannelsOff_triggered()
 {
-    if (BaseModule* module = currentModule())
+    QPointer<BaseModule> module;
+    if (commandModule(module, tr("switch off"), true))
         forChannels(module, allChannelsOf(module), &BaseModule::setChannelOff, tr("switch off"));
 }
 
 void TesmarControl::on_actionSetAllChannelsEmergencyOff_triggered()
 {
-    if (BaseModule* module = currentModule())
+    QPointer<BaseModule> module;
+    if (commandModule(module, tr("emergency off"), true))
         forChannels(module, allChannelsOf(module), &BaseModule::setChannelEmergencyOff, tr("emergency off"));
 }
 
 void TesmarControl::on_actionClearAllChannelsEmergencyOff_triggered()
 {
-    if (BaseModule* module = currentModule())
+    QPointer<BaseModule> module;
+    if (commandModule(module, tr("clear emergency off")))
         forChannels(module, allChannelsOf(module), &BaseModule::clearChannelEmergencyOff, tr("clear emergency off"));
 }
 
 void TesmarControl::on_actionClearAllEvents_triggered()
 {
     const WriteSource source("command");
-    if (BaseModule* module = currentModule())
+    QPointer<BaseModule> module;
+    if (commandModule(module, tr("clear events")))
         checkWrite(module->doClear(), module, -1, tr("clear events"));
 }
 
 void TesmarControl::on_actionSetKillEnable_triggered()
 {
     const WriteSource source("command");
-    if (BaseModule* module = currentModule())
+    QPointer<BaseModule> module;
+    if (commandModule(module, tr("kill enable")))
         checkWrite(module->setKillEnable(true), module, -1, tr("kill enable"));
 }
 
 void TesmarControl::on_actionSetKillDisable_triggered()
 {
     const WriteSource source("command");
-    if (BaseModule* module = currentModule())
+    QPointer<BaseModule> module;
+    if (commandModule(module, tr("kill disable")))
         checkWrite(module->setKillEnable(false), module, -1, tr("kill disable"));
 }
 
 void TesmarControl::on_actionSetFineAdjustmentOn_triggered()
 {
     const WriteSource source("command");
-    if (BaseModule* module = currentModule())
+    QPointer<BaseModule> module;
+    if (commandModule(module, tr("fine adjustment on")))
         checkWrite(module->setFineAdjustmentOn(true), module, -1, tr("fine adjustment on"));
 }
 
 void TesmarControl::on_actionSetFineAdjustmentOff_triggered()
 {
     const WriteSource source("command");
-    if (BaseModule* module = currentModule())
+    QPointer<BaseModule> module;
+    if (commandModule(module, tr("fine adjustment off")))
         checkWrite(module->setFineAdjustmentOn(false), module, -1, tr("fine adjustment off"));
 }
 
@@ -377,52 +498,56 @@ void TesmarControl::on_actionClearAllModulesEvents_triggered()
 void TesmarControl::on_actionDisableAllResistors_triggered()
 {
     const WriteSource source("command");
-    if (BaseModule* module = currentModule())
+    QPointer<BaseModule> module;
+    if (commandModule(module, tr("set resistors 0")))
         checkWrite(module->setResistor(0), module, -1, tr("set resistors 0"));
 }
 
 void TesmarControl::on_actionEnableResistor1_triggered()
 {
     const WriteSource source("command");
-    if (BaseModule* module = currentModule())
+    QPointer<BaseModule> module;
+    if (commandModule(module, tr("set resistors 1")))
         checkWrite(module->setResistor(1), module, -1, tr("set resistors 1"));
 }
 
 void TesmarControl::on_actionEnableResistor2_triggered()
 {
     const WriteSource source("command");
-    if (BaseModule* module = currentModule())
+    QPointer<BaseModule> module;
+    if (commandModule(module, tr("set resistors 2")))
         checkWrite(module->setResistor(2), module, -1, tr("set resistors 2"));
 }
 
 void TesmarControl::on_actionEnableBothResistors_triggered()
 {
     const WriteSource source("command");
-    if (BaseModule* module = currentModule())
+    QPointer<BaseModule> module;
+    if (commandModule(module, tr("set resistors 3")))
         checkWrite(module->setResistor(3), module, -1, tr("set resistors 3"));
 }
 
 void TesmarControl::on_actionDoMultiplex_triggered()
 {
     const WriteSource source("command");
-    if (BaseModule* module = currentModule())
+    QPointer<BaseModule> module;
+    if (commandModule(module, tr("multiplex")))
         checkWrite(module->doMultiplex(), module, -1, tr("multiplex"));
 }
 
 void TesmarControl::setMeasurementControlBit(quint32 bit, bool on)
 {
     const WriteSource source("command");
-    BaseModule* module = currentModule();
-    if (!module || module->channelNumber() <= 0)
+    const QString what = on ? tr("set measurement bit 0x%1").arg(bit & 0xFFFF, 4, 16, QLatin1Char('0'))
+                            : tr("clear measurement bit 0x%1").arg(bit & 0xFFFF, 4, 16, QLatin1Char('0'));
+    QPointer<BaseModule> module;
+    QList<int> channels;
+    if (!commandChannels(module, channels, what))
         return;
-    const int row = currentRowOrZero();
-    quint32 control = module->channelControl(row);
-    if (on)
-        control |= bit;
-    else
-        control &= ~bit;
-    checkWrite(module->setChannelControl(row, control), module, row,
-        tr("set control 0x%1").arg(control & 0xFFFF, 4, 16, QLatin1Char('0')));
+    // The word is read fresh and written in one step: a failed read writes nothing.
+    forChannels(
+        module, channels,
+        [&](int channel) { return module->updateChannelControl(channel, on ? 0u : bit, on ? bit : 0u); }, what);
 }
 
 void TesmarControl::on_actionSetChannelExternalMeasurementOn_triggered()
@@ -449,146 +574,165 @@ void TesmarControl::on_actionSetChannelRippleMeasurementOff_triggered()
 void TesmarControl::on_actionAutoSwitchMeasurement_triggered()
 {
     const WriteSource source("command");
-    if (BaseModule* module = currentModule())
-        checkWrite(
-            module->setChannelBothMeasurementsEnabled(currentRowOrZero(), ui->actionAutoSwitchMeasurement->isChecked()),
-            module, currentRowOrZero(),
-            ui->actionAutoSwitchMeasurement->isChecked() ? tr("both measurements on") : tr("both measurements off"));
+    const bool on = ui->actionAutoSwitchMeasurement->isChecked();
+    const QString what = on ? tr("both measurements on") : tr("both measurements off");
+    QPointer<BaseModule> module;
+    QList<int> channels;
+    if (!commandChannels(module, channels, what))
+        return;
+    forChannels(module, channels, [&](int channel) { return module->setChannelBothMeasurementsEnabled(channel, on); }, what);
 }
 
 // ---- Prompted values ----
 
-void TesmarControl::on_actionSetChannelVoltage_triggered()
+void TesmarControl::promptChannelValue(bool voltage, bool allChannels)
 {
     const WriteSource source("prompt");
-    QPointer<BaseModule> module = currentModule();
-    if (!module || module->channelNumber() <= 0)
+    const QString what = voltage ? tr("set voltage") : tr("set current");
+    QPointer<BaseModule> module;
+    QList<int> channels;
+    if (allChannels ? !commandModule(module, what) : !commandChannels(module, channels, what))
         return;
-    const int row = qMin(currentRowOrZero(), module->channelNumber() - 1);
-    const bool bipolar = isBipolarModule(module);
-    const QString unit = module->voltageUnit(row);
-    float upper = std::fabs(module->channelVoltageNominal(row));
+    if (allChannels)
+        channels = allChannelsOf(module);
+    // Limits and the value offered come from the latest channel read while it is fresh; a read
+    // that failed or is too old offers nothing to start from, so nothing is asked.
+    const std::shared_ptr<const ModuleSnapshot> snapshot = freshChannelRead(module);
+    const NominalRange range = snapshot ? NominalRange::of(*snapshot, channels, voltage) : NominalRange();
+    if (!range.found || range.largest <= 0.0f) {
+        showCommandMessage(
+            tr("%1: no current reading of %2; nothing was sent.").arg(capitalised(what), module->address()));
+        return;
+    }
+    const int cursor = selectedChannel();
+    const int shown = channels.contains(cursor) ? cursor : channels.first();
+    const ChannelReading& reading = snapshot->channels.at(shown);
+    const QString unit = voltage ? snapshot->voltageUnit : snapshot->currentUnit;
+    const bool bipolar = voltage && isBipolarModule(module);
+    const float lower = bipolar ? -range.largest : 0.0f;
     QString label;
-    if (ui->table->hasMultipleSelection()) {
-        const NominalRange range = nominalRange(module, true);
-        upper = range.largest;
-        label = tr("Input a voltage (0...%L1 %2) for the selected channels:").arg(double(upper)).arg(unit)
+    if (allChannels) {
+        label = (voltage ? tr("Input a Set voltage (%L1...%L2 %3) for all channels:")
+                         : tr("Input a Set current (%L1...%L2 %3) for all channels:"))
+                    .arg(double(lower))
+                    .arg(double(range.largest))
+                    .arg(unit)
             + someChannelsNote(range, unit);
+    } else if (channels.size() > 1) {
+        label = (voltage ? tr("Input a voltage (0...%L1 %2) for the selected channels:")
+                         : tr("Input a current (0...%L1 %2) for the selected channels:"))
+                    .arg(double(range.largest))
+                    .arg(unit)
+            + someChannelsNote(range, unit);
+    } else if (voltage) {
+        label = tr("Input a voltage (%L1...%L2 %3) for channel %4:")
+                    .arg(double(lower))
+                    .arg(double(range.largest))
+                    .arg(unit)
+                    .arg(shown);
     } else {
-        const float lower = bipolar ? -upper : 0.0f;
-        label =
-            tr("Input a voltage (%L1...%L2 %3) for channel %4:").arg(double(lower)).arg(double(upper)).arg(unit).arg(row);
+        label = tr("Input a current (0...%L1 %2) for channel %3:").arg(double(range.largest)).arg(unit).arg(shown);
     }
     if (bipolar)
         label += bipolarNote();
-    const float lower = bipolar ? -upper : 0.0f;
 
     bool ok = false;
-    const double value = dialogs()->getDouble(
-        this, applicationName(), label, shownSetValue(module, row, true), lower, upper, module->voltagePrecision(), &ok);
+    const double value = dialogs()->getDouble(this, applicationName(), label,
+        voltage ? reading.voltageSet : reading.currentSet, lower, range.largest,
+        voltage ? module->voltagePrecision() : module->currentPrecision(), &ok);
     if (!ok || !isHeld(module))
         return;
-    for (int selected : selectedChannelRows())
-        writeChannelValue(module, selected, true, float(value));
+    // The units may have been changed while the prompt was open: the number is not sent in
+    // units other than the ones it was asked in.
+    if (unit != (voltage ? module->voltageUnit(0) : module->currentUnit(0))) {
+        showCommandMessage(tr("%1: the units changed while asking; nothing was sent.").arg(capitalised(what)));
+        return;
+    }
+    if (allChannels) {
+        checkWrite(voltage ? module->setAllChannelsVoltageSet(float(value)) : module->setAllChannelsCurrentSet(float(value)),
+            module, -1, allChannelsValueText(module, voltage, value));
+        return;
+    }
+    const QString valueWhat = (voltage ? tr("set voltage %1 %2") : tr("set current %1 %2")).arg(numberText(value), unit);
+    forChannels(
+        module, channels,
+        [&](int channel) {
+            return voltage ? module->setChannelVoltageSet(channel, float(value))
+                           : module->setChannelCurrentSet(channel, float(value));
+        },
+        valueWhat);
+}
+
+void TesmarControl::on_actionSetChannelVoltage_triggered()
+{
+    promptChannelValue(true, false);
 }
 
 void TesmarControl::on_actionSetChannelCurrent_triggered()
 {
-    const WriteSource source("prompt");
-    QPointer<BaseModule> module = currentModule();
-    if (!module || module->channelNumber() <= 0)
-        return;
-    const int row = qMin(currentRowOrZero(), module->channelNumber() - 1);
-    const QString unit = module->currentUnit(row);
-    float upper = std::fabs(module->channelCurrentNominal(row));
-    QString label;
-    if (ui->table->hasMultipleSelection()) {
-        const NominalRange range = nominalRange(module, false);
-        upper = range.largest;
-        label = tr("Input a current (0...%L1 %2) for the selected channels:").arg(double(upper)).arg(unit)
-            + someChannelsNote(range, unit);
-    } else {
-        label = tr("Input a current (0...%L1 %2) for channel %3:").arg(double(upper)).arg(unit).arg(row);
-    }
-
-    bool ok = false;
-    const double value = dialogs()->getDouble(
-        this, applicationName(), label, shownSetValue(module, row, false), 0.0, upper, module->currentPrecision(), &ok);
-    if (!ok || !isHeld(module))
-        return;
-    for (int selected : selectedChannelRows())
-        writeChannelValue(module, selected, false, float(value));
+    promptChannelValue(false, false);
 }
 
 void TesmarControl::on_actionSetAllVoltages_triggered()
 {
-    const WriteSource source("prompt");
-    QPointer<BaseModule> module = currentModule();
-    if (!module || module->channelNumber() <= 0)
-        return;
-    const bool bipolar = isBipolarModule(module);
-    const NominalRange range = nominalRange(module, true);
-    const float lower = bipolar ? -range.largest : 0.0f;
-    const QString unit = module->voltageUnit(0);
-    QString label =
-        tr("Input a Set voltage (%L1...%L2 %3) for all channels:").arg(double(lower)).arg(double(range.largest)).arg(unit)
-        + someChannelsNote(range, unit);
-    if (bipolar)
-        label += bipolarNote();
-
-    bool ok = false;
-    const double value = dialogs()->getDouble(this, applicationName(), label,
-        shownSetValue(module, qMin(currentRowOrZero(), module->channelNumber() - 1), true), lower, range.largest,
-        module->voltagePrecision(), &ok);
-    if (ok && isHeld(module))
-        checkWrite(module->setAllChannelsVoltageSet(float(value)), module, -1, allChannelsValueText(module, true, value));
+    promptChannelValue(true, true);
 }
 
 void TesmarControl::on_actionSetAllCurrents_triggered()
 {
-    const WriteSource source("prompt");
-    QPointer<BaseModule> module = currentModule();
-    if (!module || module->channelNumber() <= 0)
-        return;
-    const NominalRange range = nominalRange(module, false);
-    const QString unit = module->currentUnit(0);
-    const QString label = tr("Input a Set current (0...%L1 %2) for all channels:").arg(double(range.largest)).arg(unit)
-        + someChannelsNote(range, unit);
-
-    bool ok = false;
-    const double value = dialogs()->getDouble(this, applicationName(), label,
-        shownSetValue(module, qMin(currentRowOrZero(), module->channelNumber() - 1), false), 0.0, range.largest,
-        module->currentPrecision(), &ok);
-    if (ok && isHeld(module))
-        checkWrite(module->setAllChannelsCurrentSet(float(value)), module, -1, allChannelsValueText(module, false, value));
+    promptChannelValue(false, true);
 }
 
 void TesmarControl::promptAllModulesValue(bool voltage)
 {
     const WriteSource source("prompt");
-    QPointer<BaseModule> module = currentModule();
-    if (!module)
+    const QString what = voltage ? tr("set voltage") : tr("set current");
+    QPointer<BaseModule> module;
+    if (!commandModule(module, what))
         return;
+    // The limit is the largest nominal value any module's latest read gave (nominal values do
+    // not change while a module runs); the value offered is the shown module's fresh reading.
     NominalRange range;
     const QList<BaseModule*> modules = session->modules();
-    for (BaseModule* each : modules)
-        extendNominalRange(range, each, voltage);
-    const int row = currentRowOrZero();
-    const QString unit = voltage ? module->voltageUnit(row) : module->currentUnit(row);
+    for (int index = 0; index < modules.size(); ++index) {
+        const std::shared_ptr<const ModuleSnapshot> snapshot = snapshotOf(index);
+        BaseModule* each = modules.at(index);
+        if (!snapshot || snapshot->voltageUnit != each->voltageUnit(0) || snapshot->currentUnit != each->currentUnit(0))
+            continue;
+        for (const ChannelReading& reading : snapshot->channels) {
+            if (!reading.complete)
+                continue;
+            range.add(reading, voltage);
+        }
+    }
+    const std::shared_ptr<const ModuleSnapshot> shown = freshChannelRead(module);
+    const int cursor = qMax(0, selectedChannel());
+    if (!range.found || range.largest <= 0.0f || !shown || cursor >= shown->channels.size()
+        || !shown->channels.at(cursor).complete) {
+        showCommandMessage(tr("%1: no current reading of %2; nothing was sent.").arg(capitalised(what), module->address()));
+        return;
+    }
+    const QString unit = voltage ? shown->voltageUnit : shown->currentUnit;
     const QString text = voltage ? tr("Input a Set voltage (0...%L1 %2) for all channels in all modules:")
                                  : tr("Input a Set current (0...%L1 %2) for all channels in all modules:");
     const QString label = text.arg(double(range.largest)).arg(unit) + someChannelsNote(range, unit);
+    const ChannelReading& reading = shown->channels.at(cursor);
 
     bool ok = false;
-    const double value = dialogs()->getDouble(this, applicationName(), label, shownSetValue(module, row, voltage), 0.0,
-        range.largest, voltage ? module->voltagePrecision() : module->currentPrecision(), &ok);
+    const double value = dialogs()->getDouble(this, applicationName(), label,
+        voltage ? reading.voltageSet : reading.currentSet, 0.0, range.largest,
+        voltage ? module->voltagePrecision() : module->currentPrecision(), &ok);
     // Modules rediscovered while the prompt was open are not the ones the operator answered for.
     if (!ok || !isHeld(module))
         return;
+    QStringList texts;
     for (BaseModule* each : session->modules()) {
-        checkWrite(voltage ? each->setAllChannelsVoltageSet(float(value)) : each->setAllChannelsCurrentSet(float(value)),
-            each, -1, allChannelsValueText(each, voltage, value));
+        if (!(voltage ? each->setAllChannelsVoltageSet(float(value)) : each->setAllChannelsCurrentSet(float(value))))
+            texts.append(writeFailuresText(each, allChannelsValueText(each, voltage, value), {{-1, each->lastError()}}));
     }
+    if (!texts.isEmpty())
+        showCommandMessage(texts.join(QStringLiteral(" | ")));
+    refreshCurrentModuleNow();
 }
 
 void TesmarControl::on_actionSetAllModulesVoltage_triggered()
@@ -653,18 +797,27 @@ void TesmarControl::on_actionSetAllModulesCurrentRamp_triggered()
 void TesmarControl::on_actionSetAllChannelsVoltageIncremental_triggered()
 {
     const WriteSource source("command");
-    BaseModule* module = currentModule();
-    if (!module)
+    const QString what = tr("set incremental voltages");
+    QPointer<BaseModule> module;
+    if (!commandModule(module, what))
         return;
     const int n = module->channelNumber();
-    if (n <= 0)
+    const std::shared_ptr<const ModuleSnapshot> snapshot = freshChannelRead(module);
+    const NominalRange range = snapshot && n > 0 ? NominalRange::of(*snapshot, {0}, true) : NominalRange();
+    if (!range.found || range.largest <= 0.0f) {
+        showCommandMessage(tr("%1: no current reading of %2; nothing was sent.").arg(capitalised(what), module->address()));
         return;
-    const float nominal = std::fabs(module->channelVoltageNominal(0));
-    const float step = qMin(nominal / float(n), 100.0f);
-    for (int channel = 0; channel < n; ++channel) {
-        const int stepsBelowNominal = incrementalVoltageDescending ? channel : n - 1 - channel;
-        writeChannelValue(module, channel, true, nominal - float(stepsBelowNominal) * step);
     }
+    const float nominal = range.largest;
+    const float step = qMin(nominal / float(n), 100.0f);
+    const bool descending = incrementalVoltageDescending;
+    forChannels(
+        module, allChannelsOf(module),
+        [&](int channel) {
+            const int stepsBelowNominal = descending ? channel : n - 1 - channel;
+            return module->setChannelVoltageSet(channel, nominal - float(stepsBelowNominal) * step);
+        },
+        tr("set voltage"));
     incrementalVoltageDescending = !incrementalVoltageDescending;
 }
 
@@ -678,7 +831,7 @@ void TesmarControl::on_actionSelectChannel_triggered()
     const int last = module->channelNumber() - 1;
     bool ok = false;
     const int row = dialogs()->getInt(this, applicationName(), tr("Select Channel (0...%1):").arg(last),
-        qBound(0, ui->table->currentRow(), last), 0, last, 1, &ok);
+        qBound(0, selectedChannel(), last), 0, last, 1, &ok);
     if (ok && isHeld(module))
         ui->table->setCurrentCell(row, 0);
 }
@@ -807,15 +960,23 @@ void TesmarControl::on_actionSettings_triggered()
 
 void TesmarControl::on_table_itemSelectionChanged()
 {
+    // Blanking, new rows and restoring the selection change the widget's selection too; only
+    // the operator's own changes make the selection.
+    if (ui->table->changingByProgram())
+        return;
     const WriteSource source("command");
-    const int row = ui->table->currentRow();
-    ui->lblChannel->setText(tr("Channel %1 selected").arg(row));
     BaseModule* module = currentModule();
-    if (!module || row == lastSelectedRow)
+    if (!module)
+        return;
+    selection.setModule(moduleKey(module));
+    selection.setChannels(ui->table->selectedRows(), ui->table->currentRow());
+    const int row = selection.current();
+    ui->lblChannel->setText(row >= 0 ? tr("Channel %1 selected").arg(row) : tr("No channel selected"));
+    if (row == lastSelectedRow || row < 0)
         return;
     lastSelectedRow = row;
     emit currentChannelChanged(module->serialNumber(), row);
-    if (ui->actionAutoSwitchMeasurement->isChecked() && isMeasurementModule(module) && row >= 0)
+    if (ui->actionAutoSwitchMeasurement->isChecked() && isMeasurementModule(module))
         checkWrite(module->setChannelBothMeasurementsEnabled(row, true), module, row, tr("both measurements on"));
 }
 
@@ -870,7 +1031,7 @@ void TesmarControl::on_table_customContextMenuRequested(const QPoint& /*position
     if (!module)
         return;
     const bool multiple = ui->table->hasMultipleSelection();
-    const QString title = multiple ? tr("Selected Channels Menu") : tr("Channel %1 Menu").arg(ui->table->currentRow());
+    const QString title = multiple ? tr("Selected Channels Menu") : tr("Channel %1 Menu").arg(selectedChannel());
     if (isMeasurementModule(module)) {
         runContextMenu(this, title,
             {
@@ -913,7 +1074,8 @@ void TesmarControl::on_table_customContextMenuRequested(const QPoint& /*position
 void TesmarControl::clearChannelEvents(int /*serialNumber*/, int channel)
 {
     const WriteSource source("tool window");
-    if (BaseModule* module = currentModule())
+    QPointer<BaseModule> module;
+    if (commandModule(module, tr("clear events")))
         checkWrite(module->clearChannelEventStatus(channel), module, channel, tr("clear events"));
 }
 
@@ -931,7 +1093,8 @@ void TesmarControl::setChannelControl(int /*serialNumber*/, int channel, quint32
 void TesmarControl::setChannelEventMask(int /*serialNumber*/, int channel, quint32 eventMask)
 {
     const WriteSource source("tool window");
-    if (BaseModule* module = currentModule())
+    QPointer<BaseModule> module;
+    if (commandModule(module, tr("set event mask 0x%1").arg(eventMask, 0, 16)))
         checkWrite(module->setChannelEventMask(channel, eventMask), module, channel,
             tr("set event mask 0x%1").arg(eventMask, 0, 16));
 }
@@ -939,56 +1102,64 @@ void TesmarControl::setChannelEventMask(int /*serialNumber*/, int channel, quint
 void TesmarControl::clearModuleEvents(int /*serialNumber*/)
 {
     const WriteSource source("tool window");
-    if (BaseModule* module = currentModule())
+    QPointer<BaseModule> module;
+    if (commandModule(module, tr("clear module events")))
         checkWrite(module->clearEventStatus(), module, -1, tr("clear module events"));
 }
 
 void TesmarControl::setModuleControl(int /*serialNumber*/, quint32 control)
 {
     const WriteSource source("tool window");
-    if (BaseModule* module = currentModule())
+    QPointer<BaseModule> module;
+    if (commandModule(module, tr("set module control 0x%1").arg(control, 0, 16)))
         checkWrite(module->setControl(control), module, -1, tr("set module control 0x%1").arg(control, 0, 16));
 }
 
 void TesmarControl::setModuleEventMask(int /*serialNumber*/, quint32 eventMask)
 {
     const WriteSource source("tool window");
-    if (BaseModule* module = currentModule())
+    QPointer<BaseModule> module;
+    if (commandModule(module, tr("set module event mask 0x%1").arg(eventMask, 0, 16)))
         checkWrite(module->setEventMask(eventMask), module, -1, tr("set module event mask 0x%1").arg(eventMask, 0, 16));
 }
 
 void TesmarControl::setRestartTime(int /*serialNumber*/, quint32 restartTime)
 {
     const WriteSource source("tool window");
-    if (BaseModule* module = currentModule())
+    QPointer<BaseModule> module;
+    if (commandModule(module, tr("set restart time %1").arg(restartTime)))
         checkWrite(module->setRestartTime(restartTime), module, -1, tr("set restart time %1").arg(restartTime));
 }
 
 void TesmarControl::setModuleEventChannelMask(int /*serialNumber*/, quint32 mask)
 {
     const WriteSource source("tool window");
-    if (BaseModule* module = currentModule())
+    QPointer<BaseModule> module;
+    if (commandModule(module, tr("set event channel mask 0x%1").arg(mask, 0, 16)))
         checkWrite(module->setEventChannelMask(mask), module, -1, tr("set event channel mask 0x%1").arg(mask, 0, 16));
 }
 
 void TesmarControl::clearModuleEventChannelStatus(int /*serialNumber*/)
 {
     const WriteSource source("tool window");
-    if (BaseModule* module = currentModule())
+    QPointer<BaseModule> module;
+    if (commandModule(module, tr("clear event channel status")))
         checkWrite(module->clearEventChannelStatus(), module, -1, tr("clear event channel status"));
 }
 
 void TesmarControl::setModuleEventGroupMask(int /*serialNumber*/, quint32 mask)
 {
     const WriteSource source("tool window");
-    if (BaseModule* module = currentModule())
+    QPointer<BaseModule> module;
+    if (commandModule(module, tr("set event group mask 0x%1").arg(mask, 0, 16)))
         checkWrite(module->setEventGroupMask(mask), module, -1, tr("set event group mask 0x%1").arg(mask, 0, 16));
 }
 
 void TesmarControl::clearModuleEventGroupStatus(int /*serialNumber*/)
 {
     const WriteSource source("tool window");
-    if (BaseModule* module = currentModule())
+    QPointer<BaseModule> module;
+    if (commandModule(module, tr("clear event group status")))
         checkWrite(module->clearEventGroupStatus(), module, -1, tr("clear event group status"));
 }
 
@@ -1019,14 +1190,16 @@ void TesmarControl::setFlexGroup(int groupNumber, quint32 member, quint32 type)
     const WriteSource source("tool window");
     if (groupNumber < 0 || groupNumber >= flexGroupCount)
         return;
-    if (BaseModule* module = currentModule())
+    QPointer<BaseModule> module;
+    if (commandModule(module, tr("set group %1").arg(groupNumber)))
         checkWrite(module->setFlexGroup(groupNumber, member, type), module, -1, tr("set group %1").arg(groupNumber));
 }
 
 void TesmarControl::setInterlockOutControl(int /*serialNumber*/, quint32 control)
 {
     const WriteSource source("tool window");
-    if (BaseModule* module = currentModule())
+    QPointer<BaseModule> module;
+    if (commandModule(module, tr("set interlock out control 0x%1").arg(control, 0, 16)))
         checkWrite(
             module->SetModuleIlkOutControl(control), module, -1, tr("set interlock out control 0x%1").arg(control, 0, 16));
 }
@@ -1056,26 +1229,23 @@ void TesmarControl::setChannelBounds(int channel, bool asymmetricVoltageBounds, 
     // Events are processed while waiting: the module may be deleted (crate switched off) or
     // another module selected meanwhile; the guard notices the first, the pointer is kept for
     // the second so the bounds go where the control word went.
-    QPointer<BaseModule> module = currentModule();
-    if (!module)
+    QPointer<BaseModule> module;
+    if (!commandModule(module, tr("set bounds")) || channel < 0 || channel >= module->channelNumber())
         return;
 
-    quint32 control = module->channelControl(channel) & 0xFFFF;
-    control &= ~(ChannelControlBit::asymmetricVoltageBounds | ChannelControlBit::asymmetricCurrentBounds);
-    if (asymmetricVoltageBounds)
-        control |= ChannelControlBit::asymmetricVoltageBounds;
-    if (asymmetricCurrentBounds)
-        control |= ChannelControlBit::asymmetricCurrentBounds;
-    if (!checkWrite(
-            module->setChannelControl(channel, control), module, channel, tr("set control 0x%1").arg(control, 0, 16)))
+    // Only the two bounds bits change; the rest of the word is the module's own, read fresh in
+    // the same step (a word that cannot be read is not written back).
+    const quint32 boundsBits = ChannelControlBit::asymmetricVoltageBounds | ChannelControlBit::asymmetricCurrentBounds;
+    const quint32 wanted = (asymmetricVoltageBounds ? ChannelControlBit::asymmetricVoltageBounds : 0u)
+        | (asymmetricCurrentBounds ? ChannelControlBit::asymmetricCurrentBounds : 0u);
+    if (!checkWrite(module->updateChannelControl(channel, boundsBits, wanted), module, channel,
+            tr("set bounds bits 0x%1").arg(wanted, 0, 16)))
         return;
 
     int waits = 0;
     for (;;) {
-        // Modules that read channel words in blocks refresh them on a read of channel 0.
-        if (channel != 0)
-            module->channelControl(0);
-        if (module->channelControl(channel) == control)
+        quint32 control = 0;
+        if (module->readChannelControl(channel, &control) && (control & boundsBits) == wanted)
             break;
         if (++waits > controlReadBackMaxWaits) {
             dialogs()->information(this, applicationName(),

@@ -48,8 +48,7 @@ void TesmarControl::initModuleAccess()
     ui->lblFirmware->clear();
     showModuleValuesUnknown();
     ui->lstModules->clear();
-    ui->table->clearContents();
-    ui->table->setRowCount(0);
+    ui->table->removeAllRows();
     lastSelectedRow = -1;
 
     if (!session->connectTo(crateIpAddress)) {
@@ -75,8 +74,20 @@ void TesmarControl::initModuleAccess()
 
     ui->connectedModules->setText(tr("%1 Modules found.").arg(modules.size()));
     ui->table->setEnabled(true);
-    announcedModuleIndex = -1; // so that selecting row 0 counts as a change
-    selectModuleRow(0);
+    announcedModuleIndex = -1; // so that selecting the row counts as a change
+    // The operator's module is shown again when it is still there; otherwise the first module,
+    // with no channel chosen on it (its channels were not the operator's choice).
+    int shown = -1;
+    for (int index = 0; index < modules.size() && shown < 0; ++index) {
+        if (moduleKey(modules.at(index)) == selection.moduleKey())
+            shown = index;
+    }
+    if (shown < 0 && !modules.isEmpty()) {
+        shown = 0;
+        selection.setModule(moduleKey(modules.first()));
+        selection.clearChannels();
+    }
+    selectModuleRow(qMax(0, shown));
     enableModuleActions(!modules.isEmpty());
     refreshTimer->start();
 }
@@ -165,13 +176,17 @@ void TesmarControl::on_lstModules_currentRowChanged(int row)
     BaseModule* module = modules.at(row);
     if (module->connectionState() == BaseModule::ModuleStateInitialised)
         module->setConnectionState(BaseModule::ModuleStateConnected);
+    // Another module chosen: the chosen channel numbers go with it, as the table shows them.
+    if (moduleKey(module) != selection.moduleKey())
+        selection.setModule(moduleKey(module));
 
     if (!moduleAnswering(row, ModuleSnapshot::nowMs())) {
         ui->table->blankCells();
+        showOperatorSelection();
     } else if (previousIndex != row) {
         const int serialNumber = module->serialNumber();
         emit currentModuleChanged(serialNumber);
-        emit currentChannelChanged(serialNumber, ui->table->currentRow());
+        emit currentChannelChanged(serialNumber, selectedChannel());
     }
     ui->table->setFocus();
 }
@@ -315,17 +330,28 @@ void TesmarControl::setReconnectDelays(int afterCratePowerOnMs, int afterAddress
 void TesmarControl::setCratePowerOn(int /*serialNumber*/, bool on)
 {
     const WriteSource source("tool window");
+    const QString what = on ? tr("switch on") : tr("switch off");
     const QList<BaseCrate*> crates = session->crates();
-    if (crates.isEmpty())
+    if (crates.isEmpty()) {
+        showCommandMessage(tr("Crate: no crate is connected; nothing was sent."));
         return;
-    crates.first()->setPowerOn(on);
+    }
+    BaseCrate* crate = crates.first();
+    // A switch the crate did not take changes nothing here: the modules stay as they are.
+    if (!crate->setPowerOn(on)) {
+        const QString reason = crate->lastError();
+        showCommandMessage(BaseModule::isNoAnswer(reason) ? tr("Crate: %1 failed: %2").arg(what, failureReasonText(reason))
+                                                          : tr("Crate: %1 %2").arg(what, failureReasonText(reason)));
+        return;
+    }
     refreshCurrentModuleNow();
     if (!on) {
-        showControllerState();
-        enableModuleActions(false);
-        deleteModules();
-        ui->table->clearContents();
-        ui->table->setEnabled(false);
+        // The modules are let go only once the crate reports its main switch off.
+        crateOffSentAtMs = ModuleSnapshot::nowMs();
+        if (!crateOffWatch)
+            crateOffWatch = new QObject(this);
+        session->setNeeds(crateOffWatch, Poller::CrateValues);
+        statusLabelMiddle->setText(tr("Waiting for the crate to report that it is off..."));
         return;
     }
     statusLabelMiddle->setText(QStringLiteral("<font color=\"yellow\"><b>")
@@ -333,10 +359,45 @@ void TesmarControl::setCratePowerOn(int /*serialNumber*/, bool on)
     scheduleRediscovery(rediscoveryDelayAfterPowerOnMs);
 }
 
+void TesmarControl::checkCrateOff()
+{
+    if (crateOffSentAtMs < 0)
+        return;
+    const std::shared_ptr<const CrateSnapshot> crate = session->poller() ? session->poller()->crateSnapshot() : nullptr;
+    const bool confirmed =
+        crate && crate->answered && crate->readAtMs > crateOffSentAtMs && crate->crate.valid && !crate->crate.powerOn;
+    const bool overdue = ModuleSnapshot::nowMs() - crateOffSentAtMs > crateOffConfirmMs;
+    if (!confirmed && !overdue)
+        return;
+    crateOffSentAtMs = -1;
+    session->setNeeds(crateOffWatch, Poller::Needs());
+    statusLabelMiddle->clear();
+    if (!confirmed) {
+        showCommandMessage(tr("Crate: switched off, but the crate still does not report its main switch off after %1 s; "
+                              "its modules stay listed.")
+                               .arg(crateOffConfirmMs / 1000));
+        return;
+    }
+    showControllerState();
+    enableModuleActions(false);
+    deleteModules();
+    ui->table->removeAllRows();
+    ui->table->setEnabled(false);
+}
+
 void TesmarControl::setCrateFanSpeed(int /*serialNumber*/, int speed)
 {
     const WriteSource source("tool window");
     const QList<BaseCrate*> crates = session->crates();
-    if (!crates.isEmpty())
-        crates.first()->setFanSpeed(speed);
+    if (crates.isEmpty()) {
+        showCommandMessage(tr("Crate: no crate is connected; nothing was sent."));
+        return;
+    }
+    BaseCrate* crate = crates.first();
+    if (!crate->setFanSpeed(speed)) {
+        const QString reason = crate->lastError();
+        const QString what = tr("set fan speed %1").arg(speed);
+        showCommandMessage(BaseModule::isNoAnswer(reason) ? tr("Crate: %1 failed: %2").arg(what, failureReasonText(reason))
+                                                          : tr("Crate: %1 %2").arg(what, failureReasonText(reason)));
+    }
 }

@@ -5,11 +5,13 @@
 #include "TesmarControl.h"
 
 #include "ChannelTable.h"
+#include "NominalRange.h"
 #include "UserDialogs.h"
 #include "ui_TesmarControl.h"
 
 #include "device/BaseModule.h"
 #include "device/DeviceSession.h"
+#include "device/ModuleSnapshot.h"
 #include "dialogs/DialogCrate.h"
 #include "dialogs/DialogFlexGroups.h"
 #include "dialogs/DialogInhibit.h"
@@ -18,6 +20,7 @@
 #include "dialogs/DialogSuppliesTempLimits.h"
 
 #include <QPointer>
+#include <QStatusBar>
 
 #include <cmath>
 
@@ -92,73 +95,155 @@ void TesmarControl::on_actionVariableGroups_triggered()
     showAndActivate(dialogFlexGroups);
 }
 
-// ---- Current trip ----
+// ---- Reading what a dialog starts from ----
 
-void TesmarControl::prepareCurrentTripDialog(DialogSetCurrent& dialog, BaseModule* module, int channel)
+void TesmarControl::readChannelSettingsFor(QObject* dialog, const QPointer<BaseModule>& module, int channel,
+    std::function<void(const ChannelSettings&)> fill, std::function<void(const QString&)> failed)
 {
-    // Channel -1 (all channels) takes the remaining fields from the current row.
-    const int row = channel >= 0 ? channel : currentRowOrZero();
-    // Modules that read channel values in blocks refresh them on a read of channel 0: the
-    // dialog starts from the crate's values, not from a block read a while ago.
-    if (row != 0) {
-        module->channelCurrentSet(0);
-        module->channelDelayedTripEnabled(0);
-        module->channelDelayedTripTime(0);
-    }
-    dialog.setAvailable(module->currentControl());
-    dialog.setChannel(channel);
-    dialog.setDecimals(module->currentPrecision());
-    if (channel >= 0)
-        dialog.setMaximum(std::fabs(module->channelCurrentNominal(row)));
-    dialog.setValue(module->channelCurrentSet(row));
-    dialog.setUnit(module->currentUnit(row));
-    const bool delayedTrip = module->channelDelayedTripEnabled(row);
-    dialog.setDelayedTrip(delayedTrip);
-    dialog.setRampDown(delayedTrip ? module->channelDelayedTripRampDown(row) : true);
-    dialog.setDelay(module->channelDelayedTripTime(row));
+    // Read on the poller's thread: the dialog shows "---" meanwhile and the window stays usable.
+    // The result reaches the dialog only while it exists, and only for the module it was opened on.
+    const BaseModule* expected = module.data();
+    session->readCurrentModuleOnce(
+        dialog, [expected, channel, fill, failed](BaseModule& read) -> DeviceSession::ModuleReadResult {
+            if (&read != expected)
+                return [failed] { failed(tr("another module is shown now")); };
+            ChannelSettings settings;
+            if (!read.readChannelSettings(channel, &settings)) {
+                const QString reason = read.lastError();
+                return [failed, reason] { failed(reason); };
+            }
+            return [fill, settings] { fill(settings); };
+        });
 }
+
+QString TesmarControl::unreadText(int channel, const QString& reason)
+{
+    const QString why = BaseModule::isNoAnswer(reason) ? tr("no answer from the crate (check address, port, community)")
+                                                      : reason;
+    return tr("Channel %1 could not be read: %2. Nothing can be set from here; close and try again.").arg(channel).arg(why);
+}
+
+int TesmarControl::singleChannelTarget(QPointer<BaseModule>& module, const QString& what)
+{
+    QList<int> channels;
+    if (!commandChannels(module, channels, what))
+        return -1;
+    if (channels.size() != 1) {
+        showCommandMessage(tr("%1: choose one channel (the all-channels command sets every channel); nothing was sent.")
+                               .arg(what.left(1).toUpper() + what.mid(1)));
+        return -1;
+    }
+    return channels.first();
+}
+
+// ---- Current trip ----
 
 namespace {
 QString tripText(int action, int delayMs)
 {
     return TesmarControl::tr("set delayed trip action %1 after %2 ms").arg(action).arg(delayMs);
 }
+
+// What a current trip dialog showed once its values were answered, as its widgets round them.
+struct TripShown
+{
+    double value = 0.0;
+    int action = 0;
+    int delayMs = 0;
+    QString unit;
+};
+
+void fillTripDialog(DialogSetCurrent& dialog, const ChannelSettings& settings, int decimals, double maximum)
+{
+    dialog.setValuesAnswered();
+    dialog.setAvailable(settings.currentControl);
+    dialog.setDecimals(decimals);
+    dialog.setMaximum(maximum);
+    dialog.setUnit(settings.currentUnit);
+    dialog.setValue(settings.currentSet);
+    dialog.setDelayedTrip(settings.delayedTripEnabled);
+    dialog.setRampDown(settings.delayedTripEnabled ? settings.delayedTripRampDown : true);
+    dialog.setDelay(settings.delayedTripTimeMs);
+}
 } // namespace
 
 void TesmarControl::on_actionSetChannelCurrentTrip_triggered()
 {
-    QPointer<BaseModule> module = currentModule();
-    if (!module)
+    const QString what = tr("set current trip");
+    QPointer<BaseModule> module;
+    const int channel = singleChannelTarget(module, what);
+    if (channel < 0)
         return;
-    const int channel = currentRowOrZero();
+    TripShown shown;
     DialogSetCurrent dialog(this);
-    prepareCurrentTripDialog(dialog, module, channel);
-    if (dialogs()->exec(&dialog) != QDialog::Accepted || !isHeld(module))
+    dialog.setChannel(channel);
+    dialog.setValuesPending(tr("Reading channel %1...").arg(channel));
+    const int decimals = module->currentPrecision();
+    readChannelSettingsFor(
+        &dialog, module, channel,
+        [&dialog, &shown, decimals](const ChannelSettings& settings) {
+            fillTripDialog(dialog, settings, decimals, std::fabs(settings.currentNominal));
+            shown = {dialog.value(), dialog.action(), dialog.delay(), settings.currentUnit};
+        },
+        [&dialog, channel](const QString& reason) { dialog.setValuesPending(unreadText(channel, reason), true); });
+    if (dialogs()->exec(&dialog) != QDialog::Accepted || !dialog.valuesAnswered() || !isHeld(module))
         return;
-    writeChannelValue(module, channel, false, float(dialog.value()));
-    checkWrite(
-        module->setChannelDelayedTripAction(channel, BaseModule::OutputSupervisionAction(dialog.action()), dialog.delay()),
-        module, channel, tripText(dialog.action(), dialog.delay()));
+    if (shown.unit != module->currentUnit(channel)) {
+        showCommandMessage(tr("Set current trip: the units changed while the dialog was open; nothing was sent."));
+        return;
+    }
+    // Only what the operator changed is sent.
+    const bool valueChanged = dialog.value() != shown.value;
+    const bool tripChanged = dialog.action() != shown.action || (dialog.action() != 0 && dialog.delay() != shown.delayMs);
+    const WriteSource source("prompt");
+    if (valueChanged)
+        writeChannelValue(module, channel, false, float(dialog.value()));
+    if (tripChanged)
+        checkWrite(module->setChannelDelayedTripAction(
+                       channel, BaseModule::OutputSupervisionAction(dialog.action()), dialog.delay()),
+            module, channel, tripText(dialog.action(), dialog.delay()));
+    if (!valueChanged && !tripChanged)
+        statusBar()->showMessage(tr("Set current trip: nothing was changed, nothing was sent."), refusalMessageMs);
 }
 
 void TesmarControl::on_actionSetAllChannelsCurrentTrip_triggered()
 {
-    QPointer<BaseModule> module = currentModule();
-    if (!module)
+    const QString what = tr("set current trip for all channels");
+    QPointer<BaseModule> module;
+    if (!commandModule(module, what))
         return;
-    float smallest = 0.0f;
-    float largest = 0.0f;
-    for (int channel = 0; channel < module->channelNumber(); ++channel) {
-        const float nominal = std::fabs(module->channelCurrentNominal(channel));
-        smallest = channel == 0 ? nominal : qMin(smallest, nominal);
-        largest = qMax(largest, nominal);
+    // The limits come from the latest fresh read of every channel; the fields start from the
+    // chosen channel (the first without a choice), read now.
+    const std::shared_ptr<const ModuleSnapshot> snapshot = freshChannelRead(module);
+    const NominalRange range = snapshot ? NominalRange::of(*snapshot, allChannelsOf(module), false) : NominalRange();
+    if (!range.found || range.largest <= 0.0f) {
+        showCommandMessage(tr("Set current trip: no current reading of %1; nothing was sent.").arg(module->address()));
+        return;
     }
+    const int channel = qMax(0, selectedChannel());
     DialogSetCurrent dialog(this);
-    dialog.setMaximum(largest);
-    dialog.setSmallestNominal(smallest);
-    prepareCurrentTripDialog(dialog, module, -1);
-    if (dialogs()->exec(&dialog) != QDialog::Accepted || !isHeld(module))
+    dialog.setChannel(-1);
+    dialog.setMaximum(range.largest);
+    dialog.setSmallestNominal(range.smallest);
+    dialog.setValuesPending(tr("Reading channel %1...").arg(channel));
+    QString unit;
+    const int decimals = module->currentPrecision();
+    const double largest = range.largest;
+    readChannelSettingsFor(
+        &dialog, module, channel,
+        [&dialog, &unit, decimals, largest](const ChannelSettings& settings) {
+            fillTripDialog(dialog, settings, decimals, largest);
+            unit = settings.currentUnit;
+        },
+        [&dialog, channel](const QString& reason) { dialog.setValuesPending(unreadText(channel, reason), true); });
+    if (dialogs()->exec(&dialog) != QDialog::Accepted || !dialog.valuesAnswered() || !isHeld(module))
         return;
+    if (unit != module->currentUnit(0)) {
+        showCommandMessage(tr("Set current trip: the units changed while the dialog was open; nothing was sent."));
+        return;
+    }
+    // Asked for every channel: every field shown is sent, changed or not.
+    const WriteSource source("prompt");
     const float value = float(dialog.value());
     checkWrite(module->setAllChannelsCurrentSet(value), module, -1, allChannelsValueText(module, false, value));
     checkWrite(module->setAllChannelsDelayedTripAction(BaseModule::OutputSupervisionAction(dialog.action()), dialog.delay()),
@@ -169,26 +254,43 @@ void TesmarControl::on_actionSetAllChannelsCurrentTrip_triggered()
 
 void TesmarControl::runInhibitDialog(bool allChannels)
 {
-    QPointer<BaseModule> module = currentModule();
-    if (!module)
-        return;
-    // Without a current row the command acts on channel 0, as the other channel commands do;
-    // "any channel" stays the text of the all-channels variant.
-    const int row = currentRowOrZero();
+    const QString what = allChannels ? tr("set external inhibit action for all channels") : tr("set external inhibit action");
+    QPointer<BaseModule> module;
+    int channel = -1;
+    if (allChannels) {
+        if (!commandModule(module, what))
+            return;
+        channel = qMax(0, selectedChannel());
+    } else {
+        channel = singleChannelTarget(module, what);
+        if (channel < 0)
+            return;
+    }
     DialogInhibit dialog(this);
-    dialog.setChannel(allChannels ? -1 : row);
-    if (row != 0)
-        module->channelInhibitAction(0); // refreshes a module's block of behaviour words
-    dialog.setAction(module->channelInhibitAction(row));
-    if (dialogs()->exec(&dialog) != QDialog::Accepted || !isHeld(module))
+    dialog.setChannel(allChannels ? -1 : channel);
+    dialog.setValuesPending(tr("Reading channel %1...").arg(channel));
+    int shownAction = -1;
+    readChannelSettingsFor(
+        &dialog, module, channel,
+        [&dialog, &shownAction](const ChannelSettings& settings) {
+            dialog.setValuesAnswered();
+            dialog.setAction(settings.inhibitAction);
+            shownAction = dialog.action();
+        },
+        [&dialog, channel](const QString& reason) { dialog.setValuesPending(unreadText(channel, reason), true); });
+    if (dialogs()->exec(&dialog) != QDialog::Accepted || !dialog.valuesAnswered() || !isHeld(module))
         return;
+    const WriteSource source("prompt");
     const auto action = BaseModule::OutputSupervisionAction(dialog.action());
-    if (allChannels)
+    if (allChannels) {
         checkWrite(module->setAllChannelsInhibitAction(action), module, -1,
             tr("set external inhibit action %1 for all channels").arg(dialog.action()));
-    else
-        checkWrite(module->setChannelInhibitAction(row, action), module, row,
+    } else if (dialog.action() != shownAction) {
+        checkWrite(module->setChannelInhibitAction(channel, action), module, channel,
             tr("set external inhibit action %1").arg(dialog.action()));
+    } else {
+        statusBar()->showMessage(tr("External inhibit: nothing was changed, nothing was sent."), refusalMessageMs);
+    }
 }
 
 void TesmarControl::on_actionSetChannelExternalInhibitAction_triggered()
@@ -205,46 +307,74 @@ void TesmarControl::on_actionSetAllChannelsExternalInhibitAction_triggered()
 
 void TesmarControl::on_actionSetChannelNominalValues_triggered()
 {
-    QPointer<BaseModule> module = currentModule();
-    if (!module)
+    const QString what = tr("set nominal values");
+    QPointer<BaseModule> module;
+    const int row = singleChannelTarget(module, what);
+    if (row < 0)
         return;
-    const int row = currentRowOrZero();
-
-    // The module takes user nominal values only in stop mode. A stop that was set before (an
-    // interrupted profile write, the operator) stays set afterwards.
-    const bool wasStopped = module->control() & stopModeControlBit;
-    if (!wasStopped)
-        checkWrite(module->setControl(module->control() | stopModeControlBit), module, -1, tr("set stop mode"));
 
     DialogSetUserNominalValues dialog(this);
-    dialog.setVoltageDecimals(module->voltagePrecision());
-    dialog.setVoltageMaximum(module->channelVoltageHardwareNominal(row));
-    dialog.setVoltageNominal(module->channelVoltageNominal(row));
-    dialog.setVoltageUnit(module->voltageUnit(row));
-    dialog.setCurrentDecimals(module->currentPrecision());
-    dialog.setCurrentMaximum(module->channelCurrentHardwareNominal(row));
-    dialog.setCurrentNominal(module->channelCurrentNominal(row));
-    dialog.setCurrentUnit(module->currentUnit(row));
+    dialog.setValuesPending(tr("Reading channel %1...").arg(row));
+    const int voltageDecimals = module->voltagePrecision();
+    const int currentDecimals = module->currentPrecision();
     // What the spin boxes show is the module's value rounded to their decimals: a value the
     // operator did not touch compares equal to it and is not written.
-    const double shownVoltage = dialog.voltageNominal();
-    const double shownCurrent = dialog.currentNominal();
+    double shownVoltage = 0.0;
+    double shownCurrent = 0.0;
+    QString voltageUnit;
+    QString currentUnit;
+    readChannelSettingsFor(
+        &dialog, module, row,
+        [&](const ChannelSettings& settings) {
+            dialog.setValuesAnswered();
+            dialog.setVoltageDecimals(voltageDecimals);
+            dialog.setVoltageMaximum(settings.voltageHardwareNominal);
+            dialog.setVoltageNominal(settings.voltageNominal);
+            dialog.setVoltageUnit(settings.voltageUnit);
+            dialog.setCurrentDecimals(currentDecimals);
+            dialog.setCurrentMaximum(settings.currentHardwareNominal);
+            dialog.setCurrentNominal(settings.currentNominal);
+            dialog.setCurrentUnit(settings.currentUnit);
+            shownVoltage = dialog.voltageNominal();
+            shownCurrent = dialog.currentNominal();
+            voltageUnit = settings.voltageUnit;
+            currentUnit = settings.currentUnit;
+        },
+        [&dialog, row](const QString& reason) { dialog.setValuesPending(unreadText(row, reason), true); });
 
-    const bool accepted = dialogs()->exec(&dialog) == QDialog::Accepted;
-    if (!isHeld(module))
+    if (dialogs()->exec(&dialog) != QDialog::Accepted || !dialog.valuesAnswered() || !isHeld(module))
         return;
-    if (accepted) {
-        const double voltage = dialog.voltageNominal();
-        const double current = dialog.currentNominal();
-        if (voltage != shownVoltage)
-            checkWrite(module->setChannelVoltageNominal(row, float(voltage)), module, row,
-                tr("set nominal voltage %1 %2").arg(numberText(voltage), module->voltageUnit(row)));
-        if (current != shownCurrent)
-            checkWrite(module->setChannelCurrentNominal(row, float(current)), module, row,
-                tr("set nominal current %1 %2").arg(numberText(current), module->currentUnit(row)));
+    if (voltageUnit != module->voltageUnit(row) || currentUnit != module->currentUnit(row)) {
+        showCommandMessage(tr("Set nominal values: the units changed while the dialog was open; nothing was sent."));
+        return;
     }
+    const double voltage = dialog.voltageNominal();
+    const double current = dialog.currentNominal();
+    if (voltage == shownVoltage && current == shownCurrent) {
+        statusBar()->showMessage(tr("Set nominal values: nothing was changed, nothing was sent."), refusalMessageMs);
+        return;
+    }
+
+    const WriteSource source("prompt");
+    // The module takes user nominal values only in stop mode. A stop that was set before (an
+    // interrupted profile write, the operator) stays set afterwards; a control word that cannot
+    // be read is not written back.
+    quint32 control = 0;
+    if (!module->readControl(&control)) {
+        showWriteFailures(module, tr("set stop mode"), {{-1, module->lastError()}});
+        return;
+    }
+    const bool wasStopped = control & stopModeControlBit;
+    if (!wasStopped && !checkWrite(module->updateControl(0, stopModeControlBit), module, -1, tr("set stop mode")))
+        return;
+    if (voltage != shownVoltage)
+        checkWrite(module->setChannelVoltageNominal(row, float(voltage)), module, row,
+            tr("set nominal voltage %1 %2").arg(numberText(voltage), voltageUnit));
+    if (current != shownCurrent)
+        checkWrite(module->setChannelCurrentNominal(row, float(current)), module, row,
+            tr("set nominal current %1 %2").arg(numberText(current), currentUnit));
     if (!wasStopped)
-        checkWrite(module->setControl(module->control() & ~stopModeControlBit), module, -1, tr("leave stop mode"));
+        checkWrite(module->updateControl(stopModeControlBit, 0), module, -1, tr("leave stop mode"));
     // The table sets itself up again with the new nominal values.
     module->setConnectionState(BaseModule::ModuleStateUnknown);
 }

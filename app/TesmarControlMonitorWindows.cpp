@@ -178,7 +178,7 @@ void TesmarControl::on_actionChannelStatusControl_triggered()
     }
     if (BaseModule* module = currentModule()) {
         const int serialNumber = module->serialNumber();
-        dialogChannelControl->currentChannelChanged(serialNumber, currentRowOrZero());
+        dialogChannelControl->currentChannelChanged(serialNumber, qMax(0, selectedChannel()));
         dialogChannelControl->updateModuleFirmwareName(serialNumber, module->firmwareName());
     }
     showAndActivate(dialogChannelControl.data());
@@ -240,7 +240,7 @@ void TesmarControl::on_actionBounds_triggered()
         connect(window, &DialogChannelBounds::setChannelControl, this, &TesmarControl::setChannelControl);
     }
     if (BaseModule* module = currentModule()) {
-        const int row = currentRowOrZero();
+        const int row = qMax(0, selectedChannel());
         dialogChannelBounds->prepare(
             module->voltageUnit(row), module->voltagePrecision(), module->currentUnit(row), module->currentPrecision());
         // The window starts on the channel the table shows, not on a channel of its own.

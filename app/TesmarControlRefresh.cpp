@@ -124,6 +124,7 @@ void TesmarControl::initialiseTableFor(BaseModule* module)
     emit updateChannelCurrentUnit(serialNumber, 0, currentUnit);
     table->setVoltageHeaders(voltageUnit);
     table->setCurrentHeaders(currentUnit);
+    showOperatorSelection();
     moduleRefreshDue = true;
 }
 
@@ -197,6 +198,7 @@ void TesmarControl::showModuleLost()
     ui->lblConnect->setText(tr("<font color=\"red\">Can not connect to Module!"));
     ui->table->setEnabled(false);
     ui->table->blankCells();
+    showOperatorSelection();
     showModuleValuesUnknown();
 }
 
@@ -280,6 +282,7 @@ void TesmarControl::refreshCrateData()
         crateFresh && crate->liveInsertion ? tr("<font color=\"green\">Live Insertion active.") : QString());
 
     advanceConnectionStates();
+    checkCrateOff();
 
     if (!(session->needs() & Poller::CrateValues) || !crateFresh || !crate->crate.valid)
         return;

@@ -1,6 +1,10 @@
 #include "DialogInhibit.h"
 #include "ui_DialogInhibit.h"
 
+#include "PendingValues.h"
+
+#include <QRadioButton>
+
 #include <QEvent>
 
 DialogInhibit::DialogInhibit(QWidget* parent)
@@ -8,7 +12,29 @@ DialogInhibit::DialogInhibit(QWidget* parent)
     , ui(new Ui::DialogInhibit)
 {
     ui->setupUi(this);
+    pending = std::make_unique<PendingValues>(ui->mainLayout, ui->buttonBox, QList<QWidget*>{ui->grpActions});
     updateDescription();
+}
+
+void DialogInhibit::setValuesPending(const QString& text, bool failed)
+{
+    // No action is preselected while the channel's own is unknown.
+    for (QRadioButton* button : {ui->ignoreFailure, ui->rampDownChannel, ui->shutDownChannel, ui->shutDownModule}) {
+        button->setAutoExclusive(false);
+        button->setChecked(false);
+        button->setAutoExclusive(true);
+    }
+    pending->setPending(text, failed);
+}
+
+void DialogInhibit::setValuesAnswered()
+{
+    pending->setAnswered();
+}
+
+bool DialogInhibit::valuesAnswered() const
+{
+    return pending->answered();
 }
 
 DialogInhibit::~DialogInhibit()

@@ -2,6 +2,10 @@
 
 #include <QDialog>
 
+#include <memory>
+
+class PendingValues;
+
 namespace Ui {
 class DialogInhibit;
 }
@@ -20,6 +24,11 @@ public:
     // 1 ramp down, 2 switch the channel off, 3 switch the module off; anything else: ignore.
     void setAction(int action);
     int action() const;
+    // Until the values the dialog starts from were answered: "---", fields and OK disabled, and
+    // `text` at the top (red when `failed`). setValuesAnswered() after the values were set.
+    void setValuesPending(const QString& text, bool failed = false);
+    void setValuesAnswered();
+    bool valuesAnswered() const;
 
 protected:
     void changeEvent(QEvent* event) override;
@@ -28,5 +37,6 @@ private:
     void updateDescription();
 
     Ui::DialogInhibit* ui;
+    std::unique_ptr<PendingValues> pending;
     int channel = -1;
 };

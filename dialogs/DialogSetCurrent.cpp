@@ -1,6 +1,8 @@
 #include "DialogSetCurrent.h"
 #include "ui_DialogSetCurrent.h"
 
+#include "PendingValues.h"
+
 #include <QEvent>
 
 DialogSetCurrent::DialogSetCurrent(QWidget* parent)
@@ -11,7 +13,26 @@ DialogSetCurrent::DialogSetCurrent(QWidget* parent)
     ui->grpDelayedTrip->setEnabled(false);
     ui->sbDelay->setEnabled(false);
     unit = ui->lblUnit->text();
+    pending = std::make_unique<PendingValues>(
+        ui->mainLayout, ui->buttonBox, QList<QWidget*>{ui->sbValue, ui->chkDelayedTrip, ui->sbDelay, ui->grpDelayedTrip});
     updatePrompt();
+}
+
+void DialogSetCurrent::setValuesPending(const QString& text, bool failed)
+{
+    pending->setPending(text, failed);
+}
+
+void DialogSetCurrent::setValuesAnswered()
+{
+    pending->setAnswered();
+    // The trip controls follow the module's offer and the check box again.
+    setAvailable(available);
+}
+
+bool DialogSetCurrent::valuesAnswered() const
+{
+    return pending->answered();
 }
 
 DialogSetCurrent::~DialogSetCurrent()

@@ -2,6 +2,10 @@
 
 #include <QDialog>
 
+#include <memory>
+
+class PendingValues;
+
 namespace Ui {
 class DialogSetCurrent;
 }
@@ -31,6 +35,11 @@ public:
     void setRampDown(bool rampDown);
     void setDelay(int delayMs);
 
+    // Until the values the dialog starts from were answered: "---", fields and OK disabled, and
+    // `text` at the top (red when `failed`). setValuesAnswered() after the values were set.
+    void setValuesPending(const QString& text, bool failed = false);
+    void setValuesAnswered();
+    bool valuesAnswered() const;
     double value() const;
     int delay() const;
     // 0 without delayed trip, 1 ramp down, 2 switch off without ramp.
@@ -46,6 +55,7 @@ private:
     void updatePrompt();
 
     Ui::DialogSetCurrent* ui;
+    std::unique_ptr<PendingValues> pending;
     bool available = true;
     int channel = 0;
     double smallestNominal = 0.0;

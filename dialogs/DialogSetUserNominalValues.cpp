@@ -1,6 +1,8 @@
 #include "DialogSetUserNominalValues.h"
 #include "ui_DialogSetUserNominalValues.h"
 
+#include "PendingValues.h"
+
 #include <QEvent>
 
 DialogSetUserNominalValues::DialogSetUserNominalValues(QWidget* parent)
@@ -8,6 +10,23 @@ DialogSetUserNominalValues::DialogSetUserNominalValues(QWidget* parent)
     , ui(new Ui::DialogSetUserNominalValues)
 {
     ui->setupUi(this);
+    pending = std::make_unique<PendingValues>(
+        ui->mainLayout, ui->buttonBox, QList<QWidget*>{ui->userVoltageNominal, ui->userCurrentNominal});
+}
+
+void DialogSetUserNominalValues::setValuesPending(const QString& text, bool failed)
+{
+    pending->setPending(text, failed);
+}
+
+void DialogSetUserNominalValues::setValuesAnswered()
+{
+    pending->setAnswered();
+}
+
+bool DialogSetUserNominalValues::valuesAnswered() const
+{
+    return pending->answered();
 }
 
 DialogSetUserNominalValues::~DialogSetUserNominalValues()

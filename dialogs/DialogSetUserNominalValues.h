@@ -2,6 +2,10 @@
 
 #include <QDialog>
 
+#include <memory>
+
+class PendingValues;
+
 namespace Ui {
 class DialogSetUserNominalValues;
 }
@@ -26,10 +30,16 @@ public:
     void setCurrentNominal(double value);
     void setCurrentUnit(const QString& unit);
     double currentNominal() const;
+    // Until the values the dialog starts from were answered: "---", fields and OK disabled, and
+    // `text` at the top (red when `failed`). setValuesAnswered() after the values were set.
+    void setValuesPending(const QString& text, bool failed = false);
+    void setValuesAnswered();
+    bool valuesAnswered() const;
 
 protected:
     void changeEvent(QEvent* event) override;
 
 private:
     Ui::DialogSetUserNominalValues* ui;
+    std::unique_ptr<PendingValues> pending;
 };

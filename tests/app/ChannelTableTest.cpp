@@ -28,7 +28,8 @@ private slots:
     void refreshLeavesEditedCellAlone();
     void commitEmitsCellDataChanged();
     void escapeDiscardsEdit();
-    void selectedRowsOncePerCell();
+    void selectedRowsOncePerRow();
+    void programChangesAreNotTheOperators();
 
 private:
     QLineEdit* openEditor(int row, int column);
@@ -238,19 +239,38 @@ void ChannelTableTest::escapeDiscardsEdit()
     QCOMPARE(m_table->item(0, 0)->text(), QStringLiteral("5.0"));
 }
 
-void ChannelTableTest::selectedRowsOncePerCell()
+void ChannelTableTest::selectedRowsOncePerRow()
 {
+    // A whole row selected is one channel: a command on it must run once, not once per cell.
     m_table->clearSelection();
     QVERIFY(!m_table->hasMultipleSelection());
     m_table->setCurrentCell(2, 0, QItemSelectionModel::Select);
-    QVERIFY(!m_table->hasMultipleSelection());
     m_table->setCurrentCell(2, 4, QItemSelectionModel::Select);
-    QVERIFY(m_table->hasMultipleSelection());
-    QCOMPARE(m_table->selectedRows(), (QList<int>{2, 2}));
+    QVERIFY(!m_table->hasMultipleSelection());
+    QCOMPARE(m_table->selectedRows(), (QList<int>{2}));
     m_table->setCurrentCell(0, 1, QItemSelectionModel::Select);
-    QList<int> rows = m_table->selectedRows();
-    std::sort(rows.begin(), rows.end());
-    QCOMPARE(rows, (QList<int>{0, 2, 2}));
+    QVERIFY(m_table->hasMultipleSelection());
+    QCOMPARE(m_table->selectedRows(), (QList<int>{0, 2}));
+}
+
+void ChannelTableTest::programChangesAreNotTheOperators()
+{
+    m_table->clearSelection();
+    m_table->setCurrentCell(5, 0);
+    QSignalSpy changes(m_table, &QTableWidget::itemSelectionChanged);
+    bool sawProgram = true;
+    connect(m_table, &QTableWidget::itemSelectionChanged, this, [&] { sawProgram = sawProgram && m_table->changingByProgram(); });
+    m_table->blankCells();
+    m_table->showSelection({1, 3}, 3);
+    QVERIFY(changes.count() > 0);
+    QVERIFY(sawProgram);
+    QCOMPARE(m_table->selectedRows(), (QList<int>{1, 3}));
+    QCOMPARE(m_table->currentRow(), 3);
+    QVERIFY(!m_table->changingByProgram());
+    // The operator's own change is not flagged.
+    m_table->setCurrentCell(3, 0);
+    QVERIFY(!m_table->changingByProgram());
+    QCOMPARE(m_table->selectedRows(), (QList<int>{3}));
 }
 
 QTEST_MAIN(ChannelTableTest)

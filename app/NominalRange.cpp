@@ -1,0 +1,24 @@
+#include "NominalRange.h"
+
+#include "device/ModuleSnapshot.h"
+
+#include <cmath>
+
+void NominalRange::add(const ChannelReading& reading, bool voltage)
+{
+    const float value = std::fabs(voltage ? reading.voltageNominal : reading.currentNominal);
+    smallest = found ? qMin(smallest, value) : value;
+    largest = found ? qMax(largest, value) : value;
+    found = true;
+}
+
+NominalRange NominalRange::of(const ModuleSnapshot& snapshot, const QList<int>& channels, bool voltage)
+{
+    NominalRange range;
+    for (int channel : channels) {
+        if (channel < 0 || channel >= snapshot.channels.size() || !snapshot.channels.at(channel).complete)
+            return NominalRange();
+        range.add(snapshot.channels.at(channel), voltage);
+    }
+    return range;
+}

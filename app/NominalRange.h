@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QList>
+
+struct ChannelReading;
+struct ModuleSnapshot;
+
+// Smallest and largest |nominal| voltage or current over some channels of one channel read:
+// the limits a prompt offers. `found` is false when a channel was not reached by that read, so
+// a limit never comes from a read that failed.
+struct NominalRange
+{
+    float smallest = 0.0f;
+    float largest = 0.0f;
+    bool found = false;
+
+    void add(const ChannelReading& reading, bool voltage);
+    static NominalRange of(const ModuleSnapshot& snapshot, const QList<int>& channels, bool voltage);
+};
