@@ -14,7 +14,6 @@
 #include "profiles/ModuleProfile.h"
 #include "profiles/ProfileWriter.h"
 
-#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -270,8 +269,7 @@ private slots:
         module->setBaseAddress(0x7000); // nothing answers there
         QVERIFY(!module->connected());
         QVERIFY(!module->setChannelVoltageSet(0, 10.0f));
-        QVERIFY2(QRegularExpression(QStringLiteral("^VME bus error -\\d+$")).match(module->lastError()).hasMatch(),
-            qPrintable(module->lastError()));
+        QCOMPARE(module->lastError(), QStringLiteral("no answer"));
         QCOMPARE(lastJournalLine().slot, QStringLiteral("VME BA 0x7000"));
         QCOMPARE(lastJournalLine().result, module->lastError());
         QVERIFY(!module->setEventMask(1));
