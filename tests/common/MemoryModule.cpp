@@ -195,7 +195,7 @@ MEMORY_MODULE_READ(quint32, specialControlStatus, specialControlStatus)
 bool MemoryModule::connected()
 {
     Lock lock(m_mutex);
-    return m_answering;
+    return readsAnswered();
 }
 
 QString MemoryModule::alarmMessage()
