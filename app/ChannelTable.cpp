@@ -211,9 +211,18 @@ void ChannelTable::setRowAgeing(int row, bool ageing)
     for (int column : {ColumnVoltageSet, ColumnVoltageMeasure, ColumnCurrentSet, ColumnCurrentMeasure, ColumnStatus}) {
         if (row == m_editRow && column == m_editColumn)
             continue;
-        if (QTableWidgetItem* cell = item(row, column))
+        if (QTableWidgetItem* cell = item(row, column)) {
             cell->setForeground(QColor(Qt::gray));
+            cell->setBackground(QBrush());
+        }
     }
+}
+
+void ChannelTable::setRowUnknown(int row)
+{
+    const QString unknown = QStringLiteral("---");
+    for (int column : {ColumnVoltageSet, ColumnCurrentSet, ColumnVoltageMeasure, ColumnCurrentMeasure, ColumnStatus})
+        setCellText(row, column, unknown);
 }
 
 bool ChannelTable::hasMultipleSelection() const

@@ -46,8 +46,12 @@ public:
     // its last numbers on screen as if they were live.
     void blankCells();
     // Grey text in the row's read cells: the values are the latest reading but no longer
-    // current (each cell gets a new item on every refresh, so a fresh row is black again).
+    // current (each cell gets a new item on every refresh, so a fresh row is black again). The
+    // status cell loses its colour then: grey on green cannot be read.
     void setRowAgeing(int row, bool ageing);
+    // "---" in the row's read cells and its status cell, without colour: the latest read did not
+    // reach the channel, or it is too old to be the channel's state now.
+    void setRowUnknown(int row);
 
     // Empties the table (no rows); the operator's selection is the window's, not lost with it.
     void removeAllRows();

@@ -25,6 +25,7 @@ class BaseModule;
 class ControllerFactory;
 class DeviceSession;
 struct ChannelSettings;
+struct CrateReading;
 struct CrateSnapshot;
 struct ModuleSnapshot;
 class QCloseEvent;
@@ -117,7 +118,9 @@ public slots:
     void refreshChannelTable();
     void refreshModule();
     void refreshCrateData();
-    void refreshOverview();
+    // Every module's latest channel read as update signals, for the statistic window (the
+    // overview renders the snapshots itself).
+    void refreshAllModules();
 
     // ---- Commands ----
     void tableCellDataChanged(int row, int column, QString text);
@@ -204,10 +207,12 @@ public slots:
     // ---- Command slots called by tool windows ----
     // All act on the current module; a serial-number argument is not used to find a module.
     void clearChannelEvents(int serialNumber, int channel);
-    void setChannelControl(int serialNumber, int channel, quint32 control);
+    // Clear `clearBits`, then set `setBits` of the control word the module has now (one
+    // read-modify-write; nothing is written when the word cannot be read).
+    void changeChannelControl(int serialNumber, int channel, quint32 clearBits, quint32 setBits);
     void setChannelEventMask(int serialNumber, int channel, quint32 eventMask);
     void clearModuleEvents(int serialNumber);
-    void setModuleControl(int serialNumber, quint32 control);
+    void changeModuleControl(int serialNumber, quint32 clearBits, quint32 setBits);
     void setModuleEventMask(int serialNumber, quint32 eventMask);
     void setRestartTime(int serialNumber, quint32 restartTime);
     void setModuleEventChannelMask(int serialNumber, quint32 mask);
@@ -243,7 +248,7 @@ public slots:
     void autoTimerControlUpdate();
 
 signals:
-    // After the channel values of one read of a module were emitted (channel table or overview):
+    // After the channel values of one read of a module were emitted (channel table or all modules):
     // the module's channel count and the time of that read on ModuleSnapshot::nowMs()'s clock.
     void updateModuleChannelsRead(int serialNumber, int channelCount, qint64 readAtMs);
 
@@ -292,11 +297,8 @@ signals:
     void updateModuleEventGroupMask(int serialNumber, quint32 mask);
     void updateModuleFlexGroups(int serialNumber, int groupNumber, quint32 member, quint32 type);
     void updateModuleSpecialControlStatus(int serialNumber, quint32 control, quint32 status);
-    void updateModuleRunningState(int serialNumber, QString runningState, QColor color);
     void updateAllModulesStarted();
     void updateAllModulesCompleted();
-    void updateModuleStarted(int serialNumber);
-    void updateModuleCompleted(int serialNumber);
     void updateChannelControl(int serialNumber, int channel, quint32 control);
     void updateChannelStatus(int serialNumber, int channel, quint32 status);
     void updateChannelEventStatus(int serialNumber, int channel, quint32 eventStatus);
@@ -405,6 +407,7 @@ private:
     void showModuleLost();
     // "---" in the labels of values read from the module (ramp speeds, status words).
     void showModuleValuesUnknown();
+    void emitCrateValues(const CrateReading& values);
     // The controller label: the connection and bus status, or that the crate does not answer.
     void showControllerState();
     bool isMeasurementModule(BaseModule* module);
@@ -417,8 +420,6 @@ private:
     // ---- Monitoring tool windows (TesmarControlMonitorWindows.cpp) ----
     // Re-broadcasts what the visible tool windows need of the current module's latest read.
     void emitToolWindowValues(BaseModule* module, const ModuleSnapshot& snapshot);
-    // Columns and headers of the overview for the modules in list order.
-    void prepareOverview();
 
     // ---- Commands ----
 protected:

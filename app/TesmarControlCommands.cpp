@@ -1079,14 +1079,18 @@ void TesmarControl::clearChannelEvents(int /*serialNumber*/, int channel)
         checkWrite(module->clearChannelEventStatus(channel), module, channel, tr("clear events"));
 }
 
-void TesmarControl::setChannelControl(int /*serialNumber*/, int channel, quint32 control)
+void TesmarControl::changeChannelControl(int /*serialNumber*/, int channel, quint32 clearBits, quint32 setBits)
 {
     const WriteSource source("tool window");
     BaseModule* module = currentModule();
     if (!module)
         return;
-    checkWrite(module->setChannelControl(channel, control), module, channel, tr("set control 0x%1").arg(control, 0, 16));
-    if (control == 0)
+    quint32 written = 0;
+    const bool ok = module->updateChannelControl(channel, clearBits, setBits, &written);
+    checkWrite(ok, module, channel,
+        tr("change control (clear 0x%1, set 0x%2)").arg(clearBits, 0, 16).arg(setBits, 0, 16));
+    // Clearing the emergency-off bit alone does not end an emergency off on every module.
+    if (ok && (clearBits & ChannelControlBit::emergencyOff))
         checkWrite(module->clearChannelEmergencyOff(channel), module, channel, tr("clear emergency off"));
 }
 
@@ -1107,12 +1111,13 @@ void TesmarControl::clearModuleEvents(int /*serialNumber*/)
         checkWrite(module->clearEventStatus(), module, -1, tr("clear module events"));
 }
 
-void TesmarControl::setModuleControl(int /*serialNumber*/, quint32 control)
+void TesmarControl::changeModuleControl(int /*serialNumber*/, quint32 clearBits, quint32 setBits)
 {
     const WriteSource source("tool window");
     QPointer<BaseModule> module;
-    if (commandModule(module, tr("set module control 0x%1").arg(control, 0, 16)))
-        checkWrite(module->setControl(control), module, -1, tr("set module control 0x%1").arg(control, 0, 16));
+    const QString what = tr("change module control (clear 0x%1, set 0x%2)").arg(clearBits, 0, 16).arg(setBits, 0, 16);
+    if (commandModule(module, what))
+        checkWrite(module->updateControl(clearBits, setBits), module, -1, what);
 }
 
 void TesmarControl::setModuleEventMask(int /*serialNumber*/, quint32 eventMask)

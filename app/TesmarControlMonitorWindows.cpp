@@ -113,37 +113,10 @@ void TesmarControl::emitToolWindowValues(BaseModule* module, const ModuleSnapsho
 
 void TesmarControl::on_actionModuleOverview_triggered()
 {
-    if (!dialogOverview) {
-        DialogOverview* window = new DialogOverview(session.get(), this);
-        dialogOverview = window;
-        connect(this, &TesmarControl::updateChannelVoltageMeasure, window, &DialogOverview::updateChannelVoltageMeasure);
-        connect(this, &TesmarControl::updateChannelCurrentMeasure, window, &DialogOverview::updateChannelCurrentMeasure);
-        connect(this, &TesmarControl::updateChannelVoltage, window, &DialogOverview::updateChannelVoltage);
-        connect(this, &TesmarControl::updateChannelVoltageUnit, window, &DialogOverview::updateChannelVoltageUnit);
-        connect(this, &TesmarControl::updateChannelCurrentUnit, window, &DialogOverview::updateChannelCurrentUnit);
-        connect(this, &TesmarControl::updateModuleRunningState, window, &DialogOverview::updateModuleRunningState);
-        // The overview's own refresh names its modules in list order: that tells modules that
-        // share a serial number apart, and a module that gave nothing in a turn is shown as such.
-        connect(this, &TesmarControl::updateAllModulesStarted, window, &DialogOverview::updateAllModulesStarted);
-        connect(this, &TesmarControl::updateModuleStarted, window, &DialogOverview::updateModuleStarted);
-        connect(this, &TesmarControl::updateModuleCompleted, window, &DialogOverview::updateModuleCompleted);
-        // A rediscovery brings another module list: new columns.
-        connect(session.get(), &DeviceSession::modulesDiscovered, this, [this] {
-            if (dialogOverview && dialogOverview->isVisible())
-                prepareOverview();
-        });
-    }
-    prepareOverview();
+    // The overview renders the session's snapshots itself and follows its discoveries.
+    if (!dialogOverview)
+        dialogOverview = new DialogOverview(session.get(), this);
     showAndActivate(dialogOverview.data());
-}
-
-void TesmarControl::prepareOverview()
-{
-    dialogOverview->reset();
-    const QList<BaseModule*> modules = session->modules();
-    for (BaseModule* module : modules)
-        dialogOverview->setModuleHeader(
-            module->serialNumber(), module->address(), module->firmwareName(), module->firmwareRelease());
 }
 
 void TesmarControl::on_actionChannelStatusControl_triggered()
@@ -151,30 +124,15 @@ void TesmarControl::on_actionChannelStatusControl_triggered()
     if (!dialogChannelControl) {
         DialogChannelControl* window = new DialogChannelControl(session.get(), this);
         dialogChannelControl = window;
-        connect(this, &TesmarControl::updateModuleControl, window, &DialogChannelControl::updateModuleControl);
-        connect(this, &TesmarControl::updateModuleStatus, window, &DialogChannelControl::updateModuleStatus);
         connect(this, &TesmarControl::updateChannelControl, window, &DialogChannelControl::updateChannelControl);
         connect(this, &TesmarControl::updateChannelStatus, window, &DialogChannelControl::updateChannelStatus);
         connect(this, &TesmarControl::updateChannelEventStatus, window, &DialogChannelControl::updateChannelEventStatus);
         connect(this, &TesmarControl::updateChannelEventMask, window, &DialogChannelControl::updateChannelEventMask);
-        connect(
-            this, &TesmarControl::updateChannelVoltageNominal, window, &DialogChannelControl::updateChannelVoltageNominal);
-        connect(
-            this, &TesmarControl::updateChannelCurrentNominal, window, &DialogChannelControl::updateChannelCurrentNominal);
         connect(this, &TesmarControl::updateModuleFirmwareName, window, &DialogChannelControl::updateModuleFirmwareName);
-        connect(this, &TesmarControl::updateChannelVoltageHardwareNominal, window,
-            &DialogChannelControl::updateChannelVoltageHardwareNominal);
-        connect(this, &TesmarControl::updateChannelCurrentHardwareNominal, window,
-            &DialogChannelControl::updateChannelCurrentHardwareNominal);
         connect(this, &TesmarControl::currentChannelChanged, window, &DialogChannelControl::currentChannelChanged);
         connect(window, &DialogChannelControl::clearChannelEvents, this, &TesmarControl::clearChannelEvents);
-        connect(window, &DialogChannelControl::setChannelControl, this, &TesmarControl::setChannelControl);
+        connect(window, &DialogChannelControl::changeChannelControl, this, &TesmarControl::changeChannelControl);
         connect(window, &DialogChannelControl::setChannelEventMask, this, &TesmarControl::setChannelEventMask);
-        connect(window, &DialogChannelControl::clearModuleEventChannelStatus, this,
-            &TesmarControl::clearModuleEventChannelStatus);
-        connect(window, &DialogChannelControl::setModuleEventChannelMask, this, &TesmarControl::setModuleEventChannelMask);
-        connect(window, &DialogChannelControl::setChannelVoltageNominal, this, &TesmarControl::setChannelVoltageNominal);
-        connect(window, &DialogChannelControl::setChannelCurrentNominal, this, &TesmarControl::setChannelCurrentNominal);
     }
     if (BaseModule* module = currentModule()) {
         const int serialNumber = module->serialNumber();
@@ -202,7 +160,7 @@ void TesmarControl::on_actionModuleStatusControl_triggered()
             this, &TesmarControl::updateModuleEventGroupStatus, window, &DialogModuleControl::updateModuleEventGroupStatus);
         connect(this, &TesmarControl::updateModuleEventGroupMask, window, &DialogModuleControl::updateModuleEventGroupMask);
         connect(window, &DialogModuleControl::clearModuleEvents, this, &TesmarControl::clearModuleEvents);
-        connect(window, &DialogModuleControl::setModuleControl, this, &TesmarControl::setModuleControl);
+        connect(window, &DialogModuleControl::changeModuleControl, this, &TesmarControl::changeModuleControl);
         connect(window, &DialogModuleControl::setModuleEventMask, this, &TesmarControl::setModuleEventMask);
         connect(window, &DialogModuleControl::clearModuleEventChannelStatus, this,
             &TesmarControl::clearModuleEventChannelStatus);
@@ -237,7 +195,7 @@ void TesmarControl::on_actionBounds_triggered()
             &DialogChannelBounds::updateChannelCurrentInterlockMaxSet);
         connect(this, &TesmarControl::currentChannelChanged, window, &DialogChannelBounds::currentChannelChanged);
         connect(window, &DialogChannelBounds::setChannelBounds, this, &TesmarControl::setChannelBounds);
-        connect(window, &DialogChannelBounds::setChannelControl, this, &TesmarControl::setChannelControl);
+        connect(window, &DialogChannelBounds::changeChannelControl, this, &TesmarControl::changeChannelControl);
     }
     if (BaseModule* module = currentModule()) {
         const int row = qMax(0, selectedChannel());

@@ -1,13 +1,14 @@
 // Rendering: one 200 ms timer shows the latest snapshots the poller published (the current
 // module's channels on every tick, its module-level values on every 11th tick, the connection
-// states and the crate once a second, every module for the overview while that is shown) and
-// re-broadcasts them as update signals. Nothing here waits for the network.
+// states and the crate once a second, every module for the statistic window while that is
+// shown) and re-broadcasts them as update signals. Nothing here waits for the network.
 #include "TesmarControl.h"
 
 #include "ChannelTable.h"
 #include "ui_TesmarControl.h"
 
 #include "device/BaseModule.h"
+#include "device/CrateSnapshot.h"
 #include "device/DeviceSession.h"
 #include "device/ModuleSnapshot.h"
 #include "device/ModuleTypes.h"
@@ -23,24 +24,9 @@ namespace {
 // Ticks between two module-level refreshes minus one: module values every 11th tick.
 constexpr int tableTicksPerModuleRefresh = 10;
 constexpr int chainedRefreshDelayMs = 20;
-// Values older than this are shown in grey: still the latest reading, but visibly not current.
-// Older than ModuleSnapshot::freshForMs they are not shown at all.
-constexpr qint64 ageingAfterMs = 600;
 // Module-level values are read only every 11th tick: they count as current for one such period
 // beyond the freshness time (and only while the module answers at all).
 constexpr qint64 moduleValuesFreshForMs = (tableTicksPerModuleRefresh + 1) * Poller::tickMs + ModuleSnapshot::freshForMs;
-
-// Overview rating of one channel: 3 error, 2 ramping, 1 on, 0 off.
-int runningRating(quint32 status)
-{
-    if (status & (ChannelStatusBit::currentTrip | ChannelStatusBit::externalInhibit | ChannelStatusBit::emergencyOff))
-        return 3;
-    if (status & ChannelStatusBit::ramping)
-        return 2;
-    if (status & ChannelStatusBit::on)
-        return 1;
-    return 0;
-}
 } // namespace
 
 bool TesmarControl::isMeasurementModule(BaseModule* module)
@@ -75,7 +61,10 @@ void TesmarControl::refreshChannelTable()
         break;
     }
 
-    if (moduleRefreshDue) {
+    // Tool windows that show module values get them from every read, not only every 11th tick:
+    // what they show is as young as the poller's reads for them (they show its age themselves).
+    const Poller::Needs windowNeeds = Poller::ToolWindowValues | Poller::ModuleSupplies | Poller::ModuleTemperatures;
+    if (moduleRefreshDue || (session->needs() & windowNeeds)) {
         moduleRefreshDue = false;
         QTimer::singleShot(chainedRefreshDelayMs, this, &TesmarControl::refreshModule);
     }
@@ -85,7 +74,7 @@ void TesmarControl::refreshChannelTable()
         return;
 
     if (session->needs() & Poller::AllModulesChannels)
-        QTimer::singleShot(chainedRefreshDelayMs, this, &TesmarControl::refreshOverview);
+        QTimer::singleShot(chainedRefreshDelayMs, this, &TesmarControl::refreshAllModules);
 }
 
 QString TesmarControl::connectionLine(BaseModule* module) const
@@ -152,19 +141,15 @@ void TesmarControl::refreshChannelRows(BaseModule* module)
 
     const int serialNumber = module->serialNumber();
     const bool measurement = isMeasurementModule(module);
-    const qint64 ageMs = now - snapshot->channelsReadAtMs;
-    const bool fresh = ageMs <= ModuleSnapshot::freshForMs;
-    const bool ageing = ageMs > ageingAfterMs;
+    const bool fresh = snapshot->channelsFresh(now);
     ChannelTable* table = ui->table;
     const int rows = table->rowCount();
-    const QString unknown = QStringLiteral("---");
     for (int row = 0; row < rows; ++row) {
         // Not reached by the latest read, or too old to be the channel's state now: leftovers,
         // not readings.
-        if (!fresh || row >= snapshot->channels.size() || !snapshot->channels.at(row).complete) {
-            for (int column : {ChannelTable::ColumnVoltageSet, ChannelTable::ColumnCurrentSet,
-                     ChannelTable::ColumnVoltageMeasure, ChannelTable::ColumnCurrentMeasure})
-                table->setCellText(row, column, unknown);
+        const Freshness freshness = snapshot->channelFreshness(row, now);
+        if (freshness == Freshness::Stale) {
+            table->setRowUnknown(row);
             continue;
         }
         const ChannelReading& v = snapshot->channels.at(row);
@@ -186,7 +171,7 @@ void TesmarControl::refreshChannelRows(BaseModule* module)
             table->setMeasurementModeCell(row, v.control);
         else
             table->setChannelStatusCell(row, v.control, v.status);
-        table->setRowAgeing(row, ageing);
+        table->setRowAgeing(row, freshness == Freshness::Ageing);
     }
     if (fresh)
         emit updateModuleChannelsRead(serialNumber, module->channelNumber(), snapshot->channelsReadAtMs);
@@ -268,6 +253,14 @@ void TesmarControl::refreshModule()
 
 void TesmarControl::refreshCrateData()
 {
+    // The crate window gets every read of the crate values (it shows their age itself).
+    if ((session->needs() & Poller::CrateValues) && session->poller()) {
+        const std::shared_ptr<const CrateSnapshot> crate = session->poller()->crateSnapshot();
+        if (crate && crate->crate.valid
+            && FreshnessRules::of(crate->crateReadAtMs, ModuleSnapshot::nowMs()) != Freshness::Stale)
+            emitCrateValues(crate->crate);
+    }
+
     const int ticksPerSecond = qMax(1, 1000 / qMax(1, refreshTimer->interval()));
     if (++crateTickCount < ticksPerSecond)
         return;
@@ -283,10 +276,10 @@ void TesmarControl::refreshCrateData()
 
     advanceConnectionStates();
     checkCrateOff();
+}
 
-    if (!(session->needs() & Poller::CrateValues) || !crateFresh || !crate->crate.valid)
-        return;
-    const CrateReading& values = crate->crate;
+void TesmarControl::emitCrateValues(const CrateReading& values)
+{
     const int serialNumber = values.serialNumber;
     emit updateCrateFirmwareRelease(serialNumber, values.firmwareRelease);
     emit updateCrateSupply5V(serialNumber, values.supply5V);
@@ -323,11 +316,8 @@ void TesmarControl::showControllerState()
     statusLabelController->setText(text);
 }
 
-void TesmarControl::refreshOverview()
+void TesmarControl::refreshAllModules()
 {
-    static const char* const runningStateTexts[] = {
-        QT_TR_NOOP("HV Off"), QT_TR_NOOP("HV On"), QT_TR_NOOP("Ramping"), QT_TR_NOOP("Error")};
-
     const qint64 now = ModuleSnapshot::nowMs();
     const QList<BaseModule*> modules = session->modules();
     emit updateAllModulesStarted();
@@ -336,31 +326,22 @@ void TesmarControl::refreshOverview()
         const int serialNumber = module->serialNumber();
         const QString voltageUnit = module->voltageUnit(0);
         const QString currentUnit = module->currentUnit(0);
-        emit updateModuleStarted(serialNumber);
-        emit updateChannelVoltageUnit(serialNumber, 0, voltageUnit);
-        emit updateChannelCurrentUnit(serialNumber, 0, currentUnit);
-        // Only live readings in the units shown; a module without one shows only its name.
+        // Only live readings in the units shown.
         const std::shared_ptr<const ModuleSnapshot> snapshot = snapshotOf(index);
-        if (snapshot && snapshot->values.temperaturesValid && snapshot->connected(now)
-            && now - snapshot->valuesReadAtMs <= moduleValuesFreshForMs)
+        if (snapshot && snapshot->connected(now) && snapshot->temperaturesReadAtMs >= 0
+            && now - snapshot->temperaturesReadAtMs <= moduleValuesFreshForMs)
             emit updateModuleTemperature(serialNumber, 0, snapshot->values.temperature[0]);
-        const bool live = snapshot && snapshot->channelsFresh(now) && snapshot->voltageUnit == voltageUnit
-            && snapshot->currentUnit == currentUnit;
-        int rating = 0;
-        for (int channel = 0; live && channel < snapshot->channels.size(); ++channel) {
+        if (!snapshot || !snapshot->channelsFresh(now) || snapshot->voltageUnit != voltageUnit
+            || snapshot->currentUnit != currentUnit)
+            continue;
+        for (int channel = 0; channel < snapshot->channels.size(); ++channel) {
             const ChannelReading& reading = snapshot->channels.at(channel);
             if (!reading.complete)
                 continue;
             emit updateChannelVoltageMeasure(serialNumber, channel, module->formatVoltage(reading.voltageMeasure));
             emit updateChannelCurrentMeasure(serialNumber, channel, module->formatCurrent(reading.currentMeasure));
-            emit updateChannelVoltage(serialNumber, channel, reading.voltageSet, voltageUnit);
-            rating = qMax(rating, runningRating(reading.status));
         }
-        if (live) {
-            emit updateModuleChannelsRead(serialNumber, module->channelNumber(), snapshot->channelsReadAtMs);
-            emit updateModuleRunningState(serialNumber, tr(runningStateTexts[rating]), QColor(Qt::black));
-        }
-        emit updateModuleCompleted(serialNumber);
+        emit updateModuleChannelsRead(serialNumber, module->channelNumber(), snapshot->channelsReadAtMs);
     }
     emit updateAllModulesCompleted();
 }

@@ -1,15 +1,31 @@
 #include "ToolWindow.h"
 
 #include "device/BaseModule.h"
+#include "device/CrateSnapshot.h"
 #include "device/DeviceSession.h"
+#include "device/ModuleSnapshot.h"
 
+#include <QAbstractButton>
+#include <QDoubleSpinBox>
 #include <QHideEvent>
+#include <QKeyEvent>
 #include <QShowEvent>
+#include <QSpinBox>
+#include <QTimer>
+
+namespace {
+const char* const editedProperty = "operatorEdited";
+// Light yellow behind an edited field: visible on every style, readable in black and grey.
+const QString editedStyle = QStringLiteral("background-color: #fff0a0;");
+} // namespace
 
 ToolWindow::ToolWindow(DeviceSession* session, QWidget* parent)
     : QDialog(parent)
     , m_session(session)
+    , m_freshnessTimer(new QTimer(this))
 {
+    m_freshnessTimer->setInterval(freshnessTickMs);
+    connect(m_freshnessTimer, &QTimer::timeout, this, &ToolWindow::tickFreshness);
     if (!session)
         return;
     // Let go before the session drops the modules; pick the new one up once it has them.
@@ -50,12 +66,26 @@ void ToolWindow::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
     registerNeeds(true);
+    m_freshnessTimer->start();
+    tickFreshness();
 }
 
 void ToolWindow::hideEvent(QHideEvent* event)
 {
     QDialog::hideEvent(event);
     registerNeeds(false);
+    m_freshnessTimer->stop();
+}
+
+void ToolWindow::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier && anyEdited()) {
+        clearEdits();
+        editsReverted();
+        tickFreshness();
+        return;
+    }
+    QDialog::keyPressEvent(event);
 }
 
 void ToolWindow::moduleChanged(BaseModule*)
@@ -74,5 +104,143 @@ void ToolWindow::followModule(BaseModule* module)
     if (m_module == module)
         return;
     m_module = module;
+    // Edits were meant for the module shown before.
+    clearEdits();
     moduleChanged(module);
+    if (isVisible())
+        tickFreshness();
+}
+
+// ---- Age of what the window shows ----
+
+void ToolWindow::showFreshness(qint64)
+{
+}
+
+void ToolWindow::tickFreshness()
+{
+    showFreshness(ModuleSnapshot::nowMs());
+}
+
+std::shared_ptr<const ModuleSnapshot> ToolWindow::moduleSnapshot() const
+{
+    if (!m_session || !m_module || !m_session->poller())
+        return nullptr;
+    const int index = m_session->modules().indexOf(m_module.data());
+    return index >= 0 ? m_session->poller()->moduleSnapshot(index) : nullptr;
+}
+
+std::shared_ptr<const CrateSnapshot> ToolWindow::crateSnapshot() const
+{
+    if (!m_session || !m_session->poller())
+        return nullptr;
+    return m_session->poller()->crateSnapshot();
+}
+
+void ToolWindow::showAgeing(QWidget* widget, bool ageing)
+{
+    if (widget->property("ageing").toBool() == ageing)
+        return;
+    widget->setProperty("ageing", ageing);
+    if (!ageing) {
+        widget->setPalette(QPalette());
+        return;
+    }
+    QPalette palette = widget->palette();
+    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+        for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+            palette.setColor(group, role, QColor(Qt::gray));
+    }
+    widget->setPalette(palette);
+}
+
+// ---- Fields the operator edits ----
+
+bool ToolWindow::isEdited(const QWidget* field)
+{
+    return field && field->property(editedProperty).toBool();
+}
+
+bool ToolWindow::anyEdited() const
+{
+    return !m_edited.isEmpty();
+}
+
+void ToolWindow::trackEdits(QAbstractButton* field)
+{
+    connect(field, &QAbstractButton::clicked, this, [this, field] { setEdited(field, true); });
+}
+
+void ToolWindow::trackEdits(QSpinBox* field)
+{
+    connect(field, &QSpinBox::valueChanged, this, [this, field] { spinBoxChanged(field); });
+}
+
+void ToolWindow::trackEdits(QDoubleSpinBox* field)
+{
+    connect(field, &QDoubleSpinBox::valueChanged, this, [this, field] { spinBoxChanged(field); });
+}
+
+void ToolWindow::spinBoxChanged(QWidget* field)
+{
+    if (m_drawing == 0)
+        setEdited(field, true);
+}
+
+void ToolWindow::setEdited(QWidget* field, bool edited)
+{
+    if (isEdited(field) == edited)
+        return;
+    field->setProperty(editedProperty, edited);
+    field->setStyleSheet(edited ? editedStyle : QString());
+    field->setToolTip(edited ? tr("Edited: kept until it is sent; Escape reverts it") : QString());
+    // Tracked fields are children of the window: they live as long as the set.
+    if (edited)
+        m_edited.insert(field);
+    else
+        m_edited.remove(field);
+}
+
+void ToolWindow::clearEdits()
+{
+    const QSet<QWidget*> edited = m_edited;
+    for (QWidget* field : edited)
+        setEdited(field, false);
+}
+
+void ToolWindow::clearEdits(const QList<QWidget*>& fields)
+{
+    for (QWidget* field : fields)
+        setEdited(field, false);
+}
+
+void ToolWindow::editsReverted()
+{
+}
+
+ToolWindow::Drawing::Drawing(ToolWindow* window)
+    : m_window(window)
+{
+    ++m_window->m_drawing;
+}
+
+ToolWindow::Drawing::~Drawing()
+{
+    --m_window->m_drawing;
+}
+
+void ToolWindow::showValue(QDoubleSpinBox* field, double value)
+{
+    if (isEdited(field))
+        return;
+    const Drawing drawing(this);
+    field->setValue(value);
+}
+
+void ToolWindow::showValue(QSpinBox* field, int value)
+{
+    if (isEdited(field))
+        return;
+    const Drawing drawing(this);
+    field->setValue(value);
 }

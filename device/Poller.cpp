@@ -16,6 +16,8 @@ namespace {
 // Cadence in ticks of Poller::tickMs.
 constexpr int moduleValuesEveryTicks = 11;
 constexpr int connectionEveryTicks = 5; // once a second
+// What a visible tool window shows of the current module: read at least this often.
+constexpr int toolWindowValuesEveryTicks = 2;
 
 int completeCount(const QVector<ChannelReading>& channels)
 {
@@ -232,22 +234,26 @@ void Poller::tick()
         readModule(cycle, index, true, true);
 
     const bool valuesTick = cycle.tick % moduleValuesEveryTicks == 0;
+    const bool windowValuesTick = cycle.tick % toolWindowValuesEveryTicks == 0;
     const bool secondTick = cycle.tick % connectionEveryTicks == 0;
+    const Needs windowNeeds = ToolWindowValues | ModuleTemperatures | ModuleSupplies;
     for (int index = 0; index < cycle.modules.size(); ++index) {
         if (cycle.pending.contains(index))
             continue;
         const bool current = index == cycle.currentModule;
         const bool channels =
             (current && cycle.needs.testFlag(CurrentModuleChannels)) || cycle.needs.testFlag(AllModulesChannels);
-        const bool values = valuesTick
-            && ((current && (cycle.needs & (CurrentModuleValues | ModuleTemperatures | ModuleSupplies)))
-                || cycle.needs.testFlag(AllModulesChannels));
+        const bool values = (valuesTick
+                                && ((current && (cycle.needs & (CurrentModuleValues | windowNeeds)))
+                                    || cycle.needs.testFlag(AllModulesChannels)))
+            || (windowValuesTick && current && (cycle.needs & windowNeeds));
         if (channels || values)
             readModule(cycle, index, channels, values);
         else if (secondTick)
             probeModule(cycle, index);
     }
-    if (secondTick)
+    // The crate window's values stay younger than the ageing time, as the tool windows' do.
+    if (secondTick || (windowValuesTick && cycle.needs.testFlag(CrateValues)))
         readCrate(cycle);
 }
 
@@ -288,10 +294,8 @@ void Poller::readModule(const Cycle& cycle, int index, bool channels, bool value
     const ModuleReading valueReading = readWithRetry([=] { return module->readModuleValues(temperatures, supplies); },
         validGroups, 2 + int(temperatures) + int(supplies), &valuesAtMs);
     publishModule(cycle, index, [&](ModuleSnapshot& snapshot) {
-        if (valuesAtMs >= 0) {
-            snapshot.values = mergeValues(snapshot.values, valueReading);
-            snapshot.valuesReadAtMs = valuesAtMs;
-        }
+        if (valuesAtMs >= 0)
+            mergeValues(snapshot, valueReading, valuesAtMs);
         snapshot.lastAnswerAtMs = std::max(snapshot.lastAnswerAtMs, valuesAtMs);
     });
     if (current && (cycle.needs & ToolWindowValues))
@@ -309,25 +313,29 @@ void Poller::probeModule(const Cycle& cycle, int index)
     });
 }
 
-ModuleReading Poller::mergeValues(const ModuleReading& previous, const ModuleReading& next)
+void Poller::mergeValues(ModuleSnapshot& snapshot, const ModuleReading& next, qint64 readAtMs)
 {
-    // A group that was not read this time keeps its previous reading (supplies are read only
-    // while a window shows them; a lost group is read again at the next turn).
-    ModuleReading merged = previous;
+    // A group that was not read this time keeps its previous reading and its time (supplies are
+    // read only while a window shows them; a lost group is read again at the next turn).
+    ModuleReading& merged = snapshot.values;
+    snapshot.valuesReadAtMs = readAtMs;
     if (next.rampSpeedsValid) {
         merged.rampSpeedsValid = true;
         merged.voltageRampSpeed = next.voltageRampSpeed;
         merged.currentRampSpeed = next.currentRampSpeed;
         merged.currentControl = next.currentControl;
+        snapshot.rampSpeedsReadAtMs = readAtMs;
     }
     if (next.statusValid) {
         merged.statusValid = true;
         merged.status = next.status;
         merged.eventStatus = next.eventStatus;
+        snapshot.statusReadAtMs = readAtMs;
     }
     if (next.temperaturesValid) {
         merged.temperaturesValid = true;
         std::copy(std::begin(next.temperature), std::end(next.temperature), std::begin(merged.temperature));
+        snapshot.temperaturesReadAtMs = readAtMs;
     }
     if (next.suppliesValid) {
         merged.suppliesValid = true;
@@ -336,8 +344,8 @@ ModuleReading Poller::mergeValues(const ModuleReading& previous, const ModuleRea
         merged.supplyN12 = next.supplyN12;
         merged.voltageLimit = next.voltageLimit;
         merged.currentLimit = next.currentLimit;
+        snapshot.suppliesReadAtMs = readAtMs;
     }
-    return merged;
 }
 
 template <typename Update>
@@ -374,10 +382,15 @@ void Poller::readCrate(const Cycle& cycle)
         snapshot->liveInsertion = cycle.controller->liveInsertion();
     }
     if (cycle.needs.testFlag(CrateValues) && !cycle.crates.isEmpty()) {
+        qint64 startMs = ModuleSnapshot::nowMs();
         snapshot->crate = cycle.crates.first()->read();
-        if (!snapshot->crate.valid)
+        if (!snapshot->crate.valid) {
+            startMs = ModuleSnapshot::nowMs();
             snapshot->crate = cycle.crates.first()->read();
+        }
         snapshot->answered = snapshot->answered || snapshot->crate.valid;
+        if (snapshot->crate.valid)
+            snapshot->crateReadAtMs = startMs;
     }
     snapshot->readAtMs = ModuleSnapshot::nowMs();
     {
@@ -385,8 +398,10 @@ void Poller::readCrate(const Cycle& cycle)
         if (cycle.generation != m_generation)
             return;
         // Crate values are kept while the crate window is not shown and they are not read.
-        if (!cycle.needs.testFlag(CrateValues) && m_crateSnapshot)
+        if (!cycle.needs.testFlag(CrateValues) && m_crateSnapshot) {
             snapshot->crate = m_crateSnapshot->crate;
+            snapshot->crateReadAtMs = m_crateSnapshot->crateReadAtMs;
+        }
         m_crateSnapshot = std::move(snapshot);
     }
     emit cratePublished();

@@ -21,9 +21,11 @@ class QThread;
 // thread except the thread-safe accessors and setters below.
 //
 // Cadence (ticks of 200 ms): the current module's channels every tick; its module-level values
-// on every 11th tick (and the supplies/temperatures only while needed); the crate connection
-// and every other module's connection state once a second; every module's channels each tick
-// while the overview needs them; the crate values once a second while needed.
+// on every 11th tick; while a tool window shows module values (supplies, temperatures, the
+// ToolWindowValues groups) those and the module values every 2nd tick, so that what the window
+// shows stays younger than FreshnessRules::ageingAfterMs; the crate connection and every other
+// module's connection state once a second; every module's channels each tick while the overview
+// needs them; the crate with its values every 2nd tick while the crate window needs them.
 //
 // A request that is lost is retried here, on the poller's thread. A module whose reads are not
 // answered keeps its last snapshot, which then ages past ModuleSnapshot::freshForMs.
@@ -114,7 +116,8 @@ private:
     void readCrate(const Cycle& cycle);
     template <typename Update>
     void publishModule(const Cycle& cycle, int index, Update update);
-    static ModuleReading mergeValues(const ModuleReading& previous, const ModuleReading& next);
+    // Takes the groups `next` answered into the snapshot, each with `readAtMs`.
+    static void mergeValues(ModuleSnapshot& snapshot, const ModuleReading& next, qint64 readAtMs);
 
     // ---- Tool-window values (poller thread) ----
     // Reads what the visible tool windows need of the current module (ToolWindowValues needs).

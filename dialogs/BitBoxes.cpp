@@ -1,5 +1,6 @@
 #include "BitBoxes.h"
 
+#include "app/ToolWindow.h"
 #include "device/BaseModule.h"
 
 #include <QCheckBox>
@@ -24,8 +25,43 @@ BitBoxes::BitBoxes(QWidget* parent)
 
 void BitBoxes::show(quint32 word) const
 {
-    for (QCheckBox* box : m_boxes)
-        box->setChecked(word & (1u << box->property("bit").toInt()));
+    for (QCheckBox* box : m_boxes) {
+        if (!ToolWindow::isEdited(box))
+            box->setChecked(word & (1u << box->property("bit").toInt()));
+    }
+}
+
+void BitBoxes::showUnknown() const
+{
+    for (QCheckBox* box : m_boxes) {
+        if (!ToolWindow::isEdited(box))
+            box->setChecked(false);
+    }
+}
+
+bool BitBoxes::changes(quint32* clearBits, quint32* setBits) const
+{
+    *clearBits = 0;
+    *setBits = 0;
+    bool any = false;
+    for (QCheckBox* box : m_boxes) {
+        if (!ToolWindow::isEdited(box))
+            continue;
+        any = true;
+        const quint32 bit = 1u << box->property("bit").toInt();
+        (box->isChecked() ? *setBits : *clearBits) |= bit;
+    }
+    return any;
+}
+
+QList<QWidget*> BitBoxes::editedBoxes() const
+{
+    QList<QWidget*> edited;
+    for (QCheckBox* box : m_boxes) {
+        if (ToolWindow::isEdited(box))
+            edited.append(box);
+    }
+    return edited;
 }
 
 quint32 BitBoxes::applyTo(quint32 word) const
@@ -50,6 +86,16 @@ QCheckBox* BitBoxes::box(int bit) const
             return box;
     }
     return nullptr;
+}
+
+bool showWordFreshness(const BitBoxes& boxes, QWidget* group, Freshness freshness, bool available)
+{
+    const bool known = freshness != Freshness::Stale;
+    if (!known)
+        boxes.showUnknown();
+    group->setEnabled(known && available);
+    ToolWindow::showAgeing(group, freshness == Freshness::Ageing);
+    return known;
 }
 
 void makeDisplayOnly(QWidget* parent)

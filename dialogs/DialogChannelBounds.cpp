@@ -3,6 +3,7 @@
 #include "ui_DialogChannelBounds.h"
 
 #include "device/BaseModule.h"
+#include "device/ModuleSnapshot.h"
 #include "device/StatusWordBits.h"
 #include "dialogs/BitBoxes.h"
 
@@ -11,6 +12,7 @@
 namespace {
 // The upper bound may reach slightly above the nominal value.
 constexpr double upperBoundHeadroom = 1.01;
+const QString unknownText = QStringLiteral("---");
 } // namespace
 
 DialogChannelBounds::DialogChannelBounds(DeviceSession* session, QWidget* parent)
@@ -18,6 +20,8 @@ DialogChannelBounds::DialogChannelBounds(DeviceSession* session, QWidget* parent
     , ui(new Ui::DialogChannelBounds)
 {
     ui->setupUi(this);
+    for (int bound = 0; bound < BoundCount; ++bound)
+        trackEdits(box(Bound(bound)));
     ui->lblVoltageIlkMin->setEnabled(false);
     ui->spbVoltageIlkMin->setEnabled(false);
     ui->lblCurrentIlkMin->setEnabled(false);
@@ -31,11 +35,26 @@ DialogChannelBounds::~DialogChannelBounds()
     delete ui;
 }
 
+QDoubleSpinBox* DialogChannelBounds::box(Bound bound) const
+{
+    switch (bound) {
+    case VoltageMax:
+        return ui->spbVoltageIlkMax;
+    case VoltageMin:
+        return ui->spbVoltageIlkMin;
+    case CurrentMax:
+        return ui->spbCurrentIlkMax;
+    default:
+        return ui->spbCurrentIlkMin;
+    }
+}
+
 void DialogChannelBounds::prepare(
     const QString& voltageUnit, int voltagePrecision, const QString& currentUnit, int currentPrecision)
 {
     m_voltageUnit = voltageUnit;
     m_currentUnit = currentUnit;
+    const Drawing drawing(this);
     ui->spbVoltageIlkMax->setDecimals(voltagePrecision);
     ui->spbVoltageIlkMin->setDecimals(voltagePrecision);
     ui->spbCurrentIlkMax->setDecimals(currentPrecision);
@@ -45,31 +64,32 @@ void DialogChannelBounds::prepare(
 
 void DialogChannelBounds::moduleChanged(BaseModule* module)
 {
-    const bool available = !module || module->reports(BaseModule::Quantity::ChannelBounds);
-    m_available = available;
-    showAvailability(ui->grpVoltageBounds, tr("Voltage Bounds"), available);
-    showAvailability(ui->grpCurrentBounds, tr("Current Bounds"), available);
-    m_controlKnown = m_boundsKnown = false;
-    enableGroups();
-    // No reading to show: "---" instead of a 0 that looks like one.
-    for (QDoubleSpinBox* box : {ui->spbVoltageIlkMax, ui->spbVoltageIlkMin, ui->spbCurrentIlkMax, ui->spbCurrentIlkMin}) {
-        box->setSpecialValueText(available ? QString() : QStringLiteral("---"));
-        if (!available)
-            box->setValue(box->minimum());
-    }
+    m_available = module && module->reports(BaseModule::Quantity::ChannelBounds);
+    showAvailability(ui->grpVoltageBounds, tr("Voltage Bounds"), m_available);
+    showAvailability(ui->grpCurrentBounds, tr("Current Bounds"), m_available);
+    forgetValues();
 }
 
-void DialogChannelBounds::enableGroups()
+void DialogChannelBounds::forgetValues()
 {
-    const bool on = m_available && m_controlKnown && m_boundsKnown;
-    ui->grpVoltageBounds->setEnabled(on);
-    ui->grpCurrentBounds->setEnabled(on);
-    ui->btnSetBounds->setEnabled(on);
+    m_controlKnown = m_boundsKnown = false;
+    // No reading to show: "---" instead of a number that looks like one.
+    const Drawing drawing(this);
+    for (int bound = 0; bound < BoundCount; ++bound) {
+        QDoubleSpinBox* field = box(Bound(bound));
+        if (isEdited(field))
+            continue;
+        field->setSpecialValueText(unknownText);
+        field->setValue(field->minimum());
+    }
+    ui->grpVoltageBounds->setEnabled(false);
+    ui->grpCurrentBounds->setEnabled(false);
+    ui->btnSetBounds->setEnabled(false);
 }
 
 bool DialogChannelBounds::isShown(int serialNumber, int channel) const
 {
-    return serialNumber == m_serialNumber && channel == m_channel;
+    return module() && serialNumber == m_serialNumber && channel == m_channel;
 }
 
 void DialogChannelBounds::currentChannelChanged(int serialNumber, int channel)
@@ -79,9 +99,9 @@ void DialogChannelBounds::currentChannelChanged(int serialNumber, int channel)
         return;
     m_serialNumber = serialNumber;
     m_channel = channel;
-    // The boxes showed another channel's word: the next update of this one draws them.
-    m_controlKnown = m_boundsKnown = false;
-    enableGroups();
+    // Typed for the channel shown before.
+    clearEdits();
+    forgetValues();
     setWindowTitle(tr("Channel %1 Voltage and Current Bounds").arg(channel));
     ui->lblHeading->setText(tr("Voltage and Current Bounds for Channel %1").arg(channel));
 }
@@ -91,6 +111,7 @@ void DialogChannelBounds::updateChannelVoltageNominal(int serialNumber, int chan
     if (!isShown(serialNumber, channel))
         return;
     m_voltageUnit = unit;
+    const Drawing drawing(this);
     ui->spbVoltageIlkMax->setMaximum(upperBoundHeadroom * vnominal);
     ui->spbVoltageIlkMin->setMaximum(vnominal);
     relabel();
@@ -101,6 +122,7 @@ void DialogChannelBounds::updateChannelCurrentNominal(int serialNumber, int chan
     if (!isShown(serialNumber, channel))
         return;
     m_currentUnit = unit;
+    const Drawing drawing(this);
     ui->spbCurrentIlkMax->setMaximum(upperBoundHeadroom * inominal);
     ui->spbCurrentIlkMin->setMaximum(inominal);
     relabel();
@@ -108,53 +130,81 @@ void DialogChannelBounds::updateChannelCurrentNominal(int serialNumber, int chan
 
 void DialogChannelBounds::updateChannelControl(int serialNumber, int channel, quint32 control)
 {
-    if (!isShown(serialNumber, channel) || (m_controlKnown && control == m_control))
+    if (!isShown(serialNumber, channel))
         return;
     m_controlKnown = true;
     m_control = control;
-    // Drawing the module's state is no command: nothing is written from here.
-    m_updating = true;
+    // Drawing the module's state is no command: setChecked sends no click, nothing is written.
     ui->chkAVBND->setChecked(control & ChannelControlBit::asymmetricVoltageBounds);
     ui->chkACBND->setChecked(control & ChannelControlBit::asymmetricCurrentBounds);
-    m_updating = false;
     showAsymmetry();
-    enableGroups();
+}
+
+void DialogChannelBounds::updateBound(int serialNumber, int channel, Bound bound, float value)
+{
+    if (!isShown(serialNumber, channel))
+        return;
+    m_boundsKnown = true;
+    showBound(bound, value);
+}
+
+void DialogChannelBounds::showBound(Bound bound, float value)
+{
+    m_bounds[bound] = value;
+    QDoubleSpinBox* field = box(bound);
+    if (isEdited(field))
+        return;
+    const Drawing drawing(this);
+    field->setSpecialValueText(QString());
+    field->setValue(value);
 }
 
 void DialogChannelBounds::updateChannelVoltageInterlockMinSet(int serialNumber, int channel, float value, QString)
 {
-    if (!isShown(serialNumber, channel))
-        return;
-    ui->spbVoltageIlkMin->setValue(value);
-    m_boundsKnown = true;
-    enableGroups();
+    updateBound(serialNumber, channel, VoltageMin, value);
 }
 
 void DialogChannelBounds::updateChannelVoltageInterlockMaxSet(int serialNumber, int channel, float value, QString)
 {
-    if (!isShown(serialNumber, channel))
-        return;
-    ui->spbVoltageIlkMax->setValue(value);
-    m_boundsKnown = true;
-    enableGroups();
+    updateBound(serialNumber, channel, VoltageMax, value);
 }
 
 void DialogChannelBounds::updateChannelCurrentInterlockMinSet(int serialNumber, int channel, float value, QString)
 {
-    if (!isShown(serialNumber, channel))
-        return;
-    ui->spbCurrentIlkMin->setValue(value);
-    m_boundsKnown = true;
-    enableGroups();
+    updateBound(serialNumber, channel, CurrentMin, value);
 }
 
 void DialogChannelBounds::updateChannelCurrentInterlockMaxSet(int serialNumber, int channel, float value, QString)
 {
-    if (!isShown(serialNumber, channel))
+    updateBound(serialNumber, channel, CurrentMax, value);
+}
+
+void DialogChannelBounds::showFreshness(qint64 nowMs)
+{
+    const std::shared_ptr<const ModuleSnapshot> snapshot = moduleSnapshot();
+    const Freshness control = snapshot && m_controlKnown ? snapshot->channelFreshness(m_channel, nowMs) : Freshness::Stale;
+    const Freshness bounds = snapshot && m_boundsKnown
+        ? snapshot->windowValuesFreshness(snapshot->windowValues.boundsValid, nowMs)
+        : Freshness::Stale;
+    if (control == Freshness::Stale || bounds == Freshness::Stale) {
+        if (m_controlKnown || m_boundsKnown)
+            forgetValues();
         return;
-    ui->spbCurrentIlkMax->setValue(value);
-    m_boundsKnown = true;
-    enableGroups();
+    }
+    const bool ageing = control == Freshness::Ageing || bounds == Freshness::Ageing;
+    for (QWidget* group : {ui->grpVoltageBounds, ui->grpCurrentBounds}) {
+        group->setEnabled(m_available);
+        showAgeing(group, ageing);
+    }
+    ui->btnSetBounds->setEnabled(m_available);
+}
+
+void DialogChannelBounds::editsReverted()
+{
+    if (!m_boundsKnown)
+        return;
+    for (int bound = 0; bound < BoundCount; ++bound)
+        showBound(Bound(bound), m_bounds[bound]);
 }
 
 void DialogChannelBounds::relabel()
@@ -176,50 +226,36 @@ void DialogChannelBounds::showAsymmetry()
     relabel();
 }
 
-void DialogChannelBounds::on_chkAVBND_stateChanged(int state)
+void DialogChannelBounds::on_chkAVBND_clicked(bool checked)
 {
     showAsymmetry();
-    if (!m_updating)
-        writeAsymmetry(ChannelControlBit::asymmetricVoltageBounds, state == Qt::Checked);
+    writeAsymmetry(ChannelControlBit::asymmetricVoltageBounds, checked);
 }
 
-void DialogChannelBounds::on_chkACBND_stateChanged(int state)
+void DialogChannelBounds::on_chkACBND_clicked(bool checked)
 {
     showAsymmetry();
-    if (!m_updating)
-        writeAsymmetry(ChannelControlBit::asymmetricCurrentBounds, state == Qt::Checked);
+    writeAsymmetry(ChannelControlBit::asymmetricCurrentBounds, checked);
 }
 
 void DialogChannelBounds::writeAsymmetry(quint32 bit, bool on)
 {
-    if (m_channel < 0)
+    // The module changes that one bit of the word it has now: its on and emergency-off bits
+    // stay whatever this window last saw. The box follows the module's next reading.
+    if (m_channel < 0 || !m_controlKnown)
         return;
-    const int channel = m_channel;
-    quint32 control = 0;
-    const auto read = [channel](BaseModule* m) {
-        if (channel != 0)
-            m->channelControl(0); // block-reading modules refresh their channel words with channel 0
-        return m->channelControl(channel);
-    };
-    // The word on the module now, not one shown earlier: its on and emergency-off bits stay.
-    if (!readFresh(this, module(), read, &control, tr("Asymmetric bounds"))) {
-        // Nothing was written: the box goes back to what the module last reported.
-        m_updating = true;
-        QCheckBox* box = bit == ChannelControlBit::asymmetricVoltageBounds ? ui->chkAVBND : ui->chkACBND;
-        box->setChecked(!on);
-        m_updating = false;
-        showAsymmetry();
-        return;
-    }
-    control = (on ? (control | bit) : (control & ~bit)) & 0xFFFF;
-    emit setChannelControl(m_serialNumber, channel, control);
+    emit changeChannelControl(m_serialNumber, m_channel, on ? 0 : bit, on ? bit : 0);
 }
 
 void DialogChannelBounds::on_btnSetBounds_clicked()
 {
-    if (m_channel < 0)
+    if (m_channel < 0 || !m_boundsKnown || !m_controlKnown)
         return;
     emit setChannelBounds(m_channel, ui->chkAVBND->isChecked(), float(ui->spbVoltageIlkMax->value()),
         float(ui->spbVoltageIlkMin->value()), ui->chkACBND->isChecked(), float(ui->spbCurrentIlkMax->value()),
         float(ui->spbCurrentIlkMin->value()));
+    QList<QWidget*> sent;
+    for (int bound = 0; bound < BoundCount; ++bound)
+        sent.append(box(Bound(bound)));
+    clearEdits(sent);
 }

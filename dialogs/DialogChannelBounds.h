@@ -8,10 +8,14 @@ namespace Ui {
 class DialogChannelBounds;
 }
 
+class QDoubleSpinBox;
+
 // Voltage and current bounds (interlock limits) of the current channel, symmetric or asymmetric.
 // Follows the main window's current channel; updates for another module or channel are ignored.
-// Only the operator's click on an asymmetric-bounds box writes the control word (read fresh from
-// the module first); the bound values are written together with "Set Bounds".
+// Only the operator's click on an asymmetric-bounds box writes the control word (that one bit,
+// changeChannelControl); the bound values are written together with "Set Bounds". A bound the
+// operator typed stays until it is sent or reverted (Escape), whatever the refresh brings. The
+// values show their age (ToolWindow): stale, "---" and nothing can be set.
 class DialogChannelBounds : public ToolWindow
 {
     Q_OBJECT
@@ -25,7 +29,7 @@ public:
     int channel() const { return m_channel; }
 
 signals:
-    void setChannelControl(int serialNumber, int channel, quint32 control);
+    void changeChannelControl(int serialNumber, int channel, quint32 clearBits, quint32 setBits);
     void setChannelBounds(int channel, bool avbnd, float voltageIlkMax, float voltageIlkMin, bool acbnd, float currentIlkMax,
         float currentIlkMin);
 
@@ -41,31 +45,37 @@ public slots:
 
 private slots:
     void on_btnSetBounds_clicked();
-    void on_chkACBND_stateChanged(int state);
-    void on_chkAVBND_stateChanged(int state);
+    void on_chkACBND_clicked(bool checked);
+    void on_chkAVBND_clicked(bool checked);
 
 protected:
     void moduleChanged(BaseModule* module) override;
+    void showFreshness(qint64 nowMs) override;
+    void editsReverted() override;
 
 private:
+    enum Bound { VoltageMax, VoltageMin, CurrentMax, CurrentMin, BoundCount };
     bool isShown(int serialNumber, int channel) const;
     void relabel();
     void showAsymmetry();
-    // The operator ticked or unticked an asymmetric-bounds box: `bit` of the control word.
+    void updateBound(int serialNumber, int channel, Bound bound, float value);
+    void showBound(Bound bound, float value);
+    QDoubleSpinBox* box(Bound bound) const;
+    // The operator clicked an asymmetric-bounds box: `bit` of the control word.
     void writeAsymmetry(quint32 bit, bool on);
+    // Forgets the shown channel's values: unknown until its next reading.
+    void forgetValues();
 
     Ui::DialogChannelBounds* ui;
     int m_serialNumber = 0;
     int m_channel = -1;
     QString m_voltageUnit;
     QString m_currentUnit;
-    // Until the shown channel's control word and bounds arrived, the groups are greyed: no box
-    // shows (or "Set Bounds" writes) another channel's values as this one's.
-    void enableGroups();
     bool m_available = true;
+    // The shown channel's latest readings; unknown after a change of channel, module or a stale
+    // turn, so no box shows (or "Set Bounds" writes) another channel's values as this one's.
     bool m_boundsKnown = false;
     bool m_controlKnown = false;
     quint32 m_control = 0;
-    // True while an update sets the boxes: that is no operator's click.
-    bool m_updating = false;
+    float m_bounds[BoundCount] = {};
 };

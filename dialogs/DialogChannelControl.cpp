@@ -3,7 +3,10 @@
 #include "ui_DialogChannelControl.h"
 
 #include "device/BaseModule.h"
+#include "device/ModuleSnapshot.h"
 #include "device/ModuleTypes.h"
+
+#include <QCheckBox>
 
 DialogChannelControl::DialogChannelControl(DeviceSession* session, QWidget* parent)
     : ToolWindow(session, parent)
@@ -16,6 +19,10 @@ DialogChannelControl::DialogChannelControl(DeviceSession* session, QWidget* pare
     m_controlBoxes = BitBoxes(ui->grpControl);
     makeDisplayOnly(ui->grpStatus);
     makeDisplayOnly(ui->grpEventStatus);
+    for (const BitBoxes* editable : {&m_eventMaskBoxes, &m_controlBoxes}) {
+        for (QCheckBox* box : editable->boxes())
+            trackEdits(box);
+    }
     ui->setExternalMeasurementOn->setEnabled(false);
     ui->setRippleMeasurementOn->setEnabled(false);
     setNeeds(Poller::ChannelEventWords | Poller::ChannelHardwareNominals);
@@ -29,94 +36,47 @@ DialogChannelControl::~DialogChannelControl()
 
 bool DialogChannelControl::isShown(int serialNumber, int channel) const
 {
-    return serialNumber == m_serialNumber && channel == m_channel;
+    return module() && serialNumber == m_serialNumber && channel == m_channel;
 }
 
-void DialogChannelControl::update(Word& word, quint32 value, const BitBoxes& boxes, QWidget* group)
+void DialogChannelControl::update(Word& word, quint32 value, const BitBoxes& boxes)
 {
+    // Drawn every time: the boxes the operator edited keep their ticks (BitBoxes), every other
+    // one follows the module, also after a write that changed nothing.
     value &= 0xFFFF;
-    // An unchanged word leaves the boxes alone (and whatever the operator ticked in them).
-    if (word.known && word.value == value)
-        return;
     word = {true, value};
     boxes.show(value);
-    group->setEnabled(group != ui->grpEventMask || m_masksAvailable);
 }
 
 void DialogChannelControl::forgetWords()
 {
     m_control = m_status = m_eventStatus = m_eventMask = Word();
-    for (QWidget* group : {static_cast<QWidget*>(ui->grpStatus), static_cast<QWidget*>(ui->grpEventStatus),
-             static_cast<QWidget*>(ui->grpEventMask), static_cast<QWidget*>(ui->grpControl)})
-        group->setEnabled(false);
+    for (const BitBoxes* boxes : {&m_statusBoxes, &m_eventStatusBoxes, &m_eventMaskBoxes, &m_controlBoxes})
+        boxes->showUnknown();
 }
 
 void DialogChannelControl::updateChannelControl(int serialNumber, int channel, quint32 control)
 {
     if (isShown(serialNumber, channel))
-        update(m_control, control, m_controlBoxes, ui->grpControl);
+        update(m_control, control, m_controlBoxes);
 }
 
 void DialogChannelControl::updateChannelStatus(int serialNumber, int channel, quint32 status)
 {
     if (isShown(serialNumber, channel))
-        update(m_status, status, m_statusBoxes, ui->grpStatus);
+        update(m_status, status, m_statusBoxes);
 }
 
 void DialogChannelControl::updateChannelEventStatus(int serialNumber, int channel, quint32 eventStatus)
 {
     if (isShown(serialNumber, channel))
-        update(m_eventStatus, eventStatus, m_eventStatusBoxes, ui->grpEventStatus);
+        update(m_eventStatus, eventStatus, m_eventStatusBoxes);
 }
 
 void DialogChannelControl::updateChannelEventMask(int serialNumber, int channel, quint32 eventMask)
 {
     if (isShown(serialNumber, channel))
-        update(m_eventMask, eventMask, m_eventMaskBoxes, ui->grpEventMask);
-}
-
-void DialogChannelControl::updateChannelVoltageNominal(int serialNumber, int channel, float vnominal, QString unit)
-{
-    if (isShown(serialNumber, channel)) {
-        m_voltageNominal = vnominal;
-        m_voltageUnit = unit;
-    }
-}
-
-void DialogChannelControl::updateChannelCurrentNominal(int serialNumber, int channel, float inominal, QString unit)
-{
-    if (isShown(serialNumber, channel)) {
-        m_currentNominal = inominal;
-        m_currentUnit = unit;
-    }
-}
-
-void DialogChannelControl::updateChannelVoltageHardwareNominal(int serialNumber, int channel, float vmax, QString unit)
-{
-    if (isShown(serialNumber, channel)) {
-        m_voltageHardwareNominal = vmax;
-        m_voltageUnit = unit;
-    }
-}
-
-void DialogChannelControl::updateChannelCurrentHardwareNominal(int serialNumber, int channel, float imax, QString unit)
-{
-    if (isShown(serialNumber, channel)) {
-        m_currentHardwareNominal = imax;
-        m_currentUnit = unit;
-    }
-}
-
-void DialogChannelControl::updateModuleControl(int serialNumber, quint32 control)
-{
-    if (serialNumber == m_serialNumber)
-        m_moduleControl = control;
-}
-
-void DialogChannelControl::updateModuleStatus(int serialNumber, quint32 status)
-{
-    if (serialNumber == m_serialNumber)
-        m_moduleStatus = status;
+        update(m_eventMask, eventMask, m_eventMaskBoxes);
 }
 
 void DialogChannelControl::updateModuleFirmwareName(int serialNumber, QString firmwareName)
@@ -132,8 +92,11 @@ void DialogChannelControl::updateModuleFirmwareName(int serialNumber, QString fi
 void DialogChannelControl::currentChannelChanged(int serialNumber, int channel)
 {
     channel = qMax(0, channel); // no row in the table: channel 0, as the table's commands take it
-    if (serialNumber != m_serialNumber || channel != m_channel)
+    if (serialNumber != m_serialNumber || channel != m_channel) {
+        // Ticks meant for the channel shown before.
+        clearEdits();
         forgetWords();
+    }
     m_serialNumber = serialNumber;
     m_channel = channel;
     setWindowTitle(tr("%1: Channel %2 Status / Control").arg(serialNumber).arg(channel));
@@ -141,21 +104,66 @@ void DialogChannelControl::currentChannelChanged(int serialNumber, int channel)
 
 void DialogChannelControl::moduleChanged(BaseModule* module)
 {
-    m_masksAvailable = !module || module->reports(BaseModule::Quantity::ChannelEventMask);
+    m_masksAvailable = module && module->reports(BaseModule::Quantity::ChannelEventMask);
+    const bool present = module != nullptr;
+    showAvailability(ui->grpStatus, tr("Status"), present);
+    showAvailability(ui->grpEventStatus, tr("Event Status"), present);
+    showAvailability(ui->grpControl, tr("Control"), present);
     showAvailability(ui->grpEventMask, tr("Event Mask"), m_masksAvailable);
-    ui->btnSetMask->setEnabled(m_masksAvailable);
+    if (module)
+        m_serialNumber = module->serialNumber();
     forgetWords();
+}
+
+void DialogChannelControl::showFreshness(qint64 nowMs)
+{
+    const std::shared_ptr<const ModuleSnapshot> snapshot = moduleSnapshot();
+    // The channel words come with the channel reads, the event words with the tool-window reads.
+    const Freshness channelWords = snapshot ? snapshot->channelFreshness(m_channel, nowMs) : Freshness::Stale;
+    const Freshness eventWords =
+        snapshot ? snapshot->windowValuesFreshness(snapshot->windowValues.channelEventWordsValid, nowMs)
+                 : Freshness::Stale;
+    const auto known = [](const Word& word, Freshness freshness) {
+        return word.known ? freshness : Freshness::Stale;
+    };
+    const auto show = [](Word& word, const BitBoxes& boxes, QWidget* group, Freshness freshness, bool available) {
+        if (!showWordFreshness(boxes, group, freshness, available))
+            word = Word(); // the next reading draws every box again
+        return freshness != Freshness::Stale && available;
+    };
+    const bool present = module() != nullptr;
+    show(m_status, m_statusBoxes, ui->grpStatus, known(m_status, channelWords), present);
+    const bool control = show(m_control, m_controlBoxes, ui->grpControl, known(m_control, channelWords), present);
+    show(m_eventStatus, m_eventStatusBoxes, ui->grpEventStatus, known(m_eventStatus, eventWords), present);
+    const bool mask =
+        show(m_eventMask, m_eventMaskBoxes, ui->grpEventMask, known(m_eventMask, eventWords), m_masksAvailable);
+    ui->btnSetControl->setEnabled(control);
+    ui->btnSetMask->setEnabled(mask);
+    ui->btnClearEvents->setEnabled(present);
+}
+
+void DialogChannelControl::editsReverted()
+{
+    if (m_control.known)
+        m_controlBoxes.show(m_control.value);
+    if (m_eventMask.known)
+        m_eventMaskBoxes.show(m_eventMask.value);
 }
 
 void DialogChannelControl::on_btnSetMask_clicked()
 {
+    quint32 clearBits = 0;
+    quint32 setBits = 0;
+    if (!m_eventMaskBoxes.changes(&clearBits, &setBits))
+        return;
     const int channel = m_channel;
     quint32 mask = 0;
-    // The mask is read fresh: bits this window does not show keep their state on the module.
+    // The mask is read fresh: bits the operator did not change keep their state on the module.
     if (!readFresh(
             this, module(), [channel](BaseModule* m) { return m->channelEventMask(channel); }, &mask, tr("Event mask")))
         return;
-    emit setChannelEventMask(m_serialNumber, channel, m_eventMaskBoxes.applyTo(mask) & 0xFFFF);
+    emit setChannelEventMask(m_serialNumber, channel, ((mask & ~clearBits) | setBits) & 0xFFFF);
+    clearEdits(m_eventMaskBoxes.editedBoxes());
 }
 
 void DialogChannelControl::on_btnClearEvents_clicked()
@@ -165,15 +173,10 @@ void DialogChannelControl::on_btnClearEvents_clicked()
 
 void DialogChannelControl::on_btnSetControl_clicked()
 {
-    const int channel = m_channel;
-    quint32 control = 0;
-    const auto read = [channel](BaseModule* m) {
-        // Modules that read channel words in blocks refresh them with channel 0.
-        if (channel != 0)
-            m->channelControl(0);
-        return m->channelControl(channel);
-    };
-    if (!readFresh(this, module(), read, &control, tr("Control word")))
+    quint32 clearBits = 0;
+    quint32 setBits = 0;
+    if (!m_controlBoxes.changes(&clearBits, &setBits))
         return;
-    emit setChannelControl(m_serialNumber, channel, m_controlBoxes.applyTo(control) & 0xFFFF);
+    emit changeChannelControl(m_serialNumber, m_channel, clearBits, setBits);
+    clearEdits(m_controlBoxes.editedBoxes());
 }

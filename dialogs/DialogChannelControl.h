@@ -12,6 +12,9 @@ class DialogChannelControl;
 // Status, event status, event mask and control word of the current channel, bit by bit; writes
 // the event mask and the control word and clears the channel's events through its signals.
 // Follows the main window's current channel; updates for another module or channel are ignored.
+// Each word shows its age (ToolWindow): stale, its boxes are unknown and its Set button is off.
+// Set Control sends only the bits the operator changed (changeChannelControl), so whatever else
+// changed on the module meanwhile stays.
 class DialogChannelControl : public ToolWindow
 {
     Q_OBJECT
@@ -23,26 +26,16 @@ public:
     int channel() const { return m_channel; }
 
 signals:
-    void setChannelControl(int serialNumber, int channel, quint32 control);
+    // Clear `clearBits`, then set `setBits` of the channel's control word as the module has it.
+    void changeChannelControl(int serialNumber, int channel, quint32 clearBits, quint32 setBits);
     void clearChannelEvents(int serialNumber, int channel);
     void setChannelEventMask(int serialNumber, int channel, quint32 eventMask);
-    // Declared for the main window's connection; this window does not send them.
-    void clearModuleEventChannelStatus(int serialNumber);
-    void setModuleEventChannelMask(int serialNumber, quint32 mask);
-    void setChannelVoltageNominal(int channel, float value);
-    void setChannelCurrentNominal(int channel, float value);
 
 public slots:
     void updateChannelControl(int serialNumber, int channel, quint32 control);
     void updateChannelStatus(int serialNumber, int channel, quint32 status);
     void updateChannelEventStatus(int serialNumber, int channel, quint32 eventStatus);
     void updateChannelEventMask(int serialNumber, int channel, quint32 eventMask);
-    void updateChannelVoltageNominal(int serialNumber, int channel, float vnominal, QString unit);
-    void updateChannelCurrentNominal(int serialNumber, int channel, float inominal, QString unit);
-    void updateChannelVoltageHardwareNominal(int serialNumber, int channel, float vmax, QString unit);
-    void updateChannelCurrentHardwareNominal(int serialNumber, int channel, float imax, QString unit);
-    void updateModuleControl(int serialNumber, quint32 control);
-    void updateModuleStatus(int serialNumber, quint32 status);
     void updateModuleFirmwareName(int serialNumber, QString firmwareName);
     void currentChannelChanged(int serialNumber, int channel);
 
@@ -53,6 +46,8 @@ private slots:
 
 protected:
     void moduleChanged(BaseModule* module) override;
+    void showFreshness(qint64 nowMs) override;
+    void editsReverted() override;
 
 private:
     // A word as last shown; `known` false until the first update for the shown channel.
@@ -62,10 +57,10 @@ private:
         quint32 value = 0;
     };
     bool isShown(int serialNumber, int channel) const;
-    // Stores and draws `value` unless it equals what is shown; its group comes alive with it.
-    void update(Word& word, quint32 value, const BitBoxes& boxes, QWidget* group);
-    // After a change of channel: the groups are greyed until the new channel's words arrive, so
-    // no box shows another channel's bit as this one's.
+    // Stores and draws `value`.
+    void update(Word& word, quint32 value, const BitBoxes& boxes);
+    // After a change of channel: the words are unknown until the new channel's arrive, so no box
+    // shows another channel's bit as this one's.
     void forgetWords();
     bool m_masksAvailable = true;
 
@@ -81,9 +76,4 @@ private:
     Word m_status;
     Word m_eventStatus;
     Word m_eventMask;
-    quint32 m_moduleControl = 0;
-    quint32 m_moduleStatus = 0;
-    // Kept for the channel shown; not displayed.
-    float m_voltageNominal = 0, m_currentNominal = 0, m_voltageHardwareNominal = 0, m_currentHardwareNominal = 0;
-    QString m_voltageUnit, m_currentUnit;
 };

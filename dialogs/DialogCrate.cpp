@@ -3,12 +3,12 @@
 
 #include "app/ApplicationIdentity.h"
 #include "app/UserDialogs.h"
+#include "device/CrateSnapshot.h"
 #include "device/DeviceSession.h"
 
 #include <QEvent>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QTimer>
 
 namespace {
 const QString unknownText = QStringLiteral("---");
@@ -20,17 +20,13 @@ constexpr float supply24VUpAboveV = 2.0f;
 DialogCrate::DialogCrate(DeviceSession* session, QWidget* parent)
     : ToolWindow(session, parent)
     , ui(new Ui::DialogCrate)
-    , lostTimer(new QTimer(this))
 {
     ui->setupUi(this);
     ui->btnClear->hide();
     setNeeds(Poller::CrateValues);
-    lostTimer->setInterval(1000);
-    connect(lostTimer, &QTimer::timeout, this, &DialogCrate::checkValuesLost);
     // Values of the previously selected crate are not this one's.
     connect(ui->crateList, &QListWidget::currentItemChanged, this, &DialogCrate::showUnknown);
     showUnknown();
-    updatePowerButtonText();
 }
 
 DialogCrate::~DialogCrate()
@@ -45,7 +41,8 @@ void DialogCrate::clearCrates()
 
 void DialogCrate::setFanSpeedEnabled(bool enabled)
 {
-    ui->setFanSpeed->setEnabled(enabled);
+    fanSpeedOffered = enabled;
+    ui->setFanSpeed->setEnabled(fanSpeedOffered && fanSpeedKnown);
 }
 
 void DialogCrate::setUserDialogs(UserDialogs* dialogs)
@@ -100,7 +97,6 @@ bool DialogCrate::reported(BaseCrate::Quantity quantity) const
 void DialogCrate::showNumber(QLineEdit* field, BaseCrate::Quantity quantity, double value)
 {
     field->setText(reported(quantity) ? QString::number(value, 'g', 6) : unknownText);
-    sinceLastValue.start();
 }
 
 void DialogCrate::showSupply(QLineEdit* field, BaseCrate::Quantity quantity, float value, float upAboveV)
@@ -114,10 +110,8 @@ void DialogCrate::showSupply(QLineEdit* field, BaseCrate::Quantity quantity, flo
 
 void DialogCrate::updateFirmwareRelease(int serialNumber, QString release)
 {
-    if (acceptCrate(serialNumber)) {
+    if (acceptCrate(serialNumber))
         ui->txtFirmware->setText(release);
-        sinceLastValue.start();
-    }
 }
 
 void DialogCrate::updateSupply5V(int serialNumber, float value)
@@ -152,8 +146,12 @@ void DialogCrate::updateTemperaturePowerSupply(int serialNumber, float value)
 
 void DialogCrate::updateCrateFanSpeed(int serialNumber, int value)
 {
-    if (acceptCrate(serialNumber))
-        showNumber(ui->txtFan1, BaseCrate::Quantity::FanSpeed, value);
+    if (!acceptCrate(serialNumber))
+        return;
+    showNumber(ui->txtFan1, BaseCrate::Quantity::FanSpeed, value);
+    fanSpeedKnown = reported(BaseCrate::Quantity::FanSpeed);
+    fanSpeed = value;
+    ui->setFanSpeed->setEnabled(fanSpeedOffered && fanSpeedKnown);
 }
 
 void DialogCrate::updateStatus(int serialNumber, int status)
@@ -166,36 +164,47 @@ void DialogCrate::updatePowerOn(int serialNumber, bool on)
 {
     if (!acceptCrate(serialNumber))
         return;
+    powerKnown = true;
     powerOn = on;
-    updatePowerButtonText();
-    sinceLastValue.start();
+    updatePowerButton();
 }
 
-void DialogCrate::updatePowerButtonText()
+void DialogCrate::updatePowerButton()
 {
-    ui->btnPowerOn->setText(powerOn ? tr("O&ff") : tr("&On"));
+    // The label says what a click does, from the fresh state only.
+    ui->btnPowerOn->setEnabled(powerKnown);
+    ui->btnPowerOn->setText(!powerKnown ? unknownText : powerOn ? tr("O&ff") : tr("&On"));
 }
 
 void DialogCrate::on_btnPowerOn_clicked()
 {
     int serialNumber = 0;
-    if (!selectedCrate(&serialNumber))
+    if (!powerKnown || !selectedCrate(&serialNumber))
         return;
-    powerOn = !powerOn;
-    emit setPowerOn(serialNumber, powerOn);
-    updatePowerButtonText();
+    const bool switchOn = !powerOn;
+    if (!switchOn
+        && dialogs()->question(this, QString::fromLatin1(ApplicationIdentity::applicationName),
+               tr("Switch crate %1 off? Every channel loses its high voltage at once, without ramp.").arg(serialNumber),
+               QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+            != QMessageBox::Yes)
+        return;
+    // The state may have gone stale while the question was open: act only on a known one.
+    if (!powerKnown || powerOn == switchOn)
+        return;
+    emit setPowerOn(serialNumber, switchOn);
 }
 
 void DialogCrate::on_setFanSpeed_clicked()
 {
     int serialNumber = 0;
-    if (!selectedCrate(&serialNumber))
+    if (!fanSpeedKnown || !selectedCrate(&serialNumber))
         return;
     const QString title = QString::fromLatin1(ApplicationIdentity::applicationName);
     bool ok = false;
+    // Starts from the crate's fresh fan speed, never from a "---".
     const int speed = dialogs()->getInt(this, title,
         tr("Input a new fan rotation speed (0...3200 RPM):\n\nNote: the values 1...1199 are not allowed."),
-        ui->txtFan1->text().toInt(), 0, highestFanSpeedRpm, 100, &ok);
+        qBound(0, fanSpeed, highestFanSpeedRpm), 0, highestFanSpeedRpm, 100, &ok);
     if (!ok)
         return;
     if (speed > 0 && speed < lowestFanSpeedRpm) {
@@ -205,41 +214,51 @@ void DialogCrate::on_setFanSpeed_clicked()
     emit setFanSpeed(serialNumber, speed);
 }
 
-void DialogCrate::showUnknown()
+QList<QLineEdit*> DialogCrate::fields() const
 {
-    for (QLineEdit* field : {ui->txtSupply5, ui->txtSupply24, ui->txtBattery24, ui->txtTempBackPlane, ui->txtTempPowerSupply,
-             ui->txtFan1, ui->txtFan2, ui->txtStatus, ui->txtFirmware}) {
-        field->setText(unknownText);
-        field->setPalette(QPalette());
-    }
-    sinceLastValue.invalidate();
+    return {ui->txtSupply5, ui->txtSupply24, ui->txtBattery24, ui->txtTempBackPlane, ui->txtTempPowerSupply, ui->txtFan1,
+        ui->txtFan2, ui->txtStatus, ui->txtFirmware};
 }
 
-void DialogCrate::checkValuesLost()
+void DialogCrate::showUnknown()
 {
-    if (!sinceLastValue.isValid() || sinceLastValue.elapsed() > valuesLostAfterMs)
-        showUnknown();
+    for (QLineEdit* field : fields()) {
+        field->setText(unknownText);
+        field->setPalette(QPalette());
+        field->setProperty("ageing", false);
+    }
+    powerKnown = false;
+    fanSpeedKnown = false;
+    updatePowerButton();
+    ui->setFanSpeed->setEnabled(false);
+}
+
+void DialogCrate::showFreshness(qint64 nowMs)
+{
+    const std::shared_ptr<const CrateSnapshot> crate = crateSnapshot();
+    const Freshness freshness =
+        crate && crate->crate.valid ? FreshnessRules::of(crate->crateReadAtMs, nowMs) : Freshness::Stale;
+    if (freshness == Freshness::Stale) {
+        if (powerKnown || fanSpeedKnown || ui->txtFirmware->text() != unknownText)
+            showUnknown();
+        return;
+    }
+    for (QLineEdit* field : fields())
+        showAgeing(field, freshness == Freshness::Ageing);
 }
 
 void DialogCrate::showEvent(QShowEvent* event)
 {
-    ToolWindow::showEvent(event);
     showUnknown();
-    lostTimer->start();
+    ToolWindow::showEvent(event);
     ui->crateList->setFocus();
-}
-
-void DialogCrate::hideEvent(QHideEvent* event)
-{
-    ToolWindow::hideEvent(event);
-    lostTimer->stop();
 }
 
 void DialogCrate::changeEvent(QEvent* event)
 {
     if (event->type() == QEvent::LanguageChange) {
         ui->retranslateUi(this);
-        updatePowerButtonText();
+        updatePowerButton();
     }
     ToolWindow::changeEvent(event);
 }

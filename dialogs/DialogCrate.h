@@ -3,20 +3,20 @@
 #include "app/ToolWindow.h"
 #include "device/BaseCrate.h"
 
-#include <QElapsedTimer>
 
 namespace Ui {
 class DialogCrate;
 }
 
 class QLineEdit;
-class QTimer;
 class UserDialogs;
 
 // "Crates": the known crates by serial number (ascending), the values of the selected one as the
-// main window's crate refresh delivers them once a second while the window is shown, its main
-// power switch and, in the configuration service mode, its fan speed. A field no fresh value
-// reached shows "---".
+// main window's crate refresh delivers them while the window is shown, its main power switch
+// and, in the configuration service mode, its fan speed. The values show their age (ToolWindow):
+// grey when ageing, "---" when stale. The power button and the fan prompt act only on fresh
+// values: the button is off while the power state is unknown and its label follows the fresh
+// state; switching a crate off asks first (every channel loses its high voltage at once).
 class DialogCrate : public ToolWindow
 {
     Q_OBJECT
@@ -24,15 +24,14 @@ public:
     explicit DialogCrate(DeviceSession* session, QWidget* parent = nullptr);
     ~DialogCrate() override;
 
-    // Without an update for this long (the crate stopped answering) the fields show "---".
-    static constexpr int valuesLostAfterMs = 3000;
     static constexpr int lowestFanSpeedRpm = 1200; // 1 to 1199 rpm are refused
     static constexpr int highestFanSpeedRpm = 3200;
 
     void clearCrates();
     // The configuration service mode offers the fan speed.
     void setFanSpeedEnabled(bool enabled);
-    // The fan-speed prompt and its refusal go through `dialogs` (not owned; null: real dialogs).
+    // The power-off question, the fan-speed prompt and its refusal go through `dialogs` (not
+    // owned; null: real dialogs).
     void setUserDialogs(UserDialogs* dialogs);
 
 signals:
@@ -57,7 +56,7 @@ private slots:
 protected:
     void changeEvent(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
-    void hideEvent(QHideEvent* event) override;
+    void showFreshness(qint64 nowMs) override;
 
 private:
     // Lists the crate (ascending, inserted where it belongs) and says whether it is the selected
@@ -71,13 +70,17 @@ private:
     void showSupply(QLineEdit* field, BaseCrate::Quantity quantity, float value, float upAboveV);
     bool reported(BaseCrate::Quantity quantity) const;
     void showUnknown();
-    void checkValuesLost();
-    void updatePowerButtonText();
+    QList<QLineEdit*> fields() const;
+    void updatePowerButton();
     UserDialogs* dialogs();
 
     Ui::DialogCrate* ui;
-    QTimer* lostTimer;
-    QElapsedTimer sinceLastValue;
-    bool powerOn = false; // last reported power state of the selected crate
+    // Latest reported power state and fan speed of the selected crate; unknown (false) while
+    // the values are stale or belong to another crate.
+    bool powerKnown = false;
+    bool powerOn = false;
+    bool fanSpeedKnown = false;
+    int fanSpeed = 0;
+    bool fanSpeedOffered = false; // the configuration service mode
     UserDialogs* userDialogs = nullptr;
 };

@@ -3,12 +3,15 @@
 
 #include "app/ApplicationIdentity.h"
 #include "device/BaseModule.h"
+#include "device/ModuleSnapshot.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QEvent>
 #include <QMessageBox>
 #include <QRadioButton>
+#include <QSpinBox>
+#include <QTabBar>
 #include <QTimer>
 
 namespace {
@@ -98,6 +101,18 @@ DialogFlexGroups::DialogFlexGroups(DeviceSession* session, QWidget* parent)
         timeoutActions->addButton(button, code);
     ui->rdoCopy1->setChecked(true);
     checkDefaults();
+    // Whatever the operator changes of the group's definition is an edit.
+    for (QCheckBox* box : memberBoxes)
+        trackEdits(box);
+    for (QButtonGroup* buttons : {copyButtons, statusButtons, monitorButtons, monitorActions, timeoutActions}) {
+        for (QAbstractButton* button : buttons->buttons())
+            trackEdits(button);
+    }
+    trackEdits(ui->chkPermanent);
+    trackEdits(ui->chkMod0);
+    trackEdits(ui->spbMasterChannel);
+    trackEdits(ui->spbTimeout);
+    connect(ui->tabWidget->tabBar(), &QTabBar::tabBarClicked, this, [this] { setEdited(ui->tabWidget, true); });
 
     pollTimer->setInterval(pollIntervalMs);
     connect(pollTimer, &QTimer::timeout, this, &DialogFlexGroups::requestShownGroup);
@@ -119,6 +134,7 @@ bool DialogFlexGroups::wideLayout() const
 
 void DialogFlexGroups::setDeviceClass(int value)
 {
+    const Drawing drawing(this);
     deviceClass = value;
     ui->spbTimeout->setMaximum(wideLayout() ? wideHighestTimeoutMs : narrowHighestTimeoutMs);
     updateMasterChannelMaximum();
@@ -145,6 +161,7 @@ void DialogFlexGroups::updateMasterChannelMaximum()
     // The narrow layout has 4 bits for the master channel: a higher one would reach the module
     // with its high bits cut off, and the group would copy from another channel.
     const int highest = wideLayout() ? wideHighestMaster : narrowHighestMaster;
+    const Drawing drawing(this);
     ui->spbMasterChannel->setMaximum(qBound(0, channelCount - 1, highest));
 }
 
@@ -152,6 +169,7 @@ void DialogFlexGroups::forgetReceived()
 {
     receivedMember.reset();
     receivedType.reset();
+    receivedAtMs = -1;
 }
 
 void DialogFlexGroups::checkDefaults()
@@ -169,6 +187,8 @@ void DialogFlexGroups::requestShownGroup()
 
 void DialogFlexGroups::on_spbGroupNumber_valueChanged(int num)
 {
+    // Changes were meant for the group shown before.
+    clearEdits();
     forgetReceived();
     emit getFlexGroupData(num);
 }
@@ -180,16 +200,46 @@ void DialogFlexGroups::updateModuleFlexGroups(int serialNumber, int groupNumber,
         return;
     if (groupNumber < 0 || groupNumber >= groupCount || groupNumber != ui->spbGroupNumber->value())
         return;
-    if (receivedMember != member) {
-        receivedMember = member;
-        for (int channel = 0; channel < memberCount; ++channel)
-            memberBoxes[channel]->setChecked(member & (1u << channel));
-    }
-    // The same type again redraws nothing: the operator's unsent choices survive the polling.
-    if (receivedType == type)
-        return;
+    receivedAtMs = ModuleSnapshot::nowMs();
+    const bool news = receivedMember != member || receivedType != type;
+    receivedMember = member;
     receivedType = type;
-    showType(type);
+    // The same group again redraws nothing, and nothing while the operator changes it.
+    if (news && !anyEdited())
+        showReceived();
+}
+
+void DialogFlexGroups::showReceived()
+{
+    if (!receivedMember || !receivedType)
+        return;
+    for (int channel = 0; channel < memberCount; ++channel)
+        memberBoxes[channel]->setChecked(*receivedMember & (1u << channel));
+    const Drawing drawing(this);
+    showType(*receivedType);
+}
+
+void DialogFlexGroups::showFreshness(qint64 nowMs)
+{
+    const Freshness freshness = module() ? FreshnessRules::of(receivedAtMs, nowMs) : Freshness::Stale;
+    const bool known = freshness != Freshness::Stale;
+    if (!known && receivedMember) {
+        forgetReceived();
+        for (QCheckBox* box : memberBoxes) {
+            if (!isEdited(box))
+                box->setChecked(false);
+        }
+    }
+    for (QWidget* shown : {static_cast<QWidget*>(ui->grpMembers), static_cast<QWidget*>(ui->tabWidget)})
+        showAgeing(shown, freshness == Freshness::Ageing);
+    ui->btnSet->setEnabled(known);
+    ui->btnErase->setEnabled(known);
+    ui->grpMembers->setTitle(module() ? tr("Member Channels") : tr("Member Channels (not available)"));
+}
+
+void DialogFlexGroups::editsReverted()
+{
+    showReceived();
 }
 
 void DialogFlexGroups::showType(quint32 type)
@@ -276,18 +326,22 @@ void DialogFlexGroups::on_btnSet_clicked()
         return;
     }
     emit setFlexGroup(ui->spbGroupNumber->value(), member, type);
+    clearEdits();
 }
 
 void DialogFlexGroups::on_btnErase_clicked()
 {
     emit setFlexGroup(ui->spbGroupNumber->value(), 0, 0);
+    clearEdits();
 }
 
 void DialogFlexGroups::on_btnMemberSelection_clicked()
 {
     for (QCheckBox* box : memberBoxes) {
-        if (box->isEnabled())
+        if (box->isEnabled()) {
             box->setChecked(selectAllNext);
+            setEdited(box, true);
+        }
     }
     ui->btnMemberSelection->setText(selectAllNext ? tr("Unselect &All") : tr("Select &All"));
     selectAllNext = !selectAllNext;

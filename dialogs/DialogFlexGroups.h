@@ -13,8 +13,11 @@ class QCheckBox;
 class QTimer;
 
 // "Variable Groups": one of the current module's 32 variable channel groups (member channels
-// and a type word: set, status, monitoring or timeout group), asked for once a second while the
-// window is shown, and the writing or erasing of a group definition.
+// and a type word: set, status, monitoring or timeout group), asked for every pollIntervalMs
+// while the window is shown, and the writing or erasing of a group definition. The group shows
+// its age (ToolWindow): grey when ageing; stale, the members are unknown and nothing can be set
+// or erased. Once the operator changed anything of the group, the answers no longer redraw it
+// until it is set, erased, another group is chosen or Escape reverts it.
 //
 // Type word: bits 14-15 the kind. Set group: master channel in bits 0-3 (bits 16-20 for device
 // class 29), what is copied in bits 4-7, "permanent" in bit 8. Status and monitoring groups: the
@@ -29,7 +32,8 @@ public:
     static constexpr int memberCount = 32;
     // The device class with the wide layout (5-bit master channel, 16-bit timeout).
     static constexpr int wideLayoutDeviceClass = 29;
-    static constexpr int pollIntervalMs = 1000;
+    // Often enough for the shown group to stay younger than the ageing time.
+    static constexpr int pollIntervalMs = 400;
 
     explicit DialogFlexGroups(DeviceSession* session, QWidget* parent = nullptr);
     ~DialogFlexGroups() override;
@@ -57,6 +61,8 @@ protected:
     void hideEvent(QHideEvent* event) override;
     void changeEvent(QEvent* event) override;
     void moduleChanged(BaseModule* module) override;
+    void showFreshness(qint64 nowMs) override;
+    void editsReverted() override;
 
 private:
     bool wideLayout() const;
@@ -65,6 +71,7 @@ private:
     void checkDefaults();
     void requestShownGroup();
     void showType(quint32 type);
+    void showReceived();
     quint32 composeType(bool* ok) const;
     void updateMasterChannelMaximum();
     void updateHelpButtonText();
@@ -80,6 +87,7 @@ private:
 
     std::optional<quint32> receivedMember;
     std::optional<quint32> receivedType;
+    qint64 receivedAtMs = -1; // ModuleSnapshot::nowMs() of the latest answer for the shown group
     int deviceClass = 0;
     int channelCount = 4;
     bool selectAllNext = true; // "Select &All" selects; after it, the button unselects

@@ -3,6 +3,7 @@
 #include "ui_DialogInterlockOut.h"
 
 #include "device/BaseModule.h"
+#include "device/ModuleSnapshot.h"
 
 #include <QCheckBox>
 
@@ -26,7 +27,9 @@ DialogInterlockOut::DialogInterlockOut(DeviceSession* session, QWidget* parent)
         if (!box->property("bit").isValid())
             box->setEnabled(false);
     }
-    ui->txtCount->setText(QStringLiteral("0"));
+    for (QCheckBox* box : m_controlBoxes.boxes())
+        trackEdits(box);
+    ui->txtCount->setText(QStringLiteral("---"));
     setNeeds(Poller::InterlockOut);
     moduleChanged(module());
 }
@@ -39,21 +42,16 @@ DialogInterlockOut::~DialogInterlockOut()
 void DialogInterlockOut::moduleChanged(BaseModule* module)
 {
     m_status = m_control = m_count = m_lastTrigger = m_active = m_triggered = Word();
-    if (!module)
-        return;
-    m_serialNumber = module->serialNumber();
-    const bool available = module->reports(BaseModule::Quantity::InterlockOut);
-    m_available = available;
-    showAvailability(ui->grpInterlockStatus, tr("InterlockOut Status"), available);
-    showAvailability(ui->grpInterlockLastTrigger, tr("Interlock Last Trigger"), available);
-    showAvailability(ui->grpInterlockControl, tr("InterlockOut Control"), available);
-    showAvailability(ui->grpChannelActualActive, tr("Module Interlock Channel Actual Active"), available);
-    showAvailability(ui->grpChannelEverTriggered, tr("Module Interlock Channel Ever Triggered"), available);
-    // Greyed until this module's words arrive.
-    for (QWidget* widget : displays())
-        widget->setEnabled(false);
-    if (!available)
-        ui->txtCount->setText(QStringLiteral("---"));
+    m_available = module && module->reports(BaseModule::Quantity::InterlockOut);
+    if (module)
+        m_serialNumber = module->serialNumber();
+    showAvailability(ui->grpInterlockStatus, tr("InterlockOut Status"), m_available);
+    showAvailability(ui->grpInterlockLastTrigger, tr("Interlock Last Trigger"), m_available);
+    showAvailability(ui->grpInterlockControl, tr("InterlockOut Control"), m_available);
+    showAvailability(ui->grpChannelActualActive, tr("Module Interlock Channel Actual Active"), m_available);
+    showAvailability(ui->grpChannelEverTriggered, tr("Module Interlock Channel Ever Triggered"), m_available);
+    // Unknown until this module's words arrive.
+    showFreshness(ModuleSnapshot::nowMs());
 }
 
 QList<QWidget*> DialogInterlockOut::displays() const
@@ -62,59 +60,94 @@ QList<QWidget*> DialogInterlockOut::displays() const
         ui->grpChannelEverTriggered, ui->txtCount, ui->btnSetInterlockControl};
 }
 
-bool DialogInterlockOut::changed(int serialNumber, Word& word, quint32 value)
+bool DialogInterlockOut::accept(int serialNumber, Word& word, quint32 value)
 {
-    const quint16 low = quint16(value & 0xFFFF);
-    if (serialNumber != m_serialNumber || (word.known && word.value == low))
+    if (serialNumber != m_serialNumber || !module())
         return false;
-    word = {true, low};
-    for (QWidget* widget : displays())
-        widget->setEnabled(m_available);
+    word = {true, quint16(value & 0xFFFF)};
     return true;
+}
+
+void DialogInterlockOut::showFreshness(qint64 nowMs)
+{
+    // The six words come from one read: they are as old as each other.
+    const std::shared_ptr<const ModuleSnapshot> snapshot = moduleSnapshot();
+    Freshness freshness = snapshot && m_control.known
+        ? snapshot->windowValuesFreshness(snapshot->windowValues.interlockOutValid, nowMs)
+        : Freshness::Stale;
+    if (!m_available)
+        freshness = Freshness::Stale;
+    const std::pair<Word*, const BitBoxes*> words[] = {{&m_status, &m_statusBoxes}, {&m_control, &m_controlBoxes},
+        {&m_lastTrigger, &m_lastTriggerBoxes}, {&m_active, &m_activeBoxes}, {&m_triggered, &m_triggeredBoxes}};
+    if (freshness == Freshness::Stale) {
+        for (const auto& [word, boxes] : words) {
+            *word = Word();
+            boxes->showUnknown();
+        }
+        m_count = Word();
+        ui->txtCount->setText(QStringLiteral("---"));
+    }
+    for (QWidget* widget : displays()) {
+        widget->setEnabled(freshness != Freshness::Stale);
+        showAgeing(widget, freshness == Freshness::Ageing);
+    }
+}
+
+void DialogInterlockOut::editsReverted()
+{
+    if (m_control.known)
+        m_controlBoxes.show(m_control.value);
 }
 
 void DialogInterlockOut::updateInterlockStatus(int serialNumber, quint32 status)
 {
-    if (changed(serialNumber, m_status, status))
+    if (accept(serialNumber, m_status, status))
         m_statusBoxes.show(m_status.value);
 }
 
 void DialogInterlockOut::updateInterlockControl(int serialNumber, quint32 control)
 {
-    if (changed(serialNumber, m_control, control))
+    if (accept(serialNumber, m_control, control))
         m_controlBoxes.show(m_control.value);
 }
 
 void DialogInterlockOut::updateInterlockCount(int serialNumber, quint32 count)
 {
-    if (changed(serialNumber, m_count, count))
+    if (accept(serialNumber, m_count, count))
         ui->txtCount->setText(QString::number(m_count.value));
 }
 
 void DialogInterlockOut::updateInterlockLastTrigger(int serialNumber, quint32 lastTrigger)
 {
-    if (changed(serialNumber, m_lastTrigger, lastTrigger))
+    if (accept(serialNumber, m_lastTrigger, lastTrigger))
         m_lastTriggerBoxes.show(m_lastTrigger.value);
 }
 
 void DialogInterlockOut::updateInterlockChannelActualActive(int serialNumber, quint32 channelActive)
 {
-    if (changed(serialNumber, m_active, channelActive))
+    if (accept(serialNumber, m_active, channelActive))
         m_activeBoxes.show(m_active.value);
 }
 
 void DialogInterlockOut::updateInterlockChannelEverTriggered(int serialNumber, quint32 channelTriggered)
 {
-    if (changed(serialNumber, m_triggered, channelTriggered))
+    if (accept(serialNumber, m_triggered, channelTriggered))
         m_triggeredBoxes.show(m_triggered.value);
 }
 
 void DialogInterlockOut::on_btnSetInterlockControl_clicked()
 {
-    // Read fresh: the reserved bits go back as the module has them now.
+    quint32 clearBits = 0;
+    quint32 setBits = 0;
+    if (!m_controlBoxes.changes(&clearBits, &setBits))
+        return;
+    // Read fresh: the reserved bits and the bits the operator did not change go back as the
+    // module has them now.
     quint32 control = 0;
-    if (readFresh(
+    if (!readFresh(
             this, module(), [](BaseModule* m) { return m->GetModuleIlkOutControl(); }, &control,
             tr("Interlock out control word")))
-        emit setInterlockControl(m_serialNumber, m_controlBoxes.applyTo(control) & 0xFFFF);
+        return;
+    emit setInterlockControl(m_serialNumber, ((control & ~clearBits) | setBits) & 0xFFFF);
+    clearEdits(m_controlBoxes.editedBoxes());
 }

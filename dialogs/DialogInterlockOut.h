@@ -9,7 +9,9 @@ class DialogInterlockOut;
 
 // The interlock output of the current module: status, cause of the last trigger, trigger count,
 // the channels asserting it now and those that ever triggered; writes the interlock-out control
-// word. A display is redrawn only when its value changed; updates of another module are ignored.
+// word. Updates of another module are ignored. The words show their age (ToolWindow): stale,
+// their boxes are unknown and the control word cannot be set; Set sends the words as the module
+// has them with only the bits the operator changed.
 class DialogInterlockOut : public ToolWindow
 {
     Q_OBJECT
@@ -33,6 +35,8 @@ private slots:
 
 protected:
     void moduleChanged(BaseModule* module) override;
+    void showFreshness(qint64 nowMs) override;
+    void editsReverted() override;
 
 private:
     struct Word
@@ -40,8 +44,8 @@ private:
         bool known = false;
         quint16 value = 0;
     };
-    // True when `value` is news for the shown module (and stores it).
-    bool changed(int serialNumber, Word& word, quint32 value);
+    // True when `value` belongs to the shown module (and stores it).
+    bool accept(int serialNumber, Word& word, quint32 value);
 
     QList<QWidget*> displays() const;
 

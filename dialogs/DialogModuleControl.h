@@ -12,6 +12,9 @@ class DialogModuleControl;
 // Status, event status, event mask and control word of the current module bit by bit, its
 // event channel and event group words and its restart time; writes masks, control word and
 // restart time and clears events through its signals. Updates for another module are ignored.
+// Each word shows its age (ToolWindow): stale, its boxes are unknown and its buttons off. What
+// the operator changed stays until it is sent or reverted; Set Control and the masks send only
+// the bits the operator changed (changeModuleControl for the control word).
 class DialogModuleControl : public ToolWindow
 {
     Q_OBJECT
@@ -25,7 +28,8 @@ public:
 
 signals:
     void clearModuleEvents(int serialNumber);
-    void setModuleControl(int serialNumber, quint32 control);
+    // Clear `clearBits`, then set `setBits` of the module's control word as the module has it.
+    void changeModuleControl(int serialNumber, quint32 clearBits, quint32 setBits);
     void setModuleEventMask(int serialNumber, quint32 eventMask);
     void setRestartTime(int serialNumber, quint32 restartTime);
     void clearModuleEventChannelStatus(int serialNumber);
@@ -58,6 +62,8 @@ private slots:
 
 protected:
     void moduleChanged(BaseModule* module) override;
+    void showFreshness(qint64 nowMs) override;
+    void editsReverted() override;
 
 private:
     struct Word
@@ -65,11 +71,14 @@ private:
         bool known = false;
         quint32 value = 0;
     };
-    // Stores and draws `value` for the shown module unless it equals what is shown; its group
-    // comes alive with it (groups are greyed while their word of this module is not known).
-    void update(int serialNumber, Word& word, quint32 value, const BitBoxes& boxes, QWidget* group);
+    // Stores and draws `value` for the shown module (boxes the operator edited keep their ticks).
+    void update(int serialNumber, Word& word, quint32 value, const BitBoxes& boxes);
+    // The mask to send: `word` as last read with the operator's changes; false without changes.
+    static bool changedMask(const BitBoxes& boxes, const Word& word, quint32* mask);
+    void showRestartTime();
     void setAvailable(QWidget* group, const QString& title, bool available);
     void toggleSelectAll(bool& selectAll, const BitBoxes& boxes, QWidget* button);
+    void trackBoxes(const BitBoxes& boxes);
 
     Ui::DialogModuleControl* ui;
     BitBoxes m_statusBoxes, m_eventStatusBoxes, m_eventMaskBoxes, m_controlBoxes;

@@ -4,38 +4,59 @@
 
 #include "OverviewItemDelegate.h"
 
-#include <QDebug>
+#include "device/BaseModule.h"
+#include "device/DeviceSession.h"
+#include "device/ModuleSnapshot.h"
+#include "device/StatusWordBits.h"
+
 #include <QHeaderView>
 #include <QTableWidgetItem>
+#include <QTimer>
 
 namespace {
-constexpr int runningStateRow = 0;
-constexpr int unitsRow = 1;
-constexpr int firstChannelRow = 2;
 constexpr int initialColumnWidthPx = 100;
 constexpr int minimumColumnWidthPx = 120;
 constexpr int channelRowHeightPx = 20;
+
+const QString unknownText = QStringLiteral("---");
+
+// Rating of one channel: 3 error, 2 ramping, 1 on, 0 off.
+int runningRating(quint32 status)
+{
+    if (status & (ChannelStatusBit::currentTrip | ChannelStatusBit::externalInhibit | ChannelStatusBit::emergencyOff))
+        return 3;
+    if (status & ChannelStatusBit::ramping)
+        return 2;
+    if (status & ChannelStatusBit::on)
+        return 1;
+    return 0;
+}
 } // namespace
 
 DialogOverview::DialogOverview(DeviceSession* session, QWidget* parent)
     : ToolWindow(session, parent)
     , ui(new Ui::DialogOverview)
+    , m_renderTimer(new QTimer(this))
 {
     ui->setupUi(this);
     setWindowFlags(windowFlags() | Qt::Window);
     QTableWidget* table = ui->table;
-    table->setColumnCount(maximumColumns);
-    table->setRowCount(firstChannelRow + channelRows);
     table->setItemDelegate(new OverviewItemDelegate(table));
     table->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    for (int column = 0; column < maximumColumns; ++column)
-        table->setColumnWidth(column, initialColumnWidthPx);
     table->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
     // Wide enough for "4000.00 2.000" in "both" mode; more modules than fit scroll sideways.
     table->horizontalHeader()->setMinimumSectionSize(minimumColumnWidthPx);
-    for (int row = firstChannelRow; row < table->rowCount(); ++row)
-        table->setRowHeight(row, channelRowHeightPx);
-    reset();
+    m_renderTimer->setInterval(renderIntervalMs);
+    connect(m_renderTimer, &QTimer::timeout, this, &DialogOverview::render);
+    if (session) {
+        connect(session, &DeviceSession::modulesDiscovered, this, [this] {
+            m_layoutDue = true;
+            if (isVisible())
+                render();
+        });
+        // The module objects go: the columns stay, with nothing in them shown as live.
+        connect(session, &DeviceSession::modulesAboutToBeReleased, this, &DialogOverview::showAllLost);
+    }
     setNeeds(Poller::AllModulesChannels);
 }
 
@@ -44,81 +65,59 @@ DialogOverview::~DialogOverview()
     delete ui;
 }
 
-void DialogOverview::setRowHeaders()
+QString DialogOverview::runningState(const QVector<quint32>& statusWords)
 {
-    QStringList rows = {tr("Module Status"), tr("Units")};
-    for (int channel = 0; channel < channelRows; ++channel)
-        rows.append(tr("Channel %1").arg(channel));
-    ui->table->setVerticalHeaderLabels(rows);
-    QStringList columns;
-    for (int column = 0; column < maximumColumns; ++column)
-        columns.append(tr("Module %1").arg(column));
-    ui->table->setHorizontalHeaderLabels(columns);
+    static const char* const texts[] = {
+        QT_TR_NOOP("HV Off"), QT_TR_NOOP("HV On"), QT_TR_NOOP("Ramping"), QT_TR_NOOP("Error")};
+    int rating = 0;
+    for (quint32 status : statusWords)
+        rating = qMax(rating, runningRating(status));
+    return tr(texts[rating]);
 }
 
-void DialogOverview::reset()
+void DialogOverview::layOut()
 {
-    m_columns.clear();
-    m_turnColumn = -1;
-    m_nextTurnColumn = 0;
+    m_layoutDue = false;
+    const QList<BaseModule*> modules = session() ? session()->modules() : QList<BaseModule*>();
+    int rows = 0;
+    for (BaseModule* module : modules)
+        rows = qMax(rows, module->channelNumber());
     QTableWidget* table = ui->table;
     table->clearContents();
-    setRowHeaders();
-    for (int column = 0; column < maximumColumns; ++column) {
-        auto* units = new QTableWidgetItem(QStringLiteral("V"));
-        units->setData(currentTextRole, QStringLiteral("mA"));
-        table->setItem(unitsRow, column, units);
-        // A column shows once a module claims it: empty ones would only narrow the others.
-        table->setColumnHidden(column, true);
+    m_columns = int(modules.size());
+    m_channelRows = rows;
+    table->setColumnCount(m_columns);
+    table->setRowCount(firstChannelRow + rows);
+    QStringList rowTitles = {tr("Module Status"), tr("Units")};
+    for (int channel = 0; channel < rows; ++channel) {
+        rowTitles.append(tr("Channel %1").arg(channel));
+        table->setRowHeight(firstChannelRow + channel, channelRowHeightPx);
+    }
+    table->setVerticalHeaderLabels(rowTitles);
+    for (int column = 0; column < m_columns; ++column) {
+        BaseModule* module = modules.at(column);
+        auto* header = new QTableWidgetItem(module->address());
+        header->setToolTip(tr("Serial number\t%1\nFirmware\t\t%2\nVersion\t\t%3")
+                               .arg(module->serialNumber())
+                               .arg(module->firmwareName(), module->firmwareRelease()));
+        table->setHorizontalHeaderItem(column, header);
+        table->setColumnWidth(column, initialColumnWidthPx);
     }
 }
 
-int DialogOverview::claimColumn(int serialNumber)
-{
-    if (m_columns.size() >= maximumColumns)
-        return -1;
-    Column column;
-    column.serialNumber = serialNumber;
-    m_columns.append(column);
-    ui->table->setColumnHidden(int(m_columns.size()) - 1, false);
-    qDebug() << "new Module with sn." << serialNumber;
-    return int(m_columns.size()) - 1;
-}
-
-int DialogOverview::columnFor(int serialNumber)
-{
-    if (m_turnColumn >= 0 && m_columns.at(m_turnColumn).serialNumber == serialNumber)
-        return m_turnColumn;
-    int found = -1;
-    for (int column = 0; column < m_columns.size(); ++column) {
-        if (m_columns.at(column).serialNumber != serialNumber)
-            continue;
-        if (found >= 0)
-            return -1; // shared by several modules: only their refresh turns tell them apart
-        found = column;
-    }
-    return found >= 0 ? found : claimColumn(serialNumber);
-}
-
-void DialogOverview::setModuleHeader(
-    int serialNumber, const QString& title, const QString& firmwareName, const QString& firmwareRelease)
-{
-    const int column = claimColumn(serialNumber);
-    if (column < 0)
-        return;
-    auto* header = new QTableWidgetItem(title);
-    header->setToolTip(
-        tr("Serial number\t%1\nFirmware\t\t%2\nVersion\t\t%3").arg(serialNumber).arg(firmwareName, firmwareRelease));
-    ui->table->setHorizontalHeaderItem(column, header);
-}
-
-void DialogOverview::drawPair(int row, int column, const QString& voltage, const QString& current)
+QTableWidgetItem* DialogOverview::cell(int row, int column)
 {
     QTableWidgetItem* item = ui->table->item(row, column);
     if (!item) {
         item = new QTableWidgetItem;
         ui->table->setItem(row, column, item);
     }
+    return item;
+}
+
+void DialogOverview::setCell(int row, int column, const QString& voltage, const QString& current, bool grey)
+{
+    QTableWidgetItem* item = cell(row, column);
     switch (m_mode) {
     case ShowVoltages:
         item->setText(voltage);
@@ -133,120 +132,114 @@ void DialogOverview::drawPair(int row, int column, const QString& voltage, const
         item->setData(currentTextRole, current);
         break;
     }
+    item->setForeground(grey ? QColor(Qt::gray) : QColor(Qt::black));
 }
 
-void DialogOverview::updateChannelVoltageMeasure(int serialNumber, int channel, QString value)
+void DialogOverview::showAllLost()
 {
-    const int column = columnFor(serialNumber);
-    if (column < 0 || channel < 0 || channel >= channelRows)
-        return;
-    Column& c = m_columns[column];
-    c.voltageTexts[channel] = value;
-    c.channelsUpdated.setBit(channel);
-    drawPair(firstChannelRow + channel, column, c.voltageTexts.at(channel), c.currentTexts.at(channel));
-}
-
-void DialogOverview::updateChannelCurrentMeasure(int serialNumber, int channel, QString value)
-{
-    const int column = columnFor(serialNumber);
-    if (column < 0 || channel < 0 || channel >= channelRows)
-        return;
-    Column& c = m_columns[column];
-    c.currentTexts[channel] = value;
-    c.channelsUpdated.setBit(channel);
-    drawPair(firstChannelRow + channel, column, c.voltageTexts.at(channel), c.currentTexts.at(channel));
-}
-
-void DialogOverview::updateChannelVoltage(int serialNumber, int, float, QString)
-{
-    columnFor(serialNumber);
-}
-
-void DialogOverview::updateChannelVoltageUnit(int serialNumber, int, QString unit)
-{
-    const int column = columnFor(serialNumber);
-    if (column < 0)
-        return;
-    m_columns[column].voltageUnit = unit;
-    drawPair(unitsRow, column, unit, m_columns.at(column).currentUnit);
-}
-
-void DialogOverview::updateChannelCurrentUnit(int serialNumber, int, QString unit)
-{
-    const int column = columnFor(serialNumber);
-    if (column < 0)
-        return;
-    m_columns[column].currentUnit = unit;
-    drawPair(unitsRow, column, m_columns.at(column).voltageUnit, unit);
-}
-
-void DialogOverview::updateModuleRunningState(int serialNumber, QString runningState, QColor color)
-{
-    const int column = columnFor(serialNumber);
-    if (column < 0)
-        return;
-    m_columns[column].runningStateUpdated = true;
-    auto* item = new QTableWidgetItem(runningState);
-    item->setForeground(color);
-    ui->table->setItem(runningStateRow, column, item);
-}
-
-void DialogOverview::updateAllModulesStarted()
-{
-    m_nextTurnColumn = 0;
-    m_turnColumn = -1;
-}
-
-void DialogOverview::updateModuleStarted(int serialNumber)
-{
-    // The refresh names the modules in list order, as the columns were claimed.
-    const int column = m_nextTurnColumn++;
-    if (column < m_columns.size() && m_columns.at(column).serialNumber == serialNumber)
-        m_turnColumn = column;
-    else
-        m_turnColumn = columnFor(serialNumber);
-    if (m_turnColumn < 0)
-        return;
-    Column& c = m_columns[m_turnColumn];
-    c.channelsUpdated.fill(false);
-    c.runningStateUpdated = false;
-}
-
-void DialogOverview::updateModuleCompleted(int serialNumber)
-{
-    const int column = m_turnColumn;
-    m_turnColumn = -1;
-    if (column < 0 || m_columns.at(column).serialNumber != serialNumber)
-        return;
-    // What the module did not give in its turn is no reading now.
-    Column& c = m_columns[column];
-    const QString unknown = QStringLiteral("---");
-    for (int channel = 0; channel < channelRows; ++channel) {
-        if (c.channelsUpdated.testBit(channel)
-            || (c.voltageTexts.at(channel).isEmpty() && c.currentTexts.at(channel).isEmpty()))
-            continue;
-        c.voltageTexts[channel] = unknown;
-        c.currentTexts[channel] = unknown;
-        drawPair(firstChannelRow + channel, column, unknown, unknown);
+    for (int column = 0; column < m_columns; ++column) {
+        QTableWidgetItem* state = cell(runningStateRow, column);
+        state->setText(tr("Not connected"));
+        state->setForeground(QColor(Qt::gray));
+        for (int channel = 0; channel < m_channelRows; ++channel) {
+            if (ui->table->item(firstChannelRow + channel, column))
+                setCell(firstChannelRow + channel, column, unknownText, unknownText, false);
+        }
     }
-    if (!c.runningStateUpdated) {
-        auto* item = new QTableWidgetItem(tr("Not connected"));
-        item->setForeground(QColor(Qt::gray));
-        ui->table->setItem(runningStateRow, column, item);
+    m_layoutDue = true;
+}
+
+void DialogOverview::render()
+{
+    DeviceSession* shown = session();
+    if (!shown)
+        return;
+    const QList<BaseModule*> modules = shown->modules();
+    if (modules.isEmpty()) {
+        if (m_columns > 0)
+            showAllLost();
+        return;
     }
+    if (m_layoutDue || modules.size() != m_columns)
+        layOut();
+
+    const qint64 now = ModuleSnapshot::nowMs();
+    for (int column = 0; column < m_columns; ++column) {
+        BaseModule* module = modules.at(column);
+        const QString voltageUnit = module->voltageUnit(0);
+        const QString currentUnit = module->currentUnit(0);
+        setCell(unitsRow, column, voltageUnit, currentUnit, false);
+
+        const std::shared_ptr<const ModuleSnapshot> snapshot =
+            shown->poller() ? shown->poller()->moduleSnapshot(column) : nullptr;
+        const bool connected = snapshot && snapshot->connected(now);
+        // Values read in other display units than the ones shown are no readings in these.
+        const bool sameUnits =
+            snapshot && snapshot->voltageUnit == voltageUnit && snapshot->currentUnit == currentUnit;
+        const int channels = module->channelNumber();
+
+        QVector<quint32> statusWords;
+        bool everyChannel = true;
+        Freshness oldest = Freshness::Fresh;
+        for (int channel = 0; channel < channels; ++channel) {
+            const Freshness freshness =
+                connected && sameUnits ? snapshot->channelFreshness(channel, now) : Freshness::Stale;
+            const int row = firstChannelRow + channel;
+            if (freshness == Freshness::Stale) {
+                everyChannel = false;
+                setCell(row, column, unknownText, unknownText, false);
+                continue;
+            }
+            const ChannelReading& reading = snapshot->channels.at(channel);
+            statusWords.append(reading.status);
+            oldest = FreshnessRules::older(oldest, freshness);
+            setCell(row, column, module->formatVoltage(reading.voltageMeasure),
+                module->formatCurrent(reading.currentMeasure), freshness == Freshness::Ageing);
+        }
+
+        QTableWidgetItem* state = cell(runningStateRow, column);
+        if (!connected) {
+            state->setText(tr("Not connected"));
+            state->setForeground(QColor(Qt::gray));
+        } else if (!everyChannel || channels == 0) {
+            // A channel missing from the read may be the tripped one: no rating from the others.
+            state->setText(unknownText);
+            state->setForeground(QColor(Qt::black));
+        } else {
+            state->setText(runningState(statusWords));
+            state->setForeground(oldest == Freshness::Ageing ? QColor(Qt::gray) : QColor(Qt::black));
+        }
+    }
+}
+
+void DialogOverview::showEvent(QShowEvent* event)
+{
+    ToolWindow::showEvent(event);
+    m_layoutDue = true;
+    render();
+    m_renderTimer->start();
+}
+
+void DialogOverview::hideEvent(QHideEvent* event)
+{
+    ToolWindow::hideEvent(event);
+    m_renderTimer->stop();
 }
 
 void DialogOverview::on_showVoltages_clicked()
 {
     m_mode = ShowVoltages;
+    render();
 }
 
 void DialogOverview::on_showCurrents_clicked()
 {
     m_mode = ShowCurrents;
+    render();
 }
 
 void DialogOverview::on_showBoth_clicked()
 {
     m_mode = ShowBoth;
+    render();
 }

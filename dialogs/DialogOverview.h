@@ -2,87 +2,73 @@
 
 #include "app/ToolWindow.h"
 
-#include <QBitArray>
-#include <QColor>
 #include <QString>
-#include <QVector>
 
 namespace Ui {
 class DialogOverview;
 }
 
-// All modules side by side: a column per module (up to ten), a row per channel (up to 32) with
-// the measured voltage, current or both, a running-state row and a units row. Fed by the main
-// window's update signals while it is visible.
+class QTableWidgetItem;
+class QTimer;
+
+// All modules side by side: a column per module of the session, a row per channel up to the
+// largest channel count of the modules (no channel is ever out of sight), with the measured
+// voltage, current or both, a running-state row and a units row.
 //
-// Columns belong to modules, not to serial numbers: two modules whose serial number is the same
-// (0, unknown) get a column each. The main window's overview refresh announces its modules in
-// list order (updateModuleStarted ... updateModuleCompleted), which tells such modules apart; an
-// update outside that with a serial number that several columns share is ignored. A module that
-// gave nothing in its turn shows "Not connected" and "---", never its old values as live.
+// The window renders the session's latest module snapshots itself, on its own timer while it is
+// visible, whatever the channel table does; it registers Poller::AllModulesChannels, so every
+// module is read each tick meanwhile. Each column follows the age rules (FreshnessRules): values
+// older than the ageing time grey, older than the freshness time "---", and a module from which
+// nothing was answered for that long "Not connected". A module's running state is rated over all
+// its channels of one read and is "---" when that read did not reach every channel.
 class DialogOverview : public ToolWindow
 {
     Q_OBJECT
 public:
     // Item data role of the current text in "both" mode.
     static constexpr int currentTextRole = Qt::UserRole + 1;
-    static constexpr int maximumColumns = 10;
-    static constexpr int channelRows = 32;
+    static constexpr int renderIntervalMs = 200;
+    static constexpr int runningStateRow = 0;
+    static constexpr int unitsRow = 1;
+    static constexpr int firstChannelRow = 2;
     enum DisplayMode { ShowVoltages = 0, ShowCurrents = 1, ShowBoth = 2 };
 
     explicit DialogOverview(DeviceSession* session, QWidget* parent = nullptr);
     ~DialogOverview() override;
 
-    // Forgets every column and clears the table.
-    void reset();
-    // Claims the next column for a module (one call per module, in list order, after reset()):
-    // header text `title`, tool tip with serial number, firmware name and release.
-    void setModuleHeader(
-        int serialNumber, const QString& title, const QString& firmwareName, const QString& firmwareRelease);
+    // Shows the latest snapshots now (the timer calls it while the window is visible).
+    void render();
 
-    int columnCount() const { return int(m_columns.size()); }
+    int columnCount() const { return m_columns; }
+    int channelRowCount() const { return m_channelRows; }
     DisplayMode displayMode() const { return m_mode; }
 
-public slots:
-    void updateChannelVoltageMeasure(int serialNumber, int channel, QString value);
-    void updateChannelCurrentMeasure(int serialNumber, int channel, QString value);
-    void updateChannelVoltage(int serialNumber, int channel, float voltage, QString unit);
-    void updateChannelVoltageUnit(int serialNumber, int channel, QString unit);
-    void updateChannelCurrentUnit(int serialNumber, int channel, QString unit);
-    void updateModuleRunningState(int serialNumber, QString runningState, QColor color);
-    // The overview refresh's brackets (see above).
-    void updateAllModulesStarted();
-    void updateModuleStarted(int serialNumber);
-    void updateModuleCompleted(int serialNumber);
+    // "HV Off", "HV On", "Ramping" or "Error" for the channel status words of one read.
+    static QString runningState(const QVector<quint32>& statusWords);
 
 private slots:
     void on_showVoltages_clicked();
     void on_showCurrents_clicked();
     void on_showBoth_clicked();
 
-private:
-    struct Column
-    {
-        int serialNumber = 0;
-        QVector<QString> voltageTexts = QVector<QString>(channelRows);
-        QVector<QString> currentTexts = QVector<QString>(channelRows);
-        QString voltageUnit;
-        QString currentUnit;
-        // Within the module's refresh turn: what arrived.
-        QBitArray channelsUpdated = QBitArray(channelRows);
-        bool runningStateUpdated = false;
-    };
+protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
-    // The column of `serialNumber`: the module of the running refresh turn, else the one column
-    // with that number, else a new one while fewer than ten are used; -1 when none.
-    int columnFor(int serialNumber);
-    int claimColumn(int serialNumber);
-    void drawPair(int row, int column, const QString& voltage, const QString& current);
-    void setRowHeaders();
+private:
+    // Columns and rows for the session's modules (headers with address, serial number and
+    // firmware); the rows of channels beyond a module's count stay empty in its column.
+    void layOut();
+    // Every cell of the columns "Not connected" / "---": the modules were released.
+    void showAllLost();
+    QTableWidgetItem* cell(int row, int column);
+    void setCell(int row, int column, const QString& voltage, const QString& current, bool grey);
 
     Ui::DialogOverview* ui;
-    QVector<Column> m_columns;
+    QTimer* m_renderTimer;
     DisplayMode m_mode = ShowBoth;
-    int m_turnColumn = -1;    // column of the module in its refresh turn
-    int m_nextTurnColumn = 0; // column of the next module the refresh announces
+    int m_columns = 0;
+    int m_channelRows = 0;
+    // Set by a discovery or release: the columns are laid out anew at the next render.
+    bool m_layoutDue = true;
 };

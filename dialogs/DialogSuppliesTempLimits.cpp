@@ -2,10 +2,10 @@
 #include "ui_DialogSuppliesTempLimits.h"
 
 #include "device/BaseModule.h"
+#include "device/ModuleSnapshot.h"
 
 #include <QEvent>
 #include <QLCDNumber>
-#include <QTimer>
 
 namespace {
 const QString unknownText = QStringLiteral("---");
@@ -14,12 +14,9 @@ const QString unknownText = QStringLiteral("---");
 DialogSuppliesTempLimits::DialogSuppliesTempLimits(DeviceSession* session, QWidget* parent)
     : ToolWindow(session, parent)
     , ui(new Ui::DialogSuppliesTempLimits)
-    , lostTimer(new QTimer(this))
 {
     ui->setupUi(this);
     setNeeds(Poller::ModuleSupplies | Poller::ModuleTemperatures);
-    lostTimer->setInterval(1000);
-    connect(lostTimer, &QTimer::timeout, this, &DialogSuppliesTempLimits::checkValuesLost);
     moduleChanged(module());
 }
 
@@ -34,28 +31,27 @@ bool DialogSuppliesTempLimits::isShownModule(int serialNumber) const
     return shown && shown->serialNumber() == serialNumber;
 }
 
-void DialogSuppliesTempLimits::showValue(QLCDNumber* display, float value)
+void DialogSuppliesTempLimits::display(QLCDNumber* display, float value)
 {
     display->display(double(value));
-    sinceLastValue.start();
 }
 
 void DialogSuppliesTempLimits::updateModuleSupplyP5(int serialNumber, float p5)
 {
     if (isShownModule(serialNumber))
-        showValue(ui->lcdP5, p5);
+        display(ui->lcdP5, p5);
 }
 
 void DialogSuppliesTempLimits::updateModuleSupplyP12(int serialNumber, float p12)
 {
     if (isShownModule(serialNumber))
-        showValue(ui->lcdP12, p12);
+        display(ui->lcdP12, p12);
 }
 
 void DialogSuppliesTempLimits::updateModuleSupplyN12(int serialNumber, float n12)
 {
     if (isShownModule(serialNumber) && supplyN12Available)
-        showValue(ui->lcdN12, n12);
+        display(ui->lcdN12, n12);
 }
 
 void DialogSuppliesTempLimits::updateModuleTemperature(int serialNumber, int index, float temperature)
@@ -64,16 +60,16 @@ void DialogSuppliesTempLimits::updateModuleTemperature(int serialNumber, int ind
         return;
     switch (index) {
     case 1:
-        showValue(ui->lcdTemp1, temperature);
+        display(ui->lcdTemp1, temperature);
         break;
     case 2:
-        showValue(ui->lcdTemp2, temperature);
+        display(ui->lcdTemp2, temperature);
         break;
     case 3:
-        showValue(ui->lcdTemp3, temperature);
+        display(ui->lcdTemp3, temperature);
         break;
     default:
-        showValue(ui->lcdTemp0, temperature);
+        display(ui->lcdTemp0, temperature);
         break;
     }
 }
@@ -81,48 +77,54 @@ void DialogSuppliesTempLimits::updateModuleTemperature(int serialNumber, int ind
 void DialogSuppliesTempLimits::updateModuleVoltageHardwareLimit(int serialNumber, float vlimit)
 {
     if (isShownModule(serialNumber))
-        showValue(ui->lcdVmax, vlimit);
+        display(ui->lcdVmax, vlimit);
 }
 
 void DialogSuppliesTempLimits::updateModuleCurrentHardwareLimit(int serialNumber, float ilimit)
 {
     if (isShownModule(serialNumber))
-        showValue(ui->lcdImax, ilimit);
+        display(ui->lcdImax, ilimit);
 }
 
-void DialogSuppliesTempLimits::showUnknown()
+QList<QLCDNumber*> DialogSuppliesTempLimits::supplyDisplays() const
 {
-    for (QLCDNumber* display : {ui->lcdP5, ui->lcdP12, ui->lcdN12, ui->lcdVmax, ui->lcdImax, ui->lcdTemp0, ui->lcdTemp1,
-             ui->lcdTemp2, ui->lcdTemp3})
-        display->display(unknownText);
-    sinceLastValue.invalidate();
+    return {ui->lcdP5, ui->lcdP12, ui->lcdN12, ui->lcdVmax, ui->lcdImax};
 }
 
-void DialogSuppliesTempLimits::checkValuesLost()
+QList<QLCDNumber*> DialogSuppliesTempLimits::temperatureDisplays() const
 {
-    if (!sinceLastValue.isValid() || sinceLastValue.elapsed() > valuesLostAfterMs)
-        showUnknown();
+    return {ui->lcdTemp0, ui->lcdTemp1, ui->lcdTemp2, ui->lcdTemp3};
 }
 
-void DialogSuppliesTempLimits::showEvent(QShowEvent* event)
+void DialogSuppliesTempLimits::showFreshness(const QList<QLCDNumber*>& displays, Freshness freshness)
 {
-    ToolWindow::showEvent(event);
-    // What was shown before the window was hidden is no reading now.
-    showUnknown();
-    lostTimer->start();
+    for (QLCDNumber* display : displays) {
+        if (freshness == Freshness::Stale)
+            display->display(unknownText);
+        showAgeing(display, freshness == Freshness::Ageing);
+    }
 }
 
-void DialogSuppliesTempLimits::hideEvent(QHideEvent* event)
+void DialogSuppliesTempLimits::showFreshness(qint64 nowMs)
 {
-    ToolWindow::hideEvent(event);
-    lostTimer->stop();
+    const std::shared_ptr<const ModuleSnapshot> snapshot = moduleSnapshot();
+    const auto freshness = [&](bool valid, qint64 readAtMs) {
+        return snapshot && valid ? FreshnessRules::of(readAtMs, nowMs) : Freshness::Stale;
+    };
+    showFreshness(supplyDisplays(), freshness(snapshot && snapshot->values.suppliesValid,
+                                        snapshot ? snapshot->suppliesReadAtMs : -1));
+    showFreshness(temperatureDisplays(), freshness(snapshot && snapshot->values.temperaturesValid,
+                                             snapshot ? snapshot->temperaturesReadAtMs : -1));
+    if (!supplyN12Available)
+        ui->lcdN12->display(unknownText);
 }
 
 void DialogSuppliesTempLimits::moduleChanged(BaseModule* module)
 {
     // An MPOD module has no -12 V supply reading (its SNMP module answers a constant 0).
     supplyN12Available = module && module->reports(BaseModule::Quantity::SupplyN12);
-    showUnknown();
+    setWindowTitle(module ? tr("Supplies, Temperature and Limits") : tr("Supplies, Temperature and Limits (not available)"));
+    showFreshness(supplyDisplays() + temperatureDisplays(), Freshness::Stale);
 }
 
 void DialogSuppliesTempLimits::changeEvent(QEvent* event)

@@ -2,29 +2,24 @@
 
 #include "app/ToolWindow.h"
 
-#include <QElapsedTimer>
 
 namespace Ui {
 class DialogSuppliesTempLimits;
 }
 
 class QLCDNumber;
-class QTimer;
 
 // "Supplies, Temperature and Limits": the current module's supply voltages, temperatures and
-// hardware limits as seven-segment displays. While it is shown the session reads them at the
-// module-value cadence; a display that no fresh value reached shows "---", as does one whose
-// quantity the module cannot report over its controller (the -12 V supply of an SNMP module).
+// hardware limits as seven-segment displays. While it is shown the session reads them often
+// enough to stay fresh; each display shows its age (ToolWindow): grey when ageing, "---" when
+// stale, as does one whose quantity the module cannot report over its controller (the -12 V
+// supply of an SNMP module).
 class DialogSuppliesTempLimits : public ToolWindow
 {
     Q_OBJECT
 public:
     explicit DialogSuppliesTempLimits(DeviceSession* session, QWidget* parent = nullptr);
     ~DialogSuppliesTempLimits() override;
-
-    // Without a value for this long the displays fall back to "---": module values come every
-    // 2.2 s, and the main window stops sending them when the module stops answering.
-    static constexpr int valuesLostAfterMs = 5000;
 
 public slots:
     void updateModuleSupplyP5(int serialNumber, float p5);
@@ -37,19 +32,18 @@ public slots:
 
 protected:
     void changeEvent(QEvent* event) override;
-    void showEvent(QShowEvent* event) override;
-    void hideEvent(QHideEvent* event) override;
     void moduleChanged(BaseModule* module) override;
+    void showFreshness(qint64 nowMs) override;
 
 private:
     bool isShownModule(int serialNumber) const;
-    void showValue(QLCDNumber* display, float value);
-    void showUnknown();
-    void checkValuesLost();
+    void display(QLCDNumber* display, float value);
+    QList<QLCDNumber*> supplyDisplays() const;
+    QList<QLCDNumber*> temperatureDisplays() const;
+    // "---" or grey by the age of the values behind `displays`.
+    static void showFreshness(const QList<QLCDNumber*>& displays, Freshness freshness);
 
     Ui::DialogSuppliesTempLimits* ui;
-    QTimer* lostTimer;
-    QElapsedTimer sinceLastValue;
     // False when the module's controller has no -12 V supply reading (it answers a constant).
     bool supplyN12Available = true;
 };
