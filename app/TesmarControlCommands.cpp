@@ -597,8 +597,10 @@ void TesmarControl::promptChannelValue(bool voltage, bool allChannels)
         channels = allChannelsOf(module);
     // Limits and the value offered come from the latest channel read while it is fresh; a read
     // that failed or is too old offers nothing to start from, so nothing is asked.
+    // Several channels are offered the module's full range, with a note when some allow less.
     const std::shared_ptr<const ModuleSnapshot> snapshot = freshChannelRead(module);
-    const NominalRange range = snapshot ? NominalRange::of(*snapshot, channels, voltage) : NominalRange();
+    const QList<int> ranged = channels.size() > 1 ? allChannelsOf(module) : channels;
+    const NominalRange range = snapshot ? NominalRange::of(*snapshot, ranged, voltage) : NominalRange();
     if (!range.found || range.largest <= 0.0f) {
         showCommandMessage(
             tr("%1: no current reading of %2; nothing was sent.").arg(capitalised(what), module->address()));
@@ -697,12 +699,21 @@ void TesmarControl::promptAllModulesValue(bool voltage)
     for (int index = 0; index < modules.size(); ++index) {
         const std::shared_ptr<const ModuleSnapshot> snapshot = snapshotOf(index);
         BaseModule* each = modules.at(index);
-        if (!snapshot || snapshot->voltageUnit != each->voltageUnit(0) || snapshot->currentUnit != each->currentUnit(0))
+        if (snapshot && snapshot->voltageUnit == each->voltageUnit(0) && snapshot->currentUnit == each->currentUnit(0)) {
+            for (const ChannelReading& reading : snapshot->channels) {
+                if (reading.complete)
+                    range.add(reading, voltage);
+            }
             continue;
-        for (const ChannelReading& reading : snapshot->channels) {
-            if (!reading.complete)
-                continue;
-            range.add(reading, voltage);
+        }
+        // A module the poller has not read (only the shown one is read without the overview):
+        // the nominal values it gave at discovery; a 0 is no nominal value and adds nothing.
+        for (int channel = 0; channel < each->channelNumber(); ++channel) {
+            ChannelReading nominal;
+            nominal.voltageNominal = each->channelVoltageNominal(channel);
+            nominal.currentNominal = each->channelCurrentNominal(channel);
+            if ((voltage ? nominal.voltageNominal : nominal.currentNominal) != 0.0f)
+                range.add(nominal, voltage);
         }
     }
     const std::shared_ptr<const ModuleSnapshot> shown = freshChannelRead(module);

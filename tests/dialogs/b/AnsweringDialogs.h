@@ -3,6 +3,9 @@
 #include "app/UserDialogs.h"
 
 #include <QDialog>
+#include <QDialogButtonBox>
+#include <QPushButton>
+#include <QTest>
 #include <QVariant>
 
 #include <functional>
@@ -67,3 +70,12 @@ public:
     bool getAddress(QWidget*, const QString&, const QString&, QString*) override { return true; }
     int exec(QDialog* dialog) override { return fill ? fill(dialog) : int(QDialog::Rejected); }
 };
+
+// Waits until `dialog` shows the values the module answered (its OK button enabled); false when
+// it never does within `timeoutMs` (the read failed or never came).
+inline bool waitForAnsweredValues(QDialog* dialog, int timeoutMs = 5000)
+{
+    auto* buttons = dialog->findChild<QDialogButtonBox*>();
+    QPushButton* ok = buttons ? buttons->button(QDialogButtonBox::Ok) : nullptr;
+    return ok && QTest::qWaitFor([ok] { return ok->isEnabled(); }, timeoutMs);
+}

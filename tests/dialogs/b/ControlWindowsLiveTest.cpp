@@ -25,6 +25,7 @@
 #include <QRadioButton>
 #include <QSettings>
 #include <QSpinBox>
+#include <QStatusBar>
 #include <QTemporaryFile>
 #include <QtTest>
 
@@ -70,6 +71,7 @@ private:
     // What the crate holds for each channel of slot 0, read through a second controller.
     QVector<Supervision> supervision();
     void selectRow(int row);
+    QString statusMessage() const { return m_window->statusBar()->currentMessage(); }
 
     std::unique_ptr<SimulatorProcess> m_simulator;
     std::unique_ptr<QTemporaryFile> m_config;
@@ -183,6 +185,8 @@ void ControlWindowsLiveTest::currentTrip()
     QString shownPrompt, shownNote;
     Supervision shown;
     m_dialogs.fill = [&](QDialog* dialog) {
+        if (!waitForAnsweredValues(dialog))
+            return int(QDialog::Rejected);
         shownPrompt = child<QLabel>(dialog, "labelText")->text();
         shownNote = child<QLabel>(dialog, "labelNote")->text();
         if (child<QCheckBox>(dialog, "chkDelayedTrip")->isChecked())
@@ -232,10 +236,8 @@ void ControlWindowsLiveTest::inhibit_data()
     QTest::newRow("one channel") << false << 4 << "rampDownChannel" << true
                                  << "When an External Inhibit on channel 4 occurs, perform the following action."
                                  << QList<int>{4} << 1;
-    // Without a current row the command acts on channel 0, like the other channel commands.
-    QTest::newRow("no current row") << false << -1 << "shutDownChannel" << true
-                                    << "When an External Inhibit on channel 0 occurs, perform the following action."
-                                    << QList<int>{0} << 2;
+    // Without a chosen channel the command is refused: no dialog, nothing written.
+    QTest::newRow("no current row") << false << -1 << "shutDownChannel" << true << "" << QList<int>{} << 2;
     QTest::newRow("all channels") << true << 6 << "ignoreFailure" << true
                                   << "When an External Inhibit on any channel occurs, perform the following action."
                                   << QList<int>{0, 1, 2, 3, 4, 5, 6, 7} << 0;
@@ -260,8 +262,10 @@ void ControlWindowsLiveTest::inhibit()
     selectRow(row);
 
     QString shownDescription;
-    bool preselected = false;
+    bool preselected = row < 0; // no dialog without a channel
     m_dialogs.fill = [&](QDialog* dialog) {
+        if (!waitForAnsweredValues(dialog))
+            return int(QDialog::Rejected);
         shownDescription = child<QLabel>(dialog, "description")->text();
         preselected = child<QRadioButton>(dialog, "shutDownModule")->isChecked();
         child<QRadioButton>(dialog, qPrintable(choice))->setChecked(true);
@@ -273,6 +277,8 @@ void ControlWindowsLiveTest::inhibit()
         m_window->on_actionSetChannelExternalInhibitAction_triggered();
     QCOMPARE(shownDescription, description);
     QVERIFY(preselected);
+    if (row < 0)
+        QCOMPARE(statusMessage(), QStringLiteral("Set external inhibit action: no channel selected; nothing was sent."));
 
     const QVector<Supervision> after = supervision();
     for (int channel = 0; channel < after.size(); ++channel) {

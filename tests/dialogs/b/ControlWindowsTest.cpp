@@ -28,6 +28,7 @@
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QTabWidget>
+#include <QTableWidget>
 #include <QThread>
 #include <QtTest>
 
@@ -86,6 +87,8 @@ private:
     void openWindow(int deviceClass = 20);
     DialogFlexGroups* openFlexGroups();
     MemoryModule::ModuleState moduleState();
+    // The operator puts the cursor on `channel` of the shown module (waits for its first read).
+    void selectChannel(int channel);
 
     std::unique_ptr<TesmarControl> m_window;
     GroupsModule* m_module = nullptr; // owned by the window's session
@@ -119,6 +122,13 @@ void ControlWindowsTest::openWindow(int deviceClass)
     m_window = std::make_unique<TesmarControl>(std::move(factory));
     m_window->setUserDialogs(&m_dialogs);
     QVERIFY(m_module);
+}
+
+void ControlWindowsTest::selectChannel(int channel)
+{
+    auto* table = m_window->findChild<QTableWidget*>(QStringLiteral("table"));
+    QTRY_VERIFY_WITH_TIMEOUT(table->rowCount() > channel, 5000);
+    table->setCurrentCell(channel, 0);
 }
 
 MemoryModule::ModuleState ControlWindowsTest::moduleState()
@@ -438,17 +448,23 @@ void ControlWindowsTest::userNominalValues_data()
     QTest::addColumn<double>("typedVoltage"); // NaN: left as shown
     QTest::addColumn<double>("typedCurrent");
     QTest::addColumn<QStringList>("nominalWrites");
+    QTest::addColumn<QStringList>("controlWrites");
     QTest::addColumn<quint32>("controlAfter");
     const double untouched = std::nan("");
-    // The module's 2999.987 V shows as 3000.0 with one decimal: untouched, it is not written.
-    QTest::newRow("ok without changes") << 0x0u << true << untouched << untouched << QStringList() << 0x0u;
+    // The module's 2999.987 V shows as 3000.0 with one decimal: untouched, it is not written, and
+    // without a change the stop mode is not touched either.
+    QTest::newRow("ok without changes") << 0x0u << true << untouched << untouched << QStringList() << QStringList()
+                                        << 0x0u;
     QTest::newRow("ok with a new voltage")
-        << 0x1000u << true << 2500.0 << untouched << QStringList{"setChannelVoltageNominal(0, 2500)"} << 0x1000u;
+        << 0x1000u << true << 2500.0 << untouched << QStringList{"setChannelVoltageNominal(0, 2500)"}
+        << QStringList{"setControl(4100)", "setControl(4096)"} << 0x1000u;
     QTest::newRow("ok with a new current")
-        << 0x0u << true << untouched << 0.002 << QStringList{"setChannelCurrentNominal(0, 0.00200000009)"} << 0x0u;
-    QTest::newRow("cancel") << 0x0u << false << 2500.0 << 0.002 << QStringList() << 0x0u;
+        << 0x0u << true << untouched << 0.002 << QStringList{"setChannelCurrentNominal(0, 0.00200000009)"}
+        << QStringList{"setControl(4)", "setControl(0)"} << 0x0u;
+    QTest::newRow("cancel") << 0x0u << false << 2500.0 << 0.002 << QStringList() << QStringList() << 0x0u;
     // A stop set before the window (an interrupted profile write) is not released by it.
-    QTest::newRow("stopped before") << 0x4u << true << untouched << untouched << QStringList() << 0x4u;
+    QTest::newRow("stopped before") << 0x4u << true << 2500.0 << untouched
+                                    << QStringList{"setChannelVoltageNominal(0, 2500)"} << QStringList() << 0x4u;
 }
 
 void ControlWindowsTest::userNominalValues()
@@ -458,6 +474,7 @@ void ControlWindowsTest::userNominalValues()
     QFETCH(double, typedVoltage);
     QFETCH(double, typedCurrent);
     QFETCH(QStringList, nominalWrites);
+    QFETCH(QStringList, controlWrites);
     QFETCH(quint32, controlAfter);
     openWindow();
     MemoryModule::Channel channel = m_module->channel(0);
@@ -468,12 +485,13 @@ void ControlWindowsTest::userNominalValues()
         std::lock_guard<std::recursive_mutex> lock(m_module->m_mutex);
         m_module->state.control = controlBefore;
     }
+    selectChannel(0);
     m_module->setConnectionState(BaseModule::ModuleStateInitialised);
     m_module->clearWrites();
 
-    quint32 controlWhileOpen = 0;
+    bool answered = false;
     m_dialogs.fill = [&](QDialog* dialog) {
-        controlWhileOpen = moduleState().control;
+        answered = waitForAnsweredValues(dialog);
         auto* voltage = child<QDoubleSpinBox>(dialog, "userVoltageNominal");
         auto* current = child<QDoubleSpinBox>(dialog, "userCurrentNominal");
         if (voltage->maximum() != 3000.0 || current->maximum() != 0.003)
@@ -485,16 +503,18 @@ void ControlWindowsTest::userNominalValues()
         return int(accept ? QDialog::Accepted : QDialog::Rejected);
     };
     m_window->on_actionSetChannelNominalValues_triggered();
-    QVERIFY(controlWhileOpen & 0x4);
+    QVERIFY(answered);
     QStringList written;
+    QStringList control;
     for (const QString& write : m_module->writes()) {
         if (write.contains(QStringLiteral("Nominal")))
             written.append(write);
+        if (write.startsWith(QStringLiteral("setControl")))
+            control.append(write);
     }
     QCOMPARE(written, nominalWrites);
+    QCOMPARE(control, controlWrites);
     QCOMPARE(moduleState().control, controlAfter);
-    // The table sets itself up again with the new values.
-    QCOMPARE(m_module->connectionState(), BaseModule::ModuleStateUnknown);
 }
 
 int main(int argc, char* argv[])
