@@ -4,6 +4,8 @@
 
 #include <QThread>
 
+#include <utility>
+
 BaseModule::BaseModule(QObject* parent)
     : QObject(parent)
 {
@@ -95,6 +97,15 @@ bool BaseModule::readControl(quint32*)
 bool BaseModule::readChannelSettings(int, ChannelSettings*)
 {
     return notOffered();
+}
+
+bool BaseModule::channelSettingsRead(int channel, ChannelSettings fresh, ChannelSettings* settings)
+{
+    fresh.currentControl = currentControl();
+    fresh.voltageUnit = voltageUnit(channel);
+    fresh.currentUnit = currentUnit(channel);
+    *settings = std::move(fresh);
+    return succeed();
 }
 
 bool BaseModule::updateChannelControl(int channel, quint32 clearBits, quint32 setBits, quint32* written)
