@@ -2,8 +2,6 @@
 
 #include "device/ModuleTypes.h"
 
-#include <QThread>
-
 #include <utility>
 
 BaseModule::BaseModule(QObject* parent)
@@ -139,8 +137,7 @@ bool BaseModule::reports(Quantity) const
 
 QString BaseModule::lastError()
 {
-    QMutexLocker locker(&m_lastErrorMutex);
-    return m_lastErrors.value(QThread::currentThreadId());
+    return m_lastErrors.reason();
 }
 
 bool BaseModule::channelReadComplete(int)
@@ -150,16 +147,12 @@ bool BaseModule::channelReadComplete(int)
 
 bool BaseModule::succeed()
 {
-    QMutexLocker locker(&m_lastErrorMutex);
-    m_lastErrors.remove(QThread::currentThreadId());
-    return true;
+    return m_lastErrors.succeed();
 }
 
 bool BaseModule::fail(const QString& reason)
 {
-    QMutexLocker locker(&m_lastErrorMutex);
-    m_lastErrors.insert(QThread::currentThreadId(), reason);
-    return false;
+    return m_lastErrors.fail(reason);
 }
 
 bool BaseModule::notOffered()

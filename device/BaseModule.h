@@ -2,6 +2,7 @@
 
 #include "device/ChannelReading.h"
 #include "device/ChannelSettings.h"
+#include "device/LastErrors.h"
 #include "device/ModuleReading.h"
 #include "device/WriteJournal.h"
 
@@ -341,6 +342,5 @@ protected:
     std::atomic<bool> m_useControllerUnits{false};
 
 private:
-    mutable QMutex m_lastErrorMutex;
-    QHash<Qt::HANDLE, QString> m_lastErrors; // per calling thread
+    LastErrors m_lastErrors;
 };
