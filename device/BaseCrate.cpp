@@ -1,7 +1,5 @@
 #include "device/BaseCrate.h"
 
-#include <QThread>
-
 BaseCrate::~BaseCrate() = default;
 
 bool BaseCrate::lastReadFailed()
@@ -20,22 +18,17 @@ bool BaseCrate::readPowerOn(bool* on)
 
 QString BaseCrate::lastError()
 {
-    QMutexLocker locker(&m_lastErrorMutex);
-    return m_lastErrors.value(QThread::currentThreadId());
+    return m_lastErrors.reason();
 }
 
 bool BaseCrate::succeed()
 {
-    QMutexLocker locker(&m_lastErrorMutex);
-    m_lastErrors.remove(QThread::currentThreadId());
-    return true;
+    return m_lastErrors.succeed();
 }
 
 bool BaseCrate::fail(const QString& reason)
 {
-    QMutexLocker locker(&m_lastErrorMutex);
-    m_lastErrors.insert(QThread::currentThreadId(), reason);
-    return false;
+    return m_lastErrors.fail(reason);
 }
 
 bool BaseCrate::reports(Quantity) const

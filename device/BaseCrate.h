@@ -1,10 +1,9 @@
 #pragma once
 
 #include "device/CrateReading.h"
+#include "device/LastErrors.h"
 #include "device/WriteJournal.h"
 
-#include <QHash>
-#include <QMutex>
 #include <QString>
 
 // The crate housing the modules: supplies, temperatures, fans, main power switch, identity.
@@ -71,6 +70,5 @@ protected:
     void journalWrite(const QString& crateAddress, const QString& reason, const char* quantity, const QString& value);
 
 private:
-    mutable QMutex m_lastErrorMutex;
-    QHash<Qt::HANDLE, QString> m_lastErrors; // per calling thread
+    LastErrors m_lastErrors;
 };

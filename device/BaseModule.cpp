@@ -2,7 +2,7 @@
 
 #include "device/ModuleTypes.h"
 
-#include <QThread>
+#include <utility>
 
 BaseModule::BaseModule(QObject* parent)
     : QObject(parent)
@@ -97,6 +97,15 @@ bool BaseModule::readChannelSettings(int, ChannelSettings*)
     return notOffered();
 }
 
+bool BaseModule::channelSettingsRead(int channel, ChannelSettings fresh, ChannelSettings* settings)
+{
+    fresh.currentControl = currentControl();
+    fresh.voltageUnit = voltageUnit(channel);
+    fresh.currentUnit = currentUnit(channel);
+    *settings = std::move(fresh);
+    return succeed();
+}
+
 bool BaseModule::updateChannelControl(int channel, quint32 clearBits, quint32 setBits, quint32* written)
 {
     const auto held = deviceLock();
@@ -128,8 +137,7 @@ bool BaseModule::reports(Quantity) const
 
 QString BaseModule::lastError()
 {
-    QMutexLocker locker(&m_lastErrorMutex);
-    return m_lastErrors.value(QThread::currentThreadId());
+    return m_lastErrors.reason();
 }
 
 bool BaseModule::channelReadComplete(int)
@@ -139,16 +147,12 @@ bool BaseModule::channelReadComplete(int)
 
 bool BaseModule::succeed()
 {
-    QMutexLocker locker(&m_lastErrorMutex);
-    m_lastErrors.remove(QThread::currentThreadId());
-    return true;
+    return m_lastErrors.succeed();
 }
 
 bool BaseModule::fail(const QString& reason)
 {
-    QMutexLocker locker(&m_lastErrorMutex);
-    m_lastErrors.insert(QThread::currentThreadId(), reason);
-    return false;
+    return m_lastErrors.fail(reason);
 }
 
 bool BaseModule::notOffered()

@@ -2,6 +2,7 @@
 
 #include "device/ChannelReading.h"
 #include "device/ChannelSettings.h"
+#include "device/LastErrors.h"
 #include "device/ModuleReading.h"
 #include "device/WriteJournal.h"
 
@@ -113,6 +114,27 @@ public:
     // True for the reason an operation gives when its request was not answered (a time-out, an
     // item or bus that does not answer), as opposed to a refusal by the device.
     static bool isNoAnswer(const QString& reason);
+
+    // Not slots: they hand values back through pointers, which scripts cannot pass.
+    //
+    // Checked reads: ask the device now (no value cached before the call is used) and give the
+    // value only when the device answered it. False, with lastError() set and the output left
+    // untouched, otherwise; readControl() is "not offered" for module kinds without a module
+    // control word. The defaults offer nothing.
+    virtual bool readChannelControl(int channel, quint32* control);
+    virtual bool readControl(quint32* control);
+    // Everything the trip, inhibit and nominal-value dialogs start from, all read now: false
+    // (lastError() set, `settings` untouched) when any one read was not answered.
+    virtual bool readChannelSettings(int channel, ChannelSettings* settings);
+
+    // Read-modify-write of a control word as one operation under the device lock (a script
+    // thread or the poller cannot come in between): reads the word fresh with the checked read,
+    // writes (word & ~clearBits) | setBits through setChannelControl() / setControl() (journaled
+    // as every write) and returns that write's result; `written` gets the word sent. When the
+    // word cannot be read nothing is written and the result is false with lastError()
+    // "control word not read (<reason>)".
+    bool updateChannelControl(int channel, quint32 clearBits, quint32 setBits, quint32* written = nullptr);
+    bool updateControl(quint32 clearBits, quint32 setBits, quint32* written = nullptr);
 
 public slots:
     int deviceClass();
@@ -271,25 +293,6 @@ public slots:
     virtual bool programBaseAddress(quint16 address);
     virtual quint16 verifyBaseAddress();
 
-    // Checked reads: ask the device now (no value cached before the call is used) and give the
-    // value only when the device answered it. False, with lastError() set and the output left
-    // untouched, otherwise; readControl() is "not offered" for module kinds without a module
-    // control word. The defaults offer nothing.
-    virtual bool readChannelControl(int channel, quint32* control);
-    virtual bool readControl(quint32* control);
-    // Everything the trip, inhibit and nominal-value dialogs start from, all read now: false
-    // (lastError() set, `settings` untouched) when any one read was not answered.
-    virtual bool readChannelSettings(int channel, ChannelSettings* settings);
-
-    // Read-modify-write of a control word as one operation under the device lock (a script
-    // thread or the poller cannot come in between): reads the word fresh with the checked read,
-    // writes (word & ~clearBits) | setBits through setChannelControl() / setControl() (journaled
-    // as every write) and returns that write's result; `written` gets the word sent. When the
-    // word cannot be read nothing is written and the result is false with lastError()
-    // "control word not read (<reason>)".
-    bool updateChannelControl(int channel, quint32 clearBits, quint32 setBits, quint32* written = nullptr);
-    bool updateControl(quint32 clearBits, quint32 setBits, quint32* written = nullptr);
-
 protected:
     // The lock every operation of this module takes (its controller's recursive mutex), held by
     // the read-modify-write operations for their whole duration. The default holds nothing:
@@ -304,6 +307,9 @@ protected:
     bool noSuchChannel(int channel);
     // fail("no answer"): the one text every module kind gives for an unanswered request.
     bool noAnswer();
+    // The end of a readChannelSettings() whose reads were all answered: adds what the module knows
+    // without asking (current control, the units of `channel`), hands `fresh` over and succeeds.
+    bool channelSettingsRead(int channel, ChannelSettings fresh, ChannelSettings* settings);
 
     // Where this module's writes happen, as the write journal names it: crate address, slot and
     // serial number in a JournalWrite with the other fields empty. The default has no crate
@@ -336,6 +342,5 @@ protected:
     std::atomic<bool> m_useControllerUnits{false};
 
 private:
-    mutable QMutex m_lastErrorMutex;
-    QHash<Qt::HANDLE, QString> m_lastErrors; // per calling thread
+    LastErrors m_lastErrors;
 };

@@ -1098,9 +1098,5 @@ bool OpcModule::readChannelSettings(int channel, ChannelSettings* settings)
     fresh.inhibitAction = IgnoreFailure;
     fresh.voltageHardwareNominal = fresh.voltageNominal;
     fresh.currentHardwareNominal = fresh.currentNominal;
-    fresh.currentControl = currentControl();
-    fresh.voltageUnit = voltageUnit(channel);
-    fresh.currentUnit = currentUnit(channel);
-    *settings = fresh;
-    return succeed();
+    return channelSettingsRead(channel, fresh, settings);
 }

@@ -138,6 +138,8 @@ public slots:
     quint32 flexGroupType(int group) override;
     float channelVoltageHardwareNominal(int channel) override;
     float channelCurrentHardwareNominal(int channel) override;
+
+public:
     bool readChannelControl(int channel, quint32* control) override;
     // Kill enable and fine adjustment, the bits control() reads.
     bool readControl(quint32* control) override;

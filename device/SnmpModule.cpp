@@ -960,11 +960,7 @@ bool SnmpModule::readChannelSettings(int channel, ChannelSettings* settings)
     fresh.currentNominal = displayCurrent(currentNominal);
     fresh.voltageHardwareNominal = fresh.voltageNominal;
     fresh.currentHardwareNominal = fresh.currentNominal;
-    fresh.currentControl = currentControl();
-    fresh.voltageUnit = voltageUnit(channel);
-    fresh.currentUnit = currentUnit(channel);
-    *settings = fresh;
-    return succeed();
+    return channelSettingsRead(channel, fresh, settings);
 }
 
 bool SnmpModule::readBehaviours(int first, int count, QVector<int>* behaviours)

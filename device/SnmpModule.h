@@ -152,6 +152,8 @@ public slots:
     quint32 flexGroupType(int group) override;
     float channelVoltageHardwareNominal(int channel) override;
     float channelCurrentHardwareNominal(int channel) override;
+
+public:
     // The channel's output switch, read alone from the crate.
     bool readChannelControl(int channel, quint32* control) override;
     // One request per quantity, each for this channel alone.

@@ -500,24 +500,22 @@ bool VmeModule::readChannelControl(int channel, quint32* control)
         return false;
     if (!validChannel(channel))
         return noSuchChannel(channel);
-    m_readFailed = false;
-    const quint32 word = read(channelRegister(channel, ChannelControl));
-    if (m_readFailed)
-        return readFailure();
-    *control = word;
-    return succeed();
+    return readChecked(channelRegister(channel, ChannelControl), control);
 }
 
 bool VmeModule::readControl(quint32* control)
 {
     const Lock held = lock();
-    if (!layoutKnown())
-        return false;
+    return layoutKnown() && readChecked(moduleRegister(Control), control);
+}
+
+bool VmeModule::readChecked(Register reg, quint32* value)
+{
     m_readFailed = false;
-    const quint32 word = read(moduleRegister(Control));
+    const quint32 word = read(reg);
     if (m_readFailed)
         return readFailure();
-    *control = word;
+    *value = word;
     return succeed();
 }
 
@@ -545,11 +543,7 @@ bool VmeModule::readChannelSettings(int channel, ChannelSettings* settings)
     fresh.delayedTripRampDown = ((type >> actionShift) & 3u) == RampDownChannel;
     fresh.delayedTripTimeMs = fresh.delayedTripEnabled ? int(type & delayMask) : -1;
     fresh.inhibitAction = IgnoreFailure;
-    fresh.currentControl = currentControl();
-    fresh.voltageUnit = voltageUnit(channel);
-    fresh.currentUnit = currentUnit(channel);
-    *settings = fresh;
-    return succeed();
+    return channelSettingsRead(channel, fresh, settings);
 }
 
 template <typename PerChannel>

@@ -163,6 +163,8 @@ public slots:
     bool programBaseAddress(quint16 address) override;
     // The base address the module accepted, or 0xFFFF when it differs from the one written.
     quint16 verifyBaseAddress() override;
+
+public:
     // The checked reads detect the layout first when it is not known yet.
     bool readChannelControl(int channel, quint32* control) override;
     bool readControl(quint32* control) override;
@@ -217,6 +219,8 @@ private:
     bool layoutKnown();
     // fail() for reads that set m_readFailed.
     bool readFailure();
+    // One register read for a checked read: `value` only when every cycle was answered.
+    bool readChecked(Register reg, quint32* value);
     // The module's (`moduleWord`) or `channel`'s control word read fresh through the checked
     // read, `setBits` set and `clearBits` cleared, and its low 16 bits written, journaled as
     // `quantity` with `value` (null: the word written); nothing is written when the word was not

@@ -535,9 +535,5 @@ bool MemoryModule::readChannelSettings(int channel, ChannelSettings* settings)
     fresh.delayedTripTimeMs = c.delayedTripTime;
     fresh.inhibitAction = c.inhibitAction;
     fresh.control = c.control;
-    fresh.currentControl = currentControl();
-    fresh.voltageUnit = voltageUnit(channel);
-    fresh.currentUnit = currentUnit(channel);
-    *settings = fresh;
-    return succeed();
+    return channelSettingsRead(channel, fresh, settings);
 }

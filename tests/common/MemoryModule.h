@@ -154,11 +154,12 @@ public slots:
     bool sendHexLine(QByteArray record) override;
     bool programBaseAddress(quint16 address) override;
     quint16 verifyBaseAddress() override;
+
+public:
     bool readChannelControl(int channel, quint32* control) override;
     bool readControl(quint32* control) override;
     bool readChannelSettings(int channel, ChannelSettings* settings) override;
 
-public:
     // Module-level state, public for tests that set up a situation directly (take m_mutex when
     // another thread may be reading).
     struct ModuleState
