@@ -25,7 +25,8 @@ DialogChannelControl::DialogChannelControl(DeviceSession* session, QWidget* pare
     }
     ui->setExternalMeasurementOn->setEnabled(false);
     ui->setRippleMeasurementOn->setEnabled(false);
-    setNeeds(Poller::ChannelEventWords | Poller::ChannelHardwareNominals);
+    // Status and control come with the channel reads.
+    setNeeds(Poller::CurrentModuleChannels | Poller::ChannelEventWords | Poller::ChannelHardwareNominals);
     moduleChanged(module());
 }
 
