@@ -91,14 +91,16 @@ auto OpcController::read(Getter getter, const QString& item, bool* ok)
 }
 
 template <typename Setter, typename Getter, typename Value>
-bool OpcController::write(Setter setter, Getter getter, const QString& item, Value value)
+bool OpcController::write(Setter setter, Getter getter, const QString& item, Value value, Value* readBack)
 {
     Lock lock(mutex());
     if (!m_libraryReady || !setter)
         return false;
     setter(itemName(item).constData(), value);
     bool answered = false;
-    read(getter, item, &answered);
+    const Value back = Value(read(getter, item, &answered));
+    if (answered && readBack)
+        *readBack = back;
     return answered;
 }
 
@@ -136,27 +138,27 @@ QString OpcController::getString(const QString& item, bool* ok)
 
 bool OpcController::setBool(const QString& item, bool value)
 {
-    return write(opc_setBool, opc_getBool, item, value);
+    return write(opc_setBool, opc_getBool, item, value, static_cast<bool*>(nullptr));
 }
 
 bool OpcController::setByte(const QString& item, quint8 value)
 {
-    return write(opc_setByte, opc_getByte, item, value);
+    return write(opc_setByte, opc_getByte, item, value, static_cast<quint8*>(nullptr));
 }
 
 bool OpcController::setUnsignedShort(const QString& item, quint16 value)
 {
-    return write(opc_setUnsignedShort, opc_getUnsignedShort, item, value);
+    return write(opc_setUnsignedShort, opc_getUnsignedShort, item, value, static_cast<quint16*>(nullptr));
 }
 
 bool OpcController::setUnsignedLong(const QString& item, quint32 value)
 {
-    return write(opc_setUnsignedLong, opc_getUnsignedLong, item, value);
+    return write(opc_setUnsignedLong, opc_getUnsignedLong, item, value, static_cast<quint32*>(nullptr));
 }
 
-bool OpcController::setFloat(const QString& item, float value)
+bool OpcController::setFloat(const QString& item, float value, float* readBack)
 {
-    return write(opc_setFloat, opc_getFloat, item, value);
+    return write(opc_setFloat, opc_getFloat, item, value, readBack);
 }
 
 bool OpcController::open(const QString& address)
@@ -193,7 +195,7 @@ QString OpcController::busStatus()
 QString OpcController::errorString()
 {
     Lock lock(mutex());
-    return m_lastReadFailed ? QStringLiteral("no answer from the OPC server") : QString();
+    return m_lastReadFailed ? QStringLiteral("no answer") : QString();
 }
 
 QString OpcController::className()

@@ -35,8 +35,8 @@ public:
     bool liveInsertion() override;
     // The text of "Status.CAN"; anything but exactly "OK" (an empty text too) in red.
     QString busStatus() override;
-    // "no answer from the OPC server" when the latest read through this controller was not
-    // answered, otherwise empty.
+    // "no answer" when the latest read through this controller was not answered, otherwise
+    // empty.
     QString errorString() override;
     QString className() override;
     // "Connected to Tesmar OPC Server. Bus status: " followed by busStatus().
@@ -63,12 +63,14 @@ public:
 
     // Writes of one item. The library's setters report nothing, so each write is followed by a
     // read of the same item: true when the server answered it (the write reached a server that
-    // knows the item), false when it did not or the library lacks the entry.
+    // knows the item), false when it did not or the library lacks the entry. `readBack` (may be
+    // null) gets the value that read gave when it was answered: whether the server took the
+    // value is the caller's judgement.
     bool setBool(const QString& item, bool value);
     bool setByte(const QString& item, quint8 value);
     bool setUnsignedShort(const QString& item, quint16 value);
     bool setUnsignedLong(const QString& item, quint32 value);
-    bool setFloat(const QString& item, float value);
+    bool setFloat(const QString& item, float value, float* readBack = nullptr);
 
     // Library entry points; null when not resolved.
 #define TESMAR_OPC_ENTRY_MEMBER(name, result, parameters) OpcEntry_##name name = nullptr;
@@ -80,7 +82,7 @@ private:
     template <typename Getter>
     auto read(Getter getter, const QString& item, bool* ok);
     template <typename Setter, typename Getter, typename Value>
-    bool write(Setter setter, Getter getter, const QString& item, Value value);
+    bool write(Setter setter, Getter getter, const QString& item, Value value, Value* readBack);
 
     QString m_address;
     QStringList m_moduleList;

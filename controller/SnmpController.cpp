@@ -9,6 +9,8 @@
 #include <QHostAddress>
 #include <QtEndian>
 
+#include <cstring>
+
 namespace {
 
 QString translate(const char* text)
@@ -153,6 +155,8 @@ QString SnmpController::busStatus()
 QString SnmpController::errorString()
 {
     const char* reason = call(&SnmpController::snmpLastError);
+    if (reason && std::strcmp(reason, "timeout") == 0)
+        return QStringLiteral("no answer");
     return QString::fromLatin1(reason ? reason : "");
 }
 

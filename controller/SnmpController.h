@@ -36,7 +36,9 @@ public:
     // "<font color=\"red\">Crate does not answer!" (the main switch could not be read).
     QString busStatus() override;
     // Why the calling thread's latest library call failed (snmpLastError), "" after a success
-    // and always with a library that cannot tell.
+    // and always with a library that cannot tell. The library's "timeout" reads "no answer": the
+    // text every device kind gives for a request nobody answered, so that callers never take a
+    // time-out for a refusal.
     QString errorString() override;
     QString className() override;
     QString connectionInfo() override;

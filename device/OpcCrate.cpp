@@ -2,6 +2,8 @@
 
 #include "controller/OpcController.h"
 
+#include <mutex>
+
 OpcCrate::OpcCrate(OpcController* controller, const QString& name)
     : m_controller(controller)
     , m_prefix(name.endsWith(QLatin1Char('.')) ? name : name + QLatin1Char('.'))
@@ -84,7 +86,28 @@ bool OpcCrate::powerOn()
 
 bool OpcCrate::setPowerOn(bool on)
 {
-    return m_controller->setBool(item("On"), on) ? succeed() : fail(QStringLiteral("no answer"));
+    std::lock_guard<std::recursive_mutex> lock(m_controller->mutex());
+    // The write is confirmed by the crate's own reading of the switch afterwards.
+    m_controller->setBool(item("On"), on);
+    bool now = false;
+    QString reason;
+    if (!readPowerOn(&now))
+        reason = lastError();
+    else if (now != on)
+        reason = QStringLiteral("not taken (reads back %1)").arg(now ? QStringLiteral("on") : QStringLiteral("off"));
+    journalWrite(m_controller->address(), reason, "main switch", on ? QStringLiteral("on") : QStringLiteral("off"));
+    return reason.isEmpty() ? succeed() : fail(reason);
+}
+
+bool OpcCrate::readPowerOn(bool* on)
+{
+    bool answered = false;
+    const bool value = m_controller->getBool(item("On"), &answered);
+    m_lastReadFailed = !answered;
+    if (!answered)
+        return fail(QStringLiteral("no answer"));
+    *on = value;
+    return succeed();
 }
 
 int OpcCrate::serialNumber()

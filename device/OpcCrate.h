@@ -34,7 +34,9 @@ public:
     int status() override;
     bool acLinePower() override;
     bool powerOn() override;
+    // Taken when the switch reads back as written; journaled.
     bool setPowerOn(bool on) override;
+    bool readPowerOn(bool* on) override;
     // "DeviceID" as a decimal number; 0 when it is not one.
     int serialNumber() override;
     QString firmwareRelease() override;

@@ -5,6 +5,7 @@
 #include "device/Resolution.h"
 #include "device/StatusWordBits.h"
 
+#include <cmath>
 #include <mutex>
 
 namespace {
@@ -168,8 +169,91 @@ bool OpcModule::written(bool confirmed, int channel, const char* quantity, const
     if (confirmed)
         succeed();
     else
-        fail(QStringLiteral("no answer from the OPC server"));
+        noAnswer();
     return journalWrite(confirmed, channel, quantity, value);
+}
+
+float OpcModule::toServer(float value, ValueKind kind) const
+{
+    switch (kind) {
+    case ValueKind::Voltage:
+        return voltageToServer(value);
+    case ValueKind::Current:
+        return currentToServer(value);
+    case ValueKind::RampSpeed:
+        break;
+    }
+    return value;
+}
+
+float OpcModule::fromServer(float value, ValueKind kind) const
+{
+    switch (kind) {
+    case ValueKind::Voltage:
+        return voltageFromServer(value);
+    case ValueKind::Current:
+        return currentFromServer(value);
+    case ValueKind::RampSpeed:
+        break;
+    }
+    return value;
+}
+
+QString OpcModule::valueText(float value, ValueKind kind, int channel)
+{
+    switch (kind) {
+    case ValueKind::Voltage:
+        return JournalWrite::valueText(value, voltageUnit(channel));
+    case ValueKind::Current:
+        return JournalWrite::valueText(value, currentUnit(channel));
+    case ValueKind::RampSpeed:
+        break;
+    }
+    return JournalWrite::valueText(value, QStringLiteral("%/s"));
+}
+
+// The server answers the read of an item whether or not it took the value written (the stand-in,
+// like a module, keeps the previous set value for one out of range), so the read-back decides.
+// Items report no precision of their own. Equal is: within half a step of the last decimal the
+// window shows for the quantity (voltagePrecision(), currentPrecision(), two decimals for ramp
+// speeds), or within 1e-5 of the value, whichever is larger. A float item travels as a 32-bit
+// float and through a unit conversion, and a server may round to the module's converter, none of
+// which the operator could see; a refused or clamped value differs by far more.
+bool OpcModule::sameValue(float written, float readBack, ValueKind kind)
+{
+    int decimals = 2;
+    if (kind == ValueKind::Voltage)
+        decimals = voltagePrecision();
+    else if (kind == ValueKind::Current)
+        decimals = currentPrecision();
+    const double halfStep = 0.5 * std::pow(10.0, -qBound(0, decimals, 9));
+    const double relative = 1e-5 * std::max(std::fabs(double(written)), std::fabs(double(readBack)));
+    return std::fabs(double(written) - double(readBack)) <= std::max(halfStep, relative);
+}
+
+bool OpcModule::readValue(const QString& item, ValueKind kind, float* value)
+{
+    bool answered = false;
+    const float server = m_controller->getFloat(item, &answered);
+    if (answered)
+        *value = fromServer(server, kind);
+    return answered;
+}
+
+bool OpcModule::writtenValue(const QString& item, float value, ValueKind kind, int channel, const char* quantity)
+{
+    Lock lock(m_controller->mutex());
+    float readBack = 0.0f;
+    bool ok = false;
+    if (!m_controller->setFloat(item, toServer(value, kind), &readBack)) {
+        ok = noAnswer();
+    } else {
+        readBack = fromServer(readBack, kind);
+        ok = sameValue(value, readBack, kind)
+            ? succeed()
+            : fail(QStringLiteral("not taken (reads back %1)").arg(valueText(readBack, kind, channel)));
+    }
+    return journalWrite(ok, channel, quantity, valueText(value, kind, channel));
 }
 
 template <typename Update>
@@ -179,7 +263,7 @@ bool OpcModule::changeMask(const QString& suffix, const char* quantity, Update u
     bool answered = false;
     const quint32 mask = m_controller->getUnsignedLong(moduleItem(suffix), &answered);
     if (!answered)
-        return fail(QStringLiteral("no answer from the OPC server"));
+        return noAnswer();
     const quint32 changed = update(mask);
     return written(
         m_controller->setUnsignedLong(moduleItem(suffix), changed), JournalWrite::moduleWide, quantity, wordText(changed));
@@ -452,8 +536,8 @@ float OpcModule::voltageRampSpeed()
 
 bool OpcModule::setVoltageRampSpeed(float vramp)
 {
-    return written(m_controller->setFloat(moduleItem(QStringLiteral("RampSpeed")), vramp), JournalWrite::moduleWide,
-        "voltage ramp speed", JournalWrite::valueText(vramp, QStringLiteral("%/s")));
+    return writtenValue(moduleItem(QStringLiteral("RampSpeed")), vramp, ValueKind::RampSpeed, JournalWrite::moduleWide,
+        "voltage ramp speed");
 }
 
 float OpcModule::currentRampSpeed()
@@ -463,8 +547,8 @@ float OpcModule::currentRampSpeed()
 
 bool OpcModule::setCurrentRampSpeed(float iramp)
 {
-    return written(m_controller->setFloat(moduleItem(QStringLiteral("IRampSpeed")), iramp), JournalWrite::moduleWide,
-        "current ramp speed", JournalWrite::valueText(iramp, QStringLiteral("%/s")));
+    return writtenValue(moduleItem(QStringLiteral("IRampSpeed")), iramp, ValueKind::RampSpeed, JournalWrite::moduleWide,
+        "current ramp speed");
 }
 
 bool OpcModule::killEnable()
@@ -535,20 +619,36 @@ bool OpcModule::clearSelectedChannelsEmergencyOff(quint32 mask)
     return ok;
 }
 
-bool OpcModule::setAllChannelsVoltageSet(float vset)
+// The all-channels item keeps what was written to it whatever the channels took: each channel's
+// own set value is read back instead.
+bool OpcModule::writtenToAllChannels(
+    const char* allItem, const char* channelSuffix, float value, ValueKind kind, const char* quantity)
 {
     Lock lock(m_controller->mutex());
+    bool ok = m_controller->setFloat(moduleItem(QLatin1String(allItem)), toServer(value, kind)) || noAnswer();
+    for (int channel = 0; ok && channel < m_channelCount; ++channel) {
+        float readBack = 0.0f;
+        if (!readValue(channelItem(channel, QLatin1String(channelSuffix)), kind, &readBack))
+            ok = noAnswer();
+        else if (!sameValue(value, readBack, kind))
+            ok = fail(
+                QStringLiteral("not taken (channel %1 reads back %2)").arg(channel).arg(valueText(readBack, kind, channel)));
+    }
+    if (ok)
+        succeed();
+    return journalWrite(ok, JournalWrite::moduleWide, quantity, valueText(value, kind, 0));
+}
+
+bool OpcModule::setAllChannelsVoltageSet(float vset)
+{
     if (isMeasurementModule())
         return notOffered();
-    return written(m_controller->setFloat(moduleItem(QStringLiteral("VSetAllChannels")), voltageToServer(vset)),
-        JournalWrite::moduleWide, "voltage set of all channels", JournalWrite::valueText(vset, voltageUnit()));
+    return writtenToAllChannels("VSetAllChannels", "VSet", vset, ValueKind::Voltage, "voltage set of all channels");
 }
 
 bool OpcModule::setAllChannelsCurrentSet(float iset)
 {
-    Lock lock(m_controller->mutex());
-    return written(m_controller->setFloat(moduleItem(QStringLiteral("ISetAllChannels")), currentToServer(iset)),
-        JournalWrite::moduleWide, "current set of all channels", JournalWrite::valueText(iset, currentUnit()));
+    return writtenToAllChannels("ISetAllChannels", "ISet", iset, ValueKind::Current, "current set of all channels");
 }
 
 bool OpcModule::setAllChannelsDelayedTripAction(OutputSupervisionAction action, int delay)
@@ -764,8 +864,7 @@ bool OpcModule::setChannelVoltageSet(int channel, float vset)
         return notOffered();
     if (!validChannel(channel))
         return noSuchChannel(channel);
-    return written(m_controller->setFloat(channelItem(channel, QStringLiteral("VSet")), voltageToServer(vset)), channel,
-        "voltage set", JournalWrite::valueText(vset, voltageUnit(channel)));
+    return writtenValue(channelItem(channel, QStringLiteral("VSet")), vset, ValueKind::Voltage, channel, "voltage set");
 }
 
 float OpcModule::channelVoltageMeasure(int channel)
@@ -791,8 +890,7 @@ bool OpcModule::setChannelCurrentSet(int channel, float iset)
         return notOffered();
     if (!validChannel(channel))
         return noSuchChannel(channel);
-    return written(m_controller->setFloat(channelItem(channel, QStringLiteral("ISet")), currentToServer(iset)), channel,
-        "current set", JournalWrite::valueText(iset, currentUnit(channel)));
+    return writtenValue(channelItem(channel, QStringLiteral("ISet")), iset, ValueKind::Current, channel, "current set");
 }
 
 float OpcModule::channelCurrentMeasure(int channel)
@@ -919,4 +1017,90 @@ float OpcModule::channelCurrentInterlockMinSet(int)
 bool OpcModule::setChannelCurrentInterlockMinSet(int, float)
 {
     return notOffered();
+}
+
+// ---- checked reads ----------------------------------------------------------------------------
+
+std::unique_lock<std::recursive_mutex> OpcModule::deviceLock()
+{
+    return std::unique_lock<std::recursive_mutex>(m_controller->mutex());
+}
+
+bool OpcModule::readChannelControl(int channel, quint32* control)
+{
+    Lock lock(m_controller->mutex());
+    if (!validChannel(channel))
+        return noSuchChannel(channel);
+    quint32 word = 0;
+    bool answered = true;
+    const auto take = [&](const char* suffix, quint32 bit) {
+        bool ok = false;
+        if (m_controller->getBool(channelItem(channel, QLatin1String(suffix)), &ok))
+            word |= bit;
+        answered = answered && ok;
+    };
+    if (isMeasurementModule()) {
+        take("setExternalMeas", ChannelControlBit::externalMeasurement);
+        take("setRipple", ChannelControlBit::rippleMeasurement);
+    } else {
+        take("On", ChannelControlBit::on);
+        take("Emergency", ChannelControlBit::emergencyOff);
+    }
+    if (!answered)
+        return noAnswer();
+    m_controlCache[channel] = quint16(word);
+    *control = word;
+    return succeed();
+}
+
+bool OpcModule::readControl(quint32* control)
+{
+    Lock lock(m_controller->mutex());
+    bool answered = false;
+    quint32 word = 0;
+    if (m_controller->getBool(moduleItem(QStringLiteral("setKillEnable")), &answered))
+        word |= ModuleControlBit::killEnable;
+    if (!answered)
+        return noAnswer();
+    if (!isMeasurementModule()) {
+        if (m_controller->getBool(moduleItem(QStringLiteral("setAdjust")), &answered))
+            word |= ModuleControlBit::fineAdjustment;
+        if (!answered)
+            return noAnswer();
+    }
+    *control = word;
+    return succeed();
+}
+
+bool OpcModule::readChannelSettings(int channel, ChannelSettings* settings)
+{
+    Lock lock(m_controller->mutex());
+    if (!validChannel(channel))
+        return noSuchChannel(channel);
+    ChannelSettings fresh;
+    if (!readChannelControl(channel, &fresh.control))
+        return false;
+    if (!readValue(channelItem(channel, QStringLiteral("NominalV")), ValueKind::Voltage, &fresh.voltageNominal)
+        || !readValue(channelItem(channel, QStringLiteral("NominalI")), ValueKind::Current, &fresh.currentNominal))
+        return noAnswer();
+    if (!isMeasurementModule()
+        && !readValue(channelItem(channel, QStringLiteral("ISet")), ValueKind::Current, &fresh.currentSet))
+        return noAnswer();
+    // The delayed trip is the channel's own variable group, selected by its number.
+    bool answered = m_controller->setByte(moduleItem(QStringLiteral("GroupNumber")), quint8(channel));
+    const quint32 type =
+        answered ? m_controller->getUnsignedLong(moduleItem(QStringLiteral("GroupVariable")), &answered) & 0xFFFF : 0;
+    if (!answered)
+        return noAnswer();
+    fresh.delayedTripEnabled = (type & delayedTripMarker) == delayedTripMarker;
+    fresh.delayedTripRampDown = ((type >> actionShift) & 3u) == RampDownChannel;
+    fresh.delayedTripTimeMs = fresh.delayedTripEnabled ? int(type & delayMask) : -1;
+    fresh.inhibitAction = IgnoreFailure;
+    fresh.voltageHardwareNominal = fresh.voltageNominal;
+    fresh.currentHardwareNominal = fresh.currentNominal;
+    fresh.currentControl = currentControl();
+    fresh.voltageUnit = voltageUnit(channel);
+    fresh.currentUnit = currentUnit(channel);
+    *settings = fresh;
+    return succeed();
 }

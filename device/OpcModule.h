@@ -18,7 +18,9 @@ class OpcController;
 // Identity (serial number, firmware name and release, device class, channel count) is read once
 // at construction. Writes that read a mask first (on, emergency off) write nothing when that
 // read is not answered: a mask read as 0 would switch other channels. Every write is confirmed
-// by reading the item back (see OpcController).
+// by reading the item back (see OpcController): a write whose read-back is not answered fails
+// with "no answer"; a value write (set values, ramp speeds) counts only when the item reads back
+// the value sent (see writtenValue()), else it fails with "not taken (reads back <value unit>)".
 //
 // Every operation runs under the controller's mutex; callable from any thread.
 class OpcModule : public BaseModule
@@ -136,8 +138,18 @@ public slots:
     quint32 flexGroupType(int group) override;
     float channelVoltageHardwareNominal(int channel) override;
     float channelCurrentHardwareNominal(int channel) override;
+    bool readChannelControl(int channel, quint32* control) override;
+    // Kill enable and fine adjustment, the bits control() reads.
+    bool readControl(quint32* control) override;
+    // The external inhibit has no item here: inhibitAction is IgnoreFailure.
+    bool readChannelSettings(int channel, ChannelSettings* settings) override;
+
+protected:
+    std::unique_lock<std::recursive_mutex> deviceLock() override;
 
 private:
+    // What a written value is, for the tolerance of its read-back and the unit of its text.
+    enum class ValueKind { Voltage, Current, RampSpeed };
     bool validChannel(int channel) const { return channel >= 0 && channel < m_channelCount; }
     // Values between the server's units and the interface's (display or controller) units.
     float voltageFromServer(float value) const;
@@ -146,6 +158,20 @@ private:
     float currentToServer(float value) const;
     // The result of a confirmed write, recorded in the write journal (see journalWrite).
     bool written(bool confirmed, int channel, const char* quantity, const QString& value);
+    // Writes `value` (interface units) to the float `item` and reads it back: true when the item
+    // holds it afterwards (see sameValue()), journaled like written().
+    bool writtenValue(const QString& item, float value, ValueKind kind, int channel, const char* quantity);
+    // The all-channels item `allItem` written with `value`, then every channel's `channelSuffix`
+    // item read back; one journal line.
+    bool writtenToAllChannels(
+        const char* allItem, const char* channelSuffix, float value, ValueKind kind, const char* quantity);
+    float toServer(float value, ValueKind kind) const;
+    float fromServer(float value, ValueKind kind) const;
+    // Whether a value read back in interface units is the one written.
+    bool sameValue(float written, float readBack, ValueKind kind);
+    QString valueText(float value, ValueKind kind, int channel);
+    // The item's value in interface units; false when the server did not answer.
+    bool readValue(const QString& item, ValueKind kind, float* value);
     // Read-modify-write of a 32-bit channel mask item: `update` turns the read mask into the one
     // written. Nothing is written when the read is not answered.
     template <typename Update>

@@ -126,6 +126,18 @@ bool SnmpCrate::powerOn()
     return read(&SnmpController::getMainSwitch) != 0;
 }
 
+bool SnmpCrate::readPowerOn(bool* on)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_controller->mutex());
+    const int value = read(&SnmpController::getMainSwitch);
+    // This thread's own reason: another thread's reads cannot make this one look answered.
+    const QString reason = m_controller->errorString();
+    if (!reason.isEmpty())
+        return fail(reason);
+    *on = value != 0;
+    return succeed();
+}
+
 bool SnmpCrate::setPowerOn(bool on)
 {
     std::lock_guard<std::recursive_mutex> lock(m_controller->mutex());

@@ -10,7 +10,8 @@ class SnmpController;
 // serial number) is read once from the system description at construction. Every operation
 // holds the controller's mutex; callable from any thread. A read the crate did not answer
 // returns 0 (powerOn() false) with lastReadFailed() true; a library that cannot report failed
-// calls (no snmpLastError) leaves lastReadFailed() false.
+// calls (no snmpLastError) leaves lastReadFailed() false. Writes fail with the library's reason
+// ("no answer" for a time-out, "noAccess", "wrongValue", ...).
 class SnmpCrate : public BaseCrate
 {
 public:
@@ -35,6 +36,7 @@ public:
     bool acLinePower() override;
     bool powerOn() override;
     bool setPowerOn(bool on) override;
+    bool readPowerOn(bool* on) override;
     int serialNumber() override;
     QString firmwareRelease() override;
     int bitRate() override;

@@ -900,6 +900,73 @@ bool SnmpModule::failedRead()
     return fail(reason.isEmpty() ? QStringLiteral("no answer") : reason);
 }
 
+template <typename Entry, typename Value>
+bool SnmpModule::readFresh(Entry entry, int channel, Value* value)
+{
+    const auto* buffer = m_controller->call(entry, channelIndex(channel), 1);
+    if (!buffer || buffer->count < 1)
+        return false;
+    *value = Value(buffer->value[0]);
+    return true;
+}
+
+std::unique_lock<std::recursive_mutex> SnmpModule::deviceLock()
+{
+    return std::unique_lock<std::recursive_mutex>(m_controller->mutex());
+}
+
+bool SnmpModule::readChannelControl(int channel, quint32* control)
+{
+    Lock lock(m_controller->mutex());
+    if (!validChannel(channel))
+        return noSuchChannel(channel);
+    int32_t switchValue = 0;
+    if (!readFresh(&SnmpController::getMultipleOutputSwitches, channel, &switchValue))
+        return failedRead();
+    const quint32 word = controlWord(switchValue);
+    m_controlCache[channel] = quint16(word);
+    *control = word;
+    return succeed();
+}
+
+bool SnmpModule::readChannelSettings(int channel, ChannelSettings* settings)
+{
+    Lock lock(m_controller->mutex());
+    if (!validChannel(channel))
+        return noSuchChannel(channel);
+    ChannelSettings fresh;
+    if (!readChannelControl(channel, &fresh.control))
+        return false;
+    double voltageNominal = 0;
+    double currentNominal = 0;
+    if (!readFresh(&SnmpController::getMultipleOutputConfigMaxTerminalVoltages, channel, &voltageNominal)
+        || !readFresh(&SnmpController::getMultipleOutputConfigMaxCurrents, channel, &currentNominal))
+        return failedRead();
+    // A measurement module has no set values and no supervision: its getters answer constants.
+    if (!isMeasurementModule()) {
+        double currentSet = 0;
+        int behaviour = 0;
+        if (!readFresh(&SnmpController::getMultipleOutputCurrents, channel, &currentSet)
+            || !readFresh(&SnmpController::getMultipleOutputSupervisionBehaviors, channel, &behaviour)
+            || !readFresh(&SnmpController::getMultipleOutputTripTimeMaxCurrents, channel, &fresh.delayedTripTimeMs))
+            return failedRead();
+        fresh.currentSet = displayCurrent(currentSet);
+        fresh.delayedTripEnabled = actionOf(behaviour, delayedTripShift) != IgnoreFailure;
+        fresh.delayedTripRampDown = actionOf(behaviour, delayedTripShift) == RampDownChannel;
+        fresh.inhibitAction = actionOf(behaviour, inhibitShift);
+        m_behaviourCache[channel] = behaviour;
+    }
+    fresh.voltageNominal = displayVoltage(voltageNominal);
+    fresh.currentNominal = displayCurrent(currentNominal);
+    fresh.voltageHardwareNominal = fresh.voltageNominal;
+    fresh.currentHardwareNominal = fresh.currentNominal;
+    fresh.currentControl = currentControl();
+    fresh.voltageUnit = voltageUnit(channel);
+    fresh.currentUnit = currentUnit(channel);
+    *settings = fresh;
+    return succeed();
+}
+
 bool SnmpModule::readBehaviours(int first, int count, QVector<int>* behaviours)
 {
     const SnmpIntegerBuffer* buffer =

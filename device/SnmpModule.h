@@ -152,10 +152,15 @@ public slots:
     quint32 flexGroupType(int group) override;
     float channelVoltageHardwareNominal(int channel) override;
     float channelCurrentHardwareNominal(int channel) override;
+    // The channel's output switch, read alone from the crate.
+    bool readChannelControl(int channel, quint32* control) override;
+    // One request per quantity, each for this channel alone.
+    bool readChannelSettings(int channel, ChannelSettings* settings) override;
 
 protected:
     // The crate's address, the slot number and the module's serial number.
     JournalWrite journalPlace() override;
+    std::unique_lock<std::recursive_mutex> deviceLock() override;
 
 private:
     // Block read of one quantity for all channels into `cache`, each value through `convert`.
@@ -195,6 +200,10 @@ private:
     bool readBehaviours(int first, int count, QVector<int>* behaviours);
     // Records a failed read for lastError(): the library's reason, else "no answer".
     bool failedRead();
+    // One value of `channel` read now through a block entry (`entry` for one channel); false
+    // when the crate did not deliver it (the library's reason is then in errorString()).
+    template <typename Entry, typename Value>
+    bool readFresh(Entry entry, int channel, Value* value);
     // Where the count of channels reached by the latest block read of `cache` is kept; null
     // for quantities that do not decide whether a channel's reading is complete.
     int* channelsReached(const void* cache);

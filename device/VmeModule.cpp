@@ -366,7 +366,7 @@ bool VmeModule::written(int code, int channel, const char* quantity, const QStri
     else if (code == outsideWindow)
         ok = fail(QStringLiteral("register outside the module's window of %1 bytes").arg(windowBytes(m_deviceClass)));
     else
-        ok = fail(QStringLiteral("VME bus error %1").arg(code));
+        ok = noAnswer();
     return journalWrite(ok, channel, quantity, value);
 }
 
@@ -453,19 +453,103 @@ bool VmeModule::writeChannelFloat(int channel, ChannelRegister which, float valu
 
 bool VmeModule::changeChannelControl(int channel, quint32 bit, bool set, const char* quantity)
 {
+    return changeControlWord(
+        false, channel, set ? bit : 0, set ? 0 : bit, quantity, set ? QStringLiteral("set") : QStringLiteral("clear"));
+}
+
+bool VmeModule::changeControlWord(
+    bool moduleWord, int channel, quint32 setBits, quint32 clearBits, const char* quantity, const QString& value)
+{
     const Lock held = lock();
     if (!layoutReady())
         return notDetected();
+    quint32 word = 0;
+    if (!moduleWord && !validChannel(channel))
+        return noSuchChannel(channel);
+    const bool read = moduleWord ? readControl(&word) : readChannelControl(channel, &word);
+    // A control word that could not be read is never written back as 0.
+    if (!read)
+        return fail(QStringLiteral("control word not read (%1)").arg(lastError()));
+    const quint32 changed = ((word & ~clearBits) | setBits) & 0xFFFF;
+    const Register reg = moduleWord ? moduleRegister(Control) : channelRegister(channel, ChannelControl);
+    return written(write(reg, changed), moduleWord ? JournalWrite::moduleWide : channel, quantity,
+        value.isNull() ? hexText(changed) : value);
+}
+
+bool VmeModule::layoutKnown()
+{
+    if (layoutReady() || m_deviceClass == class20 || m_deviceClass == class29)
+        return true;
+    return m_readFailed ? readFailure() : notDetected();
+}
+
+bool VmeModule::readFailure()
+{
+    return m_controller ? noAnswer() : fail(QStringLiteral("no VME controller"));
+}
+
+std::unique_lock<std::recursive_mutex> VmeModule::deviceLock()
+{
+    return lock();
+}
+
+bool VmeModule::readChannelControl(int channel, quint32* control)
+{
+    const Lock held = lock();
+    if (!layoutKnown())
+        return false;
     if (!validChannel(channel))
         return noSuchChannel(channel);
     m_readFailed = false;
-    const Register reg = channelRegister(channel, ChannelControl);
-    const quint32 read = this->read(reg);
-    // A control word that could not be read must not be written back as 0.
+    const quint32 word = read(channelRegister(channel, ChannelControl));
     if (m_readFailed)
-        return fail(QStringLiteral("VME bus error while reading the channel control"));
-    const quint32 value = (set ? read | bit : read & ~bit) & 0xFFFF;
-    return written(write(reg, value), channel, quantity, set ? QStringLiteral("set") : QStringLiteral("clear"));
+        return readFailure();
+    *control = word;
+    return succeed();
+}
+
+bool VmeModule::readControl(quint32* control)
+{
+    const Lock held = lock();
+    if (!layoutKnown())
+        return false;
+    m_readFailed = false;
+    const quint32 word = read(moduleRegister(Control));
+    if (m_readFailed)
+        return readFailure();
+    *control = word;
+    return succeed();
+}
+
+bool VmeModule::readChannelSettings(int channel, ChannelSettings* settings)
+{
+    const Lock held = lock();
+    if (!layoutKnown())
+        return false;
+    if (!validChannel(channel))
+        return noSuchChannel(channel);
+    m_readFailed = false;
+    const auto readVolts = [&](quint32 offset) { return float(voltageFromVolts(readFloat(offset))); };
+    const auto readAmperes = [&](quint32 offset) { return float(currentFromAmperes(readFloat(offset))); };
+    ChannelSettings fresh;
+    fresh.control = read(channelRegister(channel, ChannelControl));
+    fresh.currentSet = readAmperes(channelRegister(channel, ChannelCurrentSet).offset);
+    fresh.currentNominal = readAmperes(channelRegister(channel, ChannelCurrentNominal).offset);
+    fresh.voltageNominal = readVolts(channelRegister(channel, ChannelVoltageNominal).offset);
+    fresh.voltageHardwareNominal = readVolts(nominalVoltageOffset(channel));
+    fresh.currentHardwareNominal = readAmperes(nominalCurrentOffset(channel));
+    const quint32 type = flexGroupType(channel);
+    if (m_readFailed)
+        return readFailure();
+    fresh.delayedTripEnabled = (type & delayedTripMarker) == delayedTripMarker;
+    fresh.delayedTripRampDown = ((type >> actionShift) & 3u) == RampDownChannel;
+    fresh.delayedTripTimeMs = fresh.delayedTripEnabled ? int(type & delayMask) : -1;
+    fresh.inhibitAction = IgnoreFailure;
+    fresh.currentControl = currentControl();
+    fresh.voltageUnit = voltageUnit(channel);
+    fresh.currentUnit = currentUnit(channel);
+    *settings = fresh;
+    return succeed();
 }
 
 template <typename PerChannel>
@@ -531,16 +615,7 @@ quint32 VmeModule::decoderRelease()
 
 bool VmeModule::doClear()
 {
-    const Lock held = lock();
-    if (!layoutReady())
-        return notDetected();
-    m_readFailed = false;
-    const quint32 read = control();
-    // A control word that could not be read must not be written back as 0.
-    if (m_readFailed)
-        return fail(QStringLiteral("VME bus error while reading the module control"));
-    const quint32 value = (read | ModuleControlBit::clearEvents) & 0xFFFF;
-    return writeModule(Control, value, "clear events");
+    return changeControlWord(true, 0, ModuleControlBit::clearEvents, 0, "clear events", QString());
 }
 
 QString VmeModule::address()
@@ -722,15 +797,8 @@ bool VmeModule::killEnable()
 
 bool VmeModule::setKillEnable(bool enable)
 {
-    const Lock held = lock();
-    if (!layoutReady())
-        return notDetected();
-    m_readFailed = false;
-    const quint32 read = control();
-    if (m_readFailed)
-        return fail(QStringLiteral("VME bus error while reading the module control"));
-    const quint32 value = enable ? read | ModuleControlBit::killEnable : read & ~ModuleControlBit::killEnable;
-    return writeModule(Control, value & 0xFFFF, "kill enable");
+    const quint32 bit = ModuleControlBit::killEnable;
+    return changeControlWord(true, 0, enable ? bit : 0, enable ? 0 : bit, "kill enable", QString());
 }
 
 int VmeModule::channelNumber()

@@ -21,9 +21,11 @@ class VmeController;
 // only detects it and answers 0 (writes send nothing and fail). Channels outside
 // 0..channelNumber()-1 read 0 and refuse writes.
 //
-// Bus errors: each cycle reports its result code. A write whose cycle fails returns false with
-// lastError() "VME bus error <code>"; a value whose read failed is not a reading
-// (readChannels()/readModuleValues() leave it incomplete/invalid, connected() is false).
+// Bus errors: each cycle reports its result code. A cycle that fails is one nobody acknowledged
+// (no module at the address, a bridge that does not answer): a write whose cycle fails returns
+// false with lastError() "no answer"; a value whose read failed is not a reading
+// (readChannels()/readModuleValues() leave it incomplete/invalid, connected() is false, the
+// checked reads fail with "no answer").
 //
 // Every operation holds the controller's mutex for its whole duration (the window readings:
 // each channel and each group of module values); every write sent is recorded in the write
@@ -161,9 +163,15 @@ public slots:
     bool programBaseAddress(quint16 address) override;
     // The base address the module accepted, or 0xFFFF when it differs from the one written.
     quint16 verifyBaseAddress() override;
+    // The checked reads detect the layout first when it is not known yet.
+    bool readChannelControl(int channel, quint32* control) override;
+    bool readControl(quint32* control) override;
+    // The external inhibit has no register here: inhibitAction is IgnoreFailure.
+    bool readChannelSettings(int channel, ChannelSettings* settings) override;
 
 protected:
     JournalWrite journalPlace() override;
+    std::unique_lock<std::recursive_mutex> deviceLock() override;
 
 private:
     // The register tests drive the bus cycles directly.
@@ -204,6 +212,17 @@ private:
     // succeed()/fail() by a write's result code, then the journal line.
     bool written(int code, int channel, const char* quantity, const QString& value);
     bool notDetected();
+    // For a checked read: true when the layout is known, detecting it now if need be; false with
+    // lastError() ("no answer" when the detection was not answered) otherwise.
+    bool layoutKnown();
+    // fail() for reads that set m_readFailed.
+    bool readFailure();
+    // The module's (`moduleWord`) or `channel`'s control word read fresh through the checked
+    // read, `setBits` set and `clearBits` cleared, and its low 16 bits written, journaled as
+    // `quantity` with `value` (null: the word written); nothing is written when the word was not
+    // read.
+    bool changeControlWord(
+        bool moduleWord, int channel, quint32 setBits, quint32 clearBits, const char* quantity, const QString& value);
 
     quint32 readModule(ModuleRegister which);
     float readModuleFloat(ModuleRegister which);

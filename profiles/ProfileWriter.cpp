@@ -192,12 +192,16 @@ ProfileWriter::Result ProfileWriter::write(BaseModule* module, const ModuleProfi
         working |= setStop | doSaveSetValues;
         if (!checked(module->setControl(working), module, tr("Module.Control 0x%1").arg(hex4(working))))
             return WriteRefused;
+        // A poll whose read is not answered is no answer to the request: only a word read counts.
         bool acknowledged = false;
         int polls = saveAcknowledgePolls;
         do {
             pause();
-            working = module->control() & 0xFFFFu;
-            acknowledged = working & doSaveSetValues;
+            quint32 word = 0;
+            if (module->readControl(&word)) {
+                working = word & 0xFFFFu;
+                acknowledged = working & doSaveSetValues;
+            }
         } while (!acknowledged && --polls > 0);
         qDebug("Control.saveSetValues: timeout = %d, control = %x", polls, working);
         if (acknowledged)
@@ -208,20 +212,25 @@ ProfileWriter::Result ProfileWriter::write(BaseModule* module, const ModuleProfi
         }
     }
     int polls = saveFinishPolls;
+    bool finished = false;
     do {
         pause();
-        working = module->control() & 0xFFFFu;
-    } while ((working & doSaveSetValues) && --polls > 0);
+        quint32 word = 0;
+        if (module->readControl(&word)) {
+            working = word & 0xFFFFu;
+            finished = !(working & doSaveSetValues);
+        }
+    } while (!finished && --polls > 0);
     qDebug("Control.saveSetValues: timeout = %d, control = %x", polls, working);
-    if (working & doSaveSetValues) {
+    if (!finished) {
         return fail(SaveNotFinished,
             tr("Error saving the set values: the module did not finish storing them in time "
                "(ModuleControl.DoSaveSetValues still set). The profile may not be stored in the module. Giving up."));
     }
 
-    // Stop mode released, events cleared.
-    const quint32 released = (working & ~(doSaveSetValues | setStop)) | doClear;
-    if (!checked(module->setControl(released), module, tr("Module.Control 0x%1").arg(hex4(released))))
+    // Stop mode released, events cleared, from the word the module holds now.
+    if (!checked(
+            module->updateControl(doSaveSetValues | setStop, doClear), module, tr("Module.Control (release stop mode)")))
         return WriteRefused;
     log(tr("Profile written into device!"));
     if (m_hooks.inform)

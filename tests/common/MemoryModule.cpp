@@ -26,6 +26,12 @@ void MemoryModule::setAnswering(bool answering)
     m_answering = answering;
 }
 
+void MemoryModule::setReadsFail(bool fail)
+{
+    Lock lock(m_mutex);
+    m_readsFail = fail;
+}
+
 void MemoryModule::refuse(const QString& operation, const QString& reason)
 {
     Lock lock(m_mutex);
@@ -189,7 +195,7 @@ MEMORY_MODULE_READ(quint32, specialControlStatus, specialControlStatus)
 bool MemoryModule::connected()
 {
     Lock lock(m_mutex);
-    return m_answering;
+    return readsAnswered();
 }
 
 QString MemoryModule::alarmMessage()
@@ -483,4 +489,55 @@ bool MemoryModule::setControl(quint32 control)
             | ((control & specialMode) == specialMode ? isSpecialMode : 0);
     }
     return true;
+}
+
+std::unique_lock<std::recursive_mutex> MemoryModule::deviceLock()
+{
+    return std::unique_lock<std::recursive_mutex>(m_mutex);
+}
+
+bool MemoryModule::readChannelControl(int channel, quint32* control)
+{
+    Lock lock(m_mutex);
+    if (!validChannel(channel))
+        return noSuchChannel(channel);
+    if (!readsAnswered())
+        return noAnswer();
+    *control = m_channels[channel].control;
+    return succeed();
+}
+
+bool MemoryModule::readControl(quint32* control)
+{
+    Lock lock(m_mutex);
+    if (!readsAnswered())
+        return noAnswer();
+    *control = state.control;
+    return succeed();
+}
+
+bool MemoryModule::readChannelSettings(int channel, ChannelSettings* settings)
+{
+    Lock lock(m_mutex);
+    if (!validChannel(channel))
+        return noSuchChannel(channel);
+    if (!readsAnswered())
+        return noAnswer();
+    const Channel& c = m_channels[channel];
+    ChannelSettings fresh;
+    fresh.currentSet = c.currentSet;
+    fresh.currentNominal = c.currentNominal;
+    fresh.voltageNominal = c.voltageNominal;
+    fresh.voltageHardwareNominal = c.voltageHardwareNominal;
+    fresh.currentHardwareNominal = c.currentHardwareNominal;
+    fresh.delayedTripEnabled = c.delayedTripAction != IgnoreFailure;
+    fresh.delayedTripRampDown = c.delayedTripAction == RampDownChannel;
+    fresh.delayedTripTimeMs = c.delayedTripTime;
+    fresh.inhibitAction = c.inhibitAction;
+    fresh.control = c.control;
+    fresh.currentControl = currentControl();
+    fresh.voltageUnit = voltageUnit(channel);
+    fresh.currentUnit = currentUnit(channel);
+    *settings = fresh;
+    return succeed();
 }

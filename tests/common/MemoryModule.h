@@ -12,7 +12,9 @@
 // cannot show: bounds, variable groups, interlock out, nominal values, special control. Values
 // cross the interface unconverted (what a test writes it reads back). Tests drive its faults:
 // setAnswering(false) makes every read return 0 and every write fail with "no answer";
-// refuse("setControl", "wrongValue") makes that operation fail with the reason. Every write that
+// setReadsFail(true) makes only the reads fail (getters 0, checked reads false with "no answer")
+// while writes are still taken, the case where a value written back from a failed read would do
+// harm; refuse("setControl", "wrongValue") makes that operation fail with the reason. Every write that
 // reaches the module is recorded in writes() as "name(arg, arg)", refused ones too.
 //
 // Subclasses add behaviour (a stop bit that is reached later, a save request that is
@@ -37,6 +39,7 @@ public:
 
     // ---- Test controls ----
     void setAnswering(bool answering);
+    void setReadsFail(bool fail);
     void refuse(const QString& operation, const QString& reason);
     QStringList writes() const;
     void clearWrites();
@@ -151,6 +154,9 @@ public slots:
     bool sendHexLine(QByteArray record) override;
     bool programBaseAddress(quint16 address) override;
     quint16 verifyBaseAddress() override;
+    bool readChannelControl(int channel, quint32* control) override;
+    bool readControl(quint32* control) override;
+    bool readChannelSettings(int channel, ChannelSettings* settings) override;
 
 public:
     // Module-level state, public for tests that set up a situation directly (take m_mutex when
@@ -183,6 +189,8 @@ public:
     mutable std::recursive_mutex m_mutex;
 
 protected:
+    std::unique_lock<std::recursive_mutex> deviceLock() override;
+
     // Records the write and returns true when the module answers and `operation` is not refused
     // (then lastError() says why). Takes no lock: callers hold m_mutex.
     bool accept(const QString& operation, const QString& arguments = QString());
@@ -191,12 +199,14 @@ protected:
     template <typename T>
     T answer(T value) const
     {
-        return m_answering ? value : T();
+        return readsAnswered() ? value : T();
     }
+    bool readsAnswered() const { return m_answering && !m_readsFail; }
 
     QVector<Channel> m_channels;
     int m_serialNumber;
     bool m_answering = true;
+    bool m_readsFail = false;
     QHash<QString, QString> m_refusals;
     QStringList m_writes;
 };

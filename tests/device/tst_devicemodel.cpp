@@ -359,6 +359,54 @@ private slots:
         QVERIFY(!m.setChannelVoltageSet(0, 100));
         QCOMPARE(m.lastError(), QStringLiteral("no answer"));
     }
+
+    // The one read-modify-write of a control word: the word read now, `clear` bits cleared and
+    // `set` bits set, sent through the normal setter; from a read that failed nothing is sent.
+    void controlWordUpdates_data()
+    {
+        QTest::addColumn<bool>("module"); // the module word, else channel 1's
+        QTest::addColumn<quint32>("clearBits");
+        QTest::addColumn<quint32>("setBits");
+        QTest::addColumn<bool>("readsFail");
+        QTest::addColumn<QString>("written"); // empty: nothing written
+        QTest::addColumn<QString>("reason");
+        // Both words start as 0x4408 (kill enable, bit 10, on).
+        QTest::newRow("channel: set a bit") << false << 0u << 0x0020u << false << "setChannelControl(1, 17448)" << "";
+        QTest::newRow("channel: clear a bit") << false << 0x0008u << 0u << false << "setChannelControl(1, 17408)"
+                                              << "";
+        QTest::newRow("channel: clear and set the same bit")
+            << false << 0x0400u << 0x0400u << false << "setChannelControl(1, 17416)" << "";
+        QTest::newRow("channel: read fails") << false << 0x0008u << 0u << true << ""
+                                             << "control word not read (no answer)";
+        QTest::newRow("module: clear stop, set clear events")
+            << true << 0x0004u << 0x0040u << false << "setControl(17480)" << "";
+        QTest::newRow("module: read fails") << true << 0x0004u << 0x0040u << true << ""
+                                            << "control word not read (no answer)";
+    }
+
+    void controlWordUpdates()
+    {
+        QFETCH(bool, module);
+        QFETCH(quint32, clearBits);
+        QFETCH(quint32, setBits);
+        QFETCH(bool, readsFail);
+        QFETCH(QString, written);
+        QFETCH(QString, reason);
+        MemoryModule m(3);
+        MemoryModule::Channel c;
+        c.control = 0x4408;
+        m.setChannel(1, c);
+        m.state.control = 0x4408;
+        m.setReadsFail(readsFail);
+        quint32 sent = 0xFFFFFFFF;
+        const bool ok = module ? m.updateControl(clearBits, setBits, &sent) : m.updateChannelControl(1, clearBits, setBits, &sent);
+        QCOMPARE(ok, !written.isEmpty());
+        QCOMPARE(m.lastError(), reason);
+        QCOMPARE(m.writes(), written.isEmpty() ? QStringList() : QStringList{written});
+        QCOMPARE(sent, ok ? (0x4408u & ~clearBits) | setBits : 0xFFFFFFFFu);
+        // A failed read is not a state: the getters read 0, the module is not connected.
+        QCOMPARE(m.connected(), !readsFail);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestDeviceModel)

@@ -9,6 +9,7 @@
 #include "device/OpcControllerFactory.h"
 #include "device/OpcCrate.h"
 #include "device/OpcModule.h"
+#include "device/StatusWordBits.h"
 #include "device/WriteJournal.h"
 
 #include <QStandardPaths>
@@ -43,6 +44,8 @@ enum Operation {
     SetControlKillAndClear,
     SetAllChannelsVoltage,
 };
+
+enum ValueWrite { VoltageSet, CurrentSet, AllVoltages, RampSpeed };
 
 } // namespace
 
@@ -359,6 +362,123 @@ private slots:
         QCOMPARE(m->flexGroupType(2), 0u); // another group is another variable
     }
 
+    // A value write counts when the item holds the value afterwards: the server answers the
+    // read-back of a value it kept out of range as well, with the old value.
+    void valueWritesCountWhenTaken_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("operation");
+        QTest::addColumn<float>("value");
+        QTest::addColumn<bool>("reachable");
+        QTest::addColumn<QString>("reason"); // empty: taken
+        QTest::addColumn<QString>("journaled");
+        QTest::newRow("voltage taken") << "bus1.module0" << int(VoltageSet) << 500.0f << true << ""
+                                       << "1\tvoltage set\t500 V\twindow\tok";
+        QTest::newRow("voltage above nominal") << "bus1.module0" << int(VoltageSet) << 99999.0f << true
+                                               << "not taken (reads back 1000 V)"
+                                               << "1\tvoltage set\t99999 V\twindow\tnot taken (reads back 1000 V)";
+        QTest::newRow("voltage in kV above nominal") << "bus0.module3" << int(VoltageSet) << 4.5f << true
+                                                     << "not taken (reads back 1 kV)"
+                                                     << "1\tvoltage set\t4.5 kV\twindow\tnot taken (reads back 1 kV)";
+        QTest::newRow("negative current") << "bus0.module3" << int(CurrentSet) << -1.0f << true
+                                          << "not taken (reads back 1.5 mA)"
+                                          << "1\tcurrent set\t-1 mA\twindow\tnot taken (reads back 1.5 mA)";
+        QTest::newRow("current taken") << "bus0.module3" << int(CurrentSet) << 0.25f << true << ""
+                                       << "1\tcurrent set\t0.25 mA\twindow\tok";
+        QTest::newRow("all channels above nominal")
+            << "bus0.module3" << int(AllVoltages) << 5.0f << true << "not taken (channel 0 reads back 1 kV)"
+            << "module\tvoltage set of all channels\t5 kV\twindow\tnot taken (channel 0 reads back 1 kV)";
+        QTest::newRow("all channels taken") << "bus0.module3" << int(AllVoltages) << 2.0f << true << ""
+                                            << "module\tvoltage set of all channels\t2 kV\twindow\tok";
+        QTest::newRow("ramp speed taken") << "bus0.module3" << int(RampSpeed) << 12.5f << true << ""
+                                          << "module\tvoltage ramp speed\t12.5 %/s\twindow\tok";
+        QTest::newRow("server unreachable") << "bus0.module3" << int(VoltageSet) << 2.0f << false << "no answer"
+                                            << "1\tvoltage set\t2 kV\twindow\tno answer";
+    }
+
+    void valueWritesCountWhenTaken()
+    {
+        QFETCH(QString, name);
+        QFETCH(int, operation);
+        QFETCH(float, value);
+        QFETCH(bool, reachable);
+        QFETCH(QString, reason);
+        const auto m = module(name.toLatin1().constData());
+        const float voltageBefore = name == QLatin1String("bus1.module0") ? 1000.0f : 1.0f;
+        for (int channel = 0; channel < m->channelNumber(); ++channel) {
+            setRaw(m->channelItem(channel, "VSet"), voltageBefore);
+            setRaw(m->channelItem(channel, "ISet"), 1.5f);
+        }
+        setReachable(reachable);
+        bool result = false;
+        switch (operation) {
+        case VoltageSet:
+            result = m->setChannelVoltageSet(1, value);
+            break;
+        case CurrentSet:
+            result = m->setChannelCurrentSet(1, value);
+            break;
+        case AllVoltages:
+            result = m->setAllChannelsVoltageSet(value);
+            break;
+        case RampSpeed:
+            result = m->setVoltageRampSpeed(value);
+            break;
+        }
+        QCOMPARE(m->lastError(), reason);
+        QCOMPARE(result, reason.isEmpty());
+        QTEST(latestJournalLine(*m).section(QLatin1Char('\t'), 4), "journaled");
+    }
+
+    // Checked reads and the read-modify-writes built on them: all read now, or nothing given and
+    // nothing written.
+    void controlWordsAndSettingsNeedAnswers()
+    {
+        const auto m = module("bus0.module3");
+        setRawMask("bus0.module3.On", 0x2);
+        setRawMask("bus0.module3.Emcy", 0);
+        QVERIFY(m->setKillEnable(true));
+        QVERIFY(m->setChannelCurrentSet(1, 1.25f));
+        QVERIFY(m->setChannelDelayedTripAction(1, BaseModule::RampDownChannel, 300));
+
+        quint32 word = 0;
+        QVERIFY(m->readChannelControl(1, &word));
+        QCOMPARE(word, 0x8u);
+        QVERIFY(m->readControl(&word));
+        QCOMPARE(word & ModuleControlBit::killEnable, ModuleControlBit::killEnable);
+        ChannelSettings settings;
+        QVERIFY(m->readChannelSettings(1, &settings));
+        QCOMPARE(settings.currentSet, 1.25f);
+        QCOMPARE(settings.voltageNominal, 4.0f);
+        QCOMPARE(settings.currentNominal, 2.0f);
+        QVERIFY(settings.delayedTripEnabled && settings.delayedTripRampDown);
+        QCOMPARE(settings.delayedTripTimeMs, 300);
+        QCOMPARE(settings.control, 0x8u);
+        QCOMPARE(settings.voltageUnit + ' ' + settings.currentUnit, QStringLiteral("kV mA"));
+
+        const QString journalBefore = latestJournalLine(*m);
+        setReachable(false);
+        ChannelSettings untouched;
+        untouched.currentSet = -1.0f;
+        QVERIFY(!m->readChannelSettings(1, &untouched));
+        QCOMPARE(m->lastError(), QStringLiteral("no answer"));
+        QCOMPARE(untouched.currentSet, -1.0f);
+        QCOMPARE(untouched.voltageUnit, QString());
+        word = 0xABCD;
+        QVERIFY(!m->readChannelControl(1, &word));
+        QVERIFY(!m->readControl(&word));
+        QCOMPARE(word, 0xABCDu);
+        QVERIFY(!m->updateControl(ModuleControlBit::killEnable, 0));
+        QCOMPARE(m->lastError(), QStringLiteral("control word not read (no answer)"));
+        QVERIFY(!m->updateChannelControl(1, 0x8, 0));
+        QCOMPARE(m->lastError(), QStringLiteral("control word not read (no answer)"));
+        QCOMPARE(latestJournalLine(*m), journalBefore);
+        setReachable(true);
+        QVERIFY(controller()->getBool("bus0.module3.setKillEnable"));
+        QCOMPARE(rawMask("bus0.module3.On"), 0x2u);
+        QVERIFY(m->setKillEnable(false));
+    }
+
     // A server that does not answer: nothing is written on the strength of a mask read as 0,
     // and the module counts as not connected.
     void unansweredServer()
@@ -375,7 +495,7 @@ private slots:
         QVERIFY(!m->setVoltageRampSpeed(3.0f));
         // The refused write is in the journal with its reason (the time and place cut off).
         QCOMPARE(latestJournalLine(*m).section(QLatin1Char('\t'), 4),
-            QStringLiteral("module\tvoltage ramp speed\t3 %/s\twindow\tno answer from the OPC server"));
+            QStringLiteral("module\tvoltage ramp speed\t3 %/s\twindow\tno answer"));
         QCOMPARE(m->alarmMessage(), QString());
         const QVector<ChannelReading> readings = m->readChannels();
         QCOMPARE(readings.size(), 12);
@@ -430,13 +550,25 @@ private slots:
         QCOMPARE(crate.serialNumber(), 0); // "X-5300"
         QCOMPARE(crate.firmwareRelease(), QStringLiteral("01.10"));
         QVERIFY(crate.read().valid);
-        crate.setPowerOn(false);
+        QVERIFY(crate.setPowerOn(false));
         QVERIFY(!crate.powerOn());
         QCOMPARE(rawMask("bus0.module3.On"), 0u);
-        crate.setPowerOn(true);
+        QVERIFY(crate.setPowerOn(true));
+        bool on = false;
+        QVERIFY(crate.readPowerOn(&on) && on);
+        QVERIFY(!crate.setFanSpeed(1200));
+        QCOMPARE(crate.lastError(), QStringLiteral("not offered by this crate"));
         setReachable(false);
         QVERIFY(!crate.read().valid);
         QVERIFY(crate.lastReadFailed());
+        QVERIFY(!crate.readPowerOn(&on));
+        QVERIFY(on);
+        QCOMPARE(crate.lastError(), QStringLiteral("no answer"));
+        // A switch-off that did not reach the crate is no switch-off, and the journal says so.
+        QVERIFY(!crate.setPowerOn(false));
+        QCOMPARE(crate.lastError(), QStringLiteral("no answer"));
+        const QStringList lines = WriteJournal::instance().latestLines(50).filter(QStringLiteral("\tcrate\tmain switch\t"));
+        QCOMPARE(lines.value(lines.size() - 1).section(QLatin1Char('\t'), 5), QStringLiteral("main switch\toff\twindow\tno answer"));
     }
 };
 

@@ -30,6 +30,9 @@ const char* const modulesJson = R"([
 
 enum WriteOperation { VoltageSet100, VoltageSet99999, CurrentSet1A, CurrentSet1mA, RestartTime, VoltageInterlock };
 
+// Operations that change part of a word the crate holds.
+enum PartialWrite { ChannelControlOn, ModuleControlKill, InhibitAction, TripAction, AllInhibitActions, AllTripActions };
+
 bool near(double a, double b, double relative = 1e-5)
 {
     return std::fabs(a - b) <= relative * std::max(std::fabs(a), std::fabs(b)) + 1e-12;
@@ -83,6 +86,40 @@ private:
             return true;
         qWarning("%s -> %s", qPrintable(line), qPrintable(answer));
         return false;
+    }
+
+    // Journal lines of the crate at `address` appended since the journal had `bytes` bytes, without
+    // their time (other test programs may write into the same journal).
+    static QStringList journalSince(qint64 bytes, const QString& address)
+    {
+        QFile journal(WriteJournal::instance().filePath());
+        if (!journal.open(QIODevice::ReadOnly))
+            return {};
+        journal.seek(bytes);
+        QStringList lines = QString::fromUtf8(journal.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        lines = lines.filter(QLatin1Char('\t') + address + QLatin1Char('\t'));
+        for (QString& line : lines)
+            line = line.section(QLatin1Char('\t'), 4);
+        return lines;
+    }
+    static qint64 journalBytes() { return QFileInfo(WriteJournal::instance().filePath()).size(); }
+
+    // Switch, supervision behaviour and trip time of every channel of the status crate's module,
+    // read straight through the library; false while the crate does not answer them all.
+    bool crateWords(QList<int>* words)
+    {
+        SnmpController* c = m_statusCrate->controller();
+        words->clear();
+        for (int channel = 0; channel < 8; ++channel) {
+            const int index = SnmpController::channelIndex(statusSlot, channel);
+            for (auto entry : {&SnmpController::getChannelSwitch, &SnmpController::getOutputSupervisionBehavior,
+                     &SnmpController::getOutputTripTimeMaxCurrent}) {
+                *words << c->call(entry, index);
+                if (!c->errorString().isEmpty())
+                    return false;
+            }
+        }
+        return true;
     }
 
     // The status word as read now: channel 0 refreshes the module's block of status words.
@@ -356,8 +393,8 @@ private slots:
                                        << "1\tcurrent set\t1 mA\twindow\tok";
         QTest::newRow("written with the read community") << int(VoltageSet100) << "read community" << false << "noAccess"
                                                          << "1\tvoltage set\t100 V\twindow\tnoAccess";
-        QTest::newRow("crate silent") << int(VoltageSet100) << "silent" << false << "timeout"
-                                      << "1\tvoltage set\t100 V\twindow\ttimeout";
+        QTest::newRow("crate silent") << int(VoltageSet100) << "silent" << false << "no answer"
+                                      << "1\tvoltage set\t100 V\twindow\tno answer";
         QTest::newRow("restart time") << int(RestartTime) << "" << false << "not offered by this module"
                                       << "";
         QTest::newRow("voltage interlock") << int(VoltageInterlock) << "" << false << "not offered by this module"
@@ -484,9 +521,9 @@ private slots:
 
         QVERIFY(crate.simulator().command(QStringLiteral("silent on")));
         QVERIFY(!m.setChannelInhibitAction(2, BaseModule::ShutDownModule));
-        QCOMPARE(m.lastError(), QStringLiteral("timeout"));
+        QCOMPARE(m.lastError(), QStringLiteral("no answer"));
         QVERIFY(!m.setAllChannelsDelayedTripAction(BaseModule::IgnoreFailure, 10));
-        QCOMPARE(m.lastError(), QStringLiteral("timeout"));
+        QCOMPARE(m.lastError(), QStringLiteral("no answer"));
         QVERIFY(crate.simulator().command(QStringLiteral("silent off")));
         QTRY_COMPARE_WITH_TIMEOUT(word(2), 0x00C0, 10000);
         QCOMPARE(crate.controller()->call(&SnmpController::getOutputTripTimeMaxCurrent, 102), 50);
@@ -833,6 +870,197 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(statusOf(m, 5) & (on | ramping), 0u, 10000);
     }
 
+    // Every operation that changes part of a word reads the word from the crate first; when that
+    // read is not answered nothing is sent: no journal line, every word in the crate as it was.
+    void partialWritesNeedTheWordRead_data()
+    {
+        QTest::addColumn<int>("operation");
+        QTest::addColumn<QString>("fault"); // simulator command before the write
+        QTest::addColumn<bool>("result");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("channel control") << int(ChannelControlOn) << "" << true << "";
+        QTest::newRow("channel control, crate silent")
+            << int(ChannelControlOn) << "silent on" << false << "control word not read (no answer)";
+        QTest::newRow("module control: no such word here")
+            << int(ModuleControlKill) << "" << false << "control word not read (not offered by this module)";
+        QTest::newRow("inhibit action, crate silent") << int(InhibitAction) << "silent on" << false << "no answer";
+        QTest::newRow("trip action, crate silent") << int(TripAction) << "silent on" << false << "no answer";
+        QTest::newRow("all inhibit actions, crate silent") << int(AllInhibitActions) << "silent on" << false << "no answer";
+        QTest::newRow("all trip actions, crate silent") << int(AllTripActions) << "silent on" << false << "no answer";
+    }
+
+    void partialWritesNeedTheWordRead()
+    {
+        QFETCH(int, operation);
+        QFETCH(QString, fault);
+        SnmpModule* m = startStatusCrate();
+        QVERIFY(m);
+        QVERIFY(m->setAllChannelsInhibitAction(BaseModule::ShutDownChannel));
+        QVERIFY(m->setAllChannelsDelayedTripAction(BaseModule::RampDownChannel, 100));
+        QList<int> before;
+        QVERIFY(crateWords(&before));
+        const QString address = m_statusCrate->controller()->address();
+        const qint64 bytes = journalBytes();
+        if (!fault.isEmpty())
+            QVERIFY(simulatorCommand(fault));
+
+        bool result = false;
+        switch (operation) {
+        case ChannelControlOn:
+            result = m->updateChannelControl(1, 0, ChannelControlBit::on);
+            break;
+        case ModuleControlKill:
+            result = m->updateControl(0, ModuleControlBit::killEnable);
+            break;
+        case InhibitAction:
+            result = m->setChannelInhibitAction(1, BaseModule::ShutDownModule);
+            break;
+        case TripAction:
+            result = m->setChannelDelayedTripAction(1, BaseModule::ShutDownModule, 300);
+            break;
+        case AllInhibitActions:
+            result = m->setAllChannelsInhibitAction(BaseModule::IgnoreFailure);
+            break;
+        case AllTripActions:
+            result = m->setAllChannelsDelayedTripAction(BaseModule::IgnoreFailure, 300);
+            break;
+        }
+        QTEST(result, "result");
+        QTEST(m->lastError(), "reason");
+
+        if (!fault.isEmpty())
+            QVERIFY(simulatorCommand(QStringLiteral("silent off")));
+        QList<int> after;
+        QTRY_VERIFY_WITH_TIMEOUT(crateWords(&after), 10000);
+        if (result) {
+            QCOMPARE(journalSince(bytes, address), QStringList{QStringLiteral("1\tswitch\ton\twindow\tok")});
+            before[3] = 1; // channel 1 switched on, nothing else changed
+        } else {
+            QCOMPARE(journalSince(bytes, address), QStringList());
+        }
+        QCOMPARE(after, before);
+    }
+
+    // The dialogs start from these values: all read now, or none given.
+    void channelSettingsAllOrNothing_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<int>("result"); // 1 read, 0 not read, -1 either (a lossy network)
+        QTest::newRow("answered") << "" << 1;
+        QTest::newRow("crate silent") << "silent on" << 0;
+        QTest::newRow("lossy network") << "drop 30" << -1;
+    }
+
+    void channelSettingsAllOrNothing()
+    {
+        QFETCH(QString, fault);
+        QFETCH(int, result);
+        SnmpModule* m = startStatusCrate();
+        QVERIFY(m);
+        m->setCurrentUnit(QStringLiteral("mA"));
+        QVERIFY(m->setChannelCurrentSet(2, 1.5f));
+        QVERIFY(m->setChannelDelayedTripAction(2, BaseModule::RampDownChannel, 250));
+        QVERIFY(m->setChannelInhibitAction(2, BaseModule::ShutDownModule));
+        QVERIFY(m->setChannelOn(2));
+        if (!fault.isEmpty())
+            QVERIFY(simulatorCommand(fault));
+
+        ChannelSettings settings;
+        settings.currentSet = -1.0f;
+        settings.voltageUnit = QStringLiteral("untouched");
+        const bool read = m->readChannelSettings(2, &settings);
+        if (result >= 0)
+            QCOMPARE(int(read), result);
+        if (!read) {
+            QCOMPARE(m->lastError(), QStringLiteral("no answer"));
+            QCOMPARE(settings.currentSet, -1.0f);
+            QCOMPARE(settings.voltageUnit, QStringLiteral("untouched"));
+            QCOMPARE(settings.voltageNominal, 0.0f);
+            QCOMPARE(settings.control, 0u);
+            return;
+        }
+        QCOMPARE(settings.currentSet, 1.5f);
+        QCOMPARE(settings.voltageNominal, 4000.0f);
+        QCOMPARE(settings.voltageHardwareNominal, 4000.0f);
+        QCOMPARE(settings.currentNominal, 2.0f);
+        QVERIFY(settings.delayedTripEnabled && settings.delayedTripRampDown);
+        QCOMPARE(settings.delayedTripTimeMs, 250);
+        QCOMPARE(settings.inhibitAction, int(BaseModule::ShutDownModule));
+        QCOMPARE(settings.control, quint32(ChannelControlBit::on));
+        QVERIFY(settings.currentControl);
+        QCOMPARE(settings.voltageUnit + ' ' + settings.currentUnit, QStringLiteral("V mA"));
+    }
+
+    // On a network that loses requests, trip writes whose read was lost write nothing and those
+    // that go through keep the inhibit action: it never falls back to 0 from a lost read.
+    void tripWritesKeepTheInhibitActionOnALossyNetwork()
+    {
+        SnmpModule* m = startStatusCrate();
+        QVERIFY(m);
+        QVERIFY(m->setAllChannelsInhibitAction(BaseModule::ShutDownModule));
+        QVERIFY(simulatorCommand(QStringLiteral("drop 30")));
+        for (int i = 0; i < 8; ++i)
+            m->setChannelDelayedTripAction(i, i % 2 ? BaseModule::RampDownChannel : BaseModule::ShutDownChannel, 50 + i);
+        QVERIFY(simulatorCommand(QStringLiteral("drop 0")));
+        QList<int> words;
+        QTRY_VERIFY_WITH_TIMEOUT(crateWords(&words), 10000);
+        for (int channel = 0; channel < 8; ++channel)
+            QCOMPARE((words.at(3 * channel + 1) >> 12) & 3, int(BaseModule::ShutDownModule));
+    }
+
+    // A crate write is taken or says why not, and its journal line says the same. A write with a
+    // community the crate does not know gets no answer at all: that is not a refusal.
+    void crateWriteResults_data()
+    {
+        QTest::addColumn<QString>("access"); // "", "silent" or the write community
+        QTest::addColumn<bool>("result");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("taken") << "" << true << "";
+        QTest::newRow("crate silent") << "silent" << false << "no answer";
+        QTest::newRow("read community") << "public" << false << "noAccess";
+        QTest::newRow("unknown community") << "nosuchcommunity" << false << "no answer";
+    }
+
+    void crateWriteResults()
+    {
+        QFETCH(QString, access);
+        QFETCH(bool, result);
+        QFETCH(QString, reason);
+        QVERIFY(startStatusCrate());
+        std::unique_ptr<SnmpController> other;
+        SnmpController* c = m_statusCrate->controller();
+        if (access == QLatin1String("silent")) {
+            QVERIFY(simulatorCommand(QStringLiteral("silent on")));
+        } else if (!access.isEmpty()) {
+            other = std::make_unique<SnmpController>();
+            qputenv("TESMAR_SNMP_WRITE_COMMUNITY", access.toLatin1());
+            const bool opened = other->open(m_statusCrate->simulator().address());
+            qunsetenv("TESMAR_SNMP_WRITE_COMMUNITY");
+            QVERIFY(opened);
+            c = other.get();
+        }
+        SnmpCrate crate(c);
+        const qint64 bytes = journalBytes();
+        QCOMPARE(crate.setPowerOn(true), result);
+        QCOMPARE(crate.lastError(), reason);
+        QCOMPARE(journalSince(bytes, c->address()),
+            QStringList{QStringLiteral("crate\tmain switch\ton\twindow\t") + (result ? QStringLiteral("ok") : reason)});
+        QCOMPARE(crate.setFanSpeed(1800), result);
+        QCOMPARE(crate.lastError(), reason);
+
+        // The main switch read (with the read community): answered unless the crate is silent,
+        // once the library's hold-off after unanswered writes is over.
+        bool on = false;
+        if (access == QLatin1String("silent")) {
+            QVERIFY(!crate.readPowerOn(&on));
+            QCOMPARE(crate.lastError(), QStringLiteral("no answer"));
+            QVERIFY(!on);
+        } else {
+            QTRY_VERIFY_WITH_TIMEOUT(crate.readPowerOn(&on), 5000);
+            QVERIFY(on);
+        }
+    }
+
     void crateIdentityAndPower()
     {
         SnmpCrate crate(controller());
@@ -908,7 +1136,7 @@ private slots:
         // Nothing of a silent crate is a reading.
         for (const ChannelReading& reading : m->readChannels())
             QVERIFY(!reading.complete);
-        QCOMPARE(m->lastError(), QStringLiteral("timeout"));
+        QCOMPARE(m->lastError(), QStringLiteral("no answer"));
         const ModuleReading values = m->readModuleValues(true, true);
         QVERIFY(!values.rampSpeedsValid && !values.statusValid && !values.temperaturesValid && !values.suppliesValid);
         SnmpCrate crate(controller());

@@ -29,6 +29,7 @@ public:
     int stopAfterReads = 2;
     bool acknowledgeSave = true;
     int saveBusyReads = 3;
+    bool readsFailOnceAcknowledged = false;
     quint32 droppedControlBits = 0;
     float currentNominalReadBack = -1; // >= 0: what every read of a current nominal answers
     int statusReads = 0;
@@ -54,12 +55,26 @@ public:
         }
         return true;
     }
-    quint32 control() override
+    // The control word as the module reads it: the store request stays set for saveBusyReads
+    // reads. With readsFailOnceAcknowledged every read after the one that showed the request
+    // fails (the crate drops off the network while storing).
+    bool readControl(quint32* word) override
     {
         std::lock_guard<std::recursive_mutex> lock(m_mutex);
-        const quint32 word = state.control;
-        if ((word & doSaveSetValues) && m_busy >= 0 && m_busy-- == 0)
-            state.control &= ~doSaveSetValues;
+        if (!MemoryModule::readControl(word))
+            return false;
+        if (*word & doSaveSetValues) {
+            if (readsFailOnceAcknowledged)
+                setReadsFail(true);
+            if (m_busy >= 0 && m_busy-- == 0)
+                state.control &= ~doSaveSetValues;
+        }
+        return true;
+    }
+    quint32 control() override
+    {
+        quint32 word = 0;
+        readControl(&word);
         return word;
     }
     bool setChannelControl(int channel, quint32 control) override
@@ -124,6 +139,7 @@ private slots:
     void storeRetry_data();
     void storeRetry();
     void storeNeverFinishes();
+    void unreadControlWordIsNotWrittenBack();
 
 private:
     QString file(const QString& name) const { return m_dir->filePath(name); }
@@ -516,6 +532,20 @@ void ProfilesTest::storeNeverFinishes()
     // Stop mode is not released over a store still in progress.
     QVERIFY(module.state.control & doSaveSetValues);
     QVERIFY(m_pauses >= ProfileWriter::saveFinishPolls);
+}
+
+// Releasing stop mode changes two bits of the word the module holds: a word that could not be
+// read is neither taken as "store finished" nor written back (it would clear kill enable).
+void ProfilesTest::unreadControlWordIsNotWrittenBack()
+{
+    ProfileTestModule module(1);
+    module.readsFailOnceAcknowledged = true;
+    QCOMPARE(write(module, sampleProfile(1)), ProfileWriter::SaveNotFinished);
+    QCOMPARE(module.writes().filter(QStringLiteral("setControl")).last(),
+        QStringLiteral("setControl(%1)").arg(0x1000 | setStop | doClear | doSaveSetValues));
+    module.setReadsFail(false);
+    QCOMPARE(module.state.control & 0x1000u, 0x1000u);
+    QVERIFY(module.state.control & setStop);
 }
 
 QTEST_GUILESS_MAIN(ProfilesTest)
