@@ -154,9 +154,9 @@ static std::unique_ptr<MemoryControllerFactory> factoryFor(const QVector<ModuleS
     return std::make_unique<MemoryControllerFactory>([setups, made] {
         QVector<MemoryModule*> modules;
         for (const ModuleSetup& setup : setups)
-            modules.append(setup.constant  ? new ConstantModule(setup.channels, 20, setup.serialNumber)
-                    : setup.partial ? new PartialModule(setup.channels, 20, setup.serialNumber)
-                                    : new MemoryModule(setup.channels, 20, setup.serialNumber));
+            modules.append(setup.constant ? new ConstantModule(setup.channels, 20, setup.serialNumber)
+                    : setup.partial       ? new PartialModule(setup.channels, 20, setup.serialNumber)
+                                          : new MemoryModule(setup.channels, 20, setup.serialNumber));
         *made = modules;
         return modules;
     });
@@ -475,7 +475,8 @@ void MonitorWindowsTest::boundsUpdateNeverWrites()
     QVERIFY(box(&bounds, "chkACBND")->isChecked());
     auto* group = bounds.findChild<QGroupBox*>("grpCurrentBounds");
     QVERIFY(bounds.findChild<QDoubleSpinBox*>("spbCurrentIlkMin")->isEnabledTo(group));
-    QVERIFY(!bounds.findChild<QDoubleSpinBox*>("spbVoltageIlkMin")->isEnabledTo(bounds.findChild<QGroupBox*>("grpVoltageBounds")));
+    QVERIFY(!bounds.findChild<QDoubleSpinBox*>("spbVoltageIlkMin")
+                 ->isEnabledTo(bounds.findChild<QGroupBox*>("grpVoltageBounds")));
     QCOMPARE(control.size(), 0);
 }
 
@@ -659,9 +660,14 @@ void MonitorWindowsTest::channelWindowAgainstCrate()
     QVERIFY(crate.command(QStringLiteral("inhibit 0 2 off")));
     window->findChild<QPushButton*>("btnClearEvents")->click();
     QTRY_VERIFY_WITH_TIMEOUT(!box(window, "chk_EEINH")->isChecked(), 5000);
-    box(window, "chk_setON")->setChecked(true);
-    window->findChild<QPushButton*>("btnSetControl")->click();
+    // Set Control changes the one bit the operator clicked, read-modify-write on the module.
+    auto* setControl = window->findChild<QPushButton*>("btnSetControl");
+    QTRY_VERIFY_WITH_TIMEOUT(setControl->isEnabled(), 5000);
+    box(window, "chk_setON")->click();
+    setControl->click();
     QTRY_VERIFY_WITH_TIMEOUT(box(window, "chk_isON")->isChecked(), 5000);
+    QVERIFY(box(window, "chk_setON")->isChecked());
+    QVERIFY(!ToolWindow::isEdited(box(window, "chk_setON")));
     m_window.reset();
     QVERIFY(crate.stop());
 }
