@@ -1098,8 +1098,7 @@ void TesmarControl::changeChannelControl(int /*serialNumber*/, int channel, quin
         return;
     quint32 written = 0;
     const bool ok = module->updateChannelControl(channel, clearBits, setBits, &written);
-    checkWrite(ok, module, channel,
-        tr("change control (clear 0x%1, set 0x%2)").arg(clearBits, 0, 16).arg(setBits, 0, 16));
+    checkWrite(ok, module, channel, tr("change control (clear 0x%1, set 0x%2)").arg(clearBits, 0, 16).arg(setBits, 0, 16));
     // Clearing the emergency-off bit alone does not end an emergency off on every module.
     if (ok && (clearBits & ChannelControlBit::emergencyOff))
         checkWrite(module->clearChannelEmergencyOff(channel), module, channel, tr("clear emergency off"));

@@ -26,7 +26,8 @@ DialogChannelBounds::DialogChannelBounds(DeviceSession* session, QWidget* parent
     ui->spbVoltageIlkMin->setEnabled(false);
     ui->lblCurrentIlkMin->setEnabled(false);
     ui->spbCurrentIlkMin->setEnabled(false);
-    setNeeds(Poller::ChannelBounds);
+    // The control word comes with the channel reads.
+    setNeeds(Poller::CurrentModuleChannels | Poller::ChannelBounds);
     moduleChanged(module());
 }
 

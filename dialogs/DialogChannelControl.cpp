@@ -25,7 +25,8 @@ DialogChannelControl::DialogChannelControl(DeviceSession* session, QWidget* pare
     }
     ui->setExternalMeasurementOn->setEnabled(false);
     ui->setRippleMeasurementOn->setEnabled(false);
-    setNeeds(Poller::ChannelEventWords | Poller::ChannelHardwareNominals);
+    // Status and control come with the channel reads.
+    setNeeds(Poller::CurrentModuleChannels | Poller::ChannelEventWords | Poller::ChannelHardwareNominals);
     moduleChanged(module());
 }
 
@@ -121,11 +122,8 @@ void DialogChannelControl::showFreshness(qint64 nowMs)
     // The channel words come with the channel reads, the event words with the tool-window reads.
     const Freshness channelWords = snapshot ? snapshot->channelFreshness(m_channel, nowMs) : Freshness::Stale;
     const Freshness eventWords =
-        snapshot ? snapshot->windowValuesFreshness(snapshot->windowValues.channelEventWordsValid, nowMs)
-                 : Freshness::Stale;
-    const auto known = [](const Word& word, Freshness freshness) {
-        return word.known ? freshness : Freshness::Stale;
-    };
+        snapshot ? snapshot->windowValuesFreshness(snapshot->windowValues.channelEventWordsValid, nowMs) : Freshness::Stale;
+    const auto known = [](const Word& word, Freshness freshness) { return word.known ? freshness : Freshness::Stale; };
     const auto show = [](Word& word, const BitBoxes& boxes, QWidget* group, Freshness freshness, bool available) {
         if (!showWordFreshness(boxes, group, freshness, available))
             word = Word(); // the next reading draws every box again

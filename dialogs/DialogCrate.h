@@ -3,7 +3,6 @@
 #include "app/ToolWindow.h"
 #include "device/BaseCrate.h"
 
-
 namespace Ui {
 class DialogCrate;
 }

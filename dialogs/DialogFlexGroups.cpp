@@ -190,6 +190,7 @@ void DialogFlexGroups::on_spbGroupNumber_valueChanged(int num)
     // Changes were meant for the group shown before.
     clearEdits();
     forgetReceived();
+    showFreshness(ModuleSnapshot::nowMs());
     emit getFlexGroupData(num);
 }
 
@@ -207,6 +208,7 @@ void DialogFlexGroups::updateModuleFlexGroups(int serialNumber, int groupNumber,
     // The same group again redraws nothing, and nothing while the operator changes it.
     if (news && !anyEdited())
         showReceived();
+    showFreshness(receivedAtMs);
 }
 
 void DialogFlexGroups::showReceived()

@@ -28,8 +28,7 @@ DialogModuleControl::DialogModuleControl(DeviceSession* session, QWidget* parent
     for (QWidget* display : {static_cast<QWidget*>(ui->grpStatus), static_cast<QWidget*>(ui->grpEventStatus),
              static_cast<QWidget*>(ui->grpEventChannelStatus), static_cast<QWidget*>(ui->grpEventGroupStatus)})
         makeDisplayOnly(display);
-    for (const BitBoxes* editable :
-        {&m_eventMaskBoxes, &m_controlBoxes, &m_eventChannelMaskBoxes, &m_eventGroupMaskBoxes})
+    for (const BitBoxes* editable : {&m_eventMaskBoxes, &m_controlBoxes, &m_eventChannelMaskBoxes, &m_eventGroupMaskBoxes})
         trackBoxes(*editable);
     trackEdits(ui->spbRestartTime);
     // One below the smallest restart time: "---" while the module's is not known.
@@ -103,9 +102,8 @@ void DialogModuleControl::showFreshness(qint64 nowMs)
 {
     const std::shared_ptr<const ModuleSnapshot> snapshot = moduleSnapshot();
     // Status words come with the module values, the other words with the tool-window reads.
-    const Freshness status = snapshot && snapshot->values.statusValid
-        ? FreshnessRules::of(snapshot->statusReadAtMs, nowMs)
-        : Freshness::Stale;
+    const Freshness status =
+        snapshot && snapshot->values.statusValid ? FreshnessRules::of(snapshot->statusReadAtMs, nowMs) : Freshness::Stale;
     const Freshness words =
         snapshot ? snapshot->windowValuesFreshness(snapshot->windowValues.moduleWordsValid, nowMs) : Freshness::Stale;
     const auto show = [this](Word& word, const BitBoxes& boxes, QWidget* group, Freshness freshness) {

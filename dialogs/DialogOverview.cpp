@@ -174,16 +174,14 @@ void DialogOverview::render()
             shown->poller() ? shown->poller()->moduleSnapshot(column) : nullptr;
         const bool connected = snapshot && snapshot->connected(now);
         // Values read in other display units than the ones shown are no readings in these.
-        const bool sameUnits =
-            snapshot && snapshot->voltageUnit == voltageUnit && snapshot->currentUnit == currentUnit;
+        const bool sameUnits = snapshot && snapshot->voltageUnit == voltageUnit && snapshot->currentUnit == currentUnit;
         const int channels = module->channelNumber();
 
         QVector<quint32> statusWords;
         bool everyChannel = true;
         Freshness oldest = Freshness::Fresh;
         for (int channel = 0; channel < channels; ++channel) {
-            const Freshness freshness =
-                connected && sameUnits ? snapshot->channelFreshness(channel, now) : Freshness::Stale;
+            const Freshness freshness = connected && sameUnits ? snapshot->channelFreshness(channel, now) : Freshness::Stale;
             const int row = firstChannelRow + channel;
             if (freshness == Freshness::Stale) {
                 everyChannel = false;

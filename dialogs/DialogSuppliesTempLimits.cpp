@@ -111,10 +111,10 @@ void DialogSuppliesTempLimits::showFreshness(qint64 nowMs)
     const auto freshness = [&](bool valid, qint64 readAtMs) {
         return snapshot && valid ? FreshnessRules::of(readAtMs, nowMs) : Freshness::Stale;
     };
-    showFreshness(supplyDisplays(), freshness(snapshot && snapshot->values.suppliesValid,
-                                        snapshot ? snapshot->suppliesReadAtMs : -1));
-    showFreshness(temperatureDisplays(), freshness(snapshot && snapshot->values.temperaturesValid,
-                                             snapshot ? snapshot->temperaturesReadAtMs : -1));
+    showFreshness(
+        supplyDisplays(), freshness(snapshot && snapshot->values.suppliesValid, snapshot ? snapshot->suppliesReadAtMs : -1));
+    showFreshness(temperatureDisplays(),
+        freshness(snapshot && snapshot->values.temperaturesValid, snapshot ? snapshot->temperaturesReadAtMs : -1));
     if (!supplyN12Available)
         ui->lcdN12->display(unknownText);
 }

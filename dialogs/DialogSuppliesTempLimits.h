@@ -2,7 +2,6 @@
 
 #include "app/ToolWindow.h"
 
-
 namespace Ui {
 class DialogSuppliesTempLimits;
 }

@@ -30,6 +30,7 @@
 #include <QTemporaryFile>
 #include <QtTest>
 
+#include <atomic>
 #include <memory>
 
 namespace {
@@ -41,11 +42,27 @@ public:
     bool reports(Quantity) const override { return false; }
 };
 
+// A module whose channel reads miss channel 1 while `missing` is set (a lossy connection).
+class PartialModule : public MemoryModule
+{
+public:
+    using MemoryModule::MemoryModule;
+    std::atomic<bool> missing{false};
+    QVector<ChannelReading> readChannels() override
+    {
+        QVector<ChannelReading> readings = MemoryModule::readChannels();
+        if (missing && readings.size() > 1)
+            readings[1].complete = false;
+        return readings;
+    }
+};
+
 struct ModuleSetup
 {
     int channels = 8;
     int serialNumber = 4711;
     bool constant = false;
+    bool partial = false;
 };
 
 QCheckBox* box(QWidget* window, const char* name)
@@ -54,6 +71,19 @@ QCheckBox* box(QWidget* window, const char* name)
     if (!found)
         qFatal("no check box %s", name);
     return found;
+}
+
+// Delivers `update` (as the main window's refresh does on every tick) until `ready` holds: a
+// shown tool window knows a word only while its updates keep coming and its read is fresh.
+template <typename Update, typename Ready>
+bool feedUntil(Update update, Ready ready, int timeoutMs = 3000)
+{
+    return QTest::qWaitFor(
+        [&] {
+            update();
+            return ready();
+        },
+        timeoutMs);
 }
 
 QString cellText(QTableWidget* table, int row, int column, int role = Qt::DisplayRole)
@@ -71,15 +101,14 @@ private slots:
     void initTestCase();
     void cleanup();
 
-    void overviewColumns_data();
-    void overviewColumns();
-    void overviewShowsSilentModule();
+    void overviewColumnsAndRows();
     void overviewModes();
     void overviewRunningState_data();
     void overviewRunningState();
+    void overviewStateUnknownWithoutEveryChannel();
 
     void channelWindowShowsOnlyItsChannel();
-    void channelWindowSetControlReadsFresh();
+    void channelWindowSendsOnlyChangedBits();
     void measurementBoxes();
     void moduleWindowChannelBlocks_data();
     void moduleWindowChannelBlocks();
@@ -88,6 +117,7 @@ private slots:
     void boundsFollowTheCurrentRow();
     void boundsUpdateNeverWrites();
     void boundsClickWritesFreshWord();
+    void typedBoundSurvivesRefreshAndIsSent();
     void interlockOutWindow();
 
     void windowValuesOnlyWhileVisible();
@@ -100,6 +130,7 @@ private:
     // The main window over in-memory modules.
     void startWindow(const QVector<ModuleSetup>& setups);
     QTableWidget* overviewTable(QWidget* overview) const { return overview->findChild<QTableWidget*>("table"); }
+    DialogOverview* openOverview();
 
     std::unique_ptr<DeviceSession> m_session;
     std::unique_ptr<TesmarControl> m_window;
@@ -124,6 +155,7 @@ static std::unique_ptr<MemoryControllerFactory> factoryFor(const QVector<ModuleS
         QVector<MemoryModule*> modules;
         for (const ModuleSetup& setup : setups)
             modules.append(setup.constant ? new ConstantModule(setup.channels, 20, setup.serialNumber)
+                    : setup.partial       ? new PartialModule(setup.channels, 20, setup.serialNumber)
                                           : new MemoryModule(setup.channels, 20, setup.serialNumber));
         *made = modules;
         return modules;
@@ -145,92 +177,62 @@ void MonitorWindowsTest::startWindow(const QVector<ModuleSetup>& setups)
 
 // ---- Overview ----
 
-void MonitorWindowsTest::overviewColumns_data()
+DialogOverview* MonitorWindowsTest::openOverview()
 {
-    QTest::addColumn<QVector<int>>("serialNumbers");
-    QTest::addColumn<int>("columns");
-    QVector<int> eleven;
+    m_window->on_actionModuleOverview_triggered();
+    auto* overview = m_window->findChild<DialogOverview*>();
+    if (overview && !overview->isVisible())
+        return nullptr;
+    return overview;
+}
+
+void MonitorWindowsTest::overviewColumnsAndRows()
+{
+    // Eleven modules, two without a serial number, one with 48 channels: a column each, a row
+    // for every channel of the largest.
+    QVector<ModuleSetup> setups;
     for (int n = 1; n <= 11; ++n)
-        eleven.append(n);
-    QTest::newRow("an eleventh module gets no column") << eleven << 10;
-    QTest::newRow("two modules with serial number 0 get a column each") << QVector<int>{0, 0} << 2;
-}
-
-void MonitorWindowsTest::overviewColumns()
-{
-    QFETCH(QVector<int>, serialNumbers);
-    QFETCH(int, columns);
-    DialogOverview overview(nullptr);
-    overview.reset();
-    for (int sn : serialNumbers)
-        overview.setModuleHeader(sn, QStringLiteral("slot"), QStringLiteral("fw"), QStringLiteral("1"));
-    QCOMPARE(overview.columnCount(), columns);
-
-    // One refresh turn: every module gives its own values, in list order.
-    overview.updateAllModulesStarted();
-    for (int index = 0; index < serialNumbers.size(); ++index) {
-        const int sn = serialNumbers.at(index);
-        overview.updateModuleStarted(sn);
-        overview.updateChannelVoltageMeasure(sn, 0, QStringLiteral("V%1").arg(index));
-        overview.updateChannelCurrentMeasure(sn, 0, QStringLiteral("I%1").arg(index));
-        overview.updateChannelVoltageMeasure(sn, 32, QStringLiteral("hidden"));
-        overview.updateModuleRunningState(sn, QStringLiteral("HV On"), Qt::black);
-        overview.updateModuleCompleted(sn);
-    }
-    QTableWidget* table = overviewTable(&overview);
-    QCOMPARE(table->rowCount(), 34);
-    for (int column = 0; column < columns; ++column) {
-        QCOMPARE(cellText(table, 2, column), QStringLiteral("V%1").arg(column));
-        QCOMPARE(cellText(table, 2, column, DialogOverview::currentTextRole), QStringLiteral("I%1").arg(column));
-    }
-    for (int row = 0; row < table->rowCount(); ++row) {
-        for (int column = 0; column < table->columnCount(); ++column)
-            QVERIFY(cellText(table, row, column) != QLatin1String("hidden"));
-    }
-}
-
-void MonitorWindowsTest::overviewShowsSilentModule()
-{
-    DialogOverview overview(nullptr);
-    overview.setModuleHeader(7, QStringLiteral("slot"), QString(), QString());
-    QTableWidget* table = overviewTable(&overview);
-    const auto turn = [&](bool answers) {
-        overview.updateAllModulesStarted();
-        overview.updateModuleStarted(7);
-        if (answers) {
-            overview.updateChannelVoltageMeasure(7, 1, QStringLiteral("100.0"));
-            overview.updateChannelCurrentMeasure(7, 1, QStringLiteral("0.010"));
-            overview.updateModuleRunningState(7, QStringLiteral("HV On"), Qt::black);
-        }
-        overview.updateModuleCompleted(7);
-    };
-    turn(true);
-    QCOMPARE(cellText(table, 3, 0), QStringLiteral("100.0"));
-    QCOMPARE(cellText(table, 0, 0), QStringLiteral("HV On"));
-    turn(false);
-    QCOMPARE(cellText(table, 0, 0), QStringLiteral("Not connected"));
-    QCOMPARE(cellText(table, 3, 0), QStringLiteral("---"));
-    QCOMPARE(cellText(table, 3, 0, DialogOverview::currentTextRole), QStringLiteral("---"));
-    QCOMPARE(cellText(table, 4, 0), QString()); // a channel never shown stays blank
+        setups.append({n == 5 ? 48 : 4, n <= 2 ? 0 : n});
+    startWindow(setups);
+    MemoryModule::Channel channel;
+    channel.voltageMeasure = 500;
+    m_modules.at(4)->setChannel(40, channel);
+    channel.voltageMeasure = 7;
+    m_modules.at(1)->setChannel(0, channel);
+    DialogOverview* overview = openOverview();
+    QVERIFY(overview);
+    QTableWidget* table = overviewTable(overview);
+    QCOMPARE(overview->columnCount(), 11);
+    QCOMPARE(table->rowCount(), DialogOverview::firstChannelRow + 48);
+    QTRY_COMPARE_WITH_TIMEOUT(cellText(table, DialogOverview::firstChannelRow + 40, 4), QStringLiteral("500.0"), 5000);
+    // The second module without a serial number shows its own values.
+    QTRY_COMPARE_WITH_TIMEOUT(cellText(table, DialogOverview::firstChannelRow, 1), QStringLiteral("7.0"), 5000);
+    QCOMPARE(cellText(table, DialogOverview::firstChannelRow, 0), QStringLiteral("0.0"));
+    // Rows beyond a module's channels stay empty in its column.
+    QCOMPARE(cellText(table, DialogOverview::firstChannelRow + 40, 0), QString());
 }
 
 void MonitorWindowsTest::overviewModes()
 {
-    DialogOverview overview(nullptr);
-    overview.setModuleHeader(1, QString(), QString(), QString());
-    QTableWidget* table = overviewTable(&overview);
-    overview.updateChannelVoltageMeasure(1, 0, QStringLiteral("5.0"));
-    overview.updateChannelCurrentMeasure(1, 0, QStringLiteral("0.5"));
-    overview.findChild<QRadioButton*>("showCurrents")->click();
-    // The cells follow with the next values, not at the click.
-    QCOMPARE(cellText(table, 2, 0), QStringLiteral("5.0"));
-    overview.updateChannelCurrentMeasure(1, 0, QStringLiteral("0.6"));
-    QCOMPARE(cellText(table, 2, 0), QStringLiteral("0.6"));
-    QCOMPARE(cellText(table, 2, 0, DialogOverview::currentTextRole), QString());
-    overview.findChild<QRadioButton*>("showVoltages")->click();
-    overview.updateChannelVoltageUnit(1, 0, QStringLiteral("kV"));
-    QCOMPARE(cellText(table, 1, 0), QStringLiteral("kV"));
-    QCOMPARE(overview.displayMode(), DialogOverview::ShowVoltages);
+    startWindow({{2, 1}});
+    MemoryModule::Channel channel;
+    channel.voltageMeasure = 5;
+    channel.currentMeasure = 0.0005f;
+    m_modules.at(0)->setChannel(0, channel);
+    DialogOverview* overview = openOverview();
+    QVERIFY(overview);
+    QTableWidget* table = overviewTable(overview);
+    const int row = DialogOverview::firstChannelRow;
+    QTRY_COMPARE_WITH_TIMEOUT(cellText(table, row, 0), QStringLiteral("5.0"), 5000);
+    const QString current = cellText(table, row, 0, DialogOverview::currentTextRole);
+    QVERIFY(!current.isEmpty());
+    overview->findChild<QRadioButton*>("showCurrents")->click();
+    QCOMPARE(cellText(table, row, 0), current);
+    QCOMPARE(cellText(table, row, 0, DialogOverview::currentTextRole), QString());
+    overview->findChild<QRadioButton*>("showVoltages")->click();
+    QCOMPARE(cellText(table, row, 0), QStringLiteral("5.0"));
+    QCOMPARE(cellText(table, DialogOverview::unitsRow, 0), QStringLiteral("V"));
+    QCOMPARE(overview->displayMode(), DialogOverview::ShowVoltages);
 }
 
 void MonitorWindowsTest::overviewRunningState_data()
@@ -255,23 +257,44 @@ void MonitorWindowsTest::overviewRunningState()
     m_modules.at(0)->setChannel(0, channel);
     channel.status = status1;
     m_modules.at(0)->setChannel(1, channel);
-    m_window->on_actionModuleOverview_triggered();
-    auto* overview = m_window->findChild<DialogOverview*>();
-    QVERIFY(overview && overview->isVisible());
+    DialogOverview* overview = openOverview();
+    QVERIFY(overview);
     QTableWidget* table = overviewTable(overview);
     QTRY_COMPARE_WITH_TIMEOUT(cellText(table, 0, 0), state, 5000);
     QTRY_COMPARE_WITH_TIMEOUT(cellText(table, 0, 1), QStringLiteral("HV Off"), 5000);
     // The second module stops answering: its column says so, the first one's stays live.
     m_modules.at(1)->setAnswering(false);
-    QTRY_COMPARE_WITH_TIMEOUT(cellText(table, 0, 1), QStringLiteral("Not connected"), 8000);
+    QTRY_COMPARE_WITH_TIMEOUT(cellText(table, 0, 1), QStringLiteral("Not connected"), 3000);
+    QCOMPARE(cellText(table, DialogOverview::firstChannelRow, 1), QStringLiteral("---"));
     QCOMPARE(cellText(table, 0, 0), state);
+}
+
+void MonitorWindowsTest::overviewStateUnknownWithoutEveryChannel()
+{
+    // Channel 1 tripped; a read that misses it must not rate the module "HV On".
+    startWindow({{4, 3, false, true}});
+    auto* module = static_cast<PartialModule*>(m_modules.at(0));
+    MemoryModule::Channel channel;
+    channel.status = 0x0008;
+    module->setChannel(0, channel);
+    channel.status = 0x2000 | 0x0008; // current trip
+    module->setChannel(1, channel);
+    DialogOverview* overview = openOverview();
+    QVERIFY(overview);
+    QTableWidget* table = overviewTable(overview);
+    QTRY_COMPARE_WITH_TIMEOUT(cellText(table, 0, 0), QStringLiteral("Error"), 5000);
+    module->missing = true;
+    QTRY_COMPARE_WITH_TIMEOUT(cellText(table, 0, 0), QStringLiteral("---"), 3000);
+    QCOMPARE(cellText(table, DialogOverview::firstChannelRow + 1, 0), QStringLiteral("---"));
+    QVERIFY(cellText(table, DialogOverview::firstChannelRow, 0) != QStringLiteral("---"));
 }
 
 // ---- Channel and module status/control ----
 
 void MonitorWindowsTest::channelWindowShowsOnlyItsChannel()
 {
-    DialogChannelControl window(nullptr);
+    startSession({{8, 4711}});
+    DialogChannelControl window(m_session.get());
     window.currentChannelChanged(4711, 2);
     QCOMPARE(window.windowTitle(), QStringLiteral("4711: Channel 2 Status / Control"));
     window.updateChannelStatus(4711, 2, 0x0008);
@@ -281,38 +304,40 @@ void MonitorWindowsTest::channelWindowShowsOnlyItsChannel()
     QVERIFY(box(&window, "chk_isON")->isChecked());
     QVERIFY(!box(&window, "chk_isTRIP")->isChecked());
 
-    // An update equal to the shown word leaves the operator's ticks alone.
+    // A box the operator clicked keeps its tick through every update until it is sent.
     window.updateChannelEventMask(4711, 2, 0x0008);
     QVERIFY(box(&window, "chk_MEON2OFF")->isChecked());
-    box(&window, "chk_METRIP")->setChecked(true);
-    window.updateChannelEventMask(4711, 2, 0x0008);
-    QVERIFY(box(&window, "chk_METRIP")->isChecked());
+    box(&window, "chk_METRIP")->click();
+    QVERIFY(ToolWindow::isEdited(box(&window, "chk_METRIP")));
     window.updateChannelEventMask(4711, 2, 0x0010);
-    QVERIFY(!box(&window, "chk_METRIP")->isChecked());
+    QVERIFY(box(&window, "chk_METRIP")->isChecked());
     QVERIFY(box(&window, "chk_MEEOR")->isChecked());
+    QVERIFY(!box(&window, "chk_MEON2OFF")->isChecked());
+    // Escape reverts it to the module's word.
+    QTest::keyClick(&window, Qt::Key_Escape);
+    QVERIFY(!ToolWindow::isEdited(box(&window, "chk_METRIP")));
+    QVERIFY(!box(&window, "chk_METRIP")->isChecked());
 }
 
-void MonitorWindowsTest::channelWindowSetControlReadsFresh()
+void MonitorWindowsTest::channelWindowSendsOnlyChangedBits()
 {
     startSession({{8, 4711}});
-    MemoryModule* module = m_modules.at(0);
-    MemoryModule::Channel channel;
-    channel.control = 0x0100; // a bit the window does not show
-    module->setChannel(3, channel);
     DialogChannelControl window(m_session.get());
     window.currentChannelChanged(4711, 3);
-    QSignalSpy control(&window, &DialogChannelControl::setChannelControl);
-    box(&window, "chk_setON")->setChecked(true);
-    window.findChild<QPushButton*>("btnSetControl")->click();
+    window.updateChannelControl(4711, 3, 0x0020); // emergency off, as last read
+    QSignalSpy control(&window, &DialogChannelControl::changeChannelControl);
+    auto* setControl = window.findChild<QPushButton*>("btnSetControl");
+    // Nothing changed: nothing to send.
+    setControl->click();
+    QCOMPARE(control.size(), 0);
+    box(&window, "chk_setON")->click();
+    box(&window, "chk_setEMCY")->click();
+    setControl->click();
     QCOMPARE(control.size(), 1);
     QCOMPARE(control.at(0).at(1).toInt(), 3);
-    QCOMPARE(control.at(0).at(2).value<quint32>(), quint32(0x0108));
-
-    // A module that does not answer gives no word to modify: nothing is sent.
-    module->setAnswering(false);
-    window.findChild<QPushButton*>("btnSetControl")->click();
-    window.findChild<QPushButton*>("btnSetMask")->click();
-    QCOMPARE(control.size(), 1);
+    QCOMPARE(control.at(0).at(2).value<quint32>(), quint32(0x0020)); // cleared
+    QCOMPARE(control.at(0).at(3).value<quint32>(), quint32(0x0008)); // set
+    QVERIFY(!ToolWindow::isEdited(box(&window, "chk_setON")));
 }
 
 void MonitorWindowsTest::measurementBoxes()
@@ -320,13 +345,15 @@ void MonitorWindowsTest::measurementBoxes()
     DialogChannelControl window(nullptr);
     window.currentChannelChanged(5, 0);
     window.updateChannelControl(5, 0, 0);
+    // Enabled within the control group (which itself follows the word's age).
+    auto* group = window.findChild<QGroupBox*>("grpControl");
     window.updateModuleFirmwareName(5, QString::fromLatin1(ModuleTypes::measurement));
-    QVERIFY(box(&window, "setExternalMeasurementOn")->isEnabled());
+    QVERIFY(box(&window, "setExternalMeasurementOn")->isEnabledTo(group));
     window.updateModuleFirmwareName(6, QStringLiteral("THE1640p")); // another module
-    QVERIFY(box(&window, "setRippleMeasurementOn")->isEnabled());
+    QVERIFY(box(&window, "setRippleMeasurementOn")->isEnabledTo(group));
     window.updateModuleFirmwareName(5, QStringLiteral("THE1640p"));
-    QVERIFY(!box(&window, "setExternalMeasurementOn")->isEnabled());
-    QVERIFY(!box(&window, "setRippleMeasurementOn")->isEnabled());
+    QVERIFY(!box(&window, "setExternalMeasurementOn")->isEnabledTo(group));
+    QVERIFY(!box(&window, "setRippleMeasurementOn")->isEnabledTo(group));
 }
 
 void MonitorWindowsTest::moduleWindowChannelBlocks_data()
@@ -348,10 +375,11 @@ void MonitorWindowsTest::moduleWindowChannelBlocks()
     window.updateModuleEventChannelStatus(0, 0);
     window.updateModuleEventChannelMask(0, 0);
     for (int channel = 0; channel < 32; ++channel) {
-        for (const char* prefix : {"chk_ECS", "chk_ECM"})
-            QCOMPARE(box(&window, qPrintable(QStringLiteral("%1%2").arg(prefix).arg(channel, 2, 10, QLatin1Char('0'))))
-                         ->isEnabled(),
-                channel < enabled);
+        for (const char* prefix : {"chk_ECS", "chk_ECM"}) {
+            QCheckBox* channelBox =
+                box(&window, qPrintable(QStringLiteral("%1%2").arg(prefix).arg(channel, 2, 10, QLatin1Char('0'))));
+            QCOMPARE(channelBox->isEnabledTo(channelBox->parentWidget()), channel < enabled);
+        }
     }
 }
 
@@ -360,34 +388,43 @@ void MonitorWindowsTest::moduleWindowSelectAllAndEqualUpdate()
     startSession({{8, 4711}});
     DialogModuleControl window(m_session.get());
     QCOMPARE(window.serialNumber(), 4711);
+    window.show();
+    auto* setControl = window.findChild<QPushButton*>("btnSetControl");
+    QVERIFY(feedUntil(
+        [&] {
+            for (const auto update : {&DialogModuleControl::updateModuleEventChannelMask,
+                     &DialogModuleControl::updateModuleEventMask, &DialogModuleControl::updateModuleControl})
+                (window.*update)(4711, 0);
+        },
+        [&] { return setControl->isEnabled() && window.findChild<QPushButton*>("btnSetECM")->isEnabled(); }));
     QSignalSpy mask(&window, &DialogModuleControl::setModuleEventChannelMask);
     auto* select = window.findChild<QPushButton*>("btnSelectECM");
+    window.updateModuleEventChannelMask(4711, 0x100); // beyond the module's channels: kept
     select->click();
     QCOMPARE(select->text(), QStringLiteral("Unselect All"));
     window.findChild<QPushButton*>("btnSetECM")->click();
-    QCOMPARE(mask.at(0).at(1).value<quint32>(), quint32(0xFF)); // the module's eight channels
+    QCOMPARE(mask.at(0).at(1).value<quint32>(), quint32(0x1FF)); // the module's eight channels
     select->click();
     QCOMPARE(select->text(), QStringLiteral("Select All"));
     window.findChild<QPushButton*>("btnSetECM")->click();
-    QCOMPARE(mask.at(1).at(1).value<quint32>(), quint32(0));
+    QCOMPARE(mask.at(1).at(1).value<quint32>(), quint32(0x100));
 
     window.updateModuleEventMask(4711, 0x0002);
     QVERIFY(box(&window, "chk_MERSTA")->isChecked());
-    box(&window, "chk_MESRVC")->setChecked(true);
-    window.updateModuleEventMask(4711, 0x0002);
-    window.updateModuleEventMask(1, 0x0000); // another module
+    box(&window, "chk_MESRVC")->click();
+    window.updateModuleEventMask(4711, 0x0000);
+    window.updateModuleEventMask(1, 0x0002); // another module
     QVERIFY(box(&window, "chk_MESRVC")->isChecked());
-    QVERIFY(box(&window, "chk_MERSTA")->isChecked());
+    QVERIFY(!box(&window, "chk_MERSTA")->isChecked());
 
-    // "Set Control" over the word read from the module: its other bits stay.
-    {
-        std::lock_guard<std::recursive_mutex> lock(m_modules.at(0)->m_mutex);
-        m_modules.at(0)->state.control = 0x0800;
-    }
-    QSignalSpy control(&window, &DialogModuleControl::setModuleControl);
-    box(&window, "chk_setKILLena")->setChecked(true);
+    // "Set Control" sends the bits the operator changed, nothing else.
+    window.updateModuleControl(4711, 0x0800);
+    QSignalSpy control(&window, &DialogModuleControl::changeModuleControl);
+    box(&window, "chk_setKILLena")->click();
     window.findChild<QPushButton*>("btnSetControl")->click();
-    QCOMPARE(control.at(0).at(1).value<quint32>(), quint32(0x4800));
+    QCOMPARE(control.size(), 1);
+    QCOMPARE(control.at(0).at(1).value<quint32>(), quint32(0));
+    QCOMPARE(control.at(0).at(2).value<quint32>(), quint32(0x4000));
 }
 
 // ---- Bounds and interlock out ----
@@ -426,7 +463,7 @@ void MonitorWindowsTest::boundsUpdateNeverWrites()
     DialogChannelBounds bounds(m_session.get());
     bounds.prepare(QStringLiteral("V"), 1, QStringLiteral("mA"), 3);
     bounds.currentChannelChanged(4711, 1);
-    QSignalSpy control(&bounds, &DialogChannelBounds::setChannelControl);
+    QSignalSpy control(&bounds, &DialogChannelBounds::changeChannelControl);
     // Another channel's word (on, emergency off, both asymmetric bits) changes nothing here.
     bounds.updateChannelControl(4711, 2, 0x0C28);
     bounds.updateChannelControl(1, 1, 0x0C28);
@@ -436,39 +473,86 @@ void MonitorWindowsTest::boundsUpdateNeverWrites()
     QVERIFY(!bounds.findChild<QPushButton*>("btnSetBounds")->isEnabled()); // control word not known yet
     bounds.updateChannelControl(4711, 1, 0x0400);
     QVERIFY(box(&bounds, "chkACBND")->isChecked());
-    QVERIFY(bounds.findChild<QDoubleSpinBox*>("spbCurrentIlkMin")->isEnabled());
-    QVERIFY(!bounds.findChild<QDoubleSpinBox*>("spbVoltageIlkMin")->isEnabled());
+    auto* group = bounds.findChild<QGroupBox*>("grpCurrentBounds");
+    QVERIFY(bounds.findChild<QDoubleSpinBox*>("spbCurrentIlkMin")->isEnabledTo(group));
+    QVERIFY(!bounds.findChild<QDoubleSpinBox*>("spbVoltageIlkMin")
+                 ->isEnabledTo(bounds.findChild<QGroupBox*>("grpVoltageBounds")));
     QCOMPARE(control.size(), 0);
 }
 
 void MonitorWindowsTest::boundsClickWritesFreshWord()
 {
     startSession({{8, 4711}});
-    MemoryModule::Channel channel;
-    channel.control = 0x0008; // switched on after the window last heard of it
-    m_modules.at(0)->setChannel(3, channel);
     DialogChannelBounds bounds(m_session.get());
     bounds.prepare(QStringLiteral("V"), 1, QStringLiteral("mA"), 3);
     bounds.currentChannelChanged(4711, 3);
-    bounds.updateChannelControl(4711, 3, 0x0000);
-    bounds.updateChannelVoltageInterlockMaxSet(4711, 3, 100, QStringLiteral("V"));
-    QSignalSpy control(&bounds, &DialogChannelBounds::setChannelControl);
+    bounds.show();
+    QVERIFY(feedUntil(
+        [&] {
+            bounds.updateChannelControl(4711, 3, 0x0000);
+            bounds.updateChannelVoltageInterlockMaxSet(4711, 3, 100, QStringLiteral("V"));
+        },
+        [&] { return bounds.findChild<QPushButton*>("btnSetBounds")->isEnabled(); }));
+    QSignalSpy control(&bounds, &DialogChannelBounds::changeChannelControl);
+    // The click changes that one bit of the word the module has then (its on bit stays).
     box(&bounds, "chkAVBND")->click();
     QCOMPARE(control.size(), 1);
-    QCOMPARE(control.at(0).at(2).value<quint32>(), quint32(0x0808));
+    QCOMPARE(control.at(0).at(2).value<quint32>(), quint32(0));
+    QCOMPARE(control.at(0).at(3).value<quint32>(), quint32(0x0800));
     QCOMPARE(bounds.findChild<QLabel*>("lblVoltageIlkMax")->text(), QStringLiteral("Voltage Interlock Max Set (V)"));
+    box(&bounds, "chkAVBND")->click();
+    QCOMPARE(control.at(1).at(2).value<quint32>(), quint32(0x0800));
+    QCOMPARE(control.at(1).at(3).value<quint32>(), quint32(0));
+}
 
-    // Not answered: nothing written, the box back as it was.
-    m_modules.at(0)->setAnswering(false);
-    box(&bounds, "chkACBND")->click();
-    QCOMPARE(control.size(), 1);
-    QVERIFY(!box(&bounds, "chkACBND")->isChecked());
+void MonitorWindowsTest::typedBoundSurvivesRefreshAndIsSent()
+{
+    startWindow({{8, 4711}});
+    MemoryModule::Channel channel;
+    channel.voltageIlkMax = 3000;
+    m_modules.at(0)->setChannel(0, channel);
+    m_window->on_actionBounds_triggered();
+    auto* bounds = m_window->findChild<DialogChannelBounds*>();
+    auto* maximum = bounds->findChild<QDoubleSpinBox*>("spbVoltageIlkMax");
+    auto* setBounds = bounds->findChild<QPushButton*>("btnSetBounds");
+    QTRY_VERIFY_WITH_TIMEOUT(setBounds->isEnabled(), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(maximum->value(), 3000.0, 5000);
+
+    // The operator types; the refresh (every 400 ms for this window) leaves the field alone.
+    maximum->setFocus();
+    maximum->selectAll();
+    QTest::keyClicks(maximum, QStringLiteral("2500"));
+    QCOMPARE(maximum->value(), 2500.0);
+    QVERIFY(ToolWindow::isEdited(maximum));
+    QSignalSpy sent(bounds, &DialogChannelBounds::setChannelBounds);
+    QTest::qWait(1500);
+    QCOMPARE(maximum->value(), 2500.0);
+    setBounds->click();
+    QCOMPARE(sent.count(), 1);
+    QCOMPARE(sent.first().at(2).toFloat(), 2500.0f);
+    QVERIFY(!ToolWindow::isEdited(maximum));
+    QCOMPARE(m_modules.at(0)->channel(0).voltageIlkMax, 2500.0f);
+    QTRY_COMPARE_WITH_TIMEOUT(maximum->value(), 2500.0, 3000);
+
+    // Escape reverts a typed value to the module's and leaves the window open.
+    maximum->selectAll();
+    QTest::keyClicks(maximum, QStringLiteral("1000"));
+    QVERIFY(ToolWindow::isEdited(maximum));
+    QTest::keyClick(bounds, Qt::Key_Escape);
+    QVERIFY(bounds->isVisible());
+    QVERIFY(!ToolWindow::isEdited(maximum));
+    QTRY_COMPARE_WITH_TIMEOUT(maximum->value(), 2500.0, 3000);
 }
 
 void MonitorWindowsTest::interlockOutWindow()
 {
     startSession({{8, 4711}});
     DialogInterlockOut window(m_session.get());
+    // Shown, the words are read; until then they are unknown and the control cannot be set.
+    auto* set = window.findChild<QPushButton*>("btnSetInterlockControl");
+    QVERIFY(!set->isEnabled());
+    window.show();
+    QVERIFY(feedUntil([&] { window.updateInterlockControl(4711, 0); }, [&] { return set->isEnabled(); }));
     window.updateInterlockStatus(4711, 0x8001);
     for (QCheckBox* status : window.findChild<QGroupBox*>("grpInterlockStatus")->findChildren<QCheckBox*>())
         QCOMPARE(status->isChecked(),
@@ -486,7 +570,7 @@ void MonitorWindowsTest::interlockOutWindow()
         m_modules.at(0)->state.ilkOutControl = 0x1010; // reserved bits 4 and 12
     }
     QSignalSpy control(&window, &DialogInterlockOut::setInterlockControl);
-    box(&window, "chk_setIlkEnable")->setChecked(true);
+    box(&window, "chk_setIlkEnable")->click();
     window.findChild<QPushButton*>("btnSetInterlockControl")->click();
     QCOMPARE(control.at(0).at(1).value<quint32>(), quint32(0x9010));
 }
@@ -576,9 +660,14 @@ void MonitorWindowsTest::channelWindowAgainstCrate()
     QVERIFY(crate.command(QStringLiteral("inhibit 0 2 off")));
     window->findChild<QPushButton*>("btnClearEvents")->click();
     QTRY_VERIFY_WITH_TIMEOUT(!box(window, "chk_EEINH")->isChecked(), 5000);
-    box(window, "chk_setON")->setChecked(true);
-    window->findChild<QPushButton*>("btnSetControl")->click();
+    // Set Control changes the one bit the operator clicked, read-modify-write on the module.
+    auto* setControl = window->findChild<QPushButton*>("btnSetControl");
+    QTRY_VERIFY_WITH_TIMEOUT(setControl->isEnabled(), 5000);
+    box(window, "chk_setON")->click();
+    setControl->click();
     QTRY_VERIFY_WITH_TIMEOUT(box(window, "chk_isON")->isChecked(), 5000);
+    QVERIFY(box(window, "chk_setON")->isChecked());
+    QVERIFY(!ToolWindow::isEdited(box(window, "chk_setON")));
     m_window.reset();
     QVERIFY(crate.stop());
 }

@@ -23,12 +23,14 @@ public:
     QStringList warnings;
     QStringList offeredItems; // of the latest item choice
     int offeredCurrent = -1;
+    int lastIntValue = 0; // the value the latest number prompt started from
     QMessageBox::StandardButton questionAnswer = QMessageBox::No;
     std::function<int(QDialog*)> fill;
 
     int getInt(QWidget*, const QString&, const QString& label, int value, int, int, int, bool* ok) override
     {
         labels.append(label);
+        lastIntValue = value;
         const QVariant answer = answers.isEmpty() ? QVariant() : answers.takeFirst();
         *ok = answer.isValid();
         return *ok ? answer.toInt() : value;

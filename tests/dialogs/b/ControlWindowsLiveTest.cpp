@@ -118,6 +118,7 @@ void ControlWindowsLiveTest::cleanup()
     m_dialogs.answers.clear();
     m_dialogs.labels.clear();
     m_dialogs.informations.clear();
+    m_dialogs.questionAnswer = QMessageBox::No;
     m_dialogs.fill = nullptr;
     if (m_simulator)
         m_simulator->stop();
@@ -311,9 +312,12 @@ void ControlWindowsLiveTest::crateWindow()
     SnmpCrate crate(&m_probeController);
     auto* power = child<QPushButton>(window, "btnPowerOn");
     QTRY_COMPARE_WITH_TIMEOUT(power->text(), QStringLiteral("O&ff"), 5000);
+    // Switching off asks first; the label follows the crate's next report.
+    m_dialogs.questionAnswer = QMessageBox::Yes;
     power->click();
+    QCOMPARE(m_dialogs.informations.size(), 1);
     QVERIFY(!crate.powerOn());
-    QCOMPARE(power->text(), QStringLiteral("&On"));
+    QTRY_COMPARE_WITH_TIMEOUT(power->text(), QStringLiteral("&On"), 5000);
 
     // A crate that stops answering leaves no value on screen.
     QVERIFY(m_simulator->command(QStringLiteral("silent on")));

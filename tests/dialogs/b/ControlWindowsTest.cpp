@@ -247,20 +247,39 @@ void ControlWindowsTest::crateFanSpeed()
     if (sent >= 0)
         QCOMPARE(fan.first(), (QList<QVariant>{42, sent}));
     QCOMPARE(m_dialogs.informations, refused ? QStringList{"Note: the values 1...1199 are not allowed."} : QStringList());
+    // The prompt starts from the crate's fan speed (a cancelled prompt answers it).
+    if (!answer.isValid())
+        QCOMPARE(m_dialogs.lastIntValue, 2400);
 }
 
 void ControlWindowsTest::cratePowerButtonSendsInverted()
 {
     DialogCrate window(nullptr);
+    window.setUserDialogs(&m_dialogs);
     auto* button = child<QPushButton>(&window, "btnPowerOn");
     QSignalSpy power(&window, &DialogCrate::setPowerOn);
+    // No reported state: nothing to invert.
+    QVERIFY(!button->isEnabled());
+    QCOMPARE(button->text(), QStringLiteral("---"));
     window.updatePowerOn(8, true);
     QCOMPARE(button->text(), QStringLiteral("O&ff"));
+    // Off asks first; No sends nothing.
+    m_dialogs.questionAnswer = QMessageBox::No;
+    button->click();
+    QCOMPARE(power.count(), 0);
+    QCOMPARE(m_dialogs.informations,
+        QStringList{"Switch crate 8 off? Every channel loses its high voltage at once, without ramp."});
+    m_dialogs.questionAnswer = QMessageBox::Yes;
     button->click();
     QCOMPARE(power.takeFirst(), (QList<QVariant>{8, false}));
+    // The label follows the crate's next report, not the click.
+    QCOMPARE(button->text(), QStringLiteral("O&ff"));
+    window.updatePowerOn(8, false);
     QCOMPARE(button->text(), QStringLiteral("&On"));
+    m_dialogs.informations.clear();
     button->click();
     QCOMPARE(power.takeFirst(), (QList<QVariant>{8, true}));
+    QVERIFY(m_dialogs.informations.isEmpty()); // switching on asks nothing
 }
 
 void ControlWindowsTest::passwordEnablesFanSpeed()
@@ -270,13 +289,18 @@ void ControlWindowsTest::passwordEnablesFanSpeed()
     m_window->on_actionCrates_triggered();
     auto* crates = m_window->findChild<DialogCrate*>();
     QVERIFY(crates);
+    // Offered only with the password, and only while the crate's fan speed is known.
+    crates->updateCrateFanSpeed(1, 2000);
     QVERIFY(!child<QPushButton>(crates, "setFanSpeed")->isEnabled());
     m_dialogs.answers = {QStringLiteral("tundra")};
     m_window->on_actionPassword_triggered();
     QVERIFY(child<QPushButton>(crates, "setFanSpeed")->isEnabled());
     delete crates;
     m_window->on_actionCrates_triggered();
-    QVERIFY(child<QPushButton>(m_window->findChild<DialogCrate*>(), "setFanSpeed")->isEnabled());
+    crates = m_window->findChild<DialogCrate*>();
+    QVERIFY(!child<QPushButton>(crates, "setFanSpeed")->isEnabled());
+    crates->updateCrateFanSpeed(1, 2000);
+    QVERIFY(child<QPushButton>(crates, "setFanSpeed")->isEnabled());
 }
 
 // ---- Supplies and temperatures ----
@@ -293,8 +317,8 @@ void ControlWindowsTest::suppliesShowCurrentModule()
     m_window->on_actionSuppliesAndTemperature_triggered();
     auto* window = m_window->findChild<DialogSuppliesTempLimits*>();
     QVERIFY(window);
-    // Read while the window is shown, at the module-value cadence.
-    QTRY_COMPARE_WITH_TIMEOUT(child<QLCDNumber>(window, "lcdP5")->value(), 5.25, 8000);
+    // Read while the window is shown.
+    QTRY_COMPARE_WITH_TIMEOUT(child<QLCDNumber>(window, "lcdP5")->value(), 5.25, 3000);
     QCOMPARE(child<QLCDNumber>(window, "lcdN12")->value(), -11.5);
     QCOMPARE(child<QLCDNumber>(window, "lcdTemp0")->value(), 31.0);
     emit m_window->updateModuleTemperature(77, 7, 35.5f);
@@ -303,9 +327,10 @@ void ControlWindowsTest::suppliesShowCurrentModule()
     emit m_window->updateModuleSupplyP5(78, 99.0f);
     QCOMPARE(child<QLCDNumber>(window, "lcdTemp1")->value(), 31.0);
     QCOMPARE(child<QLCDNumber>(window, "lcdP5")->value(), 5.25);
-    // A module that stops answering leaves no reading on screen ("---" reads as 0).
+    // A module that stops answering leaves no reading on screen ("---" reads as 0) after the
+    // freshness time.
     m_module->setAnswering(false);
-    QTRY_COMPARE_WITH_TIMEOUT(child<QLCDNumber>(window, "lcdP5")->value(), 0.0, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(child<QLCDNumber>(window, "lcdP5")->value(), 0.0, 3000);
 }
 
 // ---- Variable groups ----
@@ -348,6 +373,9 @@ void ControlWindowsTest::flexGroupLayouts()
     DialogFlexGroups* window = openFlexGroups();
     QVERIFY(window);
     child<QSpinBox>(window, "spbGroupNumber")->setValue(2);
+    // Set waits for the new group's answer: its undefined bits go back as received.
+    QVERIFY(!child<QPushButton>(window, "btnSet")->isEnabled());
+    QTRY_VERIFY_WITH_TIMEOUT(child<QPushButton>(window, "btnSet")->isEnabled(), 3000);
     child<QCheckBox>(window, "chkChannel1")->setChecked(true);
     child<QSpinBox>(window, "spbMasterChannel")->setValue(master);
     child<QPushButton>(window, "btnSet")->click();
@@ -390,6 +418,7 @@ void ControlWindowsTest::flexGroupDisplay()
     // An unassigned copy code shows "Copy Vset", and Set then sends code 1.
     child<QSpinBox>(window, "spbGroupNumber")->setValue(6);
     QTRY_VERIFY(child<QRadioButton>(window, "rdoCopy1")->isChecked());
+    QVERIFY(child<QPushButton>(window, "btnSet")->isEnabled());
     QVERIFY(!child<QCheckBox>(window, "chkChannel3")->isChecked());
     QVERIFY(child<QCheckBox>(window, "chkChannel1")->isChecked());
     child<QPushButton>(window, "btnSet")->click();
@@ -417,7 +446,7 @@ void ControlWindowsTest::flexGroupPollLeavesGuiThread()
     openWindow();
     QSignalSpy received(m_window.get(), &TesmarControl::updateModuleFlexGroups);
     m_window->on_actionVariableGroups_triggered();
-    // Polled once a second while shown, always on the poller's thread.
+    // Polled while shown, always on the poller's thread.
     QTRY_VERIFY_WITH_TIMEOUT(received.count() >= 2, 5000);
     QVERIFY(!m_module->readInGuiThread);
     QCOMPARE(received.first().at(0).toInt(), 77);
