@@ -414,9 +414,14 @@ bool TesmarControl::runFactoryReset(const QPointer<BaseModule>& module)
             break;
         }
         check(module->setChannelControl(channel, 0), channel, tr("set control 0"));
+        // Only an answered read counts: a failed one reads 0 and would look like the reset word.
         if (!readUntil(
-                module, channelReadBackReads, 1, [&] { return module->channelControl(channel); },
-                [](quint32 control) { return control == 0; }, qPrintable(QStringLiteral("Control[%1]").arg(channel)))) {
+                module, channelReadBackReads, 1,
+                [&] {
+                    quint32 control = 0;
+                    return module->readChannelControl(channel, &control) && control == 0;
+                },
+                [](bool reset) { return reset; }, qPrintable(QStringLiteral("Control[%1]").arg(channel)))) {
             giveUp(tr("Error resetting Channel %1 Control word. Giving up.").arg(channel));
             gaveUp = true;
         }
@@ -477,15 +482,15 @@ bool TesmarControl::runFactoryReset(const QPointer<BaseModule>& module)
     // The module stores its set values; the program waits until it reports that it is done.
     if (isHeld(module)) {
         waitProcessingEvents(1);
-        quint32 control = 0;
-        readUntil(
+        // The store is finished only when an answered read shows the save bit cleared.
+        const bool stored = readUntil(
             module, saveReads, 1,
             [&] {
-                control = module->control();
-                return control;
+                quint32 control = 0;
+                return module->readControl(&control) && (control & saveSetValuesBit) == 0;
             },
-            [](quint32 word) { return (word & saveSetValuesBit) == 0; }, "Control.saveSetValues");
-        if (control & saveSetValuesBit)
+            [](bool done) { return done; }, "Control.saveSetValues");
+        if (!stored)
             success = false;
     }
     return success && isHeld(module);

@@ -54,6 +54,13 @@ public:
     {
         return channel == stuckChannel ? 1 : MemoryModule::channelControl(channel);
     }
+    bool readChannelControl(int channel, quint32* control) override
+    {
+        if (channel != stuckChannel)
+            return MemoryModule::readChannelControl(channel, control);
+        *control = 1;
+        return true;
+    }
     quint32 specialControlStatus() override
     {
         if (QThread::currentThread() == QCoreApplication::instance()->thread())
