@@ -4,8 +4,8 @@
 #include "TesmarControl.h"
 
 #include "ChannelTable.h"
-#include "NominalRange.h"
 #include "DialogSettings.h"
+#include "NominalRange.h"
 #include "UserDialogs.h"
 #include "ui_TesmarControl.h"
 
@@ -185,8 +185,9 @@ QString TesmarControl::writeFailuresText(BaseModule* module, const QString& what
     }
     QStringList parts;
     for (int i = 0; i < reasons.size(); ++i) {
-        const QString channels = channelsByReason.at(i).size() == 1 ? tr("channel %1").arg(channelsByReason.at(i).first())
-                                                                    : tr("channels %1").arg(channelsByReason.at(i).join(QStringLiteral(", ")));
+        const QString channels = channelsByReason.at(i).size() == 1
+            ? tr("channel %1").arg(channelsByReason.at(i).first())
+            : tr("channels %1").arg(channelsByReason.at(i).join(QStringLiteral(", ")));
         parts.append(tr("%1: %2").arg(channels, failureReasonText(reasons.at(i))));
     }
     return tr("%1 failed for %2").arg(capitalised(what), parts.join(QStringLiteral("; ")));
@@ -205,7 +206,8 @@ void TesmarControl::forChannels(
     BaseModule* module, const QList<int>& channels, bool (BaseModule::*operation)(int), const QString& what)
 {
     const WriteSource source("command");
-    forChannels(module, channels, [module, operation](int channel) { return (module->*operation)(channel); }, what);
+    forChannels(
+        module, channels, [module, operation](int channel) { return (module->*operation)(channel); }, what);
 }
 
 void TesmarControl::forChannels(
@@ -546,8 +548,8 @@ void TesmarControl::setMeasurementControlBit(quint32 bit, bool on)
         return;
     // The word is read fresh and written in one step: a failed read writes nothing.
     forChannels(
-        module, channels,
-        [&](int channel) { return module->updateChannelControl(channel, on ? 0u : bit, on ? bit : 0u); }, what);
+        module, channels, [&](int channel) { return module->updateChannelControl(channel, on ? 0u : bit, on ? bit : 0u); },
+        what);
 }
 
 void TesmarControl::on_actionSetChannelExternalMeasurementOn_triggered()
@@ -580,7 +582,8 @@ void TesmarControl::on_actionAutoSwitchMeasurement_triggered()
     QList<int> channels;
     if (!commandChannels(module, channels, what))
         return;
-    forChannels(module, channels, [&](int channel) { return module->setChannelBothMeasurementsEnabled(channel, on); }, what);
+    forChannels(
+        module, channels, [&](int channel) { return module->setChannelBothMeasurementsEnabled(channel, on); }, what);
 }
 
 // ---- Prompted values ----
@@ -602,8 +605,7 @@ void TesmarControl::promptChannelValue(bool voltage, bool allChannels)
     const QList<int> ranged = channels.size() > 1 ? allChannelsOf(module) : channels;
     const NominalRange range = snapshot ? NominalRange::of(*snapshot, ranged, voltage) : NominalRange();
     if (!range.found || range.largest <= 0.0f) {
-        showCommandMessage(
-            tr("%1: no current reading of %2; nothing was sent.").arg(capitalised(what), module->address()));
+        showCommandMessage(tr("%1: no current reading of %2; nothing was sent.").arg(capitalised(what), module->address()));
         return;
     }
     const int cursor = selectedChannel();
@@ -639,9 +641,9 @@ void TesmarControl::promptChannelValue(bool voltage, bool allChannels)
         label += bipolarNote();
 
     bool ok = false;
-    const double value = dialogs()->getDouble(this, applicationName(), label,
-        voltage ? reading.voltageSet : reading.currentSet, lower, range.largest,
-        voltage ? module->voltagePrecision() : module->currentPrecision(), &ok);
+    const double value =
+        dialogs()->getDouble(this, applicationName(), label, voltage ? reading.voltageSet : reading.currentSet, lower,
+            range.largest, voltage ? module->voltagePrecision() : module->currentPrecision(), &ok);
     if (!ok || !isHeld(module))
         return;
     // The units may have been changed while the prompt was open: the number is not sent in
@@ -730,9 +732,9 @@ void TesmarControl::promptAllModulesValue(bool voltage)
     const ChannelReading& reading = shown->channels.at(cursor);
 
     bool ok = false;
-    const double value = dialogs()->getDouble(this, applicationName(), label,
-        voltage ? reading.voltageSet : reading.currentSet, 0.0, range.largest,
-        voltage ? module->voltagePrecision() : module->currentPrecision(), &ok);
+    const double value =
+        dialogs()->getDouble(this, applicationName(), label, voltage ? reading.voltageSet : reading.currentSet, 0.0,
+            range.largest, voltage ? module->voltagePrecision() : module->currentPrecision(), &ok);
     // Modules rediscovered while the prompt was open are not the ones the operator answered for.
     if (!ok || !isHeld(module))
         return;

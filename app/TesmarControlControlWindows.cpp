@@ -118,8 +118,8 @@ void TesmarControl::readChannelSettingsFor(QObject* dialog, const QPointer<BaseM
 
 QString TesmarControl::unreadText(int channel, const QString& reason)
 {
-    const QString why = BaseModule::isNoAnswer(reason) ? tr("no answer from the crate (check address, port, community)")
-                                                      : reason;
+    const QString why =
+        BaseModule::isNoAnswer(reason) ? tr("no answer from the crate (check address, port, community)") : reason;
     return tr("Channel %1 could not be read: %2. Nothing can be set from here; close and try again.").arg(channel).arg(why);
 }
 
@@ -254,7 +254,8 @@ void TesmarControl::on_actionSetAllChannelsCurrentTrip_triggered()
 
 void TesmarControl::runInhibitDialog(bool allChannels)
 {
-    const QString what = allChannels ? tr("set external inhibit action for all channels") : tr("set external inhibit action");
+    const QString what =
+        allChannels ? tr("set external inhibit action for all channels") : tr("set external inhibit action");
     QPointer<BaseModule> module;
     int channel = -1;
     if (allChannels) {

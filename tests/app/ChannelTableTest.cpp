@@ -259,7 +259,8 @@ void ChannelTableTest::programChangesAreNotTheOperators()
     m_table->setCurrentCell(5, 0);
     QSignalSpy changes(m_table, &QTableWidget::itemSelectionChanged);
     bool sawProgram = true;
-    connect(m_table, &QTableWidget::itemSelectionChanged, this, [&] { sawProgram = sawProgram && m_table->changingByProgram(); });
+    connect(m_table, &QTableWidget::itemSelectionChanged, this,
+        [&] { sawProgram = sawProgram && m_table->changingByProgram(); });
     m_table->blankCells();
     m_table->showSelection({1, 3}, 3);
     QVERIFY(changes.count() > 0);

@@ -220,6 +220,7 @@ private slots:
     void overviewRatesModules();
     void channelContextMenu();
     void cratePowerOffAndOn();
+    void crateOffWhileSilentKeepsModules();
     void silentCrateBlanksTableAndRecovers();
     void slowCrateShowsRampThenVoltage();
     void lossyCrateKeepsTablePopulated();
@@ -970,6 +971,24 @@ void TesmarControlLiveTest::cratePowerOffAndOn()
     waitConnected();
     QVERIFY(table()->isEnabled());
     QVERIFY(action("actionSetChannelOn")->isEnabled());
+}
+
+void TesmarControlLiveTest::crateOffWhileSilentKeepsModules()
+{
+    // A switch-off the crate never took must not make its modules vanish from the window while
+    // their channels still carry high voltage.
+    startCrate(R"([{"slot": 2, "type": "THE1640p"}, {"slot": 7, "type": "THX0830b"}])");
+    waitConnected();
+    QVERIFY(m_simulator->command(QStringLiteral("silent on")));
+    m_window->setCratePowerOn(0, false);
+    QVERIFY2(statusMessage().startsWith(QStringLiteral("Crate: switch off failed: no answer from the crate")),
+        qPrintable(statusMessage()));
+    QCOMPARE(moduleList()->count(), 2);
+    QVERIFY(m_simulator->command(QStringLiteral("silent off")));
+    waitConnected();
+    QCOMPARE(moduleList()->count(), 2);
+    QVERIFY(action("actionSetChannelOn")->isEnabled());
+    QVERIFY(!labelText("statusLabelController").contains(QStringLiteral("powered off")));
 }
 
 void TesmarControlLiveTest::silentCrateBlanksTableAndRecovers()

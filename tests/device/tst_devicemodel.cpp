@@ -371,15 +371,17 @@ private slots:
         QTest::addColumn<QString>("written"); // empty: nothing written
         QTest::addColumn<QString>("reason");
         // Both words start as 0x4408 (kill enable, bit 10, on).
-        QTest::newRow("channel: set a bit") << false << 0u << 0x0020u << false << "setChannelControl(1, 17448)" << "";
+        QTest::newRow("channel: set a bit") << false << 0u << 0x0020u << false << "setChannelControl(1, 17448)"
+                                            << "";
         QTest::newRow("channel: clear a bit") << false << 0x0008u << 0u << false << "setChannelControl(1, 17408)"
                                               << "";
         QTest::newRow("channel: clear and set the same bit")
-            << false << 0x0400u << 0x0400u << false << "setChannelControl(1, 17416)" << "";
+            << false << 0x0400u << 0x0400u << false << "setChannelControl(1, 17416)"
+            << "";
         QTest::newRow("channel: read fails") << false << 0x0008u << 0u << true << ""
                                              << "control word not read (no answer)";
-        QTest::newRow("module: clear stop, set clear events")
-            << true << 0x0004u << 0x0040u << false << "setControl(17480)" << "";
+        QTest::newRow("module: clear stop, set clear events") << true << 0x0004u << 0x0040u << false << "setControl(17480)"
+                                                              << "";
         QTest::newRow("module: read fails") << true << 0x0004u << 0x0040u << true << ""
                                             << "control word not read (no answer)";
     }
@@ -399,7 +401,8 @@ private slots:
         m.state.control = 0x4408;
         m.setReadsFail(readsFail);
         quint32 sent = 0xFFFFFFFF;
-        const bool ok = module ? m.updateControl(clearBits, setBits, &sent) : m.updateChannelControl(1, clearBits, setBits, &sent);
+        const bool ok =
+            module ? m.updateControl(clearBits, setBits, &sent) : m.updateChannelControl(1, clearBits, setBits, &sent);
         QCOMPARE(ok, !written.isEmpty());
         QCOMPARE(m.lastError(), reason);
         QCOMPARE(m.writes(), written.isEmpty() ? QStringList() : QStringList{written});

@@ -374,12 +374,12 @@ private slots:
         QTest::addColumn<QString>("journaled");
         QTest::newRow("voltage taken") << "bus1.module0" << int(VoltageSet) << 500.0f << true << ""
                                        << "1\tvoltage set\t500 V\twindow\tok";
-        QTest::newRow("voltage above nominal") << "bus1.module0" << int(VoltageSet) << 99999.0f << true
-                                               << "not taken (reads back 1000 V)"
-                                               << "1\tvoltage set\t99999 V\twindow\tnot taken (reads back 1000 V)";
-        QTest::newRow("voltage in kV above nominal") << "bus0.module3" << int(VoltageSet) << 4.5f << true
-                                                     << "not taken (reads back 1 kV)"
-                                                     << "1\tvoltage set\t4.5 kV\twindow\tnot taken (reads back 1 kV)";
+        QTest::newRow("voltage above nominal")
+            << "bus1.module0" << int(VoltageSet) << 99999.0f << true << "not taken (reads back 1000 V)"
+            << "1\tvoltage set\t99999 V\twindow\tnot taken (reads back 1000 V)";
+        QTest::newRow("voltage in kV above nominal")
+            << "bus0.module3" << int(VoltageSet) << 4.5f << true << "not taken (reads back 1 kV)"
+            << "1\tvoltage set\t4.5 kV\twindow\tnot taken (reads back 1 kV)";
         QTest::newRow("negative current") << "bus0.module3" << int(CurrentSet) << -1.0f << true
                                           << "not taken (reads back 1.5 mA)"
                                           << "1\tcurrent set\t-1 mA\twindow\tnot taken (reads back 1.5 mA)";
@@ -568,7 +568,8 @@ private slots:
         QVERIFY(!crate.setPowerOn(false));
         QCOMPARE(crate.lastError(), QStringLiteral("no answer"));
         const QStringList lines = WriteJournal::instance().latestLines(50).filter(QStringLiteral("\tcrate\tmain switch\t"));
-        QCOMPARE(lines.value(lines.size() - 1).section(QLatin1Char('\t'), 5), QStringLiteral("main switch\toff\twindow\tno answer"));
+        QCOMPARE(lines.value(lines.size() - 1).section(QLatin1Char('\t'), 5),
+            QStringLiteral("main switch\toff\twindow\tno answer"));
     }
 };
 

@@ -482,8 +482,7 @@ void ControlWindowsTest::userNominalValues_data()
     const double untouched = std::nan("");
     // The module's 2999.987 V shows as 3000.0 with one decimal: untouched, it is not written, and
     // without a change the stop mode is not touched either.
-    QTest::newRow("ok without changes") << 0x0u << true << untouched << untouched << QStringList() << QStringList()
-                                        << 0x0u;
+    QTest::newRow("ok without changes") << 0x0u << true << untouched << untouched << QStringList() << QStringList() << 0x0u;
     QTest::newRow("ok with a new voltage")
         << 0x1000u << true << 2500.0 << untouched << QStringList{"setChannelVoltageNominal(0, 2500)"}
         << QStringList{"setControl(4100)", "setControl(4096)"} << 0x1000u;

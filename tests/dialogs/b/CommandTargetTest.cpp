@@ -1,0 +1,323 @@
+// Commands reach exactly the module and channels the operator chose: the choice survives the
+// table blanking while the module does not answer, a command without a choice or without an
+// answering module is refused in red, a whole selected row is one channel, every failed channel
+// is named, and the dialogs that show a channel's settings start only from an answered read and
+// send only what the operator changed.
+#include "AnsweringDialogs.h"
+#include "common/FindChild.h"
+
+#include "app/ChannelTable.h"
+#include "app/IsolatedSettings.h"
+#include "app/TesmarControl.h"
+
+#include "common/MemoryControllerFactory.h"
+#include "common/MemoryModule.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QRadioButton>
+#include <QSet>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+// Fails chosen channels' switching and, on demand, the read of a channel's settings.
+class TargetModule : public MemoryModule
+{
+public:
+    using MemoryModule::MemoryModule;
+    QHash<int, QString> failingChannels; // channel -> reason of its switch-on failure
+    std::atomic<bool> settingsUnanswered{false};
+
+    bool setChannelOn(int channel) override
+    {
+        const QString reason = failingChannels.value(channel);
+        if (!reason.isEmpty())
+            return fail(reason);
+        return MemoryModule::setChannelOn(channel);
+    }
+    bool readChannelSettings(int channel, ChannelSettings* settings) override
+    {
+        if (settingsUnanswered)
+            return fail(QStringLiteral("no answer"));
+        return MemoryModule::readChannelSettings(channel, settings);
+    }
+};
+
+using Failures = QHash<int, QString>;
+
+const QString noAnswerText = QStringLiteral("no answer from the crate (check address, port, community)");
+
+} // namespace
+
+class CommandTargetTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void choiceSurvivesBlanking();
+    void refusedWithoutTarget_data();
+    void refusedWithoutTarget();
+    void wholeRowIsOneChannel();
+    void everyFailedChannelNamed_data();
+    void everyFailedChannelNamed();
+    void dialogsStartFromAnsweredValues_data();
+    void dialogsStartFromAnsweredValues();
+
+private:
+    ChannelTable* table() const { return m_window->findChild<ChannelTable*>(QStringLiteral("table")); }
+    QAction* action(const char* name) const { return m_window->findChild<QAction*>(QLatin1String(name)); }
+    QString statusMessage() const { return m_window->statusBar()->currentMessage(); }
+    QString channelLabel() const { return m_window->findChild<QLabel*>(QStringLiteral("lblChannel"))->text(); }
+    // Waits until the module is lost (nothing answered for the freshness time) or back.
+    void waitLost();
+    void waitShown();
+    // Writes other than the window's own reads, e.g. "setChannelOn(5)".
+    QStringList writes() const { return m_module->writes(); }
+
+    std::unique_ptr<TesmarControl> m_window;
+    TargetModule* m_module = nullptr; // owned by the window's session
+    AnsweringDialogs m_dialogs;
+};
+
+void CommandTargetTest::initTestCase()
+{
+    QStandardPaths::setTestModeEnabled(true);
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+}
+
+void CommandTargetTest::init()
+{
+    UserDialogs::setStartupOverride(&m_dialogs);
+    auto factory = std::make_unique<MemoryControllerFactory>([this] {
+        m_module = new TargetModule(48, 20, 77);
+        return QVector<MemoryModule*>{m_module};
+    });
+    m_window = std::make_unique<TesmarControl>(std::move(factory));
+    m_window->setUserDialogs(&m_dialogs);
+    QVERIFY(m_module);
+    waitShown();
+}
+
+void CommandTargetTest::cleanup()
+{
+    m_window.reset();
+    m_module = nullptr;
+    UserDialogs::setStartupOverride(nullptr);
+    m_dialogs.answers.clear();
+    m_dialogs.fill = nullptr;
+}
+
+void CommandTargetTest::waitLost()
+{
+    QTRY_VERIFY_WITH_TIMEOUT(!table()->isEnabled(), 5000);
+}
+
+void CommandTargetTest::waitShown()
+{
+    QTRY_VERIFY_WITH_TIMEOUT(table()->isEnabled() && table()->rowCount() == 48 && table()->item(5, 0)
+            && !table()->item(5, 0)->text().isEmpty() && table()->item(5, 0)->text() != QLatin1String("---"),
+        5000);
+}
+
+void CommandTargetTest::choiceSurvivesBlanking()
+{
+    table()->setCurrentCell(5, 0);
+    QCOMPARE(channelLabel(), QStringLiteral("Channel 5 selected"));
+    m_module->setAnswering(false);
+    waitLost();
+    QCOMPARE(channelLabel(), QStringLiteral("Channel 5 selected"));
+    m_module->setAnswering(true);
+    waitShown();
+    QCOMPARE(table()->currentRow(), 5);
+    m_module->clearWrites();
+
+    // Every channel command and dialog acts on channel 5, never on channel 0.
+    const QList<QPair<const char*, QString>> commands{
+        {"actionSetChannelOn", "setChannelOn(5)"},
+        {"actionSetChannelOff", "setChannelOff(5)"},
+        {"actionSetChannelEmergencyOff", "setChannelEmergencyOff(5)"},
+        {"actionClearChannelEmergencyOff", "clearChannelEmergencyOff(5)"},
+        {"actionClearChannelEvents", "setChannelEventStatus(5, 0)"},
+    };
+    for (const auto& command : commands) {
+        m_module->clearWrites();
+        action(command.first)->trigger();
+        QCOMPARE(writes(), QStringList{command.second});
+    }
+
+    m_module->clearWrites();
+    m_dialogs.answers = {1500.0};
+    action("actionSetChannelVoltage")->trigger();
+    QCOMPARE(writes(), QStringList{"setChannelVoltageSet(5, 1500)"});
+
+    m_module->clearWrites();
+    m_dialogs.fill = [](QDialog* dialog) {
+        if (!waitForAnsweredValues(dialog))
+            return int(QDialog::Rejected);
+        child<QCheckBox>(dialog, "chkDelayedTrip")->setChecked(true);
+        child<QSpinBox>(dialog, "sbDelay")->setValue(700);
+        return int(QDialog::Accepted);
+    };
+    action("actionSetChannelCurrentTrip")->trigger();
+    QCOMPARE(writes(), QStringList{"setChannelDelayedTripAction(5, 1, 700)"});
+
+    m_module->clearWrites();
+    m_dialogs.fill = [](QDialog* dialog) {
+        if (!waitForAnsweredValues(dialog))
+            return int(QDialog::Rejected);
+        child<QRadioButton>(dialog, "shutDownChannel")->setChecked(true);
+        return int(QDialog::Accepted);
+    };
+    action("actionSetChannelExternalInhibitAction")->trigger();
+    QCOMPARE(writes(), QStringList{"setChannelInhibitAction(5, 2)"});
+}
+
+void CommandTargetTest::refusedWithoutTarget_data()
+{
+    QTest::addColumn<int>("channel"); // -1: none chosen
+    QTest::addColumn<bool>("answering");
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QStringList>("sent");
+    QTest::newRow("no channel chosen") << -1 << true << "actionSetChannelOn"
+                                       << "Switch on: no channel selected; nothing was sent." << QStringList();
+    QTest::newRow("trip dialog without a channel")
+        << -1 << true << "actionSetChannelCurrentTrip" << "Set current trip: no channel selected; nothing was sent."
+        << QStringList();
+    QTest::newRow("module not answering")
+        << 5 << false << "actionSetChannelOn" << "Switch on: memory does not answer; nothing was sent." << QStringList();
+    QTest::newRow("voltage prompt, module not answering")
+        << 5 << false << "actionSetChannelVoltage" << "Set voltage: memory does not answer; nothing was sent."
+        << QStringList();
+    // Taking high voltage away is tried even so, and its failure named.
+    QTest::newRow("emergency off, module not answering")
+        << 5 << false << "actionSetChannelEmergencyOff" << "Channel 5: emergency off failed: " + noAnswerText
+        << QStringList{"setChannelEmergencyOff(5)"};
+}
+
+void CommandTargetTest::refusedWithoutTarget()
+{
+    QFETCH(int, channel);
+    QFETCH(bool, answering);
+    QFETCH(QString, command);
+    QFETCH(QString, message);
+    QFETCH(QStringList, sent);
+    table()->setCurrentCell(channel, channel < 0 ? -1 : 0);
+    if (!answering) {
+        m_module->setAnswering(false);
+        waitLost();
+    }
+    m_module->clearWrites();
+    m_dialogs.answers = {100.0};
+    m_dialogs.fill = [](QDialog*) { return int(QDialog::Accepted); };
+    action(qPrintable(command))->trigger();
+    QCOMPARE(statusMessage(), message);
+    QCOMPARE(writes(), sent);
+}
+
+void CommandTargetTest::wholeRowIsOneChannel()
+{
+    table()->selectRow(3);
+    m_module->clearWrites();
+    action("actionSetChannelOn")->trigger();
+    QCOMPARE(writes(), QStringList{"setChannelOn(3)"});
+}
+
+void CommandTargetTest::everyFailedChannelNamed_data()
+{
+    QTest::addColumn<Failures>("failing");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("one channel") << Failures{{36, "wrongValue"}}
+                                 << "Channel 36: switch on refused by the crate (wrongValue)";
+    QTest::newRow("three channels, one reason")
+        << Failures{{5, "no answer"}, {35, "no answer"}, {36, "no answer"}}
+        << "Switch on failed for channels 5, 35, 36: " + noAnswerText;
+    QTest::newRow("two reasons") << Failures{{5, "no answer"}, {35, "no answer"}, {36, "wrongValue"}}
+                                 << "Switch on failed for channels 5, 35: " + noAnswerText
+            + "; channel 36: refused by the crate (wrongValue)";
+}
+
+void CommandTargetTest::everyFailedChannelNamed()
+{
+    QFETCH(Failures, failing);
+    QFETCH(QString, message);
+    m_module->failingChannels = failing;
+    m_module->clearWrites();
+    action("actionSetAllChannelsOn")->trigger();
+    QCOMPARE(statusMessage(), message);
+    // The others were switched on all the same.
+    QCOMPARE(writes().size(), 48 - failing.size());
+}
+
+void CommandTargetTest::dialogsStartFromAnsweredValues_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<bool>("answered");
+    QTest::addColumn<QString>("message");
+    const QString unchanged = QStringLiteral("nothing was changed, nothing was sent.");
+    for (const char* command :
+        {"actionSetChannelCurrentTrip", "actionSetChannelExternalInhibitAction", "actionSetChannelNominalValues"}) {
+        QTest::newRow(qPrintable(QStringLiteral("%1 read unanswered").arg(command))) << command << false << QString();
+        QTest::newRow(qPrintable(QStringLiteral("%1 ok unchanged").arg(command))) << command << true << unchanged;
+    }
+}
+
+void CommandTargetTest::dialogsStartFromAnsweredValues()
+{
+    QFETCH(QString, command);
+    QFETCH(bool, answered);
+    QFETCH(QString, message);
+    // The channel ramps down after 700 ms on a trip and shuts the module down on an inhibit:
+    // a dialog that took a failed read for the channel's settings would remove both.
+    MemoryModule::Channel channel = m_module->channel(5);
+    channel.delayedTripAction = BaseModule::RampDownChannel;
+    channel.delayedTripTime = 700;
+    channel.inhibitAction = BaseModule::ShutDownModule;
+    channel.currentSet = 0.002f;
+    m_module->setChannel(5, channel);
+    m_module->settingsUnanswered = !answered;
+    table()->setCurrentCell(5, 0);
+    m_module->clearWrites();
+
+    bool okEnabled = false;
+    QString pendingText;
+    m_dialogs.fill = [&](QDialog* dialog) {
+        okEnabled = waitForAnsweredValues(dialog, answered ? 5000 : 1500);
+        pendingText = child<QLabel>(dialog, "lblPendingValues")->text();
+        // Pressed whatever the dialog shows: a disabled OK must not let anything through.
+        return int(QDialog::Accepted);
+    };
+    // Called as the menu would: some of these menu entries are offered for VME modules only.
+    QVERIFY(QMetaObject::invokeMethod(m_window.get(), qPrintable("on_" + command + "_triggered")));
+    QCOMPARE(okEnabled, answered);
+    QCOMPARE(writes(), QStringList());
+    if (answered)
+        QVERIFY2(statusMessage().endsWith(message), qPrintable(statusMessage()));
+    else
+        QCOMPARE(pendingText,
+            "Channel 5 could not be read: " + noAnswerText + ". Nothing can be set from here; close and try again.");
+    const MemoryModule::Channel after = m_module->channel(5);
+    QCOMPARE(after.delayedTripAction, BaseModule::RampDownChannel);
+    QCOMPARE(after.inhibitAction, BaseModule::ShutDownModule);
+}
+
+int main(int argc, char* argv[])
+{
+    IsolatedSettings settings;
+    QApplication app(argc, argv);
+    CommandTargetTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "CommandTargetTest.moc"
