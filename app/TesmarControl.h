@@ -463,6 +463,10 @@ private:
     // Runs a per-channel operation on each of `channels`.
     void forChannels(
         BaseModule* module, const QList<int>& channels, bool (BaseModule::*operation)(int), const QString& what);
+    // Runs `write` on each of `modules` and shows every module that failed (`what` names the
+    // write) in one message.
+    void forModules(const QList<BaseModule*>& modules, const std::function<bool(BaseModule*)>& write,
+        const std::function<QString(BaseModule*)>& what);
     // Runs `write` for each of `channels` and shows every channel that failed in one message.
     void forChannels(
         BaseModule* module, const QList<int>& channels, const std::function<bool(int)>& write, const QString& what);

@@ -222,6 +222,19 @@ void TesmarControl::forChannels(
     refreshCurrentModuleNow();
 }
 
+void TesmarControl::forModules(const QList<BaseModule*>& modules, const std::function<bool(BaseModule*)>& write,
+    const std::function<QString(BaseModule*)>& what)
+{
+    QStringList texts;
+    for (BaseModule* module : modules) {
+        if (!write(module))
+            texts.append(writeFailuresText(module, what(module), {{-1, module->lastError()}}));
+    }
+    if (!texts.isEmpty())
+        showCommandMessage(texts.join(QStringLiteral(" | ")));
+    refreshCurrentModuleNow();
+}
+
 QString TesmarControl::numberText(double value)
 {
     return QString::number(value, 'g', 7);
@@ -492,9 +505,9 @@ void TesmarControl::on_actionClearAllModulesEmergencyOff_triggered()
 void TesmarControl::on_actionClearAllModulesEvents_triggered()
 {
     const WriteSource source("command");
-    const QList<BaseModule*> modules = session->modules();
-    for (BaseModule* module : modules)
-        checkWrite(module->doClear(), module, -1, tr("clear events"));
+    forModules(
+        session->modules(), [](BaseModule* module) { return module->doClear(); },
+        [](BaseModule*) { return tr("clear events"); });
 }
 
 void TesmarControl::on_actionDisableAllResistors_triggered()
@@ -738,14 +751,12 @@ void TesmarControl::promptAllModulesValue(bool voltage)
     // Modules rediscovered while the prompt was open are not the ones the operator answered for.
     if (!ok || !isHeld(module))
         return;
-    QStringList texts;
-    for (BaseModule* each : session->modules()) {
-        if (!(voltage ? each->setAllChannelsVoltageSet(float(value)) : each->setAllChannelsCurrentSet(float(value))))
-            texts.append(writeFailuresText(each, allChannelsValueText(each, voltage, value), {{-1, each->lastError()}}));
-    }
-    if (!texts.isEmpty())
-        showCommandMessage(texts.join(QStringLiteral(" | ")));
-    refreshCurrentModuleNow();
+    forModules(
+        session->modules(),
+        [&](BaseModule* each) {
+            return voltage ? each->setAllChannelsVoltageSet(float(value)) : each->setAllChannelsCurrentSet(float(value));
+        },
+        [&](BaseModule* each) { return allChannelsValueText(each, voltage, value); });
 }
 
 void TesmarControl::on_actionSetAllModulesVoltage_triggered()
@@ -761,17 +772,21 @@ void TesmarControl::on_actionSetAllModulesCurrent_triggered()
 void TesmarControl::promptRampSpeed(bool voltage, bool allModules)
 {
     const WriteSource source("prompt");
-    QPointer<BaseModule> module = currentModule();
-    if (!module || (!voltage && !allModules && !module->currentControl()))
+    const QString what = voltage ? tr("set voltage ramp speed") : tr("set current ramp speed");
+    QPointer<BaseModule> module;
+    if (!commandModule(module, what) || (!voltage && !allModules && !module->currentControl()))
         return;
-    // The speed the window shows, when it is a live reading; the crate is asked otherwise.
+    // The speed offered is the one the window shows while it is a live reading; without one
+    // nothing is asked (a failed read would offer its 0).
     const std::shared_ptr<const ModuleSnapshot> snapshot = snapshotOf(session->currentModuleIndex());
-    const bool shown = snapshot && snapshot->values.rampSpeedsValid && snapshot->connected(ModuleSnapshot::nowMs());
-    double speed = 0.0;
-    if (voltage)
-        speed = shown ? snapshot->values.voltageRampSpeed : module->voltageRampSpeed();
-    else
-        speed = shown && snapshot->values.currentControl ? snapshot->values.currentRampSpeed : module->currentRampSpeed();
+    const bool shown = snapshot && snapshot->values.rampSpeedsValid && snapshot->connected(ModuleSnapshot::nowMs())
+        && (voltage || snapshot->values.currentControl || allModules);
+    if (!shown) {
+        showCommandMessage(tr("%1: no current reading of %2; nothing was sent.").arg(capitalised(what), module->address()));
+        return;
+    }
+    const double speed = voltage ? snapshot->values.voltageRampSpeed
+                                 : (snapshot->values.currentControl ? snapshot->values.currentRampSpeed : 50.0);
     bool ok = false;
     const double value = voltage
         ? dialogs()->getDouble(this, applicationName(), tr("Input Voltage Ramp speed (%/s):"), speed, 0.001, 100.0, 3, &ok)
@@ -779,11 +794,14 @@ void TesmarControl::promptRampSpeed(bool voltage, bool allModules)
     if (!ok || !isHeld(module))
         return;
     const QList<BaseModule*> targets = allModules ? session->modules() : QList<BaseModule*>{module.data()};
-    const QString what =
+    const QString valueWhat =
         (voltage ? tr("set voltage ramp speed %1 %/s") : tr("set current ramp speed %1 %/s")).arg(numberText(value));
-    for (BaseModule* each : targets)
-        checkWrite(
-            voltage ? each->setVoltageRampSpeed(float(value)) : each->setCurrentRampSpeed(float(value)), each, -1, what);
+    forModules(
+        targets,
+        [&](BaseModule* each) {
+            return voltage ? each->setVoltageRampSpeed(float(value)) : each->setCurrentRampSpeed(float(value));
+        },
+        [&](BaseModule*) { return valueWhat; });
 }
 
 void TesmarControl::on_actionSetModulesVoltageRamp_triggered()
