@@ -107,7 +107,7 @@ void TesmarControl::showOperatorSelection()
     const int count = module ? module->channelNumber() : 0;
     ui->table->showSelection(selection.channelsOf(key, count), selection.currentOf(key, count));
     const int current = selection.currentOf(key, count);
-    ui->lblChannel->setText(current >= 0 ? tr("Channel %1 selected").arg(current) : tr("No channel selected"));
+    ui->lblChannel->setText(current >= 0 ? tr("Channel %1 selected").arg(current) : tr("none"));
 }
 
 namespace {
@@ -1002,7 +1002,7 @@ void TesmarControl::on_table_itemSelectionChanged()
     selection.setModule(moduleKey(module));
     selection.setChannels(ui->table->selectedRows(), ui->table->currentRow());
     const int row = selection.current();
-    ui->lblChannel->setText(row >= 0 ? tr("Channel %1 selected").arg(row) : tr("No channel selected"));
+    ui->lblChannel->setText(row >= 0 ? tr("Channel %1 selected").arg(row) : tr("none"));
     if (row == lastSelectedRow || row < 0)
         return;
     lastSelectedRow = row;

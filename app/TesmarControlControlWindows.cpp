@@ -25,6 +25,8 @@
 #include <cmath>
 
 namespace {
+// Tries of a dialog's settings read before it shows that the channel could not be read.
+constexpr int settingsReadAttempts = 3;
 // Module control bit 2: stop mode, in which the module takes user nominal values.
 constexpr quint32 stopModeControlBit = 0x0004;
 
@@ -107,10 +109,13 @@ void TesmarControl::readChannelSettingsFor(QObject* dialog, const QPointer<BaseM
         dialog, [expected, channel, fill, failed](BaseModule& read) -> DeviceSession::ModuleReadResult {
             if (&read != expected)
                 return [failed] { failed(tr("another module is shown now")); };
+            // A lost request is asked again (the read is all or nothing, so a loss anywhere in it
+            // fails it); a refusal is not.
             ChannelSettings settings;
-            if (!read.readChannelSettings(channel, &settings)) {
+            for (int attempt = 1; !read.readChannelSettings(channel, &settings); ++attempt) {
                 const QString reason = read.lastError();
-                return [failed, reason] { failed(reason); };
+                if (attempt >= settingsReadAttempts || !BaseModule::isNoAnswer(reason))
+                    return [failed, reason] { failed(reason); };
             }
             return [fill, settings] { fill(settings); };
         });

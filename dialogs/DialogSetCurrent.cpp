@@ -21,6 +21,7 @@ DialogSetCurrent::DialogSetCurrent(QWidget* parent)
 void DialogSetCurrent::setValuesPending(const QString& text, bool failed)
 {
     pending->setPending(text, failed);
+    updatePrompt();
 }
 
 void DialogSetCurrent::setValuesAnswered()
@@ -28,6 +29,7 @@ void DialogSetCurrent::setValuesAnswered()
     pending->setAnswered();
     // The trip controls follow the module's offer and the check box again.
     setAvailable(available);
+    updatePrompt();
 }
 
 bool DialogSetCurrent::valuesAnswered() const
@@ -130,6 +132,13 @@ void DialogSetCurrent::on_chkDelayedTrip_stateChanged(int arg1)
 
 void DialogSetCurrent::updatePrompt()
 {
+    // No range is offered before the channel's values were answered.
+    if (pending && !pending->answered()) {
+        ui->labelText->setText(channel >= 0 ? tr("Input a Set current for channel %1:").arg(channel)
+                                            : tr("Input a Set current for all channels:"));
+        ui->labelNote->clear();
+        return;
+    }
     const double maximum = ui->sbValue->maximum();
     if (channel >= 0) {
         ui->labelText->setText(tr("Input a Set current (0...%L1 %2) for channel %3:").arg(maximum).arg(unit).arg(channel));

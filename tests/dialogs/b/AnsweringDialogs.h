@@ -27,6 +27,13 @@ public:
     QMessageBox::StandardButton questionAnswer = QMessageBox::No;
     std::function<int(QDialog*)> fill;
 
+    double getDouble(QWidget*, const QString&, const QString& label, double value, double, double, int, bool* ok) override
+    {
+        labels.append(label);
+        const QVariant answer = answers.isEmpty() ? QVariant() : answers.takeFirst();
+        *ok = answer.isValid();
+        return *ok ? answer.toDouble() : value;
+    }
     int getInt(QWidget*, const QString&, const QString& label, int value, int, int, int, bool* ok) override
     {
         labels.append(label);

@@ -193,17 +193,17 @@ void CommandTargetTest::refusedWithoutTarget_data()
     QTest::newRow("no channel chosen") << -1 << true << "actionSetChannelOn"
                                        << "Switch on: no channel selected; nothing was sent." << QStringList();
     QTest::newRow("trip dialog without a channel")
-        << -1 << true << "actionSetChannelCurrentTrip" << "Set current trip: no channel selected; nothing was sent."
-        << QStringList();
-    QTest::newRow("module not answering")
-        << 5 << false << "actionSetChannelOn" << "Switch on: memory does not answer; nothing was sent." << QStringList();
+        << -1 << true << "actionSetChannelCurrentTrip"
+        << "Set current trip: no channel selected; nothing was sent." << QStringList();
+    QTest::newRow("module not answering") << 5 << false << "actionSetChannelOn"
+                                          << "Switch on: memory does not answer; nothing was sent." << QStringList();
     QTest::newRow("voltage prompt, module not answering")
-        << 5 << false << "actionSetChannelVoltage" << "Set voltage: memory does not answer; nothing was sent."
-        << QStringList();
+        << 5 << false << "actionSetChannelVoltage"
+        << "Set voltage: memory does not answer; nothing was sent." << QStringList();
     // Taking high voltage away is tried even so, and its failure named.
     QTest::newRow("emergency off, module not answering")
-        << 5 << false << "actionSetChannelEmergencyOff" << "Channel 5: emergency off failed: " + noAnswerText
-        << QStringList{"setChannelEmergencyOff(5)"};
+        << 5 << false << "actionSetChannelEmergencyOff"
+        << "Channel 5: emergency off failed: " + noAnswerText << QStringList{"setChannelEmergencyOff(5)"};
 }
 
 void CommandTargetTest::refusedWithoutTarget()
@@ -240,9 +240,8 @@ void CommandTargetTest::everyFailedChannelNamed_data()
     QTest::addColumn<QString>("message");
     QTest::newRow("one channel") << Failures{{36, "wrongValue"}}
                                  << "Channel 36: switch on refused by the crate (wrongValue)";
-    QTest::newRow("three channels, one reason")
-        << Failures{{5, "no answer"}, {35, "no answer"}, {36, "no answer"}}
-        << "Switch on failed for channels 5, 35, 36: " + noAnswerText;
+    QTest::newRow("three channels, one reason") << Failures{{5, "no answer"}, {35, "no answer"}, {36, "no answer"}}
+                                                << "Switch on failed for channels 5, 35, 36: " + noAnswerText;
     QTest::newRow("two reasons") << Failures{{5, "no answer"}, {35, "no answer"}, {36, "wrongValue"}}
                                  << "Switch on failed for channels 5, 35: " + noAnswerText
             + "; channel 36: refused by the crate (wrongValue)";
