@@ -383,6 +383,9 @@ void TesmarControl::checkCrateOff()
     deleteModules();
     ui->table->removeAllRows();
     ui->table->setEnabled(false);
+    // Nothing of the released modules stays on screen as if it were live.
+    showModuleValuesUnknown();
+    ui->lblConnect->setText(tr("<font color=\"red\">The crate is switched off."));
 }
 
 void TesmarControl::setCrateFanSpeed(int /*serialNumber*/, int speed)

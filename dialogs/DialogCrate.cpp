@@ -188,9 +188,14 @@ void DialogCrate::on_btnPowerOn_clicked()
                QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
             != QMessageBox::Yes)
         return;
-    // The state may have gone stale while the question was open: act only on a known one.
-    if (!powerKnown || powerOn == switchOn)
+    // A confirmed switch-off goes out even when the state went stale while the question was open:
+    // taking the high voltage away is what was asked, and the main window reports its result. A
+    // switch-on needs the state still known and still off.
+    if (switchOn && (!powerKnown || powerOn)) {
+        dialogs()->information(this, QString::fromLatin1(ApplicationIdentity::applicationName),
+            tr("The crate's main switch is not known any more; nothing was sent."));
         return;
+    }
     emit setPowerOn(serialNumber, switchOn);
 }
 
