@@ -70,7 +70,11 @@ void PendingValues::setAnswered()
             box->setSpecialValueText(m_specialTexts.value(box));
     }
     if (m_buttons) {
-        if (QPushButton* ok = m_buttons->button(QDialogButtonBox::Ok))
+        // Disabled while pending, OK lost its place as the default button to Cancel: Enter
+        // confirms the answered values again.
+        if (QPushButton* ok = m_buttons->button(QDialogButtonBox::Ok)) {
             ok->setEnabled(true);
+            ok->setDefault(true);
+        }
     }
 }

@@ -290,9 +290,12 @@ void CommandTargetTest::dialogsStartFromAnsweredValues()
     m_module->clearWrites();
 
     bool okEnabled = false;
+    bool okDefault = false;
     QString pendingText;
     m_dialogs.fill = [&](QDialog* dialog) {
         okEnabled = waitForAnsweredValues(dialog, answered ? 5000 : 1500);
+        // Enter confirms the answered values (the disabled OK gave the default to Cancel).
+        okDefault = child<QDialogButtonBox>(dialog, "buttonBox")->button(QDialogButtonBox::Ok)->isDefault();
         pendingText = child<QLabel>(dialog, "lblPendingValues")->text();
         // Pressed whatever the dialog shows: a disabled OK must not let anything through.
         return int(QDialog::Accepted);
@@ -300,6 +303,7 @@ void CommandTargetTest::dialogsStartFromAnsweredValues()
     // Called as the menu would: some of these menu entries are offered for VME modules only.
     QVERIFY(QMetaObject::invokeMethod(m_window.get(), qPrintable("on_" + command + "_triggered")));
     QCOMPARE(okEnabled, answered);
+    QCOMPARE(okDefault, answered);
     QCOMPARE(writes(), QStringList());
     if (answered)
         QVERIFY2(statusMessage().endsWith(message), qPrintable(statusMessage()));
