@@ -482,6 +482,9 @@ private:
     // The shown module's latest channel read while it is fresh and in the units shown now; null
     // otherwise: a prompt or dialog then offers nothing rather than a stale or failed read.
     std::shared_ptr<const ModuleSnapshot> freshChannelRead(BaseModule* module) const;
+    // A nominal value from the channel window: sent only while the latest answered module status
+    // shows stop mode, otherwise refused with that reason.
+    void setChannelNominalFromToolWindow(int channel, bool voltage, float value);
     // The voltage or current prompt for the chosen channels or all channels of the shown module.
     void promptChannelValue(bool voltage, bool allChannels);
     static QString allChannelsValueText(BaseModule* module, bool voltage, double value);

@@ -1239,22 +1239,34 @@ void TesmarControl::setInterlockOutControl(int /*serialNumber*/, quint32 control
             module->SetModuleIlkOutControl(control), module, -1, tr("set interlock out control 0x%1").arg(control, 0, 16));
 }
 
-void TesmarControl::setChannelVoltageNominal(int channel, float value)
+void TesmarControl::setChannelNominalFromToolWindow(int channel, bool voltage, float value)
 {
     const WriteSource source("tool window");
-    BaseModule* module = currentModule();
-    if (module && (module->status() & ModuleStatusBit::stopped))
-        checkWrite(module->setChannelVoltageNominal(channel, value), module, channel,
-            tr("set nominal voltage %1 %2").arg(numberText(value), module->voltageUnit(channel)));
+    QPointer<BaseModule> module;
+    if (!commandModule(module, voltage ? tr("set nominal voltage") : tr("set nominal current")))
+        return;
+    const QString what = (voltage ? tr("set nominal voltage %1 %2") : tr("set nominal current %1 %2"))
+                             .arg(numberText(value), voltage ? module->voltageUnit(channel) : module->currentUnit(channel));
+    // The module takes nominal values only in stop mode. The latest answered status decides,
+    // never a read that failed.
+    const std::shared_ptr<const ModuleSnapshot> snapshot = snapshotOf(session->currentModuleIndex());
+    if (!snapshot || !snapshot->values.statusValid || !snapshot->connected(ModuleSnapshot::nowMs())
+        || !(snapshot->values.status & ModuleStatusBit::stopped)) {
+        showRefusal(module, channel, what, tr("(the module is not in stop mode)"));
+        return;
+    }
+    checkWrite(voltage ? module->setChannelVoltageNominal(channel, value) : module->setChannelCurrentNominal(channel, value),
+        module, channel, what);
+}
+
+void TesmarControl::setChannelVoltageNominal(int channel, float value)
+{
+    setChannelNominalFromToolWindow(channel, true, value);
 }
 
 void TesmarControl::setChannelCurrentNominal(int channel, float value)
 {
-    const WriteSource source("tool window");
-    BaseModule* module = currentModule();
-    if (module && (module->status() & ModuleStatusBit::stopped))
-        checkWrite(module->setChannelCurrentNominal(channel, value), module, channel,
-            tr("set nominal current %1 %2").arg(numberText(value), module->currentUnit(channel)));
+    setChannelNominalFromToolWindow(channel, false, value);
 }
 
 void TesmarControl::setChannelBounds(int channel, bool asymmetricVoltageBounds, float voltageInterlockMaxSet,

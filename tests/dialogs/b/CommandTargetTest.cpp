@@ -9,6 +9,10 @@
 #include "app/ChannelTable.h"
 #include "app/IsolatedSettings.h"
 #include "app/TesmarControl.h"
+#include "device/DeviceSession.h"
+#include "device/ModuleSnapshot.h"
+#include "device/Poller.h"
+#include "device/StatusWordBits.h"
 
 #include "common/MemoryControllerFactory.h"
 #include "common/MemoryModule.h"
@@ -73,6 +77,7 @@ private slots:
     void everyFailedChannelNamed();
     void dialogsStartFromAnsweredValues_data();
     void dialogsStartFromAnsweredValues();
+    void nominalValuesOnlyInStopMode();
 
 private:
     ChannelTable* table() const { return m_window->findChild<ChannelTable*>(QStringLiteral("table")); }
@@ -313,6 +318,26 @@ void CommandTargetTest::dialogsStartFromAnsweredValues()
     const MemoryModule::Channel after = m_module->channel(5);
     QCOMPARE(after.delayedTripAction, BaseModule::RampDownChannel);
     QCOMPARE(after.inhibitAction, BaseModule::ShutDownModule);
+}
+
+void CommandTargetTest::nominalValuesOnlyInStopMode()
+{
+    // The channel window's nominal values go out only while the module reports stop mode; a
+    // status read that failed (0) is no "running" either: the latest answered one decides.
+    m_module->clearWrites();
+    m_window->setChannelVoltageNominal(5, 2500.0f);
+    QCOMPARE(
+        statusMessage(), QStringLiteral("Channel 5: set nominal voltage 2500 V refused (the module is not in stop mode)"));
+    QCOMPARE(writes(), QStringList());
+
+    m_module->setStatusWord(ModuleStatusBit::stopped);
+    const auto stopped = [this] {
+        const auto snapshot = m_window->deviceSession()->poller()->moduleSnapshot(0);
+        return snapshot && snapshot->values.statusValid && (snapshot->values.status & ModuleStatusBit::stopped);
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(stopped(), 5000);
+    m_window->setChannelVoltageNominal(5, 2500.0f);
+    QCOMPARE(writes(), QStringList{"setChannelVoltageNominal(5, 2500)"});
 }
 
 int main(int argc, char* argv[])
