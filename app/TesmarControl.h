@@ -456,6 +456,9 @@ private:
     // channel is named. Nothing for an empty list.
     void showWriteFailures(BaseModule* module, const QString& what, const QList<WriteFailure>& failures);
     static QString writeFailuresText(BaseModule* module, const QString& what, const QList<WriteFailure>& failures);
+    // "Channel 5: switch on refused by the crate (wrongValue)" or
+    // "Crate: switch off failed: no answer from the crate (check ...)".
+    static QString failureText(const QString& subject, const QString& what, const QString& reason);
     // "refused by the crate (wrongValue)" or "no answer from the crate (check ...)".
     static QString failureReasonText(const QString& reason);
     // Every channel of the module, whatever its number (the quint32 masks reach only 0..31).

@@ -162,14 +162,19 @@ void TesmarControl::showWriteFailures(BaseModule* module, const QString& what, c
         showCommandMessage(writeFailuresText(module, what, failures));
 }
 
+QString TesmarControl::failureText(const QString& subject, const QString& what, const QString& reason)
+{
+    if (BaseModule::isNoAnswer(reason))
+        return tr("%1: %2 failed: %3").arg(subject, what, failureReasonText(reason));
+    return tr("%1: %2 %3").arg(subject, what, failureReasonText(reason));
+}
+
 QString TesmarControl::writeFailuresText(BaseModule* module, const QString& what, const QList<WriteFailure>& failures)
 {
     if (failures.size() == 1) {
         const WriteFailure& failure = failures.first();
         const QString subject = failure.channel >= 0 ? tr("Channel %1").arg(failure.channel) : module->address();
-        if (BaseModule::isNoAnswer(failure.reason))
-            return tr("%1: %2 failed: %3").arg(subject, what, failureReasonText(failure.reason));
-        return tr("%1: %2 %3").arg(subject, what, failureReasonText(failure.reason));
+        return failureText(subject, what, failure.reason);
     }
     // Channels grouped by reason, in the order the reasons first occurred.
     QStringList reasons;

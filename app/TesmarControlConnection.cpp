@@ -339,9 +339,7 @@ void TesmarControl::setCratePowerOn(int /*serialNumber*/, bool on)
     BaseCrate* crate = crates.first();
     // A switch the crate did not take changes nothing here: the modules stay as they are.
     if (!crate->setPowerOn(on)) {
-        const QString reason = crate->lastError();
-        showCommandMessage(BaseModule::isNoAnswer(reason) ? tr("Crate: %1 failed: %2").arg(what, failureReasonText(reason))
-                                                          : tr("Crate: %1 %2").arg(what, failureReasonText(reason)));
+        showCommandMessage(failureText(tr("Crate"), what, crate->lastError()));
         return;
     }
     refreshCurrentModuleNow();
@@ -398,9 +396,6 @@ void TesmarControl::setCrateFanSpeed(int /*serialNumber*/, int speed)
     }
     BaseCrate* crate = crates.first();
     if (!crate->setFanSpeed(speed)) {
-        const QString reason = crate->lastError();
-        const QString what = tr("set fan speed %1").arg(speed);
-        showCommandMessage(BaseModule::isNoAnswer(reason) ? tr("Crate: %1 failed: %2").arg(what, failureReasonText(reason))
-                                                          : tr("Crate: %1 %2").arg(what, failureReasonText(reason)));
+        showCommandMessage(failureText(tr("Crate"), tr("set fan speed %1").arg(speed), crate->lastError()));
     }
 }
