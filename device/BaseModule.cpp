@@ -112,10 +112,14 @@ bool BaseModule::updateChannelControl(int channel, quint32 clearBits, quint32 se
     quint32 word = 0;
     if (!readChannelControl(channel, &word))
         return fail(QStringLiteral("control word not read (%1)").arg(lastError()));
-    word = (word & ~clearBits) | setBits;
+    const quint32 changed = (word & ~clearBits) | setBits;
     if (written)
-        *written = word;
-    return setChannelControl(channel, word);
+        *written = changed;
+    // Nothing to change is nothing to send: a word written back unchanged would repeat commands
+    // (switch on) the operator did not give now.
+    if (changed == word)
+        return succeed();
+    return setChannelControl(channel, changed);
 }
 
 bool BaseModule::updateControl(quint32 clearBits, quint32 setBits, quint32* written)
@@ -124,10 +128,12 @@ bool BaseModule::updateControl(quint32 clearBits, quint32 setBits, quint32* writ
     quint32 word = 0;
     if (!readControl(&word))
         return fail(QStringLiteral("control word not read (%1)").arg(lastError()));
-    word = (word & ~clearBits) | setBits;
+    const quint32 changed = (word & ~clearBits) | setBits;
     if (written)
-        *written = word;
-    return setControl(word);
+        *written = changed;
+    if (changed == word)
+        return succeed();
+    return setControl(changed);
 }
 
 bool BaseModule::reports(Quantity) const

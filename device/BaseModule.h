@@ -130,7 +130,8 @@ public:
     // Read-modify-write of a control word as one operation under the device lock (a script
     // thread or the poller cannot come in between): reads the word fresh with the checked read,
     // writes (word & ~clearBits) | setBits through setChannelControl() / setControl() (journaled
-    // as every write) and returns that write's result; `written` gets the word sent. When the
+    // as every write) and returns that write's result; `written` gets the word sent. A word that
+    // would not change is not written (true, nothing journaled). When the
     // word cannot be read nothing is written and the result is false with lastError()
     // "control word not read (<reason>)".
     bool updateChannelControl(int channel, quint32 clearBits, quint32 setBits, quint32* written = nullptr);
