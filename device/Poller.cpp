@@ -153,7 +153,11 @@ void Poller::start()
     QMutexLocker locker(&m_mutex);
     if (m_thread)
         return;
-    m_thread.reset(QThread::create([this] { run(); }));
+    m_threadEnded.store(false, std::memory_order_relaxed);
+    m_thread.reset(QThread::create([this] {
+        run();
+        m_threadEnded.store(true, std::memory_order_release);
+    }));
     m_thread->setObjectName(QStringLiteral("Poller"));
     m_thread->start();
 }
@@ -169,6 +173,7 @@ void Poller::stop()
         return;
     thread->quit();
     thread->wait();
+    m_threadEnded.load(std::memory_order_acquire);
 }
 
 void Poller::run()

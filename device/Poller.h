@@ -9,6 +9,7 @@
 #include <QSet>
 #include <QVector>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 
@@ -129,6 +130,10 @@ private:
 
     mutable QMutex m_mutex;
     std::unique_ptr<QThread> m_thread;
+    // Set by the thread as its last step and read after QThread::wait(): the join happens inside
+    // Qt, where ThreadSanitizer cannot see it; this pair shows it that everything the thread
+    // wrote happened before the objects are torn down.
+    std::atomic<bool> m_threadEnded{false};
     QObject* m_context = nullptr; // lives on the poller's thread while it runs
     quint64 m_generation = 0;
     std::shared_ptr<BaseController> m_controller;
