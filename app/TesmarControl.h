@@ -582,7 +582,7 @@ private:
     // ---- Trends and current alarms (TesmarControlTrends.cpp) ----
 public slots:
     void on_actionTrends_triggered();
-    // Acknowledges the current alarms of the selected channels (or the current row).
+    // Acknowledges the current alarms of the chosen channels.
     void acknowledgeCurrentAlarms();
 
 public:

@@ -1,6 +1,7 @@
 // Menu commands, context menus and the slots through which tool windows write into the current
-// module. Channel commands act on the selected cells' rows; with nothing selected they act on
-// the current row, which is what the operator sees highlighted.
+// module. Channel commands act on the operator's chosen channels (the window's own selection,
+// which the table shows highlighted); without a choice, or on a module that does not answer,
+// they are refused with a red message.
 #include "TesmarControl.h"
 
 #include "ChannelTable.h"
