@@ -443,6 +443,12 @@ private:
     bool commandModule(QPointer<BaseModule>& module, const QString& what, bool removesVoltage = false);
     bool commandChannels(
         QPointer<BaseModule>& module, QList<int>& channels, const QString& what, bool removesVoltage = false);
+    // "Switch on" from "switch on": the command's name at the start of a message.
+    static QString capitalised(const QString& text);
+    // "Set voltage: no current reading of Slot 5; nothing was sent."
+    void showNoReading(BaseModule* module, const QString& what);
+    // What every message says of a request nobody answered.
+    static QString noAnswerText();
     // Red in the status bar for a while: a command that was not sent or not taken.
     void showCommandMessage(const QString& text);
     // One failed write of a multi-channel command.

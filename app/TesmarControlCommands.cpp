@@ -111,12 +111,20 @@ void TesmarControl::showOperatorSelection()
     ui->lblChannel->setText(current >= 0 ? tr("Channel %1 selected").arg(current) : tr("none"));
 }
 
-namespace {
-QString capitalised(const QString& text)
+QString TesmarControl::capitalised(const QString& text)
 {
     return text.isEmpty() ? text : text.left(1).toUpper() + text.mid(1);
 }
-} // namespace
+
+void TesmarControl::showNoReading(BaseModule* module, const QString& what)
+{
+    showCommandMessage(tr("%1: no current reading of %2; nothing was sent.").arg(capitalised(what), module->address()));
+}
+
+QString TesmarControl::noAnswerText()
+{
+    return tr("no answer from the crate (check address, port, community)");
+}
 
 void TesmarControl::showCommandMessage(const QString& text)
 {
@@ -153,7 +161,7 @@ bool TesmarControl::commandChannels(
 QString TesmarControl::failureReasonText(const QString& reason)
 {
     if (BaseModule::isNoAnswer(reason))
-        return tr("no answer from the crate (check address, port, community)");
+        return noAnswerText();
     return tr("refused by the crate (%1)").arg(reason);
 }
 
@@ -624,7 +632,7 @@ void TesmarControl::promptChannelValue(bool voltage, bool allChannels)
     const QList<int> ranged = channels.size() > 1 ? allChannelsOf(module) : channels;
     const NominalRange range = snapshot ? NominalRange::of(*snapshot, ranged, voltage) : NominalRange();
     if (!range.found || range.largest <= 0.0f) {
-        showCommandMessage(tr("%1: no current reading of %2; nothing was sent.").arg(capitalised(what), module->address()));
+        showNoReading(module, what);
         return;
     }
     const int cursor = selectedChannel();
@@ -741,7 +749,7 @@ void TesmarControl::promptAllModulesValue(bool voltage)
     const int cursor = qMax(0, selectedChannel());
     if (!range.found || range.largest <= 0.0f || !shown || cursor >= shown->channels.size()
         || !shown->channels.at(cursor).complete) {
-        showCommandMessage(tr("%1: no current reading of %2; nothing was sent.").arg(capitalised(what), module->address()));
+        showNoReading(module, what);
         return;
     }
     const QString unit = voltage ? shown->voltageUnit : shown->currentUnit;
@@ -788,7 +796,7 @@ void TesmarControl::promptRampSpeed(bool voltage, bool allModules)
     const bool shown = snapshot && snapshot->values.rampSpeedsValid && snapshot->connected(ModuleSnapshot::nowMs())
         && (voltage || snapshot->values.currentControl || allModules);
     if (!shown) {
-        showCommandMessage(tr("%1: no current reading of %2; nothing was sent.").arg(capitalised(what), module->address()));
+        showNoReading(module, what);
         return;
     }
     const double speed = voltage ? snapshot->values.voltageRampSpeed
@@ -842,7 +850,7 @@ void TesmarControl::on_actionSetAllChannelsVoltageIncremental_triggered()
     const std::shared_ptr<const ModuleSnapshot> snapshot = freshChannelRead(module);
     const NominalRange range = snapshot && n > 0 ? NominalRange::of(*snapshot, {0}, true) : NominalRange();
     if (!range.found || range.largest <= 0.0f) {
-        showCommandMessage(tr("%1: no current reading of %2; nothing was sent.").arg(capitalised(what), module->address()));
+        showNoReading(module, what);
         return;
     }
     const float nominal = range.largest;

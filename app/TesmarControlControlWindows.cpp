@@ -123,8 +123,7 @@ void TesmarControl::readChannelSettingsFor(QObject* dialog, const QPointer<BaseM
 
 QString TesmarControl::unreadText(int channel, const QString& reason)
 {
-    const QString why =
-        BaseModule::isNoAnswer(reason) ? tr("no answer from the crate (check address, port, community)") : reason;
+    const QString why = BaseModule::isNoAnswer(reason) ? noAnswerText() : reason;
     return tr("Channel %1 could not be read: %2. Nothing can be set from here; close and try again.").arg(channel).arg(why);
 }
 
@@ -135,7 +134,7 @@ int TesmarControl::singleChannelTarget(QPointer<BaseModule>& module, const QStri
         return -1;
     if (channels.size() != 1) {
         showCommandMessage(tr("%1: choose one channel (the all-channels command sets every channel); nothing was sent.")
-                               .arg(what.left(1).toUpper() + what.mid(1)));
+                               .arg(capitalised(what)));
         return -1;
     }
     return channels.first();
@@ -222,7 +221,7 @@ void TesmarControl::on_actionSetAllChannelsCurrentTrip_triggered()
     const std::shared_ptr<const ModuleSnapshot> snapshot = freshChannelRead(module);
     const NominalRange range = snapshot ? NominalRange::of(*snapshot, allChannelsOf(module), false) : NominalRange();
     if (!range.found || range.largest <= 0.0f) {
-        showCommandMessage(tr("Set current trip: no current reading of %1; nothing was sent.").arg(module->address()));
+        showNoReading(module, tr("set current trip"));
         return;
     }
     const int channel = qMax(0, selectedChannel());
