@@ -3,17 +3,17 @@
 #include "device/BaseModule.h"
 #include "device/SnmpModule.h"
 
-QVector<QVector<ChannelReading>> ModuleGroupRead::readChannels(const QVector<BaseModule*>& modules)
+void ModuleGroupRead::readChannels(const QVector<BaseModule*>& modules, const ReadingReady& ready)
 {
     QVector<SnmpModule*> snmpModules;
     for (BaseModule* module : modules) {
         if (auto* snmp = dynamic_cast<SnmpModule*>(module))
             snmpModules.append(snmp);
     }
-    if (snmpModules.size() == modules.size() && modules.size() > 1)
-        return SnmpModule::readChannelsTogether(snmpModules);
-    QVector<QVector<ChannelReading>> readings;
-    for (BaseModule* module : modules)
-        readings.append(module->readChannels());
-    return readings;
+    if (snmpModules.size() == modules.size() && modules.size() > 1) {
+        SnmpModule::readChannelsTogether(snmpModules, ready);
+        return;
+    }
+    for (int i = 0; i < modules.size(); ++i)
+        ready(i, modules.at(i)->readChannels());
 }

@@ -342,22 +342,9 @@ void Poller::readChannelsOf(const Cycle& cycle, const QVector<int>& indexes)
     for (int index : indexes)
         modules.append(cycle.modules.at(index).get());
     const qint64 startMs = ModuleSnapshot::nowMs();
-    const QVector<QVector<ChannelReading>> readings = ModuleGroupRead::readChannels(modules);
-    for (int i = 0; i < indexes.size(); ++i) {
-        BaseModule* module = modules.at(i);
-        QVector<ChannelReading> reading = readings.value(i);
-        qint64 channelsAtMs = completeCount(reading) > 0 ? startMs : -1;
-        // A module that came back incomplete gets its own second attempt, as a single read does.
-        if (completeCount(reading) < module->channelNumber()) {
-            const qint64 retryStartMs = ModuleSnapshot::nowMs();
-            QVector<ChannelReading> retry = module->readChannels();
-            if (completeCount(retry) >= completeCount(reading) && completeCount(retry) > 0) {
-                reading = std::move(retry);
-                channelsAtMs = retryStartMs;
-            }
-        }
-        publishChannels(cycle, indexes.at(i), reading, channelsAtMs, startMs);
-    }
+    ModuleGroupRead::readChannels(modules, [&](int i, const QVector<ChannelReading>& reading) {
+        publishChannels(cycle, indexes.at(i), reading, completeCount(reading) > 0 ? startMs : -1, startMs);
+    });
 }
 
 void Poller::probeModule(const Cycle& cycle, int index)

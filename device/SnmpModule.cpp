@@ -409,52 +409,72 @@ QVector<ChannelReading> SnmpModule::readChannels()
     return takeChannels(together ? &block : nullptr, failure);
 }
 
-QVector<QVector<ChannelReading>> SnmpModule::readChannelsTogether(const QVector<SnmpModule*>& modules)
+void SnmpModule::readChannelsTogether(const QVector<SnmpModule*>& modules, const ReadingReady& ready)
 {
-    QVector<QVector<ChannelReading>> readings;
     SnmpController* controller = modules.isEmpty() ? nullptr : modules.first()->m_controller;
     const bool together = controller && controller->getChannelBlocks && controller->isLibraryReady()
         && modules.size() <= WIENER_SNMP_MAX_BLOCKS
         && std::all_of(modules.begin(), modules.end(), [&](SnmpModule* m) { return m->m_controller == controller; });
     if (!together) {
-        for (SnmpModule* module : modules)
-            readings.append(module->readChannels());
-        return readings;
+        for (int i = 0; i < modules.size(); ++i)
+            ready(i, modules.at(i)->readChannels());
+        return;
     }
 
-    const int count = int(modules.size());
-    const size_t n = size_t(count);
-    std::vector<int32_t> starts(n), sizes(n), complete(n);
-    std::vector<SnmpChannelBlock> blocks(n);
-    for (int i = 0; i < count; ++i) {
-        std::memset(&blocks[size_t(i)], 0, sizeof(SnmpChannelBlock));
-        blocks[size_t(i)].which = modules.at(i)->channelBlockChoice();
-        starts[size_t(i)] = modules.at(i)->m_firstChannelIndex;
-        sizes[size_t(i)] = modules.at(i)->m_channelCount;
+    const size_t count = size_t(modules.size());
+    std::vector<SnmpChannelBlock> blocks(count);
+    std::vector<int> missing(count);
+    std::vector<QString> failures(count);
+    std::vector<int> pending; // modules whose reading is not delivered yet
+    for (size_t i = 0; i < count; ++i) {
+        std::memset(&blocks[i], 0, sizeof(SnmpChannelBlock));
+        missing[i] = modules.at(int(i))->channelBlockChoice();
+        pending.push_back(int(i));
     }
-    QString failure;
-    {
-        // One call holds the lock, as for one module's block.
-        Lock lock(controller->mutex());
-        controller->call(
-            &SnmpController::getChannelBlocks, count, starts.data(), sizes.data(), blocks.data(), complete.data());
-        failure = controller->errorString();
-    }
-    for (int i = 0; i < count; ++i) {
-        SnmpModule* module = modules.at(i);
-        SnmpChannelBlock& block = blocks[size_t(i)];
-        QString moduleFailure = block.answered == block.which ? QString() : failure;
-        const int missing = block.which & ~block.answered;
-        // A quantity lost on a lossy network is asked again for this module alone; a crate that
-        // answered nothing at all is not asked again (that would only wait).
-        if (missing != 0 && block.answered != 0) {
-            SnmpChannelBlock again;
-            module->readChannelBlock(missing, again, moduleFailure);
-            keepFullest(block, again);
+    // Each round asks, for all modules still short at once, only the quantities they still miss
+    // (requests lost on a lossy network); a module is delivered as soon as it is complete, so one
+    // lost request of another module does not hold it back.
+    for (int attempt = 0; attempt <= lostQuantityRetries && !pending.empty(); ++attempt) {
+        const size_t n = pending.size();
+        std::vector<int32_t> starts(n), sizes(n), complete(n);
+        std::vector<SnmpChannelBlock> answers(n);
+        for (size_t k = 0; k < n; ++k) {
+            const SnmpModule* module = modules.at(pending[k]);
+            std::memset(&answers[k], 0, sizeof(SnmpChannelBlock));
+            answers[k].which = missing[size_t(pending[k])];
+            starts[k] = module->m_firstChannelIndex;
+            sizes[k] = module->m_channelCount;
         }
-        readings.append(module->takeChannels(&block, moduleFailure));
+        QString failure;
+        {
+            // One call holds the lock, as for one module's block.
+            Lock lock(controller->mutex());
+            controller->call(
+                &SnmpController::getChannelBlocks, int(n), starts.data(), sizes.data(), answers.data(), complete.data());
+            failure = controller->errorString();
+        }
+        bool anyAnswered = false;
+        std::vector<int> stillPending;
+        for (size_t k = 0; k < n; ++k) {
+            const size_t i = size_t(pending[k]);
+            keepFullest(blocks[i], answers[k]);
+            missing[i] &= ~answers[k].answered;
+            anyAnswered = anyAnswered || answers[k].answered != 0;
+            if (missing[i] == 0) {
+                ready(int(i), modules.at(int(i))->takeChannels(&blocks[i], QString()));
+            } else {
+                if (failures[i].isEmpty())
+                    failures[i] = failure.isEmpty() ? QStringLiteral("no answer") : failure;
+                stillPending.push_back(int(i));
+            }
+        }
+        pending.swap(stillPending);
+        // Nothing answered at all: a silent crate, not a lost packet; asking again only waits.
+        if (!anyAnswered)
+            break;
     }
-    return readings;
+    for (int i : pending)
+        ready(i, modules.at(i)->takeChannels(&blocks[size_t(i)], failures[size_t(i)]));
 }
 
 QVector<ChannelReading> SnmpModule::takeChannels(const SnmpChannelBlock* read, QString failure)

@@ -5,6 +5,8 @@
 #include <QElapsedTimer>
 #include <QVector>
 
+#include <functional>
+
 class SnmpController;
 struct SnmpChannelBlock;
 
@@ -44,11 +46,13 @@ public:
     // layouts of the per-channel getters, whose caches it refreshes too. Under the controller's
     // mutex for that one call. lastError() tells why a channel is incomplete.
     QVector<ChannelReading> readChannels() override;
-    // readChannels() of several modules of one crate with one getChannelBlocks call, so the
-    // crate's modules cost about one round trip together; a quantity lost for one module is asked
-    // again for it alone. One reading per module, in order; modules of different controllers or
-    // a library without that entry are read one after another.
-    static QVector<QVector<ChannelReading>> readChannelsTogether(const QVector<SnmpModule*>& modules);
+    // readChannels() of several modules of one crate with getChannelBlocks calls, so the crate's
+    // modules cost about one round trip together; quantities lost on the way are asked again for
+    // all modules still short at once. `ready` gets each module's reading (by its index in
+    // `modules`) as soon as it is complete or given up. Modules of different controllers, or a
+    // library without that entry, are read one after another.
+    using ReadingReady = std::function<void(int index, const QVector<ChannelReading>& reading)>;
+    static void readChannelsTogether(const QVector<SnmpModule*>& modules, const ReadingReady& ready);
     // Each group is valid only when every read of it was answered.
     ModuleReading readModuleValues(bool temperatures, bool supplies) override;
 

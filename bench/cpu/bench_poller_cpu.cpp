@@ -1,8 +1,10 @@
-// The refresh of a 10-module crate (48 channels each) with the overview open, as the window
-// asks for it (every module's channels each tick, the shown module's values), against mpod-sim:
+// The refresh of a crate of 48-channel modules as the window asks for it, against mpod-sim: by
+// default 10 modules with the overview open (every module's channels each tick, the shown
+// module's values). Arguments: SECONDS per condition, MODULES (1..10), "no-overview".
 // - CPU time of the whole process per second of wall time (poller thread and library waits);
-// - age of the shown module's channel values, sampled every 50 ms;
-// quiet, with `delay 20`, `delay 150` and a silent crate.
+// - age of the shown module's channel values, sampled every 50 ms (over 2000 ms the window
+//   would show "---");
+// quiet, with `delay 20`, `delay 150`, 30% loss with `delay 150`, and a silent crate.
 #include "common/SimulatorProcess.h"
 #include "device/DeviceSession.h"
 #include "device/ModuleSnapshot.h"
@@ -53,12 +55,14 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     const int seconds = argc > 1 ? std::max(2, atoi(argv[1])) : 20;
+    const int moduleCount = argc > 2 ? std::clamp(atoi(argv[2]), 1, 10) : 10;
+    const bool overview = !(argc > 3 && QByteArray(argv[3]) == "no-overview");
 
     QTemporaryFile config;
     if (!config.open())
         return 1;
     QByteArray json = "{\"crate\": {\"bootDelayMs\": 0}, \"modules\": [";
-    for (int slot = 0; slot < 10; ++slot)
+    for (int slot = 0; slot < moduleCount; ++slot)
         json += QByteArray(slot ? "," : "") + "{\"slot\": " + QByteArray::number(slot) + ", \"type\": \"THM4805p\"}";
     json += "]}";
     config.write(json);
@@ -71,20 +75,26 @@ int main(int argc, char** argv)
         return 1;
     }
     DeviceSession session(std::make_unique<SnmpControllerFactory>());
-    if (!session.connectTo(simulator.address()) || session.modules().size() != 10) {
-        std::fprintf(stderr, "no 10-module crate found\n");
+    if (!session.connectTo(simulator.address()) || session.modules().size() != moduleCount) {
+        std::fprintf(stderr, "no %d-module crate found\n", moduleCount);
         return 1;
     }
-    QObject overview;
-    session.setCurrentModuleIndex(4);
-    session.setNeeds(&overview, Poller::CurrentModuleChannels | Poller::CurrentModuleValues | Poller::AllModulesChannels);
+    const int shown = moduleCount / 2;
+    session.setCurrentModuleIndex(shown);
+    QObject window;
+    session.setNeeds(&window,
+        Poller::CurrentModuleChannels | Poller::CurrentModuleValues
+            | (overview ? Poller::AllModulesChannels : Poller::Needs()));
 
-    std::printf("10 modules x 48 channels, overview open, %d s per condition\n", seconds);
-    std::printf("%-12s %14s %16s %16s\n", "condition", "CPU (% core)", "age median (ms)", "age p95 (ms)");
-    const char* conditions[] = {"quiet", "delay 20", "delay 150", "silent on"};
+    std::printf(
+        "%d modules x 48 channels, overview %s, %d s per condition\n", moduleCount, overview ? "open" : "closed", seconds);
+    std::printf("%-22s %12s %12s %12s %12s\n", "condition", "CPU (% core)", "age median", "age p95", "age max");
+    const char* conditions[] = {"quiet", "delay 20", "delay 150", "drop 30,delay 150", "silent on"};
     for (const char* condition : conditions) {
-        if (QByteArray(condition) != "quiet")
-            simulator.command(QString::fromLatin1(condition));
+        if (QByteArray(condition) != "quiet") {
+            for (const QString& command : QString::fromLatin1(condition).split(QLatin1Char(',')))
+                simulator.command(command);
+        }
         runEvents(2000); // settle into the condition
         std::vector<double> ages;
         QElapsedTimer wall;
@@ -92,13 +102,15 @@ int main(int argc, char** argv)
         const double cpuStart = cpuSeconds();
         while (wall.elapsed() < seconds * 1000) {
             runEvents(50);
-            const auto snapshot = session.poller()->moduleSnapshot(4);
+            const auto snapshot = session.poller()->moduleSnapshot(shown);
             if (snapshot && snapshot->channelsReadAtMs >= 0)
                 ages.push_back(double(ModuleSnapshot::nowMs() - snapshot->channelsReadAtMs));
         }
         const double cpu = 100.0 * (cpuSeconds() - cpuStart) / (double(wall.elapsed()) / 1000.0);
-        std::printf("%-12s %14.1f %16.0f %16.0f\n", condition, cpu, percentile(ages, 0.5), percentile(ages, 0.95));
+        std::printf("%-22s %12.1f %12.0f %12.0f %12.0f\n", condition, cpu, percentile(ages, 0.5), percentile(ages, 0.95),
+            percentile(ages, 1.0));
         simulator.command(QStringLiteral("delay 0"));
+        simulator.command(QStringLiteral("drop 0"));
         simulator.command(QStringLiteral("silent off"));
         runEvents(3000);
     }

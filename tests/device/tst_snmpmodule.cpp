@@ -733,8 +733,15 @@ private slots:
         QVERIFY(m_crate->simulator().command(QStringLiteral("delay 150")));
         QElapsedTimer timer;
         timer.start();
-        const QVector<QVector<ChannelReading>> together = SnmpModule::readChannelsTogether(modules);
+        QVector<QVector<ChannelReading>> together(modules.size());
+        QVector<int> order;
+        SnmpModule::readChannelsTogether(modules, [&](int index, const QVector<ChannelReading>& reading) {
+            together[index] = reading;
+            order.append(index);
+        });
         const qint64 elapsedMs = timer.elapsed();
+        std::sort(order.begin(), order.end());
+        QCOMPARE(order, (QVector<int>{0, 1, 2, 3})); // each module delivered once
         QVERIFY(m_crate->simulator().command(QStringLiteral("delay 0")));
         QVERIFY2(elapsedMs < 4 * 150, qPrintable(QString::number(elapsedMs)));
         QCOMPARE(together.size(), modules.size());
