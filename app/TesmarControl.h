@@ -357,6 +357,10 @@ private:
     // The main settings ("tesmarcontrol").
     std::unique_ptr<QSettings> openSettings() const;
     void retranslateFrame();
+    // Window geometry and channel-table column widths: restored from the settings at start-up
+    // (a default size that fits the screen when none are stored), stored when the window closes.
+    void restoreWindowLayout();
+    void saveWindowLayout() const;
 
     // ---- Connection and discovery ----
     // Drops modules, crates and the controller (in that order); safe with nothing connected.
