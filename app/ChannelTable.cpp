@@ -55,7 +55,7 @@ ChannelTable::ChannelTable(QWidget* parent)
     horizontalHeader()->setStretchLastSection(true);
     setAlternatingRowColors(true);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    setMinimumWidth(782);
+    setMinimumWidth(600);
     setItemDelegate(m_delegate);
     connect(m_delegate, &ChannelTableItemDelegate::dataEntered, this, &ChannelTable::dataEntered);
     connect(m_delegate, &QAbstractItemDelegate::closeEditor, this, &ChannelTable::dataDiscarded);

@@ -66,7 +66,8 @@ void keepPlotAreaMargins(QChart* chart)
     QObject::connect(chart, &QGraphicsWidget::geometryChanged, chart, [chart] {
         const QFontMetrics metrics(chart->font());
         const qreal left = metrics.horizontalAdvance(QStringLiteral("-00000.00")) + 3 * metrics.height();
-        const qreal right = 3 * metrics.averageCharWidth();
+        // The last time label is centred on the right edge of the plot.
+        const qreal right = metrics.horizontalAdvance(QStringLiteral("00.00. 00:00")) / 2.0 + 6;
         const qreal top = metrics.height();
         const qreal bottom = 2.5 * metrics.height();
         const QRectF area = QRectF(QPointF(0, 0), chart->size()).adjusted(left, top, -right, -bottom);

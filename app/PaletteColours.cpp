@@ -76,15 +76,18 @@ void applyFromEnvironment()
 
 QColor readable(const QColor& colour, bool darkBackground)
 {
-    const QColor hsl = colour.toHsl();
-    const int lightness = hsl.lightness();
-    const int hue = hsl.hslHue();
-    const int saturation = hsl.hslSaturation();
-    if (darkBackground && lightness < 140)
-        return QColor::fromHsl(hue, saturation, std::max(lightness + 90, 150));
-    if (!darkBackground && lightness > 170)
-        return QColor::fromHsl(hue, saturation, 130);
-    return colour;
+    // Lightness is changed in small steps until the colour is bright enough (or dark enough):
+    // hue and saturation stay, so the channels keep telling apart.
+    QColor adjusted = colour.toHsl();
+    const int step = darkBackground ? 8 : -8;
+    for (int k = 0; k < 32; ++k) {
+        const int b = brightness(adjusted);
+        if (darkBackground ? b >= 130 : b <= 170)
+            break;
+        const int lightness = std::clamp(adjusted.lightness() + step, 0, 255);
+        adjusted = QColor::fromHsl(adjusted.hslHue(), adjusted.hslSaturation(), lightness);
+    }
+    return adjusted.toRgb();
 }
 
 } // namespace PaletteColours

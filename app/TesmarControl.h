@@ -367,6 +367,9 @@ private:
     void releaseModuleAccess();
     // Module list entry `index`: the module's address, a line feed, and `text`.
     void setModuleListText(int index, const QString& text);
+    // Widens the module list to its longest entry.
+    void fitModuleListWidth();
+    static constexpr int modulesListMinimumWidth = 100;
     // Shows `module`'s address anew in its list entry and, when it is the current one, the
     // connection line (after it moved to another base address).
     void showModuleAddress(BaseModule* module);

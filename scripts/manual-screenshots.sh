@@ -144,7 +144,14 @@ wanted() {
   [ -z "${ONLY:-}" ] || [[ " $ONLY " == *" $1 "* ]]
 }
 
+# choose_first_channel: clicks the first channel row, as the operator chooses a channel.
+choose_first_channel() {
+  xdotool mousemove --window "$main_window" 250 70 click 1
+  sleep 1
+}
+
 start_program
+choose_first_channel
 if wanted main-window; then
   import -window "$main_window" "$out/main-window.png"
   echo "$out/main-window.png"
@@ -157,6 +164,18 @@ shoot channel-status "Channel 0 Status / Control" s
 shoot current-trip "Set Current Trip" t
 shoot external-inhibit "External Inhibit Settings" n
 shoot trends "^Trends" ctrl+shift+t
+# One journaled write for the journal window: channel 0 set to 100 V (it stays off).
+shoot set-voltage "^Tesmar SNMP Control$" v
+if wanted journal; then
+  keys v
+  if prompt=$(wait_window "^Tesmar SNMP Control$" 10); then
+    xdotool windowfocus --sync "$prompt" 2>/dev/null
+    xdotool key ctrl+a
+    xdotool type --delay 50 100
+    xdotool key Return
+    sleep 2
+  fi
+fi
 shoot journal "^Journal" ctrl+j
 # Module menu, from its end upwards: the last entry is Settings...
 shoot resolution-settings "Resolution Settings" alt+m Up Return
@@ -169,9 +188,24 @@ shoot select-controller "^Tesmar SNMP Control$" F6
 shoot connection-settings "Connection Settings" alt+f Down Return
 shoot password "^Tesmar SNMP Control$" ctrl+p
 shoot select-channel "^Tesmar SNMP Control$" c
-shoot set-voltage "^Tesmar SNMP Control$" v
 shoot close-question "^Tesmar SNMP Control$" ctrl+q
 stop_program
+
+# The window on a VME crate (stand-in bridge library and simulated crate): the module list with
+# the base addresses, and the windows only VME modules have.
+if wanted main-window-vme || wanted variable-groups || wanted interlock-out || wanted bounds; then
+  LD_LIBRARY_PATH="$build_dir/lib/vme-standin:$LD_LIBRARY_PATH" TESMAR_VME_SIM_CONFIG=$top/sim/vme/demo.json \
+    start_program --controller vmusb
+  choose_first_channel
+  if wanted main-window-vme; then
+    import -window "$main_window" "$out/main-window-vme.png"
+    echo "$out/main-window-vme.png"
+  fi
+  shoot variable-groups "Variable Groups" ctrl+g
+  shoot interlock-out "InterlockOut" F7
+  shoot bounds "Bounds" b
+  stop_program
+fi
 
 # The dark palette of the main window, for the section on colours.
 if [ -z "${TESMAR_PALETTE:-}" ] && wanted main-window-dark; then
