@@ -150,32 +150,43 @@ choose_first_channel() {
   sleep 1
 }
 
+# answer_prompt KEY TEXT: opens a prompt of the main window with KEY and answers it with TEXT.
+answer_prompt() {
+  local prompt
+  keys "$1"
+  if prompt=$(wait_window "^Tesmar SNMP Control$" 10); then
+    xdotool windowfocus --sync "$prompt" 2>/dev/null
+    xdotool key ctrl+a
+    xdotool type --delay 50 "$2"
+    xdotool key Return
+    sleep 1
+  fi
+}
+
 start_program
+# Channels 0 to 3 chosen, set to 1000 V and switched on: the pictures show ramping channels, the
+# trends their rise, the journal the writes.
 choose_first_channel
+xdotool mousemove --window "$main_window" 250 130 keydown shift click 1 keyup shift
+sleep 0.5
+answer_prompt v 1000
+keys o
+sleep 3
 if wanted main-window; then
   import -window "$main_window" "$out/main-window.png"
   echo "$out/main-window.png"
 fi
+# The windows of one channel need one chosen channel.
+choose_first_channel
 shoot overview "System Overview" F5
 shoot crates "^Crates" F4
 shoot supplies "Supplies, Temperature and Limits" u
 shoot module-status "Module Status / Control" ctrl+s
-shoot channel-status "Channel 0 Status / Control" s
+shoot channel-status "Channel [0-9]* Status / Control" s
 shoot current-trip "Set Current Trip" t
 shoot external-inhibit "External Inhibit Settings" n
 shoot trends "^Trends" ctrl+shift+t
-# One journaled write for the journal window: channel 0 set to 100 V (it stays off).
 shoot set-voltage "^Tesmar SNMP Control$" v
-if wanted journal; then
-  keys v
-  if prompt=$(wait_window "^Tesmar SNMP Control$" 10); then
-    xdotool windowfocus --sync "$prompt" 2>/dev/null
-    xdotool key ctrl+a
-    xdotool type --delay 50 100
-    xdotool key Return
-    sleep 2
-  fi
-fi
 shoot journal "^Journal" ctrl+j
 # Module menu, from its end upwards: the last entry is Settings...
 shoot resolution-settings "Resolution Settings" alt+m Up Return
@@ -193,7 +204,7 @@ stop_program
 
 # The window on a VME crate (stand-in bridge library and simulated crate): the module list with
 # the base addresses, and the windows only VME modules have.
-if wanted main-window-vme || wanted variable-groups || wanted interlock-out || wanted bounds; then
+if wanted main-window-vme || wanted variable-groups || wanted interlock-out || wanted bounds || wanted factory-settings || wanted special-mode; then
   LD_LIBRARY_PATH="$build_dir/lib/vme-standin:$LD_LIBRARY_PATH" TESMAR_VME_SIM_CONFIG=$top/sim/vme/demo.json \
     start_program --controller vmusb
   choose_first_channel
@@ -204,6 +215,12 @@ if wanted main-window-vme || wanted variable-groups || wanted interlock-out || w
   shoot variable-groups "Variable Groups" ctrl+g
   shoot interlock-out "InterlockOut" F7
   shoot bounds "Bounds" b
+  shoot factory-settings "Factory Settings" F11
+  # The special mode needs the service password.
+  if wanted special-mode; then
+    answer_prompt ctrl+p pix7cloud
+    shoot special-mode "Special Mode" F12
+  fi
   stop_program
 fi
 
