@@ -231,7 +231,7 @@ void TesmarControl::restoreWindowLayout()
         // scaled screen it is cut to what the screen offers.
         QSize size = geometry().size();
         if (const QScreen* screen = this->screen())
-            size = size.boundedTo(screen->availableSize() * 9 / 10).expandedTo(minimumSize());
+            size = size.boundedTo(screen->availableSize()).expandedTo(minimumSize());
         resize(size);
     }
     QHeaderView* header = ui->table->horizontalHeader();
