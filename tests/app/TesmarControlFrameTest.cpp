@@ -7,6 +7,7 @@
 #include "app/ChannelTable.h"
 #include "app/MessageBoxFatalErrorHandler.h"
 #include "app/StartupScreen.h"
+#include "app/StatusMessages.h"
 #include "app/TesmarControl.h"
 #include "app/UserDialogs.h"
 
@@ -110,6 +111,7 @@ private slots:
     void closeWithoutModules();
     void quitClosesTheWindow();
     void windowLayoutIsKeptBetweenRuns();
+    void onlyErrorsAreRed();
     void helpIndexOpensLocalManual();
     void helpIndexMissingManualIsReported();
     void addressLockReleasedWithWindow();
@@ -523,6 +525,31 @@ void TesmarControlFrameTest::windowLayoutIsKeptBetweenRuns()
     m_window = makeWindow();
     QCOMPARE(m_window->findChild<ChannelTable*>(QStringLiteral("table"))->columnWidth(ChannelTable::ColumnVoltageSet),
         defaultWidth + 37);
+}
+
+void TesmarControlFrameTest::onlyErrorsAreRed()
+{
+    m_window = makeWindow();
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    QStatusBar* bar = m_window->statusBar();
+    const QColor normal = bar->palette().color(QPalette::WindowText);
+    QVERIFY(normal != QColor(Qt::red));
+
+    // A refused command: red (QStatusBar draws its message with its WindowText colour).
+    QAction* switchOn = m_window->findChild<QAction*>(QStringLiteral("actionSetChannelOn"));
+    switchOn->setEnabled(true); // no module: the command itself refuses
+    switchOn->trigger();
+    QVERIFY2(bar->currentMessage().contains(QStringLiteral("nothing was sent")), qPrintable(bar->currentMessage()));
+    const QColor error = bar->palette().color(QPalette::WindowText);
+    QVERIFY2(error.red() > 150 && error.green() < 100 && error.blue() < 100, qPrintable(error.name()));
+    QCOMPARE(StatusMessages::shownKind(bar), StatusMessages::Kind::Error);
+
+    // A success after it is in the normal colour, and the permanent labels never turn red.
+    StatusMessages::showNote(bar, QStringLiteral("Profile saved to file /tmp/x.txt."));
+    QCOMPARE(bar->palette().color(QPalette::WindowText), normal);
+    for (const QLabel* label : bar->findChildren<QLabel*>())
+        QVERIFY(label->palette().color(QPalette::WindowText) != error);
 }
 
 void TesmarControlFrameTest::helpIndexOpensLocalManual()
