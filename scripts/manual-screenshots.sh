@@ -52,26 +52,16 @@ mkdir -p "$XDG_CONFIG_HOME/Tesmar" "$XDG_DATA_HOME"
 export QT_QPA_PLATFORMTHEME= QT_SCALE_FACTOR=1 QT_FONT_DPI=96
 failed=0
 
-# The simulator on a free port; its control channel is a FIFO held open here.
+# The simulator on a port it picks itself; its control channel is a FIFO held open here.
 mkfifo "$work/control"
 exec 3<>"$work/control"
-port=
-for candidate in $(seq 17161 17199); do
-  "$build_dir/bin/mpod-sim" --listen "127.0.0.1:$candidate" <&3 >"$work/sim.log" 2>&1 &
-  sim_pid=$!
-  for _ in $(seq 50); do
-    grep -q '^listening' "$work/sim.log" && break
-    kill -0 "$sim_pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  if grep -q '^listening' "$work/sim.log"; then
-    port=$candidate
-    break
-  fi
-  kill "$sim_pid" 2>/dev/null
-  wait "$sim_pid" 2>/dev/null
-  sim_pid=
+"$build_dir/bin/mpod-sim" --listen 127.0.0.1:0 <&3 >"$work/sim.log" 2>&1 &
+sim_pid=$!
+for _ in $(seq 50); do
+  grep -q '^listening' "$work/sim.log" && break
+  sleep 0.1
 done
+port=$(sed -n 's/^listening 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$work/sim.log")
 [ -n "$port" ] || { echo "manual-screenshots: the crate simulator did not start" >&2; cat "$work/sim.log" >&2; exit 1; }
 export TESMAR_SNMP_PORT=$port
 
