@@ -55,6 +55,8 @@ ChannelTable::ChannelTable(QWidget* parent)
     horizontalHeader()->setStretchLastSection(true);
     setAlternatingRowColors(true);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // Narrower than the default widths need: the window may be made smaller (800 pixels at least)
+    // and then scrolls sideways.
     setMinimumWidth(600);
     setItemDelegate(m_delegate);
     connect(m_delegate, &ChannelTableItemDelegate::dataEntered, this, &ChannelTable::dataEntered);
