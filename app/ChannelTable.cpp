@@ -1,12 +1,14 @@
 #include "ChannelTable.h"
 
 #include "ChannelTableItemDelegate.h"
+#include "PaletteColours.h"
 
 #include "device/StatusWordBits.h"
 
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QStyle>
 
 #include <algorithm>
 
@@ -47,10 +49,15 @@ ChannelTable::ChannelTable(QWidget* parent)
 {
     setSelectionMode(QAbstractItemView::ExtendedSelection);
     setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed);
-    horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+    // The operator may widen a column (the widths are kept with the window's settings); the
+    // status column takes what is left.
+    horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    horizontalHeader()->setStretchLastSection(true);
     setAlternatingRowColors(true);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    setMinimumWidth(782);
+    // Narrower than the default widths need: the window may be made smaller (800 pixels at least)
+    // and then scrolls sideways.
+    setMinimumWidth(600);
     setItemDelegate(m_delegate);
     connect(m_delegate, &ChannelTableItemDelegate::dataEntered, this, &ChannelTable::dataEntered);
     connect(m_delegate, &QAbstractItemDelegate::closeEditor, this, &ChannelTable::dataDiscarded);
@@ -92,25 +99,70 @@ void ChannelTable::setChannelCount(int n)
         setVerticalHeaderItem(row, new QTableWidgetItem(tr("Channel %1").arg(row)));
         setRowHeight(row, rowHeightPixels);
     }
-    setHorizontalHeaderItem(ColumnStatus, makeHeaderItem(tr("Status")));
+    setHorizontalHeaderItem(ColumnStatus, makeHeaderItem(headerText(ColumnStatus, QString())));
+}
+
+QString ChannelTable::headerText(int column, const QString& unit)
+{
+    switch (column) {
+    case ColumnVoltageSet:
+        return tr("Vset (%1)").arg(unit);
+    case ColumnVoltageMeasure:
+        return tr("Vmeas (%1)").arg(unit);
+    case ColumnVoltageNominal:
+        return tr("Vnominal (%1)").arg(unit);
+    case ColumnCurrentSet:
+        return tr("Iset (%1)").arg(unit);
+    case ColumnCurrentMeasure:
+        return tr("Imeas (%1)").arg(unit);
+    case ColumnCurrentNominal:
+        return tr("Inominal (%1)").arg(unit);
+    default:
+        return tr("Status");
+    }
+}
+
+int ChannelTable::defaultColumnWidth(int column) const
+{
+    // Wide enough for a number with the most decimals, the header with its widest unit and, in
+    // the status column, the longest usual status text, so nothing is cut at the window's
+    // default size.
+    const QFontMetrics metrics(font());
+    const int padding = 2 * style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, this) + 8;
+    if (column == ColumnStatus)
+        return std::max(metrics.horizontalAdvance(tr("Constant Voltage")), metrics.horizontalAdvance(tr("Constant Current")))
+            + padding;
+    const bool voltage = column <= ColumnVoltageNominal;
+    const QFontMetrics headerMetrics(horizontalHeader()->font());
+    int width = metrics.horizontalAdvance(QStringLiteral("-4,000.000"));
+    const QStringList units = voltage
+        ? QStringList{QStringLiteral("V"), QStringLiteral("kV")}
+        : QStringList{QStringLiteral("nA"), QStringLiteral("µA"), QStringLiteral("mA"), QStringLiteral("A")};
+    for (const QString& unit : units)
+        width = std::max(width, headerMetrics.horizontalAdvance(headerText(column, unit)));
+    return width + padding;
+}
+
+void ChannelTable::applyDefaultColumnWidths()
+{
+    for (int column = 0; column < columnCount(); ++column)
+        setColumnWidth(column, defaultColumnWidth(column));
 }
 
 void ChannelTable::setVoltageHeaders(const QString& unit)
 {
     if (columnCount() != ColumnCount)
         setColumnCount(ColumnCount);
-    setHorizontalHeaderItem(ColumnVoltageSet, makeHeaderItem(tr("Vset (%1)").arg(unit)));
-    setHorizontalHeaderItem(ColumnVoltageMeasure, makeHeaderItem(tr("Vmeas (%1)").arg(unit)));
-    setHorizontalHeaderItem(ColumnVoltageNominal, makeHeaderItem(tr("Vnominal (%1)").arg(unit)));
+    for (int column : {ColumnVoltageSet, ColumnVoltageMeasure, ColumnVoltageNominal})
+        setHorizontalHeaderItem(column, makeHeaderItem(headerText(column, unit)));
 }
 
 void ChannelTable::setCurrentHeaders(const QString& unit)
 {
     if (columnCount() != ColumnCount)
         setColumnCount(ColumnCount);
-    setHorizontalHeaderItem(ColumnCurrentSet, makeHeaderItem(tr("Iset (%1)").arg(unit)));
-    setHorizontalHeaderItem(ColumnCurrentMeasure, makeHeaderItem(tr("Imeas (%1)").arg(unit)));
-    setHorizontalHeaderItem(ColumnCurrentNominal, makeHeaderItem(tr("Inominal (%1)").arg(unit)));
+    for (int column : {ColumnCurrentSet, ColumnCurrentMeasure, ColumnCurrentNominal})
+        setHorizontalHeaderItem(column, makeHeaderItem(headerText(column, unit)));
 }
 
 void ChannelTable::setCellText(int row, int column, const QString& text, const QColor& colour)
@@ -119,8 +171,12 @@ void ChannelTable::setCellText(int row, int column, const QString& text, const Q
         return;
     auto* item = new QTableWidgetItem(text);
     item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    if (colour != QColor(Qt::white))
+    if (colour != QColor(Qt::white)) {
+        // The background is fixed whatever the palette: the text colour follows the background,
+        // not the palette (white palette text on light grey or green cannot be read).
         item->setBackground(colour);
+        item->setForeground(PaletteColours::textOn(colour));
+    }
     // Only the set cells take typed values; the others are read-only whatever opens an editor.
     if (!isSetColumn(column))
         item->setFlags(item->flags() & ~Qt::ItemIsEditable);
@@ -169,6 +225,7 @@ void ChannelTable::markStatusCellAlarm(int row, const QString& toolTip)
 {
     if (QTableWidgetItem* cell = item(row, ColumnStatus)) {
         cell->setBackground(alarmColour());
+        cell->setForeground(PaletteColours::textOn(alarmColour()));
         cell->setToolTip(toolTip);
     }
 }

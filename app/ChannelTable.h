@@ -32,6 +32,12 @@ public:
     void setChannelCount(int n);
     void setVoltageHeaders(const QString& unit);
     void setCurrentHeaders(const QString& unit);
+    // Column widths that show every number, header and status text whole; used until the
+    // operator's own widths are restored from the settings.
+    void applyDefaultColumnWidths();
+    int defaultColumnWidth(int column) const;
+    // "Vset (kV)", "Inominal (mA)", "Status".
+    static QString headerText(int column, const QString& unit);
 
     // Replaces the cell's item; white means no background. Does nothing for the cell whose
     // editor may be open.

@@ -1,5 +1,7 @@
 #include "DialogJournal.h"
 
+#include "PaletteColours.h"
+
 #include <QComboBox>
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -152,10 +154,12 @@ void DialogJournal::applyFilters()
         m_table->insertRow(row);
         const QStringList cells{line.time, line.crateAddress, line.slot, line.serialNumber, line.channel, line.quantity,
             line.value, line.source, line.result};
+        // A red that reads on the table's background, light or dark.
+        const QColor refused = PaletteColours::errorText(m_table->palette());
         for (int column = 0; column < cells.size(); ++column) {
             auto* item = new QTableWidgetItem(cells.at(column));
             if (!line.ok())
-                item->setForeground(Qt::red);
+                item->setForeground(refused);
             m_table->setItem(row, column, item);
         }
     }

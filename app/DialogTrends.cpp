@@ -1,5 +1,7 @@
 #include "DialogTrends.h"
 
+#include "PaletteColours.h"
+
 #include "device/BaseModule.h"
 #include "device/DeviceSession.h"
 #include "device/ModuleSnapshot.h"
@@ -28,7 +30,6 @@
 #include <QtCharts/QChart>
 #include <QtCharts/QChartView>
 #include <QtCharts/QDateTimeAxis>
-#include <QtCharts/QLegendMarker>
 #include <QtCharts/QLineSeries>
 #include <QtCharts/QLogValueAxis>
 #include <QtCharts/QScatterSeries>
@@ -46,13 +47,33 @@ constexpr int defaultShownChannels = 8;
 constexpr int fallbackColumns = 800;
 const QColor alarmColour(255, 140, 0);
 
-QColor channelColour(int channel)
+// A channel's colour in the table and in both charts, made readable on the background.
+QColor channelColour(int channel, bool darkBackground)
 {
     static const QColor colours[] = {QColor(31, 119, 180), QColor(214, 39, 40), QColor(44, 160, 44), QColor(148, 103, 189),
         QColor(140, 86, 75), QColor(227, 119, 194), QColor(127, 127, 127), QColor(188, 189, 34), QColor(23, 190, 207),
         QColor(0, 0, 128), QColor(128, 0, 0), QColor(0, 100, 0), QColor(75, 0, 130), QColor(255, 20, 147),
         QColor(70, 130, 180), QColor(0, 0, 0)};
-    return colours[channel % int(std::size(colours))];
+    return PaletteColours::readable(colours[channel % int(std::size(colours))], darkBackground);
+}
+
+// Both charts reserve the same room around their plot areas, whatever their axis labels and
+// titles need, so one moment sits at the same x in both: a legend in one chart or wider value
+// labels would otherwise shift its plot area. The channel table beside the charts names the
+// colours instead of a legend.
+void keepPlotAreaMargins(QChart* chart)
+{
+    QObject::connect(chart, &QGraphicsWidget::geometryChanged, chart, [chart] {
+        const QFontMetrics metrics(chart->font());
+        const qreal left = metrics.horizontalAdvance(QStringLiteral("-00000.00")) + 3 * metrics.height();
+        // The last time label is centred on the right edge of the plot.
+        const qreal right = metrics.horizontalAdvance(QStringLiteral("00.00. 00:00")) / 2.0 + 6;
+        const qreal top = metrics.height();
+        const qreal bottom = 2.5 * metrics.height();
+        const QRectF area = QRectF(QPointF(0, 0), chart->size()).adjusted(left, top, -right, -bottom);
+        if (area.isValid() && area != chart->plotArea())
+            chart->setPlotArea(area);
+    });
 }
 
 // Wall-clock milliseconds of a ModuleSnapshot::nowMs() time, with the offset taken now.
@@ -271,11 +292,9 @@ DialogTrends::DialogTrends(DeviceSession* session, TrendRecorder* recorder, QWid
     auto* voltageChart = new QChart;
     auto* currentChart = new QChart;
     for (QChart* chart : {voltageChart, currentChart}) {
-        chart->setMargins(QMargins(4, 4, 4, 4));
-        chart->setBackgroundRoundness(0);
+        chart->legend()->hide();
+        keepPlotAreaMargins(chart);
     }
-    currentChart->legend()->hide();
-    voltageChart->legend()->setAlignment(Qt::AlignRight);
     m_voltageView->setChart(voltageChart);
     m_currentView->setChart(currentChart);
     m_voltageTime = new QDateTimeAxis;
@@ -290,12 +309,11 @@ DialogTrends::DialogTrends(DeviceSession* session, TrendRecorder* recorder, QWid
     m_currentTraces = new TrendTraces(currentChart);
     m_alarmMarks = new QScatterSeries;
     m_alarmMarks->setName(tr("Current alarm"));
-    m_alarmMarks->setColor(alarmColour);
-    m_alarmMarks->setBorderColor(Qt::black);
     m_alarmMarks->setMarkerSize(13);
     currentChart->addSeries(m_alarmMarks);
     m_alarmMarks->attachAxis(m_currentTime);
     attachCurrentAxis();
+    applyPalette();
 
     m_timer->setInterval(updateEveryMs);
     connect(m_timer, &QTimer::timeout, this, &DialogTrends::updateCharts);
@@ -411,6 +429,38 @@ void DialogTrends::showEvent(QShowEvent* event)
     updateCharts();
 }
 
+void DialogTrends::changeEvent(QEvent* event)
+{
+    ToolWindow::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange) {
+        applyPalette();
+        if (isVisible())
+            updateCharts();
+    }
+}
+
+void DialogTrends::applyPalette()
+{
+    // The charts follow the window: a dark theme on a dark palette (the light theme's white
+    // plot would glare), and channel colours lightened where they would vanish on it.
+    const bool dark = PaletteColours::isDark(palette());
+    if (dark != m_darkCharts || !m_themeApplied) {
+        m_darkCharts = dark;
+        m_themeApplied = true;
+        for (QChart* chart : {voltageChart(), currentChart()}) {
+            chart->setTheme(dark ? QChart::ChartThemeDark : QChart::ChartThemeLight);
+            chart->setBackgroundRoundness(0);
+        }
+        m_alarmMarks->setColor(alarmColour);
+        m_alarmMarks->setBorderColor(dark ? Qt::white : Qt::black);
+    }
+    const bool darkTable = PaletteColours::isDark(m_channels->palette());
+    for (int channel = 0; channel < m_channels->rowCount(); ++channel) {
+        if (QTableWidgetItem* item = m_channels->item(channel, ColumnChannel))
+            item->setForeground(channelColour(channel, darkTable));
+    }
+}
+
 void DialogTrends::hideEvent(QHideEvent* event)
 {
     ToolWindow::hideEvent(event);
@@ -437,7 +487,7 @@ void DialogTrends::buildChannelTable()
         auto* item = new QTableWidgetItem(tr("Channel %1").arg(channel));
         item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
         item->setCheckState(channel < defaultShownChannels ? Qt::Checked : Qt::Unchecked);
-        item->setForeground(channelColour(channel));
+        item->setForeground(channelColour(channel, PaletteColours::isDark(m_channels->palette())));
         m_channels->setItem(channel, ColumnChannel, item);
 
         const CurrentLimit limit = alarms ? alarms->limit(channel) : CurrentLimit();
@@ -605,21 +655,12 @@ void DialogTrends::updateCharts()
     // A logarithmic axis has no zero: values at or below the floor sit on it.
     const double floor = std::isfinite(iPositiveMin) ? iPositiveMin / 2 : 1e-3;
     int points = 0;
-    size_t legendUsed = 0;
     size_t limitUsed = 0;
     QList<QPointF> marks;
     std::vector<TrendTraces::Trace> voltageTraces;
     std::vector<TrendTraces::Trace> currentTraces;
     for (Drawn& d : drawn) {
-        const QColor colour = channelColour(d.channel);
-        QLineSeries* legend = pooledSeries(voltageChart(), m_legendSeries, legendUsed++, m_voltageAxis);
-        const QString name = tr("Channel %1").arg(d.channel);
-        if (legend->color() != colour || legend->name() != name) {
-            legend->setColor(colour);
-            legend->setName(name);
-        }
-        for (QLegendMarker* marker : voltageChart()->legend()->markers(legend))
-            marker->setVisible(true);
+        const QColor colour = channelColour(d.channel, m_darkCharts);
         for (QList<QPointF>& segment : d.voltage) {
             points += int(segment.size());
             voltageTraces.push_back({colour, QPolygonF(std::move(segment))});
@@ -646,10 +687,6 @@ void DialogTrends::updateCharts()
                 marks.append(QPointF(double(state.firedAtMs + offsetMs),
                     std::max(state.firedAtA / m_amperesPerUnit, logarithmic ? floor : -INFINITY)));
         }
-    }
-    for (size_t k = legendUsed; k < m_legendSeries.size(); ++k) {
-        for (QLegendMarker* marker : voltageChart()->legend()->markers(m_legendSeries[k]))
-            marker->setVisible(false);
     }
     for (size_t k = limitUsed; k < m_limitSeries.size(); ++k)
         m_limitSeries[k]->clear();

@@ -73,6 +73,7 @@ protected:
     void moduleChanged(BaseModule* module) override;
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void buildChannelTable();
@@ -82,6 +83,8 @@ private:
     void chooseCsvFile();
     void choosePngFile();
     void attachCurrentAxis();
+    // Chart theme and channel colours for the window's palette (light or dark).
+    void applyPalette();
     // The span shown: [fromMs, toMs] on the ModuleSnapshot clock.
     qint64 viewEndMs() const;
     QLineSeries* pooledSeries(QChart* chart, std::vector<QLineSeries*>& pool, size_t index, QAbstractAxis* y);
@@ -100,14 +103,15 @@ private:
     QValueAxis* m_voltageAxis;
     QAbstractAxis* m_currentAxis = nullptr;
     QScatterSeries* m_alarmMarks;
-    // Traces are drawn by one item per chart; the (empty) series only carry the legend.
+    // Traces are drawn by one item per chart, not by series.
     TrendTraces* m_voltageTraces;
     TrendTraces* m_currentTraces;
-    std::vector<QLineSeries*> m_legendSeries;
     std::vector<QLineSeries*> m_limitSeries;
     QTimer* m_timer;
     qint64 m_pausedAtMs = -1;
     int m_drawnPoints = 0;
+    bool m_darkCharts = false;
+    bool m_themeApplied = false;
     double m_voltsPerUnit = 1;
     double m_amperesPerUnit = 1e-3;
     QString m_currentUnit; // of the limits in the table

@@ -22,8 +22,10 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
+#include <QHeaderView>
 #include <QLabel>
 #include <QMessageBox>
+#include <QScreen>
 #include <QSettings>
 #include <QStatusBar>
 #include <QTimer>
@@ -35,6 +37,10 @@
 namespace {
 // "CloseBehavior" values; any value other than these acts as RampDownWithoutAsking.
 enum CloseBehavior { AskBeforeClosing = 0, RampDownWithoutAsking = 1, NeverRampDown = 2 };
+
+// Where the window layout is kept in the main settings.
+const QString windowGeometryKey = QStringLiteral("Window/Geometry");
+const QString channelColumnsKey = QStringLiteral("Window/ChannelColumns");
 
 // Exit status when the user cancels the address-conflict dialog at start-up.
 constexpr int exitCodeAddressConflictCancelled = 2;
@@ -122,12 +128,11 @@ TesmarControl::TesmarControl(std::unique_ptr<ControllerFactory> factory, const Q
     statusLabelLiveInsertion->setObjectName(QStringLiteral("statusLabelLiveInsertion"));
     statusLabelMiddle->setObjectName(QStringLiteral("statusLabelMiddle"));
     statusLabelController->setObjectName(QStringLiteral("statusLabelController"));
-    // Temporary messages are refused writes: red. The permanent labels keep their own colours.
-    statusBar()->setStyleSheet(QStringLiteral("QStatusBar { color: red; }"));
     statusBar()->addPermanentWidget(statusLabelLiveInsertion);
     statusBar()->addPermanentWidget(statusLabelMiddle);
     statusBar()->addPermanentWidget(statusLabelController);
     setUpTrends();
+    restoreWindowLayout();
 
     crateIpAddress = storedCrateAddress();
     claimCrateAddress();
@@ -216,6 +221,33 @@ std::unique_ptr<QSettings> TesmarControl::openSettings() const
 void TesmarControl::retranslateFrame()
 {
     setWindowTitle(tr("%1 Version %2").arg(applicationName(), version()));
+}
+
+void TesmarControl::restoreWindowLayout()
+{
+    const std::unique_ptr<QSettings> settings = openSettings();
+    if (!restoreGeometry(settings->value(windowGeometryKey).toByteArray())) {
+        // The form's size is a default, in device-independent pixels: on a small or strongly
+        // scaled screen it is cut to what the screen offers.
+        QSize size = geometry().size();
+        if (const QScreen* screen = this->screen())
+            size = size.boundedTo(screen->availableSize()).expandedTo(minimumSize());
+        resize(size);
+    }
+    QHeaderView* header = ui->table->horizontalHeader();
+    if (!header->restoreState(settings->value(channelColumnsKey).toByteArray())
+        || header->count() != ChannelTable::ColumnCount)
+        ui->table->applyDefaultColumnWidths();
+    // A stored state may come from a stretch layout of an older version.
+    header->setSectionResizeMode(QHeaderView::Interactive);
+    header->setStretchLastSection(true);
+}
+
+void TesmarControl::saveWindowLayout() const
+{
+    const std::unique_ptr<QSettings> settings = openSettings();
+    settings->setValue(windowGeometryKey, saveGeometry());
+    settings->setValue(channelColumnsKey, ui->table->horizontalHeader()->saveState());
 }
 
 void TesmarControl::applyStartVisibility()
@@ -369,6 +401,7 @@ void TesmarControl::closeEvent(QCloseEvent* event)
 
     if (rampDown)
         rampDownAllModules();
+    saveWindowLayout();
     event->accept();
 }
 

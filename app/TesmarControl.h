@@ -357,12 +357,19 @@ private:
     // The main settings ("tesmarcontrol").
     std::unique_ptr<QSettings> openSettings() const;
     void retranslateFrame();
+    // Window geometry and channel-table column widths: restored from the settings at start-up
+    // (a default size that fits the screen when none are stored), stored when the window closes.
+    void restoreWindowLayout();
+    void saveWindowLayout() const;
 
     // ---- Connection and discovery ----
     // Drops modules, crates and the controller (in that order); safe with nothing connected.
     void releaseModuleAccess();
     // Module list entry `index`: the module's address, a line feed, and `text`.
     void setModuleListText(int index, const QString& text);
+    // Widens the module list to its longest entry.
+    void fitModuleListWidth();
+    static constexpr int modulesListMinimumWidth = 100;
     // Shows `module`'s address anew in its list entry and, when it is the current one, the
     // connection line (after it moved to another base address).
     void showModuleAddress(BaseModule* module);

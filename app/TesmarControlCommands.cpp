@@ -4,6 +4,8 @@
 // they are refused with a red message.
 #include "TesmarControl.h"
 
+#include "StatusMessages.h"
+
 #include "ChannelTable.h"
 #include "DialogSettings.h"
 #include "NominalRange.h"
@@ -128,7 +130,7 @@ QString TesmarControl::noAnswerText()
 
 void TesmarControl::showCommandMessage(const QString& text)
 {
-    statusBar()->showMessage(text, refusalMessageMs);
+    StatusMessages::showError(statusBar(), text, refusalMessageMs);
 }
 
 bool TesmarControl::commandModule(QPointer<BaseModule>& module, const QString& what, bool removesVoltage)

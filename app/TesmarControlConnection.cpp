@@ -13,6 +13,8 @@
 #include "device/WriteJournal.h"
 
 #include <QLabel>
+#include <QListWidget>
+#include <QScrollBar>
 #include <QSettings>
 #include <QTimer>
 
@@ -68,6 +70,7 @@ void TesmarControl::initModuleAccess()
     const QList<BaseModule*> modules = session->modules();
     for (BaseModule* module : modules)
         ui->lstModules->addItem(tr("%1\nconnecting...").arg(module->address()));
+    fitModuleListWidth();
     discoveredAtMs = ModuleSnapshot::nowMs();
     answeredCrate.reset();
     session->setNeeds(this, Poller::CurrentModuleChannels | Poller::CurrentModuleValues);
@@ -99,6 +102,20 @@ void TesmarControl::setModuleListText(int index, const QString& text)
     if (!item || index < 0 || index >= modules.size())
         return;
     item->setText(modules.at(index)->address() + QLatin1Char('\n') + text);
+    fitModuleListWidth();
+}
+
+void TesmarControl::fitModuleListWidth()
+{
+    // As wide as the longest entry ("VME BA 0x4000" is wider than "Slot 5"), never narrower
+    // than the form's width; a vertical scroll bar, when many modules need one, takes no text.
+    QListWidget* list = ui->lstModules;
+    const int content = list->sizeHintForColumn(0) + 2 * list->frameWidth() + list->verticalScrollBar()->sizeHint().width();
+    const int width = std::max(content, modulesListMinimumWidth);
+    if (list->minimumWidth() != width) {
+        list->setMinimumWidth(width);
+        list->setMaximumWidth(width);
+    }
 }
 
 std::shared_ptr<const ModuleSnapshot> TesmarControl::snapshotOf(int index) const

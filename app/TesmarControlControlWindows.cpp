@@ -4,6 +4,8 @@
 // refusal like every other command (checkWrite).
 #include "TesmarControl.h"
 
+#include "StatusMessages.h"
+
 #include "ChannelTable.h"
 #include "NominalRange.h"
 #include "UserDialogs.h"
@@ -207,7 +209,8 @@ void TesmarControl::on_actionSetChannelCurrentTrip_triggered()
                        channel, BaseModule::OutputSupervisionAction(dialog.action()), dialog.delay()),
             module, channel, tripText(dialog.action(), dialog.delay()));
     if (!valueChanged && !tripChanged)
-        statusBar()->showMessage(tr("Set current trip: nothing was changed, nothing was sent."), refusalMessageMs);
+        StatusMessages::showNote(
+            statusBar(), tr("Set current trip: nothing was changed, nothing was sent."), refusalMessageMs);
 }
 
 void TesmarControl::on_actionSetAllChannelsCurrentTrip_triggered()
@@ -294,7 +297,8 @@ void TesmarControl::runInhibitDialog(bool allChannels)
         checkWrite(module->setChannelInhibitAction(channel, action), module, channel,
             tr("set external inhibit action %1").arg(dialog.action()));
     } else {
-        statusBar()->showMessage(tr("External inhibit: nothing was changed, nothing was sent."), refusalMessageMs);
+        StatusMessages::showNote(
+            statusBar(), tr("External inhibit: nothing was changed, nothing was sent."), refusalMessageMs);
     }
 }
 
@@ -356,7 +360,8 @@ void TesmarControl::on_actionSetChannelNominalValues_triggered()
     const double voltage = dialog.voltageNominal();
     const double current = dialog.currentNominal();
     if (voltage == shownVoltage && current == shownCurrent) {
-        statusBar()->showMessage(tr("Set nominal values: nothing was changed, nothing was sent."), refusalMessageMs);
+        StatusMessages::showNote(
+            statusBar(), tr("Set nominal values: nothing was changed, nothing was sent."), refusalMessageMs);
         return;
     }
 

@@ -1,6 +1,8 @@
 // Module profiles (save, load with preview, the guarded write) and the statistic window.
 #include "TesmarControl.h"
 
+#include "StatusMessages.h"
+
 #include "UserDialogs.h"
 
 #include "device/BaseModule.h"
@@ -41,11 +43,11 @@ void TesmarControl::on_actionSaveProfile_triggered()
     const ModuleProfile profile = ModuleProfile::fromModule(module);
     // A module that stopped answering reads as zeros: such a profile would set every channel to 0.
     if (!module->connected())
-        statusBar()->showMessage(tr("%1 does not answer: profile not saved.").arg(module->address()));
+        StatusMessages::showError(statusBar(), tr("%1 does not answer: profile not saved.").arg(module->address()));
     else if (profile.save(fileName))
-        statusBar()->showMessage(tr("Profile saved to file %1.").arg(fileName));
+        StatusMessages::showNote(statusBar(), tr("Profile saved to file %1.").arg(fileName));
     else
-        statusBar()->showMessage(tr("Profile could not be saved to file %1.").arg(fileName));
+        StatusMessages::showError(statusBar(), tr("Profile could not be saved to file %1.").arg(fileName));
     if (refreshWasRunning)
         refreshTimer->start();
 }

@@ -247,8 +247,10 @@ void TesmarControl::refreshModule()
     emit updateModuleStatus(serialNumber, values.status);
     emit updateModuleEventStatus(serialNumber, values.eventStatus);
     const TbusModuleStatusBits names;
-    ui->lblModuleStatus->setText(names.statusText(values.status));
-    ui->lblModuleEventStatus->setText(names.eventStatusText(values.eventStatus));
+    // A space after each comma lets the word-wrapped labels break between the bit names.
+    ui->lblModuleStatus->setText(names.statusText(values.status).replace(QLatin1Char(','), QStringLiteral(", ")));
+    ui->lblModuleEventStatus->setText(
+        names.eventStatusText(values.eventStatus).replace(QLatin1Char(','), QStringLiteral(", ")));
 }
 
 void TesmarControl::refreshCrateData()

@@ -1,5 +1,6 @@
 #include "CommandLine.h"
 #include "MessageBoxFatalErrorHandler.h"
+#include "PaletteColours.h"
 #include "StartupScreen.h"
 #include "TesmarControl.h"
 
@@ -14,6 +15,7 @@ int main(int argc, char* argv[])
     if (CommandLine::answered(argc, argv))
         return 0;
     QApplication application(argc, argv);
+    PaletteColours::applyFromEnvironment();
 
     // A controller kind that does not exist ends the program before anything is connected.
     const CommandLine commandLine = CommandLine::parse(QCoreApplication::arguments());

@@ -1,5 +1,6 @@
 #include "BitBoxes.h"
 
+#include "app/StatusMessages.h"
 #include "app/ToolWindow.h"
 #include "device/BaseModule.h"
 
@@ -125,7 +126,7 @@ bool readFresh(
             return true;
     }
     if (auto* mainWindow = qobject_cast<QMainWindow*>(window->parentWidget()))
-        mainWindow->statusBar()->showMessage(
+        StatusMessages::showError(mainWindow->statusBar(),
             QCoreApplication::translate("BitBoxes", "%1 not written: the module did not answer").arg(what), noteMs);
     return false;
 }

@@ -103,9 +103,13 @@ void DialogCrate::showSupply(QLineEdit* field, BaseCrate::Quantity quantity, flo
 {
     showNumber(field, quantity, double(value));
     const bool alarm = reported(quantity) && !powerOn && value > upAboveV;
-    QPalette palette = field->palette();
-    palette.setColor(QPalette::Base, alarm ? QColor(Qt::red) : QColor(Qt::white));
-    field->setPalette(palette);
+    // The window's own colours unless in alarm, so the field reads on a dark palette as well.
+    QPalette colours = palette();
+    if (alarm) {
+        colours.setColor(QPalette::Base, QColor(Qt::red));
+        colours.setColor(QPalette::Text, QColor(Qt::white));
+    }
+    field->setPalette(colours);
 }
 
 void DialogCrate::updateFirmwareRelease(int serialNumber, QString release)

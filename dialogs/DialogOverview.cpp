@@ -132,7 +132,7 @@ void DialogOverview::setCell(int row, int column, const QString& voltage, const 
         item->setData(currentTextRole, current);
         break;
     }
-    item->setForeground(grey ? QColor(Qt::gray) : QColor(Qt::black));
+    item->setForeground(grey ? QColor(Qt::gray) : ui->table->palette().color(QPalette::Text));
 }
 
 void DialogOverview::showAllLost()
@@ -202,10 +202,11 @@ void DialogOverview::render()
         } else if (!everyChannel || channels == 0) {
             // A channel missing from the read may be the tripped one: no rating from the others.
             state->setText(unknownText);
-            state->setForeground(QColor(Qt::black));
+            state->setForeground(ui->table->palette().color(QPalette::Text));
         } else {
             state->setText(runningState(statusWords));
-            state->setForeground(oldest == Freshness::Ageing ? QColor(Qt::gray) : QColor(Qt::black));
+            state->setForeground(
+                oldest == Freshness::Ageing ? QColor(Qt::gray) : ui->table->palette().color(QPalette::Text));
         }
     }
 }

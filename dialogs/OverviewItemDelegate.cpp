@@ -22,7 +22,7 @@ void OverviewItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& 
         gradient.setColorAt(1, QColor(0, 120, 174));
         painter->fillRect(cell, gradient);
     } else {
-        painter->fillRect(cell, index.row() % 2 == 0 ? QColor(Qt::white) : QColor(243, 243, 243));
+        painter->fillRect(cell, option.palette.color(index.row() % 2 == 0 ? QPalette::Base : QPalette::AlternateBase));
     }
 
     const QVariant foreground = index.data(Qt::ForegroundRole);

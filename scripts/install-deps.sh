@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the demo need, but only those that are
 # missing, so a second run costs a dpkg query and nothing more.
+#   bash scripts/install-deps.sh        what the build, the tests and the demo need
+#   bash scripts/install-deps.sh docs   also what renewing the manual's pictures needs
+#                                       (scripts/manual-screenshots.sh); the tests do not need it
 set -euo pipefail
 
 packages=(
@@ -12,6 +15,12 @@ packages=(
   xvfb xauth
   clang-format git
 )
+for set in "$@"; do
+  case "$set" in
+    docs) packages+=(xdotool imagemagick fonts-dejavu-core) ;;
+    *) echo "install-deps: unknown set '$set' (known: docs)" >&2; exit 2 ;;
+  esac
+done
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,6 +1,7 @@
 #include "app/ChannelTable.h"
 
 #include <QApplication>
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QSignalSpy>
@@ -21,6 +22,7 @@ private slots:
     void measurementModeCell_data();
     void measurementModeCell();
     void headersAndRows();
+    void defaultWidthsShowEveryText();
 
     void doubleClickOutsideSetColumnsIsIgnored();
     void editKeyOutsideSetColumnsIsSwallowed();
@@ -33,6 +35,7 @@ private slots:
 
 private:
     QLineEdit* openEditor(int row, int column);
+    static bool readable(const QTableWidgetItem* item);
 
     ChannelTable* m_table = nullptr;
 };
@@ -106,6 +109,43 @@ void ChannelTableTest::statusCell()
     QCOMPARE(item->background().color(), colour);
     QCOMPARE(item->background().style(), Qt::SolidPattern);
     QCOMPARE(int(item->textAlignment()), int(Qt::AlignRight | Qt::AlignVCenter));
+    // The text colour follows the fixed background, not the palette: a dark desktop's white text
+    // on light grey or green cannot be read. The same for the orange of a current alarm.
+    QVERIFY2(readable(item), qPrintable(item->foreground().color().name()));
+    m_table->markStatusCellAlarm(2, QStringLiteral("alarm"));
+    QVERIFY2(readable(item), qPrintable(item->foreground().color().name()));
+}
+
+bool ChannelTableTest::readable(const QTableWidgetItem* item)
+{
+    // Brightness difference of text and background of at least 125 (of 255), the usual rule
+    // for legible text.
+    const auto brightness = [](const QColor& c) { return (299 * c.red() + 587 * c.green() + 114 * c.blue()) / 1000; };
+    return item->foreground().style() != Qt::NoBrush
+        && qAbs(brightness(item->foreground().color()) - brightness(item->background().color())) >= 125;
+}
+
+void ChannelTableTest::defaultWidthsShowEveryText()
+{
+    // At the main window's default size the table is about 780 pixels wide: every column at its
+    // default width fits, and the status column shows its longest usual text whole.
+    ChannelTable table;
+    table.setChannelCount(16);
+    table.setVoltageHeaders(QStringLiteral("kV"));
+    table.setCurrentHeaders(QStringLiteral("mA"));
+    table.applyDefaultColumnWidths();
+    table.resize(780, 300);
+    table.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&table));
+    QVERIFY2(table.horizontalHeader()->length() <= table.viewport()->width(),
+        qPrintable(QStringLiteral("%1 > %2").arg(table.horizontalHeader()->length()).arg(table.viewport()->width())));
+    const QFontMetrics metrics(table.font());
+    QVERIFY(table.columnWidth(ChannelTable::ColumnStatus) > metrics.horizontalAdvance(QStringLiteral("Constant Voltage")));
+    const QFontMetrics headerMetrics(table.horizontalHeader()->font());
+    for (int column = 0; column < ChannelTable::ColumnStatus; ++column) {
+        const QString header = table.horizontalHeaderItem(column)->text();
+        QVERIFY2(table.columnWidth(column) > headerMetrics.horizontalAdvance(header), qPrintable(header));
+    }
 }
 
 void ChannelTableTest::measurementModeCell_data()

@@ -29,6 +29,11 @@ for file in bin/tesmarcontrol bin/tesmar-script bin/mpod-sim lib/tesmarcontrol/l
   share/icons/hicolor/64x64/apps/tesmarcontrol.png; do
   [ -e "$prefix/$file" ] || fail "$file was not installed"
 done
+# Every picture the installed manual shows is installed beside it.
+manual_dir=$prefix/share/tesmarcontrol/documentation
+for picture in $(grep -o '<img[^>]*src="[^"]*"' "$manual_dir/index.html" | sed 's/.*src="\([^"]*\)"/\1/'); do
+  [ -e "$manual_dir/$picture" ] || fail "the manual shows $picture, which was not installed"
+done
 others=$(find "$prefix" -name '*.so*' ! -name libWIENER_SNMP.so; find "$prefix" -name 'tst_*' -o -name '*_probe' -o -name 'bench_*')
 [ -z "$others" ] || fail "installed what only the build needs: $others"
 grep -qx "Exec=$prefix/bin/tesmarcontrol" "$prefix/share/applications/tesmarcontrol.desktop" ||

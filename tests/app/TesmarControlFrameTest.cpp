@@ -7,6 +7,7 @@
 #include "app/ChannelTable.h"
 #include "app/MessageBoxFatalErrorHandler.h"
 #include "app/StartupScreen.h"
+#include "app/StatusMessages.h"
 #include "app/TesmarControl.h"
 #include "app/UserDialogs.h"
 
@@ -19,6 +20,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScreen>
 #include <QSplashScreen>
 #include <QStatusBar>
 #include <QTemporaryDir>
@@ -108,6 +110,8 @@ private slots:
     void closeWithoutModules_data();
     void closeWithoutModules();
     void quitClosesTheWindow();
+    void windowLayoutIsKeptBetweenRuns();
+    void onlyErrorsAreRed();
     void helpIndexOpensLocalManual();
     void helpIndexMissingManualIsReported();
     void addressLockReleasedWithWindow();
@@ -140,6 +144,8 @@ void TesmarControlFrameTest::init()
     m_dialogs.addressLabels.clear();
     m_dialogs.titles.clear();
     s_settings->setValue(QStringLiteral("tesmarcontrol"), QStringLiteral("CloseBehavior"), QVariant());
+    s_settings->setValue(QStringLiteral("tesmarcontrol"), QStringLiteral("Window/Geometry"), QVariant());
+    s_settings->setValue(QStringLiteral("tesmarcontrol"), QStringLiteral("Window/ChannelColumns"), QVariant());
 }
 
 void TesmarControlFrameTest::cleanup()
@@ -179,7 +185,7 @@ void TesmarControlFrameTest::actionTable_data()
     row("actionAutomatic", "Automatic...", "", true, true, false, false);
     row("actionStatistic", "Statistic...", "", true, true, false, true);
     row("actionSystemReset", "System Reset", "", false, false, false, false);
-    row("actionQuit", "&Quit", "", true, true, false, false);
+    row("actionQuit", "&Quit", "Ctrl+Q", true, true, false, false);
     row("actionModuleOverview", "Module Overview...", "F5", true, true, false, true);
     row("actionCrates", "Crates...", "F4", true, true, false, true);
     row("actionTrends", "Trends...", "Ctrl+Shift+T", true, true, false, false);
@@ -378,7 +384,8 @@ void TesmarControlFrameTest::windowFrame()
     TesmarControl& window = *m_window;
     QCOMPARE(window.objectName(), QStringLiteral("TesmarControl"));
     QCOMPARE(window.windowTitle(), QStringLiteral("Tesmar SNMP Control Version 1.0.8.6"));
-    QCOMPARE(window.size(), QSize(895, 503));
+    // 895 x 503 is the default; a smaller screen (the offscreen one is 800 x 600) cuts it.
+    QCOMPARE(window.size(), QSize(895, 503).boundedTo(window.screen()->availableSize()).expandedTo(QSize(800, 400)));
     QCOMPARE(window.minimumSize(), QSize(800, 400));
 
     QStringList bar;
@@ -490,6 +497,59 @@ void TesmarControlFrameTest::quitClosesTheWindow()
     QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
     m_window->findChild<QAction*>(QStringLiteral("actionQuit"))->trigger();
     QVERIFY(!m_window->isVisible());
+}
+
+void TesmarControlFrameTest::windowLayoutIsKeptBetweenRuns()
+{
+    // Closed by Ctrl+Q, through the normal close: the size and the operator's column widths
+    // come back with the next window; a window destroyed without closing stores nothing.
+    s_settings->setValue(QStringLiteral("tesmarcontrol"), QStringLiteral("CloseBehavior"), 2);
+    m_window = makeWindow();
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    auto* table = m_window->findChild<ChannelTable*>(QStringLiteral("table"));
+    QVERIFY(table);
+    const int defaultWidth = table->columnWidth(ChannelTable::ColumnVoltageSet);
+    m_window->resize(m_window->minimumSize() + QSize(0, 30));
+    table->setColumnWidth(ChannelTable::ColumnVoltageSet, defaultWidth + 37);
+    QTest::keyClick(m_window.get(), Qt::Key_Q, Qt::ControlModifier);
+    QVERIFY(!m_window->isVisible());
+    m_window.reset();
+
+    m_window = makeWindow();
+    QCOMPARE(m_window->size(), QSize(800, 430));
+    table = m_window->findChild<ChannelTable*>(QStringLiteral("table"));
+    QCOMPARE(table->columnWidth(ChannelTable::ColumnVoltageSet), defaultWidth + 37);
+    table->setColumnWidth(ChannelTable::ColumnVoltageSet, defaultWidth + 80);
+    m_window.reset();
+    m_window = makeWindow();
+    QCOMPARE(m_window->findChild<ChannelTable*>(QStringLiteral("table"))->columnWidth(ChannelTable::ColumnVoltageSet),
+        defaultWidth + 37);
+}
+
+void TesmarControlFrameTest::onlyErrorsAreRed()
+{
+    m_window = makeWindow();
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    QStatusBar* bar = m_window->statusBar();
+    const QColor normal = bar->palette().color(QPalette::WindowText);
+    QVERIFY(normal != QColor(Qt::red));
+
+    // A refused command: red (QStatusBar draws its message with its WindowText colour).
+    QAction* switchOn = m_window->findChild<QAction*>(QStringLiteral("actionSetChannelOn"));
+    switchOn->setEnabled(true); // no module: the command itself refuses
+    switchOn->trigger();
+    QVERIFY2(bar->currentMessage().contains(QStringLiteral("nothing was sent")), qPrintable(bar->currentMessage()));
+    const QColor error = bar->palette().color(QPalette::WindowText);
+    QVERIFY2(error.red() > 150 && error.green() < 100 && error.blue() < 100, qPrintable(error.name()));
+    QCOMPARE(StatusMessages::shownKind(bar), StatusMessages::Kind::Error);
+
+    // A success after it is in the normal colour, and the permanent labels never turn red.
+    StatusMessages::showNote(bar, QStringLiteral("Profile saved to file /tmp/x.txt."));
+    QCOMPARE(bar->palette().color(QPalette::WindowText), normal);
+    for (const QLabel* label : bar->findChildren<QLabel*>())
+        QVERIFY(label->palette().color(QPalette::WindowText) != error);
 }
 
 void TesmarControlFrameTest::helpIndexOpensLocalManual()

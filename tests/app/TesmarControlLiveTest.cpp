@@ -1229,6 +1229,11 @@ void TesmarControlLiveTest::currentAlarmAndTrends()
         marks = marks ? marks : qobject_cast<QScatterSeries*>(series);
     QVERIFY(marks);
     QCOMPARE(marks->count(), 1);
+    // One moment sits at the same x in both charts: the voltage and current axes' labels differ
+    // in width, and only one chart carries the alarm marks.
+    QTRY_VERIFY(trends->voltageChart()->plotArea().width() > 100);
+    QCOMPARE(trends->voltageChart()->plotArea().left(), trends->currentChart()->plotArea().left());
+    QCOMPARE(trends->voltageChart()->plotArea().right(), trends->currentChart()->plotArea().right());
     QTemporaryDir exports;
     QVERIFY(trends->exportCsv(exports.filePath(QStringLiteral("trends.csv"))));
     QFile csv(exports.filePath(QStringLiteral("trends.csv")));
