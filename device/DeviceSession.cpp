@@ -179,3 +179,30 @@ void DeviceSession::readCurrentModuleOnce(QObject* receiver, ModuleRead read)
             Qt::QueuedConnection);
     });
 }
+
+// ---- Commands ----
+
+void DeviceSession::submitCommand(
+    QObject* receiver, int moduleIndex, Priority priority, Command command, CommandResult dropped)
+{
+    if (!command)
+        return;
+    const bool guarded = receiver != nullptr;
+    const QPointer<QObject> guard(receiver);
+    // Runs the outcome in this session's thread; the session outlives every poller pass (its
+    // destructor stops the poller first), and a posted call dies with it.
+    auto post = [this, guarded, guard](CommandResult deliver) {
+        if (!deliver)
+            return;
+        QMetaObject::invokeMethod(
+            this,
+            [guarded, guard, deliver = std::move(deliver)] {
+                if (!guarded || guard)
+                    deliver();
+            },
+            Qt::QueuedConnection);
+    };
+    m_poller->runCommand(
+        moduleIndex, priority, [post, command = std::move(command)](BaseModule& module) { post(command(module)); },
+        [post, dropped = std::move(dropped)] { post(dropped); });
+}

@@ -72,6 +72,19 @@ public:
     using ModuleRead = std::function<ModuleReadResult(BaseModule& module)>;
     void readCurrentModuleOnce(QObject* receiver, ModuleRead read);
 
+    // ---- Commands ----
+    // Carries out `command` with module `moduleIndex` off the GUI thread, after the commands given
+    // before it and ahead of the refresh reads (Poller::runCommand); an urgent command (emergency
+    // off) goes ahead of every waiting normal one. What `command` returns runs later in this
+    // session's thread, unless `receiver` was destroyed meanwhile (null: no receiver to wait for).
+    // When the module went away before the command's turn nothing is sent and `dropped` (may be
+    // empty) runs in this session's thread instead, under the same condition.
+    // Callable from any thread; `receiver` must live in this session's thread.
+    using CommandResult = std::function<void()>;
+    using Command = std::function<CommandResult(BaseModule& module)>;
+    using Priority = Poller::Priority;
+    void submitCommand(QObject* receiver, int moduleIndex, Priority priority, Command command, CommandResult dropped = {});
+
 signals:
     void modulesAboutToBeReleased();
     void modulesReleased();
