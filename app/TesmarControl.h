@@ -552,6 +552,8 @@ private:
 
     static constexpr int refusalMessageMs = 8000;
     int m_commandsInFlight = 0;
+    // The address the session's controller connected to (part of every module key).
+    QString controllerAddress;
 
     // ---- Write journal (TesmarControlJournal.cpp) ----
     // "Journal..." (Ctrl+J) at the end of the System menu.

@@ -98,8 +98,9 @@ int TesmarControl::selectedChannel() const
 
 QString TesmarControl::moduleKey(BaseModule* module) const
 {
-    BaseController* controller = session->controller();
-    return (controller ? controller->address() : QString()) + QLatin1Char('|') + module->address();
+    // The controller's address as it was when it connected: asking the controller would wait for
+    // its lock, which a read or command in flight holds.
+    return controllerAddress + QLatin1Char('|') + module->address();
 }
 
 void TesmarControl::showOperatorSelection()

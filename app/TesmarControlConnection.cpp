@@ -51,7 +51,9 @@ void TesmarControl::initModuleAccess()
     ui->table->removeAllRows();
     lastSelectedRow = -1;
 
-    if (!session->connectTo(crateIpAddress)) {
+    const bool connected = session->connectTo(crateIpAddress);
+    controllerAddress = session->controller() ? session->controller()->address() : QString();
+    if (!connected) {
         refreshTimer->stop();
         ui->lblModuleType->clear(); // not connecting any more
         // A VME bridge has no address: its own text says what is missing (no library, no bridge).
