@@ -267,6 +267,8 @@ public:
     // Delays before rediscovery after the crate was switched on (15 s) and after a new crate
     // address was sent (2 s); tests shorten them.
     void setReconnectDelays(int afterCratePowerOnMs, int afterAddressChangeMs);
+    // After a failed connection the window tries again in the background this often.
+    void setReconnectIntervalMs(int intervalMs);
     // The module shown in the channel table; nullptr without modules.
     BaseModule* currentModule() const;
     // The session below the window (tool windows register their needs with it).
@@ -395,6 +397,15 @@ private:
     static constexpr qint64 crateOffConfirmMs = 10000;
 
     QTimer* rediscoveryTimer = nullptr;
+    // Tries the crate again in the background after a failed connection (connectInBackground).
+    QTimer* reconnectTimer = nullptr;
+    int reconnectIntervalMs = 5000;
+    void tryReconnect();
+    void reconnectFinished(bool connected);
+    // The two ends of a connection attempt: the window with the modules found, or the failure
+    // (with the background retry started).
+    void showConnectedModules();
+    void showConnectFailure();
     int rediscoveryDelayAfterPowerOnMs = 15000;
     int rediscoveryDelayAfterAddressChangeMs = 2000;
 

@@ -20,6 +20,8 @@ void TesmarControl::releaseModuleAccess()
 {
     if (rediscoveryTimer)
         rediscoveryTimer->stop();
+    if (reconnectTimer)
+        reconnectTimer->stop();
     session->release();
 }
 
@@ -53,20 +55,63 @@ void TesmarControl::initModuleAccess()
 
     const bool connected = session->connectTo(crateIpAddress);
     controllerAddress = session->controller() ? session->controller()->address() : QString();
-    if (!connected) {
-        refreshTimer->stop();
-        ui->lblModuleType->clear(); // not connecting any more
-        // A VME bridge has no address: its own text says what is missing (no library, no bridge).
-        const QString bridgeError = vmeModules && session->controller() ? session->controller()->errorString() : QString();
-        statusLabelController->setText(bridgeError.isEmpty()
-                ? tr("<font color=\"red\">Can not connect to address %1.").arg(crateIpAddress)
-                : QStringLiteral("<font color=\"red\">%1").arg(bridgeError.toHtmlEscaped()));
-        enableModuleActions(false);
-        ui->actionCrates->setEnabled(false);
-        ui->menuSystem->setEnabled(false);
-        return;
-    }
+    if (connected)
+        showConnectedModules();
+    else
+        showConnectFailure();
+}
 
+void TesmarControl::showConnectFailure()
+{
+    refreshTimer->stop();
+    ui->lblModuleType->clear(); // not connecting any more
+    // A VME bridge has no address: its own text says what is missing (no library, no bridge).
+    const QString bridgeError = vmeModules && session->controller() ? session->controller()->errorString() : QString();
+    statusLabelController->setText(bridgeError.isEmpty()
+            ? tr("<font color=\"red\">Can not connect to address %1; trying again every %2 s.")
+                  .arg(crateIpAddress)
+                  .arg(reconnectIntervalMs / 1000.0)
+            : QStringLiteral("<font color=\"red\">%1").arg(bridgeError.toHtmlEscaped()));
+    enableModuleActions(false);
+    ui->actionCrates->setEnabled(false);
+    ui->menuSystem->setEnabled(false);
+    // An unattended station connects by itself once the crate answers again; a missing VME
+    // bridge or library does not come back by waiting.
+    if (!bridgeError.isEmpty())
+        return;
+    if (!reconnectTimer) {
+        reconnectTimer = new QTimer(this);
+        reconnectTimer->setObjectName(QStringLiteral("reconnectTimer"));
+        reconnectTimer->setSingleShot(true);
+        connect(reconnectTimer, &QTimer::timeout, this, &TesmarControl::tryReconnect);
+        connect(session.get(), &DeviceSession::connectFinished, this, &TesmarControl::reconnectFinished);
+    }
+    reconnectTimer->start(reconnectIntervalMs);
+}
+
+void TesmarControl::tryReconnect()
+{
+    // Opening and discovery run off the GUI thread; the failure text stays meanwhile.
+    session->connectInBackground(crateIpAddress);
+}
+
+void TesmarControl::reconnectFinished(bool connected)
+{
+    controllerAddress = session->controller() ? session->controller()->address() : QString();
+    if (connected)
+        showConnectedModules();
+    else if (reconnectTimer)
+        reconnectTimer->start(reconnectIntervalMs);
+}
+
+void TesmarControl::setReconnectIntervalMs(int intervalMs)
+{
+    reconnectIntervalMs = intervalMs;
+}
+
+void TesmarControl::showConnectedModules()
+{
+    statusLabelController->clear();
     const QList<BaseModule*> modules = session->modules();
     for (BaseModule* module : modules)
         ui->lstModules->addItem(tr("%1\nconnecting...").arg(module->address()));

@@ -227,6 +227,7 @@ private slots:
     void silentCrateBlanksTableAndRecovers();
     void slowCrateShowsRampThenVoltage();
     void commandsOnSlowCrateLeaveGuiThreadFree();
+    void reconnectsByItselfWhenCrateAnswersAgain();
     void lossyCrateKeepsTablePopulated();
     void toolWindowLetsGoAcrossRediscovery();
     void currentAlarmAndTrends();
@@ -1056,8 +1057,8 @@ void TesmarControlLiveTest::silentCrateBlanksTableAndRecovers()
     // Another crate address where nothing answers: nothing of this crate stays on screen.
     m_dialogs.addressAnswer = QStringLiteral("127.0.0.2");
     action("actionController")->trigger();
-    QCOMPARE(
-        labelText("statusLabelController"), QStringLiteral("<font color=\"red\">Can not connect to address 127.0.0.2."));
+    QCOMPARE(labelText("statusLabelController"),
+        QStringLiteral("<font color=\"red\">Can not connect to address 127.0.0.2; trying again every 5 s."));
     QCOMPARE(labelText("lblSerial"), QString());
     QCOMPARE(labelText("lblFirmware"), QString());
     for (const char* name : {"lblVRampSpeed", "lblIRampSpeed", "lblModuleStatus", "lblModuleEventStatus"})
@@ -1091,6 +1092,32 @@ void TesmarControlLiveTest::commandsOnSlowCrateLeaveGuiThreadFree()
     QCOMPARE(probe.voltagesSet().value(2), 100.0f);
     // The emergency off overtook the typed value (and the switch-on unless that was in flight).
     QVERIFY(probe.channelStatus(2) & ChannelStatusBit::emergencyOff);
+}
+
+void TesmarControlLiveTest::reconnectsByItselfWhenCrateAnswersAgain()
+{
+    // A crate that does not answer when the operator connects: the window says it keeps trying,
+    // stays usable, and shows the modules by itself once the crate answers again.
+    startCrate(R"([{"slot": 2, "type": "THE1640p"}])");
+    waitConnected();
+    m_window->setReconnectIntervalMs(300);
+    QVERIFY(m_simulator->command(QStringLiteral("silent on")));
+    m_dialogs.addressAnswer = m_simulator->address();
+    action("actionController")->trigger();
+    const QString retrying = QStringLiteral("<font color=\"red\">Can not connect to address %1; trying again every 0.3 s.")
+                                 .arg(m_simulator->address());
+    QCOMPARE(labelText("statusLabelController"), retrying);
+    QCOMPARE(moduleList()->count(), 0);
+    // Attempts in the background keep failing meanwhile, and the text stays.
+    QTRY_VERIFY_WITH_TIMEOUT(m_window->deviceSession()->isConnecting(), 3000);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_window->deviceSession()->isConnecting(), 10000);
+    QCOMPARE(labelText("statusLabelController"), retrying);
+    QCOMPARE(moduleList()->count(), 0);
+
+    QVERIFY(m_simulator->command(QStringLiteral("silent off")));
+    waitConnected();
+    QTRY_VERIFY_WITH_TIMEOUT(moduleList()->item(0)->text().startsWith(QStringLiteral("Slot 2\n47")), 5000);
+    QVERIFY(!labelText("statusLabelController").contains(QStringLiteral("Can not connect")));
 }
 
 void TesmarControlLiveTest::slowCrateShowsRampThenVoltage()
