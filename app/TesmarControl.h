@@ -401,6 +401,11 @@ private:
     QTimer* reconnectTimer = nullptr;
     int reconnectIntervalMs = 5000;
     void tryReconnect();
+    // Select Controller and rediscovery: connects without waiting, superseding a connection
+    // still being tried.
+    void reconnectInBackground();
+    void startConnecting(bool inBackground);
+    void watchBackgroundConnects();
     void reconnectFinished(bool connected);
     // The two ends of a connection attempt: the window with the modules found, or the failure
     // (with the background retry started).

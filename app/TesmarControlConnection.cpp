@@ -40,6 +40,16 @@ void TesmarControl::forgetModules()
 
 void TesmarControl::initModuleAccess()
 {
+    startConnecting(false);
+}
+
+void TesmarControl::reconnectInBackground()
+{
+    startConnecting(true);
+}
+
+void TesmarControl::startConnecting(bool inBackground)
+{
     releaseModuleAccess();
     statusLabelMiddle->clear();
     statusLabelController->clear();
@@ -53,12 +63,31 @@ void TesmarControl::initModuleAccess()
     ui->table->removeAllRows();
     lastSelectedRow = -1;
 
+    enableModuleActions(false);
+    if (inBackground) {
+        // Opening and discovery run off the GUI thread; the window says "connecting..." and
+        // stays usable meanwhile (connectFinished).
+        watchBackgroundConnects();
+        session->connectInBackground(crateIpAddress);
+        return;
+    }
     const bool connected = session->connectTo(crateIpAddress);
     controllerAddress = session->controller() ? session->controller()->address() : QString();
     if (connected)
         showConnectedModules();
     else
         showConnectFailure();
+}
+
+void TesmarControl::watchBackgroundConnects()
+{
+    if (reconnectTimer)
+        return;
+    reconnectTimer = new QTimer(this);
+    reconnectTimer->setObjectName(QStringLiteral("reconnectTimer"));
+    reconnectTimer->setSingleShot(true);
+    connect(reconnectTimer, &QTimer::timeout, this, &TesmarControl::tryReconnect);
+    connect(session.get(), &DeviceSession::connectFinished, this, &TesmarControl::reconnectFinished);
 }
 
 void TesmarControl::showConnectFailure()
@@ -79,13 +108,7 @@ void TesmarControl::showConnectFailure()
     // bridge or library does not come back by waiting.
     if (!bridgeError.isEmpty())
         return;
-    if (!reconnectTimer) {
-        reconnectTimer = new QTimer(this);
-        reconnectTimer->setObjectName(QStringLiteral("reconnectTimer"));
-        reconnectTimer->setSingleShot(true);
-        connect(reconnectTimer, &QTimer::timeout, this, &TesmarControl::tryReconnect);
-        connect(session.get(), &DeviceSession::connectFinished, this, &TesmarControl::reconnectFinished);
-    }
+    watchBackgroundConnects();
     reconnectTimer->start(reconnectIntervalMs);
 }
 
@@ -100,8 +123,8 @@ void TesmarControl::reconnectFinished(bool connected)
     controllerAddress = session->controller() ? session->controller()->address() : QString();
     if (connected)
         showConnectedModules();
-    else if (reconnectTimer)
-        reconnectTimer->start(reconnectIntervalMs);
+    else
+        showConnectFailure();
 }
 
 void TesmarControl::setReconnectIntervalMs(int intervalMs)
@@ -308,7 +331,7 @@ void TesmarControl::on_actionController_triggered()
     crateIpAddress = address;
     locker.lock(crateIpAddress);
     openSettings()->setValue(QStringLiteral("IpAddress"), crateIpAddress);
-    initModuleAccess();
+    reconnectInBackground();
 }
 
 void TesmarControl::on_actionSetCrateAddress_triggered()
@@ -363,7 +386,7 @@ void TesmarControl::scheduleRediscovery(int delayMs)
         rediscoveryTimer = new QTimer(this);
         rediscoveryTimer->setObjectName(QStringLiteral("rediscoveryTimer"));
         rediscoveryTimer->setSingleShot(true);
-        connect(rediscoveryTimer, &QTimer::timeout, this, &TesmarControl::initModuleAccess);
+        connect(rediscoveryTimer, &QTimer::timeout, this, &TesmarControl::reconnectInBackground);
     }
     rediscoveryTimer->start(delayMs);
 }

@@ -1057,8 +1057,8 @@ void TesmarControlLiveTest::silentCrateBlanksTableAndRecovers()
     // Another crate address where nothing answers: nothing of this crate stays on screen.
     m_dialogs.addressAnswer = QStringLiteral("127.0.0.2");
     action("actionController")->trigger();
-    QCOMPARE(labelText("statusLabelController"),
-        QStringLiteral("<font color=\"red\">Can not connect to address 127.0.0.2; trying again every 5 s."));
+    QTRY_COMPARE_WITH_TIMEOUT(labelText("statusLabelController"),
+        QStringLiteral("<font color=\"red\">Can not connect to address 127.0.0.2; trying again every 5 s."), 10000);
     QCOMPARE(labelText("lblSerial"), QString());
     QCOMPARE(labelText("lblFirmware"), QString());
     for (const char* name : {"lblVRampSpeed", "lblIRampSpeed", "lblModuleStatus", "lblModuleEventStatus"})
@@ -1104,9 +1104,11 @@ void TesmarControlLiveTest::reconnectsByItselfWhenCrateAnswersAgain()
     QVERIFY(m_simulator->command(QStringLiteral("silent on")));
     m_dialogs.addressAnswer = m_simulator->address();
     action("actionController")->trigger();
+    // Opening and discovery run off the GUI thread: the window says so at once.
+    QCOMPARE(labelText("lblModuleType"), QStringLiteral("connecting..."));
     const QString retrying = QStringLiteral("<font color=\"red\">Can not connect to address %1; trying again every 0.3 s.")
                                  .arg(m_simulator->address());
-    QCOMPARE(labelText("statusLabelController"), retrying);
+    QTRY_COMPARE_WITH_TIMEOUT(labelText("statusLabelController"), retrying, 10000);
     QCOMPARE(moduleList()->count(), 0);
     // Attempts in the background keep failing meanwhile, and the text stays.
     QTRY_VERIFY_WITH_TIMEOUT(m_window->deviceSession()->isConnecting(), 3000);
