@@ -81,6 +81,9 @@ public:
     TesmarControl(std::unique_ptr<ControllerFactory> factory, const QString& controllerKind, QWidget* parent = nullptr);
     ~TesmarControl() override;
 
+    // Commands sent to the device side whose outcome has not come back yet.
+    int commandsInFlight() const { return m_commandsInFlight; }
+
     // Shown in the title bar and as the title of every message box.
     static QString applicationName();
     static QString version();
@@ -264,6 +267,8 @@ public:
     // Delays before rediscovery after the crate was switched on (15 s) and after a new crate
     // address was sent (2 s); tests shorten them.
     void setReconnectDelays(int afterCratePowerOnMs, int afterAddressChangeMs);
+    // After a failed connection the window tries again in the background this often.
+    void setReconnectIntervalMs(int intervalMs);
     // The module shown in the channel table; nullptr without modules.
     BaseModule* currentModule() const;
     // The session below the window (tool windows register their needs with it).
@@ -399,6 +404,20 @@ private:
     static constexpr qint64 crateOffConfirmMs = 10000;
 
     QTimer* rediscoveryTimer = nullptr;
+    // Tries the crate again in the background after a failed connection (connectInBackground).
+    QTimer* reconnectTimer = nullptr;
+    int reconnectIntervalMs = 5000;
+    void tryReconnect();
+    // Select Controller and rediscovery: connects without waiting, superseding a connection
+    // still being tried.
+    void reconnectInBackground();
+    void startConnecting(bool inBackground);
+    void watchBackgroundConnects();
+    void reconnectFinished(bool connected);
+    // The two ends of a connection attempt: the window with the modules found, or the failure
+    // (with the background retry started).
+    void showConnectedModules();
+    void showConnectFailure();
     int rediscoveryDelayAfterPowerOnMs = 15000;
     int rediscoveryDelayAfterAddressChangeMs = 2000;
 
@@ -476,23 +495,49 @@ private:
     static QString failureReasonText(const QString& reason);
     // Every channel of the module, whatever its number (the quint32 masks reach only 0..31).
     static QList<int> allChannelsOf(BaseModule* module);
-    // Runs a per-channel operation on each of `channels`.
-    void forChannels(
-        BaseModule* module, const QList<int>& channels, bool (BaseModule::*operation)(int), const QString& what);
-    // Runs `write` on each of `modules` and shows every module that failed (`what` names the
-    // write) in one message.
-    void forModules(const QList<BaseModule*>& modules, const std::function<bool(BaseModule*)>& write,
-        const std::function<QString(BaseModule*)>& what);
-    // Runs `write` for each of `channels` and shows every channel that failed in one message.
-    void forChannels(
-        BaseModule* module, const QList<int>& channels, const std::function<bool(int)>& write, const QString& what);
+    // ---- Sending commands ----
+    // Every command is carried out off the GUI thread (DeviceSession::submitCommand): the
+    // status bar says "Switch on: sending to 48 channels..." meanwhile and shows the outcome when
+    // it is back. A command's work runs on the device thread with the module and returns what
+    // went wrong (empty: every write was taken); it may use only the module it gets and the
+    // static text helpers here.
+    struct CommandOutcome
+    {
+        QStringList failures; // red in the status bar, joined
+        QString information;  // asked as a message box (a read-back that never matched)
+    };
+    using CommandWork = std::function<CommandOutcome(BaseModule& module)>;
+    enum class Urgency { Normal, EmergencyOff };
+    // Sends `work` to `module` (one of the session's modules). `what` names the command in the
+    // pending text, `targets` the number of channels it writes (0: the module).
+    void submitCommand(
+        BaseModule* module, const QString& what, int targets, CommandWork work, Urgency urgency = Urgency::Normal);
+    void sendCommand(BaseModule* module, const QString& what, CommandWork work, Urgency urgency,
+        std::function<void(const CommandOutcome&)> done);
+    void showOutcome(const CommandOutcome& outcome, const QString& pending);
+    // One write to the module; `channel` -1 names the module in a failure.
+    void submitWrite(BaseModule* module, int channel, const QString& what, std::function<bool(BaseModule& module)> write);
+    // A per-channel operation on each of `channels`; every failed channel is named.
+    using ChannelWrite = std::function<bool(BaseModule& module, int channel)>;
+    void submitChannels(BaseModule* module, const QList<int>& channels, const ChannelWrite& write, const QString& what,
+        Urgency urgency = Urgency::Normal);
+    void submitChannels(BaseModule* module, const QList<int>& channels, bool (BaseModule::*operation)(int),
+        const QString& what, Urgency urgency = Urgency::Normal);
+    // `work` for each of `modules`; the failures of all come back as one message.
+    void submitToModules(
+        const QList<BaseModule*>& modules, const QString& what, const CommandWork& work, Urgency urgency = Urgency::Normal);
+    // Device thread: the failure text of one write (empty when `ok`), with the module's reason.
+    static CommandOutcome writeOutcome(BaseModule& module, bool ok, int channel, const QString& what);
+    static QStringList channelsOutcome(
+        BaseModule& module, const QList<int>& channels, const ChannelWrite& write, const QString& what);
     // The one place that tells the operator about a refused write: red in the status bar for a
     // few seconds, "Channel 3: set voltage 99999 V refused by the crate (wrongValue)"; a negative
     // channel names the module ("Slot 5: ..."). `why` follows "refused".
     void showRefusal(BaseModule* module, int channel, const QString& what, const QString& why);
-    // Shows a failed write (`ok` false) with the module's reason; returns `ok`.
+    // Shows a failed write (`ok` false) with the module's reason; returns `ok`. For the service
+    // procedures, which still run their steps in the window.
     bool checkWrite(bool ok, BaseModule* module, int channel, const QString& what);
-    bool writeChannelValue(BaseModule* module, int channel, bool voltage, float value);
+    void writeChannelValue(BaseModule* module, int channel, bool voltage, float value);
     // True while `module` is one of the session's modules (not released during a prompt).
     bool isHeld(const QPointer<BaseModule>& module) const;
     // The shown module's latest channel read while it is fresh and in the units shown now; null
@@ -512,7 +557,7 @@ private:
     void promptAllModulesValue(bool voltage);
     void promptRampSpeed(bool voltage, bool allModules);
     // Runs a per-channel operation on every channel of every module.
-    void forEachModule(bool (BaseModule::*operation)(int), const QString& what);
+    void forEachModule(bool (BaseModule::*operation)(int), const QString& what, Urgency urgency = Urgency::Normal);
 
     // ---- Control windows (TesmarControlControlWindows.cpp) ----
     // Reads `channel`'s settings for a dialog off the GUI thread: `fill` gets them, `failed` the
@@ -529,6 +574,9 @@ private:
     bool crateFanSpeedEnabled = false;
 
     static constexpr int refusalMessageMs = 8000;
+    int m_commandsInFlight = 0;
+    // The address the session's controller connected to (part of every module key).
+    QString controllerAddress;
 
     // ---- Write journal (TesmarControlJournal.cpp) ----
     // "Journal..." (Ctrl+J) at the end of the System menu.

@@ -28,6 +28,7 @@
 #include <QMenu>
 #include <QPointer>
 #include <QStatusBar>
+#include <QThread>
 #include <QTimer>
 
 #include <cmath>
@@ -99,8 +100,9 @@ int TesmarControl::selectedChannel() const
 
 QString TesmarControl::moduleKey(BaseModule* module) const
 {
-    BaseController* controller = session->controller();
-    return (controller ? controller->address() : QString()) + QLatin1Char('|') + module->address();
+    // The controller's address as it was when it connected: asking the controller would wait for
+    // its lock, which a read or command in flight holds.
+    return controllerAddress + QLatin1Char('|') + module->address();
 }
 
 void TesmarControl::showOperatorSelection()
@@ -218,37 +220,136 @@ QList<int> TesmarControl::allChannelsOf(BaseModule* module)
     return channels;
 }
 
-void TesmarControl::forChannels(
-    BaseModule* module, const QList<int>& channels, bool (BaseModule::*operation)(int), const QString& what)
+// ---- Sending commands ----
+
+void TesmarControl::submitCommand(BaseModule* module, const QString& what, int targets, CommandWork work, Urgency urgency)
 {
-    const WriteSource source("command");
-    forChannels(
-        module, channels, [module, operation](int channel) { return (module->*operation)(channel); }, what);
+    const QString pending = targets > 1 ? tr("%1: sending to %2 channels...").arg(capitalised(what)).arg(targets)
+                                        : tr("%1: sending...").arg(capitalised(what));
+    statusBar()->showMessage(pending, refusalMessageMs);
+    sendCommand(module, what, std::move(work), urgency,
+        [this, pending](const CommandOutcome& outcome) { showOutcome(outcome, pending); });
 }
 
-void TesmarControl::forChannels(
-    BaseModule* module, const QList<int>& channels, const std::function<bool(int)>& write, const QString& what)
+void TesmarControl::sendCommand(BaseModule* module, const QString& what, CommandWork work, Urgency urgency,
+    std::function<void(const CommandOutcome&)> done)
+{
+    const int index = session->modules().indexOf(module);
+    if (!work)
+        return;
+    if (index < 0) {
+        done(CommandOutcome{{tr("%1: the module went away; nothing was sent.").arg(capitalised(what))}, {}});
+        return;
+    }
+    // The journal names who sent the command, as if it had been sent here.
+    const QString source = WriteSource::current();
+    ++m_commandsInFlight;
+    done = [this, done = std::move(done)](const CommandOutcome& outcome) {
+        --m_commandsInFlight;
+        done(outcome);
+    };
+    session->submitCommand(
+        this, index, urgency == Urgency::EmergencyOff ? DeviceSession::Priority::Urgent : DeviceSession::Priority::Normal,
+        [source, work = std::move(work), done](BaseModule& each) -> DeviceSession::CommandResult {
+            const WriteSource scope(source);
+            const CommandOutcome outcome = work(each);
+            return [done, outcome] { done(outcome); };
+        },
+        [what, done] {
+            done(CommandOutcome{{tr("%1: the module went away; nothing was sent.").arg(capitalised(what))}, {}});
+        });
+}
+
+void TesmarControl::showOutcome(const CommandOutcome& outcome, const QString& pending)
+{
+    if (!outcome.failures.isEmpty())
+        showCommandMessage(outcome.failures.join(QStringLiteral(" | ")));
+    else if (statusBar()->currentMessage() == pending)
+        statusBar()->clearMessage();
+    if (!outcome.information.isEmpty())
+        dialogs()->information(this, applicationName(), outcome.information, QMessageBox::Ok);
+    // The table shows the command's effect at its next frame, not after the next read cycle.
+    refreshCurrentModuleNow();
+}
+
+TesmarControl::CommandOutcome TesmarControl::writeOutcome(BaseModule& module, bool ok, int channel, const QString& what)
+{
+    if (ok)
+        return {};
+    return CommandOutcome{{writeFailuresText(&module, what, {{channel, module.lastError()}})}, {}};
+}
+
+QStringList TesmarControl::channelsOutcome(
+    BaseModule& module, const QList<int>& channels, const ChannelWrite& write, const QString& what)
 {
     QList<WriteFailure> failures;
     for (int channel : channels) {
-        if (!write(channel))
-            failures.append({channel, module->lastError()});
+        if (!write(module, channel))
+            failures.append({channel, module.lastError()});
     }
-    showWriteFailures(module, what, failures);
-    refreshCurrentModuleNow();
+    if (failures.isEmpty())
+        return {};
+    return {writeFailuresText(&module, what, failures)};
 }
 
-void TesmarControl::forModules(const QList<BaseModule*>& modules, const std::function<bool(BaseModule*)>& write,
-    const std::function<QString(BaseModule*)>& what)
+void TesmarControl::submitWrite(
+    BaseModule* module, int channel, const QString& what, std::function<bool(BaseModule& module)> write)
 {
-    QStringList texts;
-    for (BaseModule* module : modules) {
-        if (!write(module))
-            texts.append(writeFailuresText(module, what(module), {{-1, module->lastError()}}));
+    submitCommand(module, what, 0, [channel, what, write = std::move(write)](BaseModule& each) {
+        return writeOutcome(each, write(each), channel, what);
+    });
+}
+
+void TesmarControl::submitChannels(
+    BaseModule* module, const QList<int>& channels, const ChannelWrite& write, const QString& what, Urgency urgency)
+{
+    submitCommand(
+        module, what, int(channels.size()),
+        [channels, write, what](BaseModule& each) {
+            return CommandOutcome{channelsOutcome(each, channels, write, what), {}};
+        },
+        urgency);
+}
+
+void TesmarControl::submitChannels(
+    BaseModule* module, const QList<int>& channels, bool (BaseModule::*operation)(int), const QString& what, Urgency urgency)
+{
+    const WriteSource source("command");
+    submitChannels(
+        module, channels, [operation](BaseModule& each, int channel) { return (each.*operation)(channel); }, what, urgency);
+}
+
+void TesmarControl::submitToModules(
+    const QList<BaseModule*>& modules, const QString& what, const CommandWork& work, Urgency urgency)
+{
+    if (modules.isEmpty())
+        return;
+    const QString pending = tr("%1: sending to %2 modules...").arg(capitalised(what)).arg(modules.size());
+    statusBar()->showMessage(pending, refusalMessageMs);
+    // Each module's outcome comes back here (GUI thread); the last one shows them all, in the
+    // order the modules were given.
+    struct Collected
+    {
+        int remaining = 0;
+        QVector<CommandOutcome> outcomes;
+    };
+    auto collected = std::make_shared<Collected>();
+    collected->remaining = int(modules.size());
+    collected->outcomes.resize(modules.size());
+    for (int i = 0; i < modules.size(); ++i) {
+        sendCommand(modules.at(i), what, work, urgency, [this, collected, i, pending](const CommandOutcome& outcome) {
+            collected->outcomes[i] = outcome;
+            if (--collected->remaining > 0)
+                return;
+            CommandOutcome all;
+            for (const CommandOutcome& each : std::as_const(collected->outcomes)) {
+                all.failures += each.failures;
+                if (all.information.isEmpty())
+                    all.information = each.information;
+            }
+            showOutcome(all, pending);
+        });
     }
-    if (!texts.isEmpty())
-        showCommandMessage(texts.join(QStringLiteral(" | ")));
-    refreshCurrentModuleNow();
 }
 
 QString TesmarControl::numberText(double value)
@@ -289,12 +390,13 @@ std::shared_ptr<const ModuleSnapshot> TesmarControl::freshChannelRead(BaseModule
     return snapshot;
 }
 
-bool TesmarControl::writeChannelValue(BaseModule* module, int channel, bool voltage, float value)
+void TesmarControl::writeChannelValue(BaseModule* module, int channel, bool voltage, float value)
 {
     const QString unit = voltage ? module->voltageUnit(channel) : module->currentUnit(channel);
     const QString what = (voltage ? tr("set voltage %1 %2") : tr("set current %1 %2")).arg(numberText(value), unit);
-    return checkWrite(voltage ? module->setChannelVoltageSet(channel, value) : module->setChannelCurrentSet(channel, value),
-        module, channel, what);
+    submitWrite(module, channel, what, [=](BaseModule& m) {
+        return voltage ? m.setChannelVoltageSet(channel, value) : m.setChannelCurrentSet(channel, value);
+    });
 }
 
 QString TesmarControl::allChannelsValueText(BaseModule* module, bool voltage, double value)
@@ -315,7 +417,7 @@ void TesmarControl::waitProcessingEvents(int ms)
     loop.exec();
 }
 
-void TesmarControl::forEachModule(bool (BaseModule::*operation)(int), const QString& what)
+void TesmarControl::forEachModule(bool (BaseModule::*operation)(int), const QString& what, Urgency urgency)
 {
     const WriteSource source("command");
     const QList<BaseModule*> modules = session->modules();
@@ -324,19 +426,18 @@ void TesmarControl::forEachModule(bool (BaseModule::*operation)(int), const QStr
         return;
     }
     // Every module is tried; the message names each one that failed and its channels.
-    QStringList texts;
-    for (BaseModule* module : modules) {
-        QList<WriteFailure> failures;
-        for (int channel : allChannelsOf(module)) {
-            if (!(module->*operation)(channel))
-                failures.append({channel, module->lastError()});
-        }
-        if (!failures.isEmpty())
-            texts.append(tr("%1: %2").arg(module->address(), writeFailuresText(module, what, failures)));
-    }
-    if (!texts.isEmpty())
-        showCommandMessage(texts.join(QStringLiteral(" | ")));
-    refreshCurrentModuleNow();
+    submitToModules(
+        modules, what,
+        [operation, what](BaseModule& module) {
+            const QStringList failures = channelsOutcome(
+                module, allChannelsOf(&module),
+                [operation](BaseModule& each, int channel) { return (each.*operation)(channel); }, what);
+            CommandOutcome outcome;
+            for (const QString& failure : failures)
+                outcome.failures.append(tr("%1: %2").arg(module.address(), failure));
+            return outcome;
+        },
+        urgency);
 }
 
 // ---- Editing in the table ----
@@ -384,7 +485,7 @@ void TesmarControl::on_actionSetChannelOn_triggered()
     QPointer<BaseModule> module;
     QList<int> channels;
     if (commandChannels(module, channels, tr("switch on")))
-        forChannels(module, channels, &BaseModule::setChannelOn, tr("switch on"));
+        submitChannels(module, channels, &BaseModule::setChannelOn, tr("switch on"));
 }
 
 void TesmarControl::on_actionSetChannelOff_triggered()
@@ -392,7 +493,7 @@ void TesmarControl::on_actionSetChannelOff_triggered()
     QPointer<BaseModule> module;
     QList<int> channels;
     if (commandChannels(module, channels, tr("switch off"), true))
-        forChannels(module, channels, &BaseModule::setChannelOff, tr("switch off"));
+        submitChannels(module, channels, &BaseModule::setChannelOff, tr("switch off"));
 }
 
 void TesmarControl::on_actionSetChannelEmergencyOff_triggered()
@@ -400,7 +501,7 @@ void TesmarControl::on_actionSetChannelEmergencyOff_triggered()
     QPointer<BaseModule> module;
     QList<int> channels;
     if (commandChannels(module, channels, tr("emergency off"), true))
-        forChannels(module, channels, &BaseModule::setChannelEmergencyOff, tr("emergency off"));
+        submitChannels(module, channels, &BaseModule::setChannelEmergencyOff, tr("emergency off"), Urgency::EmergencyOff);
 }
 
 void TesmarControl::on_actionClearChannelEmergencyOff_triggered()
@@ -408,7 +509,7 @@ void TesmarControl::on_actionClearChannelEmergencyOff_triggered()
     QPointer<BaseModule> module;
     QList<int> channels;
     if (commandChannels(module, channels, tr("clear emergency off")))
-        forChannels(module, channels, &BaseModule::clearChannelEmergencyOff, tr("clear emergency off"));
+        submitChannels(module, channels, &BaseModule::clearChannelEmergencyOff, tr("clear emergency off"));
 }
 
 void TesmarControl::on_actionClearChannelEvents_triggered()
@@ -416,35 +517,36 @@ void TesmarControl::on_actionClearChannelEvents_triggered()
     QPointer<BaseModule> module;
     QList<int> channels;
     if (commandChannels(module, channels, tr("clear events")))
-        forChannels(module, channels, &BaseModule::clearChannelEventStatus, tr("clear events"));
+        submitChannels(module, channels, &BaseModule::clearChannelEventStatus, tr("clear events"));
 }
 
 void TesmarControl::on_actionSetAllChannelsOn_triggered()
 {
     QPointer<BaseModule> module;
     if (commandModule(module, tr("switch on")))
-        forChannels(module, allChannelsOf(module), &BaseModule::setChannelOn, tr("switch on"));
+        submitChannels(module, allChannelsOf(module), &BaseModule::setChannelOn, tr("switch on"));
 }
 
 void TesmarControl::on_actionSetAllChannelsOff_triggered()
 {
     QPointer<BaseModule> module;
     if (commandModule(module, tr("switch off"), true))
-        forChannels(module, allChannelsOf(module), &BaseModule::setChannelOff, tr("switch off"));
+        submitChannels(module, allChannelsOf(module), &BaseModule::setChannelOff, tr("switch off"));
 }
 
 void TesmarControl::on_actionSetAllChannelsEmergencyOff_triggered()
 {
     QPointer<BaseModule> module;
     if (commandModule(module, tr("emergency off"), true))
-        forChannels(module, allChannelsOf(module), &BaseModule::setChannelEmergencyOff, tr("emergency off"));
+        submitChannels(
+            module, allChannelsOf(module), &BaseModule::setChannelEmergencyOff, tr("emergency off"), Urgency::EmergencyOff);
 }
 
 void TesmarControl::on_actionClearAllChannelsEmergencyOff_triggered()
 {
     QPointer<BaseModule> module;
     if (commandModule(module, tr("clear emergency off")))
-        forChannels(module, allChannelsOf(module), &BaseModule::clearChannelEmergencyOff, tr("clear emergency off"));
+        submitChannels(module, allChannelsOf(module), &BaseModule::clearChannelEmergencyOff, tr("clear emergency off"));
 }
 
 void TesmarControl::on_actionClearAllEvents_triggered()
@@ -452,7 +554,7 @@ void TesmarControl::on_actionClearAllEvents_triggered()
     const WriteSource source("command");
     QPointer<BaseModule> module;
     if (commandModule(module, tr("clear events")))
-        checkWrite(module->doClear(), module, -1, tr("clear events"));
+        submitWrite(module, -1, tr("clear events"), [=](BaseModule& m) { return m.doClear(); });
 }
 
 void TesmarControl::on_actionSetKillEnable_triggered()
@@ -460,7 +562,7 @@ void TesmarControl::on_actionSetKillEnable_triggered()
     const WriteSource source("command");
     QPointer<BaseModule> module;
     if (commandModule(module, tr("kill enable")))
-        checkWrite(module->setKillEnable(true), module, -1, tr("kill enable"));
+        submitWrite(module, -1, tr("kill enable"), [=](BaseModule& m) { return m.setKillEnable(true); });
 }
 
 void TesmarControl::on_actionSetKillDisable_triggered()
@@ -468,7 +570,7 @@ void TesmarControl::on_actionSetKillDisable_triggered()
     const WriteSource source("command");
     QPointer<BaseModule> module;
     if (commandModule(module, tr("kill disable")))
-        checkWrite(module->setKillEnable(false), module, -1, tr("kill disable"));
+        submitWrite(module, -1, tr("kill disable"), [=](BaseModule& m) { return m.setKillEnable(false); });
 }
 
 void TesmarControl::on_actionSetFineAdjustmentOn_triggered()
@@ -476,7 +578,7 @@ void TesmarControl::on_actionSetFineAdjustmentOn_triggered()
     const WriteSource source("command");
     QPointer<BaseModule> module;
     if (commandModule(module, tr("fine adjustment on")))
-        checkWrite(module->setFineAdjustmentOn(true), module, -1, tr("fine adjustment on"));
+        submitWrite(module, -1, tr("fine adjustment on"), [=](BaseModule& m) { return m.setFineAdjustmentOn(true); });
 }
 
 void TesmarControl::on_actionSetFineAdjustmentOff_triggered()
@@ -484,7 +586,7 @@ void TesmarControl::on_actionSetFineAdjustmentOff_triggered()
     const WriteSource source("command");
     QPointer<BaseModule> module;
     if (commandModule(module, tr("fine adjustment off")))
-        checkWrite(module->setFineAdjustmentOn(false), module, -1, tr("fine adjustment off"));
+        submitWrite(module, -1, tr("fine adjustment off"), [=](BaseModule& m) { return m.setFineAdjustmentOn(false); });
 }
 
 // The System-menu pair acts on the current module only, like the Module-menu pair.
@@ -510,7 +612,7 @@ void TesmarControl::on_actionSetAllModulesOff_triggered()
 
 void TesmarControl::on_actionSetAllModulesEmergencyOff_triggered()
 {
-    forEachModule(&BaseModule::setChannelEmergencyOff, tr("emergency off"));
+    forEachModule(&BaseModule::setChannelEmergencyOff, tr("emergency off"), Urgency::EmergencyOff);
 }
 
 void TesmarControl::on_actionClearAllModulesEmergencyOff_triggered()
@@ -521,9 +623,8 @@ void TesmarControl::on_actionClearAllModulesEmergencyOff_triggered()
 void TesmarControl::on_actionClearAllModulesEvents_triggered()
 {
     const WriteSource source("command");
-    forModules(
-        session->modules(), [](BaseModule* module) { return module->doClear(); },
-        [](BaseModule*) { return tr("clear events"); });
+    submitToModules(session->modules(), tr("clear events"),
+        [](BaseModule& module) { return writeOutcome(module, module.doClear(), -1, tr("clear events")); });
 }
 
 void TesmarControl::on_actionDisableAllResistors_triggered()
@@ -531,7 +632,7 @@ void TesmarControl::on_actionDisableAllResistors_triggered()
     const WriteSource source("command");
     QPointer<BaseModule> module;
     if (commandModule(module, tr("set resistors 0")))
-        checkWrite(module->setResistor(0), module, -1, tr("set resistors 0"));
+        submitWrite(module, -1, tr("set resistors 0"), [=](BaseModule& m) { return m.setResistor(0); });
 }
 
 void TesmarControl::on_actionEnableResistor1_triggered()
@@ -539,7 +640,7 @@ void TesmarControl::on_actionEnableResistor1_triggered()
     const WriteSource source("command");
     QPointer<BaseModule> module;
     if (commandModule(module, tr("set resistors 1")))
-        checkWrite(module->setResistor(1), module, -1, tr("set resistors 1"));
+        submitWrite(module, -1, tr("set resistors 1"), [=](BaseModule& m) { return m.setResistor(1); });
 }
 
 void TesmarControl::on_actionEnableResistor2_triggered()
@@ -547,7 +648,7 @@ void TesmarControl::on_actionEnableResistor2_triggered()
     const WriteSource source("command");
     QPointer<BaseModule> module;
     if (commandModule(module, tr("set resistors 2")))
-        checkWrite(module->setResistor(2), module, -1, tr("set resistors 2"));
+        submitWrite(module, -1, tr("set resistors 2"), [=](BaseModule& m) { return m.setResistor(2); });
 }
 
 void TesmarControl::on_actionEnableBothResistors_triggered()
@@ -555,7 +656,7 @@ void TesmarControl::on_actionEnableBothResistors_triggered()
     const WriteSource source("command");
     QPointer<BaseModule> module;
     if (commandModule(module, tr("set resistors 3")))
-        checkWrite(module->setResistor(3), module, -1, tr("set resistors 3"));
+        submitWrite(module, -1, tr("set resistors 3"), [=](BaseModule& m) { return m.setResistor(3); });
 }
 
 void TesmarControl::on_actionDoMultiplex_triggered()
@@ -563,7 +664,7 @@ void TesmarControl::on_actionDoMultiplex_triggered()
     const WriteSource source("command");
     QPointer<BaseModule> module;
     if (commandModule(module, tr("multiplex")))
-        checkWrite(module->doMultiplex(), module, -1, tr("multiplex"));
+        submitWrite(module, -1, tr("multiplex"), [=](BaseModule& m) { return m.doMultiplex(); });
 }
 
 void TesmarControl::setMeasurementControlBit(quint32 bit, bool on)
@@ -576,8 +677,10 @@ void TesmarControl::setMeasurementControlBit(quint32 bit, bool on)
     if (!commandChannels(module, channels, what))
         return;
     // The word is read fresh and written in one step: a failed read writes nothing.
-    forChannels(
-        module, channels, [&](int channel) { return module->updateChannelControl(channel, on ? 0u : bit, on ? bit : 0u); },
+    submitChannels(
+        module, channels,
+        [on, bit](
+            BaseModule& each, int channel) { return each.updateChannelControl(channel, on ? 0u : bit, on ? bit : 0u); },
         what);
 }
 
@@ -611,8 +714,9 @@ void TesmarControl::on_actionAutoSwitchMeasurement_triggered()
     QList<int> channels;
     if (!commandChannels(module, channels, what))
         return;
-    forChannels(
-        module, channels, [&](int channel) { return module->setChannelBothMeasurementsEnabled(channel, on); }, what);
+    submitChannels(
+        module, channels,
+        [on](BaseModule& each, int channel) { return each.setChannelBothMeasurementsEnabled(channel, on); }, what);
 }
 
 // ---- Prompted values ----
@@ -682,16 +786,17 @@ void TesmarControl::promptChannelValue(bool voltage, bool allChannels)
         return;
     }
     if (allChannels) {
-        checkWrite(voltage ? module->setAllChannelsVoltageSet(float(value)) : module->setAllChannelsCurrentSet(float(value)),
-            module, -1, allChannelsValueText(module, voltage, value));
+        submitWrite(module, -1, allChannelsValueText(module, voltage, value), [=](BaseModule& m) {
+            return voltage ? m.setAllChannelsVoltageSet(float(value)) : m.setAllChannelsCurrentSet(float(value));
+        });
         return;
     }
     const QString valueWhat = (voltage ? tr("set voltage %1 %2") : tr("set current %1 %2")).arg(numberText(value), unit);
-    forChannels(
+    submitChannels(
         module, channels,
-        [&](int channel) {
-            return voltage ? module->setChannelVoltageSet(channel, float(value))
-                           : module->setChannelCurrentSet(channel, float(value));
+        [voltage, value](BaseModule& each, int channel) {
+            return voltage ? each.setChannelVoltageSet(channel, float(value))
+                           : each.setChannelCurrentSet(channel, float(value));
         },
         valueWhat);
 }
@@ -767,12 +872,11 @@ void TesmarControl::promptAllModulesValue(bool voltage)
     // Modules rediscovered while the prompt was open are not the ones the operator answered for.
     if (!ok || !isHeld(module))
         return;
-    forModules(
-        session->modules(),
-        [&](BaseModule* each) {
-            return voltage ? each->setAllChannelsVoltageSet(float(value)) : each->setAllChannelsCurrentSet(float(value));
-        },
-        [&](BaseModule* each) { return allChannelsValueText(each, voltage, value); });
+    submitToModules(session->modules(), what, [voltage, value](BaseModule& each) {
+        return writeOutcome(each,
+            voltage ? each.setAllChannelsVoltageSet(float(value)) : each.setAllChannelsCurrentSet(float(value)), -1,
+            allChannelsValueText(&each, voltage, value));
+    });
 }
 
 void TesmarControl::on_actionSetAllModulesVoltage_triggered()
@@ -812,12 +916,10 @@ void TesmarControl::promptRampSpeed(bool voltage, bool allModules)
     const QList<BaseModule*> targets = allModules ? session->modules() : QList<BaseModule*>{module.data()};
     const QString valueWhat =
         (voltage ? tr("set voltage ramp speed %1 %/s") : tr("set current ramp speed %1 %/s")).arg(numberText(value));
-    forModules(
-        targets,
-        [&](BaseModule* each) {
-            return voltage ? each->setVoltageRampSpeed(float(value)) : each->setCurrentRampSpeed(float(value));
-        },
-        [&](BaseModule*) { return valueWhat; });
+    submitToModules(targets, valueWhat, [voltage, value, valueWhat](BaseModule& each) {
+        return writeOutcome(
+            each, voltage ? each.setVoltageRampSpeed(float(value)) : each.setCurrentRampSpeed(float(value)), -1, valueWhat);
+    });
 }
 
 void TesmarControl::on_actionSetModulesVoltageRamp_triggered()
@@ -858,11 +960,11 @@ void TesmarControl::on_actionSetAllChannelsVoltageIncremental_triggered()
     const float nominal = range.largest;
     const float step = qMin(nominal / float(n), 100.0f);
     const bool descending = incrementalVoltageDescending;
-    forChannels(
+    submitChannels(
         module, allChannelsOf(module),
-        [&](int channel) {
+        [descending, n, nominal, step](BaseModule& each, int channel) {
             const int stepsBelowNominal = descending ? channel : n - 1 - channel;
-            return module->setChannelVoltageSet(channel, nominal - float(stepsBelowNominal) * step);
+            return each.setChannelVoltageSet(channel, nominal - float(stepsBelowNominal) * step);
         },
         tr("set voltage"));
     incrementalVoltageDescending = !incrementalVoltageDescending;
@@ -929,7 +1031,8 @@ void TesmarControl::on_actionAdcSampleRate_triggered()
     bool converted = false;
     const int value = choice.toInt(&converted);
     if (converted)
-        checkWrite(module->setAdcSamplesPerSecond(quint32(value)), module, -1, tr("set ADC sample rate %1").arg(value));
+        submitWrite(module, -1, tr("set ADC sample rate %1").arg(value),
+            [=](BaseModule& m) { return m.setAdcSamplesPerSecond(quint32(value)); });
 }
 
 void TesmarControl::on_actionDigitalFilter_triggered()
@@ -949,7 +1052,8 @@ void TesmarControl::on_actionDigitalFilter_triggered()
     bool converted = false;
     const int value = choice.toInt(&converted);
     if (converted)
-        checkWrite(module->setDigitalFilter(quint32(value)), module, -1, tr("set digital filter %1").arg(value));
+        submitWrite(module, -1, tr("set digital filter %1").arg(value),
+            [=](BaseModule& m) { return m.setDigitalFilter(quint32(value)); });
 }
 
 // ---- Crate-wide modes ----
@@ -1024,7 +1128,8 @@ void TesmarControl::on_table_itemSelectionChanged()
     lastSelectedRow = row;
     emit currentChannelChanged(module->serialNumber(), row);
     if (ui->actionAutoSwitchMeasurement->isChecked() && isMeasurementModule(module))
-        checkWrite(module->setChannelBothMeasurementsEnabled(row, true), module, row, tr("both measurements on"));
+        submitWrite(module, row, tr("both measurements on"),
+            [=](BaseModule& m) { return m.setChannelBothMeasurementsEnabled(row, true); });
 }
 
 void TesmarControl::on_lstModules_customContextMenuRequested(const QPoint& /*position*/)
@@ -1123,7 +1228,7 @@ void TesmarControl::clearChannelEvents(int /*serialNumber*/, int channel)
     const WriteSource source("tool window");
     QPointer<BaseModule> module;
     if (commandModule(module, tr("clear events")))
-        checkWrite(module->clearChannelEventStatus(channel), module, channel, tr("clear events"));
+        submitWrite(module, channel, tr("clear events"), [=](BaseModule& m) { return m.clearChannelEventStatus(channel); });
 }
 
 void TesmarControl::changeChannelControl(int /*serialNumber*/, int channel, quint32 clearBits, quint32 setBits)
@@ -1132,12 +1237,15 @@ void TesmarControl::changeChannelControl(int /*serialNumber*/, int channel, quin
     BaseModule* module = currentModule();
     if (!module)
         return;
-    quint32 written = 0;
-    const bool ok = module->updateChannelControl(channel, clearBits, setBits, &written);
-    checkWrite(ok, module, channel, tr("change control (clear 0x%1, set 0x%2)").arg(clearBits, 0, 16).arg(setBits, 0, 16));
-    // Clearing the emergency-off bit alone does not end an emergency off on every module.
-    if (ok && (clearBits & ChannelControlBit::emergencyOff))
-        checkWrite(module->clearChannelEmergencyOff(channel), module, channel, tr("clear emergency off"));
+    const QString what = tr("change control (clear 0x%1, set 0x%2)").arg(clearBits, 0, 16).arg(setBits, 0, 16);
+    submitCommand(module, what, 0, [=](BaseModule& each) {
+        const bool ok = each.updateChannelControl(channel, clearBits, setBits);
+        CommandOutcome outcome = writeOutcome(each, ok, channel, what);
+        // Clearing the emergency-off bit alone does not end an emergency off on every module.
+        if (ok && (clearBits & ChannelControlBit::emergencyOff))
+            outcome = writeOutcome(each, each.clearChannelEmergencyOff(channel), channel, tr("clear emergency off"));
+        return outcome;
+    });
 }
 
 void TesmarControl::setChannelEventMask(int /*serialNumber*/, int channel, quint32 eventMask)
@@ -1145,8 +1253,8 @@ void TesmarControl::setChannelEventMask(int /*serialNumber*/, int channel, quint
     const WriteSource source("tool window");
     QPointer<BaseModule> module;
     if (commandModule(module, tr("set event mask 0x%1").arg(eventMask, 0, 16)))
-        checkWrite(module->setChannelEventMask(channel, eventMask), module, channel,
-            tr("set event mask 0x%1").arg(eventMask, 0, 16));
+        submitWrite(module, channel, tr("set event mask 0x%1").arg(eventMask, 0, 16),
+            [=](BaseModule& m) { return m.setChannelEventMask(channel, eventMask); });
 }
 
 void TesmarControl::clearModuleEvents(int /*serialNumber*/)
@@ -1154,7 +1262,7 @@ void TesmarControl::clearModuleEvents(int /*serialNumber*/)
     const WriteSource source("tool window");
     QPointer<BaseModule> module;
     if (commandModule(module, tr("clear module events")))
-        checkWrite(module->clearEventStatus(), module, -1, tr("clear module events"));
+        submitWrite(module, -1, tr("clear module events"), [=](BaseModule& m) { return m.clearEventStatus(); });
 }
 
 void TesmarControl::changeModuleControl(int /*serialNumber*/, quint32 clearBits, quint32 setBits)
@@ -1163,7 +1271,7 @@ void TesmarControl::changeModuleControl(int /*serialNumber*/, quint32 clearBits,
     QPointer<BaseModule> module;
     const QString what = tr("change module control (clear 0x%1, set 0x%2)").arg(clearBits, 0, 16).arg(setBits, 0, 16);
     if (commandModule(module, what))
-        checkWrite(module->updateControl(clearBits, setBits), module, -1, what);
+        submitWrite(module, -1, what, [=](BaseModule& m) { return m.updateControl(clearBits, setBits); });
 }
 
 void TesmarControl::setModuleEventMask(int /*serialNumber*/, quint32 eventMask)
@@ -1171,7 +1279,8 @@ void TesmarControl::setModuleEventMask(int /*serialNumber*/, quint32 eventMask)
     const WriteSource source("tool window");
     QPointer<BaseModule> module;
     if (commandModule(module, tr("set module event mask 0x%1").arg(eventMask, 0, 16)))
-        checkWrite(module->setEventMask(eventMask), module, -1, tr("set module event mask 0x%1").arg(eventMask, 0, 16));
+        submitWrite(module, -1, tr("set module event mask 0x%1").arg(eventMask, 0, 16),
+            [=](BaseModule& m) { return m.setEventMask(eventMask); });
 }
 
 void TesmarControl::setRestartTime(int /*serialNumber*/, quint32 restartTime)
@@ -1179,7 +1288,8 @@ void TesmarControl::setRestartTime(int /*serialNumber*/, quint32 restartTime)
     const WriteSource source("tool window");
     QPointer<BaseModule> module;
     if (commandModule(module, tr("set restart time %1").arg(restartTime)))
-        checkWrite(module->setRestartTime(restartTime), module, -1, tr("set restart time %1").arg(restartTime));
+        submitWrite(module, -1, tr("set restart time %1").arg(restartTime),
+            [=](BaseModule& m) { return m.setRestartTime(restartTime); });
 }
 
 void TesmarControl::setModuleEventChannelMask(int /*serialNumber*/, quint32 mask)
@@ -1187,7 +1297,8 @@ void TesmarControl::setModuleEventChannelMask(int /*serialNumber*/, quint32 mask
     const WriteSource source("tool window");
     QPointer<BaseModule> module;
     if (commandModule(module, tr("set event channel mask 0x%1").arg(mask, 0, 16)))
-        checkWrite(module->setEventChannelMask(mask), module, -1, tr("set event channel mask 0x%1").arg(mask, 0, 16));
+        submitWrite(module, -1, tr("set event channel mask 0x%1").arg(mask, 0, 16),
+            [=](BaseModule& m) { return m.setEventChannelMask(mask); });
 }
 
 void TesmarControl::clearModuleEventChannelStatus(int /*serialNumber*/)
@@ -1195,7 +1306,8 @@ void TesmarControl::clearModuleEventChannelStatus(int /*serialNumber*/)
     const WriteSource source("tool window");
     QPointer<BaseModule> module;
     if (commandModule(module, tr("clear event channel status")))
-        checkWrite(module->clearEventChannelStatus(), module, -1, tr("clear event channel status"));
+        submitWrite(
+            module, -1, tr("clear event channel status"), [=](BaseModule& m) { return m.clearEventChannelStatus(); });
 }
 
 void TesmarControl::setModuleEventGroupMask(int /*serialNumber*/, quint32 mask)
@@ -1203,7 +1315,8 @@ void TesmarControl::setModuleEventGroupMask(int /*serialNumber*/, quint32 mask)
     const WriteSource source("tool window");
     QPointer<BaseModule> module;
     if (commandModule(module, tr("set event group mask 0x%1").arg(mask, 0, 16)))
-        checkWrite(module->setEventGroupMask(mask), module, -1, tr("set event group mask 0x%1").arg(mask, 0, 16));
+        submitWrite(module, -1, tr("set event group mask 0x%1").arg(mask, 0, 16),
+            [=](BaseModule& m) { return m.setEventGroupMask(mask); });
 }
 
 void TesmarControl::clearModuleEventGroupStatus(int /*serialNumber*/)
@@ -1211,7 +1324,7 @@ void TesmarControl::clearModuleEventGroupStatus(int /*serialNumber*/)
     const WriteSource source("tool window");
     QPointer<BaseModule> module;
     if (commandModule(module, tr("clear event group status")))
-        checkWrite(module->clearEventGroupStatus(), module, -1, tr("clear event group status"));
+        submitWrite(module, -1, tr("clear event group status"), [=](BaseModule& m) { return m.clearEventGroupStatus(); });
 }
 
 void TesmarControl::getFlexGroupData(int groupNumber)
@@ -1243,7 +1356,8 @@ void TesmarControl::setFlexGroup(int groupNumber, quint32 member, quint32 type)
         return;
     QPointer<BaseModule> module;
     if (commandModule(module, tr("set group %1").arg(groupNumber)))
-        checkWrite(module->setFlexGroup(groupNumber, member, type), module, -1, tr("set group %1").arg(groupNumber));
+        submitWrite(module, -1, tr("set group %1").arg(groupNumber),
+            [=](BaseModule& m) { return m.setFlexGroup(groupNumber, member, type); });
 }
 
 void TesmarControl::setInterlockOutControl(int /*serialNumber*/, quint32 control)
@@ -1251,8 +1365,8 @@ void TesmarControl::setInterlockOutControl(int /*serialNumber*/, quint32 control
     const WriteSource source("tool window");
     QPointer<BaseModule> module;
     if (commandModule(module, tr("set interlock out control 0x%1").arg(control, 0, 16)))
-        checkWrite(
-            module->SetModuleIlkOutControl(control), module, -1, tr("set interlock out control 0x%1").arg(control, 0, 16));
+        submitWrite(module, -1, tr("set interlock out control 0x%1").arg(control, 0, 16),
+            [=](BaseModule& m) { return m.SetModuleIlkOutControl(control); });
 }
 
 void TesmarControl::setChannelNominalFromToolWindow(int channel, bool voltage, float value)
@@ -1271,8 +1385,9 @@ void TesmarControl::setChannelNominalFromToolWindow(int channel, bool voltage, f
         showRefusal(module, channel, what, tr("(the module is not in stop mode)"));
         return;
     }
-    checkWrite(voltage ? module->setChannelVoltageNominal(channel, value) : module->setChannelCurrentNominal(channel, value),
-        module, channel, what);
+    submitWrite(module, channel, what, [=](BaseModule& m) {
+        return voltage ? m.setChannelVoltageNominal(channel, value) : m.setChannelCurrentNominal(channel, value);
+    });
 }
 
 void TesmarControl::setChannelVoltageNominal(int channel, float value)
@@ -1289,47 +1404,46 @@ void TesmarControl::setChannelBounds(int channel, bool asymmetricVoltageBounds, 
     float voltageInterlockMinSet, bool asymmetricCurrentBounds, float currentInterlockMaxSet, float currentInterlockMinSet)
 {
     const WriteSource source("tool window");
-    // Events are processed while waiting: the module may be deleted (crate switched off) or
-    // another module selected meanwhile; the guard notices the first, the pointer is kept for
-    // the second so the bounds go where the control word went.
     QPointer<BaseModule> module;
     if (!commandModule(module, tr("set bounds")) || channel < 0 || channel >= module->channelNumber())
         return;
 
     // Only the two bounds bits change; the rest of the word is the module's own, read fresh in
-    // the same step (a word that cannot be read is not written back).
+    // the same step (a word that cannot be read is not written back). The bounds are written once
+    // the module shows the new bits, all in one command on the device thread.
     const quint32 boundsBits = ChannelControlBit::asymmetricVoltageBounds | ChannelControlBit::asymmetricCurrentBounds;
     const quint32 wanted = (asymmetricVoltageBounds ? ChannelControlBit::asymmetricVoltageBounds : 0u)
         | (asymmetricCurrentBounds ? ChannelControlBit::asymmetricCurrentBounds : 0u);
-    if (!checkWrite(module->updateChannelControl(channel, boundsBits, wanted), module, channel,
-            tr("set bounds bits 0x%1").arg(wanted, 0, 16)))
-        return;
-
-    int waits = 0;
-    for (;;) {
-        quint32 control = 0;
-        if (module->readChannelControl(channel, &control) && (control & boundsBits) == wanted)
-            break;
-        if (++waits > controlReadBackMaxWaits) {
-            dialogs()->information(this, applicationName(),
-                tr("Error setting Channel %1 Control word. Giving up.").arg(channel), QMessageBox::Ok);
-            return;
+    submitCommand(module, tr("set bounds"), 0, [=](BaseModule& each) {
+        CommandOutcome outcome = writeOutcome(each, each.updateChannelControl(channel, boundsBits, wanted), channel,
+            tr("set bounds bits 0x%1").arg(wanted, 0, 16));
+        if (!outcome.failures.isEmpty())
+            return outcome;
+        for (int waits = 0;; ++waits) {
+            quint32 control = 0;
+            if (each.readChannelControl(channel, &control) && (control & boundsBits) == wanted)
+                break;
+            if (waits >= controlReadBackMaxWaits) {
+                outcome.information = tr("Error setting Channel %1 Control word. Giving up.").arg(channel);
+                return outcome;
+            }
+            QThread::msleep(1);
         }
-        waitProcessingEvents(1);
-        if (!isHeld(module))
-            return;
-    }
-
-    const QString voltageUnit = module->voltageUnit(channel);
-    const QString currentUnit = module->currentUnit(channel);
-    checkWrite(module->setChannelVoltageInterlockMaxSet(channel, voltageInterlockMaxSet), module, channel,
-        tr("set voltage upper bound %1 %2").arg(numberText(voltageInterlockMaxSet), voltageUnit));
-    checkWrite(module->setChannelCurrentInterlockMaxSet(channel, currentInterlockMaxSet), module, channel,
-        tr("set current upper bound %1 %2").arg(numberText(currentInterlockMaxSet), currentUnit));
-    if (asymmetricVoltageBounds)
-        checkWrite(module->setChannelVoltageInterlockMinSet(channel, voltageInterlockMinSet), module, channel,
-            tr("set voltage lower bound %1 %2").arg(numberText(voltageInterlockMinSet), voltageUnit));
-    if (asymmetricCurrentBounds)
-        checkWrite(module->setChannelCurrentInterlockMinSet(channel, currentInterlockMinSet), module, channel,
-            tr("set current lower bound %1 %2").arg(numberText(currentInterlockMinSet), currentUnit));
+        const QString voltageUnit = each.voltageUnit(channel);
+        const QString currentUnit = each.currentUnit(channel);
+        auto write = [&](bool ok, const QString& what) {
+            outcome.failures += writeOutcome(each, ok, channel, what).failures;
+        };
+        write(each.setChannelVoltageInterlockMaxSet(channel, voltageInterlockMaxSet),
+            tr("set voltage upper bound %1 %2").arg(numberText(voltageInterlockMaxSet), voltageUnit));
+        write(each.setChannelCurrentInterlockMaxSet(channel, currentInterlockMaxSet),
+            tr("set current upper bound %1 %2").arg(numberText(currentInterlockMaxSet), currentUnit));
+        if (asymmetricVoltageBounds)
+            write(each.setChannelVoltageInterlockMinSet(channel, voltageInterlockMinSet),
+                tr("set voltage lower bound %1 %2").arg(numberText(voltageInterlockMinSet), voltageUnit));
+        if (asymmetricCurrentBounds)
+            write(each.setChannelCurrentInterlockMinSet(channel, currentInterlockMinSet),
+                tr("set current lower bound %1 %2").arg(numberText(currentInterlockMinSet), currentUnit));
+        return outcome;
+    });
 }

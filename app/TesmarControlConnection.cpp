@@ -22,6 +22,8 @@ void TesmarControl::releaseModuleAccess()
 {
     if (rediscoveryTimer)
         rediscoveryTimer->stop();
+    if (reconnectTimer)
+        reconnectTimer->stop();
     session->release();
 }
 
@@ -40,6 +42,16 @@ void TesmarControl::forgetModules()
 
 void TesmarControl::initModuleAccess()
 {
+    startConnecting(false);
+}
+
+void TesmarControl::reconnectInBackground()
+{
+    startConnecting(true);
+}
+
+void TesmarControl::startConnecting(bool inBackground)
+{
     releaseModuleAccess();
     statusLabelMiddle->clear();
     statusLabelController->clear();
@@ -53,20 +65,78 @@ void TesmarControl::initModuleAccess()
     ui->table->removeAllRows();
     lastSelectedRow = -1;
 
-    if (!session->connectTo(crateIpAddress)) {
-        refreshTimer->stop();
-        ui->lblModuleType->clear(); // not connecting any more
-        // A VME bridge has no address: its own text says what is missing (no library, no bridge).
-        const QString bridgeError = vmeModules && session->controller() ? session->controller()->errorString() : QString();
-        statusLabelController->setText(bridgeError.isEmpty()
-                ? tr("<font color=\"red\">Can not connect to address %1.").arg(crateIpAddress)
-                : QStringLiteral("<font color=\"red\">%1").arg(bridgeError.toHtmlEscaped()));
-        enableModuleActions(false);
-        ui->actionCrates->setEnabled(false);
-        ui->menuSystem->setEnabled(false);
+    enableModuleActions(false);
+    if (inBackground) {
+        // Opening and discovery run off the GUI thread; the window says "connecting..." and
+        // stays usable meanwhile (connectFinished).
+        watchBackgroundConnects();
+        session->connectInBackground(crateIpAddress);
         return;
     }
+    const bool connected = session->connectTo(crateIpAddress);
+    controllerAddress = session->controller() ? session->controller()->address() : QString();
+    if (connected)
+        showConnectedModules();
+    else
+        showConnectFailure();
+}
 
+void TesmarControl::watchBackgroundConnects()
+{
+    if (reconnectTimer)
+        return;
+    reconnectTimer = new QTimer(this);
+    reconnectTimer->setObjectName(QStringLiteral("reconnectTimer"));
+    reconnectTimer->setSingleShot(true);
+    connect(reconnectTimer, &QTimer::timeout, this, &TesmarControl::tryReconnect);
+    connect(session.get(), &DeviceSession::connectFinished, this, &TesmarControl::reconnectFinished);
+}
+
+void TesmarControl::showConnectFailure()
+{
+    refreshTimer->stop();
+    ui->lblModuleType->clear(); // not connecting any more
+    // A VME bridge has no address: its own text says what is missing (no library, no bridge).
+    const QString bridgeError = vmeModules && session->controller() ? session->controller()->errorString() : QString();
+    statusLabelController->setText(bridgeError.isEmpty()
+            ? tr("<font color=\"red\">Can not connect to address %1; trying again every %2 s.")
+                  .arg(crateIpAddress)
+                  .arg(reconnectIntervalMs / 1000.0)
+            : QStringLiteral("<font color=\"red\">%1").arg(bridgeError.toHtmlEscaped()));
+    enableModuleActions(false);
+    ui->actionCrates->setEnabled(false);
+    ui->menuSystem->setEnabled(false);
+    // An unattended station connects by itself once the crate answers again; a missing VME
+    // bridge or library does not come back by waiting.
+    if (!bridgeError.isEmpty())
+        return;
+    watchBackgroundConnects();
+    reconnectTimer->start(reconnectIntervalMs);
+}
+
+void TesmarControl::tryReconnect()
+{
+    // Opening and discovery run off the GUI thread; the failure text stays meanwhile.
+    session->connectInBackground(crateIpAddress);
+}
+
+void TesmarControl::reconnectFinished(bool connected)
+{
+    controllerAddress = session->controller() ? session->controller()->address() : QString();
+    if (connected)
+        showConnectedModules();
+    else
+        showConnectFailure();
+}
+
+void TesmarControl::setReconnectIntervalMs(int intervalMs)
+{
+    reconnectIntervalMs = intervalMs;
+}
+
+void TesmarControl::showConnectedModules()
+{
+    statusLabelController->clear();
     const QList<BaseModule*> modules = session->modules();
     for (BaseModule* module : modules)
         ui->lstModules->addItem(tr("%1\nconnecting...").arg(module->address()));
@@ -278,7 +348,7 @@ void TesmarControl::on_actionController_triggered()
     crateIpAddress = address;
     locker.lock(crateIpAddress);
     openSettings()->setValue(QStringLiteral("IpAddress"), crateIpAddress);
-    initModuleAccess();
+    reconnectInBackground();
 }
 
 void TesmarControl::on_actionSetCrateAddress_triggered()
@@ -333,7 +403,7 @@ void TesmarControl::scheduleRediscovery(int delayMs)
         rediscoveryTimer = new QTimer(this);
         rediscoveryTimer->setObjectName(QStringLiteral("rediscoveryTimer"));
         rediscoveryTimer->setSingleShot(true);
-        connect(rediscoveryTimer, &QTimer::timeout, this, &TesmarControl::initModuleAccess);
+        connect(rediscoveryTimer, &QTimer::timeout, this, &TesmarControl::reconnectInBackground);
     }
     rediscoveryTimer->start(delayMs);
 }

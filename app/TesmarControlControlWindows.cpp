@@ -1,7 +1,7 @@
 // The control windows of the main window: supplies and temperatures, crates, variable groups
 // (tool windows, created on first use and kept), and the modal current trip, external inhibit
 // and user nominal value dialogs. Their writes go through the module operations and report a
-// refusal like every other command (checkWrite).
+// refusal like every other command (submitCommand).
 #include "TesmarControl.h"
 
 #include "StatusMessages.h"
@@ -204,10 +204,12 @@ void TesmarControl::on_actionSetChannelCurrentTrip_triggered()
     const WriteSource source("prompt");
     if (valueChanged)
         writeChannelValue(module, channel, false, float(dialog.value()));
-    if (tripChanged)
-        checkWrite(module->setChannelDelayedTripAction(
-                       channel, BaseModule::OutputSupervisionAction(dialog.action()), dialog.delay()),
-            module, channel, tripText(dialog.action(), dialog.delay()));
+    if (tripChanged) {
+        const auto action = BaseModule::OutputSupervisionAction(dialog.action());
+        const int delayMs = dialog.delay();
+        submitWrite(module, channel, tripText(dialog.action(), delayMs),
+            [=](BaseModule& each) { return each.setChannelDelayedTripAction(channel, action, delayMs); });
+    }
     if (!valueChanged && !tripChanged)
         StatusMessages::showNote(
             statusBar(), tr("Set current trip: nothing was changed, nothing was sent."), refusalMessageMs);
@@ -252,9 +254,15 @@ void TesmarControl::on_actionSetAllChannelsCurrentTrip_triggered()
     // Asked for every channel: every field shown is sent, changed or not.
     const WriteSource source("prompt");
     const float value = float(dialog.value());
-    checkWrite(module->setAllChannelsCurrentSet(value), module, -1, allChannelsValueText(module, false, value));
-    checkWrite(module->setAllChannelsDelayedTripAction(BaseModule::OutputSupervisionAction(dialog.action()), dialog.delay()),
-        module, -1, tripText(dialog.action(), dialog.delay()) + tr(" for all channels"));
+    const auto action = BaseModule::OutputSupervisionAction(dialog.action());
+    const int delayMs = dialog.delay();
+    const QString tripWhat = tripText(dialog.action(), delayMs) + tr(" for all channels");
+    submitCommand(module, allChannelsValueText(module, false, value), 0, [=](BaseModule& each) {
+        CommandOutcome outcome =
+            writeOutcome(each, each.setAllChannelsCurrentSet(value), -1, allChannelsValueText(&each, false, value));
+        outcome.failures += writeOutcome(each, each.setAllChannelsDelayedTripAction(action, delayMs), -1, tripWhat).failures;
+        return outcome;
+    });
 }
 
 // ---- External inhibit ----
@@ -291,11 +299,11 @@ void TesmarControl::runInhibitDialog(bool allChannels)
     const WriteSource source("prompt");
     const auto action = BaseModule::OutputSupervisionAction(dialog.action());
     if (allChannels) {
-        checkWrite(module->setAllChannelsInhibitAction(action), module, -1,
-            tr("set external inhibit action %1 for all channels").arg(dialog.action()));
+        submitWrite(module, -1, tr("set external inhibit action %1 for all channels").arg(dialog.action()),
+            [action](BaseModule& each) { return each.setAllChannelsInhibitAction(action); });
     } else if (dialog.action() != shownAction) {
-        checkWrite(module->setChannelInhibitAction(channel, action), module, channel,
-            tr("set external inhibit action %1").arg(dialog.action()));
+        submitWrite(module, channel, tr("set external inhibit action %1").arg(dialog.action()),
+            [channel, action](BaseModule& each) { return each.setChannelInhibitAction(channel, action); });
     } else {
         StatusMessages::showNote(
             statusBar(), tr("External inhibit: nothing was changed, nothing was sent."), refusalMessageMs);
@@ -368,23 +376,31 @@ void TesmarControl::on_actionSetChannelNominalValues_triggered()
     const WriteSource source("prompt");
     // The module takes user nominal values only in stop mode. A stop that was set before (an
     // interrupted profile write, the operator) stays set afterwards; a control word that cannot
-    // be read is not written back.
-    quint32 control = 0;
-    if (!module->readControl(&control)) {
-        showWriteFailures(module, tr("set stop mode"), {{-1, module->lastError()}});
-        return;
-    }
-    const bool wasStopped = control & stopModeControlBit;
-    if (!wasStopped && !checkWrite(module->updateControl(0, stopModeControlBit), module, -1, tr("set stop mode")))
-        return;
-    if (voltage != shownVoltage)
-        checkWrite(module->setChannelVoltageNominal(row, float(voltage)), module, row,
-            tr("set nominal voltage %1 %2").arg(numberText(voltage), voltageUnit));
-    if (current != shownCurrent)
-        checkWrite(module->setChannelCurrentNominal(row, float(current)), module, row,
-            tr("set nominal current %1 %2").arg(numberText(current), currentUnit));
-    if (!wasStopped)
-        checkWrite(module->updateControl(stopModeControlBit, 0), module, -1, tr("leave stop mode"));
-    // The table sets itself up again with the new nominal values.
-    module->setConnectionState(BaseModule::ModuleStateUnknown);
+    // be read is not written back. All steps run as one command on the device thread.
+    submitCommand(module, what, 0, [=](BaseModule& each) {
+        quint32 control = 0;
+        if (!each.readControl(&control))
+            return writeOutcome(each, false, -1, tr("set stop mode"));
+        const bool wasStopped = control & stopModeControlBit;
+        if (!wasStopped) {
+            CommandOutcome stop = writeOutcome(each, each.updateControl(0, stopModeControlBit), -1, tr("set stop mode"));
+            if (!stop.failures.isEmpty())
+                return stop;
+        }
+        CommandOutcome outcome;
+        if (voltage != shownVoltage)
+            outcome.failures += writeOutcome(each, each.setChannelVoltageNominal(row, float(voltage)), row,
+                tr("set nominal voltage %1 %2").arg(numberText(voltage), voltageUnit))
+                                    .failures;
+        if (current != shownCurrent)
+            outcome.failures += writeOutcome(each, each.setChannelCurrentNominal(row, float(current)), row,
+                tr("set nominal current %1 %2").arg(numberText(current), currentUnit))
+                                    .failures;
+        if (!wasStopped)
+            outcome.failures +=
+                writeOutcome(each, each.updateControl(stopModeControlBit, 0), -1, tr("leave stop mode")).failures;
+        // The table sets itself up again with the new nominal values.
+        each.setConnectionState(BaseModule::ModuleStateUnknown);
+        return outcome;
+    });
 }

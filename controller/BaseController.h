@@ -10,10 +10,12 @@
 // Concrete controllers bind their access library at run time; modules and crates keep a plain,
 // non-owning pointer to their controller.
 //
-// Thread safety: the GUI thread and a script thread both reach the device through one
-// controller. Every module and crate operation takes mutex() for its whole duration (device
-// access plus cache update), so two threads never interleave inside one operation. The mutex
-// is recursive because operations call other operations of the same object.
+// Thread safety: the device threads (the session's poller, which also carries the operator's
+// commands, and a script thread) reach the device through one controller. Every module and crate
+// operation takes mutex() for its whole duration (device access plus cache update), so two
+// threads never interleave inside one operation. The mutex is recursive because operations call
+// other operations of the same object. Only the controller itself and the device layer (through
+// ControllerLock) take it.
 class BaseController
 {
 public:
@@ -34,10 +36,10 @@ public:
     virtual QStringList stringList() = 0;
     virtual bool isConnected();
 
+protected:
     // Serialises all device access through this controller; see the class comment.
     std::recursive_mutex& mutex() const { return m_mutex; }
 
-protected:
     // Resolves one exported entry of `library` into the typed pointer `entry` (null when the
     // library lacks it). Returns whether it was found.
     template <typename Function>
@@ -48,5 +50,6 @@ protected:
     }
 
 private:
+    friend class ControllerLock;
     mutable std::recursive_mutex m_mutex;
 };

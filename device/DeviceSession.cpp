@@ -6,6 +6,9 @@
 #include "device/ControllerFactory.h"
 
 #include <QPointer>
+#include <QThread>
+
+#include <algorithm>
 
 DeviceSession::DeviceSession(std::unique_ptr<ControllerFactory> factory, QObject* parent)
     : QObject(parent)
@@ -16,6 +19,11 @@ DeviceSession::DeviceSession(std::unique_ptr<ControllerFactory> factory, QObject
 
 DeviceSession::~DeviceSession()
 {
+    // A connection being tried ends first (its outcome is dropped with this object).
+    ++m_connectAttempt;
+    for (auto& thread : m_connectThreads)
+        thread->wait();
+    m_connectThreads.clear();
     // The poller's thread ends first (after its read in progress), so nothing reads while the
     // devices go.
     m_poller->stop();
@@ -26,21 +34,105 @@ bool DeviceSession::connectTo(const QString& address)
 {
     release();
     m_controller = m_factory->createController();
-    if (!m_controller || !m_controller->open(address))
+    if (!m_controller)
         return false;
-    m_modules = m_factory->discoverModules(m_controller);
-    m_crates = m_factory->createCrates(m_controller);
+    std::lock_guard<std::mutex> serial(m_connectSerial);
+    if (!m_controller->open(address))
+        return false;
+    install(m_factory->discoverModules(m_controller), m_factory->createCrates(m_controller));
+    return true;
+}
+
+struct DeviceSession::Found
+{
+    bool opened = false;
+    QVector<std::shared_ptr<BaseModule>> modules;
+    QVector<std::shared_ptr<BaseCrate>> crates;
+};
+
+void DeviceSession::connectInBackground(const QString& address)
+{
+    release();
+    joinFinishedConnects();
+    const quint64 attempt = m_connectAttempt.load();
+    m_connecting = true;
+    std::shared_ptr<BaseController> controller = m_factory->createController();
+    auto found = std::make_shared<Found>();
+    if (!controller) {
+        QMetaObject::invokeMethod(
+            this, [this, attempt, found] { finishConnect(attempt, nullptr, found); }, Qt::QueuedConnection);
+        return;
+    }
+    QThread* const home = thread();
+    std::unique_ptr<QThread> worker(QThread::create([this, attempt, controller, address, found, home] {
+        {
+            std::lock_guard<std::mutex> serial(m_connectSerial);
+            // Superseded while waiting for an earlier attempt: nothing is tried.
+            if (m_connectAttempt.load() == attempt) {
+                found->opened = controller->open(address);
+                if (found->opened) {
+                    found->modules = m_factory->discoverModules(controller);
+                    found->crates = m_factory->createCrates(controller);
+                }
+            }
+        }
+        // The modules live in the session's thread from now on, as connectTo() makes them.
+        for (const auto& module : std::as_const(found->modules))
+            module->moveToThread(home);
+        QMetaObject::invokeMethod(
+            this, [this, attempt, controller, found] { finishConnect(attempt, controller, found); }, Qt::QueuedConnection);
+    }));
+    worker->setObjectName(QStringLiteral("Connect"));
+    worker->start();
+    m_connectThreads.push_back(std::move(worker));
+}
+
+bool DeviceSession::isConnecting() const
+{
+    return m_connecting;
+}
+
+void DeviceSession::joinFinishedConnects()
+{
+    m_connectThreads.erase(
+        std::remove_if(m_connectThreads.begin(), m_connectThreads.end(),
+            [](const std::unique_ptr<QThread>& thread) { return thread->isFinished() && thread->wait(); }),
+        m_connectThreads.end());
+}
+
+void DeviceSession::finishConnect(
+    quint64 attempt, std::shared_ptr<BaseController> controller, const std::shared_ptr<Found>& found)
+{
+    if (attempt != m_connectAttempt.load())
+        return;
+    m_connecting = false;
+    // The controller stays also when it could not be opened, as after connectTo().
+    m_controller = std::move(controller);
+    if (!m_controller || !found->opened) {
+        emit connectFinished(false);
+        return;
+    }
+    install(std::move(found->modules), std::move(found->crates));
+    emit connectFinished(true);
+}
+
+void DeviceSession::install(QVector<std::shared_ptr<BaseModule>> modules, QVector<std::shared_ptr<BaseCrate>> crates)
+{
+    m_modules = std::move(modules);
+    m_crates = std::move(crates);
     m_currentModuleIndex = m_modules.isEmpty() ? -1 : 0;
     m_poller->setCurrentModule(m_currentModuleIndex);
     m_poller->setDevices(m_controller, m_modules, m_crates);
     m_poller->start();
     emit modulesDiscovered();
     emit currentModuleChanged(m_currentModuleIndex);
-    return true;
 }
 
 void DeviceSession::release()
 {
+    // A connection still being tried is superseded.
+    ++m_connectAttempt;
+    m_connecting = false;
     releaseModules();
     if (!m_controller && m_crates.isEmpty())
         return;
@@ -178,4 +270,31 @@ void DeviceSession::readCurrentModuleOnce(QObject* receiver, ModuleRead read)
             },
             Qt::QueuedConnection);
     });
+}
+
+// ---- Commands ----
+
+void DeviceSession::submitCommand(
+    QObject* receiver, int moduleIndex, Priority priority, Command command, CommandResult dropped)
+{
+    if (!command)
+        return;
+    const bool guarded = receiver != nullptr;
+    const QPointer<QObject> guard(receiver);
+    // Runs the outcome in this session's thread; the session outlives every poller pass (its
+    // destructor stops the poller first), and a posted call dies with it.
+    auto post = [this, guarded, guard](CommandResult deliver) {
+        if (!deliver)
+            return;
+        QMetaObject::invokeMethod(
+            this,
+            [guarded, guard, deliver = std::move(deliver)] {
+                if (!guarded || guard)
+                    deliver();
+            },
+            Qt::QueuedConnection);
+    };
+    m_poller->runCommand(
+        moduleIndex, priority, [post, command = std::move(command)](BaseModule& module) { post(command(module)); },
+        [post, dropped = std::move(dropped)] { post(dropped); });
 }

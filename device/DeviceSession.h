@@ -9,13 +9,17 @@
 #include <QString>
 #include <QVector>
 
+#include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <vector>
 
 class BaseController;
 class BaseCrate;
 class BaseModule;
 class ControllerFactory;
+class QThread;
 
 // Owns the controller, the crates and the modules of one connection, runs discovery and
 // rediscovery, and owns the poller that reads them on its own thread. Lives in the GUI thread;
@@ -37,6 +41,13 @@ public:
     // discovers the modules and crates and starts the poller. False when the controller could not
     // be opened (the controller object stays until the next release, as the window expects).
     bool connectTo(const QString& address);
+    // The same without waiting: releases everything at once, creates the controller here (it
+    // loads its library, nothing goes over the network) and opens and discovers on a thread of
+    // its own; connectFinished() follows in this thread. A later connectInBackground(),
+    // connectTo() or release() supersedes it: its outcome is dropped unseen. Connections are
+    // tried one at a time.
+    void connectInBackground(const QString& address);
+    bool isConnecting() const;
     // Drops modules, crates and the controller (in that order), announcing first.
     void release();
     // Drops only the modules (crate switched off); controller and crates stay.
@@ -72,11 +83,26 @@ public:
     using ModuleRead = std::function<ModuleReadResult(BaseModule& module)>;
     void readCurrentModuleOnce(QObject* receiver, ModuleRead read);
 
+    // ---- Commands ----
+    // Carries out `command` with module `moduleIndex` off the GUI thread, after the commands given
+    // before it and ahead of the refresh reads (Poller::runCommand); an urgent command (emergency
+    // off) goes ahead of every waiting normal one. What `command` returns runs later in this
+    // session's thread, unless `receiver` was destroyed meanwhile (null: no receiver to wait for).
+    // When the module went away before the command's turn nothing is sent and `dropped` (may be
+    // empty) runs in this session's thread instead, under the same condition.
+    // Callable from any thread; `receiver` must live in this session's thread.
+    using CommandResult = std::function<void()>;
+    using Command = std::function<CommandResult(BaseModule& module)>;
+    using Priority = Poller::Priority;
+    void submitCommand(QObject* receiver, int moduleIndex, Priority priority, Command command, CommandResult dropped = {});
+
 signals:
     void modulesAboutToBeReleased();
     void modulesReleased();
     void modulesDiscovered();
     void currentModuleChanged(int moduleIndex);
+    // The outcome of connectInBackground(), after modulesDiscovered() when it connected.
+    void connectFinished(bool connected);
 
 private:
     struct OwnerNeeds
@@ -86,6 +112,11 @@ private:
     };
 
     void updatePollerNeeds();
+    // Takes over what a connection found and starts the poller.
+    void install(QVector<std::shared_ptr<BaseModule>> modules, QVector<std::shared_ptr<BaseCrate>> crates);
+    struct Found;
+    void finishConnect(quint64 attempt, std::shared_ptr<BaseController> controller, const std::shared_ptr<Found>& found);
+    void joinFinishedConnects();
 
     std::unique_ptr<ControllerFactory> m_factory;
     std::unique_ptr<Poller> m_poller;
@@ -94,4 +125,10 @@ private:
     QVector<std::shared_ptr<BaseCrate>> m_crates;
     int m_currentModuleIndex = -1;
     QHash<const QObject*, OwnerNeeds> m_needs;
+
+    // ---- Connecting in the background ----
+    std::atomic<quint64> m_connectAttempt{0};
+    bool m_connecting = false;
+    std::mutex m_connectSerial; // one open and discovery at a time (the factory is not shared)
+    std::vector<std::unique_ptr<QThread>> m_connectThreads;
 };

@@ -1,4 +1,5 @@
 #include "device/OpcCrate.h"
+#include "device/ControllerLock.h"
 
 #include "controller/OpcController.h"
 
@@ -86,7 +87,7 @@ bool OpcCrate::powerOn()
 
 bool OpcCrate::setPowerOn(bool on)
 {
-    std::lock_guard<std::recursive_mutex> lock(m_controller->mutex());
+    std::lock_guard<std::recursive_mutex> lock(ControllerLock::of(*m_controller));
     // The write is confirmed by the crate's own reading of the switch afterwards.
     m_controller->setBool(item("On"), on);
     bool now = false;

@@ -1,4 +1,5 @@
 #include "device/OpcModule.h"
+#include "device/ControllerLock.h"
 
 #include "controller/OpcController.h"
 #include "device/ModuleTypes.h"
@@ -53,7 +54,7 @@ OpcModule::OpcModule(OpcController* controller, const QString& name, QObject* pa
     , m_controller(controller)
     , m_prefix(name.endsWith(QLatin1Char('.')) ? name : name + QLatin1Char('.'))
 {
-    Lock lock(m_controller->mutex());
+    Lock lock(ControllerLock::of(*m_controller));
     const QString channelPrefix = m_prefix + QStringLiteral("ch");
     for (const QString& channel : m_controller->channelList()) {
         if (channel.startsWith(channelPrefix))
@@ -242,7 +243,7 @@ bool OpcModule::readValue(const QString& item, ValueKind kind, float* value)
 
 bool OpcModule::writtenValue(const QString& item, float value, ValueKind kind, int channel, const char* quantity)
 {
-    Lock lock(m_controller->mutex());
+    Lock lock(ControllerLock::of(*m_controller));
     float readBack = 0.0f;
     bool ok = false;
     if (!m_controller->setFloat(item, toServer(value, kind), &readBack)) {
@@ -259,7 +260,7 @@ bool OpcModule::writtenValue(const QString& item, float value, ValueKind kind, i
 template <typename Update>
 bool OpcModule::changeMask(const QString& suffix, const char* quantity, Update update)
 {
-    Lock lock(m_controller->mutex());
+    Lock lock(ControllerLock::of(*m_controller));
     bool answered = false;
     const quint32 mask = m_controller->getUnsignedLong(moduleItem(suffix), &answered);
     if (!answered)
@@ -405,13 +406,13 @@ bool OpcModule::setDigitalFilter(quint32)
 
 float OpcModule::voltageLimit()
 {
-    Lock lock(m_controller->mutex());
+    Lock lock(ControllerLock::of(*m_controller));
     return voltageFromServer(m_controller->getFloat(moduleItem(QStringLiteral("HardwareVLimit"))));
 }
 
 float OpcModule::currentLimit()
 {
-    Lock lock(m_controller->mutex());
+    Lock lock(ControllerLock::of(*m_controller));
     return currentFromServer(m_controller->getFloat(moduleItem(QStringLiteral("HardwareILimit"))));
 }
 
@@ -499,7 +500,7 @@ bool OpcModule::setEventMask(quint32 mask)
 
 quint32 OpcModule::control()
 {
-    Lock lock(m_controller->mutex());
+    Lock lock(ControllerLock::of(*m_controller));
     quint32 word = 0;
     if (killEnable())
         word |= ModuleControlBit::killEnable;
@@ -510,7 +511,7 @@ quint32 OpcModule::control()
 
 bool OpcModule::setControl(quint32 control)
 {
-    Lock lock(m_controller->mutex());
+    Lock lock(ControllerLock::of(*m_controller));
     bool ok = true;
     QString firstFailure;
     const auto note = [&](bool result) {
@@ -583,7 +584,7 @@ bool OpcModule::setRestartTime(quint32)
 // switched off and emergency-off again.
 bool OpcModule::setSelectedChannelsOn(quint32 mask)
 {
-    Lock lock(m_controller->mutex());
+    Lock lock(ControllerLock::of(*m_controller));
     const bool ok = changeMask(QStringLiteral("On"), "switch of channels", [mask](quint32 read) { return read | mask; });
     if (ok)
         noteControl(mask, ChannelControlBit::on, true);
@@ -592,7 +593,7 @@ bool OpcModule::setSelectedChannelsOn(quint32 mask)
 
 bool OpcModule::setSelectedChannelsOff(quint32 mask)
 {
-    Lock lock(m_controller->mutex());
+    Lock lock(ControllerLock::of(*m_controller));
     const bool ok = changeMask(QStringLiteral("On"), "switch of channels", [mask](quint32 read) { return read & ~mask; });
     if (ok)
         noteControl(mask, ChannelControlBit::on, false);
@@ -601,7 +602,7 @@ bool OpcModule::setSelectedChannelsOff(quint32 mask)
 
 bool OpcModule::setSelectedChannelsEmergencyOff(quint32 mask)
 {
-    Lock lock(m_controller->mutex());
+    Lock lock(ControllerLock::of(*m_controller));
     const bool ok =
         changeMask(QStringLiteral("Emcy"), "emergency off of channels", [mask](quint32 read) { return read | mask; });
     if (ok)
@@ -611,7 +612,7 @@ bool OpcModule::setSelectedChannelsEmergencyOff(quint32 mask)
 
 bool OpcModule::clearSelectedChannelsEmergencyOff(quint32 mask)
 {
-    Lock lock(m_controller->mutex());
+    Lock lock(ControllerLock::of(*m_controller));
     const bool ok =
         changeMask(QStringLiteral("Emcy"), "emergency off of channels", [mask](quint32 read) { return read & ~mask; });
     if (ok)
@@ -624,7 +625,7 @@ bool OpcModule::clearSelectedChannelsEmergencyOff(quint32 mask)
 bool OpcModule::writtenToAllChannels(
     const char* allItem, const char* channelSuffix, float value, ValueKind kind, const char* quantity)
 {
-    Lock lock(m_controller->mutex());
+    Lock lock(ControllerLock::of(*m_controller));
     bool ok = m_controller->setFloat(moduleItem(QLatin1String(allItem)), toServer(value, kind)) || noAnswer();
     for (int channel = 0; ok && channel < m_channelCount; ++channel) {
         float readBack = 0.0f;
@@ -653,7 +654,7 @@ bool OpcModule::setAllChannelsCurrentSet(float iset)
 
 bool OpcModule::setAllChannelsDelayedTripAction(OutputSupervisionAction action, int delay)
 {
-    Lock lock(m_controller->mutex());
+    Lock lock(ControllerLock::of(*m_controller));
     if (m_channelCount <= 0)
         return notOffered();
     for (int channel = 0; channel < m_channelCount; ++channel) {
@@ -665,7 +666,7 @@ bool OpcModule::setAllChannelsDelayedTripAction(OutputSupervisionAction action, 
 
 bool OpcModule::setChannelExternalMeasurementEnabled(int channel, bool enabled)
 {
-    Lock lock(m_controller->mutex());
+    Lock lock(ControllerLock::of(*m_controller));
     if (!isMeasurementModule())
         return notOffered();
     if (!validChannel(channel))
@@ -679,7 +680,7 @@ bool OpcModule::setChannelExternalMeasurementEnabled(int channel, bool enabled)
 
 bool OpcModule::setChannelRippleMeasurementEnabled(int channel, bool enabled)
 {
-    Lock lock(m_controller->mutex());
+    Lock lock(ControllerLock::of(*m_controller));
     if (!isMeasurementModule())
         return notOffered();
     if (!validChannel(channel))
@@ -693,7 +694,7 @@ bool OpcModule::setChannelRippleMeasurementEnabled(int channel, bool enabled)
 
 bool OpcModule::setChannelBothMeasurementsEnabled(int channel, bool enabled)
 {
-    Lock lock(m_controller->mutex());
+    Lock lock(ControllerLock::of(*m_controller));
     return setChannelExternalMeasurementEnabled(channel, enabled) && setChannelRippleMeasurementEnabled(channel, enabled);
 }
 
@@ -705,7 +706,7 @@ bool OpcModule::doMultiplex()
 
 bool OpcModule::setResistor(int resistor)
 {
-    Lock lock(m_controller->mutex());
+    Lock lock(ControllerLock::of(*m_controller));
     const bool valid = resistor >= 1 && resistor <= 3;
     return written(m_controller->setBool(moduleItem(QStringLiteral("setR1")), valid && (resistor & 1)),
                JournalWrite::moduleWide, "resistor R1", onOffText(valid && (resistor & 1)))
@@ -759,7 +760,7 @@ bool OpcModule::setChannelEventMask(int channel, quint32 mask)
 
 quint32 OpcModule::channelControl(int channel)
 {
-    Lock lock(m_controller->mutex());
+    Lock lock(ControllerLock::of(*m_controller));
     if (!validChannel(channel))
         return 0;
     quint16& word = m_controlCache[channel];
@@ -787,7 +788,7 @@ bool OpcModule::setChannelControl(int, quint32)
 // Channels beyond the 32 bits of the masks are switched through their own items.
 bool OpcModule::setChannelOn(int channel)
 {
-    Lock lock(m_controller->mutex());
+    Lock lock(ControllerLock::of(*m_controller));
     if (!validChannel(channel))
         return noSuchChannel(channel);
     if (channel >= maskedChannels)
@@ -798,7 +799,7 @@ bool OpcModule::setChannelOn(int channel)
 
 bool OpcModule::setChannelOff(int channel)
 {
-    Lock lock(m_controller->mutex());
+    Lock lock(ControllerLock::of(*m_controller));
     if (!validChannel(channel))
         return noSuchChannel(channel);
     if (channel >= maskedChannels)
@@ -811,7 +812,7 @@ bool OpcModule::setChannelOff(int channel)
 // alone would release every other channel from its emergency off.
 bool OpcModule::setChannelEmergencyOff(int channel)
 {
-    Lock lock(m_controller->mutex());
+    Lock lock(ControllerLock::of(*m_controller));
     if (!validChannel(channel))
         return noSuchChannel(channel);
     if (channel >= maskedChannels)
@@ -822,7 +823,7 @@ bool OpcModule::setChannelEmergencyOff(int channel)
 
 bool OpcModule::clearChannelEmergencyOff(int channel)
 {
-    Lock lock(m_controller->mutex());
+    Lock lock(ControllerLock::of(*m_controller));
     if (!validChannel(channel))
         return noSuchChannel(channel);
     if (channel >= maskedChannels)
@@ -835,7 +836,7 @@ bool OpcModule::clearChannelEmergencyOff(int channel)
 
 float OpcModule::channelVoltageNominal(int channel)
 {
-    Lock lock(m_controller->mutex());
+    Lock lock(ControllerLock::of(*m_controller));
     if (!validChannel(channel))
         return 0.0f;
     return voltageFromServer(m_controller->getFloat(channelItem(channel, QStringLiteral("NominalV"))));
@@ -843,7 +844,7 @@ float OpcModule::channelVoltageNominal(int channel)
 
 float OpcModule::channelCurrentNominal(int channel)
 {
-    Lock lock(m_controller->mutex());
+    Lock lock(ControllerLock::of(*m_controller));
     if (!validChannel(channel))
         return 0.0f;
     return currentFromServer(m_controller->getFloat(channelItem(channel, QStringLiteral("NominalI"))));
@@ -851,7 +852,7 @@ float OpcModule::channelCurrentNominal(int channel)
 
 float OpcModule::channelVoltageSet(int channel)
 {
-    Lock lock(m_controller->mutex());
+    Lock lock(ControllerLock::of(*m_controller));
     if (isMeasurementModule() || !validChannel(channel))
         return 0.0f;
     return voltageFromServer(m_controller->getFloat(channelItem(channel, QStringLiteral("VSet"))));
@@ -859,7 +860,7 @@ float OpcModule::channelVoltageSet(int channel)
 
 bool OpcModule::setChannelVoltageSet(int channel, float vset)
 {
-    Lock lock(m_controller->mutex());
+    Lock lock(ControllerLock::of(*m_controller));
     if (isMeasurementModule())
         return notOffered();
     if (!validChannel(channel))
@@ -869,7 +870,7 @@ bool OpcModule::setChannelVoltageSet(int channel, float vset)
 
 float OpcModule::channelVoltageMeasure(int channel)
 {
-    Lock lock(m_controller->mutex());
+    Lock lock(ControllerLock::of(*m_controller));
     if (!validChannel(channel))
         return 0.0f;
     return voltageFromServer(m_controller->getFloat(channelItem(channel, QStringLiteral("VMeas"))));
@@ -877,7 +878,7 @@ float OpcModule::channelVoltageMeasure(int channel)
 
 float OpcModule::channelCurrentSet(int channel)
 {
-    Lock lock(m_controller->mutex());
+    Lock lock(ControllerLock::of(*m_controller));
     if (isMeasurementModule() || !validChannel(channel))
         return 0.0f;
     return currentFromServer(m_controller->getFloat(channelItem(channel, QStringLiteral("ISet"))));
@@ -885,7 +886,7 @@ float OpcModule::channelCurrentSet(int channel)
 
 bool OpcModule::setChannelCurrentSet(int channel, float iset)
 {
-    Lock lock(m_controller->mutex());
+    Lock lock(ControllerLock::of(*m_controller));
     if (isMeasurementModule())
         return notOffered();
     if (!validChannel(channel))
@@ -895,7 +896,7 @@ bool OpcModule::setChannelCurrentSet(int channel, float iset)
 
 float OpcModule::channelCurrentMeasure(int channel)
 {
-    Lock lock(m_controller->mutex());
+    Lock lock(ControllerLock::of(*m_controller));
     if (!validChannel(channel))
         return 0.0f;
     return currentFromServer(m_controller->getFloat(channelItem(channel, QStringLiteral("IMeas"))));
@@ -923,7 +924,7 @@ float OpcModule::channelCurrentHardwareNominal(int channel)
 // The delayed trip of a channel lives in the variable group with the channel's own number.
 bool OpcModule::setChannelDelayedTripAction(int channel, OutputSupervisionAction action, int delay)
 {
-    Lock lock(m_controller->mutex());
+    Lock lock(ControllerLock::of(*m_controller));
     if (!validChannel(channel))
         return noSuchChannel(channel);
     const quint32 member = channel < maskedChannels ? 1u << channel : 0;
@@ -954,7 +955,7 @@ int OpcModule::channelDelayedTripTime(int channel)
 
 bool OpcModule::setFlexGroup(int group, quint32 member, quint32 type)
 {
-    Lock lock(m_controller->mutex());
+    Lock lock(ControllerLock::of(*m_controller));
     if (!written(m_controller->setByte(moduleItem(QStringLiteral("GroupNumber")), quint8(group)), JournalWrite::moduleWide,
             "group number", QString::number(group)))
         return false;
@@ -965,14 +966,14 @@ bool OpcModule::setFlexGroup(int group, quint32 member, quint32 type)
 
 quint32 OpcModule::flexGroupMemberList(int group)
 {
-    Lock lock(m_controller->mutex());
+    Lock lock(ControllerLock::of(*m_controller));
     m_controller->setByte(moduleItem(QStringLiteral("GroupNumber")), quint8(group));
     return m_controller->getUnsignedLong(moduleItem(QStringLiteral("GroupVariable"))) >> 16;
 }
 
 quint32 OpcModule::flexGroupType(int group)
 {
-    Lock lock(m_controller->mutex());
+    Lock lock(ControllerLock::of(*m_controller));
     m_controller->setByte(moduleItem(QStringLiteral("GroupNumber")), quint8(group));
     return m_controller->getUnsignedLong(moduleItem(QStringLiteral("GroupVariable"))) & 0xFFFF;
 }
@@ -1023,12 +1024,12 @@ bool OpcModule::setChannelCurrentInterlockMinSet(int, float)
 
 std::unique_lock<std::recursive_mutex> OpcModule::deviceLock()
 {
-    return std::unique_lock<std::recursive_mutex>(m_controller->mutex());
+    return std::unique_lock<std::recursive_mutex>(ControllerLock::of(*m_controller));
 }
 
 bool OpcModule::readChannelControl(int channel, quint32* control)
 {
-    Lock lock(m_controller->mutex());
+    Lock lock(ControllerLock::of(*m_controller));
     if (!validChannel(channel))
         return noSuchChannel(channel);
     quint32 word = 0;
@@ -1055,7 +1056,7 @@ bool OpcModule::readChannelControl(int channel, quint32* control)
 
 bool OpcModule::readControl(quint32* control)
 {
-    Lock lock(m_controller->mutex());
+    Lock lock(ControllerLock::of(*m_controller));
     bool answered = false;
     quint32 word = 0;
     if (m_controller->getBool(moduleItem(QStringLiteral("setKillEnable")), &answered))
@@ -1074,7 +1075,7 @@ bool OpcModule::readControl(quint32* control)
 
 bool OpcModule::readChannelSettings(int channel, ChannelSettings* settings)
 {
-    Lock lock(m_controller->mutex());
+    Lock lock(ControllerLock::of(*m_controller));
     if (!validChannel(channel))
         return noSuchChannel(channel);
     ChannelSettings fresh;

@@ -1,4 +1,5 @@
 #include "device/Poller.h"
+#include "device/ControllerLock.h"
 
 #include "controller/BaseController.h"
 #include "device/BaseCrate.h"
@@ -194,6 +195,8 @@ void Poller::run()
     runOneShotReads();
     QEventLoop loop;
     loop.exec();
+    // Commands already given are still sent (switching off when the window closes).
+    runOneShotReads();
     QMutexLocker locker(&m_mutex);
     m_context = nullptr;
 }
@@ -226,8 +229,10 @@ Poller::Cycle Poller::takeCycle(bool scheduled)
 void Poller::readPending()
 {
     Cycle cycle = takeCycle(false);
-    for (int index : std::as_const(cycle.pending))
+    for (int index : std::as_const(cycle.pending)) {
+        handOver();
         readModule(cycle, index, true, true);
+    }
 }
 
 void Poller::tick()
@@ -236,8 +241,10 @@ void Poller::tick()
     if (!cycle.controller)
         return;
     // A module read out of turn above (refreshNow, new current module) is not read again here.
-    for (int index : std::as_const(cycle.pending))
+    for (int index : std::as_const(cycle.pending)) {
+        handOver();
         readModule(cycle, index, true, true);
+    }
 
     const bool valuesTick = cycle.tick % moduleValuesEveryTicks == 0;
     const bool windowValuesTick = cycle.tick % toolWindowValuesEveryTicks == 0;
@@ -258,6 +265,8 @@ void Poller::tick()
                 channelModules.append(index);
         }
     }
+    if (!channelModules.isEmpty())
+        handOver();
     readChannelsOf(cycle, channelModules);
 
     for (int index = 0; index < cycle.modules.size(); ++index) {
@@ -270,14 +279,19 @@ void Poller::tick()
         const bool values = (valuesTick && current && (cycle.needs & (CurrentModuleValues | windowNeeds)))
             || (cycle.needs.testFlag(AllModulesChannels) && (current ? valuesTick : otherValuesTick))
             || (windowValuesTick && current && (cycle.needs & windowNeeds));
+        const bool probe = secondTick && !channelModules.contains(index);
+        if (values || probe)
+            handOver();
         if (values)
             readModule(cycle, index, false, values);
-        else if (secondTick && !channelModules.contains(index))
+        else if (probe)
             probeModule(cycle, index);
     }
     // The crate window's values stay younger than the ageing time, as the tool windows' do.
-    if (secondTick || (windowValuesTick && cycle.needs.testFlag(CrateValues)))
+    if (secondTick || (windowValuesTick && cycle.needs.testFlag(CrateValues))) {
+        handOver();
         readCrate(cycle);
+    }
 }
 
 void Poller::readModule(const Cycle& cycle, int index, bool channels, bool values)
@@ -296,6 +310,7 @@ void Poller::readModule(const Cycle& cycle, int index, bool channels, bool value
     }
     if (!values)
         return;
+    handOver();
 
     const bool temperatures =
         (current && cycle.needs.testFlag(ModuleTemperatures)) || cycle.needs.testFlag(AllModulesChannels);
@@ -419,7 +434,7 @@ void Poller::readCrate(const Cycle& cycle)
     auto snapshot = std::make_shared<CrateSnapshot>();
     {
         // One operation: the error text must belong to this thread's connection read.
-        std::lock_guard<std::recursive_mutex> lock(cycle.controller->mutex());
+        std::lock_guard<std::recursive_mutex> lock(ControllerLock::of(*cycle.controller));
         const QString info = cycle.controller->connectionInfo();
         snapshot->answered = cycle.controller->errorString().isEmpty();
         if (snapshot->answered)
@@ -480,14 +495,39 @@ void Poller::readToolWindowValues(const Cycle& cycle, int index)
     });
 }
 
-// ---- One-shot reads ----
+// ---- One-shot reads and commands ----
 
 void Poller::readOnce(int moduleIndex, ModuleRead read)
 {
     QMutexLocker locker(&m_mutex);
     if (moduleIndex < 0 || moduleIndex >= m_modules.size() || !read)
         return;
-    m_oneShotReads.append(OneShotRead{m_generation, m_modules.at(moduleIndex), std::move(read)});
+    enqueue(OneShotRead{m_generation, m_modules.at(moduleIndex), std::move(read), {}, Priority::Normal});
+}
+
+void Poller::runCommand(int moduleIndex, Priority priority, ModuleRead work, DroppedWork dropped)
+{
+    if (!work)
+        return;
+    QMutexLocker locker(&m_mutex);
+    if (moduleIndex < 0 || moduleIndex >= m_modules.size()) {
+        locker.unlock();
+        if (dropped)
+            dropped();
+        return;
+    }
+    enqueue(OneShotRead{m_generation, m_modules.at(moduleIndex), std::move(work), std::move(dropped), priority});
+}
+
+void Poller::enqueue(OneShotRead work)
+{
+    // Urgent work goes behind the urgent work already waiting, ahead of everything else.
+    auto position = m_oneShotReads.end();
+    if (work.priority == Priority::Urgent)
+        position = std::find_if(m_oneShotReads.begin(), m_oneShotReads.end(),
+            [](const OneShotRead& waiting) { return waiting.priority != Priority::Urgent; });
+    m_oneShotReads.insert(position, std::move(work));
+    m_waitingWork.fetch_add(1, std::memory_order_release);
     postOneShotReads();
 }
 
@@ -501,21 +541,34 @@ void Poller::postOneShotReads()
 
 void Poller::runOneShotReads()
 {
-    QVector<OneShotRead> reads;
-    {
-        QMutexLocker locker(&m_mutex);
-        reads.swap(m_oneShotReads);
-    }
-    for (OneShotRead& each : reads) {
+    for (;;) {
+        OneShotRead each;
+        bool current = false;
         {
-            // Modules replaced meanwhile: the request was about one that is gone.
             QMutexLocker locker(&m_mutex);
-            if (each.generation != m_generation)
-                continue;
+            if (m_oneShotReads.isEmpty())
+                return;
+            each = m_oneShotReads.takeFirst();
+            m_waitingWork.fetch_sub(1, std::memory_order_release);
+            // Modules replaced meanwhile: the request was about one that is gone.
+            current = each.generation == m_generation;
         }
-        each.read(*each.module);
+        if (current)
+            each.read(*each.module);
+        else if (each.dropped)
+            each.dropped();
+        // The module is let go here, outside the lock (a module's deletion may take the
+        // controller's mutex).
     }
-    // The modules are let go here, outside the lock (a module's deletion may take the
-    // controller's mutex).
-    reads.clear();
+}
+
+void Poller::handOver()
+{
+    if (workWaiting())
+        runOneShotReads();
+}
+
+bool Poller::workWaiting() const
+{
+    return m_waitingWork.load(std::memory_order_acquire) > 0;
 }

@@ -88,6 +88,17 @@ public:
     using ModuleRead = std::function<void(BaseModule& module)>;
     void readOnce(int moduleIndex, ModuleRead read);
 
+    // ---- Commands ----
+    // Runs `work` once on the poller's thread with module `moduleIndex`. Work items run one at a
+    // time in the order they were given, ahead of the refresh: the poller looks for waiting work
+    // before every module it reads, so a command waits at most for the one read in progress.
+    // Urgent work (an emergency off) goes ahead of every waiting normal item. `dropped` (may be
+    // empty) runs on the poller's thread instead when the index names no module or the modules
+    // were replaced before its turn. Neither may keep the module beyond its call.
+    enum class Priority { Normal, Urgent };
+    using DroppedWork = std::function<void()>;
+    void runCommand(int moduleIndex, Priority priority, ModuleRead work, DroppedWork dropped);
+
 signals:
     // After each publication (queued to the receivers' threads).
     void modulePublished(int moduleIndex);
@@ -152,16 +163,26 @@ private:
     std::shared_ptr<const CrateSnapshot> m_crateSnapshot;
 
     // ---- One-shot reads ----
+    // One-shot reads and commands share one queue: both are work the operator waits for.
     struct OneShotRead
     {
         quint64 generation = 0;
         std::shared_ptr<BaseModule> module;
         ModuleRead read;
+        DroppedWork dropped;
+        Priority priority = Priority::Normal;
     };
-    // Poller thread only: runs the queued one-shot reads.
+    // Poller thread only: runs the queued work, one item at a time, until none is waiting (so
+    // urgent work given meanwhile goes next).
     void runOneShotReads();
     // With m_mutex held.
     void postOneShotReads();
+    void enqueue(OneShotRead work);
+    // Poller thread only: the hand-over between two reads; runs the waiting work first.
+    bool workWaiting() const;
+    void handOver();
     QVector<OneShotRead> m_oneShotReads;
+    // Read without m_mutex between module reads: whether work is waiting.
+    std::atomic<int> m_waitingWork{0};
 };
 Q_DECLARE_OPERATORS_FOR_FLAGS(Poller::Needs)

@@ -1,4 +1,5 @@
 #include "device/SnmpControllerFactory.h"
+#include "device/ControllerLock.h"
 
 #include "controller/SnmpController.h"
 #include "device/SnmpCrate.h"
@@ -11,7 +12,7 @@ namespace {
 // under the controller's lock.
 QString moduleDescription(SnmpController* controller, int slot)
 {
-    std::lock_guard<std::recursive_mutex> lock(controller->mutex());
+    std::lock_guard<std::recursive_mutex> lock(ControllerLock::of(*controller));
     const char* text = controller->call(&SnmpController::getModuleDescription, slot);
     return text ? QString::fromLatin1(text) : QString();
 }

@@ -1,4 +1,5 @@
 #include "device/SnmpCrate.h"
+#include "device/ControllerLock.h"
 
 #include "controller/SnmpController.h"
 
@@ -7,7 +8,7 @@
 template <typename Entry, typename... Args>
 auto SnmpCrate::read(Entry entry, Args... arguments)
 {
-    std::lock_guard<std::recursive_mutex> lock(m_controller->mutex());
+    std::lock_guard<std::recursive_mutex> lock(ControllerLock::of(*m_controller));
     const auto value = m_controller->call(entry, arguments...);
     m_lastReadFailed = !m_controller->errorString().isEmpty();
     return value;
@@ -16,7 +17,7 @@ auto SnmpCrate::read(Entry entry, Args... arguments)
 SnmpCrate::SnmpCrate(SnmpController* controller)
     : m_controller(controller)
 {
-    std::lock_guard<std::recursive_mutex> lock(m_controller->mutex());
+    std::lock_guard<std::recursive_mutex> lock(ControllerLock::of(*m_controller));
     const char* description = read(&SnmpController::getSysDescr);
     if (!description)
         m_lastReadFailed = true;
@@ -94,7 +95,7 @@ int SnmpCrate::fanSpeed()
 
 bool SnmpCrate::setFanSpeed(int speed)
 {
-    std::lock_guard<std::recursive_mutex> lock(m_controller->mutex());
+    std::lock_guard<std::recursive_mutex> lock(ControllerLock::of(*m_controller));
     const QString reason = refusal(m_controller->call(&SnmpController::setFanNominalSpeed, speed));
     const bool ok = reason.isEmpty() ? succeed() : fail(reason);
     journalWrite(m_controller->address(), reason, "fan speed", QStringLiteral("%1 rpm").arg(speed));
@@ -128,7 +129,7 @@ bool SnmpCrate::powerOn()
 
 bool SnmpCrate::readPowerOn(bool* on)
 {
-    std::lock_guard<std::recursive_mutex> lock(m_controller->mutex());
+    std::lock_guard<std::recursive_mutex> lock(ControllerLock::of(*m_controller));
     const int value = read(&SnmpController::getMainSwitch);
     // This thread's own reason: another thread's reads cannot make this one look answered.
     const QString reason = m_controller->errorString();
@@ -140,7 +141,7 @@ bool SnmpCrate::readPowerOn(bool* on)
 
 bool SnmpCrate::setPowerOn(bool on)
 {
-    std::lock_guard<std::recursive_mutex> lock(m_controller->mutex());
+    std::lock_guard<std::recursive_mutex> lock(ControllerLock::of(*m_controller));
     const QString reason = refusal(m_controller->call(&SnmpController::setMainSwitch, on ? 1 : 0));
     const bool ok = reason.isEmpty() ? succeed() : fail(reason);
     journalWrite(m_controller->address(), reason, "main switch", on ? QStringLiteral("on") : QStringLiteral("off"));

@@ -1,4 +1,5 @@
 #include "device/SnmpModule.h"
+#include "device/ControllerLock.h"
 
 #include "controller/SnmpController.h"
 #include "device/ModuleTypes.h"
@@ -162,7 +163,7 @@ SnmpModule::SnmpModule(SnmpController* controller, int slot, QObject* parent)
     , m_firstChannelIndex(SnmpController::channelIndex(slot, 0))
     , m_slot(slot)
 {
-    Lock lock(m_controller->mutex());
+    Lock lock(ControllerLock::of(*m_controller));
     const char* text = m_controller->call(&SnmpController::getModuleDescription, m_slot);
     const QStringList fields = QString::fromLatin1(text ? text : "").split(QStringLiteral(", "), Qt::KeepEmptyParts);
     if (fields.size() > 2) {
@@ -283,7 +284,7 @@ bool SnmpModule::descriptionMatches(const QString& description) const
 
 bool SnmpModule::connected()
 {
-    Lock lock(m_controller->mutex());
+    Lock lock(ControllerLock::of(*m_controller));
     if (m_channelCount <= 0)
         return false;
     if (!m_lastEvidence.isValid() || m_lastEvidence.elapsed() > connectionEvidenceMaxAgeMs) {
@@ -314,7 +315,7 @@ bool SnmpModule::anyQuantityUnread() const
 
 bool SnmpModule::channelReadComplete(int channel)
 {
-    Lock lock(m_controller->mutex());
+    Lock lock(ControllerLock::of(*m_controller));
     if (!validChannel(channel))
         return false;
     return std::all_of(
@@ -371,7 +372,7 @@ void SnmpModule::readChannelBlock(int which, SnmpChannelBlock& block, QString& f
         {
             // One call holds the lock: an operator's command waits for this call, never for the
             // retries of a whole read.
-            Lock lock(m_controller->mutex());
+            Lock lock(ControllerLock::of(*m_controller));
             m_controller->call(&SnmpController::getChannelBlock, m_firstChannelIndex, m_channelCount, &answer);
             if (attempt == 0 || failure.isEmpty())
                 failure = m_controller->errorString();
@@ -448,7 +449,7 @@ void SnmpModule::readChannelsTogether(const QVector<SnmpModule*>& modules, const
         QString failure;
         {
             // One call holds the lock, as for one module's block.
-            Lock lock(controller->mutex());
+            Lock lock(ControllerLock::of(*controller));
             controller->call(
                 &SnmpController::getChannelBlocks, int(n), starts.data(), sizes.data(), answers.data(), complete.data());
             failure = controller->errorString();
@@ -485,7 +486,7 @@ QVector<ChannelReading> SnmpModule::takeChannels(const SnmpChannelBlock* read, Q
     SnmpChannelBlock empty;
     std::memset(&empty, 0, sizeof empty);
     const SnmpChannelBlock& block = read ? *read : empty;
-    Lock lock(m_controller->mutex());
+    Lock lock(ControllerLock::of(*m_controller));
     int reached = m_channelCount;
     // Each quantity from the block, or from its own block read without getChannelBlock.
     const auto take = [&](auto entry, const auto& part, auto& cache, auto convert) {
@@ -630,7 +631,7 @@ Cache SnmpModule::cachedRead(int channel, Entry entry, QVector<Cache>& cache)
 
 bool SnmpModule::setSwitch(int channel, int value)
 {
-    Lock lock(m_controller->mutex());
+    Lock lock(ControllerLock::of(*m_controller));
     if (!validChannel(channel))
         return noSuchChannel(channel);
     return written(m_controller->call(&SnmpController::setChannelSwitch, channelIndex(channel), value), channel, "switch",
@@ -836,7 +837,7 @@ quint32 SnmpModule::control()
 
 bool SnmpModule::setControl(quint32 control)
 {
-    Lock lock(m_controller->mutex());
+    Lock lock(ControllerLock::of(*m_controller));
     bool ok = true;
     if (control & ModuleControlBit::clearEvents)
         ok = doClear() && ok;
@@ -907,7 +908,7 @@ bool SnmpModule::setRestartTime(quint32)
 
 bool SnmpModule::forEachSelectedChannel(quint32 mask, bool (SnmpModule::*operation)(int))
 {
-    Lock lock(m_controller->mutex());
+    Lock lock(ControllerLock::of(*m_controller));
     bool ok = true;
     QString firstFailure;
     for (int channel = 0; channel < m_channelCount && channel < 32; ++channel) {
@@ -943,7 +944,7 @@ bool SnmpModule::clearSelectedChannelsEmergencyOff(quint32 mask)
 
 bool SnmpModule::setAllChannelsVoltageSet(float vset)
 {
-    Lock lock(m_controller->mutex());
+    Lock lock(ControllerLock::of(*m_controller));
     if (m_channelCount <= 0)
         return notOffered();
     SnmpDoubleBuffer buffer;
@@ -957,7 +958,7 @@ bool SnmpModule::setAllChannelsVoltageSet(float vset)
 
 bool SnmpModule::setAllChannelsCurrentSet(float iset)
 {
-    Lock lock(m_controller->mutex());
+    Lock lock(ControllerLock::of(*m_controller));
     if (m_channelCount <= 0)
         return notOffered();
     SnmpDoubleBuffer buffer;
@@ -998,12 +999,12 @@ bool SnmpModule::readFresh(Entry entry, int channel, Value* value)
 
 std::unique_lock<std::recursive_mutex> SnmpModule::deviceLock()
 {
-    return std::unique_lock<std::recursive_mutex>(m_controller->mutex());
+    return std::unique_lock<std::recursive_mutex>(ControllerLock::of(*m_controller));
 }
 
 bool SnmpModule::readChannelControl(int channel, quint32* control)
 {
-    Lock lock(m_controller->mutex());
+    Lock lock(ControllerLock::of(*m_controller));
     if (!validChannel(channel))
         return noSuchChannel(channel);
     int32_t switchValue = 0;
@@ -1017,7 +1018,7 @@ bool SnmpModule::readChannelControl(int channel, quint32* control)
 
 bool SnmpModule::readChannelSettings(int channel, ChannelSettings* settings)
 {
-    Lock lock(m_controller->mutex());
+    Lock lock(ControllerLock::of(*m_controller));
     if (!validChannel(channel))
         return noSuchChannel(channel);
     ChannelSettings fresh;
@@ -1065,7 +1066,7 @@ bool SnmpModule::readBehaviours(int first, int count, QVector<int>* behaviours)
 
 bool SnmpModule::setAllChannelsDelayedTripAction(OutputSupervisionAction action, int delay)
 {
-    Lock lock(m_controller->mutex());
+    Lock lock(ControllerLock::of(*m_controller));
     if (m_channelCount <= 0)
         return notOffered();
     // The trip action shares its word with the inhibit action: read the crate's words first,
@@ -1088,7 +1089,7 @@ bool SnmpModule::setAllChannelsDelayedTripAction(OutputSupervisionAction action,
 
 bool SnmpModule::setAllChannelsInhibitAction(OutputSupervisionAction action)
 {
-    Lock lock(m_controller->mutex());
+    Lock lock(ControllerLock::of(*m_controller));
     if (m_channelCount <= 0)
         return notOffered();
     QVector<int> behaviours;
@@ -1124,7 +1125,7 @@ bool SnmpModule::setChannelBothMeasurementsEnabled(int channel, bool enabled)
 
 quint32 SnmpModule::channelStatus(int channel)
 {
-    Lock lock(m_controller->mutex());
+    Lock lock(ControllerLock::of(*m_controller));
     if (isMeasurementModule())
         return 0;
     return cachedRead(channel, &SnmpController::getMultipleChannelStatuses, m_statusCache, &SnmpModule::statusWord);
@@ -1132,7 +1133,7 @@ quint32 SnmpModule::channelStatus(int channel)
 
 quint32 SnmpModule::channelEventStatus(int channel)
 {
-    Lock lock(m_controller->mutex());
+    Lock lock(ControllerLock::of(*m_controller));
     return validChannel(channel) ? (m_statusCache.at(channel) & 0xD0E0u) : 0;
 }
 
@@ -1158,7 +1159,7 @@ bool SnmpModule::setChannelEventMask(int, quint32)
 
 quint32 SnmpModule::channelControl(int channel)
 {
-    Lock lock(m_controller->mutex());
+    Lock lock(ControllerLock::of(*m_controller));
     return cachedRead(channel, &SnmpController::getMultipleOutputSwitches, m_controlCache,
         [this](int32_t value) { return controlWord(value); });
 }
@@ -1192,20 +1193,20 @@ bool SnmpModule::setChannelOff(int channel)
 
 float SnmpModule::channelVoltageNominal(int channel)
 {
-    Lock lock(m_controller->mutex());
+    Lock lock(ControllerLock::of(*m_controller));
     return displayVoltage(
         cachedRead(channel, &SnmpController::getMultipleOutputConfigMaxTerminalVoltages, m_voltageNominalCache));
 }
 
 float SnmpModule::channelCurrentNominal(int channel)
 {
-    Lock lock(m_controller->mutex());
+    Lock lock(ControllerLock::of(*m_controller));
     return displayCurrent(cachedRead(channel, &SnmpController::getMultipleOutputConfigMaxCurrents, m_currentNominalCache));
 }
 
 float SnmpModule::channelVoltageSet(int channel)
 {
-    Lock lock(m_controller->mutex());
+    Lock lock(ControllerLock::of(*m_controller));
     if (isMeasurementModule())
         return 0.0f;
     return displayVoltage(cachedRead(channel, &SnmpController::getMultipleOutputVoltages, m_voltageSetCache));
@@ -1213,7 +1214,7 @@ float SnmpModule::channelVoltageSet(int channel)
 
 bool SnmpModule::setChannelVoltageSet(int channel, float vset)
 {
-    Lock lock(m_controller->mutex());
+    Lock lock(ControllerLock::of(*m_controller));
     if (isMeasurementModule())
         return notOffered();
     if (!validChannel(channel))
@@ -1224,14 +1225,14 @@ bool SnmpModule::setChannelVoltageSet(int channel, float vset)
 
 float SnmpModule::channelVoltageMeasure(int channel)
 {
-    Lock lock(m_controller->mutex());
+    Lock lock(ControllerLock::of(*m_controller));
     return displayVoltage(
         cachedRead(channel, &SnmpController::getMultipleMeasurementTerminalVoltages, m_voltageMeasureCache));
 }
 
 float SnmpModule::channelCurrentSet(int channel)
 {
-    Lock lock(m_controller->mutex());
+    Lock lock(ControllerLock::of(*m_controller));
     if (isMeasurementModule())
         return 0.0f;
     return displayCurrent(cachedRead(channel, &SnmpController::getMultipleOutputCurrents, m_currentSetCache));
@@ -1239,7 +1240,7 @@ float SnmpModule::channelCurrentSet(int channel)
 
 bool SnmpModule::setChannelCurrentSet(int channel, float iset)
 {
-    Lock lock(m_controller->mutex());
+    Lock lock(ControllerLock::of(*m_controller));
     if (isMeasurementModule())
         return notOffered();
     if (!validChannel(channel))
@@ -1250,13 +1251,13 @@ bool SnmpModule::setChannelCurrentSet(int channel, float iset)
 
 float SnmpModule::channelCurrentMeasure(int channel)
 {
-    Lock lock(m_controller->mutex());
+    Lock lock(ControllerLock::of(*m_controller));
     return displayCurrent(cachedRead(channel, &SnmpController::getMultipleMeasurementCurrents, m_currentMeasureCache));
 }
 
 bool SnmpModule::channelDelayedTripEnabled(int channel)
 {
-    Lock lock(m_controller->mutex());
+    Lock lock(ControllerLock::of(*m_controller));
     if (isMeasurementModule())
         return false;
     const int behaviour = cachedRead(channel, &SnmpController::getMultipleOutputSupervisionBehaviors, m_behaviourCache);
@@ -1265,7 +1266,7 @@ bool SnmpModule::channelDelayedTripEnabled(int channel)
 
 bool SnmpModule::channelDelayedTripRampDown(int channel)
 {
-    Lock lock(m_controller->mutex());
+    Lock lock(ControllerLock::of(*m_controller));
     if (isMeasurementModule() || !validChannel(channel))
         return false;
     return actionOf(m_behaviourCache.at(channel), delayedTripShift) == RampDownChannel;
@@ -1273,7 +1274,7 @@ bool SnmpModule::channelDelayedTripRampDown(int channel)
 
 int SnmpModule::channelDelayedTripTime(int channel)
 {
-    Lock lock(m_controller->mutex());
+    Lock lock(ControllerLock::of(*m_controller));
     if (isMeasurementModule())
         return 0;
     return cachedRead(channel, &SnmpController::getMultipleOutputTripTimeMaxCurrents, m_tripTimeCache);
@@ -1281,7 +1282,7 @@ int SnmpModule::channelDelayedTripTime(int channel)
 
 bool SnmpModule::setChannelDelayedTripAction(int channel, OutputSupervisionAction action, int delay)
 {
-    Lock lock(m_controller->mutex());
+    Lock lock(ControllerLock::of(*m_controller));
     if (!validChannel(channel))
         return noSuchChannel(channel);
     QVector<int> behaviour;
@@ -1297,7 +1298,7 @@ bool SnmpModule::setChannelDelayedTripAction(int channel, OutputSupervisionActio
 
 BaseModule::OutputSupervisionAction SnmpModule::channelInhibitAction(int channel)
 {
-    Lock lock(m_controller->mutex());
+    Lock lock(ControllerLock::of(*m_controller));
     if (isMeasurementModule())
         return IgnoreFailure;
     const int behaviour = cachedRead(channel, &SnmpController::getMultipleOutputSupervisionBehaviors, m_behaviourCache);
@@ -1306,7 +1307,7 @@ BaseModule::OutputSupervisionAction SnmpModule::channelInhibitAction(int channel
 
 bool SnmpModule::setChannelInhibitAction(int channel, OutputSupervisionAction action)
 {
-    Lock lock(m_controller->mutex());
+    Lock lock(ControllerLock::of(*m_controller));
     if (!validChannel(channel))
         return noSuchChannel(channel);
     QVector<int> behaviour;

@@ -1,4 +1,5 @@
 #include "device/VmeControllerFactory.h"
+#include "device/ControllerLock.h"
 
 #include "controller/V1718.h"
 #include "controller/VmUsb.h"
@@ -35,7 +36,7 @@ QVector<std::shared_ptr<BaseModule>> VmeControllerFactory<Controller>::discoverM
     auto* bus = dynamic_cast<VmeController*>(controller.get());
     if (!bus)
         return modules;
-    std::lock_guard<std::recursive_mutex> lock(bus->mutex());
+    std::lock_guard<std::recursive_mutex> lock(ControllerLock::of(*bus));
     constexpr quint32 addressSpace = 0x10000;
     quint32 decodedUpTo = 0;
     for (quint32 base = 0; base < addressSpace; base += probeStep) {

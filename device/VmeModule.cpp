@@ -1,4 +1,5 @@
 #include "device/VmeModule.h"
+#include "device/ControllerLock.h"
 
 #include "controller/VmeController.h"
 #include "device/ModuleTypes.h"
@@ -198,7 +199,7 @@ VmeModule::VmeModule(VmeController* controller, quint16 baseAddress, QObject* pa
 
 VmeModule::Lock VmeModule::lock() const
 {
-    return Lock(m_controller ? m_controller->mutex() : m_ownMutex);
+    return Lock(m_controller ? ControllerLock::of(*m_controller) : m_ownMutex);
 }
 
 // ---- layout ---------------------------------------------------------------------------------

@@ -162,6 +162,8 @@ void TesmarControlCloseTest::closeBehaviour()
     QVERIFY(window->close());
     QVERIFY(!window->isVisible());
     QCOMPARE(m_dialogs.questions.size(), asks ? 1 : 0);
+    // The switch-off is sent off the GUI thread; the window closes at once.
+    QTRY_COMPARE(window->commandsInFlight(), 0);
     QCOMPARE(channelSwitchedOn(), !switchesOff);
 }
 

@@ -449,7 +449,8 @@ void TesmarControlFrameTest::unconnectedStart()
     m_window = makeWindow();
     auto* status = m_window->statusBar()->findChild<QLabel*>(QStringLiteral("statusLabelController"));
     QVERIFY(status);
-    QCOMPARE(status->text(), QStringLiteral("<font color=\"red\">Can not connect to address 127.0.0.1."));
+    QCOMPARE(
+        status->text(), QStringLiteral("<font color=\"red\">Can not connect to address 127.0.0.1; trying again every 5 s."));
     QVERIFY(!m_window->findChild<QTimer*>(QStringLiteral("refreshTimer"))->isActive());
     QVERIFY(!m_window->findChild<QMenu*>(QStringLiteral("menuSystem"))->isEnabled());
     QVERIFY(!m_window->findChild<QMenu*>(QStringLiteral("menuModule"))->isEnabled());

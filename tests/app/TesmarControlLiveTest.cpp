@@ -11,8 +11,10 @@
 #include "app/UserDialogs.h"
 
 #include "controller/SnmpController.h"
+#include "device/ControllerLock.h"
 #include "device/DeviceSession.h"
 #include "device/SnmpModule.h"
+#include "device/StatusWordBits.h"
 #include "device/TrendRecorder.h"
 #include "device/WriteJournal.h"
 #include "dialogs/DialogOverview.h"
@@ -39,6 +41,7 @@
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
+#include <QThread>
 #include <QtCharts/QChart>
 #include <QtCharts/QScatterSeries>
 #include <QtTest>
@@ -223,6 +226,8 @@ private slots:
     void crateOffWhileSilentKeepsModules();
     void silentCrateBlanksTableAndRecovers();
     void slowCrateShowsRampThenVoltage();
+    void commandsOnSlowCrateLeaveGuiThreadFree();
+    void reconnectsByItselfWhenCrateAnswersAgain();
     void lossyCrateKeepsTablePopulated();
     void toolWindowLetsGoAcrossRediscovery();
     void currentAlarmAndTrends();
@@ -465,7 +470,7 @@ void TesmarControlLiveTest::typedSetVoltageReachesCrate()
     editor->setText(typed);
     QTest::keyClick(editor, Qt::Key_Return);
     QTRY_VERIFY(!table()->isEditing());
-    QCOMPARE(statusMessage(), message);
+    QTRY_COMPARE(statusMessage(), message);
 
     CrateProbe probe(m_simulator->address(), 6);
     QTRY_COMPARE_WITH_TIMEOUT(probe.voltagesSet().at(2), expected, 3000);
@@ -497,6 +502,7 @@ void TesmarControlLiveTest::journalWindowFiltersByChannelAndResult()
     waitConnected();
     selectCells({{1, 0}, {5, 0}});
     action("actionSetChannelOn")->trigger();
+    QTRY_COMPARE(m_window->commandsInFlight(), 0);
     CrateProbe probe(m_simulator->address(), 3);
     QVERIFY(!probe.module()->setChannelVoltageSet(5, 99999.0f));
 
@@ -864,12 +870,13 @@ void TesmarControlLiveTest::channelBoundsGiveUpWhenControlWordDoesNotReadBack()
     waitConnected();
     QSignalSpy status(m_window.get(), &TesmarControl::updateChannelStatus);
     m_window->setChannelBounds(1, true, 100.0f, -100.0f, false, 1.0f, 0.0f);
-    QCOMPARE(m_dialogs.informations, QStringList{QStringLiteral("Error setting Channel 1 Control word. Giving up.")});
+    QTRY_COMPARE(m_dialogs.informations, QStringList{QStringLiteral("Error setting Channel 1 Control word. Giving up.")});
     QVERIFY(status.count() > 0);
 
     // Without asymmetric bounds the word (all zero for an idle channel) reads back at once.
     m_dialogs.informations.clear();
     m_window->setChannelBounds(1, false, 100.0f, -100.0f, false, 1.0f, 0.0f);
+    QTRY_COMPARE(m_window->commandsInFlight(), 0);
     QVERIFY(m_dialogs.informations.isEmpty());
 }
 
@@ -1036,8 +1043,8 @@ void TesmarControlLiveTest::silentCrateBlanksTableAndRecovers()
     action("actionSetChannelOn")->trigger();
     QCOMPARE(statusMessage(), QStringLiteral("Switch on: Slot 5 does not answer; nothing was sent."));
     action("actionSetChannelEmergencyOff")->trigger();
-    QCOMPARE(statusMessage(),
-        QStringLiteral("Channel 4: emergency off failed: no answer from the crate (check address, port, community)"));
+    QTRY_COMPARE_WITH_TIMEOUT(statusMessage(),
+        QStringLiteral("Channel 4: emergency off failed: no answer from the crate (check address, port, community)"), 10000);
 
     // Back at the next complete read (within about a second).
     QVERIFY(m_simulator->command(QStringLiteral("silent off")));
@@ -1050,12 +1057,69 @@ void TesmarControlLiveTest::silentCrateBlanksTableAndRecovers()
     // Another crate address where nothing answers: nothing of this crate stays on screen.
     m_dialogs.addressAnswer = QStringLiteral("127.0.0.2");
     action("actionController")->trigger();
-    QCOMPARE(
-        labelText("statusLabelController"), QStringLiteral("<font color=\"red\">Can not connect to address 127.0.0.2."));
+    QTRY_COMPARE_WITH_TIMEOUT(labelText("statusLabelController"),
+        QStringLiteral("<font color=\"red\">Can not connect to address 127.0.0.2; trying again every 5 s."), 10000);
     QCOMPARE(labelText("lblSerial"), QString());
     QCOMPARE(labelText("lblFirmware"), QString());
     for (const char* name : {"lblVRampSpeed", "lblIRampSpeed", "lblModuleStatus", "lblModuleEventStatus"})
         QCOMPARE(labelText(name), QStringLiteral("---"));
+}
+
+void TesmarControlLiveTest::commandsOnSlowCrateLeaveGuiThreadFree()
+{
+    // Switching every channel on, typing a value and an emergency off of the whole module, over
+    // a slow link: the window shows them pending and never takes the device lock itself.
+    startCrate(R"([{"slot": 0, "type": "THE1640p"}])");
+    waitConnected();
+    QVERIFY(m_simulator->command(QStringLiteral("delay 150")));
+    const int channels = table()->rowCount();
+    QVERIFY(channels > 1);
+    ControllerLock::watch(QThread::currentThread());
+    action("actionSetAllChannelsOn")->trigger();
+    QCOMPARE(statusMessage(), QStringLiteral("Switch on: sending to %1 channels...").arg(channels));
+    QCOMPARE(m_window->commandsInFlight(), 1);
+    m_window->tableCellDataChanged(2, ChannelTable::ColumnVoltageSet, QStringLiteral("100"));
+    QCOMPARE(statusMessage(), QStringLiteral("Set voltage 100 V: sending..."));
+    action("actionSetAllChannelsEmergencyOff")->trigger();
+    QCOMPARE(m_window->commandsInFlight(), 3);
+    QTRY_COMPARE_WITH_TIMEOUT(m_window->commandsInFlight(), 0, 20000);
+    const int taken = ControllerLock::takenOnWatchedThread();
+    ControllerLock::watch(nullptr);
+    QCOMPARE(taken, 0);
+    QVERIFY2(statusMessage().isEmpty(), qPrintable(statusMessage()));
+    QVERIFY(m_simulator->command(QStringLiteral("delay 0")));
+    CrateProbe probe(m_simulator->address(), 0);
+    QCOMPARE(probe.voltagesSet().value(2), 100.0f);
+    // The emergency off overtook the typed value (and the switch-on unless that was in flight).
+    QVERIFY(probe.channelStatus(2) & ChannelStatusBit::emergencyOff);
+}
+
+void TesmarControlLiveTest::reconnectsByItselfWhenCrateAnswersAgain()
+{
+    // A crate that does not answer when the operator connects: the window says it keeps trying,
+    // stays usable, and shows the modules by itself once the crate answers again.
+    startCrate(R"([{"slot": 2, "type": "THE1640p"}])");
+    waitConnected();
+    m_window->setReconnectIntervalMs(300);
+    QVERIFY(m_simulator->command(QStringLiteral("silent on")));
+    m_dialogs.addressAnswer = m_simulator->address();
+    action("actionController")->trigger();
+    // Opening and discovery run off the GUI thread: the window says so at once.
+    QCOMPARE(labelText("lblModuleType"), QStringLiteral("connecting..."));
+    const QString retrying = QStringLiteral("<font color=\"red\">Can not connect to address %1; trying again every 0.3 s.")
+                                 .arg(m_simulator->address());
+    QTRY_COMPARE_WITH_TIMEOUT(labelText("statusLabelController"), retrying, 10000);
+    QCOMPARE(moduleList()->count(), 0);
+    // Attempts in the background keep failing meanwhile, and the text stays.
+    QTRY_VERIFY_WITH_TIMEOUT(m_window->deviceSession()->isConnecting(), 3000);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_window->deviceSession()->isConnecting(), 10000);
+    QCOMPARE(labelText("statusLabelController"), retrying);
+    QCOMPARE(moduleList()->count(), 0);
+
+    QVERIFY(m_simulator->command(QStringLiteral("silent off")));
+    waitConnected();
+    QTRY_VERIFY_WITH_TIMEOUT(moduleList()->item(0)->text().startsWith(QStringLiteral("Slot 2\n47")), 5000);
+    QVERIFY(!labelText("statusLabelController").contains(QStringLiteral("Can not connect")));
 }
 
 void TesmarControlLiveTest::slowCrateShowsRampThenVoltage()
@@ -1071,6 +1135,7 @@ void TesmarControlLiveTest::slowCrateShowsRampThenVoltage()
 
     table()->setCurrentCell(3, 0);
     action("actionSetChannelOn")->trigger();
+    QTRY_COMPARE(m_window->commandsInFlight(), 0);
     QVERIFY2(statusMessage().isEmpty(), qPrintable(statusMessage()));
     // Every frame shows each row as one read: a row off reads 0 V, a ramping row lies between
     // 0 and its set voltage, a row at constant voltage reads it.

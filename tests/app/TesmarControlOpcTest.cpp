@@ -118,13 +118,16 @@ private slots:
 
         // Typed set voltage, then on: the measured voltage follows in the table.
         m_window->tableCellDataChanged(2, ChannelTable::ColumnVoltageSet, QStringLiteral("1500"));
+        QTRY_COMPARE(m_window->commandsInFlight(), 0);
         QCOMPARE(server.getFloat(QStringLiteral("bus0.module0.ch02.VSet")), 1500.0f);
         table->setCurrentCell(2, ChannelTable::ColumnVoltageSet);
         m_window->findChild<QAction*>(QStringLiteral("actionSetChannelOn"))->trigger();
+        QTRY_COMPARE(m_window->commandsInFlight(), 0);
         QCOMPARE(server.getUnsignedLong(QStringLiteral("bus0.module0.On")), 0x4u);
         QTRY_COMPARE_WITH_TIMEOUT(
             table->item(2, ChannelTable::ColumnVoltageMeasure)->text(), QStringLiteral("1,500.00"), 3000);
         m_window->findChild<QAction*>(QStringLiteral("actionSetChannelOff"))->trigger();
+        QTRY_COMPARE(m_window->commandsInFlight(), 0);
         QCOMPARE(server.getUnsignedLong(QStringLiteral("bus0.module0.On")), 0x0u);
         QTRY_COMPARE_WITH_TIMEOUT(table->item(2, ChannelTable::ColumnVoltageMeasure)->text(), QStringLiteral("0.00"), 3000);
 

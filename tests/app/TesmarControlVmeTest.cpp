@@ -74,9 +74,11 @@ private slots:
 
         // Typed set voltage, then on: the measured voltage follows in the table.
         window->tableCellDataChanged(2, ChannelTable::ColumnVoltageSet, QStringLiteral("300"));
+        QTRY_COMPARE(window->commandsInFlight(), 0);
         QCOMPARE(side.channelVoltageSet(2), 300.0f);
         table->setCurrentCell(2, ChannelTable::ColumnVoltageSet);
         window->findChild<QAction*>(QStringLiteral("actionSetChannelOn"))->trigger();
+        QTRY_COMPARE(window->commandsInFlight(), 0);
         QVERIFY(side.channelStatus(2) & 0x0008); // is on
         QTRY_COMPARE_WITH_TIMEOUT(cell(table, 2, ChannelTable::ColumnVoltageMeasure), QStringLiteral("300.00"), 5000);
         window->findChild<QAction*>(QStringLiteral("actionSetChannelOff"))->trigger();

@@ -98,6 +98,36 @@ private slots:
         QCOMPARE(session->modules().size(), occupiedSlots.size());
     }
 
+    // Connecting without waiting, superseded by a second connection to another crate: only the
+    // second one's outcome arrives, with its modules, and the first slow one is dropped unseen.
+    void backgroundConnectSuperseded()
+    {
+        CrateFixture slow(fourModules);
+        CrateFixture other(QStringLiteral(R"([{"slot": 1, "type": "THE1640p"}])"));
+        QString error;
+        QVERIFY2(slow.start(&error), qPrintable(error));
+        QVERIFY2(other.start(&error), qPrintable(error));
+        QVERIFY(slow.simulator().command(QStringLiteral("delay 150")));
+        auto session = newSession();
+        QSignalSpy finished(session.get(), &DeviceSession::connectFinished);
+        QSignalSpy discovered(session.get(), &DeviceSession::modulesDiscovered);
+        session->connectInBackground(slow.simulator().address());
+        QVERIFY(session->isConnecting());
+        QVERIFY(session->modules().isEmpty());
+        session->connectInBackground(other.simulator().address());
+        QTRY_VERIFY_WITH_TIMEOUT(!session->isConnecting(), 15000);
+        QCOMPARE(finished.count(), 1);
+        QCOMPARE(finished.first().first().toBool(), true);
+        QCOMPARE(discovered.count(), 1);
+        QCOMPARE(session->modules().size(), 1);
+        QCOMPARE(qobject_cast<SnmpModule*>(session->modules().first())->slot(), 1);
+        QCOMPARE(session->modules().first()->thread(), session->thread());
+        // A later synchronous connection supersedes one still running, too.
+        session->connectInBackground(slow.simulator().address());
+        QVERIFY(session->connectTo(other.simulator().address()));
+        QCOMPARE(session->modules().size(), 1);
+    }
+
     // Nothing listens: no modules, no poller reads, but the controller stays for the window.
     void connectToNothing()
     {

@@ -3,6 +3,7 @@
 // under ThreadSanitizer, and check that no thread ever sees another quantity's values (the
 // library's block buffers are shared per connection and overwritten by the next call).
 #include "CrateFixture.h"
+#include "device/ControllerLock.h"
 
 #include "controller/SnmpController.h"
 #include "device/SnmpCrate.h"
@@ -54,7 +55,7 @@ private slots:
         };
         for (const auto& operation : operations) {
             std::atomic<bool> done{false};
-            std::unique_lock<std::recursive_mutex> held(crate.controller()->mutex());
+            std::unique_lock<std::recursive_mutex> held(ControllerLock::of(*crate.controller()));
             std::thread worker([&] {
                 operation();
                 done = true;

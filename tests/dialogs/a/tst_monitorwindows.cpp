@@ -531,6 +531,7 @@ void MonitorWindowsTest::typedBoundSurvivesRefreshAndIsSent()
     QCOMPARE(sent.count(), 1);
     QCOMPARE(sent.first().at(2).toFloat(), 2500.0f);
     QVERIFY(!ToolWindow::isEdited(maximum));
+    QTRY_COMPARE(m_window->commandsInFlight(), 0);
     QCOMPARE(m_modules.at(0)->channel(0).voltageIlkMax, 2500.0f);
     QTRY_COMPARE_WITH_TIMEOUT(maximum->value(), 2500.0, 3000);
 

@@ -158,13 +158,13 @@ void CommandTargetTest::choiceSurvivesBlanking()
     for (const auto& command : commands) {
         m_module->clearWrites();
         action(command.first)->trigger();
-        QCOMPARE(writes(), QStringList{command.second});
+        QTRY_COMPARE(writes(), QStringList{command.second});
     }
 
     m_module->clearWrites();
     m_dialogs.answers = {1500.0};
     action("actionSetChannelVoltage")->trigger();
-    QCOMPARE(writes(), QStringList{"setChannelVoltageSet(5, 1500)"});
+    QTRY_COMPARE(writes(), QStringList{"setChannelVoltageSet(5, 1500)"});
 
     m_module->clearWrites();
     m_dialogs.fill = [](QDialog* dialog) {
@@ -175,7 +175,7 @@ void CommandTargetTest::choiceSurvivesBlanking()
         return int(QDialog::Accepted);
     };
     action("actionSetChannelCurrentTrip")->trigger();
-    QCOMPARE(writes(), QStringList{"setChannelDelayedTripAction(5, 1, 700)"});
+    QTRY_COMPARE(writes(), QStringList{"setChannelDelayedTripAction(5, 1, 700)"});
 
     m_module->clearWrites();
     m_dialogs.fill = [](QDialog* dialog) {
@@ -185,7 +185,7 @@ void CommandTargetTest::choiceSurvivesBlanking()
         return int(QDialog::Accepted);
     };
     action("actionSetChannelExternalInhibitAction")->trigger();
-    QCOMPARE(writes(), QStringList{"setChannelInhibitAction(5, 2)"});
+    QTRY_COMPARE(writes(), QStringList{"setChannelInhibitAction(5, 2)"});
 }
 
 void CommandTargetTest::refusedWithoutTarget_data()
@@ -227,8 +227,8 @@ void CommandTargetTest::refusedWithoutTarget()
     m_dialogs.answers = {100.0};
     m_dialogs.fill = [](QDialog*) { return int(QDialog::Accepted); };
     action(qPrintable(command))->trigger();
-    QCOMPARE(statusMessage(), message);
-    QCOMPARE(writes(), sent);
+    QTRY_COMPARE(statusMessage(), message);
+    QTRY_COMPARE(writes(), sent);
 }
 
 void CommandTargetTest::wholeRowIsOneChannel()
@@ -236,7 +236,7 @@ void CommandTargetTest::wholeRowIsOneChannel()
     table()->selectRow(3);
     m_module->clearWrites();
     action("actionSetChannelOn")->trigger();
-    QCOMPARE(writes(), QStringList{"setChannelOn(3)"});
+    QTRY_COMPARE(writes(), QStringList{"setChannelOn(3)"});
 }
 
 void CommandTargetTest::everyFailedChannelNamed_data()
@@ -259,7 +259,7 @@ void CommandTargetTest::everyFailedChannelNamed()
     m_module->failingChannels = failing;
     m_module->clearWrites();
     action("actionSetAllChannelsOn")->trigger();
-    QCOMPARE(statusMessage(), message);
+    QTRY_COMPARE(statusMessage(), message);
     // The others were switched on all the same.
     QCOMPARE(writes().size(), 48 - failing.size());
 }
@@ -337,7 +337,7 @@ void CommandTargetTest::nominalValuesOnlyInStopMode()
     };
     QTRY_VERIFY_WITH_TIMEOUT(stopped(), 5000);
     m_window->setChannelVoltageNominal(5, 2500.0f);
-    QCOMPARE(writes(), QStringList{"setChannelVoltageNominal(5, 2500)"});
+    QTRY_COMPARE(writes(), QStringList{"setChannelVoltageNominal(5, 2500)"});
 }
 
 int main(int argc, char* argv[])

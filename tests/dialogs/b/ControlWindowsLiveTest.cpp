@@ -203,6 +203,7 @@ void ControlWindowsLiveTest::currentTrip()
         m_window->on_actionSetAllChannelsCurrentTrip_triggered();
     else
         m_window->on_actionSetChannelCurrentTrip_triggered();
+    QTRY_COMPARE(m_window->commandsInFlight(), 0);
     QCOMPARE(shownPrompt, prompt);
     QCOMPARE(shownNote, note);
     // The dialog starts from the crate's settings of the row's channel.

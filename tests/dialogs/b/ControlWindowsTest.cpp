@@ -380,12 +380,14 @@ void ControlWindowsTest::flexGroupLayouts()
     child<QCheckBox>(window, "chkChannel1")->setChecked(true);
     child<QSpinBox>(window, "spbMasterChannel")->setValue(master);
     child<QPushButton>(window, "btnSet")->click();
+    QTRY_COMPARE(m_window->commandsInFlight(), 0);
     QCOMPARE(moduleState().flexType[2], setType);
     QCOMPARE(moduleState().flexMember[2], 0x2u);
 
     child<QTabWidget>(window, "tabWidget")->setCurrentIndex(3);
     child<QSpinBox>(window, "spbTimeout")->setValue(timeoutMs);
     child<QPushButton>(window, "btnSet")->click();
+    QTRY_COMPARE(m_window->commandsInFlight(), 0);
     QCOMPARE(moduleState().flexType[2], timeoutType);
 }
 
@@ -533,6 +535,7 @@ void ControlWindowsTest::userNominalValues()
     };
     m_window->on_actionSetChannelNominalValues_triggered();
     QVERIFY(answered);
+    QTRY_COMPARE(m_window->commandsInFlight(), 0);
     QStringList written;
     QStringList control;
     for (const QString& write : m_module->writes()) {
