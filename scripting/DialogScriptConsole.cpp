@@ -30,19 +30,41 @@ QString DialogScriptConsole::outputText() const
 
 void DialogScriptConsole::scriptMessage(QString message)
 {
-    // As plain text: a script's line is never taken for markup.
-    QTextCursor cursor(ui->txtOutput->document());
-    cursor.movePosition(QTextCursor::End);
-    if (!ui->txtOutput->document()->isEmpty())
-        cursor.insertBlock();
-    cursor.insertText(message);
-    ui->txtOutput->setTextCursor(cursor);
-    ui->txtOutput->ensureCursorVisible();
+    scriptOutput({message}, 0);
+}
+
+void DialogScriptConsole::scriptOutput(QStringList lines, qint64 droppedLines)
+{
+    m_linesReceived += droppedLines + lines.size();
+    // Only the lines the view can keep are inserted, in one edit, as plain text (a script's line
+    // is never taken for markup); the document drops its oldest blocks beyond the maximum.
+    if (lines.size() > maxOutputLines)
+        lines = lines.mid(lines.size() - maxOutputLines);
+    if (!lines.isEmpty()) {
+        QTextCursor cursor(ui->txtOutput->document());
+        cursor.movePosition(QTextCursor::End);
+        if (!ui->txtOutput->document()->isEmpty())
+            cursor.insertBlock();
+        cursor.insertText(lines.join(QLatin1Char('\n')));
+        ui->txtOutput->setTextCursor(cursor);
+        ui->txtOutput->ensureCursorVisible();
+    }
+    showDropped();
+}
+
+void DialogScriptConsole::showDropped()
+{
+    const qint64 dropped = m_linesReceived - ui->txtOutput->document()->blockCount();
+    ui->lblStatus->setText(dropped > 0 && !ui->txtOutput->document()->isEmpty()
+            ? tr("%1 older lines dropped; the console keeps the latest %2.").arg(dropped).arg(maxOutputLines)
+            : QString());
 }
 
 void DialogScriptConsole::runButtonClicked()
 {
     ui->txtOutput->clear();
+    m_linesReceived = 0;
+    showDropped();
     emit runScript(ui->txtScript->toPlainText());
 }
 

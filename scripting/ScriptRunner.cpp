@@ -1,6 +1,10 @@
 #include "scripting/ScriptRunner.h"
 
 #include "device/BaseModule.h"
+#include "device/ModuleSnapshot.h"
+#include "device/Poller.h"
+#include "device/StatusWordBits.h"
+#include "device/ToolWindowReading.h"
 #include "device/WriteJournal.h"
 
 #include <QCoreApplication>
@@ -15,6 +19,8 @@
 #include <QVector>
 
 #include <algorithm>
+#include <cmath>
+#include <limits>
 
 namespace {
 
@@ -94,6 +100,65 @@ const char* const globalsFactory = R"JS(
 })
 )JS";
 
+// How "mod" answers a read: from which checked read of the module it comes.
+enum class ReadKind {
+    Local,           // no device access (identity, units, formatting, connected())
+    ChannelTable,    // BaseModule::readChannels(), or the poller's snapshot of it
+    ChannelSettings, // BaseModule::readChannelSettings()
+    ModuleControl,   // BaseModule::readControl()
+    ModuleValues,    // BaseModule::readModuleValues()
+    ModuleWords,     // ToolWindowReading groups: read whole, valid only when answered
+    ChannelEventWords,
+    ChannelBounds,
+    InterlockOut,
+    Unchecked, // the module's read cannot tell a failure from a value: not offered
+};
+
+ReadKind readKindOf(const QString& name)
+{
+    static const QHash<QString, ReadKind> kinds = [] {
+        QHash<QString, ReadKind> k;
+        for (const char* n : {"channelVoltageSet", "channelCurrentSet", "channelVoltageMeasure", "channelCurrentMeasure",
+                 "channelVoltageNominal", "channelCurrentNominal", "channelControl", "channelStatus"})
+            k.insert(QLatin1String(n), ReadKind::ChannelTable);
+        for (const char* n : {"channelVoltageHardwareNominal", "channelCurrentHardwareNominal", "channelDelayedTripEnabled",
+                 "channelDelayedTripRampDown", "channelDelayedTripTime"})
+            k.insert(QLatin1String(n), ReadKind::ChannelSettings);
+        k.insert(QStringLiteral("control"), ReadKind::ModuleControl);
+        for (const char* n : {"status", "eventStatus", "voltageRampSpeed", "currentRampSpeed", "temperature", "supplyP5",
+                 "supplyP12", "supplyN12", "voltageLimit", "currentLimit"})
+            k.insert(QLatin1String(n), ReadKind::ModuleValues);
+        for (const char* n :
+            {"eventMask", "restartTime", "eventChannelStatus", "eventChannelMask", "eventGroupStatus", "eventGroupMask"})
+            k.insert(QLatin1String(n), ReadKind::ModuleWords);
+        for (const char* n : {"channelEventStatus", "channelEventMask"})
+            k.insert(QLatin1String(n), ReadKind::ChannelEventWords);
+        for (const char* n : {"channelVoltageInterlockMaxSet", "channelVoltageInterlockMinSet",
+                 "channelCurrentInterlockMaxSet", "channelCurrentInterlockMinSet"})
+            k.insert(QLatin1String(n), ReadKind::ChannelBounds);
+        for (const char* n : {"GetModuleIlkOutStatus", "GetModuleIlkOutControl", "GetModuleIlkOutCount",
+                 "GetModuleIlkOutLastTrigger", "GetModuleIlkOutChnActualActive", "GetModuleIlkOutChnEverTriggered"})
+            k.insert(QLatin1String(n), ReadKind::InterlockOut);
+        for (const char* n : {"adcSamplesPerSecond", "digitalFilter", "killEnable", "fineAdjustmentOn", "adjustment",
+                 "resistor", "flexGroupMemberList", "flexGroupType", "specialControlCommand", "specialControlStatus",
+                 "verifyBaseAddress"})
+            k.insert(QLatin1String(n), ReadKind::Unchecked);
+        return k;
+    }();
+    return kinds.value(name, ReadKind::Local);
+}
+
+// A JavaScript number as a whole number within [low, high]; false for fractions, NaN, infinities
+// and numbers outside (which a plain conversion would round or wrap).
+bool wholeNumber(const QJSValue& value, double low, double high, double* number)
+{
+    if (!value.isNumber())
+        return false;
+    const double n = value.toNumber();
+    *number = n;
+    return std::isfinite(n) && std::floor(n) == n && n >= low && n <= high;
+}
+
 } // namespace
 
 // What the script's "mod" and "script" forward to. The JavaScript objects hold it in closures
@@ -105,6 +170,7 @@ public:
     ScriptBridge(ScriptRunner* runner, BaseModule* module)
         : m_runner(runner)
         , m_module(module)
+        , m_channelCount(module ? module->channelNumber() : 0)
     {
     }
 
@@ -113,11 +179,8 @@ public:
         QJSEngine* engine = qjsEngine(this);
         // After a stop or release the module is not called again, whatever the script catches (a
         // call already past this check ends normally: the module object outlives the run).
-        if (m_runner->stopRequested()) {
-            engine->throwError(
-                m_runner->moduleReleased() ? QStringLiteral("module released") : QStringLiteral("script stopped"));
+        if (stopped(engine))
             return {};
-        }
         const QVector<QMetaMethod> overloads = operationTable().value(name);
         const int count = arguments.property(QStringLiteral("length")).toInt();
         const auto method = std::find_if(overloads.begin(), overloads.end(),
@@ -133,11 +196,26 @@ public:
             return {};
         }
 
+        QStringList texts;
+        for (int index = 0; index < count; ++index)
+            texts.append(argumentText(arguments.property(quint32(index))));
+        const QString callText = QStringLiteral("mod.%1(%2)").arg(name, texts.join(QStringLiteral(", ")));
+
         const QList<QByteArray> types = method->parameterTypes();
+        const QList<QByteArray> names = method->parameterNames();
         QVariant values[maxArguments];
         QGenericArgument passed[maxArguments];
+        int channel = -1;
         for (int index = 0; index < count; ++index) {
-            values[index] = arguments.property(quint32(index)).toVariant();
+            const QJSValue argument = arguments.property(quint32(index));
+            QString problem;
+            if (!checkArgument(argument, method->parameterMetaType(index).id(), names.at(index), &problem)) {
+                engine->throwError(QJSValue::RangeError, QStringLiteral("%1: %2").arg(callText, problem));
+                return {};
+            }
+            if (names.at(index) == "channel")
+                channel = argument.toInt();
+            values[index] = argument.toVariant();
             if (!values[index].convert(method->parameterMetaType(index))) {
                 engine->throwError(QJSValue::TypeError,
                     QStringLiteral("mod.%1: argument %2 is not a valid %3")
@@ -148,6 +226,16 @@ public:
             }
             passed[index] = QGenericArgument(types.at(index).constData(), values[index].constData());
         }
+
+        const bool write = isWrite(*method);
+        if (!write && method->returnMetaType().id() != QMetaType::Void) {
+            const ReadKind kind = readKindOf(name);
+            if (kind != ReadKind::Local)
+                return checkedRead(engine, kind, name, callText, channel, values[0]);
+        }
+        if (write && !waitForWriteTurn(engine))
+            return {};
+
         QVariant result;
         QGenericReturnArgument returned;
         if (method->returnMetaType().id() != QMetaType::Void) {
@@ -157,14 +245,19 @@ public:
         // In this thread: the module serialises its operations on its controller.
         method->invoke(m_module, Qt::DirectConnection, returned, passed[0], passed[1], passed[2]);
 
-        if (isWrite(*method) && !result.toBool()) {
-            QStringList texts;
-            for (int index = 0; index < count; ++index)
-                texts.append(argumentText(arguments.property(quint32(index))));
-            QString reason = m_module->lastError();
-            if (reason.isEmpty())
-                reason = QStringLiteral("no reason given");
-            m_runner->print(QStringLiteral("%1(%2) refused: %3").arg(name, texts.join(QStringLiteral(", ")), reason));
+        if (write) {
+            m_lastWriteAtMs = ModuleSnapshot::nowMs();
+            if (result.toBool()) {
+                answered();
+                noteSwitchedOn(name, values, count);
+            } else {
+                QString reason = m_module->lastError();
+                if (reason.isEmpty())
+                    reason = QStringLiteral("no reason given");
+                else if (!BaseModule::isNoAnswer(reason))
+                    answered(); // a refusal is an answer
+                m_runner->print(QStringLiteral("%1(%2) refused: %3").arg(name, texts.join(QStringLiteral(", ")), reason));
+            }
         }
         return result.isValid() ? engine->toScriptValue(result) : QJSValue();
     }
@@ -172,14 +265,315 @@ public:
     Q_INVOKABLE void delay(int milliSeconds)
     {
         if (!m_runner->delay(milliSeconds))
-            qjsEngine(this)->throwError(QStringLiteral("script stopped"));
+            stopped(qjsEngine(this));
     }
 
     Q_INVOKABLE void print(const QString& message) { m_runner->print(message); }
 
 private:
+    // Throws and answers true once the run is to end.
+    bool stopped(QJSEngine* engine)
+    {
+        if (!m_runner->stopRequested())
+            m_runner->watchStops();
+        if (!m_runner->stopRequested())
+            return false;
+        engine->throwError(
+            m_runner->moduleReleased() ? QStringLiteral("module released") : QStringLiteral("script stopped"));
+        return true;
+    }
+
+    void answered() { m_runner->m_lastAnswerAtMs = ModuleSnapshot::nowMs(); }
+
+    bool checkArgument(const QJSValue& value, int type, const QByteArray& name, QString* problem) const
+    {
+        double n = 0;
+        const QString what = QString::fromLatin1(name);
+        switch (type) {
+        case QMetaType::Int:
+            if (name == "channel") {
+                if (!wholeNumber(value, 0, m_channelCount - 1, &n)) {
+                    *problem = value.isNumber() && std::isfinite(value.toNumber())
+                            && std::floor(value.toNumber()) == value.toNumber()
+                        ? QStringLiteral("channel %1 is outside 0..%2").arg(value.toString()).arg(m_channelCount - 1)
+                        : QStringLiteral("channel %1 is not a whole number").arg(value.toString());
+                    return false;
+                }
+                return true;
+            }
+            if (!wholeNumber(value, std::numeric_limits<int>::min(), std::numeric_limits<int>::max(), &n)) {
+                *problem = QStringLiteral("%1 %2 is not a whole number within the range of int").arg(what, value.toString());
+                return false;
+            }
+            return true;
+        case QMetaType::UInt:
+        case QMetaType::UShort:
+            if (!wholeNumber(value, 0, type == QMetaType::UShort ? 0xFFFF : 0xFFFFFFFFu, &n)) {
+                *problem = QStringLiteral("%1 %2 is not a whole number from 0 to %3")
+                               .arg(what, value.toString())
+                               .arg(type == QMetaType::UShort ? 0xFFFF : 0xFFFFFFFFu);
+                return false;
+            }
+            return true;
+        case QMetaType::Float:
+        case QMetaType::Double:
+            if (!value.isNumber() || !std::isfinite(value.toNumber())) {
+                *problem = QStringLiteral("%1 %2 is not a finite number").arg(what, value.toString());
+                return false;
+            }
+            if (type == QMetaType::Float && std::fabs(value.toNumber()) > double(std::numeric_limits<float>::max())) {
+                *problem = QStringLiteral("%1 %2 is too large").arg(what, value.toString());
+                return false;
+            }
+            return true;
+        default:
+            return true;
+        }
+    }
+
+    // At most maxWritesPerSecond writes: each waits for its turn, stopping the wait on a stop.
+    bool waitForWriteTurn(QJSEngine* engine)
+    {
+        const qint64 intervalMs = 1000 / ScriptRunner::maxWritesPerSecond;
+        const qint64 now = ModuleSnapshot::nowMs();
+        if (m_nextWriteAtMs > now && !m_runner->delay(int(m_nextWriteAtMs - now))) {
+            stopped(engine);
+            return false;
+        }
+        if (stopped(engine))
+            return false;
+        m_nextWriteAtMs = std::max(m_nextWriteAtMs, now) + intervalMs;
+        return true;
+    }
+
+    void noteSwitchedOn(const QString& name, const QVariant* values, int count)
+    {
+        QList<int> channels;
+        if (name == QLatin1String("setChannelOn") && count == 1)
+            channels.append(values[0].toInt());
+        else if (name == QLatin1String("setChannelControl") && count == 2 && (values[1].toUInt() & ChannelControlBit::on))
+            channels.append(values[0].toInt());
+        else if (name == QLatin1String("setSelectedChannelsOn") && count == 1) {
+            for (int bit = 0; bit < 32; ++bit) {
+                if (values[0].toUInt() & (1u << bit))
+                    channels.append(bit);
+            }
+        }
+        if (channels.isEmpty())
+            return;
+        QMutexLocker lock(&m_runner->m_switchedMutex);
+        for (int c : channels) {
+            if (!m_runner->m_switchedOn.contains(c))
+                m_runner->m_switchedOn.append(c);
+        }
+    }
+
+    // One channel's table values, no older than one poller tick.
+    bool channelReading(int channel, ChannelReading* reading, QString* reason)
+    {
+        const qint64 now = ModuleSnapshot::nowMs();
+        const QString voltageUnit = m_module->voltageUnit(0);
+        const QString currentUnit = m_module->currentUnit(0);
+        // Read (started) after the script's latest write and within the tick, in today's units.
+        const auto usable = [&](qint64 readAtMs, const QVector<ChannelReading>& channels, const QString& vu,
+                                const QString& cu) {
+            return readAtMs > m_lastWriteAtMs && now - readAtMs <= Poller::tickMs && channel < channels.size()
+                && channels.at(channel).complete && vu == voltageUnit && cu == currentUnit;
+        };
+        if (m_runner->m_snapshots) {
+            const std::shared_ptr<const ModuleSnapshot> snapshot = m_runner->m_snapshots();
+            if (snapshot
+                && usable(snapshot->channelsReadAtMs, snapshot->channels, snapshot->voltageUnit, snapshot->currentUnit)) {
+                *reading = snapshot->channels.at(channel);
+                return true;
+            }
+        }
+        if (!usable(m_channelsReadAtMs, m_channels, m_channelsVoltageUnit, m_channelsCurrentUnit)) {
+            const qint64 startMs = ModuleSnapshot::nowMs();
+            m_channels = m_module->readChannels();
+            m_channelsError = m_module->lastError();
+            m_channelsReadAtMs = startMs;
+            m_channelsVoltageUnit = voltageUnit;
+            m_channelsCurrentUnit = currentUnit;
+            if (std::any_of(m_channels.cbegin(), m_channels.cend(), [](const ChannelReading& r) { return r.complete; }))
+                answered();
+        }
+        if (channel >= m_channels.size() || !m_channels.at(channel).complete) {
+            *reason = m_channelsError.isEmpty() ? QStringLiteral("no answer") : m_channelsError;
+            return false;
+        }
+        *reading = m_channels.at(channel);
+        return true;
+    }
+
+    QJSValue checkedRead(QJSEngine* engine, ReadKind kind, const QString& name, const QString& callText, int channel,
+        const QVariant& firstArgument)
+    {
+        QVariant value;
+        QString reason;
+        bool ok = false;
+        switch (kind) {
+        case ReadKind::ChannelTable: {
+            ChannelReading r;
+            ok = channelReading(channel, &r, &reason);
+            static const QHash<QString, std::function<QVariant(const ChannelReading&)>> fields = {
+                {QStringLiteral("channelVoltageSet"), [](const ChannelReading& c) { return QVariant(c.voltageSet); }},
+                {QStringLiteral("channelCurrentSet"), [](const ChannelReading& c) { return QVariant(c.currentSet); }},
+                {QStringLiteral("channelVoltageMeasure"),
+                    [](const ChannelReading& c) { return QVariant(c.voltageMeasure); }},
+                {QStringLiteral("channelCurrentMeasure"),
+                    [](const ChannelReading& c) { return QVariant(c.currentMeasure); }},
+                {QStringLiteral("channelVoltageNominal"),
+                    [](const ChannelReading& c) { return QVariant(c.voltageNominal); }},
+                {QStringLiteral("channelCurrentNominal"),
+                    [](const ChannelReading& c) { return QVariant(c.currentNominal); }},
+                {QStringLiteral("channelControl"), [](const ChannelReading& c) { return QVariant(c.control); }},
+                {QStringLiteral("channelStatus"), [](const ChannelReading& c) { return QVariant(c.status); }},
+            };
+            if (ok)
+                value = fields.value(name)(r);
+            break;
+        }
+        case ReadKind::ChannelSettings: {
+            ChannelSettings s;
+            ok = m_module->readChannelSettings(channel, &s);
+            if (name == QLatin1String("channelVoltageHardwareNominal"))
+                value = s.voltageHardwareNominal;
+            else if (name == QLatin1String("channelCurrentHardwareNominal"))
+                value = s.currentHardwareNominal;
+            else if (name == QLatin1String("channelDelayedTripEnabled"))
+                value = s.delayedTripEnabled;
+            else if (name == QLatin1String("channelDelayedTripRampDown"))
+                value = s.delayedTripRampDown;
+            else
+                value = s.delayedTripTimeMs;
+            break;
+        }
+        case ReadKind::ModuleControl: {
+            quint32 word = 0;
+            ok = m_module->readControl(&word);
+            value = word;
+            break;
+        }
+        case ReadKind::ModuleValues: {
+            const bool temperatures = name == QLatin1String("temperature");
+            const bool supplies = name.startsWith(QLatin1String("supply")) || name.endsWith(QLatin1String("Limit"));
+            const ModuleReading m = m_module->readModuleValues(temperatures, supplies);
+            if (temperatures) {
+                const int index = firstArgument.isValid() ? firstArgument.toInt() : 0;
+                ok = m.temperaturesValid && index >= 0 && index < 4;
+                value = ok ? m.temperature[index] : 0.0f;
+                if (m.temperaturesValid && !ok)
+                    reason = QStringLiteral("no temperature %1").arg(index);
+            } else if (supplies) {
+                ok = m.suppliesValid;
+                value = name == QLatin1String("supplyP5")   ? m.supplyP5
+                    : name == QLatin1String("supplyP12")    ? m.supplyP12
+                    : name == QLatin1String("supplyN12")    ? m.supplyN12
+                    : name == QLatin1String("voltageLimit") ? m.voltageLimit
+                                                            : m.currentLimit;
+            } else if (name.endsWith(QLatin1String("RampSpeed"))) {
+                ok = m.rampSpeedsValid;
+                value = name == QLatin1String("voltageRampSpeed") ? m.voltageRampSpeed : m.currentRampSpeed;
+            } else {
+                ok = m.statusValid;
+                value = name == QLatin1String("status") ? m.status : m.eventStatus;
+            }
+            if (!ok && reason.isEmpty())
+                reason = QStringLiteral("no answer");
+            break;
+        }
+        case ReadKind::ModuleWords:
+        case ReadKind::ChannelEventWords:
+        case ReadKind::ChannelBounds:
+        case ReadKind::InterlockOut: {
+            ToolWindowReading::Groups groups;
+            groups.moduleWords = kind == ReadKind::ModuleWords;
+            groups.channelEventWords = kind == ReadKind::ChannelEventWords;
+            groups.bounds = kind == ReadKind::ChannelBounds;
+            groups.interlockOut = kind == ReadKind::InterlockOut;
+            if (ToolWindowReading::readableGroups(*m_module, groups) == 0) {
+                reason = QStringLiteral("not offered by this module");
+                break;
+            }
+            const ToolWindowReading w = ToolWindowReading::read(*m_module, groups);
+            ok = w.validGroups() > 0;
+            const auto at = [channel](const auto& vector) {
+                return channel >= 0 && channel < vector.size() ? vector.at(channel) : 0;
+            };
+            static const QHash<QString, std::function<QVariant(const ToolWindowReading&, int)>> fields = {
+                {QStringLiteral("eventMask"), [](const ToolWindowReading& r, int) { return QVariant(r.eventMask); }},
+                {QStringLiteral("restartTime"), [](const ToolWindowReading& r, int) { return QVariant(r.restartTime); }},
+                {QStringLiteral("eventChannelStatus"),
+                    [](const ToolWindowReading& r, int) { return QVariant(r.eventChannelStatus); }},
+                {QStringLiteral("eventChannelMask"),
+                    [](const ToolWindowReading& r, int) { return QVariant(r.eventChannelMask); }},
+                {QStringLiteral("eventGroupStatus"),
+                    [](const ToolWindowReading& r, int) { return QVariant(r.eventGroupStatus); }},
+                {QStringLiteral("eventGroupMask"),
+                    [](const ToolWindowReading& r, int) { return QVariant(r.eventGroupMask); }},
+                {QStringLiteral("GetModuleIlkOutStatus"),
+                    [](const ToolWindowReading& r, int) { return QVariant(r.interlockStatus); }},
+                {QStringLiteral("GetModuleIlkOutControl"),
+                    [](const ToolWindowReading& r, int) { return QVariant(r.interlockControl); }},
+                {QStringLiteral("GetModuleIlkOutCount"),
+                    [](const ToolWindowReading& r, int) { return QVariant(r.interlockCount); }},
+                {QStringLiteral("GetModuleIlkOutLastTrigger"),
+                    [](const ToolWindowReading& r, int) { return QVariant(r.interlockLastTrigger); }},
+                {QStringLiteral("GetModuleIlkOutChnActualActive"),
+                    [](const ToolWindowReading& r, int) { return QVariant(r.interlockChannelActualActive); }},
+                {QStringLiteral("GetModuleIlkOutChnEverTriggered"),
+                    [](const ToolWindowReading& r, int) { return QVariant(r.interlockChannelEverTriggered); }},
+            };
+            if (fields.contains(name))
+                value = fields.value(name)(w, channel);
+            else if (name == QLatin1String("channelEventStatus"))
+                value = at(w.channelEventStatus);
+            else if (name == QLatin1String("channelEventMask"))
+                value = at(w.channelEventMask);
+            else if (name == QLatin1String("channelVoltageInterlockMaxSet"))
+                value = at(w.voltageInterlockMax);
+            else if (name == QLatin1String("channelVoltageInterlockMinSet"))
+                value = at(w.voltageInterlockMin);
+            else if (name == QLatin1String("channelCurrentInterlockMaxSet"))
+                value = at(w.currentInterlockMax);
+            else
+                value = at(w.currentInterlockMin);
+            if (!ok)
+                reason = QStringLiteral("no answer");
+            break;
+        }
+        case ReadKind::Unchecked:
+            reason = QStringLiteral("not offered to scripts (this read cannot tell a failed read from a value)");
+            break;
+        case ReadKind::Local:
+            break;
+        }
+        if (!ok) {
+            if (reason.isEmpty())
+                reason = m_module->lastError().isEmpty() ? QStringLiteral("no answer") : m_module->lastError();
+            if (kind != ReadKind::Unchecked && !BaseModule::isNoAnswer(reason)
+                && reason != QLatin1String("not offered by this module"))
+                answered();
+            engine->throwError(QStringLiteral("%1: %2").arg(callText, reason));
+            return {};
+        }
+        if (kind != ReadKind::ChannelTable)
+            answered();
+        return engine->toScriptValue(value);
+    }
+
     ScriptRunner* m_runner;
     BaseModule* m_module;
+    const int m_channelCount;
+    qint64 m_lastWriteAtMs = -1;
+    qint64 m_nextWriteAtMs = 0;
+    // The script's own latest block read of the channels.
+    QVector<ChannelReading> m_channels;
+    qint64 m_channelsReadAtMs = -1;
+    QString m_channelsError;
+    QString m_channelsVoltageUnit;
+    QString m_channelsCurrentUnit;
 };
 
 ScriptRunner::ScriptRunner(QObject* parent)
@@ -215,6 +609,11 @@ ScriptRunner::Outcome ScriptRunner::run(const QString& script, BaseModule* modul
 {
     // Also on a main thread (the windowless runner), a script's writes are the script's.
     const WriteSource source("script");
+    m_lastAnswerAtMs = ModuleSnapshot::nowMs();
+    {
+        QMutexLocker lock(&m_switchedMutex);
+        m_switchedOn.clear();
+    }
     // Declared before the engine, so the engine (and its wrapper of the bridge) goes first.
     ScriptBridge bridge(this, module);
     QJSEngine engine;
@@ -246,16 +645,22 @@ ScriptRunner::Outcome ScriptRunner::evaluate(QJSEngine& engine, QObject& bridge,
     Outcome outcome = Outcome::Finished;
     QString last;
     // The function constructor only compiles its body: a syntax error is found before any
-    // statement runs.
+    // statement runs. A function body allows "return", a script does not: the body, once known
+    // to be complete on its own, is compiled once more as a script inside a block that never runs.
     const QJSValue compiled =
         engine.globalObject().property(QStringLiteral("Function")).callAsConstructor({QJSValue(script)});
-    if (!stopRequested() && compiled.isError()) {
+    const bool syntaxError =
+        compiled.isError() || engine.evaluate(QStringLiteral("if (false) {\n") + script + QStringLiteral("\n}")).isError();
+    if (!stopRequested() && syntaxError) {
         outcome = Outcome::SyntaxError;
         last = translated("Error: Script has syntax errors!");
     } else {
         QStringList stackTrace; // not empty after an uncaught throw, whatever was thrown
         const QJSValue result = stopRequested() ? QJSValue() : engine.evaluate(script, QString(), 1, &stackTrace);
-        if (moduleReleased()) {
+        if (m_stopReason == StoppedByWatch) {
+            outcome = Outcome::ModuleLost;
+            last = translated("Script stopped: %1").arg(m_lostReason);
+        } else if (moduleReleased()) {
             outcome = Outcome::ModuleReleased;
             last = translated("Script stopped: module released (the crate's modules were rediscovered or switched off).");
         } else if (stopRequested()) {
@@ -296,10 +701,45 @@ void ScriptRunner::requestStop(StopReason reason)
         m_engine->setInterrupted(true);
 }
 
+bool ScriptRunner::watchStops()
+{
+    if (!m_watch || stopRequested())
+        return stopRequested();
+    const QString reason = m_watch(m_lastAnswerAtMs.load());
+    if (reason.isEmpty())
+        return false;
+    m_lostReason = reason;
+    requestStop(StoppedByWatch);
+    return true;
+}
+
+ScriptRunner::Watch ScriptRunner::answerWatch(SnapshotSource source)
+{
+    return [source = std::move(source)](qint64 scriptAnswerAtMs) {
+        qint64 lastAnswerAtMs = scriptAnswerAtMs;
+        if (source) {
+            if (const std::shared_ptr<const ModuleSnapshot> snapshot = source())
+                lastAnswerAtMs = std::max(lastAnswerAtMs, snapshot->lastAnswerAtMs);
+        }
+        if (ModuleSnapshot::nowMs() - lastAnswerAtMs <= ModuleSnapshot::freshForMs)
+            return QString();
+        return translated("the module has not answered for %1 s (crate off or unreachable).")
+            .arg(ModuleSnapshot::freshForMs / 1000.0);
+    };
+}
+
+QList<int> ScriptRunner::channelsSwitchedOn() const
+{
+    QMutexLocker lock(&m_switchedMutex);
+    QList<int> channels = m_switchedOn;
+    std::sort(channels.begin(), channels.end());
+    return channels;
+}
+
 bool ScriptRunner::delay(int milliSeconds)
 {
     const QDeadlineTimer deadline(qMax(0, milliSeconds));
-    while (!stopRequested()) {
+    while (!stopRequested() && !watchStops()) {
         const qint64 leftMs = deadline.remainingTime();
         if (leftMs <= 0)
             return true;
