@@ -251,11 +251,10 @@ public:
                 answered();
                 noteSwitchedOn(name, values, count);
             } else {
+                // Not counted as an answer: a crate without power refuses every write.
                 QString reason = m_module->lastError();
                 if (reason.isEmpty())
                     reason = QStringLiteral("no reason given");
-                else if (!BaseModule::isNoAnswer(reason))
-                    answered(); // a refusal is an answer
                 m_runner->print(QStringLiteral("%1(%2) refused: %3").arg(name, texts.join(QStringLiteral(", ")), reason));
             }
         }
@@ -552,9 +551,7 @@ private:
         if (!ok) {
             if (reason.isEmpty())
                 reason = m_module->lastError().isEmpty() ? QStringLiteral("no answer") : m_module->lastError();
-            if (kind != ReadKind::Unchecked && !BaseModule::isNoAnswer(reason)
-                && reason != QLatin1String("not offered by this module"))
-                answered();
+
             engine->throwError(QStringLiteral("%1: %2").arg(callText, reason));
             return {};
         }
