@@ -19,7 +19,11 @@ ScriptThread::ScriptThread(QObject* parent)
             m_module.reset();
         }
     });
-    loadScriptFile(initialScriptFileName());
+    // Its messages would go out before anybody can be connected: not shown.
+    m_fileName = initialScriptFileName();
+    QString error;
+    if (!ScriptRunner::readScriptFile(m_fileName, &m_script, &error))
+        m_script.clear();
 }
 
 ScriptThread::~ScriptThread()
