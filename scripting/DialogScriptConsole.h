@@ -7,6 +7,7 @@
 namespace Ui {
 class DialogScriptConsole;
 }
+class ScriptOutputModel;
 
 // The script console: an editor, "Run Script" and "Stop Script", and the output of the running
 // script, one paragraph per line. It only presents and forwards; the main window runs the script.
@@ -43,5 +44,6 @@ private:
     void showDropped();
 
     Ui::DialogScriptConsole* ui;
+    ScriptOutputModel* m_output;
     qint64 m_linesReceived = 0; // since the output was last cleared, dropped ones included
 };

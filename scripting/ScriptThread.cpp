@@ -2,6 +2,8 @@
 
 #include "device/BaseModule.h"
 
+#include <QMetaMethod>
+
 ScriptThread::ScriptThread(QObject* parent)
     : QThread(parent)
 {
@@ -92,8 +94,10 @@ void ScriptThread::flushOutput()
     if (lines.isEmpty() && dropped == 0)
         return;
     emit scriptOutput(lines, dropped);
-    for (const QString& line : std::as_const(lines))
-        emit scriptMessage(line);
+    if (isSignalConnected(QMetaMethod::fromSignal(&ScriptThread::scriptMessage))) {
+        for (const QString& line : std::as_const(lines))
+            emit scriptMessage(line);
+    }
 }
 
 void ScriptThread::stopScript()

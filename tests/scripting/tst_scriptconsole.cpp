@@ -9,11 +9,11 @@
 #include "scripting/ScriptThread.h"
 
 #include <QAction>
-#include <QLabel>
-#include <QListWidget>
-#include <QPlainTextEdit>
 #include <QApplication>
 #include <QDir>
+#include <QLabel>
+#include <QListView>
+#include <QListWidget>
 #include <QPointer>
 #include <QPushButton>
 #include <QSettings>
@@ -51,10 +51,7 @@ private:
     void waitIdle();
     // The output after the two lines that name the module and its units.
     QStringList outputLines() const { return allOutputLines().mid(2); }
-    QStringList allOutputLines() const
-    {
-        return m_console->outputText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    }
+    QStringList allOutputLines() const { return m_console->outputText().split(QLatin1Char('\n'), Qt::SkipEmptyParts); }
     QPushButton* button(const char* name) const { return m_console->findChild<QPushButton*>(QLatin1String(name)); }
     QTextEdit* editor() const { return m_console->findChildren<QTextEdit*>().at(0); }
 
@@ -95,7 +92,7 @@ void TestScriptConsole::initTestCase()
     QVERIFY(m_console && m_thread && m_console->isVisible());
     QCOMPARE(m_console->windowTitle(), QStringLiteral("Script Console"));
     QCOMPARE(editor()->tabStopDistance(), 40.0);
-    QVERIFY(m_console->findChild<QPlainTextEdit*>()->isReadOnly());
+    QCOMPARE(m_console->findChild<QListView*>()->editTriggers(), QAbstractItemView::NoEditTriggers);
     QCOMPARE(button("btnRun")->text(), QStringLiteral("Run Script"));
     QVERIFY(!button("btnStop")->isEnabled());
 }
@@ -189,11 +186,12 @@ void TestScriptConsole::actsOnSelectedModule()
     modules->setCurrentRow(1);
     run(QStringLiteral("[mod.serialNumber(), mod.channelNumber()].join()"));
     const QStringList lines = allOutputLines();
-    QVERIFY2(lines.value(0).startsWith(QStringLiteral("Script acts on slot 4, serial ")) && lines.value(0).endsWith(
-                 QStringLiteral(", THC3210p")),
+    QVERIFY2(lines.value(0).startsWith(QStringLiteral("Script acts on slot 4, serial "))
+            && lines.value(0).endsWith(QStringLiteral(", THC3210p")),
         qPrintable(lines.join('|')));
     QCOMPARE(lines.value(1).left(34), QStringLiteral("Voltages in V and currents in mA, "));
-    QCOMPARE(lines.value(2), QStringLiteral("Script exited with result %1,32").arg(m_window->currentModule()->serialNumber()));
+    QCOMPARE(
+        lines.value(2), QStringLiteral("Script exited with result %1,32").arg(m_window->currentModule()->serialNumber()));
     modules->setCurrentRow(0);
     run(QStringLiteral("mod.serialNumber()"));
     QCOMPARE(allOutputLines().value(0), QStringLiteral("Script acts on slot 1, serial 4712001, THE1640p"));
