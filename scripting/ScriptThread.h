@@ -23,7 +23,8 @@ class BaseModule;
 //
 // Output: the script's lines wait in a backlog of at most maxBacklogLines (the oldest dropped and
 // counted) and reach the GUI thread in batches every outputIntervalMs, so a script that prints
-// without pause neither floods the event loop nor grows memory.
+// without pause neither floods the event loop nor grows memory (a line longer than maxLineLength
+// is cut, so the backlog holds 20 MB at the very most).
 class ScriptThread : public QThread
 {
     Q_OBJECT
@@ -36,7 +37,7 @@ public:
 
     static QString initialScriptFileName() { return QStringLiteral("test.js"); }
     static constexpr int maxBacklogLines = 10000;
-    static constexpr int maxLineLength = 4000;
+    static constexpr int maxLineLength = 1000;
     static constexpr int outputIntervalMs = 50;
 
     // The runner, to set its snapshot source and watch before a run.
