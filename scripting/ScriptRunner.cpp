@@ -227,6 +227,18 @@ public:
             passed[index] = QGenericArgument(types.at(index).constData(), values[index].constData());
         }
 
+        // A channel mask names channels of this module only: a bit beyond them would reach no
+        // channel the script meant (or, on some module kinds, another one).
+        if ((name.contains(QLatin1String("SelectedChannels")) || name == QLatin1String("setEventChannelMask")) && count == 1
+            && m_channelCount < 32 && (values[0].toUInt() >> m_channelCount) != 0) {
+            engine->throwError(QJSValue::RangeError,
+                QStringLiteral("%1: mask 0x%2 has bits beyond channel %3")
+                    .arg(callText)
+                    .arg(values[0].toUInt(), 0, 16)
+                    .arg(m_channelCount - 1));
+            return {};
+        }
+
         const bool write = isWrite(*method);
         if (!write && method->returnMetaType().id() != QMetaType::Void) {
             const ReadKind kind = readKindOf(name);

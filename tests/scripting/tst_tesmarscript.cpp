@@ -120,6 +120,10 @@ private slots:
             << "mod.setChannelVoltageSet(4294967296, 11)"
             << "Error: Script threw an uncaught exception: RangeError: mod.setChannelVoltageSet(4294967296, 11): channel "
                "4294967296 is outside 0..15";
+        QTest::newRow("mask beyond the channels")
+            << "mod.setSelectedChannelsOn(0x10000)"
+            << "Error: Script threw an uncaught exception: RangeError: mod.setSelectedChannelsOn(65536): mask 0x10000 has "
+               "bits beyond channel 15";
         QTest::newRow("NaN") << "mod.setChannelVoltageSet(2, NaN)"
                              << "Error: Script threw an uncaught exception: RangeError: mod.setChannelVoltageSet(2, NaN): "
                                 "vset NaN is not a finite number";
