@@ -2,7 +2,8 @@
 //
 // 1. Print flood: the script console runs `for (;;) script.print(...)` for SECONDS (default 10)
 //    while a 1 ms timer in the GUI thread notes how long the event loop could not run; then Stop.
-//    Prints the longest gap and its 99.9th percentile, the time from Stop to the script's end,
+//    Prints the longest gap and its 99.9th percentile, the console's own time per batch, the time
+//    from Stop to the script's end,
 //    the lines printed, and the resident memory (peak, and at start and end of the flood).
 // 2. Reads: a script reads the measured voltage of all 48 channels of a THM4805p module that is
 //    not the current (polled) module, 20 rounds after a pause longer than the poller's tick.
@@ -27,7 +28,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -48,20 +51,9 @@ double peakMegabytes()
     return double(usage.ru_maxrss) / 1024.0;
 }
 
-void printFlood(int seconds)
+// The longest gap and the 99.9th percentile of a 1 ms timer in this thread while `run` is true.
+std::pair<double, double> stallWhile(const std::function<bool()>& run, size_t* ticks)
 {
-    DialogScriptConsole console;
-    console.show();
-    ScriptThread thread;
-    QObject::connect(&thread, &ScriptThread::scriptOutput, &console, &DialogScriptConsole::scriptOutput);
-    qint64 lines = 0;
-    QObject::connect(&thread, &ScriptThread::scriptOutput,
-        [&lines](const QStringList& batch, qint64 dropped) { lines += batch.size() + dropped; });
-    thread.setScript(
-        QStringLiteral("var i = 0; for (;;) script.print('line ' + i++ + ' of a script that prints without pause')"));
-    const double startMegabytes = residentMegabytes();
-    double highestMegabytes = startMegabytes;
-
     std::vector<double> gapsMs;
     QElapsedTimer clock;
     QTimer probe;
@@ -71,18 +63,64 @@ void printFlood(int seconds)
         gapsMs.push_back(double(clock.nsecsElapsed()) / 1e6);
         clock.restart();
     });
+    clock.start();
+    probe.start();
+    while (run())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    std::sort(gapsMs.begin(), gapsMs.end());
+    *ticks = gapsMs.size();
+    if (gapsMs.empty())
+        return {0, 0};
+    return {gapsMs.back(), gapsMs.at(size_t(double(gapsMs.size() - 1) * 0.999))};
+}
+
+// The same probe while a script only waits: what the machine itself costs the GUI thread.
+void baseline()
+{
+    ScriptThread thread;
+    thread.setScript(QStringLiteral("script.delay(600000)"));
+    thread.runOn(std::make_shared<MemoryModule>(8));
+    QElapsedTimer run;
+    run.start();
+    size_t ticks = 0;
+    const auto [longest, p999] = stallWhile([&run] { return run.elapsed() < 3000; }, &ticks);
+    thread.stopScript();
+    thread.wait();
+    std::printf("baseline, a script waiting for 3 s: GUI-thread stall longest %.1f ms, 99.9th percentile %.1f ms (%zu "
+                "probe ticks)\n",
+        longest, p999, ticks);
+}
+
+void printFlood(int seconds)
+{
+    DialogScriptConsole console;
+    console.show();
+    ScriptThread thread;
+    // The console's own time per batch: timed around its slot (slots run in connection order).
+    QElapsedTimer batchClock;
+    std::vector<double> batchMs;
+    QObject::connect(&thread, &ScriptThread::scriptOutput, [&batchClock] { batchClock.start(); });
+    QObject::connect(&thread, &ScriptThread::scriptOutput, &console, &DialogScriptConsole::scriptOutput);
+    QObject::connect(&thread, &ScriptThread::scriptOutput,
+        [&batchClock, &batchMs] { batchMs.push_back(double(batchClock.nsecsElapsed()) / 1e6); });
+    qint64 lines = 0;
+    QObject::connect(&thread, &ScriptThread::scriptOutput,
+        [&lines](const QStringList& batch, qint64 dropped) { lines += batch.size() + dropped; });
+    thread.setScript(
+        QStringLiteral("var i = 0; for (;;) script.print('line ' + i++ + ' of a script that prints without pause')"));
+    const double startMegabytes = residentMegabytes();
+    double highestMegabytes = startMegabytes;
+
     QTimer memory;
     memory.setInterval(100);
     QObject::connect(&memory, &QTimer::timeout, [&] { highestMegabytes = std::max(highestMegabytes, residentMegabytes()); });
 
     thread.runOn(std::make_shared<MemoryModule>(8));
-    clock.start();
-    probe.start();
     memory.start();
     QElapsedTimer run;
     run.start();
-    while (run.elapsed() < seconds * 1000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    size_t ticks = 0;
+    const auto [longest, p999] = stallWhile([&run, seconds] { return run.elapsed() < seconds * 1000; }, &ticks);
     const double floodMegabytes = residentMegabytes();
     QElapsedTimer stop;
     stop.start();
@@ -91,15 +129,17 @@ void printFlood(int seconds)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
     const double stopMs = double(stop.nsecsElapsed()) / 1e6;
     QCoreApplication::processEvents();
-    probe.stop();
     memory.stop();
 
-    std::vector<double> sorted = gapsMs;
-    std::sort(sorted.begin(), sorted.end());
-    const double longest = sorted.empty() ? 0 : sorted.back();
-    const double p999 = sorted.empty() ? 0 : sorted.at(size_t(double(sorted.size() - 1) * 0.999));
     std::printf("print flood, %d s: GUI-thread stall longest %.1f ms, 99.9th percentile %.1f ms (%zu probe ticks)\n",
-        seconds, longest, p999, gapsMs.size());
+        seconds, longest, p999, ticks);
+    std::sort(batchMs.begin(), batchMs.end());
+    double batchTotalMs = 0;
+    for (double ms : batchMs)
+        batchTotalMs += ms;
+    if (!batchMs.empty())
+        std::printf("  console time per batch: mean %.2f ms, longest %.2f ms (%zu batches)\n",
+            batchTotalMs / double(batchMs.size()), batchMs.back(), batchMs.size());
     std::printf("  Stop to the script's end: %.1f ms; lines printed %lld, shown %d\n", stopMs, (long long)lines,
         int(console.outputText().count(QLatin1Char('\n')) + 1));
     std::printf("  resident memory: %.1f MB before, %.1f MB highest during, %.1f MB at Stop; process peak %.1f MB\n",
@@ -173,6 +213,7 @@ int main(int argc, char* argv[])
     QApplication application(argc, argv);
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     const int seconds = argc > 1 ? std::max(1, atoi(argv[1])) : 10;
+    baseline();
     printFlood(seconds);
     channelReads();
     return 0;
