@@ -630,14 +630,14 @@ private:
 
     // ---- Scripts (TesmarControlScript.cpp) ----
 public slots:
-    // Replaces the held script unless `script` is empty, then runs it against the first module
-    // (bound anew for every run). While a script runs only the held text changes; without a
-    // module the console is told why nothing runs.
+    // Replaces the held script unless `script` is empty, then runs it against the module the
+    // window shows (bound anew for every run, named in the console). While a script runs only
+    // the held text changes; without a module the console is told why nothing runs.
     void runScript(QString script);
 
 private:
-    // Created with the console on first use; stopped before the devices go (the session's
-    // release tells it first).
+    // Created with the console on first use, as its child: it goes with the tool windows, before
+    // the devices (the session's release tells it first).
     QPointer<class ScriptThread> scriptThread;
 
     // ---- Trends and current alarms (TesmarControlTrends.cpp) ----

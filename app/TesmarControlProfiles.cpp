@@ -40,14 +40,19 @@ void TesmarControl::on_actionSaveProfile_triggered()
 
     const bool refreshWasRunning = refreshTimer->isActive();
     refreshTimer->stop();
-    const ModuleProfile profile = ModuleProfile::fromModule(module);
-    // A module that stopped answering reads as zeros: such a profile would set every channel to 0.
-    if (!module->connected())
-        StatusMessages::showError(statusBar(), tr("%1 does not answer: profile not saved.").arg(module->address()));
-    else if (profile.save(fileName))
+    // Every value read with a check: a profile with a value the module did not answer would
+    // later write a guess into the module.
+    ModuleProfile profile;
+    QString error;
+    if (!ModuleProfile::readFromModule(module, &profile, &error)) {
+        const QString text = tr("Profile not saved: %1 could not be read from %2.").arg(error, module->address());
+        StatusMessages::showError(statusBar(), text);
+        dialogs()->warning(this, applicationName(), text);
+    } else if (profile.save(fileName)) {
         StatusMessages::showNote(statusBar(), tr("Profile saved to file %1.").arg(fileName));
-    else
+    } else {
         StatusMessages::showError(statusBar(), tr("Profile could not be saved to file %1.").arg(fileName));
+    }
     if (refreshWasRunning)
         refreshTimer->start();
 }
@@ -73,7 +78,31 @@ void TesmarControl::on_actionLoadProfile_triggered()
             refreshTimer->start();
     });
 
-    const ModuleProfile loaded = ModuleProfile::load(fileName, module->channelNumber());
+    ModuleProfile loaded;
+    QString error;
+    if (!ModuleProfile::load(fileName, module->channelNumber(), &loaded, &error)) {
+        StatusMessages::showError(statusBar(), error);
+        dialogs()->warning(this, applicationName(), error);
+        return;
+    }
+    // Without recorded units the numbers are taken in the module's display units; unless those
+    // are the defaults (V, mA), the operator confirms that this is what the file means.
+    const QString voltageUnit = module->voltageUnit(0);
+    const QString currentUnit = module->currentUnit(0);
+    if (!loaded.recordsUnits() && (voltageUnit != QLatin1String("V") || currentUnit != QLatin1String("mA"))) {
+        const QString question =
+            tr("The profile %1 records no units. Its voltages will be written as %2 and its currents as %3, the "
+               "display units of this module now (a profile saved in V and mA would be written wrongly).\n\n"
+               "Are the values in the file in %2 and %3?")
+                .arg(fileName, voltageUnit, currentUnit);
+        if (dialogs()->question(this, applicationName(), question, QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+            != QMessageBox::Yes) {
+            StatusMessages::showNote(statusBar(), tr("Profile not written: its units were not confirmed."));
+            return;
+        }
+        if (!isHeld(module.get()))
+            return;
+    }
     if (!dialogWriteProfile) {
         dialogWriteProfile = new DialogWriteProfile(this);
         connect(this, &TesmarControl::addLineToWriteProfileLog, dialogWriteProfile, &DialogWriteProfile::addToLog);

@@ -1,17 +1,21 @@
-// The script console and the script thread that runs its scripts against the first module.
+// The script console and the script thread that runs its scripts against the module the window
+// shows.
 #include "TesmarControl.h"
 
 #include "device/BaseModule.h"
 #include "device/DeviceSession.h"
+#include "device/Poller.h"
 #include "scripting/DialogScriptConsole.h"
 #include "scripting/ScriptThread.h"
 
 void TesmarControl::on_actionScript_triggered()
 {
     if (!scriptThread) {
-        scriptThread = new ScriptThread(this);
         dialogScriptConsole = new DialogScriptConsole(this);
-        connect(scriptThread, &ScriptThread::scriptMessage, dialogScriptConsole, &DialogScriptConsole::scriptMessage);
+        // A child of the console: it goes (stopping a running script and waiting for its end)
+        // with the tool windows, before the session and its poller, which a script reads from.
+        scriptThread = new ScriptThread(dialogScriptConsole);
+        connect(scriptThread, &ScriptThread::scriptOutput, dialogScriptConsole, &DialogScriptConsole::scriptOutput);
         connect(dialogScriptConsole, &DialogScriptConsole::runScript, this, &TesmarControl::runScript);
         connect(dialogScriptConsole, &DialogScriptConsole::stopScript, scriptThread, &ScriptThread::stopScript);
         connect(scriptThread, &QThread::started, dialogScriptConsole,
@@ -34,11 +38,26 @@ void TesmarControl::runScript(QString script)
         scriptThread->setScript(script);
     if (scriptThread->isRunning())
         return;
-    // The first module at this moment: a rediscovery since the last run may have replaced it.
-    std::shared_ptr<BaseModule> module = session->sharedModule(0);
+    // The module the window shows at this moment, bound anew for every run.
+    const int moduleIndex = session->currentModuleIndex();
+    std::shared_ptr<BaseModule> module = session->sharedModule(moduleIndex);
     if (!module) {
-        scriptThread->print(tr("The script was not run: no module is connected."));
+        scriptThread->print(tr("The script was not run: no module is selected."));
         return;
     }
+    QString place = module->address();
+    if (!place.isEmpty())
+        place[0] = place.at(0).toLower();
+    scriptThread->print(
+        tr("Script acts on %1, serial %2, %3").arg(place).arg(module->serialNumber()).arg(module->firmwareName()));
+    scriptThread->print(tr("Voltages in %1 and currents in %2, the module's display units (Module > Settings...).")
+                            .arg(module->voltageUnit(0), module->currentUnit(0)));
+    // The poller keeps a snapshot of every module; the script reads from it while it is younger
+    // than one tick, and stops when the module has not answered for the freshness limit.
+    ScriptRunner::SnapshotSource snapshots = [poller = session->poller(), moduleIndex] {
+        return poller->moduleSnapshot(moduleIndex);
+    };
+    scriptThread->runner().setSnapshotSource(snapshots);
+    scriptThread->runner().setWatch(ScriptRunner::answerWatch(snapshots));
     scriptThread->runOn(std::move(module));
 }

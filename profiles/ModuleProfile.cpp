@@ -1,7 +1,9 @@
 #include "ModuleProfile.h"
 
 #include "device/BaseModule.h"
+#include "device/ToolWindowReading.h"
 
+#include <QFile>
 #include <QHash>
 #include <QLocale>
 #include <QRegularExpression>
@@ -10,6 +12,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <utility>
 
 namespace {
 
@@ -73,37 +76,48 @@ QString shownUnit(const QString& storedUnit)
 
 QString text(const QSettings& settings, const QString& key)
 {
+    // An unquoted comma makes QSettings read a list: "1,5" must stay the text it is, and fail.
     const QVariant value = settings.value(key);
+    if (value.typeId() == QMetaType::QStringList)
+        return value.toStringList().join(QLatin1Char(','));
     return value.isValid() ? value.toString().trimmed() : QString();
 }
 
 } // namespace
 
-quint32 ModuleProfile::parsePrefixed(const QString& text)
+quint32 ModuleProfile::parsePrefixed(const QString& text, bool* ok)
 {
     quint32 value = 0;
     const QString t = text.trimmed();
-    bool ok = false;
+    bool converted = false;
     if (t.startsWith(QLatin1String("0x"), Qt::CaseInsensitive))
-        ok = parseDigits(t.mid(2), 16, &value);
+        converted = parseDigits(t.mid(2), 16, &value);
     else if (t.startsWith(QLatin1Char('0')))
-        ok = parseDigits(t, 8, &value);
+        converted = parseDigits(t, 8, &value);
     else
-        ok = parseDigits(t, 10, &value);
-    return ok ? value : 0;
+        converted = parseDigits(t, 10, &value);
+    if (ok)
+        *ok = converted;
+    return converted ? value : 0;
 }
 
-quint32 ModuleProfile::parseDecimal(const QString& text)
+quint32 ModuleProfile::parseDecimal(const QString& text, bool* ok)
 {
     quint32 value = 0;
-    return parseDigits(text.trimmed(), 10, &value) ? value : 0;
+    const bool converted = parseDigits(text.trimmed(), 10, &value);
+    if (ok)
+        *ok = converted;
+    return converted ? value : 0;
 }
 
-double ModuleProfile::parseFloat(const QString& text)
+double ModuleProfile::parseFloat(const QString& text, bool* ok)
 {
-    bool ok = false;
-    const double value = QLocale::c().toDouble(text.trimmed(), &ok);
-    return ok && std::isfinite(value) ? value : 0.0;
+    bool converted = false;
+    const double value = QLocale::c().toDouble(text.trimmed(), &converted);
+    converted = converted && std::isfinite(value);
+    if (ok)
+        *ok = converted;
+    return converted ? value : 0.0;
 }
 
 QString ModuleProfile::formatFloat(double value, int minDecimals)
@@ -135,42 +149,124 @@ QString ModuleProfile::storedCurrentUnit(const QString& unit)
     return QString();
 }
 
-ModuleProfile ModuleProfile::fromModule(BaseModule* module, const std::function<void()>& betweenReads)
+bool ModuleProfile::readFromModule(BaseModule* module, ModuleProfile* profile, QString* error)
 {
-    // Each read is one request to the crate; the caller may process events between them.
-    const auto read = [&](auto value) {
-        if (betweenReads)
-            betweenReads();
-        return value;
+    using Quantity = BaseModule::Quantity;
+    const auto failed = [&](const QString& what) {
+        const QString reason = module->lastError();
+        *error = QStringLiteral("%1 (%2)").arg(what, reason.isEmpty() ? QStringLiteral("no answer") : reason);
+        return false;
     };
     ModuleProfile p;
     p.voltageUnit = storedVoltageUnit(module->voltageUnit(0));
     p.currentUnit = storedCurrentUnit(module->currentUnit(0));
-    p.control = quint16(read(module->control()));
-    p.eventMask = read(module->eventMask());
-    p.eventChannelMask = read(module->eventChannelMask());
-    p.eventGroupMask = read(module->eventGroupMask());
-    p.restartTimeMs = read(module->restartTime());
-    p.adcSamplesPerSecond = read(module->adcSamplesPerSecond());
-    p.digitalFilter = read(module->digitalFilter());
-    p.voltageRampSpeedPercentPerSecond = read(module->voltageRampSpeed());
-    p.currentRampSpeedPercentPerSecond = read(module->currentRampSpeed());
-    const int count = module->channelNumber();
-    p.channels.resize(qMax(0, count));
-    for (int n = 0; n < p.channels.size(); ++n) {
-        Channel& c = p.channels[n];
-        c.control = read(module->channelControl(n));
-        c.eventMask = read(module->channelEventMask(n));
-        c.voltageSet = read(module->channelVoltageSet(n));
-        c.currentSet = read(module->channelCurrentSet(n));
-        c.voltageInterlockMinSet = read(module->channelVoltageInterlockMinSet(n));
-        c.voltageInterlockMaxSet = read(module->channelVoltageInterlockMaxSet(n));
-        c.currentInterlockMinSet = read(module->channelCurrentInterlockMinSet(n));
-        c.currentInterlockMaxSet = read(module->channelCurrentInterlockMaxSet(n));
-        c.voltageNominal = read(module->channelVoltageNominal(n));
-        c.currentNominal = read(module->channelCurrentNominal(n));
+    const QString m = moduleGroup + QLatin1Char('.');
+
+    // Module words: the control word checked, the others as a group judged by the connection.
+    if (module->reports(Quantity::ModuleControl)) {
+        quint32 word = 0;
+        if (!module->readControl(&word))
+            return failed(m + QStringLiteral("Control"));
+        p.control = quint16(word);
+    } else {
+        p.control = quint16(module->control());
     }
-    return p;
+    ToolWindowReading::Groups groups;
+    groups.moduleWords = true;
+    groups.channelEventWords = module->reports(Quantity::ChannelEventMask);
+    groups.bounds = true;
+    const ToolWindowReading words = ToolWindowReading::read(*module, groups);
+    const int channelCount = qMax(0, module->channelNumber());
+    const bool moduleWordsRead = ToolWindowReading::readableGroups(*module, [] {
+        ToolWindowReading::Groups g;
+        g.moduleWords = true;
+        return g;
+    }()) > 0;
+    if (moduleWordsRead && !words.moduleWordsValid)
+        return failed(m + QStringLiteral("EventMask"));
+    p.eventMask = moduleWordsRead ? words.eventMask : module->eventMask();
+    p.eventChannelMask = moduleWordsRead ? words.eventChannelMask : module->eventChannelMask();
+    p.eventGroupMask = moduleWordsRead ? words.eventGroupMask : module->eventGroupMask();
+    p.restartTimeMs = moduleWordsRead ? words.restartTime : module->restartTime();
+    if (groups.channelEventWords && !words.channelEventWordsValid)
+        return failed(QStringLiteral("Channel0.EventMask"));
+    const bool boundsRead = module->reports(Quantity::ChannelBounds);
+    if (boundsRead && !words.boundsValid)
+        return failed(QStringLiteral("Channel0.VoltageIlkMinSet"));
+
+    // No checked read exists for these two: a module that answers them reports them, so the
+    // connection right after them decides, as for the groups above.
+    p.adcSamplesPerSecond = module->adcSamplesPerSecond();
+    p.digitalFilter = module->digitalFilter();
+    if (module->reports(Quantity::AdcSampleRate) && !module->connected())
+        return failed(m + QStringLiteral("AdcSamples"));
+
+    const ModuleReading values = module->readModuleValues(false, false);
+    if (!values.rampSpeedsValid)
+        return failed(m + QStringLiteral("VoltageRampSpeed"));
+    p.voltageRampSpeedPercentPerSecond = values.voltageRampSpeed;
+    // A module without current control has no current ramp: the file keeps the default.
+    if (values.currentControl)
+        p.currentRampSpeedPercentPerSecond = values.currentRampSpeed;
+
+    const QVector<ChannelReading> channels = module->readChannels();
+    p.channels.resize(channelCount);
+    for (int n = 0; n < channelCount; ++n) {
+        if (n >= channels.size() || !channels.at(n).complete)
+            return failed(channelGroup(n) + QStringLiteral(".VoltageSet"));
+        const ChannelReading& r = channels.at(n);
+        Channel& c = p.channels[n];
+        c.control = r.control;
+        c.voltageSet = r.voltageSet;
+        c.currentSet = r.currentSet;
+        c.voltageNominal = r.voltageNominal;
+        c.currentNominal = r.currentNominal;
+        const auto at = [n](const QVector<quint32>& v) { return n < v.size() ? v.at(n) : 0u; };
+        const auto atF = [n](const QVector<float>& v) { return n < v.size() ? double(v.at(n)) : 0.0; };
+        c.eventMask = groups.channelEventWords ? at(words.channelEventMask) : module->channelEventMask(n);
+        c.voltageInterlockMinSet = boundsRead ? atF(words.voltageInterlockMin) : module->channelVoltageInterlockMinSet(n);
+        c.voltageInterlockMaxSet = boundsRead ? atF(words.voltageInterlockMax) : module->channelVoltageInterlockMaxSet(n);
+        c.currentInterlockMinSet = boundsRead ? atF(words.currentInterlockMin) : module->channelCurrentInterlockMinSet(n);
+        c.currentInterlockMaxSet = boundsRead ? atF(words.currentInterlockMax) : module->channelCurrentInterlockMaxSet(n);
+    }
+    *profile = p;
+    return true;
+}
+
+bool ModuleProfile::checkAgainst(
+    const QVector<float>& voltageHardwareNominal, const QVector<float>& currentHardwareNominal, QString* error) const
+{
+    for (int n = 0; n < channels.size(); ++n) {
+        const Channel& c = channels.at(n);
+        const double vMax = n < voltageHardwareNominal.size() ? std::fabs(double(voltageHardwareNominal.at(n))) : 0.0;
+        const double iMax = n < currentHardwareNominal.size() ? std::fabs(double(currentHardwareNominal.at(n))) : 0.0;
+        // The float round trip of the hardware value may differ from the text by a few units in
+        // the last place.
+        const auto above = [](double value, double limit) { return std::fabs(value) > limit * (1.0 + 1e-6); };
+        const std::pair<const char*, double> voltages[] = {{"VoltageSet", c.voltageSet},
+            {"VoltageIlkMinSet", c.voltageInterlockMinSet}, {"VoltageIlkMaxSet", c.voltageInterlockMaxSet},
+            {"VoltageMaxSet", c.voltageNominal}};
+        for (const auto& v : voltages) {
+            if (above(v.second, vMax)) {
+                *error = QStringLiteral("%1.%2 %3 %4 is above the channel's hardware nominal %5 %4")
+                             .arg(channelGroup(n), QLatin1String(v.first), shortest(v.second), shownUnit(voltageUnit),
+                                 shortest(vMax));
+                return false;
+            }
+        }
+        const std::pair<const char*, double> currents[] = {{"CurrentSet", c.currentSet},
+            {"CurrentIlkMinSet", c.currentInterlockMinSet}, {"CurrentIlkMaxSet", c.currentInterlockMaxSet},
+            {"CurrentMaxSet", c.currentNominal}};
+        for (const auto& i : currents) {
+            if (above(i.second, iMax)) {
+                *error = QStringLiteral("%1.%2 %3 %4 is above the channel's hardware nominal %5 %4")
+                             .arg(channelGroup(n), QLatin1String(i.first), shortest(i.second), shownUnit(currentUnit),
+                                 shortest(iMax));
+                return false;
+            }
+        }
+    }
+    return true;
 }
 
 bool ModuleProfile::save(const QString& fileName) const
@@ -269,20 +365,35 @@ bool ModuleProfile::save(const QString& fileName) const
     return true;
 }
 
-ModuleProfile ModuleProfile::load(const QString& fileName, int channelCount)
+bool ModuleProfile::load(const QString& fileName, int channelCount, ModuleProfile* profile, QString* error)
 {
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("The profile %1 cannot be read (%2).").arg(fileName, file.errorString());
+        return false;
+    }
+    file.close();
     const QSettings settings(fileName, QSettings::IniFormat);
+    if (settings.status() != QSettings::NoError || settings.allKeys().isEmpty()) {
+        *error = QStringLiteral("The profile %1 is empty or not a profile file: nothing written.").arg(fileName);
+        return false;
+    }
     ModuleProfile p;
-    const auto prefixed = [&](const QString& key, quint32 fallback) {
-        const QString t = text(settings, key);
-        return settings.contains(key) ? parsePrefixed(t) : fallback;
+    QString badKey;
+    // A present value that does not convert names its key; an absent one gives `fallback`.
+    const auto convert = [&](const QString& key, auto parse, auto fallback) {
+        if (!settings.contains(key))
+            return fallback;
+        bool ok = false;
+        const auto value = parse(text(settings, key), &ok);
+        if (!ok && badKey.isEmpty())
+            badKey = QStringLiteral("%1 = \"%2\"")
+                         .arg(QString(key).replace(QLatin1Char('/'), QLatin1Char('.')), text(settings, key));
+        return decltype(fallback)(value);
     };
-    const auto decimal = [&](const QString& key, quint32 fallback) {
-        return settings.contains(key) ? parseDecimal(text(settings, key)) : fallback;
-    };
-    const auto floating = [&](const QString& key, double fallback) {
-        return settings.contains(key) ? parseFloat(text(settings, key)) : fallback;
-    };
+    const auto prefixed = [&](const QString& key, quint32 fallback) { return convert(key, &parsePrefixed, fallback); };
+    const auto decimal = [&](const QString& key, quint32 fallback) { return convert(key, &parseDecimal, fallback); };
+    const auto floating = [&](const QString& key, double fallback) { return convert(key, &parseFloat, fallback); };
 
     const QString m = moduleGroup + QLatin1Char('/');
     p.control = quint16(prefixed(m + QStringLiteral("Control"), 0));
@@ -314,7 +425,13 @@ ModuleProfile ModuleProfile::load(const QString& fileName, int channelCount)
         c.voltageNominal = floating(g + QStringLiteral("VoltageMaxSet"), 0);
         c.currentNominal = floating(g + QStringLiteral("CurrentMaxSet"), 0);
     }
-    return p;
+    if (!badKey.isEmpty()) {
+        *error =
+            QStringLiteral("The profile %1 has a value that does not convert: %2. Nothing written.").arg(fileName, badKey);
+        return false;
+    }
+    *profile = p;
+    return true;
 }
 
 ModuleProfile ModuleProfile::convertedTo(const QString& toVoltageUnit, const QString& toCurrentUnit) const

@@ -43,9 +43,11 @@ struct ModuleProfile
     QString currentUnit;
     QVector<Channel> channels;
 
-    // Reads every setting of `module` (one module read per value); `betweenReads` runs after each
-    // read, so a caller can keep its window responsive.
-    static ModuleProfile fromModule(BaseModule* module, const std::function<void()>& betweenReads = {});
+    // Reads every setting of `module` through reads that tell a failure from a value (readControl(),
+    // readChannels(), readModuleValues(), the tool-window groups). False, with `error` naming the
+    // first value not read and why, when any read was not answered: such a profile must not be
+    // saved. Quantities the module does not report keep the constants its getters answer.
+    static bool readFromModule(BaseModule* module, ModuleProfile* profile, QString* error);
 
     // Writes the profile into `fileName`: the keys of this profile are replaced, other groups and
     // keys stay, except channel groups beyond this profile's channel count, which are removed (they
@@ -55,8 +57,14 @@ struct ModuleProfile
     bool save(const QString& fileName) const;
 
     // Reads a profile file for a module with `channelCount` channels: missing keys and groups give
-    // their defaults, values that do not convert give 0, an unreadable file reads as empty.
-    static ModuleProfile load(const QString& fileName, int channelCount);
+    // their defaults. False, with `error` saying why, for a file that cannot be read, holds no
+    // key, or has a value that does not convert (named by its key).
+    static bool load(const QString& fileName, int channelCount, ModuleProfile* profile, QString* error);
+
+    // Every voltage and current against the channels' hardware nominal values (in this profile's
+    // units, one entry per channel): false with `error` naming the first value above it.
+    bool checkAgainst(
+        const QVector<float>& voltageHardwareNominal, const QVector<float>& currentHardwareNominal, QString* error) const;
 
     // The profile in other units; a profile without recorded units is taken to be in them already.
     ModuleProfile convertedTo(const QString& toVoltageUnit, const QString& toCurrentUnit) const;
@@ -67,10 +75,11 @@ struct ModuleProfile
     bool recordsUnits() const { return !voltageUnit.isEmpty() && !currentUnit.isEmpty(); }
 
     // Parsers of the text forms: the prefix rule (0x/0X hexadecimal, leading 0 octal, otherwise
-    // decimal), decimal digits only, and floats with a point. Text that does not convert gives 0.
-    static quint32 parsePrefixed(const QString& text);
-    static quint32 parseDecimal(const QString& text);
-    static double parseFloat(const QString& text);
+    // decimal), decimal digits only, and finite floats with a point. Text that does not convert
+    // gives 0 and `ok` false.
+    static quint32 parsePrefixed(const QString& text, bool* ok = nullptr);
+    static quint32 parseDecimal(const QString& text, bool* ok = nullptr);
+    static double parseFloat(const QString& text, bool* ok = nullptr);
     // A float in fixed notation with at least `minDecimals` decimals and at least six significant
     // digits, point as decimal separator.
     static QString formatFloat(double value, int minDecimals);

@@ -1,12 +1,14 @@
 #include "ProfileWriter.h"
 
 #include "device/BaseModule.h"
+#include "device/ChannelSettings.h"
 #include "device/WriteJournal.h"
 
 #include <QCoreApplication>
 #include <QDebug>
 #include <QLocale>
 
+#include <algorithm>
 #include <cmath>
 #include <utility>
 
@@ -53,6 +55,11 @@ ProfileWriter::Result ProfileWriter::fail(Result result, const QString& message)
     return result;
 }
 
+bool ProfileWriter::sameNominal(double readBack, double written)
+{
+    return std::fabs(readBack - written) <= 1e-6 * std::max(std::fabs(readBack), std::fabs(written)) + 1e-12;
+}
+
 bool ProfileWriter::checked(bool ok, BaseModule* module, const QString& what)
 {
     if (!ok)
@@ -68,6 +75,31 @@ ProfileWriter::Result ProfileWriter::write(BaseModule* module, const ModuleProfi
             m_hooks.log(line);
     };
     const int channels = qMin(module->channelNumber(), int(profile.channels.size()));
+
+    // 0. Every value within what the channels can do, before anything is sent.
+    QVector<float> voltageHardwareNominal(channels);
+    QVector<float> currentHardwareNominal(channels);
+    for (int ch = 0; ch < channels; ++ch) {
+        ChannelSettings settings;
+        if (!module->readChannelSettings(ch, &settings)) {
+            return fail(HardwareNominalNotRead,
+                tr("Channel %1: the hardware nominal values could not be read (%2), so the profile cannot be "
+                   "checked. Nothing written. Giving up.")
+                    .arg(ch)
+                    .arg(module->lastError()));
+        }
+        voltageHardwareNominal[ch] = settings.voltageHardwareNominal;
+        currentHardwareNominal[ch] = settings.currentHardwareNominal;
+    }
+    ModuleProfile checkedProfile = profile;
+    checkedProfile.channels.resize(channels);
+    if (checkedProfile.voltageUnit.isEmpty())
+        checkedProfile.voltageUnit = module->voltageUnit(0);
+    if (checkedProfile.currentUnit.isEmpty())
+        checkedProfile.currentUnit = module->currentUnit(0);
+    QString outOfRange;
+    if (!checkedProfile.checkAgainst(voltageHardwareNominal, currentHardwareNominal, &outOfRange))
+        return fail(AboveHardwareNominal, tr("%1. Nothing written. Giving up.").arg(outOfRange));
 
     // 1. Stop mode.
     log(tr("\nSetting Module to mode STOP ..."));
@@ -123,30 +155,36 @@ ProfileWriter::Result ProfileWriter::write(BaseModule* module, const ModuleProfi
         if (!checked(
                 module->setChannelControl(ch, c.control), module, tr("%1.Control 0x%2").arg(channelName, hex4(c.control))))
             return WriteRefused;
+        // Only a word the module answered confirms the write (or shows it differs).
         int polls = channelReadBackPolls;
-        while (module->channelControl(ch) != c.control && --polls > 0)
+        quint32 readBack = 0;
+        bool read = false;
+        while (!((read = module->readChannelControl(ch, &readBack)) && readBack == c.control) && --polls > 0)
             pause();
         qDebug("Control[%d]:  timeout = %d", ch, polls);
         if (polls == 0) {
             return fail(ChannelNotConfirmed,
-                tr("Error setting Channel %1 Control word to %2 (read back %3). Giving up.")
+                tr("Error setting Channel %1 Control word to %2 (%3). Giving up.")
                     .arg(ch)
-                    .arg(hex4(c.control), hex4(module->channelControl(ch))));
+                    .arg(hex4(c.control),
+                        read ? tr("read back %1").arg(hex4(readBack)) : tr("not read back: %1").arg(module->lastError())));
         }
 
         const float voltageNominal = float(c.voltageNominal);
         if (!checked(module->setChannelVoltageNominal(ch, voltageNominal), module,
                 tr("%1.VoltageMaxSet %2 %3").arg(channelName, shortest(voltageNominal), vu)))
             return WriteRefused;
+        ChannelSettings readBackSettings;
+        const auto readNominals = [&] { return module->readChannelSettings(ch, &readBackSettings); };
         polls = channelReadBackPolls;
-        while (std::fabs(double(module->channelVoltageNominal(ch)) - double(voltageNominal)) > 1e-12 && --polls > 0)
+        while (!(readNominals() && sameNominal(readBackSettings.voltageNominal, voltageNominal)) && --polls > 0)
             pause();
         qDebug("Vnominal[%d]: timeout = %d", ch, polls);
         if (polls == 0) {
             return fail(ChannelNotConfirmed,
-                tr("Error setting Channel %1 VoltagMaxSet to %2 %4 (read back %3 %4). Giving up.")
+                tr("Error setting Channel %1 VoltageMaxSet to %2 %4 (read back %3 %4). Giving up.")
                     .arg(ch)
-                    .arg(shortest(voltageNominal), shortest(module->channelVoltageNominal(ch)), vu));
+                    .arg(shortest(voltageNominal), shortest(readBackSettings.voltageNominal), vu));
         }
 
         const float currentNominal = float(c.currentNominal);
@@ -154,14 +192,14 @@ ProfileWriter::Result ProfileWriter::write(BaseModule* module, const ModuleProfi
                 tr("%1.CurrentMaxSet %2 %3").arg(channelName, shortest(currentNominal), cu)))
             return WriteRefused;
         polls = channelReadBackPolls;
-        while (std::fabs(double(module->channelCurrentNominal(ch)) - double(currentNominal)) > 1e-12 && --polls > 0)
+        while (!(readNominals() && sameNominal(readBackSettings.currentNominal, currentNominal)) && --polls > 0)
             pause();
         qDebug("Inominal[%d]: timeout = %d", ch, polls);
         if (polls == 0) {
             return fail(ChannelNotConfirmed,
                 tr("Error setting Channel %1 CurrentMaxSet to %2 %4 (read back %3 %4). Giving up.")
                     .arg(ch)
-                    .arg(shortest(currentNominal), shortest(module->channelCurrentNominal(ch)), cu));
+                    .arg(shortest(currentNominal), shortest(readBackSettings.currentNominal), cu));
         }
 
         const auto value = [&](const char* key, double v, const QString& unit) {
@@ -207,8 +245,8 @@ ProfileWriter::Result ProfileWriter::write(BaseModule* module, const ModuleProfi
         if (acknowledged)
             break;
         if (!m_hooks.askRetry || !m_hooks.askRetry(tr("Error setting ModuleControl.DoSaveSetValues. Try again?"))) {
-            log(tr("The module did not take the request to store its set values."));
-            return SaveNotAcknowledged;
+            return fail(SaveNotAcknowledged,
+                tr("The module did not take the request to store its set values; it was left in stop mode."));
         }
     }
     int polls = saveFinishPolls;
@@ -224,8 +262,9 @@ ProfileWriter::Result ProfileWriter::write(BaseModule* module, const ModuleProfi
     qDebug("Control.saveSetValues: timeout = %d, control = %x", polls, working);
     if (!finished) {
         return fail(SaveNotFinished,
-            tr("Error saving the set values: the module did not finish storing them in time "
-               "(ModuleControl.DoSaveSetValues still set). The profile may not be stored in the module. Giving up."));
+            tr("Error saving the set values: the module did not report storing them finished in time "
+               "(ModuleControl.DoSaveSetValues still set, or not read). The profile may not be stored in the "
+               "module, and the module was left in stop mode. Giving up."));
     }
 
     // Stop mode released, events cleared, from the word the module holds now.

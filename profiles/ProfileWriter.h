@@ -14,6 +14,11 @@ class BaseModule;
 // set values in its own memory, after which stop mode is released. Qt Core only: the caller
 // supplies the pause between polls and the questions to the operator.
 //
+// Before anything is sent, every voltage and current is checked against the channels' hardware
+// nominal values, read now; a value above them, or a nominal that cannot be read, ends the
+// procedure with nothing written. Read-backs and the store's progress count only reads the
+// module answered; the nominal values compare within the float round trip.
+//
 // Every write is checked: one the module refuses ends the procedure with the reason in the log
 // and a message. After an error the module is left where the procedure stood (in stop mode with
 // the values written so far, or with the stop request of the first step).
@@ -22,6 +27,8 @@ class ProfileWriter
 public:
     enum Result {
         Written,
+        HardwareNominalNotRead, // nothing written: the values could not be checked
+        AboveHardwareNominal,   // nothing written: a value exceeds what the channel can do
         StopModeNotReached,
         ChannelNotConfirmed, // a control word or nominal value never read back
         WriteRefused,
@@ -50,6 +57,8 @@ public:
 
 private:
     bool checked(bool ok, BaseModule* module, const QString& what);
+    // Equal within the float round trip of the module's conversion (a few units in the last place).
+    static bool sameNominal(double readBack, double written);
     Result fail(Result result, const QString& message);
     void pause();
 

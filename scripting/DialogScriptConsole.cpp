@@ -2,13 +2,15 @@
 
 #include "ui_DialogScriptConsole.h"
 
-#include <QTextCursor>
+#include "scripting/ScriptOutputModel.h"
 
 DialogScriptConsole::DialogScriptConsole(QWidget* parent)
     : QDialog(parent)
     , ui(new Ui::DialogScriptConsole)
 {
     ui->setupUi(this);
+    m_output = new ScriptOutputModel(maxOutputLines, this);
+    ui->lstOutput->setModel(m_output);
     connect(ui->btnRun, &QPushButton::clicked, this, &DialogScriptConsole::runButtonClicked);
     connect(ui->btnStop, &QPushButton::clicked, this, &DialogScriptConsole::stopScript);
 }
@@ -25,24 +27,35 @@ QString DialogScriptConsole::editorText() const
 
 QString DialogScriptConsole::outputText() const
 {
-    return ui->txtOutput->toPlainText();
+    return m_output->text();
 }
 
 void DialogScriptConsole::scriptMessage(QString message)
 {
-    // As plain text: a script's line is never taken for markup.
-    QTextCursor cursor(ui->txtOutput->document());
-    cursor.movePosition(QTextCursor::End);
-    if (!ui->txtOutput->document()->isEmpty())
-        cursor.insertBlock();
-    cursor.insertText(message);
-    ui->txtOutput->setTextCursor(cursor);
-    ui->txtOutput->ensureCursorVisible();
+    scriptOutput({message}, 0);
+}
+
+void DialogScriptConsole::scriptOutput(QStringList lines, qint64 droppedLines)
+{
+    m_linesReceived += droppedLines + lines.size();
+    m_output->append(lines);
+    ui->lstOutput->scrollToBottom();
+    showDropped();
+}
+
+void DialogScriptConsole::showDropped()
+{
+    const qint64 dropped = m_linesReceived - m_output->lineCount();
+    ui->lblStatus->setText(dropped > 0
+            ? tr("%1 older lines dropped; the console keeps the latest %2.").arg(dropped).arg(maxOutputLines)
+            : QString());
 }
 
 void DialogScriptConsole::runButtonClicked()
 {
-    ui->txtOutput->clear();
+    m_output->clear();
+    m_linesReceived = 0;
+    showDropped();
     emit runScript(ui->txtScript->toPlainText());
 }
 

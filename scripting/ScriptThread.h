@@ -2,8 +2,11 @@
 
 #include "scripting/ScriptRunner.h"
 
+#include <QMutex>
 #include <QString>
+#include <QStringList>
 #include <QThread>
+#include <QTimer>
 
 #include <memory>
 
@@ -17,6 +20,11 @@ class BaseModule;
 // bound by runOn() and held (shared with the device session) until the run has ended, so it
 // outlives a release that happens meanwhile; releaseModule() makes the script stop before its
 // next module call.
+//
+// Output: the script's lines wait in a backlog of at most maxBacklogLines (the oldest dropped and
+// counted) and reach the GUI thread in batches every outputIntervalMs, so a script that prints
+// without pause neither floods the event loop nor grows memory (a line longer than maxLineLength
+// is cut, so the backlog holds 20 MB at the very most).
 class ScriptThread : public QThread
 {
     Q_OBJECT
@@ -28,6 +36,12 @@ public:
     ~ScriptThread() override;
 
     static QString initialScriptFileName() { return QStringLiteral("test.js"); }
+    static constexpr int maxBacklogLines = 10000;
+    static constexpr int maxLineLength = 1000;
+    static constexpr int outputIntervalMs = 50;
+
+    // The runner, to set its snapshot source and watch before a run.
+    ScriptRunner& runner() { return m_runner; }
 
     // Makes `fileName` the held script; on failure emits the reason and leaves the script empty.
     bool loadScriptFile(const QString& fileName);
@@ -52,13 +66,25 @@ public slots:
     void releaseModule();
 
 signals:
+    // Every line, in order, as each batch arrives.
     void scriptMessage(QString message);
+    // One batch; `droppedLines` lines before it were dropped from a full backlog.
+    void scriptOutput(QStringList lines, qint64 droppedLines);
 
 protected:
     void run() override;
 
 private:
+    // Any thread.
+    void appendOutput(const QString& line);
+    // GUI thread: hands the backlog on.
+    void flushOutput();
+
     ScriptRunner m_runner;
+    QMutex m_outputMutex;
+    QStringList m_backlog;
+    qint64 m_droppedLines = 0;
+    QTimer m_outputTimer;
     QString m_fileName;
     QString m_script;
     // Written in the GUI thread only while no run is in progress; read by run().

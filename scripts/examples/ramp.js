@@ -3,7 +3,8 @@
 //
 //   build/bin/tesmar-script --crate 127.0.0.1:16161 scripts/examples/ramp.js
 //
-// Voltages are in the module's display unit (V unless Module -> Settings... chose kV).
+// tesmar-script works in volts; in the script console values are in the module's display unit,
+// which the console names when the run starts.
 var channel = 0;
 var stepVolts = 100;
 var steps = 5;

@@ -633,7 +633,15 @@ private slots:
     void profileWrittenAndVerified()
     {
         auto module = detected(0x4000);
-        ModuleProfile profile = ModuleProfile::fromModule(module.get());
+        const auto readProfile = [&module] {
+            ModuleProfile read;
+            QString error;
+            if (!ModuleProfile::readFromModule(module.get(), &read, &error))
+                qWarning("profile not read: %s", qPrintable(error));
+            return read;
+        };
+        ModuleProfile profile = readProfile();
+        QCOMPARE(profile.channels.size(), module->channelNumber());
         profile.voltageUnit = module->voltageUnit();
         profile.currentUnit = module->currentUnit();
         for (int n = 0; n < profile.channels.size(); ++n) {
@@ -645,7 +653,9 @@ private slots:
         QTemporaryDir dir;
         const QString file = dir.filePath(QStringLiteral("vme.txt"));
         QVERIFY(profile.save(file));
-        const ModuleProfile loaded = ModuleProfile::load(file, module->channelNumber());
+        ModuleProfile loaded;
+        QString error;
+        QVERIFY2(ModuleProfile::load(file, module->channelNumber(), &loaded, &error), qPrintable(error));
 
         QStringList messages;
         ProfileWriter::Hooks hooks;
@@ -658,12 +668,25 @@ private slots:
         };
         QCOMPARE(ProfileWriter(hooks).write(module.get(), loaded), ProfileWriter::Written);
         QCOMPARE(messages, QStringList{QStringLiteral("Profile written into device!")});
-        const ModuleProfile read = ModuleProfile::fromModule(module.get());
+        const ModuleProfile read = readProfile();
         QCOMPARE(read.restartTimeMs, 250u);
         for (int n = 0; n < read.channels.size(); ++n) {
             QCOMPARE(read.channels[n].voltageSet, 100.0 + n);
             QCOMPARE(read.channels[n].voltageNominal, 2000.0);
         }
+
+        // The same numbers taken as kV: 2000 kV is above the channels' hardware nominal, and
+        // nothing is sent.
+        module->setVoltageUnit(QStringLiteral("kV"));
+        ModuleProfile inKilovolts = loaded;
+        inKilovolts.voltageUnit = QStringLiteral("kV");
+        messages.clear();
+        const int writesBefore = m_bus->writes.size();
+        QCOMPARE(ProfileWriter(hooks).write(module.get(), inKilovolts), ProfileWriter::AboveHardwareNominal);
+        QCOMPARE(m_bus->writes.size(), writesBefore);
+        QVERIFY2(messages.value(0).startsWith(QStringLiteral("Channel0.VoltageSet 100 kV is above the channel's hardware")),
+            qPrintable(messages.join('|')));
+        module->setVoltageUnit(QStringLiteral("V"));
         for (int n = 0; n < read.channels.size(); ++n)
             QVERIFY(module->setChannelVoltageNominal(n, 3000.0f));
     }

@@ -32,6 +32,7 @@ public:
     bool readsFailOnceAcknowledged = false;
     quint32 droppedControlBits = 0;
     float currentNominalReadBack = -1; // >= 0: what every read of a current nominal answers
+    double nominalReadBackFactor = 1;  // the module's float conversion of nominal values
     int statusReads = 0;
     int saveRequests = 0;
 
@@ -81,9 +82,14 @@ public:
     {
         return MemoryModule::setChannelControl(channel, control & ~droppedControlBits);
     }
-    float channelCurrentNominal(int channel) override
+    bool readChannelSettings(int channel, ChannelSettings* settings) override
     {
-        return currentNominalReadBack >= 0 ? currentNominalReadBack : MemoryModule::channelCurrentNominal(channel);
+        if (!MemoryModule::readChannelSettings(channel, settings))
+            return false;
+        settings->voltageNominal = float(settings->voltageNominal * nominalReadBackFactor);
+        settings->currentNominal =
+            currentNominalReadBack >= 0 ? currentNominalReadBack : float(settings->currentNominal * nominalReadBackFactor);
+        return true;
     }
 
 private:
@@ -139,6 +145,10 @@ private slots:
     void storeRetry_data();
     void storeRetry();
     void storeNeverFinishes();
+    void nominalReadBackAllowsFloatRoundTrip();
+    void valuesCheckedAgainstHardwareNominal_data();
+    void valuesCheckedAgainstHardwareNominal();
+    void saveWithFailedReadNamesValue();
     void unreadControlWordIsNotWrittenBack();
 
 private:
@@ -146,12 +156,17 @@ private:
     // Writes `text` as a profile file and loads it for `channels` channels.
     ModuleProfile loadText(const QByteArray& text, int channels = 1);
     ProfileWriter::Result write(ProfileTestModule& module, const ModuleProfile& profile);
+    static void makeCapable(MemoryModule& module);
+    // A loaded profile; an empty one (no channels) with m_loadError set when the load refused.
+    ModuleProfile loadFile(const QString& fileName, int channels);
+    static ModuleProfile readProfile(BaseModule& module);
 
     std::unique_ptr<QTemporaryDir> m_dir;
     QStringList m_log;
     QStringList m_messages;
     QList<bool> m_retryAnswers;
     int m_pauses = 0;
+    QString m_loadError; // why the latest loadText()/loadFile() was refused
 };
 
 void ProfilesTest::init()
@@ -170,7 +185,25 @@ ModuleProfile ProfilesTest::loadText(const QByteArray& text, int channels)
         qFatal("cannot write the profile");
     f.write(text);
     f.close();
-    return ModuleProfile::load(f.fileName(), channels);
+    return loadFile(f.fileName(), channels);
+}
+
+ModuleProfile ProfilesTest::loadFile(const QString& fileName, int channels)
+{
+    ModuleProfile profile;
+    m_loadError.clear();
+    if (!ModuleProfile::load(fileName, channels, &profile, &m_loadError))
+        return ModuleProfile();
+    return profile;
+}
+
+ModuleProfile ProfilesTest::readProfile(BaseModule& module)
+{
+    ModuleProfile profile;
+    QString error;
+    if (!ModuleProfile::readFromModule(&module, &profile, &error))
+        qFatal("profile not read: %s", qPrintable(error));
+    return profile;
 }
 
 ProfileWriter::Result ProfilesTest::write(ProfileTestModule& module, const ModuleProfile& profile)
@@ -183,29 +216,43 @@ ProfileWriter::Result ProfilesTest::write(ProfileTestModule& module, const Modul
         m_messages << text;
         return !m_retryAnswers.isEmpty() && m_retryAnswers.takeFirst();
     };
+    makeCapable(module);
     return ProfileWriter(hooks).write(&module, profile);
+}
+
+void ProfilesTest::makeCapable(MemoryModule& module)
+{
+    // Channels able to take the sample profile (3000 V, 3 mA), unless a test chose otherwise.
+    for (int n = 0; n < module.channelNumber(); ++n) {
+        MemoryModule::Channel c = module.channel(n);
+        if (c.currentHardwareNominal < 1)
+            c.currentHardwareNominal = 3;
+        module.setChannel(n, c);
+    }
 }
 
 void ProfilesTest::textForms_data()
 {
     QTest::addColumn<QByteArray>("line"); // in group [Module]
     QTest::addColumn<QString>("field");
-    QTest::addColumn<double>("expected");
+    QTest::addColumn<double>("expected"); // -1: the load is refused, naming the key
     QTest::newRow("control hexadecimal") << QByteArray("Control=0x0044") << "control" << 68.0;
     QTest::newRow("control upper-case prefix") << QByteArray("Control=0X44") << "control" << 68.0;
     QTest::newRow("control decimal") << QByteArray("Control=68") << "control" << 68.0;
     QTest::newRow("control octal") << QByteArray("Control=0104") << "control" << 68.0;
-    QTest::newRow("control bad octal digit") << QByteArray("Control=089") << "control" << 0.0;
-    QTest::newRow("control binary is not a form") << QByteArray("Control=0b11") << "control" << 0.0;
+    QTest::newRow("control bad octal digit") << QByteArray("Control=089") << "control" << -1.0;
+    QTest::newRow("control binary is not a form") << QByteArray("Control=0b11") << "control" << -1.0;
     QTest::newRow("control high bits dropped") << QByteArray("Control=0x18044") << "control" << 0x8044 * 1.0;
     QTest::newRow("channel mask 32 bits") << QByteArray("EventChannelMask=0xFFFFFFFF") << "ecm" << 4294967295.0;
-    QTest::newRow("channel mask too big") << QByteArray("EventChannelMask=0x100000000") << "ecm" << 0.0;
-    QTest::newRow("restart time hexadecimal") << QByteArray("RestartTime=0x10") << "restart" << 0.0;
-    QTest::newRow("restart time negative") << QByteArray("RestartTime=-5") << "restart" << 0.0;
+    QTest::newRow("channel mask too big") << QByteArray("EventChannelMask=0x100000000") << "ecm" << -1.0;
+    QTest::newRow("restart time hexadecimal") << QByteArray("RestartTime=0x10") << "restart" << -1.0;
+    QTest::newRow("restart time negative") << QByteArray("RestartTime=-5") << "restart" << -1.0;
     QTest::newRow("restart time decimal") << QByteArray("RestartTime=0016") << "restart" << 16.0;
     QTest::newRow("ramp speed with point") << QByteArray("VoltageRampSpeed=2.500") << "ramp" << 2.5;
-    QTest::newRow("ramp speed with comma") << QByteArray("VoltageRampSpeed=\"2,5\"") << "ramp" << 0.0;
-    QTest::newRow("ramp speed not a number") << QByteArray("VoltageRampSpeed=fast") << "ramp" << 0.0;
+    QTest::newRow("ramp speed with comma") << QByteArray("VoltageRampSpeed=\"2,5\"") << "ramp" << -1.0;
+    QTest::newRow("ramp speed not a number") << QByteArray("VoltageRampSpeed=fast") << "ramp" << -1.0;
+    QTest::newRow("ramp speed nan") << QByteArray("VoltageRampSpeed=nan") << "ramp" << -1.0;
+    QTest::newRow("ramp speed infinite") << QByteArray("VoltageRampSpeed=inf") << "ramp" << -1.0;
 }
 
 void ProfilesTest::textForms()
@@ -214,6 +261,12 @@ void ProfilesTest::textForms()
     QFETCH(QString, field);
     QFETCH(double, expected);
     const ModuleProfile p = loadText("[Module]\n" + line + "\n");
+    if (expected < 0) {
+        const QString key = QStringLiteral("Module.") + QString::fromLatin1(line.left(line.indexOf('=')));
+        QVERIFY2(m_loadError.contains(key) && p.channels.isEmpty(), qPrintable(m_loadError));
+        return;
+    }
+    QVERIFY2(m_loadError.isEmpty(), qPrintable(m_loadError));
     const double actual = field == QLatin1String("control") ? p.control
         : field == QLatin1String("ecm")                     ? p.eventChannelMask
         : field == QLatin1String("restart")                 ? p.restartTimeMs
@@ -223,8 +276,17 @@ void ProfilesTest::textForms()
 
 void ProfilesTest::absentKeysTakeDefaults()
 {
-    // An unreadable file reads as an empty one.
-    for (const ModuleProfile& p : {loadText("", 2), ModuleProfile::load(file(QStringLiteral("missing.txt")), 2)}) {
+    // An empty file, one that is no profile and one that cannot be read are refused, not zeros.
+    for (const QByteArray& text : {QByteArray(), QByteArray("just some text\n")}) {
+        loadText(text, 2);
+        QVERIFY2(m_loadError.contains(QStringLiteral("is empty or not a profile")), qPrintable(m_loadError));
+    }
+    loadFile(file(QStringLiteral("missing.txt")), 2);
+    QVERIFY2(m_loadError.contains(QStringLiteral("cannot be read")), qPrintable(m_loadError));
+    loadText("[Channel1]\nVoltageSet=0.5\nCurrentSet=1,5\n", 2);
+    QVERIFY2(m_loadError.contains(QStringLiteral("Channel1.CurrentSet = \"1,5\"")), qPrintable(m_loadError));
+
+    for (const ModuleProfile& p : {loadText("[Notes]\nOperator=somebody\n", 2)}) {
         QCOMPARE(p.voltageRampSpeedPercentPerSecond, 1.0);
         QCOMPARE(p.currentRampSpeedPercentPerSecond, 50.0);
         QCOMPARE(p.adcSamplesPerSecond, 500u);
@@ -247,7 +309,7 @@ void ProfilesTest::savedTextFormsKeepSmallValues()
     c.currentSet = 2.5e-6f; // 2.5 µA shown in A: six decimals would store 0.000003
     c.currentNominal = 1e-7f;
     module.setChannel(0, c);
-    QVERIFY(ModuleProfile::fromModule(&module).save(file(QStringLiteral("s.txt"))));
+    QVERIFY(readProfile(module).save(file(QStringLiteral("s.txt"))));
 
     const QSettings s(file(QStringLiteral("s.txt")), QSettings::IniFormat);
     QCOMPARE(s.value("Module/Control").toString(), QStringLiteral("0x0044"));
@@ -257,7 +319,7 @@ void ProfilesTest::savedTextFormsKeepSmallValues()
     QCOMPARE(s.value("Module/CurrentUnit").toString(), QStringLiteral("A"));
     QCOMPARE(s.value("Channel0/VoltageSet").toString(), QStringLiteral("2000.000"));
     QCOMPARE(s.value("Channel0/CurrentSet").toString(), QStringLiteral("0.00000250000"));
-    const ModuleProfile back = ModuleProfile::load(file(QStringLiteral("s.txt")), 1);
+    const ModuleProfile back = loadFile(file(QStringLiteral("s.txt")), 1);
     QCOMPARE(float(back.channels.at(0).currentNominal), 1e-7f);
 }
 
@@ -305,9 +367,9 @@ void ProfilesTest::unitsConvertOnLoad()
     c.voltageSet = savedVoltageUnit == QLatin1String("kV") ? 2.0f : 2000.0f;
     c.currentSet = savedCurrentUnit == QLatin1String("A") ? 0.003f : 3.0f;
     saved.setChannel(0, c);
-    QVERIFY(ModuleProfile::fromModule(&saved).save(file(QStringLiteral("u.txt"))));
+    QVERIFY(readProfile(saved).save(file(QStringLiteral("u.txt"))));
 
-    const ModuleProfile loaded = ModuleProfile::load(file(QStringLiteral("u.txt")), 1);
+    const ModuleProfile loaded = loadFile(file(QStringLiteral("u.txt")), 1);
     const ModuleProfile p = loaded.convertedTo(loadVoltageUnit, loadCurrentUnit);
     QCOMPARE(float(p.channels.at(0).voltageSet), float(voltage));
     QCOMPARE(float(p.channels.at(0).currentSet), float(current));
@@ -320,7 +382,7 @@ void ProfilesTest::unitsConvertOnLoad()
 void ProfilesTest::previewOfFreshProfile()
 {
     QVERIFY(sampleProfile(2).save(file(QStringLiteral("f.txt"))));
-    const QStringList lines = ModuleProfile::load(file(QStringLiteral("f.txt")), 2)
+    const QStringList lines = loadFile(file(QStringLiteral("f.txt")), 2)
                                   .previewLines(QStringLiteral("f.txt"), QStringLiteral("V"), QStringLiteral("mA"));
     // The window adds a line feed to each entry: an empty line follows the file name line.
     QCOMPARE(lines.mid(0, 3),
@@ -351,14 +413,14 @@ void ProfilesTest::profileWithoutUnitsWarns()
 void ProfilesTest::channelCountsDiffer()
 {
     QVERIFY(sampleProfile(2).save(file(QStringLiteral("two.txt"))));
-    const ModuleProfile bigger = ModuleProfile::load(file(QStringLiteral("two.txt")), 4);
+    const ModuleProfile bigger = loadFile(file(QStringLiteral("two.txt")), 4);
     QCOMPARE(bigger.channels.size(), 4);
     QCOMPARE(bigger.channels.at(1).voltageSet, 1001.0);
     QCOMPARE(bigger.channels.at(3).voltageSet, 0.0); // missing group: all zero
     QCOMPARE(bigger.channels.at(3).control, 0u);
-    QCOMPARE(ModuleProfile::load(file(QStringLiteral("two.txt")), 1).channels.size(), 1);
+    QCOMPARE(loadFile(file(QStringLiteral("two.txt")), 1).channels.size(), 1);
     // More than 64 channels: the staging follows the module.
-    QCOMPARE(ModuleProfile::load(file(QStringLiteral("two.txt")), 100).channels.size(), 100);
+    QCOMPARE(loadFile(file(QStringLiteral("two.txt")), 100).channels.size(), 100);
 }
 
 void ProfilesTest::saveRemovesChannelsOfBiggerModule()
@@ -380,7 +442,7 @@ void ProfilesTest::saveRemovesChannelsOfBiggerModule()
     QCOMPARE(s.value("Module/Comment").toString(), QStringLiteral("kept too"));
     QVERIFY(s.contains(QStringLiteral("Channel40x/Key")));
     // Loaded into a 32-channel module, channels 16..31 get nothing of the other module.
-    QCOMPARE(ModuleProfile::load(name, 32).channels.at(20).voltageSet, 0.0);
+    QCOMPARE(loadFile(name, 32).channels.at(20).voltageSet, 0.0);
 }
 
 void ProfilesTest::failedSaveKeepsOldFile()
@@ -462,6 +524,10 @@ void ProfilesTest::nominalErrorNamesUnit()
     module.setVoltageUnit(QStringLiteral("kV"));
     module.setCurrentUnit(BaseModule::microAmpereUnit());
     module.currentNominalReadBack = 1000;
+    MemoryModule::Channel capable = module.channel(0);
+    capable.voltageHardwareNominal = 3;
+    capable.currentHardwareNominal = 3000;
+    module.setChannel(0, capable);
     // 2000 V and 1.5 mA go in as 2 kV and 1500 µA, and the message names those units.
     const ModuleProfile p = sampleProfile(1).convertedTo(QStringLiteral("kV"), BaseModule::microAmpereUnit());
     QCOMPARE(write(module, p), ProfileWriter::ChannelNotConfirmed);
@@ -502,6 +568,7 @@ void ProfilesTest::storeRetry()
     QFETCH(int, requests);
     ProfileTestModule module(1);
     module.acknowledgeSave = false;
+    makeCapable(module);
     m_retryAnswers = {retry};
     // The second request is acknowledged.
     const ProfileWriter::Result r = [&] {
@@ -546,6 +613,88 @@ void ProfilesTest::unreadControlWordIsNotWrittenBack()
     module.setReadsFail(false);
     QCOMPARE(module.state.control & 0x1000u, 0x1000u);
     QVERIFY(module.state.control & setStop);
+}
+
+void ProfilesTest::nominalReadBackAllowsFloatRoundTrip()
+{
+    // kV through the module's float conversion: a few units in the last place away, not equal.
+    ProfileTestModule module(2);
+    module.setVoltageUnit(QStringLiteral("kV"));
+    module.nominalReadBackFactor = 1 + 3e-7;
+    QCOMPARE(
+        write(module, sampleProfile(2).convertedTo(QStringLiteral("kV"), QStringLiteral("mA"))), ProfileWriter::Written);
+    // A real difference still stops the write.
+    ProfileTestModule wrong(1);
+    wrong.nominalReadBackFactor = 1.001;
+    QCOMPARE(write(wrong, sampleProfile(1)), ProfileWriter::ChannelNotConfirmed);
+}
+
+void ProfilesTest::valuesCheckedAgainstHardwareNominal_data()
+{
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<double>("value");
+    QTest::addColumn<bool>("readsFail");
+    QTest::addColumn<int>("result");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("nominal taken as kV") << "voltageNominal" << 3000.0 << false << int(ProfileWriter::AboveHardwareNominal)
+                                         << "Channel1.VoltageMaxSet 3000 kV is above the channel's hardware nominal 3 kV";
+    QTest::newRow("set current") << "currentSet" << 3.5 << false << int(ProfileWriter::AboveHardwareNominal)
+                                 << "Channel1.CurrentSet 3.5 mA is above";
+    QTest::newRow("negative bound") << "voltageInterlockMinSet" << -3.5 << false << int(ProfileWriter::AboveHardwareNominal)
+                                    << "Channel1.VoltageIlkMinSet -3.5 kV";
+    QTest::newRow("at the nominal") << "voltageNominal" << 3.0 << false << int(ProfileWriter::Written) << "";
+    QTest::newRow("nominals not read") << "voltageSet" << 1.0 << true << int(ProfileWriter::HardwareNominalNotRead)
+                                       << "Channel 0: the hardware nominal values could not be read (no answer)";
+}
+
+void ProfilesTest::valuesCheckedAgainstHardwareNominal()
+{
+    QFETCH(QString, field);
+    QFETCH(double, value);
+    QFETCH(bool, readsFail);
+    QFETCH(int, result);
+    QFETCH(QString, message);
+    ProfileTestModule module(2);
+    module.setVoltageUnit(QStringLiteral("kV"));
+    for (int n = 0; n < 2; ++n) {
+        MemoryModule::Channel c = module.channel(n);
+        c.voltageHardwareNominal = 3;
+        module.setChannel(n, c);
+    }
+    module.setReadsFail(readsFail);
+    ModuleProfile p = sampleProfile(2);
+    p.voltageUnit.clear(); // no units recorded: the numbers are the module's kV
+    p.currentUnit.clear();
+    for (ModuleProfile::Channel& c : p.channels) {
+        c.voltageSet = 1;
+        c.voltageNominal = 2;
+    }
+    ModuleProfile::Channel& c = p.channels[1];
+    double* target = field == QLatin1String("voltageNominal") ? &c.voltageNominal
+        : field == QLatin1String("currentSet")                ? &c.currentSet
+        : field == QLatin1String("voltageSet")                ? &c.voltageSet
+                                                              : &c.voltageInterlockMinSet;
+    *target = value;
+    QCOMPARE(int(write(module, p)), result);
+    if (result == ProfileWriter::Written)
+        return;
+    QVERIFY2(m_messages.size() == 1 && m_messages.first().startsWith(message), qPrintable(m_messages.join('|')));
+    QVERIFY(m_messages.first().contains(QStringLiteral("Nothing written")));
+    QCOMPARE(module.writes(), QStringList()); // checked before anything is sent
+}
+
+void ProfilesTest::saveWithFailedReadNamesValue()
+{
+    MemoryModule module(2);
+    module.setReadsFail(true);
+    ModuleProfile p;
+    QString error;
+    QVERIFY(!ModuleProfile::readFromModule(&module, &p, &error));
+    QVERIFY2(error.endsWith(QStringLiteral("(no answer)")) && error.contains(QLatin1Char('.')), qPrintable(error));
+    module.setReadsFail(false);
+    QVERIFY2(ModuleProfile::readFromModule(&module, &p, &error), qPrintable(error));
+    QCOMPARE(p.channels.size(), 2);
+    QCOMPARE(float(p.channels.at(1).voltageNominal), module.channel(1).voltageNominal);
 }
 
 QTEST_GUILESS_MAIN(ProfilesTest)

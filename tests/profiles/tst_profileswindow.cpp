@@ -89,6 +89,7 @@ private slots:
     void automaticSpecialScope();
     void automaticChannelScopeNeedsRow();
     void profileSaveAndCancelledLoad();
+    void profileLoadRefusals();
 
 private:
     void startCrate(const QByteArray& modulesJson);
@@ -407,6 +408,37 @@ void ProfilesWindowTest::profileSaveAndCancelledLoad()
     QVERIFY(log.contains(QStringLiteral("\n\nSetting Module to mode STOP ...\nError setting Module to mode STOP.")));
     QVERIFY(child<QAbstractButton>(dialog, "btnOK")->isEnabled());
     QCOMPARE(crateVoltageSet(0, 0), 1234.0f);
+    QVERIFY(child<QTimer>(m_window.get(), "refreshTimer")->isActive());
+}
+
+// A file that says nothing usable, or numbers whose units the operator does not confirm, reach
+// neither the preview nor the module.
+void ProfilesWindowTest::profileLoadRefusals()
+{
+    startCrate(R"([{"slot": 0, "type": "THE1640p", "serialNumber": 4711}])");
+    QTRY_VERIFY_WITH_TIMEOUT(m_window->currentModule(), 5000);
+    m_dialogs.fileName = m_dir->filePath(QStringLiteral("empty.txt"));
+    QFile empty(m_dialogs.fileName);
+    QVERIFY(empty.open(QIODevice::WriteOnly));
+    empty.close();
+    m_window->on_actionLoadProfile_triggered();
+    QCOMPARE(m_dialogs.messages.size(), 1);
+    QVERIFY2(m_dialogs.messages.first().contains(QStringLiteral("is empty or not a profile")),
+        qPrintable(m_dialogs.messages.first()));
+
+    m_dialogs.messages.clear();
+    m_dialogs.fileName = m_dir->filePath(QStringLiteral("old.txt"));
+    QSettings(m_dialogs.fileName, QSettings::IniFormat)
+        .setValue(QStringLiteral("Channel0/VoltageMaxSet"), QStringLiteral("3"));
+    m_window->currentModule()->setVoltageUnit(QStringLiteral("kV"));
+    m_window->on_actionLoadProfile_triggered();
+    QCOMPARE(m_dialogs.messages.size(), 1);
+    QVERIFY2(m_dialogs.messages.first().contains(QStringLiteral("records no units"))
+            && m_dialogs.messages.first().contains(QStringLiteral("in kV and mA?")),
+        qPrintable(m_dialogs.messages.first()));
+    QCOMPARE(m_window->statusBar()->currentMessage(), QStringLiteral("Profile not written: its units were not confirmed."));
+    const auto* dialog = m_window->findChild<DialogWriteProfile*>();
+    QVERIFY(!dialog || !dialog->isVisible());
     QVERIFY(child<QTimer>(m_window.get(), "refreshTimer")->isActive());
 }
 

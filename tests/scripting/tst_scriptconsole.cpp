@@ -1,6 +1,6 @@
 // The script console of the main window against the crate simulator: what a run prints, what
-// reaches the crate, the held script, Stop, the crate switched off and the window closed under a
-// running script.
+// reaches the crate, the module it acts on, the held script, Stop (also in a print flood), the
+// crate switched off and the window closed under a running script.
 #include "app/IsolatedSettings.h"
 #include "app/TesmarControl.h"
 #include "common/SimulatorProcess.h"
@@ -11,6 +11,9 @@
 #include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QLabel>
+#include <QListView>
+#include <QListWidget>
 #include <QPointer>
 #include <QPushButton>
 #include <QSettings>
@@ -33,6 +36,8 @@ private slots:
     void outcomes_data();
     void outcomes();
     void linesArriveWhileScriptRuns();
+    void actsOnSelectedModule();
+    void printFloodIsBounded();
     void stopEndsRun_data();
     void stopEndsRun();
     void crateSwitchedOffUnderRunningScript();
@@ -44,7 +49,9 @@ private:
     void start(const QString& script);
     void run(const QString& script);
     void waitIdle();
-    QStringList outputLines() const { return m_console->outputText().split(QLatin1Char('\n'), Qt::SkipEmptyParts); }
+    // The output after the two lines that name the module and its units.
+    QStringList outputLines() const { return allOutputLines().mid(2); }
+    QStringList allOutputLines() const { return m_console->outputText().split(QLatin1Char('\n'), Qt::SkipEmptyParts); }
     QPushButton* button(const char* name) const { return m_console->findChild<QPushButton*>(QLatin1String(name)); }
     QTextEdit* editor() const { return m_console->findChildren<QTextEdit*>().at(0); }
 
@@ -85,7 +92,7 @@ void TestScriptConsole::initTestCase()
     QVERIFY(m_console && m_thread && m_console->isVisible());
     QCOMPARE(m_console->windowTitle(), QStringLiteral("Script Console"));
     QCOMPARE(editor()->tabStopDistance(), 40.0);
-    QVERIFY(m_console->findChildren<QTextEdit*>().at(1)->isReadOnly());
+    QCOMPARE(m_console->findChild<QListView*>()->editTriggers(), QAbstractItemView::NoEditTriggers);
     QCOMPARE(button("btnRun")->text(), QStringLiteral("Run Script"));
     QVERIFY(!button("btnStop")->isEnabled());
 }
@@ -107,7 +114,8 @@ void TestScriptConsole::heldScript()
     QVERIFY(m_thread->isRunning());
     button("btnStop")->click();
     waitIdle();
-    QCOMPARE(outputLines(), QStringList{"Script stopped by the operator."});
+    // Run cleared the output while the script ran.
+    QCOMPARE(allOutputLines(), QStringList{"Script stopped by the operator."});
     run(QString());
     QCOMPARE(outputLines(), QStringList{"Script exited with result the next one"});
     run(QString());
@@ -170,6 +178,44 @@ void TestScriptConsole::linesArriveWhileScriptRuns()
     QCOMPARE(outputLines().last(), QStringLiteral("Script exited with result undefined"));
 }
 
+// The run names its module and units, and acts on the module the window shows, not the first.
+void TestScriptConsole::actsOnSelectedModule()
+{
+    auto* modules = m_window->findChild<QListWidget*>(QStringLiteral("lstModules"));
+    QCOMPARE(modules->count(), 2);
+    modules->setCurrentRow(1);
+    run(QStringLiteral("[mod.serialNumber(), mod.channelNumber()].join()"));
+    const QStringList lines = allOutputLines();
+    QVERIFY2(lines.value(0).startsWith(QStringLiteral("Script acts on slot 4, serial "))
+            && lines.value(0).endsWith(QStringLiteral(", THC3210p")),
+        qPrintable(lines.join('|')));
+    QCOMPARE(lines.value(1).left(34), QStringLiteral("Voltages in V and currents in mA, "));
+    QCOMPARE(
+        lines.value(2), QStringLiteral("Script exited with result %1,32").arg(m_window->currentModule()->serialNumber()));
+    modules->setCurrentRow(0);
+    run(QStringLiteral("mod.serialNumber()"));
+    QCOMPARE(allOutputLines().value(0), QStringLiteral("Script acts on slot 1, serial 4712001, THE1640p"));
+    QCOMPARE(outputLines(), QStringList{"Script exited with result 4712001"});
+}
+
+// A script printing without pause: the console keeps the latest lines and says how many went,
+// and Stop ends it.
+void TestScriptConsole::printFloodIsBounded()
+{
+    start(QStringLiteral("var i = 0; for (;;) script.print('line ' + i++)"));
+    auto* note = m_console->findChild<QLabel*>(QStringLiteral("lblStatus"));
+    QTRY_VERIFY_WITH_TIMEOUT(note->text().contains(QStringLiteral("older lines dropped")), 10000);
+    button("btnStop")->click();
+    waitIdle();
+    const QStringList lines = allOutputLines();
+    QVERIFY(lines.size() <= DialogScriptConsole::maxOutputLines);
+    QCOMPARE(lines.last(), QStringLiteral("Script stopped by the operator."));
+    // The latest lines, in order, without a gap.
+    const int last = lines.at(lines.size() - 2).mid(5).toInt();
+    QCOMPARE(lines.at(lines.size() - 101), QStringLiteral("line %1").arg(last - 99));
+    QVERIFY(note->text().startsWith(QString::number(last + 1 + 3 - lines.size())));
+}
+
 void TestScriptConsole::stopEndsRun_data()
 {
     QTest::addColumn<QString>("script");
@@ -194,7 +240,9 @@ void TestScriptConsole::stopEndsRun()
 // again; with no module nothing runs; after the rediscovery the new first module is used.
 void TestScriptConsole::crateSwitchedOffUnderRunningScript()
 {
-    start(QStringLiteral("script.print('started'); while (true) { mod.channelVoltageMeasure(0); script.delay(10); }"));
+    // Reads of a crate going off fail (and are caught) until the modules go.
+    start(QStringLiteral("script.print('started');\n"
+                         "while (true) { try { mod.channelVoltageMeasure(0); } catch (e) {} script.delay(10); }"));
     QTRY_COMPARE_WITH_TIMEOUT(outputLines(), QStringList{"started"}, 5000);
     m_window->setCratePowerOn(0, false);
     waitIdle();
@@ -202,7 +250,7 @@ void TestScriptConsole::crateSwitchedOffUnderRunningScript()
     QVERIFY2(outputLines().last().contains(QStringLiteral("module released")), qPrintable(outputLines().last()));
 
     button("btnRun")->click();
-    QTRY_COMPARE(outputLines(), QStringList{"The script was not run: no module is connected."});
+    QTRY_COMPARE(allOutputLines(), QStringList{"The script was not run: no module is selected."});
     QVERIFY(!m_thread->isRunning());
 
     m_window->setCratePowerOn(0, true);

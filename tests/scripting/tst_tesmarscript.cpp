@@ -1,13 +1,18 @@
 // tesmar-script end to end against the crate simulator: the manual's ramp example, what goes to
-// standard output and error, and the exit status of each way a run can end.
+// standard output and error, the exit status of each way a run can end, what a script's calls
+// send and read, and the signals that end it.
 #include "app/IsolatedSettings.h"
 #include "common/SimulatorProcess.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <csignal>
 
 class TestTesmarScript : public QObject
 {
@@ -94,7 +99,131 @@ private slots:
         QCOMPARE(m_lines, QStringList{"Script exited with result 0"});
     }
 
+    // What a script reads and sends: fresh values of any channel, numbers checked before
+    // sending, volts and amperes whatever the display settings say.
+    void callsChecked_data()
+    {
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<QString>("last");
+        QTest::newRow("any channel reads what was just written")
+            << "mod.setChannelVoltageSet(3, 300); mod.setChannelVoltageSet(0, 10);\n"
+               "[mod.channelVoltageSet(3), mod.channelVoltageSet(0), mod.channelVoltageSet(5)].join()"
+            << "Script exited with result 300,10,0";
+        QTest::newRow("volts and amperes, not the window's kV")
+            << "mod.setChannelVoltageSet(1, 3); [mod.voltageUnit(), mod.currentUnit(), mod.channelVoltageSet(1)].join()"
+            << "Script exited with result V,A,3";
+        QTest::newRow("fractional channel")
+            << "mod.setChannelVoltageSet(1.5, 10)"
+            << "Error: Script threw an uncaught exception: RangeError: mod.setChannelVoltageSet(1.5, 10): channel 1.5 is "
+               "not a whole number";
+        QTest::newRow("channel that would wrap to 0")
+            << "mod.setChannelVoltageSet(4294967296, 11)"
+            << "Error: Script threw an uncaught exception: RangeError: mod.setChannelVoltageSet(4294967296, 11): channel "
+               "4294967296 is outside 0..15";
+        QTest::newRow("mask beyond the channels")
+            << "mod.setSelectedChannelsOn(0x10000)"
+            << "Error: Script threw an uncaught exception: RangeError: mod.setSelectedChannelsOn(65536): mask 0x10000 has "
+               "bits beyond channel 15";
+        QTest::newRow("NaN") << "mod.setChannelVoltageSet(2, NaN)"
+                             << "Error: Script threw an uncaught exception: RangeError: mod.setChannelVoltageSet(2, NaN): "
+                                "vset NaN is not a finite number";
+        QTest::newRow("read outside the channels, caught") << "try { mod.channelVoltageMeasure(16) } catch (e) { e.name }"
+                                                           << "Script exited with result RangeError";
+        QTest::newRow("read the module cannot tell from a failure")
+            << "mod.digitalFilter()"
+            << "Error: Script threw an uncaught exception: Error: mod.digitalFilter(): not offered to scripts (this read "
+               "cannot tell a failed read from a value)";
+        QTest::newRow("top-level return") << "mod.setChannelVoltageSet(2, 20);\nreturn 5"
+                                          << "Error: Script has syntax errors!";
+    }
+    void callsChecked()
+    {
+        QFETCH(QString, script);
+        QFETCH(QString, last);
+        // The window's settings show this module type in kV.
+        QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Tesmar"), QStringLiteral("resolution"))
+            .setValue(QStringLiteral("THE1640p/voltageUnit"), QStringLiteral("kV"));
+        QCOMPARE(runScript("for (var c = 0; c < 16; ++c) mod.setChannelVoltageSet(c, 0)"), 0);
+        runScript(script.toUtf8());
+        QCOMPARE(m_lines.value(m_lines.size() - 1), last);
+        // Nothing of a refused call reached the crate.
+        if (last.contains(QStringLiteral("Error")))
+            QCOMPARE(runScript("[0, 1, 2].map(function (c) { return mod.channelVoltageSet(c); }).join()"), 0);
+        if (last.contains(QStringLiteral("Error")))
+            QCOMPARE(m_lines.last(), QStringLiteral("Script exited with result 0,0,0"));
+    }
+
+    // At most 50 writes a second: 26 writes take half a second at least.
+    void writesArePaced()
+    {
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(runScript("for (var i = 0; i < 26; ++i) mod.setChannelVoltageSet(0, i); 1"), 0);
+        QVERIFY2(clock.elapsed() >= 500, qPrintable(QString::number(clock.elapsed())));
+    }
+
+    // SIGINT and SIGTERM stop the script and name the channels it left on.
+    void signalsStopAndReport_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::addColumn<int>("exitCode");
+        QTest::newRow("SIGINT") << int(SIGINT) << 130;
+        QTest::newRow("SIGTERM") << int(SIGTERM) << 143;
+    }
+    void signalsStopAndReport()
+    {
+        QFETCH(int, signal);
+        QFETCH(int, exitCode);
+        QProcess process;
+        process.start(QStringLiteral(TESMAR_SCRIPT_PATH),
+            {"--crate", m_simulator.address(),
+                writeScript("mod.setChannelOn(2); mod.setChannelOn(4); mod.setChannelOff(4); script.print('on');\n"
+                            "for (;;) script.delay(100);")});
+        QVERIFY(process.waitForReadyRead(30000));
+        ::kill(pid_t(process.processId()), signal);
+        QVERIFY(process.waitForFinished(10000));
+        QCOMPARE(process.exitCode(), exitCode);
+        const QString errors = QString::fromLocal8Bit(process.readAllStandardError());
+        QVERIFY2(errors.contains(QStringLiteral("still on (slot 0): 2\n")), qPrintable(errors));
+        QCOMPARE(runScript("mod.setChannelOff(2)"), 0);
+    }
+
+    // A crate that goes off stops the script, which never writes on against a rebooted crate.
+    void crateOffStopsScript()
+    {
+        QProcess process;
+        process.start(QStringLiteral(TESMAR_SCRIPT_PATH),
+            {"--crate", m_simulator.address(),
+                writeScript("script.print('running');\n"
+                            "for (;;) { try { mod.setChannelVoltageSet(1, 5); } catch (e) {} script.delay(50); }")});
+        QVERIFY(process.waitForReadyRead(30000));
+        QVERIFY(m_simulator.command(QStringLiteral("power off")));
+        const bool ended = process.waitForFinished(15000);
+        QVERIFY(m_simulator.command(QStringLiteral("power on")));
+        QVERIFY(ended);
+        QCOMPARE(process.exitCode(), 1);
+        const QString output = QString::fromLocal8Bit(process.readAllStandardOutput());
+        QVERIFY2(output.contains(QStringLiteral("Script stopped: the module has not answered for 2 s")), qPrintable(output));
+        QTRY_VERIFY_WITH_TIMEOUT(runScript("1") == 0, 30000);
+    }
+
+    void version()
+    {
+        QCOMPARE(run({"--version"}), 0);
+        QCOMPARE(m_lines, QStringList{"tesmar-script 1.0.8.6"});
+    }
+
 private:
+    QString writeScript(const QByteArray& text)
+    {
+        const QString file = m_folder.filePath(QStringLiteral("s%1.js").arg(++m_files));
+        QFile out(file);
+        if (!out.open(QIODevice::WriteOnly) || out.write(text) != text.size())
+            return QString();
+        return file;
+    }
+    int runScript(const QByteArray& text) { return run({"--crate", m_simulator.address(), writeScript(text)}); }
+
     // Runs tesmar-script; its exit status, or -1 when it crashed or did not end.
     int run(const QStringList& arguments)
     {
@@ -107,6 +236,8 @@ private:
     }
 
     SimulatorProcess m_simulator;
+    QTemporaryDir m_folder;
+    int m_files = 0;
     QStringList m_lines; // standard output of the latest run
     QString m_errors;    // standard error of the latest run
 };
