@@ -123,7 +123,12 @@ void TesmarControl::showNoReading(BaseModule* module, const QString& what)
 
 QString TesmarControl::noAnswerText()
 {
-    return tr("no answer from the crate (check address, port, community)");
+    return tr("no answer: check address, port and read community");
+}
+
+QString TesmarControl::writeNotAnsweredText()
+{
+    return tr("write not answered: check the write community");
 }
 
 void TesmarControl::showCommandMessage(const QString& text)
@@ -162,6 +167,8 @@ QString TesmarControl::failureReasonText(const QString& reason)
 {
     if (BaseModule::isNoAnswer(reason))
         return noAnswerText();
+    if (BaseModule::isWriteNotAnswered(reason))
+        return writeNotAnsweredText();
     return tr("refused by the crate (%1)").arg(reason);
 }
 
@@ -173,7 +180,7 @@ void TesmarControl::showWriteFailures(BaseModule* module, const QString& what, c
 
 QString TesmarControl::failureText(const QString& subject, const QString& what, const QString& reason)
 {
-    if (BaseModule::isNoAnswer(reason))
+    if (BaseModule::isNoAnswer(reason) || BaseModule::isWriteNotAnswered(reason))
         return tr("%1: %2 failed: %3").arg(subject, what, failureReasonText(reason));
     return tr("%1: %2 %3").arg(subject, what, failureReasonText(reason));
 }

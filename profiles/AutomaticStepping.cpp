@@ -1,5 +1,6 @@
 #include "AutomaticStepping.h"
 
+#include "controller/LogCategories.h"
 #include "device/BaseModule.h"
 #include "device/WriteJournal.h"
 
@@ -160,15 +161,15 @@ bool AutomaticStepping::step(const Parameters& parameters, const Target& target)
         }
         betweenRequests();
     }
-    qDebug().noquote() << QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd;HH:mm:ss.zzz"))
-                       << "autoTimer Vset" << m_demandedVolts;
+    qCDebug(lcProfiles).noquote() << QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd;HH:mm:ss.zzz"))
+                                  << "autoTimer Vset" << m_demandedVolts;
     return true;
 }
 
 int AutomaticStepping::controlPass(const Parameters& parameters, const Target& target)
 {
     const QScopedValueRollback<bool> busy(m_busy, true);
-    qDebug() << "autoTimerControl Vset" << m_demandedVolts;
+    qCDebug(lcProfiles) << "autoTimerControl Vset" << m_demandedVolts;
     int errors = 0;
     const QList<QPointer<BaseModule>> modules = scopeModules(parameters, target);
     for (const QPointer<BaseModule>& guarded : modules) {
@@ -219,7 +220,7 @@ int AutomaticStepping::controlPass(const Parameters& parameters, const Target& t
             }
         }
     }
-    qDebug().noquote() << clockTime() << "errors:" << errors;
+    qCDebug(lcProfiles).noquote() << clockTime() << "errors:" << errors;
     return errors;
 }
 

@@ -1,5 +1,6 @@
 #include "ProfileWriter.h"
 
+#include "controller/LogCategories.h"
 #include "device/BaseModule.h"
 #include "device/WriteJournal.h"
 
@@ -126,7 +127,7 @@ ProfileWriter::Result ProfileWriter::write(BaseModule* module, const ModuleProfi
         int polls = channelReadBackPolls;
         while (module->channelControl(ch) != c.control && --polls > 0)
             pause();
-        qDebug("Control[%d]:  timeout = %d", ch, polls);
+        qCDebug(lcProfiles, "Control[%d]:  timeout = %d", ch, polls);
         if (polls == 0) {
             return fail(ChannelNotConfirmed,
                 tr("Error setting Channel %1 Control word to %2 (read back %3). Giving up.")
@@ -141,7 +142,7 @@ ProfileWriter::Result ProfileWriter::write(BaseModule* module, const ModuleProfi
         polls = channelReadBackPolls;
         while (std::fabs(double(module->channelVoltageNominal(ch)) - double(voltageNominal)) > 1e-12 && --polls > 0)
             pause();
-        qDebug("Vnominal[%d]: timeout = %d", ch, polls);
+        qCDebug(lcProfiles, "Vnominal[%d]: timeout = %d", ch, polls);
         if (polls == 0) {
             return fail(ChannelNotConfirmed,
                 tr("Error setting Channel %1 VoltagMaxSet to %2 %4 (read back %3 %4). Giving up.")
@@ -156,7 +157,7 @@ ProfileWriter::Result ProfileWriter::write(BaseModule* module, const ModuleProfi
         polls = channelReadBackPolls;
         while (std::fabs(double(module->channelCurrentNominal(ch)) - double(currentNominal)) > 1e-12 && --polls > 0)
             pause();
-        qDebug("Inominal[%d]: timeout = %d", ch, polls);
+        qCDebug(lcProfiles, "Inominal[%d]: timeout = %d", ch, polls);
         if (polls == 0) {
             return fail(ChannelNotConfirmed,
                 tr("Error setting Channel %1 CurrentMaxSet to %2 %4 (read back %3 %4). Giving up.")
@@ -203,7 +204,7 @@ ProfileWriter::Result ProfileWriter::write(BaseModule* module, const ModuleProfi
                 acknowledged = working & doSaveSetValues;
             }
         } while (!acknowledged && --polls > 0);
-        qDebug("Control.saveSetValues: timeout = %d, control = %x", polls, working);
+        qCDebug(lcProfiles, "Control.saveSetValues: timeout = %d, control = %x", polls, working);
         if (acknowledged)
             break;
         if (!m_hooks.askRetry || !m_hooks.askRetry(tr("Error setting ModuleControl.DoSaveSetValues. Try again?"))) {
@@ -221,7 +222,7 @@ ProfileWriter::Result ProfileWriter::write(BaseModule* module, const ModuleProfi
             finished = !(working & doSaveSetValues);
         }
     } while (!finished && --polls > 0);
-    qDebug("Control.saveSetValues: timeout = %d, control = %x", polls, working);
+    qCDebug(lcProfiles, "Control.saveSetValues: timeout = %d, control = %x", polls, working);
     if (!finished) {
         return fail(SaveNotFinished,
             tr("Error saving the set values: the module did not finish storing them in time "

@@ -143,5 +143,6 @@ private:
     size_t m_varbindLimit = 0;
     // Requests (calls, for requests sent together) that timed out in a row, retries included.
     int m_timeoutsInRow = 0;
+    bool m_probing = false; // the read after an unanswered set: one attempt only
     Clock::time_point m_holdOffUntil{};
 };

@@ -981,7 +981,8 @@ void TesmarControlLiveTest::crateOffWhileSilentKeepsModules()
     waitConnected();
     QVERIFY(m_simulator->command(QStringLiteral("silent on")));
     m_window->setCratePowerOn(0, false);
-    QVERIFY2(statusMessage().startsWith(QStringLiteral("Crate: switch off failed: no answer from the crate")),
+    QVERIFY2(statusMessage().startsWith(
+                 QStringLiteral("Crate: switch off failed: no answer: check address, port and read community")),
         qPrintable(statusMessage()));
     QCOMPARE(moduleList()->count(), 2);
     QVERIFY(m_simulator->command(QStringLiteral("silent off")));
@@ -1037,7 +1038,7 @@ void TesmarControlLiveTest::silentCrateBlanksTableAndRecovers()
     QCOMPARE(statusMessage(), QStringLiteral("Switch on: Slot 5 does not answer; nothing was sent."));
     action("actionSetChannelEmergencyOff")->trigger();
     QCOMPARE(statusMessage(),
-        QStringLiteral("Channel 4: emergency off failed: no answer from the crate (check address, port, community)"));
+        QStringLiteral("Channel 4: emergency off failed: no answer: check address, port and read community"));
 
     // Back at the next complete read (within about a second).
     QVERIFY(m_simulator->command(QStringLiteral("silent off")));
@@ -1050,8 +1051,9 @@ void TesmarControlLiveTest::silentCrateBlanksTableAndRecovers()
     // Another crate address where nothing answers: nothing of this crate stays on screen.
     m_dialogs.addressAnswer = QStringLiteral("127.0.0.2");
     action("actionController")->trigger();
-    QCOMPARE(
-        labelText("statusLabelController"), QStringLiteral("<font color=\"red\">Can not connect to address 127.0.0.2."));
+    QCOMPARE(labelText("statusLabelController"),
+        QStringLiteral("<font color=\"red\">Can not connect to address 127.0.0.2: no answer: check address, port and read "
+                       "community."));
     QCOMPARE(labelText("lblSerial"), QString());
     QCOMPARE(labelText("lblFirmware"), QString());
     for (const char* name : {"lblVRampSpeed", "lblIRampSpeed", "lblModuleStatus", "lblModuleEventStatus"})
