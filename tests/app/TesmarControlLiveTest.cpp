@@ -23,6 +23,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDeadlineTimer>
+#include <QDialogButtonBox>
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
@@ -30,6 +31,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSettings>
@@ -127,6 +129,10 @@ public:
         return true;
     }
 
+    // Runs instead of a dialog's own event loop when set; its result is the dialog's.
+    std::function<int(QDialog*)> onExec;
+    int exec(QDialog* dialog) override { return onExec ? std::exchange(onExec, {})(dialog) : UserDialogs::exec(dialog); }
+
 private:
     QVariant next() { return answers.isEmpty() ? QVariant() : answers.takeFirst(); }
 };
@@ -221,6 +227,7 @@ private slots:
     void channelContextMenu();
     void cratePowerOffAndOn();
     void crateOffWhileSilentKeepsModules();
+    void connectionSettingsAndCommunityMessages();
     void silentCrateBlanksTableAndRecovers();
     void slowCrateShowsRampThenVoltage();
     void lossyCrateKeepsTablePopulated();
@@ -229,7 +236,7 @@ private slots:
 
 private:
     // Starts the simulator with these module entries (JSON array text) and opens the window.
-    void startCrate(const QByteArray& modulesJson);
+    void startCrate(const QByteArray& modulesJson, const QStringList& simulatorArguments = {});
     void waitConnected(int moduleIndex = 0);
     QAction* action(const char* name) const;
     ChannelTable* table() const;
@@ -266,13 +273,16 @@ void TesmarControlLiveTest::cleanup()
     m_dialogs.informations.clear();
     m_dialogs.whileOpen = nullptr;
     m_dialogs.addressAnswer.clear();
+    m_dialogs.onExec = nullptr;
+    QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Tesmar"), QStringLiteral("tesmarcontrol"))
+        .remove(QStringLiteral("Snmp"));
     if (m_simulator)
         m_simulator->stop();
     m_simulator.reset();
     m_config.reset();
 }
 
-void TesmarControlLiveTest::startCrate(const QByteArray& modulesJson)
+void TesmarControlLiveTest::startCrate(const QByteArray& modulesJson, const QStringList& simulatorArguments)
 {
     m_config = std::make_unique<QTemporaryFile>();
     QVERIFY(m_config->open());
@@ -280,6 +290,7 @@ void TesmarControlLiveTest::startCrate(const QByteArray& modulesJson)
     m_config->close();
     m_simulator = std::make_unique<SimulatorProcess>();
     m_simulator->setConfigFile(m_config->fileName());
+    m_simulator->setExtraArguments(simulatorArguments);
     QVERIFY2(m_simulator->start(), qPrintable(m_simulator->output()));
     m_simulator->exportLibraryEnvironment();
 
@@ -990,6 +1001,74 @@ void TesmarControlLiveTest::crateOffWhileSilentKeepsModules()
     QCOMPARE(moduleList()->count(), 2);
     QVERIFY(action("actionSetChannelOn")->isEnabled());
     QVERIFY(!labelText("statusLabelController").contains(QStringLiteral("powered off")));
+}
+
+void TesmarControlLiveTest::connectionSettingsAndCommunityMessages()
+{
+    QSettings settings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Tesmar"), QStringLiteral("tesmarcontrol"));
+    settings.setValue(QStringLiteral("Snmp/ReadCommunity"), QStringLiteral("looker"));
+    settings.setValue(QStringLiteral("Snmp/WriteCommunity"), QStringLiteral("wrong"));
+    settings.sync();
+    // The read community of the file reaches the crate: it answers.
+    startCrate(R"([{"slot": 2, "type": "THE1640p"}])", {"--read-community", "looker", "--write-community", "changer"});
+    waitConnected();
+    table()->setCurrentCell(3, 0);
+    action("actionSetChannelOn")->trigger();
+    QCOMPARE(statusMessage(), QStringLiteral("Channel 3: switch on failed: write not answered: check the write community"));
+
+    // The dialog: port and time-out come from the environment (read-only), retries out of range
+    // block OK; the corrected write community applies at the next connect.
+    m_dialogs.onExec = [&](QDialog* dialog) {
+        const auto edit = [dialog](const char* name) { return dialog->findChild<QLineEdit*>(QLatin1String(name)); };
+        const auto ok = [dialog] { return dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok); };
+        [&] {
+            QCOMPARE(dialog->windowTitle(), QStringLiteral("Connection Settings"));
+            QVERIFY(edit("port")->isReadOnly());
+            QCOMPARE(edit("port")->text(), QString::number(m_simulator->port()));
+            QCOMPARE(edit("readCommunity")->text(), QStringLiteral("looker"));
+            QCOMPARE(edit("writeCommunity")->text(), QStringLiteral("wrong"));
+            QVERIFY(edit("timeoutMs")->isReadOnly());
+            QCOMPARE(edit("timeoutMs")->text(), QStringLiteral("500"));
+            QCOMPARE(edit("retries")->text(), QStringLiteral("1"));
+            edit("retries")->setText(QStringLiteral("11"));
+            QVERIFY(!ok()->isEnabled());
+            QVERIFY(dialog->findChild<QLabel*>(QStringLiteral("problem"))->text().contains(QStringLiteral("0 to 10")));
+            edit("retries")->setText(QStringLiteral("0"));
+            edit("writeCommunity")->setText(QStringLiteral("changer"));
+            QVERIFY(ok()->isEnabled());
+        }();
+        return QTest::currentTestFailed() ? int(QDialog::Rejected) : int(QDialog::Accepted);
+    };
+    qunsetenv("TESMAR_SNMP_RETRIES");
+    action("actionConnectionSettings")->trigger();
+    qputenv("TESMAR_SNMP_RETRIES", "0");
+    QVERIFY(!QTest::currentTestFailed());
+    settings.sync();
+    QCOMPARE(settings.value(QStringLiteral("Snmp/WriteCommunity")).toString(), QStringLiteral("changer"));
+    QCOMPARE(settings.value(QStringLiteral("Snmp/Retries")).toInt(), 0);
+    // What the environment gives is not written to the file.
+    QCOMPARE(settings.value(QStringLiteral("Snmp/Port")).toInt(), 161);
+    QCOMPARE(settings.value(QStringLiteral("Snmp/TimeoutMs")).toInt(), 200);
+    action("actionController")->trigger();
+    waitConnected();
+    table()->setCurrentCell(3, 0);
+    m_window->statusBar()->clearMessage();
+    action("actionSetChannelOn")->trigger();
+    QCOMPARE(statusMessage(), QString());
+    {
+        qputenv("TESMAR_SNMP_READ_COMMUNITY", "looker");
+        CrateProbe probe(m_simulator->address(), 2);
+        qunsetenv("TESMAR_SNMP_READ_COMMUNITY");
+        QTRY_VERIFY_WITH_TIMEOUT(probe.switchedOn().value(3), 3000);
+    }
+
+    // A read community the crate does not know: nothing answers at all.
+    settings.setValue(QStringLiteral("Snmp/ReadCommunity"), QStringLiteral("stranger"));
+    settings.sync();
+    action("actionController")->trigger();
+    QCOMPARE(labelText("statusLabelController"),
+        QStringLiteral("<font color=\"red\">Can not connect to address 127.0.0.1: no answer: check address, port and read "
+                       "community."));
 }
 
 void TesmarControlLiveTest::silentCrateBlanksTableAndRecovers()
