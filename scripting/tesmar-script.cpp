@@ -7,6 +7,7 @@
 // Printed lines and the last line (result or error) go to standard output. Exit status 0 after a
 // normal end; 1 after a syntax error, an uncaught exception, an unreadable file, a crate that does
 // not answer or an empty slot; 2 for a bad command line.
+#include "app/ApplicationIdentity.h"
 #include "device/BaseModule.h"
 #include "device/DeviceSession.h"
 #include "device/SnmpControllerFactory.h"
@@ -15,7 +16,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QLoggingCategory>
+#include <QSettings>
 
 #include <cstdio>
 #include <memory>
@@ -43,8 +44,7 @@ int main(int argc, char* argv[])
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tesmar-script"));
     // Standard error carries this program's own messages; the controller's diagnostic lines
-    // come back with QT_LOGGING_RULES="default.debug=true".
-    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
+    // come back with QT_LOGGING_RULES="tesmar.*.debug=true" (off by default).
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
@@ -86,7 +86,13 @@ int main(int argc, char* argv[])
     }
 
     const QString address = parser.value(crateOption);
-    DeviceSession session(std::make_unique<SnmpControllerFactory>());
+    // The window's connection settings (group [Snmp] of its settings file) apply here too; the
+    // TESMAR_SNMP_* variables still win over them.
+    auto factory = std::make_unique<SnmpControllerFactory>();
+    QSettings settings(QSettings::IniFormat, QSettings::UserScope, QLatin1String(ApplicationIdentity::organisationName),
+        QLatin1String(ApplicationIdentity::settingsApplicationName));
+    factory->setConnectionSettings(SnmpConnectionSettings::load(settings));
+    DeviceSession session(std::move(factory));
     if (!session.connectTo(address)) {
         writeLine(stderr, QStringLiteral("tesmar-script: the crate at %1 does not answer.").arg(address));
         return 1;
