@@ -458,10 +458,8 @@ private:
     static QString capitalised(const QString& text);
     // "Set voltage: no current reading of Slot 5; nothing was sent."
     void showNoReading(BaseModule* module, const QString& what);
-    // What every message says of a request nobody answered, and of a write nobody answered
-    // while reads of the same device answer.
+    // What every message says of a request nobody answered (FailureText::noAnswer()).
     static QString noAnswerText();
-    static QString writeNotAnsweredText();
     // Red in the status bar for a while: a command that was not sent or not taken.
     void showCommandMessage(const QString& text);
     // One failed write of a multi-channel command.

@@ -55,7 +55,10 @@ QString SnmpConnectionSettings::environmentVariable(Field field)
 
 QString SnmpConnectionSettings::environmentOverride(Field field)
 {
+    // The library's rules: any community that is not empty, a number only when it is valid.
     const QString text = qEnvironmentVariable(fields[field].variable);
+    if (!fields[field].number)
+        return text;
     return problem(field, text).isEmpty() ? text : QString();
 }
 

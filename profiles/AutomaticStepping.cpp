@@ -2,6 +2,7 @@
 
 #include "controller/LogCategories.h"
 #include "device/BaseModule.h"
+#include "device/FailureText.h"
 #include "device/WriteJournal.h"
 
 #include <QDateTime>
@@ -156,8 +157,8 @@ bool AutomaticStepping::step(const Parameters& parameters, const Target& target)
             const QString subject = parameters.scope == SelectedChannel
                 ? QStringLiteral("%1.%2").arg(module->address()).arg(row)
                 : module->address();
-            emit controlLog(tr("%1: %2: Vset %3 V refused by the crate (%4)")
-                                .arg(clockTime(), subject, number(m_demandedVolts), module->lastError()));
+            emit controlLog(tr("%1: %2").arg(clockTime(),
+                FailureText::sentence(tr("%1: Vset %2 V").arg(subject, number(m_demandedVolts)), module->lastError())));
         }
         betweenRequests();
     }

@@ -2,6 +2,7 @@
 
 #include "controller/LogCategories.h"
 #include "device/BaseModule.h"
+#include "device/FailureText.h"
 #include "device/WriteJournal.h"
 
 #include <QCoreApplication>
@@ -57,7 +58,7 @@ ProfileWriter::Result ProfileWriter::fail(Result result, const QString& message)
 bool ProfileWriter::checked(bool ok, BaseModule* module, const QString& what)
 {
     if (!ok)
-        fail(WriteRefused, tr("Error writing %1: refused by the module (%2). Giving up.").arg(what, module->lastError()));
+        fail(WriteRefused, tr("Error writing %1: %2. Giving up.").arg(what, FailureText::of(module->lastError())));
     return ok;
 }
 

@@ -1005,7 +1005,8 @@ void TesmarControlLiveTest::crateOffWhileSilentKeepsModules()
 
 void TesmarControlLiveTest::connectionSettingsAndCommunityMessages()
 {
-    QSettings settings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Tesmar"), QStringLiteral("tesmarcontrol"));
+    QSettings settings(
+        QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Tesmar"), QStringLiteral("tesmarcontrol"));
     settings.setValue(QStringLiteral("Snmp/ReadCommunity"), QStringLiteral("looker"));
     settings.setValue(QStringLiteral("Snmp/WriteCommunity"), QStringLiteral("wrong"));
     settings.sync();
