@@ -14,7 +14,8 @@
  * Time: every call is bounded (short time-out, at most one retry). After two calls in a row on
  * a handle have timed out (one lost request is packet loss, two are a silent crate), calls on
  * that handle fail at once for a short hold-off before one request probes the crate again, so a
- * silent crate never freezes the caller for long.
+ * silent crate never freezes the caller for long. A set that times out is followed by one read
+ * with a single attempt, to tell a crate that ignores our write community from a silent one.
  *
  * Threads: calls on one handle from several threads are serialised inside the library.
  *
