@@ -19,7 +19,9 @@ DialogConnectionSettings::DialogConnectionSettings(const SnmpConnectionSettings&
             line->setText(stored.value(field));
         } else {
             line->setText(override);
+            // Read-only and greyed: the variable, not this dialog, decides the value.
             line->setReadOnly(true);
+            line->setEnabled(false);
             line->setToolTip(tr("Set by %1; the settings file holds %2.")
                                  .arg(SnmpConnectionSettings::environmentVariable(field), stored.value(field)));
             overridden << SnmpConnectionSettings::environmentVariable(field);
