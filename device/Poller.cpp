@@ -3,6 +3,7 @@
 #include "controller/BaseController.h"
 #include "device/BaseCrate.h"
 #include "device/BaseModule.h"
+#include "device/ModuleGroupRead.h"
 
 #include <QEventLoop>
 #include <QMutexLocker>
@@ -242,19 +243,36 @@ void Poller::tick()
     const bool windowValuesTick = cycle.tick % toolWindowValuesEveryTicks == 0;
     const bool secondTick = cycle.tick % connectionEveryTicks == 0;
     const Needs windowNeeds = ToolWindowValues | ModuleTemperatures | ModuleSupplies;
+    // Every module whose channels are shown is read together (the shown module first), so the
+    // whole crate costs about one round trip and the shown module's values stay one tick old
+    // however many modules the overview shows.
+    QVector<int> channelModules;
+    for (int index = 0; index < cycle.modules.size(); ++index) {
+        const bool current = index == cycle.currentModule;
+        if (cycle.pending.contains(index))
+            continue;
+        if ((current && cycle.needs.testFlag(CurrentModuleChannels)) || cycle.needs.testFlag(AllModulesChannels)) {
+            if (current)
+                channelModules.prepend(index);
+            else
+                channelModules.append(index);
+        }
+    }
+    readChannelsOf(cycle, channelModules);
+
     for (int index = 0; index < cycle.modules.size(); ++index) {
         if (cycle.pending.contains(index))
             continue;
         const bool current = index == cycle.currentModule;
-        const bool channels =
-            (current && cycle.needs.testFlag(CurrentModuleChannels)) || cycle.needs.testFlag(AllModulesChannels);
-        const bool values = (valuesTick
-                                && ((current && (cycle.needs & (CurrentModuleValues | windowNeeds)))
-                                    || cycle.needs.testFlag(AllModulesChannels)))
+        // The other modules' values (for the overview) come at the same rate, staggered over the
+        // ticks, so no tick waits for every module's values one after another.
+        const bool otherValuesTick = (cycle.tick + index) % moduleValuesEveryTicks == 0;
+        const bool values = (valuesTick && current && (cycle.needs & (CurrentModuleValues | windowNeeds)))
+            || (cycle.needs.testFlag(AllModulesChannels) && (current ? valuesTick : otherValuesTick))
             || (windowValuesTick && current && (cycle.needs & windowNeeds));
-        if (channels || values)
-            readModule(cycle, index, channels, values);
-        else if (secondTick)
+        if (values)
+            readModule(cycle, index, false, values);
+        else if (secondTick && !channelModules.contains(index))
             probeModule(cycle, index);
     }
     // The crate window's values stay younger than the ageing time, as the tool windows' do.
@@ -274,20 +292,7 @@ void Poller::readModule(const Cycle& cycle, int index, bool channels, bool value
         const qint64 startMs = ModuleSnapshot::nowMs();
         const QVector<ChannelReading> channelReading = readWithRetry(
             [module] { return module->readChannels(); }, completeCount, module->channelNumber(), &channelsAtMs);
-        // A module that answered although none of its channels gave a reading (a VME module in
-        // its special mode) is still there: only its channel values are unknown.
-        const qint64 answeredAtMs = channelsAtMs >= 0 ? channelsAtMs : module->connected() ? startMs : -1;
-        // Published before the module values are read: the table shows a command's effect one
-        // round trip after it, not after the slower scalar reads as well.
-        publishModule(cycle, index, [&](ModuleSnapshot& snapshot) {
-            if (channelsAtMs >= 0) {
-                snapshot.channels = channelReading;
-                snapshot.channelsReadAtMs = channelsAtMs;
-                snapshot.voltageUnit = module->voltageUnit();
-                snapshot.currentUnit = module->currentUnit();
-            }
-            snapshot.lastAnswerAtMs = std::max(snapshot.lastAnswerAtMs, answeredAtMs);
-        });
+        publishChannels(cycle, index, channelReading, channelsAtMs, startMs);
     }
     if (!values)
         return;
@@ -305,6 +310,54 @@ void Poller::readModule(const Cycle& cycle, int index, bool channels, bool value
     });
     if (current && (cycle.needs & ToolWindowValues))
         readToolWindowValues(cycle, index);
+}
+
+void Poller::publishChannels(
+    const Cycle& cycle, int index, const QVector<ChannelReading>& reading, qint64 channelsAtMs, qint64 startMs)
+{
+    BaseModule* module = cycle.modules.at(index).get();
+    // A module that answered although none of its channels gave a reading (a VME module in its
+    // special mode) is still there: only its channel values are unknown.
+    const qint64 answeredAtMs = channelsAtMs >= 0 ? channelsAtMs : module->connected() ? startMs : -1;
+    // Published before the module values are read: the table shows a command's effect one round
+    // trip after it, not after the slower scalar reads as well.
+    publishModule(cycle, index, [&](ModuleSnapshot& snapshot) {
+        if (channelsAtMs >= 0) {
+            snapshot.channels = reading;
+            snapshot.channelsReadAtMs = channelsAtMs;
+            snapshot.voltageUnit = module->voltageUnit();
+            snapshot.currentUnit = module->currentUnit();
+        }
+        snapshot.lastAnswerAtMs = std::max(snapshot.lastAnswerAtMs, answeredAtMs);
+    });
+}
+
+void Poller::readChannelsOf(const Cycle& cycle, const QVector<int>& indexes)
+{
+    if (indexes.size() == 1)
+        readModule(cycle, indexes.first(), true, false);
+    if (indexes.size() <= 1)
+        return;
+    QVector<BaseModule*> modules;
+    for (int index : indexes)
+        modules.append(cycle.modules.at(index).get());
+    const qint64 startMs = ModuleSnapshot::nowMs();
+    const QVector<QVector<ChannelReading>> readings = ModuleGroupRead::readChannels(modules);
+    for (int i = 0; i < indexes.size(); ++i) {
+        BaseModule* module = modules.at(i);
+        QVector<ChannelReading> reading = readings.value(i);
+        qint64 channelsAtMs = completeCount(reading) > 0 ? startMs : -1;
+        // A module that came back incomplete gets its own second attempt, as a single read does.
+        if (completeCount(reading) < module->channelNumber()) {
+            const qint64 retryStartMs = ModuleSnapshot::nowMs();
+            QVector<ChannelReading> retry = module->readChannels();
+            if (completeCount(retry) >= completeCount(reading) && completeCount(retry) > 0) {
+                reading = std::move(retry);
+                channelsAtMs = retryStartMs;
+            }
+        }
+        publishChannels(cycle, indexes.at(i), reading, channelsAtMs, startMs);
+    }
 }
 
 void Poller::probeModule(const Cycle& cycle, int index)

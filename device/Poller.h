@@ -114,6 +114,11 @@ private:
     void readPending();
     void readModule(const Cycle& cycle, int index, bool channels, bool values);
     void probeModule(const Cycle& cycle, int index);
+    // Reads the channels of the modules `indexes` (together where the access path allows it) and
+    // publishes each.
+    void readChannelsOf(const Cycle& cycle, const QVector<int>& indexes);
+    void publishChannels(
+        const Cycle& cycle, int index, const QVector<ChannelReading>& reading, qint64 channelsAtMs, qint64 startMs);
     void readCrate(const Cycle& cycle);
     template <typename Update>
     void publishModule(const Cycle& cycle, int index, Update update);

@@ -344,6 +344,23 @@ void SnmpModule::refreshCache(Entry entry, QVector<Cache>& cache, Convert conver
     storeBlock(m_controller->call(entry, m_firstChannelIndex, m_channelCount), cache, convert);
 }
 
+void SnmpModule::keepFullest(SnmpChannelBlock& block, const SnmpChannelBlock& answer)
+{
+    const auto keep = [](auto& kept, const auto& fresh) {
+        if (fresh.count > kept.count)
+            kept = fresh;
+    };
+    keep(block.statuses, answer.statuses);
+    keep(block.switches, answer.switches);
+    keep(block.voltages, answer.voltages);
+    keep(block.currents, answer.currents);
+    keep(block.measuredVoltages, answer.measuredVoltages);
+    keep(block.measuredCurrents, answer.measuredCurrents);
+    keep(block.nominalVoltages, answer.nominalVoltages);
+    keep(block.nominalCurrents, answer.nominalCurrents);
+    block.answered |= answer.answered;
+}
+
 void SnmpModule::readChannelBlock(int which, SnmpChannelBlock& block, QString& failure)
 {
     std::memset(&block, 0, sizeof block);
@@ -360,19 +377,7 @@ void SnmpModule::readChannelBlock(int which, SnmpChannelBlock& block, QString& f
                 failure = m_controller->errorString();
         }
         // Each quantity keeps its fullest answer; only the ones still short are asked again.
-        const auto keep = [](auto& kept, const auto& fresh) {
-            if (fresh.count > kept.count)
-                kept = fresh;
-        };
-        keep(block.statuses, answer.statuses);
-        keep(block.switches, answer.switches);
-        keep(block.voltages, answer.voltages);
-        keep(block.currents, answer.currents);
-        keep(block.measuredVoltages, answer.measuredVoltages);
-        keep(block.measuredCurrents, answer.measuredCurrents);
-        keep(block.nominalVoltages, answer.nominalVoltages);
-        keep(block.nominalCurrents, answer.nominalCurrents);
-        block.answered |= answer.answered;
+        keepFullest(block, answer);
         // Nothing answered at all: a silent crate, not a lost packet; asking again only waits.
         if (answer.answered == 0)
             break;
@@ -380,25 +385,86 @@ void SnmpModule::readChannelBlock(int which, SnmpChannelBlock& block, QString& f
     }
 }
 
+int SnmpModule::channelBlockChoice() const
+{
+    // What the per-channel getters read: a measurement module has no status word and no set
+    // values. Nominal values do not change: read with the first complete read, then from the
+    // caches.
+    int which = WIENER_BLOCK_SWITCH | WIENER_BLOCK_MEASURED_VOLTAGE | WIENER_BLOCK_MEASURED_CURRENT;
+    if (!isMeasurementModule())
+        which |= WIENER_BLOCK_STATUS | WIENER_BLOCK_VOLTAGE | WIENER_BLOCK_CURRENT;
+    if (!m_nominalsRead)
+        which |= WIENER_BLOCK_NOMINAL_VOLTAGE | WIENER_BLOCK_NOMINAL_CURRENT;
+    return which;
+}
+
 QVector<ChannelReading> SnmpModule::readChannels()
 {
-    const bool measurement = isMeasurementModule();
     const bool together = m_controller->getChannelBlock && m_controller->isLibraryReady();
-    // Nominal values do not change: read with the first complete read, then from the caches.
-    const bool nominals = !m_nominalsRead;
     SnmpChannelBlock block;
     std::memset(&block, 0, sizeof block);
     QString failure;
-    if (together) {
-        // What the per-channel getters read: a measurement module has no status word and no
-        // set values.
-        int which = WIENER_BLOCK_SWITCH | WIENER_BLOCK_MEASURED_VOLTAGE | WIENER_BLOCK_MEASURED_CURRENT;
-        if (!measurement)
-            which |= WIENER_BLOCK_STATUS | WIENER_BLOCK_VOLTAGE | WIENER_BLOCK_CURRENT;
-        if (nominals)
-            which |= WIENER_BLOCK_NOMINAL_VOLTAGE | WIENER_BLOCK_NOMINAL_CURRENT;
-        readChannelBlock(which, block, failure);
+    if (together)
+        readChannelBlock(channelBlockChoice(), block, failure);
+    return takeChannels(together ? &block : nullptr, failure);
+}
+
+QVector<QVector<ChannelReading>> SnmpModule::readChannelsTogether(const QVector<SnmpModule*>& modules)
+{
+    QVector<QVector<ChannelReading>> readings;
+    SnmpController* controller = modules.isEmpty() ? nullptr : modules.first()->m_controller;
+    const bool together = controller && controller->getChannelBlocks && controller->isLibraryReady()
+        && modules.size() <= WIENER_SNMP_MAX_BLOCKS
+        && std::all_of(modules.begin(), modules.end(), [&](SnmpModule* m) { return m->m_controller == controller; });
+    if (!together) {
+        for (SnmpModule* module : modules)
+            readings.append(module->readChannels());
+        return readings;
     }
+
+    const int count = int(modules.size());
+    const size_t n = size_t(count);
+    std::vector<int32_t> starts(n), sizes(n), complete(n);
+    std::vector<SnmpChannelBlock> blocks(n);
+    for (int i = 0; i < count; ++i) {
+        std::memset(&blocks[size_t(i)], 0, sizeof(SnmpChannelBlock));
+        blocks[size_t(i)].which = modules.at(i)->channelBlockChoice();
+        starts[size_t(i)] = modules.at(i)->m_firstChannelIndex;
+        sizes[size_t(i)] = modules.at(i)->m_channelCount;
+    }
+    QString failure;
+    {
+        // One call holds the lock, as for one module's block.
+        Lock lock(controller->mutex());
+        controller->call(
+            &SnmpController::getChannelBlocks, count, starts.data(), sizes.data(), blocks.data(), complete.data());
+        failure = controller->errorString();
+    }
+    for (int i = 0; i < count; ++i) {
+        SnmpModule* module = modules.at(i);
+        SnmpChannelBlock& block = blocks[size_t(i)];
+        QString moduleFailure = block.answered == block.which ? QString() : failure;
+        const int missing = block.which & ~block.answered;
+        // A quantity lost on a lossy network is asked again for this module alone; a crate that
+        // answered nothing at all is not asked again (that would only wait).
+        if (missing != 0 && block.answered != 0) {
+            SnmpChannelBlock again;
+            module->readChannelBlock(missing, again, moduleFailure);
+            keepFullest(block, again);
+        }
+        readings.append(module->takeChannels(&block, moduleFailure));
+    }
+    return readings;
+}
+
+QVector<ChannelReading> SnmpModule::takeChannels(const SnmpChannelBlock* read, QString failure)
+{
+    const bool measurement = isMeasurementModule();
+    const bool together = read != nullptr;
+    const bool nominals = !m_nominalsRead;
+    SnmpChannelBlock empty;
+    std::memset(&empty, 0, sizeof empty);
+    const SnmpChannelBlock& block = read ? *read : empty;
     Lock lock(m_controller->mutex());
     int reached = m_channelCount;
     // Each quantity from the block, or from its own block read without getChannelBlock.

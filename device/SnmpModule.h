@@ -44,6 +44,11 @@ public:
     // layouts of the per-channel getters, whose caches it refreshes too. Under the controller's
     // mutex for that one call. lastError() tells why a channel is incomplete.
     QVector<ChannelReading> readChannels() override;
+    // readChannels() of several modules of one crate with one getChannelBlocks call, so the
+    // crate's modules cost about one round trip together; a quantity lost for one module is asked
+    // again for it alone. One reading per module, in order; modules of different controllers or
+    // a library without that entry are read one after another.
+    static QVector<QVector<ChannelReading>> readChannelsTogether(const QVector<SnmpModule*>& modules);
     // Each group is valid only when every read of it was answered.
     ModuleReading readModuleValues(bool temperatures, bool supplies) override;
 
@@ -213,6 +218,13 @@ private:
     // quantities whose requests were lost (a lossy network), each attempt under the lock on its
     // own; `failure` gets the first reason.
     void readChannelBlock(int which, SnmpChannelBlock& block, QString& failure);
+    // Merges `answer` into `block`, each quantity keeping its fullest buffer.
+    static void keepFullest(SnmpChannelBlock& block, const SnmpChannelBlock& answer);
+    // The WIENER_BLOCK_ quantities readChannels() asks for.
+    int channelBlockChoice() const;
+    // The rest of readChannels(): the caches from `block` (null: each quantity read with its own
+    // block entry) and the readings from the caches; `failure` is the first reason known.
+    QVector<ChannelReading> takeChannels(const SnmpChannelBlock* block, QString failure);
     // readModuleValues() with one getModuleValues call (one round trip).
     ModuleReading readModuleValuesTogether(bool temperatures, bool supplies);
     // Extra attempts for quantities whose requests were lost.

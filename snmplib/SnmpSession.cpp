@@ -162,8 +162,19 @@ size_t SnmpSession::chunkLength(
 
 void SnmpSession::noteTimeout()
 {
-    if (++m_timeoutsInRow >= timeoutsBeforeHoldOff)
-        m_holdOffUntil = Clock::now() + holdOff;
+    const Clock::time_point now = Clock::now();
+    ++m_timeoutsInRow;
+    if (!m_silent && m_timeoutsInRow >= timeoutsBeforeHoldOff && now - m_lastAnswerAt >= silenceBeforeHoldOff)
+        m_silent = true;
+    if (m_silent)
+        m_holdOffUntil = now + holdOff;
+}
+
+void SnmpSession::noteAnswer()
+{
+    m_timeoutsInRow = 0;
+    m_silent = false;
+    m_lastAnswerAt = Clock::now();
 }
 
 bool SnmpSession::heldOff() const
@@ -251,7 +262,7 @@ SnmpSession::Outcome SnmpSession::exchange(bool write, const std::vector<CrateOi
         outcome = Outcome::TimedOut;
         noteFailure("timeout");
     } else if (status == STAT_SUCCESS && response) {
-        m_timeoutsInRow = 0;
+        noteAnswer();
         outcome = takeAnswer(response, oids, first, count, results);
     } else {
         // The request could not be sent or the answer not be read (no route, socket error).
@@ -399,7 +410,10 @@ void SnmpSession::awaitAnswers(std::list<Request>& requests)
     netsnmp_large_fd_set_init(&fds, FD_SETSIZE);
     NETSNMP_LARGE_FD_ZERO(&fds);
     int fdCount = 0;
-    int block = 0;
+    // Asking with block set lets net-snmp put the time until our next request's time-out into
+    // `timeout` (a caller's zero time-out with block clear would stay zero and turn the wait
+    // into polling).
+    int block = 1;
     timeval timeout{};
     // Only this session's requests decide the wait; the process's alarms are not ours to run.
     snmp_sess_select_info2_flags(m_read, &fdCount, &fds, &timeout, &block, NETSNMP_SELECT_NOALARMS);
@@ -503,7 +517,7 @@ void SnmpSession::getTogether(std::vector<Column>& columns)
         }
     }
     if (anyAnswered)
-        m_timeoutsInRow = 0;
+        noteAnswer();
     else if (anyTimedOut)
         noteTimeout();
 }

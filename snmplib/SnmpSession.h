@@ -32,10 +32,12 @@ public:
     // After the crate fell silent every request fails at once for this long; the first request
     // after it probes the crate with a single attempt.
     static constexpr std::chrono::milliseconds holdOff{1000};
-    // Time-outs in a row that mean a silent crate. One lost request (with its retry) is what a
-    // lossy network does now and then; stopping the handle for a whole second after it would
-    // blank the window for nothing. Two in a row are a crate that does not answer.
+    // A crate is silent after this many time-outs in a row with nothing answered for at least
+    // silenceBeforeHoldOff. One or two lost requests (with their retries) are what a lossy
+    // network does now and then; stopping the handle for a whole second after them would blank
+    // the window for nothing (with 30% loss about one single request in eleven times out).
     static constexpr int timeoutsBeforeHoldOff = 2;
+    static constexpr std::chrono::milliseconds silenceBeforeHoldOff{1000};
 
     // Encoded size of one value in a response, for request splitting.
     enum ValueBytes : size_t {
@@ -105,11 +107,13 @@ private:
     struct Request;
 
     SnmpSession() = default;
-    // Two time-outs in a row: the crate does not answer. A probe then gets one attempt only, so
-    // a crate that is still silent costs the caller one time-out, not several.
-    bool crateSilent() const { return m_timeoutsInRow >= timeoutsBeforeHoldOff; }
-    // Counts a time-out; the second in a row starts the hold-off.
+    // The crate does not answer (see timeoutsBeforeHoldOff). A probe then gets one attempt only,
+    // so a crate that is still silent costs the caller one time-out, not several.
+    bool crateSilent() const { return m_silent; }
+    // Counts a time-out; starts the hold-off once the crate is silent.
     void noteTimeout();
+    // An answer arrived (of any kind): the crate is there.
+    void noteAnswer();
     // Within the hold-off after the crate fell silent: every request fails at once.
     bool heldOff() const;
     // Turns an answer to a GET or SET over oids[first, first + count) into its outcome; values
@@ -143,6 +147,8 @@ private:
     size_t m_varbindLimit = 0;
     // Requests (calls, for requests sent together) that timed out in a row, retries included.
     int m_timeoutsInRow = 0;
+    bool m_silent = false;
+    Clock::time_point m_lastAnswerAt = Clock::now();
     bool m_probing = false; // the read after an unanswered set: one attempt only
     Clock::time_point m_holdOffUntil{};
 };

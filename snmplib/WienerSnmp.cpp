@@ -733,51 +733,109 @@ const BlockQuantity blockQuantities[] = {
 
 } // namespace
 
-extern "C" int getChannelBlock(HSNMP session, int start, int size, SnmpChannelBlock* block)
+namespace {
+
+// One block of a getChannelBlock(s) call, its arguments checked.
+struct BlockRequest
+{
+    int start;
+    int size;
+    SnmpChannelBlock* block;
+    int complete = 0; // leading channels read in every chosen quantity
+};
+
+// Clears `block` but its choice; false for arguments getChannelBlock refuses.
+bool prepareBlock(int start, int& size, SnmpChannelBlock* block)
 {
     if (!block)
-        return refuse(session, 0);
+        return false;
     const int32_t which = block->which & WIENER_BLOCK_ALL;
     std::memset(block, 0, sizeof *block);
     block->which = which;
     if (which == 0 || !validChannel(start) || size <= 0)
-        return refuse(session, 0);
-    if (size > WIENER_SNMP_MAX_VALUES)
-        size = WIENER_SNMP_MAX_VALUES;
-    return onSession(session, 0, [&](SnmpSession& s) {
-        std::vector<SnmpSession::Column> columns;
-        std::vector<const BlockQuantity*> quantities;
+        return false;
+    size = std::min(size, WIENER_SNMP_MAX_VALUES);
+    return true;
+}
+
+// Reads every block's chosen quantities with all requests of all blocks in flight together.
+void readBlocks(SnmpSession& s, std::vector<BlockRequest>& requests)
+{
+    std::vector<SnmpSession::Column> columns;
+    std::vector<std::pair<BlockRequest*, const BlockQuantity*>> owners;
+    for (BlockRequest& request : requests) {
         for (const BlockQuantity& quantity : blockQuantities) {
-            if (!(which & quantity.flag))
+            if (!(request.block->which & quantity.flag))
                 continue;
             SnmpSession::Column column;
-            column.oids = columnOids(quantity.column, start, size);
+            column.oids = columnOids(quantity.column, request.start, request.size);
             column.valueBytes = quantity.valueBytes;
             columns.push_back(std::move(column));
-            quantities.push_back(&quantity);
+            owners.emplace_back(&request, &quantity);
         }
-        s.getTogether(columns);
-        size_t everywhere = size_t(size);
-        for (size_t q = 0; q < columns.size(); ++q) {
-            const BlockQuantity& quantity = *quantities[q];
-            const std::vector<SnmpValue>& values = columns[q].results;
-            const size_t count = readPrefix(values);
-            everywhere = std::min(everywhere, count);
-            if (columns[q].answered)
-                block->answered |= quantity.flag;
-            if (quantity.integers) {
-                SnmpIntegerBuffer& buffer = block->*quantity.integers;
-                for (size_t i = 0; i < count; ++i)
-                    buffer.value[i] = quantity.flag == WIENER_BLOCK_STATUS ? values[i].bitsToInt() : values[i].toInt();
-                buffer.count = int32_t(count);
-            } else {
-                SnmpDoubleBuffer& buffer = block->*quantity.doubles;
-                for (size_t i = 0; i < count; ++i)
-                    buffer.value[i] = values[i].toDouble();
-                buffer.count = int32_t(count);
-            }
+        request.complete = request.size;
+    }
+    s.getTogether(columns);
+    for (size_t q = 0; q < columns.size(); ++q) {
+        BlockRequest& request = *owners[q].first;
+        const BlockQuantity& quantity = *owners[q].second;
+        SnmpChannelBlock* block = request.block;
+        const std::vector<SnmpValue>& values = columns[q].results;
+        const size_t count = readPrefix(values);
+        request.complete = std::min(request.complete, int(count));
+        if (columns[q].answered)
+            block->answered |= quantity.flag;
+        if (quantity.integers) {
+            SnmpIntegerBuffer& buffer = block->*quantity.integers;
+            for (size_t i = 0; i < count; ++i)
+                buffer.value[i] = quantity.flag == WIENER_BLOCK_STATUS ? values[i].bitsToInt() : values[i].toInt();
+            buffer.count = int32_t(count);
+        } else {
+            SnmpDoubleBuffer& buffer = block->*quantity.doubles;
+            for (size_t i = 0; i < count; ++i)
+                buffer.value[i] = values[i].toDouble();
+            buffer.count = int32_t(count);
         }
-        return int(everywhere);
+    }
+}
+
+} // namespace
+
+extern "C" int getChannelBlock(HSNMP session, int start, int size, SnmpChannelBlock* block)
+{
+    if (!prepareBlock(start, size, block))
+        return refuse(session, 0);
+    return onSession(session, 0, [&](SnmpSession& s) {
+        std::vector<BlockRequest> requests{BlockRequest{start, size, block}};
+        readBlocks(s, requests);
+        return requests.front().complete;
+    });
+}
+
+extern "C" int getChannelBlocks(
+    HSNMP session, int count, const int32_t* starts, const int32_t* sizes, SnmpChannelBlock* blocks, int32_t* complete)
+{
+    if (count <= 0 || count > WIENER_SNMP_MAX_BLOCKS || !starts || !sizes || !blocks || !complete)
+        return refuse(session, 0);
+    std::vector<BlockRequest> requests;
+    bool valid = true;
+    for (int i = 0; i < count; ++i) {
+        complete[i] = 0;
+        int size = sizes[i];
+        valid = prepareBlock(starts[i], size, &blocks[i]) && valid;
+        requests.push_back(BlockRequest{starts[i], size, &blocks[i]});
+    }
+    if (!valid)
+        return refuse(session, 0);
+    return onSession(session, 0, [&](SnmpSession& s) {
+        readBlocks(s, requests);
+        int answered = 0;
+        for (int i = 0; i < count; ++i) {
+            complete[i] = requests[size_t(i)].complete;
+            if (blocks[i].answered == blocks[i].which)
+                ++answered;
+        }
+        return answered;
     });
 }
 

@@ -11,11 +11,13 @@
  * same handle. Buffers returned by the getMultiple entries likewise belong to the handle;
  * getChannelBlock fills a block the caller owns.
  *
- * Time: every call is bounded (short time-out, at most one retry). After two calls in a row on
- * a handle have timed out (one lost request is packet loss, two are a silent crate), calls on
- * that handle fail at once for a short hold-off before one request probes the crate again, so a
- * silent crate never freezes the caller for long. A set that times out is followed by one read
- * with a single attempt, to tell a crate that ignores our write community from a silent one.
+ * Time: every call is bounded (short time-out, at most one retry). Once calls on a handle have
+ * timed out twice in a row and nothing at all was answered on it for a second (lost requests are
+ * packet loss, a second of silence is a silent crate), calls on that handle fail at once for a
+ * short hold-off before one request probes the crate again, so a silent crate never freezes the
+ * caller for long. Waiting for answers blocks in select(); it costs no CPU. A set that times out
+ * is followed by one read with a single attempt, to tell a crate that ignores our write community
+ * from a silent one.
  *
  * Threads: calls on one handle from several threads are serialised inside the library.
  *
@@ -225,6 +227,16 @@ typedef struct SnmpChannelBlock
 #pragma pack(pop)
 
 WIENER_SNMP_API int getChannelBlock(HSNMP session, int start, int size, SnmpChannelBlock* block);
+
+/* Several channel blocks (of one module each, say) with one call: block i covers `sizes[i]`
+ * channels from `starts[i]` and its own `which`, filled as getChannelBlock fills it, and
+ * `complete[i]` gets what getChannelBlock would return for it. Every request of every block is in
+ * flight together, so a crate of ten modules is read in about one round trip. Returns the number
+ * of blocks whose chosen quantities were all answered; 0 when nothing was read or an argument is
+ * bad (count outside 1..WIENER_SNMP_MAX_BLOCKS, a null pointer, a block getChannelBlock refuses). */
+#define WIENER_SNMP_MAX_BLOCKS 16
+WIENER_SNMP_API int getChannelBlocks(
+    HSNMP session, int count, const int32_t* starts, const int32_t* sizes, SnmpChannelBlock* blocks, int32_t* complete);
 
 /* Module-level values of one slot with one request: the groups chosen in `which`, the same
  * objects and units as the single entries (getModuleStatus, getModuleEventStatus,

@@ -709,6 +709,55 @@ private slots:
         QVERIFY2(elapsedMs < 4 * 150, qPrintable(QString::number(elapsedMs)));
     }
 
+    // The modules of one crate read together: each reading is the module's own, complete, with
+    // its own units, and the whole crate costs about one round trip (the figure is
+    // bench_poller_cpu's).
+    void modulesOfOneCrateReadTogether()
+    {
+        QVERIFY(m_crate->simulator().command(QStringLiteral("noise off")));
+        const auto restore = qScopeGuard([&] {
+            m_crate->simulator().command(QStringLiteral("noise on"));
+            m_crate->simulator().command(QStringLiteral("delay 0"));
+        });
+        std::vector<std::unique_ptr<SnmpModule>> owned;
+        QVector<SnmpModule*> modules;
+        for (int slot : {9, 2, 4, 7}) {
+            owned.push_back(module(slot));
+            modules.append(owned.back().get());
+        }
+        modules.at(0)->setVoltageUnit(QStringLiteral("kV"));
+        QVERIFY(modules.at(1)->setChannelVoltageSet(3, 123.0f));
+        QVERIFY(modules.at(2)->setChannelEmergencyOff(5));
+        const auto undo = qScopeGuard([&] { modules.at(2)->clearChannelEmergencyOff(5); });
+
+        QVERIFY(m_crate->simulator().command(QStringLiteral("delay 150")));
+        QElapsedTimer timer;
+        timer.start();
+        const QVector<QVector<ChannelReading>> together = SnmpModule::readChannelsTogether(modules);
+        const qint64 elapsedMs = timer.elapsed();
+        QVERIFY(m_crate->simulator().command(QStringLiteral("delay 0")));
+        QVERIFY2(elapsedMs < 4 * 150, qPrintable(QString::number(elapsedMs)));
+        QCOMPARE(together.size(), modules.size());
+        for (int i = 0; i < modules.size(); ++i) {
+            const QVector<ChannelReading> alone = modules.at(i)->readChannels();
+            QCOMPARE(together.at(i).size(), modules.at(i)->channelNumber());
+            for (int channel = 0; channel < alone.size(); ++channel) {
+                const ChannelReading& a = alone.at(channel);
+                const ChannelReading& t = together.at(i).at(channel);
+                QVERIFY(t.complete);
+                QCOMPARE(t.voltageSet, a.voltageSet);
+                QCOMPARE(t.currentSet, a.currentSet);
+                QCOMPARE(t.voltageNominal, a.voltageNominal);
+                QCOMPARE(t.control, a.control);
+                QCOMPARE(t.status, a.status);
+            }
+        }
+        QCOMPARE(together.at(1).at(3).voltageSet, 123.0f);
+        QCOMPARE(together.at(2).at(5).control, quint32(ChannelControlBit::emergencyOff));
+        QCOMPARE(together.at(0).at(0).voltageNominal, float(modules.at(0)->channelVoltageNominal(0)));
+        QVERIFY(together.at(0).at(0).voltageNominal < 10.0f); // in kV
+    }
+
     void measurementModule()
     {
         auto m = module(7);

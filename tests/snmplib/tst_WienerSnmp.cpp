@@ -40,6 +40,7 @@ private slots:
     void blockReadsAndWrites_data();
     void blockReadsAndWrites();
     void blockReadStopsAtMissingRow();
+    void blocksOfSeveralModulesTogether();
     void blockArgumentsOutOfRange();
     void lastErrorNamesTheFailure_data();
     void lastErrorNamesTheFailure();
@@ -383,6 +384,51 @@ void TestWienerSnmp::blockReadStopsAtMissingRow()
     QCOMPARE(snmpLastError(m_handle), "noSuchInstance");
     QCOMPARE(getChannelBlock(m_handle, 400, 16, &block), 0);
     QCOMPARE(block.voltages.count, 0);
+}
+
+// Several modules' blocks in one call deliver what each module's own block call delivers, each
+// block with its own choice, and an empty slot among them spoils only its own block.
+void TestWienerSnmp::blocksOfSeveralModulesTogether()
+{
+    const int32_t starts[] = {0, 100, 400, 200};
+    const int32_t sizes[] = {16, 48, 16, 100};
+    SnmpChannelBlock blocks[4]{};
+    blocks[0].which = WIENER_BLOCK_ALL;
+    blocks[1].which = WIENER_BLOCK_VOLTAGE | WIENER_BLOCK_SWITCH;
+    blocks[2].which = WIENER_BLOCK_ALL; // slot 4 is empty
+    blocks[3].which = WIENER_BLOCK_MEASURED_VOLTAGE | WIENER_BLOCK_STATUS;
+    int32_t complete[4] = {-1, -1, -1, -1};
+    QCOMPARE(getChannelBlocks(m_handle, 4, starts, sizes, blocks, complete), 4); // a missing row is an answer
+    QCOMPARE(complete[0], 16);
+    QCOMPARE(complete[1], 48);
+    QCOMPARE(complete[2], 0);
+    QCOMPARE(complete[3], 100);
+    QCOMPARE(blocks[1].statuses.count, 0); // not chosen
+    QCOMPARE(blocks[2].voltages.count, 0);
+    for (int i : {0, 1, 3}) {
+        SnmpChannelBlock alone{};
+        alone.which = blocks[i].which;
+        QCOMPARE(getChannelBlock(m_handle, starts[i], sizes[i], &alone), complete[i]);
+        QCOMPARE(alone.answered, blocks[i].answered);
+        QCOMPARE(alone.switches.count, blocks[i].switches.count);
+        QCOMPARE(std::vector<int32_t>(alone.switches.value, alone.switches.value + alone.switches.count),
+            std::vector<int32_t>(blocks[i].switches.value, blocks[i].switches.value + blocks[i].switches.count));
+        QCOMPARE(alone.voltages.count, blocks[i].voltages.count);
+        for (int c = 0; c < alone.voltages.count; ++c)
+            QVERIFY(sameFloat(alone.voltages.value[c], blocks[i].voltages.value[c]));
+        QCOMPARE(std::vector<int32_t>(alone.statuses.value, alone.statuses.value + alone.statuses.count),
+            std::vector<int32_t>(blocks[i].statuses.value, blocks[i].statuses.value + blocks[i].statuses.count));
+    }
+
+    // Bad arguments are refused whole, nothing is read.
+    QCOMPARE(getChannelBlocks(m_handle, 0, starts, sizes, blocks, complete), 0);
+    QCOMPARE(getChannelBlocks(m_handle, WIENER_SNMP_MAX_BLOCKS + 1, starts, sizes, blocks, complete), 0);
+    QCOMPARE(getChannelBlocks(m_handle, 4, starts, sizes, blocks, nullptr), 0);
+    const int32_t badStarts[] = {0, -1};
+    blocks[0].which = blocks[1].which = WIENER_BLOCK_VOLTAGE;
+    QCOMPARE(getChannelBlocks(m_handle, 2, badStarts, sizes, blocks, complete), 0);
+    QCOMPARE(snmpLastError(m_handle), "invalid argument");
+    QCOMPARE(blocks[0].voltages.count, 0);
 }
 
 void TestWienerSnmp::blockArgumentsOutOfRange()

@@ -20,6 +20,7 @@ private slots:
     void blockReadsUseFewRequests();
     void tooBigAgentStillDeliversEveryValue();
     void silentCrateFailsFastThenRecovers();
+    void lossNeverStartsTheHoldOff();
     void lateAnswersAreNotTakenForLaterRequests();
     void lostRequestsOfBlockCostOnlyTheirValues();
 
@@ -330,7 +331,17 @@ void TestWienerSnmpFaults::silentCrateFailsFastThenRecovers()
     QCOMPARE(getPsSerialNumber(h), nullptr);
     QVERIFY2(timer.elapsed() >= 100, "the second call in a row waits for the crate too");
 
-    // Two in a row: the crate is silent. During the hold-off every call fails at once.
+    // Time-outs in a row over a second without any answer: the crate is silent. During the
+    // hold-off every call fails at once.
+    int waited = 2;
+    for (;; ++waited) {
+        timer.restart();
+        QCOMPARE(getPsSerialNumber(h), nullptr);
+        if (timer.elapsed() < 100)
+            break;
+        QVERIFY2(waited < 6, "the hold-off never started");
+    }
+    QVERIFY2(waited >= 3, "a hold-off after two lost requests would blank the window for one lost packet");
     timer.restart();
     const SnmpDoubleBuffer* block = getMultipleOutputVoltages(h, 0, 16);
     QVERIFY(!block || block->count == 0);
@@ -372,18 +383,52 @@ void TestWienerSnmpFaults::silentCrateFailsFastThenRecovers()
     QCOMPARE(getChannelBlock(h, 0, 16, &all), 16);
     QTRY_VERIFY_WITH_TIMEOUT(getPsSerialNumber(other) && *getPsSerialNumber(other), 5000);
 
-    // A silent crate found by calls with all their requests in flight: each of the first two
-    // calls waits one time-out (all requests together), the next ones fail at once.
+    // A silent crate found by calls with all their requests in flight: each call waits one
+    // time-out (all requests together) until a second has passed without an answer; the next
+    // ones fail at once.
     QVERIFY(crate.command("silent on"));
-    for (int call = 0; call < 2; ++call) {
+    QElapsedTimer silence;
+    silence.start();
+    for (int call = 0;; ++call) {
         timer.restart();
         QCOMPARE(getChannelBlock(other, 0, 16, &all), 0);
         QCOMPARE(snmpLastError(other), "timeout");
+        if (timer.elapsed() < 100)
+            break;
         QVERIFY2(timer.elapsed() < 2000, qPrintable(QString::number(timer.elapsed())));
+        QVERIFY2(call < 6, "the hold-off never started");
     }
-    timer.restart();
-    QCOMPARE(getChannelBlock(other, 0, 16, &all), 0);
-    QVERIFY2(timer.elapsed() < 100, qPrintable(QString::number(timer.elapsed())));
+    QVERIFY2(silence.elapsed() >= 1000, qPrintable(QString::number(silence.elapsed())));
+}
+
+// Loss is not silence: with 30% of the packets lost, calls one after another never stop the
+// handle for the hold-off (which would blank the window for a second or more) as long as the
+// crate answers now and then.
+void TestWienerSnmpFaults::lossNeverStartsTheHoldOff()
+{
+    SimulatedCrate crate;
+    QVERIFY2(crate.start(), qPrintable(crate.errorText()));
+    qputenv("TESMAR_SNMP_TIMEOUT_MS", "50");
+    qputenv("TESMAR_SNMP_RETRIES", "1");
+    HSNMP h = crate.open();
+    QVERIFY(h);
+    QTRY_VERIFY_WITH_TIMEOUT(getPsSerialNumber(h) && *getPsSerialNumber(h), 15000);
+    QVERIFY(crate.command("drop 30"));
+    int failed = 0;
+    int failedAtOnce = 0;
+    for (int call = 0; call < 600; ++call) {
+        QElapsedTimer timer;
+        timer.start();
+        getOutputVoltage(h, call % 16);
+        if (QByteArray(snmpLastError(h)) == "timeout") {
+            ++failed;
+            if (timer.elapsed() < 20)
+                ++failedAtOnce;
+        }
+    }
+    QVERIFY(crate.command("drop 0"));
+    QVERIFY2(failed > 0, "no request was lost: the loss was not applied");
+    QCOMPARE(failedAtOnce, 0);
 }
 
 // With every request of a call in flight together, a lost request costs the values it carried,
