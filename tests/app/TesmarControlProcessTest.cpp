@@ -1,4 +1,4 @@
-// The installed program's process as a user and the system see it: a normal start against the
+// The program as a process, as a user and the system see it: a normal start against the
 // crate simulator prints nothing, SIGTERM and SIGINT end it as closing its window does (its
 // address lock removed, the close's writes journaled, no "already a program accessing" at the
 // next start), and a command line it cannot use or a missing display end it with their exit codes.
