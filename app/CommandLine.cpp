@@ -5,6 +5,7 @@
 #include "device/ControllerKinds.h"
 
 #include <QCoreApplication>
+#include <QSettings>
 
 #include <cstdio>
 #include <cstring>
@@ -31,6 +32,9 @@ CommandLine CommandLine::parse(const QStringList& arguments)
         } else if (argument == QLatin1String("--help") || argument == QLatin1String("-h")) {
             line.helpRequested = true;
             continue;
+        } else if (argument.startsWith(QLatin1Char('-')) && argument != QLatin1String("-")) {
+            line.error = QCoreApplication::translate("CommandLine", "unknown option \"%1\"").arg(argument);
+            return line;
         } else {
             line.positional << argument;
             continue;
@@ -58,14 +62,22 @@ QString CommandLine::usage()
         "  -h, --help         show this text and end\n"
         "  -v, --version      show the version and end\n"
         "\n"
-        "The crate address comes from the settings (\"IpAddress\" in ~/.config/Tesmar/tesmarcontrol.ini,\n"
-        "default 127.0.0.1) or from File > Select Controller... (F6). The SNMP port is taken from\n"
-        "TESMAR_SNMP_PORT (default 161).\n"
+        "Settings: %5\n"
+        "The crate address comes from the settings (\"IpAddress\", default 127.0.0.1) or from\n"
+        "File > Select Controller... (F6). Port, communities, time-out and retries come from the\n"
+        "group [Snmp] (File > Connection Settings...); the variables TESMAR_SNMP_PORT,\n"
+        "TESMAR_SNMP_READ_COMMUNITY, TESMAR_SNMP_WRITE_COMMUNITY, TESMAR_SNMP_TIMEOUT_MS and\n"
+        "TESMAR_SNMP_RETRIES win over them.\n"
         "Every write to the crate is recorded in the write journal (System > Journal..., Ctrl+J).\n"
+        "Debug output: QT_LOGGING_RULES=\"tesmar.*.debug=true\"\n"
+        "Exit status: 0 normal end, 1 a controller library could not be used, %6 a command line\n"
+        "that cannot be used or the start cancelled at the address lock, %7 no display.\n"
         "User manual (Help > Index, F1): %4\n")
         .arg(QLatin1String(ApplicationIdentity::applicationName), ControllerKinds::names().join(QStringLiteral(", ")),
             QLatin1String(ControllerKinds::defaultKind),
-            manual.isEmpty() ? QCoreApplication::translate("CommandLine", "not found") : manual);
+            manual.isEmpty() ? QCoreApplication::translate("CommandLine", "not found") : manual, settingsPath())
+        .arg(exitUsage)
+        .arg(exitNoDisplay);
 }
 
 QString CommandLine::versionText()
@@ -91,4 +103,34 @@ bool CommandLine::answered(int argc, char* argv[])
         return true;
     }
     return false;
+}
+
+QString CommandLine::settingsPath()
+{
+    return QSettings(QSettings::IniFormat, QSettings::UserScope, QLatin1String(ApplicationIdentity::organisationName),
+        QLatin1String(ApplicationIdentity::settingsApplicationName))
+        .fileName();
+}
+
+QString CommandLine::missingDisplay(int argc, char* argv[])
+{
+    QString platform = qEnvironmentVariable("QT_QPA_PLATFORM");
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "-platform") == 0 && i + 1 < argc)
+            platform = QString::fromLocal8Bit(argv[i + 1]);
+    }
+    // "xcb:..." and "wayland-egl" carry options or variants after the plugin name.
+    const QString plugin = platform.section(QLatin1Char(':'), 0, 0);
+    const bool x11 = qEnvironmentVariableIsEmpty("DISPLAY") == false;
+    const bool wayland = qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") == false;
+    bool missing = false;
+    if (plugin.isEmpty())
+        missing = !x11 && !wayland;
+    else if (plugin == QLatin1String("xcb"))
+        missing = !x11;
+    else if (plugin.startsWith(QLatin1String("wayland")))
+        missing = !wayland;
+    if (!missing)
+        return QString();
+    return QStringLiteral("no display: set DISPLAY (or WAYLAND_DISPLAY), or run with QT_QPA_PLATFORM=offscreen");
 }

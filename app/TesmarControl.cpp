@@ -9,6 +9,7 @@
 
 #include "controller/BaseController.h"
 #include "controller/InstallLayout.h"
+#include "controller/LogCategories.h"
 #include "device/BaseModule.h"
 #include "device/ControllerFactory.h"
 #include "device/ControllerKinds.h"
@@ -99,7 +100,7 @@ TesmarControl::TesmarControl(std::unique_ptr<ControllerFactory> factory, const Q
     settingsOrganisation = QString::fromLatin1(ApplicationIdentity::organisationName);
     settingsApplication = QString::fromLatin1(ApplicationIdentity::settingsApplicationName);
     profilePath = QDir::homePath();
-    qDebug() << "Using Profile path:" << profilePath;
+    qCDebug(lcApp) << "Using Profile path:" << profilePath;
 
     retranslateFrame();
 
@@ -382,7 +383,7 @@ void TesmarControl::closeEvent(QCloseEvent* event)
 
     bool rampDown = false;
     if (behavior == AskBeforeClosing) {
-        if (!session->modules().isEmpty()) {
+        if (!session->modules().isEmpty() && !closingOnTermination) {
             const QMessageBox::StandardButton answer = dialogs()->question(this, applicationName(),
                 tr("Ramp down all high voltages?"), QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
             if (answer == QMessageBox::Yes) {
@@ -403,6 +404,26 @@ void TesmarControl::closeEvent(QCloseEvent* event)
         rampDownAllModules();
     saveWindowLayout();
     event->accept();
+}
+
+void TesmarControl::cancelOpenDialogs()
+{
+    // A modal dialog runs its own event loop; the window can only go once that loop ended.
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* dialog = qobject_cast<QDialog*>(widget); dialog && dialog->isVisible())
+            dialog->reject();
+    }
+}
+
+bool TesmarControl::closeOnTermination()
+{
+    closingOnTermination = true;
+    cancelOpenDialogs();
+    const bool closed = close();
+    closingOnTermination = false;
+    if (closed)
+        QCoreApplication::quit(); // tool windows that are still open do not keep it running
+    return closed;
 }
 
 void TesmarControl::rampDownAllModules()

@@ -73,6 +73,15 @@ class TesmarControl : public QMainWindow
     Q_OBJECT
 
 public:
+    // Closes the window as a normal close does, but without the close prompt (which nobody would
+    // answer): open modal dialogs are cancelled first. With CloseBehavior 0 (ask) the high
+    // voltage is left as it is; other behaviours act as configured. Used for SIGTERM and
+    // SIGINT; also ends the event loop. True when the window closed.
+    bool closeOnTermination();
+    // Cancels every visible dialog (message boxes included), so that their event loops end.
+    static void cancelOpenDialogs();
+
+public:
     explicit TesmarControl(QWidget* parent = nullptr);
     // With the modules `factory` makes (tests: in-memory modules) instead of the crate's.
     explicit TesmarControl(std::unique_ptr<ControllerFactory> factory, QWidget* parent = nullptr);
@@ -129,6 +138,7 @@ public slots:
     void tableCellDataChanged(int row, int column, QString text);
     void autoTimerUpdate();
     void on_actionController_triggered();
+    void on_actionConnectionSettings_triggered();
     void on_actionLoadProfile_triggered();
     void on_actionSaveProfile_triggered();
     void on_actionPassword_triggered();
@@ -440,6 +450,7 @@ private:
 
     // The latest crate read the crate answered: one lost read does not make it "not answering".
     std::shared_ptr<const CrateSnapshot> answeredCrate;
+    bool closingOnTermination = false;
     int tableTickCount = 0;
     int crateTickCount = 1000; // so the first tick after start checks the connection at once
 
@@ -473,7 +484,7 @@ private:
     static QString capitalised(const QString& text);
     // "Set voltage: no current reading of Slot 5; nothing was sent."
     void showNoReading(BaseModule* module, const QString& what);
-    // What every message says of a request nobody answered.
+    // What every message says of a request nobody answered (FailureText::noAnswer()).
     static QString noAnswerText();
     // Red in the status bar for a while: a command that was not sent or not taken.
     void showCommandMessage(const QString& text);
@@ -484,14 +495,14 @@ private:
         QString reason;
     };
     // "Channel 5: switch on refused by the crate (wrongValue)", or for several channels
-    // "Switch on failed for channels 5, 35, 36: no answer from the crate (...)"; every failed
+    // "Switch on failed for channels 5, 35, 36: no answer: check ..."; every failed
     // channel is named. Nothing for an empty list.
     void showWriteFailures(BaseModule* module, const QString& what, const QList<WriteFailure>& failures);
     static QString writeFailuresText(BaseModule* module, const QString& what, const QList<WriteFailure>& failures);
     // "Channel 5: switch on refused by the crate (wrongValue)" or
-    // "Crate: switch off failed: no answer from the crate (check ...)".
+    // "Crate: switch off failed: no answer: check ...".
     static QString failureText(const QString& subject, const QString& what, const QString& reason);
-    // "refused by the crate (wrongValue)" or "no answer from the crate (check ...)".
+    // "refused by the crate (wrongValue)", "no answer: check ..." or "write not answered: check ...".
     static QString failureReasonText(const QString& reason);
     // Every channel of the module, whatever its number (the quint32 masks reach only 0..31).
     static QList<int> allChannelsOf(BaseModule* module);

@@ -7,6 +7,7 @@
 #include "UserDialogs.h"
 #include "ui_TesmarControl.h"
 
+#include "controller/LogCategories.h"
 #include "device/BaseModule.h"
 #include "device/DeviceSession.h"
 #include "profiles/AutomaticStepping.h"
@@ -40,7 +41,7 @@ void TesmarControl::on_actionAutomatic_triggered()
 
 void TesmarControl::autoTimerEnabled(bool enabled)
 {
-    qDebug() << "autoTimer enabled" << enabled;
+    qCDebug(lcProfiles) << "autoTimer enabled" << enabled;
     if (enabled && dialogAutomatic && dialogAutomatic->scope() == AutomaticStepping::SelectedChannel
         && selectedChannel() < 0) {
         dialogAutomatic->setRunning(false);
@@ -57,7 +58,7 @@ void TesmarControl::autoTimerEnabled(bool enabled)
 void TesmarControl::autoTimerIntervalChanged(int intervalMs)
 {
     automaticTimer->setInterval(intervalMs);
-    qDebug() << "autoTimer interval" << intervalMs;
+    qCDebug(lcProfiles) << "autoTimer interval" << intervalMs;
 }
 
 AutomaticStepping* TesmarControl::automaticSteppingInstance()
@@ -81,7 +82,7 @@ void TesmarControl::runAutomatic(bool step)
         if (!step)
             QTimer::singleShot(busyRetryMs, this, &TesmarControl::autoTimerControlUpdate);
         else
-            qDebug() << "autoTimer step skipped: the previous one still runs";
+            qCDebug(lcProfiles) << "autoTimer step skipped: the previous one still runs";
         return;
     }
     AutomaticStepping::Parameters parameters;

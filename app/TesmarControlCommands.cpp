@@ -15,6 +15,7 @@
 #include "controller/BaseController.h"
 #include "device/BaseModule.h"
 #include "device/DeviceSession.h"
+#include "device/FailureText.h"
 #include "device/ModuleSnapshot.h"
 #include "device/ModuleTypes.h"
 #include "device/StatusWordBits.h"
@@ -127,7 +128,7 @@ void TesmarControl::showNoReading(BaseModule* module, const QString& what)
 
 QString TesmarControl::noAnswerText()
 {
-    return tr("no answer from the crate (check address, port, community)");
+    return FailureText::noAnswer();
 }
 
 void TesmarControl::showCommandMessage(const QString& text)
@@ -164,9 +165,7 @@ bool TesmarControl::commandChannels(
 
 QString TesmarControl::failureReasonText(const QString& reason)
 {
-    if (BaseModule::isNoAnswer(reason))
-        return noAnswerText();
-    return tr("refused by the crate (%1)").arg(reason);
+    return FailureText::of(reason);
 }
 
 void TesmarControl::showWriteFailures(BaseModule* module, const QString& what, const QList<WriteFailure>& failures)
@@ -177,9 +176,7 @@ void TesmarControl::showWriteFailures(BaseModule* module, const QString& what, c
 
 QString TesmarControl::failureText(const QString& subject, const QString& what, const QString& reason)
 {
-    if (BaseModule::isNoAnswer(reason))
-        return tr("%1: %2 failed: %3").arg(subject, what, failureReasonText(reason));
-    return tr("%1: %2 %3").arg(subject, what, failureReasonText(reason));
+    return FailureText::sentence(tr("%1: %2").arg(subject, what), reason);
 }
 
 QString TesmarControl::writeFailuresText(BaseModule* module, const QString& what, const QList<WriteFailure>& failures)

@@ -2,6 +2,7 @@
 #include "TesmarControl.h"
 
 #include "AddressLocker.h"
+#include "DialogConnectionSettings.h"
 #include "UserDialogs.h"
 #include "ui_TesmarControl.h"
 
@@ -10,6 +11,7 @@
 #include "device/BaseModule.h"
 #include "device/DeviceSession.h"
 #include "device/ModuleSnapshot.h"
+#include "device/SnmpControllerFactory.h"
 #include "device/WriteJournal.h"
 
 #include <QLabel>
@@ -66,6 +68,9 @@ void TesmarControl::startConnecting(bool inBackground)
     lastSelectedRow = -1;
 
     enableModuleActions(false);
+    // The connection settings are read at every connect, so a change applies at the next one.
+    if (auto* snmp = dynamic_cast<SnmpControllerFactory*>(session->factory()))
+        snmp->setConnectionSettings(SnmpConnectionSettings::load(*openSettings()));
     if (inBackground) {
         // Opening and discovery run off the GUI thread; the window says "connecting..." and
         // stays usable meanwhile (connectFinished).
@@ -98,11 +103,13 @@ void TesmarControl::showConnectFailure()
     ui->lblModuleType->clear(); // not connecting any more
     // A VME bridge has no address: its own text says what is missing (no library, no bridge).
     const QString bridgeError = vmeModules && session->controller() ? session->controller()->errorString() : QString();
-    statusLabelController->setText(bridgeError.isEmpty()
-            ? tr("<font color=\"red\">Can not connect to address %1; trying again every %2 s.")
-                  .arg(crateIpAddress)
-                  .arg(reconnectIntervalMs / 1000.0)
-            : QStringLiteral("<font color=\"red\">%1").arg(bridgeError.toHtmlEscaped()));
+    // An SNMP crate that does not answer may as well be one that ignores the read community.
+    const bool snmp = dynamic_cast<SnmpControllerFactory*>(session->factory()) != nullptr;
+    const QString retrying = tr("trying again every %1 s").arg(reconnectIntervalMs / 1000.0);
+    statusLabelController->setText(!bridgeError.isEmpty()
+            ? QStringLiteral("<font color=\"red\">%1").arg(bridgeError.toHtmlEscaped())
+            : snmp ? tr("<font color=\"red\">Can not connect to address %1: %2; %3.").arg(crateIpAddress, noAnswerText(), retrying)
+                   : tr("<font color=\"red\">Can not connect to address %1; %2.").arg(crateIpAddress, retrying));
     enableModuleActions(false);
     ui->actionCrates->setEnabled(false);
     ui->menuSystem->setEnabled(false);
@@ -317,6 +324,14 @@ void TesmarControl::on_actionPreviousModule_triggered()
         return;
     const int current = session->currentModuleIndex();
     selectModuleRow(current > 0 ? current - 1 : count - 1);
+}
+
+void TesmarControl::on_actionConnectionSettings_triggered()
+{
+    const std::unique_ptr<QSettings> settings = openSettings();
+    DialogConnectionSettings dialog(SnmpConnectionSettings::load(*settings), this);
+    if (dialogs()->exec(&dialog) == QDialog::Accepted)
+        dialog.settings().save(*settings);
 }
 
 void TesmarControl::on_actionController_triggered()

@@ -8,6 +8,7 @@
 
 #include "UserDialogs.h"
 
+#include "controller/LogCategories.h"
 #include "device/BaseModule.h"
 #include "device/DeviceSession.h"
 #include "device/ModuleSnapshot.h"
@@ -342,7 +343,7 @@ bool TesmarControl::readUntil(
         const auto value = read();
         if (done(value))
             return true;
-        qDebug("%s: timeout = %d", what, left);
+        qCDebug(lcService, "%s: timeout = %d", what, left);
         if (left <= 0)
             return false;
         waitProcessingEvents(waitMs);

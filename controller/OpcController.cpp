@@ -1,6 +1,7 @@
 #include "controller/OpcController.h"
 
 #include "controller/FatalErrorHandler.h"
+#include "controller/LogCategories.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -42,21 +43,21 @@ void OpcController::bindLibrary(int updateIntervalMs)
     // valid for the program's life.
     QLibrary library(QString::fromLatin1(libraryName));
     if (!library.load()) {
-        qDebug().noquote() << '"' + library.errorString() + '"';
+        qCDebug(lcOpc).noquote() << '"' + library.errorString() + '"';
         FatalErrorHandler::raise(translate("Tesmar SNMP Control"),
-            translate("Error while loading shared library '%1' or one of it's dependencies!\n\nProgram will be terminated.")
+            translate("Error while loading shared library '%1' or one of its dependencies!\n\nProgram will be terminated.")
                 .arg(library.fileName()),
             1);
         return;
     }
-    qDebug().noquote() << '"' + library.fileName() + '"' << "loaded";
+    qCDebug(lcOpc).noquote() << '"' + library.fileName() + '"' << "loaded";
 
     QStringList found;
 #define TESMAR_OPC_BIND(name, result, parameters)                                                                           \
     found << QStringLiteral(#name " %1").arg(resolveEntry(library, #name, name) ? "true" : "false");
     TESMAR_OPC_ENTRY_POINTS(TESMAR_OPC_BIND)
 #undef TESMAR_OPC_BIND
-    qDebug().noquote() << found.join(QLatin1Char(' '));
+    qCDebug(lcOpc).noquote() << found.join(QLatin1Char(' '));
 
     if (!opc_init)
         return;
@@ -65,9 +66,9 @@ void OpcController::bindLibrary(int updateIntervalMs)
 
     bool ok = false;
     m_moduleList = splitList(opc_getModuleList ? opc_getModuleList(&ok) : nullptr);
-    qDebug().noquote() << "Modules" << m_moduleList.join(QLatin1Char(' '));
+    qCDebug(lcOpc).noquote() << "Modules" << m_moduleList.join(QLatin1Char(' '));
     m_channelList = splitList(opc_getChannelList ? opc_getChannelList(&ok) : nullptr);
-    qDebug().noquote() << "Channels" << m_channelList.join(QLatin1Char(' '));
+    qCDebug(lcOpc).noquote() << "Channels" << m_channelList.join(QLatin1Char(' '));
 }
 
 QStringList OpcController::splitList(const char* text)

@@ -3,6 +3,7 @@
 #include "controller/FatalErrorHandler.h"
 #include "controller/InstallLayout.h"
 #include "controller/Ipv4Text.h"
+#include "controller/LogCategories.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -56,7 +57,7 @@ void SnmpController::bindLibrary()
         raiseInitialisationFailure(m_library.errorString());
         return;
     }
-    qDebug().noquote() << m_library.fileName() << "loaded succesfully";
+    qCDebug(lcSnmp).noquote() << m_library.fileName() << "loaded successfully";
 
     m_missingEntryPoints.clear();
 #define TESMAR_BIND_REQUIRED(name)                                                                                          \
@@ -68,7 +69,8 @@ void SnmpController::bindLibrary()
 #undef TESMAR_BIND_REQUIRED
 #undef TESMAR_BIND_OPTIONAL
     if (!m_missingEntryPoints.isEmpty())
-        qDebug().noquote() << "entries missing from" << m_library.fileName() << m_missingEntryPoints.join(QLatin1Char(' '));
+        qCWarning(lcSnmp).noquote() << "entries missing from" << m_library.fileName()
+                                    << m_missingEntryPoints.join(QLatin1Char(' '));
 
     m_handle = nullptr;
     if (!snmpInit) {
@@ -92,12 +94,25 @@ void SnmpController::raiseInitialisationFailure(const QString& reason)
         applicationTitle(), translate("Error while initializing SNMP!\n%1\n\nProgram will be terminated.").arg(reason), 1);
 }
 
+void SnmpController::setConnectionSettings(const SnmpConnectionSettings& settings)
+{
+    std::lock_guard<std::recursive_mutex> lock(mutex());
+    m_connectionSettings = settings;
+}
+
 bool SnmpController::open(const QString& address)
 {
     std::lock_guard<std::recursive_mutex> lock(mutex());
     m_address = address;
-    if (m_libraryReady && snmpOpen)
-        m_handle = snmpOpen(address.toLatin1().constData());
+    const QByteArray host = address.toLatin1();
+    if (m_libraryReady && snmpOpenConfigured) {
+        const QByteArray readCommunity = m_connectionSettings.readCommunity.toLatin1();
+        const QByteArray writeCommunity = m_connectionSettings.writeCommunity.toLatin1();
+        m_handle = snmpOpenConfigured(host.constData(), m_connectionSettings.port, readCommunity.constData(),
+            writeCommunity.constData(), m_connectionSettings.timeoutMs, m_connectionSettings.retries);
+    } else if (m_libraryReady && snmpOpen) {
+        m_handle = snmpOpen(host.constData());
+    }
     return isConnected();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "controller/BaseController.h"
+#include "controller/SnmpConnectionSettings.h"
 
 // Only for the entry point types: the library is bound at run time with QLibrary, never linked.
 #include "snmplib/WienerSnmp.h"
@@ -23,6 +24,9 @@ public:
     SnmpController();
     ~SnmpController() override;
 
+    // Settings the next open() uses (the TESMAR_SNMP_* variables still win over them). A library
+    // without snmpOpenConfigured ignores them and reads only the variables.
+    void setConnectionSettings(const SnmpConnectionSettings& settings);
     bool open(const QString& address) override;
     QString address() override;
     bool isConnected() override;
@@ -94,6 +98,7 @@ private:
 
     QLibrary m_library;
     QString m_address;
+    SnmpConnectionSettings m_connectionSettings;
     QStringList m_stringList;
     QStringList m_secondList;
     QStringList m_missingEntryPoints;

@@ -1,5 +1,7 @@
 #include "controller/V1718.h"
 
+#include "controller/LogCategories.h"
+
 #include <QCoreApplication>
 #include <QDebug>
 #include <QLibrary>
@@ -36,20 +38,20 @@ void V1718::bindLibrary()
     QLibrary library(QString::fromLatin1(libraryName));
     if (!library.load()) {
         m_errorText = library.errorString();
-        qDebug().noquote() << '"' + m_errorText + '"';
+        qCDebug(lcVme).noquote() << '"' + m_errorText + '"';
         return;
     }
-    qDebug().noquote() << '"' + library.fileName() + '"' << "loaded";
+    qCDebug(lcVme).noquote() << '"' + library.fileName() + '"' << "loaded";
     bool complete = true;
     int index = 0;
 #define TESMAR_CAENVME_BIND(name, result, parameters)                                                                       \
     complete = resolveEntry(library, #name, m_##name) && complete;                                                          \
-    qDebug().noquote() << QString::asprintf("%s = %p", entryLogNames[index++], reinterpret_cast<void*>(m_##name));
+    qCDebug(lcVme).noquote() << QString::asprintf("%s = %p", entryLogNames[index++], reinterpret_cast<void*>(m_##name));
     TESMAR_CAENVME_ENTRY_POINTS(TESMAR_CAENVME_BIND)
 #undef TESMAR_CAENVME_BIND
     if (!complete) {
         m_errorText = translate("Error while loading shared library '%1'").arg(QLatin1String(libraryName));
-        qDebug().noquote() << '"' + m_errorText + '"';
+        qCDebug(lcVme).noquote() << '"' + m_errorText + '"';
         library.unload();
         // Nothing of a library that may be gone is called again.
 #define TESMAR_CAENVME_CLEAR(name, result, parameters) m_##name = nullptr;
@@ -59,7 +61,7 @@ void V1718::bindLibrary()
     }
     char release[128] = {};
     m_CAENVME_SWRelease(release);
-    qDebug().noquote() << QString::asprintf("softwareRelease returns: %s", release);
+    qCDebug(lcVme).noquote() << QString::asprintf("softwareRelease returns: %s", release);
     int32_t handle = 0;
     m_CAENVME_Init(TESMAR_CAENVME_BOARD_V1718, 0, 0, &handle);
     m_handle = handle;

@@ -1,6 +1,7 @@
 #include "controller/VmUsb.h"
 
 #include "controller/FatalErrorHandler.h"
+#include "controller/LogCategories.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -39,13 +40,13 @@ void VmUsb::bindLibrary()
     bool usable = library.load();
     if (!usable) {
         m_errorText = library.errorString();
-        qDebug().noquote() << '"' + m_errorText + '"';
+        qCDebug(lcVme).noquote() << '"' + m_errorText + '"';
     } else {
-        qDebug().noquote() << '"' + library.fileName() + '"' << "loaded";
+        qCDebug(lcVme).noquote() << '"' + library.fileName() + '"' << "loaded";
         int index = 0;
 #define TESMAR_XXUSB_BIND(name, result, parameters)                                                                         \
     usable = resolveEntry(library, #name, m_##name) && usable;                                                              \
-    qDebug().noquote() << QString::asprintf("%s = %p", entryLogNames[index++], reinterpret_cast<void*>(m_##name));
+    qCDebug(lcVme).noquote() << QString::asprintf("%s = %p", entryLogNames[index++], reinterpret_cast<void*>(m_##name));
         TESMAR_XXUSB_ENTRY_POINTS(TESMAR_XXUSB_BIND)
 #undef TESMAR_XXUSB_BIND
         if (!usable) {
@@ -58,7 +59,7 @@ void VmUsb::bindLibrary()
     }
     if (!usable) {
         FatalErrorHandler::raise(translate("Tesmar SNMP Control"),
-            translate("Error while loading shared library '%1' or one of it's dependencies!\n\nProgram will be terminated.")
+            translate("Error while loading shared library '%1' or one of its dependencies!\n\nProgram will be terminated.")
                 .arg(library.fileName()),
             1);
         return;
@@ -76,7 +77,7 @@ void VmUsb::bindLibrary()
     long firmware = 0;
     if (m_handle)
         m_xxusb_register_read(m_handle, 0, &firmware);
-    qDebug().noquote() << "VM-USB sn." << '"' + m_serialNumber + '"' << "FW" << firmware;
+    qCDebug(lcVme).noquote() << "VM-USB sn." << '"' + m_serialNumber + '"' << "FW" << firmware;
 }
 
 int VmUsb::systemReset(int*)

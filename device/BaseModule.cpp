@@ -77,6 +77,11 @@ bool BaseModule::isNoAnswer(const QString& reason)
     return reason == noAnswerReason();
 }
 
+bool BaseModule::isWriteNotAnswered(const QString& reason)
+{
+    return reason == QLatin1String("write not answered");
+}
+
 std::unique_lock<std::recursive_mutex> BaseModule::deviceLock()
 {
     return {};

@@ -114,6 +114,9 @@ public:
     // True for the reason an operation gives when its request was not answered (a time-out, an
     // item or bus that does not answer), as opposed to a refusal by the device.
     static bool isNoAnswer(const QString& reason);
+    // True for the reason of a write nobody answered while a read right after it was answered:
+    // the device ignores writes from us (for SNMP, a wrong write community), it is not gone.
+    static bool isWriteNotAnswered(const QString& reason);
 
     // Not slots: they hand values back through pointers, which scripts cannot pass.
     //

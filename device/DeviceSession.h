@@ -54,6 +54,8 @@ public:
     void releaseModules();
 
     BaseController* controller() const;
+    // The factory the next connectTo() creates the controller with (to hand it settings).
+    ControllerFactory* factory() const { return m_factory.get(); }
     // GUI-thread view of the modules in slot order; valid until modulesAboutToBeReleased().
     QList<BaseModule*> modules() const;
     QList<BaseCrate*> crates() const;

@@ -25,7 +25,9 @@ SnmpController* snmpController(const std::shared_ptr<BaseController>& controller
 
 std::shared_ptr<BaseController> SnmpControllerFactory::createController()
 {
-    return std::make_shared<SnmpController>();
+    auto controller = std::make_shared<SnmpController>();
+    controller->setConnectionSettings(m_connectionSettings);
+    return controller;
 }
 
 QVector<std::shared_ptr<BaseModule>> SnmpControllerFactory::discoverModules(

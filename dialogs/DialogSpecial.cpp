@@ -4,6 +4,7 @@
 
 #include "app/ApplicationIdentity.h"
 #include "app/UserDialogs.h"
+#include "controller/LogCategories.h"
 #include "service/SRecord.h"
 
 #include <QDebug>
@@ -485,7 +486,7 @@ void DialogSpecial::handleTransferReport(quint32 control, quint32 status)
     case statusWaiting:
         if (++m_transfer.acknowledgeCount > acknowledgeTimeoutReports) {
             command(commandStandby);
-            qDebug() << "Acknowledge timeout, resuming hex line";
+            qCDebug(lcService) << "Acknowledge timeout, resuming hex line";
             m_transfer.acknowledgeCount = 0;
             m_transfer.resend = true;
         }

@@ -1,6 +1,8 @@
 #include "AutomaticStepping.h"
 
+#include "controller/LogCategories.h"
 #include "device/BaseModule.h"
+#include "device/FailureText.h"
 #include "device/WriteJournal.h"
 
 #include <QDateTime>
@@ -155,20 +157,20 @@ bool AutomaticStepping::step(const Parameters& parameters, const Target& target)
             const QString subject = parameters.scope == SelectedChannel
                 ? QStringLiteral("%1.%2").arg(module->address()).arg(row)
                 : module->address();
-            emit controlLog(tr("%1: %2: Vset %3 V refused by the crate (%4)")
-                                .arg(clockTime(), subject, number(m_demandedVolts), module->lastError()));
+            emit controlLog(tr("%1: %2").arg(clockTime(),
+                FailureText::sentence(tr("%1: Vset %2 V").arg(subject, number(m_demandedVolts)), module->lastError())));
         }
         betweenRequests();
     }
-    qDebug().noquote() << QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd;HH:mm:ss.zzz"))
-                       << "autoTimer Vset" << m_demandedVolts;
+    qCDebug(lcProfiles).noquote() << QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd;HH:mm:ss.zzz"))
+                                  << "autoTimer Vset" << m_demandedVolts;
     return true;
 }
 
 int AutomaticStepping::controlPass(const Parameters& parameters, const Target& target)
 {
     const QScopedValueRollback<bool> busy(m_busy, true);
-    qDebug() << "autoTimerControl Vset" << m_demandedVolts;
+    qCDebug(lcProfiles) << "autoTimerControl Vset" << m_demandedVolts;
     int errors = 0;
     const QList<QPointer<BaseModule>> modules = scopeModules(parameters, target);
     for (const QPointer<BaseModule>& guarded : modules) {
@@ -219,7 +221,7 @@ int AutomaticStepping::controlPass(const Parameters& parameters, const Target& t
             }
         }
     }
-    qDebug().noquote() << clockTime() << "errors:" << errors;
+    qCDebug(lcProfiles).noquote() << clockTime() << "errors:" << errors;
     return errors;
 }
 

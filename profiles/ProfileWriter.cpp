@@ -1,7 +1,9 @@
 #include "ProfileWriter.h"
 
+#include "controller/LogCategories.h"
 #include "device/BaseModule.h"
 #include "device/ChannelSettings.h"
+#include "device/FailureText.h"
 #include "device/WriteJournal.h"
 
 #include <QCoreApplication>
@@ -63,7 +65,7 @@ bool ProfileWriter::sameNominal(double readBack, double written)
 bool ProfileWriter::checked(bool ok, BaseModule* module, const QString& what)
 {
     if (!ok)
-        fail(WriteRefused, tr("Error writing %1: refused by the module (%2). Giving up.").arg(what, module->lastError()));
+        fail(WriteRefused, tr("Error writing %1: %2. Giving up.").arg(what, FailureText::of(module->lastError())));
     return ok;
 }
 
@@ -161,7 +163,7 @@ ProfileWriter::Result ProfileWriter::write(BaseModule* module, const ModuleProfi
         bool read = false;
         while (!((read = module->readChannelControl(ch, &readBack)) && readBack == c.control) && --polls > 0)
             pause();
-        qDebug("Control[%d]:  timeout = %d", ch, polls);
+        qCDebug(lcProfiles, "Control[%d]:  timeout = %d", ch, polls);
         if (polls == 0) {
             return fail(ChannelNotConfirmed,
                 tr("Error setting Channel %1 Control word to %2 (%3). Giving up.")
@@ -179,7 +181,7 @@ ProfileWriter::Result ProfileWriter::write(BaseModule* module, const ModuleProfi
         polls = channelReadBackPolls;
         while (!(readNominals() && sameNominal(readBackSettings.voltageNominal, voltageNominal)) && --polls > 0)
             pause();
-        qDebug("Vnominal[%d]: timeout = %d", ch, polls);
+        qCDebug(lcProfiles, "Vnominal[%d]: timeout = %d", ch, polls);
         if (polls == 0) {
             return fail(ChannelNotConfirmed,
                 tr("Error setting Channel %1 VoltageMaxSet to %2 %4 (read back %3 %4). Giving up.")
@@ -194,7 +196,7 @@ ProfileWriter::Result ProfileWriter::write(BaseModule* module, const ModuleProfi
         polls = channelReadBackPolls;
         while (!(readNominals() && sameNominal(readBackSettings.currentNominal, currentNominal)) && --polls > 0)
             pause();
-        qDebug("Inominal[%d]: timeout = %d", ch, polls);
+        qCDebug(lcProfiles, "Inominal[%d]: timeout = %d", ch, polls);
         if (polls == 0) {
             return fail(ChannelNotConfirmed,
                 tr("Error setting Channel %1 CurrentMaxSet to %2 %4 (read back %3 %4). Giving up.")
@@ -241,7 +243,7 @@ ProfileWriter::Result ProfileWriter::write(BaseModule* module, const ModuleProfi
                 acknowledged = working & doSaveSetValues;
             }
         } while (!acknowledged && --polls > 0);
-        qDebug("Control.saveSetValues: timeout = %d, control = %x", polls, working);
+        qCDebug(lcProfiles, "Control.saveSetValues: timeout = %d, control = %x", polls, working);
         if (acknowledged)
             break;
         if (!m_hooks.askRetry || !m_hooks.askRetry(tr("Error setting ModuleControl.DoSaveSetValues. Try again?"))) {
@@ -259,7 +261,7 @@ ProfileWriter::Result ProfileWriter::write(BaseModule* module, const ModuleProfi
             finished = !(working & doSaveSetValues);
         }
     } while (!finished && --polls > 0);
-    qDebug("Control.saveSetValues: timeout = %d, control = %x", polls, working);
+    qCDebug(lcProfiles, "Control.saveSetValues: timeout = %d, control = %x", polls, working);
     if (!finished) {
         return fail(SaveNotFinished,
             tr("Error saving the set values: the module did not report storing them finished in time "

@@ -21,7 +21,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QLoggingCategory>
+#include <QSettings>
 
 #include <atomic>
 #include <csignal>
@@ -89,8 +89,7 @@ int main(int argc, char* argv[])
     QCoreApplication::setApplicationName(QStringLiteral("tesmar-script"));
     QCoreApplication::setApplicationVersion(QString::fromLatin1(ApplicationIdentity::version));
     // Standard error carries this program's own messages; the controller's diagnostic lines
-    // come back with QT_LOGGING_RULES="default.debug=true".
-    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
+    // come back with QT_LOGGING_RULES="tesmar.*.debug=true" (off by default).
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
@@ -152,7 +151,13 @@ int main(int argc, char* argv[])
     StopSignals stopSignals(&runner);
 
     const QString address = parser.value(crateOption);
-    DeviceSession session(std::make_unique<SnmpControllerFactory>());
+    // The window's connection settings (group [Snmp] of its settings file) apply here too; the
+    // TESMAR_SNMP_* variables still win over them.
+    auto factory = std::make_unique<SnmpControllerFactory>();
+    QSettings settings(QSettings::IniFormat, QSettings::UserScope, QLatin1String(ApplicationIdentity::organisationName),
+        QLatin1String(ApplicationIdentity::settingsApplicationName));
+    factory->setConnectionSettings(SnmpConnectionSettings::load(settings));
+    DeviceSession session(std::move(factory));
     if (!session.connectTo(address)) {
         writeLine(stderr, QStringLiteral("tesmar-script: the crate at %1 does not answer.").arg(address));
         return 1;

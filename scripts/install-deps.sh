@@ -13,6 +13,7 @@ packages=(
   libgl-dev libxkbcommon-dev
   libsnmp-dev snmp
   xvfb xauth
+  appstream desktop-file-utils librsvg2-bin
   clang-format git
 )
 for set in "$@"; do

@@ -41,9 +41,24 @@ void readText(const char* variable, std::string* target)
 
 bool SessionConfig::fromAddress(const char* address, SessionConfig* config)
 {
+    return fromAddress(address, SessionConfig(), config);
+}
+
+bool SessionConfig::fromAddress(const char* address, const SessionConfig& defaults, SessionConfig* config)
+{
     if (!address || !config)
         return false;
     SessionConfig c;
+    if (defaults.port >= 1 && defaults.port <= 65535)
+        c.port = defaults.port;
+    if (!defaults.readCommunity.empty())
+        c.readCommunity = defaults.readCommunity;
+    if (!defaults.writeCommunity.empty())
+        c.writeCommunity = defaults.writeCommunity;
+    if (defaults.timeoutMs >= 1 && defaults.timeoutMs <= 60000)
+        c.timeoutMs = defaults.timeoutMs;
+    if (defaults.retries >= 0 && defaults.retries <= 10)
+        c.retries = defaults.retries;
     readNumber("TESMAR_SNMP_PORT", 1, 65535, &c.port);
     readText("TESMAR_SNMP_READ_COMMUNITY", &c.readCommunity);
     readText("TESMAR_SNMP_WRITE_COMMUNITY", &c.writeCommunity);

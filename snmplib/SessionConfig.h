@@ -25,6 +25,10 @@ struct SessionConfig
     // defaults), then takes the host and, given as "host:port", the port from the address.
     // False for an empty host or a malformed port in the address.
     static bool fromAddress(const char* address, SessionConfig* config);
+    // The same with the caller's settings in place of the built-in defaults: `defaults` gives
+    // port, communities, time-out and retries (its host is ignored); the variables and a port in
+    // the address still win over them. Values out of range in `defaults` keep the built-in ones.
+    static bool fromAddress(const char* address, const SessionConfig& defaults, SessionConfig* config);
 
     // net-snmp peer name, "udp:host:port".
     std::string peerName() const;

@@ -252,7 +252,7 @@ SnmpSession::Outcome SnmpSession::exchange(bool write, const std::vector<CrateOi
     }
 
     void* transport = write ? m_write : m_read;
-    snmp_sess_session(transport)->retries = crateSilent() ? 0 : m_config.retries;
+    snmp_sess_session(transport)->retries = crateSilent() || m_probing ? 0 : m_config.retries;
     netsnmp_pdu* response = nullptr;
     const int status = snmp_sess_synch_response(transport, pdu, &response); // frees pdu
 
@@ -320,7 +320,23 @@ bool SnmpSession::set(const std::vector<CrateOid::Oid>& oids, const std::vector<
         noteFailure("nothing to write");
         return false;
     }
-    return transfer(true, oids, &values, 0, nullptr);
+    if (transfer(true, oids, &values, 0, nullptr))
+        return true;
+    // An agent drops a request whose community it does not accept without an answer. A set that
+    // timed out is followed by one read with a single attempt: when that is answered the crate is
+    // there and only ignores our writes. A silent crate costs one more short time-out, after
+    // which the hold-off starts as for any two time-outs in a row.
+    if (m_failure == "timeout" && !heldOff()) {
+        m_probing = true;
+        std::vector<SnmpValue> ignored(1);
+        const Outcome probe = exchange(false, {CrateOid::sysDescr()}, nullptr, 0, 1, &ignored);
+        m_probing = false;
+        if (probe == Outcome::Answered)
+            m_failure = "write not answered";
+        else
+            m_failure = "timeout";
+    }
+    return false;
 }
 
 bool SnmpSession::set(const CrateOid::Oid& oid, const SnmpValue& value)

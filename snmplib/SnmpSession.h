@@ -149,5 +149,6 @@ private:
     int m_timeoutsInRow = 0;
     bool m_silent = false;
     Clock::time_point m_lastAnswerAt = Clock::now();
+    bool m_probing = false; // the read after an unanswered set: one attempt only
     Clock::time_point m_holdOffUntil{};
 };

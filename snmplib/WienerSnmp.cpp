@@ -238,8 +238,20 @@ void snmpCleanup(void)
 
 HSNMP snmpOpen(const char* ipAddress)
 {
+    return snmpOpenConfigured(ipAddress, 0, nullptr, nullptr, 0, -1);
+}
+
+HSNMP snmpOpenConfigured(
+    const char* ipAddress, int port, const char* readCommunity, const char* writeCommunity, int timeoutMs, int retries)
+{
+    SessionConfig defaults;
+    defaults.port = port;
+    defaults.readCommunity = readCommunity ? readCommunity : "";
+    defaults.writeCommunity = writeCommunity ? writeCommunity : "";
+    defaults.timeoutMs = timeoutMs;
+    defaults.retries = retries;
     SessionConfig config;
-    if (!SessionConfig::fromAddress(ipAddress, &config)) {
+    if (!SessionConfig::fromAddress(ipAddress, defaults, &config)) {
         setLastError(nullptr, "invalid address");
         return nullptr;
     }

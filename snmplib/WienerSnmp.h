@@ -15,7 +15,9 @@
  * timed out twice in a row and nothing at all was answered on it for a second (lost requests are
  * packet loss, a second of silence is a silent crate), calls on that handle fail at once for a
  * short hold-off before one request probes the crate again, so a silent crate never freezes the
- * caller for long. Waiting for answers blocks in select(); it costs no CPU.
+ * caller for long. Waiting for answers blocks in select(); it costs no CPU. A set that times out
+ * is followed by one read with a single attempt, to tell a crate that ignores our write community
+ * from a silent one.
  *
  * Threads: calls on one handle from several threads are serialised inside the library.
  *
@@ -27,6 +29,7 @@
  * Configuration (read by snmpOpen): TESMAR_SNMP_PORT (161), TESMAR_SNMP_READ_COMMUNITY
  * ("public"), TESMAR_SNMP_WRITE_COMMUNITY ("guru"), TESMAR_SNMP_TIMEOUT_MS,
  * TESMAR_SNMP_RETRIES. An address given as "host:port" overrides the port variable.
+ * snmpOpenConfigured takes the caller's settings as the defaults the variables override.
  */
 #ifndef WIENER_SNMP_H
 #define WIENER_SNMP_H
@@ -67,9 +70,17 @@ typedef struct SnmpDoubleBuffer
 WIENER_SNMP_API int snmpInit(void);
 WIENER_SNMP_API void snmpCleanup(void);
 WIENER_SNMP_API HSNMP snmpOpen(const char* ipAddress);
+/* snmpOpen with the caller's connection settings in place of the built-in defaults: port
+ * (1..65535), read and write community (non-empty), time-out in ms (1..60000) and retries
+ * (0..10). A value outside its range, or a null community, keeps the built-in default. The
+ * TESMAR_SNMP_* variables still win over these, and a port in "host:port" wins over both. */
+WIENER_SNMP_API HSNMP snmpOpenConfigured(
+    const char* ipAddress, int port, const char* readCommunity, const char* writeCommunity, int timeoutMs, int retries);
 WIENER_SNMP_API void snmpClose(HSNMP session);
 /* Why the calling thread's latest call on `session` failed; "" when it succeeded. Texts:
- * "timeout" (no answer, also for calls refused during the hold-off after a time-out), the
+ * "timeout" (no answer, also for calls refused during the hold-off after a time-out),
+ * "write not answered" (a set nobody answered while a read sent right after it was answered:
+ * the crate drops sets with a write community it does not know without a word), the
  * error-status name of an error answer ("noAccess", "wrongValue", "notWritable", "wrongType",
  * "inconsistentValue", "tooBig", "genErr", ...), the exception answered instead of a value
  * ("noSuchInstance", "noSuchObject"), "invalid argument", "not connected" for a null, closed or

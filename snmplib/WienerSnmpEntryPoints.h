@@ -96,6 +96,7 @@
     X(getMultipleMeasurementCurrents)                                                                                       \
     X(getMultipleOutputConfigMaxCurrents)
 
-#define WIENER_SNMP_OPTIONAL_ENTRY_POINTS(X) X(snmpLastError) X(getChannelBlock) X(getChannelBlocks) X(getModuleValues)
+#define WIENER_SNMP_OPTIONAL_ENTRY_POINTS(X)                                                                                \
+    X(snmpLastError) X(getChannelBlock) X(getChannelBlocks) X(getModuleValues) X(snmpOpenConfigured)
 
 #endif /* WIENER_SNMP_ENTRY_POINTS_H */

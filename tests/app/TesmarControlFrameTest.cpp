@@ -178,6 +178,7 @@ void TesmarControlFrameTest::actionTable_data()
                             << needsModule;
     };
     row("actionController", "Select Controller...", "F6", true, true, false, false);
+    row("actionConnectionSettings", "Connection Settings...", "", true, true, false, false);
     row("actionLoadProfile", "&Load Profile to Device...", "", false, true, false, false);
     row("actionSaveProfile", "&Save Profile to File...", "", false, true, false, false);
     row("actionPassword", "&Password...", "Ctrl+P", true, true, false, false);
@@ -299,9 +300,9 @@ void TesmarControlFrameTest::noActionsBeyondTheTable()
         if (action->objectName().startsWith(QLatin1String("action")))
             names << action->objectName();
     }
-    QCOMPARE(names.size(), 81);
+    QCOMPARE(names.size(), 82);
     names.removeDuplicates();
-    QCOMPARE(names.size(), 81);
+    QCOMPARE(names.size(), 82);
     // No two actions answer the same key.
     QStringList shortcuts;
     for (const QAction* action : m_window->findChildren<QAction*>()) {
@@ -319,9 +320,9 @@ void TesmarControlFrameTest::menus_data()
     QTest::addColumn<QStringList>("layout");
     const QString sep = QStringLiteral("--");
     QTest::newRow("menuFile") << "&File"
-                              << QStringList{"actionController", sep, "actionLoadProfile", "actionSaveProfile", sep,
-                                     "actionPassword", sep, "actionScript", "actionAutomatic", "actionStatistic",
-                                     "actionSystemReset", sep, "actionQuit"};
+                              << QStringList{"actionController", "actionConnectionSettings", sep, "actionLoadProfile",
+                                     "actionSaveProfile", sep, "actionPassword", sep, "actionScript", "actionAutomatic",
+                                     "actionStatistic", "actionSystemReset", sep, "actionQuit"};
     QTest::newRow("menuSystem") << "&System"
                                 << QStringList{"actionModuleOverview", "actionCrates", "actionTrends",
                                        "actionSetCrateAddress", "actionSetLiveInsertion", sep, "actionSetAllModulesOn",
@@ -449,8 +450,9 @@ void TesmarControlFrameTest::unconnectedStart()
     m_window = makeWindow();
     auto* status = m_window->statusBar()->findChild<QLabel*>(QStringLiteral("statusLabelController"));
     QVERIFY(status);
-    QCOMPARE(
-        status->text(), QStringLiteral("<font color=\"red\">Can not connect to address 127.0.0.1; trying again every 5 s."));
+    QCOMPARE(status->text(),
+        QStringLiteral("<font color=\"red\">Can not connect to address 127.0.0.1: no answer: check address, port and read "
+                       "community; trying again every 5 s."));
     QVERIFY(!m_window->findChild<QTimer*>(QStringLiteral("refreshTimer"))->isActive());
     QVERIFY(!m_window->findChild<QMenu*>(QStringLiteral("menuSystem"))->isEnabled());
     QVERIFY(!m_window->findChild<QMenu*>(QStringLiteral("menuModule"))->isEnabled());
@@ -461,6 +463,8 @@ void TesmarControlFrameTest::unconnectedStart()
     QVERIFY(m_window->findChild<QMenu*>(QStringLiteral("menuHelp"))->isEnabled());
     // The address can still be changed.
     QVERIFY(m_window->findChild<QAction*>(QStringLiteral("actionController"))->isEnabled());
+    // ... and so can the port and the communities.
+    QVERIFY(m_window->findChild<QAction*>(QStringLiteral("actionConnectionSettings"))->isEnabled());
     QCOMPARE(m_window->findChild<QListWidget*>(QStringLiteral("lstModules"))->count(), 0);
     QVERIFY(m_dialogs.addressLabels.isEmpty());
 }

@@ -25,6 +25,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDeadlineTimer>
+#include <QDialogButtonBox>
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
@@ -32,6 +33,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSettings>
@@ -130,6 +132,10 @@ public:
         return true;
     }
 
+    // Runs instead of a dialog's own event loop when set; its result is the dialog's.
+    std::function<int(QDialog*)> onExec;
+    int exec(QDialog* dialog) override { return onExec ? std::exchange(onExec, {})(dialog) : UserDialogs::exec(dialog); }
+
 private:
     QVariant next() { return answers.isEmpty() ? QVariant() : answers.takeFirst(); }
 };
@@ -224,6 +230,7 @@ private slots:
     void channelContextMenu();
     void cratePowerOffAndOn();
     void crateOffWhileSilentKeepsModules();
+    void connectionSettingsAndCommunityMessages();
     void silentCrateBlanksTableAndRecovers();
     void slowCrateShowsRampThenVoltage();
     void commandsOnSlowCrateLeaveGuiThreadFree();
@@ -234,7 +241,7 @@ private slots:
 
 private:
     // Starts the simulator with these module entries (JSON array text) and opens the window.
-    void startCrate(const QByteArray& modulesJson);
+    void startCrate(const QByteArray& modulesJson, const QStringList& simulatorArguments = {});
     void waitConnected(int moduleIndex = 0);
     QAction* action(const char* name) const;
     ChannelTable* table() const;
@@ -271,13 +278,16 @@ void TesmarControlLiveTest::cleanup()
     m_dialogs.informations.clear();
     m_dialogs.whileOpen = nullptr;
     m_dialogs.addressAnswer.clear();
+    m_dialogs.onExec = nullptr;
+    QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Tesmar"), QStringLiteral("tesmarcontrol"))
+        .remove(QStringLiteral("Snmp"));
     if (m_simulator)
         m_simulator->stop();
     m_simulator.reset();
     m_config.reset();
 }
 
-void TesmarControlLiveTest::startCrate(const QByteArray& modulesJson)
+void TesmarControlLiveTest::startCrate(const QByteArray& modulesJson, const QStringList& simulatorArguments)
 {
     m_config = std::make_unique<QTemporaryFile>();
     QVERIFY(m_config->open());
@@ -285,6 +295,7 @@ void TesmarControlLiveTest::startCrate(const QByteArray& modulesJson)
     m_config->close();
     m_simulator = std::make_unique<SimulatorProcess>();
     m_simulator->setConfigFile(m_config->fileName());
+    m_simulator->setExtraArguments(simulatorArguments);
     QVERIFY2(m_simulator->start(), qPrintable(m_simulator->output()));
     m_simulator->exportLibraryEnvironment();
 
@@ -988,7 +999,8 @@ void TesmarControlLiveTest::crateOffWhileSilentKeepsModules()
     waitConnected();
     QVERIFY(m_simulator->command(QStringLiteral("silent on")));
     m_window->setCratePowerOn(0, false);
-    QVERIFY2(statusMessage().startsWith(QStringLiteral("Crate: switch off failed: no answer from the crate")),
+    QVERIFY2(statusMessage().startsWith(
+                 QStringLiteral("Crate: switch off failed: no answer: check address, port and read community")),
         qPrintable(statusMessage()));
     QCOMPARE(moduleList()->count(), 2);
     QVERIFY(m_simulator->command(QStringLiteral("silent off")));
@@ -996,6 +1008,76 @@ void TesmarControlLiveTest::crateOffWhileSilentKeepsModules()
     QCOMPARE(moduleList()->count(), 2);
     QVERIFY(action("actionSetChannelOn")->isEnabled());
     QVERIFY(!labelText("statusLabelController").contains(QStringLiteral("powered off")));
+}
+
+void TesmarControlLiveTest::connectionSettingsAndCommunityMessages()
+{
+    QSettings settings(
+        QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Tesmar"), QStringLiteral("tesmarcontrol"));
+    settings.setValue(QStringLiteral("Snmp/ReadCommunity"), QStringLiteral("looker"));
+    settings.setValue(QStringLiteral("Snmp/WriteCommunity"), QStringLiteral("wrong"));
+    settings.sync();
+    // The read community of the file reaches the crate: it answers.
+    startCrate(R"([{"slot": 2, "type": "THE1640p"}])", {"--read-community", "looker", "--write-community", "changer"});
+    waitConnected();
+    table()->setCurrentCell(3, 0);
+    action("actionSetChannelOn")->trigger();
+    QCOMPARE(statusMessage(), QStringLiteral("Channel 3: switch on failed: write not answered: check the write community"));
+
+    // The dialog: port and time-out come from the environment (read-only), retries out of range
+    // block OK; the corrected write community applies at the next connect.
+    m_dialogs.onExec = [&](QDialog* dialog) {
+        const auto edit = [dialog](const char* name) { return dialog->findChild<QLineEdit*>(QLatin1String(name)); };
+        const auto ok = [dialog] { return dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok); };
+        [&] {
+            QCOMPARE(dialog->windowTitle(), QStringLiteral("Connection Settings"));
+            QVERIFY(edit("port")->isReadOnly());
+            QCOMPARE(edit("port")->text(), QString::number(m_simulator->port()));
+            QCOMPARE(edit("readCommunity")->text(), QStringLiteral("looker"));
+            QCOMPARE(edit("writeCommunity")->text(), QStringLiteral("wrong"));
+            QVERIFY(edit("timeoutMs")->isReadOnly());
+            QCOMPARE(edit("timeoutMs")->text(), QStringLiteral("500"));
+            QCOMPARE(edit("retries")->text(), QStringLiteral("1"));
+            edit("retries")->setText(QStringLiteral("11"));
+            QVERIFY(!ok()->isEnabled());
+            QVERIFY(dialog->findChild<QLabel*>(QStringLiteral("problem"))->text().contains(QStringLiteral("0 to 10")));
+            edit("retries")->setText(QStringLiteral("0"));
+            edit("writeCommunity")->setText(QStringLiteral("changer"));
+            QVERIFY(ok()->isEnabled());
+        }();
+        return QTest::currentTestFailed() ? int(QDialog::Rejected) : int(QDialog::Accepted);
+    };
+    qunsetenv("TESMAR_SNMP_RETRIES");
+    action("actionConnectionSettings")->trigger();
+    qputenv("TESMAR_SNMP_RETRIES", "0");
+    QVERIFY(!QTest::currentTestFailed());
+    settings.sync();
+    QCOMPARE(settings.value(QStringLiteral("Snmp/WriteCommunity")).toString(), QStringLiteral("changer"));
+    QCOMPARE(settings.value(QStringLiteral("Snmp/Retries")).toInt(), 0);
+    // What the environment gives is not written to the file.
+    QCOMPARE(settings.value(QStringLiteral("Snmp/Port")).toInt(), 161);
+    QCOMPARE(settings.value(QStringLiteral("Snmp/TimeoutMs")).toInt(), 200);
+    action("actionController")->trigger();
+    waitConnected();
+    table()->setCurrentCell(3, 0);
+    m_window->statusBar()->clearMessage();
+    action("actionSetChannelOn")->trigger();
+    QCOMPARE(statusMessage(), QString());
+    {
+        qputenv("TESMAR_SNMP_READ_COMMUNITY", "looker");
+        CrateProbe probe(m_simulator->address(), 2);
+        qunsetenv("TESMAR_SNMP_READ_COMMUNITY");
+        QTRY_VERIFY_WITH_TIMEOUT(probe.switchedOn().value(3), 3000);
+    }
+
+    // A read community the crate does not know: nothing answers at all.
+    settings.setValue(QStringLiteral("Snmp/ReadCommunity"), QStringLiteral("stranger"));
+    settings.sync();
+    action("actionController")->trigger();
+    QTRY_COMPARE_WITH_TIMEOUT(labelText("statusLabelController"),
+        QStringLiteral("<font color=\"red\">Can not connect to address 127.0.0.1: no answer: check address, port and read "
+                       "community; trying again every 5 s."),
+        10000);
 }
 
 void TesmarControlLiveTest::silentCrateBlanksTableAndRecovers()
@@ -1044,7 +1126,7 @@ void TesmarControlLiveTest::silentCrateBlanksTableAndRecovers()
     QCOMPARE(statusMessage(), QStringLiteral("Switch on: Slot 5 does not answer; nothing was sent."));
     action("actionSetChannelEmergencyOff")->trigger();
     QTRY_COMPARE_WITH_TIMEOUT(statusMessage(),
-        QStringLiteral("Channel 4: emergency off failed: no answer from the crate (check address, port, community)"), 10000);
+        QStringLiteral("Channel 4: emergency off failed: no answer: check address, port and read community"), 10000);
 
     // Back at the next complete read (within about a second).
     QVERIFY(m_simulator->command(QStringLiteral("silent off")));
@@ -1058,7 +1140,9 @@ void TesmarControlLiveTest::silentCrateBlanksTableAndRecovers()
     m_dialogs.addressAnswer = QStringLiteral("127.0.0.2");
     action("actionController")->trigger();
     QTRY_COMPARE_WITH_TIMEOUT(labelText("statusLabelController"),
-        QStringLiteral("<font color=\"red\">Can not connect to address 127.0.0.2; trying again every 5 s."), 10000);
+        QStringLiteral("<font color=\"red\">Can not connect to address 127.0.0.2: no answer: check address, port and read "
+                       "community; trying again every 5 s."),
+        10000);
     QCOMPARE(labelText("lblSerial"), QString());
     QCOMPARE(labelText("lblFirmware"), QString());
     for (const char* name : {"lblVRampSpeed", "lblIRampSpeed", "lblModuleStatus", "lblModuleEventStatus"})
@@ -1106,7 +1190,8 @@ void TesmarControlLiveTest::reconnectsByItselfWhenCrateAnswersAgain()
     action("actionController")->trigger();
     // Opening and discovery run off the GUI thread: the window says so at once.
     QCOMPARE(labelText("lblModuleType"), QStringLiteral("connecting..."));
-    const QString retrying = QStringLiteral("<font color=\"red\">Can not connect to address %1; trying again every 0.3 s.")
+    const QString retrying = QStringLiteral("<font color=\"red\">Can not connect to address %1: no answer: check address, "
+                                            "port and read community; trying again every 0.3 s.")
                                  .arg(m_simulator->address());
     QTRY_COMPARE_WITH_TIMEOUT(labelText("statusLabelController"), retrying, 10000);
     QCOMPARE(moduleList()->count(), 0);

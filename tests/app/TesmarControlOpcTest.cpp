@@ -77,6 +77,12 @@ private slots:
                                       << "snmp" << false << false;
         QTest::newRow("missing kind") << QStringList{"vrok", "--controller"} << ""
                                       << "snmp" << true << false;
+        QTest::newRow("unknown option") << QStringList{"--bogus"} << ""
+                                        << "snmp" << false << false;
+        QTest::newRow("unknown short option after vrok") << QStringList{"vrok", "-x"} << ""
+                                                         << "snmp" << true << false;
+        QTest::newRow("option-like controller prefix") << QStringList{"--controllers=opc"} << ""
+                                                       << "snmp" << false << false;
     }
     void commandLine()
     {

@@ -154,7 +154,7 @@ private slots:
         QVERIFY2(handler.calls.at(0).at(1).startsWith("Error while loading shared library '"),
             qPrintable(handler.calls.at(0).at(1)));
         QVERIFY(handler.calls.at(0).at(1).contains("tesmarOpcClientLibrary"));
-        QVERIFY(handler.calls.at(0).at(1).endsWith("' or one of it's dependencies!\n\nProgram will be terminated."));
+        QVERIFY(handler.calls.at(0).at(1).endsWith("' or one of its dependencies!\n\nProgram will be terminated."));
         QCOMPARE(handler.calls.at(0).at(2), QStringLiteral("1"));
         // A handler that returns leaves an inert controller.
         QVERIFY(!controller.open(QStringLiteral("opc")));

@@ -148,7 +148,7 @@ private slots:
             QCOMPARE(handler.calls.at(0).at(0), QStringLiteral("Tesmar SNMP Control"));
             QVERIFY2(handler.calls.at(0).at(1).startsWith("Error while loading shared library '")
                     && handler.calls.at(0).at(1).contains("xx_usb")
-                    && handler.calls.at(0).at(1).endsWith("' or one of it's dependencies!\n\nProgram will be terminated."),
+                    && handler.calls.at(0).at(1).endsWith("' or one of its dependencies!\n\nProgram will be terminated."),
                 qPrintable(handler.calls.at(0).at(1)));
             QCOMPARE(handler.calls.at(0).at(2), QStringLiteral("1"));
             // A handler that returns leaves an inert controller.

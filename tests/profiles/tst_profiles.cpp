@@ -544,7 +544,7 @@ void ProfilesTest::refusedWriteStops()
     module.refuse(QStringLiteral("setChannelVoltageSet"), QStringLiteral("wrongValue"));
     QCOMPARE(write(module, sampleProfile(2)), ProfileWriter::WriteRefused);
     const QString reason =
-        QStringLiteral("Error writing Channel0.VoltageSet 1000 V: refused by the module (wrongValue). Giving up.");
+        QStringLiteral("Error writing Channel0.VoltageSet 1000 V: refused by the crate (wrongValue). Giving up.");
     QCOMPARE(m_messages, QStringList{reason});
     QCOMPARE(m_log.last(), reason);
     // Nothing after the refused write: no second channel, no store request.

@@ -16,6 +16,7 @@ private slots:
     void malformedAddressesGiveNoHandle_data();
     void malformedAddressesGiveNoHandle();
     void portAndCommunitiesFromEnvironment();
+    void callerSettingsAndCommunityFailures();
     void blockReadsUseFewRequests();
     void tooBigAgentStillDeliversEveryValue();
     void silentCrateFailsFastThenRecovers();
@@ -179,6 +180,63 @@ void TestWienerSnmpFaults::portAndCommunitiesFromEnvironment()
     QVERIFY(h);
     QVERIFY(getPsSerialNumber(h) && *getPsSerialNumber(h));
     QCOMPARE(getFanNominalSpeed(h), 1500);
+    snmpClose(h);
+}
+
+void TestWienerSnmpFaults::callerSettingsAndCommunityFailures()
+{
+    SimulatedCrate crate;
+    QVERIFY2(crate.start({"--read-community", "looker", "--write-community", "changer"}), qPrintable(crate.errorText()));
+    const int port = crate.simulator().port();
+    const auto serial = [](HSNMP h) {
+        const char* text = getPsSerialNumber(h);
+        return text && *text;
+    };
+
+    // The caller's port and communities; answers within the caller's time-out.
+    HSNMP h = snmpOpenConfigured("127.0.0.1", port, "looker", "changer", 100, 0);
+    QVERIFY(h);
+    QTRY_VERIFY_WITH_TIMEOUT(serial(h), 10000);
+    QCOMPARE(setFanNominalSpeed(h, 1500), 1);
+    QCOMPARE(snmpLastError(h), "");
+    snmpClose(h);
+
+    // A write community the crate does not know: it drops the SET without a word, the reads
+    // still answer.
+    h = snmpOpenConfigured("127.0.0.1", port, "looker", "wrong", 100, 0);
+    QVERIFY(serial(h));
+    QCOMPARE(setFanNominalSpeed(h, 1800), 0);
+    QCOMPARE(snmpLastError(h), "write not answered");
+    // ... and that does not make the crate count as silent.
+    QVERIFY(serial(h));
+    QCOMPARE(getFanNominalSpeed(h), 1500);
+    snmpClose(h);
+
+    // The read community as write community: the crate answers with a refusal.
+    h = snmpOpenConfigured("127.0.0.1", port, "looker", "looker", 100, 0);
+    QCOMPARE(setFanNominalSpeed(h, 1800), 0);
+    const QByteArray refusal = snmpLastError(h);
+    QVERIFY2(refusal != "timeout" && refusal != "write not answered" && !refusal.isEmpty(), refusal.constData());
+    snmpClose(h);
+
+    // A read community the crate does not know: nothing answers; a SET then is just unanswered.
+    h = snmpOpenConfigured("127.0.0.1", port, "wrong", "wrong", 100, 0);
+    QVERIFY(!serial(h));
+    QCOMPARE(snmpLastError(h), "timeout");
+    snmpClose(h);
+    h = snmpOpenConfigured("127.0.0.1", port, "wrong", "wrong", 100, 0);
+    QCOMPARE(setFanNominalSpeed(h, 1800), 0);
+    QCOMPARE(snmpLastError(h), "timeout");
+    snmpClose(h);
+
+    // The variables win over the caller's settings; values out of range keep the defaults.
+    qputenv("TESMAR_SNMP_READ_COMMUNITY", "looker");
+    qputenv("TESMAR_SNMP_PORT", QByteArray::number(port));
+    h = snmpOpenConfigured("127.0.0.1", SimulatorProcess::freeUdpPort(), "wrong", nullptr, 0, 99);
+    QVERIFY(serial(h));
+    QCOMPARE(getFanNominalSpeed(h), 1500);
+    QCOMPARE(setFanNominalSpeed(h, 1800), 0); // the default write community "guru"
+    QCOMPARE(snmpLastError(h), "write not answered");
     snmpClose(h);
 }
 

@@ -56,7 +56,7 @@ public:
 
 using Failures = QHash<int, QString>;
 
-const QString noAnswerText = QStringLiteral("no answer from the crate (check address, port, community)");
+const QString noAnswerText = QStringLiteral("no answer: check address, port and read community");
 
 } // namespace
 
