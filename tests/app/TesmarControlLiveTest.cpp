@@ -981,11 +981,13 @@ void TesmarControlLiveTest::channelContextMenu()
     QTRY_VERIFY(!texts.isEmpty());
 
     const QStringList expected{"Selected Channels Menu", "--", "Set Voltage...", "Set Current...", "--", "Set On", "Set Off",
-        "--", "Set Emergency Off", "Clear Emergency Off", "--", "Clear Events", "Status / Control..."};
+        "--", "Set Emergency Off", "Clear Emergency Off", "--", "Clear Events", "Status / Control...", "--",
+        "Set Current Alarm..."};
     QCOMPARE(texts, expected);
     QVERIFY(titleBold);
     QVERIFY(!enabled.first());
-    QVERIFY(!enabled.last()); // Status / Control... is for one channel only
+    QVERIFY(!enabled.at(12)); // Status / Control... is for one channel only
+    QVERIFY(enabled.last());
     CrateProbe probe(m_simulator->address(), 0);
     QTRY_COMPARE_WITH_TIMEOUT(probe.switchedOn().count(true), 2, 3000);
     QVERIFY(probe.switchedOn().at(1) && probe.switchedOn().at(2));
