@@ -73,7 +73,9 @@ DialogJournal::DialogJournal(const WriteJournal& journal, QWidget* parent)
     m_failureBanner->setObjectName(QStringLiteral("journalFailureBanner"));
     m_failureBanner->setWordWrap(true);
     m_failureBanner->setStyleSheet(QStringLiteral("QLabel { background: #c00000; color: white; padding: 4px; }"));
-    showFailure(m_journal.isFailing(), m_journal.failure());
+    showFailure();
+    // Emitted on whichever thread wrote the line; the journal's state when it arrives counts (two
+    // threads' signals may arrive in either order).
     connect(&m_journal, &WriteJournal::failingChanged, this, &DialogJournal::showFailure, Qt::QueuedConnection);
 
     auto* layout = new QVBoxLayout(this);
@@ -102,10 +104,10 @@ void DialogJournal::hideEvent(QHideEvent* event)
     m_reloadTimer->stop();
 }
 
-void DialogJournal::showFailure(bool failing, const QString& message)
+void DialogJournal::showFailure()
 {
-    m_failureBanner->setText(message);
-    m_failureBanner->setVisible(failing);
+    m_failureBanner->setText(m_journal.failure());
+    m_failureBanner->setVisible(m_journal.isFailing());
 }
 
 void DialogJournal::reloadWhenChanged()

@@ -45,7 +45,7 @@ protected:
 
 private:
     void reloadWhenChanged();
-    void showFailure(bool failing, const QString& message);
+    void showFailure();
     void applyFilters();
     // Channel filter entries from the lines read, keeping the current choice.
     void updateChannelChoices();

@@ -531,7 +531,7 @@ private:
     void addJournalAction();
     void showJournal();
     // The red banner above the window's content while the journal cannot be written.
-    void showJournalFailure(bool failing, const QString& message);
+    void showJournalFailure();
     QPointer<DialogJournal> dialogJournal;
     QLabel* journalBanner = nullptr;
     int lastSelectedRow = -1;

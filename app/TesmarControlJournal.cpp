@@ -38,16 +38,18 @@ void TesmarControl::addJournalAction()
     layout->addWidget(journalBanner);
     layout->addWidget(content, 1);
     setCentralWidget(holder);
-    const WriteJournal& journal = WriteJournal::instance();
-    showJournalFailure(journal.isFailing(), journal.failure());
-    // Emitted on whichever thread wrote the line.
-    connect(&journal, &WriteJournal::failingChanged, this, &TesmarControl::showJournalFailure, Qt::QueuedConnection);
+    showJournalFailure();
+    // Emitted on whichever thread wrote the line; the journal's state when it arrives counts (two
+    // threads' signals may arrive in either order).
+    connect(&WriteJournal::instance(), &WriteJournal::failingChanged, this, &TesmarControl::showJournalFailure,
+        Qt::QueuedConnection);
 }
 
-void TesmarControl::showJournalFailure(bool failing, const QString& message)
+void TesmarControl::showJournalFailure()
 {
-    journalBanner->setText(message);
-    journalBanner->setVisible(failing);
+    const WriteJournal& journal = WriteJournal::instance();
+    journalBanner->setText(journal.failure());
+    journalBanner->setVisible(journal.isFailing());
 }
 
 void TesmarControl::showJournal()

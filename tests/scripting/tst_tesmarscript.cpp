@@ -7,7 +7,7 @@
 #include <QCoreApplication>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QStandardPaths>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -108,8 +108,16 @@ private slots:
         QVERIFY(out.open(QIODevice::WriteOnly));
         out.write("script.print('connected'); script.delay(1000); mod.setChannelVoltageSet(1, 123.5);");
         out.close();
-        const QString journalPath = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
-            + QStringLiteral("/Tesmar/tesmarcontrol/journal.txt");
+        // The program's journal in a data folder of this test's own.
+        const QByteArray dataHome = qgetenv("XDG_DATA_HOME");
+        qputenv("XDG_DATA_HOME", folder.filePath(QStringLiteral("data")).toLocal8Bit());
+        const auto restoreDataHome = qScopeGuard([&dataHome] {
+            if (dataHome.isNull())
+                qunsetenv("XDG_DATA_HOME");
+            else
+                qputenv("XDG_DATA_HOME", dataHome);
+        });
+        const QString journalPath = folder.filePath(QStringLiteral("data/Tesmar/tesmarcontrol/journal.txt"));
         const auto writeLines = [&journalPath] {
             QFile journal(journalPath);
             QStringList lines;
