@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QFileInfo>
 #include <QHBoxLayout>
+#include <QHash>
 #include <QHeaderView>
 #include <QLabel>
 #include <QTableWidget>
@@ -38,6 +39,7 @@ DialogJournal::DialogJournal(const WriteJournal& journal, QWidget* parent)
     , m_resultFilter(new QComboBox(this))
     , m_table(new QTableWidget(this))
     , m_fileLabel(new QLabel(this))
+    , m_failureBanner(new QLabel(this))
     , m_reloadTimer(new QTimer(this))
 {
     setObjectName(QStringLiteral("DialogJournal"));
@@ -47,7 +49,7 @@ DialogJournal::DialogJournal(const WriteJournal& journal, QWidget* parent)
     m_channelFilter->setObjectName(QStringLiteral("channelFilter"));
     m_resultFilter->setObjectName(QStringLiteral("resultFilter"));
     m_table->setObjectName(QStringLiteral("journalTable"));
-    m_resultFilter->addItems({tr("All results"), tr("ok"), tr("Refused")});
+    m_resultFilter->addItems({tr("All results"), tr("ok"), tr("Refused or no result")});
     m_channelFilter->addItem(tr("All channels"));
 
     auto* filters = new QHBoxLayout;
@@ -59,7 +61,7 @@ DialogJournal::DialogJournal(const WriteJournal& journal, QWidget* parent)
     filters->addStretch();
 
     const QStringList headers{tr("Time (UTC)"), tr("Crate"), tr("Slot"), tr("Serial"), tr("Channel"), tr("Quantity"),
-        tr("Value"), tr("Source"), tr("Result")};
+        tr("Value"), tr("Source"), tr("User"), tr("Host"), tr("Program"), tr("Result")};
     m_table->setColumnCount(int(headers.size()));
     m_table->setHorizontalHeaderLabels(headers);
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -70,7 +72,16 @@ DialogJournal::DialogJournal(const WriteJournal& journal, QWidget* parent)
     m_fileLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_fileLabel->setText(tr("Journal file: %1").arg(m_journal.filePath()));
 
+    m_failureBanner->setObjectName(QStringLiteral("journalFailureBanner"));
+    m_failureBanner->setWordWrap(true);
+    m_failureBanner->setStyleSheet(QStringLiteral("QLabel { background: #c00000; color: white; padding: 4px; }"));
+    showFailure();
+    // Emitted on whichever thread wrote the line; the journal's state when it arrives counts (two
+    // threads' signals may arrive in either order).
+    connect(&m_journal, &WriteJournal::failingChanged, this, &DialogJournal::showFailure, Qt::QueuedConnection);
+
     auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_failureBanner);
     layout->addLayout(filters);
     layout->addWidget(m_table);
     layout->addWidget(m_fileLabel);
@@ -95,6 +106,12 @@ void DialogJournal::hideEvent(QHideEvent* event)
     m_reloadTimer->stop();
 }
 
+void DialogJournal::showFailure()
+{
+    m_failureBanner->setText(m_journal.failure());
+    m_failureBanner->setVisible(m_journal.isFailing());
+}
+
 void DialogJournal::reloadWhenChanged()
 {
     const QFileInfo file(m_journal.filePath());
@@ -108,13 +125,15 @@ void DialogJournal::reload()
     m_readSize = file.exists() ? file.size() : -1;
     m_readModified = file.lastModified();
     const QStringList lines = m_journal.latestLines(shownLines);
-    m_lines.clear();
-    m_lines.reserve(lines.size());
-    for (auto it = lines.crbegin(); it != lines.crend(); ++it) {
+    QVector<JournalLine> parsed;
+    parsed.reserve(lines.size());
+    for (const QString& text : lines) {
         JournalLine line;
-        if (JournalLine::parse(*it, &line))
-            m_lines.append(line);
+        if (JournalLine::parse(text, &line))
+            parsed.append(line);
     }
+    parsed = pairedLines(parsed);
+    m_lines = QVector<JournalLine>(parsed.crbegin(), parsed.crend());
     updateChannelChoices();
     applyFilters();
 }
@@ -153,17 +172,46 @@ void DialogJournal::applyFilters()
         const int row = m_table->rowCount();
         m_table->insertRow(row);
         const QStringList cells{line.time, line.crateAddress, line.slot, line.serialNumber, line.channel, line.quantity,
-            line.value, line.source, line.result};
+            line.value, line.source, line.user, line.host, line.program, line.isSent() ? noResultText() : line.result};
         // A red that reads on the table's background, light or dark.
         const QColor refused = PaletteColours::errorText(m_table->palette());
         for (int column = 0; column < cells.size(); ++column) {
             auto* item = new QTableWidgetItem(cells.at(column));
-            if (!line.ok())
+            // A write whose result is unknown may have been taken: dark orange, not the red of a
+            // refusal.
+            if (line.isSent())
+                item->setForeground(QColor(0xb0, 0x50, 0x00));
+            else if (!line.ok())
                 item->setForeground(refused);
             m_table->setItem(row, column, item);
         }
     }
     m_table->resizeColumnsToContents();
+}
+
+QVector<JournalLine> DialogJournal::pairedLines(const QVector<JournalLine>& lines)
+{
+    QVector<JournalLine> rows;
+    rows.reserve(lines.size());
+    // The row of each "sent" line still waiting for its result, by program, host and entry.
+    QHash<QString, int> waiting;
+    const auto key = [](const JournalLine& line) {
+        return line.host + QLatin1Char('\t') + line.program + QLatin1Char('\t') + line.entry;
+    };
+    for (const JournalLine& line : lines) {
+        const bool paired = !line.entry.isEmpty() && line.entry != QLatin1String("-");
+        if (paired && line.isSent()) {
+            waiting.insert(key(line), int(rows.size()));
+        } else if (paired) {
+            const int row = waiting.contains(key(line)) ? waiting.take(key(line)) : -1;
+            if (row >= 0) {
+                rows[row].result = line.result;
+                continue;
+            }
+        }
+        rows.append(line);
+    }
+    return rows;
 }
 
 int DialogJournal::shownRowCount() const

@@ -11,10 +11,13 @@ class QLabel;
 class QTableWidget;
 class QTimer;
 
-// "Journal": the latest lines of the write journal, newest first, filtered by channel and by
-// result (every result, "ok", or refused). Refused writes are shown in red. While visible it
-// reads the journal again whenever the file changed (also lines of other programs, such as the
-// script runner), so a write appears within a second.
+// "Journal": the latest writes of the write journal, newest first, filtered by channel and by
+// result (every result, "ok", or not ok). A write's "sent" line and its result line are one
+// row (the time it was sent, its result); a "sent" line without a result (the program ended
+// while the write was in flight) reads "sent (no result recorded)". Refused writes and gap lines
+// are shown in red. While visible it reads the journal again whenever the file changed (also
+// lines of other programs, such as the script runner), so a write appears within a second. A
+// red banner above the table stays while this program's journal cannot be written.
 class DialogJournal : public QDialog
 {
     Q_OBJECT
@@ -29,6 +32,12 @@ public:
     void reload();
     // Rows of the table (after the filters).
     int shownRowCount() const;
+    // The result shown for a "sent" line whose result line is not in the journal.
+    static QString noResultText() { return tr("sent (no result recorded)"); }
+
+    // The lines read as the rows show them: each result line folded into its "sent" line (which
+    // takes the result), oldest first.
+    static QVector<JournalLine> pairedLines(const QVector<JournalLine>& lines);
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -36,6 +45,7 @@ protected:
 
 private:
     void reloadWhenChanged();
+    void showFailure();
     void applyFilters();
     // Channel filter entries from the lines read, keeping the current choice.
     void updateChannelChoices();
@@ -48,5 +58,6 @@ private:
     QComboBox* m_resultFilter;
     QTableWidget* m_table;
     QLabel* m_fileLabel;
+    QLabel* m_failureBanner;
     QTimer* m_reloadTimer;
 };

@@ -521,6 +521,7 @@ void DialogTrends::limitEdited(int channel)
     const CurrentLimit limit = limitBox->value() > 0
         ? CurrentLimit{limitBox->value() * m_amperesPerUnit, qint64(holdBox->value()) * 1000}
         : CurrentLimit();
+    const WriteSource source("trends window");
     m_recorder->setCurrentLimit(moduleIndex(), channel, limit);
 }
 

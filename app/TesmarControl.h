@@ -34,6 +34,8 @@ class QPoint;
 class QEvent;
 class QLabel;
 class QSettings;
+class QSystemTrayIcon;
+class QAction;
 class QTimer;
 class UserDialogs;
 
@@ -403,8 +405,9 @@ private:
     // Runs initModuleAccess once after `delayMs`; a later request replaces a pending one.
     void scheduleRediscovery(int delayMs);
     void selectModuleRow(int row);
-    // The write journal's line for a new crate address sent by "Set Crate Address...".
-    void journalCrateAddress(BaseController* controller, const QString& address, bool sent);
+    // Sends a new crate address ("Set Crate Address...") between its two journal lines; true when
+    // the crate took it.
+    bool sendCrateAddress(BaseController* controller, const QString& address);
 
     // After a crate switch-off was taken: releases the modules once the crate reports its main
     // switch off, or says so after crateOffConfirmMs and keeps them (once a second).
@@ -593,7 +596,10 @@ private:
     // "Journal..." (Ctrl+J) at the end of the System menu.
     void addJournalAction();
     void showJournal();
+    // The red banner above the window's content while the journal cannot be written.
+    void showJournalFailure();
     QPointer<DialogJournal> dialogJournal;
+    QLabel* journalBanner = nullptr;
     int lastSelectedRow = -1;
     ChannelSelection selection;
     bool incrementalVoltageDescending = true;
@@ -656,6 +662,12 @@ public slots:
     void on_actionTrends_triggered();
     // Acknowledges the current alarms of the chosen channels.
     void acknowledgeCurrentAlarms();
+    // "Set Current Alarm..." (Channel menu and the table's context menu): the current limit and
+    // hold time of the chosen channels (a limit of 0 removes the alarm).
+    void setCurrentAlarm();
+    // "Export Measurements..." (File menu): a time span of the current module's recorded history
+    // as CSV, by default into the documents folder under a dated name.
+    void exportMeasurements();
 
 public:
     // History of every module the refresh reads, and the current alarms fed from it.
@@ -671,6 +683,11 @@ private:
     std::unique_ptr<TrendRecorder> trends;
     QPointer<DialogTrends> dialogTrends;
     QLabel* statusLabelAlarms = nullptr;
+    // A fired alarm as a desktop notification: when the setting "Alarms/DesktopNotification"
+    // (checkable in the System menu, on by default) is on and the desktop has a system tray.
+    void notifyAlarm(const QString& text);
+    QSystemTrayIcon* alarmTray = nullptr;
+    QAction* actionAlarmNotification = nullptr;
 
     // ---- Service functions (TesmarControlService.cpp) ----
 public:

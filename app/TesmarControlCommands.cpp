@@ -1211,10 +1211,10 @@ void TesmarControl::on_table_customContextMenuRequested(const QPoint& /*position
         {tr("Clear Events"), &TesmarControl::on_actionClearChannelEvents_triggered},
         {tr("Status / Control..."), &TesmarControl::on_actionChannelStatusControl_triggered, !multiple},
     };
-    if (selectedRowsAlarm()) {
-        items.push_back({});
+    items.push_back({});
+    items.push_back({tr("Set Current Alarm..."), &TesmarControl::setCurrentAlarm});
+    if (selectedRowsAlarm())
         items.push_back({tr("Acknowledge Current Alarm"), &TesmarControl::acknowledgeCurrentAlarms});
-    }
     runContextMenu(this, title, items);
 }
 

@@ -380,8 +380,7 @@ void TesmarControl::on_actionSetCrateAddress_triggered()
         refreshTimer->start();
         return;
     }
-    const bool sent = controller->setIpAddress(address);
-    journalCrateAddress(controller, address, sent);
+    const bool sent = sendCrateAddress(controller, address);
     if (!sent) {
         dialogs()->information(this, applicationName(), tr("The address %1 could not be sent to the crate.").arg(address));
         refreshTimer->start();
@@ -397,19 +396,22 @@ void TesmarControl::on_actionSetCrateAddress_triggered()
     scheduleRediscovery(rediscoveryDelayAfterAddressChangeMs);
 }
 
-void TesmarControl::journalCrateAddress(BaseController* controller, const QString& address, bool sent)
+bool TesmarControl::sendCrateAddress(BaseController* controller, const QString& address)
 {
     const WriteSource source("prompt");
     JournalWrite write;
-    write.crateAddress = controller->address();
+    write.crateAddress = JournalWrite::snmpCrateAddress(controller->address());
     const QList<BaseCrate*> crates = session->crates();
     write.serialNumber = crates.isEmpty() ? 0 : crates.first()->serialNumber();
     write.channel = JournalWrite::channelText(JournalWrite::crateWide);
     write.quantity = QStringLiteral("crate address");
     write.value = address;
+    WriteJournal::instance().sent(&write);
+    const bool sent = controller->setIpAddress(address);
     const QString reason = controller->errorString();
     write.result = sent ? QStringLiteral("ok") : reason.isEmpty() ? QStringLiteral("not confirmed by the crate") : reason;
-    WriteJournal::instance().append(write);
+    WriteJournal::instance().finished(write);
+    return sent;
 }
 
 void TesmarControl::scheduleRediscovery(int delayMs)

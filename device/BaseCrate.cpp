@@ -59,7 +59,7 @@ CrateReading BaseCrate::read()
     return reading;
 }
 
-void BaseCrate::journalWrite(const QString& crateAddress, const QString& reason, const char* quantity, const QString& value)
+JournalWrite BaseCrate::journalSent(const QString& crateAddress, const char* quantity, const QString& value)
 {
     JournalWrite write;
     write.crateAddress = crateAddress;
@@ -67,6 +67,12 @@ void BaseCrate::journalWrite(const QString& crateAddress, const QString& reason,
     write.channel = JournalWrite::channelText(JournalWrite::crateWide);
     write.quantity = QString::fromUtf8(quantity);
     write.value = value;
-    write.result = reason.isEmpty() ? QStringLiteral("ok") : reason;
-    WriteJournal::instance().append(write);
+    WriteJournal::instance().sent(&write);
+    return write;
+}
+
+void BaseCrate::journalResult(JournalWrite entry, const QString& reason)
+{
+    entry.result = reason.isEmpty() ? QStringLiteral("ok") : reason;
+    WriteJournal::instance().finished(entry);
 }

@@ -64,10 +64,20 @@ protected:
     bool succeed();
     bool fail(const QString& reason);
 
-    // Records one write sent to the crate in the write journal (slot "-", channel "crate"):
-    // `reason` empty for a write the crate took, else why it did not. Every crate operation that
-    // sends a write calls it once per write.
-    void journalWrite(const QString& crateAddress, const QString& reason, const char* quantity, const QString& value);
+    // Records one write to the crate in the write journal (slot "-", channel "crate"): its "sent"
+    // line, then `send()` (sends the write, returns why the crate did not take it, empty when it
+    // did), then the result line; returns what `send()` returned. Every crate operation that
+    // sends a write goes through it once per write.
+    template <typename Send>
+    QString journaled(const QString& crateAddress, const char* quantity, const QString& value, Send&& send)
+    {
+        JournalWrite entry = journalSent(crateAddress, quantity, value);
+        const QString reason = send();
+        journalResult(entry, reason);
+        return reason;
+    }
+    JournalWrite journalSent(const QString& crateAddress, const char* quantity, const QString& value);
+    void journalResult(JournalWrite entry, const QString& reason);
 
 private:
     LastErrors m_lastErrors;

@@ -189,14 +189,20 @@ JournalWrite BaseModule::journalPlace()
     return place;
 }
 
-bool BaseModule::journalWrite(bool ok, int channel, const char* quantity, const QString& value)
+JournalWrite BaseModule::journalSent(int channel, const char* quantity, const QString& value)
 {
     JournalWrite write = journalPlace();
     write.channel = JournalWrite::channelText(channel);
     write.quantity = QString::fromUtf8(quantity);
     write.value = value;
-    write.result = ok ? QStringLiteral("ok") : lastError();
-    WriteJournal::instance().append(write);
+    WriteJournal::instance().sent(&write);
+    return write;
+}
+
+bool BaseModule::journalResult(JournalWrite entry, bool ok)
+{
+    entry.result = ok ? QStringLiteral("ok") : lastError();
+    WriteJournal::instance().finished(entry);
     return ok;
 }
 

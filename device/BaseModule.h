@@ -36,8 +36,8 @@
 // readChannelSettings()), and a change of some bits of a control word through
 // updateChannelControl() / updateControl(), which never write back a word they could not read.
 //
-// Journal: every operation that sends a write to the device records it with journalWrite()
-// (below) after its succeed()/fail(), one line per write sent.
+// Journal: every operation that sends a write to the device records it with journaled() (below):
+// a "sent" line before the write goes out and its result after its succeed()/fail().
 //
 // Thread safety: concrete modules serialise each operation (device access and cache update) on
 // their controller's mutex, so the GUI thread and a script thread may call the same module.
@@ -139,6 +139,12 @@ public:
     // "control word not read (<reason>)".
     bool updateChannelControl(int channel, quint32 clearBits, quint32 setBits, quint32* written = nullptr);
     bool updateControl(quint32 clearBits, quint32 setBits, quint32* written = nullptr);
+
+    // Where this module's writes happen, as the write journal names it: crate address, slot and
+    // serial number in a JournalWrite with the other fields empty. The default has no crate
+    // address and takes address() as the slot; concrete modules override it. May take the
+    // controller's lock for a moment (the crate address).
+    virtual JournalWrite journalPlace();
 
 public slots:
     int deviceClass();
@@ -315,17 +321,23 @@ protected:
     // without asking (current control, the units of `channel`), hands `fresh` over and succeeds.
     bool channelSettingsRead(int channel, ChannelSettings fresh, ChannelSettings* settings);
 
-    // Where this module's writes happen, as the write journal names it: crate address, slot and
-    // serial number in a JournalWrite with the other fields empty. The default has no crate
-    // address and takes address() as the slot; concrete modules override it.
-    virtual JournalWrite journalPlace();
-    // Records one write this module sent in the write journal and returns `ok`. Call it after
-    // succeed()/fail() of the write: the result is "ok" or lastError(). `channel` is the channel
-    // written, JournalWrite::moduleWide for module values, JournalWrite::crateWide for a write
-    // that acts on every module of the crate; `value` carries its unit (JournalWrite::valueText).
-    // A module class records each write with one call, e.g.
-    //   return journalWrite(succeeded, channel, "voltage set", JournalWrite::valueText(vset, voltageUnit()));
-    bool journalWrite(bool ok, int channel, const char* quantity, const QString& value);
+    // Records one write of this module in the write journal: its "sent" line, then `send()`
+    // (which sends the write, calls succeed()/fail() and returns whether the device took it),
+    // then its result line ("ok" or lastError()); returns what `send()` returned. `channel` is the
+    // channel written, JournalWrite::moduleWide for module values, JournalWrite::crateWide for a
+    // write that acts on every module of the crate; `value` carries its unit
+    // (JournalWrite::valueText). E.g.
+    //   return journaled(channel, "voltage set", JournalWrite::valueText(vset, voltageUnit()),
+    //       [&] { return confirmed(controller->setVoltage(channel, vset)); });
+    template <typename Send>
+    bool journaled(int channel, const char* quantity, const QString& value, Send&& send)
+    {
+        const JournalWrite entry = journalSent(channel, quantity, value);
+        return journalResult(entry, send());
+    }
+    // The two halves of journaled(), for a write whose sending does not fit one expression.
+    JournalWrite journalSent(int channel, const char* quantity, const QString& value);
+    bool journalResult(JournalWrite entry, bool ok);
 
     // Voltage between display unit and volts; current between display unit and amperes.
     double voltageToVolts(double displayValue) const;

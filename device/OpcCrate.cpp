@@ -88,15 +88,17 @@ bool OpcCrate::powerOn()
 bool OpcCrate::setPowerOn(bool on)
 {
     std::lock_guard<std::recursive_mutex> lock(ControllerLock::of(*m_controller));
-    // The write is confirmed by the crate's own reading of the switch afterwards.
-    m_controller->setBool(item("On"), on);
-    bool now = false;
-    QString reason;
-    if (!readPowerOn(&now))
-        reason = lastError();
-    else if (now != on)
-        reason = QStringLiteral("not taken (reads back %1)").arg(now ? QStringLiteral("on") : QStringLiteral("off"));
-    journalWrite(m_controller->address(), reason, "main switch", on ? QStringLiteral("on") : QStringLiteral("off"));
+    const QString reason =
+        journaled(m_controller->address(), "main switch", on ? QStringLiteral("on") : QStringLiteral("off"), [&] {
+            // The write is confirmed by the crate's own reading of the switch afterwards.
+            m_controller->setBool(item("On"), on);
+            bool now = false;
+            if (!readPowerOn(&now))
+                return lastError();
+            return now == on
+                ? QString()
+                : QStringLiteral("not taken (reads back %1)").arg(now ? QStringLiteral("on") : QStringLiteral("off"));
+        });
     return reason.isEmpty() ? succeed() : fail(reason);
 }
 

@@ -165,15 +165,6 @@ QString OpcModule::currentUnit(int channel)
 
 // ---- helpers --------------------------------------------------------------------------------
 
-bool OpcModule::written(bool confirmed, int channel, const char* quantity, const QString& value)
-{
-    if (confirmed)
-        succeed();
-    else
-        noAnswer();
-    return journalWrite(confirmed, channel, quantity, value);
-}
-
 float OpcModule::toServer(float value, ValueKind kind) const
 {
     switch (kind) {
@@ -244,17 +235,15 @@ bool OpcModule::readValue(const QString& item, ValueKind kind, float* value)
 bool OpcModule::writtenValue(const QString& item, float value, ValueKind kind, int channel, const char* quantity)
 {
     Lock lock(ControllerLock::of(*m_controller));
-    float readBack = 0.0f;
-    bool ok = false;
-    if (!m_controller->setFloat(item, toServer(value, kind), &readBack)) {
-        ok = noAnswer();
-    } else {
+    return journaled(channel, quantity, valueText(value, kind, channel), [&] {
+        float readBack = 0.0f;
+        if (!m_controller->setFloat(item, toServer(value, kind), &readBack))
+            return noAnswer();
         readBack = fromServer(readBack, kind);
-        ok = sameValue(value, readBack, kind)
+        return sameValue(value, readBack, kind)
             ? succeed()
             : fail(QStringLiteral("not taken (reads back %1)").arg(valueText(readBack, kind, channel)));
-    }
-    return journalWrite(ok, channel, quantity, valueText(value, kind, channel));
+    });
 }
 
 template <typename Update>
@@ -266,8 +255,8 @@ bool OpcModule::changeMask(const QString& suffix, const char* quantity, Update u
     if (!answered)
         return noAnswer();
     const quint32 changed = update(mask);
-    return written(
-        m_controller->setUnsignedLong(moduleItem(suffix), changed), JournalWrite::moduleWide, quantity, wordText(changed));
+    return written(JournalWrite::moduleWide, quantity, wordText(changed),
+        [&] { return m_controller->setUnsignedLong(moduleItem(suffix), changed); });
 }
 
 void OpcModule::noteControl(quint32 mask, quint32 bit, bool set)
@@ -291,8 +280,8 @@ quint32 OpcModule::logLevel()
 
 bool OpcModule::setLogLevel(int level)
 {
-    return written(m_controller->setUnsignedShort(busItem(QStringLiteral("LogLevel")), quint16(level)),
-        JournalWrite::crateWide, "log level", QString::number(level));
+    return written(JournalWrite::crateWide, "log level", QString::number(level),
+        [&] { return m_controller->setUnsignedShort(busItem(QStringLiteral("LogLevel")), quint16(level)); });
 }
 
 bool OpcModule::connected()
@@ -339,16 +328,16 @@ bool OpcModule::doClear()
 {
     if (isMeasurementModule())
         return notOffered();
-    return written(m_controller->setBool(moduleItem(QStringLiteral("doClear")), true), JournalWrite::moduleWide,
-        "clear events", QStringLiteral("1"));
+    return written(JournalWrite::moduleWide, "clear events", QStringLiteral("1"),
+        [&] { return m_controller->setBool(moduleItem(QStringLiteral("doClear")), true); });
 }
 
 bool OpcModule::setAdjustment(bool set)
 {
     if (isMeasurementModule())
         return notOffered();
-    return written(m_controller->setBool(moduleItem(QStringLiteral("setAdjust")), set), JournalWrite::moduleWide,
-        "adjustment", onOffText(set));
+    return written(JournalWrite::moduleWide, "adjustment", onOffText(set),
+        [&] { return m_controller->setBool(moduleItem(QStringLiteral("setAdjust")), set); });
 }
 
 bool OpcModule::adjustment()
@@ -390,8 +379,8 @@ quint32 OpcModule::adcSamplesPerSecond()
 
 bool OpcModule::setAdcSamplesPerSecond(quint32 sps)
 {
-    return written(m_controller->setUnsignedShort(moduleItem(QStringLiteral("ADCFilterFrequency")), quint16(sps)),
-        JournalWrite::moduleWide, "ADC samples per second", QString::number(sps));
+    return written(JournalWrite::moduleWide, "ADC samples per second", QString::number(sps),
+        [&] { return m_controller->setUnsignedShort(moduleItem(QStringLiteral("ADCFilterFrequency")), quint16(sps)); });
 }
 
 quint32 OpcModule::digitalFilter()
@@ -428,8 +417,8 @@ quint32 OpcModule::eventStatus()
 
 bool OpcModule::setEventStatus(quint32 status)
 {
-    return written(m_controller->setUnsignedShort(moduleItem(QStringLiteral("EventStatus")), quint16(status)),
-        JournalWrite::moduleWide, "event status", wordText(status));
+    return written(JournalWrite::moduleWide, "event status", wordText(status),
+        [&] { return m_controller->setUnsignedShort(moduleItem(QStringLiteral("EventStatus")), quint16(status)); });
 }
 
 bool OpcModule::clearEventStatus()
@@ -448,8 +437,8 @@ bool OpcModule::clearEventChannelStatus()
 {
     if (isMeasurementModule())
         return notOffered();
-    return written(m_controller->setUnsignedShort(moduleItem(QStringLiteral("EventChannelStatus")), 0xFFFF),
-        JournalWrite::moduleWide, "event channel status", wordText(0xFFFF));
+    return written(JournalWrite::moduleWide, "event channel status", wordText(0xFFFF),
+        [&] { return m_controller->setUnsignedShort(moduleItem(QStringLiteral("EventChannelStatus")), 0xFFFF); });
 }
 
 quint32 OpcModule::eventChannelMask()
@@ -463,8 +452,8 @@ bool OpcModule::setEventChannelMask(quint32 mask)
 {
     if (isMeasurementModule())
         return notOffered();
-    return written(m_controller->setUnsignedShort(moduleItem(QStringLiteral("EventChannelMask")), quint16(mask)),
-        JournalWrite::moduleWide, "event channel mask", wordText(mask));
+    return written(JournalWrite::moduleWide, "event channel mask", wordText(mask),
+        [&] { return m_controller->setUnsignedShort(moduleItem(QStringLiteral("EventChannelMask")), quint16(mask)); });
 }
 
 quint32 OpcModule::eventGroupStatus()
@@ -494,8 +483,8 @@ quint32 OpcModule::eventMask()
 
 bool OpcModule::setEventMask(quint32 mask)
 {
-    return written(m_controller->setUnsignedShort(moduleItem(QStringLiteral("EventMask")), quint16(mask)),
-        JournalWrite::moduleWide, "event mask", wordText(mask));
+    return written(JournalWrite::moduleWide, "event mask", wordText(mask),
+        [&] { return m_controller->setUnsignedShort(moduleItem(QStringLiteral("EventMask")), quint16(mask)); });
 }
 
 quint32 OpcModule::control()
@@ -559,8 +548,8 @@ bool OpcModule::killEnable()
 
 bool OpcModule::setKillEnable(bool enable)
 {
-    return written(m_controller->setBool(moduleItem(QStringLiteral("setKillEnable")), enable), JournalWrite::moduleWide,
-        "kill enable", onOffText(enable));
+    return written(JournalWrite::moduleWide, "kill enable", onOffText(enable),
+        [&] { return m_controller->setBool(moduleItem(QStringLiteral("setKillEnable")), enable); });
 }
 
 int OpcModule::channelNumber()
@@ -626,6 +615,7 @@ bool OpcModule::writtenToAllChannels(
     const char* allItem, const char* channelSuffix, float value, ValueKind kind, const char* quantity)
 {
     Lock lock(ControllerLock::of(*m_controller));
+    const JournalWrite entry = journalSent(JournalWrite::moduleWide, quantity, valueText(value, kind, 0));
     bool ok = m_controller->setFloat(moduleItem(QLatin1String(allItem)), toServer(value, kind)) || noAnswer();
     for (int channel = 0; ok && channel < m_channelCount; ++channel) {
         float readBack = 0.0f;
@@ -637,7 +627,7 @@ bool OpcModule::writtenToAllChannels(
     }
     if (ok)
         succeed();
-    return journalWrite(ok, JournalWrite::moduleWide, quantity, valueText(value, kind, 0));
+    return journalResult(entry, ok);
 }
 
 bool OpcModule::setAllChannelsVoltageSet(float vset)
@@ -671,8 +661,8 @@ bool OpcModule::setChannelExternalMeasurementEnabled(int channel, bool enabled)
         return notOffered();
     if (!validChannel(channel))
         return noSuchChannel(channel);
-    if (!written(m_controller->setBool(channelItem(channel, QStringLiteral("setExternalMeas")), enabled), channel,
-            "external measurement", onOffText(enabled)))
+    if (!written(channel, "external measurement", onOffText(enabled),
+            [&] { return m_controller->setBool(channelItem(channel, QStringLiteral("setExternalMeas")), enabled); }))
         return false;
     noteControl(channel < maskedChannels ? 1u << channel : 0, ChannelControlBit::externalMeasurement, enabled);
     return true;
@@ -685,8 +675,8 @@ bool OpcModule::setChannelRippleMeasurementEnabled(int channel, bool enabled)
         return notOffered();
     if (!validChannel(channel))
         return noSuchChannel(channel);
-    if (!written(m_controller->setBool(channelItem(channel, QStringLiteral("setRipple")), enabled), channel,
-            "ripple measurement", onOffText(enabled)))
+    if (!written(channel, "ripple measurement", onOffText(enabled),
+            [&] { return m_controller->setBool(channelItem(channel, QStringLiteral("setRipple")), enabled); }))
         return false;
     noteControl(channel < maskedChannels ? 1u << channel : 0, ChannelControlBit::rippleMeasurement, enabled);
     return true;
@@ -700,18 +690,19 @@ bool OpcModule::setChannelBothMeasurementsEnabled(int channel, bool enabled)
 
 bool OpcModule::doMultiplex()
 {
-    return written(m_controller->setBool(moduleItem(QStringLiteral("doMultiplex")), true), JournalWrite::moduleWide,
-        "multiplex", QStringLiteral("1"));
+    return written(JournalWrite::moduleWide, "multiplex", QStringLiteral("1"),
+        [&] { return m_controller->setBool(moduleItem(QStringLiteral("doMultiplex")), true); });
 }
 
 bool OpcModule::setResistor(int resistor)
 {
     Lock lock(ControllerLock::of(*m_controller));
     const bool valid = resistor >= 1 && resistor <= 3;
-    return written(m_controller->setBool(moduleItem(QStringLiteral("setR1")), valid && (resistor & 1)),
-               JournalWrite::moduleWide, "resistor R1", onOffText(valid && (resistor & 1)))
-        && written(m_controller->setBool(moduleItem(QStringLiteral("setR2")), valid && (resistor & 2)),
-            JournalWrite::moduleWide, "resistor R2", onOffText(valid && (resistor & 2)));
+    return written(JournalWrite::moduleWide, "resistor R1", onOffText(valid && (resistor & 1)), [&] {
+        return m_controller->setBool(moduleItem(QStringLiteral("setR1")), valid && (resistor & 1));
+    }) && written(JournalWrite::moduleWide, "resistor R2", onOffText(valid && (resistor & 2)), [&] {
+        return m_controller->setBool(moduleItem(QStringLiteral("setR2")), valid && (resistor & 2));
+    });
 }
 
 // ---- channel words --------------------------------------------------------------------------
@@ -734,8 +725,9 @@ bool OpcModule::setChannelEventStatus(int channel, quint32 status)
 {
     if (!validChannel(channel))
         return noSuchChannel(channel);
-    return written(m_controller->setUnsignedShort(channelItem(channel, QStringLiteral("EventStatus")), quint16(status)),
-        channel, "event status", wordText(status));
+    return written(channel, "event status", wordText(status), [&] {
+        return m_controller->setUnsignedShort(channelItem(channel, QStringLiteral("EventStatus")), quint16(status));
+    });
 }
 
 bool OpcModule::clearChannelEventStatus(int channel)
@@ -754,8 +746,8 @@ bool OpcModule::setChannelEventMask(int channel, quint32 mask)
 {
     if (!validChannel(channel))
         return noSuchChannel(channel);
-    return written(m_controller->setUnsignedShort(channelItem(channel, QStringLiteral("EventMask")), quint16(mask)), channel,
-        "event mask", wordText(mask));
+    return written(channel, "event mask", wordText(mask),
+        [&] { return m_controller->setUnsignedShort(channelItem(channel, QStringLiteral("EventMask")), quint16(mask)); });
 }
 
 quint32 OpcModule::channelControl(int channel)
@@ -792,8 +784,8 @@ bool OpcModule::setChannelOn(int channel)
     if (!validChannel(channel))
         return noSuchChannel(channel);
     if (channel >= maskedChannels)
-        return written(
-            m_controller->setBool(channelItem(channel, QStringLiteral("On")), true), channel, "switch", onOffText(true));
+        return written(channel, "switch", onOffText(true),
+            [&] { return m_controller->setBool(channelItem(channel, QStringLiteral("On")), true); });
     return setSelectedChannelsOn(1u << channel);
 }
 
@@ -803,8 +795,8 @@ bool OpcModule::setChannelOff(int channel)
     if (!validChannel(channel))
         return noSuchChannel(channel);
     if (channel >= maskedChannels)
-        return written(
-            m_controller->setBool(channelItem(channel, QStringLiteral("On")), false), channel, "switch", onOffText(false));
+        return written(channel, "switch", onOffText(false),
+            [&] { return m_controller->setBool(channelItem(channel, QStringLiteral("On")), false); });
     return setSelectedChannelsOff(1u << channel);
 }
 
@@ -816,8 +808,8 @@ bool OpcModule::setChannelEmergencyOff(int channel)
     if (!validChannel(channel))
         return noSuchChannel(channel);
     if (channel >= maskedChannels)
-        return written(m_controller->setBool(channelItem(channel, QStringLiteral("Emergency")), true), channel,
-            "emergency off", onOffText(true));
+        return written(channel, "emergency off", onOffText(true),
+            [&] { return m_controller->setBool(channelItem(channel, QStringLiteral("Emergency")), true); });
     return setSelectedChannelsEmergencyOff(1u << channel);
 }
 
@@ -827,8 +819,8 @@ bool OpcModule::clearChannelEmergencyOff(int channel)
     if (!validChannel(channel))
         return noSuchChannel(channel);
     if (channel >= maskedChannels)
-        return written(m_controller->setBool(channelItem(channel, QStringLiteral("Emergency")), false), channel,
-            "emergency off", onOffText(false));
+        return written(channel, "emergency off", onOffText(false),
+            [&] { return m_controller->setBool(channelItem(channel, QStringLiteral("Emergency")), false); });
     return clearSelectedChannelsEmergencyOff(1u << channel);
 }
 
@@ -956,12 +948,12 @@ int OpcModule::channelDelayedTripTime(int channel)
 bool OpcModule::setFlexGroup(int group, quint32 member, quint32 type)
 {
     Lock lock(ControllerLock::of(*m_controller));
-    if (!written(m_controller->setByte(moduleItem(QStringLiteral("GroupNumber")), quint8(group)), JournalWrite::moduleWide,
-            "group number", QString::number(group)))
+    if (!written(JournalWrite::moduleWide, "group number", QString::number(group),
+            [&] { return m_controller->setByte(moduleItem(QStringLiteral("GroupNumber")), quint8(group)); }))
         return false;
     const quint32 variable = (member << 16) | (type & 0xFFFF);
-    return written(m_controller->setUnsignedLong(moduleItem(QStringLiteral("GroupVariable")), variable),
-        JournalWrite::moduleWide, "variable group", wordText(variable));
+    return written(JournalWrite::moduleWide, "variable group", wordText(variable),
+        [&] { return m_controller->setUnsignedLong(moduleItem(QStringLiteral("GroupVariable")), variable); });
 }
 
 quint32 OpcModule::flexGroupMemberList(int group)

@@ -158,8 +158,13 @@ private:
     float voltageToServer(float value) const;
     float currentFromServer(float value) const;
     float currentToServer(float value) const;
-    // The result of a confirmed write, recorded in the write journal (see journalWrite).
-    bool written(bool confirmed, int channel, const char* quantity, const QString& value);
+    // Journals the write (journaled()) around `send`, which returns whether the server
+    // confirmed it; succeed() or noAnswer() by that.
+    template <typename Send>
+    bool written(int channel, const char* quantity, const QString& value, Send&& send)
+    {
+        return journaled(channel, quantity, value, [&] { return send() ? succeed() : noAnswer(); });
+    }
     // Writes `value` (interface units) to the float `item` and reads it back: true when the item
     // holds it afterwards (see sameValue()), journaled like written().
     bool writtenValue(const QString& item, float value, ValueKind kind, int channel, const char* quantity);

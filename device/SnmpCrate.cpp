@@ -96,10 +96,9 @@ int SnmpCrate::fanSpeed()
 bool SnmpCrate::setFanSpeed(int speed)
 {
     std::lock_guard<std::recursive_mutex> lock(ControllerLock::of(*m_controller));
-    const QString reason = refusal(m_controller->call(&SnmpController::setFanNominalSpeed, speed));
-    const bool ok = reason.isEmpty() ? succeed() : fail(reason);
-    journalWrite(m_controller->address(), reason, "fan speed", QStringLiteral("%1 rpm").arg(speed));
-    return ok;
+    const QString reason = journaled(crateAddress(), "fan speed", QStringLiteral("%1 rpm").arg(speed),
+        [&] { return refusal(m_controller->call(&SnmpController::setFanNominalSpeed, speed)); });
+    return reason.isEmpty() ? succeed() : fail(reason);
 }
 
 int SnmpCrate::fanStageBackPlane()
@@ -142,10 +141,14 @@ bool SnmpCrate::readPowerOn(bool* on)
 bool SnmpCrate::setPowerOn(bool on)
 {
     std::lock_guard<std::recursive_mutex> lock(ControllerLock::of(*m_controller));
-    const QString reason = refusal(m_controller->call(&SnmpController::setMainSwitch, on ? 1 : 0));
-    const bool ok = reason.isEmpty() ? succeed() : fail(reason);
-    journalWrite(m_controller->address(), reason, "main switch", on ? QStringLiteral("on") : QStringLiteral("off"));
-    return ok;
+    const QString reason = journaled(crateAddress(), "main switch", on ? QStringLiteral("on") : QStringLiteral("off"),
+        [&] { return refusal(m_controller->call(&SnmpController::setMainSwitch, on ? 1 : 0)); });
+    return reason.isEmpty() ? succeed() : fail(reason);
+}
+
+QString SnmpCrate::crateAddress()
+{
+    return JournalWrite::snmpCrateAddress(m_controller->address());
 }
 
 QString SnmpCrate::refusal(int libraryResult)

@@ -61,6 +61,8 @@ private:
     auto read(Entry entry, Args... arguments);
     // Empty for a set the crate took, else the library's reason (under the caller's lock).
     QString refusal(int libraryResult);
+    // The crate as the write journal names it (JournalWrite::snmpCrateAddress()).
+    QString crateAddress();
 
     SnmpController* m_controller;
     std::atomic<bool> m_lastReadFailed{false};

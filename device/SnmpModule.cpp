@@ -634,33 +634,29 @@ bool SnmpModule::setSwitch(int channel, int value)
     Lock lock(ControllerLock::of(*m_controller));
     if (!validChannel(channel))
         return noSuchChannel(channel);
-    return written(m_controller->call(&SnmpController::setChannelSwitch, channelIndex(channel), value), channel, "switch",
-        switchText(value));
+    return written(channel, "switch", switchText(value),
+        [&] { return m_controller->call(&SnmpController::setChannelSwitch, channelIndex(channel), value); });
 }
 
-bool SnmpModule::written(int libraryResult, int channel, const char* quantity, const QString& value)
+bool SnmpModule::confirmed(int libraryResult)
 {
-    bool ok = true;
-    if (libraryResult) {
-        ok = succeed();
-    } else {
-        const QString reason = m_controller->errorString();
-        ok = fail(reason.isEmpty() ? QStringLiteral("not confirmed by the crate") : reason);
-    }
-    return journalWrite(ok, channel, quantity, value);
+    if (libraryResult)
+        return succeed();
+    const QString reason = m_controller->errorString();
+    return fail(reason.isEmpty() ? QStringLiteral("not confirmed by the crate") : reason);
 }
 
 bool SnmpModule::groupsSwitchWritten(int value)
 {
     // Row 64 of the groups switch acts on every high-voltage channel of the crate.
-    return written(m_controller->call(&SnmpController::setHighVoltageGroupsSwitch, value), JournalWrite::crateWide,
-        "groups switch", groupsSwitchText(value));
+    return written(JournalWrite::crateWide, "groups switch", groupsSwitchText(value),
+        [&] { return m_controller->call(&SnmpController::setHighVoltageGroupsSwitch, value); });
 }
 
 JournalWrite SnmpModule::journalPlace()
 {
     JournalWrite place;
-    place.crateAddress = m_controller->address();
+    place.crateAddress = JournalWrite::snmpCrateAddress(m_controller->address());
     place.slot = QString::number(m_slot);
     place.serialNumber = m_serialNumber;
     return place;
@@ -776,8 +772,8 @@ bool SnmpModule::setEventStatus(quint32)
 
 bool SnmpModule::clearEventStatus()
 {
-    return written(m_controller->call(&SnmpController::setModuleDoClear, m_slot), JournalWrite::moduleWide, "clear events",
-        QStringLiteral("1"));
+    return written(JournalWrite::moduleWide, "clear events", QStringLiteral("1"),
+        [&] { return m_controller->call(&SnmpController::setModuleDoClear, m_slot); });
 }
 
 quint32 SnmpModule::eventChannelStatus()
@@ -857,8 +853,8 @@ bool SnmpModule::setVoltageRampSpeed(float vramp)
 {
     if (isMeasurementModule())
         return notOffered();
-    return written(m_controller->call(&SnmpController::setModuleRampSpeedVoltage, m_slot, double(vramp)),
-        JournalWrite::moduleWide, "voltage ramp speed", JournalWrite::valueText(vramp, QStringLiteral("%/s")));
+    return written(JournalWrite::moduleWide, "voltage ramp speed", JournalWrite::valueText(vramp, QStringLiteral("%/s")),
+        [&] { return m_controller->call(&SnmpController::setModuleRampSpeedVoltage, m_slot, double(vramp)); });
 }
 
 float SnmpModule::currentRampSpeed()
@@ -870,8 +866,8 @@ bool SnmpModule::setCurrentRampSpeed(float iramp)
 {
     if (isMeasurementModule())
         return notOffered();
-    return written(m_controller->call(&SnmpController::setModuleRampSpeedCurrent, m_slot, double(iramp)),
-        JournalWrite::moduleWide, "current ramp speed", JournalWrite::valueText(iramp, QStringLiteral("%/s")));
+    return written(JournalWrite::moduleWide, "current ramp speed", JournalWrite::valueText(iramp, QStringLiteral("%/s")),
+        [&] { return m_controller->call(&SnmpController::setModuleRampSpeedCurrent, m_slot, double(iramp)); });
 }
 
 bool SnmpModule::killEnable()
@@ -952,8 +948,8 @@ bool SnmpModule::setAllChannelsVoltageSet(float vset)
     buffer.count = m_channelCount;
     for (int i = 0; i < m_channelCount; ++i)
         buffer.value[i] = voltageToVolts(vset);
-    return written(m_controller->call(&SnmpController::setMultipleOutputVoltages, m_firstChannelIndex, &buffer),
-        JournalWrite::moduleWide, "voltage set of all channels", JournalWrite::valueText(vset, voltageUnit()));
+    return written(JournalWrite::moduleWide, "voltage set of all channels", JournalWrite::valueText(vset, voltageUnit()),
+        [&] { return m_controller->call(&SnmpController::setMultipleOutputVoltages, m_firstChannelIndex, &buffer); });
 }
 
 bool SnmpModule::setAllChannelsCurrentSet(float iset)
@@ -966,8 +962,8 @@ bool SnmpModule::setAllChannelsCurrentSet(float iset)
     buffer.count = m_channelCount;
     for (int i = 0; i < m_channelCount; ++i)
         buffer.value[i] = currentToAmperes(iset);
-    return written(m_controller->call(&SnmpController::setMultipleOutputCurrents, m_firstChannelIndex, &buffer),
-        JournalWrite::moduleWide, "current set of all channels", JournalWrite::valueText(iset, currentUnit()));
+    return written(JournalWrite::moduleWide, "current set of all channels", JournalWrite::valueText(iset, currentUnit()),
+        [&] { return m_controller->call(&SnmpController::setMultipleOutputCurrents, m_firstChannelIndex, &buffer); });
 }
 
 bool SnmpModule::writeBehaviours(const QVector<int>& behaviours, const char* quantity, const QString& value)
@@ -977,8 +973,9 @@ bool SnmpModule::writeBehaviours(const QVector<int>& behaviours, const char* qua
     buffer.count = int32_t(behaviours.size());
     for (int i = 0; i < behaviours.size(); ++i)
         buffer.value[i] = behaviours.at(i);
-    return written(m_controller->call(&SnmpController::setMultipleOutputSupervisionBehaviors, m_firstChannelIndex, &buffer),
-        JournalWrite::moduleWide, quantity, value);
+    return written(JournalWrite::moduleWide, quantity, value, [&] {
+        return m_controller->call(&SnmpController::setMultipleOutputSupervisionBehaviors, m_firstChannelIndex, &buffer);
+    });
 }
 
 bool SnmpModule::failedRead()
@@ -1079,8 +1076,11 @@ bool SnmpModule::setAllChannelsDelayedTripAction(OutputSupervisionAction action,
     delays.count = m_channelCount;
     for (int i = 0; i < m_channelCount; ++i)
         delays.value[i] = delay;
-    if (!written(m_controller->call(&SnmpController::setMultipleOutputTripTimeMaxCurrents, m_firstChannelIndex, &delays),
-            JournalWrite::moduleWide, "trip time of all channels", JournalWrite::valueText(delay, QStringLiteral("ms"))))
+    if (!written(JournalWrite::moduleWide, "trip time of all channels", JournalWrite::valueText(delay, QStringLiteral("ms")),
+            [&] {
+                return m_controller->call(
+                    &SnmpController::setMultipleOutputTripTimeMaxCurrents, m_firstChannelIndex, &delays);
+            }))
         return false;
     for (int& behaviour : behaviours)
         behaviour = withAction(behaviour, delayedTripShift, action);
@@ -1219,8 +1219,8 @@ bool SnmpModule::setChannelVoltageSet(int channel, float vset)
         return notOffered();
     if (!validChannel(channel))
         return noSuchChannel(channel);
-    return written(m_controller->call(&SnmpController::setOutputVoltage, channelIndex(channel), voltageToVolts(vset)),
-        channel, "voltage set", JournalWrite::valueText(vset, voltageUnit(channel)));
+    return written(channel, "voltage set", JournalWrite::valueText(vset, voltageUnit(channel)),
+        [&] { return m_controller->call(&SnmpController::setOutputVoltage, channelIndex(channel), voltageToVolts(vset)); });
 }
 
 float SnmpModule::channelVoltageMeasure(int channel)
@@ -1245,8 +1245,9 @@ bool SnmpModule::setChannelCurrentSet(int channel, float iset)
         return notOffered();
     if (!validChannel(channel))
         return noSuchChannel(channel);
-    return written(m_controller->call(&SnmpController::setOutputCurrent, channelIndex(channel), currentToAmperes(iset)),
-        channel, "current set", JournalWrite::valueText(iset, currentUnit(channel)));
+    return written(channel, "current set", JournalWrite::valueText(iset, currentUnit(channel)), [&] {
+        return m_controller->call(&SnmpController::setOutputCurrent, channelIndex(channel), currentToAmperes(iset));
+    });
 }
 
 float SnmpModule::channelCurrentMeasure(int channel)
@@ -1288,12 +1289,13 @@ bool SnmpModule::setChannelDelayedTripAction(int channel, OutputSupervisionActio
     QVector<int> behaviour;
     if (!readBehaviours(channel, 1, &behaviour))
         return false;
-    if (!written(m_controller->call(&SnmpController::setOutputTripTimeMaxCurrent, channelIndex(channel), delay), channel,
-            "trip time", JournalWrite::valueText(delay, QStringLiteral("ms"))))
+    if (!written(channel, "trip time", JournalWrite::valueText(delay, QStringLiteral("ms")),
+            [&] { return m_controller->call(&SnmpController::setOutputTripTimeMaxCurrent, channelIndex(channel), delay); }))
         return false;
-    return written(m_controller->call(&SnmpController::setOutputSupervisionBehavior, channelIndex(channel),
-                       withAction(behaviour.at(0), delayedTripShift, action)),
-        channel, "trip action", actionText(action));
+    return written(channel, "trip action", actionText(action), [&] {
+        return m_controller->call(&SnmpController::setOutputSupervisionBehavior, channelIndex(channel),
+            withAction(behaviour.at(0), delayedTripShift, action));
+    });
 }
 
 BaseModule::OutputSupervisionAction SnmpModule::channelInhibitAction(int channel)
@@ -1313,9 +1315,10 @@ bool SnmpModule::setChannelInhibitAction(int channel, OutputSupervisionAction ac
     QVector<int> behaviour;
     if (!readBehaviours(channel, 1, &behaviour))
         return false;
-    return written(m_controller->call(&SnmpController::setOutputSupervisionBehavior, channelIndex(channel),
-                       withAction(behaviour.at(0), inhibitShift, action)),
-        channel, "inhibit action", actionText(action));
+    return written(channel, "inhibit action", actionText(action), [&] {
+        return m_controller->call(&SnmpController::setOutputSupervisionBehavior, channelIndex(channel),
+            withAction(behaviour.at(0), inhibitShift, action));
+    });
 }
 
 float SnmpModule::channelVoltageHardwareNominal(int channel)

@@ -197,9 +197,15 @@ private:
     int channelIndex(int channel) const { return m_firstChannelIndex + channel; }
     // Writes the channel's output switch; false (with lastError()) when refused or unanswered.
     bool setSwitch(int channel, int value);
-    // Turns a library set result into the operation's result, recording the reason on failure,
-    // and journals the write (journalWrite()).
-    bool written(int libraryResult, int channel, const char* quantity, const QString& value);
+    // Journals the write (journaled()) around `send`, a library set call, whose result becomes
+    // the operation's result through confirmed().
+    template <typename Send>
+    bool written(int channel, const char* quantity, const QString& value, Send&& send)
+    {
+        return journaled(channel, quantity, value, [&] { return confirmed(send()); });
+    }
+    // Turns a library set result into the operation's result, recording the reason on failure.
+    bool confirmed(int libraryResult);
     // Sends a groups switch command (acts on the whole crate) through written().
     bool groupsSwitchWritten(int value);
     // Runs `operation` for every channel whose bit is set in `mask`, in ascending order.

@@ -60,6 +60,8 @@ void TrendRecorder::takeModules()
             record->order = m_nextOrder++;
             record->alarms.setLimits(CurrentLimitSettings::load(identity.serialNumber, identity.channels));
         }
+        // Asked once per discovery, as the address above.
+        record->journalPlace = module->journalPlace();
         m_current.append(record.get());
     }
     // A module not read for a day has nothing left to show: forget it unless it is in the list
@@ -92,6 +94,12 @@ const ChannelHistory* TrendRecorder::history(int moduleIndex) const
     return record ? &record->history : nullptr;
 }
 
+const ChannelStateLog* TrendRecorder::states(int moduleIndex) const
+{
+    const Record* record = recordOf(moduleIndex);
+    return record ? &record->states : nullptr;
+}
+
 const CurrentAlarms* TrendRecorder::alarms(int moduleIndex) const
 {
     const Record* record = recordOf(moduleIndex);
@@ -110,8 +118,19 @@ void TrendRecorder::setCurrentLimit(int moduleIndex, int channel, const CurrentL
     if (!target || channel < 0 || channel >= target->identity.channels)
         return;
     const int serialNumber = target->identity.serialNumber;
-    if (!CurrentLimitSettings::save(serialNumber, channel, limit))
+    const bool stored = CurrentLimitSettings::save(serialNumber, channel, limit);
+    if (!stored)
         qWarning("alarms: the current limit of channel %d could not be stored", channel);
+    // A settings change, not a write to the crate: one line with its result.
+    JournalWrite line = target->journalPlace;
+    line.channel = JournalWrite::channelText(channel);
+    line.quantity = QStringLiteral("current alarm limit");
+    line.value = limit.isSet() ? QStringLiteral("%1 for %2 s")
+                                     .arg(JournalWrite::valueText(limit.limitA, QStringLiteral("A")))
+                                     .arg(double(limit.holdMs) / 1000.0)
+                               : QStringLiteral("none");
+    line.result = stored ? QStringLiteral("ok") : QStringLiteral("not stored: the alarm settings cannot be written");
+    WriteJournal::instance().append(line);
     for (const std::shared_ptr<Record>& record : std::as_const(m_records)) {
         if (record->identity.serialNumber == serialNumber)
             record->alarms.setLimit(channel, limit);
@@ -125,8 +144,12 @@ int TrendRecorder::acknowledge(int moduleIndex, const QList<int>& channels)
     if (!record)
         return 0;
     int acknowledged = 0;
-    for (int channel : channels)
-        acknowledged += record->alarms.acknowledge(channel) ? 1 : 0;
+    for (int channel : channels) {
+        if (record->alarms.acknowledge(channel)) {
+            ++acknowledged;
+            emit alarmAcknowledged(record->identity, channel);
+        }
+    }
     if (acknowledged)
         emit alarmsChanged();
     return acknowledged;
@@ -187,10 +210,21 @@ void TrendRecorder::record(int moduleIndex, const ModuleSnapshot& snapshot)
             continue;
         m_voltages[size_t(channel)] = float(reading.voltageMeasure * voltsPerUnit);
         m_currents[size_t(channel)] = float(reading.currentMeasure * amperesPerUnit);
+        record->states.append(snapshot.channelsReadAtMs, channel, float(reading.voltageSet * voltsPerUnit),
+            float(reading.currentSet * amperesPerUnit), reading.status);
     }
     record->history.append(snapshot.channelsReadAtMs, m_voltages.data(), m_currents.data());
+    record->states.dropBefore(snapshot.channelsReadAtMs - ChannelHistory::keptForMs);
+    m_alarmBefore.assign(size_t(channels), 0);
+    for (int channel = 0; channel < channels; ++channel)
+        m_alarmBefore[size_t(channel)] = record->alarms.alarm(channel);
     const bool fired = record->alarms.update(snapshot.channelsReadAtMs, m_currents.data());
     emit recorded(moduleIndex);
-    if (fired)
-        emit alarmsChanged();
+    if (!fired)
+        return;
+    for (int channel = 0; channel < channels; ++channel) {
+        if (!m_alarmBefore[size_t(channel)] && record->alarms.alarm(channel))
+            emit alarmFired(record->identity, channel, record->alarms.channel(channel));
+    }
+    emit alarmsChanged();
 }

@@ -1,7 +1,9 @@
 #pragma once
 
 #include "device/ChannelHistory.h"
+#include "device/ChannelStateLog.h"
 #include "device/CurrentAlarms.h"
+#include "device/WriteJournal.h"
 
 #include <QHash>
 #include <QList>
@@ -37,11 +39,12 @@ struct ModuleIdentity
 size_t qHash(const ModuleIdentity& identity, size_t seed = 0);
 
 // Records the measured voltages and currents of every module the poller reads into a history
-// per module, and feeds the current alarms of each module from the same reads; it asks the
-// crate nothing itself. Fed from the snapshots the session's poller publishes (each read once);
-// a channel the read did not reach is a gap in its history and no reading for its alarm.
-// History and alarms stay with the module's identity across rediscoveries; a module not read for
-// 24 h is forgotten. Current limits come from CurrentLimitSettings by serial number.
+// per module, the set values and status of its channels as changes (ChannelStateLog), and feeds
+// the current alarms of each module from the same reads; it asks the crate nothing itself. Fed from the snapshots the
+// session's poller publishes (each read once); a channel the read did not reach is a gap in its history and no reading for
+// its alarm. History and alarms stay with the module's identity across rediscoveries; a module not read for 24 h is
+// forgotten. Current limits come from CurrentLimitSettings by serial number; every change of a limit is a line of the write
+// journal (quantity "current alarm limit", result "ok" or why it could not be stored).
 //
 // Lives in the GUI thread, with the session.
 class TrendRecorder : public QObject
@@ -61,6 +64,7 @@ public:
 
     // Of module `moduleIndex` of the session's current list; null (or empty) without one.
     const ChannelHistory* history(int moduleIndex) const;
+    const ChannelStateLog* states(int moduleIndex) const;
     const CurrentAlarms* alarms(int moduleIndex) const;
     ModuleIdentity identity(int moduleIndex) const;
 
@@ -83,6 +87,9 @@ signals:
     void recorded(int moduleIndex);
     // An alarm fired or was acknowledged, or a limit changed.
     void alarmsChanged();
+    // One channel's alarm fired (`state` as it fired) or was acknowledged by the operator.
+    void alarmFired(const ModuleIdentity& module, int channel, const CurrentAlarms::Channel& state);
+    void alarmAcknowledged(const ModuleIdentity& module, int channel);
 
 private:
     struct Record
@@ -90,11 +97,15 @@ private:
         explicit Record(const ModuleIdentity& id)
             : identity(id)
             , history(id.channels)
+            , states(id.channels)
             , alarms(id.channels)
         {
         }
         ModuleIdentity identity;
+        // The module as the write journal names it (for the lines of limit changes).
+        JournalWrite journalPlace;
         ChannelHistory history;
+        ChannelStateLog states;
         CurrentAlarms alarms;
         qint64 lastReadMs = -1;
         quint64 order = 0;
@@ -111,4 +122,5 @@ private:
     quint64 m_nextOrder = 0;
     std::vector<float> m_voltages; // scratch
     std::vector<float> m_currents;
+    std::vector<char> m_alarmBefore;
 };

@@ -357,7 +357,7 @@ int VmeModule::write(Register reg, quint32 value)
     return reg.bits == 16 ? writeWord(reg.offset, value) : writeLong(reg.offset, value);
 }
 
-bool VmeModule::written(int code, int channel, const char* quantity, const QString& value)
+bool VmeModule::confirmed(int code)
 {
     bool ok = true;
     if (code == 0)
@@ -368,7 +368,7 @@ bool VmeModule::written(int code, int channel, const char* quantity, const QStri
         ok = fail(QStringLiteral("register outside the module's window of %1 bytes").arg(windowBytes(m_deviceClass)));
     else
         ok = noAnswer();
-    return journalWrite(ok, channel, quantity, value);
+    return ok;
 }
 
 bool VmeModule::notDetected()
@@ -405,7 +405,7 @@ bool VmeModule::writeModule(ModuleRegister which, quint32 value, const char* qua
     const Register reg = moduleRegister(which);
     if (reg.bits == 0)
         return notOffered();
-    return written(write(reg, value), JournalWrite::moduleWide, quantity, hexText(value));
+    return written(JournalWrite::moduleWide, quantity, hexText(value), [&] { return write(reg, value); });
 }
 
 bool VmeModule::writeModuleFloat(ModuleRegister which, float value, const char* quantity, const QString& text)
@@ -413,7 +413,7 @@ bool VmeModule::writeModuleFloat(ModuleRegister which, float value, const char* 
     const Lock held = lock();
     if (!layoutReady())
         return notDetected();
-    return written(write(moduleRegister(which), bitsOf(value)), JournalWrite::moduleWide, quantity, text);
+    return written(JournalWrite::moduleWide, quantity, text, [&] { return write(moduleRegister(which), bitsOf(value)); });
 }
 
 quint32 VmeModule::readChannel(int channel, ChannelRegister which)
@@ -439,7 +439,7 @@ bool VmeModule::writeChannel(int channel, ChannelRegister which, quint32 value, 
         return notDetected();
     if (!validChannel(channel))
         return noSuchChannel(channel);
-    return written(write(channelRegister(channel, which), value), channel, quantity, hexText(value));
+    return written(channel, quantity, hexText(value), [&] { return write(channelRegister(channel, which), value); });
 }
 
 bool VmeModule::writeChannelFloat(int channel, ChannelRegister which, float value, const char* quantity, const QString& text)
@@ -449,7 +449,7 @@ bool VmeModule::writeChannelFloat(int channel, ChannelRegister which, float valu
         return notDetected();
     if (!validChannel(channel))
         return noSuchChannel(channel);
-    return written(write(channelRegister(channel, which), bitsOf(value)), channel, quantity, text);
+    return written(channel, quantity, text, [&] { return write(channelRegister(channel, which), bitsOf(value)); });
 }
 
 bool VmeModule::changeChannelControl(int channel, quint32 bit, bool set, const char* quantity)
@@ -473,8 +473,8 @@ bool VmeModule::changeControlWord(
         return fail(QStringLiteral("control word not read (%1)").arg(lastError()));
     const quint32 changed = ((word & ~clearBits) | setBits) & 0xFFFF;
     const Register reg = moduleWord ? moduleRegister(Control) : channelRegister(channel, ChannelControl);
-    return written(write(reg, changed), moduleWord ? JournalWrite::moduleWide : channel, quantity,
-        value.isNull() ? hexText(changed) : value);
+    return written(moduleWord ? JournalWrite::moduleWide : channel, quantity, value.isNull() ? hexText(changed) : value,
+        [&] { return write(reg, changed); });
 }
 
 bool VmeModule::layoutKnown()
@@ -555,7 +555,8 @@ bool VmeModule::forSelectedChannels(
     if (!layoutReady())
         return notDetected();
     if (mask == allChannelsMask)
-        return written(write(moduleRegister(all), allValue), JournalWrite::moduleWide, quantity, QString::number(allValue));
+        return written(JournalWrite::moduleWide, quantity, QString::number(allValue),
+            [&] { return write(moduleRegister(all), allValue); });
     bool ok = true;
     QString firstFailure;
     for (int channel = 0; channel < m_channelCount && channel < maskedChannels; ++channel) {
@@ -1078,11 +1079,11 @@ bool VmeModule::setFlexGroup(int group, quint32 member, quint32 type)
     const quint16 offset = groupOffset(group);
     const bool wide = m_deviceClass == class29;
     const int step = wide ? 4 : 2;
-    int code = wide ? writeLong(offset, member) : writeWord(offset, member);
-    if (code == 0)
-        code = wide ? writeLong(offset + step, type) : writeWord(offset + step, type);
-    return written(code, JournalWrite::moduleWide, "variable group",
-        QStringLiteral("%1: member %2 type %3").arg(group).arg(hexText(member), hexText(type)));
+    return written(JournalWrite::moduleWide, "variable group",
+        QStringLiteral("%1: member %2 type %3").arg(group).arg(hexText(member), hexText(type)), [&] {
+            const int code = wide ? writeLong(offset, member) : writeWord(offset, member);
+            return code != 0 ? code : wide ? writeLong(offset + step, type) : writeWord(offset + step, type);
+        });
 }
 
 quint32 VmeModule::flexGroupMemberList(int group)
@@ -1167,6 +1168,11 @@ bool VmeModule::sendHexLine(QByteArray record)
                         .arg(maxHexRecordLength)
                         .arg(record.size()));
     const QString text = QString::fromLatin1(record);
+    return written(JournalWrite::moduleWide, "hex line", text, [&] { return sendHexRecord(record); });
+}
+
+int VmeModule::sendHexRecord(QByteArray record)
+{
     int code = 0;
     if (m_deviceClass == class29) {
         while (record.size() % 4 != 0)
@@ -1184,7 +1190,7 @@ bool VmeModule::sendHexLine(QByteArray record)
         if (code == 0)
             code = writeWord(moduleRegister(SpecialCommand).offset, lineInBufferCommand);
     }
-    return written(code, JournalWrite::moduleWide, "hex line", text);
+    return code;
 }
 
 bool VmeModule::programBaseAddress(quint16 address)
@@ -1192,10 +1198,10 @@ bool VmeModule::programBaseAddress(quint16 address)
     const Lock held = lock();
     if (!layoutReady())
         return notDetected();
-    int code = writeWord(moduleRegister(NewBaseAddress).offset, address);
-    if (code == 0)
-        code = writeWord(moduleRegister(NewBaseAddressComplement).offset, ~quint32(address) & 0xFFFF);
-    return written(code, JournalWrite::moduleWide, "new base address", hexText(address));
+    return written(JournalWrite::moduleWide, "new base address", hexText(address), [&] {
+        const int code = writeWord(moduleRegister(NewBaseAddress).offset, address);
+        return code != 0 ? code : writeWord(moduleRegister(NewBaseAddressComplement).offset, ~quint32(address) & 0xFFFF);
+    });
 }
 
 quint16 VmeModule::verifyBaseAddress()

@@ -211,8 +211,17 @@ private:
     int writeLong(quint32 offset, quint32 value);
     int writeFloat(quint32 offset, float value);
     int write(Register reg, quint32 value);
-    // succeed()/fail() by a write's result code, then the journal line.
-    bool written(int code, int channel, const char* quantity, const QString& value);
+    // Journals the write (journaled()) around `send`, which returns a write's result code;
+    // succeed()/fail() by it through confirmed().
+    template <typename Send>
+    bool written(int channel, const char* quantity, const QString& value, Send&& send)
+    {
+        return journaled(channel, quantity, value, [&] { return confirmed(send()); });
+    }
+    bool confirmed(int code);
+    // The words of one firmware line into the transfer buffer and the command that takes it; the
+    // result code of the first write that failed, else 0.
+    int sendHexRecord(QByteArray record);
     bool notDetected();
     // For a checked read: true when the layout is known, detecting it now if need be; false with
     // lastError() ("no answer" when the detection was not answered) otherwise.

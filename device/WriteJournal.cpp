@@ -8,13 +8,24 @@
 #include <QFileInfo>
 #include <QMutexLocker>
 #include <QStandardPaths>
+#include <QSysInfo>
 #include <QThread>
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 namespace {
 
-constexpr int fieldCount = 9;
+// Lines of this version; older lines have no user, host, program and entry.
+constexpr int fieldCount = 13;
+constexpr int olderFieldCount = 9;
+constexpr int snmpDefaultPort = 161;
 
 QString field(QString text)
 {
@@ -28,6 +39,76 @@ QString field(QString text)
 
 // The outermost source of this thread; empty while no WriteSource lives.
 thread_local QString t_source;
+
+std::atomic<int> s_nextEntry{1};
+
+QString userName()
+{
+    for (const char* variable : {"USER", "LOGNAME", "USERNAME"}) {
+        const QString name = qEnvironmentVariable(variable);
+        if (!name.isEmpty())
+            return name;
+    }
+    return QStringLiteral("uid %1").arg(::getuid());
+}
+
+// The program's file name, once the application exists ("-" before).
+QString programName()
+{
+    if (!QCoreApplication::instance())
+        return QStringLiteral("-");
+    static const QString name = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+    return name;
+}
+
+// Who writes, the same for every line of this process.
+QStringList writerFields()
+{
+    static const QString user = userName();
+    static const QString host = QSysInfo::machineHostName();
+    return {field(user), field(host), field(programName())};
+}
+
+// An exclusive lock on the journal's lock file between programs, held while it lives. flock()
+// rather than QLockFile: the kernel hands the lock over as soon as it is released (QLockFile
+// polls in steps of 100 ms and more, which two busy programs feel on every line) and drops it
+// when its holder dies, so a program killed while holding it blocks nobody.
+class ProgramLock
+{
+public:
+    ProgramLock(const QString& path, int waitMs)
+    {
+        m_fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        if (m_fd < 0)
+            return;
+        for (int waitedMs = 0;; ++waitedMs) {
+            if (::flock(m_fd, LOCK_EX | LOCK_NB) == 0) {
+                m_locked = true;
+                return;
+            }
+            if (errno != EWOULDBLOCK || waitedMs >= waitMs)
+                return;
+            ::usleep(1000);
+        }
+    }
+    ~ProgramLock()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd); // releases the lock
+    }
+    ProgramLock(const ProgramLock&) = delete;
+    ProgramLock& operator=(const ProgramLock&) = delete;
+    bool locked() const { return m_locked; }
+
+private:
+    int m_fd = -1;
+    bool m_locked = false;
+};
+
+QString timeText(const QDateTime& utc)
+{
+    return utc.toUTC().toString(Qt::ISODateWithMs);
+}
 
 } // namespace
 
@@ -43,16 +124,43 @@ QString JournalWrite::valueText(double value, const QString& unit)
     return QString::number(value, 'g', 7) + QLatin1Char(' ') + unit;
 }
 
+QString JournalWrite::snmpCrateAddress(const QString& address)
+{
+    QString host = address.trimmed();
+    int port = snmpDefaultPort;
+    bool portGiven = false;
+    const int colon = host.lastIndexOf(QLatin1Char(':'));
+    if (colon > 0 && host.indexOf(QLatin1Char(':')) == colon) {
+        const int given = host.mid(colon + 1).toInt(&portGiven);
+        if (portGiven && given >= 1 && given <= 65535)
+            port = given;
+        host.truncate(colon);
+    }
+    if (!portGiven) {
+        // The port every program takes for a crate address without one (as the SNMP library).
+        bool valid = false;
+        const int fromEnvironment = qEnvironmentVariable("TESMAR_SNMP_PORT").trimmed().toInt(&valid);
+        if (valid && fromEnvironment >= 1 && fromEnvironment <= 65535)
+            port = fromEnvironment;
+    }
+    return port == snmpDefaultPort ? host : host + QLatin1Char(':') + QString::number(port);
+}
+
 bool JournalLine::parse(const QString& line, JournalLine* parsed)
 {
     QString text = line;
     if (text.endsWith(QLatin1Char('\n')))
         text.chop(1);
     const QStringList fields = text.split(QLatin1Char('\t'));
+    if (fields.size() == olderFieldCount) {
+        *parsed = JournalLine{fields.at(0), fields.at(1), fields.at(2), fields.at(3), fields.at(4), fields.at(5),
+            fields.at(6), fields.at(7), QString(), QString(), QString(), QString(), fields.at(8)};
+        return true;
+    }
     if (fields.size() != fieldCount)
         return false;
     *parsed = JournalLine{fields.at(0), fields.at(1), fields.at(2), fields.at(3), fields.at(4), fields.at(5), fields.at(6),
-        fields.at(7), fields.at(8)};
+        fields.at(7), fields.at(8), fields.at(9), fields.at(10), fields.at(11), fields.at(12)};
     return true;
 }
 
@@ -61,6 +169,8 @@ WriteJournal::WriteJournal(const QString& filePath, qint64 maxFileBytes)
     , m_maxFileBytes(maxFileBytes)
 {
 }
+
+WriteJournal::~WriteJournal() = default;
 
 WriteJournal& WriteJournal::instance()
 {
@@ -80,34 +190,114 @@ QString WriteJournal::defaultFilePath()
 QByteArray WriteJournal::formatLine(const JournalWrite& write, const QDateTime& utc)
 {
     const QString source = write.source.isEmpty() ? WriteSource::current() : write.source;
-    const QStringList fields{utc.toString(Qt::ISODateWithMs), field(write.crateAddress), field(write.slot),
-        QString::number(write.serialNumber), field(write.channel), field(write.quantity), field(write.value), field(source),
-        field(write.result)};
+    QStringList fields{timeText(utc), field(write.crateAddress), field(write.slot), QString::number(write.serialNumber),
+        field(write.channel), field(write.quantity), field(write.value), field(source)};
+    fields += writerFields();
+    fields += {write.entry.isEmpty() ? QStringLiteral("-") : field(write.entry), field(write.result)};
     return fields.join(QLatin1Char('\t')).toUtf8() + '\n';
+}
+
+bool WriteJournal::sent(JournalWrite* write)
+{
+    write->entry = QStringLiteral("%1.%2").arg(QCoreApplication::applicationPid()).arg(s_nextEntry++);
+    write->result = JournalLine::sentResult();
+    return append(*write);
+}
+
+bool WriteJournal::finished(const JournalWrite& write)
+{
+    return append(write);
 }
 
 bool WriteJournal::append(const JournalWrite& write)
 {
-    const QByteArray line = formatLine(write, QDateTime::currentDateTimeUtc());
-    QMutexLocker locker(&m_mutex);
-    if (!m_folderMade)
-        m_folderMade = QDir().mkpath(QFileInfo(m_filePath).absolutePath());
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const QByteArray line = formatLine(write, now);
+    bool changed = false;
+    QString message;
+    {
+        QMutexLocker locker(&m_mutex);
+        const bool wasFailing = !m_failure.isEmpty();
+        // What was missed goes first, in the same write() as the line.
+        const QByteArray lines = wasFailing ? gapLine(now) + line : line;
+        QString reason;
+        if (writeLines(lines, &reason)) {
+            m_failure.clear();
+            m_missedLines = m_missedWrites = 0;
+            changed = wasFailing;
+        } else {
+            if (m_missedLines == 0)
+                m_firstMissed = now;
+            m_lastMissed = now;
+            ++m_missedLines;
+            if (write.result == JournalLine::sentResult() || write.entry.isEmpty())
+                ++m_missedWrites;
+            const QString failure = tr("Writes are not being journaled: %1 cannot be written (%2).").arg(m_filePath, reason);
+            changed = failure != m_failure;
+            if (!wasFailing)
+                qWarning("%s", qPrintable(failure));
+            m_failure = failure;
+            message = failure;
+        }
+    }
+    if (changed)
+        emit failingChanged(!message.isEmpty(), message);
+    return message.isEmpty();
+}
+
+bool WriteJournal::writeLines(const QByteArray& lines, QString* reason)
+{
+    const QFileInfo info(m_filePath);
+    if (!info.absoluteDir().exists() && !QDir().mkpath(info.absolutePath())) {
+        *reason = tr("its folder cannot be made");
+        return false;
+    }
+    // Size check, rotation and append under one lock between programs: another program may have
+    // rotated since this one looked. A lock that cannot be had (a folder that takes no new file,
+    // a program stuck holding it) does not stop the append, which is whole on its own; only the
+    // rotation waits for the next line.
+    const ProgramLock lock(m_filePath + QStringLiteral(".lock"), lockWaitMs);
+    const bool locked = lock.locked();
     // Opened for each line: nothing waits in a buffer, and a journal renamed or removed by
-    // another process is followed at once.
+    // another program is followed at once.
     QFile file(m_filePath);
     bool written = file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered);
-    if (written && file.size() > 0 && file.size() + line.size() > m_maxFileBytes) {
+    if (written && locked && file.size() > 0 && file.size() + lines.size() > m_maxFileBytes) {
         file.close();
         rotate();
         written = file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered);
     }
-    // One write() of the whole line: a kill cannot leave half of it.
-    written = written && file.write(line) == line.size();
-    if (!written && !m_warned) {
-        m_warned = true;
-        qWarning("The write journal %s cannot be written: %s", qPrintable(m_filePath), qPrintable(file.errorString()));
+    // One write() of the whole text: a kill cannot leave half a line.
+    const qint64 before = written ? file.size() : 0;
+    errno = 0;
+    const qint64 count = written ? file.write(lines) : -1;
+    const int writeError = errno; // of the write() that failed ("No space left on device")
+    if (written && count != lines.size()) {
+        written = false;
+        *reason = writeError ? QString::fromLocal8Bit(std::strerror(writeError)) : tr("the file takes no more");
+        // Text cut short by a full disk is taken back, so the next line starts a line (only
+        // under the lock: another program may be appending).
+        if (locked)
+            file.resize(before);
     }
+    if (!written && reason->isEmpty())
+        *reason = file.errorString();
     return written;
+}
+
+QByteArray WriteJournal::gapLine(const QDateTime& utc) const
+{
+    JournalWrite gap;
+    gap.crateAddress = QStringLiteral("-");
+    gap.channel = QStringLiteral("-");
+    gap.quantity = QStringLiteral("journal gap");
+    gap.value = tr("%1 lines (%2 writes) not recorded from %3 to %4")
+                    .arg(m_missedLines)
+                    .arg(m_missedWrites)
+                    .arg(timeText(m_firstMissed), timeText(m_lastMissed));
+    gap.source = QStringLiteral("journal");
+    gap.result = JournalLine::gapResult();
+    return formatLine(gap, utc);
 }
 
 void WriteJournal::rotate()
@@ -115,6 +305,18 @@ void WriteJournal::rotate()
     QFile::remove(rotatedPath(keptFiles - 1));
     for (int index = keptFiles - 2; index >= 0; --index)
         QFile::rename(rotatedPath(index), rotatedPath(index + 1));
+}
+
+bool WriteJournal::isFailing() const
+{
+    QMutexLocker locker(&m_mutex);
+    return !m_failure.isEmpty();
+}
+
+QString WriteJournal::failure() const
+{
+    QMutexLocker locker(&m_mutex);
+    return m_failure;
 }
 
 QString WriteJournal::filePath() const

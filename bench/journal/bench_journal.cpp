@@ -1,7 +1,8 @@
 // What the write journal adds to a write:
-// - one journal line (JournalWrite filled as a module fills it, appended with its own open,
-//   write and close) on its own, timed per line;
-// - a set voltage through SnmpModule against mpod-sim (write, crate answer and journal line);
+// - one journal line (JournalWrite filled as a module fills it, appended with its own lock,
+//   open, write and close) on its own, timed per line;
+// - a set voltage through SnmpModule against mpod-sim ("sent" line, write, crate answer, result
+//   line);
 // - an append that rotates the journal (five files kept), with a 1 MB limit so it happens often.
 #include "common/SimulatorProcess.h"
 #include "controller/SnmpController.h"

@@ -19,6 +19,7 @@
 #include "device/WriteJournal.h"
 #include "dialogs/DialogOverview.h"
 
+#include "common/JournalLines.h"
 #include "common/SimulatorProcess.h"
 
 #include <QAction>
@@ -26,6 +27,7 @@
 #include <QComboBox>
 #include <QDeadlineTimer>
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
@@ -125,6 +127,12 @@ public:
         informations.append(text);
         return QMessageBox::No;
     }
+    QString getSaveFileName(QWidget*, const QString&, const QString& dir, const QString&) override
+    {
+        prompts.append({dir, 0, 0, 0, 0, {}, -1, QLineEdit::Normal});
+        return next().toString();
+    }
+    void critical(QWidget*, const QString&, const QString& text) override { informations.append(text); }
     bool getAddress(QWidget*, const QString&, const QString&, QString* address) override
     {
         if (!addressAnswer.isEmpty())
@@ -498,10 +506,13 @@ void TesmarControlLiveTest::typedSetVoltageReachesCrate()
     QFile journal(WriteJournal::instance().filePath());
     QVERIFY(journal.open(QIODevice::ReadOnly) || journaled.isEmpty());
     journal.seek(journalBytes);
-    const QStringList lines = QString::fromUtf8(journal.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    const QStringList lines =
+        JournalLines::writes(QString::fromUtf8(journal.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts));
     QCOMPARE(lines.size(), journaled.isEmpty() ? 0 : 1);
     if (!lines.isEmpty())
-        QVERIFY2(lines.first().endsWith(QStringLiteral("\t%1\t6\t4711007\t").arg(m_simulator->host()) + journaled),
+        QVERIFY2(
+            lines.first().endsWith(
+                QStringLiteral("\t%1\t6\t4711007\t").arg(JournalWrite::snmpCrateAddress(m_simulator->host())) + journaled),
             qPrintable(lines.first()));
 }
 
@@ -537,7 +548,7 @@ void TesmarControlLiveTest::journalWindowFiltersByChannelAndResult()
     channel->setCurrentText(QStringLiteral("5"));
     QCOMPARE(shown(6), (QStringList{"99999 V", "on"}));
     result->setCurrentIndex(2); // refused
-    QCOMPARE(shown(8), QStringList{"wrongValue"});
+    QCOMPARE(shown(11), QStringList{"wrongValue"});
     result->setCurrentIndex(1); // ok
     channel->setCurrentIndex(0);
     QCOMPARE(shown(4), (QStringList{"5", "1"}));
@@ -545,6 +556,42 @@ void TesmarControlLiveTest::journalWindowFiltersByChannelAndResult()
     // A write while the window is open shows up, the filters kept.
     action("actionSetChannelOff")->trigger();
     QTRY_COMPARE_WITH_TIMEOUT(shown(6), (QStringList{"off", "off", "on", "on"}), 3000);
+
+    // A write whose program ended before its result: the intent shows.
+    result->setCurrentIndex(0);
+    JournalWrite inFlight;
+    inFlight.crateAddress = JournalWrite::snmpCrateAddress(m_simulator->host());
+    inFlight.slot = QStringLiteral("3");
+    inFlight.channel = QStringLiteral("2");
+    inFlight.quantity = QStringLiteral("switch");
+    inFlight.value = QStringLiteral("on");
+    QVERIFY(WriteJournal::instance().sent(&inFlight));
+    QTRY_COMPARE_WITH_TIMEOUT(shown(11).value(0), DialogJournal::noResultText(), 3000);
+    QCOMPARE(shown(4).value(0), QStringLiteral("2"));
+    QCOMPARE(shown(11).mid(1, 2), (QStringList{"ok", "ok"}));
+
+    // A journal that cannot be written: a red banner in both windows until a line is written
+    // again, which comes after the gap line.
+    auto* banner = m_window->findChild<QLabel*>(QStringLiteral("journalFailureBanner"));
+    auto* journalBanner = journal->findChild<QLabel*>(QStringLiteral("journalFailureBanner"));
+    QVERIFY(banner && journalBanner && !banner->isVisible() && !journalBanner->isVisible());
+    const QString path = WriteJournal::instance().filePath();
+    QVERIFY(QFile::rename(path, path + QStringLiteral(".aside")));
+    QVERIFY(QDir().mkdir(path));
+    action("actionSetChannelOn")->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(banner->isVisible() && journalBanner->isVisible(), 3000);
+    QVERIFY2(banner->text().contains(path), qPrintable(banner->text()));
+    QTRY_VERIFY_WITH_TIMEOUT(probe.switchedOn().value(1), 3000); // control goes on
+    QVERIFY(QDir().rmdir(path));
+    QVERIFY(QFile::rename(path + QStringLiteral(".aside"), path));
+    action("actionSetChannelOff")->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(!banner->isVisible() && !journalBanner->isVisible(), 3000);
+    result->setCurrentIndex(2);
+    channel->setCurrentIndex(0);
+    QTRY_VERIFY_WITH_TIMEOUT(shown(5).contains(QStringLiteral("journal gap")), 3000);
+    const int gapRow = int(shown(5).indexOf(QStringLiteral("journal gap")));
+    QVERIFY2(shown(6).at(gapRow).startsWith(QStringLiteral("4 lines (2 writes) not recorded from ")),
+        qPrintable(shown(6).at(gapRow)));
 }
 
 void TesmarControlLiveTest::editedCellIsLeftAloneByRefresh()
@@ -952,11 +999,13 @@ void TesmarControlLiveTest::channelContextMenu()
     QTRY_VERIFY(!texts.isEmpty());
 
     const QStringList expected{"Selected Channels Menu", "--", "Set Voltage...", "Set Current...", "--", "Set On", "Set Off",
-        "--", "Set Emergency Off", "Clear Emergency Off", "--", "Clear Events", "Status / Control..."};
+        "--", "Set Emergency Off", "Clear Emergency Off", "--", "Clear Events", "Status / Control...", "--",
+        "Set Current Alarm..."};
     QCOMPARE(texts, expected);
     QVERIFY(titleBold);
     QVERIFY(!enabled.first());
-    QVERIFY(!enabled.last()); // Status / Control... is for one channel only
+    QVERIFY(!enabled.at(12)); // Status / Control... is for one channel only
+    QVERIFY(enabled.last());
     CrateProbe probe(m_simulator->address(), 0);
     QTRY_COMPARE_WITH_TIMEOUT(probe.switchedOn().count(true), 2, 3000);
     QVERIFY(probe.switchedOn().at(1) && probe.switchedOn().at(2));
@@ -1418,6 +1467,46 @@ void TesmarControlLiveTest::currentAlarmAndTrends()
     QCOMPARE(marks->count(), 0);
     // Nothing was switched: both channels are still on, at their voltage.
     QCOMPARE(probe.switchedOn().mid(0, 2), (QVector<bool>{true, true}));
+
+    // An alarm set from the Channel menu for the chosen channels, journaled.
+    selectCells({{2, 0}, {3, 0}});
+    const QString unit = table()->horizontalHeaderItem(ChannelTable::ColumnCurrentMeasure)->text();
+    m_dialogs.answers = {0.25, 4};
+    action("actionSetCurrentAlarm")->trigger();
+    QCOMPARE(m_dialogs.prompts.size(), 2);
+    QVERIFY2(m_dialogs.prompts.at(0).label.startsWith(QStringLiteral("Current alarm of channel 2, 3: limit in ")),
+        qPrintable(m_dialogs.prompts.at(0).label));
+    const CurrentLimit set = m_window->trendRecorder()->alarms(0)->limit(3);
+    QCOMPARE(set.holdMs, qint64(4000));
+    QVERIFY2(set.limitA == 0.25e-3 || set.limitA == 0.25e-6, qPrintable(unit)); // mA or µA
+    QCOMPARE(m_window->trendRecorder()->alarms(0)->limit(2), set);
+    JournalLine limitLine;
+    QVERIFY(JournalLine::parse(WriteJournal::instance().latestLines(1).value(0), &limitLine));
+    QCOMPARE(QStringList({limitLine.slot, limitLine.channel, limitLine.quantity, limitLine.source, limitLine.result}),
+        (QStringList{"0", "3", "current alarm limit", "command", "ok"}));
+
+    // The module's measurements exported: default name in the documents folder, the file as chosen.
+    m_dialogs.prompts.clear();
+    const QString exported = exports.filePath(QStringLiteral("logbook.csv"));
+    m_dialogs.answers = {QStringLiteral("Last 10 minutes"), exported};
+    action("actionExportMeasurements")->trigger();
+    QCOMPARE(m_dialogs.prompts.size(), 2);
+    QVERIFY2(m_dialogs.prompts.at(1).label.startsWith(
+                 QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation) + "/measurements-slot-0-4711001-"),
+        qPrintable(m_dialogs.prompts.at(1).label));
+    QFile logbook(exported);
+    QVERIFY(logbook.open(QIODevice::ReadOnly));
+    const QStringList rows = QString::fromUtf8(logbook.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QVERIFY(rows.contains(QStringLiteral("# serial number,4711001")) && rows.contains(QStringLiteral("# channels,4")));
+    // Channel 0 on at 1000 V with its status word.
+    QVERIFY(!rows.filter(QRegularExpression(QStringLiteral("Z,0,0,1000,[0-9.]+,.*,0x[0-9a-f]{4}$"))).isEmpty());
+    // A file that cannot be written: the message names it with the reason.
+    m_dialogs.answers = {QStringLiteral("Last hour"), exports.path()};
+    m_dialogs.informations.clear();
+    action("actionExportMeasurements")->trigger();
+    QCOMPARE(m_dialogs.informations.size(), 1);
+    QVERIFY2(m_dialogs.informations.first().contains(exports.path() + QStringLiteral(" cannot be written: ")),
+        qPrintable(m_dialogs.informations.first()));
 
     // A module that does not answer alarms on nothing, whatever its last reading was.
     QVERIFY(m_simulator->command(QStringLiteral("silent on")));

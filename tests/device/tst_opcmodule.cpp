@@ -2,6 +2,7 @@
 // alarms, delayed trips on variable groups and an unanswering server, against the stand-in
 // OPC server through our controller. Raw item values are read and written through the same
 // controller, as the server holds them.
+#include "common/JournalLines.h"
 #include "common/OpcStandInConfig.h"
 
 #include "controller/OpcController.h"
@@ -70,8 +71,8 @@ private:
     // The journal's latest line about `m` (tests running side by side share the journal).
     static QString latestJournalLine(OpcModule& m)
     {
-        const QStringList lines =
-            WriteJournal::instance().latestLines(50).filter(QLatin1Char('\t') + m.address() + QLatin1Char('\t'));
+        const QStringList lines = JournalLines::writes(
+            WriteJournal::instance().latestLines(100).filter(QLatin1Char('\t') + m.address() + QLatin1Char('\t')));
         return lines.value(lines.size() - 1);
     }
     std::unique_ptr<OpcController> m_controller;
@@ -567,7 +568,8 @@ private slots:
         // A switch-off that did not reach the crate is no switch-off, and the journal says so.
         QVERIFY(!crate.setPowerOn(false));
         QCOMPARE(crate.lastError(), QStringLiteral("no answer"));
-        const QStringList lines = WriteJournal::instance().latestLines(50).filter(QStringLiteral("\tcrate\tmain switch\t"));
+        const QStringList lines =
+            JournalLines::writes(WriteJournal::instance().latestLines(100).filter(QStringLiteral("\tcrate\tmain switch\t")));
         QCOMPARE(lines.value(lines.size() - 1).section(QLatin1Char('\t'), 5),
             QStringLiteral("main switch\toff\twindow\tno answer"));
     }

@@ -1,6 +1,7 @@
 // The SNMP module and crate end to end: our library against the crate simulator.
 #include "CrateFixture.h"
 
+#include "common/JournalLines.h"
 #include "controller/SnmpController.h"
 #include "device/Resolution.h"
 #include "device/SnmpCrate.h"
@@ -88,8 +89,9 @@ private:
         return false;
     }
 
-    // Journal lines of the crate at `address` appended since the journal had `bytes` bytes, without
-    // their time (other test programs may write into the same journal).
+    // Writes journaled for the crate at `address` since the journal had `bytes` bytes, each a
+    // "sent" line and its result (JournalLines), without their time (other test programs may write
+    // into the same journal).
     static QStringList journalSince(qint64 bytes, const QString& address)
     {
         QFile journal(WriteJournal::instance().filePath());
@@ -97,7 +99,8 @@ private:
             return {};
         journal.seek(bytes);
         QStringList lines = QString::fromUtf8(journal.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-        lines = lines.filter(QLatin1Char('\t') + address + QLatin1Char('\t'));
+        lines = JournalLines::writes(
+            lines.filter(QLatin1Char('\t') + JournalWrite::snmpCrateAddress(address) + QLatin1Char('\t')));
         for (QString& line : lines)
             line = line.section(QLatin1Char('\t'), 4);
         return lines;
@@ -465,11 +468,11 @@ private slots:
         journal.seek(journalBytes);
         // Other programs (tests running side by side) may write into the same journal: only this
         // crate's lines count.
-        const QString crateAddress = readOnly ? readOnly->address()
-            : m == m_statusModule.get()       ? m_statusCrate->controller()->address()
-                                              : controller()->address();
+        const QString crateAddress = JournalWrite::snmpCrateAddress(readOnly ? readOnly->address()
+                : m == m_statusModule.get()                                  ? m_statusCrate->controller()->address()
+                                                                             : controller()->address());
         QStringList lines = QString::fromUtf8(journal.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-        lines = lines.filter(QLatin1Char('\t') + crateAddress + QLatin1Char('\t'));
+        lines = JournalLines::writes(lines.filter(QLatin1Char('\t') + crateAddress + QLatin1Char('\t')));
         QVERIFY2(lines.size() == (journaled.isEmpty() ? 0 : 1), qPrintable(lines.join(QLatin1Char('\n'))));
         if (!lines.isEmpty()) {
             const QStringList fields = lines.first().split(QLatin1Char('\t'));
@@ -1145,11 +1148,12 @@ private slots:
         auto m = module(2);
         QTRY_VERIFY_WITH_TIMEOUT(m->connected(), 10000);
         // Each crate write is a journal line of the crate itself (the time cut off).
-        QStringList lines = WriteJournal::instance().latestLines(3);
+        QStringList lines = JournalLines::writes(WriteJournal::instance().latestLines(6));
         for (QString& line : lines)
             line = line.section(QLatin1Char('\t'), 1);
-        const QString crateLine =
-            QStringLiteral("%1\t-\t%2\tcrate\t").arg(controller()->address()).arg(crate.serialNumber());
+        const QString crateLine = QStringLiteral("%1\t-\t%2\tcrate\t")
+                                      .arg(JournalWrite::snmpCrateAddress(controller()->address()))
+                                      .arg(crate.serialNumber());
         QCOMPARE(lines,
             (QStringList{crateLine + "fan speed\t2400 rpm\twindow\tok", crateLine + "main switch\toff\twindow\tok",
                 crateLine + "main switch\ton\twindow\tok"}));

@@ -1,19 +1,24 @@
 // Channel histories and current alarms: folding into 10 s points, the 24 h bound and gaps on
-// simulated time; the alarm rules read by read; limits in the settings; and the recorder fed by
-// a session's poller against the simulated crate.
+// simulated time; the alarm rules read by read; limits in the settings; the export of a
+// module's measurements; and the recorder fed by a session's poller against the simulated crate.
 #include "CrateFixture.h"
 
 #include "device/BaseModule.h"
 #include "device/ChannelHistory.h"
 #include "device/CurrentAlarms.h"
 #include "device/DeviceSession.h"
+#include "device/MeasurementExport.h"
 #include "device/ModuleSnapshot.h"
 #include "device/SnmpControllerFactory.h"
 #include "device/TrendRecorder.h"
+#include "device/WriteJournal.h"
 
+#include <QDir>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <cmath>
@@ -222,6 +227,67 @@ private slots:
 
     // Two modules that both report serial number 0, one with a channel on a low load: each keeps
     // its own history, the alarm fires on the loaded one only, and both survive a rediscovery.
+    // The export names the module and its units, gives UTC times, the set values and status in
+    // force at each read, and leaves empty what was not read.
+    void exportOfMeasurements()
+    {
+        ChannelHistory history(2);
+        ChannelStateLog states(2);
+        const float voltages[] = {100.0f, 200.0f};
+        const float currents[] = {1e-6f, notRead};
+        history.append(startMs, voltages, currents);
+        states.append(startMs, 0, 100.0f, 5e-6f, 0x0009);
+        // The set value changes; the second channel is not read here.
+        const float later[] = {150.0f, notRead};
+        history.append(startMs + 500, later, currents);
+        states.append(startMs + 500, 0, 150.0f, 5e-6f, 0x0009);
+        // A stretch without reads, then one more.
+        history.append(startMs + 10000, voltages, currents);
+        states.append(startMs + 10000, 0, 150.0f, 5e-6f, 0x0009); // unchanged: no new entry
+        QCOMPARE(states.at(0, startMs + 499).voltageSetV, 100.0f);
+        QCOMPARE(states.at(0, startMs + 10000).atMs, startMs + 500);
+        QVERIFY(!states.at(1, startMs).isKnown());
+
+        const ModuleIdentity module{
+            QStringLiteral("127.0.0.1:1161"), QStringLiteral("Slot 3"), QStringLiteral("E08F2"), 4711004, 2};
+        const qint64 wallOffsetMs = QDateTime(QDate(2026, 12, 7), QTime(20, 0), Qt::UTC).toMSecsSinceEpoch() - startMs;
+        const QStringList lines =
+            QString::fromUtf8(MeasurementExport::csv(module, history, states, startMs, startMs + 20000, wallOffsetMs))
+                .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QCOMPARE(lines.mid(1, 4),
+            (QStringList{"# crate,127.0.0.1:1161", "# slot,Slot 3", "# serial number,4711004", "# channels,2"}));
+        QVERIFY(lines.at(5).startsWith(QStringLiteral("# units,time ISO 8601 UTC; voltage V; current A")));
+        QCOMPARE(lines.at(6), QStringLiteral("# from,2026-12-07T20:00:00.000Z"));
+        QCOMPARE(lines.at(8),
+            QStringLiteral("time,channel,period,voltage set,voltage measured,voltage min,voltage max,current set,"
+                           "current measured,current min,current max,status"));
+        QCOMPARE(lines.mid(9),
+            (QStringList{
+                "2026-12-07T20:00:00.000Z,0,0,100,100,100,100,5e-06,1e-06,1e-06,1e-06,0x0009",
+                "2026-12-07T20:00:00.500Z,0,0,150,150,150,150,5e-06,1e-06,1e-06,1e-06,0x0009",
+                // The gap: nothing read, nothing given.
+                "2026-12-07T20:00:00.500Z,0,0,,,,,,,,,",
+                "2026-12-07T20:00:10.000Z,0,0,150,100,100,100,5e-06,1e-06,1e-06,1e-06,0x0009",
+                // Channel 1: its voltage read, its current and set values never.
+                "2026-12-07T20:00:00.000Z,1,0,,200,200,200,,,,,",
+                "2026-12-07T20:00:00.500Z,1,0,,,,,,,,,",
+                "2026-12-07T20:00:00.500Z,1,0,,,,,,,,,",
+                "2026-12-07T20:00:10.000Z,1,0,,200,200,200,,,,,",
+            }));
+        QCOMPARE(MeasurementExport::defaultFileName(module, QDateTime(QDate(2026, 12, 7), QTime(21, 5), Qt::UTC)),
+            QStringLiteral("measurements-slot-3-4711004-2026-12-07-2105.csv"));
+
+        // A file that cannot be written: the full path and why.
+        QTemporaryDir folder;
+        QString error;
+        QVERIFY(MeasurementExport::write(folder.filePath(QStringLiteral("a.csv")), "x\n", &error));
+        QVERIFY(QDir(folder.path()).mkdir(QStringLiteral("taken.csv")));
+        QVERIFY(!MeasurementExport::write(folder.filePath(QStringLiteral("taken.csv")), "x\n", &error));
+        QVERIFY2(error.startsWith(folder.filePath(QStringLiteral("taken.csv")) + QStringLiteral(" cannot be written: "))
+                && error.size() > folder.filePath(QStringLiteral("taken.csv")).size() + 21,
+            qPrintable(error));
+    }
+
     void recorderFollowsThePoller()
     {
         CrateFixture crate(QStringLiteral(R"([
@@ -243,8 +309,13 @@ private slots:
             QVERIFY(module->setChannelOn(0));
         }
         QSignalSpy alarmsChanged(&recorder, &TrendRecorder::alarmsChanged);
+        QSignalSpy fired(&recorder, &TrendRecorder::alarmFired);
+        QSignalSpy acknowledged(&recorder, &TrendRecorder::alarmAcknowledged);
         QTRY_VERIFY_WITH_TIMEOUT(recorder.alarms(0)->alarm(0), 5000);
         QVERIFY(alarmsChanged.count() > 0);
+        QCOMPARE(fired.count(), 1);
+        QCOMPARE(fired.at(0).at(0).value<ModuleIdentity>().address, QStringLiteral("Slot 1"));
+        QCOMPARE(fired.at(0).at(1).toInt(), 0);
         QTest::qWait(1000); // the other module is read as long: it stays without alarm
         QVERIFY(!recorder.alarms(1)->anyAlarm());
         QCOMPARE(recorder.activeAlarms().size(), 1);
@@ -266,6 +337,17 @@ private slots:
         QVERIFY(recorder.alarms(0)->alarm(0));
         QCOMPARE(recorder.acknowledge(0, {0, 1}), 1);
         QVERIFY(recorder.activeAlarms().isEmpty());
+        QCOMPARE(acknowledged.count(), 1);
+        QCOMPARE(acknowledged.at(0).at(1).toInt(), 0);
+
+        // The set values and status of each read, as the export gives them.
+        const qint64 exportNow = ModuleSnapshot::nowMs();
+        const QStringList rows =
+            QString::fromUtf8(MeasurementExport::csv(recorder.identity(0), *recorder.history(0), *recorder.states(0),
+                                  exportNow - 1000, exportNow, QDateTime::currentMSecsSinceEpoch() - exportNow))
+                .split(QLatin1Char('\n'), Qt::SkipEmptyParts)
+                .filter(QRegularExpression(QStringLiteral("^\\d{4}-.*Z,0,0,1000,")));
+        QVERIFY2(!rows.isEmpty(), "no read of channel 0 with its voltage set");
         // Still above the limit: no new alarm until the current returned below it.
         QTest::qWait(1000);
         QVERIFY(!recorder.alarms(0)->alarm(0));
@@ -273,6 +355,12 @@ private slots:
         // Limits are kept per serial number: both modules take a new one.
         recorder.setCurrentLimit(1, 0, CurrentLimit{0.05e-3, 0});
         QCOMPARE(recorder.alarms(0)->limit(0), (CurrentLimit{0.05e-3, 0}));
+        // The change is journaled with the module's place.
+        JournalLine line;
+        QVERIFY(JournalLine::parse(WriteJournal::instance().latestLines(1).value(0), &line));
+        QCOMPARE(QStringList({line.crateAddress, line.slot, line.channel, line.quantity, line.value, line.result}),
+            (QStringList{JournalWrite::snmpCrateAddress(crate.simulator().address()), "4", "0", "current alarm limit",
+                "5e-05 A for 0 s", "ok"}));
         QCOMPARE(CurrentLimitSettings::load(0, 4).at(0), (CurrentLimit{0.05e-3, 0}));
         QTRY_VERIFY_WITH_TIMEOUT(recorder.activeAlarms().size() == 2, 3000);
     }

@@ -513,7 +513,7 @@ private slots:
         for (const Cycle& cycle : m_bus->writes)
             QVERIFY2(cycle.first - quint32(base) < window, qPrintable(QString::number(cycle.first, 16)));
         QVERIFY(m_bus->reads.isEmpty());
-        QVERIFY(!module->written(module->writeWord(window, 1), -1, "test", QString()));
+        QVERIFY(!module->written(-1, "test", QString(), [&] { return module->writeWord(window, 1); }));
         QCOMPARE(module->lastError(), QStringLiteral("register outside the module's window of %1 bytes").arg(window));
         // The last word of the window is the module's own.
         QCOMPARE(module->writeWord(window - 2, 0), 0);

@@ -1,6 +1,6 @@
 // tesmar-script end to end against the crate simulator: the manual's ramp example, what goes to
 // standard output and error, the exit status of each way a run can end, what a script's calls
-// send and read, and the signals that end it.
+// send and read, the signals that end it, and the journal line of a write that a kill interrupted.
 #include "app/IsolatedSettings.h"
 #include "common/SimulatorProcess.h"
 
@@ -9,6 +9,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSettings>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -211,6 +212,61 @@ private slots:
     {
         QCOMPARE(run({"--version"}), 0);
         QCOMPARE(m_lines, QStringList{"tesmar-script 1.0.8.6"});
+    }
+
+    // Killed while a write waits for the crate's answer, the program leaves the write's "sent"
+    // line in the journal, naming the crate as the window does (host and port).
+    void killDuringWriteLeavesTheIntent()
+    {
+        QTemporaryDir folder;
+        const QString file = folder.filePath(QStringLiteral("script.js"));
+        QFile out(file);
+        QVERIFY(out.open(QIODevice::WriteOnly));
+        out.write("script.print('connected'); script.delay(1000); mod.setChannelVoltageSet(1, 123.5);");
+        out.close();
+        // The program's journal in a data folder of this test's own.
+        const QByteArray dataHome = qgetenv("XDG_DATA_HOME");
+        qputenv("XDG_DATA_HOME", folder.filePath(QStringLiteral("data")).toLocal8Bit());
+        const auto restoreDataHome = qScopeGuard([&dataHome] {
+            if (dataHome.isNull())
+                qunsetenv("XDG_DATA_HOME");
+            else
+                qputenv("XDG_DATA_HOME", dataHome);
+        });
+        const QString journalPath = folder.filePath(QStringLiteral("data/Tesmar/tesmarcontrol/journal.txt"));
+        const auto writeLines = [&journalPath] {
+            QFile journal(journalPath);
+            QStringList lines;
+            if (journal.open(QIODevice::ReadOnly))
+                lines = QString::fromUtf8(journal.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+            return lines.filter(QStringLiteral("\tvoltage set\t123.5 V\t"));
+        };
+        QVERIFY(writeLines().isEmpty());
+
+        // Every answer of the crate takes 2 s: the kill lands while the write is in flight.
+        qputenv("TESMAR_SNMP_TIMEOUT_MS", "20000");
+        qputenv("TESMAR_SNMP_RETRIES", "0");
+        QProcess process;
+        process.start(QStringLiteral(TESMAR_SCRIPT_PATH), {"--crate", m_simulator.address(), "--slot", "3", file});
+        qunsetenv("TESMAR_SNMP_TIMEOUT_MS");
+        qunsetenv("TESMAR_SNMP_RETRIES");
+        QByteArray output;
+        QTRY_VERIFY2_WITH_TIMEOUT((output += process.readAllStandardOutput()).contains("connected"),
+            (output + process.readAllStandardError()).constData(), 20000);
+        QVERIFY(m_simulator.command(QStringLiteral("delay 2000")));
+        QTRY_VERIFY_WITH_TIMEOUT(!writeLines().isEmpty(), 20000);
+        ::kill(pid_t(process.processId()), SIGKILL);
+        QVERIFY(process.waitForFinished(10000));
+        QVERIFY(m_simulator.command(QStringLiteral("delay 0")));
+
+        const QStringList lines = writeLines();
+        QCOMPARE(lines.size(), 1);
+        const QStringList fields = lines.first().split(QLatin1Char('\t'));
+        QCOMPARE(fields.size(), 13);
+        QCOMPARE(fields.at(1), m_simulator.address()); // "127.0.0.1:port"
+        QCOMPARE(fields.mid(2, 1) + fields.mid(4, 1), (QStringList{"3", "1"}));
+        QCOMPARE(fields.at(10), QStringLiteral("tesmar-script"));
+        QCOMPARE(fields.at(12), QStringLiteral("sent"));
     }
 
 private:

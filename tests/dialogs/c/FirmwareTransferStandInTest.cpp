@@ -43,7 +43,8 @@ int hexLinesJournaled()
     QFile file(WriteJournal::defaultFilePath());
     if (!file.open(QIODevice::ReadOnly))
         return 0;
-    return int(file.readAll().count("\thex line\t"));
+    // Each line sent is a "sent" line and its result line.
+    return int(file.readAll().count("\thex line\t")) / 2;
 }
 
 } // namespace
