@@ -1068,7 +1068,8 @@ private slots:
     }
 
     // A crate write is taken or says why not, and its journal line says the same. A write with a
-    // community the crate does not know gets no answer at all: that is not a refusal.
+    // community the crate does not know gets no answer at all (while reads are answered): that is
+    // not a refusal but "write not answered".
     void crateWriteResults_data()
     {
         QTest::addColumn<QString>("access"); // "", "silent" or the write community
@@ -1077,7 +1078,7 @@ private slots:
         QTest::newRow("taken") << "" << true << "";
         QTest::newRow("crate silent") << "silent" << false << "no answer";
         QTest::newRow("read community") << "public" << false << "noAccess";
-        QTest::newRow("unknown community") << "nosuchcommunity" << false << "no answer";
+        QTest::newRow("unknown community") << "nosuchcommunity" << false << "write not answered";
     }
 
     void crateWriteResults()
