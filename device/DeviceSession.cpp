@@ -28,6 +28,7 @@ bool DeviceSession::connectTo(const QString& address)
     m_controller = m_factory->createController();
     if (!m_controller || !m_controller->open(address))
         return false;
+    emit connected(m_controller->address());
     m_modules = m_factory->discoverModules(m_controller);
     m_crates = m_factory->createCrates(m_controller);
     m_currentModuleIndex = m_modules.isEmpty() ? -1 : 0;
@@ -46,7 +47,10 @@ void DeviceSession::release()
         return;
     m_poller->clearDevices();
     m_crates.clear();
+    const bool wasOpen = m_controller != nullptr;
     m_controller.reset();
+    if (wasOpen)
+        emit disconnected();
 }
 
 void DeviceSession::releaseModules()

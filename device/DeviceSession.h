@@ -73,6 +73,10 @@ public:
     void readCurrentModuleOnce(QObject* receiver, ModuleRead read);
 
 signals:
+    // The controller opened `address` (before the discovery's modulesDiscovered()).
+    void connected(const QString& address);
+    // The controller of the previous connection goes.
+    void disconnected();
     void modulesAboutToBeReleased();
     void modulesReleased();
     void modulesDiscovered();

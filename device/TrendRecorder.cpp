@@ -1,8 +1,10 @@
 #include "device/TrendRecorder.h"
 
 #include "controller/BaseController.h"
+#include "device/Archive.h"
 #include "device/BaseModule.h"
 #include "device/DeviceSession.h"
+#include "device/EventLog.h"
 #include "device/ModuleSnapshot.h"
 
 #include <QHashFunctions>
@@ -124,12 +126,17 @@ int TrendRecorder::acknowledge(int moduleIndex, const QList<int>& channels)
     Record* record = recordOf(moduleIndex);
     if (!record)
         return 0;
-    int acknowledged = 0;
-    for (int channel : channels)
-        acknowledged += record->alarms.acknowledge(channel) ? 1 : 0;
-    if (acknowledged)
-        emit alarmsChanged();
-    return acknowledged;
+    QList<int> acknowledged;
+    for (int channel : channels) {
+        if (record->alarms.acknowledge(channel))
+            acknowledged.append(channel);
+    }
+    if (acknowledged.isEmpty())
+        return 0;
+    emit alarmsChanged();
+    for (int channel : std::as_const(acknowledged))
+        emit alarmAcknowledged(moduleIndex, channel);
+    return int(acknowledged.size());
 }
 
 QList<TrendRecorder::ActiveAlarm> TrendRecorder::activeAlarms() const
@@ -149,6 +156,14 @@ QList<TrendRecorder::ActiveAlarm> TrendRecorder::activeAlarms() const
         }
     }
     return active;
+}
+
+QString TrendRecorder::archiveKey(int moduleIndex) const
+{
+    const Record* record = recordOf(moduleIndex);
+    if (!record)
+        return {};
+    return ArchiveStore::moduleKey(record->identity.crateAddress, record->identity.address, record->identity.serialNumber);
 }
 
 size_t TrendRecorder::memoryBytes() const
@@ -189,8 +204,25 @@ void TrendRecorder::record(int moduleIndex, const ModuleSnapshot& snapshot)
         m_currents[size_t(channel)] = float(reading.currentMeasure * amperesPerUnit);
     }
     record->history.append(snapshot.channelsReadAtMs, m_voltages.data(), m_currents.data());
+    if (m_archive) {
+        ArchiveReading reading;
+        reading.module = archiveKey(moduleIndex);
+        reading.atUtcMs = EventLog::utcOf(snapshot.channelsReadAtMs);
+        reading.values.resize(2 * channels);
+        for (int channel = 0; channel < channels; ++channel) {
+            reading.values[2 * channel] = m_voltages[size_t(channel)];
+            reading.values[2 * channel + 1] = m_currents[size_t(channel)];
+        }
+        m_archive->addReading(std::move(reading));
+    }
     const bool fired = record->alarms.update(snapshot.channelsReadAtMs, m_currents.data());
     emit recorded(moduleIndex);
-    if (fired)
+    if (fired) {
         emit alarmsChanged();
+        for (int channel = 0; channel < channels; ++channel) {
+            const CurrentAlarms::Channel& state = record->alarms.channel(channel);
+            if (state.alarm && state.firedAtMs == snapshot.channelsReadAtMs)
+                emit alarmFired(moduleIndex, channel);
+        }
+    }
 }

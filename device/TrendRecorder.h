@@ -12,6 +12,7 @@
 
 #include <memory>
 
+class Archive;
 class DeviceSession;
 struct ModuleSnapshot;
 
@@ -73,6 +74,13 @@ public:
     // Every alarm of every module, in the order of the modules' first read and channel.
     QList<ActiveAlarm> activeAlarms() const;
 
+    // Writes every recorded read into `archive` as well (null: none); it must outlive the recorder
+    // or be unset first.
+    void setArchive(Archive* archive) { m_archive = archive; }
+    Archive* archive() const { return m_archive; }
+    // The archive's key of module `moduleIndex`; empty without one.
+    QString archiveKey(int moduleIndex) const;
+
     // Bytes held by every history.
     size_t memoryBytes() const;
 
@@ -83,6 +91,9 @@ signals:
     void recorded(int moduleIndex);
     // An alarm fired or was acknowledged, or a limit changed.
     void alarmsChanged();
+    // One channel's alarm fired (after alarmsChanged) or was acknowledged.
+    void alarmFired(int moduleIndex, int channel);
+    void alarmAcknowledged(int moduleIndex, int channel);
 
 private:
     struct Record
@@ -106,6 +117,7 @@ private:
     Record* recordOf(int moduleIndex) const;
 
     QPointer<DeviceSession> m_session;
+    Archive* m_archive = nullptr;
     QHash<ModuleIdentity, std::shared_ptr<Record>> m_records;
     QVector<Record*> m_current; // by index in the session's module list
     quint64 m_nextOrder = 0;

@@ -11,6 +11,8 @@ packages=(
   libsnmp-dev snmp
   xvfb xauth
   clang-format git
+  libqt6sql6-sqlite libqt6sql6-psql
+  postgresql
 )
 
 missing=()
