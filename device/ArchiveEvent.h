@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QMetaType>
 #include <QString>
 #include <QStringList>
 #include <QVector>
@@ -24,6 +25,7 @@ struct ArchiveEvent
     float currentSet = std::numeric_limits<float>::quiet_NaN();
     float currentMeasured = std::numeric_limits<float>::quiet_NaN();
 };
+Q_DECLARE_METATYPE(ArchiveEvent)
 
 // The kinds of events, by the names they are stored and shown with.
 namespace EventKind {

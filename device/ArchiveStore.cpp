@@ -82,6 +82,15 @@ QString ArchiveStore::failure(const QString& what, const QString& reason) const
 bool ArchiveStore::open(QString* error)
 {
     close();
+    // Closed only after every handle of the connection (in openConnection) is gone.
+    if (openConnection(error))
+        return true;
+    close();
+    return false;
+}
+
+bool ArchiveStore::openConnection(QString* error)
+{
     QSqlDatabase db = QSqlDatabase::addDatabase(m_settings.driver, m_connection);
     if (!db.isValid()) {
         *error = failure(QStringLiteral("no Qt SQL driver"), m_settings.driver);
@@ -106,7 +115,6 @@ bool ArchiveStore::open(QString* error)
     }
     if (!db.open()) {
         *error = failure(QStringLiteral("cannot be opened"), db.lastError().text());
-        close();
         return false;
     }
     m_open = true;
@@ -114,16 +122,11 @@ bool ArchiveStore::open(QString* error)
         QSqlQuery mode(db);
         if (!mode.exec(QStringLiteral("PRAGMA journal_mode=WAL")) || !mode.next()) {
             *error = failure(QStringLiteral("cannot be used (locked or not a database)"), mode.lastError().text());
-            close();
             return false;
         }
         exec(QStringLiteral("PRAGMA synchronous=NORMAL"), error);
     }
-    if (!createSchema(error)) {
-        close();
-        return false;
-    }
-    return true;
+    return createSchema(error);
 }
 
 void ArchiveStore::close()

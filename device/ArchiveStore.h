@@ -69,6 +69,7 @@ public:
     static QString moduleKey(const QString& crate, const QString& address, int serialNumber);
 
 private:
+    bool openConnection(QString* error);
     bool exec(const QString& statement, QString* error);
     bool createSchema(QString* error);
     bool foldHour(const QString& module, qint64 hourUtcMs, QString* error);

@@ -114,6 +114,7 @@ void EventLog::takeModules()
         const int channels = qMax(0, module->channelNumber());
         state.status.fill(0, channels);
         state.known.fill(false, channels);
+        state.previous.resize(channels);
         if (!before.remove(keyOf(state.address, state.serialNumber)))
             record(moduleEvent(state, EventKind::moduleFound));
         modules.append(state);
@@ -194,8 +195,10 @@ void EventLog::onModulePublished(int moduleIndex)
             continue;
         const quint32 before = module.status.at(channel);
         const bool wasKnown = module.known.at(channel);
+        const ChannelReading previous = module.previous.at(channel);
         module.status[channel] = reading.status;
         module.known[channel] = true;
+        module.previous[channel] = reading;
         if (!wasKnown)
             continue;
         const auto channelEvent = [&](const QString& kind) {
@@ -206,6 +209,11 @@ void EventLog::onModulePublished(int moduleIndex)
             event.voltageMeasured = float(reading.voltageMeasure * voltsPerUnit);
             event.currentSet = float(reading.currentSet * amperesPerUnit);
             event.currentMeasured = float(reading.currentMeasure * amperesPerUnit);
+            // A trip switches the channel off at once: the read before says what led to it.
+            if (EventKind::trips().contains(kind))
+                event.detail = QStringLiteral("read before: %1 V, %2 A")
+                                   .arg(double(previous.voltageMeasure * voltsPerUnit), 0, 'g', 5)
+                                   .arg(double(previous.currentMeasure * amperesPerUnit), 0, 'g', 4);
             record(event);
         };
         for (const WatchedBit& watched : watchedBits) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "device/ArchiveEvent.h"
+#include "device/ChannelReading.h"
 
 #include <QHash>
 #include <QObject>
@@ -57,6 +58,7 @@ private:
         int serialNumber = 0;
         QVector<quint32> status; // of the latest complete read per channel
         QVector<bool> known;
+        QVector<ChannelReading> previous; // the read before, for what led to a trip
         qint64 lastReadMs = -1;
         bool connected = true;
     };
