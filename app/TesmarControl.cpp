@@ -12,7 +12,9 @@
 #include "device/BaseModule.h"
 #include "device/ControllerFactory.h"
 #include "device/ControllerKinds.h"
+#include "device/Archive.h"
 #include "device/DeviceSession.h"
+#include "device/EventLog.h"
 #include "device/TrendRecorder.h"
 #include "device/WriteJournal.h"
 
@@ -128,6 +130,7 @@ TesmarControl::TesmarControl(std::unique_ptr<ControllerFactory> factory, const Q
     statusBar()->addPermanentWidget(statusLabelMiddle);
     statusBar()->addPermanentWidget(statusLabelController);
     setUpTrends();
+    setUpHistory();
 
     crateIpAddress = storedCrateAddress();
     claimCrateAddress();
