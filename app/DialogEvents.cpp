@@ -190,14 +190,7 @@ void DialogEvents::showEvents(const QVector<ArchiveEvent>& events, const QString
 
 QString DialogEvents::currentText(float amperes)
 {
-    if (std::isnan(amperes))
-        return {};
-    const double value = std::fabs(double(amperes));
-    if (value > 0 && value < 1e-3)
-        return QStringLiteral("%1 µA").arg(double(amperes) * 1e6, 0, 'f', 3);
-    if (value > 0 && value < 1)
-        return QStringLiteral("%1 mA").arg(double(amperes) * 1e3, 0, 'f', 4);
-    return QStringLiteral("%1 A").arg(double(amperes), 0, 'f', 6);
+    return amperesText(amperes);
 }
 
 bool DialogEvents::exportCsv(const QString& path, QString* error) const

@@ -27,6 +27,19 @@ struct ArchiveEvent
 };
 Q_DECLARE_METATYPE(ArchiveEvent)
 
+// A current in amperes for people: "1.0000 mA", "6.002 µA"; empty for no value.
+inline QString amperesText(float amperes)
+{
+    if (amperes != amperes)
+        return {};
+    const double value = amperes < 0 ? -double(amperes) : double(amperes);
+    if (value > 0 && value < 1e-3)
+        return QStringLiteral("%1 µA").arg(double(amperes) * 1e6, 0, 'f', 3);
+    if (value > 0 && value < 1)
+        return QStringLiteral("%1 mA").arg(double(amperes) * 1e3, 0, 'f', 4);
+    return QStringLiteral("%1 A").arg(double(amperes), 0, 'f', 6);
+}
+
 // The kinds of events, by the names they are stored and shown with.
 namespace EventKind {
 // Channel status bits that came on (ramp ended: the ramping bit went off while the channel is on).

@@ -211,9 +211,9 @@ void EventLog::onModulePublished(int moduleIndex)
             event.currentMeasured = float(reading.currentMeasure * amperesPerUnit);
             // A trip switches the channel off at once: the read before says what led to it.
             if (EventKind::trips().contains(kind))
-                event.detail = QStringLiteral("read before: %1 V, %2 A")
-                                   .arg(double(previous.voltageMeasure * voltsPerUnit), 0, 'g', 5)
-                                   .arg(double(previous.currentMeasure * amperesPerUnit), 0, 'g', 4);
+                event.detail = QStringLiteral("read before: %1 V, %2")
+                                   .arg(double(previous.voltageMeasure * voltsPerUnit), 0, 'f', 1)
+                                   .arg(amperesText(float(previous.currentMeasure * amperesPerUnit)));
             record(event);
         };
         for (const WatchedBit& watched : watchedBits) {
