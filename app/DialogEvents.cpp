@@ -62,8 +62,8 @@ DialogEvents::DialogEvents(Archive* archive, DeviceSession* session, EventLog* l
     ui->comboKind->addItem(tr("Limits"), QStringList{EventKind::voltageLimit, EventKind::currentLimit});
     ui->comboKind->addItem(tr("Connection and power"),
         QStringList{EventKind::connected, EventKind::disconnected, EventKind::moduleFound, EventKind::moduleLost,
-            EventKind::moduleNotConnected, EventKind::moduleAnswers, EventKind::crateNotConnected,
-            EventKind::crateAnswers, EventKind::powerOff, EventKind::powerOn});
+            EventKind::moduleNotConnected, EventKind::moduleAnswers, EventKind::crateNotConnected, EventKind::crateAnswers,
+            EventKind::powerOff, EventKind::powerOn});
     ui->comboKind->insertSeparator(ui->comboKind->count());
     for (const QString& kind : EventKind::all())
         ui->comboKind->addItem(kind, QStringList{kind});
@@ -117,8 +117,8 @@ void DialogEvents::fillModules()
         for (BaseModule* module : m_session->modules()) {
             const int serial = module->serialNumber();
             const QString address = module->address();
-            ui->comboModule->addItem(serial ? QStringLiteral("%1 (%2)").arg(address).arg(serial) : address,
-                QVariantList{address, serial});
+            ui->comboModule->addItem(
+                serial ? QStringLiteral("%1 (%2)").arg(address).arg(serial) : address, QVariantList{address, serial});
         }
     }
     const int again = ui->comboModule->findText(chosen);
@@ -183,8 +183,9 @@ void DialogEvents::showEvents(const QVector<ArchiveEvent>& events, const QString
         }
     }
     ui->table->resizeColumnsToContents();
-    ui->labelCount->setText(events.size() >= filter().limit ? tr("The newest %n events are shown.", nullptr, int(events.size()))
-                                                            : tr("%n event(s).", nullptr, int(events.size())));
+    ui->labelCount->setText(events.size() >= filter().limit
+            ? tr("The newest %n events are shown.", nullptr, int(events.size()))
+            : tr("%n event(s).", nullptr, int(events.size())));
     emit reloaded();
 }
 
@@ -205,11 +206,10 @@ bool DialogEvents::exportCsv(const QString& path, QString* error) const
            "current_measured_A,detail\n";
     const auto number = [](float value) { return std::isnan(value) ? QString() : QString::number(double(value), 'g', 7); };
     for (const ArchiveEvent& event : m_events) {
-        const QStringList fields = {
-            QDateTime::fromMSecsSinceEpoch(event.atUtcMs, Qt::UTC).toString(Qt::ISODateWithMs), event.station, event.crate,
-            event.address, QString::number(event.serialNumber), event.channel >= 0 ? QString::number(event.channel) : QString(),
-            event.kind, number(event.voltageSet), number(event.voltageMeasured), number(event.currentSet),
-            number(event.currentMeasured), event.detail};
+        const QStringList fields = {QDateTime::fromMSecsSinceEpoch(event.atUtcMs, Qt::UTC).toString(Qt::ISODateWithMs),
+            event.station, event.crate, event.address, QString::number(event.serialNumber),
+            event.channel >= 0 ? QString::number(event.channel) : QString(), event.kind, number(event.voltageSet),
+            number(event.voltageMeasured), number(event.currentSet), number(event.currentMeasured), event.detail};
         QStringList quoted;
         for (const QString& field : fields)
             quoted << csvField(field);
@@ -226,8 +226,8 @@ bool DialogEvents::exportCsv(const QString& path, QString* error) const
 void DialogEvents::exportClicked()
 {
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    const QString suggested = folder + QStringLiteral("/events-%1.csv")
-                                           .arg(QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-HHmm")));
+    const QString suggested = folder
+        + QStringLiteral("/events-%1.csv").arg(QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-HHmm")));
     const QString path = m_dialogs->getSaveFileName(this, tr("Export Events"), suggested, tr("CSV files (*.csv)"));
     if (path.isEmpty())
         return;

@@ -24,8 +24,19 @@ class DialogEvents : public QDialog
 {
     Q_OBJECT
 public:
-    enum Column { ColumnTime, ColumnStation, ColumnModule, ColumnChannel, ColumnKind, ColumnVoltageSet,
-        ColumnVoltageMeasured, ColumnCurrentSet, ColumnCurrentMeasured, ColumnDetail, ColumnCount };
+    enum Column {
+        ColumnTime,
+        ColumnStation,
+        ColumnModule,
+        ColumnChannel,
+        ColumnKind,
+        ColumnVoltageSet,
+        ColumnVoltageMeasured,
+        ColumnCurrentSet,
+        ColumnCurrentMeasured,
+        ColumnDetail,
+        ColumnCount
+    };
 
     DialogEvents(Archive* archive, DeviceSession* session, EventLog* log, UserDialogs* dialogs, QWidget* parent = nullptr);
     ~DialogEvents() override;

@@ -29,10 +29,10 @@ class TrendTraces;
 
 // Measured voltage and current of the current module's channels over time, from the recorder's
 // history (what the refresh already read) and, before that, from the measurement archive (earlier
-// runs of the program): the channels ticked in the table, a span from 1 min to 30 days, a linear or logarithmic current axis, pause, export of the shown data as CSV and of
-// the charts as PNG. The table also holds each channel's current limit and hold time; a channel
-// in alarm is marked in the table and on the current chart (limit line and a mark where the
-// alarm fired), and "Acknowledge Alarms" clears the alarms of the module.
+// runs of the program): the channels ticked in the table, a span from 1 min to 30 days, a linear or logarithmic current
+// axis, pause, export of the shown data as CSV and of the charts as PNG. The table also holds each channel's current limit
+// and hold time; a channel in alarm is marked in the table and on the current chart (limit line and a mark where the alarm
+// fired), and "Acknowledge Alarms" clears the alarms of the module.
 //
 // The charts follow the history once a second while shown and not paused. Long spans are drawn
 // with one minimum and one maximum per pixel column, so a repaint costs the same whatever the

@@ -9,10 +9,10 @@
 
 #include "controller/BaseController.h"
 #include "controller/InstallLayout.h"
+#include "device/Archive.h"
 #include "device/BaseModule.h"
 #include "device/ControllerFactory.h"
 #include "device/ControllerKinds.h"
-#include "device/Archive.h"
 #include "device/DeviceSession.h"
 #include "device/EventLog.h"
 #include "device/TrendRecorder.h"

@@ -80,8 +80,10 @@ QString TesmarControl::channelEventToolTip(int row) const
     const ArchiveEvent event = events->latestChannelEvent(session->currentModuleIndex(), row);
     if (event.kind.isEmpty())
         return {};
-    QString text = tr("%1 at %2 UTC").arg(event.kind,
-        QDateTime::fromMSecsSinceEpoch(event.atUtcMs, Qt::UTC).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+    QString text =
+        tr("%1 at %2 UTC")
+            .arg(event.kind,
+                QDateTime::fromMSecsSinceEpoch(event.atUtcMs, Qt::UTC).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
     if (!std::isnan(event.voltageMeasured))
         text += tr(": %1 V set, %2 V and %3 measured")
                     .arg(double(event.voltageSet), 0, 'f', 1)

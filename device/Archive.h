@@ -57,8 +57,8 @@ public:
     // Queries run on the archive's thread after the pending batch is written; `result` is called
     // later in this object's thread unless `receiver` was destroyed.
     void findEvents(const EventFilter& filter, QObject* receiver, EventsResult result);
-    void findCurve(const QString& module, int channel, qint64 fromUtcMs, qint64 toUtcMs, QObject* receiver,
-        CurveResult result);
+    void findCurve(
+        const QString& module, int channel, qint64 fromUtcMs, qint64 toUtcMs, QObject* receiver, CurveResult result);
 
     // CPU time the archive's thread used, in milliseconds.
     qint64 threadCpuMs() const { return m_threadCpuMs.load(std::memory_order_relaxed); }

@@ -13,9 +13,9 @@
 struct ArchiveEvent
 {
     qint64 atUtcMs = 0;
-    QString station;  // host that recorded it (several stations may share one database)
-    QString crate;    // crate address as the connection names it
-    QString address;  // "Slot 3" or "VME BA 0x4000"; empty for crate and connection events
+    QString station; // host that recorded it (several stations may share one database)
+    QString crate;   // crate address as the connection names it
+    QString address; // "Slot 3" or "VME BA 0x4000"; empty for crate and connection events
     int serialNumber = 0;
     int channel = -1; // -1: not a channel event
     QString kind;     // one of EventKind's names
@@ -71,9 +71,9 @@ inline const QString scriptStopped = QStringLiteral("Script stopped");
 
 inline QStringList all()
 {
-    return {currentTrip, voltageBounds, currentBounds, voltageLimit, currentLimit, externalInhibit, emergencyOff,
-        rampEnded, alarmFired, alarmAcknowledged, moduleFound, moduleLost, moduleNotConnected, moduleAnswers,
-        crateNotConnected, crateAnswers, powerOff, powerOn, connected, disconnected, scriptStarted, scriptStopped};
+    return {currentTrip, voltageBounds, currentBounds, voltageLimit, currentLimit, externalInhibit, emergencyOff, rampEnded,
+        alarmFired, alarmAcknowledged, moduleFound, moduleLost, moduleNotConnected, moduleAnswers, crateNotConnected,
+        crateAnswers, powerOff, powerOn, connected, disconnected, scriptStarted, scriptStopped};
 }
 // What switched a channel off or kept it off: the "Trips" preset of the Events window.
 inline QStringList trips()
@@ -83,8 +83,8 @@ inline QStringList trips()
 // What the status cell of a channel explains in its tool tip.
 inline QStringList channelConditions()
 {
-    return {currentTrip, voltageBounds, currentBounds, voltageLimit, currentLimit, externalInhibit, emergencyOff,
-        alarmFired};
+    return {
+        currentTrip, voltageBounds, currentBounds, voltageLimit, currentLimit, externalInhibit, emergencyOff, alarmFired};
 }
 } // namespace EventKind
 

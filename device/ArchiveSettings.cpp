@@ -27,8 +27,8 @@ bool ArchiveSettings::readPasswordFile(const QString& path, QString* password, Q
         *error = QStringLiteral("the archive's password file %1 does not exist").arg(path);
         return false;
     }
-    const QFileDevice::Permissions others = QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ReadOther
-        | QFileDevice::WriteOther;
+    const QFileDevice::Permissions others =
+        QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ReadOther | QFileDevice::WriteOther;
     if (info.permissions() & others) {
         *error = QStringLiteral("the archive's password file %1 can be read by others; make it readable by its owner "
                                 "only (chmod 600)")
@@ -47,9 +47,8 @@ bool ArchiveSettings::readPasswordFile(const QString& path, QString* password, Q
 bool ArchiveSettings::load(const QSettings& settings, ArchiveSettings* out, QString* error)
 {
     ArchiveSettings archive;
-    const auto value = [&settings](const char* key) {
-        return settings.value(QStringLiteral("Archive/") + QLatin1String(key));
-    };
+    const auto value = [&settings](
+                           const char* key) { return settings.value(QStringLiteral("Archive/") + QLatin1String(key)); };
     archive.driver = value("Driver").toString().trimmed().toUpper();
     if (archive.driver.isEmpty())
         archive.driver = QString::fromLatin1(sqlite);

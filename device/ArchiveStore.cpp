@@ -125,6 +125,9 @@ bool ArchiveStore::openConnection(QString* error)
             return false;
         }
         exec(QStringLiteral("PRAGMA synchronous=NORMAL"), error);
+    } else {
+        // "already exists, skipping" of every start is no news.
+        exec(QStringLiteral("SET client_min_messages TO WARNING"), error);
     }
     return createSchema(error);
 }
@@ -225,9 +228,9 @@ bool ArchiveStore::write(const QVector<ArchiveEvent>& events, const QVector<Arch
         return false;
     }
     QSqlQuery insertEvent(db);
-    insertEvent.prepare(QStringLiteral(
-        "INSERT INTO events (station, at_ms, crate, address, serial, channel, kind, detail, voltage_set, "
-        "voltage_measured, current_set, current_measured) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+    insertEvent.prepare(
+        QStringLiteral("INSERT INTO events (station, at_ms, crate, address, serial, channel, kind, detail, voltage_set, "
+                       "voltage_measured, current_set, current_measured) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
     for (const ArchiveEvent& event : events) {
         insertEvent.addBindValue(event.station.isEmpty() ? m_settings.station : event.station);
         insertEvent.addBindValue(event.atUtcMs);
@@ -358,8 +361,8 @@ bool ArchiveStore::curve(const QString& module, int channel, qint64 fromUtcMs, q
     folded.setForwardOnly(true);
     folded.prepare(QStringLiteral("SELECT hour_ms, points FROM folded WHERE station = ? AND module = ? AND channel = ? "
                                   "AND hour_ms >= ? AND hour_ms <= ? ORDER BY hour_ms"));
-    for (const QVariant& value : {QVariant(m_settings.station), QVariant(module), QVariant(channel),
-             QVariant(hourOf(fromUtcMs)), QVariant(toUtcMs)})
+    for (const QVariant& value :
+        {QVariant(m_settings.station), QVariant(module), QVariant(channel), QVariant(hourOf(fromUtcMs)), QVariant(toUtcMs)})
         folded.addBindValue(value);
     if (!folded.exec()) {
         *error = failure(QStringLiteral("cannot be read"), folded.lastError().text());
@@ -385,11 +388,13 @@ bool ArchiveStore::curve(const QString& module, int channel, qint64 fromUtcMs, q
         }
     }
 
+    // Only the channel's voltage and current of each read (8 bytes from 1-based offset).
     QSqlQuery reads(db);
     reads.setForwardOnly(true);
-    reads.prepare(QStringLiteral("SELECT at_ms, vi FROM readings WHERE station = ? AND module = ? AND at_ms >= ? "
-                                 "AND at_ms <= ? ORDER BY at_ms"));
-    for (const QVariant& value : {QVariant(m_settings.station), QVariant(module), QVariant(fromUtcMs), QVariant(toUtcMs)})
+    reads.prepare(QStringLiteral("SELECT at_ms, substr(vi, ?, 8) FROM readings WHERE station = ? AND module = ? "
+                                 "AND at_ms >= ? AND at_ms <= ? ORDER BY at_ms"));
+    for (const QVariant& value : {QVariant(channel * 8 + 1), QVariant(m_settings.station), QVariant(module),
+             QVariant(fromUtcMs), QVariant(toUtcMs)})
         reads.addBindValue(value);
     if (!reads.exec()) {
         *error = failure(QStringLiteral("cannot be read"), reads.lastError().text());
@@ -397,12 +402,11 @@ bool ArchiveStore::curve(const QString& module, int channel, qint64 fromUtcMs, q
     }
     while (reads.next()) {
         const QByteArray bytes = reads.value(1).toByteArray();
-        const qsizetype offset = qsizetype(channel) * 2 * qsizetype(sizeof(float));
         ChannelHistory::Point point;
         point.atMs = reads.value(0).toLongLong();
         float vi[2] = {notRead, notRead};
-        if (offset + qsizetype(sizeof(vi)) <= bytes.size())
-            std::memcpy(vi, bytes.constData() + offset, sizeof(vi));
+        if (bytes.size() >= qsizetype(sizeof(vi)))
+            std::memcpy(vi, bytes.constData(), sizeof(vi));
         point.voltageMin = point.voltageMax = point.voltageMean = vi[0];
         point.currentMin = point.currentMax = point.currentMean = vi[1];
         add(point);

@@ -53,8 +53,8 @@ public:
     // This station's points of one channel within [fromUtcMs, toUtcMs], oldest first: folded
     // periods where the reads are older than an hour, reads after that, with a gap point (NaN)
     // where nothing was read.
-    bool curve(const QString& module, int channel, qint64 fromUtcMs, qint64 toUtcMs,
-        std::vector<ChannelHistory::Point>* out, QString* error);
+    bool curve(const QString& module, int channel, qint64 fromUtcMs, qint64 toUtcMs, std::vector<ChannelHistory::Point>* out,
+        QString* error);
 
     // Folds this station's reads of every whole hour that ended more than an hour before
     // `nowUtcMs` and deletes those reads.

@@ -273,7 +273,8 @@ void EventLog::onAlarm(int moduleIndex, int channel, bool fired)
 {
     if (moduleIndex < 0 || moduleIndex >= m_modules.size())
         return;
-    ArchiveEvent event = moduleEvent(m_modules.at(moduleIndex), fired ? EventKind::alarmFired : EventKind::alarmAcknowledged);
+    ArchiveEvent event =
+        moduleEvent(m_modules.at(moduleIndex), fired ? EventKind::alarmFired : EventKind::alarmAcknowledged);
     event.channel = channel;
     if (m_trends && m_trends->alarms(moduleIndex) && channel < m_trends->alarms(moduleIndex)->channelCount()) {
         const CurrentAlarms::Channel& state = m_trends->alarms(moduleIndex)->channel(channel);
@@ -287,8 +288,8 @@ void EventLog::onAlarm(int moduleIndex, int channel, bool fired)
         const std::shared_ptr<const ModuleSnapshot> snapshot = m_session->poller()->moduleSnapshot(moduleIndex);
         if (snapshot && channel < snapshot->channels.size() && snapshot->channels.at(channel).complete) {
             const double voltsPerUnit = snapshot->voltageUnit == QLatin1String("kV") ? BaseModule::voltsPerKilovolt : 1.0;
-            const double amperesPerUnit
-                = BaseModule::amperesPerCurrentUnit(BaseModule::currentUnitIndexOf(snapshot->currentUnit));
+            const double amperesPerUnit =
+                BaseModule::amperesPerCurrentUnit(BaseModule::currentUnitIndexOf(snapshot->currentUnit));
             const ChannelReading& reading = snapshot->channels.at(channel);
             event.voltageSet = float(reading.voltageSet * voltsPerUnit);
             event.voltageMeasured = float(reading.voltageMeasure * voltsPerUnit);

@@ -21,9 +21,10 @@ PostgresServer::PostgresServer()
     : m_bin(binaryFolder())
 {
     // The server's user (nobody when we are root) must reach the scratch folder.
-    QFile::setPermissions(m_folder.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
-            | QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther | QFileDevice::ReadGroup
-            | QFileDevice::WriteGroup | QFileDevice::ExeGroup);
+    QFile::setPermissions(m_folder.path(),
+        QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner | QFileDevice::ReadOther
+            | QFileDevice::WriteOther | QFileDevice::ExeOther | QFileDevice::ReadGroup | QFileDevice::WriteGroup
+            | QFileDevice::ExeGroup);
 }
 
 PostgresServer::~PostgresServer()
@@ -101,4 +102,16 @@ bool PostgresServer::stop(QString* error)
         {QStringLiteral("-D"), m_folder.filePath(QStringLiteral("data")), QStringLiteral("-m"), QStringLiteral("fast"),
             QStringLiteral("-w"), QStringLiteral("stop")},
         error);
+}
+
+ArchiveSettings PostgresServer::archiveSettings(const QString& station) const
+{
+    ArchiveSettings settings;
+    settings.driver = QString::fromLatin1(ArchiveSettings::postgres);
+    settings.host = host();
+    settings.port = port();
+    settings.user = user();
+    settings.database = database();
+    settings.station = station;
+    return settings;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "device/ArchiveSettings.h"
+
 #include <QString>
 #include <QTemporaryDir>
 
@@ -28,6 +30,8 @@ public:
     QString host() const { return QStringLiteral("127.0.0.1"); }
     static QString user() { return QStringLiteral("tesmar"); }
     static QString database() { return QStringLiteral("postgres"); }
+    // Archive settings for this server, the rows marked with `station`.
+    ArchiveSettings archiveSettings(const QString& station) const;
 
 private:
     bool run(const QString& program, const QStringList& arguments, QString* error, int timeoutMs = 60000);

@@ -2,6 +2,7 @@
 // database are told apart by their host, and a server that stops mid-run is a lasting message
 // while the crate stays under control; writing resumes, with what came meanwhile, when it is back.
 #include "CrateFixture.h"
+#include "common/ArchiveAnswers.h"
 #include "common/PostgresServer.h"
 
 #include "device/Archive.h"
@@ -19,49 +20,6 @@
 #include <cmath>
 
 namespace {
-ArchiveSettings postgres(const PostgresServer& server, const QString& station)
-{
-    ArchiveSettings settings;
-    settings.driver = QString::fromLatin1(ArchiveSettings::postgres);
-    settings.host = server.host();
-    settings.port = server.port();
-    settings.user = PostgresServer::user();
-    settings.database = PostgresServer::database();
-    settings.station = station;
-    return settings;
-}
-
-QVector<ArchiveEvent> find(Archive& archive, const EventFilter& filter, QString* error = nullptr)
-{
-    QVector<ArchiveEvent> result;
-    bool answered = false;
-    QObject receiver;
-    archive.findEvents(filter, &receiver, [&](const QVector<ArchiveEvent>& events, const QString& problem) {
-        result = events;
-        if (error)
-            *error = problem;
-        answered = true;
-    });
-    if (!QTest::qWaitFor([&] { return answered; }, 15000))
-        qWarning("the archive did not answer");
-    return result;
-}
-
-std::vector<ChannelHistory::Point> curveOf(Archive& archive, const QString& module, qint64 fromUtcMs)
-{
-    std::vector<ChannelHistory::Point> result;
-    bool answered = false;
-    QObject receiver;
-    archive.findCurve(module, 0, fromUtcMs, QDateTime::currentMSecsSinceEpoch() + 1000, &receiver,
-        [&](const std::vector<ChannelHistory::Point>& points, const QString&) {
-            result = points;
-            answered = true;
-        });
-    if (!QTest::qWaitFor([&] { return answered; }, 15000))
-        qWarning("the archive did not answer");
-    return result;
-}
-
 ArchiveEvent eventOf(const QString& kind, int channel)
 {
     ArchiveEvent event;
@@ -91,8 +49,8 @@ private slots:
 
     void twoStationsToldApartByHost()
     {
-        Archive alpha(postgres(m_server, QStringLiteral("alpha")));
-        Archive beta(postgres(m_server, QStringLiteral("beta")));
+        Archive alpha(m_server.archiveSettings(QStringLiteral("alpha")));
+        Archive beta(m_server.archiveSettings(QStringLiteral("beta")));
         alpha.start();
         beta.start();
         const qint64 fromUtcMs = QDateTime::currentMSecsSinceEpoch() - 1000;
@@ -114,7 +72,7 @@ private slots:
         trips.channel = 35;
         trips.kinds = EventKind::trips();
         QString error;
-        const QVector<ArchiveEvent> found = find(alpha, trips, &error);
+        const QVector<ArchiveEvent> found = ArchiveAnswers::events(alpha, trips, &error);
         QVERIFY2(error.isEmpty(), qPrintable(error));
         QCOMPARE(found.size(), 2);
         QStringList stations = {found.at(0).station, found.at(1).station};
@@ -124,8 +82,10 @@ private slots:
         QVERIFY(std::isnan(found.first().voltageSet)); // none given: no value, not 0
 
         // Each station's curve is of its own reads.
-        const std::vector<ChannelHistory::Point> alphaCurve = curveOf(alpha, module, fromUtcMs);
-        const std::vector<ChannelHistory::Point> betaCurve = curveOf(beta, module, fromUtcMs);
+        const std::vector<ChannelHistory::Point> alphaCurve =
+            ArchiveAnswers::curve(alpha, module, 0, fromUtcMs, QDateTime::currentMSecsSinceEpoch() + 1000);
+        const std::vector<ChannelHistory::Point> betaCurve =
+            ArchiveAnswers::curve(beta, module, 0, fromUtcMs, QDateTime::currentMSecsSinceEpoch() + 1000);
         QCOMPARE(alphaCurve.size(), size_t(5));
         QCOMPARE(betaCurve.size(), size_t(5));
         QVERIFY(std::all_of(alphaCurve.begin(), alphaCurve.end(), [](const auto& p) { return p.voltageMean == 100.0f; }));
@@ -137,7 +97,7 @@ private slots:
         CrateFixture crate(QStringLiteral(R"([{"slot": 1, "type": "THE1640p", "channels": 4, "serialNumber": 9}])"));
         QString error;
         QVERIFY2(crate.start(&error), qPrintable(error));
-        Archive archive(postgres(m_server, QStringLiteral("gamma")));
+        Archive archive(m_server.archiveSettings(QStringLiteral("gamma")));
         QSignalSpy state(&archive, &Archive::stateChanged);
         archive.start();
         DeviceSession session(std::make_unique<SnmpControllerFactory>());
@@ -163,8 +123,8 @@ private slots:
         QVERIFY(state.last().at(0).toBool());
         EventFilter scripts;
         scripts.kinds = {EventKind::scriptStarted};
-        QTRY_COMPARE_WITH_TIMEOUT(find(archive, scripts).size(), 1, 10000);
-        QCOMPARE(find(archive, scripts).first().detail, QStringLiteral("while the server is down"));
+        QTRY_COMPARE_WITH_TIMEOUT(ArchiveAnswers::events(archive, scripts).size(), 1, 10000);
+        QCOMPARE(ArchiveAnswers::events(archive, scripts).first().detail, QStringLiteral("while the server is down"));
         QCOMPARE(archive.droppedCount(), 0);
     }
 

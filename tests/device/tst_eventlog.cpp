@@ -2,6 +2,7 @@
 // a new session and found by a filter; a silent crate is "not connected", never a trip; the
 // archive's settings (password file) and a database that cannot be opened.
 #include "CrateFixture.h"
+#include "common/ArchiveAnswers.h"
 
 #include "device/Archive.h"
 #include "device/ArchiveSettings.h"
@@ -46,22 +47,6 @@ QVector<ArchiveEvent> kindsOf(const QSignalSpy& spy, const QString& kind)
     return found;
 }
 
-// Runs a query on the archive's thread and waits for its answer.
-QVector<ArchiveEvent> find(Archive& archive, const EventFilter& filter, QString* error = nullptr)
-{
-    QVector<ArchiveEvent> result;
-    bool answered = false;
-    QObject receiver;
-    archive.findEvents(filter, &receiver, [&](const QVector<ArchiveEvent>& events, const QString& problem) {
-        result = events;
-        if (error)
-            *error = problem;
-        answered = true;
-    });
-    if (!QTest::qWaitFor([&] { return answered; }, 10000))
-        qWarning("the archive did not answer");
-    return result;
-}
 } // namespace
 
 class TestEventLog : public QObject
@@ -124,33 +109,24 @@ private slots:
         filter.fromUtcMs = QDateTime::currentMSecsSinceEpoch() - 24 * 3600 * 1000;
         filter.channel = 3;
         filter.kinds = EventKind::trips();
-        const QVector<ArchiveEvent> trips = find(archive, filter, &error);
+        const QVector<ArchiveEvent> trips = ArchiveAnswers::events(archive, filter, &error);
         QVERIFY2(error.isEmpty(), qPrintable(error));
         QCOMPARE(trips.size(), 1);
         QCOMPARE(trips.first().kind, EventKind::currentTrip);
         QCOMPARE(trips.first().station, QStringLiteral("station-a"));
         QVERIFY(std::fabs(trips.first().voltageSet - 500.0f) < 0.5f);
         filter.channel = 2;
-        QVERIFY(find(archive, filter).isEmpty());
+        QVERIFY(ArchiveAnswers::events(archive, filter).isEmpty());
         // Newest first over all kinds: the disconnection ends the first run.
-        const QVector<ArchiveEvent> all = find(archive, EventFilter());
+        const QVector<ArchiveEvent> all = ArchiveAnswers::events(archive, EventFilter());
         QVERIFY(all.size() >= 5);
         QCOMPARE(all.first().kind, EventKind::disconnected);
         QCOMPARE(all.last().kind, EventKind::connected);
 
         // The measurements were archived too: channel 3's curve has the 500 V it ran at.
-        std::vector<ChannelHistory::Point> curve;
-        bool answered = false;
-        QObject receiver;
         QVERIFY(moduleKey.contains(QStringLiteral("|Slot 2|5120")));
-        archive.findCurve(moduleKey, 3,
-            startUtcMs, QDateTime::currentMSecsSinceEpoch(), &receiver,
-            [&](const std::vector<ChannelHistory::Point>& points, const QString& problem) {
-                error = problem;
-                curve = points;
-                answered = true;
-            });
-        QTRY_VERIFY_WITH_TIMEOUT(answered, 5000);
+        const std::vector<ChannelHistory::Point> curve =
+            ArchiveAnswers::curve(archive, moduleKey, 3, startUtcMs, QDateTime::currentMSecsSinceEpoch(), &error);
         QVERIFY2(error.isEmpty(), qPrintable(error));
         QVERIFY2(curve.size() >= 3, qPrintable(QString::number(curve.size())));
         QVERIFY(std::any_of(curve.begin(), curve.end(), [](const auto& p) { return std::fabs(p.voltageMean - 500) < 2; }));
@@ -233,7 +209,7 @@ private slots:
         QTest::qWait(1500);
         QCOMPARE(archive.pendingCount(), 1);
         QString queryError;
-        QVERIFY(find(archive, EventFilter(), &queryError).isEmpty());
+        QVERIFY(ArchiveAnswers::events(archive, EventFilter(), &queryError).isEmpty());
         QVERIFY(!queryError.isEmpty());
     }
 };
