@@ -93,7 +93,7 @@ QString Archive::problem() const
 int Archive::pendingCount() const
 {
     QMutexLocker locker(&m_mutex);
-    return int(m_events.size() + m_readings.size());
+    return int(m_events.size() + m_readings.size()) + m_inFlight;
 }
 
 qint64 Archive::droppedCount() const
@@ -185,6 +185,7 @@ void Archive::run()
             events.swap(m_events);
             readings.swap(m_readings);
             tasks.swap(m_tasks);
+            m_inFlight = int(events.size() + readings.size());
         }
         QString error;
         if (!store.isOpen() && (!triedOpen || last || sinceOpenTry.elapsed() >= retryMs)) {
@@ -224,6 +225,10 @@ void Archive::run()
                 m_readings.removeFirst();
                 ++m_dropped;
             }
+        }
+        {
+            QMutexLocker locker(&m_mutex);
+            m_inFlight = 0;
         }
         for (const Task& task : std::as_const(tasks))
             task(store);

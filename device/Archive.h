@@ -47,7 +47,7 @@ public:
     bool isWorking() const;
     // Why it does not work; empty while it does.
     QString problem() const;
-    // Events and reads waiting to be written.
+    // Events and reads waiting to be written or being written.
     int pendingCount() const;
     // Events and reads dropped because the database did not take them in time.
     qint64 droppedCount() const;
@@ -82,6 +82,7 @@ private:
     QVector<ArchiveEvent> m_events;
     QVector<ArchiveReading> m_readings;
     QVector<Task> m_tasks;
+    int m_inFlight = 0; // taken for the batch being written
     bool m_working = true;
     QString m_problem;
     qint64 m_dropped = 0;

@@ -393,8 +393,8 @@ bool ArchiveStore::curve(const QString& module, int channel, qint64 fromUtcMs, q
     reads.setForwardOnly(true);
     reads.prepare(QStringLiteral("SELECT at_ms, substr(vi, ?, 8) FROM readings WHERE station = ? AND module = ? "
                                  "AND at_ms >= ? AND at_ms <= ? ORDER BY at_ms"));
-    for (const QVariant& value : {QVariant(channel * 8 + 1), QVariant(m_settings.station), QVariant(module),
-             QVariant(fromUtcMs), QVariant(toUtcMs)})
+    for (const QVariant& value :
+        {QVariant(channel * 8 + 1), QVariant(m_settings.station), QVariant(module), QVariant(fromUtcMs), QVariant(toUtcMs)})
         reads.addBindValue(value);
     if (!reads.exec()) {
         *error = failure(QStringLiteral("cannot be read"), reads.lastError().text());

@@ -72,8 +72,9 @@ EventLog::EventLog(DeviceSession* session, TrendRecorder* trends, Archive* archi
         connect(trends, &TrendRecorder::alarmAcknowledged, this,
             [this](int index, int channel) { onAlarm(index, channel, false); });
     }
-    // Every module's channels are read while the log exists, so a trip is seen on any module.
-    session->setNeeds(this, Poller::AllModulesChannels);
+    // Every module's channels are read (once a second) while the log exists, so a trip is seen
+    // on any module.
+    session->setNeeds(this, Poller::AllModulesChannelsEachSecond);
     connect(&m_check, &QTimer::timeout, this, &EventLog::checkConnections);
     m_check.start(checkMs);
     if (session->controller()) {

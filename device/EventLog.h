@@ -24,7 +24,8 @@ struct ModuleSnapshot;
 // snapshots, so a crate that stops answering gives "not connected" and never a trip; the first
 // read of a module sets what is known without an event. Channel events carry the set and
 // measured voltage and current of the read that showed them. It keeps every module's channels
-// read while it exists (the log must not depend on the windows that are open).
+// read, at least once a second, while it exists (the log must not depend on the windows that are
+// open).
 //
 // Lives in the GUI thread, with the session.
 class EventLog : public QObject

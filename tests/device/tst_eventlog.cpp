@@ -25,7 +25,7 @@
 
 namespace {
 const QString oneModule = QStringLiteral(R"([
-    {"slot": 2, "type": "THE1640p", "channels": 4, "serialNumber": 5120, "rampSpeed": 50,
+    {"slot": 2, "type": "THE1640p", "channels": 4, "serialNumber": 5120, "rampSpeed": 5,
      "load": [10e6, 10e6, 10e6, 10e6], "supervisionBehavior": [128, 128, 128, 128]}])");
 
 ArchiveSettings sqliteIn(const QTemporaryDir& folder)
