@@ -221,6 +221,20 @@ void ChannelTable::setMeasurementModeCell(int row, quint32 control)
         setCellText(row, ColumnStatus, tr("Off"), Qt::yellow);
 }
 
+const quint32 ChannelTable::faultBits = [] {
+    quint32 bits = 0;
+    for (const StatusRule& rule : faultRules)
+        bits |= rule.statusBit;
+    return bits;
+}();
+
+void ChannelTable::setStatusCellToolTip(int row, const QString& toolTip)
+{
+    QTableWidgetItem* cell = item(row, ColumnStatus);
+    if (cell && !toolTip.isEmpty())
+        cell->setToolTip(toolTip);
+}
+
 void ChannelTable::markStatusCellAlarm(int row, const QString& toolTip)
 {
     if (QTableWidgetItem* cell = item(row, ColumnStatus)) {

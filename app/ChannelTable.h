@@ -43,6 +43,10 @@ public:
     // editor may be open.
     void setCellText(int row, int column, const QString& text, const QColor& colour = Qt::white);
     void setChannelStatusCell(int row, quint32 control, quint32 status);
+    // Status bits shown as a fault (red) in the status cell.
+    static const quint32 faultBits;
+    // Explains the status cell (until the next refresh replaces it); nothing for an empty text.
+    void setStatusCellToolTip(int row, const QString& toolTip);
     void setMeasurementModeCell(int row, quint32 control);
     // The status cell of a channel in current alarm: alarmColour() behind the status text, and
     // `toolTip` saying why (until the next refresh replaces the cell).

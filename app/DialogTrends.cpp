@@ -1,6 +1,7 @@
 #include "DialogTrends.h"
 
 #include "PaletteColours.h"
+#include "device/Archive.h"
 
 #include "device/BaseModule.h"
 #include "device/DeviceSession.h"
@@ -137,6 +138,8 @@ void reduce(const std::vector<ChannelHistory::Point>& points, float ChannelHisto
 QString spanText(qint64 spanMs)
 {
     const qint64 minutes = spanMs / 60000;
+    if (minutes > 24 * 60)
+        return DialogTrends::tr("%n days", nullptr, int(minutes / (24 * 60)));
     return minutes < 60 ? DialogTrends::tr("%n min", nullptr, int(minutes))
                         : DialogTrends::tr("%n h", nullptr, int(minutes / 60));
 }
@@ -339,7 +342,7 @@ DialogTrends::~DialogTrends() = default;
 
 QVector<qint64> DialogTrends::spansMs()
 {
-    return {60000, 5 * 60000, 15 * 60000, 3600000, 6 * 3600000, 24 * 3600000};
+    return {60000, 5 * 60000, 15 * 60000, 3600000, 6 * 3600000, 24 * 3600000, 7 * 24 * 3600000LL, 30 * 24 * 3600000LL};
 }
 
 void DialogTrends::setSpanMs(qint64 spanMs)
@@ -417,6 +420,7 @@ qint64 DialogTrends::viewEndMs() const
 
 void DialogTrends::moduleChanged(BaseModule*)
 {
+    m_archived.clear();
     buildChannelTable();
     if (isVisible())
         updateCharts();
@@ -600,6 +604,50 @@ QLineSeries* DialogTrends::pooledSeries(QChart* chart, std::vector<QLineSeries*>
     return pool.at(index);
 }
 
+std::vector<ChannelHistory::Point> DialogTrends::archivedPoints(int channel, qint64 fromMs, qint64 beforeMs)
+{
+    Archive* archive = m_recorder ? m_recorder->archive() : nullptr;
+    if (!archive)
+        return {};
+    const qint64 offsetMs = wallOffsetMs();
+    const QString module = m_recorder->archiveKey(moduleIndex());
+    Archived& archived = m_archived[channel];
+    // A minute of slack: the span's start moves on with the clock.
+    constexpr qint64 slackMs = 60000;
+    const bool sameModule = archived.module == module && archived.fromUtcMs != 0;
+    const bool covered = sameModule && fromMs + offsetMs >= archived.fromUtcMs;
+    if (!covered && !(sameModule && archived.asked)) {
+        archived = Archived{module, fromMs + offsetMs - slackMs, true, {}};
+        archive->findCurve(module, channel, archived.fromUtcMs, beforeMs + offsetMs, this,
+            [this, channel, module](const std::vector<ChannelHistory::Point>& points, const QString&) {
+                Archived& answer = m_archived[channel];
+                if (answer.module != module)
+                    return;
+                answer.points = points;
+                answer.asked = false;
+                if (isVisible())
+                    updateCharts();
+            });
+    }
+    std::vector<ChannelHistory::Point> points;
+    for (ChannelHistory::Point point : archived.points) {
+        point.atMs -= offsetMs;
+        if (point.atMs + point.durationMs < fromMs || point.atMs >= beforeMs)
+            continue;
+        points.push_back(point);
+    }
+    if (!points.empty()) {
+        // Between the archive and the history in memory: a gap, unless they meet.
+        ChannelHistory::Point gap = points.back();
+        gap.atMs += gap.durationMs;
+        gap.durationMs = 0;
+        gap.voltageMin = gap.voltageMax = gap.voltageMean = NAN;
+        gap.currentMin = gap.currentMax = gap.currentMean = NAN;
+        points.push_back(gap);
+    }
+    return points;
+}
+
 void DialogTrends::updateCharts()
 {
     BaseModule* current = module();
@@ -626,8 +674,13 @@ void DialogTrends::updateCharts()
     };
     std::vector<Drawn> drawn;
     double vMin = INFINITY, vMax = -INFINITY, iMin = INFINITY, iMax = -INFINITY, iPositiveMin = INFINITY;
+    const qint64 memoryFromMs = history && !history->isEmpty() ? history->oldestMs() : toMs;
     for (int channel : channels) {
-        const std::vector<ChannelHistory::Point> points = history->envelope(channel, fromMs, toMs, columns);
+        std::vector<ChannelHistory::Point> points;
+        if (fromMs < memoryFromMs)
+            points = archivedPoints(channel, fromMs, memoryFromMs);
+        const std::vector<ChannelHistory::Point> recent = history->envelope(channel, fromMs, toMs, columns);
+        points.insert(points.end(), recent.begin(), recent.end());
         Drawn d{channel, {}, {}};
         reduce(points, &ChannelHistory::Point::voltageMin, &ChannelHistory::Point::voltageMax, fromMs, span, columns,
             offsetMs, 1.0 / m_voltsPerUnit, &d.voltage);

@@ -2,6 +2,9 @@
 
 #include "ToolWindow.h"
 
+#include "device/ChannelHistory.h"
+
+#include <QHash>
 #include <QList>
 #include <QPolygonF>
 #include <QVector>
@@ -25,11 +28,11 @@ class TrendRecorder;
 class TrendTraces;
 
 // Measured voltage and current of the current module's channels over time, from the recorder's
-// history (what the refresh already read): the channels ticked in the table, a span from 1 min
-// to 24 h, a linear or logarithmic current axis, pause, export of the shown data as CSV and of
-// the charts as PNG. The table also holds each channel's current limit and hold time; a channel
-// in alarm is marked in the table and on the current chart (limit line and a mark where the
-// alarm fired), and "Acknowledge Alarms" clears the alarms of the module.
+// history (what the refresh already read) and, before that, from the measurement archive (earlier
+// runs of the program): the channels ticked in the table, a span from 1 min to 30 days, a linear or logarithmic current
+// axis, pause, export of the shown data as CSV and of the charts as PNG. The table also holds each channel's current limit
+// and hold time; a channel in alarm is marked in the table and on the current chart (limit line and a mark where the alarm
+// fired), and "Acknowledge Alarms" clears the alarms of the module.
 //
 // The charts follow the history once a second while shown and not paused. Long spans are drawn
 // with one minimum and one maximum per pixel column, so a repaint costs the same whatever the
@@ -89,6 +92,11 @@ private:
     qint64 viewEndMs() const;
     QLineSeries* pooledSeries(QChart* chart, std::vector<QLineSeries*>& pool, size_t index, QAbstractAxis* y);
     int moduleIndex() const;
+    // Points of `channel` from the archive for [fromMs, beforeMs) (ModuleSnapshot clock): what the
+    // history in memory no longer or not yet holds (a restart, spans beyond 24 h). Asks the
+    // archive when its answer at hand does not reach back to fromMs; the charts are drawn again
+    // when the answer comes.
+    std::vector<ChannelHistory::Point> archivedPoints(int channel, qint64 fromMs, qint64 beforeMs);
 
     TrendRecorder* m_recorder;
     QTableWidget* m_channels;
@@ -115,4 +123,13 @@ private:
     double m_voltsPerUnit = 1;
     double m_amperesPerUnit = 1e-3;
     QString m_currentUnit; // of the limits in the table
+    // The archive's latest answer per channel, in UTC.
+    struct Archived
+    {
+        QString module;
+        qint64 fromUtcMs = 0;
+        bool asked = false;
+        std::vector<ChannelHistory::Point> points;
+    };
+    QHash<int, Archived> m_archived;
 };

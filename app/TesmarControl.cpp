@@ -10,10 +10,12 @@
 #include "controller/BaseController.h"
 #include "controller/InstallLayout.h"
 #include "controller/LogCategories.h"
+#include "device/Archive.h"
 #include "device/BaseModule.h"
 #include "device/ControllerFactory.h"
 #include "device/ControllerKinds.h"
 #include "device/DeviceSession.h"
+#include "device/EventLog.h"
 #include "device/TrendRecorder.h"
 #include "device/WriteJournal.h"
 
@@ -134,6 +136,7 @@ TesmarControl::TesmarControl(std::unique_ptr<ControllerFactory> factory, const Q
     statusBar()->addPermanentWidget(statusLabelController);
     setUpTrends();
     restoreWindowLayout();
+    setUpHistory();
 
     crateIpAddress = storedCrateAddress();
     claimCrateAddress();

@@ -19,6 +19,7 @@ namespace Ui {
 class TesmarControl;
 }
 
+class Archive;
 class AutomaticStepping;
 class BaseController;
 class BaseModule;
@@ -46,7 +47,9 @@ class DialogCrate;
 class DialogFactory;
 class DialogFlexGroups;
 class DialogInterlockOut;
+class DialogEvents;
 class DialogJournal;
+class EventLog;
 class DialogModuleControl;
 class DialogOverview;
 class DialogScriptConsole;
@@ -721,4 +724,25 @@ private:
 
     bool vmeModules = false;              // the controller kind reaches VME modules
     qint64 serviceReadAtMs[2] = {-1, -1}; // start of the service read in flight, per dialog
+
+    // ---- Event log and archive (TesmarControlHistory.cpp) ----
+public:
+    // Null when the [Archive] settings are unusable (the window says why).
+    Archive* archive() const;
+    EventLog* eventLog() const;
+    void showEvents();
+
+private:
+    // Opens the archive the [Archive] settings name, starts the event log, feeds the trends'
+    // reads into the archive and adds "Events..." to the System menu.
+    void setUpHistory();
+    void showArchiveState(bool working, const QString& message);
+    // The status cell's tool tip of a channel with a trip, limit, inhibit or alarm: what and when,
+    // from the event log.
+    QString channelEventToolTip(int row) const;
+
+    std::unique_ptr<Archive> archiveStore;
+    std::unique_ptr<EventLog> events;
+    QPointer<DialogEvents> dialogEvents;
+    QLabel* statusLabelArchive = nullptr;
 };

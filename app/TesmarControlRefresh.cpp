@@ -171,6 +171,8 @@ void TesmarControl::refreshChannelRows(BaseModule* module)
             table->setMeasurementModeCell(row, v.control);
         else
             table->setChannelStatusCell(row, v.control, v.status);
+        if (!measurement && (v.status & ChannelTable::faultBits))
+            table->setStatusCellToolTip(row, channelEventToolTip(row));
         table->setRowAgeing(row, freshness == Freshness::Ageing);
     }
     if (fresh)

@@ -5,6 +5,7 @@
 #include "device/BaseModule.h"
 #include "device/DeviceSession.h"
 #include "device/Poller.h"
+#include "device/EventLog.h"
 #include "scripting/DialogScriptConsole.h"
 #include "scripting/ScriptThread.h"
 
@@ -22,6 +23,15 @@ void TesmarControl::on_actionScript_triggered()
             [console = dialogScriptConsole.data()] { console->setScriptRunning(true); });
         connect(scriptThread, &QThread::finished, dialogScriptConsole,
             [console = dialogScriptConsole.data()] { console->setScriptRunning(false); });
+        // The event log notes every run of the console's script.
+        connect(scriptThread, &QThread::started, this, [this] {
+            if (EventLog* log = eventLog())
+                log->scriptStarted(tr("script console"));
+        });
+        connect(scriptThread, &QThread::finished, this, [this] {
+            if (EventLog* log = eventLog())
+                log->scriptStopped(tr("script console"), QString());
+        });
         // Before the modules go, a running script lets go of its module.
         connect(session.get(), &DeviceSession::modulesAboutToBeReleased, scriptThread, &ScriptThread::releaseModule);
     }

@@ -118,6 +118,7 @@ void DeviceSession::finishConnect(
 
 void DeviceSession::install(QVector<std::shared_ptr<BaseModule>> modules, QVector<std::shared_ptr<BaseCrate>> crates)
 {
+    emit connected(m_controller->address());
     m_modules = std::move(modules);
     m_crates = std::move(crates);
     m_currentModuleIndex = m_modules.isEmpty() ? -1 : 0;
@@ -138,7 +139,10 @@ void DeviceSession::release()
         return;
     m_poller->clearDevices();
     m_crates.clear();
+    const bool wasOpen = m_controller != nullptr;
     m_controller.reset();
+    if (wasOpen)
+        emit disconnected();
 }
 
 void DeviceSession::releaseModules()

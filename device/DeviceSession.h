@@ -99,6 +99,10 @@ public:
     void submitCommand(QObject* receiver, int moduleIndex, Priority priority, Command command, CommandResult dropped = {});
 
 signals:
+    // The controller opened `address` (before the discovery's modulesDiscovered()).
+    void connected(const QString& address);
+    // The controller of the previous connection goes.
+    void disconnected();
     void modulesAboutToBeReleased();
     void modulesReleased();
     void modulesDiscovered();

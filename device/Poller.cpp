@@ -258,7 +258,8 @@ void Poller::tick()
         const bool current = index == cycle.currentModule;
         if (cycle.pending.contains(index))
             continue;
-        if ((current && cycle.needs.testFlag(CurrentModuleChannels)) || cycle.needs.testFlag(AllModulesChannels)) {
+        if ((current && cycle.needs.testFlag(CurrentModuleChannels)) || cycle.needs.testFlag(AllModulesChannels)
+            || (secondTick && cycle.needs.testFlag(AllModulesChannelsEachSecond))) {
             if (current)
                 channelModules.prepend(index);
             else

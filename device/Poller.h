@@ -44,6 +44,9 @@ public:
         ModuleSupplies = 0x08,      // supplies and hardware limits of the current module
         AllModulesChannels = 0x10,  // overview: every module's channels and temperature 0
         CrateValues = 0x20,         // the crate window
+        // The event log: every module's channels once a second, read together in place of the
+        // connection probe, so a trip on a module no window shows is seen within a second.
+        AllModulesChannelsEachSecond = 0x40,
 
         // Of the current module, with its module values, for the tool windows that show them
         // (ToolWindowReading).

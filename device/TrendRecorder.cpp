@@ -1,8 +1,10 @@
 #include "device/TrendRecorder.h"
 
 #include "controller/BaseController.h"
+#include "device/Archive.h"
 #include "device/BaseModule.h"
 #include "device/DeviceSession.h"
+#include "device/EventLog.h"
 #include "device/ModuleSnapshot.h"
 
 #include <QHashFunctions>
@@ -143,16 +145,19 @@ int TrendRecorder::acknowledge(int moduleIndex, const QList<int>& channels)
     Record* record = recordOf(moduleIndex);
     if (!record)
         return 0;
-    int acknowledged = 0;
+    QList<int> acknowledged;
     for (int channel : channels) {
-        if (record->alarms.acknowledge(channel)) {
-            ++acknowledged;
-            emit alarmAcknowledged(record->identity, channel);
-        }
+        if (record->alarms.acknowledge(channel))
+            acknowledged.append(channel);
     }
-    if (acknowledged)
-        emit alarmsChanged();
-    return acknowledged;
+    if (acknowledged.isEmpty())
+        return 0;
+    emit alarmsChanged();
+    for (int channel : std::as_const(acknowledged)) {
+        emit alarmAcknowledged(record->identity, channel);
+        emit alarmAcknowledgedOnModule(moduleIndex, channel);
+    }
+    return int(acknowledged.size());
 }
 
 QList<TrendRecorder::ActiveAlarm> TrendRecorder::activeAlarms() const
@@ -172,6 +177,14 @@ QList<TrendRecorder::ActiveAlarm> TrendRecorder::activeAlarms() const
         }
     }
     return active;
+}
+
+QString TrendRecorder::archiveKey(int moduleIndex) const
+{
+    const Record* record = recordOf(moduleIndex);
+    if (!record)
+        return {};
+    return ArchiveStore::moduleKey(record->identity.crateAddress, record->identity.address, record->identity.serialNumber);
 }
 
 size_t TrendRecorder::memoryBytes() const
@@ -215,6 +228,17 @@ void TrendRecorder::record(int moduleIndex, const ModuleSnapshot& snapshot)
     }
     record->history.append(snapshot.channelsReadAtMs, m_voltages.data(), m_currents.data());
     record->states.dropBefore(snapshot.channelsReadAtMs - ChannelHistory::keptForMs);
+    if (m_archive) {
+        ArchiveReading reading;
+        reading.module = archiveKey(moduleIndex);
+        reading.atUtcMs = EventLog::utcOf(snapshot.channelsReadAtMs);
+        reading.values.resize(2 * channels);
+        for (int channel = 0; channel < channels; ++channel) {
+            reading.values[2 * channel] = m_voltages[size_t(channel)];
+            reading.values[2 * channel + 1] = m_currents[size_t(channel)];
+        }
+        m_archive->addReading(std::move(reading));
+    }
     m_alarmBefore.assign(size_t(channels), 0);
     for (int channel = 0; channel < channels; ++channel)
         m_alarmBefore[size_t(channel)] = record->alarms.alarm(channel);
@@ -222,9 +246,11 @@ void TrendRecorder::record(int moduleIndex, const ModuleSnapshot& snapshot)
     emit recorded(moduleIndex);
     if (!fired)
         return;
-    for (int channel = 0; channel < channels; ++channel) {
-        if (!m_alarmBefore[size_t(channel)] && record->alarms.alarm(channel))
-            emit alarmFired(record->identity, channel, record->alarms.channel(channel));
-    }
     emit alarmsChanged();
+    for (int channel = 0; channel < channels; ++channel) {
+        if (!m_alarmBefore[size_t(channel)] && record->alarms.alarm(channel)) {
+            emit alarmFired(record->identity, channel, record->alarms.channel(channel));
+            emit alarmFiredOnModule(moduleIndex, channel);
+        }
+    }
 }

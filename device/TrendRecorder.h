@@ -14,6 +14,7 @@
 
 #include <memory>
 
+class Archive;
 class DeviceSession;
 struct ModuleSnapshot;
 
@@ -77,6 +78,13 @@ public:
     // Every alarm of every module, in the order of the modules' first read and channel.
     QList<ActiveAlarm> activeAlarms() const;
 
+    // Writes every recorded read into `archive` as well (null: none); it must outlive the recorder
+    // or be unset first.
+    void setArchive(Archive* archive) { m_archive = archive; }
+    Archive* archive() const { return m_archive; }
+    // The archive's key of module `moduleIndex`; empty without one.
+    QString archiveKey(int moduleIndex) const;
+
     // Bytes held by every history.
     size_t memoryBytes() const;
 
@@ -90,6 +98,9 @@ signals:
     // One channel's alarm fired (`state` as it fired) or was acknowledged by the operator.
     void alarmFired(const ModuleIdentity& module, int channel, const CurrentAlarms::Channel& state);
     void alarmAcknowledged(const ModuleIdentity& module, int channel);
+    // The same by the module's index in the session (after alarmsChanged).
+    void alarmFiredOnModule(int moduleIndex, int channel);
+    void alarmAcknowledgedOnModule(int moduleIndex, int channel);
 
 private:
     struct Record
@@ -117,6 +128,7 @@ private:
     Record* recordOf(int moduleIndex) const;
 
     QPointer<DeviceSession> m_session;
+    Archive* m_archive = nullptr;
     QHash<ModuleIdentity, std::shared_ptr<Record>> m_records;
     QVector<Record*> m_current; // by index in the session's module list
     quint64 m_nextOrder = 0;

@@ -15,6 +15,8 @@ packages=(
   xvfb xauth
   appstream desktop-file-utils librsvg2-bin
   clang-format git
+  libqt6sql6-sqlite libqt6sql6-psql
+  postgresql
 )
 for set in "$@"; do
   case "$set" in
