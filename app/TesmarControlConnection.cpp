@@ -108,8 +108,9 @@ void TesmarControl::showConnectFailure()
     const QString retrying = tr("trying again every %1 s").arg(reconnectIntervalMs / 1000.0);
     statusLabelController->setText(!bridgeError.isEmpty()
             ? QStringLiteral("<font color=\"red\">%1").arg(bridgeError.toHtmlEscaped())
-            : snmp ? tr("<font color=\"red\">Can not connect to address %1: %2; %3.").arg(crateIpAddress, noAnswerText(), retrying)
-                   : tr("<font color=\"red\">Can not connect to address %1; %2.").arg(crateIpAddress, retrying));
+            : snmp
+            ? tr("<font color=\"red\">Can not connect to address %1: %2; %3.").arg(crateIpAddress, noAnswerText(), retrying)
+            : tr("<font color=\"red\">Can not connect to address %1; %2.").arg(crateIpAddress, retrying));
     enableModuleActions(false);
     ui->actionCrates->setEnabled(false);
     ui->menuSystem->setEnabled(false);

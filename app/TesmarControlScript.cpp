@@ -4,8 +4,8 @@
 
 #include "device/BaseModule.h"
 #include "device/DeviceSession.h"
-#include "device/Poller.h"
 #include "device/EventLog.h"
+#include "device/Poller.h"
 #include "scripting/DialogScriptConsole.h"
 #include "scripting/ScriptThread.h"
 

@@ -300,9 +300,9 @@ void TesmarControlFrameTest::noActionsBeyondTheTable()
         if (action->objectName().startsWith(QLatin1String("action")))
             names << action->objectName();
     }
-    QCOMPARE(names.size(), 82);
+    QCOMPARE(names.size(), 85);
     names.removeDuplicates();
-    QCOMPARE(names.size(), 82);
+    QCOMPARE(names.size(), 85);
     // No two actions answer the same key.
     QStringList shortcuts;
     for (const QAction* action : m_window->findChildren<QAction*>()) {
@@ -321,17 +321,18 @@ void TesmarControlFrameTest::menus_data()
     const QString sep = QStringLiteral("--");
     QTest::newRow("menuFile") << "&File"
                               << QStringList{"actionController", "actionConnectionSettings", sep, "actionLoadProfile",
-                                     "actionSaveProfile", sep, "actionPassword", sep, "actionScript", "actionAutomatic",
-                                     "actionStatistic", "actionSystemReset", sep, "actionQuit"};
+                                     "actionSaveProfile", sep, "actionExportMeasurements", sep, "actionPassword", sep,
+                                     "actionScript", "actionAutomatic", "actionStatistic", "actionSystemReset", sep,
+                                     "actionQuit"};
     QTest::newRow("menuSystem") << "&System"
                                 << QStringList{"actionModuleOverview", "actionCrates", "actionTrends",
-                                       "actionSetCrateAddress", "actionSetLiveInsertion", sep, "actionSetAllModulesOn",
-                                       "actionSetAllModulesOff", sep, "actionSetAllModulesVoltage",
+                                       "actionAlarmNotification", "actionSetCrateAddress", "actionSetLiveInsertion", sep,
+                                       "actionSetAllModulesOn", "actionSetAllModulesOff", sep, "actionSetAllModulesVoltage",
                                        "actionSetAllModulesCurrent", sep, "actionSetAllModulesVoltageRamp",
                                        "actionSetAllModulesCurrentRamp", sep, "actionClearAllModulesEvents", sep,
                                        "actionSetAllModulesEmergencyOff", "actionClearAllModulesEmergencyOff", sep,
                                        "actionSetAllModulesFineAdjustmentOn", "actionSetAllModulesFineAdjustmentOff", sep,
-                                       "actionJournal"};
+                                       "actionJournal", "actionEvents"};
     QTest::newRow("menuModule") << "&Module"
                                 << QStringList{"actionSelectModule", "actionPreviousModule", "actionNextModule", sep,
                                        "actionSetModulesVoltageRamp", "actionSetModulesCurrentRamp", sep,
@@ -357,8 +358,8 @@ void TesmarControlFrameTest::menus_data()
                                         "actionSetChannelExternalInhibitAction", sep, "actionSetChannelOn",
                                         "actionSetChannelOff", sep, "actionSetChannelEmergencyOff",
                                         "actionClearChannelEmergencyOff", sep, "actionClearChannelEvents", sep,
-                                        "actionChannelStatusControl", "actionBounds", sep, "menuChannelLoadModule",
-                                        "actionSetChannelNominalValues"};
+                                        "actionSetCurrentAlarm", sep, "actionChannelStatusControl", "actionBounds", sep,
+                                        "menuChannelLoadModule", "actionSetChannelNominalValues"};
     QTest::newRow("menuChannelLoadModule")
         << "Load Module"
         << QStringList{"actionAutoSwitchMeasurement", sep, "actionSetChannelExternalMeasurementOn",

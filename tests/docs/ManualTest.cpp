@@ -200,6 +200,13 @@ void ManualTest::everySettingKeyIsDescribed_data()
 void ManualTest::everySettingKeyIsDescribed()
 {
     QFETCH(QString, key);
+    // A group whose keys the code puts together ("Archive/" + name) is described as its group.
+    if (key.endsWith(QLatin1Char('/'))) {
+        const QString group = QStringLiteral("<code>[%1]</code>").arg(key.chopped(1));
+        QVERIFY2(manual().contains(group),
+            qPrintable(QStringLiteral("the settings group \"%1\" is not described in docs/index.html").arg(key)));
+        return;
+    }
     QVERIFY2(manual().contains(QStringLiteral("<code>%1</code>").arg(key)),
         qPrintable(QStringLiteral("the setting \"%1\" is not described in docs/index.html").arg(key)));
 }

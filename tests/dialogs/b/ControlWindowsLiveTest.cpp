@@ -281,6 +281,7 @@ void ControlWindowsLiveTest::inhibit()
     QVERIFY(preselected);
     if (row < 0)
         QCOMPARE(statusMessage(), QStringLiteral("Set external inhibit action: no channel selected; nothing was sent."));
+    QTRY_COMPARE(m_window->commandsInFlight(), 0);
 
     const QVector<Supervision> after = supervision();
     for (int channel = 0; channel < after.size(); ++channel) {

@@ -425,11 +425,11 @@ void ControlWindowsTest::flexGroupDisplay()
     QVERIFY(!child<QCheckBox>(window, "chkChannel3")->isChecked());
     QVERIFY(child<QCheckBox>(window, "chkChannel1")->isChecked());
     child<QPushButton>(window, "btnSet")->click();
-    QCOMPARE(moduleState().flexType[6], 1u << 4);
+    QTRY_COMPARE(moduleState().flexType[6], 1u << 4);
 
     // Erase writes member 0 and type 0 for the shown group.
     child<QPushButton>(window, "btnErase")->click();
-    QCOMPARE(m_module->writes().last(), QStringLiteral("setFlexGroup(6, 0x0, 0x0)"));
+    QTRY_COMPARE(m_module->writes().last(), QStringLiteral("setFlexGroup(6, 0x0, 0x0)"));
 
     // Select all ticks the enabled boxes only, and toggles.
     m_window->findChild<DialogFlexGroups*>()->setChannelCount(16);
