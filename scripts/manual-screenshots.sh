@@ -194,7 +194,7 @@ stop_program
 
 # The window on a VME crate (stand-in bridge library and simulated crate): the module list with
 # the base addresses, and the windows only VME modules have.
-if wanted main-window-vme || wanted variable-groups || wanted interlock-out || wanted bounds || wanted factory-settings || wanted special-mode; then
+if wanted main-window-vme || wanted variable-groups || wanted interlock-out || wanted bounds || wanted factory-settings || wanted firmware-mode; then
   LD_LIBRARY_PATH="$build_dir/lib/vme-standin:$LD_LIBRARY_PATH" TESMAR_VME_SIM_CONFIG=$top/sim/vme/demo.json \
     start_program --controller vmusb
   choose_first_channel
@@ -207,9 +207,9 @@ if wanted main-window-vme || wanted variable-groups || wanted interlock-out || w
   shoot bounds "Bounds" b
   shoot factory-settings "Factory Settings" F11
   # The special mode needs the service password.
-  if wanted special-mode; then
+  if wanted firmware-mode; then
     answer_prompt ctrl+p pix7cloud
-    shoot special-mode "Special Mode" F12
+    shoot firmware-mode "Special Mode" F12
   fi
   stop_program
 fi

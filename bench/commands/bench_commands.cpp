@@ -5,7 +5,7 @@
 // of 10 modules under `delay 150`: the window's stall and the time until the list is full.
 #include "app/ChannelTable.h"
 #include "app/TesmarControl.h"
-#include "app/UserDialogs.h"
+#include "bench/common/AcceptingDialogs.h"
 
 #include "common/SimulatorProcess.h"
 
@@ -22,17 +22,6 @@
 #include <functional>
 
 namespace {
-
-class AcceptingDialogs : public UserDialogs
-{
-public:
-    bool getAddress(QWidget*, const QString&, const QString&, QString*) override { return true; }
-    QMessageBox::StandardButton question(
-        QWidget*, const QString&, const QString&, QMessageBox::StandardButtons, QMessageBox::StandardButton) override
-    {
-        return QMessageBox::No;
-    }
-};
 
 // Notes the longest gap between two runs of a 1 ms timer in this thread.
 class StallProbe

@@ -6,7 +6,7 @@
 //   the crate answering at once and with `delay 150`.
 #include "app/ChannelTable.h"
 #include "app/TesmarControl.h"
-#include "app/UserDialogs.h"
+#include "bench/common/AcceptingDialogs.h"
 
 #include "common/SimulatorProcess.h"
 #include "device/DeviceSession.h"
@@ -23,17 +23,6 @@
 #include <vector>
 
 namespace {
-
-class AcceptingDialogs : public UserDialogs
-{
-public:
-    bool getAddress(QWidget*, const QString&, const QString&, QString*) override { return true; }
-    QMessageBox::StandardButton question(
-        QWidget*, const QString&, const QString&, QMessageBox::StandardButtons, QMessageBox::StandardButton) override
-    {
-        return QMessageBox::No;
-    }
-};
 
 struct Run
 {

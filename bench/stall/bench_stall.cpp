@@ -4,7 +4,7 @@
 // gap, the 99.9th percentile and the ticks the window rendered.
 #include "app/ChannelTable.h"
 #include "app/TesmarControl.h"
-#include "app/UserDialogs.h"
+#include "bench/common/AcceptingDialogs.h"
 
 #include "common/SimulatorProcess.h"
 
@@ -20,17 +20,6 @@
 #include <vector>
 
 namespace {
-
-class AcceptingDialogs : public UserDialogs
-{
-public:
-    bool getAddress(QWidget*, const QString&, const QString&, QString*) override { return true; }
-    QMessageBox::StandardButton question(
-        QWidget*, const QString&, const QString&, QMessageBox::StandardButtons, QMessageBox::StandardButton) override
-    {
-        return QMessageBox::No;
-    }
-};
 
 struct Stall
 {

@@ -8,7 +8,7 @@
 //   QT_QPA_PLATFORM=xcb for the pictures of the manual).
 #include "app/DialogTrends.h"
 #include "app/TesmarControl.h"
-#include "app/UserDialogs.h"
+#include "bench/common/AcceptingDialogs.h"
 
 #include "common/MemoryControllerFactory.h"
 #include "common/MemoryModule.h"
@@ -35,17 +35,6 @@
 #include <vector>
 
 namespace {
-
-class AcceptingDialogs : public UserDialogs
-{
-public:
-    bool getAddress(QWidget*, const QString&, const QString&, QString*) override { return true; }
-    QMessageBox::StandardButton question(
-        QWidget*, const QString&, const QString&, QMessageBox::StandardButtons, QMessageBox::StandardButton) override
-    {
-        return QMessageBox::No;
-    }
-};
 
 double residentMegabytes()
 {
