@@ -61,7 +61,8 @@ ControlCommands::ControlCommands(CrateModel& model, SimulationClock& clock, Tran
 
 QString ControlCommands::help()
 {
-    return QStringLiteral("inhibit SLOT CHANNEL on|off | brokenswitch SLOT CHANNEL on|off | load SLOT CHANNEL OHMS|open | silent on|off | delay MS | "
+    return QStringLiteral("inhibit SLOT CHANNEL on|off | brokenswitch SLOT CHANNEL on|off | load SLOT CHANNEL OHMS|open | "
+                          "silent on|off | delay MS | "
                           "drop PERCENT | maxresponse BYTES | power off|on | timescale FACTOR | noise on|off | quit");
 }
 
@@ -93,7 +94,7 @@ QString ControlCommands::execute(const QString& line, bool* quit)
             if (!parseOnOff(words[3], &on))
                 return error(QStringLiteral("usage: %1 SLOT CHANNEL on|off").arg(command));
             const bool known = command == QLatin1String("inhibit") ? m_model.setInhibit(slot, channel, on)
-                                                                    : m_model.setSwitchBroken(slot, channel, on);
+                                                                   : m_model.setSwitchBroken(slot, channel, on);
             return known ? ok : error(QStringLiteral("no high-voltage channel %1 in slot %2").arg(channel).arg(slot));
         }
         double ohms = 0;

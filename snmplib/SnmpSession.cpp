@@ -207,8 +207,8 @@ SnmpSession::Outcome SnmpSession::takeAnswer(const netsnmp_pdu* response, const 
     return Outcome::Answered;
 }
 
-void SnmpSession::addVarbinds(netsnmp_pdu* pdu, const std::vector<CrateOid::Oid>& oids,
-    const std::vector<SnmpValue>* values, size_t first, size_t count)
+void SnmpSession::addVarbinds(netsnmp_pdu* pdu, const std::vector<CrateOid::Oid>& oids, const std::vector<SnmpValue>* values,
+    size_t first, size_t count)
 {
     for (size_t i = first; i < first + count; ++i) {
         const CrateOid::Oid& wanted = oids[i];
@@ -443,8 +443,8 @@ void SnmpSession::awaitAnswers(void* transport, std::list<Request>& requests)
     netsnmp_large_fd_set_cleanup(&fds);
 }
 
-void SnmpSession::runTogether(
-    void* transport, std::list<Request>& requests, std::vector<Request*>& unsent, const std::function<void(Request&)>& collect)
+void SnmpSession::runTogether(void* transport, std::list<Request>& requests, std::vector<Request*>& unsent,
+    const std::function<void(Request&)>& collect)
 {
     snmp_sess_session(transport)->retries = crateSilent() ? 0 : m_config.retries;
     bool anyAnswered = false;

@@ -88,9 +88,9 @@ public:
     enum SetResult : int {
         SetTaken = 0,
         // Positive: the error status of the crate's answer (RFC 3416 numbering).
-        SetTimedOut = -1,       // no answer (also during the hold-off)
-        SetNotAnswered = -2,    // the write was not answered, a read right after it was
-        SetNotSent = -3,        // the request could not be sent or its answer not be read
+        SetTimedOut = -1,    // no answer (also during the hold-off)
+        SetNotAnswered = -2, // the write was not answered, a read right after it was
+        SetNotSent = -3,     // the request could not be sent or its answer not be read
     };
     // The name of a SetResult: "" for SetTaken, "timeout", "write not answered", the error
     // status name ("wrongValue", "noAccess", ...) or "cannot reach the crate".

@@ -957,20 +957,20 @@ int writeChannels(HSNMP handle, CrateOid::OutputColumn column, int count, const 
 
 extern "C" int setChannelsSwitch(HSNMP session, int count, const int32_t* channels, const int32_t* values, int32_t* results)
 {
-    return writeChannels(session, CrateOid::OutputSwitch, count, channels, values, results,
-        [](int32_t v) { return SnmpValue::integer(v); });
+    return writeChannels(
+        session, CrateOid::OutputSwitch, count, channels, values, results, [](int32_t v) { return SnmpValue::integer(v); });
 }
 
 extern "C" int setChannelsVoltage(HSNMP session, int count, const int32_t* channels, const double* volts, int32_t* results)
 {
-    return writeChannels(session, CrateOid::OutputVoltage, count, channels, volts, results,
-        [](double v) { return SnmpValue::real(v); });
+    return writeChannels(
+        session, CrateOid::OutputVoltage, count, channels, volts, results, [](double v) { return SnmpValue::real(v); });
 }
 
 extern "C" int setChannelsCurrent(HSNMP session, int count, const int32_t* channels, const double* amperes, int32_t* results)
 {
-    return writeChannels(session, CrateOid::OutputCurrent, count, channels, amperes, results,
-        [](double v) { return SnmpValue::real(v); });
+    return writeChannels(
+        session, CrateOid::OutputCurrent, count, channels, amperes, results, [](double v) { return SnmpValue::real(v); });
 }
 
 extern "C" const char* snmpResultText(int code)

@@ -262,7 +262,8 @@ WIENER_SNMP_API int getChannelBlocks(
 WIENER_SNMP_API int setChannelsSwitch(
     HSNMP session, int count, const int32_t* channels, const int32_t* values, int32_t* results);
 /* outputVoltage in V. */
-WIENER_SNMP_API int setChannelsVoltage(HSNMP session, int count, const int32_t* channels, const double* volts, int32_t* results);
+WIENER_SNMP_API int setChannelsVoltage(
+    HSNMP session, int count, const int32_t* channels, const double* volts, int32_t* results);
 /* outputCurrent in A. */
 WIENER_SNMP_API int setChannelsCurrent(
     HSNMP session, int count, const int32_t* channels, const double* amperes, int32_t* results);

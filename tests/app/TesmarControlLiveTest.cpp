@@ -1241,8 +1241,7 @@ void TesmarControlLiveTest::switchedChannelsShowPendingUntilResult()
     QVERIFY(m_simulator->command(QStringLiteral("delay 150")));
     const auto pendingLook = [this](int row) {
         const QTableWidgetItem* cell = table()->item(row, ChannelTable::ColumnStatus);
-        return table()->isRowPending(row) && cell && cell->font().italic()
-            && cell->foreground().color() == QColor(Qt::gray);
+        return table()->isRowPending(row) && cell && cell->font().italic() && cell->foreground().color() == QColor(Qt::gray);
     };
     action("actionSetAllChannelsOn")->trigger();
     QCOMPARE(m_window->commandsInFlight(), 1);
