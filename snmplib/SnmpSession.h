@@ -84,10 +84,10 @@ public:
     // failure of the call.
     void getTogether(std::vector<Column>& columns);
 
-    // What setTogether() tells about each object: taken, or why not.
+    // What setTogether() tells about each object: taken, the error status of the crate's answer
+    // (positive, RFC 3416 numbering), or one of the negative reasons.
     enum SetResult : int {
         SetTaken = 0,
-        // Positive: the error status of the crate's answer (RFC 3416 numbering).
         SetTimedOut = -1,    // no answer (also during the hold-off)
         SetNotAnswered = -2, // the write was not answered, a read right after it was
         SetNotSent = -3,     // the request could not be sent or its answer not be read
