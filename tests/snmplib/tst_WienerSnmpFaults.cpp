@@ -599,6 +599,17 @@ void TestWienerSnmpFaults::refusedChannelWriteIsNamedUnderLoss()
     // At once, not after a hold-off.
     QCOMPARE(off.send(h), 47);
     QCOMPARE(off.results[7], 13);
+
+    // A crate that drops our writes (an unknown write community) but answers reads: each
+    // channel is "write not answered", not a silent crate.
+    const QByteArray address = crate.simulator().address().toLatin1();
+    HSNMP ignored = snmpOpenConfigured(address.constData(), 0, nullptr, "unknown", 0, -1);
+    QVERIFY(ignored);
+    QCOMPARE(off.send(ignored), 0);
+    QCOMPARE(off.results, std::vector<int32_t>(48, WIENER_WRITE_NOT_ANSWERED));
+    QCOMPARE(snmpLastError(ignored), "write not answered");
+    QCOMPARE(snmpResultText(WIENER_WRITE_NOT_ANSWERED), "write not answered");
+    snmpClose(ignored);
 }
 
 QTEST_GUILESS_MAIN(TestWienerSnmpFaults)
