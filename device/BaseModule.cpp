@@ -225,6 +225,16 @@ JournalWrite BaseModule::journalPlace()
     return place;
 }
 
+void BaseModule::journalRefusal(int channel, const QString& quantity, const QString& value, const QString& reason)
+{
+    JournalWrite write = journalPlace();
+    write.channel = JournalWrite::channelText(channel);
+    write.quantity = quantity;
+    write.value = value;
+    write.result = QStringLiteral("refused: ") + reason;
+    WriteJournal::instance().append(write);
+}
+
 JournalWrite BaseModule::journalSent(int channel, const char* quantity, const QString& value)
 {
     JournalWrite write = journalPlace();

@@ -156,6 +156,10 @@ public:
     // address and takes address() as the slot; concrete modules override it. May take the
     // controller's lock for a moment (the crate address).
     virtual JournalWrite journalPlace();
+    // Records a write this module refused before anything was sent (a value out of range, a
+    // channel it does not have): one line with `reason` as its result and no "sent" line.
+    // Callable from any thread.
+    void journalRefusal(int channel, const QString& quantity, const QString& value, const QString& reason);
 
 public slots:
     int deviceClass();
