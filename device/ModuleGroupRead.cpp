@@ -1,9 +1,10 @@
 #include "device/ModuleGroupRead.h"
 
 #include "device/BaseModule.h"
+#include "device/ModuleSnapshot.h"
 #include "device/SnmpModule.h"
 
-void ModuleGroupRead::readChannels(const QVector<BaseModule*>& modules, const ReadingReady& ready)
+void ModuleGroupRead::readChannels(const QVector<BaseModule*>& modules, const ReadingReady& ready, int keptFresh)
 {
     QVector<SnmpModule*> snmpModules;
     for (BaseModule* module : modules) {
@@ -11,9 +12,11 @@ void ModuleGroupRead::readChannels(const QVector<BaseModule*>& modules, const Re
             snmpModules.append(snmp);
     }
     if (snmpModules.size() == modules.size() && modules.size() > 1) {
-        SnmpModule::readChannelsTogether(snmpModules, ready);
+        SnmpModule::readChannelsTogether(snmpModules, ready, keptFresh);
         return;
     }
-    for (int i = 0; i < modules.size(); ++i)
-        ready(i, modules.at(i)->readChannels());
+    for (int i = 0; i < modules.size(); ++i) {
+        const qint64 startMs = ModuleSnapshot::nowMs();
+        ready(i, modules.at(i)->readChannels(), startMs);
+    }
 }

@@ -357,10 +357,14 @@ void Poller::readChannelsOf(const Cycle& cycle, const QVector<int>& indexes)
     QVector<BaseModule*> modules;
     for (int index : indexes)
         modules.append(cycle.modules.at(index).get());
-    const qint64 startMs = ModuleSnapshot::nowMs();
-    ModuleGroupRead::readChannels(modules, [&](int i, const QVector<ChannelReading>& reading) {
-        publishChannels(cycle, indexes.at(i), reading, completeCount(reading) > 0 ? startMs : -1, startMs);
-    });
+    // The shown module comes first when its channels are read with the others.
+    const int keptFresh = indexes.first() == cycle.currentModule ? 0 : -1;
+    ModuleGroupRead::readChannels(
+        modules,
+        [&](int i, const QVector<ChannelReading>& reading, qint64 readAtMs) {
+            publishChannels(cycle, indexes.at(i), reading, completeCount(reading) > 0 ? readAtMs : -1, readAtMs);
+        },
+        keptFresh);
 }
 
 void Poller::probeModule(const Cycle& cycle, int index)
@@ -503,7 +507,7 @@ void Poller::readOnce(int moduleIndex, ModuleRead read)
     QMutexLocker locker(&m_mutex);
     if (moduleIndex < 0 || moduleIndex >= m_modules.size() || !read)
         return;
-    enqueue(OneShotRead{m_generation, m_modules.at(moduleIndex), std::move(read), {}, Priority::Normal});
+    enqueue(OneShotRead{m_generation, m_modules.at(moduleIndex), std::move(read), {}, {}, {}, {}, Priority::Normal});
 }
 
 void Poller::runCommand(int moduleIndex, Priority priority, ModuleRead work, DroppedWork dropped)
@@ -517,7 +521,28 @@ void Poller::runCommand(int moduleIndex, Priority priority, ModuleRead work, Dro
             dropped();
         return;
     }
-    enqueue(OneShotRead{m_generation, m_modules.at(moduleIndex), std::move(work), std::move(dropped), priority});
+    enqueue(OneShotRead{m_generation, m_modules.at(moduleIndex), std::move(work), {}, {}, {}, std::move(dropped), priority});
+}
+
+void Poller::runCrateCommand(Priority priority, CrateWork work, DroppedWork dropped)
+{
+    if (!work)
+        return;
+    QMutexLocker locker(&m_mutex);
+    if (!m_controller) {
+        locker.unlock();
+        if (dropped)
+            dropped();
+        return;
+    }
+    OneShotRead each;
+    each.generation = m_generation;
+    each.controller = m_controller;
+    each.crate = m_crates.value(0);
+    each.crateWork = std::move(work);
+    each.dropped = std::move(dropped);
+    each.priority = priority;
+    enqueue(std::move(each));
 }
 
 void Poller::enqueue(OneShotRead work)
@@ -554,11 +579,13 @@ void Poller::runOneShotReads()
             // Modules replaced meanwhile: the request was about one that is gone.
             current = each.generation == m_generation;
         }
-        if (current)
+        if (current && each.crateWork)
+            each.crateWork(*each.controller, each.crate.get());
+        else if (current)
             each.read(*each.module);
         else if (each.dropped)
             each.dropped();
-        // The module is let go here, outside the lock (a module's deletion may take the
+        // The devices are let go here, outside the lock (a module's deletion may take the
         // controller's mutex).
     }
 }
