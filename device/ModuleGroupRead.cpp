@@ -1,10 +1,9 @@
 #include "device/ModuleGroupRead.h"
 
 #include "device/BaseModule.h"
-#include "device/ModuleSnapshot.h"
 #include "device/SnmpModule.h"
 
-void ModuleGroupRead::readChannels(const QVector<BaseModule*>& modules, const ReadingReady& ready, int keptFresh)
+void ModuleGroupRead::readChannels(const QVector<BaseModule*>& modules, const ReadingReady& ready)
 {
     QVector<SnmpModule*> snmpModules;
     for (BaseModule* module : modules) {
@@ -12,11 +11,9 @@ void ModuleGroupRead::readChannels(const QVector<BaseModule*>& modules, const Re
             snmpModules.append(snmp);
     }
     if (snmpModules.size() == modules.size() && modules.size() > 1) {
-        SnmpModule::readChannelsTogether(snmpModules, ready, keptFresh);
+        SnmpModule::readChannelsTogether(snmpModules, ready);
         return;
     }
-    for (int i = 0; i < modules.size(); ++i) {
-        const qint64 startMs = ModuleSnapshot::nowMs();
-        ready(i, modules.at(i)->readChannels(), startMs);
-    }
+    for (int i = 0; i < modules.size(); ++i)
+        ready(i, modules.at(i)->readChannels());
 }

@@ -13,11 +13,9 @@ class ModuleGroupRead
 {
 public:
     // Every module's readChannels(); `ready` gets each module's reading (by its index in
-    // `modules`) as soon as it is there, with the moment (ModuleSnapshot::nowMs()) the read it
-    // came from started. SNMP modules of one crate are read together (all requests in flight at
-    // once, about one round trip for the crate; module `keptFresh` is read again with the rounds
-    // that ask again for lost requests, SnmpModule::readChannelsTogether()); other modules one
-    // after another.
-    using ReadingReady = std::function<void(int index, const QVector<ChannelReading>& reading, qint64 readAtMs)>;
-    static void readChannels(const QVector<BaseModule*>& modules, const ReadingReady& ready, int keptFresh = -1);
+    // `modules`) as soon as it is there. SNMP modules of one crate are read together (all
+    // requests in flight at once, about one round trip for the crate); other modules one after
+    // another.
+    using ReadingReady = std::function<void(int index, const QVector<ChannelReading>& reading)>;
+    static void readChannels(const QVector<BaseModule*>& modules, const ReadingReady& ready);
 };

@@ -357,14 +357,10 @@ void Poller::readChannelsOf(const Cycle& cycle, const QVector<int>& indexes)
     QVector<BaseModule*> modules;
     for (int index : indexes)
         modules.append(cycle.modules.at(index).get());
-    // The shown module comes first when its channels are read with the others.
-    const int keptFresh = indexes.first() == cycle.currentModule ? 0 : -1;
-    ModuleGroupRead::readChannels(
-        modules,
-        [&](int i, const QVector<ChannelReading>& reading, qint64 readAtMs) {
-            publishChannels(cycle, indexes.at(i), reading, completeCount(reading) > 0 ? readAtMs : -1, readAtMs);
-        },
-        keptFresh);
+    const qint64 startMs = ModuleSnapshot::nowMs();
+    ModuleGroupRead::readChannels(modules, [&](int i, const QVector<ChannelReading>& reading) {
+        publishChannels(cycle, indexes.at(i), reading, completeCount(reading) > 0 ? startMs : -1, startMs);
+    });
 }
 
 void Poller::probeModule(const Cycle& cycle, int index)

@@ -2,7 +2,6 @@
 #include "device/ControllerLock.h"
 
 #include "controller/SnmpController.h"
-#include "device/ModuleSnapshot.h"
 #include "device/ModuleTypes.h"
 #include "device/Resolution.h"
 #include "device/StatusWordBits.h"
@@ -411,17 +410,15 @@ QVector<ChannelReading> SnmpModule::readChannels()
     return takeChannels(together ? &block : nullptr, failure);
 }
 
-void SnmpModule::readChannelsTogether(const QVector<SnmpModule*>& modules, const ReadingReady& ready, int keptFresh)
+void SnmpModule::readChannelsTogether(const QVector<SnmpModule*>& modules, const ReadingReady& ready)
 {
     SnmpController* controller = modules.isEmpty() ? nullptr : modules.first()->m_controller;
     const bool together = controller && controller->getChannelBlocks && controller->isLibraryReady()
         && modules.size() <= WIENER_SNMP_MAX_BLOCKS
         && std::all_of(modules.begin(), modules.end(), [&](SnmpModule* m) { return m->m_controller == controller; });
     if (!together) {
-        for (int i = 0; i < modules.size(); ++i) {
-            const qint64 startMs = ModuleSnapshot::nowMs();
-            ready(i, modules.at(i)->readChannels(), startMs);
-        }
+        for (int i = 0; i < modules.size(); ++i)
+            ready(i, modules.at(i)->readChannels());
         return;
     }
 
@@ -430,26 +427,15 @@ void SnmpModule::readChannelsTogether(const QVector<SnmpModule*>& modules, const
     std::vector<int> missing(count);
     std::vector<QString> failures(count);
     std::vector<int> pending; // modules whose reading is not delivered yet
-    std::vector<qint64> startedAtMs(count, ModuleSnapshot::nowMs());
     for (size_t i = 0; i < count; ++i) {
         std::memset(&blocks[i], 0, sizeof(SnmpChannelBlock));
         missing[i] = modules.at(int(i))->channelBlockChoice();
         pending.push_back(int(i));
     }
-    const bool keepFresh = keptFresh >= 0 && size_t(keptFresh) < count;
-    bool rereading = false; // the kept-fresh module is pending again, after its delivery
     // Each round asks, for all modules still short at once, only the quantities they still miss
     // (requests lost on a lossy network); a module is delivered as soon as it is complete, so one
     // lost request of another module does not hold it back.
     for (int attempt = 0; attempt <= lostQuantityRetries && !pending.empty(); ++attempt) {
-        if (keepFresh && attempt > 0 && std::find(pending.begin(), pending.end(), keptFresh) == pending.end()) {
-            const size_t i = size_t(keptFresh);
-            std::memset(&blocks[i], 0, sizeof(SnmpChannelBlock));
-            missing[i] = modules.at(keptFresh)->channelBlockChoice();
-            startedAtMs[i] = ModuleSnapshot::nowMs();
-            pending.insert(pending.begin(), keptFresh);
-            rereading = true;
-        }
         const size_t n = pending.size();
         std::vector<int32_t> starts(n), sizes(n), complete(n);
         std::vector<SnmpChannelBlock> answers(n);
@@ -476,12 +462,7 @@ void SnmpModule::readChannelsTogether(const QVector<SnmpModule*>& modules, const
             missing[i] &= ~answers[k].answered;
             anyAnswered = anyAnswered || answers[k].answered != 0;
             if (missing[i] == 0) {
-                ready(int(i), modules.at(int(i))->takeChannels(&blocks[i], QString()), startedAtMs[i]);
-                if (int(i) == keptFresh)
-                    rereading = false;
-            } else if (int(i) == keptFresh && rereading) {
-                // A read again that came back short: the delivered reading stands.
-                rereading = false;
+                ready(int(i), modules.at(int(i))->takeChannels(&blocks[i], QString()));
             } else {
                 if (failures[i].isEmpty())
                     failures[i] = failure.isEmpty() ? QStringLiteral("no answer") : failure;
@@ -494,7 +475,7 @@ void SnmpModule::readChannelsTogether(const QVector<SnmpModule*>& modules, const
             break;
     }
     for (int i : pending)
-        ready(i, modules.at(i)->takeChannels(&blocks[size_t(i)], failures[size_t(i)]), startedAtMs[size_t(i)]);
+        ready(i, modules.at(i)->takeChannels(&blocks[size_t(i)], failures[size_t(i)]));
 }
 
 QVector<ChannelReading> SnmpModule::takeChannels(const SnmpChannelBlock* read, QString failure)

@@ -49,15 +49,10 @@ public:
     // readChannels() of several modules of one crate with getChannelBlocks calls, so the crate's
     // modules cost about one round trip together; quantities lost on the way are asked again for
     // all modules still short at once. `ready` gets each module's reading (by its index in
-    // `modules`) as soon as it is complete or given up, with the moment (ModuleSnapshot::nowMs())
-    // the read it came from started. Modules of different controllers, or a library without that
-    // entry, are read one after another.
-    //
-    // Module `keptFresh` (the one the window shows; -1: none), once delivered, is read again
-    // whole with every later round asked for the others, and delivered again each time that
-    // read is complete: the rounds for modules whose requests were lost do not age it.
-    using ReadingReady = std::function<void(int index, const QVector<ChannelReading>& reading, qint64 readAtMs)>;
-    static void readChannelsTogether(const QVector<SnmpModule*>& modules, const ReadingReady& ready, int keptFresh = -1);
+    // `modules`) as soon as it is complete or given up. Modules of different controllers, or a
+    // library without that entry, are read one after another.
+    using ReadingReady = std::function<void(int index, const QVector<ChannelReading>& reading)>;
+    static void readChannelsTogether(const QVector<SnmpModule*>& modules, const ReadingReady& ready);
     // Each group is valid only when every read of it was answered.
     ModuleReading readModuleValues(bool temperatures, bool supplies) override;
 

@@ -738,7 +738,7 @@ private slots:
         timer.start();
         QVector<QVector<ChannelReading>> together(modules.size());
         QVector<int> order;
-        SnmpModule::readChannelsTogether(modules, [&](int index, const QVector<ChannelReading>& reading, qint64) {
+        SnmpModule::readChannelsTogether(modules, [&](int index, const QVector<ChannelReading>& reading) {
             together[index] = reading;
             order.append(index);
         });
