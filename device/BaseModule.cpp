@@ -102,6 +102,16 @@ bool BaseModule::readChannelSettings(int, ChannelSettings*)
     return notOffered();
 }
 
+bool BaseModule::readAdcSamplesPerSecond(quint32*)
+{
+    return notOffered();
+}
+
+bool BaseModule::readDigitalFilter(quint32*)
+{
+    return notOffered();
+}
+
 bool BaseModule::channelSettingsRead(int channel, ChannelSettings fresh, ChannelSettings* settings)
 {
     fresh.currentControl = currentControl();

@@ -130,6 +130,9 @@ public:
     // Everything the trip, inhibit and nominal-value dialogs start from, all read now: false
     // (lastError() set, `settings` untouched) when any one read was not answered.
     virtual bool readChannelSettings(int channel, ChannelSettings* settings);
+    // The ADC sampling rate and the digital filter setting, for the dialogs that change them.
+    virtual bool readAdcSamplesPerSecond(quint32* samplesPerSecond);
+    virtual bool readDigitalFilter(quint32* filter);
 
     // Read-modify-write of a control word as one operation under the device lock (a script
     // thread or the poller cannot come in between): reads the word fresh with the checked read,
