@@ -91,6 +91,7 @@ private slots:
 
     void factoryReset_data();
     void factoryReset();
+    void factoryResetCancelled();
     void vmeTest();
     void baseAddressCandidates_data();
     void baseAddressCandidates();
@@ -235,6 +236,31 @@ void ServiceWindowTest::factoryReset()
     }
 }
 
+void ServiceWindowTest::factoryResetCancelled()
+{
+    openWindow({{7, 0x4000, false}});
+    DialogFactory* dialog = openFactory();
+    auto* cancel = child<QPushButton>(dialog, "btnCancelReset");
+    QVERIFY(!cancel->isEnabled());
+    int progressSeen = 0;
+    // Cancel as soon as the first channel is done.
+    connect(m_window.get(), &TesmarControl::factoryResetProgress, dialog, [&] {
+        if (progressSeen++ == 0) {
+            QVERIFY(cancel->isEnabled());
+            cancel->click();
+        }
+    });
+    child<QPushButton>(dialog, "btnFactoryReset")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(dialog->log().contains("Reset to Factory Settings"), 20000);
+    QVERIFY(dialog->log().endsWith("Reset to Factory Settings cancelled: the module keeps what was written so far."));
+    QCOMPARE(progressSeen, 1);
+    QVERIFY(!cancel->isEnabled());
+    QVERIFY(child<QPushButton>(dialog, "btnFactoryReset")->isEnabled());
+    QVERIFY(child<QTimer>(m_window.get(), "refreshTimer")->isActive());
+    QCOMPARE(m_dialogs.informations, QStringList());
+    QVERIFY(!module(0)->writes().contains("setControl(36932)")); // nothing stored
+}
+
 void ServiceWindowTest::vmeTest()
 {
     openWindow({{7, 0x4000, false}});
@@ -324,7 +350,11 @@ void ServiceWindowTest::baseAddressOutcome()
     }
     m_dialogs.answers = {QStringLiteral("0x8000")};
     m_dialogs.questionAnswer = reset ? QMessageBox::Yes : QMessageBox::No;
+    auto* refresh = child<QTimer>(m_window.get(), "refreshTimer");
     m_window->on_actionProgramNewBaseAddress_triggered();
+    // The procedure runs on while the window is read no more; at its end the refresh resumes.
+    QVERIFY(!refresh->isActive());
+    QTRY_VERIFY_WITH_TIMEOUT(refresh->isActive(), 10000);
 
     const QStringList shown = m_dialogs.informations + m_dialogs.warnings;
     if (message.isEmpty())
