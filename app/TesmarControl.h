@@ -11,6 +11,7 @@
 #include <QVector>
 
 #include "ChannelSelection.h"
+#include "service/FirmwareFile.h"
 
 #include <functional>
 #include <memory>
@@ -248,7 +249,8 @@ public slots:
     // whatever serial number they carry and whichever module is current; a module that is gone
     // gets nothing and the dialog is told.
     void setSpecialControl(int serialNumber, quint32 command);
-    void sendHexLine(int serialNumber, QByteArray line);
+    // Starts the special-mode dialog's transfer as a job on its target module.
+    void startFirmwareTransfer(const QVector<FirmwareFile::Line>& lines, qint64 fileSize, bool write);
     // Starts the factory reset on the factory dialog's module and returns; factoryResetDone
     // (or factoryResetCancelled) follows when it ended.
     void storeFactorySettings(int serialNumber);
@@ -728,6 +730,7 @@ private:
     // writes go to the status bar and to `dialog` (None: no dialog). The window owns it until it
     // ended.
     void startServiceJob(ServiceJob* job, ServiceDialog dialog);
+    void reportRefusals(ServiceJob* job, ServiceDialog dialog);
     void serviceJobEnded(ServiceJob* job);
 
     bool vmeModules = false;              // the controller kind reaches VME modules

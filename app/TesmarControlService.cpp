@@ -19,6 +19,7 @@
 #include "service/AddressResetJob.h"
 #include "service/BaseAddressJob.h"
 #include "service/FactoryResetJob.h"
+#include "service/FirmwareTransferJob.h"
 
 #include <QDebug>
 #include <QMessageBox>
@@ -28,7 +29,7 @@
 #include <algorithm>
 
 namespace {
-constexpr quint32 commandSpecialReached = 14;
+constexpr quint32 commandEndSpecial = 7;
 constexpr quint32 commandLiveInsertion = 12;
 
 constexpr int twentyFourChannelClass = 29;
@@ -136,8 +137,8 @@ void TesmarControl::refreshServiceDialogs()
 {
     if (dialogSpecial || dialogFactory)
         followCurrentModuleInServiceDialogs();
-    // A transfer goes on while its dialog is hidden.
-    if (dialogSpecial && (dialogSpecial->isVisible() || dialogSpecial->transferRunning()))
+    // A transfer reads the words itself (and goes on while its dialog is hidden).
+    if (dialogSpecial && dialogSpecial->isVisible() && !dialogSpecial->transferRunning())
         readServiceWords(ServiceDialog::Special);
     if (dialogFactory && dialogFactory->isVisible())
         readServiceWords(ServiceDialog::Factory);
@@ -230,7 +231,7 @@ void TesmarControl::on_actionSpecialMode_triggered()
         connect(dialog, &DialogSpecial::setModuleControl, this,
             [this](int, quint32 control) { serviceModuleControl(ServiceDialog::Special, control); });
         connect(dialog, &DialogSpecial::setSpecialControl, this, &TesmarControl::setSpecialControl);
-        connect(dialog, &DialogSpecial::sendHexLine, this, &TesmarControl::sendHexLine);
+        connect(dialog, &DialogSpecial::transferRequested, this, &TesmarControl::startFirmwareTransfer);
         connect(session.get(), &DeviceSession::currentModuleChanged, this,
             &TesmarControl::followCurrentModuleInServiceDialogs, Qt::UniqueConnection);
     }
@@ -248,14 +249,11 @@ void TesmarControl::setSpecialControl(int, quint32 command)
     BaseModule* module = serviceTarget(ServiceDialog::Special);
     if (!module)
         return;
-    // The module is read again once programming, comparing or leaving special mode starts; while
-    // it settles into special mode it is left alone.
-    if (command == 3 || command == 4 || command == 7)
+    // Leaving special mode: the module is read again (a live insertion below may stop it).
+    if (command == commandEndSpecial && serviceJobsRunning == 0)
         refreshTimer->start();
     serviceCheck(module->setSpecialControlCommand(command), ServiceDialog::Special, module, -1,
         tr("special command %1").arg(command));
-    if (command == commandSpecialReached)
-        refreshTimer->stop();
     if (command == commandLiveInsertion) {
         const int count = int(session->modules().size());
         if (count == 1)
@@ -265,11 +263,28 @@ void TesmarControl::setSpecialControl(int, quint32 command)
     }
 }
 
-void TesmarControl::sendHexLine(int, QByteArray line)
+void TesmarControl::startFirmwareTransfer(const QVector<FirmwareFile::Line>& lines, qint64 fileSize, bool write)
 {
-    const WriteSource source("service");
-    if (BaseModule* module = serviceTarget(ServiceDialog::Special))
-        serviceCheck(module->sendHexLine(line), ServiceDialog::Special, module, -1, tr("send firmware line"));
+    BaseModule* module = serviceTarget(ServiceDialog::Special);
+    if (!module || !dialogSpecial)
+        return;
+    auto* job = new FirmwareTransferJob(session.get(), module, lines, fileSize, write, this);
+    reportRefusals(job, ServiceDialog::Special);
+    // While the module settles into special mode it is left alone; the window reads it again
+    // once programming or comparing starts.
+    connect(job, &FirmwareTransferJob::quietPeriod, this, [this](bool quiet) {
+        if (quiet)
+            refreshTimer->stop();
+        else if (serviceJobsRunning == 0)
+            refreshTimer->start();
+    });
+    connect(job, &ServiceJob::finished, this, [this](ServiceJob* ended) {
+        ended->deleteLater();
+        if (serviceJobsRunning == 0 && !refreshTimer->isActive())
+            refreshTimer->start();
+    });
+    dialogSpecial->followTransfer(job);
+    job->start();
 }
 
 // ---- Factory settings -------------------------------------------------------------------
@@ -358,7 +373,7 @@ void TesmarControl::factoryResetEnded(ServiceJob* job)
     emit factoryResetDone(job->error() == ServiceJob::NoError);
 }
 
-void TesmarControl::startServiceJob(ServiceJob* job, ServiceDialog dialog)
+void TesmarControl::reportRefusals(ServiceJob* job, ServiceDialog dialog)
 {
     QPointer<BaseModule> module = job->module();
     connect(
@@ -368,6 +383,11 @@ void TesmarControl::startServiceJob(ServiceJob* job, ServiceDialog dialog)
             const QString where = channel >= 0 ? tr("Channel %1: ").arg(channel) : QString();
             tellServiceDialog(dialog, tr("%1%2 refused: %3").arg(where, what, reason));
         });
+}
+
+void TesmarControl::startServiceJob(ServiceJob* job, ServiceDialog dialog)
+{
+    reportRefusals(job, dialog);
     // The window is read again when the last procedure ended.
     if (serviceJobsRunning++ == 0)
         refreshTimer->stop();
