@@ -124,7 +124,7 @@ void FactoryResetJob::secondPass(int channel)
                     quint32 control = 0;
                     return module.readChannelControl(channel, &control) && control == 0;
                 },
-                [this, channel, nominals] { resetVoltageNominal(channel, nominals); },
+                [this, channel, nominals] { resetNominal(channel, nominals, true); },
                 [this, channel, nominals] {
                     emit channelReset(
                         channel, nominals.voltage, nominals.voltageUnit, nominals.current, nominals.currentUnit);
@@ -134,47 +134,39 @@ void FactoryResetJob::secondPass(int channel)
     });
 }
 
-void FactoryResetJob::resetVoltageNominal(int channel, const Nominals& nominals)
+void FactoryResetJob::resetNominal(int channel, const Nominals& nominals, bool voltage)
 {
     if (m_keepNominals) {
         writeChannelDefaults(channel, nominals);
         return;
     }
-    const float voltage = nominals.voltage;
-    runStep([this, channel, nominals, voltage](BaseModule& module, StepWrites& writes) -> Continuation {
-        writes.check(module.setChannelVoltageNominal(channel, voltage), channel, tr("set nominal voltage"));
-        return [this, channel, nominals, voltage] {
+    const float value = voltage ? nominals.voltage : nominals.current;
+    runStep([this, channel, nominals, voltage, value](BaseModule& module, StepWrites& writes) -> Continuation {
+        if (voltage)
+            writes.check(module.setChannelVoltageNominal(channel, value), channel, tr("set nominal voltage"));
+        else
+            writes.check(module.setChannelCurrentNominal(channel, value), channel, tr("set nominal current"));
+        return [this, channel, nominals, voltage, value] {
             pollUntil(
-                QStringLiteral("Vnominal[%1]").arg(channel), channelReadBackReads, readBackWaitMs,
-                [channel, voltage](BaseModule& module) {
-                    return std::fabs(double(module.channelVoltageNominal(channel)) - double(voltage)) <= nominalTolerance;
+                QString::fromLatin1(voltage ? "Vnominal[%1]" : "Inominal[%1]").arg(channel), channelReadBackReads,
+                readBackWaitMs,
+                [channel, voltage, value](BaseModule& module) {
+                    const float read =
+                        voltage ? module.channelVoltageNominal(channel) : module.channelCurrentNominal(channel);
+                    return std::fabs(double(read) - double(value)) <= nominalTolerance;
                 },
-                [this, channel, nominals] { resetCurrentNominal(channel, nominals); },
-                [this, channel, nominals] {
+                [this, channel, nominals, voltage] {
+                    if (voltage)
+                        resetNominal(channel, nominals, false);
+                    else
+                        writeChannelDefaults(channel, nominals);
+                },
+                [this, channel, nominals, voltage] {
                     emit channelReset(
                         channel, nominals.voltage, nominals.voltageUnit, nominals.current, nominals.currentUnit);
-                    giveUp(tr("Error resetting Channel %1 voltage nominal. Giving up.").arg(channel));
-                });
-        };
-    });
-}
-
-void FactoryResetJob::resetCurrentNominal(int channel, const Nominals& nominals)
-{
-    const float current = nominals.current;
-    runStep([this, channel, nominals, current](BaseModule& module, StepWrites& writes) -> Continuation {
-        writes.check(module.setChannelCurrentNominal(channel, current), channel, tr("set nominal current"));
-        return [this, channel, nominals, current] {
-            pollUntil(
-                QStringLiteral("Inominal[%1]").arg(channel), channelReadBackReads, readBackWaitMs,
-                [channel, current](BaseModule& module) {
-                    return std::fabs(double(module.channelCurrentNominal(channel)) - double(current)) <= nominalTolerance;
-                },
-                [this, channel, nominals] { writeChannelDefaults(channel, nominals); },
-                [this, channel, nominals] {
-                    emit channelReset(
-                        channel, nominals.voltage, nominals.voltageUnit, nominals.current, nominals.currentUnit);
-                    giveUp(tr("Error resetting Channel %1 current nominal. Giving up.").arg(channel));
+                    giveUp((voltage ? tr("Error resetting Channel %1 voltage nominal. Giving up.")
+                                    : tr("Error resetting Channel %1 current nominal. Giving up."))
+                               .arg(channel));
                 });
         };
     });

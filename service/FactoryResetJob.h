@@ -39,8 +39,8 @@ private:
     static bool readNominals(BaseModule& module, int channel, bool keepNominals, Nominals* nominals);
     void firstPass(int channel);
     void secondPass(int channel);
-    void resetVoltageNominal(int channel, const Nominals& nominals);
-    void resetCurrentNominal(int channel, const Nominals& nominals);
+    // Writes the channel's nominal voltage (then current) and waits until it reads back.
+    void resetNominal(int channel, const Nominals& nominals, bool voltage);
     void writeChannelDefaults(int channel, const Nominals& nominals);
     void writeModuleDefaults();
     void storeSettings();

@@ -26,12 +26,13 @@
 namespace {
 
 // 0x4000 behaves; 0x4400 keeps channel 2 on; 0x4800 refuses a new base address; 0x4C00 never
-// enters its special mode.
+// enters its special mode; 0x5000 is the 24-channel layout.
 constexpr char crate[] = R"({"vmUsbSerials": ["VM0023A"], "v1718": false, "modules": [
     {"base": "0x4000", "class": 20, "channels": 4, "serial": 100, "voltageNominal": 3000, "currentNominal": 0.003},
     {"base": "0x4400", "class": 20, "channels": 4, "serial": 101, "faults": {"stuckControlChannel": 2}},
     {"base": "0x4800", "class": 20, "channels": 2, "serial": 102, "faults": {"refuseBaseAddress": true}},
-    {"base": "0x4C00", "class": 20, "channels": 2, "serial": 103, "faults": {"noSpecialMode": true}}]})";
+    {"base": "0x4C00", "class": 20, "channels": 2, "serial": 103, "faults": {"noSpecialMode": true}},
+    {"base": "0x5000", "class": 29, "channels": 3, "serial": 104, "voltageNominal": 6000, "currentNominal": 0.001}]})";
 
 constexpr int jobTimeoutMs = 20000;
 
@@ -67,8 +68,8 @@ private slots:
         // A fresh crate for every test: the stand-in reloads it when no bridge is open.
         m_session = std::make_unique<DeviceSession>(std::make_unique<VmeControllerFactory<VmUsb>>());
         QVERIFY(m_session->connectTo(QStringLiteral("vmusb")));
-        QCOMPARE(m_session->modules().size(), 4);
-        for (int index = 0; index < 4; ++index)
+        QCOMPARE(m_session->modules().size(), 5);
+        for (int index = 0; index < 5; ++index)
             for (int channel = 0; channel < module(index)->channelNumber(); ++channel)
                 QVERIFY(module(index)->setChannelVoltageSet(channel, 100));
     }
@@ -101,6 +102,27 @@ private slots:
         }
         QCOMPARE(target->voltageRampSpeed(), 1.0f);
         QCOMPARE(target->status() & 0x0004, 0x0004u); // left stopped
+    }
+
+    // The 24-channel layout does not document its hardware nominal values: its channels keep
+    // their nominal values (and the job says so), the current set value is the channel's own
+    // nominal current.
+    void factoryResetKeepsNominalsOfTwentyFourChannelLayout()
+    {
+        BaseModule* target = module(4);
+        const float voltageNominal = target->channelVoltageNominal(1);
+        const float currentNominal = target->channelCurrentNominal(1);
+        QVERIFY(voltageNominal > 0 && currentNominal > 0);
+        FactoryResetJob job(m_session.get(), target);
+        QSignalSpy messages(&job, &ServiceJob::message);
+        QSignalSpy finished(&job, &ServiceJob::finished);
+        job.start();
+        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, jobTimeoutMs);
+        QCOMPARE(job.error(), int(ServiceJob::NoError));
+        QCOMPARE(messages.count(), 1);
+        QCOMPARE(target->channelVoltageNominal(1), voltageNominal);
+        QCOMPARE(target->channelVoltageSet(1), 0.0f);
+        QVERIFY(qAbs(target->channelCurrentSet(1) - currentNominal) <= 1e-3f * currentNominal);
     }
 
     // A channel whose control word never reads 0 ends the channel passes there: the channels
