@@ -726,6 +726,7 @@ private:
     void baseAddressProgrammed(ServiceJob* job, const QString& oldAddressText);
     void baseAddressResetEnded(ServiceJob* job);
     void factoryResetEnded(ServiceJob* job);
+    void profileSaveEnded(ServiceJob* job);
     // Runs `job` with the refresh timer stopped (as long as any service job runs); its refused
     // writes go to the status bar and to `dialog` (None: no dialog). The window owns it until it
     // ended.
@@ -735,6 +736,7 @@ private:
 
     bool vmeModules = false;              // the controller kind reaches VME modules
     qint64 serviceReadAtMs[2] = {-1, -1}; // start of the service read in flight, per dialog
+    QPointer<ServiceJob> profileSaveJob;
     QPointer<ServiceJob> factoryResetJob;
     QPointer<ServiceJob> baseAddressJob; // programming, then the reset to the new address
     int serviceJobsRunning = 0;

@@ -400,6 +400,8 @@ void TesmarControl::serviceJobEnded(ServiceJob* job)
         factoryResetJob = nullptr;
     if (baseAddressJob == job)
         baseAddressJob = nullptr;
+    if (profileSaveJob == job)
+        profileSaveJob = nullptr;
     job->deleteLater();
     if (--serviceJobsRunning == 0)
         refreshTimer->start();
