@@ -712,8 +712,9 @@ private:
     // "VME BA 0x4000, serial 1234"
     static QString serviceTargetName(BaseModule* module, int serialNumber);
     int lastReadSerialNumber(BaseModule* module) const;
-    // A refused write goes to the status bar and to the dialog with the module's reason.
-    bool serviceCheck(bool ok, ServiceDialog dialog, BaseModule* module, int channel, const QString& what);
+    // Sends `write` to the dialog's module on the device side; a refusal goes to the status bar
+    // and to the dialog with the module's reason.
+    void serviceWrite(ServiceDialog dialog, const QString& what, std::function<bool(BaseModule&)> write);
     void tellServiceDialog(ServiceDialog dialog, const QString& text);
     void serviceModuleControl(ServiceDialog dialog, quint32 control);
     // Per refresh tick: reads what the shown service dialogs need on the poller's thread.

@@ -94,22 +94,38 @@ void TesmarControl::tellServiceDialog(ServiceDialog dialog, const QString& text)
         dialogFactory->showProblem(text);
 }
 
-bool TesmarControl::serviceCheck(bool ok, ServiceDialog dialog, BaseModule* module, int channel, const QString& what)
+void TesmarControl::serviceWrite(ServiceDialog dialog, const QString& what, std::function<bool(BaseModule&)> write)
 {
-    if (ok)
-        return true;
-    const QString why = module->lastError();
-    checkWrite(ok, module, channel, what);
-    const QString where = channel >= 0 ? tr("Channel %1: ").arg(channel) : QString();
-    tellServiceDialog(dialog, tr("%1%2 refused: %3").arg(where, what, why));
-    return false;
+    BaseModule* module = serviceTarget(dialog);
+    const int index = int(session->modules().indexOf(module));
+    if (!module || index < 0)
+        return;
+    // Sent on the poller's thread after the commands before it; a refusal comes back here to the
+    // status bar and the dialog. The module is only compared there, never used from here.
+    const BaseModule* target = module;
+    const QPointer<BaseModule> held(module);
+    session->submitCommand(this, index, DeviceSession::Priority::Normal,
+        [this, target, held, dialog, what, write = std::move(write)](BaseModule& each) -> DeviceSession::CommandResult {
+            if (&each != target)
+                return [this, dialog] {
+                    tellServiceDialog(dialog, tr("The module this dialog was opened for is gone: nothing was sent to it."));
+                };
+            const WriteSource source("service");
+            if (write(each))
+                return [this] { refreshCurrentModuleNow(); };
+            const QString why = each.lastError();
+            return [this, held, dialog, what, why] {
+                if (held)
+                    showWriteFailures(held, what, {{-1, why}});
+                tellServiceDialog(dialog, tr("%1 refused: %2").arg(what, why));
+            };
+        });
 }
 
 void TesmarControl::serviceModuleControl(ServiceDialog dialog, quint32 control)
 {
-    const WriteSource source("service");
-    if (BaseModule* module = serviceTarget(dialog))
-        serviceCheck(module->setControl(control), dialog, module, -1, tr("set module control 0x%1").arg(control, 0, 16));
+    serviceWrite(dialog, tr("set module control 0x%1").arg(control, 0, 16),
+        [control](BaseModule& module) { return module.setControl(control); });
 }
 
 void TesmarControl::followCurrentModuleInServiceDialogs()
@@ -245,15 +261,13 @@ void TesmarControl::on_actionSpecialMode_triggered()
 
 void TesmarControl::setSpecialControl(int, quint32 command)
 {
-    const WriteSource source("service");
-    BaseModule* module = serviceTarget(ServiceDialog::Special);
-    if (!module)
+    if (!serviceTarget(ServiceDialog::Special))
         return;
     // Leaving special mode: the module is read again (a live insertion below may stop it).
     if (command == commandEndSpecial && serviceJobsRunning == 0)
         refreshTimer->start();
-    serviceCheck(module->setSpecialControlCommand(command), ServiceDialog::Special, module, -1,
-        tr("special command %1").arg(command));
+    serviceWrite(ServiceDialog::Special, tr("special command %1").arg(command),
+        [command](BaseModule& module) { return module.setSpecialControlCommand(command); });
     if (command == commandLiveInsertion) {
         const int count = int(session->modules().size());
         if (count == 1)
@@ -297,16 +311,12 @@ void TesmarControl::on_actionFactorySettings_triggered()
         connect(dialog, &DialogFactory::setModuleControl, this,
             [this](int, quint32 control) { serviceModuleControl(ServiceDialog::Factory, control); });
         connect(dialog, &DialogFactory::setModuleEventMask, this, [this](int, quint32 mask) {
-            const WriteSource source("service");
-            if (BaseModule* module = serviceTarget(ServiceDialog::Factory))
-                serviceCheck(module->setEventMask(mask), ServiceDialog::Factory, module, -1,
-                    tr("set module event mask 0x%1").arg(mask, 0, 16));
+            serviceWrite(ServiceDialog::Factory, tr("set module event mask 0x%1").arg(mask, 0, 16),
+                [mask](BaseModule& module) { return module.setEventMask(mask); });
         });
         connect(dialog, &DialogFactory::setModuleEventChannelMask, this, [this](int, quint32 mask) {
-            const WriteSource source("service");
-            if (BaseModule* module = serviceTarget(ServiceDialog::Factory))
-                serviceCheck(module->setEventChannelMask(mask), ServiceDialog::Factory, module, -1,
-                    tr("set event channel mask 0x%1").arg(mask, 0, 16));
+            serviceWrite(ServiceDialog::Factory, tr("set event channel mask 0x%1").arg(mask, 0, 16),
+                [mask](BaseModule& module) { return module.setEventChannelMask(mask); });
         });
         connect(dialog, &DialogFactory::storeFactorySettings, this, &TesmarControl::storeFactorySettings);
         connect(this, &TesmarControl::factoryResetDone, dialog, &DialogFactory::factoryResetDone);

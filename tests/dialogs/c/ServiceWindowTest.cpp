@@ -414,7 +414,7 @@ void ServiceWindowTest::sameSerialNumberEachOnItsOwn()
     QCOMPARE(special->target(), module(1));
     QCOMPARE(special->windowTitle(), QStringLiteral("Special Mode - memory 0x4400, serial 0"));
     child<QPushButton>(special, "btnSetSpecial")->click();
-    QVERIFY(module(1)->writes().contains("setControl(5)"));
+    QTRY_VERIFY_WITH_TIMEOUT(module(1)->writes().contains("setControl(5)"), 5000);
     QVERIFY(module(0)->writes().isEmpty());
     // Its reads are the selected module's too.
     QTRY_VERIFY_WITH_TIMEOUT(module(1)->specialReads > 0, 5000);
@@ -460,12 +460,12 @@ void ServiceWindowTest::requestsThatDoNotArrive()
     QTRY_COMPARE_WITH_TIMEOUT(dialog->target(), module(0), 2000); // follows the current module again
     module(0)->refuse("setSpecialControlCommand", "wrongValue");
     child<QPushButton>(dialog, "btnStandby")->click();
-    QCOMPARE(info->text(), QStringLiteral("special command 1 refused: wrongValue"));
+    QTRY_COMPARE_WITH_TIMEOUT(info->text(), QStringLiteral("special command 1 refused: wrongValue"), 5000);
 
     module(0)->refuse("setEventMask", "wrongValue");
     DialogFactory* factory = openFactory();
     child<QPushButton>(factory, "btnVmeTest")->click();
-    QVERIFY(factory->log().endsWith("set module event mask 0x1 refused: wrongValue"));
+    QTRY_VERIFY_WITH_TIMEOUT(factory->log().endsWith("set module event mask 0x1 refused: wrongValue"), 5000);
 }
 
 void ServiceWindowTest::vmeMenus_data()
