@@ -27,6 +27,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <memory>
 
 namespace {
 constexpr quint32 commandEndSpecial = 7;
@@ -286,16 +287,23 @@ void TesmarControl::startFirmwareTransfer(const QVector<FirmwareFile::Line>& lin
     reportRefusals(job, ServiceDialog::Special);
     // While the module settles into special mode it is left alone; the window reads it again
     // once programming or comparing starts.
-    connect(job, &FirmwareTransferJob::quietPeriod, this, [this](bool quiet) {
-        if (quiet)
+    auto pausedRefresh = std::make_shared<bool>(false);
+    const auto resumeRefresh = [this, pausedRefresh] {
+        if (*pausedRefresh && serviceJobsRunning == 0)
+            refreshTimer->start();
+        *pausedRefresh = false;
+    };
+    connect(job, &FirmwareTransferJob::quietPeriod, this, [this, pausedRefresh, resumeRefresh](bool quiet) {
+        if (!quiet) {
+            resumeRefresh();
+        } else if (refreshTimer->isActive()) {
             refreshTimer->stop();
-        else if (serviceJobsRunning == 0)
-            refreshTimer->start();
+            *pausedRefresh = true;
+        }
     });
-    connect(job, &ServiceJob::finished, this, [this](ServiceJob* ended) {
+    connect(job, &ServiceJob::finished, this, [resumeRefresh](ServiceJob* ended) {
         ended->deleteLater();
-        if (serviceJobsRunning == 0 && !refreshTimer->isActive())
-            refreshTimer->start();
+        resumeRefresh(); // also when it ended while the module settled
     });
     dialogSpecial->followTransfer(job);
     job->start();
