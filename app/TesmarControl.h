@@ -12,6 +12,7 @@
 
 #include "ChannelSelection.h"
 #include "device/BaseModule.h"
+#include "service/FirmwareFile.h"
 
 #include <functional>
 #include <memory>
@@ -27,6 +28,7 @@ class BaseCrate;
 class BaseModule;
 class ControllerFactory;
 class DeviceSession;
+class ServiceJob;
 struct ChannelSettings;
 struct CrateReading;
 struct CrateSnapshot;
@@ -253,10 +255,12 @@ public slots:
     // whatever serial number they carry and whichever module is current; a module that is gone
     // gets nothing and the dialog is told.
     void setSpecialControl(int serialNumber, quint32 command);
-    void sendHexLine(int serialNumber, QByteArray line);
-    // Runs the factory reset on the module to its end (waits keep the window responsive), then
-    // emits factoryResetDone.
+    // Starts the special-mode dialog's transfer as a job on its target module.
+    void startFirmwareTransfer(const QVector<FirmwareFile::Line>& lines, qint64 fileSize, bool write);
+    // Starts the factory reset on the factory dialog's module and returns; factoryResetDone
+    // (or factoryResetCancelled) follows when it ended.
     void storeFactorySettings(int serialNumber);
+    void cancelFactoryReset();
     // Writes the asymmetric-bounds bits of the channel's control word, waits until the module
     // reports them, then the bounds. Gives up with a message when the word never reads back.
     void setChannelBounds(int channel, bool asymmetricVoltageBounds, float voltageInterlockMaxSet,
@@ -360,6 +364,8 @@ signals:
     void updateCratePowerOn(int serialNumber, bool on);
     // After the factory reset procedure; false when it gave up or a write was refused.
     void factoryResetDone(bool success);
+    void factoryResetCancelled();
+    void factoryResetProgress(int done, int total);
     void addLineToWriteProfileLog(QString s);
     void autoTimerControlLog(QString message);
 
@@ -736,7 +742,7 @@ public:
     static quint32 addressWindowOf(BaseModule* module);
 
 private:
-    enum class ServiceDialog { Special, Factory };
+    enum class ServiceDialog { Special, Factory, None };
     // The module object the dialog acts on, null when it has none.
     BaseModule* dialogTarget(ServiceDialog dialog) const;
     // The same, null when it is no longer listed (the dialog is told).
@@ -744,8 +750,9 @@ private:
     // "VME BA 0x4000, serial 1234"
     static QString serviceTargetName(BaseModule* module, int serialNumber);
     int lastReadSerialNumber(BaseModule* module) const;
-    // A refused write goes to the status bar and to the dialog with the module's reason.
-    bool serviceCheck(bool ok, ServiceDialog dialog, BaseModule* module, int channel, const QString& what);
+    // Sends `write` to the dialog's module on the device side; a refusal goes to the status bar
+    // and to the dialog with the module's reason.
+    void serviceWrite(ServiceDialog dialog, const QString& what, std::function<bool(BaseModule&)> write);
     void tellServiceDialog(ServiceDialog dialog, const QString& text);
     void serviceModuleControl(ServiceDialog dialog, quint32 control);
     // Per refresh tick: reads what the shown service dialogs need on the poller's thread.
@@ -753,15 +760,25 @@ private:
     void readServiceWords(ServiceDialog dialog);
     // The dialogs follow the current module while no procedure of theirs runs.
     void followCurrentModuleInServiceDialogs();
-    bool runFactoryReset(const QPointer<BaseModule>& module);
-    void programNewBaseAddress(const QPointer<BaseModule>& module);
-    // Reads `read` until `done` says so, at most `reads` times with a wait of `waitMs` before
-    // each repeat; false when the reads ran out or the module went away.
-    template <typename Read, typename Done>
-    bool readUntil(const QPointer<BaseModule>& module, int reads, int waitMs, Read read, Done done, const char* what);
+    // Asks for the new address and starts programming it; false when nothing was started.
+    bool programNewBaseAddress(const QPointer<BaseModule>& module);
+    void baseAddressProgrammed(ServiceJob* job, const QString& oldAddressText);
+    void baseAddressResetEnded(ServiceJob* job);
+    void factoryResetEnded(ServiceJob* job);
+    void profileSaveEnded(ServiceJob* job);
+    // Runs `job` with the refresh timer stopped (as long as any service job runs); its refused
+    // writes go to the status bar and to `dialog` (None: no dialog). The window owns it until it
+    // ended.
+    void startServiceJob(ServiceJob* job, ServiceDialog dialog);
+    void reportRefusals(ServiceJob* job, ServiceDialog dialog);
+    void serviceJobEnded(ServiceJob* job);
 
     bool vmeModules = false;              // the controller kind reaches VME modules
     qint64 serviceReadAtMs[2] = {-1, -1}; // start of the service read in flight, per dialog
+    QPointer<ServiceJob> profileSaveJob;
+    QPointer<ServiceJob> factoryResetJob;
+    QPointer<ServiceJob> baseAddressJob; // programming, then the reset to the new address
+    int serviceJobsRunning = 0;
 
     // ---- Event log and archive (TesmarControlHistory.cpp) ----
 public:

@@ -11,6 +11,7 @@
 #include "profiles/DialogWriteProfile.h"
 #include "profiles/ModuleProfile.h"
 #include "profiles/ProfileWriter.h"
+#include "profiles/SaveProfileJob.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -38,23 +39,35 @@ void TesmarControl::on_actionSaveProfile_triggered()
         fileName += profileExtension;
     profilePath = QFileInfo(fileName).absolutePath();
 
-    const bool refreshWasRunning = refreshTimer->isActive();
-    refreshTimer->stop();
-    // Every value read with a check: a profile with a value the module did not answer would
-    // later write a guess into the module.
-    ModuleProfile profile;
-    QString error;
-    if (!ModuleProfile::readFromModule(module, &profile, &error)) {
-        const QString text = tr("Profile not saved: %1 could not be read from %2.").arg(error, module->address());
-        StatusMessages::showError(statusBar(), text);
-        dialogs()->warning(this, applicationName(), text);
-    } else if (profile.save(fileName)) {
-        StatusMessages::showNote(statusBar(), tr("Profile saved to file %1.").arg(fileName));
-    } else {
-        StatusMessages::showError(statusBar(), tr("Profile could not be saved to file %1.").arg(fileName));
+    if (profileSaveJob)
+        return; // one save at a time
+    // Read on the device side; the window goes on meanwhile.
+    auto* job = new SaveProfileJob(session.get(), module, fileName, this);
+    profileSaveJob = job;
+    connect(job, &ServiceJob::finished, this, &TesmarControl::profileSaveEnded);
+    startServiceJob(job, ServiceDialog::None);
+}
+
+void TesmarControl::profileSaveEnded(ServiceJob* job)
+{
+    serviceJobEnded(job);
+    const auto* save = static_cast<SaveProfileJob*>(job);
+    switch (job->error()) {
+    case ServiceJob::NoError:
+        StatusMessages::showNote(statusBar(), tr("Profile saved to file %1.").arg(save->fileName()));
+        break;
+    case SaveProfileJob::NotRead:
+        StatusMessages::showError(statusBar(), job->errorText());
+        dialogs()->warning(this, applicationName(), job->errorText());
+        break;
+    case SaveProfileJob::NotSaved:
+        StatusMessages::showError(statusBar(), job->errorText());
+        break;
+    default:
+        // Gone or cancelled: nothing was written to the file.
+        StatusMessages::showError(statusBar(), tr("Profile not saved: %1").arg(job->errorText()));
+        break;
     }
-    if (refreshWasRunning)
-        refreshTimer->start();
 }
 
 void TesmarControl::on_actionLoadProfile_triggered()

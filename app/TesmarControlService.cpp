@@ -16,6 +16,10 @@
 #include "device/WriteJournal.h"
 #include "dialogs/DialogFactory.h"
 #include "dialogs/DialogSpecial.h"
+#include "service/AddressResetJob.h"
+#include "service/BaseAddressJob.h"
+#include "service/FactoryResetJob.h"
+#include "service/FirmwareTransferJob.h"
 
 #include <QDebug>
 #include <QMessageBox>
@@ -23,33 +27,16 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <cmath>
+#include <memory>
 
 namespace {
-constexpr quint32 requestSpecialMode = 0x0005; // setSPMD | setSTOP
-constexpr quint32 requestStop = 0x0004;        // setSTOP
-constexpr quint32 stoppedBit = 0x0004;         // isSTOP
-constexpr quint32 specialModeBit = 0x0040;     // isSPMD
-constexpr quint32 saveSetValuesBit = 0x8000;   // doSVSV
-// doSVSV, setADJ, doCLEAR and setSTOP: store the set values as the module's defaults.
-constexpr quint32 storeFactoryDefaults = 0x9044;
-constexpr quint32 allBits = 0xFFFFFFFF;
-constexpr quint32 commandReset = 9;
-constexpr quint32 commandSpecialReached = 14;
+constexpr quint32 commandEndSpecial = 7;
 constexpr quint32 commandLiveInsertion = 12;
 
 constexpr int twentyFourChannelClass = 29;
 constexpr quint32 smallWindow = 0x400;
 constexpr quint32 largeWindow = 0x800;
 constexpr quint32 lastAddress = 0xFFFE;
-
-constexpr int channelReadBackReads = 200;
-constexpr int stopReads = 199;
-constexpr int saveReads = 5000;
-constexpr int verifyReads = 10;
-constexpr int specialModeTries = 20;
-constexpr int addressWaitMs = 50;
-constexpr double nominalTolerance = 1e-12;
 
 // A service read counts as lost (and is asked again) after this long without an answer.
 constexpr qint64 serviceReadLostAfterMs = 1000;
@@ -108,22 +95,38 @@ void TesmarControl::tellServiceDialog(ServiceDialog dialog, const QString& text)
         dialogFactory->showProblem(text);
 }
 
-bool TesmarControl::serviceCheck(bool ok, ServiceDialog dialog, BaseModule* module, int channel, const QString& what)
+void TesmarControl::serviceWrite(ServiceDialog dialog, const QString& what, std::function<bool(BaseModule&)> write)
 {
-    if (ok)
-        return true;
-    const QString why = module->lastError();
-    checkWrite(ok, module, channel, what);
-    const QString where = channel >= 0 ? tr("Channel %1: ").arg(channel) : QString();
-    tellServiceDialog(dialog, tr("%1%2 refused: %3").arg(where, what, why));
-    return false;
+    BaseModule* module = serviceTarget(dialog);
+    const int index = int(session->modules().indexOf(module));
+    if (!module || index < 0)
+        return;
+    // Sent on the poller's thread after the commands before it; a refusal comes back here to the
+    // status bar and the dialog. The module is only compared there, never used from here.
+    const BaseModule* target = module;
+    const QPointer<BaseModule> held(module);
+    session->submitCommand(this, index, DeviceSession::Priority::Normal,
+        [this, target, held, dialog, what, write = std::move(write)](BaseModule& each) -> DeviceSession::CommandResult {
+            if (&each != target)
+                return [this, dialog] {
+                    tellServiceDialog(dialog, tr("The module this dialog was opened for is gone: nothing was sent to it."));
+                };
+            const WriteSource source("service");
+            if (write(each))
+                return [this] { refreshCurrentModuleNow(); };
+            const QString why = each.lastError();
+            return [this, held, dialog, what, why] {
+                if (held)
+                    showWriteFailures(held, what, {{-1, why}});
+                tellServiceDialog(dialog, tr("%1 refused: %2").arg(what, why));
+            };
+        });
 }
 
 void TesmarControl::serviceModuleControl(ServiceDialog dialog, quint32 control)
 {
-    const WriteSource source("service");
-    if (BaseModule* module = serviceTarget(dialog))
-        serviceCheck(module->setControl(control), dialog, module, -1, tr("set module control 0x%1").arg(control, 0, 16));
+    serviceWrite(dialog, tr("set module control 0x%1").arg(control, 0, 16),
+        [control](BaseModule& module) { return module.setControl(control); });
 }
 
 void TesmarControl::followCurrentModuleInServiceDialogs()
@@ -151,8 +154,8 @@ void TesmarControl::refreshServiceDialogs()
 {
     if (dialogSpecial || dialogFactory)
         followCurrentModuleInServiceDialogs();
-    // A transfer goes on while its dialog is hidden.
-    if (dialogSpecial && (dialogSpecial->isVisible() || dialogSpecial->transferRunning()))
+    // A transfer reads the words itself (and goes on while its dialog is hidden).
+    if (dialogSpecial && dialogSpecial->isVisible() && !dialogSpecial->transferRunning())
         readServiceWords(ServiceDialog::Special);
     if (dialogFactory && dialogFactory->isVisible())
         readServiceWords(ServiceDialog::Factory);
@@ -245,7 +248,7 @@ void TesmarControl::on_actionSpecialMode_triggered()
         connect(dialog, &DialogSpecial::setModuleControl, this,
             [this](int, quint32 control) { serviceModuleControl(ServiceDialog::Special, control); });
         connect(dialog, &DialogSpecial::setSpecialControl, this, &TesmarControl::setSpecialControl);
-        connect(dialog, &DialogSpecial::sendHexLine, this, &TesmarControl::sendHexLine);
+        connect(dialog, &DialogSpecial::transferRequested, this, &TesmarControl::startFirmwareTransfer);
         connect(session.get(), &DeviceSession::currentModuleChanged, this,
             &TesmarControl::followCurrentModuleInServiceDialogs, Qt::UniqueConnection);
     }
@@ -259,18 +262,13 @@ void TesmarControl::on_actionSpecialMode_triggered()
 
 void TesmarControl::setSpecialControl(int, quint32 command)
 {
-    const WriteSource source("service");
-    BaseModule* module = serviceTarget(ServiceDialog::Special);
-    if (!module)
+    if (!serviceTarget(ServiceDialog::Special))
         return;
-    // The module is read again once programming, comparing or leaving special mode starts; while
-    // it settles into special mode it is left alone.
-    if (command == 3 || command == 4 || command == 7)
+    // Leaving special mode: the module is read again (a live insertion below may stop it).
+    if (command == commandEndSpecial && serviceJobsRunning == 0)
         refreshTimer->start();
-    serviceCheck(module->setSpecialControlCommand(command), ServiceDialog::Special, module, -1,
-        tr("special command %1").arg(command));
-    if (command == commandSpecialReached)
-        refreshTimer->stop();
+    serviceWrite(ServiceDialog::Special, tr("special command %1").arg(command),
+        [command](BaseModule& module) { return module.setSpecialControlCommand(command); });
     if (command == commandLiveInsertion) {
         const int count = int(session->modules().size());
         if (count == 1)
@@ -280,11 +278,35 @@ void TesmarControl::setSpecialControl(int, quint32 command)
     }
 }
 
-void TesmarControl::sendHexLine(int, QByteArray line)
+void TesmarControl::startFirmwareTransfer(const QVector<FirmwareFile::Line>& lines, qint64 fileSize, bool write)
 {
-    const WriteSource source("service");
-    if (BaseModule* module = serviceTarget(ServiceDialog::Special))
-        serviceCheck(module->sendHexLine(line), ServiceDialog::Special, module, -1, tr("send firmware line"));
+    BaseModule* module = serviceTarget(ServiceDialog::Special);
+    if (!module || !dialogSpecial)
+        return;
+    auto* job = new FirmwareTransferJob(session.get(), module, lines, fileSize, write, this);
+    reportRefusals(job, ServiceDialog::Special);
+    // While the module settles into special mode it is left alone; the window reads it again
+    // once programming or comparing starts.
+    auto pausedRefresh = std::make_shared<bool>(false);
+    const auto resumeRefresh = [this, pausedRefresh] {
+        if (*pausedRefresh && serviceJobsRunning == 0)
+            refreshTimer->start();
+        *pausedRefresh = false;
+    };
+    connect(job, &FirmwareTransferJob::quietPeriod, this, [this, pausedRefresh, resumeRefresh](bool quiet) {
+        if (!quiet) {
+            resumeRefresh();
+        } else if (refreshTimer->isActive()) {
+            refreshTimer->stop();
+            *pausedRefresh = true;
+        }
+    });
+    connect(job, &ServiceJob::finished, this, [resumeRefresh](ServiceJob* ended) {
+        ended->deleteLater();
+        resumeRefresh(); // also when it ended while the module settled
+    });
+    dialogSpecial->followTransfer(job);
+    job->start();
 }
 
 // ---- Factory settings -------------------------------------------------------------------
@@ -297,19 +319,18 @@ void TesmarControl::on_actionFactorySettings_triggered()
         connect(dialog, &DialogFactory::setModuleControl, this,
             [this](int, quint32 control) { serviceModuleControl(ServiceDialog::Factory, control); });
         connect(dialog, &DialogFactory::setModuleEventMask, this, [this](int, quint32 mask) {
-            const WriteSource source("service");
-            if (BaseModule* module = serviceTarget(ServiceDialog::Factory))
-                serviceCheck(module->setEventMask(mask), ServiceDialog::Factory, module, -1,
-                    tr("set module event mask 0x%1").arg(mask, 0, 16));
+            serviceWrite(ServiceDialog::Factory, tr("set module event mask 0x%1").arg(mask, 0, 16),
+                [mask](BaseModule& module) { return module.setEventMask(mask); });
         });
         connect(dialog, &DialogFactory::setModuleEventChannelMask, this, [this](int, quint32 mask) {
-            const WriteSource source("service");
-            if (BaseModule* module = serviceTarget(ServiceDialog::Factory))
-                serviceCheck(module->setEventChannelMask(mask), ServiceDialog::Factory, module, -1,
-                    tr("set event channel mask 0x%1").arg(mask, 0, 16));
+            serviceWrite(ServiceDialog::Factory, tr("set event channel mask 0x%1").arg(mask, 0, 16),
+                [mask](BaseModule& module) { return module.setEventChannelMask(mask); });
         });
         connect(dialog, &DialogFactory::storeFactorySettings, this, &TesmarControl::storeFactorySettings);
         connect(this, &TesmarControl::factoryResetDone, dialog, &DialogFactory::factoryResetDone);
+        connect(this, &TesmarControl::factoryResetCancelled, dialog, &DialogFactory::factoryResetCancelled);
+        connect(this, &TesmarControl::factoryResetProgress, dialog, &DialogFactory::factoryResetProgress);
+        connect(dialog, &DialogFactory::cancelFactoryReset, this, &TesmarControl::cancelFactoryReset);
         connect(this, &TesmarControl::updateChannelVoltageNominal, dialog, &DialogFactory::updateChannelVoltageNominal);
         connect(this, &TesmarControl::updateChannelCurrentNominal, dialog, &DialogFactory::updateChannelCurrentNominal);
         connect(session.get(), &DeviceSession::currentModuleChanged, this,
@@ -321,180 +342,88 @@ void TesmarControl::on_actionFactorySettings_triggered()
 
 void TesmarControl::storeFactorySettings(int)
 {
-    const WriteSource source("factory reset");
-    QPointer<BaseModule> module = serviceTarget(ServiceDialog::Factory);
+    if (factoryResetJob)
+        return; // one reset at a time; the dialog's buttons are disabled meanwhile
+    BaseModule* module = serviceTarget(ServiceDialog::Factory);
     if (!module) {
         emit factoryResetDone(false);
         return;
     }
-    refreshTimer->stop();
-    const bool success = runFactoryReset(module);
-    refreshTimer->start();
-    emit factoryResetDone(success);
-}
-
-template <typename Read, typename Done>
-bool TesmarControl::readUntil(
-    const QPointer<BaseModule>& module, int reads, int waitMs, Read read, Done done, const char* what)
-{
-    for (int left = reads - 1;; --left) {
-        if (!isHeld(module))
-            return false;
-        const auto value = read();
-        if (done(value))
-            return true;
-        qCDebug(lcService, "%s: timeout = %d", what, left);
-        if (left <= 0)
-            return false;
-        waitProcessingEvents(waitMs);
-    }
-}
-
-bool TesmarControl::runFactoryReset(const QPointer<BaseModule>& module)
-{
-    const ServiceDialog dialog = ServiceDialog::Factory;
-    const int channels = module->channelNumber();
     const int serialNumber = dialogFactory ? dialogFactory->serialNumber() : lastReadSerialNumber(module);
-    // Where the 24-channel layout keeps its hardware nominal values is not documented (its
-    // variable group table lies where they would be). Its reset keeps the channels' nominal
-    // values as they are instead of writing what an undocumented address holds, and takes the
-    // current set value from the channel's own current nominal.
-    const bool keepNominals = module->deviceClass() == twentyFourChannelClass;
-    bool success = true;
-    auto check = [&](bool ok, int channel, const QString& what) {
-        if (isHeld(module) && !serviceCheck(ok, dialog, module, channel, what))
-            success = false;
-    };
-    auto giveUp = [&](const QString& text) {
-        success = false;
-        // A module that went away is not an error of the module.
-        if (isHeld(module))
-            dialogs()->information(this, applicationName(), text, QMessageBox::Ok);
-    };
+    auto* job = new FactoryResetJob(session.get(), module, this);
+    factoryResetJob = job;
+    connect(
+        job, &ServiceJob::message, this, [this](const QString& text) { tellServiceDialog(ServiceDialog::Factory, text); });
+    connect(job, &FactoryResetJob::channelReset, this,
+        [this, serialNumber](
+            int channel, float voltage, const QString& voltageUnit, float current, const QString& currentUnit) {
+            emit updateChannelVoltageNominal(serialNumber, channel, voltage, voltageUnit);
+            emit updateChannelCurrentNominal(serialNumber, channel, current, currentUnit);
+        });
+    connect(job, &ServiceJob::progress, this, [this](int done, int total) { emit factoryResetProgress(done, total); });
+    connect(job, &ServiceJob::finished, this, &TesmarControl::factoryResetEnded);
+    startServiceJob(job, ServiceDialog::Factory);
+}
 
-    // The nominal values the channel goes back to. A read that failed (or gave nothing a module
-    // can hold) is never written: the reset gives up instead.
-    auto nominals = [&](int channel, float* voltage, float* current) {
-        if (keepNominals) {
-            *voltage = module->channelVoltageNominal(channel);
-            *current = module->channelCurrentNominal(channel);
-        } else {
-            *voltage = module->channelVoltageHardwareNominal(channel);
-            *current = module->channelCurrentHardwareNominal(channel);
-        }
-        if (std::isfinite(*voltage) && std::isfinite(*current) && *voltage > 0 && *current > 0)
-            return true;
-        giveUp(tr("Error reading the nominal values of Channel %1. Giving up.").arg(channel));
-        return false;
-    };
-    if (keepNominals && isHeld(module))
-        tellServiceDialog(dialog,
-            tr("This module type does not document its hardware nominal values: the "
-               "channels keep their nominal values."));
+void TesmarControl::cancelFactoryReset()
+{
+    if (factoryResetJob)
+        factoryResetJob->kill();
+}
 
-    // First pass: every channel off with its nominal values back at the hardware's.
-    bool gaveUp = false;
-    for (int channel = 0; channel < channels && isHeld(module); ++channel) {
-        float voltage = 0, current = 0;
-        if (!nominals(channel, &voltage, &current)) {
-            gaveUp = true;
-            break;
-        }
-        check(module->setChannelControl(channel, 0), channel, tr("set control 0"));
-        if (!keepNominals) {
-            check(module->setChannelVoltageNominal(channel, voltage), channel, tr("set nominal voltage"));
-            check(module->setChannelCurrentNominal(channel, current), channel, tr("set nominal current"));
-        }
+void TesmarControl::factoryResetEnded(ServiceJob* job)
+{
+    serviceJobEnded(job);
+    switch (job->error()) {
+    case ServiceJob::Cancelled:
+        emit factoryResetCancelled();
+        return;
+    case ServiceJob::GaveUp:
+        dialogs()->information(this, applicationName(), job->errorText(), QMessageBox::Ok);
+        break;
+    case ServiceJob::ModuleGone:
+        // A module that went away is not an error of the module: no message box.
+        tellServiceDialog(ServiceDialog::Factory, job->errorText());
+        break;
+    default:
+        break;
     }
+    emit factoryResetDone(job->error() == ServiceJob::NoError);
+}
 
-    // Second pass: the same, waiting until each value reads back, then the channel defaults.
-    for (int channel = 0; channel < channels && !gaveUp && isHeld(module); ++channel) {
-        float voltage = 0, current = 0;
-        if (!nominals(channel, &voltage, &current)) {
-            gaveUp = true;
-            break;
-        }
-        check(module->setChannelControl(channel, 0), channel, tr("set control 0"));
-        // Only an answered read counts: a failed one reads 0 and would look like the reset word.
-        if (!readUntil(
-                module, channelReadBackReads, 1,
-                [&] {
-                    quint32 control = 0;
-                    return module->readChannelControl(channel, &control) && control == 0;
-                },
-                [](bool reset) { return reset; }, qPrintable(QStringLiteral("Control[%1]").arg(channel)))) {
-            giveUp(tr("Error resetting Channel %1 Control word. Giving up.").arg(channel));
-            gaveUp = true;
-        }
-        if (!gaveUp && !keepNominals) {
-            check(module->setChannelVoltageNominal(channel, voltage), channel, tr("set nominal voltage"));
-            if (!readUntil(
-                    module, channelReadBackReads, 1, [&] { return module->channelVoltageNominal(channel); },
-                    [&](float value) { return std::fabs(double(value) - double(voltage)) <= nominalTolerance; },
-                    qPrintable(QStringLiteral("Vnominal[%1]").arg(channel)))) {
-                giveUp(tr("Error resetting Channel %1 voltage nominal. Giving up.").arg(channel));
-                gaveUp = true;
-            }
-        }
-        if (!gaveUp && !keepNominals) {
-            check(module->setChannelCurrentNominal(channel, current), channel, tr("set nominal current"));
-            if (!readUntil(
-                    module, channelReadBackReads, 1, [&] { return module->channelCurrentNominal(channel); },
-                    [&](float value) { return std::fabs(double(value) - double(current)) <= nominalTolerance; },
-                    qPrintable(QStringLiteral("Inominal[%1]").arg(channel)))) {
-                giveUp(tr("Error resetting Channel %1 current nominal. Giving up.").arg(channel));
-                gaveUp = true;
-            }
-        }
-        if (!isHeld(module))
-            break;
-        if (!gaveUp) {
-            check(module->setChannelEventMask(channel, allBits), channel, tr("set event mask"));
-            check(module->setChannelVoltageSet(channel, 0), channel, tr("set voltage 0"));
-            check(module->setChannelCurrentSet(channel, current), channel, tr("set current"));
-            check(module->setChannelVoltageInterlockMaxSet(channel, 0), channel, tr("set voltage upper bound 0"));
-            check(module->setChannelVoltageInterlockMinSet(channel, 0), channel, tr("set voltage lower bound 0"));
-            check(module->setChannelCurrentInterlockMaxSet(channel, 0), channel, tr("set current upper bound 0"));
-            check(module->setChannelCurrentInterlockMinSet(channel, 0), channel, tr("set current lower bound 0"));
-        }
-        emit updateChannelVoltageNominal(serialNumber, channel, voltage, module->voltageUnit(channel));
-        emit updateChannelCurrentNominal(serialNumber, channel, current, module->currentUnit(channel));
-    }
+void TesmarControl::reportRefusals(ServiceJob* job, ServiceDialog dialog)
+{
+    QPointer<BaseModule> module = job->module();
+    connect(
+        job, &ServiceJob::refused, this, [this, dialog, module](int channel, const QString& what, const QString& reason) {
+            if (module)
+                showWriteFailures(module, what, {{channel, reason}});
+            const QString where = channel >= 0 ? tr("Channel %1: ").arg(channel) : QString();
+            tellServiceDialog(dialog, tr("%1%2 refused: %3").arg(where, what, reason));
+        });
+}
 
-    if (!gaveUp && isHeld(module)) {
-        check(module->setVoltageRampSpeed(1.0f), -1, tr("set voltage ramp speed"));
-        check(module->setCurrentRampSpeed(50.0f), -1, tr("set current ramp speed"));
-        check(module->setEventMask(allBits), -1, tr("set module event mask"));
-        check(module->setEventChannelMask(allBits), -1, tr("set event channel mask"));
-        check(module->setEventGroupMask(allBits), -1, tr("set event group mask"));
-        check(module->setDigitalFilter(64), -1, tr("set digital filter"));
-        check(module->setAdcSamplesPerSecond(500), -1, tr("set ADC sample rate"));
-        check(module->setRestartTime(0), -1, tr("set restart time"));
-        check(module->setControl(requestStop), -1, tr("set module control 0x4"));
-        waitProcessingEvents(1);
-        if (readUntil(
-                module, stopReads, 1, [&] { return module->status(); },
-                [](quint32 status) { return (status & stoppedBit) != 0; }, "Mod.Status"))
-            check(module->setControl(storeFactoryDefaults), -1, tr("store the settings"));
-        else if (isHeld(module))
-            giveUp(tr("Error setting Module to mode STOP. Giving up."));
-    }
+void TesmarControl::startServiceJob(ServiceJob* job, ServiceDialog dialog)
+{
+    reportRefusals(job, dialog);
+    // The window is read again when the last procedure ended.
+    if (serviceJobsRunning++ == 0)
+        refreshTimer->stop();
+    job->start();
+}
 
-    // The module stores its set values; the program waits until it reports that it is done.
-    if (isHeld(module)) {
-        waitProcessingEvents(1);
-        // The store is finished only when an answered read shows the save bit cleared.
-        const bool stored = readUntil(
-            module, saveReads, 1,
-            [&] {
-                quint32 control = 0;
-                return module->readControl(&control) && (control & saveSetValuesBit) == 0;
-            },
-            [](bool done) { return done; }, "Control.saveSetValues");
-        if (!stored)
-            success = false;
-    }
-    return success && isHeld(module);
+void TesmarControl::serviceJobEnded(ServiceJob* job)
+{
+    if (factoryResetJob == job)
+        factoryResetJob = nullptr;
+    if (baseAddressJob == job)
+        baseAddressJob = nullptr;
+    if (profileSaveJob == job)
+        profileSaveJob = nullptr;
+    job->deleteLater();
+    if (--serviceJobsRunning == 0)
+        refreshTimer->start();
+    refreshCurrentModuleNow();
 }
 
 // ---- Base address -----------------------------------------------------------------------
@@ -507,16 +436,13 @@ quint32 TesmarControl::addressWindowOf(BaseModule* module)
 void TesmarControl::on_actionProgramNewBaseAddress_triggered()
 {
     QPointer<BaseModule> module = currentModule();
-    if (!module)
+    if (!module || baseAddressJob)
         return;
-    refreshTimer->stop();
     programNewBaseAddress(module);
-    refreshTimer->start();
 }
 
-void TesmarControl::programNewBaseAddress(const QPointer<BaseModule>& module)
+bool TesmarControl::programNewBaseAddress(const QPointer<BaseModule>& module)
 {
-    const WriteSource source("base address");
     const quint16 currentAddress = module->baseAddress();
     const QString currentText = QString::asprintf("0x%04X", currentAddress);
 
@@ -551,34 +477,33 @@ void TesmarControl::programNewBaseAddress(const QPointer<BaseModule>& module)
                  "address jumper is not set!")
                   .arg(serialNumber),
         candidates, int(candidates.indexOf(currentText)), false, &ok);
-    if (!ok || choice.isEmpty() || !isHeld(module))
-        return;
+    if (!ok || choice.isEmpty() || !isHeld(module) || baseAddressJob)
+        return false;
     QString digits = choice.trimmed();
     if (digits.startsWith(QLatin1String("0x"), Qt::CaseInsensitive))
         digits = digits.mid(2);
     const uint parsed = digits.toUInt(&ok, 16);
     if (!ok || parsed > 0xFFFF)
-        return;
-    const quint16 newAddress = quint16(parsed);
+        return false;
 
-    if (!checkWrite(module->programBaseAddress(newAddress), module, -1,
-            tr("program base address 0x%1").arg(newAddress, 4, 16, QLatin1Char('0'))))
+    auto* job = new BaseAddressJob(session.get(), module, quint16(parsed), this);
+    baseAddressJob = job;
+    connect(job, &ServiceJob::finished, this,
+        [this, currentText](ServiceJob* ended) { baseAddressProgrammed(ended, currentText); });
+    startServiceJob(job, ServiceDialog::None);
+    return true;
+}
+
+void TesmarControl::baseAddressProgrammed(ServiceJob* job, const QString& oldAddressText)
+{
+    serviceJobEnded(job);
+    QPointer<BaseModule> module = job->module();
+    if (job->error() == ServiceJob::GaveUp)
+        dialogs()->information(this, applicationName(), job->errorText(), QMessageBox::Ok);
+    // A refused write is in the status bar already; a module that went away or a cancel ends it.
+    if (job->error() != ServiceJob::NoError || !isHeld(module))
         return;
-    for (int read = 0; read < verifyReads; ++read) {
-        if (module->verifyBaseAddress() == newAddress)
-            break;
-        waitProcessingEvents(addressWaitMs);
-        if (!isHeld(module))
-            return;
-    }
-    const quint16 returned = module->verifyBaseAddress();
-    if (returned != newAddress) {
-        dialogs()->information(this, applicationName(),
-            tr("It seems the module did not accept our new address 0x%1.\n\nThe module returned 0x%2 instead. Giving up.")
-                .arg(spacePaddedHex(newAddress), spacePaddedHex(returned)),
-            QMessageBox::Ok);
-        return;
-    }
+    const quint16 newAddress = static_cast<BaseAddressJob*>(job)->newAddress();
     if (dialogs()->question(this, applicationName(),
             tr("Module returned new address = 0x%1, which seems to be ok.\n\nDo you want to reset the module to use this "
                "new address?")
@@ -588,33 +513,26 @@ void TesmarControl::programNewBaseAddress(const QPointer<BaseModule>& module)
         dialogs()->information(this, applicationName(),
             tr("The Module still uses the old address %1.\n\nYou can communicate with it till the next hardware "
                "reset.\n\nPlease note the new address 0x%2 and use this addressfor communication after the reset.")
-                .arg(currentText, QStringLiteral("%1").arg(newAddress, 4, 16, QLatin1Char('0'))),
+                .arg(oldAddressText, QStringLiteral("%1").arg(newAddress, 4, 16, QLatin1Char('0'))),
             QMessageBox::Ok);
         return;
     }
+    if (!isHeld(module) || baseAddressJob)
+        return;
+    auto* reset = new AddressResetJob(session.get(), module, newAddress, this);
+    baseAddressJob = reset;
+    connect(reset, &ServiceJob::finished, this, &TesmarControl::baseAddressResetEnded);
+    startServiceJob(reset, ServiceDialog::None);
+}
 
-    // The module restarts at the new address only when the reset command reached it in special
-    // mode; until then it answers at the old one and the program must keep using that.
-    bool reset = false;
-    for (int attempt = 0; attempt < specialModeTries && isHeld(module); ++attempt) {
-        checkWrite(module->setControl(requestSpecialMode), module, -1, tr("set module control 0x5"));
-        if (module->status() & specialModeBit) {
-            reset = checkWrite(module->setSpecialControlCommand(commandReset), module, -1, tr("special command 9"));
-            break;
-        }
-        waitProcessingEvents(addressWaitMs);
-    }
-    if (!isHeld(module))
-        return;
-    if (reset) {
-        module->setBaseAddress(newAddress);
+void TesmarControl::baseAddressResetEnded(ServiceJob* job)
+{
+    serviceJobEnded(job);
+    BaseModule* module = job->module();
+    if (job->error() == ServiceJob::NoError && isHeld(module))
         showModuleAddress(module);
-        return;
-    }
-    dialogs()->warning(this, applicationName(),
-        tr("Can not set Module to special mode - reset is not possible!\n\nPlease try a hardware reset by powering the "
-           "crate off/on!"),
-        QMessageBox::Ok);
+    else if (job->error() == ServiceJob::GaveUp)
+        dialogs()->warning(this, applicationName(), job->errorText(), QMessageBox::Ok);
 }
 
 void TesmarControl::showModuleAddress(BaseModule* module)

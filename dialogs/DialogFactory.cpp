@@ -63,6 +63,10 @@ void DialogFactory::setResetRunning(bool running)
     // One procedure at a time: a second click would interleave its writes with the reset's.
     ui->btnVmeTest->setEnabled(!running);
     ui->btnFactoryReset->setEnabled(!running);
+    ui->btnCancelReset->setEnabled(running && m_storing);
+    ui->progressReset->setVisible(running);
+    if (running)
+        ui->progressReset->setValue(0);
 }
 
 void DialogFactory::setChannelNumber(int channels)
@@ -146,10 +150,10 @@ void DialogFactory::updateModuleEventMask(int serialNumber, quint32 mask)
             return;
         appendLog(tr("\nModule is now in Mode STOP."));
         appendLog(tr("Resetting Module to Factory settings ..."));
+        // The reset runs on; its channels are logged until it ended (factoryResetDone).
         m_storing = true;
+        ui->btnCancelReset->setEnabled(true);
         emit storeFactorySettings(m_serialNumber);
-        m_storing = false;
-        m_state = State::Settling;
         return;
     case State::Settling:
         if (stopped)
@@ -179,7 +183,7 @@ void DialogFactory::updateModuleEventChannelMask(int serialNumber, quint32 mask)
 
 void DialogFactory::logNominal(int serialNumber, int channel, const QString& what, float value, const QString& unit)
 {
-    if (serialNumber != m_serialNumber || m_state != State::WaitingForStop)
+    if (serialNumber != m_serialNumber || !m_storing)
         return;
     appendLog(tr("Channel %1: %2 Hardware Nominal %3 %4").arg(channel).arg(what, QString::number(double(value)), unit));
 }
@@ -194,8 +198,34 @@ void DialogFactory::updateChannelCurrentNominal(int serialNumber, int channel, f
     logNominal(serialNumber, channel, tr("Current"), inominal, unit);
 }
 
+void DialogFactory::resetEnded(const QString& line)
+{
+    const bool wasStoring = m_storing;
+    m_storing = false;
+    appendLog(line);
+    setResetRunning(false);
+    if (wasStoring && m_state == State::WaitingForStop)
+        m_state = State::Settling;
+}
+
 void DialogFactory::factoryResetDone(bool success)
 {
-    appendLog(success ? tr("\nReset to Factory Settings done!") : tr("\nReset to Factory Settings failed!"));
-    setResetRunning(false);
+    resetEnded(success ? tr("\nReset to Factory Settings done!") : tr("\nReset to Factory Settings failed!"));
+}
+
+void DialogFactory::factoryResetCancelled()
+{
+    resetEnded(tr("\nReset to Factory Settings cancelled: the module keeps what was written so far."));
+}
+
+void DialogFactory::factoryResetProgress(int done, int total)
+{
+    ui->progressReset->setMaximum(qMax(1, total));
+    ui->progressReset->setValue(qBound(0, done, total));
+}
+
+void DialogFactory::on_btnCancelReset_clicked()
+{
+    if (m_storing)
+        emit cancelFactoryReset();
 }

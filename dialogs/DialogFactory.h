@@ -12,9 +12,10 @@ class DialogFactory;
 
 // "Factory Settings": the VME test (a single set bit walked through the module's event mask and
 // event channel mask, each value read back) and the factory reset (the module is stopped, then
-// the main window rewrites its settings to the defaults and has them stored). The dialog only
-// logs and sequences; its requests go to its target module (the module object the procedure
-// started on), and the buttons are disabled while a reset runs.
+// the main window runs the reset job that rewrites its settings to the defaults and has them
+// stored). The dialog only logs, sequences and shows the reset's progress; its requests go to
+// its target module (the module object the procedure started on). While a reset runs the two
+// procedure buttons are disabled and "Cancel Reset" is offered.
 class DialogFactory : public QDialog
 {
     Q_OBJECT
@@ -45,8 +46,10 @@ signals:
     void setModuleEventMask(int serialNumber, quint32 mask);
     void setModuleEventChannelMask(int serialNumber, quint32 mask);
     void setModuleControl(int serialNumber, quint32 control);
-    // Runs the reset procedure on the module to its end before returning.
+    // Starts the reset procedure on the module; factoryResetDone() or factoryResetCancelled()
+    // tells when it ended.
     void storeFactorySettings(int serialNumber);
+    void cancelFactoryReset();
 
 public slots:
     void updateModuleControl(int serialNumber, quint32 control);
@@ -56,12 +59,15 @@ public slots:
     void updateChannelVoltageNominal(int serialNumber, int channel, float vnominal, QString unit);
     void updateChannelCurrentNominal(int serialNumber, int channel, float inominal, QString unit);
     void factoryResetDone(bool success);
+    void factoryResetCancelled();
+    void factoryResetProgress(int done, int total);
     void setChannelNumber(int channels);
     // A request that did not reach the module (refused, or the module is gone).
     void showProblem(QString text);
 
     void on_btnVmeTest_clicked();
     void on_btnFactoryReset_clicked();
+    void on_btnCancelReset_clicked();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -69,6 +75,7 @@ protected:
 private:
     bool idleOrHidden() const;
     void setResetRunning(bool running);
+    void resetEnded(const QString& line);
     void appendLog(const QString& line);
     void logNominal(int serialNumber, int channel, const QString& what, float value, const QString& unit);
 
@@ -80,5 +87,5 @@ private:
     quint16 m_moduleStatus = 0;
     int m_serialNumber = 0;
     QPointer<BaseModule> m_target;
-    bool m_storing = false; // the reset procedure runs (it processes events meanwhile)
+    bool m_storing = false; // the reset procedure runs
 };

@@ -4,14 +4,6 @@
 
 #include "app/ApplicationIdentity.h"
 #include "app/UserDialogs.h"
-#include "controller/LogCategories.h"
-#include "service/SRecord.h"
-
-#include <QDebug>
-#include <QFile>
-#include <QTimer>
-
-#include <limits>
 
 namespace {
 constexpr quint32 requestSpecialMode = 0x05; // setSPMD | setSTOP
@@ -19,19 +11,13 @@ constexpr quint32 requestStop = 0x04;        // setSTOP
 constexpr quint32 specialModeBit = 0x40;     // isSPMD
 constexpr quint16 twelveChannelClass = 20;
 
-// Special control commands.
+// Special control commands of the buttons.
 constexpr quint32 commandStandby = 1;
-constexpr quint32 commandProgram = 3;
-constexpr quint32 commandCompare = 4;
-constexpr quint32 commandVerify = 5;
 constexpr quint32 commandPostFlash = 6;
 constexpr quint32 commandEndSpecial = 7;
 constexpr quint32 commandSync = 11;
 constexpr quint32 commandLiveInsertion = 12;
 constexpr quint32 commandFpgaUpdate = 13;
-constexpr quint32 commandSpecialReached = 14;
-
-constexpr int timerIntervalMs = 1000;
 
 QString title()
 {
@@ -42,39 +28,13 @@ QString hexText(quint32 value, int digits)
 {
     return QString::number(value, 16).rightJustified(digits, QLatin1Char('0')).toUpper();
 }
-
-// The six address characters after the record type and byte count.
-constexpr int addressStart = 4;
-constexpr int addressLength = 6;
-
-// Flash page and offset of a record as the module's banked memory sees them: S2 records from
-// 0x0E0000 on lie in 16 KiB pages shown through the window at 0x8000.
-QString pageAndOffset(const QByteArray& line)
-{
-    int d[addressLength];
-    for (int i = 0; i < addressLength; ++i)
-        d[i] = qMax(0, SRecord::hexDigit(line.at(addressStart + i)));
-    int page = 0;
-    int offset = d[2] << 12 | d[3] << 8 | d[4] << 4 | d[5];
-    if (line.at(1) == '2' && (d[0] << 4 | d[1]) >= 0x0E) {
-        page = (d[0] << 8 | d[1] << 4 | d[2]) >> 2;
-        offset = 0x8000 + ((d[2] & 3) << 12 | d[3] << 8 | d[4] << 4 | d[5]);
-    }
-    return hexText(quint32(page), 2) + QLatin1Char(':') + hexText(quint32(offset), 4);
-}
 } // namespace
 
 DialogSpecial::DialogSpecial(QWidget* parent)
     : QDialog(parent)
     , ui(new Ui::DialogSpecial)
-    , m_timer(new QTimer(this))
-    , m_stallTimer(new QTimer(this))
 {
     ui->setupUi(this);
-    connect(m_timer, &QTimer::timeout, this, &DialogSpecial::timeout);
-    m_stallTimer->setSingleShot(true);
-    m_stallTimer->setInterval(defaultStallLimitMs);
-    connect(m_stallTimer, &QTimer::timeout, this, &DialogSpecial::stalled);
     on_txtFileName_textChanged(ui->txtFileName->text());
 }
 
@@ -94,10 +54,11 @@ UserDialogs* DialogSpecial::dialogs()
     return m_dialogs ? m_dialogs : &realDialogs;
 }
 
-void DialogSpecial::setTiming(int tickMs, int stallLimitMs)
+void DialogSpecial::setTiming(int tickMs, int stallLimitMs, int reportIntervalMs)
 {
-    m_tickMs = tickMs;
-    m_stallTimer->setInterval(stallLimitMs);
+    m_timing.tickMs = tickMs;
+    m_timing.stallLimitMs = stallLimitMs;
+    m_timing.reportIntervalMs = reportIntervalMs;
 }
 
 DialogSpecial::State DialogSpecial::state() const
@@ -107,7 +68,8 @@ DialogSpecial::State DialogSpecial::state() const
 
 bool DialogSpecial::transferRunning() const
 {
-    return m_state != State::Idle && m_state != State::Aborted;
+    // The job may report its last state a step before it ended.
+    return m_job || (m_state != State::Idle && m_state != State::Aborted);
 }
 
 BaseModule* DialogSpecial::target() const
@@ -143,19 +105,9 @@ bool DialogSpecial::postFlashOffered() const
 
 void DialogSpecial::setState(State state)
 {
-    if (state != m_state) {
-        m_state = state;
-        progressMade();
-    }
-    if (!transferRunning())
-        m_stallTimer->stop();
+    // The transfer's state is the job's; the dialog keeps what it last reported.
+    m_state = state;
     updateButtons();
-}
-
-void DialogSpecial::progressMade()
-{
-    if (transferRunning())
-        m_stallTimer->start();
 }
 
 void DialogSpecial::updateButtons()
@@ -188,59 +140,71 @@ void DialogSpecial::showProblem(QString text)
 
 // ---- Transfer ----
 
-bool DialogSpecial::atEndOfFile() const
+void DialogSpecial::followTransfer(FirmwareTransferJob* job)
 {
-    // A line that must go again keeps the transfer short of its end.
-    return m_nextLine >= m_lines.size() && !m_transfer.resend;
+    m_job = job;
+    job->setTiming(m_timing);
+    connect(job, &FirmwareTransferJob::stateChanged, this, &DialogSpecial::setState);
+    connect(job, &ServiceJob::progress, this, [this](int done, int total, const QString& step) {
+        ui->progressBar->setMaximum(total);
+        if (done >= 0)
+            ui->progressBar->setValue(done);
+        if (!step.isEmpty())
+            ui->txtAddress->setText(step);
+    });
+    connect(job, &FirmwareTransferJob::wordsRead, this,
+        [this](quint32 control, quint32 status, quint32 command, quint32 special) {
+            updateModuleControl(m_serialNumber, control);
+            updateModuleStatus(m_serialNumber, status);
+            updateModuleSpecialControlStatus(m_serialNumber, command, special);
+        });
+    connect(job, &FirmwareTransferJob::stopBitNoted, this, [this](bool set) { m_stopBitBefore = set ? 1 : 0; });
+    connect(job, &FirmwareTransferJob::lineSentAgain, this,
+        [this] { ui->txtInfo->setText(tr("%1 HEX Lines sent again.").arg(++m_linesSentAgain)); });
+    QPointer<BaseModule> module = m_target;
+    connect(job, &FirmwareTransferJob::programmingStarted, this, [this, module] {
+        if (!m_partialImages.contains(module))
+            m_partialImages.append(module);
+    });
+    connect(job, &FirmwareTransferJob::imageVerified, this, [this, module] { m_partialImages.removeAll(module); });
+    connect(job, &ServiceJob::finished, this, &DialogSpecial::transferEnded);
+    setState(State::RequestingSpecialMode);
+    lockFileControls(true);
 }
 
-void DialogSpecial::sendLine(bool onReady)
+void DialogSpecial::transferEnded(ServiceJob* job)
 {
-    if (!m_transfer.resend) {
-        if (m_nextLine >= m_lines.size())
-            return;
-        const FirmwareFile::Line& line = m_lines.at(m_nextLine++);
-        m_transfer.currentLine = line.text;
-        // Checksum errors are counted per line: a line the module took ends the count.
-        m_transfer.checksumErrorCount = 0;
-        progressMade();
-        ui->progressBar->setValue(int(qMin<qint64>(line.endOffset, ui->progressBar->maximum())));
-    }
-    // Every line was checked when the file was read: it holds at least the record type, the
-    // byte count and the six address characters shown here.
-    const QByteArray& line = m_transfer.currentLine;
-    const QString action = m_state == State::Programming ? tr("Burning: ") : tr("Comparing: ");
-    if (onReady) {
-        ui->txtAddress->setText(action + pageAndOffset(line));
-    } else {
-        const QString address = QString::fromLatin1(line.mid(addressStart, addressLength));
-        ui->txtAddress->setText(action + address.left(2) + QLatin1Char(':') + address.mid(2));
-    }
-    m_transfer.resend = false;
-    m_transfer.ready = false;
-    emit sendHexLine(m_serialNumber, line);
-}
-
-void DialogSpecial::abort(const QString& warning)
-{
-    m_timer->stop();
-    setState(State::Aborted);
-    command(commandStandby);
-    lockFileControls(false);
-    dialogs()->warning(this, title(), warning, QMessageBox::Ok);
-}
-
-void DialogSpecial::stalled()
-{
-    if (!transferRunning())
+    if (job != m_job)
         return;
-    abort(tr("The module did not advance the transfer for %1 s. Giving Up!")
-              .arg(QString::number(m_stallTimer->interval() / 1000.0)));
+    auto* transfer = static_cast<FirmwareTransferJob*>(job);
+    m_job = nullptr;
+    lockFileControls(false);
+    switch (job->error()) {
+    case ServiceJob::NoError:
+        setState(State::Idle);
+        if (!transfer->writing())
+            dialogs()->information(this, title(), tr("HEX file compare complete!"), QMessageBox::Ok);
+        return;
+    case ServiceJob::GaveUp:
+        setState(State::Aborted);
+        dialogs()->warning(this, title(), job->errorText(), QMessageBox::Ok);
+        return;
+    case ServiceJob::Cancelled:
+        setState(State::Idle);
+        return;
+    default:
+        setState(State::Aborted);
+        showProblem(job->errorText());
+        return;
+    }
 }
 
 void DialogSpecial::stopTransfer()
 {
-    m_timer->stop();
+    emit transferStopRequested();
+    if (m_job)
+        m_job->kill();
+    m_job = nullptr;
     setState(State::Idle);
     lockFileControls(false);
     ui->txtAddress->clear();
@@ -291,15 +255,14 @@ void DialogSpecial::on_btnSendHexFile_clicked()
     case FirmwareFile::Result::Ok:
         break;
     }
-    m_lines = file.lines();
-    m_fileSize = file.size();
-    m_nextLine = 0;
-    // Nothing of an earlier transfer (a line to resend, counters) carries over.
-    m_transfer = TransferVariables();
+    // Each transfer is a job of its own: nothing of an earlier one (a line to resend, counters)
+    // carries over.
     m_stopBitBefore = -1;
     ui->txtInfo->clear();
-    setState(State::RequestingSpecialMode);
-    lockFileControls(true);
+    emit transferRequested(file.lines(), file.size(), writing());
+    // The main window answers with followTransfer(), or shows why it could not start.
+    if (!m_job)
+        setState(State::Idle);
 }
 
 void DialogSpecial::on_btnSetSpecial_clicked()
@@ -367,20 +330,9 @@ void DialogSpecial::updateModuleStatus(int serialNumber, quint32 status)
     if (serialNumber != m_serialNumber)
         return;
     m_moduleStatus = quint16(status);
-    const bool special = status & specialModeBit;
-    ui->btnLiveInsertion->setEnabled(special);
+    ui->btnLiveInsertion->setEnabled(status & specialModeBit);
     ui->lblModuleControlStatus->setText(QStringLiteral("ModuleControl = 0x%1, ModuleStatus = 0x%2")
                                             .arg(hexText(m_moduleControl, 4), hexText(m_moduleStatus, 4)));
-    if (m_state != State::RequestingSpecialMode && m_state != State::RequestingSpecialModeAgain)
-        return;
-    // The control word of this report was read together with the status: what the module had
-    // before the transfer asked for special mode.
-    if (m_stopBitBefore < 0)
-        m_stopBitBefore = m_moduleControl & requestStop;
-    m_moduleControl |= requestSpecialMode;
-    emit setModuleControl(m_serialNumber, m_moduleControl);
-    if (special)
-        setState(m_state == State::RequestingSpecialMode ? State::Settling : State::Starting);
 }
 
 void DialogSpecial::updateModuleSpecialControlStatus(int serialNumber, quint32 control, quint32 status)
@@ -389,59 +341,8 @@ void DialogSpecial::updateModuleSpecialControlStatus(int serialNumber, quint32 c
         return;
     ui->lblSpecialControlStatus->setText(
         QStringLiteral("SpecialControl = 0x%1, SpecialStatus = 0x%2").arg(hexText(control, 8), hexText(status, 8)));
-    switch (m_state) {
-    case State::Settling:
-        // A report that was under way when the wait began does not restart it.
-        if (m_timer->isActive())
-            return;
-        command(commandSpecialReached);
-        m_waitCount = 0;
-        ui->progressBar->setRange(0, settlingSeconds);
-        ui->progressBar->setValue(0);
-        ui->txtAddress->setText(tr("Waiting..."));
-        m_timer->start(m_tickMs);
+    if (transferRunning())
         return;
-    case State::Starting: {
-        const quint32 start = writing() ? commandProgram : commandCompare;
-        command(start);
-        if (control == start) {
-            ui->progressBar->setRange(0, int(qMin<qint64>(m_fileSize, std::numeric_limits<int>::max())));
-            ui->progressBar->setValue(0);
-            // From here until a whole file is programmed and verified the module holds a
-            // partial image.
-            if (writing() && !m_partialImages.contains(m_target))
-                m_partialImages.append(m_target);
-            setState(writing() ? State::Programming : State::Comparing);
-        }
-        return;
-    }
-    case State::StartingVerification:
-        command(commandVerify);
-        if (control == commandVerify) {
-            ui->progressBar->setValue(0);
-            setState(State::Verifying);
-        }
-        return;
-    case State::StartingPostFlash:
-        if (control == commandPostFlash) {
-            setState(State::PostFlashWait);
-            m_postFlashCount = 0;
-            ui->progressBar->setRange(0, postFlashSeconds);
-            ui->progressBar->setValue(0);
-            ui->txtAddress->setText(tr("PostFlash"));
-            m_timer->start(m_tickMs);
-        } else {
-            command(commandPostFlash);
-        }
-        return;
-    case State::Programming:
-    case State::Comparing:
-    case State::Verifying:
-        handleTransferReport(control, status);
-        return;
-    default:
-        break;
-    }
     // The module left special mode: withdraw the request, and give the stop bit back as it was
     // before the transfer (once; the control word read back tells).
     if (control == commandEndSpecial) {
@@ -451,89 +352,6 @@ void DialogSpecial::updateModuleSpecialControlStatus(int serialNumber, quint32 c
             m_moduleControl = wanted;
             emit setModuleControl(m_serialNumber, m_moduleControl);
         }
-    }
-}
-
-void DialogSpecial::handleTransferReport(quint32 control, quint32 status)
-{
-    switch (status) {
-    case statusReady:
-        m_transfer.acknowledgeCount = 0;
-        if (atEndOfFile()) {
-            command(commandStandby);
-            if (m_state == State::Programming) {
-                m_nextLine = 0;
-                setState(State::StartingVerification);
-            } else if (m_state == State::Verifying) {
-                // The whole file is programmed and verified: post flash may commit it.
-                m_partialImages.removeAll(m_target);
-                setState(State::StartingPostFlash);
-            } else {
-                setState(State::Idle);
-                lockFileControls(false);
-                dialogs()->information(this, title(), tr("HEX file compare complete!"), QMessageBox::Ok);
-            }
-        } else if (m_deviceClass == twelveChannelClass) {
-            // The module acknowledges the standby command before it takes the next line.
-            command(commandStandby);
-            if (control == commandStandby)
-                sendLine(true);
-        } else if (!m_transfer.ready) {
-            command(commandStandby);
-        }
-        m_transfer.ready = true;
-        break;
-    case statusWaiting:
-        if (++m_transfer.acknowledgeCount > acknowledgeTimeoutReports) {
-            command(commandStandby);
-            qCDebug(lcService) << "Acknowledge timeout, resuming hex line";
-            m_transfer.acknowledgeCount = 0;
-            m_transfer.resend = true;
-        }
-        if (m_transfer.ready || m_transfer.resend)
-            sendLine(false);
-        break;
-    case statusChecksumError: {
-        // Reported again for the line just sent: that line goes again, and the third report
-        // for the same line gives up.
-        const bool giveUp = ++m_transfer.checksumErrorCount >= checksumErrorsToGiveUp;
-        ++m_linesSentAgain;
-        ui->txtInfo->setText(tr("%1 HEX Lines sent again.").arg(m_linesSentAgain));
-        if (giveUp) {
-            abort(tr("%1 Checksum Errors while transmitting HEX File. Giving Up!").arg(m_transfer.checksumErrorCount));
-            return;
-        }
-        m_transfer.resend = true;
-        command(commandStandby);
-        break;
-    }
-    case statusCompareError:
-        abort(tr("Compare Error: Programs in Controller and HEX fileare not identical!"));
-        break;
-    default:
-        break;
-    }
-}
-
-void DialogSpecial::timeout()
-{
-    if (m_state == State::PostFlashWait) {
-        ui->progressBar->setValue(++m_postFlashCount);
-        if (m_postFlashCount >= postFlashSeconds) {
-            setState(State::Idle);
-            lockFileControls(false);
-            m_timer->stop();
-            command(commandEndSpecial);
-        }
-    } else if (m_state == State::Settling) {
-        ui->progressBar->setValue(++m_waitCount);
-        if (m_waitCount >= settlingSeconds) {
-            m_timer->stop();
-            setState(State::RequestingSpecialModeAgain);
-            command(writing() ? commandProgram : commandCompare);
-        }
-    } else {
-        m_timer->stop();
     }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "service/FirmwareFile.h"
+#include "service/FirmwareTransferJob.h"
 
 #include <QByteArray>
 #include <QDialog>
@@ -10,44 +11,28 @@
 #include <QVector>
 
 #include "device/BaseModule.h"
-class QTimer;
 class UserDialogs;
 
 namespace Ui {
 class DialogSpecial;
 }
 
-// "Special Mode": puts a module into its special (boot loader) mode, sends a Motorola S-record
-// file to it line by line for programming or comparing, and offers the other special-mode
-// commands. The dialog never touches a module: it emits requests for its target module (the
-// module object named with setTarget(), whichever module the main window shows meanwhile), and
-// it advances its transfer when the main window reports that module's words. The target is
-// fixed while a transfer runs.
+// "Special Mode": sends a Motorola S-record file to a module's boot loader for programming or
+// comparing, and offers the other special-mode commands. The dialog never touches a module: its
+// buttons emit requests for its target module (the module object named with setTarget(),
+// whichever module the main window shows meanwhile), and the transfer is a FirmwareTransferJob
+// that the main window starts on transferRequested() and hands to followTransfer(); the dialog
+// shows its progress and outcome. The target is fixed while a transfer runs.
 //
-// A file is read and checked whole before the module is asked into special mode; a file with a
-// corrupt line or no data record sends nothing. A transfer ends: at the end of the file, by
-// giving up (three checksum errors on one line, a compare error, or no progress for the stall
-// limit), or by End Special, which also gives the module back the stop bit it had before.
+// A file is read and checked whole before a transfer is requested; a file with a corrupt line or
+// no data record sends nothing. A transfer ends: at the end of the file, by giving up (three
+// checksum errors on one line, a compare error, or no progress for the stall limit), or by End
+// Special, which also gives the module back the stop bit it had before.
 class DialogSpecial : public QDialog
 {
     Q_OBJECT
 public:
-    // The transfer's states; the numbers are the ones the service documentation uses.
-    enum class State {
-        Idle = 0,
-        OpeningFile = 1,
-        RequestingSpecialMode = 2,
-        Settling = 3,
-        RequestingSpecialModeAgain = 4,
-        Starting = 5,
-        Programming = 6,
-        StartingVerification = 7,
-        Comparing = 8,
-        Verifying = 9,
-        StartingPostFlash = 10,
-        PostFlashWait = 11,
-        Aborted = 12,
-    };
+    using State = FirmwareTransferJob::State;
 
     explicit DialogSpecial(QWidget* parent = nullptr);
     ~DialogSpecial() override;
@@ -65,18 +50,14 @@ public:
     void setTarget(BaseModule* module, int serialNumber, const QString& name);
     // Post Flash is offered: no transfer runs and no Write stopped short of a whole file.
     bool postFlashOffered() const;
-    // Tests run the timed waits faster: the tick of the settling and post-flash waits (1 s) and
-    // the time without progress after which a transfer gives up.
-    void setTiming(int tickMs, int stallLimitMs);
-
-    // A transfer that has not advanced for this long gives up.
-    static constexpr int defaultStallLimitMs = 30000;
-
-    // Special status values the module reports.
-    static constexpr quint32 statusWaiting = 0x81;
-    static constexpr quint32 statusReady = 0x84;
-    static constexpr quint32 statusChecksumError = 0x92;
-    static constexpr quint32 statusCompareError = 0x96;
+    // Tests run the timed waits faster: the tick of the settling and post-flash waits (1 s), the
+    // time without progress after which a transfer gives up, and the time between two reads of
+    // the module's words during a transfer. Taken by the next transfer.
+    void setTiming(int tickMs, int stallLimitMs, int reportIntervalMs = FirmwareTransferJob::Timing().reportIntervalMs);
+    FirmwareTransferJob::Timing timing() const { return m_timing; }
+    // Shows `job` (started by the main window for this dialog's transferRequested()) until it
+    // ended; the dialog does not own it.
+    void followTransfer(FirmwareTransferJob* job);
 
     // Closing (window button or Escape) during a transfer asks first.
     void reject() override;
@@ -84,7 +65,10 @@ public:
 signals:
     void setModuleControl(int serialNumber, quint32 control);
     void setSpecialControl(int serialNumber, quint32 command);
-    void sendHexLine(int serialNumber, QByteArray line);
+    // The checked file should go to the target module (`write`: program it, else compare).
+    void transferRequested(const QVector<FirmwareFile::Line>& lines, qint64 fileSize, bool write);
+    // End Special during a transfer: the transfer is to stop at once.
+    void transferStopRequested();
 
 public slots:
     void updateModuleControl(int serialNumber, quint32 control);
@@ -107,52 +91,28 @@ private slots:
     void on_btnPostFlash_clicked();
     void on_btnFpgaUpdate_clicked();
     void on_btnLiveInsertion_clicked();
-    void timeout();
 
 private:
-    // What the transfer keeps between reports: the line in flight and the handshake counters.
-    struct TransferVariables
-    {
-        QByteArray currentLine;
-        int acknowledgeCount = 0;
-        // Checksum errors reported for the line in flight; a new line starts again at 0.
-        int checksumErrorCount = 0;
-        bool resend = false;
-        bool ready = true;
-    };
-
-    // The one place the state changes; it also keeps the buttons and the stall watch in step.
     void setState(State state);
-    void progressMade();
     void command(quint32 command);
     void lockFileControls(bool locked);
     void updateButtons();
-    bool atEndOfFile() const;
-    // Sends the current line again or the next one; `onReady` picks the address display.
-    void sendLine(bool onReady);
-    // The transfer gives up (state 12): standby, file controls unlocked, then the warning.
-    void abort(const QString& warning);
+    void transferEnded(ServiceJob* job);
     // End Special during a transfer: back to idle at once.
     void stopTransfer();
-    void stalled();
-    // The line ends in handleTransferReport's states.
-    void handleTransferReport(quint32 control, quint32 status);
     bool writing() const;
     UserDialogs* dialogs();
 
     Ui::DialogSpecial* ui;
-    QTimer* m_timer;
-    QTimer* m_stallTimer;
     UserDialogs* m_dialogs = nullptr;
     QPointer<BaseModule> m_target;
+    QPointer<FirmwareTransferJob> m_job;
     State m_state = State::Idle;
     quint16 m_moduleControl = 0;
     quint16 m_moduleStatus = 0;
     quint16 m_deviceClass = 0;
     int m_serialNumber = 0;
-    int m_tickMs = 1000;
-    int m_postFlashCount = 0;
-    int m_waitCount = 0;
+    FirmwareTransferJob::Timing m_timing;
     int m_linesSentAgain = 0;
     // The stop bit (setSTOP) of the module control word before the transfer asked for special
     // mode; -1 while unknown. Given back when the module leaves special mode.
@@ -160,13 +120,4 @@ private:
     // Modules where a Write began programming and no whole file has been programmed and
     // verified since: their pending image is partial, so Post Flash must not commit it.
     QList<QPointer<BaseModule>> m_partialImages;
-    qint64 m_fileSize = 0;
-    QVector<FirmwareFile::Line> m_lines;
-    int m_nextLine = 0;
-    TransferVariables m_transfer;
-
-    static constexpr int settlingSeconds = 5;
-    static constexpr int postFlashSeconds = 20;
-    static constexpr int acknowledgeTimeoutReports = 50;
-    static constexpr int checksumErrorsToGiveUp = 3;
 };

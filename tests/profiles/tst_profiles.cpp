@@ -4,6 +4,11 @@
 // storing its set values or not.
 #include "profiles/ModuleProfile.h"
 #include "profiles/ProfileWriter.h"
+#include "profiles/SaveProfileJob.h"
+
+#include "device/DeviceSession.h"
+
+#include "common/MemoryControllerFactory.h"
 
 #include "common/MemoryModule.h"
 
@@ -149,6 +154,7 @@ private slots:
     void valuesCheckedAgainstHardwareNominal_data();
     void valuesCheckedAgainstHardwareNominal();
     void saveWithFailedReadNamesValue();
+    void saveJobSavesOnlyWhatWasRead();
     void unreadControlWordIsNotWrittenBack();
 
 private:
@@ -695,6 +701,37 @@ void ProfilesTest::saveWithFailedReadNamesValue()
     QVERIFY2(ModuleProfile::readFromModule(&module, &p, &error), qPrintable(error));
     QCOMPARE(p.channels.size(), 2);
     QCOMPARE(float(p.channels.at(1).voltageNominal), module.channel(1).voltageNominal);
+}
+
+// Save Profile as a job through a device session: the file appears only when every value was
+// read, and a module that does not answer leaves no file and says which value failed.
+void ProfilesTest::saveJobSavesOnlyWhatWasRead()
+{
+    for (const bool answering : {true, false}) {
+        auto* module = new MemoryModule(2);
+        makeCapable(*module);
+        module->setReadsFail(!answering);
+        DeviceSession session(
+            std::make_unique<MemoryControllerFactory>([module] { return QVector<MemoryModule*>{module}; }));
+        QVERIFY(session.connectTo(QStringLiteral("memory")));
+        const QString fileName = file(answering ? QStringLiteral("read.txt") : QStringLiteral("unread.txt"));
+        SaveProfileJob job(&session, module, fileName);
+        QSignalSpy finished(&job, &ServiceJob::finished);
+        job.start();
+        QVERIFY(!QFile::exists(fileName));
+        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 5000);
+        QCOMPARE(QFile::exists(fileName), answering);
+        if (answering) {
+            QCOMPARE(job.error(), int(ServiceJob::NoError));
+            QCOMPARE(loadFile(fileName, 2).channels.size(), 2);
+        } else {
+            QCOMPARE(job.error(), int(SaveProfileJob::NotRead));
+            QVERIFY2(job.errorText().startsWith(QStringLiteral("Profile not saved: ")), qPrintable(job.errorText()));
+            QVERIFY2(
+                job.errorText().endsWith(QStringLiteral("(no answer) could not be read from %1.").arg(module->address())),
+                qPrintable(job.errorText()));
+        }
+    }
 }
 
 QTEST_GUILESS_MAIN(ProfilesTest)

@@ -1,12 +1,17 @@
-// The special-mode and factory-settings dialogs on their own, driven through their slots: a
-// small module model answers the special-mode requests the way the module firmware does, so the
-// whole transfer runs without a bus and without its timed waits.
+// The special-mode and factory-settings dialogs. The special-mode dialog runs its transfers as
+// jobs through a device session on an in-memory module that answers the special-mode requests
+// the way the module firmware does (the test plays the main window's part: it starts the job the
+// dialog asks for and carries out the buttons' requests), with the timed waits shortened. The
+// factory dialog is driven through its slots.
 #include "../b/AnsweringDialogs.h"
 #include "common/FindChild.h"
 
+#include "device/DeviceSession.h"
 #include "dialogs/DialogFactory.h"
 #include "dialogs/DialogSpecial.h"
+#include "service/FirmwareTransferJob.h"
 
+#include "common/MemoryControllerFactory.h"
 #include "common/MemoryModule.h"
 
 #include <QLabel>
@@ -17,105 +22,166 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <functional>
+
 namespace {
 
 constexpr int serial = 31;
+constexpr int transferTimeoutMs = 10000;
 
 // The module side of the special-mode protocol (both layouts): special mode on setSPMD|setSTOP,
-// the command register reads the last command, lines collected, compared or rejected.
-struct FirmwareModel
+// the command register reads the last command, lines collected, compared or rejected. Called on
+// the poller's thread; the test reads it under the module's lock (model()).
+class LoaderModule : public MemoryModule
 {
-    int deviceClass = 20;
-    quint32 control = 0, command = 0, specialStatus = 0;
-    bool special = false;
-    enum { None, Program, Compare, Verify } mode = None;
-    QList<QByteArray> received, pending, stored;
-    QList<quint32> commands;
-    QStringList shownAddresses;
-    QByteArray corruptLine; // always answered with a checksum error
-    QByteArray corruptOnce; // answered with a checksum error the first time only
-    bool silent = false;    // reports nothing at all
-
-    void connectTo(DialogSpecial& dialog)
+public:
+    struct Model
     {
-        QObject::connect(&dialog, &DialogSpecial::setModuleControl, [this](int, quint32 word) {
-            control = word;
-            special = (word & 5) == 5 ? true : special && (word & 5);
-        });
-        QObject::connect(&dialog, &DialogSpecial::setSpecialControl, [this](int, quint32 c) { write(c); });
-        QObject::connect(&dialog, &DialogSpecial::sendHexLine, [this, &dialog](int, QByteArray line) {
-            shownAddresses.append(child<QLineEdit>(&dialog, "txtAddress")->text());
-            take(line);
-        });
+        quint32 control = 0, command = 0, specialStatus = 0;
+        bool special = false;
+        enum { None, Program, Compare, Verify } mode = None;
+        QList<QByteArray> received, pending, stored;
+        QList<quint32> commands;
+        QByteArray corruptLine; // always answered with a checksum error
+        bool eachLineFailsOnce = false;
+        QList<QByteArray> failedOnce;
+        int silentAfterLines = -1; // stops answering after this many lines
+        bool neverSpecial = false; // never enters its special mode
+    };
+
+    explicit LoaderModule(int deviceClass)
+        : MemoryModule(12, deviceClass, serial)
+    {
     }
+
+    Model model()
+    {
+        Lock lock(m_mutex);
+        return m_model;
+    }
+    template <typename Change>
+    void change(Change change)
+    {
+        Lock lock(m_mutex);
+        change(m_model);
+    }
+
+    bool connected() override
+    {
+        Lock lock(m_mutex);
+        return !silent() && MemoryModule::connected();
+    }
+    quint32 control() override
+    {
+        Lock lock(m_mutex);
+        return silent() ? 0 : m_model.control;
+    }
+    quint32 status() override
+    {
+        Lock lock(m_mutex);
+        return !silent() && m_model.special ? 0x44 : 0;
+    }
+    quint32 specialControlCommand() override
+    {
+        Lock lock(m_mutex);
+        return silent() ? 0 : m_model.command;
+    }
+    quint32 specialControlStatus() override
+    {
+        Lock lock(m_mutex);
+        return silent() ? 0 : m_model.specialStatus;
+    }
+    bool setControl(quint32 word) override
+    {
+        Lock lock(m_mutex);
+        if (!accept(QStringLiteral("setControl"), QString::number(word)))
+            return false;
+        m_model.control = word;
+        m_model.special = (word & 5) == 5 ? !m_model.neverSpecial : m_model.special && (word & 5);
+        return true;
+    }
+    bool setSpecialControlCommand(quint32 c) override
+    {
+        Lock lock(m_mutex);
+        if (!accept(QStringLiteral("setSpecialControlCommand"), QString::number(c)))
+            return false;
+        write(c);
+        return true;
+    }
+    bool sendHexLine(QByteArray line) override
+    {
+        Lock lock(m_mutex);
+        if (!accept(QStringLiteral("sendHexLine"), QString::fromLatin1(line)))
+            return false;
+        take(line);
+        return true;
+    }
+
+private:
+    using Lock = std::lock_guard<std::recursive_mutex>;
+
+    bool silent() const { return m_model.silentAfterLines >= 0 && m_model.received.size() >= m_model.silentAfterLines; }
     void write(quint32 c)
     {
-        commands.append(c);
-        command = c;
+        Model& m = m_model;
+        m.commands.append(c);
+        m.command = c;
+        const int deviceClass = this->deviceClass();
         switch (c) {
         case 1:
             // Standby: class 20 is ready for command 2 with the next line, class 29 waits for it.
-            if (special && mode != None)
-                specialStatus = deviceClass == 20 ? 0x84 : 0x81;
+            if (m.special && m.mode != Model::None)
+                m.specialStatus = deviceClass == 20 ? 0x84 : 0x81;
             return;
         case 3:
-            mode = Program;
-            pending.clear();
+            m.mode = Model::Program;
+            m.pending.clear();
             break;
         case 4:
-            mode = Compare;
+            m.mode = Model::Compare;
             break;
         case 5:
-            mode = Verify;
+            m.mode = Model::Verify;
             break;
         case 6:
-            stored = pending;
+            m.stored = m.pending;
             break;
         case 7:
             // The module leaves special mode and clears its request; the stop bit stays.
-            special = false;
-            control &= ~1u;
+            m.special = false;
+            m.control &= ~1u;
             return;
         default:
             return;
         }
         // A 24-channel module waits for the first line at once.
-        specialStatus = deviceClass == 20 ? 0x84 : 0x81;
+        m.specialStatus = deviceClass == 20 ? 0x84 : 0x81;
     }
     void take(const QByteArray& line)
     {
-        received.append(line);
-        if (deviceClass == 20)
-            command = 2;
-        if (line == corruptLine || (!corruptOnce.isEmpty() && line == corruptOnce)) {
-            if (line == corruptOnce)
-                corruptOnce.clear();
-            specialStatus = 0x92;
+        Model& m = m_model;
+        m.received.append(line);
+        if (deviceClass() == 20)
+            m.command = 2;
+        const bool failsOnce = m.eachLineFailsOnce && !m.failedOnce.contains(line);
+        if (line == m.corruptLine || failsOnce) {
+            m.failedOnce.append(line);
+            m.specialStatus = 0x92;
             return;
         }
-        if (mode == Program) {
-            pending.append(line);
+        if (m.mode == Model::Program) {
+            m.pending.append(line);
         } else {
-            const QList<QByteArray>& image = mode == Verify ? pending : stored;
+            const QList<QByteArray>& image = m.mode == Model::Verify ? m.pending : m.stored;
             if (!image.contains(line)) {
-                specialStatus = 0x96;
+                m.specialStatus = 0x96;
                 return;
             }
         }
-        specialStatus = 0x84;
+        m.specialStatus = 0x84;
     }
-    // One refresh: the words the main window would report, and the timers run out at once.
-    void report(DialogSpecial& dialog)
-    {
-        if (silent)
-            return;
-        dialog.updateModuleControl(serial, control);
-        dialog.updateModuleStatus(serial, special ? 0x44 : 0);
-        dialog.updateModuleSpecialControlStatus(serial, command, specialStatus);
-        using State = DialogSpecial::State;
-        if (dialog.state() == State::Settling || dialog.state() == State::PostFlashWait)
-            QMetaObject::invokeMethod(&dialog, "timeout");
-    }
+
+    Model m_model;
 };
 
 } // namespace
@@ -142,7 +208,7 @@ private slots:
     void endSpecialStopsTransfer();
     void postFlashOnlyForWholeImage();
     void closingAsksDuringTransfer();
-    void reportsOfOtherModulesIgnored();
+    void targetFixedWhileTransferRuns();
 
     void vmeTest_data();
     void vmeTest();
@@ -153,19 +219,23 @@ private slots:
 private:
     QString writeFile(const QList<QByteArray>& lines);
     QString writeRaw(const QByteArray& contents);
-    // The dialog for module `serial`, a model of class `deviceClass` and the file chosen.
+    // The dialog for a module of class `deviceClass` and the file chosen.
     void open(int deviceClass, const QList<QByteArray>& lines, bool write);
-    // Reports until the dialog rests (idle or aborted) or `maxReports` ran out.
-    void run(int maxReports = 400);
-    // Reports while the dialog is in `state`, at most `maxReports`.
-    void runWhile(DialogSpecial::State state, int maxReports = 400);
+    // Starts the transfer and waits until the dialog rests (idle or aborted).
+    void run();
+    // The words of the module to the dialog, as the main window's refresh reports them.
+    void reportToDialog();
 
     QTemporaryDir m_dir;
     int m_files = 0;
     AnsweringDialogs m_dialogs;
     MemoryModule m_module{12, 20, serial};
+    std::unique_ptr<DeviceSession> m_session;
+    LoaderModule* m_loader = nullptr; // owned by the session
     std::unique_ptr<DialogSpecial> m_dialog;
-    FirmwareModel m_model;
+    QStringList m_shownAddresses; // the address display as each line went out
+    // Runs whenever the transfer's state changes or a line goes out (the test's hook into it).
+    std::function<void()> m_onProgress;
 };
 
 namespace {
@@ -189,8 +259,11 @@ void ServiceDialogsTest::initTestCase()
 void ServiceDialogsTest::cleanup()
 {
     m_dialog.reset();
+    m_session.reset();
+    m_loader = nullptr;
+    m_onProgress = nullptr;
+    m_shownAddresses.clear();
     m_dialogs.questionAnswer = QMessageBox::No;
-    m_model = FirmwareModel();
     m_dialogs.informations.clear();
     m_dialogs.warnings.clear();
 }
@@ -214,27 +287,53 @@ QString ServiceDialogsTest::writeFile(const QList<QByteArray>& lines)
 
 void ServiceDialogsTest::open(int deviceClass, const QList<QByteArray>& lines, bool write)
 {
+    m_session = std::make_unique<DeviceSession>(std::make_unique<MemoryControllerFactory>([this, deviceClass] {
+        m_loader = new LoaderModule(deviceClass);
+        return QVector<MemoryModule*>{m_loader};
+    }));
+    QVERIFY(m_session->connectTo(QStringLiteral("memory")));
     m_dialog = std::make_unique<DialogSpecial>();
     m_dialog->setUserDialogs(&m_dialogs);
-    m_dialog->setTarget(&m_module, serial, QStringLiteral("VME BA 0x4000, serial 31"));
+    m_dialog->setTarget(m_loader, serial, QStringLiteral("VME BA 0x4000, serial 31"));
     m_dialog->updateDeviceClass(quint16(deviceClass));
-    m_model.deviceClass = deviceClass;
-    m_model.connectTo(*m_dialog);
+    m_dialog->setTiming(1, 15000, 0);
+    // The main window's part: the transfer as a job, the buttons' requests on the module.
+    connect(m_dialog.get(), &DialogSpecial::transferRequested, m_dialog.get(),
+        [this](const QVector<FirmwareFile::Line>& fileLines, qint64 size, bool writing) {
+            auto* job = new FirmwareTransferJob(m_session.get(), m_loader, fileLines, size, writing, m_dialog.get());
+            m_dialog->followTransfer(job);
+            connect(job, &ServiceJob::finished, job, &QObject::deleteLater);
+            connect(job, &ServiceJob::progress, m_dialog.get(), [this](int done, int, const QString& step) {
+                if (done >= 0 && (step.startsWith("Burning") || step.startsWith("Comparing")))
+                    m_shownAddresses.append(step);
+                if (m_onProgress)
+                    m_onProgress();
+            });
+            connect(job, &FirmwareTransferJob::stateChanged, m_dialog.get(), [this] {
+                if (m_onProgress)
+                    m_onProgress();
+            });
+            job->start();
+        });
+    connect(m_dialog.get(), &DialogSpecial::setModuleControl, m_dialog.get(),
+        [this](int, quint32 word) { m_loader->setControl(word); });
+    connect(m_dialog.get(), &DialogSpecial::setSpecialControl, m_dialog.get(),
+        [this](int, quint32 command) { m_loader->setSpecialControlCommand(command); });
     child<QRadioButton>(m_dialog.get(), write ? "chkS19ModeWrite" : "chkS19ModeCompare")->setChecked(true);
     m_dialog->setHexFilename(writeFile(lines));
 }
 
-void ServiceDialogsTest::run(int maxReports)
+void ServiceDialogsTest::run()
 {
     button(m_dialog.get(), "btnSendHexFile")->click();
-    for (int report = 0; report < maxReports && m_dialog->transferRunning(); ++report)
-        m_model.report(*m_dialog);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_dialog->transferRunning(), transferTimeoutMs);
 }
 
-void ServiceDialogsTest::runWhile(DialogSpecial::State state, int maxReports)
+void ServiceDialogsTest::reportToDialog()
 {
-    for (int report = 0; report < maxReports && m_dialog->state() == state; ++report)
-        m_model.report(*m_dialog);
+    m_dialog->updateModuleControl(serial, m_loader->control());
+    m_dialog->updateModuleStatus(serial, m_loader->status());
+    m_dialog->updateModuleSpecialControlStatus(serial, m_loader->specialControlCommand(), m_loader->specialControlStatus());
 }
 
 void ServiceDialogsTest::transfer_data()
@@ -253,25 +352,27 @@ void ServiceDialogsTest::transfer()
     QFETCH(bool, write);
     open(deviceClass, image, write);
     QCOMPARE(m_dialog->windowTitle(), QStringLiteral("Special Mode - VME BA 0x4000, serial 31"));
-    m_model.stored = write ? QList<QByteArray>() : image;
+    m_loader->change([&](LoaderModule::Model& m) { m.stored = write ? QList<QByteArray>() : image; });
     run();
 
+    const LoaderModule::Model model = m_loader->model();
     QCOMPARE(m_dialog->state(), DialogSpecial::State::Idle);
     QVERIFY(m_dialogs.warnings.isEmpty());
     if (write) {
         // Programmed, verified with the same lines, stored by post flash, special mode ended.
-        QCOMPARE(m_model.received, image + image);
-        QCOMPARE(m_model.stored, image);
-        QVERIFY(m_model.commands.indexOf(5) > m_model.commands.indexOf(3));
-        QVERIFY(m_model.commands.indexOf(6) > m_model.commands.indexOf(5));
-        QCOMPARE(m_model.commands.last(), 7u);
+        QCOMPARE(model.received, image + image);
+        QCOMPARE(model.stored, image);
+        QVERIFY(model.commands.indexOf(5) > model.commands.indexOf(3));
+        QVERIFY(model.commands.indexOf(6) > model.commands.indexOf(5));
+        QCOMPARE(model.commands.last(), 7u);
         QVERIFY(m_dialogs.informations.isEmpty());
     } else {
-        QCOMPARE(m_model.received, image);
+        QCOMPARE(model.received, image);
         QCOMPARE(m_dialogs.informations, QStringList{"HEX file compare complete!"});
-        QVERIFY(!m_model.commands.contains(7));
-        QVERIFY(!m_model.commands.contains(3));
+        QVERIFY(!model.commands.contains(7));
+        QVERIFY(!model.commands.contains(3));
     }
+    QVERIFY(model.commands.indexOf(14) < model.commands.indexOf(write ? 3 : 4)); // settled first
     QVERIFY(button(m_dialog.get(), "btnSendHexFile")->isEnabled());
     QVERIFY(button(m_dialog.get(), "btnPostFlash")->isEnabled());
 }
@@ -280,7 +381,7 @@ void ServiceDialogsTest::pageAndOffset()
 {
     open(20, {"S2080F8000010203045E", "S2080123450001020388", "S2080E1234AABBCCDD95"}, true);
     run();
-    QCOMPARE(m_model.shownAddresses.mid(0, 3), (QStringList{"Burning: 3E:8000", "Burning: 00:2345", "Burning: 38:9234"}));
+    QCOMPARE(m_shownAddresses.mid(0, 3), (QStringList{"Burning: 3E:8000", "Burning: 00:2345", "Burning: 38:9234"}));
 }
 
 void ServiceDialogsTest::checksumErrorsGiveUp_data()
@@ -296,11 +397,13 @@ void ServiceDialogsTest::checksumErrorsGiveUp()
     // whatever ready reports come between the resends.
     QFETCH(int, deviceClass);
     open(deviceClass, image, true);
-    m_model.corruptLine = image.at(1);
+    m_loader->change([](LoaderModule::Model& m) { m.corruptLine = image.at(1); });
     run();
+    const LoaderModule::Model model = m_loader->model();
     QCOMPARE(m_dialog->state(), DialogSpecial::State::Aborted);
-    QCOMPARE(m_model.received.count(image.at(1)), 3);
-    QCOMPARE(m_model.received.last(), image.at(1));
+    QCOMPARE(model.received.count(image.at(1)), 3);
+    QCOMPARE(model.received.last(), image.at(1));
+    QCOMPARE(model.commands.last(), 1u); // left in standby
     QCOMPARE(m_dialogs.warnings, QStringList{"3 Checksum Errors while transmitting HEX File. Giving Up!"});
     QCOMPARE(child<QLabel>(m_dialog.get(), "txtInfo")->text(), QStringLiteral("3 HEX Lines sent again."));
     QVERIFY(button(m_dialog.get(), "btnSelectFile")->isEnabled());
@@ -317,16 +420,15 @@ void ServiceDialogsTest::checksumErrorsCountPerLine()
         const QList<QByteArray> lines = {image.at(0), "S10B00100102030405060708C0", "S10B0020111213141516171830",
             "S10B00302122232425262728A0", "S10B0040313233343536373810", image.at(3)};
         open(deviceClass, lines, false);
-        m_model.stored = lines;
-        button(m_dialog.get(), "btnSendHexFile")->click();
-        for (int report = 0; report < 600 && m_dialog->transferRunning(); ++report) {
-            if (m_model.corruptOnce.isEmpty() && m_model.received.size() < 12)
-                m_model.corruptOnce = lines.value(m_model.received.size() / 2);
-            m_model.report(*m_dialog);
-        }
+        m_loader->change([&](LoaderModule::Model& m) {
+            m.stored = lines;
+            m.eachLineFailsOnce = true;
+        });
+        run();
+        QCOMPARE(m_dialogs.warnings, QStringList());
         QCOMPARE(m_dialog->state(), DialogSpecial::State::Idle);
         QCOMPARE(m_dialogs.informations, QStringList{"HEX file compare complete!"});
-        QVERIFY(m_dialogs.warnings.isEmpty());
+        QCOMPARE(m_loader->model().received.size(), 2 * lines.size());
     }
 }
 
@@ -334,19 +436,21 @@ void ServiceDialogsTest::newTransferStartsClean()
 {
     // A transfer that gave up with a line still to be sent again...
     open(29, image, true);
-    m_model.corruptLine = image.at(1);
+    m_loader->change([](LoaderModule::Model& m) { m.corruptLine = image.at(1); });
     run();
     QCOMPARE(m_dialog->state(), DialogSpecial::State::Aborted);
 
     // ...does not send that line into the next file's transfer.
     const QList<QByteArray> other = {"S1130100000102030405060708090A0B0C0D0E0F73", "S9030000FC"};
     m_dialog->setHexFilename(writeFile(other));
-    m_model.corruptLine.clear();
-    m_model.received.clear();
-    m_model.special = false;
+    m_loader->change([](LoaderModule::Model& m) {
+        m.corruptLine.clear();
+        m.received.clear();
+        m.special = false;
+    });
     run();
     QCOMPARE(m_dialog->state(), DialogSpecial::State::Idle);
-    QCOMPARE(m_model.received, other + other);
+    QCOMPARE(m_loader->model().received, other + other);
 }
 
 void ServiceDialogsTest::refusedFiles_data()
@@ -395,23 +499,20 @@ void ServiceDialogsTest::refusedFiles_data()
 
 void ServiceDialogsTest::refusedFiles()
 {
-    // A file is checked whole before anything is asked of the module: no special mode, no
-    // command, no line.
+    // A file is checked whole before anything is asked of the module: no transfer, no special
+    // mode, no command, no line.
     QFETCH(QByteArray, contents);
     QFETCH(QString, warning);
     for (int deviceClass : {20, 29}) {
         cleanup();
         open(deviceClass, {}, true);
         m_dialog->setHexFilename(writeRaw(contents));
-        QSignalSpy control(m_dialog.get(), &DialogSpecial::setModuleControl);
-        QSignalSpy commands(m_dialog.get(), &DialogSpecial::setSpecialControl);
-        QSignalSpy lines(m_dialog.get(), &DialogSpecial::sendHexLine);
+        QSignalSpy requested(m_dialog.get(), &DialogSpecial::transferRequested);
         run();
         QCOMPARE(m_dialogs.warnings, QStringList{warning});
         QCOMPARE(m_dialog->state(), DialogSpecial::State::Idle);
-        QVERIFY(control.isEmpty());
-        QVERIFY(commands.isEmpty());
-        QVERIFY(lines.isEmpty());
+        QVERIFY(requested.isEmpty());
+        QCOMPARE(m_loader->writes(), QStringList());
         QVERIFY(button(m_dialog.get(), "btnSendHexFile")->isEnabled());
         QVERIFY(button(m_dialog.get(), "btnSelectFile")->isEnabled());
     }
@@ -427,13 +528,11 @@ void ServiceDialogsTest::stalledTransferGivesUp()
 {
     // The module stops answering in the middle of the programming pass.
     open(29, image, true);
-    m_dialog->setTiming(1, 300);
-    button(m_dialog.get(), "btnSendHexFile")->click();
-    for (int report = 0; report < 100 && m_model.received.size() < 2; ++report)
-        m_model.report(*m_dialog);
-    QCOMPARE(m_dialog->state(), DialogSpecial::State::Programming);
-    m_model.silent = true;
-    QTRY_COMPARE_WITH_TIMEOUT(m_dialog->state(), DialogSpecial::State::Aborted, 3000);
+    m_dialog->setTiming(1, 300, 0);
+    m_loader->change([](LoaderModule::Model& m) { m.silentAfterLines = 2; });
+    run();
+    QCOMPARE(m_dialog->state(), DialogSpecial::State::Aborted);
+    QCOMPARE(m_loader->model().received.size(), 2);
     QCOMPARE(m_dialogs.warnings, QStringList{"The module did not advance the transfer for 0.3 s. Giving Up!"});
     QVERIFY(button(m_dialog.get(), "btnSendHexFile")->isEnabled());
     QVERIFY(!button(m_dialog.get(), "btnPostFlash")->isEnabled());
@@ -441,16 +540,11 @@ void ServiceDialogsTest::stalledTransferGivesUp()
     // A module that never enters special mode gives up the same way.
     cleanup();
     open(20, image, true);
-    m_dialog->setTiming(1, 300);
-    button(m_dialog.get(), "btnSendHexFile")->click();
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < 3000 && m_dialog->transferRunning()) {
-        m_dialog->updateModuleControl(serial, 0);
-        m_dialog->updateModuleStatus(serial, 0); // not in special mode
-        QTest::qWait(20);
-    }
+    m_dialog->setTiming(1, 300, 0);
+    m_loader->change([](LoaderModule::Model& m) { m.neverSpecial = true; });
+    run();
     QCOMPARE(m_dialog->state(), DialogSpecial::State::Aborted);
+    QVERIFY(m_loader->model().received.isEmpty());
     QVERIFY(button(m_dialog.get(), "btnPostFlash")->isEnabled()); // nothing was programmed
 }
 
@@ -477,34 +571,36 @@ void ServiceDialogsTest::endSpecialStopsTransfer()
     QFETCH(quint32, controlBefore);
     QFETCH(int, state);
     open(deviceClass, image, true);
-    m_model.control = controlBefore;
+    m_loader->change([&](LoaderModule::Model& m) { m.control = controlBefore; });
+    // End Special once the transfer is in the asked state, two lines into it for the passes.
+    bool clicked = false;
+    int linesInState = 0;
+    m_onProgress = [&] {
+        if (clicked || int(m_dialog->state()) != state)
+            return;
+        if (state != int(DialogSpecial::State::Settling) && ++linesInState < 3)
+            return;
+        clicked = true;
+        button(m_dialog.get(), "btnEndSpecial")->click();
+    };
     button(m_dialog.get(), "btnSendHexFile")->click();
-    // Reports until the transfer is in the asked state, a line into it for the passes.
-    for (int report = 0; report < 200; ++report) {
-        const bool inPass = m_dialog->state() == DialogSpecial::State(state)
-            && (state == int(DialogSpecial::State::Settling) || m_model.received.size() % 4 == 2);
-        if (inPass)
-            break;
-        m_model.report(*m_dialog);
-        if (state == int(DialogSpecial::State::Settling) && m_dialog->state() == DialogSpecial::State::Settling)
-            break;
-    }
-    QCOMPARE(int(m_dialog->state()), state);
-
-    button(m_dialog.get(), "btnEndSpecial")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(clicked, transferTimeoutMs);
     QCOMPARE(m_dialog->state(), DialogSpecial::State::Idle);
-    QCOMPARE(m_model.commands.last(), 7u);
-    QVERIFY(!m_model.special);
+    QVERIFY(!m_dialog->transferRunning());
     QVERIFY(button(m_dialog.get(), "btnSendHexFile")->isEnabled());
     QVERIFY(button(m_dialog.get(), "btnSelectFile")->isEnabled());
     QVERIFY(child<QWidget>(m_dialog.get(), "grpFlashMode")->isEnabled());
-    const int sent = int(m_model.received.size());
-    for (int report = 0; report < 5; ++report)
-        m_model.report(*m_dialog);
+    QCOMPARE(child<QLabel>(m_dialog.get(), "txtInfo")->text(), QStringLiteral("Transfer stopped by End Special."));
+    const int sent = int(m_loader->model().received.size());
+    QTest::qWait(50);
+    for (int report = 0; report < 3; ++report)
+        reportToDialog();
     // Nothing more goes to the module, and its control word is what it was before.
-    QCOMPARE(int(m_model.received.size()), sent);
-    QCOMPARE(m_model.control, controlBefore);
-    QCOMPARE(m_model.commands.last(), 7u);
+    const LoaderModule::Model model = m_loader->model();
+    QVERIFY(!model.special);
+    QCOMPARE(int(model.received.size()), sent);
+    QCOMPARE(model.control, controlBefore);
+    QCOMPARE(model.commands.last(), 7u);
     // Part of an image was programmed (or none, while settling).
     QCOMPARE(button(m_dialog.get(), "btnPostFlash")->isEnabled(), state == int(DialogSpecial::State::Settling));
 }
@@ -512,30 +608,29 @@ void ServiceDialogsTest::endSpecialStopsTransfer()
 void ServiceDialogsTest::postFlashOnlyForWholeImage()
 {
     open(20, image, true);
-    QSignalSpy commands(m_dialog.get(), &DialogSpecial::setSpecialControl);
+    m_onProgress = [&] {
+        // Not while a transfer runs...
+        QVERIFY(!button(m_dialog.get(), "btnPostFlash")->isEnabled());
+        if (m_dialog->state() == DialogSpecial::State::Programming && m_dialog->transferRunning())
+            button(m_dialog.get(), "btnEndSpecial")->click();
+    };
     button(m_dialog.get(), "btnSendHexFile")->click();
-    // Not while a transfer runs...
     QVERIFY(!button(m_dialog.get(), "btnPostFlash")->isEnabled());
-    runWhile(DialogSpecial::State::RequestingSpecialMode);
-    runWhile(DialogSpecial::State::Settling);
-    runWhile(DialogSpecial::State::RequestingSpecialModeAgain);
-    runWhile(DialogSpecial::State::Starting);
-    m_model.report(*m_dialog);
-    QCOMPARE(m_dialog->state(), DialogSpecial::State::Programming);
-    QVERIFY(!button(m_dialog.get(), "btnPostFlash")->isEnabled());
+    QTRY_VERIFY_WITH_TIMEOUT(!m_dialog->transferRunning(), transferTimeoutMs);
     // ...nor after a Write stopped short of its end...
-    button(m_dialog.get(), "btnEndSpecial")->click();
+    QVERIFY(m_loader->model().commands.contains(3));
     QVERIFY(!button(m_dialog.get(), "btnPostFlash")->isEnabled());
     QVERIFY(!m_dialog->postFlashOffered());
     // ...not for a compare either...
+    m_onProgress = nullptr;
     child<QRadioButton>(m_dialog.get(), "chkS19ModeCompare")->setChecked(true);
-    m_model.stored = image;
+    m_loader->change([](LoaderModule::Model& m) { m.stored = image; });
     run();
     QCOMPARE(m_dialogs.informations, QStringList{"HEX file compare complete!"});
     QVERIFY(!button(m_dialog.get(), "btnPostFlash")->isEnabled());
     // ...but again once a whole file was programmed and verified.
     child<QRadioButton>(m_dialog.get(), "chkS19ModeWrite")->setChecked(true);
-    m_model.special = false;
+    m_loader->change([](LoaderModule::Model& m) { m.special = false; });
     run();
     QCOMPARE(m_dialog->state(), DialogSpecial::State::Idle);
     QVERIFY(button(m_dialog.get(), "btnPostFlash")->isEnabled());
@@ -544,6 +639,7 @@ void ServiceDialogsTest::postFlashOnlyForWholeImage()
 void ServiceDialogsTest::closingAsksDuringTransfer()
 {
     open(20, image, true);
+    m_loader->change([](LoaderModule::Model& m) { m.neverSpecial = true; }); // the transfer waits
     m_dialog->show();
     button(m_dialog.get(), "btnSendHexFile")->click();
     QVERIFY(m_dialog->transferRunning());
@@ -558,25 +654,27 @@ void ServiceDialogsTest::closingAsksDuringTransfer()
     QTest::keyClick(m_dialog.get(), Qt::Key_Escape);
     QVERIFY(!m_dialog->isVisible());
     QVERIFY(m_dialog->transferRunning());
+    QTest::qWait(20);
+    QVERIFY(m_dialog->transferRunning());
 }
 
-void ServiceDialogsTest::reportsOfOtherModulesIgnored()
+void ServiceDialogsTest::targetFixedWhileTransferRuns()
 {
     open(20, image, true);
-    QSignalSpy control(m_dialog.get(), &DialogSpecial::setModuleControl);
+    m_loader->change([](LoaderModule::Model& m) { m.neverSpecial = true; }); // the transfer waits
     button(m_dialog.get(), "btnSendHexFile")->click();
+    QVERIFY(m_dialog->transferRunning());
     // While the transfer runs the target does not move, and another module's words are not its.
     MemoryModule other(12, 20, serial + 1);
     m_dialog->setTarget(&other, serial + 1, QStringLiteral("other"));
-    QCOMPARE(m_dialog->target(), &m_module);
+    QCOMPARE(m_dialog->target(), m_loader);
     QCOMPARE(m_dialog->serialNumber(), serial);
+    QCOMPARE(m_dialog->windowTitle(), QStringLiteral("Special Mode - VME BA 0x4000, serial 31"));
+    auto* words = child<QLabel>(m_dialog.get(), "lblModuleControlStatus");
+    QTRY_VERIFY_WITH_TIMEOUT(words->text().startsWith("ModuleControl = 0x0005"), 5000); // the job's own reads
     m_dialog->updateModuleStatus(serial + 1, 0x44);
-    QCOMPARE(m_dialog->state(), DialogSpecial::State::RequestingSpecialMode);
-    QVERIFY(control.isEmpty());
-    m_dialog->updateModuleStatus(serial, 0x44);
-    QCOMPARE(m_dialog->state(), DialogSpecial::State::Settling);
-    QCOMPARE(control.size(), 1);
-    QCOMPARE(control.at(0).at(0).toInt(), serial);
+    QVERIFY(words->text().endsWith("ModuleStatus = 0x0000"));
+    QVERIFY(!button(m_dialog.get(), "btnLiveInsertion")->isEnabled());
 }
 
 // ---- Factory settings ----

@@ -91,6 +91,7 @@ private slots:
 
     void factoryReset_data();
     void factoryReset();
+    void factoryResetCancelled();
     void vmeTest();
     void baseAddressCandidates_data();
     void baseAddressCandidates();
@@ -236,6 +237,31 @@ void ServiceWindowTest::factoryReset()
     }
 }
 
+void ServiceWindowTest::factoryResetCancelled()
+{
+    openWindow({{7, 0x4000, false}});
+    DialogFactory* dialog = openFactory();
+    auto* cancel = child<QPushButton>(dialog, "btnCancelReset");
+    QVERIFY(!cancel->isEnabled());
+    int progressSeen = 0;
+    // Cancel as soon as the first channel is done.
+    connect(m_window.get(), &TesmarControl::factoryResetProgress, dialog, [&] {
+        if (progressSeen++ == 0) {
+            QVERIFY(cancel->isEnabled());
+            cancel->click();
+        }
+    });
+    child<QPushButton>(dialog, "btnFactoryReset")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(dialog->log().contains("Reset to Factory Settings"), 20000);
+    QVERIFY(dialog->log().endsWith("Reset to Factory Settings cancelled: the module keeps what was written so far."));
+    QCOMPARE(progressSeen, 1);
+    QVERIFY(!cancel->isEnabled());
+    QVERIFY(child<QPushButton>(dialog, "btnFactoryReset")->isEnabled());
+    QVERIFY(child<QTimer>(m_window.get(), "refreshTimer")->isActive());
+    QCOMPARE(m_dialogs.informations, QStringList());
+    QVERIFY(!module(0)->writes().contains("setControl(36932)")); // nothing stored
+}
+
 void ServiceWindowTest::vmeTest()
 {
     openWindow({{7, 0x4000, false}});
@@ -325,7 +351,11 @@ void ServiceWindowTest::baseAddressOutcome()
     }
     m_dialogs.answers = {QStringLiteral("0x8000")};
     m_dialogs.questionAnswer = reset ? QMessageBox::Yes : QMessageBox::No;
+    auto* refresh = child<QTimer>(m_window.get(), "refreshTimer");
     m_window->on_actionProgramNewBaseAddress_triggered();
+    // The procedure runs on while the window is read no more; at its end the refresh resumes.
+    QVERIFY(!refresh->isActive());
+    QTRY_VERIFY_WITH_TIMEOUT(refresh->isActive(), 10000);
 
     const QStringList shown = m_dialogs.informations + m_dialogs.warnings;
     if (message.isEmpty())
@@ -385,7 +415,7 @@ void ServiceWindowTest::sameSerialNumberEachOnItsOwn()
     QCOMPARE(special->target(), module(1));
     QCOMPARE(special->windowTitle(), QStringLiteral("Special Mode - memory 0x4400, serial 0"));
     child<QPushButton>(special, "btnSetSpecial")->click();
-    QVERIFY(module(1)->writes().contains("setControl(5)"));
+    QTRY_VERIFY_WITH_TIMEOUT(module(1)->writes().contains("setControl(5)"), 5000);
     QVERIFY(module(0)->writes().isEmpty());
     // Its reads are the selected module's too.
     QTRY_VERIFY_WITH_TIMEOUT(module(1)->specialReads > 0, 5000);
@@ -431,12 +461,12 @@ void ServiceWindowTest::requestsThatDoNotArrive()
     QTRY_COMPARE_WITH_TIMEOUT(dialog->target(), module(0), 2000); // follows the current module again
     module(0)->refuse("setSpecialControlCommand", "wrongValue");
     child<QPushButton>(dialog, "btnStandby")->click();
-    QCOMPARE(info->text(), QStringLiteral("special command 1 refused: wrongValue"));
+    QTRY_COMPARE_WITH_TIMEOUT(info->text(), QStringLiteral("special command 1 refused: wrongValue"), 5000);
 
     module(0)->refuse("setEventMask", "wrongValue");
     DialogFactory* factory = openFactory();
     child<QPushButton>(factory, "btnVmeTest")->click();
-    QVERIFY(factory->log().endsWith("set module event mask 0x1 refused: wrongValue"));
+    QTRY_VERIFY_WITH_TIMEOUT(factory->log().endsWith("set module event mask 0x1 refused: wrongValue"), 5000);
 }
 
 void ServiceWindowTest::vmeMenus_data()
