@@ -434,7 +434,8 @@ void SnmpModule::readChannelsTogether(const QVector<SnmpModule*>& modules, const
     }
     // Each round asks, for all modules still short at once, only the quantities they still miss
     // (requests lost on a lossy network); a module is delivered as soon as it is complete, so one
-    // lost request of another module does not hold it back.
+    // lost request of another module does not hold it back. A module still short when the
+    // rounds end is delivered incomplete: its last complete reading stays, with its age.
     for (int attempt = 0; attempt <= lostQuantityRetries && !pending.empty(); ++attempt) {
         const size_t n = pending.size();
         std::vector<int32_t> starts(n), sizes(n), complete(n);
@@ -470,6 +471,11 @@ void SnmpModule::readChannelsTogether(const QVector<SnmpModule*>& modules, const
             }
         }
         pending.swap(stillPending);
+        // Another round is for the first module (the one the window shows) only: once it is
+        // complete, the others' lost quantities wait for their next turn, a tick away, instead
+        // of holding back the first module's next read by a round of time-outs.
+        if (std::find(pending.begin(), pending.end(), 0) == pending.end())
+            break;
         // Nothing answered at all: a silent crate, not a lost packet; asking again only waits.
         if (!anyAnswered)
             break;

@@ -48,7 +48,8 @@ public:
     QVector<ChannelReading> readChannels() override;
     // readChannels() of several modules of one crate with getChannelBlocks calls, so the crate's
     // modules cost about one round trip together; quantities lost on the way are asked again for
-    // all modules still short at once. `ready` gets each module's reading (by its index in
+    // all modules still short at once while the first module (the one shown) is short; after it
+    // is complete the others wait for their next read. `ready` gets each module's reading (by its index in
     // `modules`) as soon as it is complete or given up. Modules of different controllers, or a
     // library without that entry, are read one after another.
     using ReadingReady = std::function<void(int index, const QVector<ChannelReading>& reading)>;
