@@ -3,8 +3,9 @@
 // answering module is refused in red, a whole selected row is one channel, every failed channel
 // is named, and the dialogs that show a channel's settings start only from an answered read and
 // send only what the operator changed.
-#include "AnsweringDialogs.h"
+#include "AnsweredValues.h"
 #include "common/FindChild.h"
+#include "common/ScriptedDialogs.h"
 
 #include "app/ChannelTable.h"
 #include "app/IsolatedSettings.h"
@@ -92,7 +93,7 @@ private:
 
     std::unique_ptr<TesmarControl> m_window;
     TargetModule* m_module = nullptr; // owned by the window's session
-    AnsweringDialogs m_dialogs;
+    ScriptedDialogs m_dialogs;
 };
 
 void CommandTargetTest::initTestCase()

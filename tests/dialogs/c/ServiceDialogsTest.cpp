@@ -1,8 +1,8 @@
 // The special-mode and factory-settings dialogs on their own, driven through their slots: a
 // small module model answers the special-mode requests the way the module firmware does, so the
 // whole transfer runs without a bus and without its timed waits.
-#include "../b/AnsweringDialogs.h"
 #include "common/FindChild.h"
+#include "common/ScriptedDialogs.h"
 
 #include "dialogs/DialogFactory.h"
 #include "dialogs/DialogSpecial.h"
@@ -162,7 +162,7 @@ private:
 
     QTemporaryDir m_dir;
     int m_files = 0;
-    AnsweringDialogs m_dialogs;
+    ScriptedDialogs m_dialogs;
     MemoryModule m_module{12, 20, serial};
     std::unique_ptr<DialogSpecial> m_dialog;
     FirmwareModel m_model;
@@ -191,8 +191,7 @@ void ServiceDialogsTest::cleanup()
     m_dialog.reset();
     m_dialogs.questionAnswer = QMessageBox::No;
     m_model = FirmwareModel();
-    m_dialogs.informations.clear();
-    m_dialogs.warnings.clear();
+    m_dialogs.asked.clear();
 }
 
 QString ServiceDialogsTest::writeRaw(const QByteArray& contents)
@@ -257,7 +256,7 @@ void ServiceDialogsTest::transfer()
     run();
 
     QCOMPARE(m_dialog->state(), DialogSpecial::State::Idle);
-    QVERIFY(m_dialogs.warnings.isEmpty());
+    QVERIFY(m_dialogs.warnings().isEmpty());
     if (write) {
         // Programmed, verified with the same lines, stored by post flash, special mode ended.
         QCOMPARE(m_model.received, image + image);
@@ -265,10 +264,10 @@ void ServiceDialogsTest::transfer()
         QVERIFY(m_model.commands.indexOf(5) > m_model.commands.indexOf(3));
         QVERIFY(m_model.commands.indexOf(6) > m_model.commands.indexOf(5));
         QCOMPARE(m_model.commands.last(), 7u);
-        QVERIFY(m_dialogs.informations.isEmpty());
+        QVERIFY(m_dialogs.informations().isEmpty());
     } else {
         QCOMPARE(m_model.received, image);
-        QCOMPARE(m_dialogs.informations, QStringList{"HEX file compare complete!"});
+        QCOMPARE(m_dialogs.informations(), QStringList{"HEX file compare complete!"});
         QVERIFY(!m_model.commands.contains(7));
         QVERIFY(!m_model.commands.contains(3));
     }
@@ -301,7 +300,7 @@ void ServiceDialogsTest::checksumErrorsGiveUp()
     QCOMPARE(m_dialog->state(), DialogSpecial::State::Aborted);
     QCOMPARE(m_model.received.count(image.at(1)), 3);
     QCOMPARE(m_model.received.last(), image.at(1));
-    QCOMPARE(m_dialogs.warnings, QStringList{"3 Checksum Errors while transmitting HEX File. Giving Up!"});
+    QCOMPARE(m_dialogs.warnings(), QStringList{"3 Checksum Errors while transmitting HEX File. Giving Up!"});
     QCOMPARE(child<QLabel>(m_dialog.get(), "txtInfo")->text(), QStringLiteral("3 HEX Lines sent again."));
     QVERIFY(button(m_dialog.get(), "btnSelectFile")->isEnabled());
     // The module holds part of an image: Post Flash must not store it.
@@ -325,8 +324,8 @@ void ServiceDialogsTest::checksumErrorsCountPerLine()
             m_model.report(*m_dialog);
         }
         QCOMPARE(m_dialog->state(), DialogSpecial::State::Idle);
-        QCOMPARE(m_dialogs.informations, QStringList{"HEX file compare complete!"});
-        QVERIFY(m_dialogs.warnings.isEmpty());
+        QCOMPARE(m_dialogs.informations(), QStringList{"HEX file compare complete!"});
+        QVERIFY(m_dialogs.warnings().isEmpty());
     }
 }
 
@@ -407,7 +406,7 @@ void ServiceDialogsTest::refusedFiles()
         QSignalSpy commands(m_dialog.get(), &DialogSpecial::setSpecialControl);
         QSignalSpy lines(m_dialog.get(), &DialogSpecial::sendHexLine);
         run();
-        QCOMPARE(m_dialogs.warnings, QStringList{warning});
+        QCOMPARE(m_dialogs.warnings(), QStringList{warning});
         QCOMPARE(m_dialog->state(), DialogSpecial::State::Idle);
         QVERIFY(control.isEmpty());
         QVERIFY(commands.isEmpty());
@@ -420,7 +419,7 @@ void ServiceDialogsTest::refusedFiles()
     m_dialog->setHexFilename(m_dir.filePath(QStringLiteral("missing.hex")));
     button(m_dialog.get(), "btnSendHexFile")->click();
     QCOMPARE(m_dialog->state(), DialogSpecial::State::Idle);
-    QVERIFY(m_dialogs.warnings.last().startsWith("Can not open HEX file "));
+    QVERIFY(m_dialogs.warnings().last().startsWith("Can not open HEX file "));
 }
 
 void ServiceDialogsTest::stalledTransferGivesUp()
@@ -434,7 +433,7 @@ void ServiceDialogsTest::stalledTransferGivesUp()
     QCOMPARE(m_dialog->state(), DialogSpecial::State::Programming);
     m_model.silent = true;
     QTRY_COMPARE_WITH_TIMEOUT(m_dialog->state(), DialogSpecial::State::Aborted, 3000);
-    QCOMPARE(m_dialogs.warnings, QStringList{"The module did not advance the transfer for 0.3 s. Giving Up!"});
+    QCOMPARE(m_dialogs.warnings(), QStringList{"The module did not advance the transfer for 0.3 s. Giving Up!"});
     QVERIFY(button(m_dialog.get(), "btnSendHexFile")->isEnabled());
     QVERIFY(!button(m_dialog.get(), "btnPostFlash")->isEnabled());
 
@@ -531,7 +530,7 @@ void ServiceDialogsTest::postFlashOnlyForWholeImage()
     child<QRadioButton>(m_dialog.get(), "chkS19ModeCompare")->setChecked(true);
     m_model.stored = image;
     run();
-    QCOMPARE(m_dialogs.informations, QStringList{"HEX file compare complete!"});
+    QCOMPARE(m_dialogs.informations(), QStringList{"HEX file compare complete!"});
     QVERIFY(!button(m_dialog.get(), "btnPostFlash")->isEnabled());
     // ...but again once a whole file was programmed and verified.
     child<QRadioButton>(m_dialog.get(), "chkS19ModeWrite")->setChecked(true);
@@ -552,7 +551,7 @@ void ServiceDialogsTest::closingAsksDuringTransfer()
     QTest::keyClick(m_dialog.get(), Qt::Key_Escape);
     QVERIFY(m_dialog->isVisible());
     QVERIFY(!m_dialog->close());
-    QCOMPARE(m_dialogs.informations.count("Update is running! Close anyway? (Update will continue in background)"), 2);
+    QCOMPARE(m_dialogs.questions().count("Update is running! Close anyway? (Update will continue in background)"), 2);
     // Yes hides it; the transfer goes on.
     m_dialogs.questionAnswer = QMessageBox::Yes;
     QTest::keyClick(m_dialog.get(), Qt::Key_Escape);
