@@ -57,58 +57,45 @@ QStringList ScriptedDialogs::titles() const
     return found;
 }
 
-QMessageBox::StandardButton ScriptedDialogs::question(
-    QWidget*, const QString& title, const QString& text, QMessageBox::StandardButtons buttons, QMessageBox::StandardButton)
+void ScriptedDialogs::record(Kind kind, const QString& title, const QString& text, QMessageBox::StandardButtons buttons)
 {
     Asked one;
-    one.kind = Kind::Question;
+    one.kind = kind;
     one.title = title;
     one.text = text;
     one.buttons = buttons;
     asked.append(one);
+}
+
+QMessageBox::StandardButton ScriptedDialogs::question(
+    QWidget*, const QString& title, const QString& text, QMessageBox::StandardButtons buttons, QMessageBox::StandardButton)
+{
+    record(Kind::Question, title, text, buttons);
     return takeOr(questionAnswers, questionAnswer);
 }
 
 QMessageBox::StandardButton ScriptedDialogs::information(
     QWidget*, const QString& title, const QString& text, QMessageBox::StandardButtons buttons)
 {
-    Asked one;
-    one.kind = Kind::Information;
-    one.title = title;
-    one.text = text;
-    one.buttons = buttons;
-    asked.append(one);
+    record(Kind::Information, title, text, buttons);
     return QMessageBox::Ok;
 }
 
 void ScriptedDialogs::critical(QWidget*, const QString& title, const QString& text)
 {
-    Asked one;
-    one.kind = Kind::Critical;
-    one.title = title;
-    one.text = text;
-    asked.append(one);
+    record(Kind::Critical, title, text, QMessageBox::Ok);
 }
 
 QMessageBox::StandardButton ScriptedDialogs::warning(
     QWidget*, const QString& title, const QString& text, QMessageBox::StandardButtons buttons)
 {
-    Asked one;
-    one.kind = Kind::Warning;
-    one.title = title;
-    one.text = text;
-    one.buttons = buttons;
-    asked.append(one);
+    record(Kind::Warning, title, text, buttons);
     return QMessageBox::Ok;
 }
 
 QString ScriptedDialogs::chooseFile(const QString& caption, const QString& dir)
 {
-    Asked one;
-    one.kind = Kind::File;
-    one.title = caption;
-    one.text = dir;
-    asked.append(one);
+    record(Kind::File, caption, dir, {});
     return takeOr(fileNames, fileName);
 }
 
@@ -131,8 +118,8 @@ QVariant ScriptedDialogs::prompt(Asked one)
     return takeOr(answers, QVariant());
 }
 
-double ScriptedDialogs::getDouble(QWidget*, const QString& title, const QString& label, double value, double minValue,
-    double maxValue, int decimals, bool* ok)
+QVariant ScriptedDialogs::numberPrompt(
+    const QString& title, const QString& label, double value, double minValue, double maxValue, int decimals)
 {
     Asked one;
     one.title = title;
@@ -141,7 +128,13 @@ double ScriptedDialogs::getDouble(QWidget*, const QString& title, const QString&
     one.minValue = minValue;
     one.maxValue = maxValue;
     one.decimals = decimals;
-    const QVariant answer = prompt(one);
+    return prompt(one);
+}
+
+double ScriptedDialogs::getDouble(QWidget*, const QString& title, const QString& label, double value, double minValue,
+    double maxValue, int decimals, bool* ok)
+{
+    const QVariant answer = numberPrompt(title, label, value, minValue, maxValue, decimals);
     *ok = answer.isValid();
     return *ok ? answer.toDouble() : value;
 }
@@ -149,13 +142,7 @@ double ScriptedDialogs::getDouble(QWidget*, const QString& title, const QString&
 int ScriptedDialogs::getInt(
     QWidget*, const QString& title, const QString& label, int value, int minValue, int maxValue, int, bool* ok)
 {
-    Asked one;
-    one.title = title;
-    one.text = label;
-    one.value = value;
-    one.minValue = minValue;
-    one.maxValue = maxValue;
-    const QVariant answer = prompt(one);
+    const QVariant answer = numberPrompt(title, label, value, minValue, maxValue, 0);
     *ok = answer.isValid();
     return *ok ? answer.toInt() : value;
 }

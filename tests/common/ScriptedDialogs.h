@@ -93,7 +93,10 @@ public:
     int exec(QDialog* dialog) override;
 
 private:
+    void record(Kind kind, const QString& title, const QString& text, QMessageBox::StandardButtons buttons);
     // Records a value prompt and takes its answer.
     QVariant prompt(Asked asked);
+    QVariant numberPrompt(
+        const QString& title, const QString& label, double value, double minValue, double maxValue, int decimals);
     QString chooseFile(const QString& caption, const QString& dir);
 };
