@@ -1048,6 +1048,8 @@ void TesmarControlLiveTest::silentCrateBlanksTableAndRecovers()
     CrateProbe probe(m_simulator->address(), 5);
     probe.module()->setChannelVoltageSet(0, 321.0f);
     QTRY_COMPARE_WITH_TIMEOUT(table()->item(0, 0)->text(), QStringLiteral("321.00"), 3000);
+    // The other module has answered its connection probe too.
+    QTRY_VERIFY_WITH_TIMEOUT(moduleList()->item(1)->text() != QStringLiteral("Slot 6\nConnecting..."), 3000);
 
     QVERIFY(m_simulator->command(QStringLiteral("silent on")));
     QTest::qWait(300); // answers already on their way arrive
