@@ -3,24 +3,19 @@
 #include "device/ChannelReading.h"
 #include "device/Freshness.h"
 #include "device/ModuleReading.h"
+#include "device/SteadyClock.h"
 #include "device/ToolWindowReading.h"
 
 #include <QString>
 #include <QVector>
-
-#include <chrono>
 
 // What the poller last read of one module, with the time of each read. Published as an
 // immutable value (std::shared_ptr<const ModuleSnapshot>): the GUI thread renders it while the
 // poller fills the next one.
 struct ModuleSnapshot
 {
-    // Monotonic milliseconds, the clock of every "...AtMs" field; -1 means never.
-    static qint64 nowMs()
-    {
-        using namespace std::chrono;
-        return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-    }
+    // Monotonic milliseconds (SteadyClock), the clock of every "...AtMs" field; -1 means never.
+    static qint64 nowMs() { return SteadyClock::nowMs(); }
     // A module from which nothing was read for this long is "Not connected"; a value older than
     // this is never shown as live (FreshnessRules).
     static constexpr qint64 freshForMs = FreshnessRules::staleAfterMs;

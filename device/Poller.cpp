@@ -184,11 +184,12 @@ void Poller::run()
     QObject context;
     QTimer timer;
     timer.setTimerType(Qt::PreciseTimer);
-    timer.setInterval(tickMs);
     QObject::connect(&timer, &QTimer::timeout, &context, [this] { tick(); });
     {
         QMutexLocker locker(&m_mutex);
+        timer.setInterval(m_tickIntervalMs);
         m_context = &context;
+        m_tickTimer = &timer;
     }
     timer.start();
     readPending();
@@ -199,6 +200,21 @@ void Poller::run()
     runOneShotReads();
     QMutexLocker locker(&m_mutex);
     m_context = nullptr;
+    m_tickTimer = nullptr;
+}
+
+void Poller::setTickIntervalMs(int intervalMs)
+{
+    QMutexLocker locker(&m_mutex);
+    m_tickIntervalMs = intervalMs;
+    if (m_context)
+        QMetaObject::invokeMethod(
+            m_context,
+            [this, intervalMs] {
+                if (m_tickTimer)
+                    m_tickTimer->setInterval(intervalMs);
+            },
+            Qt::QueuedConnection);
 }
 
 void Poller::postReadPending()

@@ -17,6 +17,7 @@ class BaseController;
 class BaseCrate;
 class BaseModule;
 class QThread;
+class QTimer;
 
 // Reads the devices on its own thread and publishes snapshots; nothing here runs in the GUI
 // thread except the thread-safe accessors and setters below.
@@ -60,6 +61,9 @@ public:
     Q_DECLARE_FLAGS(Needs, Need)
 
     static constexpr int tickMs = 200;
+    // The tick's interval (tickMs unless changed), also while running. Tests shorten it so the
+    // cadences above come round sooner; every cadence keeps its number of ticks.
+    void setTickIntervalMs(int intervalMs);
 
     Poller();
     ~Poller() override;
@@ -158,7 +162,9 @@ private:
     // Qt, where ThreadSanitizer cannot see it; this pair shows it that everything the thread
     // wrote happened before the objects are torn down.
     std::atomic<bool> m_threadEnded{false};
-    QObject* m_context = nullptr; // lives on the poller's thread while it runs
+    QObject* m_context = nullptr;  // lives on the poller's thread while it runs
+    QTimer* m_tickTimer = nullptr; // with m_context; used on the poller's thread only
+    int m_tickIntervalMs = tickMs;
     quint64 m_generation = 0;
     std::shared_ptr<BaseController> m_controller;
     QVector<std::shared_ptr<BaseModule>> m_modules;

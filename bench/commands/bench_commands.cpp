@@ -6,7 +6,7 @@
 // of 10 modules under `delay 150`: the window's stall and the time until the list is full.
 #include "app/ChannelTable.h"
 #include "app/TesmarControl.h"
-#include "bench/common/AcceptingDialogs.h"
+#include "common/ScriptedDialogs.h"
 
 #include "common/SimulatorProcess.h"
 
@@ -211,7 +211,7 @@ int main(int argc, char* argv[])
     qputenv("MIBS", "");
     QApplication application(argc, argv);
     QStandardPaths::setTestModeEnabled(true);
-    AcceptingDialogs dialogs;
+    ScriptedDialogs dialogs; // No to every question, the stored crate address taken as it is
     UserDialogs::setStartupOverride(&dialogs);
 
     QTemporaryFile oneModule;

@@ -3,8 +3,7 @@
 // the longest interval its event loop could not run meanwhile (a 1 ms timer in the GUI thread).
 #include "app/ChannelTable.h"
 #include "app/TesmarControl.h"
-#include "bench/common/AcceptingDialogs.h"
-
+#include "common/ScriptedDialogs.h"
 #include "common/SimulatorProcess.h"
 
 #include <QApplication>
@@ -20,14 +19,6 @@
 #include <functional>
 
 namespace {
-
-// Save Profile's file chooser answered with a file of the benchmark's own.
-class SavingDialogs : public AcceptingDialogs
-{
-public:
-    QString fileName;
-    QString getSaveFileName(QWidget*, const QString&, const QString&, const QString&) override { return fileName; }
-};
 
 struct Figures
 {
@@ -45,7 +36,7 @@ bool waitFor(const std::function<bool()>& done, int timeoutMs)
     return done();
 }
 
-Figures measure(SavingDialogs& dialogs, const QString& configPath, const QString& condition, int saves)
+Figures measure(ScriptedDialogs& dialogs, const QString& configPath, const QString& condition, int saves)
 {
     Figures figures;
     SimulatorProcess simulator;
@@ -98,7 +89,9 @@ int main(int argc, char* argv[])
     qputenv("MIBS", "");
     QApplication application(argc, argv);
     QStandardPaths::setTestModeEnabled(true);
-    SavingDialogs dialogs;
+    // Save Profile's file chooser answered with a file of the benchmark's own (`fileName`).
+    ScriptedDialogs dialogs;
+    dialogs.questionAnswer = QMessageBox::Yes;
     UserDialogs::setStartupOverride(&dialogs);
     const int saves = argc > 1 ? qMax(1, QString::fromLocal8Bit(argv[1]).toInt()) : 3;
 

@@ -6,7 +6,7 @@
 //   the crate answering at once and with `delay 150`.
 #include "app/ChannelTable.h"
 #include "app/TesmarControl.h"
-#include "bench/common/AcceptingDialogs.h"
+#include "common/ScriptedDialogs.h"
 
 #include "common/SimulatorProcess.h"
 #include "device/DeviceSession.h"
@@ -119,7 +119,7 @@ int main(int argc, char* argv[])
     qputenv("MIBS", "");
     QApplication application(argc, argv);
     QStandardPaths::setTestModeEnabled(true);
-    AcceptingDialogs dialogs;
+    ScriptedDialogs dialogs; // No to every question, the stored crate address taken as it is
     UserDialogs::setStartupOverride(&dialogs);
 
     QTemporaryFile config;

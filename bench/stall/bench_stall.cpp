@@ -4,7 +4,7 @@
 // gap, the 99.9th percentile and the ticks the window rendered.
 #include "app/ChannelTable.h"
 #include "app/TesmarControl.h"
-#include "bench/common/AcceptingDialogs.h"
+#include "common/ScriptedDialogs.h"
 
 #include "common/SimulatorProcess.h"
 
@@ -90,7 +90,7 @@ int main(int argc, char* argv[])
     qputenv("MIBS", "");
     QApplication application(argc, argv);
     QStandardPaths::setTestModeEnabled(true);
-    AcceptingDialogs dialogs;
+    ScriptedDialogs dialogs; // No to every question, the stored crate address taken as it is
     UserDialogs::setStartupOverride(&dialogs);
     const int seconds = argc > 1 ? qMax(1, QString::fromLocal8Bit(argv[1]).toInt()) : 30;
 

@@ -8,7 +8,7 @@
 //   QT_QPA_PLATFORM=xcb for the pictures of the manual).
 #include "app/DialogTrends.h"
 #include "app/TesmarControl.h"
-#include "bench/common/AcceptingDialogs.h"
+#include "common/ScriptedDialogs.h"
 
 #include "common/MemoryControllerFactory.h"
 #include "common/MemoryModule.h"
@@ -216,7 +216,7 @@ int main(int argc, char* argv[])
     qputenv("MIBS", "");
     QApplication application(argc, argv);
     QStandardPaths::setTestModeEnabled(true);
-    AcceptingDialogs dialogs;
+    ScriptedDialogs dialogs; // No to every question, the stored crate address taken as it is
     UserDialogs::setStartupOverride(&dialogs);
     const QStringList arguments = QCoreApplication::arguments();
     if (arguments.size() == 3 && arguments.at(1) == QLatin1String("--screenshots"))

@@ -6,13 +6,13 @@
 #include "app/DialogEvents.h"
 #include "app/DialogTrends.h"
 #include "app/TesmarControl.h"
-#include "app/UserDialogs.h"
 
 #include "device/Archive.h"
 #include "device/BaseModule.h"
 #include "device/DeviceSession.h"
 #include "device/EventLog.h"
 
+#include "common/ScriptedDialogs.h"
 #include "common/SimulatorProcess.h"
 
 #include <QComboBox>
@@ -28,12 +28,6 @@
 #include <memory>
 
 namespace {
-class AcceptingDialogs : public UserDialogs
-{
-public:
-    bool getAddress(QWidget*, const QString&, const QString&, QString*) override { return true; }
-};
-
 bool hasEvent(const QSignalSpy& spy, const QString& kind, int channel)
 {
     for (const QList<QVariant>& arguments : spy) {
@@ -70,7 +64,7 @@ private slots:
         file.close();
         SimulatorProcess simulator;
         QVERIFY(simulator.startForProgram(config));
-        AcceptingDialogs dialogs;
+        ScriptedDialogs dialogs;
         UserDialogs::setStartupOverride(&dialogs);
 
         {

@@ -1,9 +1,9 @@
 #include "IsolatedSettings.h"
+#include "common/ScriptedDialogs.h"
 #include "common/SimulatorProcess.h"
 #include "device/DeviceSession.h"
 
 #include "app/TesmarControl.h"
-#include "app/UserDialogs.h"
 #include "controller/SnmpController.h"
 #include "device/SnmpModule.h"
 
@@ -17,25 +17,6 @@
 
 namespace {
 IsolatedSettings* s_settings = nullptr;
-
-class AnsweringDialogs : public UserDialogs
-{
-public:
-    QMessageBox::StandardButton question(QWidget*, const QString& title, const QString& text,
-        QMessageBox::StandardButtons buttons, QMessageBox::StandardButton) override
-    {
-        questions << text;
-        titles << title;
-        askedButtons = buttons;
-        return answer;
-    }
-
-    QMessageBox::StandardButton answer = QMessageBox::Cancel;
-    QMessageBox::StandardButtons askedButtons;
-    QStringList questions;
-    QStringList titles;
-};
-
 } // namespace
 
 // Closing the window against the crate simulator: whether it asks, and whether the channels of
@@ -59,7 +40,7 @@ private:
     SimulatorProcess m_simulator;
     std::unique_ptr<SnmpController> m_observerController;
     std::unique_ptr<SnmpModule> m_observer;
-    AnsweringDialogs m_dialogs;
+    ScriptedDialogs m_dialogs;
 };
 
 void TesmarControlCloseTest::initTestCase()
@@ -98,8 +79,7 @@ bool TesmarControlCloseTest::channelSwitchedOn()
 
 std::unique_ptr<TesmarControl> TesmarControlCloseTest::makeWindow()
 {
-    m_dialogs.questions.clear();
-    m_dialogs.titles.clear();
+    m_dialogs.asked.clear();
     UserDialogs::setStartupOverride(&m_dialogs);
     auto window = std::make_unique<TesmarControl>();
     UserDialogs::setStartupOverride(nullptr);
@@ -118,13 +98,14 @@ void TesmarControlCloseTest::cancelKeepsWindowOpenAndRefreshing()
     auto* refresh = window->findChild<QTimer*>(QStringLiteral("refreshTimer"));
     QVERIFY(refresh->isActive());
 
-    m_dialogs.answer = QMessageBox::Cancel;
+    m_dialogs.questionAnswer = QMessageBox::Cancel;
     QVERIFY(!window->close());
     QVERIFY(window->isVisible());
     QVERIFY(refresh->isActive());
-    QCOMPARE(m_dialogs.questions, QStringList{QStringLiteral("Ramp down all high voltages?")});
-    QCOMPARE(m_dialogs.titles, QStringList{QStringLiteral("Tesmar SNMP Control")});
-    QCOMPARE(m_dialogs.askedButtons, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+    QCOMPARE(m_dialogs.questions(), QStringList{QStringLiteral("Ramp down all high voltages?")});
+    QCOMPARE(m_dialogs.titles(), QStringList{QStringLiteral("Tesmar SNMP Control")});
+    QCOMPARE(m_dialogs.askedOf(ScriptedDialogs::Kind::Question).last().buttons,
+        QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
     QVERIFY(channelSwitchedOn());
 
     // The refresh really goes on: the timer fires again after the cancelled close.
@@ -132,7 +113,7 @@ void TesmarControlCloseTest::cancelKeepsWindowOpenAndRefreshing()
     QVERIFY(ticks.wait(5000));
 
     // A second close with "No" goes through and leaves the voltage on.
-    m_dialogs.answer = QMessageBox::No;
+    m_dialogs.questionAnswer = QMessageBox::No;
     QVERIFY(window->close());
     QVERIFY(channelSwitchedOn());
 }
@@ -161,10 +142,10 @@ void TesmarControlCloseTest::closeBehaviour()
     s_settings->setValue(QStringLiteral("tesmarcontrol"), QStringLiteral("CloseBehavior"), behaviour);
     QVERIFY(switchAllOn());
     auto window = makeWindow();
-    m_dialogs.answer = QMessageBox::StandardButton(answer);
+    m_dialogs.questionAnswer = QMessageBox::StandardButton(answer);
     QVERIFY(window->close());
     QVERIFY(!window->isVisible());
-    QCOMPARE(m_dialogs.questions.size(), asks ? 1 : 0);
+    QCOMPARE(m_dialogs.questions().size(), asks ? 1 : 0);
     // The switch-off is sent off the GUI thread; the window closes at once.
     QTRY_COMPARE(window->commandsInFlight(), 0);
     QCOMPARE(channelSwitchedOn(), !switchesOff);

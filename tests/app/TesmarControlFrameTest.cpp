@@ -1,4 +1,5 @@
 #include "IsolatedSettings.h"
+#include "common/ScriptedDialogs.h"
 #include "common/SimulatorProcess.h"
 #include "device/DeviceSession.h"
 
@@ -10,7 +11,6 @@
 #include "app/StartupScreen.h"
 #include "app/StatusMessages.h"
 #include "app/TesmarControl.h"
-#include "app/UserDialogs.h"
 
 #include <QAction>
 #include <QApplication>
@@ -33,39 +33,6 @@
 
 namespace {
 IsolatedSettings* s_settings = nullptr;
-
-// Answers every dialog of the window and records what it was asked.
-class RecordingDialogs : public UserDialogs
-{
-public:
-    QMessageBox::StandardButton question(QWidget*, const QString& title, const QString& text,
-        QMessageBox::StandardButtons buttons, QMessageBox::StandardButton) override
-    {
-        questions << text;
-        titles << title;
-        askedButtons = buttons;
-        return questionAnswer;
-    }
-    QMessageBox::StandardButton information(
-        QWidget*, const QString& title, const QString& text, QMessageBox::StandardButtons) override
-    {
-        informations << text;
-        titles << title;
-        return QMessageBox::Ok;
-    }
-    bool getAddress(QWidget*, const QString&, const QString& label, QString*) override
-    {
-        addressLabels << label;
-        return true;
-    }
-
-    QMessageBox::StandardButton questionAnswer = QMessageBox::Cancel;
-    QMessageBox::StandardButtons askedButtons;
-    QStringList questions;
-    QStringList informations;
-    QStringList addressLabels;
-    QStringList titles;
-};
 
 class UrlRecorder : public QObject
 {
@@ -122,7 +89,7 @@ private slots:
 private:
     std::unique_ptr<TesmarControl> makeWindow();
 
-    RecordingDialogs m_dialogs;
+    ScriptedDialogs m_dialogs;
     std::unique_ptr<TesmarControl> m_window;
 };
 
@@ -140,10 +107,8 @@ void TesmarControlFrameTest::initTestCase()
 
 void TesmarControlFrameTest::init()
 {
-    m_dialogs.questions.clear();
-    m_dialogs.informations.clear();
-    m_dialogs.addressLabels.clear();
-    m_dialogs.titles.clear();
+    m_dialogs.asked.clear();
+    m_dialogs.questionAnswer = QMessageBox::Cancel;
     s_settings->setValue(QStringLiteral("tesmarcontrol"), QStringLiteral("CloseBehavior"), QVariant());
     s_settings->setValue(QStringLiteral("tesmarcontrol"), QStringLiteral("Window/Geometry"), QVariant());
     s_settings->setValue(QStringLiteral("tesmarcontrol"), QStringLiteral("Window/ChannelColumns"), QVariant());
@@ -470,7 +435,7 @@ void TesmarControlFrameTest::unconnectedStart()
     // ... and so can the port and the communities.
     QVERIFY(m_window->findChild<QAction*>(QStringLiteral("actionConnectionSettings"))->isEnabled());
     QCOMPARE(m_window->findChild<QListWidget*>(QStringLiteral("lstModules"))->count(), 0);
-    QVERIFY(m_dialogs.addressLabels.isEmpty());
+    QVERIFY(m_dialogs.texts(ScriptedDialogs::Kind::Address).isEmpty());
 }
 
 void TesmarControlFrameTest::closeWithoutModules_data()
@@ -495,7 +460,7 @@ void TesmarControlFrameTest::closeWithoutModules()
     // Nothing to ramp down: no question, the window closes.
     QVERIFY(m_window->close());
     QVERIFY(!m_window->isVisible());
-    QVERIFY(m_dialogs.questions.isEmpty());
+    QVERIFY(m_dialogs.questions().isEmpty());
 }
 
 void TesmarControlFrameTest::quitClosesTheWindow()
@@ -584,7 +549,7 @@ void TesmarControlFrameTest::helpIndexOpensLocalManual()
     QCOMPARE(recorder.urls.size(), 1);
     QCOMPARE(recorder.urls.first(),
         QUrl::fromLocalFile(QDir(folder.path()).canonicalPath() + QStringLiteral("/documentation/index.html")));
-    QVERIFY(m_dialogs.informations.isEmpty());
+    QVERIFY(m_dialogs.informations().isEmpty());
 }
 
 void TesmarControlFrameTest::helpIndexMissingManualIsReported()
@@ -601,9 +566,9 @@ void TesmarControlFrameTest::helpIndexMissingManualIsReported()
     QDir::setCurrent(previous);
 
     QVERIFY(recorder.urls.isEmpty());
-    QCOMPARE(m_dialogs.informations.size(), 1);
-    QVERIFY(m_dialogs.informations.first().contains(QStringLiteral("/documentation/index.html")));
-    QCOMPARE(m_dialogs.titles.first(), QStringLiteral("Tesmar SNMP Control"));
+    QCOMPARE(m_dialogs.informations().size(), 1);
+    QVERIFY(m_dialogs.informations().first().contains(QStringLiteral("/documentation/index.html")));
+    QCOMPARE(m_dialogs.askedOf(ScriptedDialogs::Kind::Information).first().title, QStringLiteral("Tesmar SNMP Control"));
 }
 
 void TesmarControlFrameTest::addressLockReleasedWithWindow()
@@ -614,7 +579,7 @@ void TesmarControlFrameTest::addressLockReleasedWithWindow()
     QVERIFY(AddressLocker().isFree(QStringLiteral("127.0.0.1")));
     // So a second window of this process starts without the conflict question.
     m_window = makeWindow();
-    QVERIFY(m_dialogs.addressLabels.isEmpty());
+    QVERIFY(m_dialogs.texts(ScriptedDialogs::Kind::Address).isEmpty());
 }
 
 void TesmarControlFrameTest::startupPictures()

@@ -8,18 +8,19 @@
 #include "app/DialogTrends.h"
 #include "app/TesmarControl.h"
 #include "app/ToolWindow.h"
-#include "app/UserDialogs.h"
 
 #include "controller/SnmpController.h"
 #include "device/ControllerLock.h"
 #include "device/DeviceSession.h"
 #include "device/SnmpModule.h"
 #include "device/StatusWordBits.h"
+#include "device/SteadyClock.h"
 #include "device/TrendRecorder.h"
 #include "device/WriteJournal.h"
 #include "dialogs/DialogOverview.h"
 
 #include "common/JournalLines.h"
+#include "common/ScriptedDialogs.h"
 #include "common/SimulatorProcess.h"
 
 #include <QAction>
@@ -55,98 +56,6 @@
 #include <utility>
 
 namespace {
-
-// Answers the window's dialogs from a script and records what was asked.
-class ScriptedDialogs : public UserDialogs
-{
-public:
-    struct Prompt
-    {
-        QString label;
-        double value = 0;
-        double minValue = 0;
-        double maxValue = 0;
-        int decimals = 0;
-        QStringList items;
-        int current = -1;
-        QLineEdit::EchoMode echo = QLineEdit::Normal;
-    };
-
-    // Each prompt takes the next answer; an invalid QVariant (or none left) means Cancel.
-    QList<QVariant> answers;
-    QList<Prompt> prompts;
-    QStringList informations;
-    // Runs once while the next value prompt is open (the event loop of a real dialog would run
-    // timers then).
-    std::function<void()> whileOpen;
-    // The address the address dialog answers; empty keeps the pre-filled one.
-    QString addressAnswer;
-
-    double getDouble(QWidget*, const QString&, const QString& label, double value, double minValue, double maxValue,
-        int decimals, bool* ok) override
-    {
-        prompts.append({label, value, minValue, maxValue, decimals, {}, -1, QLineEdit::Normal});
-        if (whileOpen)
-            std::exchange(whileOpen, {})();
-        const QVariant answer = next();
-        *ok = answer.isValid();
-        return *ok ? answer.toDouble() : value;
-    }
-    int getInt(QWidget*, const QString&, const QString& label, int value, int minValue, int maxValue, int, bool* ok) override
-    {
-        prompts.append({label, double(value), double(minValue), double(maxValue), 0, {}, -1, QLineEdit::Normal});
-        const QVariant answer = next();
-        *ok = answer.isValid();
-        return *ok ? answer.toInt() : value;
-    }
-    QString getItem(
-        QWidget*, const QString&, const QString& label, const QStringList& items, int current, bool, bool* ok) override
-    {
-        prompts.append({label, 0, 0, 0, 0, items, current, QLineEdit::Normal});
-        const QVariant answer = next();
-        *ok = answer.isValid();
-        return *ok ? answer.toString() : QString();
-    }
-    QString getText(
-        QWidget*, const QString&, const QString& label, QLineEdit::EchoMode mode, const QString&, bool* ok) override
-    {
-        prompts.append({label, 0, 0, 0, 0, {}, -1, mode});
-        const QVariant answer = next();
-        *ok = answer.isValid();
-        return *ok ? answer.toString() : QString();
-    }
-    QMessageBox::StandardButton information(
-        QWidget*, const QString&, const QString& text, QMessageBox::StandardButtons) override
-    {
-        informations.append(text);
-        return QMessageBox::Ok;
-    }
-    QMessageBox::StandardButton question(
-        QWidget*, const QString&, const QString& text, QMessageBox::StandardButtons, QMessageBox::StandardButton) override
-    {
-        informations.append(text);
-        return QMessageBox::No;
-    }
-    QString getSaveFileName(QWidget*, const QString&, const QString& dir, const QString&) override
-    {
-        prompts.append({dir, 0, 0, 0, 0, {}, -1, QLineEdit::Normal});
-        return next().toString();
-    }
-    void critical(QWidget*, const QString&, const QString& text) override { informations.append(text); }
-    bool getAddress(QWidget*, const QString&, const QString&, QString* address) override
-    {
-        if (!addressAnswer.isEmpty())
-            *address = addressAnswer;
-        return true;
-    }
-
-    // Runs instead of a dialog's own event loop when set; its result is the dialog's.
-    std::function<int(QDialog*)> onExec;
-    int exec(QDialog* dialog) override { return onExec ? std::exchange(onExec, {})(dialog) : UserDialogs::exec(dialog); }
-
-private:
-    QVariant next() { return answers.isEmpty() ? QVariant() : answers.takeFirst(); }
-};
 
 // Another view of the crate: a controller and module of its own, as a second program has.
 class CrateProbe
@@ -284,11 +193,11 @@ void TesmarControlLiveTest::cleanup()
     m_window.reset();
     UserDialogs::setStartupOverride(nullptr);
     m_dialogs.answers.clear();
-    m_dialogs.prompts.clear();
-    m_dialogs.informations.clear();
+    m_dialogs.fileNames.clear();
+    m_dialogs.asked.clear();
     m_dialogs.whileOpen = nullptr;
     m_dialogs.addressAnswer.clear();
-    m_dialogs.onExec = nullptr;
+    m_dialogs.dialogAnswers.clear();
     QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Tesmar"), QStringLiteral("tesmarcontrol"))
         .remove(QStringLiteral("Snmp"));
     if (m_simulator)
@@ -409,9 +318,9 @@ void TesmarControlLiveTest::navigationWrapsAround()
 
     m_dialogs.answers = {2};
     action("actionSelectModule")->trigger();
-    QCOMPARE(m_dialogs.prompts.last().label, QStringLiteral("Select Module (0...2):"));
-    QCOMPARE(m_dialogs.prompts.last().value, 1.0);
-    QCOMPARE(m_dialogs.prompts.last().maxValue, 2.0);
+    QCOMPARE(m_dialogs.prompts().last().text, QStringLiteral("Select Module (0...2):"));
+    QCOMPARE(m_dialogs.prompts().last().value, 1.0);
+    QCOMPARE(m_dialogs.prompts().last().maxValue, 2.0);
     QCOMPARE(moduleList()->currentRow(), 2);
 }
 
@@ -710,9 +619,9 @@ void TesmarControlLiveTest::channelVoltagePromptWritesSelectedRows()
     action("actionSetChannelVoltage")->trigger();
     m_dialogs.answers = {1500.0};
     action("actionSetChannelVoltage")->trigger();
-    QCOMPARE(m_dialogs.prompts.size(), 2);
-    const ScriptedDialogs::Prompt& prompt = m_dialogs.prompts.last();
-    QCOMPARE(prompt.label, QStringLiteral("Input a voltage (0...4,000 V) for the selected channels:"));
+    QCOMPARE(m_dialogs.prompts().size(), 2);
+    const ScriptedDialogs::Asked prompt = m_dialogs.prompts().last();
+    QCOMPARE(prompt.text, QStringLiteral("Input a voltage (0...4,000 V) for the selected channels:"));
     QCOMPARE(prompt.minValue, 0.0);
     QCOMPARE(prompt.maxValue, 4000.0);
     QCOMPARE(prompt.decimals, 2);
@@ -746,11 +655,11 @@ void TesmarControlLiveTest::bipolarVoltagePrompt()
     table()->setCurrentCell(2, 0);
     m_dialogs.answers = {-1250.0};
     action("actionSetChannelVoltage")->trigger();
-    QCOMPARE(m_dialogs.prompts.size(), 1);
-    const ScriptedDialogs::Prompt& prompt = m_dialogs.prompts.first();
+    QCOMPARE(m_dialogs.prompts().size(), 1);
+    const ScriptedDialogs::Asked prompt = m_dialogs.prompts().first();
     QCOMPARE(prompt.minValue, -3000.0);
     QCOMPARE(prompt.maxValue, 3000.0);
-    QCOMPARE(prompt.label,
+    QCOMPARE(prompt.text,
         QStringLiteral("Input a voltage (-3,000...3,000 V) for channel 2:\n\n"
                        "Note: the maximum delta for bipolar modules is 3000 V."));
     CrateProbe probe(m_simulator->address(), 3);
@@ -758,8 +667,8 @@ void TesmarControlLiveTest::bipolarVoltagePrompt()
 
     m_dialogs.answers = {QVariant()};
     action("actionSetAllVoltages")->trigger();
-    QCOMPARE(m_dialogs.prompts.last().minValue, -3000.0);
-    QCOMPARE(m_dialogs.prompts.last().label,
+    QCOMPARE(m_dialogs.prompts().last().minValue, -3000.0);
+    QCOMPARE(m_dialogs.prompts().last().text,
         QStringLiteral("Input a Set voltage (-3,000...3,000 V) for all channels:\n\n"
                        "Note: the maximum delta for bipolar modules is 3000 V."));
 }
@@ -778,20 +687,20 @@ void TesmarControlLiveTest::bipolarPromptsWithSmallerChannel()
     selectCells({{1, 0}, {4, 0}});
     m_dialogs.answers = {-1500.0};
     action("actionSetChannelVoltage")->trigger();
-    QCOMPARE(m_dialogs.prompts.size(), 1);
-    QCOMPARE(m_dialogs.prompts.last().minValue, -3000.0);
-    QCOMPARE(m_dialogs.prompts.last().maxValue, 3000.0);
+    QCOMPARE(m_dialogs.prompts().size(), 1);
+    QCOMPARE(m_dialogs.prompts().last().minValue, -3000.0);
+    QCOMPARE(m_dialogs.prompts().last().maxValue, 3000.0);
     QCOMPARE(
-        m_dialogs.prompts.last().label, QStringLiteral("Input a voltage (0...3,000 V) for the selected channels:") + notes);
+        m_dialogs.prompts().last().text, QStringLiteral("Input a voltage (0...3,000 V) for the selected channels:") + notes);
     QTRY_COMPARE_WITH_TIMEOUT(probe.voltagesSet(), (QVector<float>{0, -1500, 0, 0, -1500, 0, 0, 0}), 3000);
 
     m_dialogs.answers = {-1000.0};
     action("actionSetAllVoltages")->trigger();
-    QCOMPARE(m_dialogs.prompts.size(), 2);
-    QCOMPARE(m_dialogs.prompts.last().minValue, -3000.0);
-    QCOMPARE(m_dialogs.prompts.last().maxValue, 3000.0);
+    QCOMPARE(m_dialogs.prompts().size(), 2);
+    QCOMPARE(m_dialogs.prompts().last().minValue, -3000.0);
+    QCOMPARE(m_dialogs.prompts().last().maxValue, 3000.0);
     QCOMPARE(
-        m_dialogs.prompts.last().label, QStringLiteral("Input a Set voltage (-3,000...3,000 V) for all channels:") + notes);
+        m_dialogs.prompts().last().text, QStringLiteral("Input a Set voltage (-3,000...3,000 V) for all channels:") + notes);
     QTRY_COMPARE_WITH_TIMEOUT(probe.voltagesSet(), QVector<float>(8, -1000.0f), 3000);
 
     // The smaller channel alone is offered its own range.
@@ -799,10 +708,10 @@ void TesmarControlLiveTest::bipolarPromptsWithSmallerChannel()
     table()->setCurrentCell(5, 0);
     m_dialogs.answers = {QVariant()};
     action("actionSetChannelVoltage")->trigger();
-    QCOMPARE(m_dialogs.prompts.size(), 3);
-    QCOMPARE(m_dialogs.prompts.last().minValue, -2000.0);
-    QCOMPARE(m_dialogs.prompts.last().maxValue, 2000.0);
-    QCOMPARE(m_dialogs.prompts.last().label,
+    QCOMPARE(m_dialogs.prompts().size(), 3);
+    QCOMPARE(m_dialogs.prompts().last().minValue, -2000.0);
+    QCOMPARE(m_dialogs.prompts().last().maxValue, 2000.0);
+    QCOMPARE(m_dialogs.prompts().last().text,
         QStringLiteral("Input a voltage (-2,000...2,000 V) for channel 5:\n\n"
                        "Note: the maximum delta for bipolar modules is 3000 V."));
 }
@@ -816,11 +725,11 @@ void TesmarControlLiveTest::allModulesPromptNotesSmallerChannels()
     action("actionSetAllModulesVoltage")->trigger();
     // The module the poller does not read gives its nominal values from a read on the device
     // side first.
-    QTRY_COMPARE_WITH_TIMEOUT(m_dialogs.prompts.size(), 1, 3000);
-    QCOMPARE(m_dialogs.prompts.first().label,
+    QTRY_COMPARE_WITH_TIMEOUT(m_dialogs.prompts().size(), 1, 3000);
+    QCOMPARE(m_dialogs.prompts().first().text,
         QStringLiteral("Input a Set voltage (0...4,000 V) for all channels in all modules:\n\n"
                        "Note: some channels will only allow 3,000 V."));
-    QCOMPARE(m_dialogs.prompts.first().maxValue, 4000.0);
+    QCOMPARE(m_dialogs.prompts().first().maxValue, 4000.0);
     CrateProbe first(m_simulator->address(), 0);
     CrateProbe second(m_simulator->address(), 1);
     QTRY_COMPARE_WITH_TIMEOUT(first.voltagesSet().last(), 2000.0f, 3000);
@@ -836,14 +745,14 @@ void TesmarControlLiveTest::digitalFilterPrompt()
     m_dialogs.answers = {QVariant(), QString()};
     action("actionDigitalFilter")->trigger();
     action("actionAdcSampleRate")->trigger();
-    QCOMPARE(m_dialogs.prompts.size(), 0);
-    QTRY_COMPARE_WITH_TIMEOUT(m_dialogs.prompts.size(), 2, 3000);
+    QCOMPARE(m_dialogs.prompts().size(), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(m_dialogs.prompts().size(), 2, 3000);
     const QString notRead = QStringLiteral("\n\nThe current setting could not be read (not offered by this module).");
-    QCOMPARE(m_dialogs.prompts.at(0).label, QStringLiteral("Choose Digital Filter averaging steps:") + notRead);
-    QCOMPARE(m_dialogs.prompts.at(0).items, (QStringList{"", "1", "16", "64", "256", "1024"}));
-    QCOMPARE(m_dialogs.prompts.at(0).current, 0);
-    QCOMPARE(m_dialogs.prompts.at(1).label, QStringLiteral("Choose ADC Sample Rate (samples per second):") + notRead);
-    QCOMPARE(m_dialogs.prompts.at(1).items, (QStringList{"", "50", "60", "100", "500"}));
+    QCOMPARE(m_dialogs.prompts().at(0).text, QStringLiteral("Choose Digital Filter averaging steps:") + notRead);
+    QCOMPARE(m_dialogs.prompts().at(0).items, (QStringList{"", "1", "16", "64", "256", "1024"}));
+    QCOMPARE(m_dialogs.prompts().at(0).current, 0);
+    QCOMPARE(m_dialogs.prompts().at(1).text, QStringLiteral("Choose ADC Sample Rate (samples per second):") + notRead);
+    QCOMPARE(m_dialogs.prompts().at(1).items, (QStringList{"", "50", "60", "100", "500"}));
     QCOMPARE(m_window->commandsInFlight(), 0);
 }
 
@@ -901,8 +810,8 @@ void TesmarControlLiveTest::passwordEnablesServiceModes()
 
     m_dialogs.answers = {password};
     action("actionPassword")->trigger();
-    QCOMPARE(m_dialogs.prompts.first().label, QStringLiteral("Please enter password:"));
-    QCOMPARE(m_dialogs.prompts.first().echo, QLineEdit::Password);
+    QCOMPARE(m_dialogs.prompts().first().text, QStringLiteral("Please enter password:"));
+    QCOMPARE(m_dialogs.prompts().first().echo, QLineEdit::Password);
 
     for (const QString& name : guarded) {
         QAction* guardedAction = action(qPrintable(name));
@@ -936,14 +845,14 @@ void TesmarControlLiveTest::channelBoundsGiveUpWhenControlWordDoesNotReadBack()
     waitConnected();
     QSignalSpy status(m_window.get(), &TesmarControl::updateChannelStatus);
     m_window->setChannelBounds(1, true, 100.0f, -100.0f, false, 1.0f, 0.0f);
-    QTRY_COMPARE(m_dialogs.informations, QStringList{QStringLiteral("Error setting Channel 1 Control word. Giving up.")});
+    QTRY_COMPARE(m_dialogs.messages(), QStringList{QStringLiteral("Error setting Channel 1 Control word. Giving up.")});
     QVERIFY(status.count() > 0);
 
     // Without asymmetric bounds the word (all zero for an idle channel) reads back at once.
-    m_dialogs.informations.clear();
+    m_dialogs.asked.clear();
     m_window->setChannelBounds(1, false, 100.0f, -100.0f, false, 1.0f, 0.0f);
     QTRY_COMPARE(m_window->commandsInFlight(), 0);
-    QVERIFY(m_dialogs.informations.isEmpty());
+    QVERIFY(m_dialogs.messages().isEmpty());
 }
 
 void TesmarControlLiveTest::overviewRatesModules()
@@ -1093,7 +1002,7 @@ void TesmarControlLiveTest::connectionSettingsAndCommunityMessages()
 
     // The dialog: port and time-out come from the environment (read-only), retries out of range
     // block OK; the corrected write community applies at the next connect.
-    m_dialogs.onExec = [&](QDialog* dialog) {
+    m_dialogs.dialogAnswers << [&](QDialog* dialog) {
         const auto edit = [dialog](const char* name) { return dialog->findChild<QLineEdit*>(QLatin1String(name)); };
         const auto ok = [dialog] { return dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok); };
         [&] {
@@ -1156,22 +1065,24 @@ void TesmarControlLiveTest::silentCrateBlanksTableAndRecovers()
     CrateProbe probe(m_simulator->address(), 5);
     probe.module()->setChannelVoltageSet(0, 321.0f);
     QTRY_COMPARE_WITH_TIMEOUT(table()->item(0, 0)->text(), QStringLiteral("321.00"), 3000);
+    // The other module has answered its connection probe too.
+    QTRY_VERIFY_WITH_TIMEOUT(moduleList()->item(1)->text() != QStringLiteral("Slot 6\nConnecting..."), 3000);
 
     QVERIFY(m_simulator->command(QStringLiteral("silent on")));
     QTest::qWait(300); // answers already on their way arrive
     const std::shared_ptr<const ModuleSnapshot> last = m_window->deviceSession()->poller()->moduleSnapshot(0);
     QVERIFY(last);
-    // Silent for a moment is not lost: the values age visibly (grey) but stay ...
+    // Silent for a moment is not lost: the values age visibly (grey) but stay ... (the clock is
+    // moved on rather than waited for)
     QSignalSpy measuredWhileSilent(m_window.get(), &TesmarControl::updateChannelVoltageMeasure);
-    QTest::qWait(int(last->lastAnswerAtMs + 1300 - ModuleSnapshot::nowMs()));
+    SteadyClock::advanceMs(last->lastAnswerAtMs + 1500 - ModuleSnapshot::nowMs());
+    QTRY_COMPARE_WITH_TIMEOUT(table()->item(0, 0)->foreground().color(), QColor(Qt::gray), 1000);
     QCOMPARE(table()->item(0, 0)->text(), QStringLiteral("321.00"));
-    QCOMPARE(table()->item(0, 0)->foreground().color(), QColor(Qt::gray));
     QVERIFY(table()->isEnabled());
-    QTest::qWait(int(last->lastAnswerAtMs + 1900 - ModuleSnapshot::nowMs()));
     QVERIFY(!connectLabel().contains(QStringLiteral("red")));
     // ... until nothing was answered for two seconds: then the module is lost.
-    QTRY_COMPARE_WITH_TIMEOUT(connectLabel(), QStringLiteral("<font color=\"red\">Can not connect to Module!"),
-        int(last->lastAnswerAtMs + 3000 - ModuleSnapshot::nowMs()));
+    SteadyClock::advanceMs(last->lastAnswerAtMs + 2100 - ModuleSnapshot::nowMs());
+    QTRY_COMPARE_WITH_TIMEOUT(connectLabel(), QStringLiteral("<font color=\"red\">Can not connect to Module!"), 1000);
     measuredWhileSilent.clear();
     QVERIFY(!table()->isEnabled());
     // No number of the lost module stays on screen.
@@ -1401,7 +1312,7 @@ void TesmarControlLiveTest::lossyCrateKeepsTablePopulated()
     waitConnected();
     QVERIFY(m_simulator->command(QStringLiteral("drop 30")));
     // The poller retries what was lost: no frame shows the module lost or the crate off.
-    QDeadlineTimer deadline(20000);
+    QDeadlineTimer deadline(8000);
     int framesWithNumbers = 0;
     while (!deadline.hasExpired()) {
         QVERIFY2(connectLabel().startsWith(QStringLiteral("Connected to")), qPrintable(connectLabel()));
@@ -1418,7 +1329,7 @@ void TesmarControlLiveTest::lossyCrateKeepsTablePopulated()
         framesWithNumbers += numbers ? 1 : 0;
         QTest::qWait(100);
     }
-    QVERIFY(framesWithNumbers > 150);
+    QVERIFY2(framesWithNumbers > 60, qPrintable(QString::number(framesWithNumbers)));
 }
 
 void TesmarControlLiveTest::toolWindowLetsGoAcrossRediscovery()
@@ -1557,9 +1468,9 @@ void TesmarControlLiveTest::currentAlarmAndTrends()
     const QString unit = table()->horizontalHeaderItem(ChannelTable::ColumnCurrentMeasure)->text();
     m_dialogs.answers = {0.25, 4};
     action("actionSetCurrentAlarm")->trigger();
-    QCOMPARE(m_dialogs.prompts.size(), 2);
-    QVERIFY2(m_dialogs.prompts.at(0).label.startsWith(QStringLiteral("Current alarm of channel 2, 3: limit in ")),
-        qPrintable(m_dialogs.prompts.at(0).label));
+    QCOMPARE(m_dialogs.prompts().size(), 2);
+    QVERIFY2(m_dialogs.prompts().at(0).text.startsWith(QStringLiteral("Current alarm of channel 2, 3: limit in ")),
+        qPrintable(m_dialogs.prompts().at(0).text));
     const CurrentLimit set = m_window->trendRecorder()->alarms(0)->limit(3);
     QCOMPARE(set.holdMs, qint64(4000));
     QVERIFY2(set.limitA == 0.25e-3 || set.limitA == 0.25e-6, qPrintable(unit)); // mA or µA
@@ -1570,14 +1481,15 @@ void TesmarControlLiveTest::currentAlarmAndTrends()
         (QStringList{"0", "3", "current alarm limit", "command", "ok"}));
 
     // The module's measurements exported: default name in the documents folder, the file as chosen.
-    m_dialogs.prompts.clear();
+    m_dialogs.asked.clear();
     const QString exported = exports.filePath(QStringLiteral("logbook.csv"));
-    m_dialogs.answers = {QStringLiteral("Last 10 minutes"), exported};
+    m_dialogs.answers = {QStringLiteral("Last 10 minutes")};
+    m_dialogs.fileNames = {exported};
     action("actionExportMeasurements")->trigger();
-    QCOMPARE(m_dialogs.prompts.size(), 2);
-    QVERIFY2(m_dialogs.prompts.at(1).label.startsWith(
+    QCOMPARE(m_dialogs.prompts().size(), 2);
+    QVERIFY2(m_dialogs.prompts().at(1).text.startsWith(
                  QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation) + "/measurements-slot-0-4711001-"),
-        qPrintable(m_dialogs.prompts.at(1).label));
+        qPrintable(m_dialogs.prompts().at(1).text));
     QFile logbook(exported);
     QVERIFY(logbook.open(QIODevice::ReadOnly));
     const QStringList rows = QString::fromUtf8(logbook.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
@@ -1585,12 +1497,13 @@ void TesmarControlLiveTest::currentAlarmAndTrends()
     // Channel 0 on at 1000 V with its status word.
     QVERIFY(!rows.filter(QRegularExpression(QStringLiteral("Z,0,0,1000,[0-9.]+,.*,0x[0-9a-f]{4}$"))).isEmpty());
     // A file that cannot be written: the message names it with the reason.
-    m_dialogs.answers = {QStringLiteral("Last hour"), exports.path()};
-    m_dialogs.informations.clear();
+    m_dialogs.answers = {QStringLiteral("Last hour")};
+    m_dialogs.fileNames = {exports.path()};
+    m_dialogs.asked.clear();
     action("actionExportMeasurements")->trigger();
-    QCOMPARE(m_dialogs.informations.size(), 1);
-    QVERIFY2(m_dialogs.informations.first().contains(exports.path() + QStringLiteral(" cannot be written: ")),
-        qPrintable(m_dialogs.informations.first()));
+    QCOMPARE(m_dialogs.messages().size(), 1);
+    QVERIFY2(m_dialogs.messages().first().contains(exports.path() + QStringLiteral(" cannot be written: ")),
+        qPrintable(m_dialogs.messages().first()));
 
     // A module that does not answer alarms on nothing, whatever its last reading was.
     QVERIFY(m_simulator->command(QStringLiteral("silent on")));

@@ -1,12 +1,12 @@
 // Choosing the controller (command line and settings), and the main window on the stand-in OPC
 // server: modules listed, the table refreshing, channels switched on and off, and a server that
 // stops answering. What reached the server is read back through a controller of the test's own.
-#include "../dialogs/b/AnsweringDialogs.h"
 #include "IsolatedSettings.h"
 #include "app/ChannelTable.h"
 #include "app/CommandLine.h"
 #include "app/TesmarControl.h"
 #include "app/UserDialogs.h"
+#include "common/ScriptedDialogs.h"
 
 #include "common/OpcStandInConfig.h"
 #include "controller/OpcController.h"
@@ -146,7 +146,7 @@ private slots:
 
 private:
     OpcStandInConfig m_config;
-    AnsweringDialogs m_dialogs;
+    ScriptedDialogs m_dialogs;
     std::unique_ptr<TesmarControl> m_window;
 };
 

@@ -9,7 +9,7 @@
 //                         standard input ends
 #include "app/AddressLocker.h"
 #include "app/TesmarControl.h"
-#include "app/UserDialogs.h"
+#include "common/ScriptedDialogs.h"
 
 #include <QAction>
 #include <QApplication>
@@ -25,15 +25,17 @@ void say(const QString& line)
     std::fflush(stdout);
 }
 
-class ScriptedDialogs : public UserDialogs
+// Reports the address dialog as it opens: when it is cancelled the program ends inside the
+// window's constructor.
+class ReportingDialogs : public ScriptedDialogs
 {
 public:
-    bool getAddress(QWidget*, const QString& title, const QString& label, QString* address) override
+    bool getAddress(QWidget* parent, const QString& title, const QString& label, QString* address) override
     {
         say(QStringLiteral("address-dialog-title %1").arg(title));
         say(QStringLiteral("address-dialog %1").arg(label));
         say(QStringLiteral("address-dialog-prefilled %1").arg(*address));
-        return qEnvironmentVariable("PROBE_ADDRESS_ANSWER") != QLatin1String("cancel");
+        return ScriptedDialogs::getAddress(parent, title, label, address);
     }
 };
 } // namespace
@@ -41,7 +43,8 @@ public:
 int main(int argc, char* argv[])
 {
     QApplication application(argc, argv);
-    ScriptedDialogs dialogs;
+    ReportingDialogs dialogs;
+    dialogs.addressAccepted = qEnvironmentVariable("PROBE_ADDRESS_ANSWER") != QLatin1String("cancel");
     UserDialogs::setStartupOverride(&dialogs);
 
     {

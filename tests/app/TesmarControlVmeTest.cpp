@@ -2,11 +2,11 @@
 // address, the table refreshing, a channel set and switched, and a module in special mode, whose
 // channel values are unknown while it stays connected. What reached the crate is read back
 // through a bridge and module of the test's own (the stand-in crate is one per process).
-#include "../dialogs/b/AnsweringDialogs.h"
 #include "IsolatedSettings.h"
 #include "app/ChannelTable.h"
 #include "app/TesmarControl.h"
 #include "app/UserDialogs.h"
+#include "common/ScriptedDialogs.h"
 
 #include "common/VmeStandInConfig.h"
 #include "controller/VmUsb.h"
@@ -99,7 +99,7 @@ private slots:
 
 private:
     VmeStandInConfig m_config;
-    AnsweringDialogs m_dialogs;
+    ScriptedDialogs m_dialogs;
 };
 
 int main(int argc, char* argv[])

@@ -11,6 +11,7 @@
 #include "device/EventLog.h"
 #include "device/SnmpControllerFactory.h"
 #include "device/StatusWordBits.h"
+#include "device/SteadyClock.h"
 #include "device/TrendRecorder.h"
 
 #include <QDateTime>
@@ -148,6 +149,9 @@ private slots:
         QVERIFY(module->setChannelOn(1));
         QTest::qWait(600);
         QVERIFY(crate.simulator().command(QStringLiteral("silent on")));
+        // The freshness time passes on the readings' clock once the answers on their way are in.
+        QTest::qWait(300);
+        SteadyClock::advanceMs(ModuleSnapshot::freshForMs);
         QTRY_VERIFY_WITH_TIMEOUT(!kindsOf(events, EventKind::moduleNotConnected).isEmpty(), 8000);
         QTRY_VERIFY_WITH_TIMEOUT(!kindsOf(events, EventKind::crateNotConnected).isEmpty(), 5000);
         QVERIFY(crate.simulator().command(QStringLiteral("silent off")));

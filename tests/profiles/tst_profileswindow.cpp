@@ -3,7 +3,6 @@
 // hand. What reached the crate is read back through a controller and module of the test's own.
 #include "app/ChannelTable.h"
 #include "app/TesmarControl.h"
-#include "app/UserDialogs.h"
 #include "common/FindChild.h"
 
 #include "controller/SnmpController.h"
@@ -14,6 +13,7 @@
 #include "profiles/DialogStatistic.h"
 #include "profiles/DialogWriteProfile.h"
 
+#include "common/ScriptedDialogs.h"
 #include "common/SimulatorProcess.h"
 
 #include <QAbstractButton>
@@ -34,33 +34,6 @@
 #include <memory>
 
 namespace {
-
-class ScriptedDialogs : public UserDialogs
-{
-public:
-    QStringList messages;
-    QString fileName; // answer of the file choosers
-    QMessageBox::StandardButton information(
-        QWidget*, const QString&, const QString& text, QMessageBox::StandardButtons) override
-    {
-        messages << text;
-        return QMessageBox::Ok;
-    }
-    QMessageBox::StandardButton warning(QWidget*, const QString&, const QString& text, QMessageBox::StandardButtons) override
-    {
-        messages << text;
-        return QMessageBox::Ok;
-    }
-    QMessageBox::StandardButton question(
-        QWidget*, const QString&, const QString& text, QMessageBox::StandardButtons, QMessageBox::StandardButton) override
-    {
-        messages << text;
-        return QMessageBox::No;
-    }
-    QString getSaveFileName(QWidget*, const QString&, const QString&, const QString&) override { return fileName; }
-    QString getOpenFileName(QWidget*, const QString&, const QString&, const QString&) override { return fileName; }
-    bool getAddress(QWidget*, const QString&, const QString&, QString*) override { return true; }
-};
 
 QStringList fileLines(const QString& name)
 {
@@ -122,7 +95,7 @@ void ProfilesWindowTest::cleanup()
 {
     m_window.reset();
     UserDialogs::setStartupOverride(nullptr);
-    m_dialogs.messages.clear();
+    m_dialogs.asked.clear();
     m_dialogs.fileName.clear();
     m_probe.reset();
     if (m_simulator)
@@ -255,14 +228,14 @@ void ProfilesWindowTest::statisticUnwritableFile()
     QVERIFY(!child<QAbstractButton>(&statistic, "pushButtonOnce")->isEnabled());
     name->setText(QStringLiteral("/no-such-folder/m.txt"));
     child<QAbstractButton>(&statistic, "btnStart")->click();
-    QCOMPARE(m_dialogs.messages, QStringList{QStringLiteral("Can not open file '/no-such-folder/m.txt' for writing!")});
+    QCOMPARE(m_dialogs.messages(), QStringList{QStringLiteral("Can not open file '/no-such-folder/m.txt' for writing!")});
     QVERIFY(!statistic.recording());
     QVERIFY(child<QAbstractButton>(&statistic, "btnStart")->isEnabled());
     // Once asks at the next cycle start only.
     child<QAbstractButton>(&statistic, "pushButtonOnce")->click();
     statistic.updateAllModulesStarted();
     statistic.updateAllModulesStarted();
-    QCOMPARE(m_dialogs.messages.size(), 2);
+    QCOMPARE(m_dialogs.messages().size(), 2);
 }
 
 void ProfilesWindowTest::statisticBookkeeping()
@@ -354,8 +327,8 @@ void ProfilesWindowTest::automaticChannelScopeNeedsRow()
     child<ChannelTable>(m_window.get(), "table")->setCurrentCell(-1, -1);
     auto* startStop = child<QAbstractButton>(automatic, "btnStartStop");
     startStop->click();
-    QCOMPARE(m_dialogs.messages.size(), 1);
-    QVERIFY(m_dialogs.messages.first().startsWith(QStringLiteral("No channel is selected.")));
+    QCOMPARE(m_dialogs.messages().size(), 1);
+    QVERIFY(m_dialogs.messages().first().startsWith(QStringLiteral("No channel is selected.")));
     QVERIFY(!child<QTimer>(m_window.get(), "automaticTimer")->isActive());
     QVERIFY(!automatic->running());
     QCOMPARE(startStop->text(), QStringLiteral("Start"));
@@ -391,7 +364,7 @@ void ProfilesWindowTest::profileSaveAndCancelledLoad()
     QVERIFY(preview.contains(QStringLiteral("Channel0.VoltageSet (V)\t\t99.5\n")));
     QCOMPARE(crateVoltageSet(0, 0), 1234.0f);
     QVERIFY(child<QTimer>(m_window.get(), "refreshTimer")->isActive());
-    QVERIFY(m_dialogs.messages.isEmpty());
+    QVERIFY(m_dialogs.messages().isEmpty());
 
     // Ok: an MPOD module never reports stop mode, so nothing but the control word is written and
     // the procedure ends with its message; the log follows the preview in the shown window.
@@ -401,7 +374,7 @@ void ProfilesWindowTest::profileSaveAndCancelledLoad()
         child<QAbstractButton>(dialog, "btnOK")->click();
     });
     m_window->on_actionLoadProfile_triggered();
-    QCOMPARE(m_dialogs.messages,
+    QCOMPARE(m_dialogs.messages(),
         QStringList{
             QStringLiteral("Error setting Module to mode STOP. Giving up.\nPlease turn the channels off and try again!")});
     auto* dialog = m_window->findChild<DialogWriteProfile*>();
@@ -425,20 +398,20 @@ void ProfilesWindowTest::profileLoadRefusals()
     QVERIFY(empty.open(QIODevice::WriteOnly));
     empty.close();
     m_window->on_actionLoadProfile_triggered();
-    QCOMPARE(m_dialogs.messages.size(), 1);
-    QVERIFY2(m_dialogs.messages.first().contains(QStringLiteral("is empty or not a profile")),
-        qPrintable(m_dialogs.messages.first()));
+    QCOMPARE(m_dialogs.messages().size(), 1);
+    QVERIFY2(m_dialogs.messages().first().contains(QStringLiteral("is empty or not a profile")),
+        qPrintable(m_dialogs.messages().first()));
 
-    m_dialogs.messages.clear();
+    m_dialogs.asked.clear();
     m_dialogs.fileName = m_dir->filePath(QStringLiteral("old.txt"));
     QSettings(m_dialogs.fileName, QSettings::IniFormat)
         .setValue(QStringLiteral("Channel0/VoltageMaxSet"), QStringLiteral("3"));
     m_window->currentModule()->setVoltageUnit(QStringLiteral("kV"));
     m_window->on_actionLoadProfile_triggered();
-    QCOMPARE(m_dialogs.messages.size(), 1);
-    QVERIFY2(m_dialogs.messages.first().contains(QStringLiteral("records no units"))
-            && m_dialogs.messages.first().contains(QStringLiteral("in kV and mA?")),
-        qPrintable(m_dialogs.messages.first()));
+    QCOMPARE(m_dialogs.messages().size(), 1);
+    QVERIFY2(m_dialogs.messages().first().contains(QStringLiteral("records no units"))
+            && m_dialogs.messages().first().contains(QStringLiteral("in kV and mA?")),
+        qPrintable(m_dialogs.messages().first()));
     QCOMPARE(m_window->statusBar()->currentMessage(), QStringLiteral("Profile not written: its units were not confirmed."));
     const auto* dialog = m_window->findChild<DialogWriteProfile*>();
     QVERIFY(!dialog || !dialog->isVisible());

@@ -1,8 +1,9 @@
 // The current trip and external inhibit commands and the crate window against the crate
 // simulator, through our SNMP library: what the dialogs write is read back from the crate with
 // a controller and module of the test's own, as another program would see it.
-#include "AnsweringDialogs.h"
+#include "AnsweredValues.h"
 #include "common/FindChild.h"
+#include "common/ScriptedDialogs.h"
 
 #include "app/ChannelTable.h"
 #include "app/IsolatedSettings.h"
@@ -78,7 +79,7 @@ private:
     std::unique_ptr<TesmarControl> m_window;
     SnmpController m_probeController;
     std::unique_ptr<SnmpModule> m_probe;
-    AnsweringDialogs m_dialogs;
+    ScriptedDialogs m_dialogs;
 };
 
 void ControlWindowsLiveTest::initTestCase()
@@ -116,8 +117,7 @@ void ControlWindowsLiveTest::cleanup()
     m_probe.reset();
     UserDialogs::setStartupOverride(nullptr);
     m_dialogs.answers.clear();
-    m_dialogs.labels.clear();
-    m_dialogs.informations.clear();
+    m_dialogs.asked.clear();
     m_dialogs.questionAnswer = QMessageBox::No;
     m_dialogs.fill = nullptr;
     if (m_simulator)
@@ -317,7 +317,7 @@ void ControlWindowsLiveTest::crateWindow()
     // Switching off asks first; the label follows the crate's next report.
     m_dialogs.questionAnswer = QMessageBox::Yes;
     power->click();
-    QCOMPARE(m_dialogs.informations.size(), 1);
+    QCOMPARE(m_dialogs.questions().size(), 1);
     // The switch goes out on the device side.
     QTRY_VERIFY_WITH_TIMEOUT(!crate.powerOn(), 3000);
     QTRY_COMPARE_WITH_TIMEOUT(power->text(), QStringLiteral("&On"), 5000);

@@ -2,8 +2,9 @@
 // groups, user nominal values, a -12 V supply) and the crate window on its own: the main
 // window's commands, the windows' own logic, and that the variable-group poll never reads in
 // the GUI thread.
-#include "AnsweringDialogs.h"
+#include "AnsweredValues.h"
 #include "common/FindChild.h"
+#include "common/ScriptedDialogs.h"
 
 #include "app/IsolatedSettings.h"
 #include "app/TesmarControl.h"
@@ -92,7 +93,7 @@ private:
 
     std::unique_ptr<TesmarControl> m_window;
     GroupsModule* m_module = nullptr; // owned by the window's session
-    AnsweringDialogs m_dialogs;
+    ScriptedDialogs m_dialogs;
 };
 
 void ControlWindowsTest::initTestCase()
@@ -107,8 +108,7 @@ void ControlWindowsTest::cleanup()
     m_module = nullptr;
     UserDialogs::setStartupOverride(nullptr);
     m_dialogs.answers.clear();
-    m_dialogs.labels.clear();
-    m_dialogs.informations.clear();
+    m_dialogs.asked.clear();
     m_dialogs.fill = nullptr;
 }
 
@@ -182,7 +182,7 @@ void ControlWindowsTest::crateButtonsWithoutRowDoNothing()
     child<QPushButton>(&window, "setFanSpeed")->click();
     QCOMPARE(power.count(), 0);
     QCOMPARE(fan.count(), 0);
-    QVERIFY(m_dialogs.labels.isEmpty());
+    QVERIFY(m_dialogs.labels().isEmpty());
 }
 
 void ControlWindowsTest::crateSupplyColours_data()
@@ -243,15 +243,15 @@ void ControlWindowsTest::crateFanSpeed()
     QSignalSpy fan(&window, &DialogCrate::setFanSpeed);
     m_dialogs.answers = {answer};
     child<QPushButton>(&window, "setFanSpeed")->click();
-    QCOMPARE(m_dialogs.labels,
+    QCOMPARE(m_dialogs.labels(),
         QStringList{"Input a new fan rotation speed (0...3200 RPM):\n\nNote: the values 1...1199 are not allowed."});
     QCOMPARE(fan.count(), sent < 0 ? 0 : 1);
     if (sent >= 0)
         QCOMPARE(fan.first(), (QList<QVariant>{42, sent}));
-    QCOMPARE(m_dialogs.informations, refused ? QStringList{"Note: the values 1...1199 are not allowed."} : QStringList());
+    QCOMPARE(m_dialogs.informations(), refused ? QStringList{"Note: the values 1...1199 are not allowed."} : QStringList());
     // The prompt starts from the crate's fan speed (a cancelled prompt answers it).
     if (!answer.isValid())
-        QCOMPARE(m_dialogs.lastIntValue, 2400);
+        QCOMPARE(m_dialogs.askedOf(ScriptedDialogs::Kind::Value).last().value, 2400);
 }
 
 void ControlWindowsTest::cratePowerButtonSendsInverted()
@@ -269,7 +269,7 @@ void ControlWindowsTest::cratePowerButtonSendsInverted()
     m_dialogs.questionAnswer = QMessageBox::No;
     button->click();
     QCOMPARE(power.count(), 0);
-    QCOMPARE(m_dialogs.informations,
+    QCOMPARE(m_dialogs.questions(),
         QStringList{"Switch crate 8 off? Every channel loses its high voltage at once, without ramp."});
     m_dialogs.questionAnswer = QMessageBox::Yes;
     button->click();
@@ -278,10 +278,10 @@ void ControlWindowsTest::cratePowerButtonSendsInverted()
     QCOMPARE(button->text(), QStringLiteral("O&ff"));
     window.updatePowerOn(8, false);
     QCOMPARE(button->text(), QStringLiteral("&On"));
-    m_dialogs.informations.clear();
+    m_dialogs.asked.clear();
     button->click();
     QCOMPARE(power.takeFirst(), (QList<QVariant>{8, true}));
-    QVERIFY(m_dialogs.informations.isEmpty()); // switching on asks nothing
+    QVERIFY(m_dialogs.messages().isEmpty()); // switching on asks nothing
 }
 
 void ControlWindowsTest::passwordEnablesFanSpeed()

@@ -3,8 +3,8 @@
 // compares and writes on both register layouts; a bad file never reaches a module; two modules
 // with one serial number each keep their own procedure. What reached the crate is read back
 // through a bridge and module of the test's own.
-#include "../b/AnsweringDialogs.h"
 #include "common/FindChild.h"
+#include "common/ScriptedDialogs.h"
 
 #include "app/TesmarControl.h"
 #include "controller/V1718.h"
@@ -73,7 +73,7 @@ private:
     QTemporaryDir m_dir;
     int m_files = 0;
     VmeStandInConfig m_config;
-    AnsweringDialogs m_dialogs;
+    ScriptedDialogs m_dialogs;
     std::unique_ptr<TesmarControl> m_window;
     QString m_kind;
     std::unique_ptr<VmUsb> m_vmUsb;
@@ -97,8 +97,7 @@ void FirmwareTransferStandInTest::initTestCase()
 
 void FirmwareTransferStandInTest::init()
 {
-    m_dialogs.warnings.clear();
-    m_dialogs.informations.clear();
+    m_dialogs.asked.clear();
 }
 
 void FirmwareTransferStandInTest::cleanup()
@@ -174,9 +173,9 @@ void FirmwareTransferStandInTest::compareAndWrite()
         child<QPushButton>(dialog, "btnSendHexFile")->click();
         QTRY_VERIFY_WITH_TIMEOUT(!dialog->transferRunning(), 30000);
         QCOMPARE(dialog->state(), DialogSpecial::State::Idle);
-        QCOMPARE(m_dialogs.warnings, QStringList());
-        QCOMPARE(m_dialogs.informations, QStringList{"HEX file compare complete!"});
-        m_dialogs.informations.clear();
+        QCOMPARE(m_dialogs.warnings(), QStringList());
+        QCOMPARE(m_dialogs.informations(), QStringList{"HEX file compare complete!"});
+        m_dialogs.asked.clear();
 
         // Write: programmed, verified, post flash, special mode ended; it compares afterwards.
         const QByteArray other = image.at(0) + "\n" + "S10B0020111213141516171830\n" + image.last() + "\n";
@@ -185,15 +184,15 @@ void FirmwareTransferStandInTest::compareAndWrite()
         child<QPushButton>(dialog, "btnSendHexFile")->click();
         QTRY_VERIFY_WITH_TIMEOUT(!dialog->transferRunning(), 30000);
         QCOMPARE(dialog->state(), DialogSpecial::State::Idle);
-        QCOMPARE(m_dialogs.warnings, QStringList());
+        QCOMPARE(m_dialogs.warnings(), QStringList());
         VmeModule side(bridge(), row == 0 ? 0x4000 : 0x5000);
         side.deviceClass();
         QTRY_COMPARE_WITH_TIMEOUT(side.status() & 0x40, 0u, 5000); // left special mode
         child<QRadioButton>(dialog, "chkS19ModeCompare")->setChecked(true);
         child<QPushButton>(dialog, "btnSendHexFile")->click();
         QTRY_VERIFY_WITH_TIMEOUT(!dialog->transferRunning(), 30000);
-        QCOMPARE(m_dialogs.informations, QStringList{"HEX file compare complete!"});
-        m_dialogs.informations.clear();
+        QCOMPARE(m_dialogs.informations(), QStringList{"HEX file compare complete!"});
+        m_dialogs.asked.clear();
         child<QPushButton>(dialog, "btnEndSpecial")->click();
         QTRY_COMPARE_WITH_TIMEOUT(side.status() & 0x40, 0u, 5000);
     }
@@ -227,10 +226,10 @@ void FirmwareTransferStandInTest::badFilesReachNoModule()
     openWindow(QStringLiteral("vmusb"));
     const int journaled = hexLinesJournaled();
     for (int row : {0, 2}) {
-        m_dialogs.warnings.clear();
+        m_dialogs.asked.clear();
         DialogSpecial* dialog = openSpecial(row, true, writeFile(contents));
         child<QPushButton>(dialog, "btnSendHexFile")->click();
-        QCOMPARE(m_dialogs.warnings, QStringList{warning});
+        QCOMPARE(m_dialogs.warnings(), QStringList{warning});
         QCOMPARE(dialog->state(), DialogSpecial::State::Idle);
         QTest::qWait(600); // three refresh ticks: nothing asks the module for special mode
         VmeModule side(bridge(), row == 0 ? 0x4000 : 0x5000);

@@ -3,7 +3,7 @@
 // the way the module firmware does (the test plays the main window's part: it starts the job the
 // dialog asks for and carries out the buttons' requests), with the timed waits shortened. The
 // factory dialog is driven through its slots.
-#include "../b/AnsweringDialogs.h"
+#include "common/ScriptedDialogs.h"
 #include "common/FindChild.h"
 
 #include "device/DeviceSession.h"
@@ -228,7 +228,7 @@ private:
 
     QTemporaryDir m_dir;
     int m_files = 0;
-    AnsweringDialogs m_dialogs;
+    ScriptedDialogs m_dialogs;
     MemoryModule m_module{12, 20, serial};
     std::unique_ptr<DeviceSession> m_session;
     LoaderModule* m_loader = nullptr; // owned by the session
@@ -264,8 +264,7 @@ void ServiceDialogsTest::cleanup()
     m_onProgress = nullptr;
     m_shownAddresses.clear();
     m_dialogs.questionAnswer = QMessageBox::No;
-    m_dialogs.informations.clear();
-    m_dialogs.warnings.clear();
+    m_dialogs.asked.clear();
 }
 
 QString ServiceDialogsTest::writeRaw(const QByteArray& contents)
@@ -357,7 +356,7 @@ void ServiceDialogsTest::transfer()
 
     const LoaderModule::Model model = m_loader->model();
     QCOMPARE(m_dialog->state(), DialogSpecial::State::Idle);
-    QVERIFY(m_dialogs.warnings.isEmpty());
+    QVERIFY(m_dialogs.warnings().isEmpty());
     if (write) {
         // Programmed, verified with the same lines, stored by post flash, special mode ended.
         QCOMPARE(model.received, image + image);
@@ -365,10 +364,10 @@ void ServiceDialogsTest::transfer()
         QVERIFY(model.commands.indexOf(5) > model.commands.indexOf(3));
         QVERIFY(model.commands.indexOf(6) > model.commands.indexOf(5));
         QCOMPARE(model.commands.last(), 7u);
-        QVERIFY(m_dialogs.informations.isEmpty());
+        QVERIFY(m_dialogs.informations().isEmpty());
     } else {
         QCOMPARE(model.received, image);
-        QCOMPARE(m_dialogs.informations, QStringList{"HEX file compare complete!"});
+        QCOMPARE(m_dialogs.informations(), QStringList{"HEX file compare complete!"});
         QVERIFY(!model.commands.contains(7));
         QVERIFY(!model.commands.contains(3));
     }
@@ -404,7 +403,7 @@ void ServiceDialogsTest::checksumErrorsGiveUp()
     QCOMPARE(model.received.count(image.at(1)), 3);
     QCOMPARE(model.received.last(), image.at(1));
     QCOMPARE(model.commands.last(), 1u); // left in standby
-    QCOMPARE(m_dialogs.warnings, QStringList{"3 Checksum Errors while transmitting HEX File. Giving Up!"});
+    QCOMPARE(m_dialogs.warnings(), QStringList{"3 Checksum Errors while transmitting HEX File. Giving Up!"});
     QCOMPARE(child<QLabel>(m_dialog.get(), "txtInfo")->text(), QStringLiteral("3 HEX Lines sent again."));
     QVERIFY(button(m_dialog.get(), "btnSelectFile")->isEnabled());
     // The module holds part of an image: Post Flash must not store it.
@@ -425,9 +424,9 @@ void ServiceDialogsTest::checksumErrorsCountPerLine()
             m.eachLineFailsOnce = true;
         });
         run();
-        QCOMPARE(m_dialogs.warnings, QStringList());
+        QCOMPARE(m_dialogs.warnings(), QStringList());
         QCOMPARE(m_dialog->state(), DialogSpecial::State::Idle);
-        QCOMPARE(m_dialogs.informations, QStringList{"HEX file compare complete!"});
+        QCOMPARE(m_dialogs.informations(), QStringList{"HEX file compare complete!"});
         QCOMPARE(m_loader->model().received.size(), 2 * lines.size());
     }
 }
@@ -509,7 +508,7 @@ void ServiceDialogsTest::refusedFiles()
         m_dialog->setHexFilename(writeRaw(contents));
         QSignalSpy requested(m_dialog.get(), &DialogSpecial::transferRequested);
         run();
-        QCOMPARE(m_dialogs.warnings, QStringList{warning});
+        QCOMPARE(m_dialogs.warnings(), QStringList{warning});
         QCOMPARE(m_dialog->state(), DialogSpecial::State::Idle);
         QVERIFY(requested.isEmpty());
         QCOMPARE(m_loader->writes(), QStringList());
@@ -521,7 +520,7 @@ void ServiceDialogsTest::refusedFiles()
     m_dialog->setHexFilename(m_dir.filePath(QStringLiteral("missing.hex")));
     button(m_dialog.get(), "btnSendHexFile")->click();
     QCOMPARE(m_dialog->state(), DialogSpecial::State::Idle);
-    QVERIFY(m_dialogs.warnings.last().startsWith("Can not open HEX file "));
+    QVERIFY(m_dialogs.warnings().last().startsWith("Can not open HEX file "));
 }
 
 void ServiceDialogsTest::stalledTransferGivesUp()
@@ -533,7 +532,7 @@ void ServiceDialogsTest::stalledTransferGivesUp()
     run();
     QCOMPARE(m_dialog->state(), DialogSpecial::State::Aborted);
     QCOMPARE(m_loader->model().received.size(), 2);
-    QCOMPARE(m_dialogs.warnings, QStringList{"The module did not advance the transfer for 0.3 s. Giving Up!"});
+    QCOMPARE(m_dialogs.warnings(), QStringList{"The module did not advance the transfer for 0.3 s. Giving Up!"});
     QVERIFY(button(m_dialog.get(), "btnSendHexFile")->isEnabled());
     QVERIFY(!button(m_dialog.get(), "btnPostFlash")->isEnabled());
 
@@ -626,7 +625,7 @@ void ServiceDialogsTest::postFlashOnlyForWholeImage()
     child<QRadioButton>(m_dialog.get(), "chkS19ModeCompare")->setChecked(true);
     m_loader->change([](LoaderModule::Model& m) { m.stored = image; });
     run();
-    QCOMPARE(m_dialogs.informations, QStringList{"HEX file compare complete!"});
+    QCOMPARE(m_dialogs.informations(), QStringList{"HEX file compare complete!"});
     QVERIFY(!button(m_dialog.get(), "btnPostFlash")->isEnabled());
     // ...but again once a whole file was programmed and verified.
     child<QRadioButton>(m_dialog.get(), "chkS19ModeWrite")->setChecked(true);
@@ -648,7 +647,7 @@ void ServiceDialogsTest::closingAsksDuringTransfer()
     QTest::keyClick(m_dialog.get(), Qt::Key_Escape);
     QVERIFY(m_dialog->isVisible());
     QVERIFY(!m_dialog->close());
-    QCOMPARE(m_dialogs.informations.count("Update is running! Close anyway? (Update will continue in background)"), 2);
+    QCOMPARE(m_dialogs.questions().count("Update is running! Close anyway? (Update will continue in background)"), 2);
     // Yes hides it; the transfer goes on.
     m_dialogs.questionAnswer = QMessageBox::Yes;
     QTest::keyClick(m_dialog.get(), Qt::Key_Escape);

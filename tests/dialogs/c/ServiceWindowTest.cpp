@@ -1,7 +1,7 @@
 // The main window's side of the service functions against in-memory modules: the factory reset
 // and the VME test, base address programming, and that a procedure stays with its module.
-#include "../b/AnsweringDialogs.h"
 #include "common/FindChild.h"
+#include "common/ScriptedDialogs.h"
 
 #include "app/TesmarControl.h"
 #include "device/ControllerKinds.h"
@@ -113,7 +113,7 @@ private:
 
     std::unique_ptr<TesmarControl> m_window;
     QVector<ServiceModule*> m_modules; // owned by the window's session
-    AnsweringDialogs m_dialogs;
+    ScriptedDialogs m_dialogs;
     QTemporaryDir m_dir;
 };
 
@@ -129,10 +129,7 @@ void ServiceWindowTest::cleanup()
     m_modules.clear();
     UserDialogs::setStartupOverride(nullptr);
     m_dialogs.answers.clear();
-    m_dialogs.labels.clear();
-    m_dialogs.informations.clear();
-    m_dialogs.warnings.clear();
-    m_dialogs.offeredItems.clear();
+    m_dialogs.asked.clear();
     m_dialogs.questionAnswer = QMessageBox::No;
 }
 
@@ -207,7 +204,7 @@ void ServiceWindowTest::factoryReset()
     child<QPushButton>(dialog, "btnFactoryReset")->click();
     QTRY_VERIFY_WITH_TIMEOUT(dialog->log().contains("Reset to Factory Settings"), 20000);
     QVERIFY(dialog->log().endsWith(ending));
-    QCOMPARE(m_dialogs.informations, messages);
+    QCOMPARE(m_dialogs.informations(), messages);
     // The procedure ends with the refresh running again, whether it gave up or not.
     QVERIFY(child<QTimer>(m_window.get(), "refreshTimer")->isActive());
 
@@ -258,7 +255,7 @@ void ServiceWindowTest::factoryResetCancelled()
     QVERIFY(!cancel->isEnabled());
     QVERIFY(child<QPushButton>(dialog, "btnFactoryReset")->isEnabled());
     QVERIFY(child<QTimer>(m_window.get(), "refreshTimer")->isActive());
-    QCOMPARE(m_dialogs.informations, QStringList());
+    QCOMPARE(m_dialogs.informations(), QStringList());
     QVERIFY(!module(0)->writes().contains("setControl(36932)")); // nothing stored
 }
 
@@ -300,9 +297,9 @@ void ServiceWindowTest::baseAddressCandidates()
     QFETCH(QStringList, absent);
     openWindow(modules);
     m_window->on_actionProgramNewBaseAddress_triggered(); // cancelled: no answer
-    const QStringList offered = m_dialogs.offeredItems;
+    const QStringList offered = m_dialogs.askedOf(ScriptedDialogs::Kind::Value).last().items;
     QCOMPARE(offered.size(), count);
-    QCOMPARE(offered.value(m_dialogs.offeredCurrent), preselected);
+    QCOMPARE(offered.value(m_dialogs.askedOf(ScriptedDialogs::Kind::Value).last().current), preselected);
     for (const QString& item : offered)
         QCOMPARE(item.mid(2).toUInt(nullptr, 16) % step, 0u);
     for (const QString& item : absent)
@@ -357,7 +354,7 @@ void ServiceWindowTest::baseAddressOutcome()
     QVERIFY(!refresh->isActive());
     QTRY_VERIFY_WITH_TIMEOUT(refresh->isActive(), 10000);
 
-    const QStringList shown = m_dialogs.informations + m_dialogs.warnings;
+    const QStringList shown = m_dialogs.messages();
     if (message.isEmpty())
         QCOMPARE(stateOf(0).specialControlCommand, 9u);
     else
@@ -430,7 +427,7 @@ void ServiceWindowTest::sameSerialNumberEachOnItsOwn()
     QVERIFY(!module(0)->writes().join(' ').contains("setEventMask"));
 
     m_window->on_actionProgramNewBaseAddress_triggered(); // cancelled
-    QVERIFY(m_dialogs.labels.last().startsWith(QStringLiteral("memory 0x4400, serial 0\n\n")));
+    QVERIFY(m_dialogs.labels().last().startsWith(QStringLiteral("memory 0x4400, serial 0\n\n")));
 }
 
 void ServiceWindowTest::liveInsertionMovesSelection()
