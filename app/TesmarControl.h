@@ -230,17 +230,17 @@ public slots:
     // read-modify-write; nothing is written when the word cannot be read).
     void changeChannelControl(int serialNumber, int channel, quint32 clearBits, quint32 setBits);
     void setChannelEventMask(int serialNumber, int channel, quint32 eventMask);
-    void clearModuleEvents(int serialNumber);
-    void changeModuleControl(int serialNumber, quint32 clearBits, quint32 setBits);
-    void setModuleEventMask(int serialNumber, quint32 eventMask);
-    void setRestartTime(int serialNumber, quint32 restartTime);
-    void setModuleEventChannelMask(int serialNumber, quint32 mask);
-    void clearModuleEventChannelStatus(int serialNumber);
-    void setModuleEventGroupMask(int serialNumber, quint32 mask);
-    void clearModuleEventGroupStatus(int serialNumber);
+    void clearModuleEvents();
+    void changeModuleControl(quint32 clearBits, quint32 setBits);
+    void setModuleEventMask(quint32 eventMask);
+    void setRestartTime(quint32 restartTime);
+    void setModuleEventChannelMask(quint32 mask);
+    void clearModuleEventChannelStatus();
+    void setModuleEventGroupMask(quint32 mask);
+    void clearModuleEventGroupStatus();
     void getFlexGroupData(int groupNumber);
     void setFlexGroup(int groupNumber, quint32 member, quint32 type);
-    void setInterlockOutControl(int serialNumber, quint32 control);
+    void setInterlockOutControl(quint32 control);
     void setChannelVoltageNominal(int channel, float value);
     void setChannelCurrentNominal(int channel, float value);
     // ---- Service requests (TesmarControlService.cpp) ----
@@ -301,21 +301,12 @@ signals:
     void currentModuleChanged(int serialNumber);
     void currentChannelChanged(int serialNumber, int channel);
     void updateModuleFirmwareName(int serialNumber, QString firmwareName);
-    void updateModuleControl(int serialNumber, quint32 control);
-    void updateModuleStatus(int serialNumber, quint32 status);
-    void updateModuleEventStatus(int serialNumber, quint32 eventStatus);
-    void updateModuleEventMask(int serialNumber, quint32 eventMask);
-    void updateModuleRestartTime(int serialNumber, quint32 restartTime);
     void updateModuleSupplyP5(int serialNumber, float p5);
     void updateModuleSupplyP12(int serialNumber, float p12);
     void updateModuleSupplyN12(int serialNumber, float n12);
     void updateModuleTemperature(int serialNumber, int index, float temperature);
     void updateModuleVoltageHardwareLimit(int serialNumber, float value);
     void updateModuleCurrentHardwareLimit(int serialNumber, float value);
-    void updateModuleEventChannelStatus(int serialNumber, quint32 status);
-    void updateModuleEventChannelMask(int serialNumber, quint32 mask);
-    void updateModuleEventGroupStatus(int serialNumber, quint32 status);
-    void updateModuleEventGroupMask(int serialNumber, quint32 mask);
     void updateModuleFlexGroups(int serialNumber, int groupNumber, quint32 member, quint32 type);
     void updateModuleSpecialControlStatus(int serialNumber, quint32 control, quint32 status);
     void updateAllModulesStarted();
@@ -338,12 +329,6 @@ signals:
     void updateChannelVoltageInterlockMaxSet(int serialNumber, int channel, float value, QString unit);
     void updateChannelCurrentInterlockMinSet(int serialNumber, int channel, float value, QString unit);
     void updateChannelCurrentInterlockMaxSet(int serialNumber, int channel, float value, QString unit);
-    void updateInterlockStatus(int serialNumber, quint32 status);
-    void updateInterlockControl(int serialNumber, quint32 control);
-    void updateInterlockCount(int serialNumber, quint32 count);
-    void updateInterlockLastTrigger(int serialNumber, quint32 lastTrigger);
-    void updateInterlockChannelActualActive(int serialNumber, quint32 channelActive);
-    void updateInterlockChannelEverTriggered(int serialNumber, quint32 channelTriggered);
     void updateCrateFirmwareRelease(int serialNumber, QString release);
     void updateCrateSupply5V(int serialNumber, float value);
     void updateCrateSupply24V(int serialNumber, float value);
@@ -559,6 +544,9 @@ private:
         BaseModule& module, const QList<int>& channels, const ChannelWrite& write, const QString& what);
     static QStringList switchOutcome(
         BaseModule& module, const QList<int>& channels, BaseModule::SwitchAction action, const QString& what);
+    // The failures among one reason per channel (empty: taken), as channelsOutcome() gives them.
+    static QStringList reasonsOutcome(
+        BaseModule& module, const QList<int>& channels, const QStringList& reasons, const QString& what);
     // The failure text naming each failed channel with its reason; empty when none failed.
     static QStringList failuresOutcome(BaseModule& module, const QString& what, const QList<WriteFailure>& failures);
     // The one place that tells the operator about a refused write: red in the status bar for a

@@ -331,7 +331,12 @@ QStringList TesmarControl::channelsOutcome(
 QStringList TesmarControl::switchOutcome(
     BaseModule& module, const QList<int>& channels, BaseModule::SwitchAction action, const QString& what)
 {
-    const QStringList reasons = module.switchChannels(channels, action);
+    return reasonsOutcome(module, channels, module.switchChannels(channels, action), what);
+}
+
+QStringList TesmarControl::reasonsOutcome(
+    BaseModule& module, const QList<int>& channels, const QStringList& reasons, const QString& what)
+{
     QList<WriteFailure> failures;
     for (int i = 0; i < channels.size(); ++i) {
         // A module that answers fewer reasons than channels has not confirmed the rest.
@@ -849,13 +854,14 @@ void TesmarControl::promptChannelValue(bool voltage, bool allChannels)
         return;
     }
     const QString valueWhat = (voltage ? tr("set voltage %1 %2") : tr("set current %1 %2")).arg(numberText(value), unit);
-    submitChannels(
-        module, channels,
-        [voltage, value](BaseModule& each, int channel) {
-            return voltage ? each.setChannelVoltageSet(channel, float(value))
-                           : each.setChannelCurrentSet(channel, float(value));
+    const auto quantity = voltage ? BaseModule::SetQuantity::Voltage : BaseModule::SetQuantity::Current;
+    submitCommand(
+        module, valueWhat, int(channels.size()),
+        [channels, quantity, value, valueWhat](BaseModule& each) {
+            return CommandOutcome{
+                reasonsOutcome(each, channels, each.setChannelsValue(channels, quantity, float(value)), valueWhat), {}};
         },
-        valueWhat);
+        Urgency::Normal, channels);
 }
 
 void TesmarControl::on_actionSetChannelVoltage_triggered()
@@ -1317,7 +1323,7 @@ void TesmarControl::setChannelEventMask(int /*serialNumber*/, int channel, quint
             [=](BaseModule& m) { return m.setChannelEventMask(channel, eventMask); });
 }
 
-void TesmarControl::clearModuleEvents(int /*serialNumber*/)
+void TesmarControl::clearModuleEvents()
 {
     const WriteSource source("tool window");
     QPointer<BaseModule> module;
@@ -1325,7 +1331,7 @@ void TesmarControl::clearModuleEvents(int /*serialNumber*/)
         submitWrite(module, -1, tr("clear module events"), [=](BaseModule& m) { return m.clearEventStatus(); });
 }
 
-void TesmarControl::changeModuleControl(int /*serialNumber*/, quint32 clearBits, quint32 setBits)
+void TesmarControl::changeModuleControl(quint32 clearBits, quint32 setBits)
 {
     const WriteSource source("tool window");
     QPointer<BaseModule> module;
@@ -1334,7 +1340,7 @@ void TesmarControl::changeModuleControl(int /*serialNumber*/, quint32 clearBits,
         submitWrite(module, -1, what, [=](BaseModule& m) { return m.updateControl(clearBits, setBits); });
 }
 
-void TesmarControl::setModuleEventMask(int /*serialNumber*/, quint32 eventMask)
+void TesmarControl::setModuleEventMask(quint32 eventMask)
 {
     const WriteSource source("tool window");
     QPointer<BaseModule> module;
@@ -1343,7 +1349,7 @@ void TesmarControl::setModuleEventMask(int /*serialNumber*/, quint32 eventMask)
             [=](BaseModule& m) { return m.setEventMask(eventMask); });
 }
 
-void TesmarControl::setRestartTime(int /*serialNumber*/, quint32 restartTime)
+void TesmarControl::setRestartTime(quint32 restartTime)
 {
     const WriteSource source("tool window");
     QPointer<BaseModule> module;
@@ -1352,7 +1358,7 @@ void TesmarControl::setRestartTime(int /*serialNumber*/, quint32 restartTime)
             [=](BaseModule& m) { return m.setRestartTime(restartTime); });
 }
 
-void TesmarControl::setModuleEventChannelMask(int /*serialNumber*/, quint32 mask)
+void TesmarControl::setModuleEventChannelMask(quint32 mask)
 {
     const WriteSource source("tool window");
     QPointer<BaseModule> module;
@@ -1361,7 +1367,7 @@ void TesmarControl::setModuleEventChannelMask(int /*serialNumber*/, quint32 mask
             [=](BaseModule& m) { return m.setEventChannelMask(mask); });
 }
 
-void TesmarControl::clearModuleEventChannelStatus(int /*serialNumber*/)
+void TesmarControl::clearModuleEventChannelStatus()
 {
     const WriteSource source("tool window");
     QPointer<BaseModule> module;
@@ -1370,7 +1376,7 @@ void TesmarControl::clearModuleEventChannelStatus(int /*serialNumber*/)
             module, -1, tr("clear event channel status"), [=](BaseModule& m) { return m.clearEventChannelStatus(); });
 }
 
-void TesmarControl::setModuleEventGroupMask(int /*serialNumber*/, quint32 mask)
+void TesmarControl::setModuleEventGroupMask(quint32 mask)
 {
     const WriteSource source("tool window");
     QPointer<BaseModule> module;
@@ -1379,7 +1385,7 @@ void TesmarControl::setModuleEventGroupMask(int /*serialNumber*/, quint32 mask)
             [=](BaseModule& m) { return m.setEventGroupMask(mask); });
 }
 
-void TesmarControl::clearModuleEventGroupStatus(int /*serialNumber*/)
+void TesmarControl::clearModuleEventGroupStatus()
 {
     const WriteSource source("tool window");
     QPointer<BaseModule> module;
@@ -1420,7 +1426,7 @@ void TesmarControl::setFlexGroup(int groupNumber, quint32 member, quint32 type)
             [=](BaseModule& m) { return m.setFlexGroup(groupNumber, member, type); });
 }
 
-void TesmarControl::setInterlockOutControl(int /*serialNumber*/, quint32 control)
+void TesmarControl::setInterlockOutControl(quint32 control)
 {
     const WriteSource source("tool window");
     QPointer<BaseModule> module;

@@ -40,22 +40,6 @@ void TesmarControl::emitToolWindowValues(BaseModule* module, const ModuleSnapsho
     const int serialNumber = module->serialNumber();
     using Quantity = BaseModule::Quantity;
 
-    if (needs.testFlag(Poller::ModuleControlWords) && values.moduleWordsValid) {
-        if (module->reports(Quantity::ModuleControl))
-            emit updateModuleControl(serialNumber, values.control);
-        if (module->reports(Quantity::ModuleEventMask))
-            emit updateModuleEventMask(serialNumber, values.eventMask);
-        if (module->reports(Quantity::RestartTime))
-            emit updateModuleRestartTime(serialNumber, values.restartTime);
-        if (module->reports(Quantity::EventChannelWords)) {
-            emit updateModuleEventChannelStatus(serialNumber, values.eventChannelStatus);
-            emit updateModuleEventChannelMask(serialNumber, values.eventChannelMask);
-        }
-        if (module->reports(Quantity::EventGroupWords)) {
-            emit updateModuleEventGroupStatus(serialNumber, values.eventGroupStatus);
-            emit updateModuleEventGroupMask(serialNumber, values.eventGroupMask);
-        }
-    }
     if (needs.testFlag(Poller::ChannelEventWords) && values.channelEventWordsValid) {
         const bool masks = module->reports(Quantity::ChannelEventMask);
         for (int channel = 0; channel < values.channelEventStatus.size(); ++channel) {
@@ -101,14 +85,6 @@ void TesmarControl::emitToolWindowValues(BaseModule* module, const ModuleSnapsho
                 serialNumber, channel, values.currentInterlockMin.at(channel), currentUnit);
         }
     }
-    if (needs.testFlag(Poller::InterlockOut) && values.interlockOutValid) {
-        emit updateInterlockStatus(serialNumber, values.interlockStatus);
-        emit updateInterlockControl(serialNumber, values.interlockControl);
-        emit updateInterlockCount(serialNumber, values.interlockCount);
-        emit updateInterlockLastTrigger(serialNumber, values.interlockLastTrigger);
-        emit updateInterlockChannelActualActive(serialNumber, values.interlockChannelActualActive);
-        emit updateInterlockChannelEverTriggered(serialNumber, values.interlockChannelEverTriggered);
-    }
 }
 
 void TesmarControl::on_actionModuleOverview_triggered()
@@ -147,18 +123,6 @@ void TesmarControl::on_actionModuleStatusControl_triggered()
     if (!dialogModuleControl) {
         DialogModuleControl* window = new DialogModuleControl(session.get(), this);
         dialogModuleControl = window;
-        connect(this, &TesmarControl::updateModuleControl, window, &DialogModuleControl::updateModuleControl);
-        connect(this, &TesmarControl::updateModuleStatus, window, &DialogModuleControl::updateModuleStatus);
-        connect(this, &TesmarControl::updateModuleEventStatus, window, &DialogModuleControl::updateModuleEventStatus);
-        connect(this, &TesmarControl::updateModuleEventMask, window, &DialogModuleControl::updateModuleEventMask);
-        connect(this, &TesmarControl::updateModuleRestartTime, window, &DialogModuleControl::updateModuleRestartTime);
-        connect(this, &TesmarControl::updateModuleEventChannelStatus, window,
-            &DialogModuleControl::updateModuleEventChannelStatus);
-        connect(
-            this, &TesmarControl::updateModuleEventChannelMask, window, &DialogModuleControl::updateModuleEventChannelMask);
-        connect(
-            this, &TesmarControl::updateModuleEventGroupStatus, window, &DialogModuleControl::updateModuleEventGroupStatus);
-        connect(this, &TesmarControl::updateModuleEventGroupMask, window, &DialogModuleControl::updateModuleEventGroupMask);
         connect(window, &DialogModuleControl::clearModuleEvents, this, &TesmarControl::clearModuleEvents);
         connect(window, &DialogModuleControl::changeModuleControl, this, &TesmarControl::changeModuleControl);
         connect(window, &DialogModuleControl::setModuleEventMask, this, &TesmarControl::setModuleEventMask);
@@ -212,14 +176,6 @@ void TesmarControl::on_actionInterlockOut_triggered()
     if (!dialogInterlockOut) {
         DialogInterlockOut* window = new DialogInterlockOut(session.get(), this);
         dialogInterlockOut = window;
-        connect(this, &TesmarControl::updateInterlockStatus, window, &DialogInterlockOut::updateInterlockStatus);
-        connect(this, &TesmarControl::updateInterlockControl, window, &DialogInterlockOut::updateInterlockControl);
-        connect(this, &TesmarControl::updateInterlockCount, window, &DialogInterlockOut::updateInterlockCount);
-        connect(this, &TesmarControl::updateInterlockLastTrigger, window, &DialogInterlockOut::updateInterlockLastTrigger);
-        connect(this, &TesmarControl::updateInterlockChannelActualActive, window,
-            &DialogInterlockOut::updateInterlockChannelActualActive);
-        connect(this, &TesmarControl::updateInterlockChannelEverTriggered, window,
-            &DialogInterlockOut::updateInterlockChannelEverTriggered);
         connect(window, &DialogInterlockOut::setInterlockControl, this, &TesmarControl::setInterlockOutControl);
     }
     showAndActivate(dialogInterlockOut.data());

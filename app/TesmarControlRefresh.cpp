@@ -247,8 +247,6 @@ void TesmarControl::refreshModule()
         ui->lblModuleEventStatus->setText(unknown);
         return;
     }
-    emit updateModuleStatus(serialNumber, values.status);
-    emit updateModuleEventStatus(serialNumber, values.eventStatus);
     const TbusModuleStatusBits names;
     // A space after each comma lets the word-wrapped labels break between the bit names.
     ui->lblModuleStatus->setText(names.statusText(values.status).replace(QLatin1Char(','), QStringLiteral(", ")));

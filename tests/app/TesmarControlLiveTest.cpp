@@ -441,9 +441,10 @@ void TesmarControlLiveTest::refreshEmitsChannelSignals()
     QSignalSpy voltage(m_window.get(), &TesmarControl::updateChannelVoltage);
     QSignalSpy status(m_window.get(), &TesmarControl::updateChannelStatus);
     QSignalSpy measured(m_window.get(), &TesmarControl::updateChannelVoltageMeasure);
-    QSignalSpy moduleStatus(m_window.get(), &TesmarControl::updateModuleStatus);
+    auto* moduleStatus = m_window->findChild<QLabel*>(QStringLiteral("lblModuleStatus"));
+    QVERIFY(moduleStatus);
     // Module-level values come on every 11th tick.
-    QTRY_VERIFY_WITH_TIMEOUT(moduleStatus.count() > 0, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(!moduleStatus->text().isEmpty() && moduleStatus->text() != QLatin1String("---"), 5000);
     QTRY_VERIFY_WITH_TIMEOUT(voltage.count() >= 8, 3000);
     const QList<QVariant> first = voltage.first();
     QCOMPARE(first.at(0).toInt(), 333);
@@ -451,7 +452,6 @@ void TesmarControlLiveTest::refreshEmitsChannelSignals()
     QCOMPARE(first.at(3).toString(), QStringLiteral("V"));
     QCOMPARE(status.count() % 8, 0);
     QCOMPARE(measured.count() % 8, 0);
-    QCOMPARE(moduleStatus.first().at(0).toInt(), 333);
 }
 
 void TesmarControlLiveTest::typedSetVoltageReachesCrate_data()

@@ -372,8 +372,6 @@ void MonitorWindowsTest::moduleWindowChannelBlocks()
     QFETCH(int, enabled);
     DialogModuleControl window(nullptr);
     window.setChannelCount(channels);
-    window.updateModuleEventChannelStatus(0, 0);
-    window.updateModuleEventChannelMask(0, 0);
     for (int channel = 0; channel < 32; ++channel) {
         for (const char* prefix : {"chk_ECS", "chk_ECM"}) {
             QCheckBox* channelBox =
@@ -386,45 +384,44 @@ void MonitorWindowsTest::moduleWindowChannelBlocks()
 void MonitorWindowsTest::moduleWindowSelectAllAndEqualUpdate()
 {
     startSession({{8, 4711}});
+    MemoryModule* module = m_modules.at(0);
+    const auto setWords = [module](quint32 eventChannelMask, quint32 eventMask, quint32 control) {
+        std::lock_guard<std::recursive_mutex> lock(module->m_mutex);
+        module->state.eventChannelMask = eventChannelMask;
+        module->state.eventMask = eventMask;
+        module->state.control = control;
+    };
+    setWords(0x100, 0x0002, 0x0800); // a channel bit beyond the module's channels
     DialogModuleControl window(m_session.get());
-    QCOMPARE(window.serialNumber(), 4711);
     window.show();
     auto* setControl = window.findChild<QPushButton*>("btnSetControl");
-    QVERIFY(feedUntil(
-        [&] {
-            for (const auto update : {&DialogModuleControl::updateModuleEventChannelMask,
-                     &DialogModuleControl::updateModuleEventMask, &DialogModuleControl::updateModuleControl})
-                (window.*update)(4711, 0);
-        },
-        [&] { return setControl->isEnabled() && window.findChild<QPushButton*>("btnSetECM")->isEnabled(); }));
+    QTRY_VERIFY_WITH_TIMEOUT(setControl->isEnabled() && window.findChild<QPushButton*>("btnSetECM")->isEnabled()
+            && box(&window, "chk_MERSTA")->isChecked(),
+        6000);
     QSignalSpy mask(&window, &DialogModuleControl::setModuleEventChannelMask);
     auto* select = window.findChild<QPushButton*>("btnSelectECM");
-    window.updateModuleEventChannelMask(4711, 0x100); // beyond the module's channels: kept
     select->click();
     QCOMPARE(select->text(), QStringLiteral("Unselect All"));
     window.findChild<QPushButton*>("btnSetECM")->click();
-    QCOMPARE(mask.at(0).at(1).value<quint32>(), quint32(0x1FF)); // the module's eight channels
+    QCOMPARE(mask.at(0).at(0).value<quint32>(), quint32(0x1FF)); // the module's eight channels, the rest kept
     select->click();
     QCOMPARE(select->text(), QStringLiteral("Select All"));
     window.findChild<QPushButton*>("btnSetECM")->click();
-    QCOMPARE(mask.at(1).at(1).value<quint32>(), quint32(0x100));
+    QCOMPARE(mask.at(1).at(0).value<quint32>(), quint32(0x100));
 
-    window.updateModuleEventMask(4711, 0x0002);
-    QVERIFY(box(&window, "chk_MERSTA")->isChecked());
+    // A box the operator changed keeps its tick through the refreshes; the others follow them.
     box(&window, "chk_MESRVC")->click();
-    window.updateModuleEventMask(4711, 0x0000);
-    window.updateModuleEventMask(1, 0x0002); // another module
+    setWords(0x100, 0x0000, 0x0800);
+    QTRY_VERIFY_WITH_TIMEOUT(!box(&window, "chk_MERSTA")->isChecked(), 6000);
     QVERIFY(box(&window, "chk_MESRVC")->isChecked());
-    QVERIFY(!box(&window, "chk_MERSTA")->isChecked());
 
     // "Set Control" sends the bits the operator changed, nothing else.
-    window.updateModuleControl(4711, 0x0800);
     QSignalSpy control(&window, &DialogModuleControl::changeModuleControl);
     box(&window, "chk_setKILLena")->click();
-    window.findChild<QPushButton*>("btnSetControl")->click();
+    setControl->click();
     QCOMPARE(control.size(), 1);
-    QCOMPARE(control.at(0).at(1).value<quint32>(), quint32(0));
-    QCOMPARE(control.at(0).at(2).value<quint32>(), quint32(0x4000));
+    QCOMPARE(control.at(0).at(0).value<quint32>(), quint32(0));
+    QCOMPARE(control.at(0).at(1).value<quint32>(), quint32(0x4000));
 }
 
 // ---- Bounds and interlock out ----
@@ -547,24 +544,31 @@ void MonitorWindowsTest::typedBoundSurvivesRefreshAndIsSent()
 
 void MonitorWindowsTest::interlockOutWindow()
 {
-    startSession({{8, 4711}});
+    // Two modules with the same serial number: the window shows the words of its own module.
+    startSession({{8, 4711}, {8, 4711}});
+    const auto setWords = [this](int index, quint32 status, quint32 active, quint32 count) {
+        std::lock_guard<std::recursive_mutex> lock(m_modules.at(index)->m_mutex);
+        m_modules.at(index)->state.ilkOutStatus = status;
+        m_modules.at(index)->state.ilkOutActualActive = active;
+        m_modules.at(index)->state.ilkOutCount = count;
+    };
+    setWords(0, 0x8001, 0x1000, 12);
+    setWords(1, 0, 0, 99);
     DialogInterlockOut window(m_session.get());
     // Shown, the words are read; until then they are unknown and the control cannot be set.
     auto* set = window.findChild<QPushButton*>("btnSetInterlockControl");
+    auto* count = window.findChild<QLineEdit*>("txtCount");
     QVERIFY(!set->isEnabled());
+    QCOMPARE(count->text(), QStringLiteral("---"));
     window.show();
-    QVERIFY(feedUntil([&] { window.updateInterlockControl(4711, 0); }, [&] { return set->isEnabled(); }));
-    window.updateInterlockStatus(4711, 0x8001);
+    QTRY_VERIFY_WITH_TIMEOUT(set->isEnabled(), 6000);
+    QCOMPARE(count->text(), QStringLiteral("12"));
     for (QCheckBox* status : window.findChild<QGroupBox*>("grpInterlockStatus")->findChildren<QCheckBox*>())
         QCOMPARE(status->isChecked(),
             status->objectName() == QLatin1String("chk_isIlkEnabled")
                 || status->objectName() == QLatin1String("chk_isIlkTestLoops0"));
-    window.updateInterlockChannelActualActive(4711, 0x1000);
     for (QCheckBox* active : window.findChild<QGroupBox*>("grpChannelActualActive")->findChildren<QCheckBox*>())
         QVERIFY(!active->isChecked());
-    window.updateInterlockCount(4711, 12);
-    window.updateInterlockCount(1, 99); // another module
-    QCOMPARE(window.findChild<QLineEdit*>("txtCount")->text(), QStringLiteral("12"));
 
     {
         std::lock_guard<std::recursive_mutex> lock(m_modules.at(0)->m_mutex);
@@ -572,8 +576,13 @@ void MonitorWindowsTest::interlockOutWindow()
     }
     QSignalSpy control(&window, &DialogInterlockOut::setInterlockControl);
     box(&window, "chk_setIlkEnable")->click();
-    window.findChild<QPushButton*>("btnSetInterlockControl")->click();
-    QCOMPARE(control.at(0).at(1).value<quint32>(), quint32(0x9010));
+    set->click();
+    QCOMPARE(control.at(0).at(0).value<quint32>(), quint32(0x9010));
+
+    // Another module shown: nothing of the first one stays, its own words arrive.
+    m_session->setCurrentModuleIndex(1);
+    QVERIFY(count->text() != QLatin1String("12"));
+    QTRY_COMPARE_WITH_TIMEOUT(count->text(), QStringLiteral("99"), 6000);
 }
 
 // ---- The refresh behind the windows ----
@@ -589,15 +598,11 @@ void MonitorWindowsTest::windowValuesOnlyWhileVisible()
         module->state.ilkOutCount = 3;
     }
     QVERIFY(!(m_window->deviceSession()->needs() & Poller::ToolWindowValues));
-    QSignalSpy control(m_window.get(), &TesmarControl::updateModuleControl);
-    QSignalSpy restart(m_window.get(), &TesmarControl::updateModuleRestartTime);
-    QSignalSpy count(m_window.get(), &TesmarControl::updateInterlockCount);
     m_window->on_actionModuleStatusControl_triggered();
     auto* window = m_window->findChild<DialogModuleControl*>();
     QTRY_VERIFY_WITH_TIMEOUT(box(window, "chk_setKILLena")->isChecked(), 6000);
-    QCOMPARE(control.last().at(1).value<quint32>(), quint32(0x4000));
-    QCOMPARE(restart.last().at(1).value<quint32>(), quint32(30));
-    QCOMPARE(count.size(), 0); // no interlock window open
+    QCOMPARE(window->findChild<QSpinBox*>("spbRestartTime")->value(), 30);
+    QVERIFY(!(m_window->deviceSession()->needs() & Poller::InterlockOut)); // no interlock window open
 
     m_window->on_actionInterlockOut_triggered();
     auto* interlock = m_window->findChild<DialogInterlockOut*>();
@@ -606,24 +611,27 @@ void MonitorWindowsTest::windowValuesOnlyWhileVisible()
     window->hide();
     interlock->hide();
     QVERIFY(!(m_window->deviceSession()->needs() & Poller::ToolWindowValues));
-    control.clear();
+    // Hidden, the windows cost the module no reads.
+    const auto windowValuesReadAtMs = [this] {
+        return m_window->deviceSession()->poller()->moduleSnapshot(0)->windowValuesReadAtMs;
+    };
+    const qint64 lastRead = windowValuesReadAtMs();
     QTest::qWait(2 * 11 * Poller::tickMs + 200); // two module refreshes
-    QCOMPARE(control.size(), 0);
+    QCOMPARE(windowValuesReadAtMs(), lastRead);
 }
 
 void MonitorWindowsTest::unreadableQuantitiesAreNotAvailable()
 {
     startWindow({{8, 4711, true}});
-    QSignalSpy status(m_window.get(), &TesmarControl::updateModuleStatus);
-    QSignalSpy control(m_window.get(), &TesmarControl::updateModuleControl);
     QSignalSpy mask(m_window.get(), &TesmarControl::updateChannelEventMask);
     QSignalSpy eventStatus(m_window.get(), &TesmarControl::updateChannelEventStatus);
     m_window->on_actionModuleStatusControl_triggered();
     m_window->on_actionChannelStatusControl_triggered();
-    QTRY_VERIFY_WITH_TIMEOUT(!eventStatus.isEmpty() && !status.isEmpty(), 6000);
-    QCOMPARE(control.size(), 0);
-    QCOMPARE(mask.size(), 0);
     auto* window = m_window->findChild<DialogModuleControl*>();
+    QTRY_VERIFY_WITH_TIMEOUT(!eventStatus.isEmpty() && window->findChild<QGroupBox*>("grpStatus")->isEnabled(), 6000);
+    QVERIFY(!window->findChild<QGroupBox*>("grpControl")->isEnabled());
+    QVERIFY(!window->findChild<QPushButton*>("btnSetControl")->isEnabled());
+    QCOMPARE(mask.size(), 0);
     auto* eventMask = window->findChild<QGroupBox*>("grpEventMask");
     QVERIFY(!eventMask->isEnabled());
     QCOMPARE(eventMask->title(), QStringLiteral("Event Mask (not available)"));
