@@ -12,6 +12,7 @@
 
 #include "ChannelSelection.h"
 #include "device/BaseModule.h"
+#include "device/CommandOutcome.h"
 
 #include <functional>
 #include <memory>
@@ -298,9 +299,7 @@ signals:
     // ---- Update signals ----
     // The first argument is the serial number of the module (or, for crate signals, the crate)
     // the value belongs to; voltages and currents are in the module's display units.
-    void currentModuleChanged(int serialNumber);
     void currentChannelChanged(int serialNumber, int channel);
-    void updateModuleFirmwareName(int serialNumber, QString firmwareName);
     void updateModuleSupplyP5(int serialNumber, float p5);
     void updateModuleSupplyP12(int serialNumber, float p12);
     void updateModuleSupplyN12(int serialNumber, float n12);
@@ -308,21 +307,11 @@ signals:
     void updateModuleVoltageHardwareLimit(int serialNumber, float value);
     void updateModuleCurrentHardwareLimit(int serialNumber, float value);
     void updateModuleFlexGroups(int serialNumber, int groupNumber, quint32 member, quint32 type);
-    void updateModuleSpecialControlStatus(int serialNumber, quint32 control, quint32 status);
     void updateAllModulesStarted();
     void updateAllModulesCompleted();
     void updateChannelControl(int serialNumber, int channel, quint32 control);
-    void updateChannelStatus(int serialNumber, int channel, quint32 status);
-    void updateChannelEventStatus(int serialNumber, int channel, quint32 eventStatus);
-    void updateChannelEventMask(int serialNumber, int channel, quint32 eventMask);
     void updateChannelVoltageNominal(int serialNumber, int channel, float vnominal, QString unit);
     void updateChannelCurrentNominal(int serialNumber, int channel, float inominal, QString unit);
-    void updateChannelVoltageHardwareNominal(int serialNumber, int channel, float vmax, QString unit);
-    void updateChannelCurrentHardwareNominal(int serialNumber, int channel, float imax, QString unit);
-    void updateChannelVoltage(int serialNumber, int channel, float voltage, QString unit);
-    void updateChannelVoltageUnit(int serialNumber, int channel, QString unit);
-    void updateChannelCurrentUnit(int serialNumber, int channel, QString unit);
-    void updateChannelCurrent(int serialNumber, int channel, float current, QString unit);
     void updateChannelVoltageMeasure(int serialNumber, int channel, QString value);
     void updateChannelCurrentMeasure(int serialNumber, int channel, QString value);
     void updateChannelVoltageInterlockMinSet(int serialNumber, int channel, float value, QString unit);
@@ -472,30 +461,20 @@ private:
     bool commandModule(QPointer<BaseModule>& module, const QString& what, bool removesVoltage = false);
     bool commandChannels(
         QPointer<BaseModule>& module, QList<int>& channels, const QString& what, bool removesVoltage = false);
-    // "Switch on" from "switch on": the command's name at the start of a message.
-    static QString capitalised(const QString& text);
+    static QString capitalised(const QString& text) { return CommandOutcome::capitalised(text); }
     // "Set voltage: no current reading of Slot 5; nothing was sent."
     void showNoReading(BaseModule* module, const QString& what);
     // What every message says of a request nobody answered (FailureText::noAnswer()).
     static QString noAnswerText();
     // Red in the status bar for a while: a command that was not sent or not taken.
     void showCommandMessage(const QString& text);
-    // One failed write of a multi-channel command.
-    struct WriteFailure
-    {
-        int channel;
-        QString reason;
-    };
-    // "Channel 5: switch on refused by the crate (wrongValue)", or for several channels
-    // "Switch on failed for channels 5, 35, 36: no answer: check ..."; every failed
-    // channel is named. Nothing for an empty list.
+    using WriteFailure = CommandOutcome::Failure;
+    // The failures (CommandOutcome::failuresText()) red in the status bar; nothing for none.
     void showWriteFailures(BaseModule* module, const QString& what, const QList<WriteFailure>& failures);
-    static QString writeFailuresText(BaseModule* module, const QString& what, const QList<WriteFailure>& failures);
-    // "Channel 5: switch on refused by the crate (wrongValue)" or
-    // "Crate: switch off failed: no answer: check ...".
-    static QString failureText(const QString& subject, const QString& what, const QString& reason);
-    // "refused by the crate (wrongValue)", "no answer: check ..." or "write not answered: check ...".
-    static QString failureReasonText(const QString& reason);
+    static QString failureText(const QString& subject, const QString& what, const QString& reason)
+    {
+        return CommandOutcome::failureText(subject, what, reason);
+    }
     // Every channel of the module, whatever its number (the quint32 masks reach only 0..31).
     static QList<int> allChannelsOf(BaseModule* module);
     // ---- Sending commands ----
@@ -503,12 +482,7 @@ private:
     // status bar says "Switch on: sending to 48 channels..." meanwhile and shows the outcome when
     // it is back. A command's work runs on the device thread with the module and returns what
     // went wrong (empty: every write was taken); it may use only the module it gets and the
-    // static text helpers here.
-    struct CommandOutcome
-    {
-        QStringList failures; // red in the status bar, joined
-        QString information;  // asked as a message box (a read-back that never matched)
-    };
+    // CommandOutcome builders.
     using CommandWork = std::function<CommandOutcome(BaseModule& module)>;
     enum class Urgency { Normal, EmergencyOff };
     // Sends `work` to `module` (one of the session's modules). `what` names the command in the
@@ -527,7 +501,7 @@ private:
     // One write to the module; `channel` -1 names the module in a failure.
     void submitWrite(BaseModule* module, int channel, const QString& what, std::function<bool(BaseModule& module)> write);
     // A per-channel operation on each of `channels`; every failed channel is named.
-    using ChannelWrite = std::function<bool(BaseModule& module, int channel)>;
+    using ChannelWrite = CommandOutcome::ChannelWrite;
     void submitChannels(BaseModule* module, const QList<int>& channels, const ChannelWrite& write, const QString& what,
         Urgency urgency = Urgency::Normal);
     // A switch command for `channels`, all of them in one operation of the module (its writes
@@ -539,16 +513,10 @@ private:
     void submitToModules(const QList<BaseModule*>& modules, const QString& what, const CommandWork& work,
         Urgency urgency = Urgency::Normal, bool writesChannels = false);
     // Device thread: the failure text of one write (empty when `ok`), with the module's reason.
-    static CommandOutcome writeOutcome(BaseModule& module, bool ok, int channel, const QString& what);
-    static QStringList channelsOutcome(
-        BaseModule& module, const QList<int>& channels, const ChannelWrite& write, const QString& what);
-    static QStringList switchOutcome(
-        BaseModule& module, const QList<int>& channels, BaseModule::SwitchAction action, const QString& what);
-    // The failures among one reason per channel (empty: taken), as channelsOutcome() gives them.
-    static QStringList reasonsOutcome(
-        BaseModule& module, const QList<int>& channels, const QStringList& reasons, const QString& what);
-    // The failure text naming each failed channel with its reason; empty when none failed.
-    static QStringList failuresOutcome(BaseModule& module, const QString& what, const QList<WriteFailure>& failures);
+    static CommandOutcome writeOutcome(BaseModule& module, bool ok, int channel, const QString& what)
+    {
+        return CommandOutcome::ofWrite(module, ok, channel, what);
+    }
     // The one place that tells the operator about a refused write: red in the status bar for a
     // few seconds, "Channel 3: set voltage 99999 V refused by the crate (wrongValue)"; a negative
     // channel names the module ("Slot 5: ..."). `why` follows "refused".
@@ -567,8 +535,11 @@ private:
     void setChannelNominalFromToolWindow(int channel, bool voltage, float value);
     // The voltage or current prompt for the chosen channels or all channels of the shown module.
     void promptChannelValue(bool voltage, bool allChannels);
-    static QString allChannelsValueText(BaseModule* module, bool voltage, double value);
-    static QString numberText(double value);
+    static QString allChannelsValueText(BaseModule* module, bool voltage, double value)
+    {
+        return CommandOutcome::allChannelsValueText(*module, voltage, value);
+    }
+    static QString numberText(double value) { return CommandOutcome::numberText(value); }
     bool isBipolarModule(BaseModule* module);
     // Pauses `ms` milliseconds while processing events (at most 100 ms per turn).
     void waitProcessingEvents(int ms);

@@ -116,11 +116,6 @@ void TesmarControl::showOperatorSelection()
     ui->lblChannel->setText(current >= 0 ? tr("Channel %1 selected").arg(current) : tr("none"));
 }
 
-QString TesmarControl::capitalised(const QString& text)
-{
-    return text.isEmpty() ? text : text.left(1).toUpper() + text.mid(1);
-}
-
 void TesmarControl::showNoReading(BaseModule* module, const QString& what)
 {
     showCommandMessage(tr("%1: no current reading of %2; nothing was sent.").arg(capitalised(what), module->address()));
@@ -163,49 +158,10 @@ bool TesmarControl::commandChannels(
     return true;
 }
 
-QString TesmarControl::failureReasonText(const QString& reason)
-{
-    return FailureText::of(reason);
-}
-
 void TesmarControl::showWriteFailures(BaseModule* module, const QString& what, const QList<WriteFailure>& failures)
 {
     if (!failures.isEmpty())
-        showCommandMessage(writeFailuresText(module, what, failures));
-}
-
-QString TesmarControl::failureText(const QString& subject, const QString& what, const QString& reason)
-{
-    return FailureText::sentence(tr("%1: %2").arg(subject, what), reason);
-}
-
-QString TesmarControl::writeFailuresText(BaseModule* module, const QString& what, const QList<WriteFailure>& failures)
-{
-    if (failures.size() == 1) {
-        const WriteFailure& failure = failures.first();
-        const QString subject = failure.channel >= 0 ? tr("Channel %1").arg(failure.channel) : module->address();
-        return failureText(subject, what, failure.reason);
-    }
-    // Channels grouped by reason, in the order the reasons first occurred.
-    QStringList reasons;
-    QList<QStringList> channelsByReason;
-    for (const WriteFailure& failure : failures) {
-        int index = int(reasons.indexOf(failure.reason));
-        if (index < 0) {
-            reasons.append(failure.reason);
-            channelsByReason.append(QStringList());
-            index = int(reasons.size()) - 1;
-        }
-        channelsByReason[index].append(QString::number(failure.channel));
-    }
-    QStringList parts;
-    for (int i = 0; i < reasons.size(); ++i) {
-        const QString channels = channelsByReason.at(i).size() == 1
-            ? tr("channel %1").arg(channelsByReason.at(i).first())
-            : tr("channels %1").arg(channelsByReason.at(i).join(QStringLiteral(", ")));
-        parts.append(tr("%1: %2").arg(channels, failureReasonText(reasons.at(i))));
-    }
-    return tr("%1 failed for %2").arg(capitalised(what), parts.join(QStringLiteral("; ")));
+        showCommandMessage(CommandOutcome::failuresText(*module, what, failures));
 }
 
 QList<int> TesmarControl::allChannelsOf(BaseModule* module)
@@ -303,50 +259,6 @@ void TesmarControl::showOutcome(const CommandOutcome& outcome, const QString& pe
     refreshCurrentModuleNow();
 }
 
-TesmarControl::CommandOutcome TesmarControl::writeOutcome(BaseModule& module, bool ok, int channel, const QString& what)
-{
-    if (ok)
-        return {};
-    return CommandOutcome{{writeFailuresText(&module, what, {{channel, module.lastError()}})}, {}};
-}
-
-QStringList TesmarControl::failuresOutcome(BaseModule& module, const QString& what, const QList<WriteFailure>& failures)
-{
-    if (failures.isEmpty())
-        return {};
-    return {writeFailuresText(&module, what, failures)};
-}
-
-QStringList TesmarControl::channelsOutcome(
-    BaseModule& module, const QList<int>& channels, const ChannelWrite& write, const QString& what)
-{
-    QList<WriteFailure> failures;
-    for (int channel : channels) {
-        if (!write(module, channel))
-            failures.append({channel, module.lastError()});
-    }
-    return failuresOutcome(module, what, failures);
-}
-
-QStringList TesmarControl::switchOutcome(
-    BaseModule& module, const QList<int>& channels, BaseModule::SwitchAction action, const QString& what)
-{
-    return reasonsOutcome(module, channels, module.switchChannels(channels, action), what);
-}
-
-QStringList TesmarControl::reasonsOutcome(
-    BaseModule& module, const QList<int>& channels, const QStringList& reasons, const QString& what)
-{
-    QList<WriteFailure> failures;
-    for (int i = 0; i < channels.size(); ++i) {
-        // A module that answers fewer reasons than channels has not confirmed the rest.
-        const QString reason = reasons.value(i, QStringLiteral("not confirmed"));
-        if (!reason.isEmpty())
-            failures.append({channels.at(i), reason});
-    }
-    return failuresOutcome(module, what, failures);
-}
-
 void TesmarControl::submitWrite(
     BaseModule* module, int channel, const QString& what, std::function<bool(BaseModule& module)> write)
 {
@@ -361,7 +273,7 @@ void TesmarControl::submitChannels(
     submitCommand(
         module, what, int(channels.size()),
         [channels, write, what](BaseModule& each) {
-            return CommandOutcome{channelsOutcome(each, channels, write, what), {}};
+            return CommandOutcome{CommandOutcome::ofChannels(each, channels, write, what), {}};
         },
         urgency, channels);
 }
@@ -373,7 +285,7 @@ void TesmarControl::submitChannels(
     submitCommand(
         module, what, int(channels.size()),
         [channels, action, what](BaseModule& each) {
-            return CommandOutcome{switchOutcome(each, channels, action, what), {}};
+            return CommandOutcome{CommandOutcome::ofSwitch(each, channels, action, what), {}};
         },
         urgency, channels);
 }
@@ -413,11 +325,6 @@ void TesmarControl::submitToModules(
             },
             channels);
     }
-}
-
-QString TesmarControl::numberText(double value)
-{
-    return QString::number(value, 'g', 7);
 }
 
 void TesmarControl::showRefusal(BaseModule* module, int channel, const QString& what, const QString& why)
@@ -462,12 +369,6 @@ void TesmarControl::writeChannelValue(BaseModule* module, int channel, bool volt
     });
 }
 
-QString TesmarControl::allChannelsValueText(BaseModule* module, bool voltage, double value)
-{
-    return (voltage ? tr("set voltage %1 %2 for all channels") : tr("set current %1 %2 for all channels"))
-        .arg(numberText(value), voltage ? module->voltageUnit(0) : module->currentUnit(0));
-}
-
 bool TesmarControl::isBipolarModule(BaseModule* module)
 {
     return module->firmwareName() == QLatin1String(ModuleTypes::bipolar);
@@ -492,7 +393,7 @@ void TesmarControl::forEachModule(BaseModule::SwitchAction action, const QString
     submitToModules(
         modules, what,
         [action, what](BaseModule& module) {
-            const QStringList failures = switchOutcome(module, allChannelsOf(&module), action, what);
+            const QStringList failures = CommandOutcome::ofSwitch(module, allChannelsOf(&module), action, what);
             CommandOutcome outcome;
             for (const QString& failure : failures)
                 outcome.failures.append(tr("%1: %2").arg(module.address(), failure));
@@ -858,8 +759,9 @@ void TesmarControl::promptChannelValue(bool voltage, bool allChannels)
     submitCommand(
         module, valueWhat, int(channels.size()),
         [channels, quantity, value, valueWhat](BaseModule& each) {
-            return CommandOutcome{
-                reasonsOutcome(each, channels, each.setChannelsValue(channels, quantity, float(value)), valueWhat), {}};
+            return CommandOutcome{CommandOutcome::ofReasons(
+                                      each, channels, each.setChannelsValue(channels, quantity, float(value)), valueWhat),
+                {}};
         },
         Urgency::Normal, channels);
 }

@@ -38,30 +38,12 @@ void TesmarControl::emitToolWindowValues(BaseModule* module, const ModuleSnapsho
         return;
     const ToolWindowReading& values = snapshot.windowValues;
     const int serialNumber = module->serialNumber();
-    using Quantity = BaseModule::Quantity;
-
-    if (needs.testFlag(Poller::ChannelEventWords) && values.channelEventWordsValid) {
-        const bool masks = module->reports(Quantity::ChannelEventMask);
-        for (int channel = 0; channel < values.channelEventStatus.size(); ++channel) {
-            emit updateChannelEventStatus(serialNumber, channel, values.channelEventStatus.at(channel));
-            if (masks)
-                emit updateChannelEventMask(serialNumber, channel, values.channelEventMask.at(channel));
-        }
-    }
 
     // Voltages and currents only in the units shown now.
     const QString voltageUnit = module->voltageUnit(0);
     const QString currentUnit = module->currentUnit(0);
     if (values.voltageUnit != voltageUnit || values.currentUnit != currentUnit)
         return;
-    if (needs.testFlag(Poller::ChannelHardwareNominals) && values.hardwareNominalsValid) {
-        for (int channel = 0; channel < values.voltageHardwareNominal.size(); ++channel) {
-            emit updateChannelVoltageHardwareNominal(
-                serialNumber, channel, values.voltageHardwareNominal.at(channel), voltageUnit);
-            emit updateChannelCurrentHardwareNominal(
-                serialNumber, channel, values.currentHardwareNominal.at(channel), currentUnit);
-        }
-    }
     if (needs.testFlag(Poller::ChannelBounds) && values.boundsValid) {
         // The bound boxes are limited by the channel's nominal values, which travel with the
         // channel reads.
@@ -100,21 +82,13 @@ void TesmarControl::on_actionChannelStatusControl_triggered()
     if (!dialogChannelControl) {
         DialogChannelControl* window = new DialogChannelControl(session.get(), this);
         dialogChannelControl = window;
-        connect(this, &TesmarControl::updateChannelControl, window, &DialogChannelControl::updateChannelControl);
-        connect(this, &TesmarControl::updateChannelStatus, window, &DialogChannelControl::updateChannelStatus);
-        connect(this, &TesmarControl::updateChannelEventStatus, window, &DialogChannelControl::updateChannelEventStatus);
-        connect(this, &TesmarControl::updateChannelEventMask, window, &DialogChannelControl::updateChannelEventMask);
-        connect(this, &TesmarControl::updateModuleFirmwareName, window, &DialogChannelControl::updateModuleFirmwareName);
         connect(this, &TesmarControl::currentChannelChanged, window, &DialogChannelControl::currentChannelChanged);
         connect(window, &DialogChannelControl::clearChannelEvents, this, &TesmarControl::clearChannelEvents);
         connect(window, &DialogChannelControl::changeChannelControl, this, &TesmarControl::changeChannelControl);
         connect(window, &DialogChannelControl::setChannelEventMask, this, &TesmarControl::setChannelEventMask);
     }
-    if (BaseModule* module = currentModule()) {
-        const int serialNumber = module->serialNumber();
-        dialogChannelControl->currentChannelChanged(serialNumber, qMax(0, selectedChannel()));
-        dialogChannelControl->updateModuleFirmwareName(serialNumber, module->firmwareName());
-    }
+    if (BaseModule* module = currentModule())
+        dialogChannelControl->currentChannelChanged(module->serialNumber(), qMax(0, selectedChannel()));
     showAndActivate(dialogChannelControl.data());
 }
 

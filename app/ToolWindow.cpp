@@ -149,6 +149,8 @@ void ToolWindow::snapshotPublished(int moduleIndex)
 
 void ToolWindow::showLatestSnapshot()
 {
+    if (!isVisible())
+        return;
     if (const std::shared_ptr<const ModuleSnapshot> snapshot = moduleSnapshot())
         showSnapshot(*snapshot, ModuleSnapshot::nowMs());
 }

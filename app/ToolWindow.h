@@ -76,6 +76,9 @@ protected:
     // The same for the module values (ramp speeds, status words, temperatures, supplies), of a
     // module that still answers.
     static bool moduleValuesCurrent(const ModuleSnapshot& snapshot, qint64 nowMs);
+    // Draws the latest snapshot of the window's module at once (after the window changed what it
+    // shows of it, e.g. another channel); nothing while hidden.
+    void showLatestSnapshot();
 
     // ---- Age of what the window shows ----
     // Shows the age of every value (see above); the default does nothing.
@@ -118,7 +121,6 @@ private:
     void followModule(BaseModule* module);
     void tickFreshness();
     void snapshotPublished(int moduleIndex);
-    void showLatestSnapshot();
     void spinBoxChanged(QWidget* field);
 
     QPointer<DeviceSession> m_session;

@@ -4,6 +4,7 @@
 #include "app/TesmarControl.h"
 #include "app/UserDialogs.h"
 #include "device/DeviceSession.h"
+#include "device/ModuleSnapshot.h"
 #include "device/ModuleTypes.h"
 #include "dialogs/DialogChannelBounds.h"
 #include "dialogs/DialogChannelControl.h"
@@ -42,6 +43,17 @@ public:
     bool reports(Quantity) const override { return false; }
 };
 
+// A module that calls itself a measurement module.
+class MeasurementModule : public MemoryModule
+{
+public:
+    MeasurementModule(int channels, int serialNumber)
+        : MemoryModule(channels, ModuleTypes::measurementDeviceClass, serialNumber)
+    {
+        m_firmwareName = QString::fromLatin1(ModuleTypes::measurement);
+    }
+};
+
 // A module whose channel reads miss channel 1 while `missing` is set (a lossy connection).
 class PartialModule : public MemoryModule
 {
@@ -63,6 +75,7 @@ struct ModuleSetup
     int serialNumber = 4711;
     bool constant = false;
     bool partial = false;
+    bool measurement = false;
 };
 
 QCheckBox* box(QWidget* window, const char* name)
@@ -156,6 +169,7 @@ static std::unique_ptr<MemoryControllerFactory> factoryFor(const QVector<ModuleS
         for (const ModuleSetup& setup : setups)
             modules.append(setup.constant ? new ConstantModule(setup.channels, 20, setup.serialNumber)
                     : setup.partial       ? new PartialModule(setup.channels, 20, setup.serialNumber)
+                    : setup.measurement   ? new MeasurementModule(setup.channels, setup.serialNumber)
                                           : new MemoryModule(setup.channels, 20, setup.serialNumber));
         *made = modules;
         return modules;
@@ -294,39 +308,53 @@ void MonitorWindowsTest::overviewStateUnknownWithoutEveryChannel()
 void MonitorWindowsTest::channelWindowShowsOnlyItsChannel()
 {
     startSession({{8, 4711}});
+    MemoryModule* module = m_modules.at(0);
+    const auto setChannel = [module](int channel, quint32 status, quint32 eventMask) {
+        MemoryModule::Channel values = module->channel(channel);
+        values.status = status;
+        values.eventMask = eventMask;
+        module->setChannel(channel, values);
+    };
+    setChannel(2, 0x0008, 0x0008);
+    setChannel(3, 0x2000, 0x0010); // another channel: tripped
     DialogChannelControl window(m_session.get());
     window.currentChannelChanged(4711, 2);
     QCOMPARE(window.windowTitle(), QStringLiteral("4711: Channel 2 Status / Control"));
-    window.updateChannelStatus(4711, 2, 0x0008);
-    QVERIFY(box(&window, "chk_isON")->isChecked());
-    window.updateChannelStatus(4711, 3, 0x2000); // another channel
-    window.updateChannelStatus(9999, 2, 0x2000); // another module
-    QVERIFY(box(&window, "chk_isON")->isChecked());
+    window.show();
+    QTRY_VERIFY_WITH_TIMEOUT(box(&window, "chk_isON")->isChecked() && box(&window, "chk_MEON2OFF")->isChecked(), 6000);
     QVERIFY(!box(&window, "chk_isTRIP")->isChecked());
 
-    // A box the operator clicked keeps its tick through every update until it is sent.
-    window.updateChannelEventMask(4711, 2, 0x0008);
-    QVERIFY(box(&window, "chk_MEON2OFF")->isChecked());
+    // A box the operator clicked keeps its tick through every refresh until it is sent.
     box(&window, "chk_METRIP")->click();
     QVERIFY(ToolWindow::isEdited(box(&window, "chk_METRIP")));
-    window.updateChannelEventMask(4711, 2, 0x0010);
+    setChannel(2, 0x0008, 0x0010);
+    QTRY_VERIFY_WITH_TIMEOUT(!box(&window, "chk_MEON2OFF")->isChecked(), 6000);
     QVERIFY(box(&window, "chk_METRIP")->isChecked());
     QVERIFY(box(&window, "chk_MEEOR")->isChecked());
-    QVERIFY(!box(&window, "chk_MEON2OFF")->isChecked());
     // Escape reverts it to the module's word.
     QTest::keyClick(&window, Qt::Key_Escape);
     QVERIFY(!ToolWindow::isEdited(box(&window, "chk_METRIP")));
     QVERIFY(!box(&window, "chk_METRIP")->isChecked());
+
+    // The other channel: its words, none of channel 2's.
+    window.currentChannelChanged(4711, 3);
+    QVERIFY(!box(&window, "chk_isON")->isChecked());
+    QTRY_VERIFY_WITH_TIMEOUT(box(&window, "chk_isTRIP")->isChecked(), 6000);
+    QVERIFY(!box(&window, "chk_isON")->isChecked());
 }
 
 void MonitorWindowsTest::channelWindowSendsOnlyChangedBits()
 {
     startSession({{8, 4711}});
+    MemoryModule::Channel values = m_modules.at(0)->channel(3);
+    values.control = 0x0020; // emergency off
+    m_modules.at(0)->setChannel(3, values);
     DialogChannelControl window(m_session.get());
     window.currentChannelChanged(4711, 3);
-    window.updateChannelControl(4711, 3, 0x0020); // emergency off, as last read
-    QSignalSpy control(&window, &DialogChannelControl::changeChannelControl);
+    window.show();
     auto* setControl = window.findChild<QPushButton*>("btnSetControl");
+    QTRY_VERIFY_WITH_TIMEOUT(setControl->isEnabled() && box(&window, "chk_setEMCY")->isChecked(), 6000);
+    QSignalSpy control(&window, &DialogChannelControl::changeChannelControl);
     // Nothing changed: nothing to send.
     setControl->click();
     QCOMPARE(control.size(), 0);
@@ -342,16 +370,14 @@ void MonitorWindowsTest::channelWindowSendsOnlyChangedBits()
 
 void MonitorWindowsTest::measurementBoxes()
 {
-    DialogChannelControl window(nullptr);
-    window.currentChannelChanged(5, 0);
-    window.updateChannelControl(5, 0, 0);
-    // Enabled within the control group (which itself follows the word's age).
+    // Enabled within the control group (which itself follows the word's age), and only for a
+    // measurement module.
+    startSession({{8, 5, false, false, true}, {8, 6}});
+    DialogChannelControl window(m_session.get());
     auto* group = window.findChild<QGroupBox*>("grpControl");
-    window.updateModuleFirmwareName(5, QString::fromLatin1(ModuleTypes::measurement));
     QVERIFY(box(&window, "setExternalMeasurementOn")->isEnabledTo(group));
-    window.updateModuleFirmwareName(6, QStringLiteral("THE1640p")); // another module
     QVERIFY(box(&window, "setRippleMeasurementOn")->isEnabledTo(group));
-    window.updateModuleFirmwareName(5, QStringLiteral("THE1640p"));
+    m_session->setCurrentModuleIndex(1);
     QVERIFY(!box(&window, "setExternalMeasurementOn")->isEnabledTo(group));
     QVERIFY(!box(&window, "setRippleMeasurementOn")->isEnabledTo(group));
 }
@@ -623,15 +649,17 @@ void MonitorWindowsTest::windowValuesOnlyWhileVisible()
 void MonitorWindowsTest::unreadableQuantitiesAreNotAvailable()
 {
     startWindow({{8, 4711, true}});
-    QSignalSpy mask(m_window.get(), &TesmarControl::updateChannelEventMask);
-    QSignalSpy eventStatus(m_window.get(), &TesmarControl::updateChannelEventStatus);
     m_window->on_actionModuleStatusControl_triggered();
     m_window->on_actionChannelStatusControl_triggered();
     auto* window = m_window->findChild<DialogModuleControl*>();
-    QTRY_VERIFY_WITH_TIMEOUT(!eventStatus.isEmpty() && window->findChild<QGroupBox*>("grpStatus")->isEnabled(), 6000);
+    auto* channelWindow = m_window->findChild<DialogChannelControl*>();
+    // What the module reads arrives; what it cannot read stays unavailable.
+    QTRY_VERIFY_WITH_TIMEOUT(window->findChild<QGroupBox*>("grpStatus")->isEnabled()
+            && channelWindow->findChild<QGroupBox*>("grpEventStatus")->isEnabled(),
+        6000);
     QVERIFY(!window->findChild<QGroupBox*>("grpControl")->isEnabled());
     QVERIFY(!window->findChild<QPushButton*>("btnSetControl")->isEnabled());
-    QCOMPARE(mask.size(), 0);
+    QVERIFY(!channelWindow->findChild<QPushButton*>("btnSetMask")->isEnabled());
     auto* eventMask = window->findChild<QGroupBox*>("grpEventMask");
     QVERIFY(!eventMask->isEnabled());
     QCOMPARE(eventMask->title(), QStringLiteral("Event Mask (not available)"));
@@ -655,16 +683,17 @@ void MonitorWindowsTest::channelWindowAgainstCrate()
     auto* table = m_window->findChild<QTableWidget*>("table");
     QTRY_VERIFY_WITH_TIMEOUT(table->rowCount() == 16, 5000);
     table->setCurrentCell(2, 0);
-    QSignalSpy nominal(m_window.get(), &TesmarControl::updateChannelVoltageHardwareNominal);
     m_window->on_actionChannelStatusControl_triggered();
     auto* window = m_window->findChild<DialogChannelControl*>();
     QCOMPARE(window->channel(), 2);
     QTRY_VERIFY_WITH_TIMEOUT(box(window, "chk_EEINH")->isChecked(), 5000);
     QTRY_VERIFY_WITH_TIMEOUT(box(window, "chk_isEINH")->isChecked(), 5000);
     QVERIFY(!window->findChild<QGroupBox*>("grpEventMask")->isEnabled()); // an MPOD channel has none
-    QTRY_VERIFY(!nominal.isEmpty());
-    QCOMPARE(nominal.last().at(2).toFloat(), 4000.0f);
-    QCOMPARE(nominal.last().at(3).toString(), QStringLiteral("V"));
+    // The hardware nominal values are read for the window, in the units shown.
+    QTRY_VERIFY(m_window->deviceSession()->poller()->moduleSnapshot(0)->windowValues.hardwareNominalsValid);
+    const ToolWindowReading values = m_window->deviceSession()->poller()->moduleSnapshot(0)->windowValues;
+    QCOMPARE(values.voltageHardwareNominal.value(2), 4000.0f);
+    QCOMPARE(values.voltageUnit, QStringLiteral("V"));
 
     QVERIFY(crate.command(QStringLiteral("inhibit 0 2 off")));
     window->findChild<QPushButton*>("btnClearEvents")->click();
