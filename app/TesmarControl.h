@@ -309,15 +309,10 @@ signals:
     void updateModuleFlexGroups(int serialNumber, int groupNumber, quint32 member, quint32 type);
     void updateAllModulesStarted();
     void updateAllModulesCompleted();
-    void updateChannelControl(int serialNumber, int channel, quint32 control);
     void updateChannelVoltageNominal(int serialNumber, int channel, float vnominal, QString unit);
     void updateChannelCurrentNominal(int serialNumber, int channel, float inominal, QString unit);
     void updateChannelVoltageMeasure(int serialNumber, int channel, QString value);
     void updateChannelCurrentMeasure(int serialNumber, int channel, QString value);
-    void updateChannelVoltageInterlockMinSet(int serialNumber, int channel, float value, QString unit);
-    void updateChannelVoltageInterlockMaxSet(int serialNumber, int channel, float value, QString unit);
-    void updateChannelCurrentInterlockMinSet(int serialNumber, int channel, float value, QString unit);
-    void updateChannelCurrentInterlockMaxSet(int serialNumber, int channel, float value, QString unit);
     void updateCrateFirmwareRelease(int serialNumber, QString release);
     void updateCrateSupply5V(int serialNumber, float value);
     void updateCrateSupply24V(int serialNumber, float value);
@@ -434,10 +429,6 @@ private:
     bool closingOnTermination = false;
     int tableTickCount = 0;
     int crateTickCount = 1000; // so the first tick after start checks the connection at once
-
-    // ---- Monitoring tool windows (TesmarControlMonitorWindows.cpp) ----
-    // Re-broadcasts what the visible tool windows need of the current module's latest read.
-    void emitToolWindowValues(BaseModule* module, const ModuleSnapshot& snapshot);
 
     // ---- Commands ----
 protected:

@@ -1,7 +1,6 @@
 // The monitoring tool windows: system overview, channel and module status/control, channel
 // bounds and interlock out. Their commands create them on first use, connect them, prepare them
-// from the current module and show them; the refresh re-broadcasts what they need of the latest
-// read while they are visible.
+// from the current module and show them; each renders the snapshots of its module itself.
 #include "TesmarControl.h"
 
 #include "ui_TesmarControl.h"
@@ -16,10 +15,6 @@
 #include "dialogs/DialogOverview.h"
 
 namespace {
-// Tool-window values are read with the module values (every 11th tick): they count as current
-// for one such period beyond the freshness time.
-constexpr qint64 windowValuesFreshForMs = 11 * Poller::tickMs + ModuleSnapshot::freshForMs;
-
 template <typename Window>
 void showAndActivate(Window* window)
 {
@@ -28,46 +23,6 @@ void showAndActivate(Window* window)
     window->activateWindow();
 }
 } // namespace
-
-void TesmarControl::emitToolWindowValues(BaseModule* module, const ModuleSnapshot& snapshot)
-{
-    const Poller::Needs needs = session->needs();
-    const qint64 now = ModuleSnapshot::nowMs();
-    if (!(needs & Poller::ToolWindowValues) || snapshot.windowValuesReadAtMs < 0
-        || now - snapshot.windowValuesReadAtMs > windowValuesFreshForMs)
-        return;
-    const ToolWindowReading& values = snapshot.windowValues;
-    const int serialNumber = module->serialNumber();
-
-    // Voltages and currents only in the units shown now.
-    const QString voltageUnit = module->voltageUnit(0);
-    const QString currentUnit = module->currentUnit(0);
-    if (values.voltageUnit != voltageUnit || values.currentUnit != currentUnit)
-        return;
-    if (needs.testFlag(Poller::ChannelBounds) && values.boundsValid) {
-        // The bound boxes are limited by the channel's nominal values, which travel with the
-        // channel reads.
-        if (snapshot.voltageUnit == voltageUnit && snapshot.currentUnit == currentUnit) {
-            for (int channel = 0; channel < snapshot.channels.size(); ++channel) {
-                const ChannelReading& reading = snapshot.channels.at(channel);
-                if (!reading.complete)
-                    continue;
-                emit updateChannelVoltageNominal(serialNumber, channel, reading.voltageNominal, voltageUnit);
-                emit updateChannelCurrentNominal(serialNumber, channel, reading.currentNominal, currentUnit);
-            }
-        }
-        for (int channel = 0; channel < values.voltageInterlockMax.size(); ++channel) {
-            emit updateChannelVoltageInterlockMaxSet(
-                serialNumber, channel, values.voltageInterlockMax.at(channel), voltageUnit);
-            emit updateChannelVoltageInterlockMinSet(
-                serialNumber, channel, values.voltageInterlockMin.at(channel), voltageUnit);
-            emit updateChannelCurrentInterlockMaxSet(
-                serialNumber, channel, values.currentInterlockMax.at(channel), currentUnit);
-            emit updateChannelCurrentInterlockMinSet(
-                serialNumber, channel, values.currentInterlockMin.at(channel), currentUnit);
-        }
-    }
-}
 
 void TesmarControl::on_actionModuleOverview_triggered()
 {
@@ -118,19 +73,6 @@ void TesmarControl::on_actionBounds_triggered()
     if (!dialogChannelBounds) {
         DialogChannelBounds* window = new DialogChannelBounds(session.get(), this);
         dialogChannelBounds = window;
-        connect(
-            this, &TesmarControl::updateChannelVoltageNominal, window, &DialogChannelBounds::updateChannelVoltageNominal);
-        connect(
-            this, &TesmarControl::updateChannelCurrentNominal, window, &DialogChannelBounds::updateChannelCurrentNominal);
-        connect(this, &TesmarControl::updateChannelControl, window, &DialogChannelBounds::updateChannelControl);
-        connect(this, &TesmarControl::updateChannelVoltageInterlockMinSet, window,
-            &DialogChannelBounds::updateChannelVoltageInterlockMinSet);
-        connect(this, &TesmarControl::updateChannelVoltageInterlockMaxSet, window,
-            &DialogChannelBounds::updateChannelVoltageInterlockMaxSet);
-        connect(this, &TesmarControl::updateChannelCurrentInterlockMinSet, window,
-            &DialogChannelBounds::updateChannelCurrentInterlockMinSet);
-        connect(this, &TesmarControl::updateChannelCurrentInterlockMaxSet, window,
-            &DialogChannelBounds::updateChannelCurrentInterlockMaxSet);
         connect(this, &TesmarControl::currentChannelChanged, window, &DialogChannelBounds::currentChannelChanged);
         connect(window, &DialogChannelBounds::setChannelBounds, this, &TesmarControl::setChannelBounds);
         connect(window, &DialogChannelBounds::changeChannelControl, this, &TesmarControl::changeChannelControl);

@@ -161,7 +161,6 @@ void TesmarControl::refreshChannelRows(BaseModule* module)
         const QString currentMeasure = module->formatCurrent(v.currentMeasure);
         table->setCellText(row, ChannelTable::ColumnCurrentMeasure, currentMeasure);
         emit updateChannelCurrentMeasure(serialNumber, row, currentMeasure);
-        emit updateChannelControl(serialNumber, row, v.control);
         if (measurement)
             table->setMeasurementModeCell(row, v.control);
         else
@@ -233,8 +232,6 @@ void TesmarControl::refreshModule()
         emit updateModuleVoltageHardwareLimit(serialNumber, values.voltageLimit);
         emit updateModuleCurrentHardwareLimit(serialNumber, values.currentLimit);
     }
-
-    emitToolWindowValues(module, *snapshot);
 
     if (!values.statusValid) {
         ui->lblModuleStatus->setText(unknown);

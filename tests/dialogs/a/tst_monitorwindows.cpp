@@ -86,19 +86,6 @@ QCheckBox* box(QWidget* window, const char* name)
     return found;
 }
 
-// Delivers `update` (as the main window's refresh does on every tick) until `ready` holds: a
-// shown tool window knows a word only while its updates keep coming and its read is fresh.
-template <typename Update, typename Ready>
-bool feedUntil(Update update, Ready ready, int timeoutMs = 3000)
-{
-    return QTest::qWaitFor(
-        [&] {
-            update();
-            return ready();
-        },
-        timeoutMs);
-}
-
 QString cellText(QTableWidget* table, int row, int column, int role = Qt::DisplayRole)
 {
     QTableWidgetItem* item = table->item(row, column);
@@ -483,19 +470,23 @@ void MonitorWindowsTest::boundsFollowTheCurrentRow()
 void MonitorWindowsTest::boundsUpdateNeverWrites()
 {
     startSession({{8, 4711}});
+    MemoryModule* module = m_modules.at(0);
+    MemoryModule::Channel other = module->channel(2);
+    other.control = 0x0C28; // on, emergency off, both asymmetric bits
+    module->setChannel(2, other);
+    MemoryModule::Channel shown = module->channel(1);
+    shown.control = 0x0400; // asymmetric current bounds
+    shown.currentIlkMax = 0.5f;
+    module->setChannel(1, shown);
     DialogChannelBounds bounds(m_session.get());
     bounds.prepare(QStringLiteral("V"), 1, QStringLiteral("mA"), 3);
     bounds.currentChannelChanged(4711, 1);
     QSignalSpy control(&bounds, &DialogChannelBounds::changeChannelControl);
-    // Another channel's word (on, emergency off, both asymmetric bits) changes nothing here.
-    bounds.updateChannelControl(4711, 2, 0x0C28);
-    bounds.updateChannelControl(1, 1, 0x0C28);
+    bounds.show();
+    // This channel's word draws the boxes and writes nothing; the other channel's changes nothing.
+    QTRY_VERIFY_WITH_TIMEOUT(box(&bounds, "chkACBND")->isChecked(), 6000);
+    QTRY_VERIFY_WITH_TIMEOUT(bounds.findChild<QPushButton*>("btnSetBounds")->isEnabled(), 6000);
     QVERIFY(!box(&bounds, "chkAVBND")->isChecked());
-    // This channel's word draws the boxes and writes nothing.
-    bounds.updateChannelCurrentInterlockMaxSet(4711, 1, 0.5f, QStringLiteral("mA"));
-    QVERIFY(!bounds.findChild<QPushButton*>("btnSetBounds")->isEnabled()); // control word not known yet
-    bounds.updateChannelControl(4711, 1, 0x0400);
-    QVERIFY(box(&bounds, "chkACBND")->isChecked());
     auto* group = bounds.findChild<QGroupBox*>("grpCurrentBounds");
     QVERIFY(bounds.findChild<QDoubleSpinBox*>("spbCurrentIlkMin")->isEnabledTo(group));
     QVERIFY(!bounds.findChild<QDoubleSpinBox*>("spbVoltageIlkMin")
@@ -506,16 +497,15 @@ void MonitorWindowsTest::boundsUpdateNeverWrites()
 void MonitorWindowsTest::boundsClickWritesFreshWord()
 {
     startSession({{8, 4711}});
+    MemoryModule::Channel channel = m_modules.at(0)->channel(3);
+    channel.voltageIlkMax = 100;
+    m_modules.at(0)->setChannel(3, channel);
     DialogChannelBounds bounds(m_session.get());
     bounds.prepare(QStringLiteral("V"), 1, QStringLiteral("mA"), 3);
     bounds.currentChannelChanged(4711, 3);
     bounds.show();
-    QVERIFY(feedUntil(
-        [&] {
-            bounds.updateChannelControl(4711, 3, 0x0000);
-            bounds.updateChannelVoltageInterlockMaxSet(4711, 3, 100, QStringLiteral("V"));
-        },
-        [&] { return bounds.findChild<QPushButton*>("btnSetBounds")->isEnabled(); }));
+    QTRY_VERIFY_WITH_TIMEOUT(bounds.findChild<QPushButton*>("btnSetBounds")->isEnabled(), 6000);
+    QCOMPARE(bounds.findChild<QDoubleSpinBox*>("spbVoltageIlkMax")->value(), 100.0);
     QSignalSpy control(&bounds, &DialogChannelBounds::changeChannelControl);
     // The click changes that one bit of the word the module has then (its on bit stays).
     box(&bounds, "chkAVBND")->click();
