@@ -300,12 +300,7 @@ signals:
     // The first argument is the serial number of the module (or, for crate signals, the crate)
     // the value belongs to; voltages and currents are in the module's display units.
     void currentChannelChanged(int serialNumber, int channel);
-    void updateModuleSupplyP5(int serialNumber, float p5);
-    void updateModuleSupplyP12(int serialNumber, float p12);
-    void updateModuleSupplyN12(int serialNumber, float n12);
     void updateModuleTemperature(int serialNumber, int index, float temperature);
-    void updateModuleVoltageHardwareLimit(int serialNumber, float value);
-    void updateModuleCurrentHardwareLimit(int serialNumber, float value);
     void updateModuleFlexGroups(int serialNumber, int groupNumber, quint32 member, quint32 type);
     void updateAllModulesStarted();
     void updateAllModulesCompleted();

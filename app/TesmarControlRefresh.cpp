@@ -225,13 +225,6 @@ void TesmarControl::refreshModule()
         for (int index = 0; index < 4; ++index)
             emit updateModuleTemperature(serialNumber, index, values.temperature[index]);
     }
-    if (values.suppliesValid) {
-        emit updateModuleSupplyP5(serialNumber, values.supplyP5);
-        emit updateModuleSupplyP12(serialNumber, values.supplyP12);
-        emit updateModuleSupplyN12(serialNumber, values.supplyN12);
-        emit updateModuleVoltageHardwareLimit(serialNumber, values.voltageLimit);
-        emit updateModuleCurrentHardwareLimit(serialNumber, values.currentLimit);
-    }
 
     if (!values.statusValid) {
         ui->lblModuleStatus->setText(unknown);
