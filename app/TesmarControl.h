@@ -12,6 +12,7 @@
 
 #include "ChannelSelection.h"
 #include "device/BaseModule.h"
+#include "device/CommandOutcome.h"
 #include "service/FirmwareFile.h"
 
 #include <functional>
@@ -237,17 +238,17 @@ public slots:
     // The same for an event mask or the interlock-out control word: read on the device side
     // (a read that was not answered writes nothing), changed, written back.
     void changeChannelEventMask(int serialNumber, int channel, quint32 clearBits, quint32 setBits);
-    void clearModuleEvents(int serialNumber);
-    void changeModuleControl(int serialNumber, quint32 clearBits, quint32 setBits);
-    void changeModuleEventMask(int serialNumber, quint32 clearBits, quint32 setBits);
-    void setRestartTime(int serialNumber, quint32 restartTime);
-    void setModuleEventChannelMask(int serialNumber, quint32 mask);
-    void clearModuleEventChannelStatus(int serialNumber);
-    void setModuleEventGroupMask(int serialNumber, quint32 mask);
-    void clearModuleEventGroupStatus(int serialNumber);
+    void clearModuleEvents();
+    void changeModuleControl(quint32 clearBits, quint32 setBits);
+    void changeModuleEventMask(quint32 clearBits, quint32 setBits);
+    void setRestartTime(quint32 restartTime);
+    void setModuleEventChannelMask(quint32 mask);
+    void clearModuleEventChannelStatus();
+    void setModuleEventGroupMask(quint32 mask);
+    void clearModuleEventGroupStatus();
     void getFlexGroupData(int groupNumber);
     void setFlexGroup(int groupNumber, quint32 member, quint32 type);
-    void changeInterlockOutControl(int serialNumber, quint32 clearBits, quint32 setBits);
+    void changeInterlockOutControl(quint32 clearBits, quint32 setBits);
     void setChannelVoltageNominal(int channel, float value);
     void setChannelCurrentNominal(int channel, float value);
     // ---- Service requests (TesmarControlService.cpp) ----
@@ -307,52 +308,15 @@ signals:
     // ---- Update signals ----
     // The first argument is the serial number of the module (or, for crate signals, the crate)
     // the value belongs to; voltages and currents are in the module's display units.
-    void currentModuleChanged(int serialNumber);
     void currentChannelChanged(int serialNumber, int channel);
-    void updateModuleFirmwareName(int serialNumber, QString firmwareName);
-    void updateModuleControl(int serialNumber, quint32 control);
-    void updateModuleStatus(int serialNumber, quint32 status);
-    void updateModuleEventStatus(int serialNumber, quint32 eventStatus);
-    void updateModuleEventMask(int serialNumber, quint32 eventMask);
-    void updateModuleRestartTime(int serialNumber, quint32 restartTime);
-    void updateModuleSupplyP5(int serialNumber, float p5);
-    void updateModuleSupplyP12(int serialNumber, float p12);
-    void updateModuleSupplyN12(int serialNumber, float n12);
     void updateModuleTemperature(int serialNumber, int index, float temperature);
-    void updateModuleVoltageHardwareLimit(int serialNumber, float value);
-    void updateModuleCurrentHardwareLimit(int serialNumber, float value);
-    void updateModuleEventChannelStatus(int serialNumber, quint32 status);
-    void updateModuleEventChannelMask(int serialNumber, quint32 mask);
-    void updateModuleEventGroupStatus(int serialNumber, quint32 status);
-    void updateModuleEventGroupMask(int serialNumber, quint32 mask);
     void updateModuleFlexGroups(int serialNumber, int groupNumber, quint32 member, quint32 type);
-    void updateModuleSpecialControlStatus(int serialNumber, quint32 control, quint32 status);
     void updateAllModulesStarted();
     void updateAllModulesCompleted();
-    void updateChannelControl(int serialNumber, int channel, quint32 control);
-    void updateChannelStatus(int serialNumber, int channel, quint32 status);
-    void updateChannelEventStatus(int serialNumber, int channel, quint32 eventStatus);
-    void updateChannelEventMask(int serialNumber, int channel, quint32 eventMask);
     void updateChannelVoltageNominal(int serialNumber, int channel, float vnominal, QString unit);
     void updateChannelCurrentNominal(int serialNumber, int channel, float inominal, QString unit);
-    void updateChannelVoltageHardwareNominal(int serialNumber, int channel, float vmax, QString unit);
-    void updateChannelCurrentHardwareNominal(int serialNumber, int channel, float imax, QString unit);
-    void updateChannelVoltage(int serialNumber, int channel, float voltage, QString unit);
-    void updateChannelVoltageUnit(int serialNumber, int channel, QString unit);
-    void updateChannelCurrentUnit(int serialNumber, int channel, QString unit);
-    void updateChannelCurrent(int serialNumber, int channel, float current, QString unit);
     void updateChannelVoltageMeasure(int serialNumber, int channel, QString value);
     void updateChannelCurrentMeasure(int serialNumber, int channel, QString value);
-    void updateChannelVoltageInterlockMinSet(int serialNumber, int channel, float value, QString unit);
-    void updateChannelVoltageInterlockMaxSet(int serialNumber, int channel, float value, QString unit);
-    void updateChannelCurrentInterlockMinSet(int serialNumber, int channel, float value, QString unit);
-    void updateChannelCurrentInterlockMaxSet(int serialNumber, int channel, float value, QString unit);
-    void updateInterlockStatus(int serialNumber, quint32 status);
-    void updateInterlockControl(int serialNumber, quint32 control);
-    void updateInterlockCount(int serialNumber, quint32 count);
-    void updateInterlockLastTrigger(int serialNumber, quint32 lastTrigger);
-    void updateInterlockChannelActualActive(int serialNumber, quint32 channelActive);
-    void updateInterlockChannelEverTriggered(int serialNumber, quint32 channelTriggered);
     void updateCrateFirmwareRelease(int serialNumber, QString release);
     void updateCrateSupply5V(int serialNumber, float value);
     void updateCrateSupply24V(int serialNumber, float value);
@@ -479,10 +443,6 @@ private:
     int tableTickCount = 0;
     int crateTickCount = 1000; // so the first tick after start checks the connection at once
 
-    // ---- Monitoring tool windows (TesmarControlMonitorWindows.cpp) ----
-    // Re-broadcasts what the visible tool windows need of the current module's latest read.
-    void emitToolWindowValues(BaseModule* module, const ModuleSnapshot& snapshot);
-
     // ---- Commands ----
 protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
@@ -505,30 +465,20 @@ private:
     bool commandModule(QPointer<BaseModule>& module, const QString& what, bool removesVoltage = false);
     bool commandChannels(
         QPointer<BaseModule>& module, QList<int>& channels, const QString& what, bool removesVoltage = false);
-    // "Switch on" from "switch on": the command's name at the start of a message.
-    static QString capitalised(const QString& text);
+    static QString capitalised(const QString& text) { return CommandOutcome::capitalised(text); }
     // "Set voltage: no current reading of Slot 5; nothing was sent."
     void showNoReading(BaseModule* module, const QString& what);
     // What every message says of a request nobody answered (FailureText::noAnswer()).
     static QString noAnswerText();
     // Red in the status bar for a while: a command that was not sent or not taken.
     void showCommandMessage(const QString& text);
-    // One failed write of a multi-channel command.
-    struct WriteFailure
-    {
-        int channel;
-        QString reason;
-    };
-    // "Channel 5: switch on refused by the crate (wrongValue)", or for several channels
-    // "Switch on failed for channels 5, 35, 36: no answer: check ..."; every failed
-    // channel is named. Nothing for an empty list.
+    using WriteFailure = CommandOutcome::Failure;
+    // The failures (CommandOutcome::failuresText()) red in the status bar; nothing for none.
     void showWriteFailures(BaseModule* module, const QString& what, const QList<WriteFailure>& failures);
-    static QString writeFailuresText(BaseModule* module, const QString& what, const QList<WriteFailure>& failures);
-    // "Channel 5: switch on refused by the crate (wrongValue)" or
-    // "Crate: switch off failed: no answer: check ...".
-    static QString failureText(const QString& subject, const QString& what, const QString& reason);
-    // "refused by the crate (wrongValue)", "no answer: check ..." or "write not answered: check ...".
-    static QString failureReasonText(const QString& reason);
+    static QString failureText(const QString& subject, const QString& what, const QString& reason)
+    {
+        return CommandOutcome::failureText(subject, what, reason);
+    }
     // Every channel of the module, whatever its number (the quint32 masks reach only 0..31).
     static QList<int> allChannelsOf(BaseModule* module);
     // ---- Sending commands ----
@@ -536,12 +486,7 @@ private:
     // status bar says "Switch on: sending to 48 channels..." meanwhile and shows the outcome when
     // it is back. A command's work runs on the device thread with the module and returns what
     // went wrong (empty: every write was taken); it may use only the module it gets and the
-    // static text helpers here.
-    struct CommandOutcome
-    {
-        QStringList failures; // red in the status bar, joined
-        QString information;  // asked as a message box (a read-back that never matched)
-    };
+    // CommandOutcome builders.
     using CommandWork = std::function<CommandOutcome(BaseModule& module)>;
     enum class Urgency { Normal, EmergencyOff };
     // Sends `work` to `module` (one of the session's modules). `what` names the command in the
@@ -560,7 +505,7 @@ private:
     // One write to the module; `channel` -1 names the module in a failure.
     void submitWrite(BaseModule* module, int channel, const QString& what, std::function<bool(BaseModule& module)> write);
     // A per-channel operation on each of `channels`; every failed channel is named.
-    using ChannelWrite = std::function<bool(BaseModule& module, int channel)>;
+    using ChannelWrite = CommandOutcome::ChannelWrite;
     void submitChannels(BaseModule* module, const QList<int>& channels, const ChannelWrite& write, const QString& what,
         Urgency urgency = Urgency::Normal);
     // A switch command for `channels`, all of them in one operation of the module (its writes
@@ -572,7 +517,10 @@ private:
     void submitToModules(const QList<BaseModule*>& modules, const QString& what, const CommandWork& work,
         Urgency urgency = Urgency::Normal, bool writesChannels = false);
     // Device thread: the failure text of one write (empty when `ok`), with the module's reason.
-    static CommandOutcome writeOutcome(BaseModule& module, bool ok, int channel, const QString& what);
+    static CommandOutcome writeOutcome(BaseModule& module, bool ok, int channel, const QString& what)
+    {
+        return CommandOutcome::ofWrite(module, ok, channel, what);
+    }
     // A word read with `read` on the device side, `clearBits` cleared and `setBits` set, its low
     // 16 bits written with `write`. The getters answer 0 for a failed read: only a module still
     // answering after the read gave a word; otherwise nothing is written.
@@ -583,12 +531,6 @@ private:
     // ADC sample rate, digital filter: the setting read on the device side, then the choice.
     void promptModuleSetting(const QString& label, const QStringList& items, std::function<bool(BaseModule&, quint32*)> read,
         int (*choiceOf)(quint32), const QString& what, std::function<bool(BaseModule&, quint32)> write);
-    static QStringList channelsOutcome(
-        BaseModule& module, const QList<int>& channels, const ChannelWrite& write, const QString& what);
-    static QStringList switchOutcome(
-        BaseModule& module, const QList<int>& channels, BaseModule::SwitchAction action, const QString& what);
-    // The failure text naming each failed channel with its reason; empty when none failed.
-    static QStringList failuresOutcome(BaseModule& module, const QString& what, const QList<WriteFailure>& failures);
     // The one place that tells the operator about a refused write: red in the status bar for a
     // few seconds, "Channel 3: set voltage 99999 V refused by the crate (wrongValue)"; a negative
     // channel names the module ("Slot 5: ..."). `why` follows "refused".
@@ -607,8 +549,11 @@ private:
     void setChannelNominalFromToolWindow(int channel, bool voltage, float value);
     // The voltage or current prompt for the chosen channels or all channels of the shown module.
     void promptChannelValue(bool voltage, bool allChannels);
-    static QString allChannelsValueText(BaseModule* module, bool voltage, double value);
-    static QString numberText(double value);
+    static QString allChannelsValueText(BaseModule* module, bool voltage, double value)
+    {
+        return CommandOutcome::allChannelsValueText(*module, voltage, value);
+    }
+    static QString numberText(double value) { return CommandOutcome::numberText(value); }
     bool isBipolarModule(BaseModule* module);
     // Pauses `ms` milliseconds while processing events (at most 100 ms per turn).
     void waitProcessingEvents(int ms);

@@ -117,11 +117,6 @@ void TesmarControl::showOperatorSelection()
     ui->lblChannel->setText(current >= 0 ? tr("Channel %1 selected").arg(current) : tr("none"));
 }
 
-QString TesmarControl::capitalised(const QString& text)
-{
-    return text.isEmpty() ? text : text.left(1).toUpper() + text.mid(1);
-}
-
 void TesmarControl::showNoReading(BaseModule* module, const QString& what)
 {
     showCommandMessage(tr("%1: no current reading of %2; nothing was sent.").arg(capitalised(what), module->address()));
@@ -164,49 +159,10 @@ bool TesmarControl::commandChannels(
     return true;
 }
 
-QString TesmarControl::failureReasonText(const QString& reason)
-{
-    return FailureText::of(reason);
-}
-
 void TesmarControl::showWriteFailures(BaseModule* module, const QString& what, const QList<WriteFailure>& failures)
 {
     if (!failures.isEmpty())
-        showCommandMessage(writeFailuresText(module, what, failures));
-}
-
-QString TesmarControl::failureText(const QString& subject, const QString& what, const QString& reason)
-{
-    return FailureText::sentence(tr("%1: %2").arg(subject, what), reason);
-}
-
-QString TesmarControl::writeFailuresText(BaseModule* module, const QString& what, const QList<WriteFailure>& failures)
-{
-    if (failures.size() == 1) {
-        const WriteFailure& failure = failures.first();
-        const QString subject = failure.channel >= 0 ? tr("Channel %1").arg(failure.channel) : module->address();
-        return failureText(subject, what, failure.reason);
-    }
-    // Channels grouped by reason, in the order the reasons first occurred.
-    QStringList reasons;
-    QList<QStringList> channelsByReason;
-    for (const WriteFailure& failure : failures) {
-        int index = int(reasons.indexOf(failure.reason));
-        if (index < 0) {
-            reasons.append(failure.reason);
-            channelsByReason.append(QStringList());
-            index = int(reasons.size()) - 1;
-        }
-        channelsByReason[index].append(QString::number(failure.channel));
-    }
-    QStringList parts;
-    for (int i = 0; i < reasons.size(); ++i) {
-        const QString channels = channelsByReason.at(i).size() == 1
-            ? tr("channel %1").arg(channelsByReason.at(i).first())
-            : tr("channels %1").arg(channelsByReason.at(i).join(QStringLiteral(", ")));
-        parts.append(tr("%1: %2").arg(channels, failureReasonText(reasons.at(i))));
-    }
-    return tr("%1 failed for %2").arg(capitalised(what), parts.join(QStringLiteral("; ")));
+        showCommandMessage(CommandOutcome::failuresText(*module, what, failures));
 }
 
 QList<int> TesmarControl::allChannelsOf(BaseModule* module)
@@ -304,45 +260,6 @@ void TesmarControl::showOutcome(const CommandOutcome& outcome, const QString& pe
     refreshCurrentModuleNow();
 }
 
-TesmarControl::CommandOutcome TesmarControl::writeOutcome(BaseModule& module, bool ok, int channel, const QString& what)
-{
-    if (ok)
-        return {};
-    return CommandOutcome{{writeFailuresText(&module, what, {{channel, module.lastError()}})}, {}};
-}
-
-QStringList TesmarControl::failuresOutcome(BaseModule& module, const QString& what, const QList<WriteFailure>& failures)
-{
-    if (failures.isEmpty())
-        return {};
-    return {writeFailuresText(&module, what, failures)};
-}
-
-QStringList TesmarControl::channelsOutcome(
-    BaseModule& module, const QList<int>& channels, const ChannelWrite& write, const QString& what)
-{
-    QList<WriteFailure> failures;
-    for (int channel : channels) {
-        if (!write(module, channel))
-            failures.append({channel, module.lastError()});
-    }
-    return failuresOutcome(module, what, failures);
-}
-
-QStringList TesmarControl::switchOutcome(
-    BaseModule& module, const QList<int>& channels, BaseModule::SwitchAction action, const QString& what)
-{
-    const QStringList reasons = module.switchChannels(channels, action);
-    QList<WriteFailure> failures;
-    for (int i = 0; i < channels.size(); ++i) {
-        // A module that answers fewer reasons than channels has not confirmed the rest.
-        const QString reason = reasons.value(i, QStringLiteral("not confirmed"));
-        if (!reason.isEmpty())
-            failures.append({channels.at(i), reason});
-    }
-    return failuresOutcome(module, what, failures);
-}
-
 void TesmarControl::submitWrite(
     BaseModule* module, int channel, const QString& what, std::function<bool(BaseModule& module)> write)
 {
@@ -357,7 +274,7 @@ void TesmarControl::submitChannels(
     submitCommand(
         module, what, int(channels.size()),
         [channels, write, what](BaseModule& each) {
-            return CommandOutcome{channelsOutcome(each, channels, write, what), {}};
+            return CommandOutcome{CommandOutcome::ofChannels(each, channels, write, what), {}};
         },
         urgency, channels);
 }
@@ -369,7 +286,7 @@ void TesmarControl::submitChannels(
     submitCommand(
         module, what, int(channels.size()),
         [channels, action, what](BaseModule& each) {
-            return CommandOutcome{switchOutcome(each, channels, action, what), {}};
+            return CommandOutcome{CommandOutcome::ofSwitch(each, channels, action, what), {}};
         },
         urgency, channels);
 }
@@ -409,11 +326,6 @@ void TesmarControl::submitToModules(
             },
             channels);
     }
-}
-
-QString TesmarControl::numberText(double value)
-{
-    return QString::number(value, 'g', 7);
 }
 
 void TesmarControl::showRefusal(BaseModule* module, int channel, const QString& what, const QString& why)
@@ -458,12 +370,6 @@ void TesmarControl::writeChannelValue(BaseModule* module, int channel, bool volt
     });
 }
 
-QString TesmarControl::allChannelsValueText(BaseModule* module, bool voltage, double value)
-{
-    return (voltage ? tr("set voltage %1 %2 for all channels") : tr("set current %1 %2 for all channels"))
-        .arg(numberText(value), voltage ? module->voltageUnit(0) : module->currentUnit(0));
-}
-
 bool TesmarControl::isBipolarModule(BaseModule* module)
 {
     return module->firmwareName() == QLatin1String(ModuleTypes::bipolar);
@@ -488,7 +394,7 @@ void TesmarControl::forEachModule(BaseModule::SwitchAction action, const QString
     submitToModules(
         modules, what,
         [action, what](BaseModule& module) {
-            const QStringList failures = switchOutcome(module, allChannelsOf(&module), action, what);
+            const QStringList failures = CommandOutcome::ofSwitch(module, allChannelsOf(&module), action, what);
             CommandOutcome outcome;
             for (const QString& failure : failures)
                 outcome.failures.append(tr("%1: %2").arg(module.address(), failure));
@@ -850,13 +756,15 @@ void TesmarControl::promptChannelValue(bool voltage, bool allChannels)
         return;
     }
     const QString valueWhat = (voltage ? tr("set voltage %1 %2") : tr("set current %1 %2")).arg(numberText(value), unit);
-    submitChannels(
-        module, channels,
-        [voltage, value](BaseModule& each, int channel) {
-            return voltage ? each.setChannelVoltageSet(channel, float(value))
-                           : each.setChannelCurrentSet(channel, float(value));
+    const auto quantity = voltage ? BaseModule::SetQuantity::Voltage : BaseModule::SetQuantity::Current;
+    submitCommand(
+        module, valueWhat, int(channels.size()),
+        [channels, quantity, value, valueWhat](BaseModule& each) {
+            return CommandOutcome{CommandOutcome::ofReasons(
+                                      each, channels, each.setChannelsValue(channels, quantity, float(value)), valueWhat),
+                {}};
         },
-        valueWhat);
+        Urgency::Normal, channels);
 }
 
 void TesmarControl::on_actionSetChannelVoltage_triggered()
@@ -1409,7 +1317,7 @@ void TesmarControl::changeChannelEventMask(int /*serialNumber*/, int channel, qu
         [channel](BaseModule& m, quint32 mask) { return m.setChannelEventMask(channel, mask); });
 }
 
-void TesmarControl::clearModuleEvents(int /*serialNumber*/)
+void TesmarControl::clearModuleEvents()
 {
     const WriteSource source("tool window");
     QPointer<BaseModule> module;
@@ -1417,7 +1325,7 @@ void TesmarControl::clearModuleEvents(int /*serialNumber*/)
         submitWrite(module, -1, tr("clear module events"), [=](BaseModule& m) { return m.clearEventStatus(); });
 }
 
-void TesmarControl::changeModuleControl(int /*serialNumber*/, quint32 clearBits, quint32 setBits)
+void TesmarControl::changeModuleControl(quint32 clearBits, quint32 setBits)
 {
     const WriteSource source("tool window");
     QPointer<BaseModule> module;
@@ -1426,7 +1334,7 @@ void TesmarControl::changeModuleControl(int /*serialNumber*/, quint32 clearBits,
         submitWrite(module, -1, what, [=](BaseModule& m) { return m.updateControl(clearBits, setBits); });
 }
 
-void TesmarControl::changeModuleEventMask(int /*serialNumber*/, quint32 clearBits, quint32 setBits)
+void TesmarControl::changeModuleEventMask(quint32 clearBits, quint32 setBits)
 {
     submitWordChange(
         tr("change module event mask (clear 0x%1, set 0x%2)").arg(clearBits, 0, 16).arg(setBits, 0, 16),
@@ -1434,7 +1342,7 @@ void TesmarControl::changeModuleEventMask(int /*serialNumber*/, quint32 clearBit
         [](BaseModule& m, quint32 mask) { return m.setEventMask(mask); });
 }
 
-void TesmarControl::setRestartTime(int /*serialNumber*/, quint32 restartTime)
+void TesmarControl::setRestartTime(quint32 restartTime)
 {
     const WriteSource source("tool window");
     QPointer<BaseModule> module;
@@ -1443,7 +1351,7 @@ void TesmarControl::setRestartTime(int /*serialNumber*/, quint32 restartTime)
             [=](BaseModule& m) { return m.setRestartTime(restartTime); });
 }
 
-void TesmarControl::setModuleEventChannelMask(int /*serialNumber*/, quint32 mask)
+void TesmarControl::setModuleEventChannelMask(quint32 mask)
 {
     const WriteSource source("tool window");
     QPointer<BaseModule> module;
@@ -1452,7 +1360,7 @@ void TesmarControl::setModuleEventChannelMask(int /*serialNumber*/, quint32 mask
             [=](BaseModule& m) { return m.setEventChannelMask(mask); });
 }
 
-void TesmarControl::clearModuleEventChannelStatus(int /*serialNumber*/)
+void TesmarControl::clearModuleEventChannelStatus()
 {
     const WriteSource source("tool window");
     QPointer<BaseModule> module;
@@ -1461,7 +1369,7 @@ void TesmarControl::clearModuleEventChannelStatus(int /*serialNumber*/)
             module, -1, tr("clear event channel status"), [=](BaseModule& m) { return m.clearEventChannelStatus(); });
 }
 
-void TesmarControl::setModuleEventGroupMask(int /*serialNumber*/, quint32 mask)
+void TesmarControl::setModuleEventGroupMask(quint32 mask)
 {
     const WriteSource source("tool window");
     QPointer<BaseModule> module;
@@ -1470,7 +1378,7 @@ void TesmarControl::setModuleEventGroupMask(int /*serialNumber*/, quint32 mask)
             [=](BaseModule& m) { return m.setEventGroupMask(mask); });
 }
 
-void TesmarControl::clearModuleEventGroupStatus(int /*serialNumber*/)
+void TesmarControl::clearModuleEventGroupStatus()
 {
     const WriteSource source("tool window");
     QPointer<BaseModule> module;
@@ -1511,7 +1419,7 @@ void TesmarControl::setFlexGroup(int groupNumber, quint32 member, quint32 type)
             [=](BaseModule& m) { return m.setFlexGroup(groupNumber, member, type); });
 }
 
-void TesmarControl::changeInterlockOutControl(int /*serialNumber*/, quint32 clearBits, quint32 setBits)
+void TesmarControl::changeInterlockOutControl(quint32 clearBits, quint32 setBits)
 {
     submitWordChange(
         tr("change interlock out control (clear 0x%1, set 0x%2)").arg(clearBits, 0, 16).arg(setBits, 0, 16),

@@ -262,7 +262,6 @@ void TesmarControl::on_lstModules_currentRowChanged(int row)
         showOperatorSelection();
     } else if (previousIndex != row) {
         const int serialNumber = module->serialNumber();
-        emit currentModuleChanged(serialNumber);
         emit currentChannelChanged(serialNumber, selectedChannel());
     }
     ui->table->setFocus();

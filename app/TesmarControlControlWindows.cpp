@@ -44,18 +44,8 @@ void showAndActivate(QWidget* window)
 
 void TesmarControl::on_actionSuppliesAndTemperature_triggered()
 {
-    if (!dialogSuppliesTempLimits) {
-        auto* window = new DialogSuppliesTempLimits(session.get(), this);
-        dialogSuppliesTempLimits = window;
-        connect(this, &TesmarControl::updateModuleSupplyP5, window, &DialogSuppliesTempLimits::updateModuleSupplyP5);
-        connect(this, &TesmarControl::updateModuleSupplyP12, window, &DialogSuppliesTempLimits::updateModuleSupplyP12);
-        connect(this, &TesmarControl::updateModuleSupplyN12, window, &DialogSuppliesTempLimits::updateModuleSupplyN12);
-        connect(this, &TesmarControl::updateModuleTemperature, window, &DialogSuppliesTempLimits::updateModuleTemperature);
-        connect(this, &TesmarControl::updateModuleVoltageHardwareLimit, window,
-            &DialogSuppliesTempLimits::updateModuleVoltageHardwareLimit);
-        connect(this, &TesmarControl::updateModuleCurrentHardwareLimit, window,
-            &DialogSuppliesTempLimits::updateModuleCurrentHardwareLimit);
-    }
+    if (!dialogSuppliesTempLimits)
+        dialogSuppliesTempLimits = new DialogSuppliesTempLimits(session.get(), this);
     showAndActivate(dialogSuppliesTempLimits);
 }
 

@@ -90,7 +90,6 @@ void TesmarControl::initialiseTableFor(BaseModule* module)
     module->setConnectionState(BaseModule::ModuleStateInitialised);
     const int serialNumber = module->serialNumber();
     const QString firmwareName = module->firmwareName();
-    emit updateModuleFirmwareName(serialNumber, firmwareName);
 
     const bool measurement = isMeasurementModule(module);
     ui->menuModuleLoadModule->setEnabled(measurement);
@@ -109,8 +108,6 @@ void TesmarControl::initialiseTableFor(BaseModule* module)
     // the rows show them from the first snapshot in the current display units on.
     const QString voltageUnit = module->voltageUnit(0);
     const QString currentUnit = module->currentUnit(0);
-    emit updateChannelVoltageUnit(serialNumber, 0, voltageUnit);
-    emit updateChannelCurrentUnit(serialNumber, 0, currentUnit);
     table->setVoltageHeaders(voltageUnit);
     table->setCurrentHeaders(currentUnit);
     showOperatorSelection();
@@ -157,17 +154,13 @@ void TesmarControl::refreshChannelRows(BaseModule* module)
         table->setCellText(row, ChannelTable::ColumnVoltageNominal, module->formatVoltage(v.voltageNominal));
         table->setCellText(row, ChannelTable::ColumnCurrentNominal, module->formatCurrent(v.currentNominal));
         table->setCellText(row, ChannelTable::ColumnVoltageSet, module->formatVoltage(v.voltageSet));
-        emit updateChannelVoltage(serialNumber, row, v.voltageSet, voltageUnit);
         table->setCellText(row, ChannelTable::ColumnCurrentSet, module->formatCurrent(v.currentSet));
-        emit updateChannelCurrent(serialNumber, row, v.currentSet, currentUnit);
         const QString voltageMeasure = module->formatVoltage(v.voltageMeasure);
         table->setCellText(row, ChannelTable::ColumnVoltageMeasure, voltageMeasure);
         emit updateChannelVoltageMeasure(serialNumber, row, voltageMeasure);
         const QString currentMeasure = module->formatCurrent(v.currentMeasure);
         table->setCellText(row, ChannelTable::ColumnCurrentMeasure, currentMeasure);
         emit updateChannelCurrentMeasure(serialNumber, row, currentMeasure);
-        emit updateChannelControl(serialNumber, row, v.control);
-        emit updateChannelStatus(serialNumber, row, v.status);
         if (measurement)
             table->setMeasurementModeCell(row, v.control);
         else
@@ -232,23 +225,12 @@ void TesmarControl::refreshModule()
         for (int index = 0; index < 4; ++index)
             emit updateModuleTemperature(serialNumber, index, values.temperature[index]);
     }
-    if (values.suppliesValid) {
-        emit updateModuleSupplyP5(serialNumber, values.supplyP5);
-        emit updateModuleSupplyP12(serialNumber, values.supplyP12);
-        emit updateModuleSupplyN12(serialNumber, values.supplyN12);
-        emit updateModuleVoltageHardwareLimit(serialNumber, values.voltageLimit);
-        emit updateModuleCurrentHardwareLimit(serialNumber, values.currentLimit);
-    }
-
-    emitToolWindowValues(module, *snapshot);
 
     if (!values.statusValid) {
         ui->lblModuleStatus->setText(unknown);
         ui->lblModuleEventStatus->setText(unknown);
         return;
     }
-    emit updateModuleStatus(serialNumber, values.status);
-    emit updateModuleEventStatus(serialNumber, values.eventStatus);
     const TbusModuleStatusBits names;
     // A space after each comma lets the word-wrapped labels break between the bit names.
     ui->lblModuleStatus->setText(names.statusText(values.status).replace(QLatin1Char(','), QStringLiteral(", ")));

@@ -32,6 +32,8 @@ ToolWindow::ToolWindow(DeviceSession* session, QWidget* parent)
     connect(session, &DeviceSession::modulesAboutToBeReleased, this, [this] { followModule(nullptr); });
     connect(session, &DeviceSession::modulesDiscovered, this, [this] { followModule(m_session->currentModule()); });
     connect(session, &DeviceSession::currentModuleChanged, this, [this] { followModule(m_session->currentModule()); });
+    if (session->poller())
+        connect(session->poller(), &Poller::modulePublished, this, &ToolWindow::snapshotPublished);
     m_module = session->currentModule();
 }
 
@@ -66,6 +68,7 @@ void ToolWindow::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
     registerNeeds(true);
+    showLatestSnapshot();
     m_freshnessTimer->start();
     tickFreshness();
 }
@@ -107,8 +110,49 @@ void ToolWindow::followModule(BaseModule* module)
     // Edits were meant for the module shown before.
     clearEdits();
     moduleChanged(module);
-    if (isVisible())
+    if (isVisible()) {
+        showLatestSnapshot();
         tickFreshness();
+    }
+}
+
+// ---- What the window shows ----
+
+void ToolWindow::showSnapshot(const ModuleSnapshot&, qint64)
+{
+}
+
+namespace {
+// Module and tool-window values are read every 11th poller tick: they count as current for one
+// such period beyond the freshness time.
+constexpr qint64 moduleValuesFreshForMs = 11 * Poller::tickMs + ModuleSnapshot::freshForMs;
+} // namespace
+
+bool ToolWindow::windowValuesCurrent(const ModuleSnapshot& snapshot, qint64 nowMs)
+{
+    return snapshot.windowValuesReadAtMs >= 0 && nowMs - snapshot.windowValuesReadAtMs <= moduleValuesFreshForMs;
+}
+
+bool ToolWindow::moduleValuesCurrent(const ModuleSnapshot& snapshot, qint64 nowMs)
+{
+    return snapshot.connected(nowMs) && snapshot.valuesReadAtMs >= 0
+        && nowMs - snapshot.valuesReadAtMs <= moduleValuesFreshForMs;
+}
+
+void ToolWindow::snapshotPublished(int moduleIndex)
+{
+    if (!isVisible() || !m_session || !m_module || m_session->modules().indexOf(m_module.data()) != moduleIndex)
+        return;
+    if (const std::shared_ptr<const ModuleSnapshot> snapshot = moduleSnapshot())
+        showSnapshot(*snapshot, ModuleSnapshot::nowMs());
+}
+
+void ToolWindow::showLatestSnapshot()
+{
+    if (!isVisible())
+        return;
+    if (const std::shared_ptr<const ModuleSnapshot> snapshot = moduleSnapshot())
+        showSnapshot(*snapshot, ModuleSnapshot::nowMs());
 }
 
 // ---- Age of what the window shows ----

@@ -20,8 +20,12 @@ struct ModuleSnapshot;
 
 // Base of the tool windows: follows the session's current module through a guarded pointer
 // (null once the module is released), and registers with the session what it needs read while
-// it is visible (nothing while hidden). Update signals of the main window reach the concrete
-// windows as before; this base carries what every tool window shares:
+// it is visible (nothing while hidden). This base carries what every tool window shares:
+//
+// - What the window shows. While visible, each snapshot the poller publishes of the window's
+//   module (the module object, that is its controller and slot or base address, never its
+//   serial number) is handed to showSnapshot(), and so is the latest one when the window is
+//   shown or its module changes. Snapshots of other modules never reach the window.
 //
 // - The age of what the window shows. While the window is visible, showFreshness() is called
 //   every freshnessTickMs (and at once when it is shown or its module changes); the window
@@ -60,6 +64,21 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     // Called when the window's module changes (also to null); the default does nothing.
     virtual void moduleChanged(BaseModule* module);
+
+    // ---- What the window shows ----
+    // A new snapshot of the window's module while the window is visible; the default does
+    // nothing. Called after moduleChanged() for the module's latest snapshot.
+    virtual void showSnapshot(const ModuleSnapshot& snapshot, qint64 nowMs);
+    // True when the tool-window values of `snapshot` were read recently enough to be drawn: they
+    // are read with the module values (every 11th poller tick), so they count as current for one
+    // such period beyond the freshness time.
+    static bool windowValuesCurrent(const ModuleSnapshot& snapshot, qint64 nowMs);
+    // The same for the module values (ramp speeds, status words, temperatures, supplies), of a
+    // module that still answers.
+    static bool moduleValuesCurrent(const ModuleSnapshot& snapshot, qint64 nowMs);
+    // Draws the latest snapshot of the window's module at once (after the window changed what it
+    // shows of it, e.g. another channel); nothing while hidden.
+    void showLatestSnapshot();
 
     // ---- Age of what the window shows ----
     // Shows the age of every value (see above); the default does nothing.
@@ -101,6 +120,7 @@ private:
     void registerNeeds(bool visible);
     void followModule(BaseModule* module);
     void tickFreshness();
+    void snapshotPublished(int moduleIndex);
     void spinBoxChanged(QWidget* field);
 
     QPointer<DeviceSession> m_session;

@@ -191,30 +191,13 @@ bool BaseModule::noSuchChannel(int channel)
     return fail(QStringLiteral("no channel %1 in this module").arg(channel));
 }
 
-QStringList BaseModule::switchChannels(const QList<int>& channels, SwitchAction action)
+QStringList BaseModule::eachChannel(const QList<int>& channels, const std::function<bool(int)>& write)
 {
     const std::unique_lock<std::recursive_mutex> lock = deviceLock();
     QStringList reasons;
     QString firstFailure;
     for (int channel : channels) {
-        bool ok = false;
-        switch (action) {
-        case SwitchAction::On:
-            ok = setChannelOn(channel);
-            break;
-        case SwitchAction::Off:
-            ok = setChannelOff(channel);
-            break;
-        case SwitchAction::EmergencyOff:
-            ok = setChannelEmergencyOff(channel);
-            break;
-        case SwitchAction::ClearEmergencyOff:
-            ok = clearChannelEmergencyOff(channel);
-            break;
-        case SwitchAction::ClearEvents:
-            ok = clearChannelEventStatus(channel);
-            break;
-        }
+        const bool ok = write(channel);
         // A failure always has a reason, so that an empty entry means taken.
         reasons.append(ok ? QString() : lastError().isEmpty() ? QStringLiteral("failed") : lastError());
         if (!ok && firstFailure.isEmpty())
@@ -225,6 +208,33 @@ QStringList BaseModule::switchChannels(const QList<int>& channels, SwitchAction 
     else
         fail(firstFailure);
     return reasons;
+}
+
+QStringList BaseModule::switchChannels(const QList<int>& channels, SwitchAction action)
+{
+    return eachChannel(channels, [this, action](int channel) {
+        switch (action) {
+        case SwitchAction::On:
+            return setChannelOn(channel);
+        case SwitchAction::Off:
+            return setChannelOff(channel);
+        case SwitchAction::EmergencyOff:
+            return setChannelEmergencyOff(channel);
+        case SwitchAction::ClearEmergencyOff:
+            return clearChannelEmergencyOff(channel);
+        case SwitchAction::ClearEvents:
+            return clearChannelEventStatus(channel);
+        }
+        return false;
+    });
+}
+
+QStringList BaseModule::setChannelsValue(const QList<int>& channels, SetQuantity quantity, float value)
+{
+    return eachChannel(channels, [this, quantity, value](int channel) {
+        return quantity == SetQuantity::Voltage ? setChannelVoltageSet(channel, value)
+                                                : setChannelCurrentSet(channel, value);
+    });
 }
 
 JournalWrite BaseModule::journalPlace()

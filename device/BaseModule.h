@@ -15,6 +15,7 @@
 #include <QVector>
 
 #include <atomic>
+#include <functional>
 #include <mutex>
 
 // One high-voltage module with a fixed number of channels, reached through some controller.
@@ -153,6 +154,11 @@ public:
     // The default runs the per-channel operation (setChannelOn(), ...) for each channel in
     // turn; modules whose controller can send the writes together override it.
     virtual QStringList switchChannels(const QList<int>& channels, SwitchAction action);
+    // The Set value of several channels at once, in the display units; one result per channel
+    // as switchChannels() gives, every channel's write journaled on its own. The default runs
+    // setChannelVoltageSet() / setChannelCurrentSet() for each channel in turn.
+    enum class SetQuantity { Voltage, Current };
+    virtual QStringList setChannelsValue(const QList<int>& channels, SetQuantity quantity, float value);
 
     // Where this module's writes happen, as the write journal names it: crate address, slot and
     // serial number in a JournalWrite with the other fields empty. The default has no crate
@@ -355,6 +361,9 @@ protected:
     }
     // The two halves of journaled(), for a write whose sending does not fit one expression.
     JournalWrite journalSent(int channel, const char* quantity, const QString& value);
+    // Runs `write` for each channel under the device lock and gives each channel's reason (empty
+    // when taken); lastError() afterwards tells the first failure.
+    QStringList eachChannel(const QList<int>& channels, const std::function<bool(int)>& write);
     bool journalResult(JournalWrite entry, bool ok);
 
     // Voltage between display unit and volts; current between display unit and amperes.

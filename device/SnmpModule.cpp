@@ -667,7 +667,37 @@ QStringList SnmpModule::switchChannels(const QList<int>& channels, SwitchAction 
         value = switchClearEvents;
         break;
     }
+    return writtenTogether(
+        channels, "switch", switchText(value), [&](const std::vector<int32_t>& indexes, int32_t* results) {
+            const std::vector<int32_t> values(indexes.size(), value);
+            m_controller->call(
+                &SnmpController::setChannelsSwitch, int(indexes.size()), indexes.data(), values.data(), results);
+        });
+}
 
+QStringList SnmpModule::setChannelsValue(const QList<int>& channels, SetQuantity quantity, float value)
+{
+    const bool voltage = quantity == SetQuantity::Voltage;
+    if (!(voltage ? m_controller->setChannelsVoltage : m_controller->setChannelsCurrent))
+        return BaseModule::setChannelsValue(channels, quantity, value);
+    Lock lock(ControllerLock::of(*m_controller));
+    if (isMeasurementModule()) {
+        notOffered();
+        return QStringList(QList<QString>(channels.size(), lastError()));
+    }
+    const double sent = voltage ? voltageToVolts(value) : currentToAmperes(value);
+    const QString text = JournalWrite::valueText(value, voltage ? voltageUnit() : currentUnit());
+    return writtenTogether(
+        channels, voltage ? "voltage set" : "current set", text, [&](const std::vector<int32_t>& indexes, int32_t* results) {
+            const std::vector<double> values(indexes.size(), sent);
+            m_controller->call(voltage ? &SnmpController::setChannelsVoltage : &SnmpController::setChannelsCurrent,
+                int(indexes.size()), indexes.data(), values.data(), results);
+        });
+}
+
+QStringList SnmpModule::writtenTogether(const QList<int>& channels, const char* quantity, const QString& value,
+    const std::function<void(const std::vector<int32_t>& indexes, int32_t* results)>& send)
+{
     // Every channel's "sent" line before the writes leave, then each channel's result.
     QStringList reasons;
     QVector<int> sent; // positions in `channels` that are written
@@ -683,13 +713,11 @@ QStringList SnmpModule::switchChannels(const QList<int>& channels, SwitchAction 
         reasons.append(QString());
         sent.append(i);
         indexes.push_back(channelIndex(channel));
-        entries.append(journalSent(channel, "switch", switchText(value)));
+        entries.append(journalSent(channel, quantity, value));
     }
     if (!indexes.empty()) {
-        const std::vector<int32_t> values(indexes.size(), value);
         std::vector<int32_t> results(indexes.size(), WIENER_WRITE_NOT_SENT);
-        m_controller->call(
-            &SnmpController::setChannelsSwitch, int(indexes.size()), indexes.data(), values.data(), results.data());
+        send(indexes, results.data());
         for (int k = 0; k < sent.size(); ++k) {
             const int32_t result = results[size_t(k)];
             const bool ok = result == WIENER_WRITE_TAKEN;

@@ -130,6 +130,8 @@ public slots:
     // With a library that has setChannelsSwitch, every channel's SET is in flight together (about
     // one round trip for the whole module); otherwise channel by channel.
     QStringList switchChannels(const QList<int>& channels, SwitchAction action) override;
+    // The same for Set values with setChannelsVoltage / setChannelsCurrent.
+    QStringList setChannelsValue(const QList<int>& channels, SetQuantity quantity, float value) override;
     quint32 channelEventMask(int channel) override;
     bool setChannelEventMask(int channel, quint32 mask) override;
     quint32 channelControl(int channel) override;
@@ -197,6 +199,10 @@ private:
     Cache cachedRead(int channel, Entry entry, QVector<Cache>& cache, Convert convert);
     template <typename Entry, typename Cache>
     Cache cachedRead(int channel, Entry entry, QVector<Cache>& cache);
+    // Journals each of `channels` as sent, lets `send` write them together (library channel
+    // indexes in, one WIENER_WRITE_ result per index out) and journals each result.
+    QStringList writtenTogether(const QList<int>& channels, const char* quantity, const QString& value,
+        const std::function<void(const std::vector<int32_t>& indexes, int32_t* results)>& send);
     bool validChannel(int channel) const { return channel >= 0 && channel < m_channelCount; }
     int channelIndex(int channel) const { return m_firstChannelIndex + channel; }
     // Writes the channel's output switch; false (with lastError()) when refused or unanswered.

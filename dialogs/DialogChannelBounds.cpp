@@ -88,11 +88,6 @@ void DialogChannelBounds::forgetValues()
     ui->btnSetBounds->setEnabled(false);
 }
 
-bool DialogChannelBounds::isShown(int serialNumber, int channel) const
-{
-    return module() && serialNumber == m_serialNumber && channel == m_channel;
-}
-
 void DialogChannelBounds::currentChannelChanged(int serialNumber, int channel)
 {
     channel = qMax(0, channel); // no row in the table: channel 0, as the table's commands take it
@@ -105,48 +100,51 @@ void DialogChannelBounds::currentChannelChanged(int serialNumber, int channel)
     forgetValues();
     setWindowTitle(tr("Channel %1 Voltage and Current Bounds").arg(channel));
     ui->lblHeading->setText(tr("Voltage and Current Bounds for Channel %1").arg(channel));
+    showLatestSnapshot();
 }
 
-void DialogChannelBounds::updateChannelVoltageNominal(int serialNumber, int channel, float vnominal, QString unit)
+void DialogChannelBounds::showSnapshot(const ModuleSnapshot& snapshot, qint64 nowMs)
 {
-    if (!isShown(serialNumber, channel))
+    BaseModule* shown = module();
+    if (!shown || m_channel < 0)
         return;
-    m_voltageUnit = unit;
-    const Drawing drawing(this);
-    ui->spbVoltageIlkMax->setMaximum(upperBoundHeadroom * vnominal);
-    ui->spbVoltageIlkMin->setMaximum(vnominal);
-    relabel();
-}
-
-void DialogChannelBounds::updateChannelCurrentNominal(int serialNumber, int channel, float inominal, QString unit)
-{
-    if (!isShown(serialNumber, channel))
-        return;
-    m_currentUnit = unit;
-    const Drawing drawing(this);
-    ui->spbCurrentIlkMax->setMaximum(upperBoundHeadroom * inominal);
-    ui->spbCurrentIlkMin->setMaximum(inominal);
-    relabel();
-}
-
-void DialogChannelBounds::updateChannelControl(int serialNumber, int channel, quint32 control)
-{
-    if (!isShown(serialNumber, channel))
-        return;
-    m_controlKnown = true;
-    m_control = control;
-    // Drawing the module's state is no command: setChecked sends no click, nothing is written.
-    ui->chkAVBND->setChecked(control & ChannelControlBit::asymmetricVoltageBounds);
-    ui->chkACBND->setChecked(control & ChannelControlBit::asymmetricCurrentBounds);
-    showAsymmetry();
-}
-
-void DialogChannelBounds::updateBound(int serialNumber, int channel, Bound bound, float value)
-{
-    if (!isShown(serialNumber, channel))
-        return;
-    m_boundsKnown = true;
-    showBound(bound, value);
+    // Voltages and currents only in the units shown now.
+    const QString voltageUnit = shown->voltageUnit(0);
+    const QString currentUnit = shown->currentUnit(0);
+    const bool channelRead = snapshot.connected(nowMs) && snapshot.voltageUnit == voltageUnit
+        && snapshot.currentUnit == currentUnit && snapshot.channelFreshness(m_channel, nowMs) != Freshness::Stale;
+    const ToolWindowReading& values = snapshot.windowValues;
+    if (windowValuesCurrent(snapshot, nowMs) && values.boundsValid && values.voltageUnit == voltageUnit
+        && values.currentUnit == currentUnit && m_channel < values.voltageInterlockMax.size()) {
+        // The bound boxes are limited by the channel's nominal values, which travel with the
+        // channel reads.
+        if (channelRead) {
+            const ChannelReading& reading = snapshot.channels.at(m_channel);
+            m_voltageUnit = voltageUnit;
+            m_currentUnit = currentUnit;
+            const Drawing drawing(this);
+            ui->spbVoltageIlkMax->setMaximum(upperBoundHeadroom * reading.voltageNominal);
+            ui->spbVoltageIlkMin->setMaximum(reading.voltageNominal);
+            ui->spbCurrentIlkMax->setMaximum(upperBoundHeadroom * reading.currentNominal);
+            ui->spbCurrentIlkMin->setMaximum(reading.currentNominal);
+            relabel();
+        }
+        m_boundsKnown = true;
+        showBound(VoltageMax, values.voltageInterlockMax.at(m_channel));
+        showBound(VoltageMin, values.voltageInterlockMin.value(m_channel));
+        showBound(CurrentMax, values.currentInterlockMax.value(m_channel));
+        showBound(CurrentMin, values.currentInterlockMin.value(m_channel));
+    }
+    if (channelRead) {
+        const quint32 control = snapshot.channels.at(m_channel).control;
+        m_controlKnown = true;
+        m_control = control;
+        // Drawing the module's state is no command: setChecked sends no click, nothing is written.
+        ui->chkAVBND->setChecked(control & ChannelControlBit::asymmetricVoltageBounds);
+        ui->chkACBND->setChecked(control & ChannelControlBit::asymmetricCurrentBounds);
+        showAsymmetry();
+    }
+    showFreshness(nowMs);
 }
 
 void DialogChannelBounds::showBound(Bound bound, float value)
@@ -158,26 +156,6 @@ void DialogChannelBounds::showBound(Bound bound, float value)
     const Drawing drawing(this);
     field->setSpecialValueText(QString());
     field->setValue(value);
-}
-
-void DialogChannelBounds::updateChannelVoltageInterlockMinSet(int serialNumber, int channel, float value, QString)
-{
-    updateBound(serialNumber, channel, VoltageMin, value);
-}
-
-void DialogChannelBounds::updateChannelVoltageInterlockMaxSet(int serialNumber, int channel, float value, QString)
-{
-    updateBound(serialNumber, channel, VoltageMax, value);
-}
-
-void DialogChannelBounds::updateChannelCurrentInterlockMinSet(int serialNumber, int channel, float value, QString)
-{
-    updateBound(serialNumber, channel, CurrentMin, value);
-}
-
-void DialogChannelBounds::updateChannelCurrentInterlockMaxSet(int serialNumber, int channel, float value, QString)
-{
-    updateBound(serialNumber, channel, CurrentMax, value);
 }
 
 void DialogChannelBounds::showFreshness(qint64 nowMs)

@@ -11,7 +11,8 @@ class DialogChannelBounds;
 class QDoubleSpinBox;
 
 // Voltage and current bounds (interlock limits) of the current channel, symmetric or asymmetric.
-// Follows the main window's current channel; updates for another module or channel are ignored.
+// Follows the main window's current channel; control word, bounds and nominal values come from
+// the snapshots of the window's module, in the units shown.
 // Only the operator's click on an asymmetric-bounds box writes the control word (that one bit,
 // changeChannelControl); the bound values are written together with "Set Bounds". A bound the
 // operator typed stays until it is sent or reverted (Escape), whatever the refresh brings. The
@@ -35,13 +36,6 @@ signals:
 
 public slots:
     void currentChannelChanged(int serialNumber, int channel);
-    void updateChannelVoltageNominal(int serialNumber, int channel, float vnominal, QString unit);
-    void updateChannelCurrentNominal(int serialNumber, int channel, float inominal, QString unit);
-    void updateChannelControl(int serialNumber, int channel, quint32 control);
-    void updateChannelVoltageInterlockMinSet(int serialNumber, int channel, float value, QString unit);
-    void updateChannelVoltageInterlockMaxSet(int serialNumber, int channel, float value, QString unit);
-    void updateChannelCurrentInterlockMinSet(int serialNumber, int channel, float value, QString unit);
-    void updateChannelCurrentInterlockMaxSet(int serialNumber, int channel, float value, QString unit);
 
 private slots:
     void on_btnSetBounds_clicked();
@@ -52,13 +46,12 @@ protected:
     void moduleChanged(BaseModule* module) override;
     void showFreshness(qint64 nowMs) override;
     void editsReverted() override;
+    void showSnapshot(const ModuleSnapshot& snapshot, qint64 nowMs) override;
 
 private:
     enum Bound { VoltageMax, VoltageMin, CurrentMax, CurrentMin, BoundCount };
-    bool isShown(int serialNumber, int channel) const;
     void relabel();
     void showAsymmetry();
-    void updateBound(int serialNumber, int channel, Bound bound, float value);
     void showBound(Bound bound, float value);
     QDoubleSpinBox* box(Bound bound) const;
     // The operator clicked an asymmetric-bounds box: `bit` of the control word.

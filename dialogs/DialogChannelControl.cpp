@@ -23,8 +23,6 @@ DialogChannelControl::DialogChannelControl(DeviceSession* session, QWidget* pare
         for (QCheckBox* box : editable->boxes())
             trackEdits(box);
     }
-    ui->setExternalMeasurementOn->setEnabled(false);
-    ui->setRippleMeasurementOn->setEnabled(false);
     // Status and control come with the channel reads.
     setNeeds(Poller::CurrentModuleChannels | Poller::ChannelEventWords | Poller::ChannelHardwareNominals);
     moduleChanged(module());
@@ -33,11 +31,6 @@ DialogChannelControl::DialogChannelControl(DeviceSession* session, QWidget* pare
 DialogChannelControl::~DialogChannelControl()
 {
     delete ui;
-}
-
-bool DialogChannelControl::isShown(int serialNumber, int channel) const
-{
-    return module() && serialNumber == m_serialNumber && channel == m_channel;
 }
 
 void DialogChannelControl::update(Word& word, quint32 value, const BitBoxes& boxes)
@@ -56,38 +49,28 @@ void DialogChannelControl::forgetWords()
         boxes->showUnknown();
 }
 
-void DialogChannelControl::updateChannelControl(int serialNumber, int channel, quint32 control)
+void DialogChannelControl::showSnapshot(const ModuleSnapshot& snapshot, qint64 nowMs)
 {
-    if (isShown(serialNumber, channel))
-        update(m_control, control, m_controlBoxes);
-}
-
-void DialogChannelControl::updateChannelStatus(int serialNumber, int channel, quint32 status)
-{
-    if (isShown(serialNumber, channel))
-        update(m_status, status, m_statusBoxes);
-}
-
-void DialogChannelControl::updateChannelEventStatus(int serialNumber, int channel, quint32 eventStatus)
-{
-    if (isShown(serialNumber, channel))
-        update(m_eventStatus, eventStatus, m_eventStatusBoxes);
-}
-
-void DialogChannelControl::updateChannelEventMask(int serialNumber, int channel, quint32 eventMask)
-{
-    if (isShown(serialNumber, channel))
-        update(m_eventMask, eventMask, m_eventMaskBoxes);
-}
-
-void DialogChannelControl::updateModuleFirmwareName(int serialNumber, QString firmwareName)
-{
-    if (serialNumber != m_serialNumber)
+    BaseModule* shown = module();
+    if (!shown || m_channel < 0)
         return;
-    // Only measurement channels switch their measurement modes.
-    const bool measurement = firmwareName == QLatin1String(ModuleTypes::measurement);
-    ui->setExternalMeasurementOn->setEnabled(measurement);
-    ui->setRippleMeasurementOn->setEnabled(measurement);
+    // Control and status come with the channel reads: only a read of this channel that is not
+    // stale, in the units shown now.
+    if (snapshot.connected(nowMs) && snapshot.voltageUnit == shown->voltageUnit(0)
+        && snapshot.currentUnit == shown->currentUnit(0)
+        && snapshot.channelFreshness(m_channel, nowMs) != Freshness::Stale) {
+        const ChannelReading& reading = snapshot.channels.at(m_channel);
+        update(m_control, reading.control, m_controlBoxes);
+        update(m_status, reading.status, m_statusBoxes);
+    }
+    const ToolWindowReading& values = snapshot.windowValues;
+    if (windowValuesCurrent(snapshot, nowMs) && values.channelEventWordsValid
+        && m_channel < values.channelEventStatus.size()) {
+        update(m_eventStatus, values.channelEventStatus.at(m_channel), m_eventStatusBoxes);
+        if (m_masksAvailable && m_channel < values.channelEventMask.size())
+            update(m_eventMask, values.channelEventMask.at(m_channel), m_eventMaskBoxes);
+    }
+    showFreshness(nowMs);
 }
 
 void DialogChannelControl::currentChannelChanged(int serialNumber, int channel)
@@ -101,6 +84,7 @@ void DialogChannelControl::currentChannelChanged(int serialNumber, int channel)
     m_serialNumber = serialNumber;
     m_channel = channel;
     setWindowTitle(tr("%1: Channel %2 Status / Control").arg(serialNumber).arg(channel));
+    showLatestSnapshot();
 }
 
 void DialogChannelControl::moduleChanged(BaseModule* module)
@@ -111,6 +95,10 @@ void DialogChannelControl::moduleChanged(BaseModule* module)
     showAvailability(ui->grpEventStatus, tr("Event Status"), present);
     showAvailability(ui->grpControl, tr("Control"), present);
     showAvailability(ui->grpEventMask, tr("Event Mask"), m_masksAvailable);
+    // Only measurement channels switch their measurement modes.
+    const bool measurement = module && module->firmwareName() == QLatin1String(ModuleTypes::measurement);
+    ui->setExternalMeasurementOn->setEnabled(measurement);
+    ui->setRippleMeasurementOn->setEnabled(measurement);
     if (module)
         m_serialNumber = module->serialNumber();
     forgetWords();

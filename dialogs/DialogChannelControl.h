@@ -11,7 +11,8 @@ class DialogChannelControl;
 
 // Status, event status, event mask and control word of the current channel, bit by bit; writes
 // the event mask and the control word and clears the channel's events through its signals.
-// Follows the main window's current channel; updates for another module or channel are ignored.
+// Follows the main window's current channel; the words come from the snapshots of the window's
+// module (measurement modes only on a measurement module).
 // Each word shows its age (ToolWindow): stale, its boxes are unknown and its Set button is off.
 // Set Control sends only the bits the operator changed (changeChannelControl), so whatever else
 // changed on the module meanwhile stays.
@@ -33,11 +34,6 @@ signals:
     void changeChannelEventMask(int serialNumber, int channel, quint32 clearBits, quint32 setBits);
 
 public slots:
-    void updateChannelControl(int serialNumber, int channel, quint32 control);
-    void updateChannelStatus(int serialNumber, int channel, quint32 status);
-    void updateChannelEventStatus(int serialNumber, int channel, quint32 eventStatus);
-    void updateChannelEventMask(int serialNumber, int channel, quint32 eventMask);
-    void updateModuleFirmwareName(int serialNumber, QString firmwareName);
     void currentChannelChanged(int serialNumber, int channel);
 
 private slots:
@@ -49,6 +45,7 @@ protected:
     void moduleChanged(BaseModule* module) override;
     void showFreshness(qint64 nowMs) override;
     void editsReverted() override;
+    void showSnapshot(const ModuleSnapshot& snapshot, qint64 nowMs) override;
 
 private:
     // A word as last shown; `known` false until the first update for the shown channel.
@@ -57,7 +54,6 @@ private:
         bool known = false;
         quint32 value = 0;
     };
-    bool isShown(int serialNumber, int channel) const;
     // Stores and draws `value`.
     void update(Word& word, quint32 value, const BitBoxes& boxes);
     // After a change of channel: the words are unknown until the new channel's arrive, so no box

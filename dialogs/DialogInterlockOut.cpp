@@ -43,8 +43,6 @@ void DialogInterlockOut::moduleChanged(BaseModule* module)
 {
     m_status = m_control = m_count = m_lastTrigger = m_active = m_triggered = Word();
     m_available = module && module->reports(BaseModule::Quantity::InterlockOut);
-    if (module)
-        m_serialNumber = module->serialNumber();
     showAvailability(ui->grpInterlockStatus, tr("InterlockOut Status"), m_available);
     showAvailability(ui->grpInterlockLastTrigger, tr("Interlock Last Trigger"), m_available);
     showAvailability(ui->grpInterlockControl, tr("InterlockOut Control"), m_available);
@@ -58,14 +56,6 @@ QList<QWidget*> DialogInterlockOut::displays() const
 {
     return {ui->grpInterlockStatus, ui->grpInterlockLastTrigger, ui->grpInterlockControl, ui->grpChannelActualActive,
         ui->grpChannelEverTriggered, ui->txtCount, ui->btnSetInterlockControl};
-}
-
-bool DialogInterlockOut::accept(int serialNumber, Word& word, quint32 value)
-{
-    if (serialNumber != m_serialNumber || !module())
-        return false;
-    word = {true, quint16(value & 0xFFFF)};
-    return true;
 }
 
 void DialogInterlockOut::showFreshness(qint64 nowMs)
@@ -99,40 +89,25 @@ void DialogInterlockOut::editsReverted()
         m_controlBoxes.show(m_control.value);
 }
 
-void DialogInterlockOut::updateInterlockStatus(int serialNumber, quint32 status)
+void DialogInterlockOut::showSnapshot(const ModuleSnapshot& snapshot, qint64 nowMs)
 {
-    if (accept(serialNumber, m_status, status))
-        m_statusBoxes.show(m_status.value);
-}
-
-void DialogInterlockOut::updateInterlockControl(int serialNumber, quint32 control)
-{
-    if (accept(serialNumber, m_control, control))
-        m_controlBoxes.show(m_control.value);
-}
-
-void DialogInterlockOut::updateInterlockCount(int serialNumber, quint32 count)
-{
-    if (accept(serialNumber, m_count, count))
-        ui->txtCount->setText(QString::number(m_count.value));
-}
-
-void DialogInterlockOut::updateInterlockLastTrigger(int serialNumber, quint32 lastTrigger)
-{
-    if (accept(serialNumber, m_lastTrigger, lastTrigger))
-        m_lastTriggerBoxes.show(m_lastTrigger.value);
-}
-
-void DialogInterlockOut::updateInterlockChannelActualActive(int serialNumber, quint32 channelActive)
-{
-    if (accept(serialNumber, m_active, channelActive))
-        m_activeBoxes.show(m_active.value);
-}
-
-void DialogInterlockOut::updateInterlockChannelEverTriggered(int serialNumber, quint32 channelTriggered)
-{
-    if (accept(serialNumber, m_triggered, channelTriggered))
-        m_triggeredBoxes.show(m_triggered.value);
+    const ToolWindowReading& values = snapshot.windowValues;
+    if (!module() || !values.interlockOutValid || !windowValuesCurrent(snapshot, nowMs))
+        return;
+    const auto take = [](Word& word, quint32 value) { word = {true, quint16(value & 0xFFFF)}; };
+    take(m_status, values.interlockStatus);
+    take(m_control, values.interlockControl);
+    take(m_count, values.interlockCount);
+    take(m_lastTrigger, values.interlockLastTrigger);
+    take(m_active, values.interlockChannelActualActive);
+    take(m_triggered, values.interlockChannelEverTriggered);
+    m_statusBoxes.show(m_status.value);
+    m_controlBoxes.show(m_control.value);
+    ui->txtCount->setText(QString::number(m_count.value));
+    m_lastTriggerBoxes.show(m_lastTrigger.value);
+    m_activeBoxes.show(m_active.value);
+    m_triggeredBoxes.show(m_triggered.value);
+    showFreshness(nowMs);
 }
 
 void DialogInterlockOut::on_btnSetInterlockControl_clicked()
@@ -143,6 +118,6 @@ void DialogInterlockOut::on_btnSetInterlockControl_clicked()
         return;
     // The reserved bits and the bits the operator did not change go back as the module has them
     // now (read there).
-    emit changeInterlockControl(m_serialNumber, clearBits, setBits);
+    emit changeInterlockControl(clearBits, setBits);
     clearEdits(m_controlBoxes.editedBoxes());
 }

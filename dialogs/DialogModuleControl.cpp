@@ -94,7 +94,6 @@ void DialogModuleControl::moduleChanged(BaseModule* module)
         button->setEnabled(false);
     if (!module)
         return;
-    m_serialNumber = module->serialNumber();
     setChannelCount(module->channelNumber());
 }
 
@@ -148,66 +147,49 @@ void DialogModuleControl::editsReverted()
     showRestartTime();
 }
 
-void DialogModuleControl::update(int serialNumber, Word& word, quint32 value, const BitBoxes& boxes)
+void DialogModuleControl::update(Word& word, quint32 value, const BitBoxes& boxes)
 {
-    if (serialNumber != m_serialNumber || !module())
-        return;
     word = {true, value};
     boxes.show(value);
 }
 
-void DialogModuleControl::updateModuleControl(int serialNumber, quint32 control)
+void DialogModuleControl::showSnapshot(const ModuleSnapshot& snapshot, qint64 nowMs)
 {
-    update(serialNumber, m_control, control & 0xFFFF, m_controlBoxes);
-}
-
-void DialogModuleControl::updateModuleStatus(int serialNumber, quint32 status)
-{
-    update(serialNumber, m_status, status & 0xFFFF, m_statusBoxes);
-}
-
-void DialogModuleControl::updateModuleEventStatus(int serialNumber, quint32 eventStatus)
-{
-    update(serialNumber, m_eventStatus, eventStatus & 0xFFFF, m_eventStatusBoxes);
-}
-
-void DialogModuleControl::updateModuleEventMask(int serialNumber, quint32 eventMask)
-{
-    update(serialNumber, m_eventMask, eventMask & 0xFFFF, m_eventMaskBoxes);
-}
-
-void DialogModuleControl::updateModuleRestartTime(int serialNumber, quint32 restartTime)
-{
-    if (serialNumber != m_serialNumber || !module())
+    BaseModule* shown = module();
+    if (!shown || shown->connectionState() == BaseModule::ModuleStateNotConnected)
         return;
-    m_restartTime = {true, restartTime};
-    showRestartTime();
+    // The status words come with the module values, the others with the tool-window values.
+    if (moduleValuesCurrent(snapshot, nowMs) && snapshot.values.statusValid) {
+        update(m_status, snapshot.values.status & 0xFFFF, m_statusBoxes);
+        update(m_eventStatus, snapshot.values.eventStatus & 0xFFFF, m_eventStatusBoxes);
+    }
+    const ToolWindowReading& values = snapshot.windowValues;
+    if (windowValuesCurrent(snapshot, nowMs) && values.moduleWordsValid) {
+        using Quantity = BaseModule::Quantity;
+        if (shown->reports(Quantity::ModuleControl))
+            update(m_control, values.control & 0xFFFF, m_controlBoxes);
+        if (shown->reports(Quantity::ModuleEventMask))
+            update(m_eventMask, values.eventMask & 0xFFFF, m_eventMaskBoxes);
+        if (shown->reports(Quantity::RestartTime)) {
+            m_restartTime = {true, values.restartTime};
+            showRestartTime();
+        }
+        if (shown->reports(Quantity::EventChannelWords)) {
+            update(m_eventChannelStatus, values.eventChannelStatus, m_eventChannelStatusBoxes);
+            update(m_eventChannelMask, values.eventChannelMask, m_eventChannelMaskBoxes);
+        }
+        if (shown->reports(Quantity::EventGroupWords)) {
+            update(m_eventGroupStatus, values.eventGroupStatus, m_eventGroupStatusBoxes);
+            update(m_eventGroupMask, values.eventGroupMask, m_eventGroupMaskBoxes);
+        }
+    }
+    showFreshness(nowMs);
 }
 
 void DialogModuleControl::showRestartTime()
 {
     if (m_restartTime.known)
         showValue(ui->spbRestartTime, int(qMin<quint32>(m_restartTime.value, quint32(ui->spbRestartTime->maximum()))));
-}
-
-void DialogModuleControl::updateModuleEventChannelStatus(int serialNumber, quint32 status)
-{
-    update(serialNumber, m_eventChannelStatus, status, m_eventChannelStatusBoxes);
-}
-
-void DialogModuleControl::updateModuleEventChannelMask(int serialNumber, quint32 mask)
-{
-    update(serialNumber, m_eventChannelMask, mask, m_eventChannelMaskBoxes);
-}
-
-void DialogModuleControl::updateModuleEventGroupStatus(int serialNumber, quint32 status)
-{
-    update(serialNumber, m_eventGroupStatus, status, m_eventGroupStatusBoxes);
-}
-
-void DialogModuleControl::updateModuleEventGroupMask(int serialNumber, quint32 mask)
-{
-    update(serialNumber, m_eventGroupMask, mask, m_eventGroupMaskBoxes);
 }
 
 void DialogModuleControl::toggleSelectAll(bool& selectAll, const BitBoxes& boxes, QWidget* button)
@@ -249,7 +231,7 @@ void DialogModuleControl::on_btnSetECM_clicked()
     quint32 mask = 0;
     if (!changedMask(m_eventChannelMaskBoxes, m_eventChannelMask, &mask))
         return;
-    emit setModuleEventChannelMask(m_serialNumber, mask);
+    emit setModuleEventChannelMask(mask);
     clearEdits(m_eventChannelMaskBoxes.editedBoxes());
 }
 
@@ -258,30 +240,30 @@ void DialogModuleControl::on_btnSetEGM_clicked()
     quint32 mask = 0;
     if (!changedMask(m_eventGroupMaskBoxes, m_eventGroupMask, &mask))
         return;
-    emit setModuleEventGroupMask(m_serialNumber, mask);
+    emit setModuleEventGroupMask(mask);
     clearEdits(m_eventGroupMaskBoxes.editedBoxes());
 }
 
 void DialogModuleControl::on_btnClearECS_clicked()
 {
-    emit clearModuleEventChannelStatus(m_serialNumber);
+    emit clearModuleEventChannelStatus();
 }
 
 void DialogModuleControl::on_btnClearEGS_clicked()
 {
-    emit clearModuleEventGroupStatus(m_serialNumber);
+    emit clearModuleEventGroupStatus();
 }
 
 void DialogModuleControl::on_btnClearEvents_clicked()
 {
-    emit clearModuleEvents(m_serialNumber);
+    emit clearModuleEvents();
 }
 
 void DialogModuleControl::on_btnSetRestartTime_clicked()
 {
     if (ui->spbRestartTime->value() < 0)
         return;
-    emit setRestartTime(m_serialNumber, quint32(ui->spbRestartTime->value()));
+    emit setRestartTime(quint32(ui->spbRestartTime->value()));
     clearEdits({ui->spbRestartTime});
 }
 
@@ -291,7 +273,7 @@ void DialogModuleControl::on_btnSetControl_clicked()
     quint32 setBits = 0;
     if (!m_controlBoxes.changes(&clearBits, &setBits))
         return;
-    emit changeModuleControl(m_serialNumber, clearBits, setBits);
+    emit changeModuleControl(clearBits, setBits);
     clearEdits(m_controlBoxes.editedBoxes());
 }
 
@@ -302,6 +284,6 @@ void DialogModuleControl::on_btnSetMask_clicked()
     if (!m_eventMaskBoxes.changes(&clearBits, &setBits))
         return;
     // Bits the operator did not change keep their state on the module (read there).
-    emit changeModuleEventMask(m_serialNumber, clearBits, setBits);
+    emit changeModuleEventMask(clearBits, setBits);
     clearEdits(m_eventMaskBoxes.editedBoxes());
 }

@@ -11,7 +11,8 @@ class DialogModuleControl;
 
 // Status, event status, event mask and control word of the current module bit by bit, its
 // event channel and event group words and its restart time; writes masks, control word and
-// restart time and clears events through its signals. Updates for another module are ignored.
+// restart time and clears events through its signals. The words come from the snapshots of
+// the window's module.
 // Each word shows its age (ToolWindow): stale, its boxes are unknown and its buttons off. What
 // the operator changed stays until it is sent or reverted; Set Control and the masks send only
 // the bits the operator changed (changeModuleControl for the control word).
@@ -24,30 +25,18 @@ public:
 
     // Enables the event channel boxes of the module's channels, in blocks of four.
     void setChannelCount(int channels);
-    int serialNumber() const { return m_serialNumber; }
 
 signals:
-    void clearModuleEvents(int serialNumber);
+    void clearModuleEvents();
     // Clear `clearBits`, then set `setBits` of the module's control word as the module has it.
-    void changeModuleControl(int serialNumber, quint32 clearBits, quint32 setBits);
+    void changeModuleControl(quint32 clearBits, quint32 setBits);
     // Clear `clearBits`, then set `setBits` of the event mask the module has now.
-    void changeModuleEventMask(int serialNumber, quint32 clearBits, quint32 setBits);
-    void setRestartTime(int serialNumber, quint32 restartTime);
-    void clearModuleEventChannelStatus(int serialNumber);
-    void setModuleEventChannelMask(int serialNumber, quint32 mask);
-    void clearModuleEventGroupStatus(int serialNumber);
-    void setModuleEventGroupMask(int serialNumber, quint32 mask);
-
-public slots:
-    void updateModuleControl(int serialNumber, quint32 control);
-    void updateModuleStatus(int serialNumber, quint32 status);
-    void updateModuleEventStatus(int serialNumber, quint32 eventStatus);
-    void updateModuleEventMask(int serialNumber, quint32 eventMask);
-    void updateModuleRestartTime(int serialNumber, quint32 restartTime);
-    void updateModuleEventChannelStatus(int serialNumber, quint32 status);
-    void updateModuleEventChannelMask(int serialNumber, quint32 mask);
-    void updateModuleEventGroupStatus(int serialNumber, quint32 status);
-    void updateModuleEventGroupMask(int serialNumber, quint32 mask);
+    void changeModuleEventMask(quint32 clearBits, quint32 setBits);
+    void setRestartTime(quint32 restartTime);
+    void clearModuleEventChannelStatus();
+    void setModuleEventChannelMask(quint32 mask);
+    void clearModuleEventGroupStatus();
+    void setModuleEventGroupMask(quint32 mask);
 
 private slots:
     void on_btnSetEGM_clicked();
@@ -65,6 +54,7 @@ protected:
     void moduleChanged(BaseModule* module) override;
     void showFreshness(qint64 nowMs) override;
     void editsReverted() override;
+    void showSnapshot(const ModuleSnapshot& snapshot, qint64 nowMs) override;
 
 private:
     struct Word
@@ -72,8 +62,8 @@ private:
         bool known = false;
         quint32 value = 0;
     };
-    // Stores and draws `value` for the shown module (boxes the operator edited keep their ticks).
-    void update(int serialNumber, Word& word, quint32 value, const BitBoxes& boxes);
+    // Stores and draws `value` (boxes the operator edited keep their ticks).
+    static void update(Word& word, quint32 value, const BitBoxes& boxes);
     // The mask to send: `word` as last read with the operator's changes; false without changes.
     static bool changedMask(const BitBoxes& boxes, const Word& word, quint32* mask);
     void showRestartTime();
@@ -85,7 +75,6 @@ private:
     BitBoxes m_statusBoxes, m_eventStatusBoxes, m_eventMaskBoxes, m_controlBoxes;
     BitBoxes m_eventChannelStatusBoxes, m_eventChannelMaskBoxes, m_eventGroupStatusBoxes, m_eventGroupMaskBoxes;
 
-    int m_serialNumber = 0;
     Word m_control, m_status, m_eventStatus, m_eventMask, m_restartTime;
     Word m_eventChannelStatus, m_eventChannelMask, m_eventGroupStatus, m_eventGroupMask;
     // What the next press of each "Select All" button does: tick (true) or untick.

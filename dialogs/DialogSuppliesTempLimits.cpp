@@ -25,65 +25,31 @@ DialogSuppliesTempLimits::~DialogSuppliesTempLimits()
     delete ui;
 }
 
-bool DialogSuppliesTempLimits::isShownModule(int serialNumber) const
-{
-    BaseModule* shown = module();
-    return shown && shown->serialNumber() == serialNumber;
-}
-
 void DialogSuppliesTempLimits::display(QLCDNumber* display, float value)
 {
     display->display(double(value));
 }
 
-void DialogSuppliesTempLimits::updateModuleSupplyP5(int serialNumber, float p5)
+void DialogSuppliesTempLimits::showSnapshot(const ModuleSnapshot& snapshot, qint64 nowMs)
 {
-    if (isShownModule(serialNumber))
-        display(ui->lcdP5, p5);
-}
-
-void DialogSuppliesTempLimits::updateModuleSupplyP12(int serialNumber, float p12)
-{
-    if (isShownModule(serialNumber))
-        display(ui->lcdP12, p12);
-}
-
-void DialogSuppliesTempLimits::updateModuleSupplyN12(int serialNumber, float n12)
-{
-    if (isShownModule(serialNumber) && supplyN12Available)
-        display(ui->lcdN12, n12);
-}
-
-void DialogSuppliesTempLimits::updateModuleTemperature(int serialNumber, int index, float temperature)
-{
-    if (!isShownModule(serialNumber))
+    BaseModule* shown = module();
+    if (!shown || shown->connectionState() == BaseModule::ModuleStateNotConnected || !moduleValuesCurrent(snapshot, nowMs))
         return;
-    switch (index) {
-    case 1:
-        display(ui->lcdTemp1, temperature);
-        break;
-    case 2:
-        display(ui->lcdTemp2, temperature);
-        break;
-    case 3:
-        display(ui->lcdTemp3, temperature);
-        break;
-    default:
-        display(ui->lcdTemp0, temperature);
-        break;
+    const ModuleReading& values = snapshot.values;
+    if (values.temperaturesValid) {
+        const QList<QLCDNumber*> temperatures = temperatureDisplays();
+        for (int index = 0; index < temperatures.size(); ++index)
+            display(temperatures.at(index), values.temperature[index]);
     }
-}
-
-void DialogSuppliesTempLimits::updateModuleVoltageHardwareLimit(int serialNumber, float vlimit)
-{
-    if (isShownModule(serialNumber))
-        display(ui->lcdVmax, vlimit);
-}
-
-void DialogSuppliesTempLimits::updateModuleCurrentHardwareLimit(int serialNumber, float ilimit)
-{
-    if (isShownModule(serialNumber))
-        display(ui->lcdImax, ilimit);
+    if (values.suppliesValid) {
+        display(ui->lcdP5, values.supplyP5);
+        display(ui->lcdP12, values.supplyP12);
+        if (supplyN12Available)
+            display(ui->lcdN12, values.supplyN12);
+        display(ui->lcdVmax, values.voltageLimit);
+        display(ui->lcdImax, values.currentLimit);
+    }
+    showFreshness(nowMs);
 }
 
 QList<QLCDNumber*> DialogSuppliesTempLimits::supplyDisplays() const

@@ -364,6 +364,43 @@ private slots:
         QVERIFY(simulatorCommand(QStringLiteral("silent off")));
     }
 
+    // Set values for several channels in one request: each channel taken or refused on its own
+    // (a value above the nominal one is the crate's wrongValue for every channel), the values in
+    // the module's display units, every write journaled per channel, a silent crate refused.
+    void setChannelsValueTogether()
+    {
+        SnmpModule* m = startStatusCrate();
+        QVERIFY(m);
+        const QString address = m_statusCrate->controller()->address();
+        m->setCurrentUnit(QStringLiteral("mA"));
+        qint64 bytes = journalBytes();
+        QCOMPARE(m->setChannelsValue({0, 2, 9}, BaseModule::SetQuantity::Voltage, 1500.0f),
+            QStringList({QString(), QString(), QStringLiteral("no channel 9 in this module")}));
+        QCOMPARE(m->setChannelsValue({1, 3}, BaseModule::SetQuantity::Current, 0.5f), QStringList({QString(), QString()}));
+        QCOMPARE(m->lastError(), QString());
+        QCOMPARE(journalSince(bytes, address),
+            QStringList({QStringLiteral("0\tvoltage set\t1500 V\twindow\tok"),
+                QStringLiteral("2\tvoltage set\t1500 V\twindow\tok"), QStringLiteral("1\tcurrent set\t0.5 mA\twindow\tok"),
+                QStringLiteral("3\tcurrent set\t0.5 mA\twindow\tok")}));
+        const auto index = [](int channel) { return statusSlot * 100 + channel; };
+        QCOMPARE(m_statusCrate->controller()->call(&SnmpController::getOutputVoltage, index(0)), 1500.0);
+        QCOMPARE(m_statusCrate->controller()->call(&SnmpController::getOutputVoltage, index(1)), 0.0);
+        QCOMPARE(m_statusCrate->controller()->call(&SnmpController::getOutputVoltage, index(2)), 1500.0);
+        QVERIFY(near(m_statusCrate->controller()->call(&SnmpController::getOutputCurrent, index(3)), 0.5e-3));
+
+        QCOMPARE(m->setChannelsValue({0, 1}, BaseModule::SetQuantity::Voltage, 5000.0f),
+            QStringList({QStringLiteral("wrongValue"), QStringLiteral("wrongValue")}));
+        QCOMPARE(m->lastError(), QStringLiteral("wrongValue"));
+        QCOMPARE(m_statusCrate->controller()->call(&SnmpController::getOutputVoltage, index(0)), 1500.0);
+
+        QVERIFY(simulatorCommand(QStringLiteral("silent on")));
+        bytes = journalBytes();
+        QCOMPARE(
+            m->setChannelsValue({4}, BaseModule::SetQuantity::Voltage, 100.0f), QStringList({QStringLiteral("no answer")}));
+        QCOMPARE(journalSince(bytes, address), QStringList({QStringLiteral("4\tvoltage set\t100 V\twindow\tno answer")}));
+        QVERIFY(simulatorCommand(QStringLiteral("silent off")));
+    }
+
     void moduleControlWord()
     {
         auto m = module(2);

@@ -4,6 +4,7 @@
 #include "app/TesmarControl.h"
 #include "app/UserDialogs.h"
 #include "device/DeviceSession.h"
+#include "device/ModuleSnapshot.h"
 #include "device/ModuleTypes.h"
 #include "dialogs/DialogChannelBounds.h"
 #include "dialogs/DialogChannelControl.h"
@@ -42,6 +43,17 @@ public:
     bool reports(Quantity) const override { return false; }
 };
 
+// A module that calls itself a measurement module.
+class MeasurementModule : public MemoryModule
+{
+public:
+    MeasurementModule(int channels, int serialNumber)
+        : MemoryModule(channels, ModuleTypes::measurementDeviceClass, serialNumber)
+    {
+        m_firmwareName = QString::fromLatin1(ModuleTypes::measurement);
+    }
+};
+
 // A module whose channel reads miss channel 1 while `missing` is set (a lossy connection).
 class PartialModule : public MemoryModule
 {
@@ -63,6 +75,7 @@ struct ModuleSetup
     int serialNumber = 4711;
     bool constant = false;
     bool partial = false;
+    bool measurement = false;
 };
 
 QCheckBox* box(QWidget* window, const char* name)
@@ -71,19 +84,6 @@ QCheckBox* box(QWidget* window, const char* name)
     if (!found)
         qFatal("no check box %s", name);
     return found;
-}
-
-// Delivers `update` (as the main window's refresh does on every tick) until `ready` holds: a
-// shown tool window knows a word only while its updates keep coming and its read is fresh.
-template <typename Update, typename Ready>
-bool feedUntil(Update update, Ready ready, int timeoutMs = 3000)
-{
-    return QTest::qWaitFor(
-        [&] {
-            update();
-            return ready();
-        },
-        timeoutMs);
 }
 
 QString cellText(QTableWidget* table, int row, int column, int role = Qt::DisplayRole)
@@ -156,6 +156,7 @@ static std::unique_ptr<MemoryControllerFactory> factoryFor(const QVector<ModuleS
         for (const ModuleSetup& setup : setups)
             modules.append(setup.constant ? new ConstantModule(setup.channels, 20, setup.serialNumber)
                     : setup.partial       ? new PartialModule(setup.channels, 20, setup.serialNumber)
+                    : setup.measurement   ? new MeasurementModule(setup.channels, setup.serialNumber)
                                           : new MemoryModule(setup.channels, 20, setup.serialNumber));
         *made = modules;
         return modules;
@@ -295,39 +296,53 @@ void MonitorWindowsTest::overviewStateUnknownWithoutEveryChannel()
 void MonitorWindowsTest::channelWindowShowsOnlyItsChannel()
 {
     startSession({{8, 4711}});
+    MemoryModule* module = m_modules.at(0);
+    const auto setChannel = [module](int channel, quint32 status, quint32 eventMask) {
+        MemoryModule::Channel values = module->channel(channel);
+        values.status = status;
+        values.eventMask = eventMask;
+        module->setChannel(channel, values);
+    };
+    setChannel(2, 0x0008, 0x0008);
+    setChannel(3, 0x2000, 0x0010); // another channel: tripped
     DialogChannelControl window(m_session.get());
     window.currentChannelChanged(4711, 2);
     QCOMPARE(window.windowTitle(), QStringLiteral("4711: Channel 2 Status / Control"));
-    window.updateChannelStatus(4711, 2, 0x0008);
-    QVERIFY(box(&window, "chk_isON")->isChecked());
-    window.updateChannelStatus(4711, 3, 0x2000); // another channel
-    window.updateChannelStatus(9999, 2, 0x2000); // another module
-    QVERIFY(box(&window, "chk_isON")->isChecked());
+    window.show();
+    QTRY_VERIFY_WITH_TIMEOUT(box(&window, "chk_isON")->isChecked() && box(&window, "chk_MEON2OFF")->isChecked(), 6000);
     QVERIFY(!box(&window, "chk_isTRIP")->isChecked());
 
-    // A box the operator clicked keeps its tick through every update until it is sent.
-    window.updateChannelEventMask(4711, 2, 0x0008);
-    QVERIFY(box(&window, "chk_MEON2OFF")->isChecked());
+    // A box the operator clicked keeps its tick through every refresh until it is sent.
     box(&window, "chk_METRIP")->click();
     QVERIFY(ToolWindow::isEdited(box(&window, "chk_METRIP")));
-    window.updateChannelEventMask(4711, 2, 0x0010);
+    setChannel(2, 0x0008, 0x0010);
+    QTRY_VERIFY_WITH_TIMEOUT(!box(&window, "chk_MEON2OFF")->isChecked(), 6000);
     QVERIFY(box(&window, "chk_METRIP")->isChecked());
     QVERIFY(box(&window, "chk_MEEOR")->isChecked());
-    QVERIFY(!box(&window, "chk_MEON2OFF")->isChecked());
     // Escape reverts it to the module's word.
     QTest::keyClick(&window, Qt::Key_Escape);
     QVERIFY(!ToolWindow::isEdited(box(&window, "chk_METRIP")));
     QVERIFY(!box(&window, "chk_METRIP")->isChecked());
+
+    // The other channel: its words, none of channel 2's.
+    window.currentChannelChanged(4711, 3);
+    QVERIFY(!box(&window, "chk_isON")->isChecked());
+    QTRY_VERIFY_WITH_TIMEOUT(box(&window, "chk_isTRIP")->isChecked(), 6000);
+    QVERIFY(!box(&window, "chk_isON")->isChecked());
 }
 
 void MonitorWindowsTest::channelWindowSendsOnlyChangedBits()
 {
     startSession({{8, 4711}});
+    MemoryModule::Channel values = m_modules.at(0)->channel(3);
+    values.control = 0x0020; // emergency off
+    m_modules.at(0)->setChannel(3, values);
     DialogChannelControl window(m_session.get());
     window.currentChannelChanged(4711, 3);
-    window.updateChannelControl(4711, 3, 0x0020); // emergency off, as last read
-    QSignalSpy control(&window, &DialogChannelControl::changeChannelControl);
+    window.show();
     auto* setControl = window.findChild<QPushButton*>("btnSetControl");
+    QTRY_VERIFY_WITH_TIMEOUT(setControl->isEnabled() && box(&window, "chk_setEMCY")->isChecked(), 6000);
+    QSignalSpy control(&window, &DialogChannelControl::changeChannelControl);
     // Nothing changed: nothing to send.
     setControl->click();
     QCOMPARE(control.size(), 0);
@@ -343,16 +358,14 @@ void MonitorWindowsTest::channelWindowSendsOnlyChangedBits()
 
 void MonitorWindowsTest::measurementBoxes()
 {
-    DialogChannelControl window(nullptr);
-    window.currentChannelChanged(5, 0);
-    window.updateChannelControl(5, 0, 0);
-    // Enabled within the control group (which itself follows the word's age).
+    // Enabled within the control group (which itself follows the word's age), and only for a
+    // measurement module.
+    startSession({{8, 5, false, false, true}, {8, 6}});
+    DialogChannelControl window(m_session.get());
     auto* group = window.findChild<QGroupBox*>("grpControl");
-    window.updateModuleFirmwareName(5, QString::fromLatin1(ModuleTypes::measurement));
     QVERIFY(box(&window, "setExternalMeasurementOn")->isEnabledTo(group));
-    window.updateModuleFirmwareName(6, QStringLiteral("THE1640p")); // another module
     QVERIFY(box(&window, "setRippleMeasurementOn")->isEnabledTo(group));
-    window.updateModuleFirmwareName(5, QStringLiteral("THE1640p"));
+    m_session->setCurrentModuleIndex(1);
     QVERIFY(!box(&window, "setExternalMeasurementOn")->isEnabledTo(group));
     QVERIFY(!box(&window, "setRippleMeasurementOn")->isEnabledTo(group));
 }
@@ -373,8 +386,6 @@ void MonitorWindowsTest::moduleWindowChannelBlocks()
     QFETCH(int, enabled);
     DialogModuleControl window(nullptr);
     window.setChannelCount(channels);
-    window.updateModuleEventChannelStatus(0, 0);
-    window.updateModuleEventChannelMask(0, 0);
     for (int channel = 0; channel < 32; ++channel) {
         for (const char* prefix : {"chk_ECS", "chk_ECM"}) {
             QCheckBox* channelBox =
@@ -387,45 +398,44 @@ void MonitorWindowsTest::moduleWindowChannelBlocks()
 void MonitorWindowsTest::moduleWindowSelectAllAndEqualUpdate()
 {
     startSession({{8, 4711}});
+    MemoryModule* module = m_modules.at(0);
+    const auto setWords = [module](quint32 eventChannelMask, quint32 eventMask, quint32 control) {
+        std::lock_guard<std::recursive_mutex> lock(module->m_mutex);
+        module->state.eventChannelMask = eventChannelMask;
+        module->state.eventMask = eventMask;
+        module->state.control = control;
+    };
+    setWords(0x100, 0x0002, 0x0800); // a channel bit beyond the module's channels
     DialogModuleControl window(m_session.get());
-    QCOMPARE(window.serialNumber(), 4711);
     window.show();
     auto* setControl = window.findChild<QPushButton*>("btnSetControl");
-    QVERIFY(feedUntil(
-        [&] {
-            for (const auto update : {&DialogModuleControl::updateModuleEventChannelMask,
-                     &DialogModuleControl::updateModuleEventMask, &DialogModuleControl::updateModuleControl})
-                (window.*update)(4711, 0);
-        },
-        [&] { return setControl->isEnabled() && window.findChild<QPushButton*>("btnSetECM")->isEnabled(); }));
+    QTRY_VERIFY_WITH_TIMEOUT(setControl->isEnabled() && window.findChild<QPushButton*>("btnSetECM")->isEnabled()
+            && box(&window, "chk_MERSTA")->isChecked(),
+        6000);
     QSignalSpy mask(&window, &DialogModuleControl::setModuleEventChannelMask);
     auto* select = window.findChild<QPushButton*>("btnSelectECM");
-    window.updateModuleEventChannelMask(4711, 0x100); // beyond the module's channels: kept
     select->click();
     QCOMPARE(select->text(), QStringLiteral("Unselect All"));
     window.findChild<QPushButton*>("btnSetECM")->click();
-    QCOMPARE(mask.at(0).at(1).value<quint32>(), quint32(0x1FF)); // the module's eight channels
+    QCOMPARE(mask.at(0).at(0).value<quint32>(), quint32(0x1FF)); // the module's eight channels, the rest kept
     select->click();
     QCOMPARE(select->text(), QStringLiteral("Select All"));
     window.findChild<QPushButton*>("btnSetECM")->click();
-    QCOMPARE(mask.at(1).at(1).value<quint32>(), quint32(0x100));
+    QCOMPARE(mask.at(1).at(0).value<quint32>(), quint32(0x100));
 
-    window.updateModuleEventMask(4711, 0x0002);
-    QVERIFY(box(&window, "chk_MERSTA")->isChecked());
+    // A box the operator changed keeps its tick through the refreshes; the others follow them.
     box(&window, "chk_MESRVC")->click();
-    window.updateModuleEventMask(4711, 0x0000);
-    window.updateModuleEventMask(1, 0x0002); // another module
+    setWords(0x100, 0x0000, 0x0800);
+    QTRY_VERIFY_WITH_TIMEOUT(!box(&window, "chk_MERSTA")->isChecked(), 6000);
     QVERIFY(box(&window, "chk_MESRVC")->isChecked());
-    QVERIFY(!box(&window, "chk_MERSTA")->isChecked());
 
     // "Set Control" sends the bits the operator changed, nothing else.
-    window.updateModuleControl(4711, 0x0800);
     QSignalSpy control(&window, &DialogModuleControl::changeModuleControl);
     box(&window, "chk_setKILLena")->click();
-    window.findChild<QPushButton*>("btnSetControl")->click();
+    setControl->click();
     QCOMPARE(control.size(), 1);
-    QCOMPARE(control.at(0).at(1).value<quint32>(), quint32(0));
-    QCOMPARE(control.at(0).at(2).value<quint32>(), quint32(0x4000));
+    QCOMPARE(control.at(0).at(0).value<quint32>(), quint32(0));
+    QCOMPARE(control.at(0).at(1).value<quint32>(), quint32(0x4000));
 }
 
 // ---- Bounds and interlock out ----
@@ -461,19 +471,23 @@ void MonitorWindowsTest::boundsFollowTheCurrentRow()
 void MonitorWindowsTest::boundsUpdateNeverWrites()
 {
     startSession({{8, 4711}});
+    MemoryModule* module = m_modules.at(0);
+    MemoryModule::Channel other = module->channel(2);
+    other.control = 0x0C28; // on, emergency off, both asymmetric bits
+    module->setChannel(2, other);
+    MemoryModule::Channel shown = module->channel(1);
+    shown.control = 0x0400; // asymmetric current bounds
+    shown.currentIlkMax = 0.5f;
+    module->setChannel(1, shown);
     DialogChannelBounds bounds(m_session.get());
     bounds.prepare(QStringLiteral("V"), 1, QStringLiteral("mA"), 3);
     bounds.currentChannelChanged(4711, 1);
     QSignalSpy control(&bounds, &DialogChannelBounds::changeChannelControl);
-    // Another channel's word (on, emergency off, both asymmetric bits) changes nothing here.
-    bounds.updateChannelControl(4711, 2, 0x0C28);
-    bounds.updateChannelControl(1, 1, 0x0C28);
+    bounds.show();
+    // This channel's word draws the boxes and writes nothing; the other channel's changes nothing.
+    QTRY_VERIFY_WITH_TIMEOUT(box(&bounds, "chkACBND")->isChecked(), 6000);
+    QTRY_VERIFY_WITH_TIMEOUT(bounds.findChild<QPushButton*>("btnSetBounds")->isEnabled(), 6000);
     QVERIFY(!box(&bounds, "chkAVBND")->isChecked());
-    // This channel's word draws the boxes and writes nothing.
-    bounds.updateChannelCurrentInterlockMaxSet(4711, 1, 0.5f, QStringLiteral("mA"));
-    QVERIFY(!bounds.findChild<QPushButton*>("btnSetBounds")->isEnabled()); // control word not known yet
-    bounds.updateChannelControl(4711, 1, 0x0400);
-    QVERIFY(box(&bounds, "chkACBND")->isChecked());
     auto* group = bounds.findChild<QGroupBox*>("grpCurrentBounds");
     QVERIFY(bounds.findChild<QDoubleSpinBox*>("spbCurrentIlkMin")->isEnabledTo(group));
     QVERIFY(!bounds.findChild<QDoubleSpinBox*>("spbVoltageIlkMin")
@@ -484,16 +498,15 @@ void MonitorWindowsTest::boundsUpdateNeverWrites()
 void MonitorWindowsTest::boundsClickWritesFreshWord()
 {
     startSession({{8, 4711}});
+    MemoryModule::Channel channel = m_modules.at(0)->channel(3);
+    channel.voltageIlkMax = 100;
+    m_modules.at(0)->setChannel(3, channel);
     DialogChannelBounds bounds(m_session.get());
     bounds.prepare(QStringLiteral("V"), 1, QStringLiteral("mA"), 3);
     bounds.currentChannelChanged(4711, 3);
     bounds.show();
-    QVERIFY(feedUntil(
-        [&] {
-            bounds.updateChannelControl(4711, 3, 0x0000);
-            bounds.updateChannelVoltageInterlockMaxSet(4711, 3, 100, QStringLiteral("V"));
-        },
-        [&] { return bounds.findChild<QPushButton*>("btnSetBounds")->isEnabled(); }));
+    QTRY_VERIFY_WITH_TIMEOUT(bounds.findChild<QPushButton*>("btnSetBounds")->isEnabled(), 6000);
+    QCOMPARE(bounds.findChild<QDoubleSpinBox*>("spbVoltageIlkMax")->value(), 100.0);
     QSignalSpy control(&bounds, &DialogChannelBounds::changeChannelControl);
     // The click changes that one bit of the word the module has then (its on bit stays).
     box(&bounds, "chkAVBND")->click();
@@ -548,24 +561,31 @@ void MonitorWindowsTest::typedBoundSurvivesRefreshAndIsSent()
 
 void MonitorWindowsTest::interlockOutWindow()
 {
-    startSession({{8, 4711}});
+    // Two modules with the same serial number: the window shows the words of its own module.
+    startSession({{8, 4711}, {8, 4711}});
+    const auto setWords = [this](int index, quint32 status, quint32 active, quint32 count) {
+        std::lock_guard<std::recursive_mutex> lock(m_modules.at(index)->m_mutex);
+        m_modules.at(index)->state.ilkOutStatus = status;
+        m_modules.at(index)->state.ilkOutActualActive = active;
+        m_modules.at(index)->state.ilkOutCount = count;
+    };
+    setWords(0, 0x8001, 0x1000, 12);
+    setWords(1, 0, 0, 99);
     DialogInterlockOut window(m_session.get());
     // Shown, the words are read; until then they are unknown and the control cannot be set.
     auto* set = window.findChild<QPushButton*>("btnSetInterlockControl");
+    auto* count = window.findChild<QLineEdit*>("txtCount");
     QVERIFY(!set->isEnabled());
+    QCOMPARE(count->text(), QStringLiteral("---"));
     window.show();
-    QVERIFY(feedUntil([&] { window.updateInterlockControl(4711, 0); }, [&] { return set->isEnabled(); }));
-    window.updateInterlockStatus(4711, 0x8001);
+    QTRY_VERIFY_WITH_TIMEOUT(set->isEnabled(), 6000);
+    QCOMPARE(count->text(), QStringLiteral("12"));
     for (QCheckBox* status : window.findChild<QGroupBox*>("grpInterlockStatus")->findChildren<QCheckBox*>())
         QCOMPARE(status->isChecked(),
             status->objectName() == QLatin1String("chk_isIlkEnabled")
                 || status->objectName() == QLatin1String("chk_isIlkTestLoops0"));
-    window.updateInterlockChannelActualActive(4711, 0x1000);
     for (QCheckBox* active : window.findChild<QGroupBox*>("grpChannelActualActive")->findChildren<QCheckBox*>())
         QVERIFY(!active->isChecked());
-    window.updateInterlockCount(4711, 12);
-    window.updateInterlockCount(1, 99); // another module
-    QCOMPARE(window.findChild<QLineEdit*>("txtCount")->text(), QStringLiteral("12"));
 
     {
         std::lock_guard<std::recursive_mutex> lock(m_modules.at(0)->m_mutex);
@@ -573,9 +593,14 @@ void MonitorWindowsTest::interlockOutWindow()
     }
     QSignalSpy control(&window, &DialogInterlockOut::changeInterlockControl);
     box(&window, "chk_setIlkEnable")->click();
-    window.findChild<QPushButton*>("btnSetInterlockControl")->click();
+    set->click();
     QCOMPARE(control.size(), 1);
-    QCOMPARE(control.at(0).at(2).value<quint32>(), quint32(0x8000));
+    QCOMPARE(control.at(0).at(1).value<quint32>(), quint32(0x8000));
+
+    // Another module shown: nothing of the first one stays, its own words arrive.
+    m_session->setCurrentModuleIndex(1);
+    QVERIFY(count->text() != QLatin1String("12"));
+    QTRY_COMPARE_WITH_TIMEOUT(count->text(), QStringLiteral("99"), 6000);
 }
 
 // ---- The refresh behind the windows ----
@@ -594,15 +619,11 @@ void MonitorWindowsTest::windowValuesOnlyWhileVisible()
         module->state.ilkOutCount = 3;
     }
     QVERIFY(!(m_window->deviceSession()->needs() & Poller::ToolWindowValues));
-    QSignalSpy control(m_window.get(), &TesmarControl::updateModuleControl);
-    QSignalSpy restart(m_window.get(), &TesmarControl::updateModuleRestartTime);
-    QSignalSpy count(m_window.get(), &TesmarControl::updateInterlockCount);
     m_window->on_actionModuleStatusControl_triggered();
     auto* window = m_window->findChild<DialogModuleControl*>();
     QTRY_VERIFY_WITH_TIMEOUT(box(window, "chk_setKILLena")->isChecked(), 6000);
-    QCOMPARE(control.last().at(1).value<quint32>(), quint32(0x4000));
-    QCOMPARE(restart.last().at(1).value<quint32>(), quint32(30));
-    QCOMPARE(count.size(), 0); // no interlock window open
+    QCOMPARE(window->findChild<QSpinBox*>("spbRestartTime")->value(), 30);
+    QVERIFY(!(m_window->deviceSession()->needs() & Poller::InterlockOut)); // no interlock window open
 
     m_window->on_actionInterlockOut_triggered();
     auto* interlock = m_window->findChild<DialogInterlockOut*>();
@@ -611,24 +632,29 @@ void MonitorWindowsTest::windowValuesOnlyWhileVisible()
     window->hide();
     interlock->hide();
     QVERIFY(!(m_window->deviceSession()->needs() & Poller::ToolWindowValues));
-    control.clear();
-    QTest::qWait(2 * 11 * tickMs + 3 * 200); // two module refreshes and the window's frames after them
-    QCOMPARE(control.size(), 0);
+    // Hidden, the windows cost the module no reads.
+    const auto windowValuesReadAtMs = [this] {
+        return m_window->deviceSession()->poller()->moduleSnapshot(0)->windowValuesReadAtMs;
+    };
+    const qint64 lastRead = windowValuesReadAtMs();
+    QTest::qWait(2 * 11 * tickMs + 200); // two module refreshes
+    QCOMPARE(windowValuesReadAtMs(), lastRead);
 }
 
 void MonitorWindowsTest::unreadableQuantitiesAreNotAvailable()
 {
     startWindow({{8, 4711, true}});
-    QSignalSpy status(m_window.get(), &TesmarControl::updateModuleStatus);
-    QSignalSpy control(m_window.get(), &TesmarControl::updateModuleControl);
-    QSignalSpy mask(m_window.get(), &TesmarControl::updateChannelEventMask);
-    QSignalSpy eventStatus(m_window.get(), &TesmarControl::updateChannelEventStatus);
     m_window->on_actionModuleStatusControl_triggered();
     m_window->on_actionChannelStatusControl_triggered();
-    QTRY_VERIFY_WITH_TIMEOUT(!eventStatus.isEmpty() && !status.isEmpty(), 6000);
-    QCOMPARE(control.size(), 0);
-    QCOMPARE(mask.size(), 0);
     auto* window = m_window->findChild<DialogModuleControl*>();
+    auto* channelWindow = m_window->findChild<DialogChannelControl*>();
+    // What the module reads arrives; what it cannot read stays unavailable.
+    QTRY_VERIFY_WITH_TIMEOUT(window->findChild<QGroupBox*>("grpStatus")->isEnabled()
+            && channelWindow->findChild<QGroupBox*>("grpEventStatus")->isEnabled(),
+        6000);
+    QVERIFY(!window->findChild<QGroupBox*>("grpControl")->isEnabled());
+    QVERIFY(!window->findChild<QPushButton*>("btnSetControl")->isEnabled());
+    QVERIFY(!channelWindow->findChild<QPushButton*>("btnSetMask")->isEnabled());
     auto* eventMask = window->findChild<QGroupBox*>("grpEventMask");
     QVERIFY(!eventMask->isEnabled());
     QCOMPARE(eventMask->title(), QStringLiteral("Event Mask (not available)"));
@@ -652,16 +678,17 @@ void MonitorWindowsTest::channelWindowAgainstCrate()
     auto* table = m_window->findChild<QTableWidget*>("table");
     QTRY_VERIFY_WITH_TIMEOUT(table->rowCount() == 16, 5000);
     table->setCurrentCell(2, 0);
-    QSignalSpy nominal(m_window.get(), &TesmarControl::updateChannelVoltageHardwareNominal);
     m_window->on_actionChannelStatusControl_triggered();
     auto* window = m_window->findChild<DialogChannelControl*>();
     QCOMPARE(window->channel(), 2);
     QTRY_VERIFY_WITH_TIMEOUT(box(window, "chk_EEINH")->isChecked(), 5000);
     QTRY_VERIFY_WITH_TIMEOUT(box(window, "chk_isEINH")->isChecked(), 5000);
     QVERIFY(!window->findChild<QGroupBox*>("grpEventMask")->isEnabled()); // an MPOD channel has none
-    QTRY_VERIFY(!nominal.isEmpty());
-    QCOMPARE(nominal.last().at(2).toFloat(), 4000.0f);
-    QCOMPARE(nominal.last().at(3).toString(), QStringLiteral("V"));
+    // The hardware nominal values are read for the window, in the units shown.
+    QTRY_VERIFY(m_window->deviceSession()->poller()->moduleSnapshot(0)->windowValues.hardwareNominalsValid);
+    const ToolWindowReading values = m_window->deviceSession()->poller()->moduleSnapshot(0)->windowValues;
+    QCOMPARE(values.voltageHardwareNominal.value(2), 4000.0f);
+    QCOMPARE(values.voltageUnit, QStringLiteral("V"));
 
     QVERIFY(crate.command(QStringLiteral("inhibit 0 2 off")));
     window->findChild<QPushButton*>("btnClearEvents")->click();

@@ -396,15 +396,15 @@ void CommandTargetTest::wordChangesKeepTheOtherBits()
         m_module->state.ilkOutControl = 0x1010; // reserved bits 4 and 12
     }
     m_module->clearWrites();
-    m_window->changeModuleEventMask(77, 0x0100, 0x0001);
-    m_window->changeInterlockOutControl(77, 0, 0x8000);
+    m_window->changeModuleEventMask(0x0100, 0x0001);
+    m_window->changeInterlockOutControl(0, 0x8000);
     m_window->changeChannelEventMask(77, 3, 0, 0x0004);
     QTRY_COMPARE(m_window->commandsInFlight(), 0);
     QCOMPARE(writes(), (QStringList{"setEventMask(3585)", "SetModuleIlkOutControl(36880)", "setChannelEventMask(3, 4)"}));
 
     m_module->setAnswering(false);
     m_module->clearWrites();
-    m_window->changeModuleEventMask(77, 0, 0x0002);
+    m_window->changeModuleEventMask(0, 0x0002);
     QTRY_COMPARE(m_window->commandsInFlight(), 0);
     QCOMPARE(writes(), QStringList());
     QCOMPARE(statusMessage(), QStringLiteral("Module event mask not written: the module did not answer"));

@@ -323,11 +323,12 @@ void ControlWindowsTest::suppliesShowCurrentModule()
     QTRY_COMPARE_WITH_TIMEOUT(child<QLCDNumber>(window, "lcdP5")->value(), 5.25, 3000);
     QCOMPARE(child<QLCDNumber>(window, "lcdN12")->value(), -11.5);
     QCOMPARE(child<QLCDNumber>(window, "lcdTemp0")->value(), 31.0);
-    emit m_window->updateModuleTemperature(77, 7, 35.5f);
-    QCOMPARE(child<QLCDNumber>(window, "lcdTemp0")->value(), 35.5);
-    emit m_window->updateModuleTemperature(78, 1, 99.0f); // another module
-    emit m_window->updateModuleSupplyP5(78, 99.0f);
-    QCOMPARE(child<QLCDNumber>(window, "lcdTemp1")->value(), 31.0);
+    // Every read of the module while shown.
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_module->m_mutex);
+        m_module->state.temperature = 35.5f;
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(child<QLCDNumber>(window, "lcdTemp0")->value(), 35.5, 5000);
     QCOMPARE(child<QLCDNumber>(window, "lcdP5")->value(), 5.25);
     // A module that stops answering leaves no reading on screen ("---" reads as 0) after the
     // freshness time.
