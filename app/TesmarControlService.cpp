@@ -6,13 +6,14 @@
 
 #include "ui_TesmarControl.h"
 
-#include "UserDialogs.h"
+#include "dialogs/common/UserDialogs.h"
 
 #include "controller/LogCategories.h"
 #include "device/BaseModule.h"
 #include "device/DeviceSession.h"
 #include "device/ModuleSnapshot.h"
 #include "device/ModuleTypes.h"
+#include "device/StatusWordBits.h"
 #include "device/WriteJournal.h"
 #include "dialogs/DialogFactory.h"
 #include "dialogs/DialogSpecial.h"
@@ -26,13 +27,9 @@
 #include <cmath>
 
 namespace {
-constexpr quint32 requestSpecialMode = 0x0005; // setSPMD | setSTOP
-constexpr quint32 requestStop = 0x0004;        // setSTOP
-constexpr quint32 stoppedBit = 0x0004;         // isSTOP
-constexpr quint32 specialModeBit = 0x0040;     // isSPMD
-constexpr quint32 saveSetValuesBit = 0x8000;   // doSVSV
-// doSVSV, setADJ, doCLEAR and setSTOP: store the set values as the module's defaults.
-constexpr quint32 storeFactoryDefaults = 0x9044;
+// Store the set values as the module's defaults: save with fine adjustment, clear and stop.
+constexpr quint32 storeFactoryDefaults = ModuleControlBit::saveSetValues | ModuleControlBit::fineAdjustment
+    | ModuleControlBit::clearEvents | ModuleControlBit::stop;
 constexpr quint32 allBits = 0xFFFFFFFF;
 constexpr quint32 commandReset = 9;
 constexpr quint32 commandSpecialReached = 14;
@@ -470,11 +467,11 @@ bool TesmarControl::runFactoryReset(const QPointer<BaseModule>& module)
         check(module->setDigitalFilter(64), -1, tr("set digital filter"));
         check(module->setAdcSamplesPerSecond(500), -1, tr("set ADC sample rate"));
         check(module->setRestartTime(0), -1, tr("set restart time"));
-        check(module->setControl(requestStop), -1, tr("set module control 0x4"));
+        check(module->setControl(ModuleControlBit::stop), -1, tr("set module control 0x4"));
         waitProcessingEvents(1);
         if (readUntil(
                 module, stopReads, 1, [&] { return module->status(); },
-                [](quint32 status) { return (status & stoppedBit) != 0; }, "Mod.Status"))
+                [](quint32 status) { return (status & ModuleStatusBit::stopped) != 0; }, "Mod.Status"))
             check(module->setControl(storeFactoryDefaults), -1, tr("store the settings"));
         else if (isHeld(module))
             giveUp(tr("Error setting Module to mode STOP. Giving up."));
@@ -488,7 +485,7 @@ bool TesmarControl::runFactoryReset(const QPointer<BaseModule>& module)
             module, saveReads, 1,
             [&] {
                 quint32 control = 0;
-                return module->readControl(&control) && (control & saveSetValuesBit) == 0;
+                return module->readControl(&control) && (control & ModuleControlBit::saveSetValues) == 0;
             },
             [](bool done) { return done; }, "Control.saveSetValues");
         if (!stored)
@@ -597,8 +594,8 @@ void TesmarControl::programNewBaseAddress(const QPointer<BaseModule>& module)
     // mode; until then it answers at the old one and the program must keep using that.
     bool reset = false;
     for (int attempt = 0; attempt < specialModeTries && isHeld(module); ++attempt) {
-        checkWrite(module->setControl(requestSpecialMode), module, -1, tr("set module control 0x5"));
-        if (module->status() & specialModeBit) {
+        checkWrite(module->setControl(ModuleControlBit::enterSpecialMode), module, -1, tr("set module control 0x5"));
+        if (module->status() & ModuleStatusBit::specialMode) {
             reset = checkWrite(module->setSpecialControlCommand(commandReset), module, -1, tr("special command 9"));
             break;
         }

@@ -1,8 +1,8 @@
 #include "BitBoxes.h"
 
-#include "app/StatusMessages.h"
-#include "app/ToolWindow.h"
 #include "device/BaseModule.h"
+#include "dialogs/common/StatusMessages.h"
+#include "dialogs/common/ToolWindow.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>

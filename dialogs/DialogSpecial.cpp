@@ -2,9 +2,10 @@
 
 #include "ui_DialogSpecial.h"
 
-#include "app/ApplicationIdentity.h"
-#include "app/UserDialogs.h"
+#include "controller/ApplicationIdentity.h"
 #include "controller/LogCategories.h"
+#include "device/StatusWordBits.h"
+#include "dialogs/common/UserDialogs.h"
 #include "service/SRecord.h"
 
 #include <QDebug>
@@ -14,9 +15,6 @@
 #include <limits>
 
 namespace {
-constexpr quint32 requestSpecialMode = 0x05; // setSPMD | setSTOP
-constexpr quint32 requestStop = 0x04;        // setSTOP
-constexpr quint32 specialModeBit = 0x40;     // isSPMD
 constexpr quint16 twelveChannelClass = 20;
 
 // Special control commands.
@@ -306,7 +304,7 @@ void DialogSpecial::on_btnSetSpecial_clicked()
 {
     // Asked by hand: leaving special mode again withdraws the stop bit as well.
     m_stopBitBefore = -1;
-    m_moduleControl |= requestSpecialMode;
+    m_moduleControl |= ModuleControlBit::enterSpecialMode;
     emit setModuleControl(m_serialNumber, m_moduleControl);
 }
 
@@ -367,7 +365,7 @@ void DialogSpecial::updateModuleStatus(int serialNumber, quint32 status)
     if (serialNumber != m_serialNumber)
         return;
     m_moduleStatus = quint16(status);
-    const bool special = status & specialModeBit;
+    const bool special = status & ModuleStatusBit::specialMode;
     ui->btnLiveInsertion->setEnabled(special);
     ui->lblModuleControlStatus->setText(QStringLiteral("ModuleControl = 0x%1, ModuleStatus = 0x%2")
                                             .arg(hexText(m_moduleControl, 4), hexText(m_moduleStatus, 4)));
@@ -376,8 +374,8 @@ void DialogSpecial::updateModuleStatus(int serialNumber, quint32 status)
     // The control word of this report was read together with the status: what the module had
     // before the transfer asked for special mode.
     if (m_stopBitBefore < 0)
-        m_stopBitBefore = m_moduleControl & requestStop;
-    m_moduleControl |= requestSpecialMode;
+        m_stopBitBefore = m_moduleControl & ModuleControlBit::stop;
+    m_moduleControl |= ModuleControlBit::enterSpecialMode;
     emit setModuleControl(m_serialNumber, m_moduleControl);
     if (special)
         setState(m_state == State::RequestingSpecialMode ? State::Settling : State::Starting);
@@ -445,8 +443,8 @@ void DialogSpecial::updateModuleSpecialControlStatus(int serialNumber, quint32 c
     // The module left special mode: withdraw the request, and give the stop bit back as it was
     // before the transfer (once; the control word read back tells).
     if (control == commandEndSpecial) {
-        const quint16 stopBit = m_stopBitBefore > 0 ? quint16(requestStop) : 0;
-        const quint16 wanted = quint16((m_moduleControl & ~requestSpecialMode) | stopBit);
+        const quint16 stopBit = m_stopBitBefore > 0 ? quint16(ModuleControlBit::stop) : 0;
+        const quint16 wanted = quint16((m_moduleControl & ~ModuleControlBit::enterSpecialMode) | stopBit);
         if (wanted != m_moduleControl) {
             m_moduleControl = wanted;
             emit setModuleControl(m_serialNumber, m_moduleControl);

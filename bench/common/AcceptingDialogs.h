@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/UserDialogs.h"
+#include "dialogs/common/UserDialogs.h"
 
 // The answers a benchmark's window gets without anybody at the screen: the stored crate address
 // is taken as it is, and every question (ramp down on close, ...) is answered No.

@@ -2,9 +2,9 @@
 #include "common/SimulatorProcess.h"
 
 #include "app/TesmarControl.h"
-#include "app/UserDialogs.h"
 #include "controller/SnmpController.h"
 #include "device/SnmpModule.h"
+#include "dialogs/common/UserDialogs.h"
 
 #include <QApplication>
 #include <QListWidget>

@@ -6,7 +6,7 @@
 #include "app/ChannelTable.h"
 #include "app/CommandLine.h"
 #include "app/TesmarControl.h"
-#include "app/UserDialogs.h"
+#include "dialogs/common/UserDialogs.h"
 
 #include "common/OpcStandInConfig.h"
 #include "controller/OpcController.h"

@@ -9,7 +9,7 @@
 //                         standard input ends
 #include "app/AddressLocker.h"
 #include "app/TesmarControl.h"
-#include "app/UserDialogs.h"
+#include "dialogs/common/UserDialogs.h"
 
 #include <QAction>
 #include <QApplication>

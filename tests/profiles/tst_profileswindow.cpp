@@ -3,8 +3,8 @@
 // hand. What reached the crate is read back through a controller and module of the test's own.
 #include "app/ChannelTable.h"
 #include "app/TesmarControl.h"
-#include "app/UserDialogs.h"
 #include "common/FindChild.h"
+#include "dialogs/common/UserDialogs.h"
 
 #include "controller/SnmpController.h"
 #include "device/ModuleSnapshot.h"
