@@ -180,7 +180,36 @@ void ChannelTable::setCellText(int row, int column, const QString& text, const Q
     // Only the set cells take typed values; the others are read-only whatever opens an editor.
     if (!isSetColumn(column))
         item->setFlags(item->flags() & ~Qt::ItemIsEditable);
+    if (m_pendingRows.contains(row))
+        showPending(item, true);
     setItem(row, column, item);
+}
+
+void ChannelTable::showPending(QTableWidgetItem* cell, bool pending)
+{
+    QFont font = cell->font();
+    font.setItalic(pending);
+    cell->setFont(font);
+    if (pending) {
+        cell->setForeground(QColor(Qt::gray));
+        cell->setBackground(QBrush());
+    }
+}
+
+void ChannelTable::setPendingRows(const QSet<int>& rows)
+{
+    const QSet<int> changed = (rows - m_pendingRows) + (m_pendingRows - rows);
+    m_pendingRows = rows;
+    for (int row : changed) {
+        if (row < 0 || row >= rowCount())
+            continue;
+        for (int column = 0; column < columnCount(); ++column) {
+            if (row == m_editRow && column == m_editColumn)
+                continue;
+            if (QTableWidgetItem* cell = item(row, column))
+                showPending(cell, rows.contains(row));
+        }
+    }
 }
 
 void ChannelTable::setChannelStatusCell(int row, quint32 control, quint32 status)

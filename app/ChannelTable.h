@@ -2,6 +2,7 @@
 
 #include <QColor>
 #include <QList>
+#include <QSet>
 #include <QTableWidget>
 
 class ChannelTableItemDelegate;
@@ -63,6 +64,12 @@ public:
     // reach the channel, or it is too old to be the channel's state now.
     void setRowUnknown(int row);
 
+    // Rows of channels a command is being sent to: their cells show grey italic text (without
+    // colour behind it), also after the refresh replaced them, until the rows leave the set;
+    // the next refresh then shows them as usual.
+    void setPendingRows(const QSet<int>& rows);
+    bool isRowPending(int row) const { return m_pendingRows.contains(row); }
+
     // Empties the table (no rows); the operator's selection is the window's, not lost with it.
     void removeAllRows();
 
@@ -100,7 +107,11 @@ private:
     // open one, the cell must go on refreshing.
     void dropEditCellUnlessEditing();
 
+    // Styles a cell of a pending row (or undoes the font of one that is no longer pending).
+    static void showPending(QTableWidgetItem* cell, bool pending);
+
     ChannelTableItemDelegate* m_delegate;
+    QSet<int> m_pendingRows;
     int m_programChanges = 0;
     int m_editRow = -1;
     int m_editColumn = -1;

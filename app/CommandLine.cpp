@@ -112,6 +112,35 @@ QString CommandLine::settingsPath()
         .fileName();
 }
 
+QStringList CommandLine::argumentsWithoutQtOptions(int argc, char* argv[])
+{
+    // The options QGuiApplication and QApplication (with X11's old ones) take out of the line;
+    // the first group takes the argument after it.
+    static const QStringList withValue{"platform", "platformpluginpath", "platformtheme", "plugin", "qwindowgeometry",
+        "qwindowicon", "qwindowtitle", "session", "style", "stylesheet", "display", "geometry", "font", "fn", "background",
+        "bg", "foreground", "fg", "button", "btn", "title", "name", "visual", "ncols", "im", "dialogs"};
+    static const QStringList withoutValue{"reverse", "widgetcount", "nograb", "dograb", "sync", "cmap", "testability"};
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) {
+        const QString argument = QString::fromLocal8Bit(argv[i]);
+        // Qt reads "--style=X" and "-style X" alike; our own options are long ones.
+        QString name = argument;
+        if (i > 0 && name.startsWith(QLatin1Char('-'))) {
+            name.remove(0, name.startsWith(QLatin1String("--")) ? 2 : 1);
+            const QString bare = name.section(QLatin1Char('='), 0, 0);
+            if (withValue.contains(bare)) {
+                if (!name.contains(QLatin1Char('=')))
+                    ++i;
+                continue;
+            }
+            if (withoutValue.contains(bare) || bare == QLatin1String("qmljsdebugger"))
+                continue;
+        }
+        arguments << argument;
+    }
+    return arguments;
+}
+
 QString CommandLine::missingDisplay(int argc, char* argv[])
 {
     QString platform = qEnvironmentVariable("QT_QPA_PLATFORM");

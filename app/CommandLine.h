@@ -33,6 +33,10 @@ struct CommandLine
     // no platform plugin chosen (QT_QPA_PLATFORM or -platform) and neither DISPLAY nor
     // WAYLAND_DISPLAY set, or xcb/wayland chosen without its variable. Empty when it can.
     static QString missingDisplay(int argc, char* argv[]);
+    // argv as parse() wants it, before the application object exists: Qt's own options (-platform
+    // NAME, -style NAME, -reverse, ...) taken out as the application object would take them, so
+    // a line that cannot be used is told from a missing display (exit code 2 before 3).
+    static QStringList argumentsWithoutQtOptions(int argc, char* argv[]);
     // The settings file the program uses (QSettings' own path: it honours XDG_CONFIG_HOME).
     static QString settingsPath();
 

@@ -433,7 +433,7 @@ void TesmarControl::rampDownAllModules()
 {
     const WriteSource source("close");
     // The modules ramp their channels down by themselves once switched off.
-    forEachModule(&BaseModule::setChannelOff, tr("switch off"));
+    forEachModule(BaseModule::SwitchAction::Off, tr("switch off"));
 }
 
 void TesmarControl::changeEvent(QEvent* event)

@@ -11,6 +11,7 @@
 #include <QVector>
 
 #include "ChannelSelection.h"
+#include "device/BaseModule.h"
 
 #include <functional>
 #include <memory>
@@ -527,10 +528,16 @@ private:
     enum class Urgency { Normal, EmergencyOff };
     // Sends `work` to `module` (one of the session's modules). `what` names the command in the
     // pending text, `targets` the number of channels it writes (0: the module).
-    void submitCommand(
-        BaseModule* module, const QString& what, int targets, CommandWork work, Urgency urgency = Urgency::Normal);
+    // `pending` are the channels the command writes: the table shows them pending until its
+    // outcome is back.
+    void submitCommand(BaseModule* module, const QString& what, int targets, CommandWork work,
+        Urgency urgency = Urgency::Normal, const QList<int>& pending = {});
     void sendCommand(BaseModule* module, const QString& what, CommandWork work, Urgency urgency,
-        std::function<void(const CommandOutcome&)> done);
+        std::function<void(const CommandOutcome&)> done, const QList<int>& pending = {});
+    // Counts `channels` of the module with key `key` as awaiting one command more (`delta` 1) or
+    // one less (-1), and shows the current module's pending channels in the table.
+    void markPending(const QString& key, const QList<int>& channels, int delta);
+    void showPendingChannels();
     void showOutcome(const CommandOutcome& outcome, const QString& pending);
     // One write to the module; `channel` -1 names the module in a failure.
     void submitWrite(BaseModule* module, int channel, const QString& what, std::function<bool(BaseModule& module)> write);
@@ -538,15 +545,22 @@ private:
     using ChannelWrite = std::function<bool(BaseModule& module, int channel)>;
     void submitChannels(BaseModule* module, const QList<int>& channels, const ChannelWrite& write, const QString& what,
         Urgency urgency = Urgency::Normal);
-    void submitChannels(BaseModule* module, const QList<int>& channels, bool (BaseModule::*operation)(int),
-        const QString& what, Urgency urgency = Urgency::Normal);
-    // `work` for each of `modules`; the failures of all come back as one message.
-    void submitToModules(
-        const QList<BaseModule*>& modules, const QString& what, const CommandWork& work, Urgency urgency = Urgency::Normal);
+    // A switch command for `channels`, all of them in one operation of the module (its writes
+    // go out together where the controller can do that).
+    void submitChannels(BaseModule* module, const QList<int>& channels, BaseModule::SwitchAction action, const QString& what,
+        Urgency urgency = Urgency::Normal);
+    // `work` for each of `modules`; the failures of all come back as one message. With
+    // `writesChannels` the table shows every channel of the modules pending meanwhile.
+    void submitToModules(const QList<BaseModule*>& modules, const QString& what, const CommandWork& work,
+        Urgency urgency = Urgency::Normal, bool writesChannels = false);
     // Device thread: the failure text of one write (empty when `ok`), with the module's reason.
     static CommandOutcome writeOutcome(BaseModule& module, bool ok, int channel, const QString& what);
     static QStringList channelsOutcome(
         BaseModule& module, const QList<int>& channels, const ChannelWrite& write, const QString& what);
+    static QStringList switchOutcome(
+        BaseModule& module, const QList<int>& channels, BaseModule::SwitchAction action, const QString& what);
+    // The failure text naming each failed channel with its reason; empty when none failed.
+    static QStringList failuresOutcome(BaseModule& module, const QString& what, const QList<WriteFailure>& failures);
     // The one place that tells the operator about a refused write: red in the status bar for a
     // few seconds, "Channel 3: set voltage 99999 V refused by the crate (wrongValue)"; a negative
     // channel names the module ("Slot 5: ..."). `why` follows "refused".
@@ -573,8 +587,8 @@ private:
     void setMeasurementControlBit(quint32 bit, bool on);
     void promptAllModulesValue(bool voltage);
     void promptRampSpeed(bool voltage, bool allModules);
-    // Runs a per-channel operation on every channel of every module.
-    void forEachModule(bool (BaseModule::*operation)(int), const QString& what, Urgency urgency = Urgency::Normal);
+    // Gives every channel of every module the switch command `action`.
+    void forEachModule(BaseModule::SwitchAction action, const QString& what, Urgency urgency = Urgency::Normal);
 
     // ---- Control windows (TesmarControlControlWindows.cpp) ----
     // Reads `channel`'s settings for a dialog off the GUI thread: `fill` gets them, `failed` the
@@ -592,6 +606,8 @@ private:
 
     static constexpr int refusalMessageMs = 8000;
     int m_commandsInFlight = 0;
+    // Per module key, the channels commands are being sent to and how many commands each awaits.
+    QHash<QString, QHash<int, int>> m_pendingChannels;
     // The address the session's controller connected to (part of every module key).
     QString controllerAddress;
 

@@ -219,17 +219,19 @@ QList<int> TesmarControl::allChannelsOf(BaseModule* module)
 
 // ---- Sending commands ----
 
-void TesmarControl::submitCommand(BaseModule* module, const QString& what, int targets, CommandWork work, Urgency urgency)
+void TesmarControl::submitCommand(
+    BaseModule* module, const QString& what, int targets, CommandWork work, Urgency urgency, const QList<int>& pending)
 {
-    const QString pending = targets > 1 ? tr("%1: sending to %2 channels...").arg(capitalised(what)).arg(targets)
+    const QString sending = targets > 1 ? tr("%1: sending to %2 channels...").arg(capitalised(what)).arg(targets)
                                         : tr("%1: sending...").arg(capitalised(what));
-    statusBar()->showMessage(pending, refusalMessageMs);
-    sendCommand(module, what, std::move(work), urgency,
-        [this, pending](const CommandOutcome& outcome) { showOutcome(outcome, pending); });
+    statusBar()->showMessage(sending, refusalMessageMs);
+    sendCommand(
+        module, what, std::move(work), urgency,
+        [this, sending](const CommandOutcome& outcome) { showOutcome(outcome, sending); }, pending);
 }
 
 void TesmarControl::sendCommand(BaseModule* module, const QString& what, CommandWork work, Urgency urgency,
-    std::function<void(const CommandOutcome&)> done)
+    std::function<void(const CommandOutcome&)> done, const QList<int>& pending)
 {
     const int index = session->modules().indexOf(module);
     if (!work)
@@ -241,8 +243,11 @@ void TesmarControl::sendCommand(BaseModule* module, const QString& what, Command
     // The journal names who sent the command, as if it had been sent here.
     const QString source = WriteSource::current();
     ++m_commandsInFlight;
-    done = [this, done = std::move(done)](const CommandOutcome& outcome) {
+    const QString key = moduleKey(module);
+    markPending(key, pending, 1);
+    done = [this, done = std::move(done), key, pending](const CommandOutcome& outcome) {
         --m_commandsInFlight;
+        markPending(key, pending, -1);
         done(outcome);
     };
     session->submitCommand(
@@ -255,6 +260,35 @@ void TesmarControl::sendCommand(BaseModule* module, const QString& what, Command
         [what, done] {
             done(CommandOutcome{{tr("%1: the module went away; nothing was sent.").arg(capitalised(what))}, {}});
         });
+}
+
+void TesmarControl::markPending(const QString& key, const QList<int>& channels, int delta)
+{
+    if (channels.isEmpty())
+        return;
+    QHash<int, int>& counts = m_pendingChannels[key];
+    for (int channel : channels) {
+        const int count = counts.value(channel) + delta;
+        if (count > 0)
+            counts.insert(channel, count);
+        else
+            counts.remove(channel);
+    }
+    if (counts.isEmpty())
+        m_pendingChannels.remove(key);
+    showPendingChannels();
+}
+
+void TesmarControl::showPendingChannels()
+{
+    BaseModule* module = currentModule();
+    QSet<int> rows;
+    if (module) {
+        const QHash<int, int> counts = m_pendingChannels.value(moduleKey(module));
+        for (auto it = counts.cbegin(); it != counts.cend(); ++it)
+            rows.insert(it.key());
+    }
+    ui->table->setPendingRows(rows);
 }
 
 void TesmarControl::showOutcome(const CommandOutcome& outcome, const QString& pending)
@@ -276,6 +310,13 @@ TesmarControl::CommandOutcome TesmarControl::writeOutcome(BaseModule& module, bo
     return CommandOutcome{{writeFailuresText(&module, what, {{channel, module.lastError()}})}, {}};
 }
 
+QStringList TesmarControl::failuresOutcome(BaseModule& module, const QString& what, const QList<WriteFailure>& failures)
+{
+    if (failures.isEmpty())
+        return {};
+    return {writeFailuresText(&module, what, failures)};
+}
+
 QStringList TesmarControl::channelsOutcome(
     BaseModule& module, const QList<int>& channels, const ChannelWrite& write, const QString& what)
 {
@@ -284,9 +325,21 @@ QStringList TesmarControl::channelsOutcome(
         if (!write(module, channel))
             failures.append({channel, module.lastError()});
     }
-    if (failures.isEmpty())
-        return {};
-    return {writeFailuresText(&module, what, failures)};
+    return failuresOutcome(module, what, failures);
+}
+
+QStringList TesmarControl::switchOutcome(
+    BaseModule& module, const QList<int>& channels, BaseModule::SwitchAction action, const QString& what)
+{
+    const QStringList reasons = module.switchChannels(channels, action);
+    QList<WriteFailure> failures;
+    for (int i = 0; i < channels.size(); ++i) {
+        // A module that answers fewer reasons than channels has not confirmed the rest.
+        const QString reason = reasons.value(i, QStringLiteral("not confirmed"));
+        if (!reason.isEmpty())
+            failures.append({channels.at(i), reason});
+    }
+    return failuresOutcome(module, what, failures);
 }
 
 void TesmarControl::submitWrite(
@@ -305,19 +358,23 @@ void TesmarControl::submitChannels(
         [channels, write, what](BaseModule& each) {
             return CommandOutcome{channelsOutcome(each, channels, write, what), {}};
         },
-        urgency);
+        urgency, channels);
 }
 
 void TesmarControl::submitChannels(
-    BaseModule* module, const QList<int>& channels, bool (BaseModule::*operation)(int), const QString& what, Urgency urgency)
+    BaseModule* module, const QList<int>& channels, BaseModule::SwitchAction action, const QString& what, Urgency urgency)
 {
     const WriteSource source("command");
-    submitChannels(
-        module, channels, [operation](BaseModule& each, int channel) { return (each.*operation)(channel); }, what, urgency);
+    submitCommand(
+        module, what, int(channels.size()),
+        [channels, action, what](BaseModule& each) {
+            return CommandOutcome{switchOutcome(each, channels, action, what), {}};
+        },
+        urgency, channels);
 }
 
 void TesmarControl::submitToModules(
-    const QList<BaseModule*>& modules, const QString& what, const CommandWork& work, Urgency urgency)
+    const QList<BaseModule*>& modules, const QString& what, const CommandWork& work, Urgency urgency, bool writesChannels)
 {
     if (modules.isEmpty())
         return;
@@ -334,18 +391,22 @@ void TesmarControl::submitToModules(
     collected->remaining = int(modules.size());
     collected->outcomes.resize(modules.size());
     for (int i = 0; i < modules.size(); ++i) {
-        sendCommand(modules.at(i), what, work, urgency, [this, collected, i, pending](const CommandOutcome& outcome) {
-            collected->outcomes[i] = outcome;
-            if (--collected->remaining > 0)
-                return;
-            CommandOutcome all;
-            for (const CommandOutcome& each : std::as_const(collected->outcomes)) {
-                all.failures += each.failures;
-                if (all.information.isEmpty())
-                    all.information = each.information;
-            }
-            showOutcome(all, pending);
-        });
+        const QList<int> channels = writesChannels ? allChannelsOf(modules.at(i)) : QList<int>();
+        sendCommand(
+            modules.at(i), what, work, urgency,
+            [this, collected, i, pending](const CommandOutcome& outcome) {
+                collected->outcomes[i] = outcome;
+                if (--collected->remaining > 0)
+                    return;
+                CommandOutcome all;
+                for (const CommandOutcome& each : std::as_const(collected->outcomes)) {
+                    all.failures += each.failures;
+                    if (all.information.isEmpty())
+                        all.information = each.information;
+                }
+                showOutcome(all, pending);
+            },
+            channels);
     }
 }
 
@@ -414,7 +475,7 @@ void TesmarControl::waitProcessingEvents(int ms)
     loop.exec();
 }
 
-void TesmarControl::forEachModule(bool (BaseModule::*operation)(int), const QString& what, Urgency urgency)
+void TesmarControl::forEachModule(BaseModule::SwitchAction action, const QString& what, Urgency urgency)
 {
     const WriteSource source("command");
     const QList<BaseModule*> modules = session->modules();
@@ -425,16 +486,14 @@ void TesmarControl::forEachModule(bool (BaseModule::*operation)(int), const QStr
     // Every module is tried; the message names each one that failed and its channels.
     submitToModules(
         modules, what,
-        [operation, what](BaseModule& module) {
-            const QStringList failures = channelsOutcome(
-                module, allChannelsOf(&module),
-                [operation](BaseModule& each, int channel) { return (each.*operation)(channel); }, what);
+        [action, what](BaseModule& module) {
+            const QStringList failures = switchOutcome(module, allChannelsOf(&module), action, what);
             CommandOutcome outcome;
             for (const QString& failure : failures)
                 outcome.failures.append(tr("%1: %2").arg(module.address(), failure));
             return outcome;
         },
-        urgency);
+        urgency, true);
 }
 
 // ---- Editing in the table ----
@@ -482,7 +541,7 @@ void TesmarControl::on_actionSetChannelOn_triggered()
     QPointer<BaseModule> module;
     QList<int> channels;
     if (commandChannels(module, channels, tr("switch on")))
-        submitChannels(module, channels, &BaseModule::setChannelOn, tr("switch on"));
+        submitChannels(module, channels, BaseModule::SwitchAction::On, tr("switch on"));
 }
 
 void TesmarControl::on_actionSetChannelOff_triggered()
@@ -490,7 +549,7 @@ void TesmarControl::on_actionSetChannelOff_triggered()
     QPointer<BaseModule> module;
     QList<int> channels;
     if (commandChannels(module, channels, tr("switch off"), true))
-        submitChannels(module, channels, &BaseModule::setChannelOff, tr("switch off"));
+        submitChannels(module, channels, BaseModule::SwitchAction::Off, tr("switch off"));
 }
 
 void TesmarControl::on_actionSetChannelEmergencyOff_triggered()
@@ -498,7 +557,7 @@ void TesmarControl::on_actionSetChannelEmergencyOff_triggered()
     QPointer<BaseModule> module;
     QList<int> channels;
     if (commandChannels(module, channels, tr("emergency off"), true))
-        submitChannels(module, channels, &BaseModule::setChannelEmergencyOff, tr("emergency off"), Urgency::EmergencyOff);
+        submitChannels(module, channels, BaseModule::SwitchAction::EmergencyOff, tr("emergency off"), Urgency::EmergencyOff);
 }
 
 void TesmarControl::on_actionClearChannelEmergencyOff_triggered()
@@ -506,7 +565,7 @@ void TesmarControl::on_actionClearChannelEmergencyOff_triggered()
     QPointer<BaseModule> module;
     QList<int> channels;
     if (commandChannels(module, channels, tr("clear emergency off")))
-        submitChannels(module, channels, &BaseModule::clearChannelEmergencyOff, tr("clear emergency off"));
+        submitChannels(module, channels, BaseModule::SwitchAction::ClearEmergencyOff, tr("clear emergency off"));
 }
 
 void TesmarControl::on_actionClearChannelEvents_triggered()
@@ -514,36 +573,37 @@ void TesmarControl::on_actionClearChannelEvents_triggered()
     QPointer<BaseModule> module;
     QList<int> channels;
     if (commandChannels(module, channels, tr("clear events")))
-        submitChannels(module, channels, &BaseModule::clearChannelEventStatus, tr("clear events"));
+        submitChannels(module, channels, BaseModule::SwitchAction::ClearEvents, tr("clear events"));
 }
 
 void TesmarControl::on_actionSetAllChannelsOn_triggered()
 {
     QPointer<BaseModule> module;
     if (commandModule(module, tr("switch on")))
-        submitChannels(module, allChannelsOf(module), &BaseModule::setChannelOn, tr("switch on"));
+        submitChannels(module, allChannelsOf(module), BaseModule::SwitchAction::On, tr("switch on"));
 }
 
 void TesmarControl::on_actionSetAllChannelsOff_triggered()
 {
     QPointer<BaseModule> module;
     if (commandModule(module, tr("switch off"), true))
-        submitChannels(module, allChannelsOf(module), &BaseModule::setChannelOff, tr("switch off"));
+        submitChannels(module, allChannelsOf(module), BaseModule::SwitchAction::Off, tr("switch off"));
 }
 
 void TesmarControl::on_actionSetAllChannelsEmergencyOff_triggered()
 {
     QPointer<BaseModule> module;
     if (commandModule(module, tr("emergency off"), true))
-        submitChannels(
-            module, allChannelsOf(module), &BaseModule::setChannelEmergencyOff, tr("emergency off"), Urgency::EmergencyOff);
+        submitChannels(module, allChannelsOf(module), BaseModule::SwitchAction::EmergencyOff, tr("emergency off"),
+            Urgency::EmergencyOff);
 }
 
 void TesmarControl::on_actionClearAllChannelsEmergencyOff_triggered()
 {
     QPointer<BaseModule> module;
     if (commandModule(module, tr("clear emergency off")))
-        submitChannels(module, allChannelsOf(module), &BaseModule::clearChannelEmergencyOff, tr("clear emergency off"));
+        submitChannels(
+            module, allChannelsOf(module), BaseModule::SwitchAction::ClearEmergencyOff, tr("clear emergency off"));
 }
 
 void TesmarControl::on_actionClearAllEvents_triggered()
@@ -599,22 +659,22 @@ void TesmarControl::on_actionSetAllModulesFineAdjustmentOff_triggered()
 
 void TesmarControl::on_actionSetAllModulesOn_triggered()
 {
-    forEachModule(&BaseModule::setChannelOn, tr("switch on"));
+    forEachModule(BaseModule::SwitchAction::On, tr("switch on"));
 }
 
 void TesmarControl::on_actionSetAllModulesOff_triggered()
 {
-    forEachModule(&BaseModule::setChannelOff, tr("switch off"));
+    forEachModule(BaseModule::SwitchAction::Off, tr("switch off"));
 }
 
 void TesmarControl::on_actionSetAllModulesEmergencyOff_triggered()
 {
-    forEachModule(&BaseModule::setChannelEmergencyOff, tr("emergency off"), Urgency::EmergencyOff);
+    forEachModule(BaseModule::SwitchAction::EmergencyOff, tr("emergency off"), Urgency::EmergencyOff);
 }
 
 void TesmarControl::on_actionClearAllModulesEmergencyOff_triggered()
 {
-    forEachModule(&BaseModule::clearChannelEmergencyOff, tr("clear emergency off"));
+    forEachModule(BaseModule::SwitchAction::ClearEmergencyOff, tr("clear emergency off"));
 }
 
 void TesmarControl::on_actionClearAllModulesEvents_triggered()
@@ -869,11 +929,14 @@ void TesmarControl::promptAllModulesValue(bool voltage)
     // Modules rediscovered while the prompt was open are not the ones the operator answered for.
     if (!ok || !isHeld(module))
         return;
-    submitToModules(session->modules(), what, [voltage, value](BaseModule& each) {
-        return writeOutcome(each,
-            voltage ? each.setAllChannelsVoltageSet(float(value)) : each.setAllChannelsCurrentSet(float(value)), -1,
-            allChannelsValueText(&each, voltage, value));
-    });
+    submitToModules(
+        session->modules(), what,
+        [voltage, value](BaseModule& each) {
+            return writeOutcome(each,
+                voltage ? each.setAllChannelsVoltageSet(float(value)) : each.setAllChannelsCurrentSet(float(value)), -1,
+                allChannelsValueText(&each, voltage, value));
+        },
+        Urgency::Normal, true);
 }
 
 void TesmarControl::on_actionSetAllModulesVoltage_triggered()

@@ -130,6 +130,7 @@ void TesmarControl::initialiseTableFor(BaseModule* module)
 
 void TesmarControl::refreshChannelRows(BaseModule* module)
 {
+    showPendingChannels();
     const int moduleIndex = session->currentModuleIndex();
     const qint64 now = ModuleSnapshot::nowMs();
     // Nothing answered for the freshness time: the module is lost, and no number of it stays

@@ -15,9 +15,15 @@ int main(int argc, char* argv[])
     // --help and --version answer without a window (and without a display).
     if (CommandLine::answered(argc, argv))
         return 0;
-    // Without a display Qt would abort while constructing the application object.
+    // Without a display Qt would abort while constructing the application object. A line that
+    // cannot be used says so first, display or not.
     const QString noDisplay = CommandLine::missingDisplay(argc, argv);
     if (!noDisplay.isEmpty()) {
+        const CommandLine early = CommandLine::parse(CommandLine::argumentsWithoutQtOptions(argc, argv));
+        if (!early.error.isEmpty()) {
+            std::fprintf(stderr, "tesmarcontrol: %s\n%s", qPrintable(early.error), qPrintable(CommandLine::usage()));
+            return CommandLine::exitUsage;
+        }
         std::fprintf(stderr, "tesmarcontrol: %s\n", qPrintable(noDisplay));
         return CommandLine::exitNoDisplay;
     }

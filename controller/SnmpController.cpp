@@ -27,6 +27,14 @@ QString libraryName()
     return installed.isEmpty() ? QStringLiteral("WIENER_SNMP") : installed;
 }
 
+// A reason the library gives, its "timeout" as "no answer".
+QString reasonText(const char* reason)
+{
+    if (reason && std::strcmp(reason, "timeout") == 0)
+        return QStringLiteral("no answer");
+    return QString::fromLatin1(reason ? reason : "");
+}
+
 } // namespace
 
 SnmpController::SnmpController()
@@ -159,10 +167,15 @@ BusStatus SnmpController::busStatus()
 
 QString SnmpController::errorString()
 {
-    const char* reason = call(&SnmpController::snmpLastError);
-    if (reason && std::strcmp(reason, "timeout") == 0)
-        return QStringLiteral("no answer");
-    return QString::fromLatin1(reason ? reason : "");
+    return reasonText(call(&SnmpController::snmpLastError));
+}
+
+QString SnmpController::resultText(int code)
+{
+    if (code == WIENER_WRITE_TAKEN)
+        return QString();
+    const QString reason = reasonText(snmpResultText ? snmpResultText(code) : nullptr);
+    return reason.isEmpty() ? QStringLiteral("not confirmed by the crate") : reason;
 }
 
 QString SnmpController::className()

@@ -44,6 +44,9 @@ public:
     // text every device kind gives for a request nobody answered, so that callers never take a
     // time-out for a refusal.
     QString errorString() override;
+    // The reason a result code of the setChannels entries names (snmpResultText), with the
+    // library's "timeout" read as "no answer" as in errorString(); "" for a write taken.
+    QString resultText(int code);
     QString className() override;
     QString connectionInfo() override;
     QStringList stringList() override;

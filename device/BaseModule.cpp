@@ -181,6 +181,42 @@ bool BaseModule::noSuchChannel(int channel)
     return fail(QStringLiteral("no channel %1 in this module").arg(channel));
 }
 
+QStringList BaseModule::switchChannels(const QList<int>& channels, SwitchAction action)
+{
+    const std::unique_lock<std::recursive_mutex> lock = deviceLock();
+    QStringList reasons;
+    QString firstFailure;
+    for (int channel : channels) {
+        bool ok = false;
+        switch (action) {
+        case SwitchAction::On:
+            ok = setChannelOn(channel);
+            break;
+        case SwitchAction::Off:
+            ok = setChannelOff(channel);
+            break;
+        case SwitchAction::EmergencyOff:
+            ok = setChannelEmergencyOff(channel);
+            break;
+        case SwitchAction::ClearEmergencyOff:
+            ok = clearChannelEmergencyOff(channel);
+            break;
+        case SwitchAction::ClearEvents:
+            ok = clearChannelEventStatus(channel);
+            break;
+        }
+        // A failure always has a reason, so that an empty entry means taken.
+        reasons.append(ok ? QString() : lastError().isEmpty() ? QStringLiteral("failed") : lastError());
+        if (!ok && firstFailure.isEmpty())
+            firstFailure = reasons.last();
+    }
+    if (firstFailure.isEmpty())
+        succeed();
+    else
+        fail(firstFailure);
+    return reasons;
+}
+
 JournalWrite BaseModule::journalPlace()
 {
     JournalWrite place;

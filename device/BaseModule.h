@@ -11,6 +11,7 @@
 #include <QMutex>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QVector>
 
 #include <atomic>
@@ -139,6 +140,16 @@ public:
     // "control word not read (<reason>)".
     bool updateChannelControl(int channel, quint32 clearBits, quint32 setBits, quint32* written = nullptr);
     bool updateControl(quint32 clearBits, quint32 setBits, quint32* written = nullptr);
+
+    // A switch command for several channels at once (switchChannels()).
+    enum class SwitchAction { On, Off, EmergencyOff, ClearEmergencyOff, ClearEvents };
+    // Gives each of `channels` the switch command `action` as one operation: the result has one
+    // entry per channel, empty when the device took the command, otherwise the reason
+    // (lastError()'s text for that channel: "no answer", "resourceUnavailable", ...). Every
+    // channel's write is journaled on its own. lastError() afterwards tells the first failure.
+    // The default runs the per-channel operation (setChannelOn(), ...) for each channel in
+    // turn; modules whose controller can send the writes together override it.
+    virtual QStringList switchChannels(const QList<int>& channels, SwitchAction action);
 
     // Where this module's writes happen, as the write journal names it: crate address, slot and
     // serial number in a JournalWrite with the other fields empty. The default has no crate

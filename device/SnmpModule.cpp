@@ -638,6 +638,71 @@ bool SnmpModule::setSwitch(int channel, int value)
         [&] { return m_controller->call(&SnmpController::setChannelSwitch, channelIndex(channel), value); });
 }
 
+QStringList SnmpModule::switchChannels(const QList<int>& channels, SwitchAction action)
+{
+    if (!m_controller->setChannelsSwitch)
+        return BaseModule::switchChannels(channels, action);
+    Lock lock(ControllerLock::of(*m_controller));
+    int value = switchOn;
+    switch (action) {
+    case SwitchAction::On:
+        value = switchOn;
+        break;
+    case SwitchAction::Off:
+        value = switchOff;
+        break;
+    case SwitchAction::EmergencyOff:
+        value = switchEmergencyOff;
+        break;
+    case SwitchAction::ClearEmergencyOff:
+        value = switchClearEmergencyOff;
+        break;
+    case SwitchAction::ClearEvents:
+        value = switchClearEvents;
+        break;
+    }
+
+    // Every channel's "sent" line before the writes leave, then each channel's result.
+    QStringList reasons;
+    QVector<int> sent; // positions in `channels` that are written
+    QVector<JournalWrite> entries;
+    std::vector<int32_t> indexes;
+    for (int i = 0; i < channels.size(); ++i) {
+        const int channel = channels.at(i);
+        if (!validChannel(channel)) {
+            noSuchChannel(channel);
+            reasons.append(lastError());
+            continue;
+        }
+        reasons.append(QString());
+        sent.append(i);
+        indexes.push_back(channelIndex(channel));
+        entries.append(journalSent(channel, "switch", switchText(value)));
+    }
+    if (!indexes.empty()) {
+        const std::vector<int32_t> values(indexes.size(), value);
+        std::vector<int32_t> results(indexes.size(), WIENER_WRITE_NOT_SENT);
+        m_controller->call(
+            &SnmpController::setChannelsSwitch, int(indexes.size()), indexes.data(), values.data(), results.data());
+        for (int k = 0; k < sent.size(); ++k) {
+            const int32_t result = results[size_t(k)];
+            const bool ok = result == WIENER_WRITE_TAKEN;
+            if (ok)
+                succeed();
+            else
+                fail(m_controller->resultText(result));
+            journalResult(entries.at(k), ok);
+            reasons[sent.at(k)] = ok ? QString() : lastError();
+        }
+    }
+    const auto failed = std::find_if(reasons.cbegin(), reasons.cend(), [](const QString& r) { return !r.isEmpty(); });
+    if (failed == reasons.cend())
+        succeed();
+    else
+        fail(*failed);
+    return reasons;
+}
+
 bool SnmpModule::confirmed(int libraryResult)
 {
     if (libraryResult)

@@ -126,6 +126,9 @@ public slots:
     quint32 channelEventStatus(int channel) override;
     bool setChannelEventStatus(int channel, quint32 status) override;
     bool clearChannelEventStatus(int channel) override;
+    // With a library that has setChannelsSwitch, every channel's SET is in flight together (about
+    // one round trip for the whole module); otherwise channel by channel.
+    QStringList switchChannels(const QList<int>& channels, SwitchAction action) override;
     quint32 channelEventMask(int channel) override;
     bool setChannelEventMask(int channel, quint32 mask) override;
     quint32 channelControl(int channel) override;

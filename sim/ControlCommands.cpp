@@ -61,7 +61,8 @@ ControlCommands::ControlCommands(CrateModel& model, SimulationClock& clock, Tran
 
 QString ControlCommands::help()
 {
-    return QStringLiteral("inhibit SLOT CHANNEL on|off | load SLOT CHANNEL OHMS|open | silent on|off | delay MS | "
+    return QStringLiteral("inhibit SLOT CHANNEL on|off | brokenswitch SLOT CHANNEL on|off | load SLOT CHANNEL OHMS|open | "
+                          "silent on|off | delay MS | "
                           "drop PERCENT | maxresponse BYTES | power off|on | timescale FACTOR | noise on|off | quit");
 }
 
@@ -83,19 +84,18 @@ QString ControlCommands::execute(const QString& line, bool* quit)
     }
     if (command == QLatin1String("help") && arguments == 0)
         return QStringLiteral("ok ") + help();
-    if (command == QLatin1String("inhibit") || command == QLatin1String("load")) {
+    const bool onOffCommand = command == QLatin1String("inhibit") || command == QLatin1String("brokenswitch");
+    if (onOffCommand || command == QLatin1String("load")) {
         int slot = 0, channel = 0;
         if (arguments != 3 || !parseInt(words[1], 0, 9, &slot) || !parseInt(words[2], 0, 99, &channel))
-            return error(
-                QStringLiteral("usage: %1 SLOT CHANNEL %2")
-                    .arg(command,
-                        command == QLatin1String("inhibit") ? QStringLiteral("on|off") : QStringLiteral("OHMS|open")));
-        if (command == QLatin1String("inhibit")) {
+            return error(QStringLiteral("usage: %1 SLOT CHANNEL %2")
+                             .arg(command, onOffCommand ? QStringLiteral("on|off") : QStringLiteral("OHMS|open")));
+        if (onOffCommand) {
             if (!parseOnOff(words[3], &on))
-                return error(QStringLiteral("usage: inhibit SLOT CHANNEL on|off"));
-            return m_model.setInhibit(slot, channel, on)
-                ? ok
-                : error(QStringLiteral("no high-voltage channel %1 in slot %2").arg(channel).arg(slot));
+                return error(QStringLiteral("usage: %1 SLOT CHANNEL on|off").arg(command));
+            const bool known = command == QLatin1String("inhibit") ? m_model.setInhibit(slot, channel, on)
+                                                                   : m_model.setSwitchBroken(slot, channel, on);
+            return known ? ok : error(QStringLiteral("no high-voltage channel %1 in slot %2").arg(channel).arg(slot));
         }
         double ohms = 0;
         if (words[3] == QLatin1String("open"))

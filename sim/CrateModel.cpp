@@ -471,7 +471,7 @@ double CrateModel::measuredCurrent(int slot, int index)
 CrateModel::Result CrateModel::checkChannelSwitch(int slot, int index, int value) const
 {
     const Module* m = module(slot);
-    if (!m || !channel(slot, index))
+    if (!m || !channel(slot, index) || channel(slot, index)->switchBroken)
         return Result::Unavailable;
     if (m->isMeasurement())
         return (value >= MeasureNone && value <= MeasureBoth) || value == SwitchClearEvents ? Result::Ok
@@ -669,6 +669,15 @@ CrateModel::Channel* CrateModel::wiredChannel(int slot, int index)
             return &m.channels[size_t(index)];
     }
     return nullptr;
+}
+
+bool CrateModel::setSwitchBroken(int slot, int index, bool broken)
+{
+    Channel* c = wiredChannel(slot, index);
+    if (!c)
+        return false;
+    c->switchBroken = broken;
+    return true;
 }
 
 bool CrateModel::setInhibit(int slot, int index, bool active)

@@ -63,6 +63,7 @@ public:
         bool emergencyOff = false;
         bool tripEvent = false;
         bool inhibitEvent = false;
+        bool switchBroken = false; // every write of its switch is refused (resourceUnavailable)
 
         int action(int field) const { return (behaviour >> field) & 3; }
     };
@@ -138,6 +139,8 @@ public:
     // Outside world (control channel).
     bool setInhibit(int slot, int channel, bool active);
     bool setLoad(int slot, int channel, double ohms);
+    // A channel whose switch refuses every write (a fault of one channel among many).
+    bool setSwitchBroken(int slot, int channel, bool broken);
     void setNoise(bool on) { m_noise = on; }
     bool noise() const { return m_noise; }
 

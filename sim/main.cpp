@@ -48,6 +48,7 @@ int main(int argc, char* argv[])
     parser.setApplicationDescription(
         QStringLiteral("Simulated MPOD crate with high-voltage modules, an SNMP v2c agent.\n"
                        "Control commands on standard input, one per line: inhibit SLOT CHANNEL on|off,\n"
+                       "brokenswitch SLOT CHANNEL on|off,\n"
                        "load SLOT CHANNEL OHMS|open, silent on|off, delay MS, drop PERCENT, maxresponse BYTES,\n"
                        "power off|on, timescale FACTOR, noise on|off, quit."));
     parser.addHelpOption();

@@ -207,27 +207,13 @@ SnmpSession::Outcome SnmpSession::takeAnswer(const netsnmp_pdu* response, const 
     return Outcome::Answered;
 }
 
-SnmpSession::Outcome SnmpSession::exchange(bool write, const std::vector<CrateOid::Oid>& oids,
-    const std::vector<SnmpValue>* values, size_t first, size_t count, std::vector<SnmpValue>* results)
+void SnmpSession::addVarbinds(netsnmp_pdu* pdu, const std::vector<CrateOid::Oid>& oids, const std::vector<SnmpValue>* values,
+    size_t first, size_t count)
 {
-    if (heldOff()) {
-        noteFailure("timeout");
-        return Outcome::HeldOff;
-    }
-
-    netsnmp_pdu* pdu = nullptr;
-    {
-        std::lock_guard<std::mutex> lock(SessionRegistry::netsnmpMutex());
-        pdu = snmp_pdu_create(write ? SNMP_MSG_SET : SNMP_MSG_GET);
-    }
-    if (!pdu) {
-        noteFailure("out of memory");
-        return Outcome::Failed;
-    }
     for (size_t i = first; i < first + count; ++i) {
         const CrateOid::Oid& wanted = oids[i];
         std::vector<oid> name(wanted.begin(), wanted.end());
-        if (!write) {
+        if (!values) {
             snmp_add_null_var(pdu, name.data(), name.size());
             continue;
         }
@@ -250,6 +236,26 @@ SnmpSession::Outcome SnmpSession::exchange(bool write, const std::vector<CrateOi
         }
         }
     }
+}
+
+SnmpSession::Outcome SnmpSession::exchange(bool write, const std::vector<CrateOid::Oid>& oids,
+    const std::vector<SnmpValue>* values, size_t first, size_t count, std::vector<SnmpValue>* results)
+{
+    if (heldOff()) {
+        noteFailure("timeout");
+        return Outcome::HeldOff;
+    }
+
+    netsnmp_pdu* pdu = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(SessionRegistry::netsnmpMutex());
+        pdu = snmp_pdu_create(write ? SNMP_MSG_SET : SNMP_MSG_GET);
+    }
+    if (!pdu) {
+        noteFailure("out of memory");
+        return Outcome::Failed;
+    }
+    addVarbinds(pdu, oids, write ? values : nullptr, first, count);
 
     void* transport = write ? m_write : m_read;
     snmp_sess_session(transport)->retries = crateSilent() || m_probing ? 0 : m_config.retries;
@@ -326,16 +332,8 @@ bool SnmpSession::set(const std::vector<CrateOid::Oid>& oids, const std::vector<
     // timed out is followed by one read with a single attempt: when that is answered the crate is
     // there and only ignores our writes. A silent crate costs one more short time-out, after
     // which the hold-off starts as for any two time-outs in a row.
-    if (m_failure == "timeout" && !heldOff()) {
-        m_probing = true;
-        std::vector<SnmpValue> ignored(1);
-        const Outcome probe = exchange(false, {CrateOid::sysDescr()}, nullptr, 0, 1, &ignored);
-        m_probing = false;
-        if (probe == Outcome::Answered)
-            m_failure = "write not answered";
-        else
-            m_failure = "timeout";
-    }
+    if (m_failure == "timeout" && !heldOff())
+        m_failure = writeNotAnswered() ? "write not answered" : "timeout";
     return false;
 }
 
@@ -349,10 +347,15 @@ bool SnmpSession::set(const CrateOid::Oid& oid, const SnmpValue& value)
 struct SnmpSession::Request
 {
     SnmpSession* session;
-    Column* column;
+    const std::vector<CrateOid::Oid>* oids;
+    const std::vector<SnmpValue>* values; // SET: the values to write; null for a GET
+    std::vector<SnmpValue>* results;      // GET: where the values go
     size_t first;
     size_t count;
+    Column* column = nullptr; // GET: the column the request reads
     Outcome outcome = Outcome::Failed;
+    long errorStatus = 0;   // of an error answer
+    bool answered = false;  // an answer arrived (of any kind)
     bool done = false;      // answered, timed out or failed
     bool collected = false; // its outcome was taken into the call's
 };
@@ -363,7 +366,9 @@ int SnmpSession::onAnswer(int operation, netsnmp_session*, int, netsnmp_pdu* pdu
     SnmpSession& self = *request.session;
     switch (operation) {
     case NETSNMP_CALLBACK_OP_RECEIVED_MESSAGE:
-        request.outcome = self.takeAnswer(pdu, request.column->oids, request.first, request.count, &request.column->results);
+        request.answered = true;
+        request.errorStatus = pdu->errstat;
+        request.outcome = self.takeAnswer(pdu, *request.oids, request.first, request.count, request.results);
         break;
     case NETSNMP_CALLBACK_OP_RESEND:
         return 1; // sent again after a time-out: still waiting
@@ -385,26 +390,23 @@ bool SnmpSession::sendAsync(Request& request)
     netsnmp_pdu* pdu = nullptr;
     {
         std::lock_guard<std::mutex> lock(SessionRegistry::netsnmpMutex());
-        pdu = snmp_pdu_create(SNMP_MSG_GET);
+        pdu = snmp_pdu_create(request.values ? SNMP_MSG_SET : SNMP_MSG_GET);
     }
     if (!pdu) {
         noteFailure("out of memory");
         return false;
     }
-    const std::vector<CrateOid::Oid>& oids = request.column->oids;
-    for (size_t i = request.first; i < request.first + request.count; ++i) {
-        std::vector<oid> name(oids[i].begin(), oids[i].end());
-        snmp_add_null_var(pdu, name.data(), name.size());
-    }
-    if (snmp_sess_async_send(m_read, pdu, &SnmpSession::onAnswer, &request) == 0) {
-        noteFailure(snmp_api_errstring(snmp_sess_session(m_read)->s_snmp_errno));
+    addVarbinds(pdu, *request.oids, request.values, request.first, request.count);
+    void* transport = request.values ? m_write : m_read;
+    if (snmp_sess_async_send(transport, pdu, &SnmpSession::onAnswer, &request) == 0) {
+        noteFailure(snmp_api_errstring(snmp_sess_session(transport)->s_snmp_errno));
         snmp_free_pdu(pdu);
         return false;
     }
     return true;
 }
 
-void SnmpSession::awaitAnswers(std::list<Request>& requests)
+void SnmpSession::awaitAnswers(void* transport, std::list<Request>& requests)
 {
     netsnmp_large_fd_set fds;
     netsnmp_large_fd_set_init(&fds, FD_SETSIZE);
@@ -416,7 +418,7 @@ void SnmpSession::awaitAnswers(std::list<Request>& requests)
     int block = 1;
     timeval timeout{};
     // Only this session's requests decide the wait; the process's alarms are not ours to run.
-    snmp_sess_select_info2_flags(m_read, &fdCount, &fds, &timeout, &block, NETSNMP_SELECT_NOALARMS);
+    snmp_sess_select_info2_flags(transport, &fdCount, &fds, &timeout, &block, NETSNMP_SELECT_NOALARMS);
     if (block) {
         // Nothing of ours is pending a time-out (cannot happen with requests in flight); never
         // wait without a bound.
@@ -425,9 +427,9 @@ void SnmpSession::awaitAnswers(std::list<Request>& requests)
     }
     const int ready = netsnmp_large_fd_set_select(fdCount, &fds, nullptr, nullptr, &timeout);
     if (ready > 0) {
-        snmp_sess_read2(m_read, &fds); // calls onAnswer for each answer
+        snmp_sess_read2(transport, &fds); // calls onAnswer for each answer
     } else if (ready == 0) {
-        snmp_sess_timeout(m_read); // sends again or calls onAnswer with the time-out
+        snmp_sess_timeout(transport); // sends again or calls onAnswer with the time-out
     } else if (errno != EINTR) {
         // The socket cannot be waited on: nothing in flight will be answered to us.
         noteFailure("cannot wait for the crate");
@@ -439,6 +441,43 @@ void SnmpSession::awaitAnswers(std::list<Request>& requests)
         }
     }
     netsnmp_large_fd_set_cleanup(&fds);
+}
+
+void SnmpSession::runTogether(void* transport, std::list<Request>& requests, std::vector<Request*>& unsent,
+    const std::function<void(Request&)>& collect)
+{
+    snmp_sess_session(transport)->retries = crateSilent() ? 0 : m_config.retries;
+    bool anyAnswered = false;
+    bool anyTimedOut = false;
+    size_t inFlight = 0;
+    while (!unsent.empty() || inFlight > 0) {
+        for (Request* request : unsent) {
+            if (sendAsync(*request)) {
+                ++inFlight;
+            } else {
+                request->done = request->collected = true;
+                request->outcome = Outcome::Failed;
+                collect(*request);
+            }
+        }
+        unsent.clear();
+        if (inFlight == 0)
+            break;
+        awaitAnswers(transport, requests);
+        for (Request& request : requests) {
+            if (!request.done || request.collected)
+                continue;
+            request.collected = true;
+            --inFlight;
+            anyAnswered = anyAnswered || request.answered;
+            anyTimedOut = anyTimedOut || request.outcome == Outcome::TimedOut;
+            collect(request); // may queue more requests into `unsent`
+        }
+    }
+    if (anyAnswered)
+        noteAnswer();
+    else if (anyTimedOut)
+        noteTimeout();
 }
 
 void SnmpSession::getTogether(std::vector<Column>& columns)
@@ -460,7 +499,8 @@ void SnmpSession::getTogether(std::vector<Column>& columns)
     const auto split = [&](Column& column, size_t first, size_t end) {
         while (first < end) {
             const size_t count = std::min(chunkLength(column.oids, nullptr, column.valueBytes, first), end - first);
-            requests.push_back(Request{this, &column, first, count});
+            requests.push_back(Request{this, &column.oids, nullptr, &column.results, first, count});
+            requests.back().column = &column;
             unsent.push_back(&requests.back());
             first += count;
         }
@@ -468,56 +508,116 @@ void SnmpSession::getTogether(std::vector<Column>& columns)
     for (Column& column : columns)
         split(column, 0, column.oids.size());
 
-    snmp_sess_session(m_read)->retries = crateSilent() ? 0 : m_config.retries;
-    bool anyAnswered = false;
-    bool anyTimedOut = false;
-    size_t inFlight = 0;
-    while (!unsent.empty() || inFlight > 0) {
-        for (Request* request : unsent) {
-            if (sendAsync(*request)) {
-                ++inFlight;
-            } else {
-                request->done = request->collected = true;
-                request->column->answered = false;
-            }
+    runTogether(m_read, requests, unsent, [&](Request& request) {
+        if (request.outcome == Outcome::Answered)
+            return;
+        if (request.outcome == Outcome::TooBig && request.count > 1) {
+            // As in transfer(): halve, remember the size, ask the same values again.
+            m_varbindLimit = std::max<size_t>(1, request.count / 2);
+            split(*request.column, request.first, request.first + request.count);
+            return;
         }
-        unsent.clear();
-        if (inFlight == 0)
-            break;
-        awaitAnswers(requests);
-        for (Request& request : requests) {
-            if (!request.done || request.collected)
-                continue;
-            request.collected = true;
-            --inFlight;
-            switch (request.outcome) {
-            case Outcome::Answered:
-                anyAnswered = true;
-                break;
-            case Outcome::TooBig:
-                anyAnswered = true;
-                // As in transfer(): halve, remember the size, ask the same values again. One
-                // value that is still too big cannot be read at all.
-                if (request.count <= 1) {
-                    noteFailure("tooBig");
-                    request.column->answered = false;
-                } else {
-                    m_varbindLimit = std::max<size_t>(1, request.count / 2);
-                    split(*request.column, request.first, request.first + request.count);
-                }
-                break;
-            case Outcome::TimedOut:
-                anyTimedOut = true;
-                request.column->answered = false;
-                break;
-            default:
-                request.column->answered = false;
-                break;
-            }
-        }
+        // One value that is still too big cannot be read at all.
+        if (request.outcome == Outcome::TooBig)
+            noteFailure("tooBig");
+        request.column->answered = false;
+    });
+}
+
+bool SnmpSession::writeNotAnswered()
+{
+    m_probing = true;
+    std::vector<SnmpValue> ignored(1);
+    const Outcome probe = exchange(false, {CrateOid::sysDescr()}, nullptr, 0, 1, &ignored);
+    m_probing = false;
+    return probe == Outcome::Answered;
+}
+
+const char* SnmpSession::setResultName(int result)
+{
+    switch (result) {
+    case SetTaken:
+        return "";
+    case SetTimedOut:
+        return "timeout";
+    case SetNotAnswered:
+        return "write not answered";
+    case SetNotSent:
+        return "cannot reach the crate";
+    default:
+        return errorStatusName(result);
     }
-    if (anyAnswered)
-        noteAnswer();
-    else if (anyTimedOut)
-        noteTimeout();
+}
+
+std::vector<int> SnmpSession::setTogether(const std::vector<CrateOid::Oid>& oids, const std::vector<SnmpValue>& values)
+{
+    m_failure.clear();
+    std::vector<int> results(oids.size(), SetTimedOut);
+    if (oids.empty() || oids.size() != values.size()) {
+        noteFailure("nothing to write");
+        results.assign(oids.size(), SetNotSent);
+        return results;
+    }
+    if (heldOff()) {
+        noteFailure("timeout");
+        return results;
+    }
+
+    std::list<Request> requests; // stable addresses: net-snmp holds pointers to them
+    std::vector<Request*> unsent;
+    const auto queue = [&](size_t first, size_t count) {
+        requests.push_back(Request{this, &oids, &values, nullptr, first, count});
+        unsent.push_back(&requests.back());
+    };
+    const auto split = [&](size_t first, size_t end) {
+        while (first < end) {
+            const size_t count = std::min(chunkLength(oids, &values, 0, first), end - first);
+            queue(first, count);
+            first += count;
+        }
+    };
+    split(0, oids.size());
+
+    bool anyTimedOut = false;
+    runTogether(m_write, requests, unsent, [&](Request& request) {
+        const auto settle = [&](int result) {
+            std::fill_n(results.begin() + std::ptrdiff_t(request.first), request.count, result);
+        };
+        switch (request.outcome) {
+        case Outcome::Answered:
+            settle(SetTaken);
+            break;
+        case Outcome::TooBig:
+            if (request.count > 1) {
+                m_varbindLimit = std::max<size_t>(1, request.count / 2);
+                split(request.first, request.first + request.count);
+            } else {
+                noteFailure("tooBig");
+                settle(SNMP_ERR_TOOBIG);
+            }
+            break;
+        case Outcome::TimedOut:
+            anyTimedOut = true;
+            settle(SetTimedOut);
+            break;
+        default:
+            if (!request.answered) {
+                settle(SetNotSent);
+            } else if (request.count > 1) {
+                // The crate took none of the request's objects: each goes again on its own, so
+                // that only the refused one is refused.
+                for (size_t i = request.first; i < request.first + request.count; ++i)
+                    queue(i, 1);
+            } else {
+                settle(int(request.errorStatus));
+            }
+            break;
+        }
+    });
+    // Writes that timed out: is the crate silent, or does it only ignore our writes?
+    if (anyTimedOut && !heldOff() && writeNotAnswered()) {
+        std::replace(results.begin(), results.end(), int(SetTimedOut), int(SetNotAnswered));
+        m_failure = "write not answered";
+    }
+    return results;
 }

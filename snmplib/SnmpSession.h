@@ -5,6 +5,7 @@
 #include "SnmpValue.h"
 
 #include <chrono>
+#include <functional>
 #include <list>
 #include <memory>
 #include <mutex>
@@ -83,6 +84,27 @@ public:
     // failure of the call.
     void getTogether(std::vector<Column>& columns);
 
+    // What setTogether() tells about each object: taken, the error status of the crate's answer
+    // (positive, RFC 3416 numbering), or one of the negative reasons.
+    enum SetResult : int {
+        SetTaken = 0,
+        SetTimedOut = -1,    // no answer (also during the hold-off)
+        SetNotAnswered = -2, // the write was not answered, a read right after it was
+        SetNotSent = -3,     // the request could not be sent or its answer not be read
+    };
+    // The name of a SetResult: "" for SetTaken, "timeout", "write not answered", the error
+    // status name ("wrongValue", "noAccess", ...) or "cannot reach the crate".
+    static const char* setResultName(int result);
+
+    // SETs each object on its own terms: every request of the call leaves before the first
+    // answer is awaited (split like set(), a tooBig answer sent again in halves), so the call
+    // costs about one round trip. SNMP takes a request whole or not at all: when a request of
+    // several objects is refused, its objects are sent again one per request (together) to find
+    // the one the crate refuses. Time-outs, retries and the hold-off as in getTogether(); when
+    // writes timed out while the crate is not held off, one read with a single attempt tells
+    // "write not answered" from a silent crate, as after set(). One SetResult per object.
+    std::vector<int> setTogether(const std::vector<CrateOid::Oid>& oids, const std::vector<SnmpValue>& values);
+
     // SETs the objects (Real values as Opaque Float, Integer as INTEGER, Bytes with their ASN
     // type), split like get(). True only when every request was answered without error.
     bool set(const std::vector<CrateOid::Oid>& oids, const std::vector<SnmpValue>& values);
@@ -120,11 +142,21 @@ private:
     // (GET) go to results[first...].
     Outcome takeAnswer(const snmp_pdu* response, const std::vector<CrateOid::Oid>& oids, size_t first, size_t count,
         std::vector<SnmpValue>* results);
-    // Sends one request of getTogether() without waiting; false when it could not be sent.
+    // Adds the varbinds oids[first, first + count) to `pdu`: with `values` (SET) or empty (GET).
+    static void addVarbinds(snmp_pdu* pdu, const std::vector<CrateOid::Oid>& oids, const std::vector<SnmpValue>* values,
+        size_t first, size_t count);
+    // Sends one request of getTogether() or setTogether() without waiting; false when it could
+    // not be sent.
     bool sendAsync(Request& request);
-    // Waits for the next answer or time-out of the requests in flight and handles it.
-    void awaitAnswers(std::list<Request>& requests);
-    // net-snmp's callback for the requests of getTogether().
+    // Waits for the next answer or time-out of the requests in flight on `transport` and handles
+    // it.
+    void awaitAnswers(void* transport, std::list<Request>& requests);
+    // Sends `unsent` (and whatever `collect` queues there) and awaits every request in flight;
+    // `collect` gets each finished request once. Afterwards the call counts as one answer when
+    // any request was answered, else as one time-out when any timed out (the hold-off rule).
+    void runTogether(void* transport, std::list<Request>& requests, std::vector<Request*>& unsent,
+        const std::function<void(Request&)>& collect);
+    // net-snmp's callback for the requests sent together.
     static int onAnswer(int operation, snmp_session* session, int requestId, snmp_pdu* pdu, void* request);
     // One request over oids[first, first + count). Results (GET) go to results[first...].
     Outcome exchange(bool write, const std::vector<CrateOid::Oid>& oids, const std::vector<SnmpValue>* values, size_t first,
@@ -136,6 +168,9 @@ private:
     bool transfer(bool write, const std::vector<CrateOid::Oid>& oids, const std::vector<SnmpValue>* values,
         size_t valueBytes, std::vector<SnmpValue>* results);
 
+    // After a set that timed out: one read with a single attempt; true when it was answered (the
+    // crate is there and ignores our writes).
+    bool writeNotAnswered();
     // Keeps `reason` unless the current call already failed.
     void noteFailure(const char* reason);
 

@@ -916,3 +916,64 @@ extern "C" int getModuleValues(HSNMP session, int slot, SnmpModuleValues* values
         return answered == which ? 1 : 0;
     });
 }
+
+// ---- one column written for several channels ---------------------------------------------------
+
+namespace {
+
+static_assert(WIENER_WRITE_TAKEN == SnmpSession::SetTaken && WIENER_WRITE_TIMEOUT == SnmpSession::SetTimedOut
+        && WIENER_WRITE_NOT_ANSWERED == SnmpSession::SetNotAnswered && WIENER_WRITE_NOT_SENT == SnmpSession::SetNotSent,
+    "the result codes of the setChannels entries are SnmpSession's");
+
+template <typename Value, typename MakeValue>
+int writeChannels(HSNMP handle, CrateOid::OutputColumn column, int count, const int32_t* channels, const Value* values,
+    int32_t* results, MakeValue makeValue)
+{
+    if (count <= 0 || count > WIENER_SNMP_MAX_WRITES || !channels || !values || !results)
+        return refuse(handle, 0);
+    std::fill_n(results, count, int32_t(WIENER_WRITE_NOT_SENT));
+    std::vector<Oid> oids;
+    std::vector<SnmpValue> list;
+    oids.reserve(size_t(count));
+    list.reserve(size_t(count));
+    for (int i = 0; i < count; ++i) {
+        if (!validChannel(channels[i]))
+            return refuse(handle, 0);
+        oids.push_back(CrateOid::output(column, channels[i]));
+        list.push_back(makeValue(values[i]));
+    }
+    return onSession(handle, 0, [&](SnmpSession& s) {
+        const std::vector<int> outcome = s.setTogether(oids, list);
+        int taken = 0;
+        for (int i = 0; i < count; ++i) {
+            results[i] = outcome[size_t(i)];
+            taken += results[i] == WIENER_WRITE_TAKEN ? 1 : 0;
+        }
+        return taken;
+    });
+}
+
+} // namespace
+
+extern "C" int setChannelsSwitch(HSNMP session, int count, const int32_t* channels, const int32_t* values, int32_t* results)
+{
+    return writeChannels(
+        session, CrateOid::OutputSwitch, count, channels, values, results, [](int32_t v) { return SnmpValue::integer(v); });
+}
+
+extern "C" int setChannelsVoltage(HSNMP session, int count, const int32_t* channels, const double* volts, int32_t* results)
+{
+    return writeChannels(
+        session, CrateOid::OutputVoltage, count, channels, volts, results, [](double v) { return SnmpValue::real(v); });
+}
+
+extern "C" int setChannelsCurrent(HSNMP session, int count, const int32_t* channels, const double* amperes, int32_t* results)
+{
+    return writeChannels(
+        session, CrateOid::OutputCurrent, count, channels, amperes, results, [](double v) { return SnmpValue::real(v); });
+}
+
+extern "C" const char* snmpResultText(int code)
+{
+    return SnmpSession::setResultName(code);
+}

@@ -238,6 +238,40 @@ WIENER_SNMP_API int getChannelBlock(HSNMP session, int start, int size, SnmpChan
 WIENER_SNMP_API int getChannelBlocks(
     HSNMP session, int count, const int32_t* starts, const int32_t* sizes, SnmpChannelBlock* blocks, int32_t* complete);
 
+/* One output column written for several channels with one call: `count` channels (indexes as
+ * for the single entries, each at most once) get values[i] for channels[i]. Every SET request of
+ * the call is in flight together (as many channels per request as fit), so 48 channels cost
+ * about one round trip instead of 48. A crate takes a request whole or not at all: when a request
+ * of several channels is refused, its channels are sent again one per request, all together, so
+ * only the refused channel is refused. Time-out, retries and the hold-off as for
+ * getChannelBlocks (lost requests are sent again; only a call with no answer at all counts
+ * towards the hold-off); when writes timed out, one read tells "write not answered" from a
+ * silent crate, as after any set. `results[i]` gets the outcome of channels[i], one of the
+ * WIENER_WRITE_ codes or, when positive, the error status the crate answered (RFC 3416: 6
+ * noAccess, 10 wrongValue, 13 resourceUnavailable, 17 notWritable, ...); snmpResultText names
+ * it. snmpLastError reports the first failure of the call.
+ * Returns the number of channels taken; 0 too when an argument is bad (count outside
+ * 1..WIENER_SNMP_MAX_WRITES, a null pointer, a bad channel index) and nothing is sent; the
+ * results are then WIENER_WRITE_NOT_SENT. */
+#define WIENER_SNMP_MAX_WRITES 1000
+#define WIENER_WRITE_TAKEN 0
+#define WIENER_WRITE_TIMEOUT (-1)      /* no answer, also during the hold-off */
+#define WIENER_WRITE_NOT_ANSWERED (-2) /* the write got no answer while a read right after it did */
+#define WIENER_WRITE_NOT_SENT (-3)     /* not sent (bad argument), or the crate cannot be reached */
+/* outputSwitch (0 off, 1 on, 2 clear emergency off, 3 emergency off, 10 clear events, ...). */
+WIENER_SNMP_API int setChannelsSwitch(
+    HSNMP session, int count, const int32_t* channels, const int32_t* values, int32_t* results);
+/* outputVoltage in V. */
+WIENER_SNMP_API int setChannelsVoltage(
+    HSNMP session, int count, const int32_t* channels, const double* volts, int32_t* results);
+/* outputCurrent in A. */
+WIENER_SNMP_API int setChannelsCurrent(
+    HSNMP session, int count, const int32_t* channels, const double* amperes, int32_t* results);
+/* The text of a result code of the setChannels entries: "" for WIENER_WRITE_TAKEN, "timeout",
+ * "write not answered", "cannot reach the crate", or the error-status name ("wrongValue", ...).
+ * Static text; needs no handle. */
+WIENER_SNMP_API const char* snmpResultText(int code);
+
 /* Module-level values of one slot with one request: the groups chosen in `which`, the same
  * objects and units as the single entries (getModuleStatus, getModuleEventStatus,
  * getModuleRampSpeedVoltage/Current, getModuleAuxTemperature 0..3, getModuleSupply24/5,

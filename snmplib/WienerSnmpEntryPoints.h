@@ -97,6 +97,14 @@
     X(getMultipleOutputConfigMaxCurrents)
 
 #define WIENER_SNMP_OPTIONAL_ENTRY_POINTS(X)                                                                                \
-    X(snmpLastError) X(getChannelBlock) X(getChannelBlocks) X(getModuleValues) X(snmpOpenConfigured)
+    X(snmpLastError)                                                                                                        \
+    X(getChannelBlock)                                                                                                      \
+    X(getChannelBlocks)                                                                                                     \
+    X(getModuleValues)                                                                                                      \
+    X(snmpOpenConfigured)                                                                                                   \
+    X(setChannelsSwitch)                                                                                                    \
+    X(setChannelsVoltage)                                                                                                   \
+    X(setChannelsCurrent)                                                                                                   \
+    X(snmpResultText)
 
 #endif /* WIENER_SNMP_ENTRY_POINTS_H */

@@ -1,7 +1,8 @@
 // Commands from the main window against mpod-sim: for one typed set value, one channel switched on
 // and "Set All On" of a 48-channel module (THM4805p) under `delay 150`, `drop 30` and a silent
 // crate, the time until the command's outcome is shown and the longest interval the window's
-// event loop could not run meanwhile (a 1 ms timer in the GUI thread). Then connecting to a crate
+// event loop could not run meanwhile (a 1 ms timer in the GUI thread); "Set All On" repeated
+// under `delay 150` (in round trips) and `drop 30`. Then connecting to a crate
 // of 10 modules under `delay 150`: the window's stall and the time until the list is full.
 #include "app/ChannelTable.h"
 #include "app/TesmarControl.h"
@@ -81,6 +82,18 @@ QString writeConfig(QTemporaryFile& file, const QByteArray& modules)
     return file.fileName();
 }
 
+// Shows the window and waits until it shows the 48-channel module's readings.
+bool showsModule(TesmarControl& window, const char* name)
+{
+    window.show();
+    auto* table = window.findChild<ChannelTable*>(QStringLiteral("table"));
+    if (waitFor([&] { return table->rowCount() == 48 && table->item(47, ChannelTable::ColumnVoltageMeasure); }, 10000) < 0) {
+        std::printf("%-10s no module shown\n", name);
+        return false;
+    }
+    return true;
+}
+
 void measureCommands(const QString& configPath, const char* name, const char* command)
 {
     SimulatorProcess simulator;
@@ -89,12 +102,9 @@ void measureCommands(const QString& configPath, const char* name, const char* co
         return;
     }
     TesmarControl window;
-    window.show();
-    auto* table = window.findChild<ChannelTable*>(QStringLiteral("table"));
-    if (waitFor([&] { return table->rowCount() == 48 && table->item(47, ChannelTable::ColumnVoltageMeasure); }, 10000) < 0) {
-        std::printf("%-10s no module shown\n", name);
+    if (!showsModule(window, name))
         return;
-    }
+    auto* table = window.findChild<ChannelTable*>(QStringLiteral("table"));
     table->setCurrentCell(2, 0);
     runEvents(500);
     if (!simulator.command(QString::fromLatin1(command)))
@@ -120,6 +130,53 @@ void measureCommands(const QString& configPath, const char* name, const char* co
         std::printf("%-10s %-12s %12.0f %12.1f %12.1f\n", name, each.name, latencyMs, std::max(stallMs, sendMs), sendMs);
         std::fflush(stdout);
     }
+    simulator.stop();
+}
+
+// "Set All On" of the 48-channel module, repeated (with "Set All Off" between): median and
+// longest latency until the outcome is shown, and at `delay 150` that in round trips. The
+// longest includes waiting for a refresh read already in flight when the command was given.
+void measureSetAllOn(const QString& configPath, const char* name, const char* command, double roundTripMs)
+{
+    SimulatorProcess simulator;
+    if (!simulator.startForProgram(configPath)) {
+        std::printf("%-10s simulator did not start\n", name);
+        return;
+    }
+    TesmarControl window;
+    if (!showsModule(window, name))
+        return;
+    runEvents(500);
+    if (!simulator.command(QString::fromLatin1(command)))
+        return;
+    auto* allOn = window.findChild<QAction*>(QStringLiteral("actionSetAllChannelsOn"));
+    auto* allOff = window.findChild<QAction*>(QStringLiteral("actionSetAllChannelsOff"));
+    std::vector<double> latencies;
+    for (int round = 0; round < 9; ++round) {
+        allOff->trigger();
+        if (waitFor([&] { return window.commandsInFlight() == 0; }, 60000) < 0)
+            break;
+        // The operator clicks at some moment of the window's refresh cycle, not right when the
+        // read after the previous command is in flight: the pause varies from round to round.
+        runEvents(300 + round * 97);
+        allOn->trigger();
+        const double latencyMs = waitFor([&] { return window.commandsInFlight() == 0; }, 60000);
+        if (latencyMs < 0)
+            break;
+        latencies.push_back(latencyMs);
+    }
+    if (latencies.empty()) {
+        std::printf("%-10s Set All On 48 channels: no outcome\n", name);
+        return;
+    }
+    std::sort(latencies.begin(), latencies.end());
+    const double median = latencies[latencies.size() / 2];
+    std::printf("%-10s Set All On 48 channels: median %.0f ms, max %.0f ms over %zu runs", name, median, latencies.back(),
+        latencies.size());
+    if (roundTripMs > 0)
+        std::printf(" = %.2f round trips of %.0f ms (median)", median / roundTripMs, roundTripMs);
+    std::printf("\n");
+    std::fflush(stdout);
     simulator.stop();
 }
 
@@ -178,6 +235,9 @@ int main(int argc, char* argv[])
     } conditions[] = {{"delay 150", "delay 150"}, {"drop 30", "drop 30"}, {"silent", "silent on"}};
     for (const auto& condition : conditions)
         measureCommands(oneModulePath, condition.name, condition.command);
+    std::printf("\n");
+    measureSetAllOn(oneModulePath, "delay 150", "delay 150", 150.0);
+    measureSetAllOn(oneModulePath, "drop 30", "drop 30", 0.0);
     std::printf("\n");
     measureConnect(tenModulesPath);
     return 0;

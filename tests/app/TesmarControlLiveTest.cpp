@@ -242,6 +242,7 @@ private slots:
     void silentCrateBlanksTableAndRecovers();
     void slowCrateShowsRampThenVoltage();
     void commandsOnSlowCrateLeaveGuiThreadFree();
+    void switchedChannelsShowPendingUntilResult();
     void reconnectsByItselfWhenCrateAnswersAgain();
     void lossyCrateKeepsTablePopulated();
     void toolWindowLetsGoAcrossRediscovery();
@@ -1227,6 +1228,42 @@ void TesmarControlLiveTest::commandsOnSlowCrateLeaveGuiThreadFree()
     QCOMPARE(probe.voltagesSet().value(2), 100.0f);
     // The emergency off overtook the typed value (and the switch-on unless that was in flight).
     QVERIFY(probe.channelStatus(2) & ChannelStatusBit::emergencyOff);
+}
+
+void TesmarControlLiveTest::switchedChannelsShowPendingUntilResult()
+{
+    // "Set All On" of 48 channels over a slow link, one channel's switch broken: every row
+    // shows grey italic cells while the command is out (also across refreshes), the normal
+    // rendering once the result is back, and the message names the one refused channel.
+    startCrate(R"([{"slot": 1, "type": "THM4805p", "channels": 48}])");
+    waitConnected();
+    QVERIFY(m_simulator->command(QStringLiteral("brokenswitch 1 7 on")));
+    QVERIFY(m_simulator->command(QStringLiteral("delay 150")));
+    const auto pendingLook = [this](int row) {
+        const QTableWidgetItem* cell = table()->item(row, ChannelTable::ColumnStatus);
+        return table()->isRowPending(row) && cell && cell->font().italic() && cell->foreground().color() == QColor(Qt::gray);
+    };
+    action("actionSetAllChannelsOn")->trigger();
+    QCOMPARE(m_window->commandsInFlight(), 1);
+    for (int row : {0, 7, 47})
+        QVERIFY2(pendingLook(row), qPrintable(QString::number(row)));
+    int looks = 0;
+    while (m_window->commandsInFlight() > 0 && looks < 500) {
+        QVERIFY(pendingLook(0) && pendingLook(47));
+        QTest::qWait(20);
+        ++looks;
+    }
+    QCOMPARE(m_window->commandsInFlight(), 0);
+    QVERIFY(looks > 3); // the check above ran while the command was out
+    for (int row = 0; row < 48; ++row)
+        QVERIFY(!table()->isRowPending(row));
+    QTRY_VERIFY_WITH_TIMEOUT(!table()->item(0, ChannelTable::ColumnStatus)->font().italic(), 3000);
+    QVERIFY(statusMessage().startsWith(QStringLiteral("Channel 7: switch on")));
+    QVERIFY(m_simulator->command(QStringLiteral("delay 0")));
+    CrateProbe probe(m_simulator->address(), 1);
+    QVector<bool> expected(48, true);
+    expected[7] = false;
+    QCOMPARE(probe.switchedOn(), expected);
 }
 
 void TesmarControlLiveTest::reconnectsByItselfWhenCrateAnswersAgain()

@@ -134,6 +134,11 @@ void TesmarControlProcessTest::unusableStartsEndWithTheirCodes_data()
     QTest::newRow("unknown controller") << QStringList{"--controller", "vme"} << true << 2
                                         << "tesmarcontrol: unknown controller \"vme\"";
     QTest::newRow("no display") << QStringList{} << false << 3 << "tesmarcontrol: no display:";
+    // Without a display the line is checked first; Qt's own options are not ours to refuse.
+    QTest::newRow("unknown option, no display")
+        << QStringList{"--bogus"} << false << 2 << "tesmarcontrol: unknown option \"--bogus\"";
+    QTest::newRow("Qt's options, no display")
+        << QStringList{"-style", "fusion", "--reverse", "-platform", "xcb"} << false << 3 << "tesmarcontrol: no display:";
 }
 
 void TesmarControlProcessTest::unusableStartsEndWithTheirCodes()

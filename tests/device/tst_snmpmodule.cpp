@@ -327,6 +327,43 @@ private slots:
         m->setSelectedChannelsOff(0xFFFF);
     }
 
+    // A switch command for several channels: every channel's write is journaled with its own
+    // result, the one channel the crate refuses is refused with its reason while the others of
+    // the same request are switched, a channel the module lacks is named without anything sent,
+    // and a silent crate gives every channel "no answer".
+    void switchChannelsTogether()
+    {
+        SnmpModule* m = startStatusCrate();
+        QVERIFY(m);
+        QVERIFY(simulatorCommand(QStringLiteral("brokenswitch %1 3 on").arg(statusSlot)));
+        const QString address = m_statusCrate->controller()->address();
+        qint64 bytes = journalBytes();
+        const QStringList reasons = m->switchChannels({0, 1, 3, 4, 9}, BaseModule::SwitchAction::On);
+        QCOMPARE(reasons,
+            QStringList({QString(), QString(), QStringLiteral("resourceUnavailable"), QString(),
+                QStringLiteral("no channel 9 in this module")}));
+        QCOMPARE(m->lastError(), QStringLiteral("resourceUnavailable"));
+        QCOMPARE(journalSince(bytes, address),
+            QStringList({QStringLiteral("0\tswitch\ton\twindow\tok"), QStringLiteral("1\tswitch\ton\twindow\tok"),
+                QStringLiteral("3\tswitch\ton\twindow\tresourceUnavailable"), QStringLiteral("4\tswitch\ton\twindow\tok")}));
+        QList<int> words;
+        QVERIFY(crateWords(&words));
+        for (int channel = 0; channel < 8; ++channel)
+            QCOMPARE(words.at(3 * channel), channel == 0 || channel == 1 || channel == 4 ? 1 : 0);
+
+        QCOMPARE(m->switchChannels({0, 4}, BaseModule::SwitchAction::Off), QStringList({QString(), QString()}));
+        QCOMPARE(m->lastError(), QString());
+
+        QVERIFY(simulatorCommand(QStringLiteral("silent on")));
+        bytes = journalBytes();
+        QCOMPARE(m->switchChannels({1, 2}, BaseModule::SwitchAction::EmergencyOff),
+            QStringList({QStringLiteral("no answer"), QStringLiteral("no answer")}));
+        QCOMPARE(journalSince(bytes, address),
+            QStringList({QStringLiteral("1\tswitch\temergency off\twindow\tno answer"),
+                QStringLiteral("2\tswitch\temergency off\twindow\tno answer")}));
+        QVERIFY(simulatorCommand(QStringLiteral("silent off")));
+    }
+
     void moduleControlWord()
     {
         auto m = module(2);

@@ -23,6 +23,8 @@ private slots:
     void lossNeverStartsTheHoldOff();
     void lateAnswersAreNotTakenForLaterRequests();
     void lostRequestsOfBlockCostOnlyTheirValues();
+    void channelWritesTravelTogether();
+    void refusedChannelWriteIsNamedUnderLoss();
 
 private:
     void callEveryEntry(HSNMP handle);
@@ -491,6 +493,123 @@ void TestWienerSnmpFaults::lateAnswersAreNotTakenForLaterRequests()
     QTRY_VERIFY_WITH_TIMEOUT(getOutputVoltage(h, 1) != 0.0, 5000);
     QCOMPARE(getOutputVoltage(h, 1), 222.0);
     QCOMPARE(getOutputVoltage(h, 0), 111.0);
+}
+
+namespace {
+
+// Channel indexes of slot 1 (48 channels) and one value for all of them.
+struct ChannelWrite
+{
+    std::vector<int32_t> channels;
+    std::vector<int32_t> values;
+    std::vector<int32_t> results;
+    ChannelWrite(int value)
+    {
+        for (int channel = 0; channel < 48; ++channel) {
+            channels.push_back(100 + channel);
+            values.push_back(value);
+        }
+        results.assign(48, 99);
+    }
+    int send(HSNMP h) { return setChannelsSwitch(h, 48, channels.data(), values.data(), results.data()); }
+};
+
+} // namespace
+
+// Switching 48 channels at 150 ms per answer: all SETs are in flight together, so the call
+// needs a couple of requests, not one per channel, and every channel is on afterwards.
+void TestWienerSnmpFaults::channelWritesTravelTogether()
+{
+    SimulatedCrate crate;
+    QVERIFY2(crate.start(), qPrintable(crate.errorText()));
+    HSNMP h = crate.open();
+    QVERIFY(h);
+    int checks = 0;
+    QTRY_VERIFY_WITH_TIMEOUT((++checks, getPsSerialNumber(h) && *getPsSerialNumber(h)), 15000);
+    QVERIFY(crate.command("delay 150"));
+
+    ChannelWrite on(1);
+    QCOMPARE(on.send(h), 48);
+    QCOMPARE(on.results, std::vector<int32_t>(48, WIENER_WRITE_TAKEN));
+    QCOMPARE(snmpLastError(h), "");
+    const SnmpIntegerBuffer* switches = getMultipleOutputSwitches(h, 100, 48);
+    QCOMPARE(switches->count, 48);
+    for (int channel = 0; channel < 48; ++channel)
+        QCOMPARE(switches->value[channel], 1);
+
+    // A bad channel index sends nothing.
+    on.channels[5] = -1;
+    QCOMPARE(on.send(h), 0);
+    QCOMPARE(on.results, std::vector<int32_t>(48, WIENER_WRITE_NOT_SENT));
+    QCOMPARE(snmpLastError(h), "invalid argument");
+
+    const qint64 served = crate.stopAndCountRequests();
+    // The serial number checks (two attempts each at most), the switches in at most two requests
+    // and their read-back.
+    QVERIFY2(served <= 2 * checks + 2 + 1, qPrintable(QString("%1 after %2 checks").arg(served).arg(checks)));
+}
+
+// A crate takes a SET request whole or not at all: the one channel whose switch is broken is
+// refused with its reason and the others of its request are still switched. Under 30% loss
+// every channel reported taken really is switched, the others are named, and the handle does
+// not stop for the hold-off.
+void TestWienerSnmpFaults::refusedChannelWriteIsNamedUnderLoss()
+{
+    SimulatedCrate crate;
+    QVERIFY2(crate.start(), qPrintable(crate.errorText()));
+    qputenv("TESMAR_SNMP_TIMEOUT_MS", "100");
+    qputenv("TESMAR_SNMP_RETRIES", "1");
+    HSNMP h = crate.open();
+    QVERIFY(h);
+    QTRY_VERIFY_WITH_TIMEOUT(getPsSerialNumber(h) && *getPsSerialNumber(h), 15000);
+    QVERIFY(crate.command("brokenswitch 1 7 on"));
+
+    ChannelWrite on(1);
+    QCOMPARE(on.send(h), 47);
+    for (int channel = 0; channel < 48; ++channel)
+        QCOMPARE(on.results[size_t(channel)], channel == 7 ? 13 : WIENER_WRITE_TAKEN);
+    QCOMPARE(snmpResultText(13), "resourceUnavailable");
+    QCOMPARE(snmpLastError(h), "resourceUnavailable");
+    const SnmpIntegerBuffer* switches = getMultipleOutputSwitches(h, 100, 48);
+    QCOMPARE(switches->count, 48);
+    for (int channel = 0; channel < 48; ++channel)
+        QCOMPARE(switches->value[channel], channel == 7 ? 0 : 1);
+
+    QVERIFY(crate.command("drop 30"));
+    ChannelWrite off(0);
+    bool lost = false;
+    for (int round = 0; round < 10 && !lost; ++round) {
+        const int taken = off.send(h);
+        QVERIFY(taken <= 47);
+        lost = taken < 47;
+    }
+    QVERIFY(crate.command("drop 0"));
+    QVERIFY2(lost, "no write was lost: the loss was not applied");
+    switches = getMultipleOutputSwitches(h, 100, 48);
+    QCOMPARE(switches->count, 48);
+    for (int channel = 0; channel < 48; ++channel) {
+        const int32_t result = off.results[size_t(channel)];
+        if (result == WIENER_WRITE_TAKEN)
+            QCOMPARE(switches->value[channel], 0);
+        else
+            QVERIFY2(result == WIENER_WRITE_TIMEOUT || result == WIENER_WRITE_NOT_ANSWERED || (channel == 7 && result == 13),
+                qPrintable(QString("channel %1: %2").arg(channel).arg(result)));
+    }
+    QCOMPARE(off.results[7] == WIENER_WRITE_TAKEN, false);
+    // At once, not after a hold-off.
+    QCOMPARE(off.send(h), 47);
+    QCOMPARE(off.results[7], 13);
+
+    // A crate that drops our writes (an unknown write community) but answers reads: each
+    // channel is "write not answered", not a silent crate.
+    const QByteArray address = crate.simulator().address().toLatin1();
+    HSNMP ignored = snmpOpenConfigured(address.constData(), 0, nullptr, "unknown", 0, -1);
+    QVERIFY(ignored);
+    QCOMPARE(off.send(ignored), 0);
+    QCOMPARE(off.results, std::vector<int32_t>(48, WIENER_WRITE_NOT_ANSWERED));
+    QCOMPARE(snmpLastError(ignored), "write not answered");
+    QCOMPARE(snmpResultText(WIENER_WRITE_NOT_ANSWERED), "write not answered");
+    snmpClose(ignored);
 }
 
 QTEST_GUILESS_MAIN(TestWienerSnmpFaults)
