@@ -133,7 +133,11 @@ int ChannelTable::defaultColumnWidth(int column) const
         return std::max(metrics.horizontalAdvance(tr("Constant Voltage")), metrics.horizontalAdvance(tr("Constant Current")))
             + padding;
     const bool voltage = column <= ColumnVoltageNominal;
-    const QFontMetrics headerMetrics(horizontalHeader()->font());
+    // A header is drawn bold while its whole column or a whole row is selected: measured bold, it
+    // is not cut then either.
+    QFont headerFont = horizontalHeader()->font();
+    headerFont.setBold(true);
+    const QFontMetrics headerMetrics(headerFont);
     int width = metrics.horizontalAdvance(QStringLiteral("-4,000.000"));
     const QStringList units = voltage
         ? QStringList{QStringLiteral("V"), QStringLiteral("kV")}

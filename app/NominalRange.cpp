@@ -12,6 +12,13 @@ void NominalRange::add(const ChannelReading& reading, bool voltage)
     found = true;
 }
 
+void NominalRange::merge(const NominalRange& other)
+{
+    smallest = found ? qMin(smallest, other.smallest) : other.smallest;
+    largest = found ? qMax(largest, other.largest) : other.largest;
+    found = true;
+}
+
 NominalRange NominalRange::of(const ModuleSnapshot& snapshot, const QList<int>& channels, bool voltage)
 {
     NominalRange range;

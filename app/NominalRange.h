@@ -15,5 +15,7 @@ struct NominalRange
     bool found = false;
 
     void add(const ChannelReading& reading, bool voltage);
+    // Widens this range by `other` (found).
+    void merge(const NominalRange& other);
     static NominalRange of(const ModuleSnapshot& snapshot, const QList<int>& channels, bool voltage);
 };

@@ -164,8 +164,8 @@ TesmarControl::~TesmarControl()
     // unlock removes only entries this process holds, so trying both the address the controller
     // reports and the one claimed at start-up is harmless and covers a failed connection.
     AddressLocker locker;
-    if (BaseController* controller = session->controller())
-        locker.unlock(controller->address());
+    if (session->controller())
+        locker.unlock(session->controllerAddress());
     locker.unlock(crateIpAddress);
 
     releaseModuleAccess();

@@ -23,6 +23,7 @@ class TesmarControl;
 class Archive;
 class AutomaticStepping;
 class BaseController;
+class BaseCrate;
 class BaseModule;
 class ControllerFactory;
 class DeviceSession;
@@ -30,6 +31,7 @@ struct ChannelSettings;
 struct CrateReading;
 struct CrateSnapshot;
 struct ModuleSnapshot;
+struct NominalRange;
 class QCloseEvent;
 class QContextMenuEvent;
 class QPoint;
@@ -125,7 +127,8 @@ public slots:
     void on_actionSystemReset_triggered();
 
     // ---- Connection and discovery ----
-    // (Re)connects to the crate address and rediscovers the modules.
+    // (Re)connects to the crate address and rediscovers the modules, without waiting: the window
+    // says "connecting..." until connectFinished; a connection still being tried is superseded.
     void initModuleAccess();
     void on_lstModules_currentRowChanged(int row);
     // From the crate window; both act on the first crate, the serial number is not used.
@@ -229,10 +232,12 @@ public slots:
     // Clear `clearBits`, then set `setBits` of the control word the module has now (one
     // read-modify-write; nothing is written when the word cannot be read).
     void changeChannelControl(int serialNumber, int channel, quint32 clearBits, quint32 setBits);
-    void setChannelEventMask(int serialNumber, int channel, quint32 eventMask);
+    // The same for an event mask or the interlock-out control word: read on the device side
+    // (a read that was not answered writes nothing), changed, written back.
+    void changeChannelEventMask(int serialNumber, int channel, quint32 clearBits, quint32 setBits);
     void clearModuleEvents(int serialNumber);
     void changeModuleControl(int serialNumber, quint32 clearBits, quint32 setBits);
-    void setModuleEventMask(int serialNumber, quint32 eventMask);
+    void changeModuleEventMask(int serialNumber, quint32 clearBits, quint32 setBits);
     void setRestartTime(int serialNumber, quint32 restartTime);
     void setModuleEventChannelMask(int serialNumber, quint32 mask);
     void clearModuleEventChannelStatus(int serialNumber);
@@ -240,7 +245,7 @@ public slots:
     void clearModuleEventGroupStatus(int serialNumber);
     void getFlexGroupData(int groupNumber);
     void setFlexGroup(int groupNumber, quint32 member, quint32 type);
-    void setInterlockOutControl(int serialNumber, quint32 control);
+    void changeInterlockOutControl(int serialNumber, quint32 clearBits, quint32 setBits);
     void setChannelVoltageNominal(int channel, float value);
     void setChannelCurrentNominal(int channel, float value);
     // ---- Service requests (TesmarControlService.cpp) ----
@@ -409,9 +414,20 @@ private:
     // Runs initModuleAccess once after `delayMs`; a later request replaces a pending one.
     void scheduleRediscovery(int delayMs);
     void selectModuleRow(int row);
-    // Sends a new crate address ("Set Crate Address...") between its two journal lines; true when
-    // the crate took it.
-    bool sendCrateAddress(BaseController* controller, const QString& address);
+    // Sends a new crate address ("Set Crate Address...") between its two journal lines, on the
+    // device side; null when the crate took it, else why not.
+    static QString sendCrateAddress(
+        BaseController& controller, BaseCrate* crate, const QString& crateAddress, const QString& address);
+    void crateAddressTaken(const QString& address);
+    // A command to the crate or its controller, carried out on the device side (the session's
+    // queue) and shown pending meanwhile: `write` returns null when the crate took it, else the
+    // reason, shown in red; `taken` runs here after a command the crate took. A command that
+    // `needsCrate` is refused without a crate (`write` then always gets one).
+    using CrateWrite = std::function<QString(BaseController& controller, BaseCrate* crate)>;
+    void submitCrateCommand(const QString& what, CrateWrite write, std::function<void()> taken = {}, bool needsCrate = true);
+    void cratePowerTaken(bool on);
+    // True while the crate answered within the freshness time.
+    bool crateAnswering() const;
 
     // After a crate switch-off was taken: releases the modules once the crate reports its main
     // switch off, or says so after crateOffConfirmMs and keeps them (once a second).
@@ -425,10 +441,6 @@ private:
     QTimer* reconnectTimer = nullptr;
     int reconnectIntervalMs = 5000;
     void tryReconnect();
-    // Select Controller and rediscovery: connects without waiting, superseding a connection
-    // still being tried.
-    void reconnectInBackground();
-    void startConnecting(bool inBackground);
     void watchBackgroundConnects();
     void reconnectFinished(bool connected);
     // The two ends of a connection attempt: the window with the modules found, or the failure
@@ -555,6 +567,16 @@ private:
         Urgency urgency = Urgency::Normal, bool writesChannels = false);
     // Device thread: the failure text of one write (empty when `ok`), with the module's reason.
     static CommandOutcome writeOutcome(BaseModule& module, bool ok, int channel, const QString& what);
+    // A word read with `read` on the device side, `clearBits` cleared and `setBits` set, its low
+    // 16 bits written with `write`. The getters answer 0 for a failed read: only a module still
+    // answering after the read gave a word; otherwise nothing is written.
+    void submitWordChange(const QString& what, const QString& wordName, int channel, quint32 clearBits, quint32 setBits,
+        std::function<quint32(BaseModule&)> read, std::function<bool(BaseModule&, quint32)> write);
+    // The all-modules value prompt once the nominal range of every module is known.
+    void askAllModulesValue(bool voltage, const QPointer<BaseModule>& module, const NominalRange& range);
+    // ADC sample rate, digital filter: the setting read on the device side, then the choice.
+    void promptModuleSetting(const QString& label, const QStringList& items, std::function<bool(BaseModule&, quint32*)> read,
+        int (*choiceOf)(quint32), const QString& what, std::function<bool(BaseModule&, quint32)> write);
     static QStringList channelsOutcome(
         BaseModule& module, const QList<int>& channels, const ChannelWrite& write, const QString& what);
     static QStringList switchOutcome(

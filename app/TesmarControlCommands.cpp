@@ -14,6 +14,7 @@
 
 #include "controller/BaseController.h"
 #include "device/BaseModule.h"
+#include "device/CrateSnapshot.h"
 #include "device/DeviceSession.h"
 #include "device/FailureText.h"
 #include "device/ModuleSnapshot.h"
@@ -887,7 +888,13 @@ void TesmarControl::promptAllModulesValue(bool voltage)
         return;
     // The limit is the largest nominal value any module's latest read gave (nominal values do
     // not change while a module runs); the value offered is the shown module's fresh reading.
-    NominalRange range;
+    struct Gathered
+    {
+        NominalRange range;
+        int remaining = 0;
+    };
+    auto gathered = std::make_shared<Gathered>();
+    QList<BaseModule*> unread;
     const QList<BaseModule*> modules = session->modules();
     for (int index = 0; index < modules.size(); ++index) {
         const std::shared_ptr<const ModuleSnapshot> snapshot = snapshotOf(index);
@@ -895,20 +902,47 @@ void TesmarControl::promptAllModulesValue(bool voltage)
         if (snapshot && snapshot->voltageUnit == each->voltageUnit(0) && snapshot->currentUnit == each->currentUnit(0)) {
             for (const ChannelReading& reading : snapshot->channels) {
                 if (reading.complete)
-                    range.add(reading, voltage);
+                    gathered->range.add(reading, voltage);
             }
-            continue;
-        }
-        // A module the poller has not read (only the shown one is read without the overview):
-        // the nominal values it gave at discovery; a 0 is no nominal value and adds nothing.
-        for (int channel = 0; channel < each->channelNumber(); ++channel) {
-            ChannelReading nominal;
-            nominal.voltageNominal = each->channelVoltageNominal(channel);
-            nominal.currentNominal = each->channelCurrentNominal(channel);
-            if ((voltage ? nominal.voltageNominal : nominal.currentNominal) != 0.0f)
-                range.add(nominal, voltage);
+        } else {
+            unread.append(each);
         }
     }
+    if (unread.isEmpty()) {
+        askAllModulesValue(voltage, module, gathered->range);
+        return;
+    }
+    // A module the poller has not read (only the shown one is read without the overview): its
+    // nominal values are read on the device side first; a 0 is no nominal value and adds nothing.
+    gathered->remaining = int(unread.size());
+    for (BaseModule* each : std::as_const(unread)) {
+        auto moduleRange = std::make_shared<NominalRange>();
+        sendCommand(
+            each, what,
+            [voltage, moduleRange](BaseModule& read) {
+                for (int channel = 0; channel < read.channelNumber(); ++channel) {
+                    ChannelReading nominal;
+                    nominal.voltageNominal = read.channelVoltageNominal(channel);
+                    nominal.currentNominal = read.channelCurrentNominal(channel);
+                    if ((voltage ? nominal.voltageNominal : nominal.currentNominal) != 0.0f)
+                        moduleRange->add(nominal, voltage);
+                }
+                return CommandOutcome();
+            },
+            Urgency::Normal,
+            [this, voltage, module, gathered, moduleRange](const CommandOutcome&) {
+                if (moduleRange->found)
+                    gathered->range.merge(*moduleRange);
+                if (--gathered->remaining == 0 && isHeld(module))
+                    askAllModulesValue(voltage, module, gathered->range);
+            });
+    }
+}
+
+void TesmarControl::askAllModulesValue(bool voltage, const QPointer<BaseModule>& module, const NominalRange& range)
+{
+    const WriteSource source("prompt");
+    const QString what = voltage ? tr("set voltage") : tr("set current");
     const std::shared_ptr<const ModuleSnapshot> shown = freshChannelRead(module);
     const int cursor = qMax(0, selectedChannel());
     if (!range.found || range.largest <= 0.0f || !shown || cursor >= shown->channels.size()
@@ -1077,43 +1111,75 @@ int TesmarControl::digitalFilterChoice(quint32 filter)
 
 void TesmarControl::on_actionAdcSampleRate_triggered()
 {
-    const WriteSource source("prompt");
-    QPointer<BaseModule> module = currentModule();
-    if (!module)
-        return;
-    const QStringList items{QStringLiteral("50"), QStringLiteral("60"), QStringLiteral("100"), QStringLiteral("500")};
-    const int preselected = adcSampleRateChoice(module->adcSamplesPerSecond());
-    bool ok = false;
-    const QString choice = dialogs()->getItem(
-        this, applicationName(), tr("Choose ADC Sample Rate (samples per second):"), items, preselected, false, &ok);
-    if (!ok || choice.isEmpty() || !module)
-        return;
-    bool converted = false;
-    const int value = choice.toInt(&converted);
-    if (converted)
-        submitWrite(module, -1, tr("set ADC sample rate %1").arg(value),
-            [=](BaseModule& m) { return m.setAdcSamplesPerSecond(quint32(value)); });
+    promptModuleSetting(
+        tr("Choose ADC Sample Rate (samples per second):"),
+        {QStringLiteral("50"), QStringLiteral("60"), QStringLiteral("100"), QStringLiteral("500")},
+        [](BaseModule& module, quint32* value) { return module.readAdcSamplesPerSecond(value); }, adcSampleRateChoice,
+        tr("set ADC sample rate %1"),
+        [](BaseModule& module, quint32 value) { return module.setAdcSamplesPerSecond(value); });
 }
 
 void TesmarControl::on_actionDigitalFilter_triggered()
 {
-    const WriteSource source("prompt");
+    promptModuleSetting(
+        tr("Choose Digital Filter averaging steps:"),
+        {QStringLiteral("1"), QStringLiteral("16"), QStringLiteral("64"), QStringLiteral("256"), QStringLiteral("1024")},
+        [](BaseModule& module, quint32* value) { return module.readDigitalFilter(value); }, digitalFilterChoice,
+        tr("set digital filter %1"), [](BaseModule& module, quint32 value) { return module.setDigitalFilter(value); });
+}
+
+void TesmarControl::promptModuleSetting(const QString& label, const QStringList& items,
+    std::function<bool(BaseModule&, quint32*)> read, int (*choiceOf)(quint32), const QString& what,
+    std::function<bool(BaseModule&, quint32)> write)
+{
     QPointer<BaseModule> module = currentModule();
     if (!module)
         return;
-    const QStringList items{
-        QStringLiteral("1"), QStringLiteral("16"), QStringLiteral("64"), QStringLiteral("256"), QStringLiteral("1024")};
-    const int preselected = digitalFilterChoice(module->digitalFilter());
-    bool ok = false;
-    const QString choice = dialogs()->getItem(
-        this, applicationName(), tr("Choose Digital Filter averaging steps:"), items, preselected, false, &ok);
-    if (!ok || choice.isEmpty() || !module)
-        return;
-    bool converted = false;
-    const int value = choice.toInt(&converted);
-    if (converted)
-        submitWrite(module, -1, tr("set digital filter %1").arg(value),
-            [=](BaseModule& m) { return m.setDigitalFilter(quint32(value)); });
+    // The setting is read on the device side; the prompt opens with the answer. A setting that
+    // could not be read preselects nothing: the list starts with an empty entry that sends
+    // nothing.
+    struct Answer
+    {
+        bool read = false;
+        quint32 value = 0;
+        QString reason;
+    };
+    // Written on the device side before the outcome is posted here.
+    auto answer = std::make_shared<Answer>();
+    sendCommand(
+        module, label,
+        [read = std::move(read), answer](BaseModule& each) {
+            answer->read = read(each, &answer->value);
+            if (!answer->read)
+                answer->reason = each.lastError();
+            return CommandOutcome();
+        },
+        Urgency::Normal,
+        [this, module, label, items, what, write, choiceOf, answer](const CommandOutcome& outcome) {
+            if (!isHeld(module))
+                return;
+            const WriteSource source("prompt");
+            QStringList offered = items;
+            QString text = label;
+            int preselected = 0;
+            if (answer->read) {
+                preselected = choiceOf(answer->value);
+            } else {
+                offered.prepend(QString());
+                const QString reason = answer->reason.isEmpty() ? outcome.failures.value(0) : answer->reason;
+                // "not offered by this module" says it as it is; no answer gets its hint.
+                text += tr("\n\nThe current setting could not be read (%1).")
+                            .arg(BaseModule::isNoAnswer(reason) ? noAnswerText() : reason);
+            }
+            bool ok = false;
+            const QString choice = dialogs()->getItem(this, applicationName(), text, offered, preselected, false, &ok);
+            if (!ok || choice.isEmpty() || !isHeld(module))
+                return;
+            bool converted = false;
+            const int value = choice.toInt(&converted);
+            if (converted)
+                submitWrite(module, -1, what.arg(value), [=](BaseModule& m) { return write(m, quint32(value)); });
+        });
 }
 
 // ---- Crate-wide modes ----
@@ -1124,16 +1190,28 @@ void TesmarControl::on_actionSetLiveInsertion_triggered()
     BaseController* controller = session->controller();
     if (!controller)
         return;
-    const bool active = controller->liveInsertion();
+    // The mode the crate reported at its latest answered read; without one nothing is asked.
+    if (!crateAnswering()) {
+        showCommandMessage(tr("Live Insertion: the crate does not answer; nothing was sent."));
+        return;
+    }
+    const bool active = answeredCrate->liveInsertion;
     const QString text = active ? tr("End the Live Insertion mode for the whole system?")
                                 : tr("Begin the Live Insertion mode for the whole system?\n\n"
                                      "Note: to plug out a module, turn off all channels in this module first!");
     if (dialogs()->question(this, applicationName(), text, QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
-        == QMessageBox::Yes) {
-        // A connection made while the question was open is not the one asked about.
-        if (session->controller() == controller)
-            controller->setLiveInsertion(!active);
-    }
+        != QMessageBox::Yes)
+        return;
+    // A connection made while the question was open is not the one asked about.
+    if (session->controller() != controller)
+        return;
+    submitCrateCommand(
+        active ? tr("end Live Insertion") : tr("begin Live Insertion"),
+        [active](BaseController& each, BaseCrate*) {
+            each.setLiveInsertion(!active);
+            return QString();
+        },
+        [this] { refreshCurrentModuleNow(); }, false);
 }
 
 void TesmarControl::on_actionPassword_triggered()
@@ -1308,13 +1386,27 @@ void TesmarControl::changeChannelControl(int /*serialNumber*/, int channel, quin
     });
 }
 
-void TesmarControl::setChannelEventMask(int /*serialNumber*/, int channel, quint32 eventMask)
+void TesmarControl::submitWordChange(const QString& what, const QString& wordName, int channel, quint32 clearBits,
+    quint32 setBits, std::function<quint32(BaseModule&)> read, std::function<bool(BaseModule&, quint32)> write)
 {
     const WriteSource source("tool window");
     QPointer<BaseModule> module;
-    if (commandModule(module, tr("set event mask 0x%1").arg(eventMask, 0, 16)))
-        submitWrite(module, channel, tr("set event mask 0x%1").arg(eventMask, 0, 16),
-            [=](BaseModule& m) { return m.setChannelEventMask(channel, eventMask); });
+    if (!commandModule(module, what))
+        return;
+    submitCommand(module, what, 0, [=](BaseModule& each) {
+        const quint32 word = read(each);
+        if (!each.connected())
+            return CommandOutcome{{tr("%1 not written: the module did not answer").arg(wordName)}, {}};
+        return writeOutcome(each, write(each, ((word & ~clearBits) | setBits) & 0xFFFF), channel, what);
+    });
+}
+
+void TesmarControl::changeChannelEventMask(int /*serialNumber*/, int channel, quint32 clearBits, quint32 setBits)
+{
+    submitWordChange(
+        tr("change event mask (clear 0x%1, set 0x%2)").arg(clearBits, 0, 16).arg(setBits, 0, 16), tr("Event mask"), channel,
+        clearBits, setBits, [channel](BaseModule& m) { return m.channelEventMask(channel); },
+        [channel](BaseModule& m, quint32 mask) { return m.setChannelEventMask(channel, mask); });
 }
 
 void TesmarControl::clearModuleEvents(int /*serialNumber*/)
@@ -1334,13 +1426,12 @@ void TesmarControl::changeModuleControl(int /*serialNumber*/, quint32 clearBits,
         submitWrite(module, -1, what, [=](BaseModule& m) { return m.updateControl(clearBits, setBits); });
 }
 
-void TesmarControl::setModuleEventMask(int /*serialNumber*/, quint32 eventMask)
+void TesmarControl::changeModuleEventMask(int /*serialNumber*/, quint32 clearBits, quint32 setBits)
 {
-    const WriteSource source("tool window");
-    QPointer<BaseModule> module;
-    if (commandModule(module, tr("set module event mask 0x%1").arg(eventMask, 0, 16)))
-        submitWrite(module, -1, tr("set module event mask 0x%1").arg(eventMask, 0, 16),
-            [=](BaseModule& m) { return m.setEventMask(eventMask); });
+    submitWordChange(
+        tr("change module event mask (clear 0x%1, set 0x%2)").arg(clearBits, 0, 16).arg(setBits, 0, 16),
+        tr("Module event mask"), -1, clearBits, setBits, [](BaseModule& m) { return m.eventMask(); },
+        [](BaseModule& m, quint32 mask) { return m.setEventMask(mask); });
 }
 
 void TesmarControl::setRestartTime(int /*serialNumber*/, quint32 restartTime)
@@ -1420,13 +1511,12 @@ void TesmarControl::setFlexGroup(int groupNumber, quint32 member, quint32 type)
             [=](BaseModule& m) { return m.setFlexGroup(groupNumber, member, type); });
 }
 
-void TesmarControl::setInterlockOutControl(int /*serialNumber*/, quint32 control)
+void TesmarControl::changeInterlockOutControl(int /*serialNumber*/, quint32 clearBits, quint32 setBits)
 {
-    const WriteSource source("tool window");
-    QPointer<BaseModule> module;
-    if (commandModule(module, tr("set interlock out control 0x%1").arg(control, 0, 16)))
-        submitWrite(module, -1, tr("set interlock out control 0x%1").arg(control, 0, 16),
-            [=](BaseModule& m) { return m.SetModuleIlkOutControl(control); });
+    submitWordChange(
+        tr("change interlock out control (clear 0x%1, set 0x%2)").arg(clearBits, 0, 16).arg(setBits, 0, 16),
+        tr("Interlock out control word"), -1, clearBits, setBits, [](BaseModule& m) { return m.GetModuleIlkOutControl(); },
+        [](BaseModule& m, quint32 control) { return m.SetModuleIlkOutControl(control); });
 }
 
 void TesmarControl::setChannelNominalFromToolWindow(int channel, bool voltage, float value)

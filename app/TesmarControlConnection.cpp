@@ -18,6 +18,7 @@
 #include <QListWidget>
 #include <QScrollBar>
 #include <QSettings>
+#include <QStatusBar>
 #include <QTimer>
 
 void TesmarControl::releaseModuleAccess()
@@ -44,16 +45,8 @@ void TesmarControl::forgetModules()
 
 void TesmarControl::initModuleAccess()
 {
-    startConnecting(false);
-}
-
-void TesmarControl::reconnectInBackground()
-{
-    startConnecting(true);
-}
-
-void TesmarControl::startConnecting(bool inBackground)
-{
+    // Start-up, Select Controller and rediscovery alike: opening and discovery run off the GUI
+    // thread; the window says "connecting..." and stays usable meanwhile (connectFinished).
     releaseModuleAccess();
     statusLabelMiddle->clear();
     statusLabelController->clear();
@@ -71,19 +64,8 @@ void TesmarControl::startConnecting(bool inBackground)
     // The connection settings are read at every connect, so a change applies at the next one.
     if (auto* snmp = dynamic_cast<SnmpControllerFactory*>(session->factory()))
         snmp->setConnectionSettings(SnmpConnectionSettings::load(*openSettings()));
-    if (inBackground) {
-        // Opening and discovery run off the GUI thread; the window says "connecting..." and
-        // stays usable meanwhile (connectFinished).
-        watchBackgroundConnects();
-        session->connectInBackground(crateIpAddress);
-        return;
-    }
-    const bool connected = session->connectTo(crateIpAddress);
-    controllerAddress = session->controller() ? session->controller()->address() : QString();
-    if (connected)
-        showConnectedModules();
-    else
-        showConnectFailure();
+    watchBackgroundConnects();
+    session->connectInBackground(crateIpAddress);
 }
 
 void TesmarControl::watchBackgroundConnects()
@@ -130,7 +112,7 @@ void TesmarControl::tryReconnect()
 
 void TesmarControl::reconnectFinished(bool connected)
 {
-    controllerAddress = session->controller() ? session->controller()->address() : QString();
+    controllerAddress = session->controllerAddress();
     if (connected)
         showConnectedModules();
     else
@@ -364,14 +346,17 @@ void TesmarControl::on_actionController_triggered()
     crateIpAddress = address;
     locker.lock(crateIpAddress);
     openSettings()->setValue(QStringLiteral("IpAddress"), crateIpAddress);
-    reconnectInBackground();
+    initModuleAccess();
 }
 
 void TesmarControl::on_actionSetCrateAddress_triggered()
 {
-    BaseController* controller = session->controller();
-    if (!controller || !controller->isConnected())
+    if (!session->controller())
         return;
+    if (!crateAnswering()) {
+        showCommandMessage(tr("Crate: set address: the crate does not answer; nothing was sent."));
+        return;
+    }
     refreshTimer->stop();
 
     QString address = crateIpAddress;
@@ -381,38 +366,45 @@ void TesmarControl::on_actionSetCrateAddress_triggered()
         refreshTimer->start();
         return;
     }
-    const bool sent = sendCrateAddress(controller, address);
-    if (!sent) {
-        dialogs()->information(this, applicationName(), tr("The address %1 could not be sent to the crate.").arg(address));
-        refreshTimer->start();
-        return;
-    }
+    refreshTimer->start();
+    const WriteSource source("prompt");
+    const QString crateAddress = JournalWrite::snmpCrateAddress(controllerAddress);
+    submitCrateCommand(
+        tr("set address %1").arg(address),
+        [address, crateAddress](BaseController& controller, BaseCrate* crate) {
+            return sendCrateAddress(controller, crate, crateAddress, address);
+        },
+        [this, address] { crateAddressTaken(address); }, false);
+}
+
+void TesmarControl::crateAddressTaken(const QString& address)
+{
     // The same crate answers at its new address from now on: the lock moves with it.
     AddressLocker locker;
     locker.unlock(crateIpAddress);
     crateIpAddress = address;
     locker.lock(crateIpAddress);
     openSettings()->setValue(QStringLiteral("IpAddress"), crateIpAddress);
+    refreshTimer->stop();
     ui->table->setEnabled(false);
     scheduleRediscovery(rediscoveryDelayAfterAddressChangeMs);
 }
 
-bool TesmarControl::sendCrateAddress(BaseController* controller, const QString& address)
+QString TesmarControl::sendCrateAddress(
+    BaseController& controller, BaseCrate* crate, const QString& crateAddress, const QString& address)
 {
-    const WriteSource source("prompt");
     JournalWrite write;
-    write.crateAddress = JournalWrite::snmpCrateAddress(controller->address());
-    const QList<BaseCrate*> crates = session->crates();
-    write.serialNumber = crates.isEmpty() ? 0 : crates.first()->serialNumber();
+    write.crateAddress = crateAddress;
+    write.serialNumber = crate ? crate->serialNumber() : 0;
     write.channel = JournalWrite::channelText(JournalWrite::crateWide);
     write.quantity = QStringLiteral("crate address");
     write.value = address;
     WriteJournal::instance().sent(&write);
-    const bool sent = controller->setIpAddress(address);
-    const QString reason = controller->errorString();
+    const bool sent = controller.setIpAddress(address);
+    const QString reason = controller.errorString();
     write.result = sent ? QStringLiteral("ok") : reason.isEmpty() ? QStringLiteral("not confirmed by the crate") : reason;
     WriteJournal::instance().finished(write);
-    return sent;
+    return sent ? QString() : write.result;
 }
 
 void TesmarControl::scheduleRediscovery(int delayMs)
@@ -421,7 +413,7 @@ void TesmarControl::scheduleRediscovery(int delayMs)
         rediscoveryTimer = new QTimer(this);
         rediscoveryTimer->setObjectName(QStringLiteral("rediscoveryTimer"));
         rediscoveryTimer->setSingleShot(true);
-        connect(rediscoveryTimer, &QTimer::timeout, this, &TesmarControl::reconnectInBackground);
+        connect(rediscoveryTimer, &QTimer::timeout, this, &TesmarControl::initModuleAccess);
     }
     rediscoveryTimer->start(delayMs);
 }
@@ -436,17 +428,56 @@ void TesmarControl::setCratePowerOn(int /*serialNumber*/, bool on)
 {
     const WriteSource source("tool window");
     const QString what = on ? tr("switch on") : tr("switch off");
-    const QList<BaseCrate*> crates = session->crates();
-    if (crates.isEmpty()) {
+    submitCrateCommand(
+        what, [on](BaseController&, BaseCrate* crate) { return crate->setPowerOn(on) ? QString() : crate->lastError(); },
+        [this, on] { cratePowerTaken(on); });
+}
+
+void TesmarControl::submitCrateCommand(const QString& what, CrateWrite write, std::function<void()> taken, bool needsCrate)
+{
+    if (needsCrate && session->crates().isEmpty()) {
         showCommandMessage(tr("Crate: no crate is connected; nothing was sent."));
         return;
     }
-    BaseCrate* crate = crates.first();
-    // A switch the crate did not take changes nothing here: the modules stay as they are.
-    if (!crate->setPowerOn(on)) {
-        showCommandMessage(failureText(tr("Crate"), what, crate->lastError()));
-        return;
-    }
+    // The command goes out on the device side; the window goes on meanwhile and shows it pending.
+    const QString pending = tr("Crate: %1: sending...").arg(what);
+    statusBar()->showMessage(pending, refusalMessageMs);
+    // The journal names who sent the command, as if it had been sent here.
+    const QString source = WriteSource::current();
+    const QString gone = tr("Crate: %1: the connection went away; nothing was sent.").arg(what);
+    ++m_commandsInFlight;
+    auto refuse = [this, gone] {
+        --m_commandsInFlight;
+        showCommandMessage(gone);
+    };
+    session->submitCrateCommand(
+        this, DeviceSession::Priority::Normal,
+        [this, source, what, pending, needsCrate, refuse, write = std::move(write), taken = std::move(taken)](
+            BaseController& controller, BaseCrate* crate) -> DeviceSession::CommandResult {
+            if (needsCrate && !crate)
+                return refuse;
+            const WriteSource scope(source);
+            // The reason belongs to this thread's operation: taken here, shown there.
+            const QString reason = write(controller, crate);
+            const QString failure = reason.isNull() ? QString() : failureText(tr("Crate"), what, reason);
+            return [this, failure, pending, taken] {
+                --m_commandsInFlight;
+                if (!failure.isEmpty()) {
+                    // A command the crate did not take changes nothing here.
+                    showCommandMessage(failure);
+                    return;
+                }
+                if (statusBar()->currentMessage() == pending)
+                    statusBar()->clearMessage();
+                if (taken)
+                    taken();
+            };
+        },
+        refuse);
+}
+
+void TesmarControl::cratePowerTaken(bool on)
+{
     refreshCurrentModuleNow();
     if (!on) {
         // The modules are let go only once the crate reports its main switch off.
@@ -494,13 +525,11 @@ void TesmarControl::checkCrateOff()
 void TesmarControl::setCrateFanSpeed(int /*serialNumber*/, int speed)
 {
     const WriteSource source("tool window");
-    const QList<BaseCrate*> crates = session->crates();
-    if (crates.isEmpty()) {
-        showCommandMessage(tr("Crate: no crate is connected; nothing was sent."));
-        return;
-    }
-    BaseCrate* crate = crates.first();
-    if (!crate->setFanSpeed(speed)) {
-        showCommandMessage(failureText(tr("Crate"), tr("set fan speed %1").arg(speed), crate->lastError()));
-    }
+    submitCrateCommand(tr("set fan speed %1").arg(speed),
+        [speed](BaseController&, BaseCrate* crate) { return crate->setFanSpeed(speed) ? QString() : crate->lastError(); });
+}
+
+bool TesmarControl::crateAnswering() const
+{
+    return answeredCrate && ModuleSnapshot::nowMs() - answeredCrate->readAtMs <= ModuleSnapshot::freshForMs;
 }

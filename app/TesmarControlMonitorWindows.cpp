@@ -132,7 +132,7 @@ void TesmarControl::on_actionChannelStatusControl_triggered()
         connect(this, &TesmarControl::currentChannelChanged, window, &DialogChannelControl::currentChannelChanged);
         connect(window, &DialogChannelControl::clearChannelEvents, this, &TesmarControl::clearChannelEvents);
         connect(window, &DialogChannelControl::changeChannelControl, this, &TesmarControl::changeChannelControl);
-        connect(window, &DialogChannelControl::setChannelEventMask, this, &TesmarControl::setChannelEventMask);
+        connect(window, &DialogChannelControl::changeChannelEventMask, this, &TesmarControl::changeChannelEventMask);
     }
     if (BaseModule* module = currentModule()) {
         const int serialNumber = module->serialNumber();
@@ -161,7 +161,7 @@ void TesmarControl::on_actionModuleStatusControl_triggered()
         connect(this, &TesmarControl::updateModuleEventGroupMask, window, &DialogModuleControl::updateModuleEventGroupMask);
         connect(window, &DialogModuleControl::clearModuleEvents, this, &TesmarControl::clearModuleEvents);
         connect(window, &DialogModuleControl::changeModuleControl, this, &TesmarControl::changeModuleControl);
-        connect(window, &DialogModuleControl::setModuleEventMask, this, &TesmarControl::setModuleEventMask);
+        connect(window, &DialogModuleControl::changeModuleEventMask, this, &TesmarControl::changeModuleEventMask);
         connect(window, &DialogModuleControl::clearModuleEventChannelStatus, this,
             &TesmarControl::clearModuleEventChannelStatus);
         connect(window, &DialogModuleControl::setModuleEventChannelMask, this, &TesmarControl::setModuleEventChannelMask);
@@ -220,7 +220,7 @@ void TesmarControl::on_actionInterlockOut_triggered()
             &DialogInterlockOut::updateInterlockChannelActualActive);
         connect(this, &TesmarControl::updateInterlockChannelEverTriggered, window,
             &DialogInterlockOut::updateInterlockChannelEverTriggered);
-        connect(window, &DialogInterlockOut::setInterlockControl, this, &TesmarControl::setInterlockOutControl);
+        connect(window, &DialogInterlockOut::changeInterlockControl, this, &TesmarControl::changeInterlockOutControl);
     }
     showAndActivate(dialogInterlockOut.data());
 }

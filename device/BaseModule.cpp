@@ -102,6 +102,16 @@ bool BaseModule::readChannelSettings(int, ChannelSettings*)
     return notOffered();
 }
 
+bool BaseModule::readAdcSamplesPerSecond(quint32*)
+{
+    return notOffered();
+}
+
+bool BaseModule::readDigitalFilter(quint32*)
+{
+    return notOffered();
+}
+
 bool BaseModule::channelSettingsRead(int channel, ChannelSettings fresh, ChannelSettings* settings)
 {
     fresh.currentControl = currentControl();
@@ -223,6 +233,16 @@ JournalWrite BaseModule::journalPlace()
     place.slot = address();
     place.serialNumber = serialNumber();
     return place;
+}
+
+void BaseModule::journalRefusal(int channel, const QString& quantity, const QString& value, const QString& reason)
+{
+    JournalWrite write = journalPlace();
+    write.channel = JournalWrite::channelText(channel);
+    write.quantity = quantity;
+    write.value = value;
+    write.result = QStringLiteral("refused: ") + reason;
+    WriteJournal::instance().append(write);
 }
 
 JournalWrite BaseModule::journalSent(int channel, const char* quantity, const QString& value)

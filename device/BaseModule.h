@@ -130,6 +130,9 @@ public:
     // Everything the trip, inhibit and nominal-value dialogs start from, all read now: false
     // (lastError() set, `settings` untouched) when any one read was not answered.
     virtual bool readChannelSettings(int channel, ChannelSettings* settings);
+    // The ADC sampling rate and the digital filter setting, for the dialogs that change them.
+    virtual bool readAdcSamplesPerSecond(quint32* samplesPerSecond);
+    virtual bool readDigitalFilter(quint32* filter);
 
     // Read-modify-write of a control word as one operation under the device lock (a script
     // thread or the poller cannot come in between): reads the word fresh with the checked read,
@@ -156,6 +159,10 @@ public:
     // address and takes address() as the slot; concrete modules override it. May take the
     // controller's lock for a moment (the crate address).
     virtual JournalWrite journalPlace();
+    // Records a write this module refused before anything was sent (a value out of range, a
+    // channel it does not have): one line with `reason` as its result and no "sent" line.
+    // Callable from any thread.
+    void journalRefusal(int channel, const QString& quantity, const QString& value, const QString& reason);
 
 public slots:
     int deviceClass();

@@ -38,7 +38,10 @@ bool DeviceSession::connectTo(const QString& address)
     if (!m_controller)
         return false;
     std::lock_guard<std::mutex> serial(m_connectSerial);
-    if (!m_controller->open(address))
+    const bool opened = m_controller->open(address);
+    // Nothing else uses this controller yet.
+    m_controllerAddress = m_controller->address();
+    if (!opened)
         return false;
     install(m_factory->discoverModules(m_controller), m_factory->createCrates(m_controller));
     return true;
@@ -119,6 +122,8 @@ void DeviceSession::finishConnect(
     m_connecting = false;
     // The controller stays also when it could not be opened, as after connectTo().
     m_controller = std::move(controller);
+    // Nothing else uses this controller yet (the poller gets it below).
+    m_controllerAddress = m_controller ? m_controller->address() : QString();
     if (!m_controller || !found->opened) {
         emit connectFinished(false);
         return;
@@ -129,7 +134,7 @@ void DeviceSession::finishConnect(
 
 void DeviceSession::install(QVector<std::shared_ptr<BaseModule>> modules, QVector<std::shared_ptr<BaseCrate>> crates)
 {
-    emit connected(m_controller->address());
+    emit connected(m_controllerAddress);
     m_modules = std::move(modules);
     m_crates = std::move(crates);
     m_currentModuleIndex = m_modules.isEmpty() ? -1 : 0;
@@ -152,6 +157,7 @@ void DeviceSession::release()
     m_crates.clear();
     const bool wasOpen = m_controller != nullptr;
     m_controller.reset();
+    m_controllerAddress.clear();
     if (wasOpen)
         emit disconnected();
 }
@@ -179,6 +185,11 @@ void DeviceSession::releaseModules()
 BaseController* DeviceSession::controller() const
 {
     return m_controller.get();
+}
+
+QString DeviceSession::controllerAddress() const
+{
+    return m_controllerAddress;
 }
 
 QList<BaseModule*> DeviceSession::modules() const
@@ -289,16 +300,13 @@ void DeviceSession::readCurrentModuleOnce(QObject* receiver, ModuleRead read)
 
 // ---- Commands ----
 
-void DeviceSession::submitCommand(
-    QObject* receiver, int moduleIndex, Priority priority, Command command, CommandResult dropped)
+std::function<void(DeviceSession::CommandResult)> DeviceSession::poster(QObject* receiver)
 {
-    if (!command)
-        return;
     const bool guarded = receiver != nullptr;
     const QPointer<QObject> guard(receiver);
-    // Runs the outcome in this session's thread; the session outlives every poller pass (its
-    // destructor stops the poller first), and a posted call dies with it.
-    auto post = [this, guarded, guard](CommandResult deliver) {
+    // The session outlives every poller pass (its destructor stops the poller first), and a
+    // posted call dies with it.
+    return [this, guarded, guard](CommandResult deliver) {
         if (!deliver)
             return;
         QMetaObject::invokeMethod(
@@ -309,7 +317,27 @@ void DeviceSession::submitCommand(
             },
             Qt::QueuedConnection);
     };
+}
+
+void DeviceSession::submitCommand(
+    QObject* receiver, int moduleIndex, Priority priority, Command command, CommandResult dropped)
+{
+    if (!command)
+        return;
+    auto post = poster(receiver);
     m_poller->runCommand(
         moduleIndex, priority, [post, command = std::move(command)](BaseModule& module) { post(command(module)); },
+        [post, dropped = std::move(dropped)] { post(dropped); });
+}
+
+void DeviceSession::submitCrateCommand(QObject* receiver, Priority priority, CrateCommand command, CommandResult dropped)
+{
+    if (!command)
+        return;
+    auto post = poster(receiver);
+    m_poller->runCrateCommand(
+        priority,
+        [post, command = std::move(command)](
+            BaseController& controller, BaseCrate* crate) { post(command(controller, crate)); },
         [post, dropped = std::move(dropped)] { post(dropped); });
 }

@@ -54,6 +54,9 @@ public:
     void releaseModules();
 
     BaseController* controller() const;
+    // The address the controller reported when it was opened (empty without one); asking the
+    // controller itself would wait for a read or command in flight.
+    QString controllerAddress() const;
     // The factory the next connectTo() creates the controller with (to hand it settings).
     ControllerFactory* factory() const { return m_factory.get(); }
     // GUI-thread view of the modules in slot order; valid until modulesAboutToBeReleased().
@@ -97,6 +100,11 @@ public:
     using Command = std::function<CommandResult(BaseModule& module)>;
     using Priority = Poller::Priority;
     void submitCommand(QObject* receiver, int moduleIndex, Priority priority, Command command, CommandResult dropped = {});
+    // The same for the crate and its controller (main switch, fans, crate address, live
+    // insertion): `command` gets the controller and the first crate (null when there is none);
+    // `dropped` runs when there is no connection or it was replaced before the command's turn.
+    using CrateCommand = std::function<CommandResult(BaseController& controller, BaseCrate* crate)>;
+    void submitCrateCommand(QObject* receiver, Priority priority, CrateCommand command, CommandResult dropped = {});
 
 signals:
     // The controller opened `address` (before the discovery's modulesDiscovered()).
@@ -118,6 +126,8 @@ private:
     };
 
     void updatePollerNeeds();
+    // Runs `deliver` later in this session's thread unless `receiver` (when given) went away.
+    std::function<void(CommandResult)> poster(QObject* receiver);
     // Takes over what a connection found and starts the poller.
     void install(QVector<std::shared_ptr<BaseModule>> modules, QVector<std::shared_ptr<BaseCrate>> crates);
     struct Found;
@@ -129,6 +139,7 @@ private:
     std::unique_ptr<ControllerFactory> m_factory;
     std::unique_ptr<Poller> m_poller;
     std::shared_ptr<BaseController> m_controller;
+    QString m_controllerAddress;
     QVector<std::shared_ptr<BaseModule>> m_modules;
     QVector<std::shared_ptr<BaseCrate>> m_crates;
     int m_currentModuleIndex = -1;

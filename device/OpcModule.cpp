@@ -383,6 +383,17 @@ bool OpcModule::setAdcSamplesPerSecond(quint32 sps)
         [&] { return m_controller->setUnsignedShort(moduleItem(QStringLiteral("ADCFilterFrequency")), quint16(sps)); });
 }
 
+bool OpcModule::readAdcSamplesPerSecond(quint32* samplesPerSecond)
+{
+    Lock lock(ControllerLock::of(*m_controller));
+    bool answered = false;
+    const quint16 value = m_controller->getUnsignedShort(moduleItem(QStringLiteral("ADCFilterFrequency")), &answered);
+    if (!answered)
+        return noAnswer();
+    *samplesPerSecond = value;
+    return succeed();
+}
+
 quint32 OpcModule::digitalFilter()
 {
     return 0;

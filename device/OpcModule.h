@@ -145,6 +145,7 @@ public:
     bool readControl(quint32* control) override;
     // The external inhibit has no item here: inhibitAction is IgnoreFailure.
     bool readChannelSettings(int channel, ChannelSettings* settings) override;
+    bool readAdcSamplesPerSecond(quint32* samplesPerSecond) override;
 
 protected:
     std::unique_lock<std::recursive_mutex> deviceLock() override;

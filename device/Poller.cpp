@@ -506,7 +506,7 @@ void Poller::readOnce(int moduleIndex, ModuleRead read)
     QMutexLocker locker(&m_mutex);
     if (moduleIndex < 0 || moduleIndex >= m_modules.size() || !read)
         return;
-    enqueue(OneShotRead{m_generation, m_modules.at(moduleIndex), std::move(read), {}, Priority::Normal});
+    enqueue(OneShotRead{m_generation, m_modules.at(moduleIndex), std::move(read), {}, {}, {}, {}, Priority::Normal});
 }
 
 void Poller::runCommand(int moduleIndex, Priority priority, ModuleRead work, DroppedWork dropped)
@@ -520,7 +520,28 @@ void Poller::runCommand(int moduleIndex, Priority priority, ModuleRead work, Dro
             dropped();
         return;
     }
-    enqueue(OneShotRead{m_generation, m_modules.at(moduleIndex), std::move(work), std::move(dropped), priority});
+    enqueue(OneShotRead{m_generation, m_modules.at(moduleIndex), std::move(work), {}, {}, {}, std::move(dropped), priority});
+}
+
+void Poller::runCrateCommand(Priority priority, CrateWork work, DroppedWork dropped)
+{
+    if (!work)
+        return;
+    QMutexLocker locker(&m_mutex);
+    if (!m_controller) {
+        locker.unlock();
+        if (dropped)
+            dropped();
+        return;
+    }
+    OneShotRead each;
+    each.generation = m_generation;
+    each.controller = m_controller;
+    each.crate = m_crates.value(0);
+    each.crateWork = std::move(work);
+    each.dropped = std::move(dropped);
+    each.priority = priority;
+    enqueue(std::move(each));
 }
 
 void Poller::enqueue(OneShotRead work)
@@ -557,11 +578,13 @@ void Poller::runOneShotReads()
             // Modules replaced meanwhile: the request was about one that is gone.
             current = each.generation == m_generation;
         }
-        if (current)
+        if (current && each.crateWork)
+            each.crateWork(*each.controller, each.crate.get());
+        else if (current)
             each.read(*each.module);
         else if (each.dropped)
             each.dropped();
-        // The module is let go here, outside the lock (a module's deletion may take the
+        // The devices are let go here, outside the lock (a module's deletion may take the
         // controller's mutex).
     }
 }

@@ -101,6 +101,11 @@ public:
     enum class Priority { Normal, Urgent };
     using DroppedWork = std::function<void()>;
     void runCommand(int moduleIndex, Priority priority, ModuleRead work, DroppedWork dropped);
+    // The same for the crate: `work` gets the controller and the first crate (null when the
+    // controller has none) in the same queue, in the same order; `dropped` runs instead when no
+    // controller is set or the devices were replaced before its turn.
+    using CrateWork = std::function<void(BaseController& controller, BaseCrate* crate)>;
+    void runCrateCommand(Priority priority, CrateWork work, DroppedWork dropped);
 
 signals:
     // After each publication (queued to the receivers' threads).
@@ -172,6 +177,10 @@ private:
         quint64 generation = 0;
         std::shared_ptr<BaseModule> module;
         ModuleRead read;
+        // Crate work in place of `module` and `read`.
+        std::shared_ptr<BaseController> controller;
+        std::shared_ptr<BaseCrate> crate;
+        CrateWork crateWork;
         DroppedWork dropped;
         Priority priority = Priority::Normal;
     };

@@ -509,6 +509,18 @@ bool VmeModule::readControl(quint32* control)
     return layoutKnown() && readChecked(moduleRegister(Control), control);
 }
 
+bool VmeModule::readAdcSamplesPerSecond(quint32* samplesPerSecond)
+{
+    const Lock held = lock();
+    return layoutKnown() && readChecked(moduleRegister(AdcSamplesPerSecond), samplesPerSecond);
+}
+
+bool VmeModule::readDigitalFilter(quint32* filter)
+{
+    const Lock held = lock();
+    return layoutKnown() && readChecked(moduleRegister(DigitalFilter), filter);
+}
+
 bool VmeModule::readChecked(Register reg, quint32* value)
 {
     m_readFailed = false;

@@ -170,6 +170,8 @@ public:
     bool readControl(quint32* control) override;
     // The external inhibit has no register here: inhibitAction is IgnoreFailure.
     bool readChannelSettings(int channel, ChannelSettings* settings) override;
+    bool readAdcSamplesPerSecond(quint32* samplesPerSecond) override;
+    bool readDigitalFilter(quint32* filter) override;
 
 protected:
     JournalWrite journalPlace() override;

@@ -1,19 +1,10 @@
 #include "BitBoxes.h"
 
-#include "device/BaseModule.h"
-#include "dialogs/common/StatusMessages.h"
 #include "dialogs/common/ToolWindow.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QGroupBox>
-#include <QMainWindow>
-#include <QStatusBar>
-
-namespace {
-// As long as a refused write stays in the main window's status bar.
-constexpr int noteMs = 8000;
-} // namespace
 
 BitBoxes::BitBoxes(QWidget* parent)
 {
@@ -114,19 +105,4 @@ void showAvailability(QWidget* group, const QString& title, bool available)
     const QString text = available ? title : QCoreApplication::translate("BitBoxes", "%1 (not available)").arg(title);
     if (auto* box = qobject_cast<QGroupBox*>(group))
         box->setTitle(text);
-}
-
-bool readFresh(
-    QWidget* window, BaseModule* module, const std::function<quint32(BaseModule*)>& read, quint32* word, const QString& what)
-{
-    if (module) {
-        *word = read(module);
-        // The getters answer 0 for a failed read: only a module still answering gave a word.
-        if (module->connected())
-            return true;
-    }
-    if (auto* mainWindow = qobject_cast<QMainWindow*>(window->parentWidget()))
-        StatusMessages::showError(mainWindow->statusBar(),
-            QCoreApplication::translate("BitBoxes", "%1 not written: the module did not answer").arg(what), noteMs);
-    return false;
 }

@@ -6,9 +6,6 @@
 #include <QString>
 #include <QtGlobal>
 
-#include <functional>
-
-class BaseModule;
 class QCheckBox;
 class QWidget;
 
@@ -52,9 +49,3 @@ void makeDisplayOnly(QWidget* parent);
 // Shows a group whose quantity the module cannot read: disabled, with " (not available)" after
 // its title (`title` is the title without it).
 void showAvailability(QWidget* group, const QString& title, bool available);
-
-// Reads a word fresh from the module for a read-modify-write. False (and a red note in the main
-// window's status bar naming `what`) when there is no module or it did not answer: nothing is
-// written then.
-bool readFresh(QWidget* window, BaseModule* module, const std::function<quint32(BaseModule*)>& read, quint32* word,
-    const QString& what);

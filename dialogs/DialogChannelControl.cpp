@@ -154,13 +154,8 @@ void DialogChannelControl::on_btnSetMask_clicked()
     quint32 setBits = 0;
     if (!m_eventMaskBoxes.changes(&clearBits, &setBits))
         return;
-    const int channel = m_channel;
-    quint32 mask = 0;
-    // The mask is read fresh: bits the operator did not change keep their state on the module.
-    if (!readFresh(
-            this, module(), [channel](BaseModule* m) { return m->channelEventMask(channel); }, &mask, tr("Event mask")))
-        return;
-    emit setChannelEventMask(m_serialNumber, channel, ((mask & ~clearBits) | setBits) & 0xFFFF);
+    // Bits the operator did not change keep their state on the module (read there).
+    emit changeChannelEventMask(m_serialNumber, m_channel, clearBits, setBits);
     clearEdits(m_eventMaskBoxes.editedBoxes());
 }
 

@@ -29,7 +29,8 @@ signals:
     // Clear `clearBits`, then set `setBits` of the channel's control word as the module has it.
     void changeChannelControl(int serialNumber, int channel, quint32 clearBits, quint32 setBits);
     void clearChannelEvents(int serialNumber, int channel);
-    void setChannelEventMask(int serialNumber, int channel, quint32 eventMask);
+    // Clear `clearBits`, then set `setBits` of the event mask the channel has now.
+    void changeChannelEventMask(int serialNumber, int channel, quint32 clearBits, quint32 setBits);
 
 public slots:
     void updateChannelControl(int serialNumber, int channel, quint32 control);

@@ -141,13 +141,8 @@ void DialogInterlockOut::on_btnSetInterlockControl_clicked()
     quint32 setBits = 0;
     if (!m_controlBoxes.changes(&clearBits, &setBits))
         return;
-    // Read fresh: the reserved bits and the bits the operator did not change go back as the
-    // module has them now.
-    quint32 control = 0;
-    if (!readFresh(
-            this, module(), [](BaseModule* m) { return m->GetModuleIlkOutControl(); }, &control,
-            tr("Interlock out control word")))
-        return;
-    emit setInterlockControl(m_serialNumber, ((control & ~clearBits) | setBits) & 0xFFFF);
+    // The reserved bits and the bits the operator did not change go back as the module has them
+    // now (read there).
+    emit changeInterlockControl(m_serialNumber, clearBits, setBits);
     clearEdits(m_controlBoxes.editedBoxes());
 }

@@ -20,7 +20,8 @@ public:
     ~DialogInterlockOut() override;
 
 signals:
-    void setInterlockControl(int serialNumber, quint32 control);
+    // Clear `clearBits`, then set `setBits` of the interlock-out control word the module has now.
+    void changeInterlockControl(int serialNumber, quint32 clearBits, quint32 setBits);
 
 public slots:
     void updateInterlockStatus(int serialNumber, quint32 status);

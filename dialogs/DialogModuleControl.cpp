@@ -301,11 +301,7 @@ void DialogModuleControl::on_btnSetMask_clicked()
     quint32 setBits = 0;
     if (!m_eventMaskBoxes.changes(&clearBits, &setBits))
         return;
-    // Read fresh: bits the operator did not change keep their state on the module.
-    quint32 mask = 0;
-    if (!readFresh(
-            this, module(), [](BaseModule* m) { return m->eventMask(); }, &mask, tr("Module event mask")))
-        return;
-    emit setModuleEventMask(m_serialNumber, ((mask & ~clearBits) | setBits) & 0xFFFF);
+    // Bits the operator did not change keep their state on the module (read there).
+    emit changeModuleEventMask(m_serialNumber, clearBits, setBits);
     clearEdits(m_eventMaskBoxes.editedBoxes());
 }

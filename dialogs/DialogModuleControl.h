@@ -30,7 +30,8 @@ signals:
     void clearModuleEvents(int serialNumber);
     // Clear `clearBits`, then set `setBits` of the module's control word as the module has it.
     void changeModuleControl(int serialNumber, quint32 clearBits, quint32 setBits);
-    void setModuleEventMask(int serialNumber, quint32 eventMask);
+    // Clear `clearBits`, then set `setBits` of the event mask the module has now.
+    void changeModuleEventMask(int serialNumber, quint32 clearBits, quint32 setBits);
     void setRestartTime(int serialNumber, quint32 restartTime);
     void clearModuleEventChannelStatus(int serialNumber);
     void setModuleEventChannelMask(int serialNumber, quint32 mask);

@@ -70,6 +70,19 @@ bool isWrite(const QMetaMethod& method)
         std::begin(writePrefixes), std::end(writePrefixes), [&name](const char* prefix) { return name.startsWith(prefix); });
 }
 
+// The channel a call names, for the journal: its "channel" argument when that is one of the
+// module's channels, else the module as a whole (the line's value shows what was given).
+int channelNamed(const QJSValue& arguments, const QList<QByteArray>& names, int channelCount)
+{
+    const int index = int(names.indexOf("channel"));
+    if (index < 0)
+        return JournalWrite::moduleWide;
+    const double number = arguments.property(quint32(index)).toNumber();
+    if (!(number >= 0 && number < channelCount) || number != std::floor(number))
+        return JournalWrite::moduleWide;
+    return int(number);
+}
+
 QString argumentText(const QJSValue& value)
 {
     return value.isString() ? QLatin1Char('"') + value.toString() + QLatin1Char('"') : value.toString();
@@ -161,6 +174,12 @@ QJSValue ScriptBridge::call(const QString& name, const QJSValue& arguments)
         texts.append(argumentText(arguments.property(quint32(index))));
     const QString callText = QStringLiteral("mod.%1(%2)").arg(name, texts.join(QStringLiteral(", ")));
 
+    // A write refused here never reaches the module; the journal records it all the same.
+    const bool write = isWrite(*method);
+    const auto refuse = [&](int channel, const QString& reason) {
+        if (write)
+            m_module->journalRefusal(channel, name, texts.join(QStringLiteral(", ")), reason);
+    };
     const QList<QByteArray> types = method->parameterTypes();
     const QList<QByteArray> names = method->parameterNames();
     QVariant values[maxArguments];
@@ -170,6 +189,7 @@ QJSValue ScriptBridge::call(const QString& name, const QJSValue& arguments)
         const QJSValue argument = arguments.property(quint32(index));
         QString problem;
         if (!checkArgument(argument, method->parameterMetaType(index).id(), names.at(index), &problem)) {
+            refuse(channelNamed(arguments, names, m_channelCount), problem);
             engine->throwError(QJSValue::RangeError, QStringLiteral("%1: %2").arg(callText, problem));
             return {};
         }
@@ -191,15 +211,13 @@ QJSValue ScriptBridge::call(const QString& name, const QJSValue& arguments)
     // channel the script meant (or, on some module kinds, another one).
     if ((name.contains(QLatin1String("SelectedChannels")) || name == QLatin1String("setEventChannelMask")) && count == 1
         && m_channelCount < 32 && (values[0].toUInt() >> m_channelCount) != 0) {
-        engine->throwError(QJSValue::RangeError,
-            QStringLiteral("%1: mask 0x%2 has bits beyond channel %3")
-                .arg(callText)
-                .arg(values[0].toUInt(), 0, 16)
-                .arg(m_channelCount - 1));
+        const QString problem =
+            QStringLiteral("mask 0x%1 has bits beyond channel %2").arg(values[0].toUInt(), 0, 16).arg(m_channelCount - 1);
+        refuse(JournalWrite::moduleWide, problem);
+        engine->throwError(QJSValue::RangeError, QStringLiteral("%1: %2").arg(callText, problem));
         return {};
     }
 
-    const bool write = isWrite(*method);
     if (!write && method->returnMetaType().id() != QMetaType::Void) {
         const ReadKind kind = readKindOf(name);
         if (kind != ReadKind::Local)

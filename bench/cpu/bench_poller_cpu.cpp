@@ -1,6 +1,7 @@
 // The refresh of a crate of 48-channel modules as the window asks for it, against mpod-sim: by
 // default 10 modules with the overview open (every module's channels each tick, the shown
-// module's values). Arguments: SECONDS per condition, MODULES (1..10), "no-overview".
+// module's values). Arguments: SECONDS per condition, MODULES (1..10), "no-overview" (or "overview"), and a word that picks
+// the conditions to run (e.g. "drop").
 // - CPU time of the whole process per second of wall time (poller thread and library waits);
 // - age of the shown module's channel values, sampled every 50 ms (over 2000 ms the window
 //   would show "---");
@@ -57,6 +58,8 @@ int main(int argc, char** argv)
     const int seconds = argc > 1 ? std::max(2, atoi(argv[1])) : 20;
     const int moduleCount = argc > 2 ? std::clamp(atoi(argv[2]), 1, 10) : 10;
     const bool overview = !(argc > 3 && QByteArray(argv[3]) == "no-overview");
+    // A fourth argument runs only the conditions that contain it (e.g. "drop").
+    const QByteArray only = argc > 4 ? QByteArray(argv[4]) : QByteArray();
 
     QTemporaryFile config;
     if (!config.open())
@@ -88,9 +91,12 @@ int main(int argc, char** argv)
 
     std::printf(
         "%d modules x 48 channels, overview %s, %d s per condition\n", moduleCount, overview ? "open" : "closed", seconds);
-    std::printf("%-22s %12s %12s %12s %12s\n", "condition", "CPU (% core)", "age median", "age p95", "age max");
+    std::printf(
+        "%-22s %12s %12s %12s %12s %12s\n", "condition", "CPU (% core)", "age median", "age p95", "age max", "over 2000");
     const char* conditions[] = {"quiet", "delay 20", "delay 150", "drop 30,delay 150", "silent on"};
     for (const char* condition : conditions) {
+        if (!only.isEmpty() && !QByteArray(condition).contains(only))
+            continue;
         if (QByteArray(condition) != "quiet") {
             for (const QString& command : QString::fromLatin1(condition).split(QLatin1Char(',')))
                 simulator.command(command);
@@ -107,8 +113,12 @@ int main(int argc, char** argv)
                 ages.push_back(double(ModuleSnapshot::nowMs() - snapshot->channelsReadAtMs));
         }
         const double cpu = 100.0 * (cpuSeconds() - cpuStart) / (double(wall.elapsed()) / 1000.0);
-        std::printf("%-22s %12.1f %12.0f %12.0f %12.0f\n", condition, cpu, percentile(ages, 0.5), percentile(ages, 0.95),
-            percentile(ages, 1.0));
+        // The share of the samples the window would have shown as "---".
+        const double stale = ages.empty() ? 0.0 : 100.0 * double(std::count_if(ages.begin(), ages.end(), [](double age) {
+            return age > double(ModuleSnapshot::freshForMs);
+        })) / double(ages.size());
+        std::printf("%-22s %12.1f %12.0f %12.0f %12.0f %11.1f%%\n", condition, cpu, percentile(ages, 0.5),
+            percentile(ages, 0.95), percentile(ages, 1.0), stale);
         simulator.command(QStringLiteral("delay 0"));
         simulator.command(QStringLiteral("drop 0"));
         simulator.command(QStringLiteral("silent off"));

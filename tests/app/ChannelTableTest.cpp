@@ -141,7 +141,10 @@ void ChannelTableTest::defaultWidthsShowEveryText()
         qPrintable(QStringLiteral("%1 > %2").arg(table.horizontalHeader()->length()).arg(table.viewport()->width())));
     const QFontMetrics metrics(table.font());
     QVERIFY(table.columnWidth(ChannelTable::ColumnStatus) > metrics.horizontalAdvance(QStringLiteral("Constant Voltage")));
-    const QFontMetrics headerMetrics(table.horizontalHeader()->font());
+    // Measured bold: a header is drawn bold while a whole row is selected.
+    QFont headerFont = table.horizontalHeader()->font();
+    headerFont.setBold(true);
+    const QFontMetrics headerMetrics(headerFont);
     for (int column = 0; column < ChannelTable::ColumnStatus; ++column) {
         const QString header = table.horizontalHeaderItem(column)->text();
         QVERIFY2(table.columnWidth(column) > headerMetrics.horizontalAdvance(header), qPrintable(header));

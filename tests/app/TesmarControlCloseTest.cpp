@@ -1,5 +1,6 @@
 #include "IsolatedSettings.h"
 #include "common/SimulatorProcess.h"
+#include "device/DeviceSession.h"
 
 #include "app/TesmarControl.h"
 #include "controller/SnmpController.h"
@@ -102,6 +103,8 @@ std::unique_ptr<TesmarControl> TesmarControlCloseTest::makeWindow()
     UserDialogs::setStartupOverride(&m_dialogs);
     auto window = std::make_unique<TesmarControl>();
     UserDialogs::setStartupOverride(nullptr);
+    if (!QTest::qWaitFor([&] { return !window->deviceSession()->isConnecting(); }, 5000))
+        qWarning("the window is still connecting");
     window->show();
     return window;
 }

@@ -1,5 +1,6 @@
 #include "IsolatedSettings.h"
 #include "common/SimulatorProcess.h"
+#include "device/DeviceSession.h"
 
 #include "TestPaths.h"
 
@@ -159,6 +160,8 @@ std::unique_ptr<TesmarControl> TesmarControlFrameTest::makeWindow()
     UserDialogs::setStartupOverride(&m_dialogs);
     auto window = std::make_unique<TesmarControl>();
     UserDialogs::setStartupOverride(nullptr);
+    if (!QTest::qWaitFor([&] { return !window->deviceSession()->isConnecting(); }, 5000))
+        qWarning("the window is still connecting");
     return window;
 }
 

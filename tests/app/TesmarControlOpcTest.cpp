@@ -113,7 +113,7 @@ private slots:
         auto* modules = m_window->findChild<QListWidget*>(QStringLiteral("lstModules"));
         auto* table = m_window->findChild<ChannelTable*>(QStringLiteral("table"));
         auto* controllerLabel = m_window->findChild<QLabel*>(QStringLiteral("statusLabelController"));
-        QCOMPARE(modules->count(), 2);
+        QTRY_COMPARE_WITH_TIMEOUT(modules->count(), 2, 5000);
         QTRY_COMPARE_WITH_TIMEOUT(modules->item(0)->text(), QStringLiteral("bus0.module0\n4716000"), 5000);
         QTRY_COMPARE_WITH_TIMEOUT(
             controllerLabel->text(), QStringLiteral("Connected to Tesmar OPC Server. Bus status: OK"), 5000);

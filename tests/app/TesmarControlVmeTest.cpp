@@ -65,7 +65,7 @@ private slots:
         auto* modules = window->findChild<QListWidget*>(QStringLiteral("lstModules"));
         auto* table = window->findChild<ChannelTable*>(QStringLiteral("table"));
         auto* controllerLabel = window->findChild<QLabel*>(QStringLiteral("statusLabelController"));
-        QCOMPARE(modules->count(), 2);
+        QTRY_COMPARE_WITH_TIMEOUT(modules->count(), 2, 5000);
         QTRY_COMPARE_WITH_TIMEOUT(modules->item(0)->text(), QStringLiteral("VME BA 0x4000\n5120417"), 5000);
         QTRY_COMPARE_WITH_TIMEOUT(modules->item(1)->text(), QStringLiteral("VME BA 0x5000\n5290112"), 5000);
         QCOMPARE(controllerLabel->text(), QStringLiteral("Connected to VME controller Wiener VM0417A."));

@@ -516,6 +516,24 @@ bool MemoryModule::readControl(quint32* control)
     return succeed();
 }
 
+bool MemoryModule::readAdcSamplesPerSecond(quint32* samplesPerSecond)
+{
+    Lock lock(m_mutex);
+    if (!readsAnswered())
+        return noAnswer();
+    *samplesPerSecond = state.adcSamplesPerSecond;
+    return succeed();
+}
+
+bool MemoryModule::readDigitalFilter(quint32* filter)
+{
+    Lock lock(m_mutex);
+    if (!readsAnswered())
+        return noAnswer();
+    *filter = state.digitalFilter;
+    return succeed();
+}
+
 bool MemoryModule::readChannelSettings(int channel, ChannelSettings* settings)
 {
     Lock lock(m_mutex);

@@ -159,6 +159,8 @@ public:
     bool readChannelControl(int channel, quint32* control) override;
     bool readControl(quint32* control) override;
     bool readChannelSettings(int channel, ChannelSettings* settings) override;
+    bool readAdcSamplesPerSecond(quint32* samplesPerSecond) override;
+    bool readDigitalFilter(quint32* filter) override;
 
     // Module-level state, public for tests that set up a situation directly (take m_mutex when
     // another thread may be reading).

@@ -3,6 +3,7 @@
 // refresh; an emergency off overtakes the waiting ones; results come back to the session's thread.
 #include "CrateFixture.h"
 
+#include "device/BaseCrate.h"
 #include "device/BaseModule.h"
 #include "device/DeviceSession.h"
 #include "device/SnmpControllerFactory.h"
@@ -169,6 +170,72 @@ private slots:
         QVERIFY(emergencyTaken);
         const int position = int(ran.entries().indexOf(QStringLiteral("emergency off")));
         QVERIFY2(position >= 0 && position <= 1, qPrintable(ran.entries().join(QStringLiteral(", "))));
+    }
+
+    // Crate commands share the modules' queue: off the caller's thread, in the order given,
+    // results back in this thread; the crate stays reachable without modules (a crate switched
+    // off) and nothing runs once the connection is gone.
+    void crateCommandsShareTheQueue()
+    {
+        using Result = DeviceSession::CommandResult;
+        RunLog ran;
+        QThread* const guiThread = QThread::currentThread();
+        bool offGuiThread = true;
+        bool resultsInGuiThread = true;
+        int results = 0;
+        const auto moduleCommand = [&](const QString& name) {
+            m_session->submitCommand(this, 0, DeviceSession::Priority::Normal, [&, name](BaseModule& target) -> Result {
+                offGuiThread = offGuiThread && QThread::currentThread() != guiThread;
+                target.setChannelVoltageSet(4, 5.0f);
+                ran.add(name);
+                return [&] { ++results; };
+            });
+        };
+        bool powerRead = false;
+        bool powerOn = false;
+        const auto crateCommand = [&] {
+            m_session->submitCrateCommand(
+                this, DeviceSession::Priority::Normal, [&](BaseController&, BaseCrate* crate) -> Result {
+                    offGuiThread = offGuiThread && QThread::currentThread() != guiThread;
+                    bool on = false;
+                    const bool read = crate && crate->readPowerOn(&on);
+                    ran.add(crate ? QStringLiteral("crate") : QStringLiteral("no crate"));
+                    return [&, read, on] {
+                        resultsInGuiThread = resultsInGuiThread && QThread::currentThread() == guiThread;
+                        powerRead = read;
+                        powerOn = on;
+                        ++results;
+                    };
+                });
+        };
+        moduleCommand(QStringLiteral("module"));
+        crateCommand();
+        moduleCommand(QStringLiteral("module again"));
+        QTRY_COMPARE_WITH_TIMEOUT(results, 3, 10000);
+        QCOMPARE(ran.entries(), (QStringList{"module", "crate", "module again"}));
+        QVERIFY(offGuiThread);
+        QVERIFY(resultsInGuiThread);
+        QVERIFY(powerRead && powerOn);
+
+        m_session->releaseModules();
+        powerRead = false;
+        crateCommand();
+        QTRY_COMPARE_WITH_TIMEOUT(results, 4, 10000);
+        QCOMPARE(ran.entries().last(), QStringLiteral("crate"));
+        QVERIFY(powerRead);
+
+        m_session->release();
+        bool dropped = false;
+        bool ranAfterRelease = false;
+        m_session->submitCrateCommand(
+            this, DeviceSession::Priority::Normal,
+            [&](BaseController&, BaseCrate*) -> Result {
+                ranAfterRelease = true;
+                return {};
+            },
+            [&dropped] { dropped = true; });
+        QTRY_VERIFY(dropped);
+        QVERIFY(!ranAfterRelease);
     }
 
     // A command whose module went away before its turn sends nothing and says so; one whose

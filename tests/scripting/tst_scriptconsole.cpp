@@ -5,6 +5,7 @@
 #include "app/TesmarControl.h"
 #include "common/SimulatorProcess.h"
 #include "device/BaseModule.h"
+#include "device/DeviceSession.h"
 #include "scripting/DialogScriptConsole.h"
 #include "scripting/ScriptThread.h"
 
@@ -86,6 +87,7 @@ void TestScriptConsole::initTestCase()
     m_window = std::make_unique<TesmarControl>();
     m_window->setReconnectDelays(100, 100);
     m_window->show();
+    QTRY_VERIFY_WITH_TIMEOUT(!m_window->deviceSession()->isConnecting(), 5000);
     m_window->findChild<QAction*>(QStringLiteral("actionScript"))->trigger();
     m_console = m_window->findChild<DialogScriptConsole*>();
     m_thread = m_window->findChild<ScriptThread*>();

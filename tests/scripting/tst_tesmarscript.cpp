@@ -147,6 +147,18 @@ private slots:
         QCOMPARE(runScript("for (var c = 0; c < 16; ++c) mod.setChannelVoltageSet(c, 0)"), 0);
         runScript(script.toUtf8());
         QCOMPARE(m_lines.value(m_lines.size() - 1), last);
+        // A refused write is journaled with its reason, though nothing was sent.
+        const QRegularExpression refusedWrite(QStringLiteral(R"(RangeError: mod\.(set\w+)\((.*)\): (.*)$)"));
+        const QRegularExpressionMatch refusal = refusedWrite.match(last);
+        if (refusal.hasMatch()) {
+            QFile journal(QDir::homePath() + QStringLiteral("/.local/share/Tesmar/tesmarcontrol/journal.txt"));
+            QVERIFY(journal.open(QIODevice::ReadOnly));
+            const QStringList lines = QString::fromUtf8(journal.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+            const QStringList fields = lines.value(lines.size() - 1).split(QLatin1Char('\t'));
+            QVERIFY2(fields.contains(refusal.captured(1)) && fields.contains(refusal.captured(2))
+                    && fields.contains(QStringLiteral("refused: ") + refusal.captured(3)),
+                qPrintable(lines.value(lines.size() - 1)));
+        }
         // Nothing of a refused call reached the crate.
         if (last.contains(QStringLiteral("Error")))
             QCOMPARE(runScript("[0, 1, 2].map(function (c) { return mod.channelVoltageSet(c); }).join()"), 0);

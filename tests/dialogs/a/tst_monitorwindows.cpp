@@ -172,6 +172,7 @@ void MonitorWindowsTest::startWindow(const QVector<ModuleSetup>& setups)
 {
     m_window = std::make_unique<TesmarControl>(factoryFor(setups, &m_modules));
     m_window->show();
+    QTRY_VERIFY_WITH_TIMEOUT(!m_window->deviceSession()->isConnecting(), 5000);
     QCOMPARE(m_modules.size(), setups.size());
 }
 
@@ -570,10 +571,11 @@ void MonitorWindowsTest::interlockOutWindow()
         std::lock_guard<std::recursive_mutex> lock(m_modules.at(0)->m_mutex);
         m_modules.at(0)->state.ilkOutControl = 0x1010; // reserved bits 4 and 12
     }
-    QSignalSpy control(&window, &DialogInterlockOut::setInterlockControl);
+    QSignalSpy control(&window, &DialogInterlockOut::changeInterlockControl);
     box(&window, "chk_setIlkEnable")->click();
     window.findChild<QPushButton*>("btnSetInterlockControl")->click();
-    QCOMPARE(control.at(0).at(1).value<quint32>(), quint32(0x9010));
+    QCOMPARE(control.size(), 1);
+    QCOMPARE(control.at(0).at(2).value<quint32>(), quint32(0x8000));
 }
 
 // ---- The refresh behind the windows ----

@@ -78,6 +78,8 @@ private slots:
     void dialogsStartFromAnsweredValues_data();
     void dialogsStartFromAnsweredValues();
     void nominalValuesOnlyInStopMode();
+    void settingPromptsStartFromAnsweredRead();
+    void wordChangesKeepTheOtherBits();
 
 private:
     ChannelTable* table() const { return m_window->findChild<ChannelTable*>(QStringLiteral("table")); }
@@ -110,6 +112,7 @@ void CommandTargetTest::init()
     });
     m_window = std::make_unique<TesmarControl>(std::move(factory));
     m_window->setUserDialogs(&m_dialogs);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_window->deviceSession()->isConnecting(), 5000);
     QVERIFY(m_module);
     waitShown();
 }
@@ -338,6 +341,68 @@ void CommandTargetTest::nominalValuesOnlyInStopMode()
     QTRY_VERIFY_WITH_TIMEOUT(stopped(), 5000);
     m_window->setChannelVoltageNominal(5, 2500.0f);
     QTRY_COMPARE(writes(), QStringList{"setChannelVoltageNominal(5, 2500)"});
+}
+
+void CommandTargetTest::settingPromptsStartFromAnsweredRead()
+{
+    // The prompts open once the module answered the setting (read off the GUI thread) with it
+    // preselected; a read that failed preselects nothing and says so, and its empty choice
+    // sends nothing.
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_module->m_mutex);
+        m_module->state.digitalFilter = 256;
+        m_module->state.adcSamplesPerSecond = 60;
+    }
+    m_module->clearWrites();
+    m_dialogs.labels.clear();
+    m_dialogs.answers = {QVariant()};
+    action("actionAdcSampleRate")->trigger();
+    QTRY_COMPARE(m_dialogs.labels.size(), 1);
+    QCOMPARE(m_dialogs.labels.first(), QStringLiteral("Choose ADC Sample Rate (samples per second):"));
+    QCOMPARE(m_dialogs.offeredItems.first(), QStringLiteral("50"));
+    QCOMPARE(m_dialogs.offeredCurrent, 1);
+    m_dialogs.answers = {QStringLiteral("1024")};
+    action("actionDigitalFilter")->trigger();
+    QTRY_COMPARE(m_dialogs.labels.size(), 2);
+    QCOMPARE(m_dialogs.offeredCurrent, 3);
+    QTRY_COMPARE(writes(), QStringList{"setDigitalFilter(1024)"});
+
+    m_module->setReadsFail(true);
+    m_module->clearWrites();
+    m_dialogs.answers = {QString()};
+    action("actionDigitalFilter")->trigger();
+    QTRY_COMPARE(m_dialogs.labels.size(), 3);
+    QCOMPARE(m_dialogs.labels.last(),
+        QStringLiteral("Choose Digital Filter averaging steps:\n\nThe current setting could not be read (%1).")
+            .arg(noAnswerText));
+    QCOMPARE(m_dialogs.offeredItems.first(), QString());
+    QCOMPARE(m_dialogs.offeredCurrent, 0);
+    QTRY_COMPARE(m_window->commandsInFlight(), 0);
+    QCOMPARE(writes(), QStringList());
+}
+
+void CommandTargetTest::wordChangesKeepTheOtherBits()
+{
+    // The tool windows' mask and interlock-out changes: the word is read on the device side and
+    // only the operator's bits change; a module that stopped answering gets nothing written.
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_module->m_mutex);
+        m_module->state.eventMask = 0x0F00;
+        m_module->state.ilkOutControl = 0x1010; // reserved bits 4 and 12
+    }
+    m_module->clearWrites();
+    m_window->changeModuleEventMask(77, 0x0100, 0x0001);
+    m_window->changeInterlockOutControl(77, 0, 0x8000);
+    m_window->changeChannelEventMask(77, 3, 0, 0x0004);
+    QTRY_COMPARE(m_window->commandsInFlight(), 0);
+    QCOMPARE(writes(), (QStringList{"setEventMask(3585)", "SetModuleIlkOutControl(36880)", "setChannelEventMask(3, 4)"}));
+
+    m_module->setAnswering(false);
+    m_module->clearWrites();
+    m_window->changeModuleEventMask(77, 0, 0x0002);
+    QTRY_COMPARE(m_window->commandsInFlight(), 0);
+    QCOMPARE(writes(), QStringList());
+    QCOMPARE(statusMessage(), QStringLiteral("Module event mask not written: the module did not answer"));
 }
 
 int main(int argc, char* argv[])

@@ -318,7 +318,8 @@ void ControlWindowsLiveTest::crateWindow()
     m_dialogs.questionAnswer = QMessageBox::Yes;
     power->click();
     QCOMPARE(m_dialogs.informations.size(), 1);
-    QVERIFY(!crate.powerOn());
+    // The switch goes out on the device side.
+    QTRY_VERIFY_WITH_TIMEOUT(!crate.powerOn(), 3000);
     QTRY_COMPARE_WITH_TIMEOUT(power->text(), QStringLiteral("&On"), 5000);
 
     // A crate that stops answering leaves no value on screen.

@@ -121,6 +121,7 @@ void ControlWindowsTest::openWindow(int deviceClass)
     });
     m_window = std::make_unique<TesmarControl>(std::move(factory));
     m_window->setUserDialogs(&m_dialogs);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_window->deviceSession()->isConnecting(), 5000);
     QVERIFY(m_module);
 }
 

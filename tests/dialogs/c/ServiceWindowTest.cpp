@@ -149,6 +149,7 @@ void ServiceWindowTest::openWindow(const QVector<PlacedModule>& placement, const
     });
     m_window = std::make_unique<TesmarControl>(std::move(factory), kind);
     m_window->setUserDialogs(&m_dialogs);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_window->deviceSession()->isConnecting(), 5000);
     QCOMPARE(m_modules.size(), placement.size());
 }
 
