@@ -1,6 +1,6 @@
 #include "AddressLocker.h"
 
-#include "ApplicationIdentity.h"
+#include "controller/ApplicationIdentity.h"
 
 #include <QCoreApplication>
 #include <QDir>

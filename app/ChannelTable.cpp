@@ -1,7 +1,7 @@
 #include "ChannelTable.h"
 
 #include "ChannelTableItemDelegate.h"
-#include "PaletteColours.h"
+#include "dialogs/common/PaletteColours.h"
 
 #include "device/StatusWordBits.h"
 

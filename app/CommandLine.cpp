@@ -1,6 +1,6 @@
 #include "CommandLine.h"
 
-#include "app/ApplicationIdentity.h"
+#include "controller/ApplicationIdentity.h"
 #include "controller/InstallLayout.h"
 #include "device/ControllerKinds.h"
 

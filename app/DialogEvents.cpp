@@ -1,6 +1,6 @@
 #include "DialogEvents.h"
 
-#include "UserDialogs.h"
+#include "dialogs/common/UserDialogs.h"
 #include "ui_DialogEvents.h"
 
 #include "device/Archive.h"

@@ -1,6 +1,6 @@
 #include "DialogJournal.h"
 
-#include "PaletteColours.h"
+#include "dialogs/common/PaletteColours.h"
 
 #include <QComboBox>
 #include <QFileInfo>

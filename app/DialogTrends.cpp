@@ -1,7 +1,7 @@
 #include "DialogTrends.h"
 
-#include "PaletteColours.h"
 #include "device/Archive.h"
+#include "dialogs/common/PaletteColours.h"
 
 #include "device/BaseModule.h"
 #include "device/DeviceSession.h"

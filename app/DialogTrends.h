@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ToolWindow.h"
+#include "dialogs/common/ToolWindow.h"
 
 #include "device/ChannelHistory.h"
 

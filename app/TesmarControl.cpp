@@ -1,10 +1,10 @@
 #include "TesmarControl.h"
 
 #include "AddressLocker.h"
-#include "ApplicationIdentity.h"
 #include "CommandLine.h"
 #include "StartupScreen.h"
-#include "UserDialogs.h"
+#include "controller/ApplicationIdentity.h"
+#include "dialogs/common/UserDialogs.h"
 #include "ui_TesmarControl.h"
 
 #include "controller/BaseController.h"

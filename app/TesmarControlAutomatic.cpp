@@ -4,7 +4,7 @@
 #include "TesmarControl.h"
 
 #include "ChannelTable.h"
-#include "UserDialogs.h"
+#include "dialogs/common/UserDialogs.h"
 #include "ui_TesmarControl.h"
 
 #include "controller/LogCategories.h"

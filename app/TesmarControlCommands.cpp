@@ -4,12 +4,12 @@
 // they are refused with a red message.
 #include "TesmarControl.h"
 
-#include "StatusMessages.h"
+#include "dialogs/common/StatusMessages.h"
 
 #include "ChannelTable.h"
 #include "DialogSettings.h"
 #include "NominalRange.h"
-#include "UserDialogs.h"
+#include "dialogs/common/UserDialogs.h"
 #include "ui_TesmarControl.h"
 
 #include "controller/BaseController.h"

@@ -3,7 +3,7 @@
 
 #include "AddressLocker.h"
 #include "DialogConnectionSettings.h"
-#include "UserDialogs.h"
+#include "dialogs/common/UserDialogs.h"
 #include "ui_TesmarControl.h"
 
 #include "controller/BaseController.h"

@@ -4,16 +4,17 @@
 // refusal like every other command (submitCommand).
 #include "TesmarControl.h"
 
-#include "StatusMessages.h"
+#include "dialogs/common/StatusMessages.h"
 
 #include "ChannelTable.h"
 #include "NominalRange.h"
-#include "UserDialogs.h"
+#include "dialogs/common/UserDialogs.h"
 #include "ui_TesmarControl.h"
 
 #include "device/BaseModule.h"
 #include "device/DeviceSession.h"
 #include "device/ModuleSnapshot.h"
+#include "device/StatusWordBits.h"
 #include "dialogs/DialogCrate.h"
 #include "dialogs/DialogFlexGroups.h"
 #include "dialogs/DialogInhibit.h"
@@ -30,7 +31,6 @@ namespace {
 // Tries of a dialog's settings read before it shows that the channel could not be read.
 constexpr int settingsReadAttempts = 3;
 // Module control bit 2: stop mode, in which the module takes user nominal values.
-constexpr quint32 stopModeControlBit = 0x0004;
 
 void showAndActivate(QWidget* window)
 {
@@ -371,9 +371,9 @@ void TesmarControl::on_actionSetChannelNominalValues_triggered()
         quint32 control = 0;
         if (!each.readControl(&control))
             return writeOutcome(each, false, -1, tr("set stop mode"));
-        const bool wasStopped = control & stopModeControlBit;
+        const bool wasStopped = control & ModuleControlBit::stop;
         if (!wasStopped) {
-            CommandOutcome stop = writeOutcome(each, each.updateControl(0, stopModeControlBit), -1, tr("set stop mode"));
+            CommandOutcome stop = writeOutcome(each, each.updateControl(0, ModuleControlBit::stop), -1, tr("set stop mode"));
             if (!stop.failures.isEmpty())
                 return stop;
         }
@@ -388,7 +388,7 @@ void TesmarControl::on_actionSetChannelNominalValues_triggered()
                                     .failures;
         if (!wasStopped)
             outcome.failures +=
-                writeOutcome(each, each.updateControl(stopModeControlBit, 0), -1, tr("leave stop mode")).failures;
+                writeOutcome(each, each.updateControl(ModuleControlBit::stop, 0), -1, tr("leave stop mode")).failures;
         // The table sets itself up again with the new nominal values.
         each.setConnectionState(BaseModule::ModuleStateUnknown);
         return outcome;

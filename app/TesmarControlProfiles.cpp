@@ -1,9 +1,9 @@
 // Module profiles (save, load with preview, the guarded write) and the statistic window.
 #include "TesmarControl.h"
 
-#include "StatusMessages.h"
+#include "dialogs/common/StatusMessages.h"
 
-#include "UserDialogs.h"
+#include "dialogs/common/UserDialogs.h"
 
 #include "device/BaseModule.h"
 #include "device/DeviceSession.h"

@@ -27,6 +27,17 @@ constexpr int chainedRefreshDelayMs = 20;
 // Module-level values are read only every 11th tick: they count as current for one such period
 // beyond the freshness time (and only while the module answers at all).
 constexpr qint64 moduleValuesFreshForMs = (tableTicksPerModuleRefresh + 1) * Poller::tickMs + ModuleSnapshot::freshForMs;
+
+// The controller label: the connection, then its bus status, red unless the bus is fine.
+QString controllerStateText(const CrateSnapshot& crate)
+{
+    const BusStatus& bus = crate.busStatus;
+    if (bus.text.isEmpty())
+        return crate.connectionInfo;
+    if (bus.isOk())
+        return crate.connectionInfo + QLatin1Char(' ') + bus.text;
+    return crate.connectionInfo.toHtmlEscaped() + QStringLiteral(" <font color=\"red\">") + bus.text.toHtmlEscaped();
+}
 } // namespace
 
 bool TesmarControl::isMeasurementModule(BaseModule* module)
@@ -295,7 +306,7 @@ void TesmarControl::showControllerState()
     if (answeredCrate
         && (now - answeredCrate->readAtMs <= ModuleSnapshot::freshForMs
             || (current >= 0 && moduleAnswering(current, now) && snapshotOf(current))))
-        text = answeredCrate->connectionInfo;
+        text = controllerStateText(*answeredCrate);
     else if (!answeredCrate && discoveredAtMs >= 0 && now - discoveredAtMs <= ModuleSnapshot::freshForMs)
         return;
     if (text.isEmpty())

@@ -6,13 +6,14 @@
 
 #include "ui_TesmarControl.h"
 
-#include "UserDialogs.h"
+#include "dialogs/common/UserDialogs.h"
 
 #include "controller/LogCategories.h"
 #include "device/BaseModule.h"
 #include "device/DeviceSession.h"
 #include "device/ModuleSnapshot.h"
 #include "device/ModuleTypes.h"
+#include "device/StatusWordBits.h"
 #include "device/WriteJournal.h"
 #include "dialogs/DialogFactory.h"
 #include "dialogs/DialogSpecial.h"

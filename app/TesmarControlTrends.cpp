@@ -9,7 +9,7 @@
 #include "DialogTrends.h"
 #include "ui_TesmarControl.h"
 
-#include "UserDialogs.h"
+#include "dialogs/common/UserDialogs.h"
 
 #include "device/BaseModule.h"
 #include "device/DeviceSession.h"

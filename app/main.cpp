@@ -1,9 +1,9 @@
 #include "CommandLine.h"
 #include "MessageBoxFatalErrorHandler.h"
-#include "PaletteColours.h"
 #include "StartupScreen.h"
 #include "TerminationSignals.h"
 #include "TesmarControl.h"
+#include "dialogs/common/PaletteColours.h"
 
 #include <QApplication>
 #include <QSplashScreen>

@@ -26,9 +26,9 @@ bool BaseController::liveInsertion()
     return false;
 }
 
-QString BaseController::busStatus()
+BusStatus BaseController::busStatus()
 {
-    return QString();
+    return BusStatus();
 }
 
 QString BaseController::className()

@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QLibrary>
+#include "controller/BusStatus.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -29,27 +30,28 @@ public:
     virtual bool setIpAddress(const QString& address);
     virtual void setLiveInsertion(bool on);
     virtual bool liveInsertion();
-    virtual QString busStatus();
+    // The bus as last read (one request to the device where the kind has a bus status).
+    virtual BusStatus busStatus();
     virtual QString errorString() = 0;
     virtual QString className();
+    // Plain text naming the connection ("Connected to 10.0.0.5."); the bus status is apart.
     virtual QString connectionInfo() = 0;
     virtual QStringList stringList() = 0;
     virtual bool isConnected();
+
+    // Why this controller cannot work: its access library did not load, lacks a required entry
+    // or did not initialise. Empty when it can. A controller with a failure stays inert (calls
+    // nothing of its library); it never ends the program itself. Set once, at construction.
+    QString libraryFailure() const { return m_libraryFailure; }
 
 protected:
     // Serialises all device access through this controller; see the class comment.
     std::recursive_mutex& mutex() const { return m_mutex; }
 
-    // Resolves one exported entry of `library` into the typed pointer `entry` (null when the
-    // library lacks it). Returns whether it was found.
-    template <typename Function>
-    static bool resolveEntry(QLibrary& library, const char* name, Function& entry)
-    {
-        entry = reinterpret_cast<Function>(library.resolve(name));
-        return entry != nullptr;
-    }
+    void recordLibraryFailure(const QString& text) { m_libraryFailure = text; }
 
 private:
     friend class ControllerLock;
     mutable std::recursive_mutex m_mutex;
+    QString m_libraryFailure;
 };

@@ -1,5 +1,10 @@
 #include "controller/FatalErrorHandler.h"
 
+#include "controller/ApplicationIdentity.h"
+#include "controller/BaseController.h"
+
+#include <QCoreApplication>
+
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -30,4 +35,14 @@ void FatalErrorHandler::raise(const QString& title, const QString& text, int exi
         handler->fatalError(title, text, exitCode);
     else
         reportOnStandardError(title, text, exitCode);
+}
+
+bool FatalErrorHandler::raiseLibraryFailure(const BaseController& controller)
+{
+    const QString failure = controller.libraryFailure();
+    if (failure.isEmpty())
+        return false;
+    raise(QString::fromLatin1(ApplicationIdentity::applicationName),
+        failure + QCoreApplication::translate("FatalErrorHandler", "\n\nProgram will be terminated."), 1);
+    return true;
 }

@@ -2,11 +2,14 @@
 
 #include <QString>
 
-// The one place where a controller that cannot work (its access library is missing or fails to
-// initialise) ends the program. The default handler prints "title: text" to standard error and
-// exits with the given code; the application installs one that shows a critical message box
-// first. Tests install a handler that records the call and returns, in which case the
-// controller stays inert (all its entry points null) instead of ending the process.
+class BaseController;
+
+// How the program ends when a controller cannot work (its access library is missing, incomplete
+// or fails to initialise). Controllers only record the failure (BaseController::libraryFailure());
+// the device session hands it here, once, through raiseLibraryFailure(). The default handler
+// prints "title: text" to standard error and exits with the given code (the windowless tools);
+// the application installs one that shows a critical message box first. Tests install a handler
+// that records the call and returns, in which case the session goes on without the controller.
 class FatalErrorHandler
 {
 public:
@@ -21,4 +24,9 @@ public:
 
     // Hands the failure to the installed handler (or the default one).
     static void raise(const QString& title, const QString& text, int exitCode);
+
+    // When `controller` recorded a library failure: raises it with the program's name as title,
+    // "<failure>\n\nProgram will be terminated." as text and exit code 1, and answers true
+    // (when the handler returns). False, and nothing raised, for a controller that can work.
+    static bool raiseLibraryFailure(const BaseController& controller);
 };

@@ -1,6 +1,6 @@
 #include "controller/OpcController.h"
 
-#include "controller/FatalErrorHandler.h"
+#include "controller/LibraryBinding.h"
 #include "controller/LogCategories.h"
 
 #include <QCoreApplication>
@@ -39,28 +39,23 @@ OpcController::~OpcController()
 
 void OpcController::bindLibrary(int updateIntervalMs)
 {
-    // A local QLibrary: destroying it does not unload the library, so the resolved pointers stay
+    // A local binding: destroying it does not unload the library, so the resolved pointers stay
     // valid for the program's life.
-    QLibrary library(QString::fromLatin1(libraryName));
-    if (!library.load()) {
-        qCDebug(lcOpc).noquote() << '"' + library.errorString() + '"';
-        FatalErrorHandler::raise(translate("Tesmar SNMP Control"),
-            translate("Error while loading shared library '%1' or one of its dependencies!\n\nProgram will be terminated.")
-                .arg(library.fileName()),
-            1);
+    LibraryBinding binding(QString::fromLatin1(libraryName), lcOpc());
+    if (binding.load()) {
+#define TESMAR_OPC_BIND(name, result, parameters) binding.resolve(#name, name);
+        TESMAR_OPC_ENTRY_POINTS(TESMAR_OPC_BIND)
+#undef TESMAR_OPC_BIND
+    }
+    if (!binding.isComplete()) {
+        recordLibraryFailure(binding.failure());
+        binding.unload();
+        // Nothing of a library that may be gone is called again.
+#define TESMAR_OPC_CLEAR(name, result, parameters) name = nullptr;
+        TESMAR_OPC_ENTRY_POINTS(TESMAR_OPC_CLEAR)
+#undef TESMAR_OPC_CLEAR
         return;
     }
-    qCDebug(lcOpc).noquote() << '"' + library.fileName() + '"' << "loaded";
-
-    QStringList found;
-#define TESMAR_OPC_BIND(name, result, parameters)                                                                           \
-    found << QStringLiteral(#name " %1").arg(resolveEntry(library, #name, name) ? "true" : "false");
-    TESMAR_OPC_ENTRY_POINTS(TESMAR_OPC_BIND)
-#undef TESMAR_OPC_BIND
-    qCDebug(lcOpc).noquote() << found.join(QLatin1Char(' '));
-
-    if (!opc_init)
-        return;
     opc_init(qMax(minimumUpdateIntervalMs, updateIntervalMs));
     m_libraryReady = true;
 
@@ -185,12 +180,16 @@ bool OpcController::liveInsertion()
     return getBool(QStringLiteral("Status.LiveInsertionMode"));
 }
 
-QString OpcController::busStatus()
+BusStatus OpcController::busStatus()
 {
-    const QString status = getString(QStringLiteral("Status.CAN"));
+    bool answered = false;
+    const QString status = getString(QStringLiteral("Status.CAN"), &answered);
+    if (!answered)
+        return {BusStatus::State::NotAnswering, translate("Server does not answer!")};
+    const QString text = translate("Bus status: ") + status;
     if (status == QLatin1String("OK"))
-        return status;
-    return QStringLiteral("<font color=\"red\">") + status;
+        return {BusStatus::State::Ok, text};
+    return {BusStatus::State::Fault, text};
 }
 
 QString OpcController::errorString()
@@ -206,7 +205,7 @@ QString OpcController::className()
 
 QString OpcController::connectionInfo()
 {
-    return translate("Connected to Tesmar OPC Server. Bus status: ") + busStatus();
+    return translate("Connected to Tesmar OPC Server.");
 }
 
 QStringList OpcController::stringList()

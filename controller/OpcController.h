@@ -1,17 +1,16 @@
 #pragma once
 
 #include "controller/BaseController.h"
-#include "controller/OpcClientEntryPoints.h"
+#include "snmplib/interfaces/OpcClientEntryPoints.h"
 
 #include <QString>
 #include <QStringList>
 
 // Controller of modules and a crate behind an OPC server, reached through the run-time library
 // "tesmarOpcClientLibrary". Construction loads and binds the library, opens the connection
-// (opc_init) and reads the server's module and channel item lists once; a library that does not
-// load ends the program through FatalErrorHandler with exit code 1. A library lacking some entry
-// points is used as far as it goes: reads through a missing entry answer as unanswered reads and
-// writes through one are refused; without opc_init nothing is called and open() fails.
+// (opc_init) and reads the server's module and channel item lists once. A library that does not
+// load or lacks an entry point leaves the controller inert (libraryFailure() says why): reads
+// answer as unanswered reads, writes are refused and open() fails.
 //
 // Modules and crates read and write named items through the typed accessors below, which lock
 // mutex() for each call, so a text the library returns is copied out before another thread can
@@ -33,13 +32,14 @@ public:
     // "Status.LiveInsertionMode".
     void setLiveInsertion(bool on) override;
     bool liveInsertion() override;
-    // The text of "Status.CAN"; anything but exactly "OK" (an empty text too) in red.
-    QString busStatus() override;
+    // From "Status.CAN": Ok for exactly "OK", Fault for any other text (an empty one too), both
+    // as "Bus status: <text>"; NotAnswering when the server did not answer the read.
+    BusStatus busStatus() override;
     // "no answer" when the latest read through this controller was not answered, otherwise
     // empty.
     QString errorString() override;
     QString className() override;
-    // "Connected to Tesmar OPC Server. Bus status: " followed by busStatus().
+    // "Connected to Tesmar OPC Server."
     QString connectionInfo() override;
     // The module list.
     QStringList stringList() override;

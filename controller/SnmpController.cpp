@@ -1,6 +1,5 @@
 #include "controller/SnmpController.h"
 
-#include "controller/FatalErrorHandler.h"
 #include "controller/InstallLayout.h"
 #include "controller/Ipv4Text.h"
 #include "controller/LogCategories.h"
@@ -17,11 +16,6 @@ namespace {
 QString translate(const char* text)
 {
     return QCoreApplication::translate("SnmpController", text);
-}
-
-QString applicationTitle()
-{
-    return translate("Tesmar SNMP Control");
 }
 
 // The library installed with the program, when the program runs from an installation; otherwise
@@ -44,7 +38,7 @@ QString reasonText(const char* reason)
 } // namespace
 
 SnmpController::SnmpController()
-    : m_library(libraryName())
+    : m_binding(libraryName(), lcSnmp())
 {
     bindLibrary();
 }
@@ -59,47 +53,43 @@ SnmpController::~SnmpController()
 
 void SnmpController::bindLibrary()
 {
-    // The library stays loaded for the program's life (m_library is never unloaded), so the
-    // resolved pointers stay valid even after this controller is gone.
-    if (!m_library.load()) {
-        raiseInitialisationFailure(m_library.errorString());
+    // The library stays loaded for the program's life (the binding never unloads a complete
+    // library), so the resolved pointers stay valid even after this controller is gone.
+    if (!m_binding.load()) {
+        recordInitialisationFailure(m_binding.loaderError());
         return;
     }
-    qCDebug(lcSnmp).noquote() << m_library.fileName() << "loaded successfully";
-
-    m_missingEntryPoints.clear();
-#define TESMAR_BIND_REQUIRED(name)                                                                                          \
-    if (!resolveEntry(m_library, #name, name))                                                                              \
-        m_missingEntryPoints << QStringLiteral(#name);
-#define TESMAR_BIND_OPTIONAL(name) resolveEntry(m_library, #name, name);
+#define TESMAR_BIND_REQUIRED(name) m_binding.resolve(#name, name);
+#define TESMAR_BIND_OPTIONAL(name) m_binding.resolve(#name, name, false);
     WIENER_SNMP_REQUIRED_ENTRY_POINTS(TESMAR_BIND_REQUIRED)
     WIENER_SNMP_OPTIONAL_ENTRY_POINTS(TESMAR_BIND_OPTIONAL)
 #undef TESMAR_BIND_REQUIRED
 #undef TESMAR_BIND_OPTIONAL
-    if (!m_missingEntryPoints.isEmpty())
-        qCWarning(lcSnmp).noquote() << "entries missing from" << m_library.fileName()
-                                    << m_missingEntryPoints.join(QLatin1Char(' '));
 
     m_handle = nullptr;
     if (!snmpInit) {
-        raiseInitialisationFailure(translate("%1 has no entry snmpInit.").arg(m_library.fileName()));
+        recordInitialisationFailure(translate("%1 has no entry snmpInit.").arg(m_binding.fileName()));
         return;
     }
     if (snmpInit() == 0) {
         // The library keeps the reason under the null handle; a library without snmpLastError
         // gives none.
         const char* reason = snmpLastError ? snmpLastError(nullptr) : nullptr;
-        raiseInitialisationFailure(
-            reason && *reason ? QString::fromLocal8Bit(reason) : translate("%1 gave no reason.").arg(m_library.fileName()));
+        recordInitialisationFailure(
+            reason && *reason ? QString::fromLocal8Bit(reason) : translate("%1 gave no reason.").arg(m_binding.fileName()));
+        return;
+    }
+    // A library that initialises but lacks a required entry is not used either.
+    if (!m_binding.isComplete()) {
+        recordLibraryFailure(m_binding.failure());
         return;
     }
     m_libraryReady = true;
 }
 
-void SnmpController::raiseInitialisationFailure(const QString& reason)
+void SnmpController::recordInitialisationFailure(const QString& reason)
 {
-    FatalErrorHandler::raise(
-        applicationTitle(), translate("Error while initializing SNMP!\n%1\n\nProgram will be terminated.").arg(reason), 1);
+    recordLibraryFailure(translate("Error while initializing SNMP!\n%1").arg(reason));
 }
 
 void SnmpController::setConnectionSettings(const SnmpConnectionSettings& settings)
@@ -163,16 +153,16 @@ bool SnmpController::liveInsertion()
     return false;
 }
 
-QString SnmpController::busStatus()
+BusStatus SnmpController::busStatus()
 {
     std::lock_guard<std::recursive_mutex> lock(mutex());
     const int mainSwitch = call(&SnmpController::getMainSwitch);
     // A read that failed (packet loss, a silent crate) says nothing about the crate's power.
     if (!errorString().isEmpty())
-        return translate("<font color=\"red\">Crate does not answer!");
+        return {BusStatus::State::NotAnswering, translate("Crate does not answer!")};
     if (mainSwitch != 0)
-        return translate("Bus status: OK");
-    return translate("<font color=\"red\">MPOD is powered off!");
+        return {BusStatus::State::Ok, translate("Bus status: OK")};
+    return {BusStatus::State::PoweredOff, translate("MPOD is powered off!")};
 }
 
 QString SnmpController::errorString()
@@ -195,7 +185,7 @@ QString SnmpController::className()
 
 QString SnmpController::connectionInfo()
 {
-    return translate("Connected to %1. %2").arg(address(), busStatus());
+    return translate("Connected to %1.").arg(address());
 }
 
 QStringList SnmpController::stringList()

@@ -1,19 +1,19 @@
 #pragma once
 
 #include "controller/BaseController.h"
+#include "controller/LibraryBinding.h"
 #include "controller/SnmpConnectionSettings.h"
 
 // Only for the entry point types: the library is bound at run time with QLibrary, never linked.
 #include "snmplib/WienerSnmp.h"
 #include "snmplib/WienerSnmpEntryPoints.h"
 
-#include <QLibrary>
-
 #include <type_traits>
 
 // Controller of an MPOD crate reached by SNMP through the run-time library "WIENER_SNMP".
-// Construction loads and binds the library and calls its initialisation; when either fails the
-// program ends through FatalErrorHandler with exit code 1.
+// Construction loads and binds the library and calls its initialisation. When either fails, or
+// a required entry is missing, the controller stays inert and libraryFailure() says why
+// ("Error while initializing SNMP!" and the reason, or the missing library).
 //
 // Modules, crates and the discovery reach the library through call(), which passes the
 // connection handle, answers a zero value for an entry the library lacks, and holds mutex() so
@@ -36,9 +36,9 @@ public:
     bool setIpAddress(const QString& address) override;
     void setLiveInsertion(bool on) override;
     bool liveInsertion() override;
-    // "Bus status: OK", "<font color=\"red\">MPOD is powered off!" (main switch read as off) or
-    // "<font color=\"red\">Crate does not answer!" (the main switch could not be read).
-    QString busStatus() override;
+    // From one read of the main switch: Ok "Bus status: OK", PoweredOff "MPOD is powered off!"
+    // or, when the read failed, NotAnswering "Crate does not answer!".
+    BusStatus busStatus() override;
     // Why the calling thread's latest library call failed (snmpLastError), "" after a success
     // and always with a library that cannot tell. The library's "timeout" reads "no answer": the
     // text every device kind gives for a request nobody answered, so that callers never take a
@@ -52,8 +52,7 @@ public:
     QStringList stringList() override;
 
     HSNMP handle() const { return m_handle; }
-    // True when the library was loaded and initialised (false only when a test handler
-    // returned from FatalErrorHandler).
+    // True when the library was loaded, complete and initialised (libraryFailure() is empty).
     bool isLibraryReady() const { return m_libraryReady; }
 
     // Calls the entry point held in member `entry` with the connection handle followed by
@@ -91,20 +90,18 @@ public:
     // Names of the required entries the loaded library lacks (empty when it has them all).
     QStringList missingEntryPoints() const
     {
-        return m_missingEntryPoints;
+        return m_binding.missingEntries();
     }
 
 private:
     void bindLibrary();
-    // Ends the program (through FatalErrorHandler) with the reason the library is unusable.
-    void raiseInitialisationFailure(const QString& reason);
+    void recordInitialisationFailure(const QString& reason);
 
-    QLibrary m_library;
+    LibraryBinding m_binding;
     QString m_address;
     SnmpConnectionSettings m_connectionSettings;
     QStringList m_stringList;
     QStringList m_secondList;
-    QStringList m_missingEntryPoints;
     HSNMP m_handle = nullptr;
     bool m_libraryReady = false;
 };

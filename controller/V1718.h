@@ -1,19 +1,19 @@
 #pragma once
 
-#include "controller/VmeController.h"
-#include "controller/VmeEntryPoints.h"
+#include "controller/VmeLibraryBridge.h"
+#include "snmplib/interfaces/VmeEntryPoints.h"
 
 #include <QString>
 
 // A CAEN V1718 bridge, driven through the run-time library "CAENVME". Construction binds the
-// library and opens the first V1718. A library that does not load or lacks an entry point only
-// records the error: the program keeps running and every cycle reports -3 and reads 0.
+// library and opens the first V1718. A library that does not load or lacks an entry point
+// leaves the bridge inert (VmeLibraryBridge): every cycle reports -3 and reads 0.
 //
 // isConnected() answers true while a board handle is held, so that an operator sees whether the
 // bridge is there.
 //
 // Each operation is one library call; callers serialise them on mutex().
-class V1718 : public VmeController
+class V1718 : public VmeLibraryBridge
 {
 public:
     static constexpr const char* libraryName = "CAENVME";
@@ -27,19 +27,16 @@ public:
     int write16(quint32 address, int addressModifier, quint32 data, int* error) override;
     quint32 read16(quint32 address, int addressModifier, int* error) override;
 
-    QString errorString() override;
     QString className() override;
     QString connectionInfo() override;
-    QStringList stringList() override;
     bool isConnected() override;
 
 private:
-    void bindLibrary();
+    struct Entries
+    {
+        TESMAR_CAENVME_ENTRY_POINTS(TESMAR_VME_ENTRY_MEMBER)
+    };
 
-    QString m_errorText;
+    Entries m_entries;
     qint32 m_handle = 0;
-
-#define TESMAR_CAENVME_MEMBER(name, result, parameters) VmeEntry_##name m_##name = nullptr;
-    TESMAR_CAENVME_ENTRY_POINTS(TESMAR_CAENVME_MEMBER)
-#undef TESMAR_CAENVME_MEMBER
 };

@@ -16,8 +16,8 @@ class ControllerFactory
 public:
     virtual ~ControllerFactory();
 
-    // A new, unopened controller. A controller whose access library cannot be loaded ends the
-    // program through FatalErrorHandler (tests replace the handler).
+    // A new, unopened controller. One whose access library cannot be used says so in
+    // libraryFailure(); the session reports that (FatalErrorHandler) and does not use it.
     virtual std::shared_ptr<BaseController> createController() = 0;
     // The modules found behind an opened controller, in slot (bus) order, and the crates.
     // Each shared module keeps `controller` alive until the module object itself is destroyed,

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "controller/BusStatus.h"
 #include "device/CrateReading.h"
 
 #include <QString>
@@ -7,9 +8,10 @@
 // What the poller last read of the crate and the connection, once a second.
 struct CrateSnapshot
 {
-    // The controller's connectionInfo() text (for SNMP "Connected to %1. %2"), or empty when the
-    // crate did not answer at all.
+    // The controller's connectionInfo() text (for SNMP "Connected to %1.") and its bus status,
+    // both empty when the crate did not answer at all.
     QString connectionInfo;
+    BusStatus busStatus;
     bool answered = false;
     bool liveInsertion = false;
     qint64 readAtMs = -1; // ModuleSnapshot::nowMs() clock

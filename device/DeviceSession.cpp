@@ -1,6 +1,7 @@
 #include "device/DeviceSession.h"
 
 #include "controller/BaseController.h"
+#include "controller/FatalErrorHandler.h"
 #include "device/BaseCrate.h"
 #include "device/BaseModule.h"
 #include "device/ControllerFactory.h"
@@ -33,7 +34,7 @@ DeviceSession::~DeviceSession()
 bool DeviceSession::connectTo(const QString& address)
 {
     release();
-    m_controller = m_factory->createController();
+    m_controller = createController();
     if (!m_controller)
         return false;
     std::lock_guard<std::mutex> serial(m_connectSerial);
@@ -44,6 +45,16 @@ bool DeviceSession::connectTo(const QString& address)
         return false;
     install(m_factory->discoverModules(m_controller), m_factory->createCrates(m_controller));
     return true;
+}
+
+std::shared_ptr<BaseController> DeviceSession::createController()
+{
+    std::shared_ptr<BaseController> controller = m_factory->createController();
+    // The one place a controller's unusable library is reported: the program ends there unless
+    // a test's handler returns, and then there is no controller to connect.
+    if (controller && FatalErrorHandler::raiseLibraryFailure(*controller))
+        return nullptr;
+    return controller;
 }
 
 struct DeviceSession::Found
@@ -59,7 +70,7 @@ void DeviceSession::connectInBackground(const QString& address)
     joinFinishedConnects();
     const quint64 attempt = m_connectAttempt.load();
     m_connecting = true;
-    std::shared_ptr<BaseController> controller = m_factory->createController();
+    std::shared_ptr<BaseController> controller = createController();
     auto found = std::make_shared<Found>();
     if (!controller) {
         QMetaObject::invokeMethod(

@@ -133,6 +133,8 @@ private:
     struct Found;
     void finishConnect(quint64 attempt, std::shared_ptr<BaseController> controller, const std::shared_ptr<Found>& found);
     void joinFinishedConnects();
+    // A new controller from the factory; null when its library is unusable (reported first).
+    std::shared_ptr<BaseController> createController();
 
     std::unique_ptr<ControllerFactory> m_factory;
     std::unique_ptr<Poller> m_poller;

@@ -256,7 +256,8 @@ void EventLog::onCratePublished()
         m_crateAnswered = crate->answered;
         ArchiveEvent event;
         event.kind = crate->answered ? EventKind::crateAnswers : EventKind::crateNotConnected;
-        event.detail = crate->connectionInfo;
+        event.detail = crate->busStatus.text.isEmpty() ? crate->connectionInfo
+                                                       : crate->connectionInfo + QLatin1Char(' ') + crate->busStatus.text;
         record(event);
     }
     if (crate->answered && crate->crate.valid && crate->crateReadAtMs == crate->readAtMs) {

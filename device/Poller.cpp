@@ -453,9 +453,12 @@ void Poller::readCrate(const Cycle& cycle)
         // One operation: the error text must belong to this thread's connection read.
         std::lock_guard<std::recursive_mutex> lock(ControllerLock::of(*cycle.controller));
         const QString info = cycle.controller->connectionInfo();
+        const BusStatus bus = cycle.controller->busStatus();
         snapshot->answered = cycle.controller->errorString().isEmpty();
-        if (snapshot->answered)
+        if (snapshot->answered) {
             snapshot->connectionInfo = info;
+            snapshot->busStatus = bus;
+        }
         snapshot->liveInsertion = cycle.controller->liveInsertion();
     }
     if (cycle.needs.testFlag(CrateValues) && !cycle.crates.isEmpty()) {

@@ -146,7 +146,6 @@ constexpr quint32 channelStride20 = 0x30;
 constexpr quint32 channelBlock29 = 0x100;
 constexpr quint32 channelStride29 = 0x40;
 // Module status: the module is in its special (firmware loader) mode.
-constexpr quint32 isSpecialModeBit = 0x40;
 constexpr int variableGroups = 32;
 constexpr quint32 allChannelsMask = 0xFFFFFFFF;
 constexpr int maskedChannels = 32;
@@ -1245,7 +1244,7 @@ QVector<ChannelReading> VmeModule::readChannels()
         // channel registers: what they hold then is no reading of any channel.
         m_readFailed = false;
         const quint32 moduleStatus = status();
-        if (m_readFailed || (moduleStatus & isSpecialModeBit))
+        if (m_readFailed || (moduleStatus & ModuleStatusBit::specialMode))
             return readings;
     }
     for (int channel = 0; channel < readings.size(); ++channel) {

@@ -1,6 +1,6 @@
 #include "device/WriteJournal.h"
 
-#include "app/ApplicationIdentity.h"
+#include "controller/ApplicationIdentity.h"
 
 #include <QCoreApplication>
 #include <QDir>

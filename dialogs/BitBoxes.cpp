@@ -1,6 +1,6 @@
 #include "BitBoxes.h"
 
-#include "app/ToolWindow.h"
+#include "dialogs/common/ToolWindow.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>

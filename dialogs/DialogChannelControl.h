@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/ToolWindow.h"
 #include "dialogs/BitBoxes.h"
+#include "dialogs/common/ToolWindow.h"
 
 #include <QString>
 

@@ -1,10 +1,10 @@
 #include "DialogCrate.h"
 #include "ui_DialogCrate.h"
 
-#include "app/ApplicationIdentity.h"
-#include "app/UserDialogs.h"
+#include "controller/ApplicationIdentity.h"
 #include "device/CrateSnapshot.h"
 #include "device/DeviceSession.h"
+#include "dialogs/common/UserDialogs.h"
 
 #include <QEvent>
 #include <QLineEdit>

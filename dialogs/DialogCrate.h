@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/ToolWindow.h"
 #include "device/BaseCrate.h"
+#include "dialogs/common/ToolWindow.h"
 
 namespace Ui {
 class DialogCrate;

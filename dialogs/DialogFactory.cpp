@@ -1,9 +1,9 @@
 #include "DialogFactory.h"
 
+#include "device/StatusWordBits.h"
 #include "ui_DialogFactory.h"
 
 namespace {
-constexpr quint32 stopBit = 0x0004; // setSTOP in the control word, isSTOP in the status word
 constexpr quint32 lastEventMaskBit = 0x8000;
 
 QString maskText(quint32 mask)
@@ -109,7 +109,7 @@ void DialogFactory::on_btnFactoryReset_clicked()
     m_state = State::WaitingForStop;
     setResetRunning(true);
     appendLog(tr("Setting Module to Mode STOP..."));
-    m_moduleControl |= stopBit;
+    m_moduleControl |= ModuleControlBit::stop;
     emit setModuleControl(m_serialNumber, m_moduleControl);
 }
 
@@ -129,7 +129,7 @@ void DialogFactory::updateModuleEventMask(int serialNumber, quint32 mask)
 {
     if (serialNumber != m_serialNumber)
         return;
-    const bool stopped = (m_moduleControl & stopBit) && (m_moduleStatus & stopBit);
+    const bool stopped = (m_moduleControl & ModuleControlBit::stop) && (m_moduleStatus & ModuleStatusBit::stopped);
     switch (m_state) {
     case State::EventMaskTest:
         if (mask != m_testMask)

@@ -1,7 +1,7 @@
 #include "DialogFlexGroups.h"
 #include "ui_DialogFlexGroups.h"
 
-#include "app/ApplicationIdentity.h"
+#include "controller/ApplicationIdentity.h"
 #include "device/BaseModule.h"
 #include "device/ModuleSnapshot.h"
 

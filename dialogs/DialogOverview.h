@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/ToolWindow.h"
+#include "dialogs/common/ToolWindow.h"
 
 #include <QString>
 

@@ -2,13 +2,11 @@
 
 #include "ui_DialogSpecial.h"
 
-#include "app/ApplicationIdentity.h"
-#include "app/UserDialogs.h"
+#include "controller/ApplicationIdentity.h"
+#include "device/StatusWordBits.h"
+#include "dialogs/common/UserDialogs.h"
 
 namespace {
-constexpr quint32 requestSpecialMode = 0x05; // setSPMD | setSTOP
-constexpr quint32 requestStop = 0x04;        // setSTOP
-constexpr quint32 specialModeBit = 0x40;     // isSPMD
 constexpr quint16 twelveChannelClass = 20;
 
 // Special control commands of the buttons.
@@ -269,7 +267,7 @@ void DialogSpecial::on_btnSetSpecial_clicked()
 {
     // Asked by hand: leaving special mode again withdraws the stop bit as well.
     m_stopBitBefore = -1;
-    m_moduleControl |= requestSpecialMode;
+    m_moduleControl |= ModuleControlBit::enterSpecialMode;
     emit setModuleControl(m_serialNumber, m_moduleControl);
 }
 
@@ -346,8 +344,8 @@ void DialogSpecial::updateModuleSpecialControlStatus(int serialNumber, quint32 c
     // The module left special mode: withdraw the request, and give the stop bit back as it was
     // before the transfer (once; the control word read back tells).
     if (control == commandEndSpecial) {
-        const quint16 stopBit = m_stopBitBefore > 0 ? quint16(requestStop) : 0;
-        const quint16 wanted = quint16((m_moduleControl & ~requestSpecialMode) | stopBit);
+        const quint16 stopBit = m_stopBitBefore > 0 ? quint16(ModuleControlBit::stop) : 0;
+        const quint16 wanted = quint16((m_moduleControl & ~ModuleControlBit::enterSpecialMode) | stopBit);
         if (wanted != m_moduleControl) {
             m_moduleControl = wanted;
             emit setModuleControl(m_serialNumber, m_moduleControl);

@@ -2,7 +2,7 @@
 
 #include "ui_DialogStatistic.h"
 
-#include "app/TesmarControl.h"
+#include "controller/ApplicationIdentity.h"
 #include "device/ModuleSnapshot.h"
 
 #include <QCloseEvent>
@@ -164,7 +164,8 @@ void DialogStatistic::startRecording()
     auto file = std::make_unique<QFile>(fileName);
     if (!file->open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
         m_once = false; // not asked again at every cycle start
-        m_dialogs->warning(this, TesmarControl::applicationName(), tr("Can not open file '%1' for writing!").arg(fileName));
+        m_dialogs->warning(this, QString::fromLatin1(ApplicationIdentity::applicationName),
+            tr("Can not open file '%1' for writing!").arg(fileName));
         return;
     }
     m_file = std::move(file);

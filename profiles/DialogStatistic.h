@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/ToolWindow.h"
-#include "app/UserDialogs.h"
+#include "dialogs/common/ToolWindow.h"
+#include "dialogs/common/UserDialogs.h"
 
 #include <QString>
 #include <QVector>

@@ -4,6 +4,7 @@
 #include "device/BaseModule.h"
 #include "device/ChannelSettings.h"
 #include "device/FailureText.h"
+#include "device/StatusWordBits.h"
 #include "device/WriteJournal.h"
 
 #include <QCoreApplication>
@@ -16,10 +17,6 @@
 
 namespace {
 // Module control and status bits of the procedure.
-constexpr quint32 setStop = 0x0004;         // control: request stop mode
-constexpr quint32 isStop = 0x0004;          // status: stop mode reached
-constexpr quint32 doClear = 0x0040;         // control: clear the module's events
-constexpr quint32 doSaveSetValues = 0x8000; // control: store the set values; cleared when done
 
 QString hex4(quint32 value)
 {
@@ -105,13 +102,13 @@ ProfileWriter::Result ProfileWriter::write(BaseModule* module, const ModuleProfi
 
     // 1. Stop mode.
     log(tr("\nSetting Module to mode STOP ..."));
-    quint32 working = (profile.control | setStop | doClear) & 0xFFFFu;
+    quint32 working = (profile.control | ModuleControlBit::stop | ModuleControlBit::clearEvents) & 0xFFFFu;
     if (!checked(module->setControl(working), module, tr("Module.Control 0x%1").arg(hex4(working))))
         return WriteRefused;
     for (int polls = stopModePolls;;) {
         const quint32 status = module->status() & 0xFFFFu;
         pause();
-        if (status & isStop)
+        if (status & ModuleStatusBit::stopped)
             break;
         if (--polls == 0) {
             return fail(StopModeNotReached,
@@ -229,7 +226,7 @@ ProfileWriter::Result ProfileWriter::write(BaseModule* module, const ModuleProfi
 
     // 5. Store the set values in the module's own memory; the module clears the request when done.
     for (;;) {
-        working |= setStop | doSaveSetValues;
+        working |= ModuleControlBit::stop | ModuleControlBit::saveSetValues;
         if (!checked(module->setControl(working), module, tr("Module.Control 0x%1").arg(hex4(working))))
             return WriteRefused;
         // A poll whose read is not answered is no answer to the request: only a word read counts.
@@ -240,7 +237,7 @@ ProfileWriter::Result ProfileWriter::write(BaseModule* module, const ModuleProfi
             quint32 word = 0;
             if (module->readControl(&word)) {
                 working = word & 0xFFFFu;
-                acknowledged = working & doSaveSetValues;
+                acknowledged = working & ModuleControlBit::saveSetValues;
             }
         } while (!acknowledged && --polls > 0);
         qCDebug(lcProfiles, "Control.saveSetValues: timeout = %d, control = %x", polls, working);
@@ -258,7 +255,7 @@ ProfileWriter::Result ProfileWriter::write(BaseModule* module, const ModuleProfi
         quint32 word = 0;
         if (module->readControl(&word)) {
             working = word & 0xFFFFu;
-            finished = !(working & doSaveSetValues);
+            finished = !(working & ModuleControlBit::saveSetValues);
         }
     } while (!finished && --polls > 0);
     qCDebug(lcProfiles, "Control.saveSetValues: timeout = %d, control = %x", polls, working);
@@ -271,7 +268,8 @@ ProfileWriter::Result ProfileWriter::write(BaseModule* module, const ModuleProfi
 
     // Stop mode released, events cleared, from the word the module holds now.
     if (!checked(
-            module->updateControl(doSaveSetValues | setStop, doClear), module, tr("Module.Control (release stop mode)")))
+            module->updateControl(ModuleControlBit::saveSetValues | ModuleControlBit::stop, ModuleControlBit::clearEvents),
+            module, tr("Module.Control (release stop mode)")))
         return WriteRefused;
     log(tr("Profile written into device!"));
     if (m_hooks.inform)

@@ -10,7 +10,7 @@
 // not answer, an empty slot or a module that stopped answering; 2 for a bad command line; 130
 // after SIGINT and 143 after SIGTERM, which stop the script and name the channels it switched on
 // that are still on.
-#include "app/ApplicationIdentity.h"
+#include "controller/ApplicationIdentity.h"
 #include "device/BaseModule.h"
 #include "device/DeviceSession.h"
 #include "device/Poller.h"

@@ -1,10 +1,11 @@
 #include "AddressResetJob.h"
 
 #include "device/BaseModule.h"
+#include "device/StatusWordBits.h"
 
 namespace {
-constexpr quint32 requestSpecialMode = 0x0005; // setSPMD | setSTOP
-constexpr quint32 specialModeBit = 0x0040;     // isSPMD
+constexpr quint32 requestSpecialMode = ModuleControlBit::enterSpecialMode;
+constexpr quint32 specialModeBit = ModuleStatusBit::specialMode;
 constexpr quint32 commandReset = 9;
 constexpr int specialModeTries = 20;
 constexpr int retryWaitMs = 50;

@@ -7,10 +7,12 @@
 #include <cmath>
 
 namespace {
-constexpr quint32 requestStop = 0x0004;      // setSTOP
-constexpr quint32 saveSetValuesBit = 0x8000; // doSVSV
-// doSVSV, setADJ, doCLEAR and setSTOP: store the set values as the module's defaults.
-constexpr quint32 storeFactoryDefaults = 0x9044;
+constexpr quint32 requestStop = ModuleControlBit::stop;
+constexpr quint32 saveSetValuesBit = ModuleControlBit::saveSetValues;
+// Store the set values as the module's defaults: save with fine adjustment, clear and stop.
+constexpr quint32 storeFactoryDefaults = ModuleControlBit::saveSetValues | ModuleControlBit::fineAdjustment
+    | ModuleControlBit::clearEvents | ModuleControlBit::stop;
+static_assert(storeFactoryDefaults == 0x9044, "the module's store command");
 constexpr quint32 allBits = 0xFFFFFFFF;
 constexpr int twentyFourChannelClass = 29;
 

@@ -2,14 +2,15 @@
 
 #include "controller/LogCategories.h"
 #include "device/BaseModule.h"
+#include "device/StatusWordBits.h"
 #include "service/SRecord.h"
 
 #include <limits>
 
 namespace {
-constexpr quint32 requestSpecialMode = 0x05; // setSPMD | setSTOP
-constexpr quint32 requestStop = 0x04;        // setSTOP
-constexpr quint32 specialModeBit = 0x40;     // isSPMD
+constexpr quint32 requestSpecialMode = ModuleControlBit::enterSpecialMode;
+constexpr quint32 requestStop = ModuleControlBit::stop;
+constexpr quint32 specialModeBit = ModuleStatusBit::specialMode;
 constexpr int twelveChannelClass = 20;
 
 // Special control commands.

@@ -7,7 +7,7 @@
 // the calling thread and stay valid until its next call. Every entry point is thread-safe.
 #include "OpcStandInServer.h"
 
-#include "controller/OpcClientEntryPoints.h"
+#include "snmplib/interfaces/OpcClientEntryPoints.h"
 
 #include <mutex>
 #include <type_traits>

@@ -6,7 +6,7 @@
 // while none is open; CAENVME_Init fails unless the configuration has a V1718. Thread-safe.
 #include "VmeCrateModel.h"
 
-#include "controller/VmeEntryPoints.h"
+#include "snmplib/interfaces/VmeEntryPoints.h"
 
 #include <cstring>
 #include <mutex>

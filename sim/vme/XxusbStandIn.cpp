@@ -7,7 +7,7 @@
 // Every configured VM-USB reaches the same crate. Thread-safe.
 #include "VmeCrateModel.h"
 
-#include "controller/VmeEntryPoints.h"
+#include "snmplib/interfaces/VmeEntryPoints.h"
 
 #include <cstring>
 #include <mutex>

@@ -1,7 +1,7 @@
 #include "IsolatedSettings.h"
 
 #include "app/AddressLocker.h"
-#include "app/IpV4InputDialog.h"
+#include "dialogs/common/IpV4InputDialog.h"
 
 #include <QApplication>
 #include <QLabel>

@@ -6,6 +6,7 @@
 #include "app/DialogEvents.h"
 #include "app/DialogTrends.h"
 #include "app/TesmarControl.h"
+#include "dialogs/common/UserDialogs.h"
 
 #include "device/Archive.h"
 #include "device/BaseModule.h"

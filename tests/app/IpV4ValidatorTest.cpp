@@ -1,4 +1,4 @@
-#include "app/IpV4Validator.h"
+#include "dialogs/common/IpV4Validator.h"
 
 #include <QTest>
 

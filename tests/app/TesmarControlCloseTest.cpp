@@ -6,6 +6,7 @@
 #include "app/TesmarControl.h"
 #include "controller/SnmpController.h"
 #include "device/SnmpModule.h"
+#include "dialogs/common/UserDialogs.h"
 
 #include <QApplication>
 #include <QListWidget>

@@ -9,8 +9,9 @@
 #include "app/ChannelTable.h"
 #include "app/MessageBoxFatalErrorHandler.h"
 #include "app/StartupScreen.h"
-#include "app/StatusMessages.h"
 #include "app/TesmarControl.h"
+#include "dialogs/common/StatusMessages.h"
+#include "dialogs/common/UserDialogs.h"
 
 #include <QAction>
 #include <QApplication>

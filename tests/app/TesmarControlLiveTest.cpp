@@ -7,7 +7,8 @@
 #include "app/DialogJournal.h"
 #include "app/DialogTrends.h"
 #include "app/TesmarControl.h"
-#include "app/ToolWindow.h"
+#include "dialogs/common/ToolWindow.h"
+#include "dialogs/common/UserDialogs.h"
 
 #include "controller/SnmpController.h"
 #include "device/ControllerLock.h"

@@ -5,8 +5,8 @@
 #include "app/ChannelTable.h"
 #include "app/CommandLine.h"
 #include "app/TesmarControl.h"
-#include "app/UserDialogs.h"
 #include "common/ScriptedDialogs.h"
+#include "dialogs/common/UserDialogs.h"
 
 #include "common/OpcStandInConfig.h"
 #include "controller/OpcController.h"

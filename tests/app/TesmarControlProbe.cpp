@@ -10,6 +10,7 @@
 #include "app/AddressLocker.h"
 #include "app/TesmarControl.h"
 #include "common/ScriptedDialogs.h"
+#include "dialogs/common/UserDialogs.h"
 
 #include <QAction>
 #include <QApplication>

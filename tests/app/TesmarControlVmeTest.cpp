@@ -5,8 +5,8 @@
 #include "IsolatedSettings.h"
 #include "app/ChannelTable.h"
 #include "app/TesmarControl.h"
-#include "app/UserDialogs.h"
 #include "common/ScriptedDialogs.h"
+#include "dialogs/common/UserDialogs.h"
 
 #include "common/VmeStandInConfig.h"
 #include "controller/VmUsb.h"

@@ -20,11 +20,13 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QStatusBar>
 #include <QTableWidget>
 #include <QTemporaryFile>
 #include <QtTest>
@@ -149,6 +151,16 @@ void WindowAgeLiveTest::overviewSaysNotConnectedWhenCrateStops()
             overviewText(DialogOverview::runningStateRow, column), QStringLiteral("Not connected"), 1200);
     QCOMPARE(overviewText(channel0, 0), QStringLiteral("---"));
     QCOMPARE(overviewTable()->item(channel0, 0)->data(DialogOverview::currentTextRole).toString(), QStringLiteral("---"));
+    // A crate switched off still answers: the status bar names the bus state in red; a silent
+    // crate is not called powered off.
+    auto* controllerLabel = m_window->statusBar()->findChild<QLabel*>(QStringLiteral("statusLabelController"));
+    if (fault == QLatin1String("power off")) {
+        QTRY_VERIFY2_WITH_TIMEOUT(controllerLabel->text().startsWith(QStringLiteral("Connected to "))
+                && controllerLabel->text().endsWith(QStringLiteral(". <font color=\"red\">MPOD is powered off!")),
+            qPrintable(controllerLabel->text()), 5000);
+    } else {
+        QVERIFY2(!controllerLabel->text().contains(QStringLiteral("powered off")), qPrintable(controllerLabel->text()));
+    }
 }
 
 void WindowAgeLiveTest::overviewShowsEveryChannelOfALargeModule()

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/UserDialogs.h"
+#include "dialogs/common/UserDialogs.h"
 
 #include <QList>
 #include <QVariant>

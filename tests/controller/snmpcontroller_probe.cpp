@@ -1,4 +1,6 @@
 // Constructs an SnmpController and reports what happened.
+// The controller only records an unusable library; the probe reports it as the device session
+// does (FatalErrorHandler::raiseLibraryFailure).
 //   snmpcontroller_probe          default handler: a failure ends the process
 //   snmpcontroller_probe record   a handler that only records; prints the failure and whether
 //                                 the controller stayed inert
@@ -29,6 +31,7 @@ int main(int argc, char** argv)
     if (argc > 1 && std::strcmp(argv[1], "record") == 0)
         FatalErrorHandler::install(&recorder);
     SnmpController controller;
+    FatalErrorHandler::raiseLibraryFailure(controller);
     std::printf("constructed ready=%d failures=%d\n", controller.isLibraryReady() ? 1 : 0, recorder.calls);
     std::printf("missing=%s\n", qPrintable(controller.missingEntryPoints().join(QLatin1Char(' '))));
     if (!controller.isLibraryReady()) {

@@ -4,6 +4,8 @@
 
 #include "controller/FatalErrorHandler.h"
 #include "controller/OpcController.h"
+#include "device/DeviceSession.h"
+#include "device/OpcControllerFactory.h"
 
 #include <QLibrary>
 #include <QTest>
@@ -58,29 +60,27 @@ private slots:
         QCOMPARE(controller.address(), QStringLiteral("opc"));
     }
 
+    // Only exactly "OK" is a working bus; every other text, an empty one too, is a fault.
     void busStatus_data()
     {
         QTest::addColumn<QString>("status");
-        QTest::addColumn<QString>("shown");
-        QTest::newRow("OK") << "OK"
-                            << "OK";
-        QTest::newRow("bus off") << "Bus off"
-                                 << "<font color=\"red\">Bus off";
-        QTest::newRow("lower case") << "ok"
-                                    << "<font color=\"red\">ok";
-        QTest::newRow("empty") << ""
-                               << "<font color=\"red\">";
+        QTest::addColumn<int>("state");
+        QTest::newRow("OK") << "OK" << int(BusStatus::State::Ok);
+        QTest::newRow("bus off") << "Bus off" << int(BusStatus::State::Fault);
+        QTest::newRow("lower case") << "ok" << int(BusStatus::State::Fault);
+        QTest::newRow("empty") << "" << int(BusStatus::State::Fault);
     }
     void busStatus()
     {
         QFETCH(QString, status);
-        QFETCH(QString, shown);
+        QFETCH(int, state);
         OpcStandInConfig config;
         QVERIFY(config.write(QStringLiteral(R"({"busStatus": "%1", "modules": []})").arg(status).toLatin1()));
         OpcController controller(200);
-        QCOMPARE(controller.busStatus(), shown);
-        QCOMPARE(controller.connectionInfo(), "Connected to Tesmar OPC Server. Bus status: " + shown);
+        QCOMPARE(controller.busStatus(), (BusStatus{BusStatus::State(state), "Bus status: " + status}));
+        QCOMPARE(controller.connectionInfo(), QStringLiteral("Connected to Tesmar OPC Server."));
         QCOMPARE(controller.errorString(), QString());
+        QCOMPARE(controller.libraryFailure(), QString());
     }
 
     // A layout the stand-in cannot use gives a server without modules that says why in red.
@@ -103,8 +103,9 @@ private slots:
         OpcController controller(200);
         QVERIFY(controller.stringList().isEmpty());
         QVERIFY(controller.channelList().isEmpty());
-        QVERIFY2(controller.busStatus().startsWith("<font color=\"red\">Configuration error: "),
-            qPrintable(controller.busStatus()));
+        const BusStatus bus = controller.busStatus();
+        QCOMPARE(bus.state, BusStatus::State::Fault);
+        QVERIFY2(bus.text.startsWith("Bus status: Configuration error: "), qPrintable(bus.text));
     }
 
     void liveInsertionRoundTrip()
@@ -129,7 +130,7 @@ private slots:
         bool ok = true;
         QCOMPARE(controller.getString(QStringLiteral("Status.CAN"), &ok), QString());
         QVERIFY(!ok);
-        QCOMPARE(controller.busStatus(), QStringLiteral("<font color=\"red\">"));
+        QCOMPARE(controller.busStatus().state, BusStatus::State::NotAnswering);
         QVERIFY(!controller.errorString().isEmpty());
         QVERIFY(!controller.setBool(QStringLiteral("Status.LiveInsertionMode"), true));
         controller.opc_setBool("Simulation.Reachable", true);
@@ -140,26 +141,37 @@ private slots:
         QVERIFY(!controller.setFloat(QStringLiteral("bus0.nothing"), 1.0f));
     }
 
-    // Run by its own test entry whose library path lacks the stand-in.
+    // Run by its own test entry whose library path lacks the stand-in: the controller only
+    // records why it cannot work and stays inert; the session reports that once, as the end of
+    // the program, and connects nothing.
     void missingLibraryEndsTheProgram()
     {
         if (QLibrary(QString::fromLatin1(OpcController::libraryName)).load())
             QSKIP("the stand-in library is on this run's library path");
         RecordingHandler handler;
         FatalErrorHandler* previous = FatalErrorHandler::install(&handler);
-        OpcController controller(200);
+        {
+            OpcController controller(200);
+            QCOMPARE(handler.calls.size(), 0);
+            QVERIFY2(controller.libraryFailure().startsWith("Error while loading shared library '")
+                    && controller.libraryFailure().contains("tesmarOpcClientLibrary")
+                    && controller.libraryFailure().endsWith("' or one of its dependencies!"),
+                qPrintable(controller.libraryFailure()));
+            QVERIFY(!controller.open(QStringLiteral("opc")));
+            QVERIFY(controller.stringList().isEmpty());
+            QVERIFY(!controller.setBool(QStringLiteral("Status.LiveInsertionMode"), true));
+        }
+        DeviceSession session(std::make_unique<OpcControllerFactory>());
+        QVERIFY(!session.connectTo(QStringLiteral("opc")));
         FatalErrorHandler::install(previous);
         QCOMPARE(handler.calls.size(), 1);
         QCOMPARE(handler.calls.at(0).at(0), QStringLiteral("Tesmar SNMP Control"));
-        QVERIFY2(handler.calls.at(0).at(1).startsWith("Error while loading shared library '"),
-            qPrintable(handler.calls.at(0).at(1)));
         QVERIFY(handler.calls.at(0).at(1).contains("tesmarOpcClientLibrary"));
-        QVERIFY(handler.calls.at(0).at(1).endsWith("' or one of its dependencies!\n\nProgram will be terminated."));
+        QVERIFY2(handler.calls.at(0).at(1).endsWith("' or one of its dependencies!\n\nProgram will be terminated."),
+            qPrintable(handler.calls.at(0).at(1)));
         QCOMPARE(handler.calls.at(0).at(2), QStringLiteral("1"));
-        // A handler that returns leaves an inert controller.
-        QVERIFY(!controller.open(QStringLiteral("opc")));
-        QVERIFY(controller.stringList().isEmpty());
-        QVERIFY(!controller.setBool(QStringLiteral("Status.LiveInsertionMode"), true));
+        QVERIFY(session.controller() == nullptr);
+        QVERIFY(session.modules().isEmpty());
     }
 };
 

@@ -134,74 +134,53 @@ private slots:
         QCOMPARE(error, 0);
     }
 
-    // Run by its own test entry whose library path lacks the stand-ins: a missing xx_usb ends
-    // the program, a missing CAENVME only records why every cycle will fail.
-    void missingLibraries()
+    // Both bridges fail alike when their library is not there or lacks entries: each records
+    // why (nothing ends the program from inside a controller), stays inert and answers every
+    // cycle with its "no device" code. The missing libraries run in their own test entry whose
+    // library path lacks the stand-ins; the incomplete ones where only those are on the path.
+    void unusableLibraries_data()
     {
-        if (QLibrary(QString::fromLatin1(VmUsb::libraryName)).load())
-            QSKIP("the stand-in libraries are on this run's library path");
-        RecordingHandler handler;
-        FatalErrorHandler* previous = FatalErrorHandler::install(&handler);
-        {
-            VmUsb usb;
-            QCOMPARE(handler.calls.size(), 1);
-            QCOMPARE(handler.calls.at(0).at(0), QStringLiteral("Tesmar SNMP Control"));
-            QVERIFY2(handler.calls.at(0).at(1).startsWith("Error while loading shared library '")
-                    && handler.calls.at(0).at(1).contains("xx_usb")
-                    && handler.calls.at(0).at(1).endsWith("' or one of its dependencies!\n\nProgram will be terminated."),
-                qPrintable(handler.calls.at(0).at(1)));
-            QCOMPARE(handler.calls.at(0).at(2), QStringLiteral("1"));
-            // A handler that returns leaves an inert controller.
-            int code = 0;
-            QCOMPARE(usb.read16(eventMaskRegister, am, &code), 0u);
-            QCOMPARE(code, int(VmUsb::noDevice));
-        }
-        V1718 caen;
-        FatalErrorHandler::install(previous);
-        QCOMPARE(handler.calls.size(), 1);
-        QVERIFY(!caen.errorString().isEmpty());
-        QVERIFY(!caen.isConnected());
-        QCOMPARE(caen.connectionInfo(), QStringLiteral("Not connected to CAEN VME library!"));
-        int code = 0;
-        QCOMPARE(caen.systemReset(&code), int(V1718::noBoard));
-        QCOMPARE(caen.read16(eventMaskRegister, am, &code), 0u);
-        QCOMPARE(code, int(V1718::noBoard));
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("library");
+        QTest::addColumn<int>("code");
+        QTest::newRow("VM-USB") << "vmusb" << QString::fromLatin1(VmUsb::libraryName) << int(VmUsb::noDevice);
+        QTest::newRow("V1718") << "v1718" << QString::fromLatin1(V1718::libraryName) << int(V1718::noBoard);
     }
-
-    // Libraries that load but lack entry points: VM-USB ends the program as for a missing
-    // library, the V1718 only records why; neither calls what it found.
-    void incompleteLibraries()
+    void unusableLibraries()
     {
-        QLibrary usbLibrary(QString::fromLatin1(VmUsb::libraryName));
-        if (!usbLibrary.load() || usbLibrary.resolve("VME_read_16"))
-            QSKIP("the incomplete libraries are not on this run's library path");
+        QFETCH(QString, kind);
+        QFETCH(QString, library);
+        QFETCH(int, code);
+        QLibrary probe(library);
+        const bool missing = !probe.load();
+        if (!missing && probe.resolve(kind == QLatin1String("vmusb") ? "VME_read_16" : "CAENVME_ReadCycle"))
+            QSKIP("a complete library is on this run's library path");
         RecordingHandler handler;
         FatalErrorHandler* previous = FatalErrorHandler::install(&handler);
-        {
-            VmUsb usb;
-            QCOMPARE(handler.calls.size(), 1);
-            QVERIFY2(handler.calls.at(0).at(1).startsWith("Error while loading shared library '")
-                    && handler.calls.at(0).at(1).contains("xx_usb"),
-                qPrintable(handler.calls.at(0).at(1)));
-            QCOMPARE(handler.calls.at(0).at(2), QStringLiteral("1"));
-            QVERIFY(!usb.isConnected());
-            int code = 0;
-            QCOMPARE(usb.write16(eventMaskRegister, am, 0x1234, &code), int(VmUsb::noDevice));
-            QCOMPARE(code, int(VmUsb::noDevice));
-            QCOMPARE(usb.read16(eventMaskRegister, am, &code), 0u);
-            QCOMPARE(code, int(VmUsb::noDevice));
-        }
-        V1718 caen;
+        const std::unique_ptr<VmeController> bridge = makeBridge(kind);
         FatalErrorHandler::install(previous);
-        QCOMPARE(handler.calls.size(), 1);
-        QVERIFY(caen.errorString().contains("CAENVME"));
-        QVERIFY(!caen.isConnected());
-        int code = 0;
-        QCOMPARE(caen.systemReset(&code), int(V1718::noBoard));
-        QCOMPARE(caen.write16(eventMaskRegister, am, 0x1234, &code), int(V1718::noBoard));
-        QCOMPARE(code, int(V1718::noBoard));
-        QCOMPARE(caen.read16(eventMaskRegister, am, &code), 0u);
-        QCOMPARE(code, int(V1718::noBoard));
+        QVERIFY(handler.calls.isEmpty());
+        QVERIFY2(bridge->libraryFailure().startsWith("Error while loading shared library '")
+                && bridge->libraryFailure().contains(library)
+                && bridge->libraryFailure().endsWith("' or one of its dependencies!"),
+            qPrintable(bridge->libraryFailure()));
+        if (missing)
+            QVERIFY2(bridge->errorString().contains(library), qPrintable(bridge->errorString()));
+        else
+            QCOMPARE(bridge->errorString(), QStringLiteral("Error while loading shared library '%1'").arg(library));
+        QVERIFY(!bridge->isConnected());
+        QVERIFY(!bridge->open(QString()));
+        int result = 0;
+        QCOMPARE(bridge->write16(eventMaskRegister, am, 0x1234, &result), code);
+        QCOMPARE(result, code);
+        QCOMPARE(bridge->read16(eventMaskRegister, am, &result), 0u);
+        QCOMPARE(result, code);
+        if (kind == QLatin1String("v1718")) {
+            QCOMPARE(bridge->systemReset(&result), code);
+            QCOMPARE(bridge->connectionInfo(), QStringLiteral("Not connected to CAEN VME library!"));
+        } else {
+            QCOMPARE(bridge->connectionInfo(), QStringLiteral("Not connected to Wiener XXUSB library!"));
+        }
     }
 };
 

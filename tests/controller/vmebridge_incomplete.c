@@ -3,7 +3,7 @@
  * foreign build would: the controllers must refuse it as a whole and never call what they
  * found of it. Built twice, as "xx_usb" and as "CAENVME", each into a folder of its own.
  */
-#include "controller/VmeEntryPoints.h"
+#include "snmplib/interfaces/VmeEntryPoints.h"
 
 #ifdef INCOMPLETE_XXUSB
 short xxusb_devices_find(struct XxusbDeviceEntry* devices)

@@ -534,8 +534,9 @@ private slots:
         };
         QTRY_VERIFY_WITH_TIMEOUT(switchedOn(), 3000);
         QTRY_VERIFY_WITH_TIMEOUT(session.poller()->crateSnapshot() && session.poller()->crateSnapshot()->crate.valid, 3000);
-        QCOMPARE(session.poller()->crateSnapshot()->connectionInfo,
-            QStringLiteral("Connected to Tesmar OPC Server. Bus status: OK"));
+        QCOMPARE(session.poller()->crateSnapshot()->connectionInfo, QStringLiteral("Connected to Tesmar OPC Server."));
+        QCOMPARE(session.poller()->crateSnapshot()->busStatus,
+            (BusStatus{BusStatus::State::Ok, QStringLiteral("Bus status: OK")}));
         session.setNeeds(this, {});
     }
 

@@ -4,6 +4,7 @@
 #include "app/ChannelTable.h"
 #include "app/TesmarControl.h"
 #include "common/FindChild.h"
+#include "dialogs/common/UserDialogs.h"
 
 #include "controller/SnmpController.h"
 #include "device/ModuleSnapshot.h"

@@ -4,7 +4,7 @@
 
 #include "VmeCrateModel.h"
 
-#include "controller/VmeEntryPoints.h"
+#include "snmplib/interfaces/VmeEntryPoints.h"
 
 #include <QLibrary>
 #include <QTemporaryDir>

@@ -2,7 +2,6 @@
 // bounds and the interlock out, driven through their update slots and behind the main window
 // with in-memory modules (what they show and write), and the refresh that feeds them.
 #include "app/TesmarControl.h"
-#include "app/UserDialogs.h"
 #include "device/DeviceSession.h"
 #include "device/ModuleSnapshot.h"
 #include "device/ModuleTypes.h"
@@ -11,6 +10,7 @@
 #include "dialogs/DialogInterlockOut.h"
 #include "dialogs/DialogModuleControl.h"
 #include "dialogs/DialogOverview.h"
+#include "dialogs/common/UserDialogs.h"
 
 #include "common/MemoryControllerFactory.h"
 #include "common/MemoryModule.h"

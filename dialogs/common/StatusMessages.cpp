@@ -1,6 +1,6 @@
-#include "StatusMessages.h"
+#include "dialogs/common/StatusMessages.h"
 
-#include "PaletteColours.h"
+#include "dialogs/common/PaletteColours.h"
 
 #include <QStatusBar>
 #include <QVariant>

@@ -1,6 +1,6 @@
-#include "UserDialogs.h"
+#include "dialogs/common/UserDialogs.h"
 
-#include "IpV4InputDialog.h"
+#include "dialogs/common/IpV4InputDialog.h"
 
 #include <QFileDialog>
 

@@ -1,6 +1,6 @@
-#include "IpV4InputDialog.h"
+#include "dialogs/common/IpV4InputDialog.h"
 
-#include "IpV4Validator.h"
+#include "dialogs/common/IpV4Validator.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

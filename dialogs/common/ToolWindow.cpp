@@ -1,4 +1,4 @@
-#include "ToolWindow.h"
+#include "dialogs/common/ToolWindow.h"
 
 #include "device/BaseModule.h"
 #include "device/CrateSnapshot.h"

@@ -1,4 +1,4 @@
-#include "IpV4Validator.h"
+#include "dialogs/common/IpV4Validator.h"
 
 #include "controller/Ipv4Text.h"
 

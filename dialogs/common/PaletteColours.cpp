@@ -1,4 +1,4 @@
-#include "PaletteColours.h"
+#include "dialogs/common/PaletteColours.h"
 
 #include <QApplication>
 #include <QPalette>
