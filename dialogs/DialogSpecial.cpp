@@ -328,7 +328,7 @@ void DialogSpecial::updateModuleStatus(int serialNumber, quint32 status)
     if (serialNumber != m_serialNumber)
         return;
     m_moduleStatus = quint16(status);
-    ui->btnLiveInsertion->setEnabled(status & specialModeBit);
+    ui->btnLiveInsertion->setEnabled(status & ModuleStatusBit::specialMode);
     ui->lblModuleControlStatus->setText(QStringLiteral("ModuleControl = 0x%1, ModuleStatus = 0x%2")
                                             .arg(hexText(m_moduleControl, 4), hexText(m_moduleStatus, 4)));
 }

@@ -10,6 +10,7 @@
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -151,7 +152,8 @@ private slots:
         const QRegularExpression refusedWrite(QStringLiteral(R"(RangeError: mod\.(set\w+)\((.*)\): (.*)$)"));
         const QRegularExpressionMatch refusal = refusedWrite.match(last);
         if (refusal.hasMatch()) {
-            QFile journal(QDir::homePath() + QStringLiteral("/.local/share/Tesmar/tesmarcontrol/journal.txt"));
+            QFile journal(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
+                + QStringLiteral("/Tesmar/tesmarcontrol/journal.txt"));
             QVERIFY(journal.open(QIODevice::ReadOnly));
             const QStringList lines = QString::fromUtf8(journal.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
             const QStringList fields = lines.value(lines.size() - 1).split(QLatin1Char('\t'));

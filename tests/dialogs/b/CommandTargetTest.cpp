@@ -364,12 +364,12 @@ void CommandTargetTest::settingPromptsStartFromAnsweredRead()
     action("actionAdcSampleRate")->trigger();
     QTRY_COMPARE(m_dialogs.labels().size(), 1);
     QCOMPARE(m_dialogs.labels().first(), QStringLiteral("Choose ADC Sample Rate (samples per second):"));
-    QCOMPARE(m_dialogs.offeredItems.first(), QStringLiteral("50"));
-    QCOMPARE(m_dialogs.offeredCurrent, 1);
+    QCOMPARE(m_dialogs.prompts().last().items.first(), QStringLiteral("50"));
+    QCOMPARE(m_dialogs.prompts().last().current, 1);
     m_dialogs.answers = {QStringLiteral("1024")};
     action("actionDigitalFilter")->trigger();
     QTRY_COMPARE(m_dialogs.labels().size(), 2);
-    QCOMPARE(m_dialogs.offeredCurrent, 3);
+    QCOMPARE(m_dialogs.prompts().last().current, 3);
     QTRY_COMPARE(writes(), QStringList{"setDigitalFilter(1024)"});
 
     m_module->setReadsFail(true);
@@ -380,8 +380,8 @@ void CommandTargetTest::settingPromptsStartFromAnsweredRead()
     QCOMPARE(m_dialogs.labels().last(),
         QStringLiteral("Choose Digital Filter averaging steps:\n\nThe current setting could not be read (%1).")
             .arg(noAnswerText));
-    QCOMPARE(m_dialogs.offeredItems.first(), QString());
-    QCOMPARE(m_dialogs.offeredCurrent, 0);
+    QCOMPARE(m_dialogs.prompts().last().items.first(), QString());
+    QCOMPARE(m_dialogs.prompts().last().current, 0);
     QTRY_COMPARE(m_window->commandsInFlight(), 0);
     QCOMPARE(writes(), QStringList());
 }

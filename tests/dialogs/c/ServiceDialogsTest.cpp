@@ -3,8 +3,8 @@
 // the way the module firmware does (the test plays the main window's part: it starts the job the
 // dialog asks for and carries out the buttons' requests), with the timed waits shortened. The
 // factory dialog is driven through its slots.
-#include "common/ScriptedDialogs.h"
 #include "common/FindChild.h"
+#include "common/ScriptedDialogs.h"
 
 #include "device/DeviceSession.h"
 #include "dialogs/DialogFactory.h"
