@@ -491,6 +491,8 @@ void TesmarControlLiveTest::journalWindowFiltersByChannelAndResult()
     QTRY_VERIFY_WITH_TIMEOUT(banner->isVisible() && journalBanner->isVisible(), 3000);
     QVERIFY2(banner->text().contains(path), qPrintable(banner->text()));
     QTRY_VERIFY_WITH_TIMEOUT(probe.switchedOn().value(1), 3000); // control goes on
+    // The switch's result line is tried after the crate took it: the folder stays until then.
+    QTRY_COMPARE_WITH_TIMEOUT(m_window->commandsInFlight(), 0, 3000);
     QVERIFY(QDir().rmdir(path));
     QVERIFY(QFile::rename(path + QStringLiteral(".aside"), path));
     action("actionSetChannelOff")->trigger();
