@@ -485,6 +485,7 @@ void TesmarControlLiveTest::journalWindowFiltersByChannelAndResult()
     auto* journalBanner = journal->findChild<QLabel*>(QStringLiteral("journalFailureBanner"));
     QVERIFY(banner && journalBanner && !banner->isVisible() && !journalBanner->isVisible());
     const QString path = WriteJournal::instance().filePath();
+    QFile::remove(path + QStringLiteral(".aside")); // left by an earlier run that stopped midway
     QVERIFY(QFile::rename(path, path + QStringLiteral(".aside")));
     QVERIFY(QDir().mkdir(path));
     action("actionSetChannelOn")->trigger();
