@@ -465,7 +465,6 @@ private:
     bool commandModule(QPointer<BaseModule>& module, const QString& what, bool removesVoltage = false);
     bool commandChannels(
         QPointer<BaseModule>& module, QList<int>& channels, const QString& what, bool removesVoltage = false);
-    static QString capitalised(const QString& text) { return CommandOutcome::capitalised(text); }
     // "Set voltage: no current reading of Slot 5; nothing was sent."
     void showNoReading(BaseModule* module, const QString& what);
     // What every message says of a request nobody answered (FailureText::noAnswer()).
@@ -475,10 +474,6 @@ private:
     using WriteFailure = CommandOutcome::Failure;
     // The failures (CommandOutcome::failuresText()) red in the status bar; nothing for none.
     void showWriteFailures(BaseModule* module, const QString& what, const QList<WriteFailure>& failures);
-    static QString failureText(const QString& subject, const QString& what, const QString& reason)
-    {
-        return CommandOutcome::failureText(subject, what, reason);
-    }
     // Every channel of the module, whatever its number (the quint32 masks reach only 0..31).
     static QList<int> allChannelsOf(BaseModule* module);
     // ---- Sending commands ----
@@ -517,10 +512,6 @@ private:
     void submitToModules(const QList<BaseModule*>& modules, const QString& what, const CommandWork& work,
         Urgency urgency = Urgency::Normal, bool writesChannels = false);
     // Device thread: the failure text of one write (empty when `ok`), with the module's reason.
-    static CommandOutcome writeOutcome(BaseModule& module, bool ok, int channel, const QString& what)
-    {
-        return CommandOutcome::ofWrite(module, ok, channel, what);
-    }
     // A word read with `read` on the device side, `clearBits` cleared and `setBits` set, its low
     // 16 bits written with `write`. The getters answer 0 for a failed read: only a module still
     // answering after the read gave a word; otherwise nothing is written.
@@ -553,7 +544,6 @@ private:
     {
         return CommandOutcome::allChannelsValueText(*module, voltage, value);
     }
-    static QString numberText(double value) { return CommandOutcome::numberText(value); }
     bool isBipolarModule(BaseModule* module);
     // Pauses `ms` milliseconds while processing events (at most 100 ms per turn).
     void waitProcessingEvents(int ms);

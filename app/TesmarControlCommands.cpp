@@ -119,7 +119,8 @@ void TesmarControl::showOperatorSelection()
 
 void TesmarControl::showNoReading(BaseModule* module, const QString& what)
 {
-    showCommandMessage(tr("%1: no current reading of %2; nothing was sent.").arg(capitalised(what), module->address()));
+    showCommandMessage(
+        tr("%1: no current reading of %2; nothing was sent.").arg(CommandOutcome::capitalised(what), module->address()));
 }
 
 QString TesmarControl::noAnswerText()
@@ -136,11 +137,12 @@ bool TesmarControl::commandModule(QPointer<BaseModule>& module, const QString& w
 {
     module = currentModule();
     if (!module) {
-        showCommandMessage(tr("%1: no module selected; nothing was sent.").arg(capitalised(what)));
+        showCommandMessage(tr("%1: no module selected; nothing was sent.").arg(CommandOutcome::capitalised(what)));
         return false;
     }
     if (!removesVoltage && !moduleAnswering(session->currentModuleIndex(), ModuleSnapshot::nowMs())) {
-        showCommandMessage(tr("%1: %2 does not answer; nothing was sent.").arg(capitalised(what), module->address()));
+        showCommandMessage(
+            tr("%1: %2 does not answer; nothing was sent.").arg(CommandOutcome::capitalised(what), module->address()));
         return false;
     }
     return true;
@@ -153,7 +155,7 @@ bool TesmarControl::commandChannels(
         return false;
     channels = selectedChannelRows();
     if (channels.isEmpty()) {
-        showCommandMessage(tr("%1: no channel selected; nothing was sent.").arg(capitalised(what)));
+        showCommandMessage(tr("%1: no channel selected; nothing was sent.").arg(CommandOutcome::capitalised(what)));
         return false;
     }
     return true;
@@ -179,8 +181,9 @@ QList<int> TesmarControl::allChannelsOf(BaseModule* module)
 void TesmarControl::submitCommand(
     BaseModule* module, const QString& what, int targets, CommandWork work, Urgency urgency, const QList<int>& pending)
 {
-    const QString sending = targets > 1 ? tr("%1: sending to %2 channels...").arg(capitalised(what)).arg(targets)
-                                        : tr("%1: sending...").arg(capitalised(what));
+    const QString sending = targets > 1
+        ? tr("%1: sending to %2 channels...").arg(CommandOutcome::capitalised(what)).arg(targets)
+        : tr("%1: sending...").arg(CommandOutcome::capitalised(what));
     statusBar()->showMessage(sending, refusalMessageMs);
     sendCommand(
         module, what, std::move(work), urgency,
@@ -194,7 +197,7 @@ void TesmarControl::sendCommand(BaseModule* module, const QString& what, Command
     if (!work)
         return;
     if (index < 0) {
-        done(CommandOutcome{{tr("%1: the module went away; nothing was sent.").arg(capitalised(what))}, {}});
+        done(CommandOutcome{{tr("%1: the module went away; nothing was sent.").arg(CommandOutcome::capitalised(what))}, {}});
         return;
     }
     // The journal names who sent the command, as if it had been sent here.
@@ -215,7 +218,8 @@ void TesmarControl::sendCommand(BaseModule* module, const QString& what, Command
             return [done, outcome] { done(outcome); };
         },
         [what, done] {
-            done(CommandOutcome{{tr("%1: the module went away; nothing was sent.").arg(capitalised(what))}, {}});
+            done(CommandOutcome{
+                {tr("%1: the module went away; nothing was sent.").arg(CommandOutcome::capitalised(what))}, {}});
         });
 }
 
@@ -264,7 +268,7 @@ void TesmarControl::submitWrite(
     BaseModule* module, int channel, const QString& what, std::function<bool(BaseModule& module)> write)
 {
     submitCommand(module, what, 0, [channel, what, write = std::move(write)](BaseModule& each) {
-        return writeOutcome(each, write(each), channel, what);
+        return CommandOutcome::ofWrite(each, write(each), channel, what);
     });
 }
 
@@ -296,7 +300,7 @@ void TesmarControl::submitToModules(
 {
     if (modules.isEmpty())
         return;
-    const QString pending = tr("%1: sending to %2 modules...").arg(capitalised(what)).arg(modules.size());
+    const QString pending = tr("%1: sending to %2 modules...").arg(CommandOutcome::capitalised(what)).arg(modules.size());
     statusBar()->showMessage(pending, refusalMessageMs);
     // Each module's outcome comes back here (GUI thread); the last one shows them all, in the
     // order the modules were given.
@@ -364,7 +368,8 @@ std::shared_ptr<const ModuleSnapshot> TesmarControl::freshChannelRead(BaseModule
 void TesmarControl::writeChannelValue(BaseModule* module, int channel, bool voltage, float value)
 {
     const QString unit = voltage ? module->voltageUnit(channel) : module->currentUnit(channel);
-    const QString what = (voltage ? tr("set voltage %1 %2") : tr("set current %1 %2")).arg(numberText(value), unit);
+    const QString what =
+        (voltage ? tr("set voltage %1 %2") : tr("set current %1 %2")).arg(CommandOutcome::numberText(value), unit);
     submitWrite(module, channel, what, [=](BaseModule& m) {
         return voltage ? m.setChannelVoltageSet(channel, value) : m.setChannelCurrentSet(channel, value);
     });
@@ -387,7 +392,7 @@ void TesmarControl::forEachModule(BaseModule::SwitchAction action, const QString
     const WriteSource source("command");
     const QList<BaseModule*> modules = session->modules();
     if (modules.isEmpty()) {
-        showCommandMessage(tr("%1: no module; nothing was sent.").arg(capitalised(what)));
+        showCommandMessage(tr("%1: no module; nothing was sent.").arg(CommandOutcome::capitalised(what)));
         return;
     }
     // Every module is tried; the message names each one that failed and its channels.
@@ -427,7 +432,8 @@ void TesmarControl::tableCellDataChanged(int row, int column, QString text)
     const std::shared_ptr<const ModuleSnapshot> snapshot = freshChannelRead(module);
     const NominalRange range = snapshot ? NominalRange::of(*snapshot, {row}, voltage) : NominalRange();
     const QString unit = voltage ? module->voltageUnit(row) : module->currentUnit(row);
-    const QString valueWhat = (voltage ? tr("set voltage %1 %2") : tr("set current %1 %2")).arg(numberText(value), unit);
+    const QString valueWhat =
+        (voltage ? tr("set voltage %1 %2") : tr("set current %1 %2")).arg(CommandOutcome::numberText(value), unit);
     if (!range.found) {
         showRefusal(module, row, valueWhat, tr("(no current reading of the channel)"));
         return;
@@ -435,7 +441,8 @@ void TesmarControl::tableCellDataChanged(int row, int column, QString text)
     const float nominal = range.largest;
     const float lowest = voltage && isBipolarModule(module) ? -nominal : 0.0f;
     if (value < lowest || value > nominal) {
-        showRefusal(module, row, valueWhat, tr("(outside %1 to %2 %3)").arg(numberText(lowest), numberText(nominal), unit));
+        showRefusal(module, row, valueWhat,
+            tr("(outside %1 to %2 %3)").arg(CommandOutcome::numberText(lowest), CommandOutcome::numberText(nominal), unit));
         return;
     }
     writeChannelValue(module, row, voltage, value);
@@ -588,7 +595,7 @@ void TesmarControl::on_actionClearAllModulesEvents_triggered()
 {
     const WriteSource source("command");
     submitToModules(session->modules(), tr("clear events"),
-        [](BaseModule& module) { return writeOutcome(module, module.doClear(), -1, tr("clear events")); });
+        [](BaseModule& module) { return CommandOutcome::ofWrite(module, module.doClear(), -1, tr("clear events")); });
 }
 
 void TesmarControl::on_actionDisableAllResistors_triggered()
@@ -746,7 +753,8 @@ void TesmarControl::promptChannelValue(bool voltage, bool allChannels)
     // The units may have been changed while the prompt was open: the number is not sent in
     // units other than the ones it was asked in.
     if (unit != (voltage ? module->voltageUnit(0) : module->currentUnit(0))) {
-        showCommandMessage(tr("%1: the units changed while asking; nothing was sent.").arg(capitalised(what)));
+        showCommandMessage(
+            tr("%1: the units changed while asking; nothing was sent.").arg(CommandOutcome::capitalised(what)));
         return;
     }
     if (allChannels) {
@@ -755,7 +763,8 @@ void TesmarControl::promptChannelValue(bool voltage, bool allChannels)
         });
         return;
     }
-    const QString valueWhat = (voltage ? tr("set voltage %1 %2") : tr("set current %1 %2")).arg(numberText(value), unit);
+    const QString valueWhat =
+        (voltage ? tr("set voltage %1 %2") : tr("set current %1 %2")).arg(CommandOutcome::numberText(value), unit);
     const auto quantity = voltage ? BaseModule::SetQuantity::Voltage : BaseModule::SetQuantity::Current;
     submitCommand(
         module, valueWhat, int(channels.size()),
@@ -874,7 +883,7 @@ void TesmarControl::askAllModulesValue(bool voltage, const QPointer<BaseModule>&
     submitToModules(
         session->modules(), what,
         [voltage, value](BaseModule& each) {
-            return writeOutcome(each,
+            return CommandOutcome::ofWrite(each,
                 voltage ? each.setAllChannelsVoltageSet(float(value)) : each.setAllChannelsCurrentSet(float(value)), -1,
                 allChannelsValueText(&each, voltage, value));
         },
@@ -916,10 +925,10 @@ void TesmarControl::promptRampSpeed(bool voltage, bool allModules)
     if (!ok || !isHeld(module))
         return;
     const QList<BaseModule*> targets = allModules ? session->modules() : QList<BaseModule*>{module.data()};
-    const QString valueWhat =
-        (voltage ? tr("set voltage ramp speed %1 %/s") : tr("set current ramp speed %1 %/s")).arg(numberText(value));
+    const QString valueWhat = (voltage ? tr("set voltage ramp speed %1 %/s") : tr("set current ramp speed %1 %/s"))
+                                  .arg(CommandOutcome::numberText(value));
     submitToModules(targets, valueWhat, [voltage, value, valueWhat](BaseModule& each) {
-        return writeOutcome(
+        return CommandOutcome::ofWrite(
             each, voltage ? each.setVoltageRampSpeed(float(value)) : each.setCurrentRampSpeed(float(value)), -1, valueWhat);
     });
 }
@@ -1286,10 +1295,11 @@ void TesmarControl::changeChannelControl(int /*serialNumber*/, int channel, quin
     const QString what = tr("change control (clear 0x%1, set 0x%2)").arg(clearBits, 0, 16).arg(setBits, 0, 16);
     submitCommand(module, what, 0, [=](BaseModule& each) {
         const bool ok = each.updateChannelControl(channel, clearBits, setBits);
-        CommandOutcome outcome = writeOutcome(each, ok, channel, what);
+        CommandOutcome outcome = CommandOutcome::ofWrite(each, ok, channel, what);
         // Clearing the emergency-off bit alone does not end an emergency off on every module.
         if (ok && (clearBits & ChannelControlBit::emergencyOff))
-            outcome = writeOutcome(each, each.clearChannelEmergencyOff(channel), channel, tr("clear emergency off"));
+            outcome =
+                CommandOutcome::ofWrite(each, each.clearChannelEmergencyOff(channel), channel, tr("clear emergency off"));
         return outcome;
     });
 }
@@ -1305,7 +1315,7 @@ void TesmarControl::submitWordChange(const QString& what, const QString& wordNam
         const quint32 word = read(each);
         if (!each.connected())
             return CommandOutcome{{tr("%1 not written: the module did not answer").arg(wordName)}, {}};
-        return writeOutcome(each, write(each, ((word & ~clearBits) | setBits) & 0xFFFF), channel, what);
+        return CommandOutcome::ofWrite(each, write(each, ((word & ~clearBits) | setBits) & 0xFFFF), channel, what);
     });
 }
 
@@ -1433,8 +1443,9 @@ void TesmarControl::setChannelNominalFromToolWindow(int channel, bool voltage, f
     QPointer<BaseModule> module;
     if (!commandModule(module, voltage ? tr("set nominal voltage") : tr("set nominal current")))
         return;
-    const QString what = (voltage ? tr("set nominal voltage %1 %2") : tr("set nominal current %1 %2"))
-                             .arg(numberText(value), voltage ? module->voltageUnit(channel) : module->currentUnit(channel));
+    const QString what =
+        (voltage ? tr("set nominal voltage %1 %2") : tr("set nominal current %1 %2"))
+            .arg(CommandOutcome::numberText(value), voltage ? module->voltageUnit(channel) : module->currentUnit(channel));
     // The module takes nominal values only in stop mode. The latest answered status decides,
     // never a read that failed.
     const std::shared_ptr<const ModuleSnapshot> snapshot = snapshotOf(session->currentModuleIndex());
@@ -1473,8 +1484,8 @@ void TesmarControl::setChannelBounds(int channel, bool asymmetricVoltageBounds, 
     const quint32 wanted = (asymmetricVoltageBounds ? ChannelControlBit::asymmetricVoltageBounds : 0u)
         | (asymmetricCurrentBounds ? ChannelControlBit::asymmetricCurrentBounds : 0u);
     submitCommand(module, tr("set bounds"), 0, [=](BaseModule& each) {
-        CommandOutcome outcome = writeOutcome(each, each.updateChannelControl(channel, boundsBits, wanted), channel,
-            tr("set bounds bits 0x%1").arg(wanted, 0, 16));
+        CommandOutcome outcome = CommandOutcome::ofWrite(each, each.updateChannelControl(channel, boundsBits, wanted),
+            channel, tr("set bounds bits 0x%1").arg(wanted, 0, 16));
         if (!outcome.failures.isEmpty())
             return outcome;
         for (int waits = 0;; ++waits) {
@@ -1490,18 +1501,18 @@ void TesmarControl::setChannelBounds(int channel, bool asymmetricVoltageBounds, 
         const QString voltageUnit = each.voltageUnit(channel);
         const QString currentUnit = each.currentUnit(channel);
         auto write = [&](bool ok, const QString& what) {
-            outcome.failures += writeOutcome(each, ok, channel, what).failures;
+            outcome.failures += CommandOutcome::ofWrite(each, ok, channel, what).failures;
         };
         write(each.setChannelVoltageInterlockMaxSet(channel, voltageInterlockMaxSet),
-            tr("set voltage upper bound %1 %2").arg(numberText(voltageInterlockMaxSet), voltageUnit));
+            tr("set voltage upper bound %1 %2").arg(CommandOutcome::numberText(voltageInterlockMaxSet), voltageUnit));
         write(each.setChannelCurrentInterlockMaxSet(channel, currentInterlockMaxSet),
-            tr("set current upper bound %1 %2").arg(numberText(currentInterlockMaxSet), currentUnit));
+            tr("set current upper bound %1 %2").arg(CommandOutcome::numberText(currentInterlockMaxSet), currentUnit));
         if (asymmetricVoltageBounds)
             write(each.setChannelVoltageInterlockMinSet(channel, voltageInterlockMinSet),
-                tr("set voltage lower bound %1 %2").arg(numberText(voltageInterlockMinSet), voltageUnit));
+                tr("set voltage lower bound %1 %2").arg(CommandOutcome::numberText(voltageInterlockMinSet), voltageUnit));
         if (asymmetricCurrentBounds)
             write(each.setChannelCurrentInterlockMinSet(channel, currentInterlockMinSet),
-                tr("set current lower bound %1 %2").arg(numberText(currentInterlockMinSet), currentUnit));
+                tr("set current lower bound %1 %2").arg(CommandOutcome::numberText(currentInterlockMinSet), currentUnit));
         return outcome;
     });
 }

@@ -458,7 +458,7 @@ void TesmarControl::submitCrateCommand(const QString& what, CrateWrite write, st
             const WriteSource scope(source);
             // The reason belongs to this thread's operation: taken here, shown there.
             const QString reason = write(controller, crate);
-            const QString failure = reason.isNull() ? QString() : failureText(tr("Crate"), what, reason);
+            const QString failure = reason.isNull() ? QString() : CommandOutcome::failureText(tr("Crate"), what, reason);
             return [this, failure, pending, taken] {
                 --m_commandsInFlight;
                 if (!failure.isEmpty()) {

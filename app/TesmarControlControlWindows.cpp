@@ -126,7 +126,7 @@ int TesmarControl::singleChannelTarget(QPointer<BaseModule>& module, const QStri
         return -1;
     if (channels.size() != 1) {
         showCommandMessage(tr("%1: choose one channel (the all-channels command sets every channel); nothing was sent.")
-                               .arg(capitalised(what)));
+                               .arg(CommandOutcome::capitalised(what)));
         return -1;
     }
     return channels.first();
@@ -248,9 +248,10 @@ void TesmarControl::on_actionSetAllChannelsCurrentTrip_triggered()
     const int delayMs = dialog.delay();
     const QString tripWhat = tripText(dialog.action(), delayMs) + tr(" for all channels");
     submitCommand(module, allChannelsValueText(module, false, value), 0, [=](BaseModule& each) {
-        CommandOutcome outcome =
-            writeOutcome(each, each.setAllChannelsCurrentSet(value), -1, allChannelsValueText(&each, false, value));
-        outcome.failures += writeOutcome(each, each.setAllChannelsDelayedTripAction(action, delayMs), -1, tripWhat).failures;
+        CommandOutcome outcome = CommandOutcome::ofWrite(
+            each, each.setAllChannelsCurrentSet(value), -1, allChannelsValueText(&each, false, value));
+        outcome.failures +=
+            CommandOutcome::ofWrite(each, each.setAllChannelsDelayedTripAction(action, delayMs), -1, tripWhat).failures;
         return outcome;
     });
 }
@@ -370,25 +371,27 @@ void TesmarControl::on_actionSetChannelNominalValues_triggered()
     submitCommand(module, what, 0, [=](BaseModule& each) {
         quint32 control = 0;
         if (!each.readControl(&control))
-            return writeOutcome(each, false, -1, tr("set stop mode"));
+            return CommandOutcome::ofWrite(each, false, -1, tr("set stop mode"));
         const bool wasStopped = control & ModuleControlBit::stop;
         if (!wasStopped) {
-            CommandOutcome stop = writeOutcome(each, each.updateControl(0, ModuleControlBit::stop), -1, tr("set stop mode"));
+            CommandOutcome stop =
+                CommandOutcome::ofWrite(each, each.updateControl(0, ModuleControlBit::stop), -1, tr("set stop mode"));
             if (!stop.failures.isEmpty())
                 return stop;
         }
         CommandOutcome outcome;
         if (voltage != shownVoltage)
-            outcome.failures += writeOutcome(each, each.setChannelVoltageNominal(row, float(voltage)), row,
-                tr("set nominal voltage %1 %2").arg(numberText(voltage), voltageUnit))
+            outcome.failures += CommandOutcome::ofWrite(each, each.setChannelVoltageNominal(row, float(voltage)), row,
+                tr("set nominal voltage %1 %2").arg(CommandOutcome::numberText(voltage), voltageUnit))
                                     .failures;
         if (current != shownCurrent)
-            outcome.failures += writeOutcome(each, each.setChannelCurrentNominal(row, float(current)), row,
-                tr("set nominal current %1 %2").arg(numberText(current), currentUnit))
+            outcome.failures += CommandOutcome::ofWrite(each, each.setChannelCurrentNominal(row, float(current)), row,
+                tr("set nominal current %1 %2").arg(CommandOutcome::numberText(current), currentUnit))
                                     .failures;
         if (!wasStopped)
             outcome.failures +=
-                writeOutcome(each, each.updateControl(ModuleControlBit::stop, 0), -1, tr("leave stop mode")).failures;
+                CommandOutcome::ofWrite(each, each.updateControl(ModuleControlBit::stop, 0), -1, tr("leave stop mode"))
+                    .failures;
         // The table sets itself up again with the new nominal values.
         each.setConnectionState(BaseModule::ModuleStateUnknown);
         return outcome;
