@@ -545,8 +545,6 @@ private:
         return CommandOutcome::allChannelsValueText(*module, voltage, value);
     }
     bool isBipolarModule(BaseModule* module);
-    // Pauses `ms` milliseconds while processing events (at most 100 ms per turn).
-    void waitProcessingEvents(int ms);
     void setMeasurementControlBit(quint32 bit, bool on);
     void promptAllModulesValue(bool voltage);
     void promptRampSpeed(bool voltage, bool allModules);
@@ -701,6 +699,7 @@ private:
     void baseAddressResetEnded(ServiceJob* job);
     void factoryResetEnded(ServiceJob* job);
     void profileSaveEnded(ServiceJob* job);
+    void profileWriteEnded(ServiceJob* job);
     // Runs `job` with the refresh timer stopped (as long as any service job runs); its refused
     // writes go to the status bar and to `dialog` (None: no dialog). The window owns it until it
     // ended.
@@ -711,6 +710,7 @@ private:
     bool vmeModules = false;              // the controller kind reaches VME modules
     qint64 serviceReadAtMs[2] = {-1, -1}; // start of the service read in flight, per dialog
     QPointer<ServiceJob> profileSaveJob;
+    QPointer<ServiceJob> profileWriteJob;
     QPointer<ServiceJob> factoryResetJob;
     QPointer<ServiceJob> baseAddressJob; // programming, then the reset to the new address
     int serviceJobsRunning = 0;

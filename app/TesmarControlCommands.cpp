@@ -25,7 +25,6 @@
 
 #include <QContextMenuEvent>
 #include <QCursor>
-#include <QEventLoop>
 #include <QLabel>
 #include <QMenu>
 #include <QPointer>
@@ -378,13 +377,6 @@ void TesmarControl::writeChannelValue(BaseModule* module, int channel, bool volt
 bool TesmarControl::isBipolarModule(BaseModule* module)
 {
     return module->firmwareName() == QLatin1String(ModuleTypes::bipolar);
-}
-
-void TesmarControl::waitProcessingEvents(int ms)
-{
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
 }
 
 void TesmarControl::forEachModule(BaseModule::SwitchAction action, const QString& what, Urgency urgency)

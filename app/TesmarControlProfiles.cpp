@@ -10,7 +10,7 @@
 #include "profiles/DialogStatistic.h"
 #include "profiles/DialogWriteProfile.h"
 #include "profiles/ModuleProfile.h"
-#include "profiles/ProfileWriter.h"
+#include "profiles/ProfileWriteJob.h"
 #include "profiles/SaveProfileJob.h"
 
 #include <QDir>
@@ -72,9 +72,11 @@ void TesmarControl::profileSaveEnded(ServiceJob* job)
 
 void TesmarControl::on_actionLoadProfile_triggered()
 {
+    if (profileWriteJob)
+        return; // one write at a time; its window still shows it
     const int moduleIndex = session->currentModuleIndex();
-    // Shared: the module stays a valid object through the write's pauses even if a rediscovery
-    // releases it meanwhile (its writes then fail and end the procedure).
+    // Shared: the module stays a valid object through the preview even if a rediscovery releases
+    // it meanwhile; the write job then ends as soon as the session no longer lists it.
     const std::shared_ptr<BaseModule> module = session->sharedModule(moduleIndex);
     if (!module)
         return;
@@ -86,7 +88,7 @@ void TesmarControl::on_actionLoadProfile_triggered()
 
     const bool refreshWasRunning = refreshTimer->isActive();
     refreshTimer->stop();
-    const auto restartRefresh = qScopeGuard([this, refreshWasRunning] {
+    auto restartRefresh = qScopeGuard([this, refreshWasRunning] {
         if (refreshWasRunning && refreshTimer)
             refreshTimer->start();
     });
@@ -128,21 +130,56 @@ void TesmarControl::on_actionLoadProfile_triggered()
     if (dialogWriteProfile->exec() != QDialog::Accepted)
         return;
 
-    ProfileWriter::Hooks hooks;
-    hooks.log = [this](const QString& line) { emit addLineToWriteProfileLog(line); };
-    hooks.pause = [this] { waitProcessingEvents(1); };
-    hooks.inform = [this](const QString& text) { dialogs()->information(this, applicationName(), text); };
-    hooks.askRetry = [this](const QString& text) {
-        return dialogs()->question(this, applicationName(), text, QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
-            == QMessageBox::Yes;
-    };
+    if (profileWriteJob || !isHeld(module.get()))
+        return; // one write at a time
+    // In the units the module shows now (the operator may have changed them while reading).
+    auto* job = new ProfileWriteJob(
+        session.get(), module.get(), loaded.convertedTo(module->voltageUnit(0), module->currentUnit(0)), this);
+    profileWriteJob = job;
     // The write's log follows the preview in the same window.
     const QPointer<DialogWriteProfile> window = dialogWriteProfile;
+    connect(job, &ProfileWriteJob::logLine, this, &TesmarControl::addLineToWriteProfileLog);
+    connect(job, &ServiceJob::progress, window, &DialogWriteProfile::setWriteProgress);
+    connect(window, &DialogWriteProfile::cancelWriteRequested, job, &ServiceJob::kill);
+    // Asked from the event loop, not from within the job's step.
+    connect(
+        job, &ProfileWriteJob::retryRequested, this,
+        [this, job](const QString& question) {
+            const bool retry =
+                dialogs()->question(this, applicationName(), question, QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+                == QMessageBox::Yes;
+            job->answerRetry(retry);
+        },
+        Qt::QueuedConnection);
+    connect(job, &ServiceJob::finished, this, &TesmarControl::profileWriteEnded);
     window->showWriting();
-    // In the units the module shows now (the operator may have changed them while reading).
-    ProfileWriter(hooks).write(module.get(), loaded.convertedTo(module->voltageUnit(0), module->currentUnit(0)));
-    if (window)
-        window->writeFinished();
+    // The job stops the refresh for as long as it runs.
+    restartRefresh.dismiss();
+    startServiceJob(job, ServiceDialog::None);
+}
+
+void TesmarControl::profileWriteEnded(ServiceJob* job)
+{
+    serviceJobEnded(job);
+    if (dialogWriteProfile) {
+        disconnect(dialogWriteProfile, &DialogWriteProfile::cancelWriteRequested, job, nullptr);
+        dialogWriteProfile->writeFinished();
+    }
+    switch (job->error()) {
+    case ServiceJob::NoError:
+        StatusMessages::showNote(statusBar(), tr("Profile written into device!"));
+        dialogs()->information(this, applicationName(), tr("Profile written into device!"));
+        break;
+    case ServiceJob::Cancelled:
+    case ServiceJob::ModuleGone:
+        // Logged by the job with the state the module was left in.
+        StatusMessages::showError(statusBar(), tr("Profile write stopped: %1").arg(job->errorText()));
+        break;
+    default:
+        StatusMessages::showError(statusBar(), job->errorText());
+        dialogs()->information(this, applicationName(), job->errorText());
+        break;
+    }
 }
 
 void TesmarControl::on_actionStatistic_triggered()

@@ -421,6 +421,8 @@ void TesmarControl::serviceJobEnded(ServiceJob* job)
         baseAddressJob = nullptr;
     if (profileSaveJob == job)
         profileSaveJob = nullptr;
+    if (profileWriteJob == job)
+        profileWriteJob = nullptr;
     job->deleteLater();
     if (--serviceJobsRunning == 0)
         refreshTimer->start();

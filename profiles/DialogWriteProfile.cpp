@@ -25,15 +25,26 @@ QString DialogWriteProfile::logText() const
 void DialogWriteProfile::showWriting()
 {
     m_keepLog = true;
+    m_writing = true;
     ui->btnOK->setEnabled(false);
-    ui->btnCancel->setEnabled(false);
+    ui->btnCancel->setEnabled(true);
+    ui->progressBar->setValue(0);
+    ui->progressBar->setVisible(true);
     show();
     m_keepLog = false;
 }
 
+void DialogWriteProfile::setWriteProgress(int done, int total)
+{
+    ui->progressBar->setMaximum(qMax(1, total));
+    ui->progressBar->setValue(done);
+}
+
 void DialogWriteProfile::writeFinished()
 {
+    m_writing = false;
     ui->btnOK->setEnabled(true);
+    ui->btnCancel->setEnabled(false);
 }
 
 void DialogWriteProfile::addToLog(QString line)
@@ -56,12 +67,24 @@ void DialogWriteProfile::on_btnCancel_clicked()
     reject();
 }
 
+void DialogWriteProfile::reject()
+{
+    // While writing, the window stays: it shows how the write ends.
+    if (m_writing) {
+        ui->btnCancel->setEnabled(false);
+        emit cancelWriteRequested();
+        return;
+    }
+    QDialog::reject();
+}
+
 void DialogWriteProfile::showEvent(QShowEvent* event)
 {
     if (!m_keepLog) {
         ui->txtLog->clear();
         ui->btnOK->setEnabled(true);
         ui->btnCancel->setEnabled(true);
+        ui->progressBar->setVisible(false);
     }
     QDialog::showEvent(event);
 }

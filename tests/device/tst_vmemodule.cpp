@@ -12,11 +12,8 @@
 #include "device/VmeControllerFactory.h"
 #include "device/VmeModule.h"
 #include "device/WriteJournal.h"
-#include "profiles/ModuleProfile.h"
-#include "profiles/ProfileWriter.h"
 
 #include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 
@@ -626,69 +623,6 @@ private slots:
             QVERIFY(ControllerKinds::reachesVmeModules(QLatin1String(kind)));
             QVERIFY(ControllerKinds::createFactory(QLatin1String(kind)));
         }
-    }
-
-    // A profile saved from one module, written into another through the guarded procedure, and
-    // read back.
-    void profileWrittenAndVerified()
-    {
-        auto module = detected(0x4000);
-        const auto readProfile = [&module] {
-            ModuleProfile read;
-            QString error;
-            if (!ModuleProfile::readFromModule(module.get(), &read, &error))
-                qWarning("profile not read: %s", qPrintable(error));
-            return read;
-        };
-        ModuleProfile profile = readProfile();
-        QCOMPARE(profile.channels.size(), module->channelNumber());
-        profile.voltageUnit = module->voltageUnit();
-        profile.currentUnit = module->currentUnit();
-        for (int n = 0; n < profile.channels.size(); ++n) {
-            profile.channels[n].voltageSet = 100 + n;
-            profile.channels[n].voltageNominal = 2000;
-            profile.channels[n].control = 0;
-        }
-        profile.restartTimeMs = 250;
-        QTemporaryDir dir;
-        const QString file = dir.filePath(QStringLiteral("vme.txt"));
-        QVERIFY(profile.save(file));
-        ModuleProfile loaded;
-        QString error;
-        QVERIFY2(ModuleProfile::load(file, module->channelNumber(), &loaded, &error), qPrintable(error));
-
-        QStringList messages;
-        ProfileWriter::Hooks hooks;
-        hooks.log = [](const QString&) {};
-        hooks.pause = [] { QThread::msleep(1); };
-        hooks.inform = [&messages](const QString& text) { messages << text; };
-        hooks.askRetry = [&messages](const QString& text) {
-            messages << text;
-            return false;
-        };
-        QCOMPARE(ProfileWriter(hooks).write(module.get(), loaded), ProfileWriter::Written);
-        QCOMPARE(messages, QStringList{QStringLiteral("Profile written into device!")});
-        const ModuleProfile read = readProfile();
-        QCOMPARE(read.restartTimeMs, 250u);
-        for (int n = 0; n < read.channels.size(); ++n) {
-            QCOMPARE(read.channels[n].voltageSet, 100.0 + n);
-            QCOMPARE(read.channels[n].voltageNominal, 2000.0);
-        }
-
-        // The same numbers taken as kV: 2000 kV is above the channels' hardware nominal, and
-        // nothing is sent.
-        module->setVoltageUnit(QStringLiteral("kV"));
-        ModuleProfile inKilovolts = loaded;
-        inKilovolts.voltageUnit = QStringLiteral("kV");
-        messages.clear();
-        const int writesBefore = m_bus->writes.size();
-        QCOMPARE(ProfileWriter(hooks).write(module.get(), inKilovolts), ProfileWriter::AboveHardwareNominal);
-        QCOMPARE(m_bus->writes.size(), writesBefore);
-        QVERIFY2(messages.value(0).startsWith(QStringLiteral("Channel0.VoltageSet 100 kV is above the channel's hardware")),
-            qPrintable(messages.join('|')));
-        module->setVoltageUnit(QStringLiteral("V"));
-        for (int n = 0; n < read.channels.size(); ++n)
-            QVERIFY(module->setChannelVoltageNominal(n, 3000.0f));
     }
 
     // The poller thread reads the module while the GUI thread switches its channels: each

@@ -3,7 +3,7 @@
 // an in-memory module that reaches stop mode or not, refuses writes, and acknowledges and finishes
 // storing its set values or not.
 #include "profiles/ModuleProfile.h"
-#include "profiles/ProfileWriter.h"
+#include "profiles/ProfileWriteJob.h"
 #include "profiles/SaveProfileJob.h"
 
 #include "device/DeviceSession.h"
@@ -13,9 +13,12 @@
 #include "common/MemoryModule.h"
 
 #include <QSettings>
+#include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
 
+#include <atomic>
 #include <csignal>
 #include <sys/resource.h>
 
@@ -40,17 +43,21 @@ public:
     double nominalReadBackFactor = 1;  // the module's float conversion of nominal values
     int statusReads = 0;
     int saveRequests = 0;
+    std::atomic<bool> writtenOnGuiThread{false};
 
     quint32 status() override
     {
         std::lock_guard<std::recursive_mutex> lock(m_mutex);
-        ++statusReads;
+        if (state.control & setStop)
+            ++statusReads; // counted from the stop request on
         const bool stopped = (state.control & setStop) && stopAfterReads >= 0 && statusReads > stopAfterReads;
         return stopped ? (state.status | setStop) : state.status;
     }
     bool setControl(quint32 control) override
     {
         std::lock_guard<std::recursive_mutex> lock(m_mutex);
+        if (QThread::currentThread() == QCoreApplication::instance()->thread())
+            writtenOnGuiThread = true;
         if (!MemoryModule::setControl(control))
             return false;
         if (control & doSaveSetValues) {
@@ -161,7 +168,11 @@ private:
     QString file(const QString& name) const { return m_dir->filePath(name); }
     // Writes `text` as a profile file and loads it for `channels` channels.
     ModuleProfile loadText(const QByteArray& text, int channels = 1);
-    ProfileWriter::Result write(ProfileTestModule& module, const ModuleProfile& profile);
+    // A module of its own session (which owns it until the next test).
+    ProfileTestModule& newModule(int channels);
+    // Runs the write job on `module` to its end; the job's error. The texts the window would show
+    // (the end's message, the retry question) go to m_messages.
+    int write(ProfileTestModule& module, const ModuleProfile& profile);
     static void makeCapable(MemoryModule& module);
     // A loaded profile; an empty one (no channels) with m_loadError set when the load refused.
     ModuleProfile loadFile(const QString& fileName, int channels);
@@ -171,7 +182,8 @@ private:
     QStringList m_log;
     QStringList m_messages;
     QList<bool> m_retryAnswers;
-    int m_pauses = 0;
+    std::function<void()> m_onRetry;
+    std::vector<std::unique_ptr<DeviceSession>> m_sessions;
     QString m_loadError; // why the latest loadText()/loadFile() was refused
 };
 
@@ -181,7 +193,8 @@ void ProfilesTest::init()
     m_log.clear();
     m_messages.clear();
     m_retryAnswers.clear();
-    m_pauses = 0;
+    m_onRetry = nullptr;
+    m_sessions.clear();
 }
 
 ModuleProfile ProfilesTest::loadText(const QByteArray& text, int channels)
@@ -212,18 +225,43 @@ ModuleProfile ProfilesTest::readProfile(BaseModule& module)
     return profile;
 }
 
-ProfileWriter::Result ProfilesTest::write(ProfileTestModule& module, const ModuleProfile& profile)
+ProfileTestModule& ProfilesTest::newModule(int channels)
 {
-    ProfileWriter::Hooks hooks;
-    hooks.log = [this](const QString& line) { m_log << line; };
-    hooks.pause = [this] { ++m_pauses; };
-    hooks.inform = [this](const QString& text) { m_messages << text; };
-    hooks.askRetry = [this](const QString& text) {
-        m_messages << text;
-        return !m_retryAnswers.isEmpty() && m_retryAnswers.takeFirst();
-    };
+    auto* module = new ProfileTestModule(channels);
+    auto session = std::make_unique<DeviceSession>(
+        std::make_unique<MemoryControllerFactory>([module] { return QVector<MemoryModule*>{module}; }));
+    if (!session->connectTo(QStringLiteral("memory")))
+        qFatal("memory session not connected");
+    // No refresh reads between the job's own: the tests count what the job read.
+    session->poller()->setTickIntervalMs(3600 * 1000);
+    m_sessions.push_back(std::move(session));
+    return *module;
+}
+
+int ProfilesTest::write(ProfileTestModule& module, const ModuleProfile& profile)
+{
     makeCapable(module);
-    return ProfileWriter(hooks).write(&module, profile);
+    module.statusReads = 0;
+    ProfileWriteJob job(m_sessions.back().get(), &module, profile);
+    job.setPollWaitMs(0);
+    connect(&job, &ProfileWriteJob::logLine, this, [this](const QString& line) { m_log << line; });
+    connect(&job, &ProfileWriteJob::retryRequested, this, [this, &job](const QString& question) {
+        m_messages << question;
+        if (m_onRetry)
+            m_onRetry();
+        job.answerRetry(!m_retryAnswers.isEmpty() && m_retryAnswers.takeFirst());
+    });
+    QSignalSpy finished(&job, &ServiceJob::finished);
+    job.start();
+    if (!finished.wait(60000))
+        qFatal("profile write did not end");
+    if (job.error() == ServiceJob::NoError)
+        m_messages << QStringLiteral("Profile written into device!");
+    else
+        m_messages << job.errorText();
+    if (module.writtenOnGuiThread)
+        qFatal("a write of the profile job ran on the GUI thread");
+    return job.error();
 }
 
 void ProfilesTest::makeCapable(MemoryModule& module)
@@ -481,10 +519,10 @@ void ProfilesTest::failedSaveKeepsOldFile()
 
 void ProfilesTest::writeConfirmsAndStores()
 {
-    ProfileTestModule module(2);
+    ProfileTestModule& module = newModule(2);
     ModuleProfile p = sampleProfile(2);
     p.channels[1].voltageInterlockMaxSet = 1500;
-    QCOMPARE(write(module, p), ProfileWriter::Written);
+    QCOMPARE(write(module, p), int(ServiceJob::NoError));
     QCOMPARE(m_messages, QStringList{QStringLiteral("Profile written into device!")});
     QCOMPARE(m_log.first(), QStringLiteral("\nSetting Module to mode STOP ..."));
     QCOMPARE(module.channel(1).voltageSet, 1001.0f);
@@ -501,10 +539,10 @@ void ProfilesTest::writeConfirmsAndStores()
 
 void ProfilesTest::stopModeNeverReached()
 {
-    ProfileTestModule module(2);
+    ProfileTestModule& module = newModule(2);
     module.stopAfterReads = -1;
-    QCOMPARE(write(module, sampleProfile(2)), ProfileWriter::StopModeNotReached);
-    QCOMPARE(module.statusReads, ProfileWriter::stopModePolls);
+    QCOMPARE(write(module, sampleProfile(2)), int(ProfileWriteJob::StopModeNotReached));
+    QCOMPARE(module.statusReads, ProfileWriteJob::stopModePolls);
     QCOMPARE(module.writes(), QStringList{QStringLiteral("setControl(%1)").arg(0x1000 | setStop | doClear)});
     QCOMPARE(m_messages,
         QStringList{QStringLiteral("Error setting Module to mode STOP. Giving up.\n"
@@ -513,20 +551,19 @@ void ProfilesTest::stopModeNeverReached()
 
 void ProfilesTest::channelControlNotReadBack()
 {
-    ProfileTestModule module(2);
+    ProfileTestModule& module = newModule(2);
     module.droppedControlBits = 0x0400;
     ModuleProfile p = sampleProfile(2);
     p.channels[1].control = 0x0c08;
-    QCOMPARE(write(module, p), ProfileWriter::ChannelNotConfirmed);
+    QCOMPARE(write(module, p), int(ProfileWriteJob::ChannelNotConfirmed));
     QCOMPARE(m_messages,
         QStringList{QStringLiteral("Error setting Channel 1 Control word to 0c08 (read back 0808). Giving up.")});
     QCOMPARE(module.saveRequests, 0); // stays in stop mode with what was written so far
-    QVERIFY(m_pauses >= ProfileWriter::channelReadBackPolls - 1);
 }
 
 void ProfilesTest::nominalErrorNamesUnit()
 {
-    ProfileTestModule module(1);
+    ProfileTestModule& module = newModule(1);
     module.setVoltageUnit(QStringLiteral("kV"));
     module.setCurrentUnit(BaseModule::microAmpereUnit());
     module.currentNominalReadBack = 1000;
@@ -536,7 +573,7 @@ void ProfilesTest::nominalErrorNamesUnit()
     module.setChannel(0, capable);
     // 2000 V and 1.5 mA go in as 2 kV and 1500 µA, and the message names those units.
     const ModuleProfile p = sampleProfile(1).convertedTo(QStringLiteral("kV"), BaseModule::microAmpereUnit());
-    QCOMPARE(write(module, p), ProfileWriter::ChannelNotConfirmed);
+    QCOMPARE(write(module, p), int(ProfileWriteJob::ChannelNotConfirmed));
     QCOMPARE(m_messages,
         QStringList{QStringLiteral("Error setting Channel 0 CurrentMaxSet to 1500 %1 (read back 1000 %1). "
                                    "Giving up.")
@@ -546,9 +583,9 @@ void ProfilesTest::nominalErrorNamesUnit()
 
 void ProfilesTest::refusedWriteStops()
 {
-    ProfileTestModule module(2);
+    ProfileTestModule& module = newModule(2);
     module.refuse(QStringLiteral("setChannelVoltageSet"), QStringLiteral("wrongValue"));
-    QCOMPARE(write(module, sampleProfile(2)), ProfileWriter::WriteRefused);
+    QCOMPARE(write(module, sampleProfile(2)), int(ProfileWriteJob::WriteRefused));
     const QString reason =
         QStringLiteral("Error writing Channel0.VoltageSet 1000 V: refused by the crate (wrongValue). Giving up.");
     QCOMPARE(m_messages, QStringList{reason});
@@ -563,8 +600,8 @@ void ProfilesTest::storeRetry_data()
     QTest::addColumn<bool>("retry");
     QTest::addColumn<int>("result");
     QTest::addColumn<int>("requests");
-    QTest::newRow("Yes repeats the request") << true << int(ProfileWriter::Written) << 2;
-    QTest::newRow("No ends") << false << int(ProfileWriter::SaveNotAcknowledged) << 1;
+    QTest::newRow("Yes repeats the request") << true << int(int(ServiceJob::NoError)) << 2;
+    QTest::newRow("No ends") << false << int(ProfileWriteJob::SaveNotAcknowledged) << 1;
 }
 
 void ProfilesTest::storeRetry()
@@ -572,22 +609,12 @@ void ProfilesTest::storeRetry()
     QFETCH(bool, retry);
     QFETCH(int, result);
     QFETCH(int, requests);
-    ProfileTestModule module(1);
+    ProfileTestModule& module = newModule(1);
     module.acknowledgeSave = false;
-    makeCapable(module);
     m_retryAnswers = {retry};
     // The second request is acknowledged.
-    const ProfileWriter::Result r = [&] {
-        ProfileWriter::Hooks hooks;
-        hooks.pause = [] {};
-        hooks.inform = [this](const QString& text) { m_messages << text; };
-        hooks.askRetry = [&](const QString& text) {
-            m_messages << text;
-            module.acknowledgeSave = true;
-            return !m_retryAnswers.isEmpty() && m_retryAnswers.takeFirst();
-        };
-        return ProfileWriter(hooks).write(&module, sampleProfile(1));
-    }();
+    m_onRetry = [&module] { module.acknowledgeSave = true; };
+    const int r = write(module, sampleProfile(1));
     QCOMPARE(int(r), result);
     QCOMPARE(module.saveRequests, requests);
     QCOMPARE(m_messages.first(), QStringLiteral("Error setting ModuleControl.DoSaveSetValues. Try again?"));
@@ -596,24 +623,23 @@ void ProfilesTest::storeRetry()
 
 void ProfilesTest::storeNeverFinishes()
 {
-    ProfileTestModule module(1);
+    ProfileTestModule& module = newModule(1);
     module.saveBusyReads = -1;
-    QCOMPARE(write(module, sampleProfile(1)), ProfileWriter::SaveNotFinished);
+    QCOMPARE(write(module, sampleProfile(1)), int(ProfileWriteJob::SaveNotFinished));
     QCOMPARE(m_messages.size(), 1);
     QVERIFY(m_messages.first().startsWith(QStringLiteral("Error saving the set values")));
     QVERIFY(!m_log.contains(QStringLiteral("Profile written into device!")));
     // Stop mode is not released over a store still in progress.
     QVERIFY(module.state.control & doSaveSetValues);
-    QVERIFY(m_pauses >= ProfileWriter::saveFinishPolls);
 }
 
 // Releasing stop mode changes two bits of the word the module holds: a word that could not be
 // read is neither taken as "store finished" nor written back (it would clear kill enable).
 void ProfilesTest::unreadControlWordIsNotWrittenBack()
 {
-    ProfileTestModule module(1);
+    ProfileTestModule& module = newModule(1);
     module.readsFailOnceAcknowledged = true;
-    QCOMPARE(write(module, sampleProfile(1)), ProfileWriter::SaveNotFinished);
+    QCOMPARE(write(module, sampleProfile(1)), int(ProfileWriteJob::SaveNotFinished));
     QCOMPARE(module.writes().filter(QStringLiteral("setControl")).last(),
         QStringLiteral("setControl(%1)").arg(0x1000 | setStop | doClear | doSaveSetValues));
     module.setReadsFail(false);
@@ -624,15 +650,15 @@ void ProfilesTest::unreadControlWordIsNotWrittenBack()
 void ProfilesTest::nominalReadBackAllowsFloatRoundTrip()
 {
     // kV through the module's float conversion: a few units in the last place away, not equal.
-    ProfileTestModule module(2);
+    ProfileTestModule& module = newModule(2);
     module.setVoltageUnit(QStringLiteral("kV"));
     module.nominalReadBackFactor = 1 + 3e-7;
     QCOMPARE(
-        write(module, sampleProfile(2).convertedTo(QStringLiteral("kV"), QStringLiteral("mA"))), ProfileWriter::Written);
+        write(module, sampleProfile(2).convertedTo(QStringLiteral("kV"), QStringLiteral("mA"))), int(ServiceJob::NoError));
     // A real difference still stops the write.
-    ProfileTestModule wrong(1);
+    ProfileTestModule& wrong = newModule(1);
     wrong.nominalReadBackFactor = 1.001;
-    QCOMPARE(write(wrong, sampleProfile(1)), ProfileWriter::ChannelNotConfirmed);
+    QCOMPARE(write(wrong, sampleProfile(1)), int(ProfileWriteJob::ChannelNotConfirmed));
 }
 
 void ProfilesTest::valuesCheckedAgainstHardwareNominal_data()
@@ -642,14 +668,14 @@ void ProfilesTest::valuesCheckedAgainstHardwareNominal_data()
     QTest::addColumn<bool>("readsFail");
     QTest::addColumn<int>("result");
     QTest::addColumn<QString>("message");
-    QTest::newRow("nominal taken as kV") << "voltageNominal" << 3000.0 << false << int(ProfileWriter::AboveHardwareNominal)
+    QTest::newRow("nominal taken as kV") << "voltageNominal" << 3000.0 << false << int(ProfileWriteJob::AboveHardwareNominal)
                                          << "Channel1.VoltageMaxSet 3000 kV is above the channel's hardware nominal 3 kV";
-    QTest::newRow("set current") << "currentSet" << 3.5 << false << int(ProfileWriter::AboveHardwareNominal)
+    QTest::newRow("set current") << "currentSet" << 3.5 << false << int(ProfileWriteJob::AboveHardwareNominal)
                                  << "Channel1.CurrentSet 3.5 mA is above";
-    QTest::newRow("negative bound") << "voltageInterlockMinSet" << -3.5 << false << int(ProfileWriter::AboveHardwareNominal)
-                                    << "Channel1.VoltageIlkMinSet -3.5 kV";
-    QTest::newRow("at the nominal") << "voltageNominal" << 3.0 << false << int(ProfileWriter::Written) << "";
-    QTest::newRow("nominals not read") << "voltageSet" << 1.0 << true << int(ProfileWriter::HardwareNominalNotRead)
+    QTest::newRow("negative bound") << "voltageInterlockMinSet" << -3.5 << false
+                                    << int(ProfileWriteJob::AboveHardwareNominal) << "Channel1.VoltageIlkMinSet -3.5 kV";
+    QTest::newRow("at the nominal") << "voltageNominal" << 3.0 << false << int(int(ServiceJob::NoError)) << "";
+    QTest::newRow("nominals not read") << "voltageSet" << 1.0 << true << int(ProfileWriteJob::HardwareNominalNotRead)
                                        << "Channel 0: the hardware nominal values could not be read (no answer)";
 }
 
@@ -660,7 +686,7 @@ void ProfilesTest::valuesCheckedAgainstHardwareNominal()
     QFETCH(bool, readsFail);
     QFETCH(int, result);
     QFETCH(QString, message);
-    ProfileTestModule module(2);
+    ProfileTestModule& module = newModule(2);
     module.setVoltageUnit(QStringLiteral("kV"));
     for (int n = 0; n < 2; ++n) {
         MemoryModule::Channel c = module.channel(n);
@@ -681,8 +707,8 @@ void ProfilesTest::valuesCheckedAgainstHardwareNominal()
         : field == QLatin1String("voltageSet")                ? &c.voltageSet
                                                               : &c.voltageInterlockMinSet;
     *target = value;
-    QCOMPARE(int(write(module, p)), result);
-    if (result == ProfileWriter::Written)
+    QCOMPARE(write(module, p), result);
+    if (result == int(ServiceJob::NoError))
         return;
     QVERIFY2(m_messages.size() == 1 && m_messages.first().startsWith(message), qPrintable(m_messages.join('|')));
     QVERIFY(m_messages.first().contains(QStringLiteral("Nothing written")));
