@@ -154,6 +154,7 @@ private slots:
     void channelControlNotReadBack();
     void nominalErrorNamesUnit();
     void refusedWriteStops();
+    void silentModuleHalfWay();
     void storeRetry_data();
     void storeRetry();
     void storeNeverFinishes();
@@ -183,6 +184,7 @@ private:
     QStringList m_messages;
     QList<bool> m_retryAnswers;
     std::function<void()> m_onRetry;
+    std::function<void(const QString& step)> m_onProgress;
     std::vector<std::unique_ptr<DeviceSession>> m_sessions;
     QString m_loadError; // why the latest loadText()/loadFile() was refused
 };
@@ -194,6 +196,7 @@ void ProfilesTest::init()
     m_messages.clear();
     m_retryAnswers.clear();
     m_onRetry = nullptr;
+    m_onProgress = nullptr;
     m_sessions.clear();
 }
 
@@ -250,6 +253,10 @@ int ProfilesTest::write(ProfileTestModule& module, const ModuleProfile& profile)
         if (m_onRetry)
             m_onRetry();
         job.answerRetry(!m_retryAnswers.isEmpty() && m_retryAnswers.takeFirst());
+    });
+    connect(&job, &ServiceJob::progress, this, [this](int, int, const QString& step) {
+        if (m_onProgress)
+            m_onProgress(step);
     });
     QSignalSpy finished(&job, &ServiceJob::finished);
     job.start();
@@ -593,6 +600,23 @@ void ProfilesTest::refusedWriteStops()
     // Nothing after the refused write: no second channel, no store request.
     QCOMPARE(module.writes().last(), QStringLiteral("setChannelVoltageSet(0, 1000)"));
     QCOMPARE(module.saveRequests, 0);
+}
+
+// The module stops answering after the first channel: the next write ends the job, nothing more
+// is sent, and the module stays in stop mode with the first channel written.
+void ProfilesTest::silentModuleHalfWay()
+{
+    ProfileTestModule& module = newModule(2);
+    m_onProgress = [&module](const QString& step) {
+        if (step == QLatin1String("Channel 0 written"))
+            module.setAnswering(false);
+    };
+    QCOMPARE(write(module, sampleProfile(2)), int(ProfileWriteJob::WriteRefused));
+    QVERIFY2(m_log.last().startsWith(QStringLiteral("Error writing Channel1.Control 0x0008: ")), qPrintable(m_log.last()));
+    QCOMPARE(module.writes().last(), QStringLiteral("setChannelControl(1, 8)"));
+    QCOMPARE(module.saveRequests, 0);
+    QCOMPARE(module.channel(0).voltageSet, 1000.0f);
+    QVERIFY(module.state.control & setStop);
 }
 
 void ProfilesTest::storeRetry_data()
