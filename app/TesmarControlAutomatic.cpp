@@ -1,6 +1,6 @@
 // Automatic voltage stepping: the automatic window, its timer, the steps and the control passes.
-// Steps and passes run in the GUI thread and process events between their requests, so the
-// window waits for at most one request at a time.
+// The requests of steps and passes run on the device side, one at a time; the window never waits
+// for them.
 #include "TesmarControl.h"
 
 #include "ChannelTable.h"
@@ -13,7 +13,6 @@
 #include "profiles/AutomaticStepping.h"
 #include "profiles/DialogAutomatic.h"
 
-#include <QCoreApplication>
 #include <QDebug>
 #include <QTimer>
 
@@ -64,10 +63,16 @@ void TesmarControl::autoTimerIntervalChanged(int intervalMs)
 AutomaticStepping* TesmarControl::automaticSteppingInstance()
 {
     if (!automaticStepping) {
-        automaticStepping = new AutomaticStepping(this);
+        automaticStepping = new AutomaticStepping(session.get(), this);
         connect(automaticStepping, &AutomaticStepping::controlLog, this, &TesmarControl::autoTimerControlLog);
-        automaticStepping->setBetweenRequests([] { QCoreApplication::processEvents(); });
         automaticStepping->setUsable([this](BaseModule* module) { return isHeld(module); });
+        // The control pass follows a step that demanded a value, timed from the step's end.
+        connect(automaticStepping, &AutomaticStepping::stepFinished, this, [this](bool demanded) {
+            if (!demanded)
+                return;
+            const int delayMs = qMax(automaticTimer->interval() - controlPassLeadMs, controlPassMinDelayMs);
+            QTimer::singleShot(delayMs, this, &TesmarControl::autoTimerControlUpdate);
+        });
     }
     return automaticStepping;
 }
@@ -78,7 +83,7 @@ void TesmarControl::runAutomatic(bool step)
         return;
     AutomaticStepping* stepping = automaticSteppingInstance();
     if (stepping->busy()) {
-        // Events are processed between the requests of a step or pass: a timer may fire there.
+        // A step or pass still waits for the crate: a pass comes again, a step is left out.
         if (!step)
             QTimer::singleShot(busyRetryMs, this, &TesmarControl::autoTimerControlUpdate);
         else
@@ -101,10 +106,7 @@ void TesmarControl::runAutomatic(bool step)
         stepping->controlPass(parameters, target);
         return;
     }
-    if (stepping->step(parameters, target)) {
-        const int delayMs = qMax(automaticTimer->interval() - controlPassLeadMs, controlPassMinDelayMs);
-        QTimer::singleShot(delayMs, this, &TesmarControl::autoTimerControlUpdate);
-    }
+    stepping->step(parameters, target);
 }
 
 void TesmarControl::autoTimerUpdate()

@@ -2,13 +2,13 @@
 
 #include "controller/LogCategories.h"
 #include "device/BaseModule.h"
+#include "device/DeviceSession.h"
 #include "device/FailureText.h"
 #include "device/WriteJournal.h"
 
 #include <QDateTime>
 #include <QDebug>
 #include <QLocale>
-#include <QScopedValueRollback>
 
 #include <cmath>
 
@@ -34,15 +34,11 @@ bool readComplete(const QVector<ChannelReading>& readings)
 }
 } // namespace
 
-AutomaticStepping::AutomaticStepping(QObject* parent)
+AutomaticStepping::AutomaticStepping(DeviceSession* session, QObject* parent)
     : QObject(parent)
+    , m_session(session)
     , m_logFile(QStringLiteral("autologfile.csv"))
 {
-}
-
-void AutomaticStepping::setBetweenRequests(std::function<void()> hook)
-{
-    m_betweenRequests = std::move(hook);
 }
 
 void AutomaticStepping::setUsable(std::function<bool(BaseModule*)> hook)
@@ -85,10 +81,51 @@ bool AutomaticStepping::usable(BaseModule* module) const
     return module && (!m_usable || m_usable(module));
 }
 
-void AutomaticStepping::betweenRequests()
+void AutomaticStepping::submit(BaseModule* module, Request request, Outcome outcome)
 {
-    if (m_betweenRequests)
-        m_betweenRequests();
+    m_pending = std::move(outcome);
+    const int index = m_session ? int(m_session->modules().indexOf(module)) : -1;
+    if (index < 0) {
+        deliver(Answer());
+        return;
+    }
+    // Only compared on the poller's thread: the module at `index` may be another object by the
+    // time the request runs (a rediscovery in between).
+    const BaseModule* target = module;
+    m_session->submitCommand(
+        this, index, DeviceSession::Priority::Normal,
+        [this, target, request = std::move(request)](BaseModule& module) -> DeviceSession::CommandResult {
+            if (&module != target)
+                return [this] { deliver(Answer()); };
+            const WriteSource source("automatic");
+            Answer answer = request(module);
+            answer.reached = true;
+            return [this, answer] { deliver(answer); };
+        },
+        [this] { deliver(Answer()); });
+}
+
+void AutomaticStepping::deliver(const Answer& answer)
+{
+    const Outcome outcome = std::move(m_pending);
+    m_pending = nullptr;
+    if (outcome)
+        outcome(answer);
+}
+
+bool AutomaticStepping::takeUsable(QList<QPointer<BaseModule>>* modules, Module* next) const
+{
+    while (!modules->isEmpty()) {
+        BaseModule* module = modules->takeFirst().data();
+        if (!usable(module))
+            continue;
+        next->module = module;
+        next->address = module->address();
+        next->voltsPerUnit = voltsPerUnit(module);
+        next->serialNumber = module->serialNumber();
+        return true;
+    }
+    return false;
 }
 
 QList<QPointer<BaseModule>> AutomaticStepping::scopeModules(const Parameters& parameters, const Target& target) const
@@ -113,10 +150,10 @@ QList<QPointer<BaseModule>> AutomaticStepping::scopeModules(const Parameters& pa
     return modules;
 }
 
-bool AutomaticStepping::step(const Parameters& parameters, const Target& target)
+void AutomaticStepping::step(const Parameters& parameters, const Target& target)
 {
-    const WriteSource source("automatic");
-    const QScopedValueRollback<bool> busy(m_busy, true);
+    if (m_busy)
+        return;
     if (!m_logFile.isOpen()) {
         // Appending: records of earlier runs stay, and no old tail is left behind new lines.
         if (!m_logFile.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
@@ -126,106 +163,147 @@ bool AutomaticStepping::step(const Parameters& parameters, const Target& target)
     BaseModule* current = target.current.data();
     if (!usable(current)) {
         emit controlLog(tr("%1: no module selected; nothing changed.").arg(clockTime()));
-        return false;
+        emit stepFinished(false);
+        return;
     }
     if (parameters.scope == SelectedChannel && target.row < 0) {
         emit controlLog(tr("%1: no channel selected; nothing changed.").arg(clockTime()));
-        return false;
+        emit stepFinished(false);
+        return;
     }
+    m_busy = true;
     const int row = qMax(0, target.row);
     const QString address = current->address();
     const double factor = voltsPerUnit(current);
-    const QVector<ChannelReading> readings = current->readChannels();
-    betweenRequests();
-    if (row >= readings.size() || !readings.at(row).complete) {
-        emit controlLog(tr("%1: %2.%3.VSet could not be read; nothing changed.").arg(clockTime(), address).arg(row));
-        return false;
-    }
-    const double baseVolts = double(readings.at(row).voltageSet) * factor;
-    m_demandedVolts = nextVolts(baseVolts, parameters, &m_up);
-
-    // Guarded: a module released while events were processed reads as null.
     const QList<QPointer<BaseModule>> modules = scopeModules(parameters, target);
-    for (const QPointer<BaseModule>& guarded : modules) {
-        BaseModule* module = guarded.data();
-        if (!usable(module))
-            continue;
-        const float value = float(m_demandedVolts / voltsPerUnit(module));
-        const bool ok = parameters.scope == SelectedChannel ? module->setChannelVoltageSet(row, value)
-                                                            : module->setAllChannelsVoltageSet(value);
-        if (!ok) {
-            const QString subject = parameters.scope == SelectedChannel
-                ? QStringLiteral("%1.%2").arg(module->address()).arg(row)
-                : module->address();
-            emit controlLog(tr("%1: %2").arg(clockTime(),
-                FailureText::sentence(tr("%1: Vset %2 V").arg(subject, number(m_demandedVolts)), module->lastError())));
-        }
-        betweenRequests();
-    }
-    qCDebug(lcProfiles).noquote() << QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd;HH:mm:ss.zzz"))
-                                  << "autoTimer Vset" << m_demandedVolts;
-    return true;
+    submit(
+        current,
+        [](BaseModule& module) {
+            Answer answer;
+            answer.readings = module.readChannels();
+            return answer;
+        },
+        [this, parameters, modules, row, address, factor](const Answer& answer) {
+            if (row >= answer.readings.size() || !answer.readings.at(row).complete) {
+                emit controlLog(tr("%1: %2.%3.VSet could not be read; nothing changed.").arg(clockTime(), address).arg(row));
+                m_busy = false;
+                emit stepFinished(false);
+                return;
+            }
+            m_demandedVolts = nextVolts(double(answer.readings.at(row).voltageSet) * factor, parameters, &m_up);
+            applyTo(modules, parameters, row);
+        });
 }
 
-int AutomaticStepping::controlPass(const Parameters& parameters, const Target& target)
+void AutomaticStepping::applyTo(QList<QPointer<BaseModule>> modules, const Parameters& parameters, int row)
 {
-    const QScopedValueRollback<bool> busy(m_busy, true);
+    Module next;
+    if (!takeUsable(&modules, &next)) {
+        qCDebug(lcProfiles).noquote() << QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd;HH:mm:ss.zzz"))
+                                      << "autoTimer Vset" << m_demandedVolts;
+        m_busy = false;
+        emit stepFinished(true);
+        return;
+    }
+    const float value = float(m_demandedVolts / next.voltsPerUnit);
+    const bool channelScope = parameters.scope == SelectedChannel;
+    submit(
+        next.module,
+        [channelScope, row, value](BaseModule& module) {
+            Answer answer;
+            answer.ok = channelScope ? module.setChannelVoltageSet(row, value) : module.setAllChannelsVoltageSet(value);
+            if (!answer.ok)
+                answer.error = module.lastError();
+            return answer;
+        },
+        [this, modules, parameters, row, channelScope, next](const Answer& answer) {
+            if (answer.reached && !answer.ok) {
+                const QString subject = channelScope ? QStringLiteral("%1.%2").arg(next.address).arg(row) : next.address;
+                emit controlLog(tr("%1: %2").arg(clockTime(),
+                    FailureText::sentence(tr("%1: Vset %2 V").arg(subject, number(m_demandedVolts)), answer.error)));
+            }
+            applyTo(modules, parameters, row);
+        });
+}
+
+void AutomaticStepping::controlPass(const Parameters& parameters, const Target& target)
+{
+    if (m_busy)
+        return;
+    m_busy = true;
     qCDebug(lcProfiles) << "autoTimerControl Vset" << m_demandedVolts;
-    int errors = 0;
-    const QList<QPointer<BaseModule>> modules = scopeModules(parameters, target);
-    for (const QPointer<BaseModule>& guarded : modules) {
-        BaseModule* module = guarded.data();
-        if (!usable(module))
-            continue;
-        const QVector<ChannelReading> readings = module->readChannels();
-        betweenRequests();
-        if (!guarded)
-            continue;
-        writeRecord(module, readings);
-        if (!readComplete(readings)) {
-            emit controlLog(
-                tr("%1: %2 did not answer; its set voltages were not checked.").arg(clockTime(), module->address()));
-            continue;
-        }
+    checkModules(scopeModules(parameters, target), parameters, target.row, 0);
+}
 
-        if (parameters.scope == SelectedModule) {
-            // No check of the set values: the measured currents of the channels in the high range.
-            for (int channel = 0; channel < readings.size(); ++channel) {
-                const ChannelReading& r = readings.at(channel);
-                if (!r.complete
-                    || module->channelCurrentMeasurementRange(channel) != BaseModule::CurrentMeasurementRangeHigh)
-                    continue;
-                emit controlLog(tr("Channel %1: High Range Imeas = %2, Status = %3 (%4)")
-                                    .arg(channel)
-                                    .arg(number(r.currentMeasure))
-                                    .arg(r.status & 0xFFFFu, 4, 16, QLatin1Char('0'))
-                                    .arg(clockTime()));
+void AutomaticStepping::checkModules(QList<QPointer<BaseModule>> modules, const Parameters& parameters, int row, int errors)
+{
+    Module next;
+    if (!takeUsable(&modules, &next)) {
+        qCDebug(lcProfiles).noquote() << clockTime() << "errors:" << errors;
+        m_busy = false;
+        emit controlPassFinished(errors);
+        return;
+    }
+    const bool currents = parameters.scope == SelectedModule;
+    submit(
+        next.module,
+        [currents](BaseModule& module) {
+            Answer answer;
+            answer.readings = module.readChannels();
+            // The module's channels in the high current range, for the measured currents.
+            for (int channel = 0; currents && channel < answer.readings.size(); ++channel) {
+                if (answer.readings.at(channel).complete
+                    && module.channelCurrentMeasurementRange(channel) == BaseModule::CurrentMeasurementRangeHigh)
+                    answer.highRangeChannels.append(channel);
             }
-            continue;
-        }
+            return answer;
+        },
+        [this, modules, parameters, row, errors, next](const Answer& answer) {
+            const int found = answer.reached && next.module ? evaluate(next, answer, parameters, row) : 0;
+            checkModules(modules, parameters, row, errors + found);
+        });
+}
 
-        const double factor = voltsPerUnit(module);
-        for (int channel = 0; channel < readings.size(); ++channel) {
-            if (parameters.scope == SelectedChannel && channel != target.row)
-                continue;
+int AutomaticStepping::evaluate(const Module& module, const Answer& answer, const Parameters& parameters, int row)
+{
+    const QVector<ChannelReading>& readings = answer.readings;
+    writeRecord(module, readings);
+    if (!readComplete(readings)) {
+        emit controlLog(tr("%1: %2 did not answer; its set voltages were not checked.").arg(clockTime(), module.address));
+        return 0;
+    }
+    if (parameters.scope == SelectedModule) {
+        // No check of the set values: the measured currents of the channels in the high range.
+        for (int channel : answer.highRangeChannels) {
             const ChannelReading& r = readings.at(channel);
-            if (!r.complete)
-                continue;
-            const double volts = double(r.voltageSet) * factor;
-            if (std::fabs(volts - m_demandedVolts) > deviationLimitVolts) {
-                ++errors;
-                emit controlLog(tr("%1: %2.%3.VSet = %4 (demand was %5)")
-                                    .arg(clockTime(), module->address())
-                                    .arg(channel)
-                                    .arg(number(volts), number(m_demandedVolts)));
-            }
+            emit controlLog(tr("Channel %1: High Range Imeas = %2, Status = %3 (%4)")
+                                .arg(channel)
+                                .arg(number(r.currentMeasure))
+                                .arg(r.status & 0xFFFFu, 4, 16, QLatin1Char('0'))
+                                .arg(clockTime()));
+        }
+        return 0;
+    }
+    int errors = 0;
+    for (int channel = 0; channel < readings.size(); ++channel) {
+        if (parameters.scope == SelectedChannel && channel != row)
+            continue;
+        const ChannelReading& r = readings.at(channel);
+        if (!r.complete)
+            continue;
+        const double volts = double(r.voltageSet) * module.voltsPerUnit;
+        if (std::fabs(volts - m_demandedVolts) > deviationLimitVolts) {
+            ++errors;
+            emit controlLog(tr("%1: %2.%3.VSet = %4 (demand was %5)")
+                                .arg(clockTime(), module.address)
+                                .arg(channel)
+                                .arg(number(volts), number(m_demandedVolts)));
         }
     }
-    qCDebug(lcProfiles).noquote() << clockTime() << "errors:" << errors;
     return errors;
 }
 
-void AutomaticStepping::writeRecord(BaseModule* module, const QVector<ChannelReading>& readings)
+void AutomaticStepping::writeRecord(const Module& module, const QVector<ChannelReading>& readings)
 {
     if (!m_logFile.isOpen())
         return;
@@ -233,9 +311,9 @@ void AutomaticStepping::writeRecord(BaseModule* module, const QVector<ChannelRea
     QLocale locale;
     locale.setNumberOptions(QLocale::OmitGroupSeparator);
     const auto n = [&](double value) { return locale.toString(value, 'g', 7); };
-    const double factor = voltsPerUnit(module);
+    const double factor = module.voltsPerUnit;
     QString line = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd;HH:mm:ss.zzz"))
-        + QStringLiteral(";%1;%2;").arg(n(m_demandedVolts)).arg(module->serialNumber());
+        + QStringLiteral(";%1;%2;").arg(n(m_demandedVolts)).arg(module.serialNumber);
     for (const ChannelReading& r : readings) {
         if (!r.complete) {
             line += QStringLiteral(";;;");

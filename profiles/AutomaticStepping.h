@@ -12,6 +12,7 @@
 #include <functional>
 
 class BaseModule;
+class DeviceSession;
 
 // Automatic voltage stepping: each step moves the set voltage by a fixed increment towards the
 // upper limit, turns at it, moves down to the lower limit, turns again, and applies the value to
@@ -49,9 +50,8 @@ public:
     // A deviation above this (in volts) is reported.
     static constexpr double deviationLimitVolts = 0.001;
 
-    explicit AutomaticStepping(QObject* parent = nullptr);
+    explicit AutomaticStepping(DeviceSession* session, QObject* parent = nullptr);
 
-    void setBetweenRequests(std::function<void()> hook);
     void setUsable(std::function<bool(BaseModule*)> hook);
     // The record file, opened (appending) at the first step; "autologfile.csv" by default.
     void setLogFileName(const QString& fileName);
@@ -62,11 +62,11 @@ public:
     // Volts per unit of the module's voltage display unit.
     static double voltsPerUnit(BaseModule* module);
 
-    // One step. False when nothing was demanded (no module or channel, or the reference channel
-    // could not be read); the reason is in the log.
-    bool step(const Parameters& parameters, const Target& target);
-    // The control pass for the latest demand; returns the number of deviations.
-    int controlPass(const Parameters& parameters, const Target& target);
+    // One step; stepFinished() follows. Does nothing while busy().
+    void step(const Parameters& parameters, const Target& target);
+    // The control pass for the latest demand; controlPassFinished() follows. Does nothing while
+    // busy().
+    void controlPass(const Parameters& parameters, const Target& target);
 
     bool busy() const { return m_busy; }
     bool directionUp() const { return m_up; }
@@ -75,15 +75,50 @@ public:
 signals:
     // One line for the automatic window's log.
     void controlLog(QString message);
+    // `demanded` false: nothing was demanded (no module or channel, or the reference channel
+    // could not be read); the reason is in the log.
+    void stepFinished(bool demanded);
+    void controlPassFinished(int errors);
 
 private:
+    // What a module answered for a step or a pass, read on the device side.
+    struct Answer
+    {
+        bool reached = false; // the command ran on the module (else: gone, or not connected)
+        bool ok = false;      // the write was taken
+        QString address;
+        QString error;
+        double voltsPerUnit = 1;
+        int serialNumber = 0;
+        QVector<ChannelReading> readings;
+        QVector<int> highRangeChannels;
+    };
+    using Request = std::function<Answer(BaseModule& module)>;
+    using Outcome = std::function<void(const Answer& answer)>;
+    struct Module
+    {
+        QPointer<BaseModule> module;
+        QString address;
+        double voltsPerUnit = 1;
+        int serialNumber = 0;
+    };
+
     QList<QPointer<BaseModule>> scopeModules(const Parameters& parameters, const Target& target) const;
     bool usable(BaseModule* module) const;
-    void betweenRequests();
-    void writeRecord(BaseModule* module, const QVector<ChannelReading>& readings);
+    // `request` on `module` in the poller's thread, then `outcome` here (with `reached` false
+    // when the module is gone). One request at a time.
+    void submit(BaseModule* module, Request request, Outcome outcome);
+    void deliver(const Answer& answer);
+    // The next usable module of `modules`, taken off the list; false when none is left.
+    bool takeUsable(QList<QPointer<BaseModule>>* modules, Module* next) const;
+    void applyTo(QList<QPointer<BaseModule>> modules, const Parameters& parameters, int row);
+    void checkModules(QList<QPointer<BaseModule>> modules, const Parameters& parameters, int row, int errors);
+    int evaluate(const Module& module, const Answer& answer, const Parameters& parameters, int row);
+    void writeRecord(const Module& module, const QVector<ChannelReading>& readings);
 
-    std::function<void()> m_betweenRequests;
+    QPointer<DeviceSession> m_session;
     std::function<bool(BaseModule*)> m_usable;
+    Outcome m_pending;
     QFile m_logFile;
     bool m_up = true;
     bool m_busy = false;

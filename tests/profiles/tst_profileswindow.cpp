@@ -10,6 +10,7 @@
 #include "device/ModuleSnapshot.h"
 #include "device/SnmpModule.h"
 #include "device/WriteJournal.h"
+#include "profiles/AutomaticStepping.h"
 #include "profiles/DialogAutomatic.h"
 #include "profiles/DialogStatistic.h"
 #include "profiles/DialogWriteProfile.h"
@@ -70,6 +71,8 @@ private:
     DialogStatistic* openStatistic();
     DialogAutomatic* openAutomatic(int scope, double increment);
     float crateVoltageSet(int slot, int channel);
+    // One step of automatic stepping, waited for: it runs on the device side.
+    void automaticStep();
 
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<SimulatorProcess> m_simulator;
@@ -130,6 +133,14 @@ float ProfilesWindowTest::crateVoltageSet(int slot, int channel)
     SnmpModule module(m_probe.get(), slot);
     module.channelVoltageSet(0); // channel 0 reads the module's block
     return module.channelVoltageSet(channel);
+}
+
+void ProfilesWindowTest::automaticStep()
+{
+    m_window->autoTimerUpdate();
+    auto* stepping = m_window->findChild<AutomaticStepping*>();
+    QVERIFY(stepping);
+    QTRY_VERIFY_WITH_TIMEOUT(!stepping->busy(), 5000);
 }
 
 DialogStatistic* ProfilesWindowTest::openStatistic()
@@ -283,13 +294,13 @@ void ProfilesWindowTest::automaticStepsCrate()
     QVERIFY(crate.setAllChannelsVoltageSet(250));
     DialogAutomatic* automatic = openAutomatic(1, 100);
     for (float expected : {350.0f, 450.0f, 500.0f, 400.0f, 300.0f, 400.0f}) {
-        m_window->autoTimerUpdate();
+        automaticStep();
         QCOMPARE(crateVoltageSet(0, 0), expected);
         QCOMPARE(crateVoltageSet(0, 15), expected);
     }
     // Shown in kV, the limits stay volts: 500 V, not 500 kV (which the crate would refuse).
     m_window->currentModule()->setVoltageUnit(QStringLiteral("kV"));
-    m_window->autoTimerUpdate();
+    automaticStep();
     QCOMPARE(crateVoltageSet(0, 0), 500.0f);
 
     // Driven by the timer: each step's control pass logs the channels' currents.
@@ -310,7 +321,7 @@ void ProfilesWindowTest::automaticSpecialScope()
 {
     startCrate(R"([{"slot": 0, "type": "THE1640p"}, {"slot": 4, "type": "THE1640p"}])");
     openAutomatic(3, 100);
-    m_window->autoTimerUpdate(); // from 0 V
+    automaticStep(); // from 0 V
     QCOMPARE(crateVoltageSet(0, 3), 100.0f);
     QCOMPARE(crateVoltageSet(4, 3), 100.0f);
     // The journal names automatic stepping as the source of its writes.
