@@ -394,13 +394,11 @@ void ProfileWriteJob::pollStoreAcknowledged(int polls)
                 after(m_pollWaitMs, [this] { pollStoreFinished(saveFinishPolls); });
                 return;
             }
-            const QString question = tr("Error setting ModuleControl.DoSaveSetValues. Try again?");
-            if (!isSignalConnected(QMetaMethod::fromSignal(&ProfileWriteJob::retryRequested))) {
-                answerRetry(false);
-                return;
-            }
             m_waitingForAnswer = true;
-            emit retryRequested(question);
+            if (!isSignalConnected(QMetaMethod::fromSignal(&ProfileWriteJob::retryRequested)))
+                answerRetry(false); // nobody to ask: No
+            else
+                emit retryRequested(tr("Error setting ModuleControl.DoSaveSetValues. Try again?"));
         };
     });
 }

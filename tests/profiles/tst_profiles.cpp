@@ -157,6 +157,7 @@ private slots:
     void silentModuleHalfWay();
     void storeRetry_data();
     void storeRetry();
+    void storeRetryWithNobodyToAsk();
     void storeNeverFinishes();
     void nominalReadBackAllowsFloatRoundTrip();
     void valuesCheckedAgainstHardwareNominal_data();
@@ -643,6 +644,21 @@ void ProfilesTest::storeRetry()
     QCOMPARE(module.saveRequests, requests);
     QCOMPARE(m_messages.first(), QStringLiteral("Error setting ModuleControl.DoSaveSetValues. Try again?"));
     QCOMPARE(m_messages.contains(QStringLiteral("Profile written into device!")), retry);
+}
+
+// Without anyone listening for the question the answer is No: the job ends, it does not wait.
+void ProfilesTest::storeRetryWithNobodyToAsk()
+{
+    ProfileTestModule& module = newModule(1);
+    module.acknowledgeSave = false;
+    makeCapable(module);
+    ProfileWriteJob job(m_sessions.back().get(), &module, sampleProfile(1));
+    job.setPollWaitMs(0);
+    QSignalSpy finished(&job, &ServiceJob::finished);
+    job.start();
+    QVERIFY(finished.wait(10000));
+    QCOMPARE(job.error(), int(ProfileWriteJob::SaveNotAcknowledged));
+    QCOMPARE(module.saveRequests, 1);
 }
 
 void ProfilesTest::storeNeverFinishes()
