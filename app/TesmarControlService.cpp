@@ -6,6 +6,7 @@
 
 #include "ui_TesmarControl.h"
 
+#include "dialogs/common/StatusMessages.h"
 #include "dialogs/common/UserDialogs.h"
 
 #include "controller/LogCategories.h"
@@ -24,13 +25,39 @@
 
 #include <QDebug>
 #include <QMessageBox>
+#include <QProgressDialog>
 #include <QSettings>
+#include <QStatusBar>
 #include <QTimer>
 
 #include <algorithm>
 #include <memory>
 
 namespace {
+// A window with the progress of `job` and a Cancel button that kills it, for a procedure that has
+// no window of its own; it closes when the job ends.
+void showCancellable(QWidget* parent, ServiceJob* job, const QString& title, const QString& label, const QString& cancelText)
+{
+    auto* window = new QProgressDialog(label, cancelText, 0, 0, parent);
+    window->setObjectName(QStringLiteral("serviceJobProgress"));
+    window->setWindowTitle(title);
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->setWindowModality(Qt::NonModal);
+    window->setAutoClose(false);
+    window->setAutoReset(false);
+    window->setMinimumDuration(0);
+    QObject::connect(job, &ServiceJob::progress, window, [window](int done, int total) {
+        window->setMaximum(total);
+        window->setValue(done);
+    });
+    QObject::connect(window, &QProgressDialog::canceled, job, &ServiceJob::kill);
+    QObject::connect(job, &ServiceJob::finished, window, [window, job] {
+        QObject::disconnect(window, &QProgressDialog::canceled, job, nullptr);
+        window->close();
+    });
+    window->show();
+}
+
 constexpr quint32 commandEndSpecial = 7;
 constexpr quint32 commandLiveInsertion = 12;
 
@@ -493,6 +520,8 @@ bool TesmarControl::programNewBaseAddress(const QPointer<BaseModule>& module)
     baseAddressJob = job;
     connect(job, &ServiceJob::finished, this,
         [this, currentText](ServiceJob* ended) { baseAddressProgrammed(ended, currentText); });
+    showCancellable(this, job, applicationName(),
+        tr("Programming the new base address 0x%1 ...").arg(parsed, 4, 16, QLatin1Char('0')), tr("&Cancel Programming"));
     startServiceJob(job, ServiceDialog::None);
     return true;
 }
@@ -503,6 +532,11 @@ void TesmarControl::baseAddressProgrammed(ServiceJob* job, const QString& oldAdd
     QPointer<BaseModule> module = job->module();
     if (job->error() == ServiceJob::GaveUp)
         dialogs()->information(this, applicationName(), job->errorText(), QMessageBox::Ok);
+    if (job->error() == ServiceJob::Cancelled) {
+        StatusMessages::showError(statusBar(),
+            tr("Base address programming cancelled. The module answers at its old address until a reset; whether its "
+               "EEPROM took the new one was not checked."));
+    }
     // A refused write is in the status bar already; a module that went away or a cancel ends it.
     if (job->error() != ServiceJob::NoError || !isHeld(module))
         return;
@@ -525,6 +559,9 @@ void TesmarControl::baseAddressProgrammed(ServiceJob* job, const QString& oldAdd
     auto* reset = new AddressResetJob(session.get(), module, newAddress, this);
     baseAddressJob = reset;
     connect(reset, &ServiceJob::finished, this, &TesmarControl::baseAddressResetEnded);
+    showCancellable(this, reset, applicationName(),
+        tr("Resetting the module to its new address 0x%1 ...").arg(newAddress, 4, 16, QLatin1Char('0')),
+        tr("&Cancel Reset"));
     startServiceJob(reset, ServiceDialog::None);
 }
 
@@ -536,6 +573,10 @@ void TesmarControl::baseAddressResetEnded(ServiceJob* job)
         showModuleAddress(module);
     else if (job->error() == ServiceJob::GaveUp)
         dialogs()->warning(this, applicationName(), job->errorText(), QMessageBox::Ok);
+    else if (job->error() == ServiceJob::Cancelled)
+        StatusMessages::showError(statusBar(),
+            tr("Reset to the new base address cancelled. The module may still be in special mode; it answers at its "
+               "old address until a reset."));
 }
 
 void TesmarControl::showModuleAddress(BaseModule* module)

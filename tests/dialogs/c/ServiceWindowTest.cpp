@@ -17,7 +17,9 @@
 #include <QApplication>
 #include <QLabel>
 #include <QListWidget>
+#include <QProgressDialog>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
@@ -97,6 +99,7 @@ private slots:
     void baseAddressCandidates();
     void baseAddressOutcome_data();
     void baseAddressOutcome();
+    void baseAddressCancelled();
     void transferStaysWithItsModule();
     void sameSerialNumberEachOnItsOwn();
     void liveInsertionMovesSelection();
@@ -366,6 +369,34 @@ void ServiceWindowTest::baseAddressOutcome()
     auto* list = child<QListWidget>(m_window.get(), "lstModules");
     QCOMPARE(list->item(0)->text().section('\n', 0, 0), where);
     QCOMPARE(list->item(1)->text().section('\n', 0, 0), QStringLiteral("memory 0x5000"));
+}
+
+// Cancel in the progress window stops the programming between two read-backs: no more reads,
+// no question about a reset, the status bar says what is known, the window closes.
+void ServiceWindowTest::baseAddressCancelled()
+{
+    openWindow({{1, 0x4000, false}, {2, 0x5000, false}});
+    {
+        std::lock_guard<std::recursive_mutex> lock(module(0)->m_mutex);
+        module(0)->state.acceptsBaseAddress = false; // reads back the old address: polls on
+    }
+    m_dialogs.answers = {QStringLiteral("0x8000")};
+    auto* refresh = child<QTimer>(m_window.get(), "refreshTimer");
+    m_window->on_actionProgramNewBaseAddress_triggered();
+    auto* progress = m_window->findChild<QProgressDialog*>(QStringLiteral("serviceJobProgress"));
+    QVERIFY(progress && progress->isVisible());
+    QTRY_VERIFY_WITH_TIMEOUT(stateOf(0).verifyReads >= 2, 5000);
+    progress->findChild<QPushButton*>()->click();
+    QTRY_VERIFY_WITH_TIMEOUT(refresh->isActive(), 5000);
+    QVERIFY2(m_window->statusBar()->currentMessage().startsWith(QStringLiteral("Base address programming cancelled.")),
+        qPrintable(m_window->statusBar()->currentMessage()));
+    const int reads = stateOf(0).verifyReads;
+    QVERIFY(reads < 11);
+    QTest::qWait(200);
+    QCOMPARE(stateOf(0).verifyReads, reads);
+    QVERIFY(m_dialogs.messages().isEmpty());
+    QTRY_VERIFY(!m_window->findChild<QProgressDialog*>(QStringLiteral("serviceJobProgress")));
+    QCOMPARE(int(module(0)->baseAddress()), 0x4000);
 }
 
 // ---- Special mode ----
