@@ -370,37 +370,48 @@ void ProfileWriteJob::requestStore()
     runStep([this, word](BaseModule& module, StepWrites&) -> Continuation {
         if (!module.setControl(word))
             return refusal(tr("Module.Control 0x%1").arg(hex4(word)), module.lastError());
-        return [this] { after(m_pollWaitMs, [this] { pollStoreAcknowledged(saveAcknowledgePolls); }); };
+        return [this] { after(m_pollWaitMs, [this] { pollStore(true, saveAcknowledgePolls); }); };
     });
 }
 
-// A poll whose read is not answered is no answer to the request: only a word read counts.
-void ProfileWriteJob::pollStoreAcknowledged(int polls)
+// Reads the store request's bit until it shows (`untilSet`: the request acknowledged) or until it
+// is gone (the store finished), up to `polls` reads pollWaitMs() apart. A poll whose read is not
+// answered is neither: only a word read counts.
+void ProfileWriteJob::pollStore(bool untilSet, int polls)
 {
-    runStep([this, polls](BaseModule& module, StepWrites&) -> Continuation {
+    runStep([this, untilSet, polls](BaseModule& module, StepWrites&) -> Continuation {
         quint32 word = 0;
         const bool read = module.readControl(&word);
-        return [this, polls, read, word] {
+        return [this, untilSet, polls, read, word] {
             if (read)
                 m_working = word & 0xFFFFu;
-            const bool acknowledged = read && (m_working & ModuleControlBit::saveSetValues);
-            const int remaining = acknowledged ? polls : polls - 1;
-            if (!acknowledged && remaining > 0) {
-                after(m_pollWaitMs, [this, remaining] { pollStoreAcknowledged(remaining); });
+            const bool saving = m_working & ModuleControlBit::saveSetValues;
+            const bool reached = read && saving == untilSet;
+            const int remaining = reached ? polls : polls - 1;
+            if (!reached && remaining > 0) {
+                after(m_pollWaitMs, [this, untilSet, remaining] { pollStore(untilSet, remaining); });
                 return;
             }
             qCDebug(lcProfiles, "Control.saveSetValues: timeout = %d, control = %x", remaining, m_working);
-            if (acknowledged) {
-                after(m_pollWaitMs, [this] { pollStoreFinished(saveFinishPolls); });
-                return;
-            }
-            m_waitingForAnswer = true;
-            if (!isSignalConnected(QMetaMethod::fromSignal(&ProfileWriteJob::retryRequested)))
-                answerRetry(false); // nobody to ask: No
+            if (untilSet)
+                storeAcknowledged(reached);
             else
-                emit retryRequested(tr("Error setting ModuleControl.DoSaveSetValues. Try again?"));
+                storeFinished(reached);
         };
     });
+}
+
+void ProfileWriteJob::storeAcknowledged(bool acknowledged)
+{
+    if (acknowledged) {
+        after(m_pollWaitMs, [this] { pollStore(false, saveFinishPolls); });
+        return;
+    }
+    m_waitingForAnswer = true;
+    if (!isSignalConnected(QMetaMethod::fromSignal(&ProfileWriteJob::retryRequested)))
+        answerRetry(false); // nobody to ask: No
+    else
+        emit retryRequested(tr("Error setting ModuleControl.DoSaveSetValues. Try again?"));
 }
 
 void ProfileWriteJob::answerRetry(bool retry)
@@ -415,32 +426,17 @@ void ProfileWriteJob::answerRetry(bool retry)
             tr("The module did not take the request to store its set values; it was left in stop mode."));
 }
 
-void ProfileWriteJob::pollStoreFinished(int polls)
+void ProfileWriteJob::storeFinished(bool finished)
 {
-    runStep([this, polls](BaseModule& module, StepWrites&) -> Continuation {
-        quint32 word = 0;
-        const bool read = module.readControl(&word);
-        return [this, polls, read, word] {
-            if (read)
-                m_working = word & 0xFFFFu;
-            const bool finished = read && !(m_working & ModuleControlBit::saveSetValues);
-            const int remaining = finished ? polls : polls - 1;
-            if (!finished && remaining > 0) {
-                after(m_pollWaitMs, [this, remaining] { pollStoreFinished(remaining); });
-                return;
-            }
-            qCDebug(lcProfiles, "Control.saveSetValues: timeout = %d, control = %x", remaining, m_working);
-            if (!finished) {
-                fail(SaveNotFinished,
-                    tr("Error saving the set values: the module did not report storing them finished in time "
-                       "(ModuleControl.DoSaveSetValues still set, or not read). The profile may not be stored in the "
-                       "module, and the module was left in stop mode. Giving up."));
-                return;
-            }
-            advance(tr("Set values stored"));
-            releaseStopMode();
-        };
-    });
+    if (!finished) {
+        fail(SaveNotFinished,
+            tr("Error saving the set values: the module did not report storing them finished in time "
+               "(ModuleControl.DoSaveSetValues still set, or not read). The profile may not be stored in the "
+               "module, and the module was left in stop mode. Giving up."));
+        return;
+    }
+    advance(tr("Set values stored"));
+    releaseStopMode();
 }
 
 // Stop mode released, events cleared, from the word the module holds now.

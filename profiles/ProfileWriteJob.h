@@ -84,8 +84,9 @@ private:
     using Probe = std::function<Check(BaseModule& module)>;
     void confirm(const QString& debugLine, int polls, Probe probe, Continuation next);
     void requestStore();
-    void pollStoreAcknowledged(int polls);
-    void pollStoreFinished(int polls);
+    void pollStore(bool untilSet, int polls);
+    void storeAcknowledged(bool acknowledged);
+    void storeFinished(bool finished);
     void releaseStopMode();
 
     // What a step returns after the module refused the write `what`.
