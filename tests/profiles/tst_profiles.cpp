@@ -7,6 +7,7 @@
 #include "profiles/SaveProfileJob.h"
 
 #include "device/DeviceSession.h"
+#include "device/WriteJournal.h"
 
 #include "common/MemoryControllerFactory.h"
 
@@ -48,8 +49,9 @@ public:
     quint32 status() override
     {
         std::lock_guard<std::recursive_mutex> lock(m_mutex);
-        if (state.control & setStop)
-            ++statusReads; // counted from the stop request on
+        // Counted from the stop request on, and only the write's own (not the poller's refresh).
+        if ((state.control & setStop) && WriteSource::current() == QLatin1String("profile"))
+            ++statusReads;
         const bool stopped = (state.control & setStop) && stopAfterReads >= 0 && statusReads > stopAfterReads;
         return stopped ? (state.status | setStop) : state.status;
     }
