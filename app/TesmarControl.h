@@ -10,9 +10,10 @@
 #include <QStringList>
 #include <QVector>
 
-#include "ChannelSelection.h"
 #include "device/BaseModule.h"
+#include "device/ChannelSelection.h"
 #include "device/CommandOutcome.h"
+#include "device/CommandTarget.h"
 #include "service/FirmwareFile.h"
 
 #include <functional>
@@ -458,10 +459,10 @@ private:
     // After the program changed the table (blanking, new rows, another module): shows the
     // operator's selection in it again.
     void showOperatorSelection();
-    // The target of a command named `what`: the shown module (and, for the channel form, the
-    // operator's chosen channels). Refuses with a red message and returns false when there is
-    // none or the module does not answer; `removesVoltage` (Off, Emergency Off) still sends to a
-    // module that does not answer: such a command is tried rather than refused.
+    // The target of a command named `what` (CommandTarget::resolve) from the shown module and the
+    // operator's choice; a refusal is shown in red. `removesVoltage` (Off, Emergency Off) still
+    // sends to a module that does not answer: such a command is tried rather than refused.
+    CommandTarget commandTarget(CommandTarget::Scope scope, const QString& what, bool removesVoltage = false);
     bool commandModule(QPointer<BaseModule>& module, const QString& what, bool removesVoltage = false);
     bool commandChannels(
         QPointer<BaseModule>& module, QList<int>& channels, const QString& what, bool removesVoltage = false);
@@ -511,10 +512,11 @@ private:
     // `writesChannels` the table shows every channel of the modules pending meanwhile.
     void submitToModules(const QList<BaseModule*>& modules, const QString& what, const CommandWork& work,
         Urgency urgency = Urgency::Normal, bool writesChannels = false);
-    // Device thread: the failure text of one write (empty when `ok`), with the module's reason.
-    // A word read with `read` on the device side, `clearBits` cleared and `setBits` set, its low
-    // 16 bits written with `write`. The getters answer 0 for a failed read: only a module still
-    // answering after the read gave a word; otherwise nothing is written.
+    // A job started as a command (the bounds write): pending in the status bar and counted in
+    // commandsInFlight() until it finished; its refusals, or a give-up as a message box, then.
+    // The window owns the job and deletes it after it finished.
+    void runCommandJob(ServiceJob* job, const QString& what);
+    // ModuleCommands::changeWord on the shown module, from a tool window.
     void submitWordChange(const QString& what, const QString& wordName, int channel, quint32 clearBits, quint32 setBits,
         std::function<quint32(BaseModule&)> read, std::function<bool(BaseModule&, quint32)> write);
     // The all-modules value prompt once the nominal range of every module is known.
@@ -526,9 +528,6 @@ private:
     // few seconds, "Channel 3: set voltage 99999 V refused by the crate (wrongValue)"; a negative
     // channel names the module ("Slot 5: ..."). `why` follows "refused".
     void showRefusal(BaseModule* module, int channel, const QString& what, const QString& why);
-    // Shows a failed write (`ok` false) with the module's reason; returns `ok`. For the service
-    // procedures, which still run their steps in the window.
-    bool checkWrite(bool ok, BaseModule* module, int channel, const QString& what);
     void writeChannelValue(BaseModule* module, int channel, bool voltage, float value);
     // True while `module` is one of the session's modules (not released during a prompt).
     bool isHeld(const QPointer<BaseModule>& module) const;
@@ -544,7 +543,6 @@ private:
     {
         return CommandOutcome::allChannelsValueText(*module, voltage, value);
     }
-    bool isBipolarModule(BaseModule* module);
     // Pauses `ms` milliseconds while processing events (at most 100 ms per turn).
     void waitProcessingEvents(int ms);
     void setMeasurementControlBit(quint32 bit, bool on);

@@ -1,4 +1,4 @@
-#include "NominalRange.h"
+#include "device/NominalRange.h"
 
 #include "device/ModuleSnapshot.h"
 
