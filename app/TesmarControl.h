@@ -14,6 +14,7 @@
 #include "device/ChannelSelection.h"
 #include "device/CommandOutcome.h"
 #include "device/CommandTarget.h"
+#include "service/CommandSender.h"
 #include "service/FirmwareFile.h"
 
 #include <functional>
@@ -103,7 +104,7 @@ public:
     ~TesmarControl() override;
 
     // Commands sent to the device side whose outcome has not come back yet.
-    int commandsInFlight() const { return m_commandsInFlight; }
+    int commandsInFlight() const;
 
     // Shown in the title bar and as the title of every message box.
     static QString applicationName();
@@ -483,8 +484,8 @@ private:
     // it is back. A command's work runs on the device thread with the module and returns what
     // went wrong (empty: every write was taken); it may use only the module it gets and the
     // CommandOutcome builders.
-    using CommandWork = std::function<CommandOutcome(BaseModule& module)>;
-    enum class Urgency { Normal, EmergencyOff };
+    using CommandWork = CommandSender::Work;
+    using Urgency = CommandSender::Urgency;
     // Sends `work` to `module` (one of the session's modules). `what` names the command in the
     // pending text, `targets` the number of channels it writes (0: the module).
     // `pending` are the channels the command writes: the table shows them pending until its
@@ -493,9 +494,10 @@ private:
         Urgency urgency = Urgency::Normal, const QList<int>& pending = {});
     void sendCommand(BaseModule* module, const QString& what, CommandWork work, Urgency urgency,
         std::function<void(const CommandOutcome&)> done, const QList<int>& pending = {});
-    // Counts `channels` of the module with key `key` as awaiting one command more (`delta` 1) or
-    // one less (-1), and shows the current module's pending channels in the table.
-    void markPending(const QString& key, const QList<int>& channels, int delta);
+    // Created on first use, a child of the window.
+    CommandSender* commandSender();
+    CommandSender* m_commandSender = nullptr;
+    // The current module's channels that await a command, shown pending in the table.
     void showPendingChannels();
     void showOutcome(const CommandOutcome& outcome, const QString& pending);
     // One write to the module; `channel` -1 names the module in a failure.
@@ -566,9 +568,7 @@ private:
     bool crateFanSpeedEnabled = false;
 
     static constexpr int refusalMessageMs = 8000;
-    int m_commandsInFlight = 0;
-    // Per module key, the channels commands are being sent to and how many commands each awaits.
-    QHash<QString, QHash<int, int>> m_pendingChannels;
+    int m_commandsInFlight = 0; // crate commands; module commands are counted by the sender
     // The address the session's controller connected to (part of every module key).
     QString controllerAddress;
 

@@ -25,6 +25,7 @@
 #include "device/WriteJournal.h"
 #include "dialogs/DialogCrate.h"
 #include "service/ChannelBoundsJob.h"
+#include "service/CommandSender.h"
 
 #include <QContextMenuEvent>
 #include <QCursor>
@@ -171,11 +172,7 @@ void TesmarControl::showWriteFailures(BaseModule* module, const QString& what, c
 
 QList<int> TesmarControl::allChannelsOf(BaseModule* module)
 {
-    QList<int> channels;
-    const int count = module->channelNumber();
-    for (int channel = 0; channel < count; ++channel)
-        channels.append(channel);
-    return channels;
+    return CommandTarget::allChannels(*module);
 }
 
 // ---- Sending commands ----
@@ -195,63 +192,28 @@ void TesmarControl::submitCommand(
 void TesmarControl::sendCommand(BaseModule* module, const QString& what, CommandWork work, Urgency urgency,
     std::function<void(const CommandOutcome&)> done, const QList<int>& pending)
 {
-    const int index = session->modules().indexOf(module);
-    if (!work)
-        return;
-    if (index < 0) {
-        done(CommandOutcome{{tr("%1: the module went away; nothing was sent.").arg(CommandOutcome::capitalised(what))}, {}});
-        return;
-    }
-    // The journal names who sent the command, as if it had been sent here.
-    const QString source = WriteSource::current();
-    ++m_commandsInFlight;
-    const QString key = moduleKey(module);
-    markPending(key, pending, 1);
-    done = [this, done = std::move(done), key, pending](const CommandOutcome& outcome) {
-        --m_commandsInFlight;
-        markPending(key, pending, -1);
-        done(outcome);
-    };
-    session->submitCommand(
-        this, index, urgency == Urgency::EmergencyOff ? DeviceSession::Priority::Urgent : DeviceSession::Priority::Normal,
-        [source, work = std::move(work), done](BaseModule& each) -> DeviceSession::CommandResult {
-            const WriteSource scope(source);
-            const CommandOutcome outcome = work(each);
-            return [done, outcome] { done(outcome); };
-        },
-        [what, done] {
-            done(CommandOutcome{
-                {tr("%1: the module went away; nothing was sent.").arg(CommandOutcome::capitalised(what))}, {}});
-        });
+    commandSender()->send(module, what, std::move(work), urgency, std::move(done), pending);
 }
 
-void TesmarControl::markPending(const QString& key, const QList<int>& channels, int delta)
+CommandSender* TesmarControl::commandSender()
 {
-    if (channels.isEmpty())
-        return;
-    QHash<int, int>& counts = m_pendingChannels[key];
-    for (int channel : channels) {
-        const int count = counts.value(channel) + delta;
-        if (count > 0)
-            counts.insert(channel, count);
-        else
-            counts.remove(channel);
+    if (!m_commandSender) {
+        m_commandSender = new CommandSender(
+            session.get(), [this](BaseModule* module) { return moduleKey(module); }, this);
+        connect(m_commandSender, &CommandSender::pendingChanged, this, &TesmarControl::showPendingChannels);
     }
-    if (counts.isEmpty())
-        m_pendingChannels.remove(key);
-    showPendingChannels();
+    return m_commandSender;
+}
+
+int TesmarControl::commandsInFlight() const
+{
+    return m_commandsInFlight + (m_commandSender ? m_commandSender->inFlight() : 0);
 }
 
 void TesmarControl::showPendingChannels()
 {
     BaseModule* module = currentModule();
-    QSet<int> rows;
-    if (module) {
-        const QHash<int, int> counts = m_pendingChannels.value(moduleKey(module));
-        for (auto it = counts.cbegin(); it != counts.cend(); ++it)
-            rows.insert(it.key());
-    }
-    ui->table->setPendingRows(rows);
+    ui->table->setPendingRows(module && m_commandSender ? m_commandSender->pendingChannels(moduleKey(module)) : QSet<int>());
 }
 
 void TesmarControl::showOutcome(const CommandOutcome& outcome, const QString& pending)
@@ -304,34 +266,9 @@ void TesmarControl::submitToModules(
         return;
     const QString pending = tr("%1: sending to %2 modules...").arg(CommandOutcome::capitalised(what)).arg(modules.size());
     statusBar()->showMessage(pending, refusalMessageMs);
-    // Each module's outcome comes back here (GUI thread); the last one shows them all, in the
-    // order the modules were given.
-    struct Collected
-    {
-        int remaining = 0;
-        QVector<CommandOutcome> outcomes;
-    };
-    auto collected = std::make_shared<Collected>();
-    collected->remaining = int(modules.size());
-    collected->outcomes.resize(modules.size());
-    for (int i = 0; i < modules.size(); ++i) {
-        const QList<int> channels = writesChannels ? allChannelsOf(modules.at(i)) : QList<int>();
-        sendCommand(
-            modules.at(i), what, work, urgency,
-            [this, collected, i, pending](const CommandOutcome& outcome) {
-                collected->outcomes[i] = outcome;
-                if (--collected->remaining > 0)
-                    return;
-                CommandOutcome all;
-                for (const CommandOutcome& each : std::as_const(collected->outcomes)) {
-                    all.failures += each.failures;
-                    if (all.information.isEmpty())
-                        all.information = each.information;
-                }
-                showOutcome(all, pending);
-            },
-            channels);
-    }
+    commandSender()->sendToModules(
+        modules, what, work, urgency, [this, pending](const CommandOutcome& all) { showOutcome(all, pending); },
+        writesChannels);
 }
 
 void TesmarControl::showRefusal(BaseModule* module, int channel, const QString& what, const QString& why)
@@ -1441,21 +1378,5 @@ void TesmarControl::runCommandJob(ServiceJob* job, const QString& what)
 {
     const QString sending = tr("%1: sending...").arg(CommandOutcome::capitalised(what));
     statusBar()->showMessage(sending, refusalMessageMs);
-    ++m_commandsInFlight;
-    auto failures = std::make_shared<QStringList>();
-    connect(job, &ServiceJob::refused, this, [job, failures](int channel, const QString& write, const QString& reason) {
-        if (BaseModule* module = job->module())
-            failures->append(CommandOutcome::failuresText(*module, write, {{channel, reason}}));
-    });
-    connect(job, &ServiceJob::finished, this, [this, what, sending, failures](ServiceJob* finished) {
-        --m_commandsInFlight;
-        CommandOutcome outcome{*failures, {}};
-        if (finished->error() == ServiceJob::GaveUp)
-            outcome.information = finished->errorText();
-        else if (finished->error() == ServiceJob::ModuleGone)
-            outcome.failures.append(tr("%1: %2").arg(CommandOutcome::capitalised(what), finished->errorText()));
-        showOutcome(outcome, sending);
-        finished->deleteLater();
-    });
-    job->start();
+    commandSender()->runJob(job, what, [this, sending](const CommandOutcome& outcome) { showOutcome(outcome, sending); });
 }

@@ -36,6 +36,14 @@ CommandTarget CommandTarget::resolve(const Choice& choice, Scope scope, const QS
     return target;
 }
 
+QList<int> CommandTarget::allChannels(BaseModule& module)
+{
+    QList<int> channels;
+    for (int channel = 0; channel < module.channelNumber(); ++channel)
+        channels.append(channel);
+    return channels;
+}
+
 QString CommandTarget::moduleKey(const QString& controllerAddress, BaseModule& module)
 {
     return controllerAddress + QLatin1Char('|') + module.address();

@@ -46,4 +46,6 @@ public:
     // The name of a module that survives a rediscovery: the controller's address and the
     // module's slot or base address, never its object or serial number.
     static QString moduleKey(const QString& controllerAddress, BaseModule& module);
+    // Every channel of the module, whatever its number (the quint32 masks reach only 0..31).
+    static QList<int> allChannels(BaseModule& module);
 };
