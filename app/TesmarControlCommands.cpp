@@ -322,14 +322,8 @@ void TesmarControl::forEachModule(BaseModule::SwitchAction action, const QString
     // Every module is tried; the message names each one that failed and its channels.
     submitToModules(
         modules, what,
-        [action, what](BaseModule& module) {
-            const QStringList failures = CommandOutcome::ofSwitch(module, allChannelsOf(&module), action, what);
-            CommandOutcome outcome;
-            for (const QString& failure : failures)
-                outcome.failures.append(tr("%1: %2").arg(module.address(), failure));
-            return outcome;
-        },
-        urgency, true);
+        [action, what](BaseModule& module) { return ModuleCommands::switchAllChannels(module, action, what); }, urgency,
+        true);
 }
 
 // ---- Editing in the table ----
@@ -723,10 +717,9 @@ void TesmarControl::promptAllModulesValue(bool voltage)
         const std::shared_ptr<const ModuleSnapshot> snapshot = snapshotOf(index);
         BaseModule* each = modules.at(index);
         if (snapshot && snapshot->voltageUnit == each->voltageUnit(0) && snapshot->currentUnit == each->currentUnit(0)) {
-            for (const ChannelReading& reading : snapshot->channels) {
-                if (reading.complete)
-                    gathered->range.add(reading, voltage);
-            }
+            const NominalRange reached = NominalRange::ofReached(*snapshot, voltage);
+            if (reached.found)
+                gathered->range.merge(reached);
         } else {
             unread.append(each);
         }
@@ -736,20 +729,14 @@ void TesmarControl::promptAllModulesValue(bool voltage)
         return;
     }
     // A module the poller has not read (only the shown one is read without the overview): its
-    // nominal values are read on the device side first; a 0 is no nominal value and adds nothing.
+    // nominal values are read on the device side first.
     gathered->remaining = int(unread.size());
     for (BaseModule* each : std::as_const(unread)) {
         auto moduleRange = std::make_shared<NominalRange>();
         sendCommand(
             each, what,
             [voltage, moduleRange](BaseModule& read) {
-                for (int channel = 0; channel < read.channelNumber(); ++channel) {
-                    ChannelReading nominal;
-                    nominal.voltageNominal = read.channelVoltageNominal(channel);
-                    nominal.currentNominal = read.channelCurrentNominal(channel);
-                    if ((voltage ? nominal.voltageNominal : nominal.currentNominal) != 0.0f)
-                        moduleRange->add(nominal, voltage);
-                }
+                *moduleRange = NominalRange::readFrom(read, voltage);
                 return CommandOutcome();
             },
             Urgency::Normal,
@@ -875,13 +862,11 @@ void TesmarControl::on_actionSetAllChannelsVoltageIncremental_triggered()
         return;
     }
     const float nominal = range.largest;
-    const float step = qMin(nominal / float(n), 100.0f);
     const bool descending = incrementalVoltageDescending;
     submitChannels(
         module, allChannelsOf(module),
-        [descending, n, nominal, step](BaseModule& each, int channel) {
-            const int stepsBelowNominal = descending ? channel : n - 1 - channel;
-            return each.setChannelVoltageSet(channel, nominal - float(stepsBelowNominal) * step);
+        [descending, n, nominal](BaseModule& each, int channel) {
+            return each.setChannelVoltageSet(channel, ModuleCommands::incrementalVoltage(channel, n, nominal, descending));
         },
         tr("set voltage"));
     incrementalVoltageDescending = !incrementalVoltageDescending;

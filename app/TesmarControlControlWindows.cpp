@@ -29,9 +29,6 @@
 #include <cmath>
 
 namespace {
-// Tries of a dialog's settings read before it shows that the channel could not be read.
-constexpr int settingsReadAttempts = 3;
-
 void showAndActivate(QWidget* window)
 {
     window->show();
@@ -101,14 +98,10 @@ void TesmarControl::readChannelSettingsFor(QObject* dialog, const QPointer<BaseM
         dialog, [expected, channel, fill, failed](BaseModule& read) -> DeviceSession::ModuleReadResult {
             if (&read != expected)
                 return [failed] { failed(tr("another module is shown now")); };
-            // A lost request is asked again (the read is all or nothing, so a loss anywhere in it
-            // fails it); a refusal is not.
             ChannelSettings settings;
-            for (int attempt = 1; !read.readChannelSettings(channel, &settings); ++attempt) {
-                const QString reason = read.lastError();
-                if (attempt >= settingsReadAttempts || !BaseModule::isNoAnswer(reason))
-                    return [failed, reason] { failed(reason); };
-            }
+            QString reason;
+            if (!ModuleCommands::readChannelSettings(read, channel, &settings, &reason))
+                return [failed, reason] { failed(reason); };
             return [fill, settings] { fill(settings); };
         });
 }

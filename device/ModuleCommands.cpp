@@ -1,6 +1,8 @@
 #include "device/ModuleCommands.h"
 
 #include "device/BaseModule.h"
+#include "device/ChannelSettings.h"
+#include "device/CommandTarget.h"
 #include "device/ModuleSnapshot.h"
 #include "device/StatusWordBits.h"
 
@@ -65,4 +67,30 @@ QString ModuleCommands::nominalText(bool voltage, double value, const QString& u
 {
     return (voltage ? tr("set nominal voltage %1 %2") : tr("set nominal current %1 %2"))
         .arg(CommandOutcome::numberText(value), unit);
+}
+
+CommandOutcome ModuleCommands::switchAllChannels(BaseModule& module, BaseModule::SwitchAction action, const QString& what)
+{
+    CommandOutcome outcome;
+    for (const QString& failure : CommandOutcome::ofSwitch(module, CommandTarget::allChannels(module), action, what))
+        outcome.failures.append(tr("%1: %2").arg(module.address(), failure));
+    return outcome;
+}
+
+float ModuleCommands::incrementalVoltage(int channel, int count, float nominal, bool descending)
+{
+    const float step = qMin(nominal / float(count), 100.0f);
+    const int stepsBelowNominal = descending ? channel : count - 1 - channel;
+    return nominal - float(stepsBelowNominal) * step;
+}
+
+bool ModuleCommands::readChannelSettings(BaseModule& module, int channel, ChannelSettings* settings, QString* reason)
+{
+    for (int attempt = 1;; ++attempt) {
+        if (module.readChannelSettings(channel, settings))
+            return true;
+        *reason = module.lastError();
+        if (attempt >= settingsReadAttempts || !BaseModule::isNoAnswer(*reason))
+            return false;
+    }
 }

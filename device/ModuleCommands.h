@@ -9,6 +9,7 @@
 #include <optional>
 
 class BaseModule;
+struct ChannelSettings;
 struct ModuleSnapshot;
 
 // Commands of several steps on one module, run where commands run (the device side, one session
@@ -43,4 +44,19 @@ public:
     static QString nominalRefusal(const ModuleSnapshot* snapshot, qint64 nowMs);
     // "set nominal voltage 3000 V" / "set nominal current 3 mA".
     static QString nominalText(bool voltage, double value, const QString& unit);
+
+    // The switch command `action` for every channel of the module; each failure starts with the
+    // module's address (the message names modules of a whole crate).
+    static CommandOutcome switchAllChannels(BaseModule& module, BaseModule::SwitchAction action, const QString& what);
+
+    // The set voltage of `channel` in the incremental pattern over `count` channels: steps of
+    // nominal/count (at most 100) below the nominal value, rising with the channel number or,
+    // `descending`, falling.
+    static float incrementalVoltage(int channel, int count, float nominal, bool descending);
+
+    // A channel's settings as a dialog starts from them. A lost request is asked again, up to
+    // settingsReadAttempts times (the read is all or nothing, so a loss anywhere fails it); a
+    // refusal is not. False with the reason of the last try.
+    static constexpr int settingsReadAttempts = 3;
+    static bool readChannelSettings(BaseModule& module, int channel, ChannelSettings* settings, QString* reason);
 };

@@ -1,15 +1,17 @@
 // The rules a channel command keeps below the window, headless: where it goes (exactly the shown
 // module and the operator's channels on it, also across a rediscovery and with serial numbers
 // that repeat), which typed values it refuses (a nominal value that was not read is no limit),
-// and the nominal-values change with its stop mode.
+// the nominal-values change with its stop mode, and what a dialog or prompt starts from.
 #include "common/MemoryControllerFactory.h"
 #include "common/MemoryModule.h"
 
 #include "device/ChannelSelection.h"
+#include "device/ChannelSettings.h"
 #include "device/CommandTarget.h"
 #include "device/DeviceSession.h"
 #include "device/ModuleCommands.h"
 #include "device/ModuleSnapshot.h"
+#include "device/NominalRange.h"
 #include "device/SetValueCheck.h"
 #include "device/StatusWordBits.h"
 
@@ -33,6 +35,25 @@ public:
 
 private:
     int m_slot;
+};
+
+// Loses the first `lost` settings reads (no answer), or refuses every one with `refusal`.
+class LossyModule : public MemoryModule
+{
+public:
+    using MemoryModule::MemoryModule;
+    int lost = 0;
+    int tries = 0;
+    QString refusal;
+    bool readChannelSettings(int channel, ChannelSettings* settings) override
+    {
+        ++tries;
+        if (!refusal.isEmpty())
+            return fail(refusal);
+        if (tries <= lost)
+            return fail(QStringLiteral("no answer"));
+        return MemoryModule::readChannelSettings(channel, settings);
+    }
 };
 
 struct Layout
@@ -362,6 +383,69 @@ private slots:
             QStringLiteral("Module event mask"), -1, 0x0001, 0x0010, read, write);
         QCOMPARE(outcome.failures, QStringList{"Module event mask not written: the module did not answer"});
         QCOMPARE(module.writes(), QStringList());
+    }
+
+    // ---- What a dialog or prompt starts from ----
+
+    // A lost request is asked again, a refusal is not; the reason of the last try is kept.
+    void settingsReadRetriesLostRequests_data()
+    {
+        QTest::addColumn<int>("lost");
+        QTest::addColumn<QString>("refusal");
+        QTest::addColumn<bool>("read");
+        QTest::addColumn<int>("tries");
+        QTest::newRow("answered") << 0 << QString() << true << 1;
+        QTest::newRow("two lost") << 2 << QString() << true << 3;
+        QTest::newRow("all lost") << 5 << QString() << false << 3;
+        QTest::newRow("refused") << 0 << "not offered by this module" << false << 1;
+    }
+
+    void settingsReadRetriesLostRequests()
+    {
+        QFETCH(int, lost);
+        QFETCH(QString, refusal);
+        QFETCH(bool, read);
+        QFETCH(int, tries);
+
+        LossyModule module(4);
+        module.lost = lost;
+        module.refusal = refusal;
+        ChannelSettings settings;
+        QString reason;
+        QCOMPARE(ModuleCommands::readChannelSettings(module, 1, &settings, &reason), read);
+        QCOMPARE(module.tries, tries);
+        if (!read)
+            QCOMPARE(reason, refusal.isEmpty() ? QStringLiteral("no answer") : refusal);
+        else
+            QCOMPARE(settings.voltageNominal, 3000.0f);
+    }
+
+    // Read from the module: a module that does not answer gives no range, not a range of 0.
+    void nominalRangeReadFromModule()
+    {
+        MemoryModule module(3);
+        MemoryModule::Channel channel = module.channel(2);
+        channel.voltageNominal = -6000;
+        module.setChannel(2, channel);
+        NominalRange range = NominalRange::readFrom(module, true);
+        QVERIFY(range.found);
+        QCOMPARE(range.smallest, 3000.0f);
+        QCOMPARE(range.largest, 6000.0f);
+        module.setReadsFail(true);
+        range = NominalRange::readFrom(module, true);
+        QVERIFY(!range.found);
+    }
+
+    void incrementalVoltages()
+    {
+        QList<float> rising;
+        QList<float> falling;
+        for (int channel = 0; channel < 4; ++channel) {
+            rising.append(ModuleCommands::incrementalVoltage(channel, 4, 3000.0f, false));
+            falling.append(ModuleCommands::incrementalVoltage(channel, 4, 200.0f, true));
+        }
+        QCOMPARE(rising, (QList<float>{2700.0f, 2800.0f, 2900.0f, 3000.0f})); // steps of at most 100
+        QCOMPARE(falling, (QList<float>{200.0f, 150.0f, 100.0f, 50.0f}));
     }
 
 private:
