@@ -479,7 +479,7 @@ private:
     // Every channel of the module, whatever its number (the quint32 masks reach only 0..31).
     static QList<int> allChannelsOf(BaseModule* module);
     // ---- Sending commands ----
-    // Every command is carried out off the GUI thread (DeviceSession::submitCommand): the
+    // Every command is carried out off the GUI thread (CommandSender): the
     // status bar says "Switch on: sending to 48 channels..." meanwhile and shows the outcome when
     // it is back. A command's work runs on the device thread with the module and returns what
     // went wrong (empty: every write was taken); it may use only the module it gets and the
@@ -516,7 +516,7 @@ private:
         Urgency urgency = Urgency::Normal, bool writesChannels = false);
     // A job started as a command (the bounds write): pending in the status bar and counted in
     // commandsInFlight() until it finished; its refusals, or a give-up as a message box, then.
-    // The window owns the job and deletes it after it finished.
+    // The job is deleted after it finished.
     void runCommandJob(ServiceJob* job, const QString& what);
     // ModuleCommands::changeWord on the shown module, from a tool window.
     void submitWordChange(const QString& what, const QString& wordName, int channel, quint32 clearBits, quint32 setBits,
