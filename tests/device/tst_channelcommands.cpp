@@ -436,18 +436,6 @@ private slots:
         QVERIFY(!range.found);
     }
 
-    void incrementalVoltages()
-    {
-        QList<float> rising;
-        QList<float> falling;
-        for (int channel = 0; channel < 4; ++channel) {
-            rising.append(ModuleCommands::incrementalVoltage(channel, 4, 3000.0f, false));
-            falling.append(ModuleCommands::incrementalVoltage(channel, 4, 200.0f, true));
-        }
-        QCOMPARE(rising, (QList<float>{2700.0f, 2800.0f, 2900.0f, 3000.0f})); // steps of at most 100
-        QCOMPARE(falling, (QList<float>{200.0f, 150.0f, 100.0f, 50.0f}));
-    }
-
 private:
     void connectTo(const QVector<Layout>& layouts)
     {

@@ -154,21 +154,6 @@ private slots:
         QCOMPARE(boundWrites(m_module->writes()), QStringList());
     }
 
-    // A word that cannot be read is not written back: no bits, no bound.
-    void unreadWordGetsNoBound()
-    {
-        startMemory();
-        m_module->setReadsFail(true);
-        ChannelBoundsJob job(m_session.get(), m_module, 0, bounds(false, false), QStringLiteral("tool window"));
-        QSignalSpy refused(&job, &ServiceJob::refused);
-        QSignalSpy finished(&job, &ServiceJob::finished);
-        job.start();
-        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, jobTimeoutMs);
-        QCOMPARE(job.error(), int(ServiceJob::Refused));
-        QCOMPARE(refused.count(), 1);
-        QCOMPARE(m_module->writes(), QStringList());
-    }
-
     // A cancel while the job waits for the bits: finished at once, and nothing more reaches the
     // module afterwards, not even a read.
     void cancelWhileWaiting()
