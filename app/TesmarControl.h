@@ -10,9 +10,11 @@
 #include <QStringList>
 #include <QVector>
 
-#include "ChannelSelection.h"
 #include "device/BaseModule.h"
+#include "device/ChannelSelection.h"
 #include "device/CommandOutcome.h"
+#include "device/CommandTarget.h"
+#include "service/CommandSender.h"
 #include "service/FirmwareFile.h"
 
 #include <functional>
@@ -102,7 +104,7 @@ public:
     ~TesmarControl() override;
 
     // Commands sent to the device side whose outcome has not come back yet.
-    int commandsInFlight() const { return m_commandsInFlight; }
+    int commandsInFlight() const;
 
     // Shown in the title bar and as the title of every message box.
     static QString applicationName();
@@ -458,10 +460,10 @@ private:
     // After the program changed the table (blanking, new rows, another module): shows the
     // operator's selection in it again.
     void showOperatorSelection();
-    // The target of a command named `what`: the shown module (and, for the channel form, the
-    // operator's chosen channels). Refuses with a red message and returns false when there is
-    // none or the module does not answer; `removesVoltage` (Off, Emergency Off) still sends to a
-    // module that does not answer: such a command is tried rather than refused.
+    // The target of a command named `what` (CommandTarget::resolve) from the shown module and the
+    // operator's choice; a refusal is shown in red. `removesVoltage` (Off, Emergency Off) still
+    // sends to a module that does not answer: such a command is tried rather than refused.
+    CommandTarget commandTarget(CommandTarget::Scope scope, const QString& what, bool removesVoltage = false);
     bool commandModule(QPointer<BaseModule>& module, const QString& what, bool removesVoltage = false);
     bool commandChannels(
         QPointer<BaseModule>& module, QList<int>& channels, const QString& what, bool removesVoltage = false);
@@ -477,13 +479,13 @@ private:
     // Every channel of the module, whatever its number (the quint32 masks reach only 0..31).
     static QList<int> allChannelsOf(BaseModule* module);
     // ---- Sending commands ----
-    // Every command is carried out off the GUI thread (DeviceSession::submitCommand): the
+    // Every command is carried out off the GUI thread (CommandSender): the
     // status bar says "Switch on: sending to 48 channels..." meanwhile and shows the outcome when
     // it is back. A command's work runs on the device thread with the module and returns what
     // went wrong (empty: every write was taken); it may use only the module it gets and the
     // CommandOutcome builders.
-    using CommandWork = std::function<CommandOutcome(BaseModule& module)>;
-    enum class Urgency { Normal, EmergencyOff };
+    using CommandWork = CommandSender::Work;
+    using Urgency = CommandSender::Urgency;
     // Sends `work` to `module` (one of the session's modules). `what` names the command in the
     // pending text, `targets` the number of channels it writes (0: the module).
     // `pending` are the channels the command writes: the table shows them pending until its
@@ -492,9 +494,10 @@ private:
         Urgency urgency = Urgency::Normal, const QList<int>& pending = {});
     void sendCommand(BaseModule* module, const QString& what, CommandWork work, Urgency urgency,
         std::function<void(const CommandOutcome&)> done, const QList<int>& pending = {});
-    // Counts `channels` of the module with key `key` as awaiting one command more (`delta` 1) or
-    // one less (-1), and shows the current module's pending channels in the table.
-    void markPending(const QString& key, const QList<int>& channels, int delta);
+    // Created on first use, a child of the window.
+    CommandSender* commandSender();
+    CommandSender* m_commandSender = nullptr;
+    // The current module's channels that await a command, shown pending in the table.
     void showPendingChannels();
     void showOutcome(const CommandOutcome& outcome, const QString& pending);
     // One write to the module; `channel` -1 names the module in a failure.
@@ -511,10 +514,11 @@ private:
     // `writesChannels` the table shows every channel of the modules pending meanwhile.
     void submitToModules(const QList<BaseModule*>& modules, const QString& what, const CommandWork& work,
         Urgency urgency = Urgency::Normal, bool writesChannels = false);
-    // Device thread: the failure text of one write (empty when `ok`), with the module's reason.
-    // A word read with `read` on the device side, `clearBits` cleared and `setBits` set, its low
-    // 16 bits written with `write`. The getters answer 0 for a failed read: only a module still
-    // answering after the read gave a word; otherwise nothing is written.
+    // A job started as a command (the bounds write): pending in the status bar and counted in
+    // commandsInFlight() until it finished; its refusals, or a give-up as a message box, then.
+    // The job is deleted after it finished.
+    void runCommandJob(ServiceJob* job, const QString& what);
+    // ModuleCommands::changeWord on the shown module, from a tool window.
     void submitWordChange(const QString& what, const QString& wordName, int channel, quint32 clearBits, quint32 setBits,
         std::function<quint32(BaseModule&)> read, std::function<bool(BaseModule&, quint32)> write);
     // The all-modules value prompt once the nominal range of every module is known.
@@ -526,9 +530,6 @@ private:
     // few seconds, "Channel 3: set voltage 99999 V refused by the crate (wrongValue)"; a negative
     // channel names the module ("Slot 5: ..."). `why` follows "refused".
     void showRefusal(BaseModule* module, int channel, const QString& what, const QString& why);
-    // Shows a failed write (`ok` false) with the module's reason; returns `ok`. For the service
-    // procedures, which still run their steps in the window.
-    bool checkWrite(bool ok, BaseModule* module, int channel, const QString& what);
     void writeChannelValue(BaseModule* module, int channel, bool voltage, float value);
     // True while `module` is one of the session's modules (not released during a prompt).
     bool isHeld(const QPointer<BaseModule>& module) const;
@@ -544,7 +545,6 @@ private:
     {
         return CommandOutcome::allChannelsValueText(*module, voltage, value);
     }
-    bool isBipolarModule(BaseModule* module);
     // Pauses `ms` milliseconds while processing events (at most 100 ms per turn).
     void waitProcessingEvents(int ms);
     void setMeasurementControlBit(quint32 bit, bool on);
@@ -568,9 +568,7 @@ private:
     bool crateFanSpeedEnabled = false;
 
     static constexpr int refusalMessageMs = 8000;
-    int m_commandsInFlight = 0;
-    // Per module key, the channels commands are being sent to and how many commands each awaits.
-    QHash<QString, QHash<int, int>> m_pendingChannels;
+    int m_commandsInFlight = 0; // crate commands; module commands are counted by the sender
     // The address the session's controller connected to (part of every module key).
     QString controllerAddress;
 
