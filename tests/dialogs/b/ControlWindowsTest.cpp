@@ -11,6 +11,7 @@
 #include "device/CrateSnapshot.h"
 #include "device/DeviceSession.h"
 #include "device/ModuleSnapshot.h"
+#include "device/SteadyClock.h"
 #include "dialogs/DialogCrate.h"
 #include "dialogs/DialogFlexGroups.h"
 #include "dialogs/DialogSetUserNominalValues.h"
@@ -487,6 +488,18 @@ void ControlWindowsTest::flexGroupPollLeavesGuiThread()
     QCoreApplication::processEvents();
     QVERIFY(child<QCheckBox>(window, "chkChannel0")->isChecked());
     QVERIFY(child<QCheckBox>(window, "chkChannel2")->isChecked());
+    // Unanswered, the group turns grey, then unknown: nothing to set or erase (the clock is moved
+    // on rather than waited for).
+    auto* members = child<QWidget>(window, "grpMembers");
+    QVERIFY(members->palette().color(QPalette::WindowText) != QColor(Qt::gray));
+    SteadyClock::advanceMs(FreshnessRules::ageingAfterMs);
+    QTRY_COMPARE(members->palette().color(QPalette::WindowText), QColor(Qt::gray));
+    QVERIFY(child<QCheckBox>(window, "chkChannel2")->isChecked());
+    QVERIFY(child<QPushButton>(window, "btnSet")->isEnabled());
+    SteadyClock::advanceMs(FreshnessRules::staleAfterMs);
+    QTRY_VERIFY(!child<QPushButton>(window, "btnSet")->isEnabled());
+    QVERIFY(!child<QPushButton>(window, "btnErase")->isEnabled());
+    QVERIFY(!child<QCheckBox>(window, "chkChannel2")->isChecked());
 
     // Hidden, it asks nothing.
     window->hide();
