@@ -33,7 +33,6 @@ class ControllerFactory;
 class DeviceSession;
 class ServiceJob;
 struct ChannelSettings;
-struct CrateReading;
 struct CrateSnapshot;
 struct ModuleSnapshot;
 struct NominalRange;
@@ -71,8 +70,8 @@ class TrendRecorder;
 
 // The program's single main window: menus, module list, channel table and status bar. Its
 // device session owns the controller, the modules and the crates and reads them on a background
-// thread; the window renders the latest snapshots and re-broadcasts them as update signals to
-// the tool windows. Commands go to the modules directly.
+// thread; the window renders the latest snapshots of the module it shows, and every tool window
+// renders them itself for its own module (ToolWindow). Commands go to the device side.
 //
 // The implementation is split by concern: TesmarControl.cpp (construction, settings, closing,
 // help), TesmarControlConnection.cpp (connection and discovery), TesmarControlRefresh.cpp
@@ -136,17 +135,14 @@ public slots:
     // says "connecting..." until connectFinished; a connection still being tried is superseded.
     void initModuleAccess();
     void on_lstModules_currentRowChanged(int row);
-    // From the crate window; both act on the first crate, the serial number is not used.
-    void setCratePowerOn(int serialNumber, bool on);
-    void setCrateFanSpeed(int serialNumber, int speed);
+    // From the crate window; both act on the first crate.
+    void setCratePowerOn(bool on);
+    void setCrateFanSpeed(int speed);
 
     // ---- Refresh cycle ----
     void refreshChannelTable();
     void refreshModule();
     void refreshCrateData();
-    // Every module's latest channel read as update signals, for the statistic window (the
-    // overview renders the snapshots itself).
-    void refreshAllModules();
 
     // ---- Commands ----
     void tableCellDataChanged(int row, int column, QString text);
@@ -248,7 +244,6 @@ public slots:
     void clearModuleEventChannelStatus();
     void setModuleEventGroupMask(quint32 mask);
     void clearModuleEventGroupStatus();
-    void getFlexGroupData(int groupNumber);
     void setFlexGroup(int groupNumber, quint32 member, quint32 type);
     void changeInterlockOutControl(quint32 clearBits, quint32 setBits);
     void setChannelVoltageNominal(int channel, float value);
@@ -278,11 +273,6 @@ public slots:
     // The control pass some seconds after a step.
     void autoTimerControlUpdate();
 
-signals:
-    // After the channel values of one read of a module were emitted (channel table or all modules):
-    // the module's channel count and the time of that read on ModuleSnapshot::nowMs()'s clock.
-    void updateModuleChannelsRead(int serialNumber, int channelCount, qint64 readAtMs);
-
 private:
     // The stepping with its hooks into this window; created on first use, a child of the window.
     AutomaticStepping* automaticSteppingInstance();
@@ -307,27 +297,6 @@ public:
     static int digitalFilterChoice(quint32 filter);
 
 signals:
-    // ---- Update signals ----
-    // The first argument is the serial number of the module (or, for crate signals, the crate)
-    // the value belongs to; voltages and currents are in the module's display units.
-    void currentChannelChanged(int serialNumber, int channel);
-    void updateModuleTemperature(int serialNumber, int index, float temperature);
-    void updateModuleFlexGroups(int serialNumber, int groupNumber, quint32 member, quint32 type);
-    void updateAllModulesStarted();
-    void updateAllModulesCompleted();
-    void updateChannelVoltageNominal(int serialNumber, int channel, float vnominal, QString unit);
-    void updateChannelCurrentNominal(int serialNumber, int channel, float inominal, QString unit);
-    void updateChannelVoltageMeasure(int serialNumber, int channel, QString value);
-    void updateChannelCurrentMeasure(int serialNumber, int channel, QString value);
-    void updateCrateFirmwareRelease(int serialNumber, QString release);
-    void updateCrateSupply5V(int serialNumber, float value);
-    void updateCrateSupply24V(int serialNumber, float value);
-    void updateCrateBattery24V(int serialNumber, float value);
-    void updateCrateTemperatureBackPlane(int serialNumber, float value);
-    void updateCrateTemperaturePowerSupply(int serialNumber, float value);
-    void updateCrateFanSpeed(int serialNumber, int value);
-    void updateCrateStatus(int serialNumber, int status);
-    void updateCratePowerOn(int serialNumber, bool on);
     // After the factory reset procedure; false when it gave up or a write was refused.
     void factoryResetDone(bool success);
     void factoryResetCancelled();
@@ -434,7 +403,6 @@ private:
     void showModuleLost();
     // "---" in the labels of values read from the module (ramp speeds, status words).
     void showModuleValuesUnknown();
-    void emitCrateValues(const CrateReading& values);
     // The controller label: the connection and bus status, or that the crate does not answer.
     void showControllerState();
     bool isMeasurementModule(BaseModule* module);
@@ -564,6 +532,8 @@ private:
     // without a module, without a channel or with several chosen.
     int singleChannelTarget(QPointer<BaseModule>& module, const QString& what);
     void runInhibitDialog(bool allChannels);
+    // The channel windows follow the operator's current channel.
+    void showChannelInToolWindows(int channel);
     // The password "tundra" was given: the crate window offers its fan speed, also one created later.
     bool crateFanSpeedEnabled = false;
 

@@ -1072,7 +1072,7 @@ void TesmarControl::on_table_itemSelectionChanged()
     if (row == lastSelectedRow || row < 0)
         return;
     lastSelectedRow = row;
-    emit currentChannelChanged(module->serialNumber(), row);
+    showChannelInToolWindows(row);
     if (ui->actionAutoSwitchMeasurement->isChecked() && isMeasurementModule(module))
         submitWrite(module, row, tr("both measurements on"),
             [=](BaseModule& m) { return m.setChannelBothMeasurementsEnabled(row, true); });
@@ -1275,28 +1275,6 @@ void TesmarControl::clearModuleEventGroupStatus()
     QPointer<BaseModule> module;
     if (commandModule(module, tr("clear event group status")))
         submitWrite(module, -1, tr("clear event group status"), [=](BaseModule& m) { return m.clearEventGroupStatus(); });
-}
-
-void TesmarControl::getFlexGroupData(int groupNumber)
-{
-    if (groupNumber < 0 || groupNumber >= flexGroupCount)
-        return;
-    QPointer<BaseModule> asked = currentModule();
-    if (!asked)
-        return;
-    // Asked once a second while the window is shown: read on the poller's thread, so the window
-    // never waits for the module. A module that did not answer delivers nothing (no zeros).
-    session->readCurrentModuleOnce(this, [this, asked, groupNumber](BaseModule& module) -> DeviceSession::ModuleReadResult {
-        const quint32 member = module.flexGroupMemberList(groupNumber);
-        const quint32 type = module.flexGroupType(groupNumber);
-        if (!module.connected())
-            return {};
-        const int serialNumber = module.serialNumber();
-        return [this, asked, serialNumber, groupNumber, member, type] {
-            if (isHeld(asked))
-                emit updateModuleFlexGroups(serialNumber, groupNumber, member, type);
-        };
-    });
 }
 
 void TesmarControl::setFlexGroup(int groupNumber, quint32 member, quint32 type)

@@ -52,15 +52,6 @@ void TesmarControl::on_actionCrates_triggered()
         auto* window = new DialogCrate(session.get(), this);
         dialogCrate = window;
         window->setUserDialogs(dialogs());
-        connect(this, &TesmarControl::updateCrateFirmwareRelease, window, &DialogCrate::updateFirmwareRelease);
-        connect(this, &TesmarControl::updateCrateSupply5V, window, &DialogCrate::updateSupply5V);
-        connect(this, &TesmarControl::updateCrateSupply24V, window, &DialogCrate::updateSupply24V);
-        connect(this, &TesmarControl::updateCrateBattery24V, window, &DialogCrate::updateBattery24V);
-        connect(this, &TesmarControl::updateCrateTemperatureBackPlane, window, &DialogCrate::updateTemperatureBackPlane);
-        connect(this, &TesmarControl::updateCrateTemperaturePowerSupply, window, &DialogCrate::updateTemperaturePowerSupply);
-        connect(this, &TesmarControl::updateCrateFanSpeed, window, &DialogCrate::updateCrateFanSpeed);
-        connect(this, &TesmarControl::updateCrateStatus, window, &DialogCrate::updateStatus);
-        connect(this, &TesmarControl::updateCratePowerOn, window, &DialogCrate::updatePowerOn);
         connect(window, &DialogCrate::setPowerOn, this, &TesmarControl::setCratePowerOn);
         connect(window, &DialogCrate::setFanSpeed, this, &TesmarControl::setCrateFanSpeed);
     }
@@ -75,13 +66,7 @@ void TesmarControl::on_actionVariableGroups_triggered()
     if (!dialogFlexGroups) {
         auto* window = new DialogFlexGroups(session.get(), this);
         dialogFlexGroups = window;
-        connect(window, &DialogFlexGroups::getFlexGroupData, this, &TesmarControl::getFlexGroupData);
-        connect(this, &TesmarControl::updateModuleFlexGroups, window, &DialogFlexGroups::updateModuleFlexGroups);
         connect(window, &DialogFlexGroups::setFlexGroup, this, &TesmarControl::setFlexGroup);
-    }
-    if (BaseModule* module = currentModule()) {
-        dialogFlexGroups->setDeviceClass(module->deviceClass());
-        dialogFlexGroups->setChannelCount(module->channelNumber());
     }
     showAndActivate(dialogFlexGroups);
 }
