@@ -10,9 +10,11 @@
 #include <QStringList>
 #include <QVector>
 
-#include "ChannelSelection.h"
 #include "device/BaseModule.h"
+#include "device/ChannelSelection.h"
 #include "device/CommandOutcome.h"
+#include "device/CommandTarget.h"
+#include "service/CommandSender.h"
 #include "service/FirmwareFile.h"
 
 #include <functional>
@@ -31,7 +33,6 @@ class ControllerFactory;
 class DeviceSession;
 class ServiceJob;
 struct ChannelSettings;
-struct CrateReading;
 struct CrateSnapshot;
 struct ModuleSnapshot;
 struct NominalRange;
@@ -69,8 +70,8 @@ class TrendRecorder;
 
 // The program's single main window: menus, module list, channel table and status bar. Its
 // device session owns the controller, the modules and the crates and reads them on a background
-// thread; the window renders the latest snapshots and re-broadcasts them as update signals to
-// the tool windows. Commands go to the modules directly.
+// thread; the window renders the latest snapshots of the module it shows, and every tool window
+// renders them itself for its own module (ToolWindow). Commands go to the device side.
 //
 // The implementation is split by concern: TesmarControl.cpp (construction, settings, closing,
 // help), TesmarControlConnection.cpp (connection and discovery), TesmarControlRefresh.cpp
@@ -102,7 +103,7 @@ public:
     ~TesmarControl() override;
 
     // Commands sent to the device side whose outcome has not come back yet.
-    int commandsInFlight() const { return m_commandsInFlight; }
+    int commandsInFlight() const;
 
     // Shown in the title bar and as the title of every message box.
     static QString applicationName();
@@ -134,17 +135,14 @@ public slots:
     // says "connecting..." until connectFinished; a connection still being tried is superseded.
     void initModuleAccess();
     void on_lstModules_currentRowChanged(int row);
-    // From the crate window; both act on the first crate, the serial number is not used.
-    void setCratePowerOn(int serialNumber, bool on);
-    void setCrateFanSpeed(int serialNumber, int speed);
+    // From the crate window; both act on the first crate.
+    void setCratePowerOn(bool on);
+    void setCrateFanSpeed(int speed);
 
     // ---- Refresh cycle ----
     void refreshChannelTable();
     void refreshModule();
     void refreshCrateData();
-    // Every module's latest channel read as update signals, for the statistic window (the
-    // overview renders the snapshots itself).
-    void refreshAllModules();
 
     // ---- Commands ----
     void tableCellDataChanged(int row, int column, QString text);
@@ -246,7 +244,6 @@ public slots:
     void clearModuleEventChannelStatus();
     void setModuleEventGroupMask(quint32 mask);
     void clearModuleEventGroupStatus();
-    void getFlexGroupData(int groupNumber);
     void setFlexGroup(int groupNumber, quint32 member, quint32 type);
     void changeInterlockOutControl(quint32 clearBits, quint32 setBits);
     void setChannelVoltageNominal(int channel, float value);
@@ -276,11 +273,6 @@ public slots:
     // The control pass some seconds after a step.
     void autoTimerControlUpdate();
 
-signals:
-    // After the channel values of one read of a module were emitted (channel table or all modules):
-    // the module's channel count and the time of that read on ModuleSnapshot::nowMs()'s clock.
-    void updateModuleChannelsRead(int serialNumber, int channelCount, qint64 readAtMs);
-
 private:
     // The stepping with its hooks into this window; created on first use, a child of the window.
     AutomaticStepping* automaticSteppingInstance();
@@ -305,27 +297,6 @@ public:
     static int digitalFilterChoice(quint32 filter);
 
 signals:
-    // ---- Update signals ----
-    // The first argument is the serial number of the module (or, for crate signals, the crate)
-    // the value belongs to; voltages and currents are in the module's display units.
-    void currentChannelChanged(int serialNumber, int channel);
-    void updateModuleTemperature(int serialNumber, int index, float temperature);
-    void updateModuleFlexGroups(int serialNumber, int groupNumber, quint32 member, quint32 type);
-    void updateAllModulesStarted();
-    void updateAllModulesCompleted();
-    void updateChannelVoltageNominal(int serialNumber, int channel, float vnominal, QString unit);
-    void updateChannelCurrentNominal(int serialNumber, int channel, float inominal, QString unit);
-    void updateChannelVoltageMeasure(int serialNumber, int channel, QString value);
-    void updateChannelCurrentMeasure(int serialNumber, int channel, QString value);
-    void updateCrateFirmwareRelease(int serialNumber, QString release);
-    void updateCrateSupply5V(int serialNumber, float value);
-    void updateCrateSupply24V(int serialNumber, float value);
-    void updateCrateBattery24V(int serialNumber, float value);
-    void updateCrateTemperatureBackPlane(int serialNumber, float value);
-    void updateCrateTemperaturePowerSupply(int serialNumber, float value);
-    void updateCrateFanSpeed(int serialNumber, int value);
-    void updateCrateStatus(int serialNumber, int status);
-    void updateCratePowerOn(int serialNumber, bool on);
     // After the factory reset procedure; false when it gave up or a write was refused.
     void factoryResetDone(bool success);
     void factoryResetCancelled();
@@ -432,7 +403,6 @@ private:
     void showModuleLost();
     // "---" in the labels of values read from the module (ramp speeds, status words).
     void showModuleValuesUnknown();
-    void emitCrateValues(const CrateReading& values);
     // The controller label: the connection and bus status, or that the crate does not answer.
     void showControllerState();
     bool isMeasurementModule(BaseModule* module);
@@ -458,10 +428,10 @@ private:
     // After the program changed the table (blanking, new rows, another module): shows the
     // operator's selection in it again.
     void showOperatorSelection();
-    // The target of a command named `what`: the shown module (and, for the channel form, the
-    // operator's chosen channels). Refuses with a red message and returns false when there is
-    // none or the module does not answer; `removesVoltage` (Off, Emergency Off) still sends to a
-    // module that does not answer: such a command is tried rather than refused.
+    // The target of a command named `what` (CommandTarget::resolve) from the shown module and the
+    // operator's choice; a refusal is shown in red. `removesVoltage` (Off, Emergency Off) still
+    // sends to a module that does not answer: such a command is tried rather than refused.
+    CommandTarget commandTarget(CommandTarget::Scope scope, const QString& what, bool removesVoltage = false);
     bool commandModule(QPointer<BaseModule>& module, const QString& what, bool removesVoltage = false);
     bool commandChannels(
         QPointer<BaseModule>& module, QList<int>& channels, const QString& what, bool removesVoltage = false);
@@ -477,13 +447,13 @@ private:
     // Every channel of the module, whatever its number (the quint32 masks reach only 0..31).
     static QList<int> allChannelsOf(BaseModule* module);
     // ---- Sending commands ----
-    // Every command is carried out off the GUI thread (DeviceSession::submitCommand): the
+    // Every command is carried out off the GUI thread (CommandSender): the
     // status bar says "Switch on: sending to 48 channels..." meanwhile and shows the outcome when
     // it is back. A command's work runs on the device thread with the module and returns what
     // went wrong (empty: every write was taken); it may use only the module it gets and the
     // CommandOutcome builders.
-    using CommandWork = std::function<CommandOutcome(BaseModule& module)>;
-    enum class Urgency { Normal, EmergencyOff };
+    using CommandWork = CommandSender::Work;
+    using Urgency = CommandSender::Urgency;
     // Sends `work` to `module` (one of the session's modules). `what` names the command in the
     // pending text, `targets` the number of channels it writes (0: the module).
     // `pending` are the channels the command writes: the table shows them pending until its
@@ -492,9 +462,10 @@ private:
         Urgency urgency = Urgency::Normal, const QList<int>& pending = {});
     void sendCommand(BaseModule* module, const QString& what, CommandWork work, Urgency urgency,
         std::function<void(const CommandOutcome&)> done, const QList<int>& pending = {});
-    // Counts `channels` of the module with key `key` as awaiting one command more (`delta` 1) or
-    // one less (-1), and shows the current module's pending channels in the table.
-    void markPending(const QString& key, const QList<int>& channels, int delta);
+    // Created on first use, a child of the window.
+    CommandSender* commandSender();
+    CommandSender* m_commandSender = nullptr;
+    // The current module's channels that await a command, shown pending in the table.
     void showPendingChannels();
     void showOutcome(const CommandOutcome& outcome, const QString& pending);
     // One write to the module; `channel` -1 names the module in a failure.
@@ -511,10 +482,11 @@ private:
     // `writesChannels` the table shows every channel of the modules pending meanwhile.
     void submitToModules(const QList<BaseModule*>& modules, const QString& what, const CommandWork& work,
         Urgency urgency = Urgency::Normal, bool writesChannels = false);
-    // Device thread: the failure text of one write (empty when `ok`), with the module's reason.
-    // A word read with `read` on the device side, `clearBits` cleared and `setBits` set, its low
-    // 16 bits written with `write`. The getters answer 0 for a failed read: only a module still
-    // answering after the read gave a word; otherwise nothing is written.
+    // A job started as a command (the bounds write): pending in the status bar and counted in
+    // commandsInFlight() until it finished; its refusals, or a give-up as a message box, then.
+    // The job is deleted after it finished.
+    void runCommandJob(ServiceJob* job, const QString& what);
+    // ModuleCommands::changeWord on the shown module, from a tool window.
     void submitWordChange(const QString& what, const QString& wordName, int channel, quint32 clearBits, quint32 setBits,
         std::function<quint32(BaseModule&)> read, std::function<bool(BaseModule&, quint32)> write);
     // The all-modules value prompt once the nominal range of every module is known.
@@ -526,9 +498,6 @@ private:
     // few seconds, "Channel 3: set voltage 99999 V refused by the crate (wrongValue)"; a negative
     // channel names the module ("Slot 5: ..."). `why` follows "refused".
     void showRefusal(BaseModule* module, int channel, const QString& what, const QString& why);
-    // Shows a failed write (`ok` false) with the module's reason; returns `ok`. For the service
-    // procedures, which still run their steps in the window.
-    bool checkWrite(bool ok, BaseModule* module, int channel, const QString& what);
     void writeChannelValue(BaseModule* module, int channel, bool voltage, float value);
     // True while `module` is one of the session's modules (not released during a prompt).
     bool isHeld(const QPointer<BaseModule>& module) const;
@@ -544,7 +513,6 @@ private:
     {
         return CommandOutcome::allChannelsValueText(*module, voltage, value);
     }
-    bool isBipolarModule(BaseModule* module);
     void setMeasurementControlBit(quint32 bit, bool on);
     void promptAllModulesValue(bool voltage);
     void promptRampSpeed(bool voltage, bool allModules);
@@ -562,13 +530,13 @@ private:
     // without a module, without a channel or with several chosen.
     int singleChannelTarget(QPointer<BaseModule>& module, const QString& what);
     void runInhibitDialog(bool allChannels);
+    // The channel windows follow the operator's current channel.
+    void showChannelInToolWindows(int channel);
     // The password "tundra" was given: the crate window offers its fan speed, also one created later.
     bool crateFanSpeedEnabled = false;
 
     static constexpr int refusalMessageMs = 8000;
-    int m_commandsInFlight = 0;
-    // Per module key, the channels commands are being sent to and how many commands each awaits.
-    QHash<QString, QHash<int, int>> m_pendingChannels;
+    int m_commandsInFlight = 0; // crate commands; module commands are counted by the sender
     // The address the session's controller connected to (part of every module key).
     QString controllerAddress;
 

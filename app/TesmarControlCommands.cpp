@@ -8,20 +8,24 @@
 
 #include "ChannelTable.h"
 #include "DialogSettings.h"
-#include "NominalRange.h"
 #include "dialogs/common/UserDialogs.h"
 #include "ui_TesmarControl.h"
 
 #include "controller/BaseController.h"
 #include "device/BaseModule.h"
+#include "device/CommandTarget.h"
 #include "device/CrateSnapshot.h"
 #include "device/DeviceSession.h"
 #include "device/FailureText.h"
+#include "device/ModuleCommands.h"
 #include "device/ModuleSnapshot.h"
-#include "device/ModuleTypes.h"
+#include "device/NominalRange.h"
+#include "device/SetValueCheck.h"
 #include "device/StatusWordBits.h"
 #include "device/WriteJournal.h"
 #include "dialogs/DialogCrate.h"
+#include "service/ChannelBoundsJob.h"
+#include "service/CommandSender.h"
 
 #include <QContextMenuEvent>
 #include <QCursor>
@@ -29,8 +33,6 @@
 #include <QMenu>
 #include <QPointer>
 #include <QStatusBar>
-#include <QThread>
-#include <QTimer>
 
 #include <cmath>
 #include <functional>
@@ -38,7 +40,6 @@
 
 namespace {
 
-constexpr int controlReadBackMaxWaits = 199;
 constexpr int flexGroupCount = 32;
 
 QString someChannelsNote(const NominalRange& range, const QString& unit)
@@ -103,7 +104,7 @@ QString TesmarControl::moduleKey(BaseModule* module) const
 {
     // The controller's address as it was when it connected: asking the controller would wait for
     // its lock, which a read or command in flight holds.
-    return controllerAddress + QLatin1Char('|') + module->address();
+    return CommandTarget::moduleKey(controllerAddress, *module);
 }
 
 void TesmarControl::showOperatorSelection()
@@ -132,32 +133,33 @@ void TesmarControl::showCommandMessage(const QString& text)
     StatusMessages::showError(statusBar(), text, refusalMessageMs);
 }
 
+CommandTarget TesmarControl::commandTarget(CommandTarget::Scope scope, const QString& what, bool removesVoltage)
+{
+    CommandTarget::Choice choice;
+    choice.modules = session->modules();
+    choice.currentIndex = session->currentModuleIndex();
+    choice.controllerAddress = controllerAddress;
+    choice.selection = &selection;
+    choice.answering = moduleAnswering(choice.currentIndex, ModuleSnapshot::nowMs());
+    const CommandTarget target = CommandTarget::resolve(choice, scope, what, removesVoltage);
+    if (!target.resolved())
+        showCommandMessage(target.refusal);
+    return target;
+}
+
 bool TesmarControl::commandModule(QPointer<BaseModule>& module, const QString& what, bool removesVoltage)
 {
-    module = currentModule();
-    if (!module) {
-        showCommandMessage(tr("%1: no module selected; nothing was sent.").arg(CommandOutcome::capitalised(what)));
-        return false;
-    }
-    if (!removesVoltage && !moduleAnswering(session->currentModuleIndex(), ModuleSnapshot::nowMs())) {
-        showCommandMessage(
-            tr("%1: %2 does not answer; nothing was sent.").arg(CommandOutcome::capitalised(what), module->address()));
-        return false;
-    }
-    return true;
+    module = commandTarget(CommandTarget::Scope::Module, what, removesVoltage).module;
+    return module;
 }
 
 bool TesmarControl::commandChannels(
     QPointer<BaseModule>& module, QList<int>& channels, const QString& what, bool removesVoltage)
 {
-    if (!commandModule(module, what, removesVoltage))
-        return false;
-    channels = selectedChannelRows();
-    if (channels.isEmpty()) {
-        showCommandMessage(tr("%1: no channel selected; nothing was sent.").arg(CommandOutcome::capitalised(what)));
-        return false;
-    }
-    return true;
+    const CommandTarget target = commandTarget(CommandTarget::Scope::Channels, what, removesVoltage);
+    module = target.module;
+    channels = target.channels;
+    return module;
 }
 
 void TesmarControl::showWriteFailures(BaseModule* module, const QString& what, const QList<WriteFailure>& failures)
@@ -168,11 +170,7 @@ void TesmarControl::showWriteFailures(BaseModule* module, const QString& what, c
 
 QList<int> TesmarControl::allChannelsOf(BaseModule* module)
 {
-    QList<int> channels;
-    const int count = module->channelNumber();
-    for (int channel = 0; channel < count; ++channel)
-        channels.append(channel);
-    return channels;
+    return CommandTarget::allChannels(*module);
 }
 
 // ---- Sending commands ----
@@ -192,63 +190,28 @@ void TesmarControl::submitCommand(
 void TesmarControl::sendCommand(BaseModule* module, const QString& what, CommandWork work, Urgency urgency,
     std::function<void(const CommandOutcome&)> done, const QList<int>& pending)
 {
-    const int index = session->modules().indexOf(module);
-    if (!work)
-        return;
-    if (index < 0) {
-        done(CommandOutcome{{tr("%1: the module went away; nothing was sent.").arg(CommandOutcome::capitalised(what))}, {}});
-        return;
-    }
-    // The journal names who sent the command, as if it had been sent here.
-    const QString source = WriteSource::current();
-    ++m_commandsInFlight;
-    const QString key = moduleKey(module);
-    markPending(key, pending, 1);
-    done = [this, done = std::move(done), key, pending](const CommandOutcome& outcome) {
-        --m_commandsInFlight;
-        markPending(key, pending, -1);
-        done(outcome);
-    };
-    session->submitCommand(
-        this, index, urgency == Urgency::EmergencyOff ? DeviceSession::Priority::Urgent : DeviceSession::Priority::Normal,
-        [source, work = std::move(work), done](BaseModule& each) -> DeviceSession::CommandResult {
-            const WriteSource scope(source);
-            const CommandOutcome outcome = work(each);
-            return [done, outcome] { done(outcome); };
-        },
-        [what, done] {
-            done(CommandOutcome{
-                {tr("%1: the module went away; nothing was sent.").arg(CommandOutcome::capitalised(what))}, {}});
-        });
+    commandSender()->send(module, what, std::move(work), urgency, std::move(done), pending);
 }
 
-void TesmarControl::markPending(const QString& key, const QList<int>& channels, int delta)
+CommandSender* TesmarControl::commandSender()
 {
-    if (channels.isEmpty())
-        return;
-    QHash<int, int>& counts = m_pendingChannels[key];
-    for (int channel : channels) {
-        const int count = counts.value(channel) + delta;
-        if (count > 0)
-            counts.insert(channel, count);
-        else
-            counts.remove(channel);
+    if (!m_commandSender) {
+        m_commandSender = new CommandSender(
+            session.get(), [this](BaseModule* module) { return moduleKey(module); }, this);
+        connect(m_commandSender, &CommandSender::pendingChanged, this, &TesmarControl::showPendingChannels);
     }
-    if (counts.isEmpty())
-        m_pendingChannels.remove(key);
-    showPendingChannels();
+    return m_commandSender;
+}
+
+int TesmarControl::commandsInFlight() const
+{
+    return m_commandsInFlight + (m_commandSender ? m_commandSender->inFlight() : 0);
 }
 
 void TesmarControl::showPendingChannels()
 {
     BaseModule* module = currentModule();
-    QSet<int> rows;
-    if (module) {
-        const QHash<int, int> counts = m_pendingChannels.value(moduleKey(module));
-        for (auto it = counts.cbegin(); it != counts.cend(); ++it)
-            rows.insert(it.key());
-    }
-    ui->table->setPendingRows(rows);
+    ui->table->setPendingRows(module && m_commandSender ? m_commandSender->pendingChannels(moduleKey(module)) : QSet<int>());
 }
 
 void TesmarControl::showOutcome(const CommandOutcome& outcome, const QString& pending)
@@ -301,49 +264,15 @@ void TesmarControl::submitToModules(
         return;
     const QString pending = tr("%1: sending to %2 modules...").arg(CommandOutcome::capitalised(what)).arg(modules.size());
     statusBar()->showMessage(pending, refusalMessageMs);
-    // Each module's outcome comes back here (GUI thread); the last one shows them all, in the
-    // order the modules were given.
-    struct Collected
-    {
-        int remaining = 0;
-        QVector<CommandOutcome> outcomes;
-    };
-    auto collected = std::make_shared<Collected>();
-    collected->remaining = int(modules.size());
-    collected->outcomes.resize(modules.size());
-    for (int i = 0; i < modules.size(); ++i) {
-        const QList<int> channels = writesChannels ? allChannelsOf(modules.at(i)) : QList<int>();
-        sendCommand(
-            modules.at(i), what, work, urgency,
-            [this, collected, i, pending](const CommandOutcome& outcome) {
-                collected->outcomes[i] = outcome;
-                if (--collected->remaining > 0)
-                    return;
-                CommandOutcome all;
-                for (const CommandOutcome& each : std::as_const(collected->outcomes)) {
-                    all.failures += each.failures;
-                    if (all.information.isEmpty())
-                        all.information = each.information;
-                }
-                showOutcome(all, pending);
-            },
-            channels);
-    }
+    commandSender()->sendToModules(
+        modules, what, work, urgency, [this, pending](const CommandOutcome& all) { showOutcome(all, pending); },
+        writesChannels);
 }
 
 void TesmarControl::showRefusal(BaseModule* module, int channel, const QString& what, const QString& why)
 {
     const QString subject = channel >= 0 ? tr("Channel %1").arg(channel) : module->address();
     showCommandMessage(tr("%1: %2 refused %3").arg(subject, what, why));
-}
-
-bool TesmarControl::checkWrite(bool ok, BaseModule* module, int channel, const QString& what)
-{
-    if (!ok)
-        showWriteFailures(module, what, {{channel, module->lastError()}});
-    // The table shows the write's effect at its next frame, not after the next read cycle.
-    refreshCurrentModuleNow();
-    return ok;
 }
 
 bool TesmarControl::isHeld(const QPointer<BaseModule>& module) const
@@ -367,16 +296,10 @@ std::shared_ptr<const ModuleSnapshot> TesmarControl::freshChannelRead(BaseModule
 void TesmarControl::writeChannelValue(BaseModule* module, int channel, bool voltage, float value)
 {
     const QString unit = voltage ? module->voltageUnit(channel) : module->currentUnit(channel);
-    const QString what =
-        (voltage ? tr("set voltage %1 %2") : tr("set current %1 %2")).arg(CommandOutcome::numberText(value), unit);
+    const QString what = SetValueCheck::valueText(voltage, value, unit);
     submitWrite(module, channel, what, [=](BaseModule& m) {
         return voltage ? m.setChannelVoltageSet(channel, value) : m.setChannelCurrentSet(channel, value);
     });
-}
-
-bool TesmarControl::isBipolarModule(BaseModule* module)
-{
-    return module->firmwareName() == QLatin1String(ModuleTypes::bipolar);
 }
 
 void TesmarControl::forEachModule(BaseModule::SwitchAction action, const QString& what, Urgency urgency)
@@ -390,14 +313,8 @@ void TesmarControl::forEachModule(BaseModule::SwitchAction action, const QString
     // Every module is tried; the message names each one that failed and its channels.
     submitToModules(
         modules, what,
-        [action, what](BaseModule& module) {
-            const QStringList failures = CommandOutcome::ofSwitch(module, allChannelsOf(&module), action, what);
-            CommandOutcome outcome;
-            for (const QString& failure : failures)
-                outcome.failures.append(tr("%1: %2").arg(module.address(), failure));
-            return outcome;
-        },
-        urgency, true);
+        [action, what](BaseModule& module) { return ModuleCommands::switchAllChannels(module, action, what); }, urgency,
+        true);
 }
 
 // ---- Editing in the table ----
@@ -412,32 +329,15 @@ void TesmarControl::tableCellDataChanged(int row, int column, QString text)
     QPointer<BaseModule> module;
     if (!commandModule(module, what) || row < 0 || row >= module->channelNumber())
         return;
-    bool ok = false;
-    const float value = text.toFloat(&ok);
-    // "nan" and "inf" convert too; neither is a value to send to a high-voltage channel.
-    if (!ok || !std::isfinite(value)) {
-        showRefusal(module, row, tr("%1 \"%2\"").arg(what, text), tr("(not a number)"));
-        return;
-    }
-    // The crate would refuse it too; checked here so the operator learns the range at once. The
-    // range comes from the latest fresh read, never from a read that failed.
+    // The crate would refuse it too; checked here so the operator learns the range at once.
     const std::shared_ptr<const ModuleSnapshot> snapshot = freshChannelRead(module);
-    const NominalRange range = snapshot ? NominalRange::of(*snapshot, {row}, voltage) : NominalRange();
-    const QString unit = voltage ? module->voltageUnit(row) : module->currentUnit(row);
-    const QString valueWhat =
-        (voltage ? tr("set voltage %1 %2") : tr("set current %1 %2")).arg(CommandOutcome::numberText(value), unit);
-    if (!range.found) {
-        showRefusal(module, row, valueWhat, tr("(no current reading of the channel)"));
+    const SetValueCheck check = SetValueCheck::ofTyped(text, snapshot.get(), row, voltage, SetValueCheck::isBipolar(*module),
+        voltage ? module->voltageUnit(row) : module->currentUnit(row));
+    if (!check.accepted()) {
+        showRefusal(module, row, check.what, check.refusal);
         return;
     }
-    const float nominal = range.largest;
-    const float lowest = voltage && isBipolarModule(module) ? -nominal : 0.0f;
-    if (value < lowest || value > nominal) {
-        showRefusal(module, row, valueWhat,
-            tr("(outside %1 to %2 %3)").arg(CommandOutcome::numberText(lowest), CommandOutcome::numberText(nominal), unit));
-        return;
-    }
-    writeChannelValue(module, row, voltage, value);
+    writeChannelValue(module, row, voltage, check.value);
 }
 
 // ---- Direct channel and module commands ----
@@ -708,7 +608,7 @@ void TesmarControl::promptChannelValue(bool voltage, bool allChannels)
     const int shown = channels.contains(cursor) ? cursor : channels.first();
     const ChannelReading& reading = snapshot->channels.at(shown);
     const QString unit = voltage ? snapshot->voltageUnit : snapshot->currentUnit;
-    const bool bipolar = voltage && isBipolarModule(module);
+    const bool bipolar = voltage && SetValueCheck::isBipolar(*module);
     const float lower = bipolar ? -range.largest : 0.0f;
     QString label;
     if (allChannels) {
@@ -755,8 +655,7 @@ void TesmarControl::promptChannelValue(bool voltage, bool allChannels)
         });
         return;
     }
-    const QString valueWhat =
-        (voltage ? tr("set voltage %1 %2") : tr("set current %1 %2")).arg(CommandOutcome::numberText(value), unit);
+    const QString valueWhat = SetValueCheck::valueText(voltage, value, unit);
     const auto quantity = voltage ? BaseModule::SetQuantity::Voltage : BaseModule::SetQuantity::Current;
     submitCommand(
         module, valueWhat, int(channels.size()),
@@ -809,10 +708,9 @@ void TesmarControl::promptAllModulesValue(bool voltage)
         const std::shared_ptr<const ModuleSnapshot> snapshot = snapshotOf(index);
         BaseModule* each = modules.at(index);
         if (snapshot && snapshot->voltageUnit == each->voltageUnit(0) && snapshot->currentUnit == each->currentUnit(0)) {
-            for (const ChannelReading& reading : snapshot->channels) {
-                if (reading.complete)
-                    gathered->range.add(reading, voltage);
-            }
+            const NominalRange reached = NominalRange::ofReached(*snapshot, voltage);
+            if (reached.found)
+                gathered->range.merge(reached);
         } else {
             unread.append(each);
         }
@@ -822,20 +720,14 @@ void TesmarControl::promptAllModulesValue(bool voltage)
         return;
     }
     // A module the poller has not read (only the shown one is read without the overview): its
-    // nominal values are read on the device side first; a 0 is no nominal value and adds nothing.
+    // nominal values are read on the device side first.
     gathered->remaining = int(unread.size());
     for (BaseModule* each : std::as_const(unread)) {
         auto moduleRange = std::make_shared<NominalRange>();
         sendCommand(
             each, what,
             [voltage, moduleRange](BaseModule& read) {
-                for (int channel = 0; channel < read.channelNumber(); ++channel) {
-                    ChannelReading nominal;
-                    nominal.voltageNominal = read.channelVoltageNominal(channel);
-                    nominal.currentNominal = read.channelCurrentNominal(channel);
-                    if ((voltage ? nominal.voltageNominal : nominal.currentNominal) != 0.0f)
-                        moduleRange->add(nominal, voltage);
-                }
+                *moduleRange = NominalRange::readFrom(read, voltage);
                 return CommandOutcome();
             },
             Urgency::Normal,
@@ -961,13 +853,11 @@ void TesmarControl::on_actionSetAllChannelsVoltageIncremental_triggered()
         return;
     }
     const float nominal = range.largest;
-    const float step = qMin(nominal / float(n), 100.0f);
     const bool descending = incrementalVoltageDescending;
     submitChannels(
         module, allChannelsOf(module),
-        [descending, n, nominal, step](BaseModule& each, int channel) {
-            const int stepsBelowNominal = descending ? channel : n - 1 - channel;
-            return each.setChannelVoltageSet(channel, nominal - float(stepsBelowNominal) * step);
+        [descending, n, nominal](BaseModule& each, int channel) {
+            return each.setChannelVoltageSet(channel, ModuleCommands::incrementalVoltage(channel, n, nominal, descending));
         },
         tr("set voltage"));
     incrementalVoltageDescending = !incrementalVoltageDescending;
@@ -1173,7 +1063,7 @@ void TesmarControl::on_table_itemSelectionChanged()
     if (row == lastSelectedRow || row < 0)
         return;
     lastSelectedRow = row;
-    emit currentChannelChanged(module->serialNumber(), row);
+    showChannelInToolWindows(row);
     if (ui->actionAutoSwitchMeasurement->isChecked() && isMeasurementModule(module))
         submitWrite(module, row, tr("both measurements on"),
             [=](BaseModule& m) { return m.setChannelBothMeasurementsEnabled(row, true); });
@@ -1285,15 +1175,8 @@ void TesmarControl::changeChannelControl(int /*serialNumber*/, int channel, quin
     if (!module)
         return;
     const QString what = tr("change control (clear 0x%1, set 0x%2)").arg(clearBits, 0, 16).arg(setBits, 0, 16);
-    submitCommand(module, what, 0, [=](BaseModule& each) {
-        const bool ok = each.updateChannelControl(channel, clearBits, setBits);
-        CommandOutcome outcome = CommandOutcome::ofWrite(each, ok, channel, what);
-        // Clearing the emergency-off bit alone does not end an emergency off on every module.
-        if (ok && (clearBits & ChannelControlBit::emergencyOff))
-            outcome =
-                CommandOutcome::ofWrite(each, each.clearChannelEmergencyOff(channel), channel, tr("clear emergency off"));
-        return outcome;
-    });
+    submitCommand(module, what, 0,
+        [=](BaseModule& each) { return ModuleCommands::changeChannelControl(each, channel, clearBits, setBits, what); });
 }
 
 void TesmarControl::submitWordChange(const QString& what, const QString& wordName, int channel, quint32 clearBits,
@@ -1304,10 +1187,7 @@ void TesmarControl::submitWordChange(const QString& what, const QString& wordNam
     if (!commandModule(module, what))
         return;
     submitCommand(module, what, 0, [=](BaseModule& each) {
-        const quint32 word = read(each);
-        if (!each.connected())
-            return CommandOutcome{{tr("%1 not written: the module did not answer").arg(wordName)}, {}};
-        return CommandOutcome::ofWrite(each, write(each, ((word & ~clearBits) | setBits) & 0xFFFF), channel, what);
+        return ModuleCommands::changeWord(each, what, wordName, channel, clearBits, setBits, read, write);
     });
 }
 
@@ -1388,28 +1268,6 @@ void TesmarControl::clearModuleEventGroupStatus()
         submitWrite(module, -1, tr("clear event group status"), [=](BaseModule& m) { return m.clearEventGroupStatus(); });
 }
 
-void TesmarControl::getFlexGroupData(int groupNumber)
-{
-    if (groupNumber < 0 || groupNumber >= flexGroupCount)
-        return;
-    QPointer<BaseModule> asked = currentModule();
-    if (!asked)
-        return;
-    // Asked once a second while the window is shown: read on the poller's thread, so the window
-    // never waits for the module. A module that did not answer delivers nothing (no zeros).
-    session->readCurrentModuleOnce(this, [this, asked, groupNumber](BaseModule& module) -> DeviceSession::ModuleReadResult {
-        const quint32 member = module.flexGroupMemberList(groupNumber);
-        const quint32 type = module.flexGroupType(groupNumber);
-        if (!module.connected())
-            return {};
-        const int serialNumber = module.serialNumber();
-        return [this, asked, serialNumber, groupNumber, member, type] {
-            if (isHeld(asked))
-                emit updateModuleFlexGroups(serialNumber, groupNumber, member, type);
-        };
-    });
-}
-
 void TesmarControl::setFlexGroup(int groupNumber, quint32 member, quint32 type)
 {
     const WriteSource source("tool window");
@@ -1436,14 +1294,11 @@ void TesmarControl::setChannelNominalFromToolWindow(int channel, bool voltage, f
     if (!commandModule(module, voltage ? tr("set nominal voltage") : tr("set nominal current")))
         return;
     const QString what =
-        (voltage ? tr("set nominal voltage %1 %2") : tr("set nominal current %1 %2"))
-            .arg(CommandOutcome::numberText(value), voltage ? module->voltageUnit(channel) : module->currentUnit(channel));
-    // The module takes nominal values only in stop mode. The latest answered status decides,
-    // never a read that failed.
-    const std::shared_ptr<const ModuleSnapshot> snapshot = snapshotOf(session->currentModuleIndex());
-    if (!snapshot || !snapshot->values.statusValid || !snapshot->connected(ModuleSnapshot::nowMs())
-        || !(snapshot->values.status & ModuleStatusBit::stopped)) {
-        showRefusal(module, channel, what, tr("(the module is not in stop mode)"));
+        ModuleCommands::nominalText(voltage, value, voltage ? module->voltageUnit(channel) : module->currentUnit(channel));
+    const QString refusal =
+        ModuleCommands::nominalRefusal(snapshotOf(session->currentModuleIndex()).get(), ModuleSnapshot::nowMs());
+    if (!refusal.isEmpty()) {
+        showRefusal(module, channel, what, refusal);
         return;
     }
     submitWrite(module, channel, what, [=](BaseModule& m) {
@@ -1464,47 +1319,18 @@ void TesmarControl::setChannelCurrentNominal(int channel, float value)
 void TesmarControl::setChannelBounds(int channel, bool asymmetricVoltageBounds, float voltageInterlockMaxSet,
     float voltageInterlockMinSet, bool asymmetricCurrentBounds, float currentInterlockMaxSet, float currentInterlockMinSet)
 {
-    const WriteSource source("tool window");
     QPointer<BaseModule> module;
     if (!commandModule(module, tr("set bounds")) || channel < 0 || channel >= module->channelNumber())
         return;
+    const ChannelBoundsJob::Bounds bounds{asymmetricVoltageBounds, voltageInterlockMaxSet, voltageInterlockMinSet,
+        asymmetricCurrentBounds, currentInterlockMaxSet, currentInterlockMinSet};
+    runCommandJob(
+        new ChannelBoundsJob(session.get(), module, channel, bounds, QStringLiteral("tool window"), this), tr("set bounds"));
+}
 
-    // Only the two bounds bits change; the rest of the word is the module's own, read fresh in
-    // the same step (a word that cannot be read is not written back). The bounds are written once
-    // the module shows the new bits, all in one command on the device thread.
-    const quint32 boundsBits = ChannelControlBit::asymmetricVoltageBounds | ChannelControlBit::asymmetricCurrentBounds;
-    const quint32 wanted = (asymmetricVoltageBounds ? ChannelControlBit::asymmetricVoltageBounds : 0u)
-        | (asymmetricCurrentBounds ? ChannelControlBit::asymmetricCurrentBounds : 0u);
-    submitCommand(module, tr("set bounds"), 0, [=](BaseModule& each) {
-        CommandOutcome outcome = CommandOutcome::ofWrite(each, each.updateChannelControl(channel, boundsBits, wanted),
-            channel, tr("set bounds bits 0x%1").arg(wanted, 0, 16));
-        if (!outcome.failures.isEmpty())
-            return outcome;
-        for (int waits = 0;; ++waits) {
-            quint32 control = 0;
-            if (each.readChannelControl(channel, &control) && (control & boundsBits) == wanted)
-                break;
-            if (waits >= controlReadBackMaxWaits) {
-                outcome.information = tr("Error setting Channel %1 Control word. Giving up.").arg(channel);
-                return outcome;
-            }
-            QThread::msleep(1);
-        }
-        const QString voltageUnit = each.voltageUnit(channel);
-        const QString currentUnit = each.currentUnit(channel);
-        auto write = [&](bool ok, const QString& what) {
-            outcome.failures += CommandOutcome::ofWrite(each, ok, channel, what).failures;
-        };
-        write(each.setChannelVoltageInterlockMaxSet(channel, voltageInterlockMaxSet),
-            tr("set voltage upper bound %1 %2").arg(CommandOutcome::numberText(voltageInterlockMaxSet), voltageUnit));
-        write(each.setChannelCurrentInterlockMaxSet(channel, currentInterlockMaxSet),
-            tr("set current upper bound %1 %2").arg(CommandOutcome::numberText(currentInterlockMaxSet), currentUnit));
-        if (asymmetricVoltageBounds)
-            write(each.setChannelVoltageInterlockMinSet(channel, voltageInterlockMinSet),
-                tr("set voltage lower bound %1 %2").arg(CommandOutcome::numberText(voltageInterlockMinSet), voltageUnit));
-        if (asymmetricCurrentBounds)
-            write(each.setChannelCurrentInterlockMinSet(channel, currentInterlockMinSet),
-                tr("set current lower bound %1 %2").arg(CommandOutcome::numberText(currentInterlockMinSet), currentUnit));
-        return outcome;
-    });
+void TesmarControl::runCommandJob(ServiceJob* job, const QString& what)
+{
+    const QString sending = tr("%1: sending...").arg(CommandOutcome::capitalised(what));
+    statusBar()->showMessage(sending, refusalMessageMs);
+    commandSender()->runJob(job, what, [this, sending](const CommandOutcome& outcome) { showOutcome(outcome, sending); });
 }

@@ -261,8 +261,7 @@ void TesmarControl::on_lstModules_currentRowChanged(int row)
         ui->table->blankCells();
         showOperatorSelection();
     } else if (previousIndex != row) {
-        const int serialNumber = module->serialNumber();
-        emit currentChannelChanged(serialNumber, selectedChannel());
+        showChannelInToolWindows(selectedChannel());
     }
     ui->table->setFocus();
 }
@@ -423,7 +422,7 @@ void TesmarControl::setReconnectDelays(int afterCratePowerOnMs, int afterAddress
     rediscoveryDelayAfterAddressChangeMs = afterAddressChangeMs;
 }
 
-void TesmarControl::setCratePowerOn(int /*serialNumber*/, bool on)
+void TesmarControl::setCratePowerOn(bool on)
 {
     const WriteSource source("tool window");
     const QString what = on ? tr("switch on") : tr("switch off");
@@ -498,7 +497,7 @@ void TesmarControl::checkCrateOff()
         return;
     const std::shared_ptr<const CrateSnapshot> crate = session->poller() ? session->poller()->crateSnapshot() : nullptr;
     const bool confirmed =
-        crate && crate->answered && crate->readAtMs > crateOffSentAtMs && crate->crate.valid && !crate->crate.powerOn;
+        crate && crate->answered && crate->crateReadAtMs > crateOffSentAtMs && crate->crate.valid && !crate->crate.powerOn;
     const bool overdue = ModuleSnapshot::nowMs() - crateOffSentAtMs > crateOffConfirmMs;
     if (!confirmed && !overdue)
         return;
@@ -521,7 +520,7 @@ void TesmarControl::checkCrateOff()
     ui->lblConnect->setText(tr("<font color=\"red\">The crate is switched off."));
 }
 
-void TesmarControl::setCrateFanSpeed(int /*serialNumber*/, int speed)
+void TesmarControl::setCrateFanSpeed(int speed)
 {
     const WriteSource source("tool window");
     submitCrateCommand(tr("set fan speed %1").arg(speed),

@@ -7,14 +7,15 @@
 #include "dialogs/common/StatusMessages.h"
 
 #include "ChannelTable.h"
-#include "NominalRange.h"
 #include "dialogs/common/UserDialogs.h"
 #include "ui_TesmarControl.h"
 
 #include "device/BaseModule.h"
+#include "device/CommandTarget.h"
 #include "device/DeviceSession.h"
+#include "device/ModuleCommands.h"
 #include "device/ModuleSnapshot.h"
-#include "device/StatusWordBits.h"
+#include "device/NominalRange.h"
 #include "dialogs/DialogCrate.h"
 #include "dialogs/DialogFlexGroups.h"
 #include "dialogs/DialogInhibit.h"
@@ -28,10 +29,6 @@
 #include <cmath>
 
 namespace {
-// Tries of a dialog's settings read before it shows that the channel could not be read.
-constexpr int settingsReadAttempts = 3;
-// Module control bit 2: stop mode, in which the module takes user nominal values.
-
 void showAndActivate(QWidget* window)
 {
     window->show();
@@ -55,15 +52,6 @@ void TesmarControl::on_actionCrates_triggered()
         auto* window = new DialogCrate(session.get(), this);
         dialogCrate = window;
         window->setUserDialogs(dialogs());
-        connect(this, &TesmarControl::updateCrateFirmwareRelease, window, &DialogCrate::updateFirmwareRelease);
-        connect(this, &TesmarControl::updateCrateSupply5V, window, &DialogCrate::updateSupply5V);
-        connect(this, &TesmarControl::updateCrateSupply24V, window, &DialogCrate::updateSupply24V);
-        connect(this, &TesmarControl::updateCrateBattery24V, window, &DialogCrate::updateBattery24V);
-        connect(this, &TesmarControl::updateCrateTemperatureBackPlane, window, &DialogCrate::updateTemperatureBackPlane);
-        connect(this, &TesmarControl::updateCrateTemperaturePowerSupply, window, &DialogCrate::updateTemperaturePowerSupply);
-        connect(this, &TesmarControl::updateCrateFanSpeed, window, &DialogCrate::updateCrateFanSpeed);
-        connect(this, &TesmarControl::updateCrateStatus, window, &DialogCrate::updateStatus);
-        connect(this, &TesmarControl::updateCratePowerOn, window, &DialogCrate::updatePowerOn);
         connect(window, &DialogCrate::setPowerOn, this, &TesmarControl::setCratePowerOn);
         connect(window, &DialogCrate::setFanSpeed, this, &TesmarControl::setCrateFanSpeed);
     }
@@ -78,13 +66,7 @@ void TesmarControl::on_actionVariableGroups_triggered()
     if (!dialogFlexGroups) {
         auto* window = new DialogFlexGroups(session.get(), this);
         dialogFlexGroups = window;
-        connect(window, &DialogFlexGroups::getFlexGroupData, this, &TesmarControl::getFlexGroupData);
-        connect(this, &TesmarControl::updateModuleFlexGroups, window, &DialogFlexGroups::updateModuleFlexGroups);
         connect(window, &DialogFlexGroups::setFlexGroup, this, &TesmarControl::setFlexGroup);
-    }
-    if (BaseModule* module = currentModule()) {
-        dialogFlexGroups->setDeviceClass(module->deviceClass());
-        dialogFlexGroups->setChannelCount(module->channelNumber());
     }
     showAndActivate(dialogFlexGroups);
 }
@@ -101,14 +83,10 @@ void TesmarControl::readChannelSettingsFor(QObject* dialog, const QPointer<BaseM
         dialog, [expected, channel, fill, failed](BaseModule& read) -> DeviceSession::ModuleReadResult {
             if (&read != expected)
                 return [failed] { failed(tr("another module is shown now")); };
-            // A lost request is asked again (the read is all or nothing, so a loss anywhere in it
-            // fails it); a refusal is not.
             ChannelSettings settings;
-            for (int attempt = 1; !read.readChannelSettings(channel, &settings); ++attempt) {
-                const QString reason = read.lastError();
-                if (attempt >= settingsReadAttempts || !BaseModule::isNoAnswer(reason))
-                    return [failed, reason] { failed(reason); };
-            }
+            QString reason;
+            if (!ModuleCommands::readChannelSettings(read, channel, &settings, &reason))
+                return [failed, reason] { failed(reason); };
             return [fill, settings] { fill(settings); };
         });
 }
@@ -121,15 +99,9 @@ QString TesmarControl::unreadText(int channel, const QString& reason)
 
 int TesmarControl::singleChannelTarget(QPointer<BaseModule>& module, const QString& what)
 {
-    QList<int> channels;
-    if (!commandChannels(module, channels, what))
-        return -1;
-    if (channels.size() != 1) {
-        showCommandMessage(tr("%1: choose one channel (the all-channels command sets every channel); nothing was sent.")
-                               .arg(CommandOutcome::capitalised(what)));
-        return -1;
-    }
-    return channels.first();
+    const CommandTarget target = commandTarget(CommandTarget::Scope::OneChannel, what);
+    module = target.module;
+    return target.resolved() ? target.channels.first() : -1;
 }
 
 // ---- Current trip ----
@@ -365,35 +337,9 @@ void TesmarControl::on_actionSetChannelNominalValues_triggered()
     }
 
     const WriteSource source("prompt");
-    // The module takes user nominal values only in stop mode. A stop that was set before (an
-    // interrupted profile write, the operator) stays set afterwards; a control word that cannot
-    // be read is not written back. All steps run as one command on the device thread.
+    const std::optional<double> newVoltage = voltage != shownVoltage ? std::optional<double>(voltage) : std::nullopt;
+    const std::optional<double> newCurrent = current != shownCurrent ? std::optional<double>(current) : std::nullopt;
     submitCommand(module, what, 0, [=](BaseModule& each) {
-        quint32 control = 0;
-        if (!each.readControl(&control))
-            return CommandOutcome::ofWrite(each, false, -1, tr("set stop mode"));
-        const bool wasStopped = control & ModuleControlBit::stop;
-        if (!wasStopped) {
-            CommandOutcome stop =
-                CommandOutcome::ofWrite(each, each.updateControl(0, ModuleControlBit::stop), -1, tr("set stop mode"));
-            if (!stop.failures.isEmpty())
-                return stop;
-        }
-        CommandOutcome outcome;
-        if (voltage != shownVoltage)
-            outcome.failures += CommandOutcome::ofWrite(each, each.setChannelVoltageNominal(row, float(voltage)), row,
-                tr("set nominal voltage %1 %2").arg(CommandOutcome::numberText(voltage), voltageUnit))
-                                    .failures;
-        if (current != shownCurrent)
-            outcome.failures += CommandOutcome::ofWrite(each, each.setChannelCurrentNominal(row, float(current)), row,
-                tr("set nominal current %1 %2").arg(CommandOutcome::numberText(current), currentUnit))
-                                    .failures;
-        if (!wasStopped)
-            outcome.failures +=
-                CommandOutcome::ofWrite(each, each.updateControl(ModuleControlBit::stop, 0), -1, tr("leave stop mode"))
-                    .failures;
-        // The table sets itself up again with the new nominal values.
-        each.setConnectionState(BaseModule::ModuleStateUnknown);
-        return outcome;
+        return ModuleCommands::changeNominalValues(each, row, newVoltage, voltageUnit, newCurrent, currentUnit);
     });
 }

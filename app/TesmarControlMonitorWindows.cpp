@@ -37,13 +37,12 @@ void TesmarControl::on_actionChannelStatusControl_triggered()
     if (!dialogChannelControl) {
         DialogChannelControl* window = new DialogChannelControl(session.get(), this);
         dialogChannelControl = window;
-        connect(this, &TesmarControl::currentChannelChanged, window, &DialogChannelControl::currentChannelChanged);
         connect(window, &DialogChannelControl::clearChannelEvents, this, &TesmarControl::clearChannelEvents);
         connect(window, &DialogChannelControl::changeChannelControl, this, &TesmarControl::changeChannelControl);
         connect(window, &DialogChannelControl::changeChannelEventMask, this, &TesmarControl::changeChannelEventMask);
     }
-    if (BaseModule* module = currentModule())
-        dialogChannelControl->currentChannelChanged(module->serialNumber(), qMax(0, selectedChannel()));
+    if (currentModule())
+        dialogChannelControl->showChannel(selectedChannel());
     showAndActivate(dialogChannelControl.data());
 }
 
@@ -73,7 +72,6 @@ void TesmarControl::on_actionBounds_triggered()
     if (!dialogChannelBounds) {
         DialogChannelBounds* window = new DialogChannelBounds(session.get(), this);
         dialogChannelBounds = window;
-        connect(this, &TesmarControl::currentChannelChanged, window, &DialogChannelBounds::currentChannelChanged);
         connect(window, &DialogChannelBounds::setChannelBounds, this, &TesmarControl::setChannelBounds);
         connect(window, &DialogChannelBounds::changeChannelControl, this, &TesmarControl::changeChannelControl);
     }
@@ -82,7 +80,7 @@ void TesmarControl::on_actionBounds_triggered()
         dialogChannelBounds->prepare(
             module->voltageUnit(row), module->voltagePrecision(), module->currentUnit(row), module->currentPrecision());
         // The window starts on the channel the table shows, not on a channel of its own.
-        dialogChannelBounds->currentChannelChanged(module->serialNumber(), row);
+        dialogChannelBounds->showChannel(row);
     }
     showAndActivate(dialogChannelBounds.data());
 }
@@ -95,4 +93,12 @@ void TesmarControl::on_actionInterlockOut_triggered()
         connect(window, &DialogInterlockOut::changeInterlockControl, this, &TesmarControl::changeInterlockOutControl);
     }
     showAndActivate(dialogInterlockOut.data());
+}
+
+void TesmarControl::showChannelInToolWindows(int channel)
+{
+    if (dialogChannelControl)
+        dialogChannelControl->showChannel(channel);
+    if (dialogChannelBounds)
+        dialogChannelBounds->showChannel(channel);
 }

@@ -187,15 +187,6 @@ void TesmarControl::on_actionStatistic_triggered()
     if (!dialogStatistic) {
         dialogStatistic = new DialogStatistic(session.get(), this);
         dialogStatistic->setUserDialogs(dialogs());
-        connect(this, &TesmarControl::updateChannelVoltageMeasure, dialogStatistic,
-            &DialogStatistic::updateChannelVoltageMeasure);
-        connect(this, &TesmarControl::updateChannelCurrentMeasure, dialogStatistic,
-            &DialogStatistic::updateChannelCurrentMeasure);
-        connect(this, &TesmarControl::updateModuleChannelsRead, dialogStatistic, &DialogStatistic::updateModuleChannelsRead);
-        connect(this, &TesmarControl::updateAllModulesStarted, dialogStatistic, &DialogStatistic::updateAllModulesStarted);
-        connect(
-            this, &TesmarControl::updateAllModulesCompleted, dialogStatistic, &DialogStatistic::updateAllModulesCompleted);
-        connect(this, &TesmarControl::updateModuleTemperature, dialogStatistic, &DialogStatistic::updateModuleTemperature);
     }
     if (BaseModule* module = currentModule())
         dialogStatistic->setChannelCount(module->channelNumber());

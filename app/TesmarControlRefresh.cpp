@@ -1,7 +1,7 @@
-// Rendering: one 200 ms timer shows the latest snapshots the poller published (the current
-// module's channels on every tick, its module-level values on every 11th tick, the connection
-// states and the crate once a second, every module for the statistic window while that is
-// shown) and re-broadcasts them as update signals. Nothing here waits for the network.
+// Rendering: one 200 ms timer shows the latest snapshots the poller published in the main
+// window (the current module's channels on every tick, its module-level values on every 11th
+// tick, the connection states and the crate once a second). The tool windows render the
+// snapshots themselves. Nothing here waits for the network.
 #include "TesmarControl.h"
 
 #include "ChannelTable.h"
@@ -18,7 +18,6 @@
 #include <QLabel>
 #include <QStatusBar>
 #include <QTimer>
-#include <QVector>
 
 namespace {
 // Ticks between two module-level refreshes minus one: module values every 11th tick.
@@ -72,20 +71,12 @@ void TesmarControl::refreshChannelTable()
         break;
     }
 
-    // Tool windows that show module values get them from every read, not only every 11th tick:
-    // what they show is as young as the poller's reads for them (they show its age themselves).
-    const Poller::Needs windowNeeds = Poller::ToolWindowValues | Poller::ModuleSupplies | Poller::ModuleTemperatures;
-    if (moduleRefreshDue || (session->needs() & windowNeeds)) {
+    if (moduleRefreshDue) {
         moduleRefreshDue = false;
         QTimer::singleShot(chainedRefreshDelayMs, this, &TesmarControl::refreshModule);
     }
 
     refreshChannelRows(module);
-    if (module->connectionState() == BaseModule::ModuleStateNotConnected)
-        return;
-
-    if (session->needs() & Poller::AllModulesChannels)
-        QTimer::singleShot(chainedRefreshDelayMs, this, &TesmarControl::refreshAllModules);
 }
 
 QString TesmarControl::connectionLine(BaseModule* module) const
@@ -148,9 +139,7 @@ void TesmarControl::refreshChannelRows(BaseModule* module)
     if (snapshot->voltageUnit != voltageUnit || snapshot->currentUnit != currentUnit)
         return;
 
-    const int serialNumber = module->serialNumber();
     const bool measurement = isMeasurementModule(module);
-    const bool fresh = snapshot->channelsFresh(now);
     ChannelTable* table = ui->table;
     const int rows = table->rowCount();
     for (int row = 0; row < rows; ++row) {
@@ -166,12 +155,8 @@ void TesmarControl::refreshChannelRows(BaseModule* module)
         table->setCellText(row, ChannelTable::ColumnCurrentNominal, module->formatCurrent(v.currentNominal));
         table->setCellText(row, ChannelTable::ColumnVoltageSet, module->formatVoltage(v.voltageSet));
         table->setCellText(row, ChannelTable::ColumnCurrentSet, module->formatCurrent(v.currentSet));
-        const QString voltageMeasure = module->formatVoltage(v.voltageMeasure);
-        table->setCellText(row, ChannelTable::ColumnVoltageMeasure, voltageMeasure);
-        emit updateChannelVoltageMeasure(serialNumber, row, voltageMeasure);
-        const QString currentMeasure = module->formatCurrent(v.currentMeasure);
-        table->setCellText(row, ChannelTable::ColumnCurrentMeasure, currentMeasure);
-        emit updateChannelCurrentMeasure(serialNumber, row, currentMeasure);
+        table->setCellText(row, ChannelTable::ColumnVoltageMeasure, module->formatVoltage(v.voltageMeasure));
+        table->setCellText(row, ChannelTable::ColumnCurrentMeasure, module->formatCurrent(v.currentMeasure));
         if (measurement)
             table->setMeasurementModeCell(row, v.control);
         else
@@ -180,8 +165,6 @@ void TesmarControl::refreshChannelRows(BaseModule* module)
             table->setStatusCellToolTip(row, channelEventToolTip(row));
         table->setRowAgeing(row, freshness == Freshness::Ageing);
     }
-    if (fresh)
-        emit updateModuleChannelsRead(serialNumber, module->channelNumber(), snapshot->channelsReadAtMs);
     markAlarmRows();
 }
 
@@ -206,7 +189,6 @@ void TesmarControl::refreshModule()
     BaseModule* module = currentModule();
     if (!module || module->connectionState() == BaseModule::ModuleStateNotConnected)
         return;
-    const int serialNumber = module->serialNumber();
 
     // Values of a module that stopped answering, or not read for a whole period more than the
     // freshness time, are no ramp speeds or status words now.
@@ -231,12 +213,6 @@ void TesmarControl::refreshModule()
         ui->lblIRampSpeed->setText(unknown);
     }
 
-    // Read only while a window that shows them registered the need.
-    if (values.temperaturesValid) {
-        for (int index = 0; index < 4; ++index)
-            emit updateModuleTemperature(serialNumber, index, values.temperature[index]);
-    }
-
     if (!values.statusValid) {
         ui->lblModuleStatus->setText(unknown);
         ui->lblModuleEventStatus->setText(unknown);
@@ -251,14 +227,6 @@ void TesmarControl::refreshModule()
 
 void TesmarControl::refreshCrateData()
 {
-    // The crate window gets every read of the crate values (it shows their age itself).
-    if ((session->needs() & Poller::CrateValues) && session->poller()) {
-        const std::shared_ptr<const CrateSnapshot> crate = session->poller()->crateSnapshot();
-        if (crate && crate->crate.valid
-            && FreshnessRules::of(crate->crateReadAtMs, ModuleSnapshot::nowMs()) != Freshness::Stale)
-            emitCrateValues(crate->crate);
-    }
-
     const int ticksPerSecond = qMax(1, 1000 / qMax(1, refreshTimer->interval()));
     if (++crateTickCount < ticksPerSecond)
         return;
@@ -274,20 +242,6 @@ void TesmarControl::refreshCrateData()
 
     advanceConnectionStates();
     checkCrateOff();
-}
-
-void TesmarControl::emitCrateValues(const CrateReading& values)
-{
-    const int serialNumber = values.serialNumber;
-    emit updateCrateFirmwareRelease(serialNumber, values.firmwareRelease);
-    emit updateCrateSupply5V(serialNumber, values.supply5V);
-    emit updateCrateSupply24V(serialNumber, values.supply24V);
-    emit updateCrateBattery24V(serialNumber, values.battery24V);
-    emit updateCrateTemperatureBackPlane(serialNumber, values.temperatureBackPlane);
-    emit updateCrateTemperaturePowerSupply(serialNumber, values.temperaturePowerSupply);
-    emit updateCrateFanSpeed(serialNumber, values.fanSpeed);
-    emit updateCrateStatus(serialNumber, values.status);
-    emit updateCratePowerOn(serialNumber, values.powerOn);
 }
 
 void TesmarControl::showControllerState()
@@ -312,34 +266,4 @@ void TesmarControl::showControllerState()
     if (text.isEmpty())
         text = tr("<font color=\"red\">Can not connect to address %1.").arg(crateIpAddress);
     statusLabelController->setText(text);
-}
-
-void TesmarControl::refreshAllModules()
-{
-    const qint64 now = ModuleSnapshot::nowMs();
-    const QList<BaseModule*> modules = session->modules();
-    emit updateAllModulesStarted();
-    for (int index = 0; index < modules.size(); ++index) {
-        BaseModule* module = modules.at(index);
-        const int serialNumber = module->serialNumber();
-        const QString voltageUnit = module->voltageUnit(0);
-        const QString currentUnit = module->currentUnit(0);
-        // Only live readings in the units shown.
-        const std::shared_ptr<const ModuleSnapshot> snapshot = snapshotOf(index);
-        if (snapshot && snapshot->connected(now) && snapshot->temperaturesReadAtMs >= 0
-            && now - snapshot->temperaturesReadAtMs <= moduleValuesFreshForMs)
-            emit updateModuleTemperature(serialNumber, 0, snapshot->values.temperature[0]);
-        if (!snapshot || !snapshot->channelsFresh(now) || snapshot->voltageUnit != voltageUnit
-            || snapshot->currentUnit != currentUnit)
-            continue;
-        for (int channel = 0; channel < snapshot->channels.size(); ++channel) {
-            const ChannelReading& reading = snapshot->channels.at(channel);
-            if (!reading.complete)
-                continue;
-            emit updateChannelVoltageMeasure(serialNumber, channel, module->formatVoltage(reading.voltageMeasure));
-            emit updateChannelCurrentMeasure(serialNumber, channel, module->formatCurrent(reading.currentMeasure));
-        }
-        emit updateModuleChannelsRead(serialNumber, module->channelNumber(), snapshot->channelsReadAtMs);
-    }
-    emit updateAllModulesCompleted();
 }

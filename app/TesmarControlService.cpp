@@ -359,8 +359,6 @@ void TesmarControl::on_actionFactorySettings_triggered()
         connect(this, &TesmarControl::factoryResetCancelled, dialog, &DialogFactory::factoryResetCancelled);
         connect(this, &TesmarControl::factoryResetProgress, dialog, &DialogFactory::factoryResetProgress);
         connect(dialog, &DialogFactory::cancelFactoryReset, this, &TesmarControl::cancelFactoryReset);
-        connect(this, &TesmarControl::updateChannelVoltageNominal, dialog, &DialogFactory::updateChannelVoltageNominal);
-        connect(this, &TesmarControl::updateChannelCurrentNominal, dialog, &DialogFactory::updateChannelCurrentNominal);
         connect(session.get(), &DeviceSession::currentModuleChanged, this,
             &TesmarControl::followCurrentModuleInServiceDialogs, Qt::UniqueConnection);
     }
@@ -377,17 +375,12 @@ void TesmarControl::storeFactorySettings(int)
         emit factoryResetDone(false);
         return;
     }
-    const int serialNumber = dialogFactory ? dialogFactory->serialNumber() : lastReadSerialNumber(module);
     auto* job = new FactoryResetJob(session.get(), module, this);
     factoryResetJob = job;
     connect(
         job, &ServiceJob::message, this, [this](const QString& text) { tellServiceDialog(ServiceDialog::Factory, text); });
-    connect(job, &FactoryResetJob::channelReset, this,
-        [this, serialNumber](
-            int channel, float voltage, const QString& voltageUnit, float current, const QString& currentUnit) {
-            emit updateChannelVoltageNominal(serialNumber, channel, voltage, voltageUnit);
-            emit updateChannelCurrentNominal(serialNumber, channel, current, currentUnit);
-        });
+    if (dialogFactory)
+        connect(job, &FactoryResetJob::channelReset, dialogFactory.data(), &DialogFactory::showChannelReset);
     connect(job, &ServiceJob::progress, this, [this](int done, int total) { emit factoryResetProgress(done, total); });
     connect(job, &ServiceJob::finished, this, &TesmarControl::factoryResetEnded);
     startServiceJob(job, ServiceDialog::Factory);

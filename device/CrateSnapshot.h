@@ -16,7 +16,7 @@ struct CrateSnapshot
     bool liveInsertion = false;
     qint64 readAtMs = -1; // ModuleSnapshot::nowMs() clock
     // Only while something needs the crate values (the crate window); kept from an older read
-    // while nothing needs them, with the time of that read.
+    // while nothing needs them or the latest read was not answered, with the time of that read.
     CrateReading crate;
     qint64 crateReadAtMs = -1;
 };

@@ -477,8 +477,10 @@ void Poller::readCrate(const Cycle& cycle)
         QMutexLocker locker(&m_mutex);
         if (cycle.generation != m_generation)
             return;
-        // Crate values are kept while the crate window is not shown and they are not read.
-        if (!cycle.needs.testFlag(CrateValues) && m_crateSnapshot) {
+        // Crate values are kept while the crate window is not shown and they are not read, and
+        // when a read was not answered: the latest answered values then age by the rules (grey,
+        // then unknown) instead of vanishing at one lost request.
+        if ((!cycle.needs.testFlag(CrateValues) || !snapshot->crate.valid) && m_crateSnapshot) {
             snapshot->crate = m_crateSnapshot->crate;
             snapshot->crateReadAtMs = m_crateSnapshot->crateReadAtMs;
         }

@@ -66,6 +66,7 @@ void DialogChannelBounds::prepare(
 void DialogChannelBounds::moduleChanged(BaseModule* module)
 {
     m_available = module && module->reports(BaseModule::Quantity::ChannelBounds);
+    m_serialNumber = module ? module->serialNumber() : 0;
     showAvailability(ui->grpVoltageBounds, tr("Voltage Bounds"), m_available);
     showAvailability(ui->grpCurrentBounds, tr("Current Bounds"), m_available);
     forgetValues();
@@ -88,12 +89,11 @@ void DialogChannelBounds::forgetValues()
     ui->btnSetBounds->setEnabled(false);
 }
 
-void DialogChannelBounds::currentChannelChanged(int serialNumber, int channel)
+void DialogChannelBounds::showChannel(int channel)
 {
     channel = qMax(0, channel); // no row in the table: channel 0, as the table's commands take it
-    if (serialNumber == m_serialNumber && channel == m_channel)
+    if (channel == m_channel)
         return;
-    m_serialNumber = serialNumber;
     m_channel = channel;
     // Typed for the channel shown before.
     clearEdits();

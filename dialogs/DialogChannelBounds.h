@@ -28,14 +28,13 @@ public:
     void prepare(const QString& voltageUnit, int voltagePrecision, const QString& currentUnit, int currentPrecision);
     int serialNumber() const { return m_serialNumber; }
     int channel() const { return m_channel; }
+    // The main window's current channel (-1: none, shown as channel 0).
+    void showChannel(int channel);
 
 signals:
     void changeChannelControl(int serialNumber, int channel, quint32 clearBits, quint32 setBits);
     void setChannelBounds(int channel, bool avbnd, float voltageIlkMax, float voltageIlkMin, bool acbnd, float currentIlkMax,
         float currentIlkMin);
-
-public slots:
-    void currentChannelChanged(int serialNumber, int channel);
 
 private slots:
     void on_btnSetBounds_clicked();

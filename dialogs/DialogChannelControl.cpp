@@ -73,18 +73,23 @@ void DialogChannelControl::showSnapshot(const ModuleSnapshot& snapshot, qint64 n
     showFreshness(nowMs);
 }
 
-void DialogChannelControl::currentChannelChanged(int serialNumber, int channel)
+void DialogChannelControl::showChannel(int channel)
 {
     channel = qMax(0, channel); // no row in the table: channel 0, as the table's commands take it
-    if (serialNumber != m_serialNumber || channel != m_channel) {
+    if (channel != m_channel) {
         // Ticks meant for the channel shown before.
         clearEdits();
         forgetWords();
     }
-    m_serialNumber = serialNumber;
     m_channel = channel;
-    setWindowTitle(tr("%1: Channel %2 Status / Control").arg(serialNumber).arg(channel));
+    showTitle();
     showLatestSnapshot();
+}
+
+void DialogChannelControl::showTitle()
+{
+    if (m_channel >= 0)
+        setWindowTitle(tr("%1: Channel %2 Status / Control").arg(m_serialNumber).arg(m_channel));
 }
 
 void DialogChannelControl::moduleChanged(BaseModule* module)
@@ -99,8 +104,10 @@ void DialogChannelControl::moduleChanged(BaseModule* module)
     const bool measurement = module && module->firmwareName() == QLatin1String(ModuleTypes::measurement);
     ui->setExternalMeasurementOn->setEnabled(measurement);
     ui->setRippleMeasurementOn->setEnabled(measurement);
-    if (module)
+    if (module) {
         m_serialNumber = module->serialNumber();
+        showTitle();
+    }
     forgetWords();
 }
 

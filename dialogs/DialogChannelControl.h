@@ -25,6 +25,8 @@ public:
 
     int serialNumber() const { return m_serialNumber; }
     int channel() const { return m_channel; }
+    // The main window's current channel (-1: none, shown as channel 0).
+    void showChannel(int channel);
 
 signals:
     // Clear `clearBits`, then set `setBits` of the channel's control word as the module has it.
@@ -32,9 +34,6 @@ signals:
     void clearChannelEvents(int serialNumber, int channel);
     // Clear `clearBits`, then set `setBits` of the event mask the channel has now.
     void changeChannelEventMask(int serialNumber, int channel, quint32 clearBits, quint32 setBits);
-
-public slots:
-    void currentChannelChanged(int serialNumber, int channel);
 
 private slots:
     void on_btnSetMask_clicked();
@@ -54,6 +53,8 @@ private:
         bool known = false;
         quint32 value = 0;
     };
+    // "<serial>: Channel <n> Status / Control"
+    void showTitle();
     // Stores and draws `value`.
     void update(Word& word, quint32 value, const BitBoxes& boxes);
     // After a change of channel: the words are unknown until the new channel's arrive, so no box

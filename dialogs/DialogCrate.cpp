@@ -110,67 +110,31 @@ void DialogCrate::showSupply(QLineEdit* field, BaseCrate::Quantity quantity, flo
         colours.setColor(QPalette::Text, QColor(Qt::white));
     }
     field->setPalette(colours);
+    field->setProperty("ageing", false); // the grey goes on again if it still applies (showFreshness)
 }
 
-void DialogCrate::updateFirmwareRelease(int serialNumber, QString release)
+void DialogCrate::showCrateSnapshot(const CrateSnapshot& snapshot, qint64 nowMs)
 {
-    if (acceptCrate(serialNumber))
-        ui->txtFirmware->setText(release);
-}
-
-void DialogCrate::updateSupply5V(int serialNumber, float value)
-{
-    if (acceptCrate(serialNumber))
-        showSupply(ui->txtSupply5, BaseCrate::Quantity::Supply5V, value, supply5VUpAboveV);
-}
-
-void DialogCrate::updateSupply24V(int serialNumber, float value)
-{
-    if (acceptCrate(serialNumber))
-        showSupply(ui->txtSupply24, BaseCrate::Quantity::Supply24V, value, supply24VUpAboveV);
-}
-
-void DialogCrate::updateBattery24V(int serialNumber, float value)
-{
-    if (acceptCrate(serialNumber))
-        showNumber(ui->txtBattery24, BaseCrate::Quantity::Battery24V, double(value));
-}
-
-void DialogCrate::updateTemperatureBackPlane(int serialNumber, float value)
-{
-    if (acceptCrate(serialNumber))
-        showNumber(ui->txtTempBackPlane, BaseCrate::Quantity::TemperatureBackPlane, double(value));
-}
-
-void DialogCrate::updateTemperaturePowerSupply(int serialNumber, float value)
-{
-    if (acceptCrate(serialNumber))
-        showNumber(ui->txtTempPowerSupply, BaseCrate::Quantity::TemperaturePowerSupply, double(value));
-}
-
-void DialogCrate::updateCrateFanSpeed(int serialNumber, int value)
-{
-    if (!acceptCrate(serialNumber))
+    const CrateReading& values = snapshot.crate;
+    const Freshness freshness = FreshnessRules::of(snapshot.crateReadAtMs, nowMs);
+    if (!values.valid || freshness == Freshness::Stale || !acceptCrate(values.serialNumber))
         return;
-    showNumber(ui->txtFan1, BaseCrate::Quantity::FanSpeed, value);
-    fanSpeedKnown = reported(BaseCrate::Quantity::FanSpeed);
-    fanSpeed = value;
-    ui->setFanSpeed->setEnabled(fanSpeedOffered && fanSpeedKnown);
-}
-
-void DialogCrate::updateStatus(int serialNumber, int status)
-{
-    if (acceptCrate(serialNumber))
-        showNumber(ui->txtStatus, BaseCrate::Quantity::Status, status);
-}
-
-void DialogCrate::updatePowerOn(int serialNumber, bool on)
-{
-    if (!acceptCrate(serialNumber))
-        return;
+    ui->txtFirmware->setText(values.firmwareRelease);
+    // The power state first: a supply that is up is an alarm only while the crate is off.
     powerKnown = true;
-    powerOn = on;
+    powerOn = values.powerOn;
     updatePowerButton();
+    showSupply(ui->txtSupply5, BaseCrate::Quantity::Supply5V, values.supply5V, supply5VUpAboveV);
+    showSupply(ui->txtSupply24, BaseCrate::Quantity::Supply24V, values.supply24V, supply24VUpAboveV);
+    showNumber(ui->txtBattery24, BaseCrate::Quantity::Battery24V, double(values.battery24V));
+    showNumber(ui->txtTempBackPlane, BaseCrate::Quantity::TemperatureBackPlane, double(values.temperatureBackPlane));
+    showNumber(ui->txtTempPowerSupply, BaseCrate::Quantity::TemperaturePowerSupply, double(values.temperaturePowerSupply));
+    showNumber(ui->txtFan1, BaseCrate::Quantity::FanSpeed, values.fanSpeed);
+    fanSpeedKnown = reported(BaseCrate::Quantity::FanSpeed);
+    fanSpeed = values.fanSpeed;
+    ui->setFanSpeed->setEnabled(fanSpeedOffered && fanSpeedKnown);
+    showNumber(ui->txtStatus, BaseCrate::Quantity::Status, values.status);
+    showAge(freshness);
 }
 
 void DialogCrate::updatePowerButton()
@@ -200,7 +164,7 @@ void DialogCrate::on_btnPowerOn_clicked()
             tr("The crate's main switch is not known any more; nothing was sent."));
         return;
     }
-    emit setPowerOn(serialNumber, switchOn);
+    emit setPowerOn(switchOn);
 }
 
 void DialogCrate::on_setFanSpeed_clicked()
@@ -220,7 +184,7 @@ void DialogCrate::on_setFanSpeed_clicked()
         dialogs()->information(this, title, tr("Note: the values 1...1199 are not allowed."));
         return;
     }
-    emit setFanSpeed(serialNumber, speed);
+    emit setFanSpeed(speed);
 }
 
 QList<QLineEdit*> DialogCrate::fields() const
@@ -247,6 +211,11 @@ void DialogCrate::showFreshness(qint64 nowMs)
     const std::shared_ptr<const CrateSnapshot> crate = crateSnapshot();
     const Freshness freshness =
         crate && crate->crate.valid ? FreshnessRules::of(crate->crateReadAtMs, nowMs) : Freshness::Stale;
+    showAge(freshness);
+}
+
+void DialogCrate::showAge(Freshness freshness)
+{
     if (freshness == Freshness::Stale) {
         if (powerKnown || fanSpeedKnown || ui->txtFirmware->text() != unknownText)
             showUnknown();

@@ -10,8 +10,8 @@ class DialogCrate;
 class QLineEdit;
 class UserDialogs;
 
-// "Crates": the known crates by serial number (ascending), the values of the selected one as the
-// main window's crate refresh delivers them while the window is shown, its main power switch
+// "Crates": the known crates by serial number (ascending), the values of the selected one from
+// the crate snapshots the poller publishes while the window is shown, its main power switch
 // and, in the configuration service mode, its fan speed. The values show their age (ToolWindow):
 // grey when ageing, "---" when stale. The power button and the fan prompt act only on fresh
 // values: the button is off while the power state is unknown and its label follows the fresh
@@ -32,21 +32,13 @@ public:
     // The power-off question, the fan-speed prompt and its refusal go through `dialogs` (not
     // owned; null: real dialogs).
     void setUserDialogs(UserDialogs* dialogs);
+    // Draws a crate read that was answered and is not stale; its crate is listed.
+    void showCrateSnapshot(const CrateSnapshot& snapshot, qint64 nowMs) override;
 
 signals:
-    void setPowerOn(int serialNumber, bool setOn);
-    void setFanSpeed(int serialNumber, int fanSpeed);
-
-public slots:
-    void updateFirmwareRelease(int serialNumber, QString release);
-    void updateSupply5V(int serialNumber, float value);
-    void updateSupply24V(int serialNumber, float value);
-    void updateBattery24V(int serialNumber, float value);
-    void updateTemperatureBackPlane(int serialNumber, float value);
-    void updateTemperaturePowerSupply(int serialNumber, float value);
-    void updateCrateFanSpeed(int serialNumber, int value);
-    void updateStatus(int serialNumber, int status);
-    void updatePowerOn(int serialNumber, bool on);
+    // For the crate the session reads (the only one a connection has).
+    void setPowerOn(bool setOn);
+    void setFanSpeed(int fanSpeed);
 
 private slots:
     void on_btnPowerOn_clicked();
@@ -69,6 +61,8 @@ private:
     void showSupply(QLineEdit* field, BaseCrate::Quantity quantity, float value, float upAboveV);
     bool reported(BaseCrate::Quantity quantity) const;
     void showUnknown();
+    // Grey while ageing, unknown when stale.
+    void showAge(Freshness freshness);
     QList<QLineEdit*> fields() const;
     void updatePowerButton();
     UserDialogs* dialogs();

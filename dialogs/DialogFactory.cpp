@@ -181,21 +181,14 @@ void DialogFactory::updateModuleEventChannelMask(int serialNumber, quint32 mask)
     emit setModuleEventChannelMask(m_serialNumber, m_testMask);
 }
 
-void DialogFactory::logNominal(int serialNumber, int channel, const QString& what, float value, const QString& unit)
+void DialogFactory::showChannelReset(
+    int channel, float voltage, const QString& voltageUnit, float current, const QString& currentUnit)
 {
-    if (serialNumber != m_serialNumber || !m_storing)
+    if (!m_storing)
         return;
-    appendLog(tr("Channel %1: %2 Hardware Nominal %3 %4").arg(channel).arg(what, QString::number(double(value)), unit));
-}
-
-void DialogFactory::updateChannelVoltageNominal(int serialNumber, int channel, float vnominal, QString unit)
-{
-    logNominal(serialNumber, channel, tr("Voltage"), vnominal, unit);
-}
-
-void DialogFactory::updateChannelCurrentNominal(int serialNumber, int channel, float inominal, QString unit)
-{
-    logNominal(serialNumber, channel, tr("Current"), inominal, unit);
+    const QString line = tr("Channel %1: %2 Hardware Nominal %3 %4");
+    appendLog(line.arg(channel).arg(tr("Voltage"), QString::number(double(voltage)), voltageUnit));
+    appendLog(line.arg(channel).arg(tr("Current"), QString::number(double(current)), currentUnit));
 }
 
 void DialogFactory::resetEnded(const QString& line)

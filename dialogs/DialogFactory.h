@@ -56,8 +56,8 @@ public slots:
     void updateModuleStatus(int serialNumber, quint32 status);
     void updateModuleEventMask(int serialNumber, quint32 mask);
     void updateModuleEventChannelMask(int serialNumber, quint32 mask);
-    void updateChannelVoltageNominal(int serialNumber, int channel, float vnominal, QString unit);
-    void updateChannelCurrentNominal(int serialNumber, int channel, float inominal, QString unit);
+    // The reset procedure set `channel`'s nominal values to its hardware nominal values.
+    void showChannelReset(int channel, float voltage, const QString& voltageUnit, float current, const QString& currentUnit);
     void factoryResetDone(bool success);
     void factoryResetCancelled();
     void factoryResetProgress(int done, int total);
@@ -77,7 +77,6 @@ private:
     void setResetRunning(bool running);
     void resetEnded(const QString& line);
     void appendLog(const QString& line);
-    void logNominal(int serialNumber, int channel, const QString& what, float value, const QString& unit);
 
     Ui::DialogFactory* ui;
     State m_state = State::Idle;

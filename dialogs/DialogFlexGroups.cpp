@@ -3,6 +3,7 @@
 
 #include "controller/ApplicationIdentity.h"
 #include "device/BaseModule.h"
+#include "device/DeviceSession.h"
 #include "device/ModuleSnapshot.h"
 
 #include <QButtonGroup>
@@ -182,22 +183,40 @@ void DialogFlexGroups::checkDefaults()
 
 void DialogFlexGroups::requestShownGroup()
 {
-    emit getFlexGroupData(ui->spbGroupNumber->value());
+    const int groupNumber = ui->spbGroupNumber->value();
+    const QPointer<BaseModule> asked = module();
+    if (!asked || !session() || groupNumber < 0 || groupNumber >= groupCount)
+        return;
+    // Read on the poller's thread, so the window never waits for the module. A module that did
+    // not answer delivers nothing (no zeros); neither does an answer of a module no longer shown.
+    const BaseModule* expected = asked.data();
+    session()->readCurrentModuleOnce(
+        this, [this, asked, expected, groupNumber](BaseModule& read) -> DeviceSession::ModuleReadResult {
+            if (&read != expected)
+                return {};
+            const quint32 member = read.flexGroupMemberList(groupNumber);
+            const quint32 type = read.flexGroupType(groupNumber);
+            if (!read.connected())
+                return {};
+            return [this, asked, groupNumber, member, type] {
+                if (asked && asked == module())
+                    showGroup(groupNumber, member, type);
+            };
+        });
 }
 
-void DialogFlexGroups::on_spbGroupNumber_valueChanged(int num)
+void DialogFlexGroups::on_spbGroupNumber_valueChanged(int)
 {
     // Changes were meant for the group shown before.
     clearEdits();
     forgetReceived();
     showFreshness(ModuleSnapshot::nowMs());
-    emit getFlexGroupData(num);
+    requestShownGroup();
 }
 
-void DialogFlexGroups::updateModuleFlexGroups(int serialNumber, int groupNumber, quint32 member, quint32 type)
+void DialogFlexGroups::showGroup(int groupNumber, quint32 member, quint32 type)
 {
-    BaseModule* shown = module();
-    if (!shown || shown->serialNumber() != serialNumber)
+    if (!module())
         return;
     if (groupNumber < 0 || groupNumber >= groupCount || groupNumber != ui->spbGroupNumber->value())
         return;

@@ -13,8 +13,8 @@ class QCheckBox;
 class QTimer;
 
 // "Variable Groups": one of the current module's 32 variable channel groups (member channels
-// and a type word: set, status, monitoring or timeout group), asked for every pollIntervalMs
-// while the window is shown, and the writing or erasing of a group definition. The group shows
+// and a type word: set, status, monitoring or timeout group), read by the window itself on the
+// poller's thread every pollIntervalMs while it is shown, and the writing or erasing of a group definition. The group shows
 // its age (ToolWindow): grey when ageing; stale, the members are unknown and nothing can be set
 // or erased. Once the operator changed anything of the group, the answers no longer redraw it
 // until it is set, erased, another group is chosen or Escape reverts it.
@@ -42,12 +42,12 @@ public:
     // Enables the member check boxes the module has (in blocks) and limits the master channel.
     void setChannelCount(int channels);
 
-signals:
-    void getFlexGroupData(int num);
-    void setFlexGroup(int num, quint32 member, quint32 type);
+    // The answer for group `groupNumber` of the window's module: drawn when it is the shown group
+    // and differs from the previous answer, unless the operator changed the group.
+    void showGroup(int groupNumber, quint32 member, quint32 type);
 
-public slots:
-    void updateModuleFlexGroups(int serialNumber, int groupNumber, quint32 member, quint32 type);
+signals:
+    void setFlexGroup(int num, quint32 member, quint32 type);
 
 private slots:
     void on_spbGroupNumber_valueChanged(int num);

@@ -3,14 +3,14 @@
 #include "ui_DialogStatistic.h"
 
 #include "controller/ApplicationIdentity.h"
+#include "device/BaseModule.h"
+#include "device/DeviceSession.h"
 #include "device/ModuleSnapshot.h"
 
 #include <QCloseEvent>
 #include <QDateTime>
 #include <QFile>
 #include <QLocale>
-
-#include <utility>
 
 namespace {
 const QString extension = QStringLiteral(".txt");
@@ -68,85 +68,67 @@ DialogStatistic::ModuleSlot* DialogStatistic::slotOf(int serialNumber)
     return &m_slots.last();
 }
 
-void DialogStatistic::store(int serialNumber, int channel, const QString& value, bool voltage)
+QString DialogStatistic::fieldText(const QString& text)
 {
-    if (channel < 0)
-        return;
-    ModuleSlot* slot = slotOf(serialNumber);
-    if (!slot)
-        return;
-    QVector<QString>& texts = voltage ? slot->voltages : slot->currents;
-    if (texts.size() <= channel)
-        texts.resize(channel + 1);
-    // A number per field: the display text without the locale's group separator ("1234.5",
-    // not "1,234.5"), which CSV readers would take for a field or a decimal separator.
-    QString text = value;
+    // "1234.5", not "1,234.5", which CSV readers would take for a field or a decimal separator.
+    QString number = text;
     const QString group = QLocale().groupSeparator();
     if (!group.isEmpty())
-        text.remove(group);
-    texts[channel] = text;
+        number.remove(group);
+    return number;
 }
 
-void DialogStatistic::updateChannelVoltageMeasure(int serialNumber, int channel, QString value)
+void DialogStatistic::showAnyModuleSnapshot(BaseModule* module, const ModuleSnapshot& snapshot, qint64 nowMs)
 {
-    store(serialNumber, channel, value, true);
-}
-
-void DialogStatistic::updateChannelCurrentMeasure(int serialNumber, int channel, QString value)
-{
-    store(serialNumber, channel, value, false);
-}
-
-void DialogStatistic::updateModuleTemperature(int serialNumber, int index, float temperature)
-{
-    if (index != 0)
-        return;
-    if (ModuleSlot* slot = slotOf(serialNumber))
-        slot->temperature = temperature;
-}
-
-void DialogStatistic::updateModuleChannelsRead(int serialNumber, int channelCount, qint64 readAtMs)
-{
-    ModuleSlot* slot = slotOf(serialNumber);
+    ModuleSlot* slot = module ? slotOf(snapshot.serialNumber) : nullptr;
     if (!slot)
         return;
-    const QVector<QString> voltages = std::exchange(slot->voltages, {});
-    const QVector<QString> currents = std::exchange(slot->currents, {});
-    if (!m_file || readAtMs == slot->lastWrittenReadAtMs)
+    if (snapshot.connected(nowMs) && FreshnessRules::of(snapshot.temperaturesReadAtMs, nowMs) != Freshness::Stale)
+        slot->temperature = snapshot.values.temperature[0];
+    if (!m_file || !snapshot.channelsFresh(nowMs) || snapshot.channelsReadAtMs == slot->lastWrittenReadAtMs
+        || snapshot.voltageUnit != module->voltageUnit(0) || snapshot.currentUnit != module->currentUnit(0))
         return;
 
-    const auto field = [](const QVector<QString>& texts, int channel) {
-        return channel < texts.size() ? texts.at(channel) : QString();
+    const auto fields = [&](int channel) {
+        if (channel >= snapshot.channels.size() || !snapshot.channels.at(channel).complete)
+            return QStringLiteral(";;");
+        const ChannelReading& reading = snapshot.channels.at(channel);
+        return fieldText(module->formatVoltage(reading.voltageMeasure)) + QLatin1Char(';')
+            + fieldText(module->formatCurrent(reading.currentMeasure)) + QLatin1Char(';');
     };
-    const QDateTime readAt = QDateTime::currentDateTime().addMSecs(readAtMs - ModuleSnapshot::nowMs());
+    const QDateTime readAt = QDateTime::currentDateTime().addMSecs(snapshot.channelsReadAtMs - nowMs);
     QString line = readAt.toString(QStringLiteral("yyyy-MM-dd;HH:mm:ss.zzz")) + QLatin1Char(';')
-        + QString::number(serialNumber) + QLatin1Char(';');
+        + QString::number(snapshot.serialNumber) + QLatin1Char(';');
     if (ui->chkSingleChannel->isChecked()) {
         const int channel = ui->spbChannelNumber->value();
-        const QString v = field(voltages, channel);
-        const QString i = field(currents, channel);
-        if (v.isEmpty() && i.isEmpty())
+        if (channel >= snapshot.channels.size() || !snapshot.channels.at(channel).complete)
             return; // this channel was not read
-        line += QString::number(channel) + QLatin1Char(';') + v + QLatin1Char(';') + i + QLatin1Char(';');
+        line += QString::number(channel) + QLatin1Char(';') + fields(channel);
     } else {
-        for (int channel = 0; channel < channelCount; ++channel)
-            line += field(voltages, channel) + QLatin1Char(';') + field(currents, channel) + QLatin1Char(';');
+        for (int channel = 0; channel < module->channelNumber(); ++channel)
+            line += fields(channel);
     }
     line += QString::number(double(slot->temperature), 'f', 1);
-    slot->lastWrittenReadAtMs = readAtMs;
+    slot->lastWrittenReadAtMs = snapshot.channelsReadAtMs;
     writeLine(line);
     ++m_linesWritten;
     ui->txtLinesWritten->setText(QString::number(m_linesWritten));
 }
 
-void DialogStatistic::updateAllModulesStarted()
+void DialogStatistic::showFreshness(qint64 nowMs)
 {
-    if (m_once)
-        startRecording();
-}
-
-void DialogStatistic::updateAllModulesCompleted()
-{
+    if (!m_once)
+        return;
+    // One pass over the latest read of every module, as if each had just been published.
+    startRecording();
+    DeviceSession* shown = session();
+    if (m_file && shown && shown->poller()) {
+        const QList<BaseModule*> modules = shown->modules();
+        for (int index = 0; index < modules.size(); ++index) {
+            if (const std::shared_ptr<const ModuleSnapshot> snapshot = shown->poller()->moduleSnapshot(index))
+                showAnyModuleSnapshot(modules.at(index), *snapshot, nowMs);
+        }
+    }
     if (m_once)
         stopRecording();
 }
@@ -163,7 +145,7 @@ void DialogStatistic::startRecording()
     const QString fileName = ui->txtFilename->text();
     auto file = std::make_unique<QFile>(fileName);
     if (!file->open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
-        m_once = false; // not asked again at every cycle start
+        m_once = false; // not asked again at every tick
         m_dialogs->warning(this, QString::fromLatin1(ApplicationIdentity::applicationName),
             tr("Can not open file '%1' for writing!").arg(fileName));
         return;

@@ -15,13 +15,15 @@ class DialogStatistic;
 class QFile;
 
 // Records measured voltages and currents with the module temperature into a semicolon-separated
-// text file, from the main window's update signals (it reads nothing itself). All channels of
-// every module that reports (one line per module and read) or one channel number of every module.
+// text file, from the snapshots the poller publishes of every module while the window is shown
+// (it reads nothing itself). All channels of every module that reports (one line per module and
+// read) or one channel number of every module. "Once" records the latest read of every module at
+// the next tick of the window.
 //
-// A line holds only values that were read: the values of one read of a module arrive as update
-// signals followed by updateModuleChannelsRead, which writes the line with the time of that read.
-// A channel whose read failed leaves its fields empty; the same read shown twice is written once.
-// Each line reaches the file with a single write, so an abrupt end leaves only complete lines.
+// A line holds only values that were read, with the time of that read, in the units the module
+// shows: a channel whose read failed leaves its fields empty; a read that is stale or in other
+// units is not written; the same read published twice is written once. Each line reaches the
+// file with a single write, so an abrupt end leaves only complete lines.
 class DialogStatistic : public ToolWindow
 {
     Q_OBJECT
@@ -38,15 +40,10 @@ public:
     bool recording() const;
     quint64 linesWritten() const;
 
-public slots:
-    void updateChannelVoltageMeasure(int serialNumber, int channel, QString value);
-    void updateChannelCurrentMeasure(int serialNumber, int channel, QString value);
-    void updateModuleTemperature(int serialNumber, int index, float temperature);
-    // The end of one read's values of a module; readAtMs on ModuleSnapshot::nowMs()'s clock.
-    void updateModuleChannelsRead(int serialNumber, int channelCount, qint64 readAtMs);
-    void updateAllModulesStarted();
-    void updateAllModulesCompleted();
+    // A snapshot of `module`: its line while recording (see above), and its temperature.
+    void showAnyModuleSnapshot(BaseModule* module, const ModuleSnapshot& snapshot, qint64 nowMs) override;
 
+public slots:
     void on_btnSelectFile_clicked();
     void on_btnStart_clicked();
     void on_btnStop_clicked();
@@ -58,21 +55,21 @@ public slots:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
+    // The tick on which a pending "Once" records.
+    void showFreshness(qint64 nowMs) override;
 
 private:
     struct ModuleSlot
     {
         int serialNumber = 0;
         float temperature = 0.0f;
-        // Texts of the read in progress; emptied when its line is written.
-        QVector<QString> voltages;
-        QVector<QString> currents;
         qint64 lastWrittenReadAtMs = -1;
     };
 
     // The module's slot, allocated at its first report; null when all slots are taken.
     ModuleSlot* slotOf(int serialNumber);
-    void store(int serialNumber, int channel, const QString& value, bool voltage);
+    // The display text as a number without the locale's group separator.
+    static QString fieldText(const QString& text);
     void startRecording();
     void stopRecording();
     void closeFile();

@@ -32,8 +32,10 @@ ToolWindow::ToolWindow(DeviceSession* session, QWidget* parent)
     connect(session, &DeviceSession::modulesAboutToBeReleased, this, [this] { followModule(nullptr); });
     connect(session, &DeviceSession::modulesDiscovered, this, [this] { followModule(m_session->currentModule()); });
     connect(session, &DeviceSession::currentModuleChanged, this, [this] { followModule(m_session->currentModule()); });
-    if (session->poller())
+    if (session->poller()) {
         connect(session->poller(), &Poller::modulePublished, this, &ToolWindow::snapshotPublished);
+        connect(session->poller(), &Poller::cratePublished, this, &ToolWindow::crateSnapshotPublished);
+    }
     m_module = session->currentModule();
 }
 
@@ -68,6 +70,7 @@ void ToolWindow::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
     registerNeeds(true);
+    crateSnapshotPublished();
     showLatestSnapshot();
     m_freshnessTimer->start();
     tickFreshness();
@@ -139,12 +142,35 @@ bool ToolWindow::moduleValuesCurrent(const ModuleSnapshot& snapshot, qint64 nowM
         && nowMs - snapshot.valuesReadAtMs <= moduleValuesFreshForMs;
 }
 
+void ToolWindow::showCrateSnapshot(const CrateSnapshot&, qint64)
+{
+}
+
+void ToolWindow::showAnyModuleSnapshot(BaseModule*, const ModuleSnapshot&, qint64)
+{
+}
+
 void ToolWindow::snapshotPublished(int moduleIndex)
 {
-    if (!isVisible() || !m_session || !m_module || m_session->modules().indexOf(m_module.data()) != moduleIndex)
+    if (!isVisible() || !m_session || !m_session->poller())
         return;
-    if (const std::shared_ptr<const ModuleSnapshot> snapshot = moduleSnapshot())
-        showSnapshot(*snapshot, ModuleSnapshot::nowMs());
+    const QList<BaseModule*> modules = m_session->modules();
+    const std::shared_ptr<const ModuleSnapshot> snapshot = m_session->poller()->moduleSnapshot(moduleIndex);
+    if (!snapshot || moduleIndex < 0 || moduleIndex >= modules.size())
+        return;
+    const qint64 now = ModuleSnapshot::nowMs();
+    showAnyModuleSnapshot(modules.at(moduleIndex), *snapshot, now);
+    // The window may have let go of its module in the call above.
+    if (isVisible() && m_module && modules.at(moduleIndex) == m_module.data())
+        showSnapshot(*snapshot, now);
+}
+
+void ToolWindow::crateSnapshotPublished()
+{
+    if (!isVisible())
+        return;
+    if (const std::shared_ptr<const CrateSnapshot> snapshot = crateSnapshot())
+        showCrateSnapshot(*snapshot, ModuleSnapshot::nowMs());
 }
 
 void ToolWindow::showLatestSnapshot()

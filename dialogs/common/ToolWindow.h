@@ -27,6 +27,12 @@ struct ModuleSnapshot;
 //   serial number) is handed to showSnapshot(), and so is the latest one when the window is
 //   shown or its module changes. Snapshots of other modules never reach the window.
 //
+// - The crate. While visible, each crate snapshot the poller publishes is handed to
+//   showCrateSnapshot(), and so is the latest one when the window is shown.
+//
+// - Every module (for a window that records all of them). While visible, each module snapshot
+//   the poller publishes is also handed to showAnyModuleSnapshot() with its module.
+//
 // - The age of what the window shows. While the window is visible, showFreshness() is called
 //   every freshnessTickMs (and at once when it is shown or its module changes); the window
 //   reads the age of each of its values from the latest snapshots (moduleSnapshot(),
@@ -73,6 +79,11 @@ protected:
     // are read with the module values (every 11th poller tick), so they count as current for one
     // such period beyond the freshness time.
     static bool windowValuesCurrent(const ModuleSnapshot& snapshot, qint64 nowMs);
+    // A new crate snapshot while the window is visible; the default does nothing.
+    virtual void showCrateSnapshot(const CrateSnapshot& snapshot, qint64 nowMs);
+    // A new snapshot of any of the session's modules (`module`) while the window is visible; the
+    // default does nothing.
+    virtual void showAnyModuleSnapshot(BaseModule* module, const ModuleSnapshot& snapshot, qint64 nowMs);
     // The same for the module values (ramp speeds, status words, temperatures, supplies), of a
     // module that still answers.
     static bool moduleValuesCurrent(const ModuleSnapshot& snapshot, qint64 nowMs);
@@ -121,6 +132,7 @@ private:
     void followModule(BaseModule* module);
     void tickFreshness();
     void snapshotPublished(int moduleIndex);
+    void crateSnapshotPublished();
     void spinBoxChanged(QWidget* field);
 
     QPointer<DeviceSession> m_session;

@@ -8,6 +8,7 @@
 #include "app/ChannelTable.h"
 #include "app/TesmarControl.h"
 #include "controller/SnmpController.h"
+#include "device/ModuleSnapshot.h"
 #include "device/SnmpModule.h"
 #include "device/SteadyClock.h"
 #include "dialogs/DialogChannelControl.h"
@@ -207,11 +208,12 @@ void WindowAgeLiveTest::toolWindowsBlankStaleWordsAndDisableSet()
     QVERIFY(!setControl->isEnabled());
     QTRY_VERIFY_WITH_TIMEOUT(!moduleStatus->isEnabled(), 1200);
     QVERIFY(!child<QPushButton>(moduleWindow, "btnSetControl")->isEnabled());
-    // The table's status cell too: "---" without the green of "On".
+    // The table's status cell too (at its own next tick): "---" without the green of "On".
     auto* table = m_window->findChild<ChannelTable*>();
-    QTableWidgetItem* status = table->item(0, ChannelTable::ColumnStatus);
-    QVERIFY(!status || status->text() == QStringLiteral("---") || status->text().isEmpty());
-    QVERIFY(!status || status->background().style() == Qt::NoBrush);
+    const auto statusCell = [table] { return table->item(0, ChannelTable::ColumnStatus); };
+    QTRY_VERIFY_WITH_TIMEOUT(
+        !statusCell() || statusCell()->text() == QStringLiteral("---") || statusCell()->text().isEmpty(), 1200);
+    QVERIFY(!statusCell() || statusCell()->background().style() == Qt::NoBrush);
 }
 
 void WindowAgeLiveTest::crateOffAsksFirst()
@@ -232,20 +234,34 @@ void WindowAgeLiveTest::crateOffAsksFirst()
     QCOMPARE(sent.count(), 0);
     QCOMPARE(power->text(), QStringLiteral("O&ff"));
 
-    // A crate that stops answering: the state is unknown, the button does nothing.
+    // A crate that stops answering: its values turn grey, and once they are stale the state is
+    // unknown and the button does nothing.
+    auto* fan = child<QLineEdit>(crates, "txtFan1");
+    auto* supply = child<QLineEdit>(crates, "txtSupply24");
+    const QString fanSpeed = fan->text();
+    QVERIFY(fanSpeed != QStringLiteral("---"));
+    QVERIFY(fan->palette().color(QPalette::Text) != QColor(Qt::gray));
     QVERIFY(m_simulator->command(QStringLiteral("silent on")));
-    passFreshnessTime();
+    QTest::qWait(300);
+    SteadyClock::advanceMs(FreshnessRules::ageingAfterMs + 100);
+    for (QLineEdit* field : {fan, supply})
+        QTRY_COMPARE_WITH_TIMEOUT(field->palette().color(QPalette::Text), QColor(Qt::gray), 1200);
+    QCOMPARE(fan->text(), fanSpeed);
+    QVERIFY(power->isEnabled());
+    SteadyClock::advanceMs(ModuleSnapshot::freshForMs);
     QTRY_VERIFY_WITH_TIMEOUT(!power->isEnabled(), 1200);
     QCOMPARE(power->text(), QStringLiteral("---"));
     QCOMPARE(child<QLineEdit>(crates, "txtFan1")->text(), QStringLiteral("---"));
     QVERIFY(!child<QPushButton>(crates, "setFanSpeed")->isEnabled());
     QVERIFY(m_simulator->command(QStringLiteral("silent off")));
     QTRY_COMPARE_WITH_TIMEOUT(power->text(), QStringLiteral("O&ff"), 5000);
+    QVERIFY(fan->text() != QStringLiteral("---"));
+    QVERIFY(fan->palette().color(QPalette::Text) != QColor(Qt::gray));
 
     m_dialogs.questionAnswer = QMessageBox::Yes;
     power->click();
     QCOMPARE(sent.count(), 1);
-    QCOMPARE(sent.first().at(1).toBool(), false);
+    QCOMPARE(sent.first().at(0).toBool(), false);
 }
 
 int main(int argc, char** argv)

@@ -246,7 +246,7 @@ void TestScriptConsole::crateSwitchedOffUnderRunningScript()
     start(QStringLiteral("script.print('started');\n"
                          "while (true) { try { mod.channelVoltageMeasure(0); } catch (e) {} script.delay(10); }"));
     QTRY_COMPARE_WITH_TIMEOUT(outputLines(), QStringList{"started"}, 5000);
-    m_window->setCratePowerOn(0, false);
+    m_window->setCratePowerOn(false);
     waitIdle();
     QCOMPARE(outputLines().size(), 2);
     QVERIFY2(outputLines().last().contains(QStringLiteral("module released")), qPrintable(outputLines().last()));
@@ -255,7 +255,7 @@ void TestScriptConsole::crateSwitchedOffUnderRunningScript()
     QTRY_COMPARE(allOutputLines(), QStringList{"The script was not run: no module is selected."});
     QVERIFY(!m_thread->isRunning());
 
-    m_window->setCratePowerOn(0, true);
+    m_window->setCratePowerOn(true);
     QTRY_VERIFY_WITH_TIMEOUT(m_window->currentModule(), 10000);
     run(QStringLiteral("mod.serialNumber()"));
     QCOMPARE(outputLines(), QStringList{"Script exited with result 4712001"});

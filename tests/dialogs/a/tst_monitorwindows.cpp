@@ -306,7 +306,7 @@ void MonitorWindowsTest::channelWindowShowsOnlyItsChannel()
     setChannel(2, 0x0008, 0x0008);
     setChannel(3, 0x2000, 0x0010); // another channel: tripped
     DialogChannelControl window(m_session.get());
-    window.currentChannelChanged(4711, 2);
+    window.showChannel(2);
     QCOMPARE(window.windowTitle(), QStringLiteral("4711: Channel 2 Status / Control"));
     window.show();
     QTRY_VERIFY_WITH_TIMEOUT(box(&window, "chk_isON")->isChecked() && box(&window, "chk_MEON2OFF")->isChecked(), 6000);
@@ -325,7 +325,7 @@ void MonitorWindowsTest::channelWindowShowsOnlyItsChannel()
     QVERIFY(!box(&window, "chk_METRIP")->isChecked());
 
     // The other channel: its words, none of channel 2's.
-    window.currentChannelChanged(4711, 3);
+    window.showChannel(3);
     QVERIFY(!box(&window, "chk_isON")->isChecked());
     QTRY_VERIFY_WITH_TIMEOUT(box(&window, "chk_isTRIP")->isChecked(), 6000);
     QVERIFY(!box(&window, "chk_isON")->isChecked());
@@ -338,7 +338,7 @@ void MonitorWindowsTest::channelWindowSendsOnlyChangedBits()
     values.control = 0x0020; // emergency off
     m_modules.at(0)->setChannel(3, values);
     DialogChannelControl window(m_session.get());
-    window.currentChannelChanged(4711, 3);
+    window.showChannel(3);
     window.show();
     auto* setControl = window.findChild<QPushButton*>("btnSetControl");
     QTRY_VERIFY_WITH_TIMEOUT(setControl->isEnabled() && box(&window, "chk_setEMCY")->isChecked(), 6000);
@@ -481,7 +481,7 @@ void MonitorWindowsTest::boundsUpdateNeverWrites()
     module->setChannel(1, shown);
     DialogChannelBounds bounds(m_session.get());
     bounds.prepare(QStringLiteral("V"), 1, QStringLiteral("mA"), 3);
-    bounds.currentChannelChanged(4711, 1);
+    bounds.showChannel(1);
     QSignalSpy control(&bounds, &DialogChannelBounds::changeChannelControl);
     bounds.show();
     // This channel's word draws the boxes and writes nothing; the other channel's changes nothing.
@@ -503,7 +503,7 @@ void MonitorWindowsTest::boundsClickWritesFreshWord()
     m_modules.at(0)->setChannel(3, channel);
     DialogChannelBounds bounds(m_session.get());
     bounds.prepare(QStringLiteral("V"), 1, QStringLiteral("mA"), 3);
-    bounds.currentChannelChanged(4711, 3);
+    bounds.showChannel(3);
     bounds.show();
     QTRY_VERIFY_WITH_TIMEOUT(bounds.findChild<QPushButton*>("btnSetBounds")->isEnabled(), 6000);
     QCOMPARE(bounds.findChild<QDoubleSpinBox*>("spbVoltageIlkMax")->value(), 100.0);

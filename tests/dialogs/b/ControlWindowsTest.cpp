@@ -8,7 +8,10 @@
 
 #include "app/IsolatedSettings.h"
 #include "app/TesmarControl.h"
+#include "device/CrateSnapshot.h"
 #include "device/DeviceSession.h"
+#include "device/ModuleSnapshot.h"
+#include "device/SteadyClock.h"
 #include "dialogs/DialogCrate.h"
 #include "dialogs/DialogFlexGroups.h"
 #include "dialogs/DialogSetUserNominalValues.h"
@@ -55,6 +58,24 @@ public:
         return MemoryModule::flexGroupType(group);
     }
 };
+
+// A crate read answered just now.
+CrateSnapshot crateRead(int serialNumber, std::function<void(CrateReading&)> fill = {})
+{
+    CrateSnapshot snapshot;
+    snapshot.answered = true;
+    snapshot.readAtMs = snapshot.crateReadAtMs = ModuleSnapshot::nowMs();
+    snapshot.crate.valid = true;
+    snapshot.crate.serialNumber = serialNumber;
+    if (fill)
+        fill(snapshot.crate);
+    return snapshot;
+}
+
+void show(DialogCrate& window, const CrateSnapshot& snapshot)
+{
+    window.showCrateSnapshot(snapshot, ModuleSnapshot::nowMs());
+}
 
 } // namespace
 
@@ -157,7 +178,7 @@ void ControlWindowsTest::crateListSorted()
     QFETCH(QString, current);
     DialogCrate window(nullptr);
     for (int serialNumber : arriving)
-        window.updateStatus(serialNumber, serialNumber + 1000);
+        show(window, crateRead(serialNumber, [serialNumber](CrateReading& read) { read.status = serialNumber + 1000; }));
     auto* list = child<QListWidget>(&window, "crateList");
     QStringList texts;
     for (int row = 0; row < list->count(); ++row)
@@ -173,7 +194,7 @@ void ControlWindowsTest::crateButtonsWithoutRowDoNothing()
     DialogCrate window(nullptr);
     window.setUserDialogs(&m_dialogs);
     window.setFanSpeedEnabled(true);
-    window.updatePowerOn(3, true);
+    show(window, crateRead(3, [](CrateReading& read) { read.powerOn = true; }));
     window.clearCrates();
     QSignalSpy power(&window, &DialogCrate::setPowerOn);
     QSignalSpy fan(&window, &DialogCrate::setFanSpeed);
@@ -206,11 +227,10 @@ void ControlWindowsTest::crateSupplyColours()
     QFETCH(float, volts);
     QFETCH(bool, red);
     DialogCrate window(nullptr);
-    window.updatePowerOn(9, powerOn);
-    if (supply24V)
-        window.updateSupply24V(9, volts);
-    else
-        window.updateSupply5V(9, volts);
+    show(window, crateRead(9, [&](CrateReading& read) {
+        read.powerOn = powerOn;
+        (supply24V ? read.supply24V : read.supply5V) = volts;
+    }));
     auto* field = child<QLineEdit>(&window, supply24V ? "txtSupply24" : "txtSupply5");
     QCOMPARE(field->text(), QString::number(double(volts), 'g', 6));
     // Without alarm the window's own colours, so the field reads on a dark desktop as well.
@@ -239,7 +259,7 @@ void ControlWindowsTest::crateFanSpeed()
     DialogCrate window(nullptr);
     window.setUserDialogs(&m_dialogs);
     window.setFanSpeedEnabled(true);
-    window.updateCrateFanSpeed(42, 2400);
+    show(window, crateRead(42, [](CrateReading& read) { read.fanSpeed = 2400; }));
     QSignalSpy fan(&window, &DialogCrate::setFanSpeed);
     m_dialogs.answers = {answer};
     child<QPushButton>(&window, "setFanSpeed")->click();
@@ -247,7 +267,7 @@ void ControlWindowsTest::crateFanSpeed()
         QStringList{"Input a new fan rotation speed (0...3200 RPM):\n\nNote: the values 1...1199 are not allowed."});
     QCOMPARE(fan.count(), sent < 0 ? 0 : 1);
     if (sent >= 0)
-        QCOMPARE(fan.first(), (QList<QVariant>{42, sent}));
+        QCOMPARE(fan.first(), (QList<QVariant>{sent}));
     QCOMPARE(m_dialogs.informations(), refused ? QStringList{"Note: the values 1...1199 are not allowed."} : QStringList());
     // The prompt starts from the crate's fan speed (a cancelled prompt answers it).
     if (!answer.isValid())
@@ -263,7 +283,7 @@ void ControlWindowsTest::cratePowerButtonSendsInverted()
     // No reported state: nothing to invert.
     QVERIFY(!button->isEnabled());
     QCOMPARE(button->text(), QStringLiteral("---"));
-    window.updatePowerOn(8, true);
+    show(window, crateRead(8, [](CrateReading& read) { read.powerOn = true; }));
     QCOMPARE(button->text(), QStringLiteral("O&ff"));
     // Off asks first; No sends nothing.
     m_dialogs.questionAnswer = QMessageBox::No;
@@ -273,14 +293,14 @@ void ControlWindowsTest::cratePowerButtonSendsInverted()
         QStringList{"Switch crate 8 off? Every channel loses its high voltage at once, without ramp."});
     m_dialogs.questionAnswer = QMessageBox::Yes;
     button->click();
-    QCOMPARE(power.takeFirst(), (QList<QVariant>{8, false}));
+    QCOMPARE(power.takeFirst(), (QList<QVariant>{false}));
     // The label follows the crate's next report, not the click.
     QCOMPARE(button->text(), QStringLiteral("O&ff"));
-    window.updatePowerOn(8, false);
+    show(window, crateRead(8));
     QCOMPARE(button->text(), QStringLiteral("&On"));
     m_dialogs.asked.clear();
     button->click();
-    QCOMPARE(power.takeFirst(), (QList<QVariant>{8, true}));
+    QCOMPARE(power.takeFirst(), (QList<QVariant>{true}));
     QVERIFY(m_dialogs.messages().isEmpty()); // switching on asks nothing
 }
 
@@ -292,7 +312,7 @@ void ControlWindowsTest::passwordEnablesFanSpeed()
     auto* crates = m_window->findChild<DialogCrate*>();
     QVERIFY(crates);
     // Offered only with the password, and only while the crate's fan speed is known.
-    crates->updateCrateFanSpeed(1, 2000);
+    show(*crates, crateRead(1, [](CrateReading& read) { read.fanSpeed = 2000; }));
     QVERIFY(!child<QPushButton>(crates, "setFanSpeed")->isEnabled());
     m_dialogs.answers = {QStringLiteral("tundra")};
     m_window->on_actionPassword_triggered();
@@ -301,7 +321,7 @@ void ControlWindowsTest::passwordEnablesFanSpeed()
     m_window->on_actionCrates_triggered();
     crates = m_window->findChild<DialogCrate*>();
     QVERIFY(!child<QPushButton>(crates, "setFanSpeed")->isEnabled());
-    crates->updateCrateFanSpeed(1, 2000);
+    show(*crates, crateRead(1, [](CrateReading& read) { read.fanSpeed = 2000; }));
     QVERIFY(child<QPushButton>(crates, "setFanSpeed")->isEnabled());
 }
 
@@ -340,11 +360,10 @@ void ControlWindowsTest::suppliesShowCurrentModule()
 
 DialogFlexGroups* ControlWindowsTest::openFlexGroups()
 {
-    QSignalSpy received(m_window.get(), &TesmarControl::updateModuleFlexGroups);
     m_window->on_actionVariableGroups_triggered();
     auto* window = m_window->findChild<DialogFlexGroups*>();
-    // The shown group has arrived once: later polls draw only what changes.
-    if (!QTest::qWaitFor([&] { return received.count() > 0; }, 5000))
+    // The shown group has arrived once (Set is offered): later polls draw only what changes.
+    if (!QTest::qWaitFor([&] { return child<QPushButton>(window, "btnSet")->isEnabled(); }, 5000))
         return nullptr;
     QCoreApplication::processEvents();
     return window;
@@ -411,12 +430,11 @@ void ControlWindowsTest::flexGroupDisplay()
     // The same words again redraw nothing: the operator's unsent choices stay.
     child<QRadioButton>(window, "rdoCopy2")->setChecked(true);
     child<QCheckBox>(window, "chkChannel3")->setChecked(true);
-    window->updateModuleFlexGroups(77, 0, 0x1, 5u << 4);
+    window->showGroup(0, 0x1, 5u << 4);
     QVERIFY(child<QRadioButton>(window, "rdoCopy2")->isChecked());
     QVERIFY(child<QCheckBox>(window, "chkChannel3")->isChecked());
-    // Another module's or another group's data is not this one's.
-    window->updateModuleFlexGroups(78, 0, 0x10, 1u << 4);
-    window->updateModuleFlexGroups(77, 1, 0x10, 1u << 4);
+    // Another group's data is not this one's.
+    window->showGroup(1, 0x10, 1u << 4);
     QVERIFY(child<QRadioButton>(window, "rdoCopy2")->isChecked());
     QVERIFY(child<QCheckBox>(window, "chkChannel3")->isChecked());
 
@@ -449,24 +467,42 @@ void ControlWindowsTest::flexGroupDisplay()
 void ControlWindowsTest::flexGroupPollLeavesGuiThread()
 {
     openWindow();
-    QSignalSpy received(m_window.get(), &TesmarControl::updateModuleFlexGroups);
-    m_window->on_actionVariableGroups_triggered();
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_module->m_mutex);
+        m_module->state.flexMember[0] = 0x5;
+    }
+    DialogFlexGroups* window = openFlexGroups();
+    QVERIFY(window);
     // Polled while shown, always on the poller's thread.
-    QTRY_VERIFY_WITH_TIMEOUT(received.count() >= 2, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(child<QCheckBox>(window, "chkChannel2")->isChecked(), 5000);
+    const int readsShown = m_module->typeReads;
+    QTRY_VERIFY_WITH_TIMEOUT(m_module->typeReads >= readsShown + 2, 5000);
     QVERIFY(!m_module->readInGuiThread);
-    QCOMPARE(received.first().at(0).toInt(), 77);
 
-    // A module that does not answer delivers nothing, not zeros.
+    // A module that does not answer delivers nothing, not zeros: the members stay as answered
+    // (until they go stale).
     m_module->setAnswering(false);
     QTest::qWait(200); // a poll already on its way may still deliver
     const int readsBefore = m_module->typeReads;
-    received.clear();
-    QTRY_VERIFY_WITH_TIMEOUT(m_module->typeReads >= readsBefore + 2, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(m_module->typeReads >= readsBefore + 1, 5000);
     QCoreApplication::processEvents();
-    QCOMPARE(received.count(), 0);
+    QVERIFY(child<QCheckBox>(window, "chkChannel0")->isChecked());
+    QVERIFY(child<QCheckBox>(window, "chkChannel2")->isChecked());
+    // Unanswered, the group turns grey, then unknown: nothing to set or erase (the clock is moved
+    // on rather than waited for).
+    auto* members = child<QWidget>(window, "grpMembers");
+    QVERIFY(members->palette().color(QPalette::WindowText) != QColor(Qt::gray));
+    SteadyClock::advanceMs(FreshnessRules::ageingAfterMs);
+    QTRY_COMPARE(members->palette().color(QPalette::WindowText), QColor(Qt::gray));
+    QVERIFY(child<QCheckBox>(window, "chkChannel2")->isChecked());
+    QVERIFY(child<QPushButton>(window, "btnSet")->isEnabled());
+    SteadyClock::advanceMs(FreshnessRules::staleAfterMs);
+    QTRY_VERIFY(!child<QPushButton>(window, "btnSet")->isEnabled());
+    QVERIFY(!child<QPushButton>(window, "btnErase")->isEnabled());
+    QVERIFY(!child<QCheckBox>(window, "chkChannel2")->isChecked());
 
     // Hidden, it asks nothing.
-    m_window->findChild<DialogFlexGroups*>()->hide();
+    window->hide();
     QTest::qWait(200);
     const int readsHidden = m_module->typeReads;
     QTest::qWait(1500);

@@ -732,8 +732,7 @@ void ServiceDialogsTest::factoryResetLog()
         ++stores;
         // Reports arriving while the procedure runs do not start it again.
         dialog.updateModuleEventMask(serial, 0);
-        dialog.updateChannelVoltageNominal(serial, 0, 3000, "V");
-        dialog.updateChannelCurrentNominal(serial, 0, 0.003f, "mA");
+        dialog.showChannelReset(0, 3000, "V", 0.003f, "mA");
         dialog.factoryResetDone(success);
     });
     QSignalSpy control(&dialog, &DialogFactory::setModuleControl);

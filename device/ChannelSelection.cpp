@@ -1,4 +1,4 @@
-#include "ChannelSelection.h"
+#include "device/ChannelSelection.h"
 
 #include <algorithm>
 

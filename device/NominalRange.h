@@ -2,6 +2,7 @@
 
 #include <QList>
 
+class BaseModule;
 struct ChannelReading;
 struct ModuleSnapshot;
 
@@ -18,4 +19,9 @@ struct NominalRange
     // Widens this range by `other` (found).
     void merge(const NominalRange& other);
     static NominalRange of(const ModuleSnapshot& snapshot, const QList<int>& channels, bool voltage);
+    // Over the channels of the read that it reached (found when it reached any).
+    static NominalRange ofReached(const ModuleSnapshot& snapshot, bool voltage);
+    // Read from the module now (device side). A 0 is no nominal value: a channel whose read
+    // failed adds nothing.
+    static NominalRange readFrom(BaseModule& module, bool voltage);
 };

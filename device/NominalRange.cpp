@@ -1,5 +1,6 @@
-#include "NominalRange.h"
+#include "device/NominalRange.h"
 
+#include "device/BaseModule.h"
 #include "device/ModuleSnapshot.h"
 
 #include <cmath>
@@ -26,6 +27,29 @@ NominalRange NominalRange::of(const ModuleSnapshot& snapshot, const QList<int>& 
         if (channel < 0 || channel >= snapshot.channels.size() || !snapshot.channels.at(channel).complete)
             return NominalRange();
         range.add(snapshot.channels.at(channel), voltage);
+    }
+    return range;
+}
+
+NominalRange NominalRange::ofReached(const ModuleSnapshot& snapshot, bool voltage)
+{
+    NominalRange range;
+    for (const ChannelReading& reading : snapshot.channels) {
+        if (reading.complete)
+            range.add(reading, voltage);
+    }
+    return range;
+}
+
+NominalRange NominalRange::readFrom(BaseModule& module, bool voltage)
+{
+    NominalRange range;
+    for (int channel = 0; channel < module.channelNumber(); ++channel) {
+        ChannelReading nominal;
+        nominal.voltageNominal = module.channelVoltageNominal(channel);
+        nominal.currentNominal = module.channelCurrentNominal(channel);
+        if ((voltage ? nominal.voltageNominal : nominal.currentNominal) != 0.0f)
+            range.add(nominal, voltage);
     }
     return range;
 }
