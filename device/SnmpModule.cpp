@@ -933,6 +933,12 @@ quint32 SnmpModule::control()
 bool SnmpModule::setControl(quint32 control)
 {
     Lock lock(ControllerLock::of(*m_controller));
+    // An MPOD module has no stop, service or store request: such a word is refused whole, so a
+    // procedure that needs one ends at once with the reason instead of waiting for a state the
+    // module never reaches.
+    const quint32 offered = ModuleControlBit::clearEvents | ModuleControlBit::killEnable | ModuleControlBit::fineAdjustment;
+    if (control & ~offered)
+        return notOffered();
     bool ok = true;
     if (control & ModuleControlBit::clearEvents)
         ok = doClear() && ok;

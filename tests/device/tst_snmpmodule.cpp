@@ -413,6 +413,16 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(m->status() & killEnabled, killEnabled, 5000);
         m->setKillEnable(false);
         QTRY_COMPARE_WITH_TIMEOUT(m->status() & killEnabled, 0u, 5000);
+
+        // No stop, service or store request on an MPOD module: the word is refused whole, with
+        // the reason, and its other bits are not sent either.
+        for (const quint32 word : {ModuleControlBit::stop | ModuleControlBit::killEnable, ModuleControlBit::saveSetValues,
+                 ModuleControlBit::enterSpecialMode}) {
+            QVERIFY(!m->setControl(word));
+            QCOMPARE(m->lastError(), QStringLiteral("not offered by this module"));
+        }
+        QTest::qWait(300);
+        QCOMPARE(m->status() & killEnabled, 0u);
     }
 
     void supervisionBehaviour()
