@@ -273,6 +273,11 @@ void TesmarControl::showRefusal(BaseModule* module, int channel, const QString& 
 {
     const QString subject = channel >= 0 ? tr("Channel %1").arg(channel) : module->address();
     showCommandMessage(tr("%1: %2 refused %3").arg(subject, what, why));
+    // Nothing was sent; the journal keeps the command and why it was refused.
+    QString reason = why;
+    if (reason.startsWith(QLatin1Char('(')) && reason.endsWith(QLatin1Char(')')))
+        reason = reason.mid(1, reason.size() - 2);
+    module->journalRefusal(channel, what, QString(), reason);
 }
 
 bool TesmarControl::isHeld(const QPointer<BaseModule>& module) const

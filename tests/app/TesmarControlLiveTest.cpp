@@ -371,18 +371,23 @@ void TesmarControlLiveTest::typedSetVoltageReachesCrate_data()
     QTest::addColumn<QString>("typed");
     QTest::addColumn<float>("expected");
     QTest::addColumn<QString>("message");
-    // The journal line's channel, quantity, value and source; empty: nothing was sent.
+    // The journal line's channel, quantity, value, source and result: a refusal is journaled too.
     QTest::addColumn<QString>("journaled");
     QTest::newRow("number") << "1234.5" << 1234.5f << QString() << "2\tvoltage set\t1234.5 V\ttable\tok";
     QTest::newRow("nominal") << "4000" << 4000.0f << QString() << "2\tvoltage set\t4000 V\ttable\tok";
-    QTest::newRow("not a number") << "12a" << 0.0f << "Channel 2: set voltage \"12a\" refused (not a number)" << QString();
-    QTest::newRow("nan") << "nan" << 0.0f << "Channel 2: set voltage \"nan\" refused (not a number)" << QString();
-    QTest::newRow("empty") << "" << 0.0f << "Channel 2: set voltage \"\" refused (not a number)" << QString();
+    QTest::newRow("not a number") << "12a" << 0.0f << "Channel 2: set voltage \"12a\" refused (not a number)"
+                                  << "2\tset voltage \"12a\"\t\ttable\trefused: not a number";
+    QTest::newRow("nan") << "nan" << 0.0f << "Channel 2: set voltage \"nan\" refused (not a number)"
+                         << "2\tset voltage \"nan\"\t\ttable\trefused: not a number";
+    QTest::newRow("empty") << "" << 0.0f << "Channel 2: set voltage \"\" refused (not a number)"
+                           << "2\tset voltage \"\"\t\ttable\trefused: not a number";
     QTest::newRow("above nominal") << "99999" << 0.0f << "Channel 2: set voltage 99999 V refused (outside 0 to 4000 V)"
-                                   << QString();
+                                   << "2\tset voltage 99999 V\t\ttable\trefused: outside 0 to 4000 V";
     QTest::newRow("just above nominal") << "4000.5" << 0.0f
-                                        << "Channel 2: set voltage 4000.5 V refused (outside 0 to 4000 V)" << QString();
-    QTest::newRow("negative") << "-5" << 0.0f << "Channel 2: set voltage -5 V refused (outside 0 to 4000 V)" << QString();
+                                        << "Channel 2: set voltage 4000.5 V refused (outside 0 to 4000 V)"
+                                        << "2\tset voltage 4000.5 V\t\ttable\trefused: outside 0 to 4000 V";
+    QTest::newRow("negative") << "-5" << 0.0f << "Channel 2: set voltage -5 V refused (outside 0 to 4000 V)"
+                              << "2\tset voltage -5 V\t\ttable\trefused: outside 0 to 4000 V";
 }
 
 void TesmarControlLiveTest::typedSetVoltageReachesCrate()
