@@ -6,6 +6,8 @@
 #include "device/BaseModule.h"
 #include "device/ControllerFactory.h"
 
+#include <QCoreApplication>
+#include <QEvent>
 #include <QPointer>
 #include <QThread>
 
@@ -288,13 +290,10 @@ void DeviceSession::readCurrentModuleOnce(QObject* receiver, ModuleRead read)
             return;
         // The session outlives every poller pass (its destructor stops the poller first), and a
         // posted call dies with it.
-        QMetaObject::invokeMethod(
-            this,
-            [guard, deliver = std::move(deliver)] {
-                if (guard)
-                    deliver();
-            },
-            Qt::QueuedConnection);
+        post([guard, deliver = std::move(deliver)] {
+            if (guard)
+                deliver();
+        });
     });
 }
 
@@ -309,14 +308,48 @@ std::function<void(DeviceSession::CommandResult)> DeviceSession::poster(QObject*
     return [this, guarded, guard](CommandResult deliver) {
         if (!deliver)
             return;
-        QMetaObject::invokeMethod(
-            this,
-            [guarded, guard, deliver = std::move(deliver)] {
-                if (!guarded || guard)
-                    deliver();
-            },
-            Qt::QueuedConnection);
+        post([guarded, guard, deliver = std::move(deliver)] {
+            if (!guarded || guard)
+                deliver();
+        });
     };
+}
+
+namespace {
+// A call carried to the session's thread. The event, and with it everything the call holds, is
+// run and destroyed there: the posting thread lets go of it when it posts.
+class DeliveryEvent : public QEvent
+{
+public:
+    explicit DeliveryEvent(std::function<void()> call)
+        : QEvent(type())
+        , m_call(std::move(call))
+    {
+    }
+    static QEvent::Type type()
+    {
+        static const auto registered = QEvent::Type(QEvent::registerEventType());
+        return registered;
+    }
+    void run() { m_call(); }
+
+private:
+    std::function<void()> m_call;
+};
+} // namespace
+
+void DeviceSession::post(std::function<void()> call)
+{
+    QCoreApplication::postEvent(this, new DeliveryEvent(std::move(call)));
+}
+
+void DeviceSession::customEvent(QEvent* event)
+{
+    if (event->type() == DeliveryEvent::type()) {
+        static_cast<DeliveryEvent*>(event)->run();
+        return;
+    }
+    QObject::customEvent(event);
 }
 
 void DeviceSession::submitCommand(

@@ -118,6 +118,9 @@ signals:
     // The outcome of connectInBackground(), after modulesDiscovered() when it connected.
     void connectFinished(bool connected);
 
+protected:
+    void customEvent(QEvent* event) override;
+
 private:
     struct OwnerNeeds
     {
@@ -128,6 +131,8 @@ private:
     void updatePollerNeeds();
     // Runs `deliver` later in this session's thread unless `receiver` (when given) went away.
     std::function<void(CommandResult)> poster(QObject* receiver);
+    // Runs `call` later in this session's thread; callable from any thread.
+    void post(std::function<void()> call);
     // Takes over what a connection found and starts the poller.
     void install(QVector<std::shared_ptr<BaseModule>> modules, QVector<std::shared_ptr<BaseCrate>> crates);
     struct Found;
