@@ -6,8 +6,6 @@
 #include "device/BaseModule.h"
 #include "device/ControllerFactory.h"
 
-#include <QCoreApplication>
-#include <QEvent>
 #include <QPointer>
 #include <QThread>
 
@@ -17,6 +15,7 @@ DeviceSession::DeviceSession(std::unique_ptr<ControllerFactory> factory, QObject
     : QObject(parent)
     , m_factory(std::move(factory))
     , m_poller(std::make_unique<Poller>())
+    , m_calls(new ThreadCall(this))
 {
 }
 
@@ -75,8 +74,7 @@ void DeviceSession::connectInBackground(const QString& address)
     std::shared_ptr<BaseController> controller = createController();
     auto found = std::make_shared<Found>();
     if (!controller) {
-        QMetaObject::invokeMethod(
-            this, [this, attempt, found] { finishConnect(attempt, nullptr, found); }, Qt::QueuedConnection);
+        post([this, attempt, found] { finishConnect(attempt, nullptr, found); });
         return;
     }
     QThread* const home = thread();
@@ -95,8 +93,7 @@ void DeviceSession::connectInBackground(const QString& address)
         // The modules live in the session's thread from now on, as connectTo() makes them.
         for (const auto& module : std::as_const(found->modules))
             module->moveToThread(home);
-        QMetaObject::invokeMethod(
-            this, [this, attempt, controller, found] { finishConnect(attempt, controller, found); }, Qt::QueuedConnection);
+        post([this, attempt, controller, found] { finishConnect(attempt, controller, found); });
     }));
     worker->setObjectName(QStringLiteral("Connect"));
     worker->start();
@@ -315,41 +312,9 @@ std::function<void(DeviceSession::CommandResult)> DeviceSession::poster(QObject*
     };
 }
 
-namespace {
-// A call carried to the session's thread. The event, and with it everything the call holds, is
-// run and destroyed there: the posting thread lets go of it when it posts.
-class DeliveryEvent : public QEvent
-{
-public:
-    explicit DeliveryEvent(std::function<void()> call)
-        : QEvent(type())
-        , m_call(std::move(call))
-    {
-    }
-    static QEvent::Type type()
-    {
-        static const auto registered = QEvent::Type(QEvent::registerEventType());
-        return registered;
-    }
-    void run() { m_call(); }
-
-private:
-    std::function<void()> m_call;
-};
-} // namespace
-
 void DeviceSession::post(std::function<void()> call)
 {
-    QCoreApplication::postEvent(this, new DeliveryEvent(std::move(call)));
-}
-
-void DeviceSession::customEvent(QEvent* event)
-{
-    if (event->type() == DeliveryEvent::type()) {
-        static_cast<DeliveryEvent*>(event)->run();
-        return;
-    }
-    QObject::customEvent(event);
+    m_calls->post(std::move(call));
 }
 
 void DeviceSession::submitCommand(

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "device/Poller.h"
+#include "device/ThreadCall.h"
 
 #include <QHash>
 #include <QList>
@@ -118,9 +119,6 @@ signals:
     // The outcome of connectInBackground(), after modulesDiscovered() when it connected.
     void connectFinished(bool connected);
 
-protected:
-    void customEvent(QEvent* event) override;
-
 private:
     struct OwnerNeeds
     {
@@ -143,6 +141,7 @@ private:
 
     std::unique_ptr<ControllerFactory> m_factory;
     std::unique_ptr<Poller> m_poller;
+    ThreadCall* m_calls; // a child: lives in this session's thread
     std::shared_ptr<BaseController> m_controller;
     QString m_controllerAddress;
     QVector<std::shared_ptr<BaseModule>> m_modules;

@@ -1,5 +1,7 @@
 #include "device/Poller.h"
+
 #include "device/ControllerLock.h"
+#include "device/ThreadCall.h"
 
 #include "controller/BaseController.h"
 #include "device/BaseCrate.h"
@@ -181,7 +183,7 @@ void Poller::stop()
 void Poller::run()
 {
     // The objects live on this thread's stack, so they are created and deleted in this thread.
-    QObject context;
+    ThreadCall context;
     QTimer timer;
     timer.setTimerType(Qt::PreciseTimer);
     QObject::connect(&timer, &QTimer::timeout, &context, [this] { tick(); });
@@ -208,21 +210,17 @@ void Poller::setTickIntervalMs(int intervalMs)
     QMutexLocker locker(&m_mutex);
     m_tickIntervalMs = intervalMs;
     if (m_context)
-        QMetaObject::invokeMethod(
-            m_context,
-            [this, intervalMs] {
-                if (m_tickTimer)
-                    m_tickTimer->setInterval(intervalMs);
-            },
-            Qt::QueuedConnection);
+        m_context->post([this, intervalMs] {
+            if (m_tickTimer)
+                m_tickTimer->setInterval(intervalMs);
+        });
 }
 
 void Poller::postReadPending()
 {
     // Called with m_mutex held: m_context cannot go away meanwhile.
     if (m_context)
-        QMetaObject::invokeMethod(
-            m_context, [this] { readPending(); }, Qt::QueuedConnection);
+        m_context->post([this] { readPending(); });
 }
 
 Poller::Cycle Poller::takeCycle(bool scheduled)
@@ -578,8 +576,7 @@ void Poller::postOneShotReads()
 {
     // Before the thread runs, run() picks the queue up.
     if (m_context)
-        QMetaObject::invokeMethod(
-            m_context, [this] { runOneShotReads(); }, Qt::QueuedConnection);
+        m_context->post([this] { runOneShotReads(); });
 }
 
 void Poller::runOneShotReads()

@@ -18,6 +18,7 @@ class BaseCrate;
 class BaseModule;
 class QThread;
 class QTimer;
+class ThreadCall;
 
 // Reads the devices on its own thread and publishes snapshots; nothing here runs in the GUI
 // thread except the thread-safe accessors and setters below.
@@ -162,8 +163,8 @@ private:
     // Qt, where ThreadSanitizer cannot see it; this pair shows it that everything the thread
     // wrote happened before the objects are torn down.
     std::atomic<bool> m_threadEnded{false};
-    QObject* m_context = nullptr;  // lives on the poller's thread while it runs
-    QTimer* m_tickTimer = nullptr; // with m_context; used on the poller's thread only
+    ThreadCall* m_context = nullptr; // lives on the poller's thread while it runs
+    QTimer* m_tickTimer = nullptr;   // with m_context; used on the poller's thread only
     int m_tickIntervalMs = tickMs;
     quint64 m_generation = 0;
     std::shared_ptr<BaseController> m_controller;

@@ -1,0 +1,72 @@
+#include "device/ThreadCall.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+
+#if defined(__SANITIZE_THREAD__)
+extern "C" void __tsan_acquire(void* address);
+extern "C" void __tsan_release(void* address);
+#endif
+
+namespace {
+void handedOver(void* event)
+{
+#if defined(__SANITIZE_THREAD__)
+    __tsan_release(event);
+#else
+    Q_UNUSED(event);
+#endif
+}
+
+void takenOver(void* event)
+{
+#if defined(__SANITIZE_THREAD__)
+    __tsan_acquire(event);
+#else
+    Q_UNUSED(event);
+#endif
+}
+
+class CallEvent : public QEvent
+{
+public:
+    explicit CallEvent(std::function<void()> call)
+        : QEvent(type())
+        , m_call(std::move(call))
+    {
+    }
+    static QEvent::Type type()
+    {
+        static const auto registered = QEvent::Type(QEvent::registerEventType());
+        return registered;
+    }
+    void run() const { m_call(); }
+
+private:
+    std::function<void()> m_call;
+};
+} // namespace
+
+ThreadCall::ThreadCall(QObject* parent)
+    : QObject(parent)
+{
+}
+
+void ThreadCall::post(std::function<void()> call)
+{
+    if (!call)
+        return;
+    auto* event = new CallEvent(std::move(call));
+    handedOver(event);
+    QCoreApplication::postEvent(this, event);
+}
+
+void ThreadCall::customEvent(QEvent* event)
+{
+    if (event->type() != CallEvent::type()) {
+        QObject::customEvent(event);
+        return;
+    }
+    takenOver(event);
+    static_cast<CallEvent*>(event)->run();
+}
