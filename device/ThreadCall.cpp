@@ -63,10 +63,11 @@ void ThreadCall::post(std::function<void()> call)
 
 void ThreadCall::customEvent(QEvent* event)
 {
+    // Before anything of the event is looked at, its type too.
+    takenOver(event);
     if (event->type() != CallEvent::type()) {
         QObject::customEvent(event);
         return;
     }
-    takenOver(event);
     static_cast<CallEvent*>(event)->run();
 }
