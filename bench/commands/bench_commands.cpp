@@ -7,6 +7,7 @@
 #include "app/ChannelTable.h"
 #include "app/TesmarControl.h"
 #include "common/ScriptedDialogs.h"
+#include "common/StallProbe.h"
 
 #include "common/SimulatorProcess.h"
 
@@ -23,37 +24,6 @@
 #include <functional>
 
 namespace {
-
-// Notes the longest gap between two runs of a 1 ms timer in this thread.
-class StallProbe
-{
-public:
-    StallProbe()
-    {
-        m_timer.setTimerType(Qt::PreciseTimer);
-        m_timer.setInterval(1);
-        QObject::connect(&m_timer, &QTimer::timeout, [this] {
-            m_longestMs = std::max(m_longestMs, double(m_clock.nsecsElapsed()) / 1e6);
-            m_clock.restart();
-        });
-    }
-    void start()
-    {
-        m_longestMs = 0.0;
-        m_clock.start();
-        m_timer.start();
-    }
-    double stop()
-    {
-        m_timer.stop();
-        return std::max(m_longestMs, double(m_clock.nsecsElapsed()) / 1e6);
-    }
-
-private:
-    QTimer m_timer;
-    QElapsedTimer m_clock;
-    double m_longestMs = 0.0;
-};
 
 // Runs events until `done` or `timeoutMs`; the elapsed time, -1 on time-out.
 double waitFor(const std::function<bool()>& done, int timeoutMs)

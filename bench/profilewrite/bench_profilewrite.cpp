@@ -12,6 +12,7 @@
 #include "common/MemoryModule.h"
 #include "common/ScriptedDialogs.h"
 #include "common/SimulatorProcess.h"
+#include "common/StallProbe.h"
 
 #include "device/DeviceSession.h"
 #include "profiles/DialogWriteProfile.h"
@@ -120,32 +121,6 @@ ModuleProfile profile()
     }
     return p;
 }
-
-// The longest gap between two turns of a 1 ms timer of this thread while it runs.
-class StallProbe
-{
-public:
-    StallProbe()
-    {
-        m_timer.setTimerType(Qt::PreciseTimer);
-        m_timer.setInterval(1);
-        QObject::connect(&m_timer, &QTimer::timeout, [this] {
-            m_longestMs = std::max(m_longestMs, double(m_gap.nsecsElapsed()) / 1e6);
-            m_gap.restart();
-        });
-    }
-    void start()
-    {
-        m_gap.start();
-        m_timer.start();
-    }
-    double longestMs() const { return m_longestMs; }
-
-private:
-    QTimer m_timer;
-    QElapsedTimer m_gap;
-    double m_longestMs = 0;
-};
 
 bool waitFor(const std::function<bool()>& done, int timeoutMs)
 {
