@@ -18,6 +18,7 @@ qint64 threadCpuNowMs()
 Archive::Archive(const ArchiveSettings& settings, QObject* parent)
     : QObject(parent)
     , m_settings(settings)
+    , m_calls(new ThreadCall(this))
 {
 }
 
@@ -111,8 +112,8 @@ void Archive::post(Task task)
 
 void Archive::findEvents(const EventFilter& filter, QObject* receiver, EventsResult result)
 {
-    QPointer<QObject> guard(receiver);
-    post([this, filter, guard, result = std::move(result)](ArchiveStore& store) {
+    const ThreadCall::Receiver key = m_calls->receiverKey(receiver);
+    post([this, filter, key, result = std::move(result)](ArchiveStore& store) {
         QVector<ArchiveEvent> events;
         QString error;
         if (!store.isOpen())
@@ -120,34 +121,22 @@ void Archive::findEvents(const EventFilter& filter, QObject* receiver, EventsRes
         else
             store.events(filter, &events, &error);
         // The archive outlives its thread (the destructor stops it), and a posted call dies with it.
-        QMetaObject::invokeMethod(
-            this,
-            [guard, result, events = std::move(events), error] {
-                if (guard)
-                    result(events, error);
-            },
-            Qt::QueuedConnection);
+        m_calls->post(key, [result, events = std::move(events), error] { result(events, error); });
     });
 }
 
 void Archive::findCurve(
     const QString& module, int channel, qint64 fromUtcMs, qint64 toUtcMs, QObject* receiver, CurveResult result)
 {
-    QPointer<QObject> guard(receiver);
-    post([this, module, channel, fromUtcMs, toUtcMs, guard, result = std::move(result)](ArchiveStore& store) {
+    const ThreadCall::Receiver key = m_calls->receiverKey(receiver);
+    post([this, module, channel, fromUtcMs, toUtcMs, key, result = std::move(result)](ArchiveStore& store) {
         std::vector<ChannelHistory::Point> points;
         QString error;
         if (!store.isOpen())
             error = problem();
         else
             store.curve(module, channel, fromUtcMs, toUtcMs, &points, &error);
-        QMetaObject::invokeMethod(
-            this,
-            [guard, result, points = std::move(points), error] {
-                if (guard)
-                    result(points, error);
-            },
-            Qt::QueuedConnection);
+        m_calls->post(key, [result, points = std::move(points), error] { result(points, error); });
     });
 }
 

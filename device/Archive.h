@@ -1,6 +1,7 @@
 #pragma once
 
 #include "device/ArchiveStore.h"
+#include "device/ThreadCall.h"
 
 #include <QMutex>
 #include <QObject>
@@ -77,6 +78,7 @@ private:
     mutable QMutex m_mutex;
     QWaitCondition m_wake;
     std::unique_ptr<QThread> m_thread;
+    ThreadCall* m_calls; // a child: results reach their receivers in this object's thread
     std::atomic<bool> m_threadEnded{false};
     bool m_stopping = false;
     QVector<ArchiveEvent> m_events;

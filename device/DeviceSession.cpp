@@ -6,7 +6,6 @@
 #include "device/BaseModule.h"
 #include "device/ControllerFactory.h"
 
-#include <QPointer>
 #include <QThread>
 
 #include <algorithm>
@@ -280,67 +279,24 @@ void DeviceSession::readCurrentModuleOnce(QObject* receiver, ModuleRead read)
     if (m_currentModuleIndex < 0 || !read)
         return;
     // The receiver is only looked at in this thread; the poller's thread merely carries its key.
-    const Receiver key = receiverKey(receiver);
+    const ThreadCall::Receiver key = m_calls->receiverKey(receiver);
     m_poller->readOnce(m_currentModuleIndex, [this, key, read = std::move(read)](BaseModule& module) {
-        ModuleReadResult deliver = read(module);
-        if (!deliver)
-            return;
         // The session outlives every poller pass (its destructor stops the poller first), and a
         // posted call dies with it.
-        post([this, key, deliver = std::move(deliver)] {
-            if (receiverLives(key))
-                deliver();
-        });
+        m_calls->post(key, read(module));
     });
 }
 
 // ---- Commands ----
 
-DeviceSession::Receiver DeviceSession::receiverKey(QObject* receiver)
-{
-    if (!receiver)
-        return {};
-    QMutexLocker locker(&m_receiversMutex);
-    const auto known = m_receivers.constFind(receiver);
-    if (known != m_receivers.constEnd())
-        return {receiver, *known};
-    const quint64 token = ++m_lastReceiverToken;
-    m_receivers.insert(receiver, token);
-    // Direct: the entry goes while the receiver is destroyed, before its address can be reused.
-    connect(
-        receiver, &QObject::destroyed, this,
-        [this, receiver] {
-            QMutexLocker locker(&m_receiversMutex);
-            m_receivers.remove(receiver);
-        },
-        Qt::DirectConnection);
-    return {receiver, token};
-}
-
-bool DeviceSession::receiverLives(const Receiver& key) const
-{
-    if (!key.object)
-        return true; // nobody to ask
-    QMutexLocker locker(&m_receiversMutex);
-    const auto known = m_receivers.constFind(key.object);
-    return known != m_receivers.constEnd() && *known == key.token;
-}
-
 std::function<void(DeviceSession::CommandResult)> DeviceSession::poster(QObject* receiver)
 {
     // Only the receiver's address and token travel through the poller's thread, never a guarded
     // pointer to it: whether it still lives is asked in this thread when the result arrives.
-    const Receiver key = receiverKey(receiver);
+    const ThreadCall::Receiver key = m_calls->receiverKey(receiver);
     // The session outlives every poller pass (its destructor stops the poller first), and a
     // posted call dies with it.
-    return [this, key](CommandResult deliver) {
-        if (!deliver)
-            return;
-        post([this, key, deliver = std::move(deliver)] {
-            if (receiverLives(key))
-                deliver();
-        });
-    };
+    return [this, key](CommandResult deliver) { m_calls->post(key, std::move(deliver)); };
 }
 
 void DeviceSession::post(std::function<void()> call)

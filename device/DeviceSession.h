@@ -3,9 +3,7 @@
 #include "device/Poller.h"
 #include "device/ThreadCall.h"
 
-#include <QHash>
 #include <QList>
-#include <QMutex>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -130,15 +128,6 @@ private:
     void updatePollerNeeds();
     // Runs `deliver` later in this session's thread unless `receiver` (when given) went away.
     std::function<void(CommandResult)> poster(QObject* receiver);
-    // A receiver of results as the poller's thread carries it: its address and a token that a
-    // later object at the same address does not get.
-    struct Receiver
-    {
-        const QObject* object = nullptr;
-        quint64 token = 0;
-    };
-    Receiver receiverKey(QObject* receiver);
-    bool receiverLives(const Receiver& key) const;
     // Runs `call` later in this session's thread; callable from any thread.
     void post(std::function<void()> call);
     // Takes over what a connection found and starts the poller.
@@ -152,9 +141,6 @@ private:
     std::unique_ptr<ControllerFactory> m_factory;
     std::unique_ptr<Poller> m_poller;
     ThreadCall* m_calls; // a child: lives in this session's thread
-    mutable QMutex m_receiversMutex;
-    QHash<const QObject*, quint64> m_receivers; // receivers of results that still live
-    quint64 m_lastReceiverToken = 0;
     std::shared_ptr<BaseController> m_controller;
     QString m_controllerAddress;
     QVector<std::shared_ptr<BaseModule>> m_modules;

@@ -61,6 +61,46 @@ void ThreadCall::post(std::function<void()> call)
     QCoreApplication::postEvent(this, event);
 }
 
+ThreadCall::Receiver ThreadCall::receiverKey(QObject* receiver)
+{
+    if (!receiver)
+        return {};
+    QMutexLocker locker(&m_receiversMutex);
+    const auto known = m_receivers.constFind(receiver);
+    if (known != m_receivers.constEnd())
+        return {receiver, *known};
+    const quint64 token = ++m_lastReceiverToken;
+    m_receivers.insert(receiver, token);
+    // Direct: the entry goes while the receiver is destroyed, before its address can be reused.
+    connect(
+        receiver, &QObject::destroyed, this,
+        [this, receiver] {
+            QMutexLocker locker(&m_receiversMutex);
+            m_receivers.remove(receiver);
+        },
+        Qt::DirectConnection);
+    return {receiver, token};
+}
+
+bool ThreadCall::lives(const Receiver& key) const
+{
+    if (!key.object)
+        return true;
+    QMutexLocker locker(&m_receiversMutex);
+    const auto known = m_receivers.constFind(key.object);
+    return known != m_receivers.constEnd() && *known == key.token;
+}
+
+void ThreadCall::post(const Receiver& receiver, std::function<void()> call)
+{
+    if (!call)
+        return;
+    post([this, receiver, call = std::move(call)] {
+        if (lives(receiver))
+            call();
+    });
+}
+
 void ThreadCall::customEvent(QEvent* event)
 {
     // Before anything of the event is looked at, its type too.

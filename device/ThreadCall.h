@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QHash>
+#include <QMutex>
 #include <QObject>
 
 #include <functional>
@@ -19,6 +21,27 @@ public:
     // when this object is destroyed is dropped.
     void post(std::function<void()> call);
 
+    // A receiver of results as another thread carries it: its address and a token that a later
+    // object at the same address does not get. Only this object's thread asks whether it lives,
+    // so no guarded pointer to it is copied or destroyed in the carrying thread.
+    struct Receiver
+    {
+        const QObject* object = nullptr;
+        quint64 token = 0;
+    };
+    // `receiver` may be null: nobody to ask, the result is always delivered.
+    Receiver receiverKey(QObject* receiver);
+    // Runs `call` later in this object's thread if `receiver` still lives then; callable from
+    // any thread.
+    void post(const Receiver& receiver, std::function<void()> call);
+
 protected:
     void customEvent(QEvent* event) override;
+
+private:
+    bool lives(const Receiver& key) const;
+
+    mutable QMutex m_receiversMutex;
+    QHash<const QObject*, quint64> m_receivers; // receivers that still live
+    quint64 m_lastReceiverToken = 0;
 };

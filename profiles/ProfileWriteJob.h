@@ -54,7 +54,6 @@ public:
     // The answer to retryRequested(): true sends the store request again, false ends the job.
     // Ignored unless the job waits for it.
     void answerRetry(bool retry);
-    bool waitsForAnswer() const { return m_waitingForAnswer; }
 
 signals:
     // One line for the write-profile log.
