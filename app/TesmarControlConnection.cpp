@@ -14,12 +14,15 @@
 #include "device/SnmpControllerFactory.h"
 #include "device/WriteJournal.h"
 
+#include <QFontMetrics>
 #include <QLabel>
 #include <QListWidget>
 #include <QScrollBar>
 #include <QSettings>
 #include <QStatusBar>
 #include <QTimer>
+
+#include <algorithm>
 
 void TesmarControl::releaseModuleAccess()
 {
@@ -169,8 +172,19 @@ void TesmarControl::fitModuleListWidth()
 {
     // As wide as the longest entry ("VME BA 0x4000" is wider than "Slot 5"), never narrower
     // than the form's width; a vertical scroll bar, when many modules need one, takes no text.
+    // The state texts count although no entry shows them now: a module that comes and goes on a
+    // lossy network must not make the whole window jump sideways.
     QListWidget* list = ui->lstModules;
-    const int content = list->sizeHintForColumn(0) + 2 * list->frameWidth() + list->verticalScrollBar()->sizeHint().width();
+    const QFontMetrics metrics(list->font());
+    int widestLine = 0;
+    for (int row = 0; row < list->count(); ++row)
+        for (const QString& line : list->item(row)->text().split(QLatin1Char('\n')))
+            widestLine = std::max(widestLine, metrics.horizontalAdvance(line));
+    int text = list->sizeHintForColumn(0);
+    const int padding = text - widestLine; // the item's margins, as the style draws them
+    for (const QString& state : {tr("Not connected"), tr("Connecting...")})
+        text = std::max(text, metrics.horizontalAdvance(state) + padding);
+    const int content = text + 2 * list->frameWidth() + list->verticalScrollBar()->sizeHint().width();
     const int width = std::max(content, modulesListMinimumWidth);
     if (list->minimumWidth() != width) {
         list->setMinimumWidth(width);
