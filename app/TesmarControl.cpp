@@ -2,6 +2,7 @@
 
 #include "AddressLocker.h"
 #include "CommandLine.h"
+#include "ModuleMenuCommands.h"
 #include "StartupScreen.h"
 #include "controller/ApplicationIdentity.h"
 #include "dialogs/common/UserDialogs.h"
@@ -98,6 +99,7 @@ TesmarControl::TesmarControl(std::unique_ptr<ControllerFactory> factory, const Q
         userDialogs = startup;
 
     ui->setupUi(this);
+    setUpCommands();
     setWindowIcon(StartupScreen::windowIcon());
     settingsOrganisation = QString::fromLatin1(ApplicationIdentity::organisationName);
     settingsApplication = QString::fromLatin1(ApplicationIdentity::settingsApplicationName);
@@ -433,7 +435,7 @@ void TesmarControl::rampDownAllModules()
 {
     const WriteSource source("close");
     // The modules ramp their channels down by themselves once switched off.
-    forEachModule(BaseModule::SwitchAction::Off, tr("switch off"));
+    moduleCommands->switchAllModules(BaseModule::SwitchAction::Off, tr("switch off"));
 }
 
 void TesmarControl::changeEvent(QEvent* event)
