@@ -13,8 +13,6 @@
 #include "device/BaseModule.h"
 #include "device/ChannelSelection.h"
 #include "device/CommandOutcome.h"
-#include "device/CommandTarget.h"
-#include "service/CommandSender.h"
 #include "service/FirmwareFile.h"
 
 #include <functional>

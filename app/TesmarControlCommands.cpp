@@ -12,7 +12,6 @@
 #include "ui_TesmarControl.h"
 
 #include "device/BaseModule.h"
-#include "device/CommandTarget.h"
 #include "device/DeviceSession.h"
 #include "device/FailureText.h"
 #include "device/WriteJournal.h"
