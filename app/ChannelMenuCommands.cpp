@@ -195,6 +195,12 @@ void ChannelMenuCommands::rippleMeasurementOff()
     setMeasurementControlBit(ChannelControlBit::rippleMeasurement | 0xFFFF0000u, false);
 }
 
+void ChannelMenuCommands::measureBothAtCursor(BaseModule* module, int channel)
+{
+    m_desk->submitWrite(module, channel, tr("both measurements on"),
+        [channel](BaseModule& m) { return m.setChannelBothMeasurementsEnabled(channel, true); });
+}
+
 void ChannelMenuCommands::switchBothMeasurements(bool on)
 {
     const WriteSource source("command");

@@ -34,6 +34,9 @@ public:
     // A value typed into the set voltage (`voltage`) or set current column at `row`: checked
     // against the fresh reading, then sent, or refused in red.
     void writeTypedValue(int row, bool voltage, const QString& text);
+    // With auto-switch measurement on: both measurements of the channel the operator just put the
+    // cursor on (of `module`, the shown measurement module).
+    void measureBothAtCursor(BaseModule* module, int channel);
 
 public slots:
     // The chosen channels.

@@ -291,8 +291,7 @@ void TesmarControl::on_table_itemSelectionChanged()
     lastSelectedRow = row;
     showChannelInToolWindows(row);
     if (ui->actionAutoSwitchMeasurement->isChecked() && isMeasurementModule(module))
-        desk->submitWrite(module, row, tr("both measurements on"),
-            [=](BaseModule& m) { return m.setChannelBothMeasurementsEnabled(row, true); });
+        channelCommands->measureBothAtCursor(module, row);
 }
 
 void TesmarControl::on_lstModules_customContextMenuRequested(const QPoint& /*position*/)
