@@ -4,6 +4,7 @@
 #include "CommandLine.h"
 #include "HistoryDesk.h"
 #include "JournalDesk.h"
+#include "ModuleMenuCommands.h"
 #include "StartupScreen.h"
 #include "controller/ApplicationIdentity.h"
 #include "dialogs/common/UserDialogs.h"
@@ -96,6 +97,7 @@ TesmarControl::TesmarControl(std::unique_ptr<ControllerFactory> factory, const Q
         userDialogs = startup;
 
     ui->setupUi(this);
+    setUpCommands();
     setWindowIcon(StartupScreen::windowIcon());
     settingsOrganisation = QString::fromLatin1(ApplicationIdentity::organisationName);
     settingsApplication = QString::fromLatin1(ApplicationIdentity::settingsApplicationName);
@@ -431,7 +433,7 @@ void TesmarControl::rampDownAllModules()
 {
     const WriteSource source("close");
     // The modules ramp their channels down by themselves once switched off.
-    forEachModule(BaseModule::SwitchAction::Off, tr("switch off"));
+    moduleCommands->switchAllModules(BaseModule::SwitchAction::Off, tr("switch off"));
 }
 
 void TesmarControl::changeEvent(QEvent* event)

@@ -13,8 +13,6 @@
 #include "device/BaseModule.h"
 #include "device/ChannelSelection.h"
 #include "device/CommandOutcome.h"
-#include "device/CommandTarget.h"
-#include "service/CommandSender.h"
 #include "service/FirmwareFile.h"
 
 #include <functional>
@@ -29,9 +27,12 @@ class AutomaticStepping;
 class BaseController;
 class BaseCrate;
 class BaseModule;
+class ChannelMenuCommands;
+class CommandDesk;
 class ControllerFactory;
 class CrateCommands;
 class DeviceSession;
+class ModuleMenuCommands;
 class ServiceJob;
 struct ChannelSettings;
 struct CrateSnapshot;
@@ -73,7 +74,8 @@ class TrendRecorder;
 //
 // The implementation is split by concern: TesmarControl.cpp (construction, settings, closing,
 // help), TesmarControlConnection.cpp (connection and discovery), TesmarControlRefresh.cpp
-// (rendering the snapshots), TesmarControlCommands.cpp (menu commands and the slots the tool windows call),
+// (rendering the snapshots), TesmarControlCommands.cpp (the operator's selection, context menus and
+// wiring the menu actions to CommandDesk, ChannelMenuCommands and ModuleMenuCommands),
 // TesmarControlProfiles.cpp (profiles and the statistic window), TesmarControlAutomatic.cpp (automatic stepping),
 // TesmarControlScript.cpp (script console), TesmarControlService.cpp (special mode, factory settings
 // and base address programming of VME modules). Trends, alarms, events and the archive are
@@ -152,26 +154,9 @@ public slots:
     void on_actionStatistic_triggered();
     void on_actionModuleOverview_triggered();
     void on_actionCrates_triggered();
-    void on_actionSetLiveInsertion_triggered();
-    void on_actionSetAllModulesOn_triggered();
-    void on_actionSetAllModulesOff_triggered();
-    void on_actionSetAllModulesVoltage_triggered();
-    void on_actionSetAllModulesCurrent_triggered();
-    void on_actionSetAllModulesVoltageRamp_triggered();
-    void on_actionSetAllModulesCurrentRamp_triggered();
-    void on_actionClearAllModulesEvents_triggered();
-    void on_actionSetAllModulesEmergencyOff_triggered();
-    void on_actionClearAllModulesEmergencyOff_triggered();
-    void on_actionSetAllModulesFineAdjustmentOn_triggered();
-    void on_actionSetAllModulesFineAdjustmentOff_triggered();
     void on_actionSelectModule_triggered();
     void on_actionPreviousModule_triggered();
     void on_actionNextModule_triggered();
-    void on_actionSetModulesVoltageRamp_triggered();
-    void on_actionSetModulesCurrentRamp_triggered();
-    void on_actionClearAllEvents_triggered();
-    void on_actionAdcSampleRate_triggered();
-    void on_actionDigitalFilter_triggered();
     void on_actionSuppliesAndTemperature_triggered();
     void on_actionModuleStatusControl_triggered();
     void on_actionVariableGroups_triggered();
@@ -179,69 +164,14 @@ public slots:
     void on_actionSpecialMode_triggered();
     void on_actionProgramNewBaseAddress_triggered();
     void on_actionInterlockOut_triggered();
-    void on_actionSetFineAdjustmentOn_triggered();
-    void on_actionSetFineAdjustmentOff_triggered();
     void on_actionSettings_triggered();
-    void on_actionSetAllChannelsOn_triggered();
-    void on_actionSetAllChannelsOff_triggered();
-    void on_actionSetAllVoltages_triggered();
-    void on_actionSetAllCurrents_triggered();
-    void on_actionSetAllChannelsCurrentTrip_triggered();
-    void on_actionSetAllChannelsExternalInhibitAction_triggered();
-    void on_actionSetAllChannelsVoltageIncremental_triggered();
-    void on_actionSetAllChannelsEmergencyOff_triggered();
-    void on_actionClearAllChannelsEmergencyOff_triggered();
-    void on_actionSetKillEnable_triggered();
-    void on_actionSetKillDisable_triggered();
-    void on_actionDisableAllResistors_triggered();
-    void on_actionEnableResistor1_triggered();
-    void on_actionEnableResistor2_triggered();
-    void on_actionEnableBothResistors_triggered();
-    void on_actionDoMultiplex_triggered();
-    void on_actionSelectChannel_triggered();
-    void on_actionSetChannelVoltage_triggered();
-    void on_actionSetChannelCurrent_triggered();
-    void on_actionSetChannelCurrentTrip_triggered();
-    void on_actionSetChannelExternalInhibitAction_triggered();
-    void on_actionSetChannelOn_triggered();
-    void on_actionSetChannelOff_triggered();
-    void on_actionSetChannelEmergencyOff_triggered();
-    void on_actionClearChannelEmergencyOff_triggered();
-    void on_actionClearChannelEvents_triggered();
     void on_actionChannelStatusControl_triggered();
     void on_actionBounds_triggered();
-    void on_actionSetChannelNominalValues_triggered();
-    void on_actionAutoSwitchMeasurement_triggered();
-    void on_actionSetChannelExternalMeasurementOn_triggered();
-    void on_actionSetChannelExternalMeasurementOff_triggered();
-    void on_actionSetChannelRippleMeasurementOn_triggered();
-    void on_actionSetChannelRippleMeasurementOff_triggered();
 
     void on_table_itemSelectionChanged();
     void on_table_customContextMenuRequested(const QPoint& position);
     void on_lstModules_customContextMenuRequested(const QPoint& position);
 
-    // ---- Command slots called by tool windows ----
-    // All act on the current module; a serial-number argument is not used to find a module.
-    void clearChannelEvents(int serialNumber, int channel);
-    // Clear `clearBits`, then set `setBits` of the control word the module has now (one
-    // read-modify-write; nothing is written when the word cannot be read).
-    void changeChannelControl(int serialNumber, int channel, quint32 clearBits, quint32 setBits);
-    // The same for an event mask or the interlock-out control word: read on the device side
-    // (a read that was not answered writes nothing), changed, written back.
-    void changeChannelEventMask(int serialNumber, int channel, quint32 clearBits, quint32 setBits);
-    void clearModuleEvents();
-    void changeModuleControl(quint32 clearBits, quint32 setBits);
-    void changeModuleEventMask(quint32 clearBits, quint32 setBits);
-    void setRestartTime(quint32 restartTime);
-    void setModuleEventChannelMask(quint32 mask);
-    void clearModuleEventChannelStatus();
-    void setModuleEventGroupMask(quint32 mask);
-    void clearModuleEventGroupStatus();
-    void setFlexGroup(int groupNumber, quint32 member, quint32 type);
-    void changeInterlockOutControl(quint32 clearBits, quint32 setBits);
-    void setChannelVoltageNominal(int channel, float value);
-    void setChannelCurrentNominal(int channel, float value);
     // ---- Service requests (TesmarControlService.cpp) ----
     // These act on the requesting dialog's target module (the one the procedure started on),
     // whatever serial number they carry and whichever module is current; a module that is gone
@@ -253,11 +183,6 @@ public slots:
     // (or factoryResetCancelled) follows when it ended.
     void storeFactorySettings(int serialNumber);
     void cancelFactoryReset();
-    // Writes the asymmetric-bounds bits of the channel's control word, waits until the module
-    // reports them, then the bounds. Gives up with a message when the word never reads back.
-    void setChannelBounds(int channel, bool asymmetricVoltageBounds, float voltageInterlockMaxSet,
-        float voltageInterlockMinSet, bool asymmetricCurrentBounds, float currentInterlockMaxSet,
-        float currentInterlockMinSet);
 
     // ---- Profiles, statistic and automatic stepping ----
     // From the automatic window: start or stop the timer (a start of the channel scope without a
@@ -285,10 +210,10 @@ public:
     BaseModule* currentModule() const;
     // The session below the window (tool windows register their needs with it).
     DeviceSession* deviceSession() const;
-    // Item preselected in the ADC sample rate prompt ("50", "60", "100", "500") and in the digital
-    // filter prompt ("1", "16", "64", "256", "1024") for the module's current setting.
-    static int adcSampleRateChoice(quint32 samplesPerSecond);
-    static int digitalFilterChoice(quint32 filter);
+    // Where every command goes through (the tool windows' writes too), and the menu commands
+    // (some menu entries are hidden or locked; tests call them here).
+    CommandDesk* commandDesk() const;
+    ChannelMenuCommands* channelMenuCommands() const;
 
 signals:
     // After the factory reset procedure; false when it gave up or a write was refused.
@@ -413,121 +338,37 @@ private:
     // After the program changed the table (blanking, new rows, another module): shows the
     // operator's selection in it again.
     void showOperatorSelection();
-    // The target of a command named `what` (CommandTarget::resolve) from the shown module and the
-    // operator's choice; a refusal is shown in red. `removesVoltage` (Off, Emergency Off) still
-    // sends to a module that does not answer: such a command is tried rather than refused.
-    CommandTarget commandTarget(CommandTarget::Scope scope, const QString& what, bool removesVoltage = false);
-    bool commandModule(QPointer<BaseModule>& module, const QString& what, bool removesVoltage = false);
-    bool commandChannels(
-        QPointer<BaseModule>& module, QList<int>& channels, const QString& what, bool removesVoltage = false);
-    // "Set voltage: no current reading of Slot 5; nothing was sent."
-    void showNoReading(BaseModule* module, const QString& what);
+    // Red in the status bar for a while: a command that was not sent or not taken (the desk's).
+    void showCommandMessage(const QString& text);
     // What every message says of a request nobody answered (FailureText::noAnswer()).
     static QString noAnswerText();
-    // Red in the status bar for a while: a command that was not sent or not taken.
-    void showCommandMessage(const QString& text);
     using WriteFailure = CommandOutcome::Failure;
     // The failures (CommandOutcome::failuresText()) red in the status bar; nothing for none.
     void showWriteFailures(BaseModule* module, const QString& what, const QList<WriteFailure>& failures);
-    // Every channel of the module, whatever its number (the quint32 masks reach only 0..31).
-    static QList<int> allChannelsOf(BaseModule* module);
-    // ---- Sending commands ----
-    // Every command is carried out off the GUI thread (CommandSender): the
-    // status bar says "Switch on: sending to 48 channels..." meanwhile and shows the outcome when
-    // it is back. A command's work runs on the device thread with the module and returns what
-    // went wrong (empty: every write was taken); it may use only the module it gets and the
-    // CommandOutcome builders.
-    using CommandWork = CommandSender::Work;
-    using Urgency = CommandSender::Urgency;
-    // Sends `work` to `module` (one of the session's modules). `what` names the command in the
-    // pending text, `targets` the number of channels it writes (0: the module).
-    // `pending` are the channels the command writes: the table shows them pending until its
-    // outcome is back.
-    void submitCommand(BaseModule* module, const QString& what, int targets, CommandWork work,
-        Urgency urgency = Urgency::Normal, const QList<int>& pending = {});
-    void sendCommand(BaseModule* module, const QString& what, CommandWork work, Urgency urgency,
-        std::function<void(const CommandOutcome&)> done, const QList<int>& pending = {});
-    // Created on first use, a child of the window.
-    CommandSender* commandSender();
-    CommandSender* m_commandSender = nullptr;
-    // The current module's channels that await a command, shown pending in the table.
-    void showPendingChannels();
-    void showOutcome(const CommandOutcome& outcome, const QString& pending);
-    // One write to the module; `channel` -1 names the module in a failure.
-    void submitWrite(BaseModule* module, int channel, const QString& what, std::function<bool(BaseModule& module)> write);
-    // A per-channel operation on each of `channels`; every failed channel is named.
-    using ChannelWrite = CommandOutcome::ChannelWrite;
-    void submitChannels(BaseModule* module, const QList<int>& channels, const ChannelWrite& write, const QString& what,
-        Urgency urgency = Urgency::Normal);
-    // A switch command for `channels`, all of them in one operation of the module (its writes
-    // go out together where the controller can do that).
-    void submitChannels(BaseModule* module, const QList<int>& channels, BaseModule::SwitchAction action, const QString& what,
-        Urgency urgency = Urgency::Normal);
-    // `work` for each of `modules`; the failures of all come back as one message. With
-    // `writesChannels` the table shows every channel of the modules pending meanwhile.
-    void submitToModules(const QList<BaseModule*>& modules, const QString& what, const CommandWork& work,
-        Urgency urgency = Urgency::Normal, bool writesChannels = false);
-    // A job started as a command (the bounds write): pending in the status bar and counted in
-    // commandsInFlight() until it finished; its refusals, or a give-up as a message box, then.
-    // The job is deleted after it finished.
-    void runCommandJob(ServiceJob* job, const QString& what);
-    // ModuleCommands::changeWord on the shown module, from a tool window.
-    void submitWordChange(const QString& what, const QString& wordName, int channel, quint32 clearBits, quint32 setBits,
-        std::function<quint32(BaseModule&)> read, std::function<bool(BaseModule&, quint32)> write);
-    // The all-modules value prompt once the nominal range of every module is known.
-    void askAllModulesValue(bool voltage, const QPointer<BaseModule>& module, const NominalRange& range);
-    // ADC sample rate, digital filter: the setting read on the device side, then the choice.
-    void promptModuleSetting(const QString& label, const QStringList& items, std::function<bool(BaseModule&, quint32*)> read,
-        int (*choiceOf)(quint32), const QString& what, std::function<bool(BaseModule&, quint32)> write);
-    // The one place that tells the operator about a refused write: red in the status bar for a
-    // few seconds, "Channel 3: set voltage 99999 V refused by the crate (wrongValue)"; a negative
-    // channel names the module ("Slot 5: ..."). `why` follows "refused".
-    void showRefusal(BaseModule* module, int channel, const QString& what, const QString& why);
-    void writeChannelValue(BaseModule* module, int channel, bool voltage, float value);
     // True while `module` is one of the session's modules (not released during a prompt).
     bool isHeld(const QPointer<BaseModule>& module) const;
-    // The shown module's latest channel read while it is fresh and in the units shown now; null
-    // otherwise: a prompt or dialog then offers nothing rather than a stale or failed read.
-    std::shared_ptr<const ModuleSnapshot> freshChannelRead(BaseModule* module) const;
-    // A nominal value from the channel window: sent only while the latest answered module status
-    // shows stop mode, otherwise refused with that reason.
-    void setChannelNominalFromToolWindow(int channel, bool voltage, float value);
-    // The voltage or current prompt for the chosen channels or all channels of the shown module.
-    void promptChannelValue(bool voltage, bool allChannels);
-    static QString allChannelsValueText(BaseModule* module, bool voltage, double value)
-    {
-        return CommandOutcome::allChannelsValueText(*module, voltage, value);
-    }
-    void setMeasurementControlBit(quint32 bit, bool on);
-    void promptAllModulesValue(bool voltage);
-    void promptRampSpeed(bool voltage, bool allModules);
-    // Gives every channel of every module the switch command `action`.
-    void forEachModule(BaseModule::SwitchAction action, const QString& what, Urgency urgency = Urgency::Normal);
+    // ---- Commands: the desk and the menu commands built on it ----
+    // Creates them and connects the menu actions to them.
+    void setUpCommands();
+    CommandDesk* desk = nullptr;
+    ChannelMenuCommands* channelCommands = nullptr;
+    ModuleMenuCommands* moduleCommands = nullptr;
+    // The current module's channels that await a command, shown pending in the table.
+    void showPendingChannels();
 
     // ---- Control windows (TesmarControlControlWindows.cpp) ----
-    // Reads `channel`'s settings for a dialog off the GUI thread: `fill` gets them, `failed` the
-    // reason when they were not answered; neither runs once `dialog` is gone.
-    void readChannelSettingsFor(QObject* dialog, const QPointer<BaseModule>& module, int channel,
-        std::function<void(const ChannelSettings&)> fill, std::function<void(const QString&)> failed);
-    // The red line of a dialog whose channel could not be read.
-    static QString unreadText(int channel, const QString& reason);
-    // The one chosen channel a single-channel dialog acts on; -1 (refused with a red message)
-    // without a module, without a channel or with several chosen.
-    int singleChannelTarget(QPointer<BaseModule>& module, const QString& what);
-    void runInhibitDialog(bool allChannels);
     // The channel windows follow the operator's current channel.
     void showChannelInToolWindows(int channel);
     // The password "tundra" was given: the crate window offers its fan speed, also one created later.
     bool crateFanSpeedEnabled = false;
 
     static constexpr int refusalMessageMs = 8000;
-    int m_commandsInFlight = 0; // crate commands (CrateCommands); module commands are counted by the sender
+    int m_commandsInFlight = 0; // crate commands (CrateCommands); module commands are counted by the desk
     // The address the session's controller connected to (part of every module key).
     QString controllerAddress;
 
     int lastSelectedRow = -1;
     ChannelSelection selection;
-    bool incrementalVoltageDescending = true;
 
     // ---- Data ----
     Ui::TesmarControl* ui;

@@ -3,6 +3,7 @@
 // from the current module and show them; each renders the snapshots of its module itself.
 #include "TesmarControl.h"
 
+#include "CommandDesk.h"
 #include "ui_TesmarControl.h"
 
 #include "device/BaseModule.h"
@@ -37,9 +38,9 @@ void TesmarControl::on_actionChannelStatusControl_triggered()
     if (!dialogChannelControl) {
         DialogChannelControl* window = new DialogChannelControl(session.get(), this);
         dialogChannelControl = window;
-        connect(window, &DialogChannelControl::clearChannelEvents, this, &TesmarControl::clearChannelEvents);
-        connect(window, &DialogChannelControl::changeChannelControl, this, &TesmarControl::changeChannelControl);
-        connect(window, &DialogChannelControl::changeChannelEventMask, this, &TesmarControl::changeChannelEventMask);
+        connect(window, &DialogChannelControl::clearChannelEvents, desk, &CommandDesk::clearChannelEvents);
+        connect(window, &DialogChannelControl::changeChannelControl, desk, &CommandDesk::changeChannelControl);
+        connect(window, &DialogChannelControl::changeChannelEventMask, desk, &CommandDesk::changeChannelEventMask);
     }
     if (currentModule())
         dialogChannelControl->showChannel(selectedChannel());
@@ -51,16 +52,15 @@ void TesmarControl::on_actionModuleStatusControl_triggered()
     if (!dialogModuleControl) {
         DialogModuleControl* window = new DialogModuleControl(session.get(), this);
         dialogModuleControl = window;
-        connect(window, &DialogModuleControl::clearModuleEvents, this, &TesmarControl::clearModuleEvents);
-        connect(window, &DialogModuleControl::changeModuleControl, this, &TesmarControl::changeModuleControl);
-        connect(window, &DialogModuleControl::changeModuleEventMask, this, &TesmarControl::changeModuleEventMask);
-        connect(window, &DialogModuleControl::clearModuleEventChannelStatus, this,
-            &TesmarControl::clearModuleEventChannelStatus);
-        connect(window, &DialogModuleControl::setModuleEventChannelMask, this, &TesmarControl::setModuleEventChannelMask);
+        connect(window, &DialogModuleControl::clearModuleEvents, desk, &CommandDesk::clearModuleEvents);
+        connect(window, &DialogModuleControl::changeModuleControl, desk, &CommandDesk::changeModuleControl);
+        connect(window, &DialogModuleControl::changeModuleEventMask, desk, &CommandDesk::changeModuleEventMask);
         connect(
-            window, &DialogModuleControl::clearModuleEventGroupStatus, this, &TesmarControl::clearModuleEventGroupStatus);
-        connect(window, &DialogModuleControl::setModuleEventGroupMask, this, &TesmarControl::setModuleEventGroupMask);
-        connect(window, &DialogModuleControl::setRestartTime, this, &TesmarControl::setRestartTime);
+            window, &DialogModuleControl::clearModuleEventChannelStatus, desk, &CommandDesk::clearModuleEventChannelStatus);
+        connect(window, &DialogModuleControl::setModuleEventChannelMask, desk, &CommandDesk::setModuleEventChannelMask);
+        connect(window, &DialogModuleControl::clearModuleEventGroupStatus, desk, &CommandDesk::clearModuleEventGroupStatus);
+        connect(window, &DialogModuleControl::setModuleEventGroupMask, desk, &CommandDesk::setModuleEventGroupMask);
+        connect(window, &DialogModuleControl::setRestartTime, desk, &CommandDesk::setRestartTime);
     }
     if (BaseModule* module = currentModule())
         dialogModuleControl->setChannelCount(module->channelNumber());
@@ -72,8 +72,8 @@ void TesmarControl::on_actionBounds_triggered()
     if (!dialogChannelBounds) {
         DialogChannelBounds* window = new DialogChannelBounds(session.get(), this);
         dialogChannelBounds = window;
-        connect(window, &DialogChannelBounds::setChannelBounds, this, &TesmarControl::setChannelBounds);
-        connect(window, &DialogChannelBounds::changeChannelControl, this, &TesmarControl::changeChannelControl);
+        connect(window, &DialogChannelBounds::setChannelBounds, desk, &CommandDesk::setChannelBounds);
+        connect(window, &DialogChannelBounds::changeChannelControl, desk, &CommandDesk::changeChannelControl);
     }
     if (BaseModule* module = currentModule()) {
         const int row = qMax(0, selectedChannel());
@@ -90,7 +90,7 @@ void TesmarControl::on_actionInterlockOut_triggered()
     if (!dialogInterlockOut) {
         DialogInterlockOut* window = new DialogInterlockOut(session.get(), this);
         dialogInterlockOut = window;
-        connect(window, &DialogInterlockOut::changeInterlockControl, this, &TesmarControl::changeInterlockOutControl);
+        connect(window, &DialogInterlockOut::changeInterlockControl, desk, &CommandDesk::changeInterlockOutControl);
     }
     showAndActivate(dialogInterlockOut.data());
 }

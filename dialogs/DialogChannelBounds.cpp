@@ -223,7 +223,7 @@ void DialogChannelBounds::writeAsymmetry(quint32 bit, bool on)
     // stay whatever this window last saw. The box follows the module's next reading.
     if (m_channel < 0 || !m_controlKnown)
         return;
-    emit changeChannelControl(m_serialNumber, m_channel, on ? 0 : bit, on ? bit : 0);
+    emit changeChannelControl(m_channel, on ? 0 : bit, on ? bit : 0);
 }
 
 void DialogChannelBounds::on_btnSetBounds_clicked()

@@ -32,7 +32,7 @@ public:
     void showChannel(int channel);
 
 signals:
-    void changeChannelControl(int serialNumber, int channel, quint32 clearBits, quint32 setBits);
+    void changeChannelControl(int channel, quint32 clearBits, quint32 setBits);
     void setChannelBounds(int channel, bool avbnd, float voltageIlkMax, float voltageIlkMin, bool acbnd, float currentIlkMax,
         float currentIlkMin);
 

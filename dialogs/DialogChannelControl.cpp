@@ -150,13 +150,13 @@ void DialogChannelControl::on_btnSetMask_clicked()
     if (!m_eventMaskBoxes.changes(&clearBits, &setBits))
         return;
     // Bits the operator did not change keep their state on the module (read there).
-    emit changeChannelEventMask(m_serialNumber, m_channel, clearBits, setBits);
+    emit changeChannelEventMask(m_channel, clearBits, setBits);
     clearEdits(m_eventMaskBoxes.editedBoxes());
 }
 
 void DialogChannelControl::on_btnClearEvents_clicked()
 {
-    emit clearChannelEvents(m_serialNumber, m_channel);
+    emit clearChannelEvents(m_channel);
 }
 
 void DialogChannelControl::on_btnSetControl_clicked()
@@ -165,6 +165,6 @@ void DialogChannelControl::on_btnSetControl_clicked()
     quint32 setBits = 0;
     if (!m_controlBoxes.changes(&clearBits, &setBits))
         return;
-    emit changeChannelControl(m_serialNumber, m_channel, clearBits, setBits);
+    emit changeChannelControl(m_channel, clearBits, setBits);
     clearEdits(m_controlBoxes.editedBoxes());
 }

@@ -30,10 +30,10 @@ public:
 
 signals:
     // Clear `clearBits`, then set `setBits` of the channel's control word as the module has it.
-    void changeChannelControl(int serialNumber, int channel, quint32 clearBits, quint32 setBits);
-    void clearChannelEvents(int serialNumber, int channel);
+    void changeChannelControl(int channel, quint32 clearBits, quint32 setBits);
+    void clearChannelEvents(int channel);
     // Clear `clearBits`, then set `setBits` of the event mask the channel has now.
-    void changeChannelEventMask(int serialNumber, int channel, quint32 clearBits, quint32 setBits);
+    void changeChannelEventMask(int channel, quint32 clearBits, quint32 setBits);
 
 private slots:
     void on_btnSetMask_clicked();

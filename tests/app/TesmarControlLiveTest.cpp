@@ -4,9 +4,11 @@
 // rediscovery. What reached the crate is read back through a separate controller and module,
 // as another program would see it.
 #include "app/ChannelTable.h"
+#include "app/CommandDesk.h"
 #include "app/CrateCommands.h"
 #include "app/DialogJournal.h"
 #include "app/DialogTrends.h"
+#include "app/ModuleMenuCommands.h"
 #include "app/TesmarControl.h"
 #include "dialogs/common/ToolWindow.h"
 #include "dialogs/common/UserDialogs.h"
@@ -789,7 +791,8 @@ void TesmarControlLiveTest::promptPreselection()
     QFETCH(bool, filter);
     QFETCH(quint32, value);
     QFETCH(int, index);
-    QCOMPARE(filter ? TesmarControl::digitalFilterChoice(value) : TesmarControl::adcSampleRateChoice(value), index);
+    QCOMPARE(
+        filter ? ModuleMenuCommands::digitalFilterChoice(value) : ModuleMenuCommands::adcSampleRateChoice(value), index);
 }
 
 void TesmarControlLiveTest::passwordEnablesServiceModes_data()
@@ -838,8 +841,8 @@ void TesmarControlLiveTest::flexGroupOutOfRangeDoesNothing()
 {
     startCrate(R"([{"slot": 0, "type": "THE1640p", "serialNumber": 17}])");
     waitConnected();
-    m_window->setFlexGroup(32, 0xFF, 1); // must neither crash nor reach the module
-    m_window->setFlexGroup(-1, 0xFF, 1);
+    m_window->commandDesk()->setFlexGroup(32, 0xFF, 1); // must neither crash nor reach the module
+    m_window->commandDesk()->setFlexGroup(-1, 0xFF, 1);
 }
 
 void TesmarControlLiveTest::channelBoundsGiveUpWhenControlWordDoesNotReadBack()
@@ -849,13 +852,13 @@ void TesmarControlLiveTest::channelBoundsGiveUpWhenControlWordDoesNotReadBack()
     startCrate(R"([{"slot": 0, "type": "THE1640p"}])");
     waitConnected();
     const qint64 startedAtMs = ModuleSnapshot::nowMs();
-    m_window->setChannelBounds(1, true, 100.0f, -100.0f, false, 1.0f, 0.0f);
+    m_window->commandDesk()->setChannelBounds(1, true, 100.0f, -100.0f, false, 1.0f, 0.0f);
     QTRY_COMPARE(m_dialogs.messages(), QStringList{QStringLiteral("Error setting Channel 1 Control word. Giving up.")});
     QVERIFY(m_window->deviceSession()->poller()->moduleSnapshot(0)->channelsReadAtMs > startedAtMs);
 
     // Without asymmetric bounds the word (all zero for an idle channel) reads back at once.
     m_dialogs.asked.clear();
-    m_window->setChannelBounds(1, false, 100.0f, -100.0f, false, 1.0f, 0.0f);
+    m_window->commandDesk()->setChannelBounds(1, false, 100.0f, -100.0f, false, 1.0f, 0.0f);
     QTRY_COMPARE(m_window->commandsInFlight(), 0);
     QVERIFY(m_dialogs.messages().isEmpty());
 }

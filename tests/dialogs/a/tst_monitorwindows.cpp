@@ -350,9 +350,9 @@ void MonitorWindowsTest::channelWindowSendsOnlyChangedBits()
     box(&window, "chk_setEMCY")->click();
     setControl->click();
     QCOMPARE(control.size(), 1);
-    QCOMPARE(control.at(0).at(1).toInt(), 3);
-    QCOMPARE(control.at(0).at(2).value<quint32>(), quint32(0x0020)); // cleared
-    QCOMPARE(control.at(0).at(3).value<quint32>(), quint32(0x0008)); // set
+    QCOMPARE(control.at(0).at(0).toInt(), 3);
+    QCOMPARE(control.at(0).at(1).value<quint32>(), quint32(0x0020)); // cleared
+    QCOMPARE(control.at(0).at(2).value<quint32>(), quint32(0x0008)); // set
     QVERIFY(!ToolWindow::isEdited(box(&window, "chk_setON")));
 }
 
@@ -511,12 +511,13 @@ void MonitorWindowsTest::boundsClickWritesFreshWord()
     // The click changes that one bit of the word the module has then (its on bit stays).
     box(&bounds, "chkAVBND")->click();
     QCOMPARE(control.size(), 1);
-    QCOMPARE(control.at(0).at(2).value<quint32>(), quint32(0));
-    QCOMPARE(control.at(0).at(3).value<quint32>(), quint32(0x0800));
+    QCOMPARE(control.at(0).at(0).toInt(), 3);
+    QCOMPARE(control.at(0).at(1).value<quint32>(), quint32(0));
+    QCOMPARE(control.at(0).at(2).value<quint32>(), quint32(0x0800));
     QCOMPARE(bounds.findChild<QLabel*>("lblVoltageIlkMax")->text(), QStringLiteral("Voltage Interlock Max Set (V)"));
     box(&bounds, "chkAVBND")->click();
-    QCOMPARE(control.at(1).at(2).value<quint32>(), quint32(0x0800));
-    QCOMPARE(control.at(1).at(3).value<quint32>(), quint32(0));
+    QCOMPARE(control.at(1).at(1).value<quint32>(), quint32(0x0800));
+    QCOMPARE(control.at(1).at(2).value<quint32>(), quint32(0));
 }
 
 void MonitorWindowsTest::typedBoundSurvivesRefreshAndIsSent()

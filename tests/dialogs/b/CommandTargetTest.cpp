@@ -7,7 +7,9 @@
 #include "common/FindChild.h"
 #include "common/ScriptedDialogs.h"
 
+#include "app/ChannelMenuCommands.h"
 #include "app/ChannelTable.h"
+#include "app/CommandDesk.h"
 #include "app/IsolatedSettings.h"
 #include "app/TesmarControl.h"
 #include "device/DeviceSession.h"
@@ -278,8 +280,7 @@ void CommandTargetTest::dialogsStartFromAnsweredValues_data()
     QTest::addColumn<bool>("answered");
     QTest::addColumn<QString>("message");
     const QString unchanged = QStringLiteral("nothing was changed, nothing was sent.");
-    for (const char* command :
-        {"actionSetChannelCurrentTrip", "actionSetChannelExternalInhibitAction", "actionSetChannelNominalValues"}) {
+    for (const char* command : {"currentTrip", "inhibitAction", "nominalValues"}) {
         QTest::newRow(qPrintable(QStringLiteral("%1 read unanswered").arg(command))) << command << false << QString();
         QTest::newRow(qPrintable(QStringLiteral("%1 ok unchanged").arg(command))) << command << true << unchanged;
     }
@@ -314,7 +315,7 @@ void CommandTargetTest::dialogsStartFromAnsweredValues()
         return int(QDialog::Accepted);
     };
     // Called as the menu would: some of these menu entries are offered for VME modules only.
-    QVERIFY(QMetaObject::invokeMethod(m_window.get(), qPrintable("on_" + command + "_triggered")));
+    QVERIFY(QMetaObject::invokeMethod(m_window->channelMenuCommands(), qPrintable(command)));
     QCOMPARE(okEnabled, answered);
     QCOMPARE(okDefault, answered);
     QCOMPARE(writes(), QStringList());
@@ -333,7 +334,7 @@ void CommandTargetTest::nominalValuesOnlyInStopMode()
     // The channel window's nominal values go out only while the module reports stop mode; a
     // status read that failed (0) is no "running" either: the latest answered one decides.
     m_module->clearWrites();
-    m_window->setChannelVoltageNominal(5, 2500.0f);
+    m_window->commandDesk()->setChannelVoltageNominal(5, 2500.0f);
     QCOMPARE(
         statusMessage(), QStringLiteral("Channel 5: set nominal voltage 2500 V refused (the module is not in stop mode)"));
     QCOMPARE(writes(), QStringList());
@@ -344,7 +345,7 @@ void CommandTargetTest::nominalValuesOnlyInStopMode()
         return snapshot && snapshot->values.statusValid && (snapshot->values.status & ModuleStatusBit::stopped);
     };
     QTRY_VERIFY_WITH_TIMEOUT(stopped(), 5000);
-    m_window->setChannelVoltageNominal(5, 2500.0f);
+    m_window->commandDesk()->setChannelVoltageNominal(5, 2500.0f);
     QTRY_COMPARE(writes(), QStringList{"setChannelVoltageNominal(5, 2500)"});
 }
 
@@ -396,15 +397,15 @@ void CommandTargetTest::wordChangesKeepTheOtherBits()
         m_module->state.ilkOutControl = 0x1010; // reserved bits 4 and 12
     }
     m_module->clearWrites();
-    m_window->changeModuleEventMask(0x0100, 0x0001);
-    m_window->changeInterlockOutControl(0, 0x8000);
-    m_window->changeChannelEventMask(77, 3, 0, 0x0004);
+    m_window->commandDesk()->changeModuleEventMask(0x0100, 0x0001);
+    m_window->commandDesk()->changeInterlockOutControl(0, 0x8000);
+    m_window->commandDesk()->changeChannelEventMask(3, 0, 0x0004);
     QTRY_COMPARE(m_window->commandsInFlight(), 0);
     QCOMPARE(writes(), (QStringList{"setEventMask(3585)", "SetModuleIlkOutControl(36880)", "setChannelEventMask(3, 4)"}));
 
     m_module->setAnswering(false);
     m_module->clearWrites();
-    m_window->changeModuleEventMask(0, 0x0002);
+    m_window->commandDesk()->changeModuleEventMask(0, 0x0002);
     QTRY_COMPARE(m_window->commandsInFlight(), 0);
     QCOMPARE(writes(), QStringList());
     QCOMPARE(statusMessage(), QStringLiteral("Module event mask not written: the module did not answer"));

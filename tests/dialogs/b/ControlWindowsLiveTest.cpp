@@ -200,9 +200,9 @@ void ControlWindowsLiveTest::currentTrip()
         return int(QDialog::Accepted);
     };
     if (allChannels)
-        m_window->on_actionSetAllChannelsCurrentTrip_triggered();
+        m_window->findChild<QAction*>(QStringLiteral("actionSetAllChannelsCurrentTrip"))->trigger();
     else
-        m_window->on_actionSetChannelCurrentTrip_triggered();
+        m_window->findChild<QAction*>(QStringLiteral("actionSetChannelCurrentTrip"))->trigger();
     QTRY_COMPARE(m_window->commandsInFlight(), 0);
     QCOMPARE(shownPrompt, prompt);
     QCOMPARE(shownNote, note);
@@ -274,9 +274,9 @@ void ControlWindowsLiveTest::inhibit()
         return int(accept ? QDialog::Accepted : QDialog::Rejected);
     };
     if (allChannels)
-        m_window->on_actionSetAllChannelsExternalInhibitAction_triggered();
+        m_window->findChild<QAction*>(QStringLiteral("actionSetAllChannelsExternalInhibitAction"))->trigger();
     else
-        m_window->on_actionSetChannelExternalInhibitAction_triggered();
+        m_window->findChild<QAction*>(QStringLiteral("actionSetChannelExternalInhibitAction"))->trigger();
     QCOMPARE(shownDescription, description);
     QVERIFY(preselected);
     if (row < 0)

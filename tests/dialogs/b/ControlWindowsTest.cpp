@@ -6,6 +6,7 @@
 #include "common/FindChild.h"
 #include "common/ScriptedDialogs.h"
 
+#include "app/ChannelMenuCommands.h"
 #include "app/IsolatedSettings.h"
 #include "app/TesmarControl.h"
 #include "device/CrateSnapshot.h"
@@ -571,7 +572,7 @@ void ControlWindowsTest::userNominalValues()
             current->setValue(typedCurrent);
         return int(accept ? QDialog::Accepted : QDialog::Rejected);
     };
-    m_window->on_actionSetChannelNominalValues_triggered();
+    m_window->channelMenuCommands()->nominalValues();
     QVERIFY(answered);
     QTRY_COMPARE(m_window->commandsInFlight(), 0);
     QStringList written;
