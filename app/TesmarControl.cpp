@@ -18,6 +18,7 @@
 #include "device/EventLog.h"
 #include "device/TrendRecorder.h"
 #include "device/WriteJournal.h"
+#include "service/ServiceJob.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -137,6 +138,7 @@ TesmarControl::TesmarControl(std::unique_ptr<ControllerFactory> factory, const Q
     setUpTrends();
     restoreWindowLayout();
     setUpHistory();
+    setUpServiceDesk();
 
     crateIpAddress = storedCrateAddress();
     claimCrateAddress();
@@ -168,6 +170,9 @@ TesmarControl::~TesmarControl()
         locker.unlock(session->controllerAddress());
     locker.unlock(crateIpAddress);
 
+    // Its jobs go before the modules they act on.
+    delete desk;
+    desk = nullptr;
     releaseModuleAccess();
     // Before the widgets: the session announces its releases to this window.
     session.reset();
@@ -214,6 +219,51 @@ void TesmarControl::setUserDialogs(UserDialogs* dialogs)
 UserDialogs* TesmarControl::dialogs() const
 {
     return userDialogs;
+}
+
+// ---- Service functions ----
+
+void TesmarControl::setUpServiceDesk()
+{
+    ServiceDesk::Hooks hooks;
+    hooks.dialogs = [this] { return dialogs(); };
+    hooks.showError = [this](const QString& text) { showCommandMessage(text); };
+    hooks.refreshCurrentModuleNow = [this] { refreshCurrentModuleNow(); };
+    hooks.refreshRunning = [this] { return refreshTimer && refreshTimer->isActive(); };
+    hooks.defaultHexFileName = [this] { return openSettings()->value(QStringLiteral("DefaultHexFileName")).toString(); };
+    desk = new ServiceDesk(session.get(), this, std::move(hooks), this);
+    connect(desk, &ServiceDesk::refreshWanted, this, [this](bool running) {
+        if (!refreshTimer)
+            return;
+        if (running)
+            refreshTimer->start();
+        else
+            refreshTimer->stop();
+    });
+    connect(desk, &ServiceDesk::moduleRowWanted, this, &TesmarControl::selectModuleRow);
+    connect(desk, &ServiceDesk::moduleAddressChanged, this, &TesmarControl::showModuleAddress);
+    connect(ui->actionSpecialMode, &QAction::triggered, desk, &ServiceDesk::showSpecialMode);
+    connect(ui->actionFactorySettings, &QAction::triggered, desk, &ServiceDesk::showFactorySettings);
+    connect(ui->actionProgramNewBaseAddress, &QAction::triggered, desk, &ServiceDesk::programNewBaseAddress);
+}
+
+ServiceDesk* TesmarControl::serviceDesk() const
+{
+    return desk;
+}
+
+void TesmarControl::startServiceJob(ServiceJob* job, ServiceDialog dialog)
+{
+    desk->startServiceJob(job, dialog);
+}
+
+void TesmarControl::serviceJobEnded(ServiceJob* job)
+{
+    if (profileSaveJob == job)
+        profileSaveJob = nullptr;
+    if (profileWriteJob == job)
+        profileWriteJob = nullptr;
+    desk->serviceJobEnded(job);
 }
 
 std::unique_ptr<QSettings> TesmarControl::openSettings() const

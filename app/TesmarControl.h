@@ -10,12 +10,12 @@
 #include <QStringList>
 #include <QVector>
 
+#include "app/ServiceDesk.h"
 #include "device/BaseModule.h"
 #include "device/ChannelSelection.h"
 #include "device/CommandOutcome.h"
 #include "device/CommandTarget.h"
 #include "service/CommandSender.h"
-#include "service/FirmwareFile.h"
 
 #include <functional>
 #include <memory>
@@ -51,7 +51,6 @@ class DialogAutomatic;
 class DialogChannelBounds;
 class DialogChannelControl;
 class DialogCrate;
-class DialogFactory;
 class DialogFlexGroups;
 class DialogInterlockOut;
 class DialogEvents;
@@ -61,7 +60,6 @@ class DialogModuleControl;
 class DialogOverview;
 class DialogScriptConsole;
 class DialogSetCurrent;
-class DialogSpecial;
 class DialogStatistic;
 class DialogSuppliesTempLimits;
 class DialogWriteProfile;
@@ -78,8 +76,8 @@ class TrendRecorder;
 // (rendering the snapshots), TesmarControlCommands.cpp (menu commands and the slots the tool windows call),
 // TesmarControlProfiles.cpp (profiles and the statistic window), TesmarControlAutomatic.cpp (automatic stepping),
 // TesmarControlScript.cpp (script console), TesmarControlTrends.cpp (channel trends and current alarms),
-// TesmarControlJournal.cpp (the write journal's window), TesmarControlService.cpp (special mode,
-// factory settings and base address programming of VME modules).
+// TesmarControlJournal.cpp (the write journal's window). The service functions of VME modules
+// (special mode, factory settings, base address programming) are the ServiceDesk's.
 class TesmarControl : public QMainWindow
 {
     Q_OBJECT
@@ -181,9 +179,6 @@ public slots:
     void on_actionSuppliesAndTemperature_triggered();
     void on_actionModuleStatusControl_triggered();
     void on_actionVariableGroups_triggered();
-    void on_actionFactorySettings_triggered();
-    void on_actionSpecialMode_triggered();
-    void on_actionProgramNewBaseAddress_triggered();
     void on_actionInterlockOut_triggered();
     void on_actionSetFineAdjustmentOn_triggered();
     void on_actionSetFineAdjustmentOff_triggered();
@@ -248,17 +243,6 @@ public slots:
     void changeInterlockOutControl(quint32 clearBits, quint32 setBits);
     void setChannelVoltageNominal(int channel, float value);
     void setChannelCurrentNominal(int channel, float value);
-    // ---- Service requests (TesmarControlService.cpp) ----
-    // These act on the requesting dialog's target module (the one the procedure started on),
-    // whatever serial number they carry and whichever module is current; a module that is gone
-    // gets nothing and the dialog is told.
-    void setSpecialControl(int serialNumber, quint32 command);
-    // Starts the special-mode dialog's transfer as a job on its target module.
-    void startFirmwareTransfer(const QVector<FirmwareFile::Line>& lines, qint64 fileSize, bool write);
-    // Starts the factory reset on the factory dialog's module and returns; factoryResetDone
-    // (or factoryResetCancelled) follows when it ended.
-    void storeFactorySettings(int serialNumber);
-    void cancelFactoryReset();
     // Writes the asymmetric-bounds bits of the channel's control word, waits until the module
     // reports them, then the bounds. Gives up with a message when the word never reads back.
     void setChannelBounds(int channel, bool asymmetricVoltageBounds, float voltageInterlockMaxSet,
@@ -297,10 +281,6 @@ public:
     static int digitalFilterChoice(quint32 filter);
 
 signals:
-    // After the factory reset procedure; false when it gave up or a write was refused.
-    void factoryResetDone(bool success);
-    void factoryResetCancelled();
-    void factoryResetProgress(int done, int total);
     void addLineToWriteProfileLog(QString s);
     void autoTimerControlLog(QString message);
 
@@ -568,8 +548,6 @@ private:
     QPointer<DialogOverview> dialogOverview;
     QPointer<DialogStatistic> dialogStatistic;
     QPointer<DialogAutomatic> dialogAutomatic;
-    QPointer<DialogFactory> dialogFactory;
-    QPointer<DialogSpecial> dialogSpecial;
     QPointer<DialogScriptConsole> dialogScriptConsole;
     QPointer<DialogWriteProfile> dialogWriteProfile;
 
@@ -637,51 +615,23 @@ private:
     QSystemTrayIcon* alarmTray = nullptr;
     QAction* actionAlarmNotification = nullptr;
 
-    // ---- Service functions (TesmarControlService.cpp) ----
+    // ---- Service functions (ServiceDesk) ----
 public:
-    // The register window a VME module decodes: 0x800 for the 24-channel layout, else 0x400.
-    static quint32 addressWindowOf(BaseModule* module);
+    // The special-mode and factory dialogs, base address programming and the service jobs.
+    ServiceDesk* serviceDesk() const;
 
 private:
-    enum class ServiceDialog { Special, Factory, None };
-    // The module object the dialog acts on, null when it has none.
-    BaseModule* dialogTarget(ServiceDialog dialog) const;
-    // The same, null when it is no longer listed (the dialog is told).
-    BaseModule* serviceTarget(ServiceDialog dialog);
-    // "VME BA 0x4000, serial 1234"
-    static QString serviceTargetName(BaseModule* module, int serialNumber);
-    int lastReadSerialNumber(BaseModule* module) const;
-    // Sends `write` to the dialog's module on the device side; a refusal goes to the status bar
-    // and to the dialog with the module's reason.
-    void serviceWrite(ServiceDialog dialog, const QString& what, std::function<bool(BaseModule&)> write);
-    void tellServiceDialog(ServiceDialog dialog, const QString& text);
-    void serviceModuleControl(ServiceDialog dialog, quint32 control);
-    // Per refresh tick: reads what the shown service dialogs need on the poller's thread.
-    void refreshServiceDialogs();
-    void readServiceWords(ServiceDialog dialog);
-    // The dialogs follow the current module while no procedure of theirs runs.
-    void followCurrentModuleInServiceDialogs();
-    // Asks for the new address and starts programming it; false when nothing was started.
-    bool programNewBaseAddress(const QPointer<BaseModule>& module);
-    void baseAddressProgrammed(ServiceJob* job, const QString& oldAddressText);
-    void baseAddressResetEnded(ServiceJob* job);
-    void factoryResetEnded(ServiceJob* job);
+    void setUpServiceDesk();
+    // Forwards to the desk: runs `job` with the refresh paused as long as any service job runs.
+    void startServiceJob(ServiceJob* job, ServiceDialog dialog);
+    void serviceJobEnded(ServiceJob* job);
     void profileSaveEnded(ServiceJob* job);
     void profileWriteEnded(ServiceJob* job);
-    // Runs `job` with the refresh timer stopped (as long as any service job runs); its refused
-    // writes go to the status bar and to `dialog` (None: no dialog). The window owns it until it
-    // ended.
-    void startServiceJob(ServiceJob* job, ServiceDialog dialog);
-    void reportRefusals(ServiceJob* job, ServiceDialog dialog);
-    void serviceJobEnded(ServiceJob* job);
 
-    bool vmeModules = false;              // the controller kind reaches VME modules
-    qint64 serviceReadAtMs[2] = {-1, -1}; // start of the service read in flight, per dialog
+    bool vmeModules = false; // the controller kind reaches VME modules
     QPointer<ServiceJob> profileSaveJob;
     QPointer<ServiceJob> profileWriteJob;
-    QPointer<ServiceJob> factoryResetJob;
-    QPointer<ServiceJob> baseAddressJob; // programming, then the reset to the new address
-    int serviceJobsRunning = 0;
+    ServiceDesk* desk = nullptr;
 
     // ---- Event log and archive (TesmarControlHistory.cpp) ----
 public:
