@@ -57,7 +57,7 @@ void DialogFactory::setTarget(BaseModule* module, int serialNumber, const QStrin
     if (!idleOrHidden())
         return;
     if (module != m_target)
-        m_snapshotTakenAtMs = -1;
+        m_snapshotTakenAtMs = m_controlReadAtMs = -1;
     m_target = module;
     m_serialNumber = serialNumber;
     setWindowTitle(name.isEmpty() ? tr("Factory Settings") : tr("Factory Settings - %1").arg(name));
@@ -86,6 +86,7 @@ void DialogFactory::showEvent(QShowEvent* event)
     m_state = State::Idle;
     m_moduleControl = 0;
     m_moduleStatus = 0;
+    m_controlReadAtMs = -1;
     ui->txtLog->clear();
     if (!m_storing)
         setResetRunning(false);
@@ -109,8 +110,18 @@ void DialogFactory::on_btnVmeTest_clicked()
     emit setModuleEventMask(m_testMask);
 }
 
+bool DialogFactory::controlKnown() const
+{
+    return FreshnessRules::of(m_controlReadAtMs, ModuleSnapshot::nowMs()) != Freshness::Stale;
+}
+
 void DialogFactory::on_btnFactoryReset_clicked()
 {
+    // The stop request is the control word the module has with the stop bit added.
+    if (!controlKnown()) {
+        appendLog(tr("The module control word has no current reading: nothing was sent."));
+        return;
+    }
     m_state = State::WaitingForStop;
     setResetRunning(true);
     appendLog(tr("Setting Module to Mode STOP..."));
@@ -137,6 +148,7 @@ void DialogFactory::showAnyModuleSnapshot(BaseModule* module, const ModuleSnapsh
 void DialogFactory::updateModuleControl(quint32 control)
 {
     m_moduleControl = quint16(control);
+    m_controlReadAtMs = ModuleSnapshot::nowMs();
 }
 
 void DialogFactory::updateModuleStatus(quint32 status)

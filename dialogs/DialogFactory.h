@@ -48,6 +48,9 @@ public:
     // title ("VME BA 0x4000, serial 1234"). Ignored while a procedure runs in the shown dialog
     // (showing the dialog again ends it).
     void setTarget(BaseModule* module, int serialNumber, const QString& name);
+    // True while the target's control word has a current reading (Factory Reset builds its stop
+    // request from it and sends nothing without one).
+    bool controlKnown() const;
 
 signals:
     void setModuleEventMask(quint32 mask);
@@ -98,4 +101,5 @@ private:
     QPointer<BaseModule> m_target;
     bool m_storing = false;          // the reset procedure runs
     qint64 m_snapshotTakenAtMs = -1; // the tool-window read of the latest snapshot taken
+    qint64 m_controlReadAtMs = -1;   // when m_moduleControl was read; -1: not known
 };

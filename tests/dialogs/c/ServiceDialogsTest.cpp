@@ -732,6 +732,7 @@ void ServiceDialogsTest::factoryResetLog()
         dialog.factoryResetDone(success);
     });
     QSignalSpy control(&dialog, &DialogFactory::setModuleControl);
+    dialog.updateModuleControl(0);
     dialog.on_btnFactoryReset_clicked();
     QCOMPARE(control.size(), 1);
     QCOMPARE(control.at(0).at(0).toUInt(), 4u);
@@ -768,7 +769,15 @@ void ServiceDialogsTest::factoryButtonsWhileResetRuns()
         enabledDuringReset = button(&dialog, "btnVmeTest")->isEnabled() || button(&dialog, "btnFactoryReset")->isEnabled();
         dialog.factoryResetDone(true);
     });
+    // Without a reading of the control word the stop request is not built.
+    QSignalSpy control(&dialog, &DialogFactory::setModuleControl);
     dialog.on_btnFactoryReset_clicked();
+    QCOMPARE(control.size(), 0);
+    QCOMPARE(dialog.log(), QStringLiteral("The module control word has no current reading: nothing was sent."));
+    QVERIFY(button(&dialog, "btnFactoryReset")->isEnabled());
+    dialog.updateModuleControl(0);
+    dialog.on_btnFactoryReset_clicked();
+    QCOMPARE(control.size(), 1);
     QVERIFY(!button(&dialog, "btnVmeTest")->isEnabled());
     QVERIFY(!button(&dialog, "btnFactoryReset")->isEnabled());
     // The target stays while the reset runs.

@@ -170,7 +170,10 @@ DialogSpecial* ServiceWindowTest::openSpecial()
 DialogFactory* ServiceWindowTest::openFactory()
 {
     m_window->serviceDesk()->showFactorySettings();
-    return m_window->serviceDesk()->factoryDialog();
+    DialogFactory* dialog = m_window->serviceDesk()->factoryDialog();
+    // Factory Reset builds its request from the control word read of the module.
+    [&] { QTRY_VERIFY_WITH_TIMEOUT(dialog->controlKnown(), 5000); }();
+    return dialog;
 }
 
 // ---- Factory settings ----
