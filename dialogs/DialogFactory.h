@@ -15,13 +15,13 @@ class DialogFactory;
 
 // "Factory Settings": the VME test (a single set bit walked through the module's event mask and
 // event channel mask, each value read back) and the factory reset (the module is stopped, then
-// the main window runs the reset job that rewrites its settings to the defaults and has them
+// the service desk runs the reset job that rewrites its settings to the defaults and has them
 // stored). The dialog only logs, sequences and shows the reset's progress; its requests go to
 // its target module (the module object the procedure started on). While a reset runs the two
 // procedure buttons are disabled and "Cancel Reset" is offered.
 //
 // The procedures advance with each reading of the target's module words: the poller's snapshots
-// while the target is the module the main window shows, otherwise the reads the main window hands
+// while the target is the module the main window shows, otherwise the reads the service desk hands
 // over (update...). A read that was not answered advances nothing.
 class DialogFactory : public ToolWindow
 {

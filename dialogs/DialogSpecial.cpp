@@ -277,7 +277,7 @@ void DialogSpecial::on_btnSendHexFile_clicked()
     m_stopBitBefore = -1;
     ui->txtInfo->clear();
     emit transferRequested(file.lines(), file.size(), writing());
-    // The main window answers with followTransfer(), or shows why it could not start.
+    // The service desk answers with followTransfer(), or shows why it could not start.
     if (!m_job)
         setState(State::Idle);
 }

@@ -23,12 +23,12 @@ class DialogSpecial;
 // comparing, and offers the other special-mode commands. The dialog never touches a module: its
 // buttons emit requests for its target module (the module object named with setTarget(),
 // whichever module the main window shows meanwhile), and the transfer is a FirmwareTransferJob
-// that the main window starts on transferRequested() and hands to followTransfer(); the dialog
+// that the service desk starts on transferRequested() and hands to followTransfer(); the dialog
 // shows its progress and outcome. The target is fixed while a transfer runs.
 //
 // The module words it shows (control and status, the special control words) are its target's:
-// taken from the poller's snapshots where they hold them, otherwise from the reads the main
-// window hands over (update...), and from the transfer's own reads while one runs. They follow
+// taken from the poller's snapshots where they hold them, otherwise from the reads the service
+// desk hands over (update...), and from the transfer's own reads while one runs. They follow
 // the age rules of every tool window: grey when ageing, "---" when no current reading is known
 // (a read that was not answered shows "---" at once), "Not connected" when the module does not
 // answer. Nothing is written that was built from a word that is not known.
@@ -64,7 +64,7 @@ public:
     // the module's words during a transfer. Taken by the next transfer.
     void setTiming(int tickMs, int stallLimitMs, int reportIntervalMs = FirmwareTransferJob::Timing().reportIntervalMs);
     FirmwareTransferJob::Timing timing() const { return m_timing; }
-    // Shows `job` (started by the main window for this dialog's transferRequested()) until it
+    // Shows `job` (started by the service desk for this dialog's transferRequested()) until it
     // ended; the dialog does not own it.
     void followTransfer(FirmwareTransferJob* job);
 
