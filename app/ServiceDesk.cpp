@@ -90,13 +90,6 @@ ServiceDesk::ServiceDesk(DeviceSession* session, QWidget* dialogParent, Hooks ho
     connect(m_readTimer, &QTimer::timeout, this, &ServiceDesk::readTick);
     connect(session, &DeviceSession::currentModuleChanged, this, &ServiceDesk::followCurrentModule);
     connect(session, &DeviceSession::modulesDiscovered, this, &ServiceDesk::followCurrentModule);
-    // The names follow the serial numbers once they are read.
-    if (session->poller()) {
-        connect(session->poller(), &Poller::modulePublished, this, [this](int index) {
-            if (index == m_session->currentModuleIndex())
-                followCurrentModule();
-        });
-    }
 }
 
 ServiceDesk::~ServiceDesk()
@@ -224,8 +217,8 @@ void ServiceDesk::followCurrentModule()
     if (!module)
         return;
     const int serialNumber = lastReadSerialNumber(module);
-    // Only a change is passed on: this runs with every snapshot of the current module, so the
-    // names follow the serial numbers once they are read.
+    // Only a change is passed on: this runs on every read tick, so the names follow the serial
+    // numbers once they are read.
     if (m_special && !m_special->transferRunning()
         && (m_special->target() != module || m_special->serialNumber() != serialNumber)) {
         m_special->setTarget(module, serialNumber, serviceTargetName(module, serialNumber));
@@ -247,6 +240,8 @@ void ServiceDesk::readTick()
         m_readTimer->stop();
         return;
     }
+    // The names follow the serial numbers once they are read.
+    followCurrentModule();
     // Nothing is read while the window's refresh pauses (a procedure runs, a module settles).
     if (!m_hooks.refreshRunning())
         return;
