@@ -17,6 +17,7 @@
 #include "device/ControllerFactory.h"
 #include "device/ControllerKinds.h"
 #include "device/DeviceSession.h"
+#include "service/ServiceJob.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -137,6 +138,7 @@ TesmarControl::TesmarControl(std::unique_ptr<ControllerFactory> factory, const Q
     setUpHistory();
     restoreWindowLayout();
     setUpCrateCommands();
+    setUpServiceDesk();
 
     crateIpAddress = storedCrateAddress();
     claimCrateAddress();
@@ -168,6 +170,9 @@ TesmarControl::~TesmarControl()
         locker.unlock(session->controllerAddress());
     locker.unlock(crateIpAddress);
 
+    // Its jobs go before the modules they act on.
+    delete m_serviceDesk;
+    m_serviceDesk = nullptr;
     releaseModuleAccess();
     // Before the widgets: the session announces its releases to this window.
     session.reset();
@@ -214,6 +219,51 @@ void TesmarControl::setUserDialogs(UserDialogs* dialogs)
 UserDialogs* TesmarControl::dialogs() const
 {
     return userDialogs;
+}
+
+// ---- Service functions ----
+
+void TesmarControl::setUpServiceDesk()
+{
+    ServiceDesk::Hooks hooks;
+    hooks.dialogs = [this] { return dialogs(); };
+    hooks.showError = [this](const QString& text) { showCommandMessage(text); };
+    hooks.refreshCurrentModuleNow = [this] { refreshCurrentModuleNow(); };
+    hooks.refreshRunning = [this] { return refreshTimer && refreshTimer->isActive(); };
+    hooks.defaultHexFileName = [this] { return openSettings()->value(QStringLiteral("DefaultHexFileName")).toString(); };
+    m_serviceDesk = new ServiceDesk(session.get(), this, std::move(hooks), this);
+    connect(m_serviceDesk, &ServiceDesk::refreshWanted, this, [this](bool running) {
+        if (!refreshTimer)
+            return;
+        if (running)
+            refreshTimer->start();
+        else
+            refreshTimer->stop();
+    });
+    connect(m_serviceDesk, &ServiceDesk::moduleRowWanted, this, &TesmarControl::selectModuleRow);
+    connect(m_serviceDesk, &ServiceDesk::moduleAddressChanged, this, &TesmarControl::showModuleAddress);
+    connect(ui->actionSpecialMode, &QAction::triggered, m_serviceDesk, &ServiceDesk::showSpecialMode);
+    connect(ui->actionFactorySettings, &QAction::triggered, m_serviceDesk, &ServiceDesk::showFactorySettings);
+    connect(ui->actionProgramNewBaseAddress, &QAction::triggered, m_serviceDesk, &ServiceDesk::programNewBaseAddress);
+}
+
+ServiceDesk* TesmarControl::serviceDesk() const
+{
+    return m_serviceDesk;
+}
+
+void TesmarControl::startServiceJob(ServiceJob* job, ServiceDialog dialog)
+{
+    m_serviceDesk->startServiceJob(job, dialog);
+}
+
+void TesmarControl::serviceJobEnded(ServiceJob* job)
+{
+    if (profileSaveJob == job)
+        profileSaveJob = nullptr;
+    if (profileWriteJob == job)
+        profileWriteJob = nullptr;
+    m_serviceDesk->serviceJobEnded(job);
 }
 
 std::unique_ptr<QSettings> TesmarControl::openSettings() const

@@ -10,10 +10,10 @@
 #include <QStringList>
 #include <QVector>
 
+#include "app/ServiceDesk.h"
 #include "device/BaseModule.h"
 #include "device/ChannelSelection.h"
 #include "device/CommandOutcome.h"
-#include "service/FirmwareFile.h"
 
 #include <functional>
 #include <memory>
@@ -52,7 +52,6 @@ class DialogAutomatic;
 class DialogChannelBounds;
 class DialogChannelControl;
 class DialogCrate;
-class DialogFactory;
 class DialogFlexGroups;
 class DialogInterlockOut;
 class EventLog;
@@ -61,7 +60,6 @@ class DialogModuleControl;
 class DialogOverview;
 class DialogScriptConsole;
 class DialogSetCurrent;
-class DialogSpecial;
 class DialogStatistic;
 class DialogSuppliesTempLimits;
 class DialogWriteProfile;
@@ -77,9 +75,10 @@ class TrendRecorder;
 // (rendering the snapshots), TesmarControlCommands.cpp (the operator's selection, context menus and
 // wiring the menu actions to CommandDesk, ChannelMenuCommands and ModuleMenuCommands),
 // TesmarControlProfiles.cpp (profiles and the statistic window), TesmarControlAutomatic.cpp (automatic stepping),
-// TesmarControlScript.cpp (script console), TesmarControlService.cpp (special mode, factory settings
-// and base address programming of VME modules). Trends, alarms, events and the archive are
-// HistoryDesk's, the write journal's window JournalDesk's, the crate's commands CrateCommands'.
+// TesmarControlScript.cpp (script console). Trends, alarms, events and the archive are
+// HistoryDesk's, the write journal's window JournalDesk's, the crate's commands CrateCommands',
+// the service functions of VME modules (special mode, factory settings, base address programming)
+// ServiceDesk's.
 class TesmarControl : public QMainWindow
 {
     Q_OBJECT
@@ -160,9 +159,6 @@ public slots:
     void on_actionSuppliesAndTemperature_triggered();
     void on_actionModuleStatusControl_triggered();
     void on_actionVariableGroups_triggered();
-    void on_actionFactorySettings_triggered();
-    void on_actionSpecialMode_triggered();
-    void on_actionProgramNewBaseAddress_triggered();
     void on_actionInterlockOut_triggered();
     void on_actionSettings_triggered();
     void on_actionChannelStatusControl_triggered();
@@ -172,17 +168,6 @@ public slots:
     void on_table_customContextMenuRequested(const QPoint& position);
     void on_lstModules_customContextMenuRequested(const QPoint& position);
 
-    // ---- Service requests (TesmarControlService.cpp) ----
-    // These act on the requesting dialog's target module (the one the procedure started on),
-    // whatever serial number they carry and whichever module is current; a module that is gone
-    // gets nothing and the dialog is told.
-    void setSpecialControl(int serialNumber, quint32 command);
-    // Starts the special-mode dialog's transfer as a job on its target module.
-    void startFirmwareTransfer(const QVector<FirmwareFile::Line>& lines, qint64 fileSize, bool write);
-    // Starts the factory reset on the factory dialog's module and returns; factoryResetDone
-    // (or factoryResetCancelled) follows when it ended.
-    void storeFactorySettings(int serialNumber);
-    void cancelFactoryReset();
 
     // ---- Profiles, statistic and automatic stepping ----
     // From the automatic window: start or stop the timer (a start of the channel scope without a
@@ -216,10 +201,6 @@ public:
     ChannelMenuCommands* channelMenuCommands() const;
 
 signals:
-    // After the factory reset procedure; false when it gave up or a write was refused.
-    void factoryResetDone(bool success);
-    void factoryResetCancelled();
-    void factoryResetProgress(int done, int total);
     void addLineToWriteProfileLog(QString s);
     void autoTimerControlLog(QString message);
 
@@ -386,8 +367,6 @@ private:
     QPointer<DialogOverview> dialogOverview;
     QPointer<DialogStatistic> dialogStatistic;
     QPointer<DialogAutomatic> dialogAutomatic;
-    QPointer<DialogFactory> dialogFactory;
-    QPointer<DialogSpecial> dialogSpecial;
     QPointer<DialogScriptConsole> dialogScriptConsole;
     QPointer<DialogWriteProfile> dialogWriteProfile;
 
@@ -447,49 +426,21 @@ private:
     bool selectedRowsAlarm() const;
     HistoryDesk* m_history = nullptr;
 
-    // ---- Service functions (TesmarControlService.cpp) ----
+    // ---- Service functions (ServiceDesk) ----
 public:
-    // The register window a VME module decodes: 0x800 for the 24-channel layout, else 0x400.
-    static quint32 addressWindowOf(BaseModule* module);
+    // The special-mode and factory dialogs, base address programming and the service jobs.
+    ServiceDesk* serviceDesk() const;
 
 private:
-    enum class ServiceDialog { Special, Factory, None };
-    // The module object the dialog acts on, null when it has none.
-    BaseModule* dialogTarget(ServiceDialog dialog) const;
-    // The same, null when it is no longer listed (the dialog is told).
-    BaseModule* serviceTarget(ServiceDialog dialog);
-    // "VME BA 0x4000, serial 1234"
-    static QString serviceTargetName(BaseModule* module, int serialNumber);
-    int lastReadSerialNumber(BaseModule* module) const;
-    // Sends `write` to the dialog's module on the device side; a refusal goes to the status bar
-    // and to the dialog with the module's reason.
-    void serviceWrite(ServiceDialog dialog, const QString& what, std::function<bool(BaseModule&)> write);
-    void tellServiceDialog(ServiceDialog dialog, const QString& text);
-    void serviceModuleControl(ServiceDialog dialog, quint32 control);
-    // Per refresh tick: reads what the shown service dialogs need on the poller's thread.
-    void refreshServiceDialogs();
-    void readServiceWords(ServiceDialog dialog);
-    // The dialogs follow the current module while no procedure of theirs runs.
-    void followCurrentModuleInServiceDialogs();
-    // Asks for the new address and starts programming it; false when nothing was started.
-    bool programNewBaseAddress(const QPointer<BaseModule>& module);
-    void baseAddressProgrammed(ServiceJob* job, const QString& oldAddressText);
-    void baseAddressResetEnded(ServiceJob* job);
-    void factoryResetEnded(ServiceJob* job);
+    void setUpServiceDesk();
+    // Forwards to the desk: runs `job` with the refresh paused as long as any service job runs.
+    void startServiceJob(ServiceJob* job, ServiceDialog dialog);
+    void serviceJobEnded(ServiceJob* job);
     void profileSaveEnded(ServiceJob* job);
     void profileWriteEnded(ServiceJob* job);
-    // Runs `job` with the refresh timer stopped (as long as any service job runs); its refused
-    // writes go to the status bar and to `dialog` (None: no dialog). The window owns it until it
-    // ended.
-    void startServiceJob(ServiceJob* job, ServiceDialog dialog);
-    void reportRefusals(ServiceJob* job, ServiceDialog dialog);
-    void serviceJobEnded(ServiceJob* job);
 
-    bool vmeModules = false;              // the controller kind reaches VME modules
-    qint64 serviceReadAtMs[2] = {-1, -1}; // start of the service read in flight, per dialog
+    bool vmeModules = false; // the controller kind reaches VME modules
     QPointer<ServiceJob> profileSaveJob;
     QPointer<ServiceJob> profileWriteJob;
-    QPointer<ServiceJob> factoryResetJob;
-    QPointer<ServiceJob> baseAddressJob; // programming, then the reset to the new address
-    int serviceJobsRunning = 0;
+    ServiceDesk* m_serviceDesk = nullptr;
 };

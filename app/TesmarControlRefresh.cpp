@@ -52,7 +52,6 @@ void TesmarControl::refreshChannelTable()
         moduleRefreshDue = true;
     }
     refreshCrateData();
-    refreshServiceDialogs();
 
     BaseModule* module = currentModule();
     if (!module)
@@ -78,6 +77,17 @@ void TesmarControl::refreshChannelTable()
     }
 
     refreshChannelRows(module);
+}
+
+void TesmarControl::showModuleAddress(BaseModule* module)
+{
+    // The list entry and the connection line name the module by its address: after a move
+    // they must not point the operator at the address it left.
+    const int index = session->modules().indexOf(module);
+    if (const QListWidgetItem* item = ui->lstModules->item(index))
+        setModuleListText(index, item->text().section(QLatin1Char('\n'), 1));
+    if (index == session->currentModuleIndex() && module->connectionState() == BaseModule::ModuleStateInitialised)
+        ui->lblConnect->setText(connectionLine(module));
 }
 
 QString TesmarControl::connectionLine(BaseModule* module) const

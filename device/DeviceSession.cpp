@@ -276,11 +276,16 @@ Poller* DeviceSession::poller() const
 
 void DeviceSession::readCurrentModuleOnce(QObject* receiver, ModuleRead read)
 {
-    if (m_currentModuleIndex < 0 || !read)
+    readModuleOnce(receiver, m_currentModuleIndex, std::move(read));
+}
+
+void DeviceSession::readModuleOnce(QObject* receiver, int moduleIndex, ModuleRead read)
+{
+    if (moduleIndex < 0 || !read)
         return;
     // The receiver is only looked at in this thread; the poller's thread merely carries its key.
     const ThreadCall::Receiver key = m_calls->receiverKey(receiver);
-    m_poller->readOnce(m_currentModuleIndex, [this, key, read = std::move(read)](BaseModule& module) {
+    m_poller->readOnce(moduleIndex, [this, key, read = std::move(read)](BaseModule& module) {
         // The session outlives every poller pass (its destructor stops the poller first), and a
         // posted call dies with it.
         m_calls->post(key, read(module));

@@ -87,6 +87,9 @@ public:
     using ModuleReadResult = std::function<void()>;
     using ModuleRead = std::function<ModuleReadResult(BaseModule& module)>;
     void readCurrentModuleOnce(QObject* receiver, ModuleRead read);
+    // The same for module `moduleIndex`, current or not (a procedure's module the window no
+    // longer shows); nothing happens when the index names no module.
+    void readModuleOnce(QObject* receiver, int moduleIndex, ModuleRead read);
 
     // ---- Commands ----
     // Carries out `command` with module `moduleIndex` off the GUI thread, after the commands given

@@ -1,5 +1,6 @@
 #include "DialogFactory.h"
 
+#include "device/ModuleSnapshot.h"
 #include "device/StatusWordBits.h"
 #include "ui_DialogFactory.h"
 
@@ -12,11 +13,13 @@ QString maskText(quint32 mask)
 }
 } // namespace
 
-DialogFactory::DialogFactory(QWidget* parent)
-    : QDialog(parent)
+DialogFactory::DialogFactory(DeviceSession* session, QWidget* parent)
+    : ToolWindow(session, parent)
     , ui(new Ui::DialogFactory)
 {
     ui->setupUi(this);
+    // Control word and masks come with the tool-window reads, the status with them.
+    setNeeds(Poller::ModuleControlWords);
 }
 
 DialogFactory::~DialogFactory()
@@ -53,6 +56,8 @@ void DialogFactory::setTarget(BaseModule* module, int serialNumber, const QStrin
 {
     if (!idleOrHidden())
         return;
+    if (module != m_target)
+        m_snapshotTakenAtMs = m_controlReadAtMs = -1;
     m_target = module;
     m_serialNumber = serialNumber;
     setWindowTitle(name.isEmpty() ? tr("Factory Settings") : tr("Factory Settings - %1").arg(name));
@@ -77,10 +82,11 @@ void DialogFactory::setChannelNumber(int channels)
 
 void DialogFactory::showEvent(QShowEvent* event)
 {
-    QDialog::showEvent(event);
+    ToolWindow::showEvent(event);
     m_state = State::Idle;
     m_moduleControl = 0;
     m_moduleStatus = 0;
+    m_controlReadAtMs = -1;
     ui->txtLog->clear();
     if (!m_storing)
         setResetRunning(false);
@@ -101,34 +107,57 @@ void DialogFactory::on_btnVmeTest_clicked()
     m_state = State::EventMaskTest;
     appendLog(tr("Starting Test..."));
     m_testMask = 1;
-    emit setModuleEventMask(m_serialNumber, m_testMask);
+    emit setModuleEventMask(m_testMask);
+}
+
+bool DialogFactory::controlKnown() const
+{
+    return FreshnessRules::of(m_controlReadAtMs, ModuleSnapshot::nowMs()) != Freshness::Stale;
 }
 
 void DialogFactory::on_btnFactoryReset_clicked()
 {
+    // The stop request is the control word the module has with the stop bit added.
+    if (!controlKnown()) {
+        appendLog(tr("The module control word has no current reading: nothing was sent."));
+        return;
+    }
     m_state = State::WaitingForStop;
     setResetRunning(true);
     appendLog(tr("Setting Module to Mode STOP..."));
     m_moduleControl |= ModuleControlBit::stop;
-    emit setModuleControl(m_serialNumber, m_moduleControl);
+    emit setModuleControl(m_moduleControl);
 }
 
-void DialogFactory::updateModuleControl(int serialNumber, quint32 control)
+void DialogFactory::showAnyModuleSnapshot(BaseModule* module, const ModuleSnapshot& snapshot, qint64 nowMs)
 {
-    if (serialNumber == m_serialNumber)
-        m_moduleControl = quint16(control);
-}
-
-void DialogFactory::updateModuleStatus(int serialNumber, quint32 status)
-{
-    if (serialNumber == m_serialNumber)
-        m_moduleStatus = quint16(status);
-}
-
-void DialogFactory::updateModuleEventMask(int serialNumber, quint32 mask)
-{
-    if (serialNumber != m_serialNumber)
+    // Only a new tool-window read of the target counts, and only one that was answered whole.
+    if (module != m_target || snapshot.windowValuesReadAtMs <= m_snapshotTakenAtMs)
         return;
+    m_snapshotTakenAtMs = snapshot.windowValuesReadAtMs;
+    const ToolWindowReading& words = snapshot.windowValues;
+    if (!words.moduleWordsValid || !snapshot.values.statusValid
+        || FreshnessRules::of(snapshot.statusReadAtMs, nowMs) == Freshness::Stale)
+        return;
+    updateModuleControl(words.control);
+    updateModuleStatus(snapshot.values.status);
+    updateModuleEventChannelMask(words.eventChannelMask);
+    updateModuleEventMask(words.eventMask);
+}
+
+void DialogFactory::updateModuleControl(quint32 control)
+{
+    m_moduleControl = quint16(control);
+    m_controlReadAtMs = ModuleSnapshot::nowMs();
+}
+
+void DialogFactory::updateModuleStatus(quint32 status)
+{
+    m_moduleStatus = quint16(status);
+}
+
+void DialogFactory::updateModuleEventMask(quint32 mask)
+{
     const bool stopped = (m_moduleControl & ModuleControlBit::stop) && (m_moduleStatus & ModuleStatusBit::stopped);
     switch (m_state) {
     case State::EventMaskTest:
@@ -139,9 +168,9 @@ void DialogFactory::updateModuleEventMask(int serialNumber, quint32 mask)
         if (m_testMask > lastEventMaskBit) {
             m_testMask = 1;
             m_state = State::EventChannelMaskTest;
-            emit setModuleEventChannelMask(m_serialNumber, m_testMask);
+            emit setModuleEventChannelMask(m_testMask);
         } else {
-            emit setModuleEventMask(m_serialNumber, m_testMask);
+            emit setModuleEventMask(m_testMask);
         }
         return;
     case State::WaitingForStop:
@@ -153,7 +182,7 @@ void DialogFactory::updateModuleEventMask(int serialNumber, quint32 mask)
         // The reset runs on; its channels are logged until it ended (factoryResetDone).
         m_storing = true;
         ui->btnCancelReset->setEnabled(true);
-        emit storeFactorySettings(m_serialNumber);
+        emit storeFactorySettings();
         return;
     case State::Settling:
         if (stopped)
@@ -167,9 +196,9 @@ void DialogFactory::updateModuleEventMask(int serialNumber, quint32 mask)
     }
 }
 
-void DialogFactory::updateModuleEventChannelMask(int serialNumber, quint32 mask)
+void DialogFactory::updateModuleEventChannelMask(quint32 mask)
 {
-    if (serialNumber != m_serialNumber || m_state != State::EventChannelMaskTest || mask != m_testMask)
+    if (m_state != State::EventChannelMaskTest || mask != m_testMask)
         return;
     appendLog(tr("Module EventChannelMask 0x%1 passed").arg(maskText(m_testMask)));
     m_testMask <<= 1;
@@ -178,7 +207,7 @@ void DialogFactory::updateModuleEventChannelMask(int serialNumber, quint32 mask)
         m_state = State::Idle;
         return;
     }
-    emit setModuleEventChannelMask(m_serialNumber, m_testMask);
+    emit setModuleEventChannelMask(m_testMask);
 }
 
 void DialogFactory::showChannelReset(

@@ -3,6 +3,8 @@
 #include "ui_DialogSpecial.h"
 
 #include "controller/ApplicationIdentity.h"
+#include "device/DeviceSession.h"
+#include "device/ModuleSnapshot.h"
 #include "device/StatusWordBits.h"
 #include "dialogs/common/UserDialogs.h"
 
@@ -26,14 +28,23 @@ QString hexText(quint32 value, int digits)
 {
     return QString::number(value, 16).rightJustified(digits, QLatin1Char('0')).toUpper();
 }
+
+// "0x0004", or "---" for a word without a current reading.
+QString wordText(quint32 value, int digits, Freshness freshness)
+{
+    return freshness == Freshness::Stale ? QStringLiteral("---") : QStringLiteral("0x") + hexText(value, digits);
+}
 } // namespace
 
-DialogSpecial::DialogSpecial(QWidget* parent)
-    : QDialog(parent)
+DialogSpecial::DialogSpecial(DeviceSession* session, QWidget* parent)
+    : ToolWindow(session, parent)
     , ui(new Ui::DialogSpecial)
 {
     ui->setupUi(this);
     on_txtFileName_textChanged(ui->txtFileName->text());
+    // The control word comes with the tool-window reads, the status with them.
+    setNeeds(Poller::ModuleControlWords);
+    drawWords(ModuleSnapshot::nowMs());
 }
 
 DialogSpecial::~DialogSpecial()
@@ -85,15 +96,23 @@ void DialogSpecial::setTarget(BaseModule* module, int serialNumber, const QStrin
     // A transfer stays with the module it started on.
     if (transferRunning())
         return;
-    if (module != m_target) {
+    const bool otherModule = module != m_target;
+    if (otherModule) {
+        // Nothing read of the module before is this one's.
         m_moduleControl = 0;
         m_moduleStatus = 0;
+        m_controlReadAtMs = m_statusReadAtMs = m_specialReadAtMs = m_snapshotTakenAtMs = -1;
         m_stopBitBefore = -1;
     }
     m_target = module;
     m_serialNumber = serialNumber;
     setWindowTitle(name.isEmpty() ? tr("Special Mode") : tr("Special Mode - %1").arg(name));
     updateButtons();
+    if (otherModule && isVisible()) {
+        if (const std::shared_ptr<const ModuleSnapshot> snapshot = targetSnapshot())
+            takeSnapshot(*snapshot);
+        drawWords(ModuleSnapshot::nowMs());
+    }
 }
 
 bool DialogSpecial::postFlashOffered() const
@@ -120,7 +139,7 @@ bool DialogSpecial::writing() const
 
 void DialogSpecial::command(quint32 command)
 {
-    emit setSpecialControl(m_serialNumber, command);
+    emit setSpecialControl(command);
 }
 
 void DialogSpecial::lockFileControls(bool locked)
@@ -152,9 +171,9 @@ void DialogSpecial::followTransfer(FirmwareTransferJob* job)
     });
     connect(job, &FirmwareTransferJob::wordsRead, this,
         [this](quint32 control, quint32 status, quint32 command, quint32 special) {
-            updateModuleControl(m_serialNumber, control);
-            updateModuleStatus(m_serialNumber, status);
-            updateModuleSpecialControlStatus(m_serialNumber, command, special);
+            updateModuleControl(control);
+            updateModuleStatus(status);
+            updateModuleSpecialControlStatus(command, special);
         });
     connect(job, &FirmwareTransferJob::stopBitNoted, this, [this](bool set) { m_stopBitBefore = set ? 1 : 0; });
     connect(job, &FirmwareTransferJob::lineSentAgain, this,
@@ -258,17 +277,23 @@ void DialogSpecial::on_btnSendHexFile_clicked()
     m_stopBitBefore = -1;
     ui->txtInfo->clear();
     emit transferRequested(file.lines(), file.size(), writing());
-    // The main window answers with followTransfer(), or shows why it could not start.
+    // The service desk answers with followTransfer(), or shows why it could not start.
     if (!m_job)
         setState(State::Idle);
 }
 
 void DialogSpecial::on_btnSetSpecial_clicked()
 {
+    // The request is the control word the module has with the special-mode bit added: without a
+    // current reading of it nothing is sent.
+    if (!controlKnown(ModuleSnapshot::nowMs())) {
+        showProblem(tr("The module control word has no current reading: nothing was sent."));
+        return;
+    }
     // Asked by hand: leaving special mode again withdraws the stop bit as well.
     m_stopBitBefore = -1;
     m_moduleControl |= ModuleControlBit::enterSpecialMode;
-    emit setModuleControl(m_serialNumber, m_moduleControl);
+    emit setModuleControl(m_moduleControl);
 }
 
 void DialogSpecial::on_btnEndSpecial_clicked()
@@ -316,41 +341,131 @@ void DialogSpecial::updateDeviceClass(quint16 deviceClass)
     ui->btnSync->setEnabled(deviceClass != twelveChannelClass);
 }
 
-void DialogSpecial::updateModuleControl(int serialNumber, quint32 control)
+void DialogSpecial::updateModuleControl(quint32 control)
 {
-    if (serialNumber != m_serialNumber)
-        return;
     m_moduleControl = quint16(control);
+    m_controlReadAtMs = ModuleSnapshot::nowMs();
+    drawWords(m_controlReadAtMs);
 }
 
-void DialogSpecial::updateModuleStatus(int serialNumber, quint32 status)
+void DialogSpecial::updateModuleStatus(quint32 status)
 {
-    if (serialNumber != m_serialNumber)
-        return;
     m_moduleStatus = quint16(status);
-    ui->btnLiveInsertion->setEnabled(status & ModuleStatusBit::specialMode);
-    ui->lblModuleControlStatus->setText(QStringLiteral("ModuleControl = 0x%1, ModuleStatus = 0x%2")
-                                            .arg(hexText(m_moduleControl, 4), hexText(m_moduleStatus, 4)));
+    m_statusReadAtMs = ModuleSnapshot::nowMs();
+    drawWords(m_statusReadAtMs);
 }
 
-void DialogSpecial::updateModuleSpecialControlStatus(int serialNumber, quint32 control, quint32 status)
+void DialogSpecial::showModuleWordsUnknown()
 {
-    if (serialNumber != m_serialNumber)
-        return;
-    ui->lblSpecialControlStatus->setText(
-        QStringLiteral("SpecialControl = 0x%1, SpecialStatus = 0x%2").arg(hexText(control, 8), hexText(status, 8)));
+    m_controlReadAtMs = m_statusReadAtMs = -1;
+    drawWords(ModuleSnapshot::nowMs());
+}
+
+void DialogSpecial::showSpecialWordsUnknown()
+{
+    m_specialReadAtMs = -1;
+    drawWords(ModuleSnapshot::nowMs());
+}
+
+void DialogSpecial::updateModuleSpecialControlStatus(quint32 control, quint32 status)
+{
+    m_specialCommand = control;
+    m_specialStatus = status;
+    m_specialReadAtMs = ModuleSnapshot::nowMs();
+    drawWords(m_specialReadAtMs);
     if (transferRunning())
         return;
     // The module left special mode: withdraw the request, and give the stop bit back as it was
-    // before the transfer (once; the control word read back tells).
-    if (control == commandEndSpecial) {
+    // before the transfer (once; the control word read back tells). Only from a control word
+    // that was read.
+    if (control == commandEndSpecial && controlKnown(m_specialReadAtMs)) {
         const quint16 stopBit = m_stopBitBefore > 0 ? quint16(ModuleControlBit::stop) : 0;
         const quint16 wanted = quint16((m_moduleControl & ~ModuleControlBit::enterSpecialMode) | stopBit);
         if (wanted != m_moduleControl) {
             m_moduleControl = wanted;
-            emit setModuleControl(m_serialNumber, m_moduleControl);
+            emit setModuleControl(m_moduleControl);
         }
     }
+}
+
+// ---- Snapshots and the age of the words ----
+
+std::shared_ptr<const ModuleSnapshot> DialogSpecial::targetSnapshot() const
+{
+    DeviceSession* deviceSession = session();
+    if (!deviceSession || !m_target || !deviceSession->poller())
+        return nullptr;
+    const int index = int(deviceSession->modules().indexOf(m_target.data()));
+    return index >= 0 ? deviceSession->poller()->moduleSnapshot(index) : nullptr;
+}
+
+void DialogSpecial::showEvent(QShowEvent* event)
+{
+    ToolWindow::showEvent(event);
+    if (const std::shared_ptr<const ModuleSnapshot> snapshot = targetSnapshot())
+        takeSnapshot(*snapshot);
+    drawWords(ModuleSnapshot::nowMs());
+}
+
+void DialogSpecial::showAnyModuleSnapshot(BaseModule* module, const ModuleSnapshot& snapshot, qint64)
+{
+    if (module == m_target)
+        takeSnapshot(snapshot);
+}
+
+void DialogSpecial::takeSnapshot(const ModuleSnapshot& snapshot)
+{
+    // A transfer reports the words it reads itself; only a new tool-window read counts.
+    if (transferRunning() || snapshot.windowValuesReadAtMs <= m_snapshotTakenAtMs)
+        return;
+    m_snapshotTakenAtMs = snapshot.windowValuesReadAtMs;
+    const ToolWindowReading& words = snapshot.windowValues;
+    if (words.moduleWordsValid) {
+        m_moduleControl = quint16(words.control);
+        m_controlReadAtMs = snapshot.windowValuesReadAtMs;
+    } else {
+        m_controlReadAtMs = -1; // that read was not answered
+    }
+    if (snapshot.values.statusValid && snapshot.statusReadAtMs > m_statusReadAtMs) {
+        m_moduleStatus = quint16(snapshot.values.status);
+        m_statusReadAtMs = snapshot.statusReadAtMs;
+    }
+    drawWords(ModuleSnapshot::nowMs());
+}
+
+bool DialogSpecial::controlKnown(qint64 nowMs) const
+{
+    return FreshnessRules::of(m_controlReadAtMs, nowMs) != Freshness::Stale;
+}
+
+void DialogSpecial::showFreshness(qint64 nowMs)
+{
+    drawWords(nowMs);
+}
+
+void DialogSpecial::drawWords(qint64 nowMs)
+{
+    const std::shared_ptr<const ModuleSnapshot> snapshot = targetSnapshot();
+    const bool answering = !snapshot || snapshot->lastAnswerAtMs < 0 || snapshot->connected(nowMs);
+    const Freshness control = FreshnessRules::of(m_controlReadAtMs, nowMs);
+    const Freshness status = FreshnessRules::of(m_statusReadAtMs, nowMs);
+    const Freshness special = FreshnessRules::of(m_specialReadAtMs, nowMs);
+    if (!answering) {
+        ui->lblModuleControlStatus->setText(tr("Not connected"));
+        ui->lblSpecialControlStatus->setText(tr("Not connected"));
+    } else {
+        ui->lblModuleControlStatus->setText(
+            QStringLiteral("ModuleControl = %1, ModuleStatus = %2")
+                .arg(wordText(m_moduleControl, 4, control), wordText(m_moduleStatus, 4, status)));
+        ui->lblSpecialControlStatus->setText(
+            QStringLiteral("SpecialControl = %1, SpecialStatus = %2")
+                .arg(wordText(m_specialCommand, 8, special), wordText(m_specialStatus, 8, special)));
+    }
+    showAgeing(ui->lblModuleControlStatus, answering && FreshnessRules::older(control, status) == Freshness::Ageing);
+    showAgeing(ui->lblSpecialControlStatus, answering && special == Freshness::Ageing);
+    // Live insertion is offered while the module reports its special mode.
+    ui->btnLiveInsertion->setEnabled(
+        answering && status != Freshness::Stale && (m_moduleStatus & ModuleStatusBit::specialMode));
 }
 
 void DialogSpecial::reject()

@@ -3,14 +3,16 @@
 #include "service/FirmwareFile.h"
 #include "service/FirmwareTransferJob.h"
 
+#include "dialogs/common/ToolWindow.h"
+
 #include <QByteArray>
-#include <QDialog>
 #include <QList>
 #include <QPointer>
 #include <QString>
 #include <QVector>
 
 #include "device/BaseModule.h"
+class DeviceSession;
 class UserDialogs;
 
 namespace Ui {
@@ -21,20 +23,27 @@ class DialogSpecial;
 // comparing, and offers the other special-mode commands. The dialog never touches a module: its
 // buttons emit requests for its target module (the module object named with setTarget(),
 // whichever module the main window shows meanwhile), and the transfer is a FirmwareTransferJob
-// that the main window starts on transferRequested() and hands to followTransfer(); the dialog
+// that the service desk starts on transferRequested() and hands to followTransfer(); the dialog
 // shows its progress and outcome. The target is fixed while a transfer runs.
+//
+// The module words it shows (control and status, the special control words) are its target's:
+// taken from the poller's snapshots where they hold them, otherwise from the reads the service
+// desk hands over (update...), and from the transfer's own reads while one runs. They follow
+// the age rules of every tool window: grey when ageing, "---" when no current reading is known
+// (a read that was not answered shows "---" at once), "Not connected" when the module does not
+// answer. Nothing is written that was built from a word that is not known.
 //
 // A file is read and checked whole before a transfer is requested; a file with a corrupt line or
 // no data record sends nothing. A transfer ends: at the end of the file, by giving up (three
 // checksum errors on one line, a compare error, or no progress for the stall limit), or by End
 // Special, which also gives the module back the stop bit it had before.
-class DialogSpecial : public QDialog
+class DialogSpecial : public ToolWindow
 {
     Q_OBJECT
 public:
     using State = FirmwareTransferJob::State;
 
-    explicit DialogSpecial(QWidget* parent = nullptr);
+    explicit DialogSpecial(DeviceSession* session = nullptr, QWidget* parent = nullptr);
     ~DialogSpecial() override;
 
     // Message boxes go through `dialogs` (not owned; nullptr: real boxes).
@@ -55,7 +64,7 @@ public:
     // the module's words during a transfer. Taken by the next transfer.
     void setTiming(int tickMs, int stallLimitMs, int reportIntervalMs = FirmwareTransferJob::Timing().reportIntervalMs);
     FirmwareTransferJob::Timing timing() const { return m_timing; }
-    // Shows `job` (started by the main window for this dialog's transferRequested()) until it
+    // Shows `job` (started by the service desk for this dialog's transferRequested()) until it
     // ended; the dialog does not own it.
     void followTransfer(FirmwareTransferJob* job);
 
@@ -63,22 +72,31 @@ public:
     void reject() override;
 
 signals:
-    void setModuleControl(int serialNumber, quint32 control);
-    void setSpecialControl(int serialNumber, quint32 command);
+    void setModuleControl(quint32 control);
+    void setSpecialControl(quint32 command);
     // The checked file should go to the target module (`write`: program it, else compare).
     void transferRequested(const QVector<FirmwareFile::Line>& lines, qint64 fileSize, bool write);
     // End Special during a transfer: the transfer is to stop at once.
     void transferStopRequested();
 
 public slots:
-    void updateModuleControl(int serialNumber, quint32 control);
-    void updateModuleStatus(int serialNumber, quint32 status);
-    void updateModuleSpecialControlStatus(int serialNumber, quint32 control, quint32 status);
+    // Words of the target module read just now.
+    void updateModuleControl(quint32 control);
+    void updateModuleStatus(quint32 status);
+    void updateModuleSpecialControlStatus(quint32 control, quint32 status);
+    // A read of them that was not answered.
+    void showModuleWordsUnknown();
+    void showSpecialWordsUnknown();
     void updateDeviceClass(quint16 deviceClass);
     void setHexFilename(QString fileName);
     // A request that did not reach the module (refused, or the module is gone): shown in the
     // info line.
     void showProblem(QString text);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void showAnyModuleSnapshot(BaseModule* module, const ModuleSnapshot& snapshot, qint64 nowMs) override;
+    void showFreshness(qint64 nowMs) override;
 
 private slots:
     void on_txtFileName_textChanged(const QString& text);
@@ -102,6 +120,12 @@ private:
     void stopTransfer();
     bool writing() const;
     UserDialogs* dialogs();
+    // The target's module words from `snapshot` when it holds a reading newer than the last taken.
+    void takeSnapshot(const ModuleSnapshot& snapshot);
+    std::shared_ptr<const ModuleSnapshot> targetSnapshot() const;
+    bool controlKnown(qint64 nowMs) const;
+    // The word labels with the age of each word.
+    void drawWords(qint64 nowMs);
 
     Ui::DialogSpecial* ui;
     UserDialogs* m_dialogs = nullptr;
@@ -110,6 +134,13 @@ private:
     State m_state = State::Idle;
     quint16 m_moduleControl = 0;
     quint16 m_moduleStatus = 0;
+    quint32 m_specialCommand = 0;
+    quint32 m_specialStatus = 0;
+    // When each word was read (ModuleSnapshot::nowMs()); -1: not known.
+    qint64 m_controlReadAtMs = -1;
+    qint64 m_statusReadAtMs = -1;
+    qint64 m_specialReadAtMs = -1;
+    qint64 m_snapshotTakenAtMs = -1; // the tool-window read of the latest snapshot taken
     quint16 m_deviceClass = 0;
     int m_serialNumber = 0;
     FirmwareTransferJob::Timing m_timing;

@@ -6,6 +6,7 @@
 #include "common/FindChild.h"
 #include "common/ScriptedDialogs.h"
 
+#include "app/ServiceDesk.h"
 #include "app/TesmarControl.h"
 #include "controller/V1718.h"
 #include "controller/VmUsb.h"
@@ -18,6 +19,7 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
@@ -143,8 +145,8 @@ void FirmwareTransferStandInTest::openWindow(const QString& kind)
 DialogSpecial* FirmwareTransferStandInTest::openSpecial(int row, bool write, const QString& file)
 {
     child<QListWidget>(m_window.get(), "lstModules")->setCurrentRow(row);
-    m_window->on_actionSpecialMode_triggered();
-    auto* dialog = m_window->findChild<DialogSpecial*>();
+    m_window->serviceDesk()->showSpecialMode();
+    auto* dialog = m_window->serviceDesk()->specialDialog();
     dialog->setTiming(10, 15000);
     child<QRadioButton>(dialog, write ? "chkS19ModeWrite" : "chkS19ModeCompare")->setChecked(true);
     dialog->setHexFilename(file);
@@ -249,6 +251,8 @@ void FirmwareTransferStandInTest::sameSerialNumberEachOnItsOwn()
     second.deviceClass();
     DialogSpecial* dialog = openSpecial(1, true, QString());
     QTRY_COMPARE_WITH_TIMEOUT(dialog->windowTitle(), QStringLiteral("Special Mode - VME BA 0x4400, serial 777"), 5000);
+    // The request is built from the control word read of this module.
+    QTRY_VERIFY_WITH_TIMEOUT(child<QLabel>(dialog, "lblModuleControlStatus")->text().startsWith("ModuleControl = 0x"), 5000);
     child<QPushButton>(dialog, "btnSetSpecial")->click();
     QTRY_COMPARE_WITH_TIMEOUT(second.status() & 0x40, 0x40u, 5000);
     QCOMPARE(first.status() & 0x40, 0u);

@@ -315,9 +315,9 @@ void ServiceDialogsTest::open(int deviceClass, const QList<QByteArray>& lines, b
             job->start();
         });
     connect(m_dialog.get(), &DialogSpecial::setModuleControl, m_dialog.get(),
-        [this](int, quint32 word) { m_loader->setControl(word); });
+        [this](quint32 word) { m_loader->setControl(word); });
     connect(m_dialog.get(), &DialogSpecial::setSpecialControl, m_dialog.get(),
-        [this](int, quint32 command) { m_loader->setSpecialControlCommand(command); });
+        [this](quint32 command) { m_loader->setSpecialControlCommand(command); });
     child<QRadioButton>(m_dialog.get(), write ? "chkS19ModeWrite" : "chkS19ModeCompare")->setChecked(true);
     m_dialog->setHexFilename(writeFile(lines));
 }
@@ -330,9 +330,9 @@ void ServiceDialogsTest::run()
 
 void ServiceDialogsTest::reportToDialog()
 {
-    m_dialog->updateModuleControl(serial, m_loader->control());
-    m_dialog->updateModuleStatus(serial, m_loader->status());
-    m_dialog->updateModuleSpecialControlStatus(serial, m_loader->specialControlCommand(), m_loader->specialControlStatus());
+    m_dialog->updateModuleControl(m_loader->control());
+    m_dialog->updateModuleStatus(m_loader->status());
+    m_dialog->updateModuleSpecialControlStatus(m_loader->specialControlCommand(), m_loader->specialControlStatus());
 }
 
 void ServiceDialogsTest::transfer_data()
@@ -663,7 +663,7 @@ void ServiceDialogsTest::targetFixedWhileTransferRuns()
     m_loader->change([](LoaderModule::Model& m) { m.neverSpecial = true; }); // the transfer waits
     button(m_dialog.get(), "btnSendHexFile")->click();
     QVERIFY(m_dialog->transferRunning());
-    // While the transfer runs the target does not move, and another module's words are not its.
+    // While the transfer runs the target does not move.
     MemoryModule other(12, 20, serial + 1);
     m_dialog->setTarget(&other, serial + 1, QStringLiteral("other"));
     QCOMPARE(m_dialog->target(), m_loader);
@@ -671,8 +671,6 @@ void ServiceDialogsTest::targetFixedWhileTransferRuns()
     QCOMPARE(m_dialog->windowTitle(), QStringLiteral("Special Mode - VME BA 0x4000, serial 31"));
     auto* words = child<QLabel>(m_dialog.get(), "lblModuleControlStatus");
     QTRY_VERIFY_WITH_TIMEOUT(words->text().startsWith("ModuleControl = 0x0005"), 5000); // the job's own reads
-    m_dialog->updateModuleStatus(serial + 1, 0x44);
-    QVERIFY(words->text().endsWith("ModuleStatus = 0x0000"));
     QVERIFY(!button(m_dialog.get(), "btnLiveInsertion")->isEnabled());
 }
 
@@ -695,13 +693,12 @@ void ServiceDialogsTest::vmeTest()
     dialog.setChannelNumber(channels);
     dialog.show();
     quint32 eventMask = 0, channelMask = 0;
-    connect(&dialog, &DialogFactory::setModuleEventMask, [&](int, quint32 mask) { eventMask = mask; });
-    connect(&dialog, &DialogFactory::setModuleEventChannelMask, [&](int, quint32 mask) { channelMask = mask; });
+    connect(&dialog, &DialogFactory::setModuleEventMask, [&](quint32 mask) { eventMask = mask; });
+    connect(&dialog, &DialogFactory::setModuleEventChannelMask, [&](quint32 mask) { channelMask = mask; });
     dialog.on_btnVmeTest_clicked();
     for (int report = 0; report < 100 && dialog.state() != DialogFactory::State::Idle; ++report) {
-        dialog.updateModuleEventMask(serial + 1, eventMask); // another module: not this test's
-        dialog.updateModuleEventMask(serial, eventMask);
-        dialog.updateModuleEventChannelMask(serial, channelMask);
+        dialog.updateModuleEventMask(eventMask);
+        dialog.updateModuleEventChannelMask(channelMask);
     }
     const QStringList log = dialog.log().split('\n');
     QCOMPARE(log.first(), QStringLiteral("Starting Test..."));
@@ -727,37 +724,37 @@ void ServiceDialogsTest::factoryResetLog()
     dialog.setTarget(&m_module, serial, QStringLiteral("VME BA 0x4000, serial 31"));
     dialog.show();
     int stores = 0;
-    connect(&dialog, &DialogFactory::storeFactorySettings, [&](int serialNumber) {
-        QCOMPARE(serialNumber, serial);
+    connect(&dialog, &DialogFactory::storeFactorySettings, [&] {
         ++stores;
         // Reports arriving while the procedure runs do not start it again.
-        dialog.updateModuleEventMask(serial, 0);
+        dialog.updateModuleEventMask(0);
         dialog.showChannelReset(0, 3000, "V", 0.003f, "mA");
         dialog.factoryResetDone(success);
     });
     QSignalSpy control(&dialog, &DialogFactory::setModuleControl);
+    dialog.updateModuleControl(0);
     dialog.on_btnFactoryReset_clicked();
     QCOMPARE(control.size(), 1);
-    QCOMPARE(control.at(0).at(1).toUInt(), 4u);
+    QCOMPARE(control.at(0).at(0).toUInt(), 4u);
     // Not before the module both was asked to stop and reports it.
-    dialog.updateModuleControl(serial, 0);
-    dialog.updateModuleStatus(serial, 0x04);
-    dialog.updateModuleEventMask(serial, 0);
-    dialog.updateModuleControl(serial, 0x04);
-    dialog.updateModuleStatus(serial, 0);
-    dialog.updateModuleEventMask(serial, 0);
+    dialog.updateModuleControl(0);
+    dialog.updateModuleStatus(0x04);
+    dialog.updateModuleEventMask(0);
+    dialog.updateModuleControl(0x04);
+    dialog.updateModuleStatus(0);
+    dialog.updateModuleEventMask(0);
     QCOMPARE(stores, 0);
-    dialog.updateModuleStatus(serial, 0x04);
-    dialog.updateModuleControl(serial, 0x04);
-    dialog.updateModuleEventMask(serial, 0);
+    dialog.updateModuleStatus(0x04);
+    dialog.updateModuleControl(0x04);
+    dialog.updateModuleEventMask(0);
     QCOMPARE(stores, 1);
     QCOMPARE(dialog.log(),
         QStringLiteral("Setting Module to Mode STOP...\n\nModule is now in Mode STOP.\nResetting Module to Factory "
                        "settings ...\nChannel 0: Voltage Hardware Nominal 3000 V\nChannel 0: Current Hardware Nominal "
                        "0.003 mA\n\n")
             + ending);
-    dialog.updateModuleEventMask(serial, 0);
-    dialog.updateModuleEventMask(serial, 0);
+    dialog.updateModuleEventMask(0);
+    dialog.updateModuleEventMask(0);
     QCOMPARE(dialog.state(), DialogFactory::State::Idle);
 }
 
@@ -768,20 +765,28 @@ void ServiceDialogsTest::factoryButtonsWhileResetRuns()
     QCOMPARE(dialog.windowTitle(), QStringLiteral("Factory Settings - VME BA 0x4000, serial 31"));
     dialog.show();
     bool enabledDuringReset = true;
-    connect(&dialog, &DialogFactory::storeFactorySettings, [&](int) {
+    connect(&dialog, &DialogFactory::storeFactorySettings, [&] {
         enabledDuringReset = button(&dialog, "btnVmeTest")->isEnabled() || button(&dialog, "btnFactoryReset")->isEnabled();
         dialog.factoryResetDone(true);
     });
+    // Without a reading of the control word the stop request is not built.
+    QSignalSpy control(&dialog, &DialogFactory::setModuleControl);
     dialog.on_btnFactoryReset_clicked();
+    QCOMPARE(control.size(), 0);
+    QCOMPARE(dialog.log(), QStringLiteral("The module control word has no current reading: nothing was sent."));
+    QVERIFY(button(&dialog, "btnFactoryReset")->isEnabled());
+    dialog.updateModuleControl(0);
+    dialog.on_btnFactoryReset_clicked();
+    QCOMPARE(control.size(), 1);
     QVERIFY(!button(&dialog, "btnVmeTest")->isEnabled());
     QVERIFY(!button(&dialog, "btnFactoryReset")->isEnabled());
     // The target stays while the reset runs.
     MemoryModule other(12, 20, serial + 1);
     dialog.setTarget(&other, serial + 1, QStringLiteral("other"));
     QCOMPARE(dialog.target(), &m_module);
-    dialog.updateModuleControl(serial, 0x04);
-    dialog.updateModuleStatus(serial, 0x04);
-    dialog.updateModuleEventMask(serial, 0);
+    dialog.updateModuleControl(0x04);
+    dialog.updateModuleStatus(0x04);
+    dialog.updateModuleEventMask(0);
     QVERIFY(!enabledDuringReset);
     QVERIFY(button(&dialog, "btnVmeTest")->isEnabled());
     QVERIFY(button(&dialog, "btnFactoryReset")->isEnabled());

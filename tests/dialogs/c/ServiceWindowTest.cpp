@@ -3,6 +3,7 @@
 #include "common/FindChild.h"
 #include "common/ScriptedDialogs.h"
 
+#include "app/ServiceDesk.h"
 #include "app/TesmarControl.h"
 #include "device/ControllerKinds.h"
 #include "device/DeviceSession.h"
@@ -162,14 +163,17 @@ MemoryModule::ModuleState ServiceWindowTest::stateOf(int index) const
 
 DialogSpecial* ServiceWindowTest::openSpecial()
 {
-    m_window->on_actionSpecialMode_triggered();
-    return m_window->findChild<DialogSpecial*>();
+    m_window->serviceDesk()->showSpecialMode();
+    return m_window->serviceDesk()->specialDialog();
 }
 
 DialogFactory* ServiceWindowTest::openFactory()
 {
-    m_window->on_actionFactorySettings_triggered();
-    return m_window->findChild<DialogFactory*>();
+    m_window->serviceDesk()->showFactorySettings();
+    DialogFactory* dialog = m_window->serviceDesk()->factoryDialog();
+    // Factory Reset builds its request from the control word read of the module.
+    [&] { QTRY_VERIFY_WITH_TIMEOUT(dialog->controlKnown(), 5000); }();
+    return dialog;
 }
 
 // ---- Factory settings ----
@@ -245,7 +249,7 @@ void ServiceWindowTest::factoryResetCancelled()
     QVERIFY(!cancel->isEnabled());
     int progressSeen = 0;
     // Cancel as soon as the first channel is done.
-    connect(m_window.get(), &TesmarControl::factoryResetProgress, dialog, [&] {
+    connect(m_window->serviceDesk(), &ServiceDesk::factoryResetProgress, dialog, [&] {
         if (progressSeen++ == 0) {
             QVERIFY(cancel->isEnabled());
             cancel->click();
@@ -299,7 +303,7 @@ void ServiceWindowTest::baseAddressCandidates()
     QFETCH(QString, preselected);
     QFETCH(QStringList, absent);
     openWindow(modules);
-    m_window->on_actionProgramNewBaseAddress_triggered(); // cancelled: no answer
+    m_window->serviceDesk()->programNewBaseAddress(); // cancelled: no answer
     const QStringList offered = m_dialogs.askedOf(ScriptedDialogs::Kind::Value).last().items;
     QCOMPARE(offered.size(), count);
     QCOMPARE(offered.value(m_dialogs.askedOf(ScriptedDialogs::Kind::Value).last().current), preselected);
@@ -352,7 +356,7 @@ void ServiceWindowTest::baseAddressOutcome()
     m_dialogs.answers = {QStringLiteral("0x8000")};
     m_dialogs.questionAnswer = reset ? QMessageBox::Yes : QMessageBox::No;
     auto* refresh = child<QTimer>(m_window.get(), "refreshTimer");
-    m_window->on_actionProgramNewBaseAddress_triggered();
+    m_window->serviceDesk()->programNewBaseAddress();
     // The procedure runs on while the window is read no more; at its end the refresh resumes.
     QVERIFY(!refresh->isActive());
     QTRY_VERIFY_WITH_TIMEOUT(refresh->isActive(), 10000);
@@ -382,7 +386,7 @@ void ServiceWindowTest::baseAddressCancelled()
     }
     m_dialogs.answers = {QStringLiteral("0x8000")};
     auto* refresh = child<QTimer>(m_window.get(), "refreshTimer");
-    m_window->on_actionProgramNewBaseAddress_triggered();
+    m_window->serviceDesk()->programNewBaseAddress();
     auto* progress = m_window->findChild<QProgressDialog*>(QStringLiteral("serviceJobProgress"));
     QVERIFY(progress && progress->isVisible());
     QTRY_VERIFY_WITH_TIMEOUT(stateOf(0).verifyReads >= 2, 5000);
@@ -442,6 +446,9 @@ void ServiceWindowTest::sameSerialNumberEachOnItsOwn()
     DialogSpecial* special = openSpecial();
     QCOMPARE(special->target(), module(1));
     QCOMPARE(special->windowTitle(), QStringLiteral("Special Mode - memory 0x4400, serial 0"));
+    // The request is built from the control word read of this module.
+    QTRY_VERIFY_WITH_TIMEOUT(
+        child<QLabel>(special, "lblModuleControlStatus")->text().startsWith("ModuleControl = 0x"), 5000);
     child<QPushButton>(special, "btnSetSpecial")->click();
     QTRY_VERIFY_WITH_TIMEOUT(module(1)->writes().contains("setControl(5)"), 5000);
     QVERIFY(module(0)->writes().isEmpty());
@@ -457,7 +464,7 @@ void ServiceWindowTest::sameSerialNumberEachOnItsOwn()
     QCOMPARE(stateOf(1).eventChannelMask, 0x800u);
     QVERIFY(!module(0)->writes().join(' ').contains("setEventMask"));
 
-    m_window->on_actionProgramNewBaseAddress_triggered(); // cancelled
+    m_window->serviceDesk()->programNewBaseAddress(); // cancelled
     QVERIFY(m_dialogs.labels().last().startsWith(QStringLiteral("memory 0x4400, serial 0\n\n")));
 }
 
@@ -467,7 +474,7 @@ void ServiceWindowTest::liveInsertionMovesSelection()
     openSpecial();
     auto* list = child<QListWidget>(m_window.get(), "lstModules");
     for (int expected : {1, 0}) {
-        m_window->setSpecialControl(1, 12);
+        m_window->serviceDesk()->setSpecialControl(12);
         QCOMPARE(m_window->deviceSession()->currentModuleIndex(), expected);
         QCOMPARE(list->currentRow(), expected);
     }

@@ -1,20 +1,13 @@
-// The service functions of VME modules: special mode with the firmware transfer, factory
-// settings with the VME test and the factory reset, and base address programming. A procedure
-// fixes its module when it starts: every request carries that module's serial number and is
-// carried out on it, whichever module the window shows meanwhile.
-#include "TesmarControl.h"
+#include "ServiceDesk.h"
 
-#include "ui_TesmarControl.h"
-
-#include "dialogs/common/StatusMessages.h"
 #include "dialogs/common/UserDialogs.h"
 
-#include "controller/LogCategories.h"
+#include "controller/ApplicationIdentity.h"
 #include "device/BaseModule.h"
+#include "device/CommandOutcome.h"
 #include "device/DeviceSession.h"
 #include "device/ModuleSnapshot.h"
 #include "device/ModuleTypes.h"
-#include "device/StatusWordBits.h"
 #include "device/WriteJournal.h"
 #include "dialogs/DialogFactory.h"
 #include "dialogs/DialogSpecial.h"
@@ -23,11 +16,8 @@
 #include "service/FactoryResetJob.h"
 #include "service/FirmwareTransferJob.h"
 
-#include <QDebug>
 #include <QMessageBox>
 #include <QProgressDialog>
-#include <QSettings>
-#include <QStatusBar>
 #include <QTimer>
 
 #include <algorithm>
@@ -81,59 +71,121 @@ QString spacePaddedHex(quint32 value)
 {
     return QStringLiteral("%1").arg(value, 4, 16, QLatin1Char(' '));
 }
+
+QString applicationName()
+{
+    return QString::fromLatin1(ApplicationIdentity::applicationName);
+}
 } // namespace
+
+ServiceDesk::ServiceDesk(DeviceSession* session, QWidget* dialogParent, Hooks hooks, QObject* parent)
+    : QObject(parent)
+    , m_session(session)
+    , m_dialogParent(dialogParent)
+    , m_hooks(std::move(hooks))
+    , m_readTimer(new QTimer(this))
+{
+    // The shown dialogs' reads come at the pace of the window's refresh.
+    m_readTimer->setInterval(Poller::tickMs);
+    connect(m_readTimer, &QTimer::timeout, this, &ServiceDesk::readTick);
+    connect(session, &DeviceSession::currentModuleChanged, this, &ServiceDesk::followCurrentModule);
+    connect(session, &DeviceSession::modulesDiscovered, this, &ServiceDesk::followCurrentModule);
+}
+
+ServiceDesk::~ServiceDesk()
+{
+    delete m_special.data();
+    delete m_factory.data();
+}
+
+UserDialogs* ServiceDesk::dialogs() const
+{
+    return m_hooks.dialogs();
+}
+
+QWidget* ServiceDesk::dialogParent() const
+{
+    return m_dialogParent.data();
+}
+
+DialogSpecial* ServiceDesk::specialDialog() const
+{
+    return m_special.data();
+}
+
+DialogFactory* ServiceDesk::factoryDialog() const
+{
+    return m_factory.data();
+}
 
 // ---- Targets ----------------------------------------------------------------------------
 
-BaseModule* TesmarControl::dialogTarget(ServiceDialog dialog) const
+BaseModule* ServiceDesk::dialogTarget(ServiceDialog dialog) const
 {
     if (dialog == ServiceDialog::Special)
-        return dialogSpecial ? dialogSpecial->target() : nullptr;
-    return dialogFactory ? dialogFactory->target() : nullptr;
+        return m_special ? m_special->target() : nullptr;
+    if (dialog == ServiceDialog::Factory)
+        return m_factory ? m_factory->target() : nullptr;
+    return nullptr;
 }
 
-BaseModule* TesmarControl::serviceTarget(ServiceDialog dialog)
+BaseModule* ServiceDesk::serviceTarget(ServiceDialog dialog)
 {
     // The module object the procedure started on, as long as it is still listed: never another
     // module with the same serial number, never the one the window shows meanwhile.
     BaseModule* module = dialogTarget(dialog);
-    if (module && session->modules().contains(module))
+    if (module && m_session->modules().contains(module))
         return module;
     tellServiceDialog(dialog, tr("The module this dialog was opened for is gone: nothing was sent to it."));
     return nullptr;
 }
 
-QString TesmarControl::serviceTargetName(BaseModule* module, int serialNumber)
+QString ServiceDesk::serviceTargetName(BaseModule* module, int serialNumber)
 {
     return tr("%1, serial %2").arg(module->address()).arg(serialNumber);
 }
 
-int TesmarControl::lastReadSerialNumber(BaseModule* module) const
+int ServiceDesk::lastReadSerialNumber(BaseModule* module) const
 {
     // The serial number the refresh read last: naming a module must not wait on the bus.
-    const std::shared_ptr<const ModuleSnapshot> snapshot = snapshotOf(int(session->modules().indexOf(module)));
+    if (!m_session->poller())
+        return 0;
+    const std::shared_ptr<const ModuleSnapshot> snapshot =
+        m_session->poller()->moduleSnapshot(int(m_session->modules().indexOf(module)));
     return snapshot ? snapshot->serialNumber : 0;
 }
 
-void TesmarControl::tellServiceDialog(ServiceDialog dialog, const QString& text)
+bool ServiceDesk::isHeld(const QPointer<BaseModule>& module) const
 {
-    if (dialog == ServiceDialog::Special && dialogSpecial)
-        dialogSpecial->showProblem(text);
-    else if (dialog == ServiceDialog::Factory && dialogFactory)
-        dialogFactory->showProblem(text);
+    // Released modules may outlive their release for a moment; an answer given for one must not
+    // reach the crate.
+    return module && m_session->modules().contains(module.data());
 }
 
-void TesmarControl::serviceWrite(ServiceDialog dialog, const QString& what, std::function<bool(BaseModule&)> write)
+void ServiceDesk::showWriteFailure(BaseModule* module, int channel, const QString& what, const QString& why)
+{
+    m_hooks.showError(CommandOutcome::failuresText(*module, what, {{channel, why}}));
+}
+
+void ServiceDesk::tellServiceDialog(ServiceDialog dialog, const QString& text)
+{
+    if (dialog == ServiceDialog::Special && m_special)
+        m_special->showProblem(text);
+    else if (dialog == ServiceDialog::Factory && m_factory)
+        m_factory->showProblem(text);
+}
+
+void ServiceDesk::serviceWrite(ServiceDialog dialog, const QString& what, std::function<bool(BaseModule&)> write)
 {
     BaseModule* module = serviceTarget(dialog);
-    const int index = int(session->modules().indexOf(module));
+    const int index = int(m_session->modules().indexOf(module));
     if (!module || index < 0)
         return;
     // Sent on the poller's thread after the commands before it; a refusal comes back here to the
     // status bar and the dialog. The module is only compared there, never used from here.
     const BaseModule* target = module;
     const QPointer<BaseModule> held(module);
-    session->submitCommand(this, index, DeviceSession::Priority::Normal,
+    m_session->submitCommand(this, index, DeviceSession::Priority::Normal,
         [this, target, held, dialog, what, write = std::move(write)](BaseModule& each) -> DeviceSession::CommandResult {
             if (&each != target)
                 return [this, dialog] {
@@ -141,62 +193,79 @@ void TesmarControl::serviceWrite(ServiceDialog dialog, const QString& what, std:
                 };
             const WriteSource source("service");
             if (write(each))
-                return [this] { refreshCurrentModuleNow(); };
+                return [this] { m_hooks.refreshCurrentModuleNow(); };
             const QString why = each.lastError();
             return [this, held, dialog, what, why] {
                 if (held)
-                    showWriteFailures(held, what, {{-1, why}});
+                    showWriteFailure(held, -1, what, why);
                 tellServiceDialog(dialog, tr("%1 refused: %2").arg(what, why));
             };
         });
 }
 
-void TesmarControl::serviceModuleControl(ServiceDialog dialog, quint32 control)
+void ServiceDesk::serviceModuleControl(ServiceDialog dialog, quint32 control)
 {
     serviceWrite(dialog, tr("set module control 0x%1").arg(control, 0, 16),
         [control](BaseModule& module) { return module.setControl(control); });
 }
 
-void TesmarControl::followCurrentModuleInServiceDialogs()
+void ServiceDesk::followCurrentModule()
 {
-    BaseModule* module = currentModule();
+    if (!m_special && !m_factory)
+        return;
+    BaseModule* module = m_session->currentModule();
     if (!module)
         return;
     const int serialNumber = lastReadSerialNumber(module);
-    // Only a change is passed on: this runs on every refresh tick, so the names follow the
-    // serial numbers once they are read.
-    if (dialogSpecial && !dialogSpecial->transferRunning()
-        && (dialogSpecial->target() != module || dialogSpecial->serialNumber() != serialNumber)) {
-        dialogSpecial->setTarget(module, serialNumber, serviceTargetName(module, serialNumber));
-        dialogSpecial->updateDeviceClass(quint16(module->deviceClass()));
+    // Only a change is passed on: this runs on every read tick, so the names follow the serial
+    // numbers once they are read.
+    if (m_special && !m_special->transferRunning()
+        && (m_special->target() != module || m_special->serialNumber() != serialNumber)) {
+        m_special->setTarget(module, serialNumber, serviceTargetName(module, serialNumber));
+        m_special->updateDeviceClass(quint16(module->deviceClass()));
     }
-    if (dialogFactory && (dialogFactory->target() != module || dialogFactory->serialNumber() != serialNumber)) {
-        dialogFactory->setTarget(module, serialNumber, serviceTargetName(module, serialNumber));
-        dialogFactory->setChannelNumber(module->channelNumber());
+    if (m_factory && (m_factory->target() != module || m_factory->serialNumber() != serialNumber)) {
+        m_factory->setTarget(module, serialNumber, serviceTargetName(module, serialNumber));
+        m_factory->setChannelNumber(module->channelNumber());
     }
 }
 
 // ---- Reads for the dialogs --------------------------------------------------------------
 
-void TesmarControl::refreshServiceDialogs()
+void ServiceDesk::readTick()
 {
-    if (dialogSpecial || dialogFactory)
-        followCurrentModuleInServiceDialogs();
+    const bool special = m_special && m_special->isVisible();
+    const bool factory = m_factory && m_factory->isVisible();
+    if (!special && !factory) {
+        m_readTimer->stop();
+        return;
+    }
+    // The names follow the serial numbers once they are read.
+    followCurrentModule();
+    // Nothing is read while the window's refresh pauses (a procedure runs, a module settles).
+    if (!m_hooks.refreshRunning())
+        return;
     // A transfer reads the words itself (and goes on while its dialog is hidden).
-    if (dialogSpecial && dialogSpecial->isVisible() && !dialogSpecial->transferRunning())
+    if (special && !m_special->transferRunning())
         readServiceWords(ServiceDialog::Special);
-    if (dialogFactory && dialogFactory->isVisible())
+    if (factory)
         readServiceWords(ServiceDialog::Factory);
 }
 
-void TesmarControl::readServiceWords(ServiceDialog dialog)
+void ServiceDesk::readServiceWords(ServiceDialog dialog)
 {
     BaseModule* target = dialogTarget(dialog);
-    const int index = int(session->modules().indexOf(target));
+    const int index = int(m_session->modules().indexOf(target));
     if (!target || index < 0)
         return;
+    const bool special = dialog == ServiceDialog::Special;
+    // The snapshots hold the module words of the module the window shows (the dialogs take them
+    // from there); the special words of none.
+    const bool wordsInSnapshots = target == m_session->currentModule();
+    if (!special && wordsInSnapshots)
+        return;
     // One read in flight per dialog: a slow module is not asked faster than it answers.
-    qint64& startedAtMs = serviceReadAtMs[int(dialog)];
+    qint64& startedAtMs = m_readStartedAtMs[int(dialog)];
     const qint64 nowMs = ModuleSnapshot::nowMs();
     if (startedAtMs >= 0 && nowMs - startedAtMs < serviceReadLostAfterMs)
         return;
@@ -208,124 +277,121 @@ void TesmarControl::readServiceWords(ServiceDialog dialog)
         quint32 specialCommand = 0, specialStatus = 0;
         bool eventMaskRead = false, eventChannelMaskRead = false;
     };
-    const bool special = dialog == ServiceDialog::Special;
-    DeviceSession* context = session.get();
-    QPointer<TesmarControl> window(this);
-    // Runs on the poller's thread; the session outlives every poller pass, and a call posted to
-    // it dies with it. The words go to the dialog only, and only when they are its target's: the
-    // other windows have the refresh's own reports.
-    session->poller()->readOnce(index, [=](BaseModule& module) {
+    // Runs on the poller's thread; the result comes back here unless the desk is gone. The words
+    // go to the dialog only, and only when they are its target's.
+    m_session->readModuleOnce(this, index, [=](BaseModule& module) -> DeviceSession::ModuleReadResult {
         using Quantity = BaseModule::Quantity;
         if (&module != target)
-            return;
+            return {};
         Words words;
         if (special) {
             words.specialCommand = module.specialControlCommand();
             words.specialStatus = module.specialControlStatus();
-        } else {
-            words.eventMaskRead = module.reports(Quantity::ModuleEventMask);
-            words.eventChannelMaskRead = module.reports(Quantity::EventChannelWords);
-            if (words.eventMaskRead)
-                words.eventMask = module.eventMask();
-            if (words.eventChannelMaskRead)
-                words.eventChannelMask = module.eventChannelMask();
         }
-        words.control = module.control();
-        words.status = module.status();
+        if (!wordsInSnapshots) {
+            if (!special) {
+                words.eventMaskRead = module.reports(Quantity::ModuleEventMask);
+                words.eventChannelMaskRead = module.reports(Quantity::EventChannelWords);
+                if (words.eventMaskRead)
+                    words.eventMask = module.eventMask();
+                if (words.eventChannelMaskRead)
+                    words.eventChannelMask = module.eventChannelMask();
+            }
+            words.control = module.control();
+            words.status = module.status();
+        }
         // Zeros of a module that did not answer are not readings.
         const bool answered = module.connected();
-        QMetaObject::invokeMethod(
-            context,
-            [window, dialog, answered, target, words] {
-                if (!window)
-                    return;
-                window->serviceReadAtMs[int(dialog)] = -1;
-                if (!answered || window->dialogTarget(dialog) != target)
-                    return;
-                if (dialog == ServiceDialog::Special) {
-                    DialogSpecial* special = window->dialogSpecial;
-                    const int serial = special->serialNumber();
-                    special->updateModuleControl(serial, words.control);
-                    special->updateModuleStatus(serial, words.status);
-                    special->updateModuleSpecialControlStatus(serial, words.specialCommand, words.specialStatus);
+        return [this, dialog, answered, target, wordsInSnapshots, words] {
+            m_readStartedAtMs[int(dialog)] = -1;
+            if (dialogTarget(dialog) != target)
+                return;
+            if (dialog == ServiceDialog::Special) {
+                if (!answered) {
+                    m_special->showSpecialWordsUnknown();
+                    if (!wordsInSnapshots)
+                        m_special->showModuleWordsUnknown();
                     return;
                 }
-                DialogFactory* factory = window->dialogFactory;
-                const int serial = factory->serialNumber();
-                factory->updateModuleControl(serial, words.control);
-                factory->updateModuleStatus(serial, words.status);
-                if (words.eventChannelMaskRead)
-                    factory->updateModuleEventChannelMask(serial, words.eventChannelMask);
-                // Last: the factory dialog takes the event mask as its tick.
-                if (words.eventMaskRead)
-                    factory->updateModuleEventMask(serial, words.eventMask);
-            },
-            Qt::QueuedConnection);
+                if (!wordsInSnapshots) {
+                    m_special->updateModuleControl(words.control);
+                    m_special->updateModuleStatus(words.status);
+                }
+                m_special->updateModuleSpecialControlStatus(words.specialCommand, words.specialStatus);
+                return;
+            }
+            if (!answered)
+                return;
+            m_factory->updateModuleControl(words.control);
+            m_factory->updateModuleStatus(words.status);
+            if (words.eventChannelMaskRead)
+                m_factory->updateModuleEventChannelMask(words.eventChannelMask);
+            // Last: the factory dialog takes the event mask as its tick.
+            if (words.eventMaskRead)
+                m_factory->updateModuleEventMask(words.eventMask);
+        };
     });
 }
 
 // ---- Special mode -----------------------------------------------------------------------
 
-void TesmarControl::on_actionSpecialMode_triggered()
+void ServiceDesk::showSpecialMode()
 {
-    if (!dialogSpecial) {
-        DialogSpecial* dialog = new DialogSpecial(this);
-        dialogSpecial = dialog;
-        // The dialog's module words come from its own reads (readServiceWords), not from the
-        // broadcasts, which another module with the same serial number could send.
+    if (!m_special) {
+        auto* dialog = new DialogSpecial(m_session, dialogParent());
+        m_special = dialog;
         connect(dialog, &DialogSpecial::setModuleControl, this,
-            [this](int, quint32 control) { serviceModuleControl(ServiceDialog::Special, control); });
-        connect(dialog, &DialogSpecial::setSpecialControl, this, &TesmarControl::setSpecialControl);
-        connect(dialog, &DialogSpecial::transferRequested, this, &TesmarControl::startFirmwareTransfer);
-        connect(session.get(), &DeviceSession::currentModuleChanged, this,
-            &TesmarControl::followCurrentModuleInServiceDialogs, Qt::UniqueConnection);
+            [this](quint32 control) { serviceModuleControl(ServiceDialog::Special, control); });
+        connect(dialog, &DialogSpecial::setSpecialControl, this, &ServiceDesk::setSpecialControl);
+        connect(dialog, &DialogSpecial::transferRequested, this, &ServiceDesk::startFirmwareTransfer);
     }
-    dialogSpecial->setUserDialogs(dialogs());
-    if (!dialogSpecial->transferRunning()) {
-        followCurrentModuleInServiceDialogs();
-        dialogSpecial->setHexFilename(openSettings()->value(QStringLiteral("DefaultHexFileName")).toString());
+    m_special->setUserDialogs(dialogs());
+    if (!m_special->transferRunning()) {
+        followCurrentModule();
+        m_special->setHexFilename(m_hooks.defaultHexFileName());
     }
-    showAndActivate(dialogSpecial.data());
+    showAndActivate(m_special.data());
+    m_readTimer->start();
 }
 
-void TesmarControl::setSpecialControl(int, quint32 command)
+void ServiceDesk::setSpecialControl(quint32 command)
 {
     if (!serviceTarget(ServiceDialog::Special))
         return;
     // Leaving special mode: the module is read again (a live insertion below may stop it).
-    if (command == commandEndSpecial && serviceJobsRunning == 0)
-        refreshTimer->start();
+    if (command == commandEndSpecial && m_jobsRunning == 0)
+        emit refreshWanted(true);
     serviceWrite(ServiceDialog::Special, tr("special command %1").arg(command),
         [command](BaseModule& module) { return module.setSpecialControlCommand(command); });
     if (command == commandLiveInsertion) {
-        const int count = int(session->modules().size());
+        const int count = int(m_session->modules().size());
         if (count == 1)
-            refreshTimer->stop();
+            emit refreshWanted(false);
         else if (count > 1)
-            selectModuleRow((session->currentModuleIndex() + 1) % count); // the list follows
+            emit moduleRowWanted((m_session->currentModuleIndex() + 1) % count); // the list follows
     }
 }
 
-void TesmarControl::startFirmwareTransfer(const QVector<FirmwareFile::Line>& lines, qint64 fileSize, bool write)
+void ServiceDesk::startFirmwareTransfer(const QVector<FirmwareFile::Line>& lines, qint64 fileSize, bool write)
 {
     BaseModule* module = serviceTarget(ServiceDialog::Special);
-    if (!module || !dialogSpecial)
+    if (!module || !m_special)
         return;
-    auto* job = new FirmwareTransferJob(session.get(), module, lines, fileSize, write, this);
+    auto* job = new FirmwareTransferJob(m_session, module, lines, fileSize, write, this);
     reportRefusals(job, ServiceDialog::Special);
     // While the module settles into special mode it is left alone; the window reads it again
     // once programming or comparing starts.
     auto pausedRefresh = std::make_shared<bool>(false);
     const auto resumeRefresh = [this, pausedRefresh] {
-        if (*pausedRefresh && serviceJobsRunning == 0)
-            refreshTimer->start();
+        if (*pausedRefresh && m_jobsRunning == 0)
+            emit refreshWanted(true);
         *pausedRefresh = false;
     };
     connect(job, &FirmwareTransferJob::quietPeriod, this, [this, pausedRefresh, resumeRefresh](bool quiet) {
         if (!quiet) {
             resumeRefresh();
-        } else if (refreshTimer->isActive()) {
-            refreshTimer->stop();
+        } else if (m_hooks.refreshRunning()) {
+            emit refreshWanted(false);
             *pausedRefresh = true;
         }
     });
@@ -333,66 +399,65 @@ void TesmarControl::startFirmwareTransfer(const QVector<FirmwareFile::Line>& lin
         ended->deleteLater();
         resumeRefresh(); // also when it ended while the module settled
     });
-    dialogSpecial->followTransfer(job);
+    m_special->followTransfer(job);
     job->start();
 }
 
 // ---- Factory settings -------------------------------------------------------------------
 
-void TesmarControl::on_actionFactorySettings_triggered()
+void ServiceDesk::showFactorySettings()
 {
-    if (!dialogFactory) {
-        DialogFactory* dialog = new DialogFactory(this);
-        dialogFactory = dialog;
+    if (!m_factory) {
+        auto* dialog = new DialogFactory(m_session, dialogParent());
+        m_factory = dialog;
         connect(dialog, &DialogFactory::setModuleControl, this,
-            [this](int, quint32 control) { serviceModuleControl(ServiceDialog::Factory, control); });
-        connect(dialog, &DialogFactory::setModuleEventMask, this, [this](int, quint32 mask) {
+            [this](quint32 control) { serviceModuleControl(ServiceDialog::Factory, control); });
+        connect(dialog, &DialogFactory::setModuleEventMask, this, [this](quint32 mask) {
             serviceWrite(ServiceDialog::Factory, tr("set module event mask 0x%1").arg(mask, 0, 16),
                 [mask](BaseModule& module) { return module.setEventMask(mask); });
         });
-        connect(dialog, &DialogFactory::setModuleEventChannelMask, this, [this](int, quint32 mask) {
+        connect(dialog, &DialogFactory::setModuleEventChannelMask, this, [this](quint32 mask) {
             serviceWrite(ServiceDialog::Factory, tr("set event channel mask 0x%1").arg(mask, 0, 16),
                 [mask](BaseModule& module) { return module.setEventChannelMask(mask); });
         });
-        connect(dialog, &DialogFactory::storeFactorySettings, this, &TesmarControl::storeFactorySettings);
-        connect(this, &TesmarControl::factoryResetDone, dialog, &DialogFactory::factoryResetDone);
-        connect(this, &TesmarControl::factoryResetCancelled, dialog, &DialogFactory::factoryResetCancelled);
-        connect(this, &TesmarControl::factoryResetProgress, dialog, &DialogFactory::factoryResetProgress);
-        connect(dialog, &DialogFactory::cancelFactoryReset, this, &TesmarControl::cancelFactoryReset);
-        connect(session.get(), &DeviceSession::currentModuleChanged, this,
-            &TesmarControl::followCurrentModuleInServiceDialogs, Qt::UniqueConnection);
+        connect(dialog, &DialogFactory::storeFactorySettings, this, &ServiceDesk::storeFactorySettings);
+        connect(this, &ServiceDesk::factoryResetDone, dialog, &DialogFactory::factoryResetDone);
+        connect(this, &ServiceDesk::factoryResetCancelled, dialog, &DialogFactory::factoryResetCancelled);
+        connect(this, &ServiceDesk::factoryResetProgress, dialog, &DialogFactory::factoryResetProgress);
+        connect(dialog, &DialogFactory::cancelFactoryReset, this, &ServiceDesk::cancelFactoryReset);
     }
-    followCurrentModuleInServiceDialogs();
-    showAndActivate(dialogFactory.data());
+    followCurrentModule();
+    showAndActivate(m_factory.data());
+    m_readTimer->start();
 }
 
-void TesmarControl::storeFactorySettings(int)
+void ServiceDesk::storeFactorySettings()
 {
-    if (factoryResetJob)
+    if (m_factoryResetJob)
         return; // one reset at a time; the dialog's buttons are disabled meanwhile
     BaseModule* module = serviceTarget(ServiceDialog::Factory);
     if (!module) {
         emit factoryResetDone(false);
         return;
     }
-    auto* job = new FactoryResetJob(session.get(), module, this);
-    factoryResetJob = job;
+    auto* job = new FactoryResetJob(m_session, module, this);
+    m_factoryResetJob = job;
     connect(
         job, &ServiceJob::message, this, [this](const QString& text) { tellServiceDialog(ServiceDialog::Factory, text); });
-    if (dialogFactory)
-        connect(job, &FactoryResetJob::channelReset, dialogFactory.data(), &DialogFactory::showChannelReset);
+    if (m_factory)
+        connect(job, &FactoryResetJob::channelReset, m_factory.data(), &DialogFactory::showChannelReset);
     connect(job, &ServiceJob::progress, this, [this](int done, int total) { emit factoryResetProgress(done, total); });
-    connect(job, &ServiceJob::finished, this, &TesmarControl::factoryResetEnded);
+    connect(job, &ServiceJob::finished, this, &ServiceDesk::factoryResetEnded);
     startServiceJob(job, ServiceDialog::Factory);
 }
 
-void TesmarControl::cancelFactoryReset()
+void ServiceDesk::cancelFactoryReset()
 {
-    if (factoryResetJob)
-        factoryResetJob->kill();
+    if (m_factoryResetJob)
+        m_factoryResetJob->kill();
 }
 
-void TesmarControl::factoryResetEnded(ServiceJob* job)
+void ServiceDesk::factoryResetEnded(ServiceJob* job)
 {
     serviceJobEnded(job);
     switch (job->error()) {
@@ -400,7 +465,7 @@ void TesmarControl::factoryResetEnded(ServiceJob* job)
         emit factoryResetCancelled();
         return;
     case ServiceJob::GaveUp:
-        dialogs()->information(this, applicationName(), job->errorText(), QMessageBox::Ok);
+        dialogs()->information(dialogParent(), applicationName(), job->errorText(), QMessageBox::Ok);
         break;
     case ServiceJob::ModuleGone:
         // A module that went away is not an error of the module: no message box.
@@ -412,60 +477,53 @@ void TesmarControl::factoryResetEnded(ServiceJob* job)
     emit factoryResetDone(job->error() == ServiceJob::NoError);
 }
 
-void TesmarControl::reportRefusals(ServiceJob* job, ServiceDialog dialog)
+// ---- Jobs -------------------------------------------------------------------------------
+
+void ServiceDesk::reportRefusals(ServiceJob* job, ServiceDialog dialog)
 {
     QPointer<BaseModule> module = job->module();
     connect(
         job, &ServiceJob::refused, this, [this, dialog, module](int channel, const QString& what, const QString& reason) {
             if (module)
-                showWriteFailures(module, what, {{channel, reason}});
+                showWriteFailure(module, channel, what, reason);
             const QString where = channel >= 0 ? tr("Channel %1: ").arg(channel) : QString();
             tellServiceDialog(dialog, tr("%1%2 refused: %3").arg(where, what, reason));
         });
 }
 
-void TesmarControl::startServiceJob(ServiceJob* job, ServiceDialog dialog)
+void ServiceDesk::startServiceJob(ServiceJob* job, ServiceDialog dialog)
 {
     reportRefusals(job, dialog);
     // The window is read again when the last procedure ended.
-    if (serviceJobsRunning++ == 0)
-        refreshTimer->stop();
+    if (m_jobsRunning++ == 0)
+        emit refreshWanted(false);
     job->start();
 }
 
-void TesmarControl::serviceJobEnded(ServiceJob* job)
+void ServiceDesk::serviceJobEnded(ServiceJob* job)
 {
-    if (factoryResetJob == job)
-        factoryResetJob = nullptr;
-    if (baseAddressJob == job)
-        baseAddressJob = nullptr;
-    if (profileSaveJob == job)
-        profileSaveJob = nullptr;
-    if (profileWriteJob == job)
-        profileWriteJob = nullptr;
+    if (m_factoryResetJob == job)
+        m_factoryResetJob = nullptr;
+    if (m_baseAddressJob == job)
+        m_baseAddressJob = nullptr;
     job->deleteLater();
-    if (--serviceJobsRunning == 0)
-        refreshTimer->start();
-    refreshCurrentModuleNow();
+    if (--m_jobsRunning == 0)
+        emit refreshWanted(true);
+    m_hooks.refreshCurrentModuleNow();
 }
 
 // ---- Base address -----------------------------------------------------------------------
 
-quint32 TesmarControl::addressWindowOf(BaseModule* module)
+quint32 ServiceDesk::addressWindowOf(BaseModule* module)
 {
     return module->firmwareName() == ModuleTypes::nameOf(twentyFourChannelClass) ? largeWindow : smallWindow;
 }
 
-void TesmarControl::on_actionProgramNewBaseAddress_triggered()
+bool ServiceDesk::programNewBaseAddress()
 {
-    QPointer<BaseModule> module = currentModule();
-    if (!module || baseAddressJob)
-        return;
-    programNewBaseAddress(module);
-}
-
-bool TesmarControl::programNewBaseAddress(const QPointer<BaseModule>& module)
-{
+    const QPointer<BaseModule> module = m_session->currentModule();
+    if (!module || m_baseAddressJob)
+        return false;
     const quint16 currentAddress = module->baseAddress();
     const QString currentText = QString::asprintf("0x%04X", currentAddress);
 
@@ -475,7 +533,7 @@ bool TesmarControl::programNewBaseAddress(const QPointer<BaseModule>& module)
         quint32 start, size;
     };
     QVector<Window> used;
-    const QList<BaseModule*> modules = session->modules();
+    const QList<BaseModule*> modules = m_session->modules();
     for (BaseModule* other : modules) {
         if (other != module && other->baseAddress() != currentAddress)
             used.append(Window{other->baseAddress(), addressWindowOf(other)});
@@ -493,14 +551,14 @@ bool TesmarControl::programNewBaseAddress(const QPointer<BaseModule>& module)
     // The window may show another module than the one this procedure acts on: the question
     // names it in its first line.
     const int serialNumber = lastReadSerialNumber(module);
-    const QString choice = dialogs()->getItem(this, applicationName(),
+    const QString choice = dialogs()->getItem(dialogParent(), applicationName(),
         serviceTargetName(module, serialNumber) + QStringLiteral("\n\n")
             + tr("Please choose a new VME Base Address for the module with serial number %1.\n\nThis new address is "
                  "programmed in the EEPROM of the module and used after a reset.\n\nPlease make sure that the "
                  "address jumper is not set!")
                   .arg(serialNumber),
         candidates, int(candidates.indexOf(currentText)), false, &ok);
-    if (!ok || choice.isEmpty() || !isHeld(module) || baseAddressJob)
+    if (!ok || choice.isEmpty() || !isHeld(module) || m_baseAddressJob)
         return false;
     QString digits = choice.trimmed();
     if (digits.startsWith(QLatin1String("0x"), Qt::CaseInsensitive))
@@ -509,24 +567,24 @@ bool TesmarControl::programNewBaseAddress(const QPointer<BaseModule>& module)
     if (!ok || parsed > 0xFFFF)
         return false;
 
-    auto* job = new BaseAddressJob(session.get(), module, quint16(parsed), this);
-    baseAddressJob = job;
+    auto* job = new BaseAddressJob(m_session, module, quint16(parsed), this);
+    m_baseAddressJob = job;
     connect(job, &ServiceJob::finished, this,
         [this, currentText](ServiceJob* ended) { baseAddressProgrammed(ended, currentText); });
-    showCancellable(this, job, applicationName(),
+    showCancellable(dialogParent(), job, applicationName(),
         tr("Programming the new base address 0x%1 ...").arg(parsed, 4, 16, QLatin1Char('0')), tr("&Cancel Programming"));
     startServiceJob(job, ServiceDialog::None);
     return true;
 }
 
-void TesmarControl::baseAddressProgrammed(ServiceJob* job, const QString& oldAddressText)
+void ServiceDesk::baseAddressProgrammed(ServiceJob* job, const QString& oldAddressText)
 {
     serviceJobEnded(job);
     QPointer<BaseModule> module = job->module();
     if (job->error() == ServiceJob::GaveUp)
-        dialogs()->information(this, applicationName(), job->errorText(), QMessageBox::Ok);
+        dialogs()->information(dialogParent(), applicationName(), job->errorText(), QMessageBox::Ok);
     if (job->error() == ServiceJob::Cancelled) {
-        StatusMessages::showError(statusBar(),
+        m_hooks.showError(
             tr("Base address programming cancelled. The module answers at its old address until a reset; whether its "
                "EEPROM took the new one was not checked."));
     }
@@ -534,51 +592,40 @@ void TesmarControl::baseAddressProgrammed(ServiceJob* job, const QString& oldAdd
     if (job->error() != ServiceJob::NoError || !isHeld(module))
         return;
     const quint16 newAddress = static_cast<BaseAddressJob*>(job)->newAddress();
-    if (dialogs()->question(this, applicationName(),
+    if (dialogs()->question(dialogParent(), applicationName(),
             tr("Module returned new address = 0x%1, which seems to be ok.\n\nDo you want to reset the module to use this "
                "new address?")
                 .arg(spacePaddedHex(newAddress)),
             QMessageBox::Yes | QMessageBox::No)
         != QMessageBox::Yes) {
-        dialogs()->information(this, applicationName(),
+        dialogs()->information(dialogParent(), applicationName(),
             tr("The Module still uses the old address %1.\n\nYou can communicate with it till the next hardware "
                "reset.\n\nPlease note the new address 0x%2 and use this addressfor communication after the reset.")
                 .arg(oldAddressText, QStringLiteral("%1").arg(newAddress, 4, 16, QLatin1Char('0'))),
             QMessageBox::Ok);
         return;
     }
-    if (!isHeld(module) || baseAddressJob)
+    if (!isHeld(module) || m_baseAddressJob)
         return;
-    auto* reset = new AddressResetJob(session.get(), module, newAddress, this);
-    baseAddressJob = reset;
-    connect(reset, &ServiceJob::finished, this, &TesmarControl::baseAddressResetEnded);
-    showCancellable(this, reset, applicationName(),
+    auto* reset = new AddressResetJob(m_session, module, newAddress, this);
+    m_baseAddressJob = reset;
+    connect(reset, &ServiceJob::finished, this, &ServiceDesk::baseAddressResetEnded);
+    showCancellable(dialogParent(), reset, applicationName(),
         tr("Resetting the module to its new address 0x%1 ...").arg(newAddress, 4, 16, QLatin1Char('0')),
         tr("&Cancel Reset"));
     startServiceJob(reset, ServiceDialog::None);
 }
 
-void TesmarControl::baseAddressResetEnded(ServiceJob* job)
+void ServiceDesk::baseAddressResetEnded(ServiceJob* job)
 {
     serviceJobEnded(job);
     BaseModule* module = job->module();
     if (job->error() == ServiceJob::NoError && isHeld(module))
-        showModuleAddress(module);
+        emit moduleAddressChanged(module);
     else if (job->error() == ServiceJob::GaveUp)
-        dialogs()->warning(this, applicationName(), job->errorText(), QMessageBox::Ok);
+        dialogs()->warning(dialogParent(), applicationName(), job->errorText(), QMessageBox::Ok);
     else if (job->error() == ServiceJob::Cancelled)
-        StatusMessages::showError(statusBar(),
+        m_hooks.showError(
             tr("Reset to the new base address cancelled. The module may still be in special mode; it answers at its "
                "old address until a reset."));
-}
-
-void TesmarControl::showModuleAddress(BaseModule* module)
-{
-    // The list entry and the connection line name the module by its address: after a move
-    // they must not point the operator at the address it left.
-    const int index = session->modules().indexOf(module);
-    if (const QListWidgetItem* item = ui->lstModules->item(index))
-        setModuleListText(index, item->text().section(QLatin1Char('\n'), 1));
-    if (index == session->currentModuleIndex() && module->connectionState() == BaseModule::ModuleStateInitialised)
-        ui->lblConnect->setText(connectionLine(module));
 }
