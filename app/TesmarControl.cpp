@@ -1,7 +1,9 @@
 #include "TesmarControl.h"
 
 #include "AddressLocker.h"
+#include "AutomaticDesk.h"
 #include "CommandLine.h"
+#include "ProfileDesk.h"
 #include "StartupScreen.h"
 #include "controller/ApplicationIdentity.h"
 #include "dialogs/common/UserDialogs.h"
@@ -18,6 +20,7 @@
 #include "device/EventLog.h"
 #include "device/TrendRecorder.h"
 #include "device/WriteJournal.h"
+#include "service/ServiceJob.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -84,7 +87,6 @@ TesmarControl::TesmarControl(std::unique_ptr<ControllerFactory> factory, const Q
     : QMainWindow(parent)
     , ui(new Ui::TesmarControl)
     , refreshTimer(new QTimer(this))
-    , automaticTimer(new QTimer(this))
     , session(std::make_unique<DeviceSession>(std::move(factory)))
     , statusLabelLiveInsertion(new QLabel(this))
     , statusLabelMiddle(new QLabel(this))
@@ -101,8 +103,6 @@ TesmarControl::TesmarControl(std::unique_ptr<ControllerFactory> factory, const Q
     setWindowIcon(StartupScreen::windowIcon());
     settingsOrganisation = QString::fromLatin1(ApplicationIdentity::organisationName);
     settingsApplication = QString::fromLatin1(ApplicationIdentity::settingsApplicationName);
-    profilePath = QDir::homePath();
-    qCDebug(lcApp) << "Using Profile path:" << profilePath;
 
     retranslateFrame();
 
@@ -118,9 +118,7 @@ TesmarControl::TesmarControl(std::unique_ptr<ControllerFactory> factory, const Q
     refreshTimer->setObjectName(QStringLiteral("refreshTimer"));
     refreshTimer->setInterval(200);
     connect(refreshTimer, &QTimer::timeout, this, &TesmarControl::refreshChannelTable);
-    automaticTimer->setObjectName(QStringLiteral("automaticTimer"));
-    automaticTimer->setInterval(30000);
-    connect(automaticTimer, &QTimer::timeout, this, &TesmarControl::autoTimerUpdate);
+    setUpProfileDesks();
 
     ui->table->setFocus();
     connect(ui->table, &ChannelTable::cellDataChanged, this, &TesmarControl::tableCellDataChanged);
@@ -147,11 +145,9 @@ TesmarControl::TesmarControl(std::unique_ptr<ControllerFactory> factory, const Q
 TesmarControl::~TesmarControl()
 {
     refreshTimer->stop();
-    automaticTimer->stop();
+    m_automaticDesk->stopTimer();
     delete refreshTimer;
     refreshTimer = nullptr;
-    delete automaticTimer;
-    automaticTimer = nullptr;
 
     // Tool windows go before the devices: a running script (script console) calls into the
     // first module from its own thread and has to be stopped while the module still exists.
@@ -483,4 +479,37 @@ void TesmarControl::on_actionIndex_triggered()
 
 void TesmarControl::on_actionSystemReset_triggered()
 {
+}
+
+void TesmarControl::setUpProfileDesks()
+{
+    const auto dialogsHook = [this] { return dialogs(); };
+    const auto isHeldHook = [this](BaseModule* module) { return isHeld(module); };
+    ProfileDesk::Hooks profileHooks;
+    profileHooks.dialogs = dialogsHook;
+    profileHooks.isHeld = isHeldHook;
+    profileHooks.runJob = [this](ServiceJob* job) {
+        connect(job, &ServiceJob::finished, this, &TesmarControl::serviceJobEnded);
+        startServiceJob(job, ServiceDialog::None);
+    };
+    profileHooks.pauseRefresh = [this] {
+        const bool running = refreshTimer->isActive();
+        refreshTimer->stop();
+        return running;
+    };
+    profileHooks.resumeRefresh = [this] {
+        if (refreshTimer)
+            refreshTimer->start();
+    };
+    m_profileDesk = new ProfileDesk(session.get(), this, statusBar(), std::move(profileHooks), this);
+    connect(ui->actionSaveProfile, &QAction::triggered, m_profileDesk, &ProfileDesk::saveProfile);
+    connect(ui->actionLoadProfile, &QAction::triggered, m_profileDesk, &ProfileDesk::loadProfile);
+    connect(ui->actionStatistic, &QAction::triggered, m_profileDesk, &ProfileDesk::showStatistic);
+
+    AutomaticDesk::Hooks automaticHooks;
+    automaticHooks.dialogs = dialogsHook;
+    automaticHooks.isHeld = isHeldHook;
+    automaticHooks.selectedChannel = [this] { return selectedChannel(); };
+    m_automaticDesk = new AutomaticDesk(session.get(), this, std::move(automaticHooks), this);
+    connect(ui->actionAutomatic, &QAction::triggered, m_automaticDesk, &AutomaticDesk::showWindow);
 }

@@ -25,7 +25,7 @@ class TesmarControl;
 }
 
 class Archive;
-class AutomaticStepping;
+class AutomaticDesk;
 class BaseController;
 class BaseCrate;
 class BaseModule;
@@ -47,7 +47,6 @@ class QAction;
 class QTimer;
 class UserDialogs;
 
-class DialogAutomatic;
 class DialogChannelBounds;
 class DialogChannelControl;
 class DialogCrate;
@@ -62,10 +61,9 @@ class DialogOverview;
 class DialogScriptConsole;
 class DialogSetCurrent;
 class DialogSpecial;
-class DialogStatistic;
 class DialogSuppliesTempLimits;
-class DialogWriteProfile;
 class DialogTrends;
+class ProfileDesk;
 class TrendRecorder;
 
 // The program's single main window: menus, module list, channel table and status bar. Its
@@ -76,7 +74,6 @@ class TrendRecorder;
 // The implementation is split by concern: TesmarControl.cpp (construction, settings, closing,
 // help), TesmarControlConnection.cpp (connection and discovery), TesmarControlRefresh.cpp
 // (rendering the snapshots), TesmarControlCommands.cpp (menu commands and the slots the tool windows call),
-// TesmarControlProfiles.cpp (profiles and the statistic window), TesmarControlAutomatic.cpp (automatic stepping),
 // TesmarControlScript.cpp (script console), TesmarControlTrends.cpp (channel trends and current alarms),
 // TesmarControlJournal.cpp (the write journal's window), TesmarControlService.cpp (special mode,
 // factory settings and base address programming of VME modules).
@@ -146,15 +143,10 @@ public slots:
 
     // ---- Commands ----
     void tableCellDataChanged(int row, int column, QString text);
-    void autoTimerUpdate();
     void on_actionController_triggered();
     void on_actionConnectionSettings_triggered();
-    void on_actionLoadProfile_triggered();
-    void on_actionSaveProfile_triggered();
     void on_actionPassword_triggered();
     void on_actionScript_triggered();
-    void on_actionAutomatic_triggered();
-    void on_actionStatistic_triggered();
     void on_actionModuleOverview_triggered();
     void on_actionCrates_triggered();
     void on_actionSetCrateAddress_triggered();
@@ -265,22 +257,11 @@ public slots:
         float voltageInterlockMinSet, bool asymmetricCurrentBounds, float currentInterlockMaxSet,
         float currentInterlockMinSet);
 
-    // ---- Profiles, statistic and automatic stepping ----
-    // From the automatic window: start or stop the timer (a start of the channel scope without a
-    // selected channel is refused with a message), and its interval in ms.
-    void autoTimerEnabled(bool enabled);
-    void autoTimerIntervalChanged(int intervalMs);
-    // The control pass some seconds after a step.
-    void autoTimerControlUpdate();
-
-private:
-    // The stepping with its hooks into this window; created on first use, a child of the window.
-    AutomaticStepping* automaticSteppingInstance();
-    // The automatic window's parameters and the selection the stepping acts on now.
-    void runAutomatic(bool step);
-    AutomaticStepping* automaticStepping = nullptr;
-
 public:
+    // ---- Profiles, statistic and automatic stepping (ProfileDesk, AutomaticDesk) ----
+    ProfileDesk* profileDesk() const { return m_profileDesk; }
+    AutomaticDesk* automaticDesk() const { return m_automaticDesk; }
+
     // ---- Test seams (connection and refresh) ----
     // Delays before rediscovery after the crate was switched on (15 s) and after a new crate
     // address was sent (2 s); tests shorten them.
@@ -301,8 +282,6 @@ signals:
     void factoryResetDone(bool success);
     void factoryResetCancelled();
     void factoryResetProgress(int done, int total);
-    void addLineToWriteProfileLog(QString s);
-    void autoTimerControlLog(QString message);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -554,8 +533,7 @@ private:
 
     // ---- Data ----
     Ui::TesmarControl* ui;
-    QTimer* refreshTimer;   // 200 ms, drives refreshChannelTable; started by a successful connection
-    QTimer* automaticTimer; // 30000 ms, drives autoTimerUpdate
+    QTimer* refreshTimer; // 200 ms, drives refreshChannelTable; started by a successful connection
 
     // Tool windows: created on first use with this window as parent, kept, deleted with it.
     QPointer<DialogChannelControl> dialogChannelControl;
@@ -566,12 +544,9 @@ private:
     QPointer<DialogFlexGroups> dialogFlexGroups;
     QPointer<DialogInterlockOut> dialogInterlockOut;
     QPointer<DialogOverview> dialogOverview;
-    QPointer<DialogStatistic> dialogStatistic;
-    QPointer<DialogAutomatic> dialogAutomatic;
     QPointer<DialogFactory> dialogFactory;
     QPointer<DialogSpecial> dialogSpecial;
     QPointer<DialogScriptConsole> dialogScriptConsole;
-    QPointer<DialogWriteProfile> dialogWriteProfile;
 
     // Controller, modules, crates and the poller; the window keeps no device object of its own.
     std::unique_ptr<DeviceSession> session;
@@ -580,7 +555,6 @@ private:
     qint64 discoveredAtMs = -1; // ModuleSnapshot::nowMs() of the latest discovery
     bool moduleRefreshDue = false;
 
-    QString profilePath; // default folder of profile files: the user's home folder
     QString settingsOrganisation;
     QString settingsApplication;
 
@@ -589,6 +563,11 @@ private:
     QLabel* statusLabelController;
 
     QString crateIpAddress; // the crate's IPv4 address, from the settings or the user
+
+    // Created in the constructor, children of the window.
+    ProfileDesk* m_profileDesk = nullptr;
+    AutomaticDesk* m_automaticDesk = nullptr;
+    void setUpProfileDesks();
 
     std::unique_ptr<UserDialogs> ownDialogs;
     UserDialogs* userDialogs; // ownDialogs, or the replacement set by setUserDialogs
@@ -666,8 +645,6 @@ private:
     void baseAddressProgrammed(ServiceJob* job, const QString& oldAddressText);
     void baseAddressResetEnded(ServiceJob* job);
     void factoryResetEnded(ServiceJob* job);
-    void profileSaveEnded(ServiceJob* job);
-    void profileWriteEnded(ServiceJob* job);
     // Runs `job` with the refresh timer stopped (as long as any service job runs); its refused
     // writes go to the status bar and to `dialog` (None: no dialog). The window owns it until it
     // ended.
@@ -677,8 +654,6 @@ private:
 
     bool vmeModules = false;              // the controller kind reaches VME modules
     qint64 serviceReadAtMs[2] = {-1, -1}; // start of the service read in flight, per dialog
-    QPointer<ServiceJob> profileSaveJob;
-    QPointer<ServiceJob> profileWriteJob;
     QPointer<ServiceJob> factoryResetJob;
     QPointer<ServiceJob> baseAddressJob; // programming, then the reset to the new address
     int serviceJobsRunning = 0;

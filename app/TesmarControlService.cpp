@@ -439,10 +439,6 @@ void TesmarControl::serviceJobEnded(ServiceJob* job)
         factoryResetJob = nullptr;
     if (baseAddressJob == job)
         baseAddressJob = nullptr;
-    if (profileSaveJob == job)
-        profileSaveJob = nullptr;
-    if (profileWriteJob == job)
-        profileWriteJob = nullptr;
     job->deleteLater();
     if (--serviceJobsRunning == 0)
         refreshTimer->start();
