@@ -76,7 +76,8 @@ class TrendRecorder;
 // (rendering the snapshots), TesmarControlCommands.cpp (menu commands and the slots the tool windows call),
 // TesmarControlScript.cpp (script console), TesmarControlTrends.cpp (channel trends and current alarms),
 // TesmarControlJournal.cpp (the write journal's window), TesmarControlService.cpp (special mode,
-// factory settings and base address programming of VME modules).
+// factory settings and base address programming of VME modules). Profiles and the statistic
+// window belong to ProfileDesk, automatic stepping to AutomaticDesk, both children of the window.
 class TesmarControl : public QMainWindow
 {
     Q_OBJECT
