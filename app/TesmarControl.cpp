@@ -3,6 +3,8 @@
 #include "AddressLocker.h"
 #include "AutomaticDesk.h"
 #include "CommandLine.h"
+#include "HistoryDesk.h"
+#include "JournalDesk.h"
 #include "ProfileDesk.h"
 #include "StartupScreen.h"
 #include "controller/ApplicationIdentity.h"
@@ -12,14 +14,10 @@
 #include "controller/BaseController.h"
 #include "controller/InstallLayout.h"
 #include "controller/LogCategories.h"
-#include "device/Archive.h"
 #include "device/BaseModule.h"
 #include "device/ControllerFactory.h"
 #include "device/ControllerKinds.h"
 #include "device/DeviceSession.h"
-#include "device/EventLog.h"
-#include "device/TrendRecorder.h"
-#include "device/WriteJournal.h"
 #include "service/ServiceJob.h"
 
 #include <QApplication>
@@ -124,7 +122,7 @@ TesmarControl::TesmarControl(std::unique_ptr<ControllerFactory> factory, const Q
     connect(ui->table, &ChannelTable::cellDataChanged, this, &TesmarControl::tableCellDataChanged);
 
     applyStartVisibility();
-    addJournalAction();
+    new JournalDesk(this, ui->menuSystem);
 
     statusLabelLiveInsertion->setObjectName(QStringLiteral("statusLabelLiveInsertion"));
     statusLabelMiddle->setObjectName(QStringLiteral("statusLabelMiddle"));
@@ -132,9 +130,9 @@ TesmarControl::TesmarControl(std::unique_ptr<ControllerFactory> factory, const Q
     statusBar()->addPermanentWidget(statusLabelLiveInsertion);
     statusBar()->addPermanentWidget(statusLabelMiddle);
     statusBar()->addPermanentWidget(statusLabelController);
-    setUpTrends();
-    restoreWindowLayout();
     setUpHistory();
+    restoreWindowLayout();
+    setUpCrateCommands();
 
     crateIpAddress = storedCrateAddress();
     claimCrateAddress();
@@ -512,4 +510,58 @@ void TesmarControl::setUpProfileDesks()
     automaticHooks.selectedChannel = [this] { return selectedChannel(); };
     m_automaticDesk = new AutomaticDesk(session.get(), this, std::move(automaticHooks), this);
     connect(ui->actionAutomatic, &QAction::triggered, m_automaticDesk, &AutomaticDesk::showWindow);
+}
+
+void TesmarControl::setUpHistory()
+{
+    m_history =
+        new HistoryDesk(session.get(), {[this] { return dialogs(); }, [this] { return selectedChannelRows(); }}, this);
+    connect(m_history, &HistoryDesk::alarmsShown, this, &TesmarControl::markAlarmRows);
+    connect(m_history, &HistoryDesk::refused, this, &TesmarControl::showCommandMessage);
+    connect(m_history, &HistoryDesk::statusMessage, this,
+        [this](const QString& text) { statusBar()->showMessage(text, refusalMessageMs); });
+    connect(ui->actionTrends, &QAction::triggered, m_history, &HistoryDesk::showTrends);
+    statusBar()->insertPermanentWidget(0, m_history->alarmLabel());
+    statusBar()->insertPermanentWidget(0, m_history->archiveLabel());
+    ui->menuChannel->insertAction(ui->actionChannelStatusControl, m_history->setCurrentAlarmAction());
+    ui->menuChannel->insertSeparator(ui->actionChannelStatusControl);
+    ui->menuFile->insertAction(ui->actionPassword, m_history->exportAction());
+    ui->menuFile->insertSeparator(ui->actionPassword);
+    ui->menuSystem->insertAction(ui->actionSetCrateAddress, m_history->notificationAction());
+    ui->menuSystem->addAction(m_history->eventsAction());
+}
+
+TrendRecorder* TesmarControl::trendRecorder() const
+{
+    return m_history->trendRecorder();
+}
+
+Archive* TesmarControl::archive() const
+{
+    return m_history->archive();
+}
+
+EventLog* TesmarControl::eventLog() const
+{
+    return m_history->eventLog();
+}
+
+void TesmarControl::showEvents()
+{
+    m_history->showEvents();
+}
+
+void TesmarControl::setCurrentAlarm()
+{
+    m_history->setCurrentAlarm();
+}
+
+void TesmarControl::acknowledgeCurrentAlarms()
+{
+    m_history->acknowledgeCurrentAlarms();
+}
+
+bool TesmarControl::selectedRowsAlarm() const
+{
+    return m_history->chosenChannelsAlarm(session->currentModuleIndex());
 }

@@ -30,6 +30,7 @@ class BaseController;
 class BaseCrate;
 class BaseModule;
 class ControllerFactory;
+class CrateCommands;
 class DeviceSession;
 class ServiceJob;
 struct ChannelSettings;
@@ -42,7 +43,6 @@ class QPoint;
 class QEvent;
 class QLabel;
 class QSettings;
-class QSystemTrayIcon;
 class QAction;
 class QTimer;
 class UserDialogs;
@@ -53,16 +53,14 @@ class DialogCrate;
 class DialogFactory;
 class DialogFlexGroups;
 class DialogInterlockOut;
-class DialogEvents;
-class DialogJournal;
 class EventLog;
+class HistoryDesk;
 class DialogModuleControl;
 class DialogOverview;
 class DialogScriptConsole;
 class DialogSetCurrent;
 class DialogSpecial;
 class DialogSuppliesTempLimits;
-class DialogTrends;
 class ProfileDesk;
 class TrendRecorder;
 
@@ -74,10 +72,10 @@ class TrendRecorder;
 // The implementation is split by concern: TesmarControl.cpp (construction, settings, closing,
 // help), TesmarControlConnection.cpp (connection and discovery), TesmarControlRefresh.cpp
 // (rendering the snapshots), TesmarControlCommands.cpp (menu commands and the slots the tool windows call),
-// TesmarControlScript.cpp (script console), TesmarControlTrends.cpp (channel trends and current alarms),
-// TesmarControlJournal.cpp (the write journal's window), TesmarControlService.cpp (special mode,
-// factory settings and base address programming of VME modules). Profiles and the statistic
-// window belong to ProfileDesk, automatic stepping to AutomaticDesk, both children of the window.
+// TesmarControlScript.cpp (script console), TesmarControlService.cpp (special mode, factory settings
+// and base address programming of VME modules). Trends, alarms, events and the archive are
+// HistoryDesk's, the write journal's window JournalDesk's, the crate's commands CrateCommands',
+// profiles and the statistic window ProfileDesk's, automatic stepping AutomaticDesk's.
 class TesmarControl : public QMainWindow
 {
     Q_OBJECT
@@ -133,9 +131,6 @@ public slots:
     // says "connecting..." until connectFinished; a connection still being tried is superseded.
     void initModuleAccess();
     void on_lstModules_currentRowChanged(int row);
-    // From the crate window; both act on the first crate.
-    void setCratePowerOn(bool on);
-    void setCrateFanSpeed(int speed);
 
     // ---- Refresh cycle ----
     void refreshChannelTable();
@@ -150,7 +145,6 @@ public slots:
     void on_actionScript_triggered();
     void on_actionModuleOverview_triggered();
     void on_actionCrates_triggered();
-    void on_actionSetCrateAddress_triggered();
     void on_actionSetLiveInsertion_triggered();
     void on_actionSetAllModulesOn_triggered();
     void on_actionSetAllModulesOff_triggered();
@@ -335,27 +329,19 @@ private:
     // Runs initModuleAccess once after `delayMs`; a later request replaces a pending one.
     void scheduleRediscovery(int delayMs);
     void selectModuleRow(int row);
-    // Sends a new crate address ("Set Crate Address...") between its two journal lines, on the
-    // device side; null when the crate took it, else why not.
-    static QString sendCrateAddress(
-        BaseController& controller, BaseCrate* crate, const QString& crateAddress, const QString& address);
+    // The crate took a new address: the address lock and the settings follow it, and the modules
+    // are found again there.
     void crateAddressTaken(const QString& address);
-    // A command to the crate or its controller, carried out on the device side (the session's
-    // queue) and shown pending meanwhile: `write` returns null when the crate took it, else the
-    // reason, shown in red; `taken` runs here after a command the crate took. A command that
-    // `needsCrate` is refused without a crate (`write` then always gets one).
+    // The crate reports its main switch off after a switch-off: its modules are let go.
+    void showCrateSwitchedOff();
+    // CrateCommands::submit, for the crate-wide modes sent from the menus.
     using CrateWrite = std::function<QString(BaseController& controller, BaseCrate* crate)>;
     void submitCrateCommand(const QString& what, CrateWrite write, std::function<void()> taken = {}, bool needsCrate = true);
-    void cratePowerTaken(bool on);
     // True while the crate answered within the freshness time.
     bool crateAnswering() const;
-
-    // After a crate switch-off was taken: releases the modules once the crate reports its main
-    // switch off, or says so after crateOffConfirmMs and keeps them (once a second).
-    void checkCrateOff();
-    qint64 crateOffSentAtMs = -1;
-    QObject* crateOffWatch = nullptr; // holds the crate read while a switch-off is confirmed
-    static constexpr qint64 crateOffConfirmMs = 10000;
+    // Crate commands with the window's hooks; a child of the window.
+    void setUpCrateCommands();
+    CrateCommands* m_crateCommands = nullptr;
 
     QTimer* rediscoveryTimer = nullptr;
     // Tries the crate again in the background after a failed connection (connectInBackground).
@@ -368,7 +354,6 @@ private:
     // (with the background retry started).
     void showConnectedModules();
     void showConnectFailure();
-    int rediscoveryDelayAfterPowerOnMs = 15000;
     int rediscoveryDelayAfterAddressChangeMs = 2000;
 
     // ---- Refresh cycle ----
@@ -516,18 +501,10 @@ private:
     bool crateFanSpeedEnabled = false;
 
     static constexpr int refusalMessageMs = 8000;
-    int m_commandsInFlight = 0; // crate commands; module commands are counted by the sender
+    int m_commandsInFlight = 0; // crate commands (CrateCommands); module commands are counted by the sender
     // The address the session's controller connected to (part of every module key).
     QString controllerAddress;
 
-    // ---- Write journal (TesmarControlJournal.cpp) ----
-    // "Journal..." (Ctrl+J) at the end of the System menu.
-    void addJournalAction();
-    void showJournal();
-    // The red banner above the window's content while the journal cannot be written.
-    void showJournalFailure();
-    QPointer<DialogJournal> dialogJournal;
-    QLabel* journalBanner = nullptr;
     int lastSelectedRow = -1;
     ChannelSelection selection;
     bool incrementalVoltageDescending = true;
@@ -585,37 +562,29 @@ private:
     // the devices (the session's release tells it first).
     QPointer<class ScriptThread> scriptThread;
 
-    // ---- Trends and current alarms (TesmarControlTrends.cpp) ----
+    // ---- Trends, current alarms, events and archive (HistoryDesk) ----
 public slots:
-    void on_actionTrends_triggered();
-    // Acknowledges the current alarms of the chosen channels.
+    // HistoryDesk::acknowledgeCurrentAlarms and setCurrentAlarm, for the table's context menu.
     void acknowledgeCurrentAlarms();
-    // "Set Current Alarm..." (Channel menu and the table's context menu): the current limit and
-    // hold time of the chosen channels (a limit of 0 removes the alarm).
     void setCurrentAlarm();
-    // "Export Measurements..." (File menu): a time span of the current module's recorded history
-    // as CSV, by default into the documents folder under a dated name.
-    void exportMeasurements();
 
 public:
     // History of every module the refresh reads, and the current alarms fed from it.
     TrendRecorder* trendRecorder() const;
+    // Null when the [Archive] settings are unusable (the window says why).
+    Archive* archive() const;
+    EventLog* eventLog() const;
+    void showEvents();
+    // The crate's commands (the crate window's switch and fan speed go there).
+    CrateCommands* crateCommands() const;
 
 private:
-    void setUpTrends();
-    // The alarm line in the status bar and the alarm colour of the current module's status cells.
-    void showCurrentAlarms();
+    // Places the desk's actions in the menus and its labels in the status bar.
+    void setUpHistory();
+    // The alarm colour of the current module's status cells.
     void markAlarmRows();
     bool selectedRowsAlarm() const;
-
-    std::unique_ptr<TrendRecorder> trends;
-    QPointer<DialogTrends> dialogTrends;
-    QLabel* statusLabelAlarms = nullptr;
-    // A fired alarm as a desktop notification: when the setting "Alarms/DesktopNotification"
-    // (checkable in the System menu, on by default) is on and the desktop has a system tray.
-    void notifyAlarm(const QString& text);
-    QSystemTrayIcon* alarmTray = nullptr;
-    QAction* actionAlarmNotification = nullptr;
+    HistoryDesk* m_history = nullptr;
 
     // ---- Service functions (TesmarControlService.cpp) ----
 public:
@@ -658,25 +627,4 @@ private:
     QPointer<ServiceJob> factoryResetJob;
     QPointer<ServiceJob> baseAddressJob; // programming, then the reset to the new address
     int serviceJobsRunning = 0;
-
-    // ---- Event log and archive (TesmarControlHistory.cpp) ----
-public:
-    // Null when the [Archive] settings are unusable (the window says why).
-    Archive* archive() const;
-    EventLog* eventLog() const;
-    void showEvents();
-
-private:
-    // Opens the archive the [Archive] settings name, starts the event log, feeds the trends'
-    // reads into the archive and adds "Events..." to the System menu.
-    void setUpHistory();
-    void showArchiveState(bool working, const QString& message);
-    // The status cell's tool tip of a channel with a trip, limit, inhibit or alarm: what and when,
-    // from the event log.
-    QString channelEventToolTip(int row) const;
-
-    std::unique_ptr<Archive> archiveStore;
-    std::unique_ptr<EventLog> events;
-    QPointer<DialogEvents> dialogEvents;
-    QLabel* statusLabelArchive = nullptr;
 };

@@ -1,7 +1,9 @@
-// Connection to the crate, discovery of its modules, module selection and the crate's power.
+// Connection to the crate, discovery of its modules, module selection, and what the window does
+// after the crate's commands (CrateCommands).
 #include "TesmarControl.h"
 
 #include "AddressLocker.h"
+#include "CrateCommands.h"
 #include "DialogConnectionSettings.h"
 #include "dialogs/common/UserDialogs.h"
 #include "ui_TesmarControl.h"
@@ -14,12 +16,15 @@
 #include "device/SnmpControllerFactory.h"
 #include "device/WriteJournal.h"
 
+#include <QFontMetrics>
 #include <QLabel>
 #include <QListWidget>
 #include <QScrollBar>
 #include <QSettings>
 #include <QStatusBar>
 #include <QTimer>
+
+#include <algorithm>
 
 void TesmarControl::releaseModuleAccess()
 {
@@ -169,8 +174,19 @@ void TesmarControl::fitModuleListWidth()
 {
     // As wide as the longest entry ("VME BA 0x4000" is wider than "Slot 5"), never narrower
     // than the form's width; a vertical scroll bar, when many modules need one, takes no text.
+    // The state texts count although no entry shows them now: a module that comes and goes on a
+    // lossy network must not make the whole window jump sideways.
     QListWidget* list = ui->lstModules;
-    const int content = list->sizeHintForColumn(0) + 2 * list->frameWidth() + list->verticalScrollBar()->sizeHint().width();
+    const QFontMetrics metrics(list->font());
+    int widestLine = 0;
+    for (int row = 0; row < list->count(); ++row)
+        for (const QString& line : list->item(row)->text().split(QLatin1Char('\n')))
+            widestLine = std::max(widestLine, metrics.horizontalAdvance(line));
+    int text = list->sizeHintForColumn(0);
+    const int padding = text - widestLine; // the item's margins, as the style draws them
+    for (const QString& state : {tr("Not connected"), tr("Connecting...")})
+        text = std::max(text, metrics.horizontalAdvance(state) + padding);
+    const int content = text + 2 * list->frameWidth() + list->verticalScrollBar()->sizeHint().width();
     const int width = std::max(content, modulesListMinimumWidth);
     if (list->minimumWidth() != width) {
         list->setMinimumWidth(width);
@@ -347,32 +363,40 @@ void TesmarControl::on_actionController_triggered()
     initModuleAccess();
 }
 
-void TesmarControl::on_actionSetCrateAddress_triggered()
+void TesmarControl::setUpCrateCommands()
 {
-    if (!session->controller())
-        return;
-    if (!crateAnswering()) {
-        showCommandMessage(tr("Crate: set address: the crate does not answer; nothing was sent."));
-        return;
-    }
-    refreshTimer->stop();
+    CrateCommands::Hooks hooks;
+    hooks.dialogs = [this] { return dialogs(); };
+    hooks.crateAnswering = [this] { return crateAnswering(); };
+    hooks.crateAddress = [this] { return crateIpAddress; };
+    hooks.refreshNow = [this] { refreshCurrentModuleNow(); };
+    m_crateCommands = new CrateCommands(session.get(), std::move(hooks), this);
+    connect(ui->actionSetCrateAddress, &QAction::triggered, m_crateCommands, &CrateCommands::promptCrateAddress);
+    connect(m_crateCommands, &CrateCommands::inFlightChanged, this, [this](int count) { m_commandsInFlight = count; });
+    connect(m_crateCommands, &CrateCommands::commandPending, this,
+        [this](const QString& text) { statusBar()->showMessage(text, refusalMessageMs); });
+    connect(m_crateCommands, &CrateCommands::commandEnded, this, [this](const QString& pending) {
+        if (statusBar()->currentMessage() == pending)
+            statusBar()->clearMessage();
+    });
+    connect(m_crateCommands, &CrateCommands::refused, this, &TesmarControl::showCommandMessage);
+    connect(m_crateCommands, &CrateCommands::crateStateText, statusLabelMiddle, &QLabel::setText);
+    connect(m_crateCommands, &CrateCommands::rediscoveryWanted, this, &TesmarControl::scheduleRediscovery);
+    connect(m_crateCommands, &CrateCommands::crateSwitchedOff, this, &TesmarControl::showCrateSwitchedOff);
+    connect(m_crateCommands, &CrateCommands::crateAddressChanged, this, &TesmarControl::crateAddressTaken);
+    // No refresh while the operator types the new address.
+    connect(m_crateCommands, &CrateCommands::addressPromptOpen, this,
+        [this](bool open) { open ? refreshTimer->stop() : refreshTimer->start(); });
+}
 
-    QString address = crateIpAddress;
-    const QString label = tr("<p>Input a new static IP Address for the MPOD Crate:</p>"
-                             "<p>Note: The address 0.0.0.0 switches the MPOD to DHCP mode.</p>");
-    if (!dialogs()->getAddress(this, applicationName(), label, &address)) {
-        refreshTimer->start();
-        return;
-    }
-    refreshTimer->start();
-    const WriteSource source("prompt");
-    const QString crateAddress = JournalWrite::snmpCrateAddress(controllerAddress);
-    submitCrateCommand(
-        tr("set address %1").arg(address),
-        [address, crateAddress](BaseController& controller, BaseCrate* crate) {
-            return sendCrateAddress(controller, crate, crateAddress, address);
-        },
-        [this, address] { crateAddressTaken(address); }, false);
+CrateCommands* TesmarControl::crateCommands() const
+{
+    return m_crateCommands;
+}
+
+void TesmarControl::submitCrateCommand(const QString& what, CrateWrite write, std::function<void()> taken, bool needsCrate)
+{
+    m_crateCommands->submit(what, std::move(write), std::move(taken), needsCrate);
 }
 
 void TesmarControl::crateAddressTaken(const QString& address)
@@ -388,23 +412,6 @@ void TesmarControl::crateAddressTaken(const QString& address)
     scheduleRediscovery(rediscoveryDelayAfterAddressChangeMs);
 }
 
-QString TesmarControl::sendCrateAddress(
-    BaseController& controller, BaseCrate* crate, const QString& crateAddress, const QString& address)
-{
-    JournalWrite write;
-    write.crateAddress = crateAddress;
-    write.serialNumber = crate ? crate->serialNumber() : 0;
-    write.channel = JournalWrite::channelText(JournalWrite::crateWide);
-    write.quantity = QStringLiteral("crate address");
-    write.value = address;
-    WriteJournal::instance().sent(&write);
-    const bool sent = controller.setIpAddress(address);
-    const QString reason = controller.errorString();
-    write.result = sent ? QStringLiteral("ok") : reason.isEmpty() ? QStringLiteral("not confirmed by the crate") : reason;
-    WriteJournal::instance().finished(write);
-    return sent ? QString() : write.result;
-}
-
 void TesmarControl::scheduleRediscovery(int delayMs)
 {
     if (!rediscoveryTimer) {
@@ -418,98 +425,12 @@ void TesmarControl::scheduleRediscovery(int delayMs)
 
 void TesmarControl::setReconnectDelays(int afterCratePowerOnMs, int afterAddressChangeMs)
 {
-    rediscoveryDelayAfterPowerOnMs = afterCratePowerOnMs;
+    m_crateCommands->setRediscoveryDelayAfterPowerOnMs(afterCratePowerOnMs);
     rediscoveryDelayAfterAddressChangeMs = afterAddressChangeMs;
 }
 
-void TesmarControl::setCratePowerOn(bool on)
+void TesmarControl::showCrateSwitchedOff()
 {
-    const WriteSource source("tool window");
-    const QString what = on ? tr("switch on") : tr("switch off");
-    submitCrateCommand(
-        what, [on](BaseController&, BaseCrate* crate) { return crate->setPowerOn(on) ? QString() : crate->lastError(); },
-        [this, on] { cratePowerTaken(on); });
-}
-
-void TesmarControl::submitCrateCommand(const QString& what, CrateWrite write, std::function<void()> taken, bool needsCrate)
-{
-    if (needsCrate && session->crates().isEmpty()) {
-        showCommandMessage(tr("Crate: no crate is connected; nothing was sent."));
-        return;
-    }
-    // The command goes out on the device side; the window goes on meanwhile and shows it pending.
-    const QString pending = tr("Crate: %1: sending...").arg(what);
-    statusBar()->showMessage(pending, refusalMessageMs);
-    // The journal names who sent the command, as if it had been sent here.
-    const QString source = WriteSource::current();
-    const QString gone = tr("Crate: %1: the connection went away; nothing was sent.").arg(what);
-    ++m_commandsInFlight;
-    auto refuse = [this, gone] {
-        --m_commandsInFlight;
-        showCommandMessage(gone);
-    };
-    session->submitCrateCommand(
-        this, DeviceSession::Priority::Normal,
-        [this, source, what, pending, needsCrate, refuse, write = std::move(write), taken = std::move(taken)](
-            BaseController& controller, BaseCrate* crate) -> DeviceSession::CommandResult {
-            if (needsCrate && !crate)
-                return refuse;
-            const WriteSource scope(source);
-            // The reason belongs to this thread's operation: taken here, shown there.
-            const QString reason = write(controller, crate);
-            const QString failure = reason.isNull() ? QString() : CommandOutcome::failureText(tr("Crate"), what, reason);
-            return [this, failure, pending, taken] {
-                --m_commandsInFlight;
-                if (!failure.isEmpty()) {
-                    // A command the crate did not take changes nothing here.
-                    showCommandMessage(failure);
-                    return;
-                }
-                if (statusBar()->currentMessage() == pending)
-                    statusBar()->clearMessage();
-                if (taken)
-                    taken();
-            };
-        },
-        refuse);
-}
-
-void TesmarControl::cratePowerTaken(bool on)
-{
-    refreshCurrentModuleNow();
-    if (!on) {
-        // The modules are let go only once the crate reports its main switch off.
-        crateOffSentAtMs = ModuleSnapshot::nowMs();
-        if (!crateOffWatch)
-            crateOffWatch = new QObject(this);
-        session->setNeeds(crateOffWatch, Poller::CrateValues);
-        statusLabelMiddle->setText(tr("Waiting for the crate to report that it is off..."));
-        return;
-    }
-    statusLabelMiddle->setText(QStringLiteral("<font color=\"yellow\"><b>")
-        + tr("Waiting %1 seconds for Crate to switch on...").arg((rediscoveryDelayAfterPowerOnMs + 999) / 1000));
-    scheduleRediscovery(rediscoveryDelayAfterPowerOnMs);
-}
-
-void TesmarControl::checkCrateOff()
-{
-    if (crateOffSentAtMs < 0)
-        return;
-    const std::shared_ptr<const CrateSnapshot> crate = session->poller() ? session->poller()->crateSnapshot() : nullptr;
-    const bool confirmed =
-        crate && crate->answered && crate->crateReadAtMs > crateOffSentAtMs && crate->crate.valid && !crate->crate.powerOn;
-    const bool overdue = ModuleSnapshot::nowMs() - crateOffSentAtMs > crateOffConfirmMs;
-    if (!confirmed && !overdue)
-        return;
-    crateOffSentAtMs = -1;
-    session->setNeeds(crateOffWatch, Poller::Needs());
-    statusLabelMiddle->clear();
-    if (!confirmed) {
-        showCommandMessage(tr("Crate: switched off, but the crate still does not report its main switch off after %1 s; "
-                              "its modules stay listed.")
-                               .arg(crateOffConfirmMs / 1000));
-        return;
-    }
     showControllerState();
     enableModuleActions(false);
     deleteModules();
@@ -518,13 +439,6 @@ void TesmarControl::checkCrateOff()
     // Nothing of the released modules stays on screen as if it were live.
     showModuleValuesUnknown();
     ui->lblConnect->setText(tr("<font color=\"red\">The crate is switched off."));
-}
-
-void TesmarControl::setCrateFanSpeed(int speed)
-{
-    const WriteSource source("tool window");
-    submitCrateCommand(tr("set fan speed %1").arg(speed),
-        [speed](BaseController&, BaseCrate* crate) { return crate->setFanSpeed(speed) ? QString() : crate->lastError(); });
 }
 
 bool TesmarControl::crateAnswering() const

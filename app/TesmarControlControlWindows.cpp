@@ -7,6 +7,7 @@
 #include "dialogs/common/StatusMessages.h"
 
 #include "ChannelTable.h"
+#include "CrateCommands.h"
 #include "dialogs/common/UserDialogs.h"
 #include "ui_TesmarControl.h"
 
@@ -52,8 +53,8 @@ void TesmarControl::on_actionCrates_triggered()
         auto* window = new DialogCrate(session.get(), this);
         dialogCrate = window;
         window->setUserDialogs(dialogs());
-        connect(window, &DialogCrate::setPowerOn, this, &TesmarControl::setCratePowerOn);
-        connect(window, &DialogCrate::setFanSpeed, this, &TesmarControl::setCrateFanSpeed);
+        connect(window, &DialogCrate::setPowerOn, m_crateCommands, &CrateCommands::setPowerOn);
+        connect(window, &DialogCrate::setFanSpeed, m_crateCommands, &CrateCommands::setFanSpeed);
     }
     dialogCrate->setUserDialogs(dialogs());
     dialogCrate->clearCrates();

@@ -5,6 +5,7 @@
 #include "TesmarControl.h"
 
 #include "ChannelTable.h"
+#include "HistoryDesk.h"
 #include "ui_TesmarControl.h"
 
 #include "device/BaseModule.h"
@@ -162,7 +163,7 @@ void TesmarControl::refreshChannelRows(BaseModule* module)
         else
             table->setChannelStatusCell(row, v.control, v.status);
         if (!measurement && (v.status & ChannelTable::faultBits))
-            table->setStatusCellToolTip(row, channelEventToolTip(row));
+            table->setStatusCellToolTip(row, m_history->channelEventText(session->currentModuleIndex(), row));
         table->setRowAgeing(row, freshness == Freshness::Ageing);
     }
     markAlarmRows();
@@ -241,7 +242,6 @@ void TesmarControl::refreshCrateData()
         crateFresh && crate->liveInsertion ? tr("<font color=\"green\">Live Insertion active.") : QString());
 
     advanceConnectionStates();
-    checkCrateOff();
 }
 
 void TesmarControl::showControllerState()
@@ -266,4 +266,17 @@ void TesmarControl::showControllerState()
     if (text.isEmpty())
         text = tr("<font color=\"red\">Can not connect to address %1.").arg(crateIpAddress);
     statusLabelController->setText(text);
+}
+
+void TesmarControl::markAlarmRows()
+{
+    BaseModule* module = currentModule();
+    if (!module)
+        return;
+    const int moduleIndex = session->currentModuleIndex();
+    for (int row = 0; row < ui->table->rowCount(); ++row) {
+        const QString text = m_history->currentAlarmText(*module, moduleIndex, row);
+        if (!text.isEmpty())
+            ui->table->markStatusCellAlarm(row, text);
+    }
 }

@@ -16,6 +16,7 @@
 #include "common/ScriptedDialogs.h"
 #include "common/SimulatorProcess.h"
 
+#include <QAction>
 #include <QComboBox>
 #include <QFile>
 #include <QLabel>
@@ -97,7 +98,7 @@ private slots:
         window.setUserDialogs(&dialogs);
         window.show();
         QTRY_VERIFY_WITH_TIMEOUT(!window.deviceSession()->modules().isEmpty(), 8000);
-        window.on_actionTrends_triggered();
+        window.findChild<QAction*>(QStringLiteral("actionTrends"))->trigger();
         auto* trends = window.findChild<DialogTrends*>();
         QVERIFY(trends);
         trends->setSpanMs(3600000);

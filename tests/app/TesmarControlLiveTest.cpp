@@ -4,6 +4,7 @@
 // rediscovery. What reached the crate is read back through a separate controller and module,
 // as another program would see it.
 #include "app/ChannelTable.h"
+#include "app/CrateCommands.h"
 #include "app/DialogJournal.h"
 #include "app/DialogTrends.h"
 #include "app/TesmarControl.h"
@@ -938,7 +939,7 @@ void TesmarControlLiveTest::cratePowerOffAndOn()
     waitConnected();
     m_window->setReconnectDelays(400, 400);
 
-    m_window->setCratePowerOn(false);
+    m_window->crateCommands()->setPowerOn(false);
     // The modules stay until the crate reports its main switch off.
     QCOMPARE(moduleList()->count(), 2);
     QTRY_COMPARE_WITH_TIMEOUT(moduleList()->count(), 0, 5000);
@@ -950,7 +951,7 @@ void TesmarControlLiveTest::cratePowerOffAndOn()
     action("actionNextModule")->trigger();
     m_window->refreshChannelTable();
 
-    m_window->setCratePowerOn(true);
+    m_window->crateCommands()->setPowerOn(true);
     auto* middle = m_window->findChild<QLabel*>(QStringLiteral("statusLabelMiddle"));
     QTRY_VERIFY_WITH_TIMEOUT(middle->text().startsWith(QStringLiteral("<font color=\"yellow\"><b>Waiting ")), 3000);
     QVERIFY(middle->text().endsWith(QStringLiteral(" seconds for Crate to switch on...")));
@@ -971,7 +972,7 @@ void TesmarControlLiveTest::crateOffWhileSilentKeepsModules()
     // The switch goes out on the device side: the window shows it pending, never waits for the
     // crate, and shows the refusal in red once the request timed out.
     ControllerLock::watch(QThread::currentThread());
-    m_window->setCratePowerOn(false);
+    m_window->crateCommands()->setPowerOn(false);
     QCOMPARE(statusMessage(), QStringLiteral("Crate: switch off: sending..."));
     QCOMPARE(m_window->commandsInFlight(), 1);
     QTRY_COMPARE_WITH_TIMEOUT(m_window->commandsInFlight(), 0, 10000);
@@ -1368,7 +1369,7 @@ void TesmarControlLiveTest::toolWindowLetsGoAcrossRediscovery()
     QTRY_VERIFY_WITH_TIMEOUT(suppliesRead(), 5000);
 
     // The crate switched off: no module to follow, nothing to read for the window.
-    m_window->setCratePowerOn(false);
+    m_window->crateCommands()->setPowerOn(false);
     QTRY_COMPARE_WITH_TIMEOUT(window->module(), nullptr, 5000);
     delete window; // while shown: its needs go with it
     QVERIFY(!(m_window->deviceSession()->needs() & Poller::ModuleSupplies));

@@ -1,6 +1,7 @@
 // The script console of the main window against the crate simulator: what a run prints, what
 // reaches the crate, the module it acts on, the held script, Stop (also in a print flood), the
 // crate switched off and the window closed under a running script.
+#include "app/CrateCommands.h"
 #include "app/IsolatedSettings.h"
 #include "app/TesmarControl.h"
 #include "common/SimulatorProcess.h"
@@ -246,7 +247,7 @@ void TestScriptConsole::crateSwitchedOffUnderRunningScript()
     start(QStringLiteral("script.print('started');\n"
                          "while (true) { try { mod.channelVoltageMeasure(0); } catch (e) {} script.delay(10); }"));
     QTRY_COMPARE_WITH_TIMEOUT(outputLines(), QStringList{"started"}, 5000);
-    m_window->setCratePowerOn(false);
+    m_window->crateCommands()->setPowerOn(false);
     waitIdle();
     QCOMPARE(outputLines().size(), 2);
     QVERIFY2(outputLines().last().contains(QStringLiteral("module released")), qPrintable(outputLines().last()));
@@ -255,7 +256,7 @@ void TestScriptConsole::crateSwitchedOffUnderRunningScript()
     QTRY_COMPARE(allOutputLines(), QStringList{"The script was not run: no module is selected."});
     QVERIFY(!m_thread->isRunning());
 
-    m_window->setCratePowerOn(true);
+    m_window->crateCommands()->setPowerOn(true);
     QTRY_VERIFY_WITH_TIMEOUT(m_window->currentModule(), 10000);
     run(QStringLiteral("mod.serialNumber()"));
     QCOMPARE(outputLines(), QStringList{"Script exited with result 4712001"});
