@@ -1,10 +1,12 @@
 #include "TesmarControl.h"
 
 #include "AddressLocker.h"
+#include "AutomaticDesk.h"
 #include "CommandLine.h"
 #include "HistoryDesk.h"
 #include "JournalDesk.h"
 #include "ModuleMenuCommands.h"
+#include "ProfileDesk.h"
 #include "StartupScreen.h"
 #include "controller/ApplicationIdentity.h"
 #include "dialogs/common/UserDialogs.h"
@@ -84,7 +86,6 @@ TesmarControl::TesmarControl(std::unique_ptr<ControllerFactory> factory, const Q
     : QMainWindow(parent)
     , ui(new Ui::TesmarControl)
     , refreshTimer(new QTimer(this))
-    , automaticTimer(new QTimer(this))
     , session(std::make_unique<DeviceSession>(std::move(factory)))
     , statusLabelLiveInsertion(new QLabel(this))
     , statusLabelMiddle(new QLabel(this))
@@ -102,8 +103,6 @@ TesmarControl::TesmarControl(std::unique_ptr<ControllerFactory> factory, const Q
     setWindowIcon(StartupScreen::windowIcon());
     settingsOrganisation = QString::fromLatin1(ApplicationIdentity::organisationName);
     settingsApplication = QString::fromLatin1(ApplicationIdentity::settingsApplicationName);
-    profilePath = QDir::homePath();
-    qCDebug(lcApp) << "Using Profile path:" << profilePath;
 
     retranslateFrame();
 
@@ -119,9 +118,7 @@ TesmarControl::TesmarControl(std::unique_ptr<ControllerFactory> factory, const Q
     refreshTimer->setObjectName(QStringLiteral("refreshTimer"));
     refreshTimer->setInterval(200);
     connect(refreshTimer, &QTimer::timeout, this, &TesmarControl::refreshChannelTable);
-    automaticTimer->setObjectName(QStringLiteral("automaticTimer"));
-    automaticTimer->setInterval(30000);
-    connect(automaticTimer, &QTimer::timeout, this, &TesmarControl::autoTimerUpdate);
+    setUpProfileDesks();
 
     ui->table->setFocus();
     connect(ui->table, &ChannelTable::cellDataChanged, this, &TesmarControl::tableCellDataChanged);
@@ -149,11 +146,9 @@ TesmarControl::TesmarControl(std::unique_ptr<ControllerFactory> factory, const Q
 TesmarControl::~TesmarControl()
 {
     refreshTimer->stop();
-    automaticTimer->stop();
+    m_automaticDesk->stopTimer();
     delete refreshTimer;
     refreshTimer = nullptr;
-    delete automaticTimer;
-    automaticTimer = nullptr;
 
     // Tool windows go before the devices: a running script (script console) calls into the
     // first module from its own thread and has to be stopped while the module still exists.
@@ -250,20 +245,6 @@ void TesmarControl::setUpServiceDesk()
 ServiceDesk* TesmarControl::serviceDesk() const
 {
     return m_serviceDesk;
-}
-
-void TesmarControl::startServiceJob(ServiceJob* job, ServiceDialog dialog)
-{
-    m_serviceDesk->startServiceJob(job, dialog);
-}
-
-void TesmarControl::serviceJobEnded(ServiceJob* job)
-{
-    if (profileSaveJob == job)
-        profileSaveJob = nullptr;
-    if (profileWriteJob == job)
-        profileWriteJob = nullptr;
-    m_serviceDesk->serviceJobEnded(job);
 }
 
 std::unique_ptr<QSettings> TesmarControl::openSettings() const
@@ -533,6 +514,40 @@ void TesmarControl::on_actionIndex_triggered()
 
 void TesmarControl::on_actionSystemReset_triggered()
 {
+}
+
+void TesmarControl::setUpProfileDesks()
+{
+    const auto dialogsHook = [this] { return dialogs(); };
+    const auto isHeldHook = [this](BaseModule* module) { return isHeld(module); };
+    ProfileDesk::Hooks profileHooks;
+    profileHooks.dialogs = dialogsHook;
+    profileHooks.isHeld = isHeldHook;
+    profileHooks.runJob = [this](ServiceJob* job) {
+        // The service desk runs it like its own procedures: the refresh pauses while any runs.
+        connect(job, &ServiceJob::finished, m_serviceDesk, &ServiceDesk::serviceJobEnded);
+        m_serviceDesk->startServiceJob(job, ServiceDialog::None);
+    };
+    profileHooks.pauseRefresh = [this] {
+        const bool running = refreshTimer->isActive();
+        refreshTimer->stop();
+        return running;
+    };
+    profileHooks.resumeRefresh = [this] {
+        if (refreshTimer)
+            refreshTimer->start();
+    };
+    m_profileDesk = new ProfileDesk(session.get(), this, statusBar(), std::move(profileHooks), this);
+    connect(ui->actionSaveProfile, &QAction::triggered, m_profileDesk, &ProfileDesk::saveProfile);
+    connect(ui->actionLoadProfile, &QAction::triggered, m_profileDesk, &ProfileDesk::loadProfile);
+    connect(ui->actionStatistic, &QAction::triggered, m_profileDesk, &ProfileDesk::showStatistic);
+
+    AutomaticDesk::Hooks automaticHooks;
+    automaticHooks.dialogs = dialogsHook;
+    automaticHooks.isHeld = isHeldHook;
+    automaticHooks.selectedChannel = [this] { return selectedChannel(); };
+    m_automaticDesk = new AutomaticDesk(session.get(), this, std::move(automaticHooks), this);
+    connect(ui->actionAutomatic, &QAction::triggered, m_automaticDesk, &AutomaticDesk::showWindow);
 }
 
 void TesmarControl::setUpHistory()

@@ -23,7 +23,7 @@ class TesmarControl;
 }
 
 class Archive;
-class AutomaticStepping;
+class AutomaticDesk;
 class BaseController;
 class BaseCrate;
 class BaseModule;
@@ -48,7 +48,6 @@ class QAction;
 class QTimer;
 class UserDialogs;
 
-class DialogAutomatic;
 class DialogChannelBounds;
 class DialogChannelControl;
 class DialogCrate;
@@ -60,9 +59,8 @@ class DialogModuleControl;
 class DialogOverview;
 class DialogScriptConsole;
 class DialogSetCurrent;
-class DialogStatistic;
 class DialogSuppliesTempLimits;
-class DialogWriteProfile;
+class ProfileDesk;
 class TrendRecorder;
 
 // The program's single main window: menus, module list, channel table and status bar. Its
@@ -74,11 +72,10 @@ class TrendRecorder;
 // help), TesmarControlConnection.cpp (connection and discovery), TesmarControlRefresh.cpp
 // (rendering the snapshots), TesmarControlCommands.cpp (the operator's selection, context menus and
 // wiring the menu actions to CommandDesk, ChannelMenuCommands and ModuleMenuCommands),
-// TesmarControlProfiles.cpp (profiles and the statistic window), TesmarControlAutomatic.cpp (automatic stepping),
 // TesmarControlScript.cpp (script console). Trends, alarms, events and the archive are
 // HistoryDesk's, the write journal's window JournalDesk's, the crate's commands CrateCommands',
-// the service functions of VME modules (special mode, factory settings, base address programming)
-// ServiceDesk's.
+// profiles and the statistic window ProfileDesk's, automatic stepping AutomaticDesk's, the service
+// functions of VME modules (special mode, factory settings, base address programming) ServiceDesk's.
 class TesmarControl : public QMainWindow
 {
     Q_OBJECT
@@ -142,15 +139,10 @@ public slots:
 
     // ---- Commands ----
     void tableCellDataChanged(int row, int column, QString text);
-    void autoTimerUpdate();
     void on_actionController_triggered();
     void on_actionConnectionSettings_triggered();
-    void on_actionLoadProfile_triggered();
-    void on_actionSaveProfile_triggered();
     void on_actionPassword_triggered();
     void on_actionScript_triggered();
-    void on_actionAutomatic_triggered();
-    void on_actionStatistic_triggered();
     void on_actionModuleOverview_triggered();
     void on_actionCrates_triggered();
     void on_actionSelectModule_triggered();
@@ -168,23 +160,11 @@ public slots:
     void on_table_customContextMenuRequested(const QPoint& position);
     void on_lstModules_customContextMenuRequested(const QPoint& position);
 
-
-    // ---- Profiles, statistic and automatic stepping ----
-    // From the automatic window: start or stop the timer (a start of the channel scope without a
-    // selected channel is refused with a message), and its interval in ms.
-    void autoTimerEnabled(bool enabled);
-    void autoTimerIntervalChanged(int intervalMs);
-    // The control pass some seconds after a step.
-    void autoTimerControlUpdate();
-
-private:
-    // The stepping with its hooks into this window; created on first use, a child of the window.
-    AutomaticStepping* automaticSteppingInstance();
-    // The automatic window's parameters and the selection the stepping acts on now.
-    void runAutomatic(bool step);
-    AutomaticStepping* automaticStepping = nullptr;
-
 public:
+    // ---- Profiles, statistic and automatic stepping (ProfileDesk, AutomaticDesk) ----
+    ProfileDesk* profileDesk() const { return m_profileDesk; }
+    AutomaticDesk* automaticDesk() const { return m_automaticDesk; }
+
     // ---- Test seams (connection and refresh) ----
     // Delays before rediscovery after the crate was switched on (15 s) and after a new crate
     // address was sent (2 s); tests shorten them.
@@ -201,8 +181,6 @@ public:
     ChannelMenuCommands* channelMenuCommands() const;
 
 signals:
-    void addLineToWriteProfileLog(QString s);
-    void autoTimerControlLog(QString message);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -353,8 +331,7 @@ private:
 
     // ---- Data ----
     Ui::TesmarControl* ui;
-    QTimer* refreshTimer;   // 200 ms, drives refreshChannelTable; started by a successful connection
-    QTimer* automaticTimer; // 30000 ms, drives autoTimerUpdate
+    QTimer* refreshTimer; // 200 ms, drives refreshChannelTable; started by a successful connection
 
     // Tool windows: created on first use with this window as parent, kept, deleted with it.
     QPointer<DialogChannelControl> dialogChannelControl;
@@ -365,10 +342,7 @@ private:
     QPointer<DialogFlexGroups> dialogFlexGroups;
     QPointer<DialogInterlockOut> dialogInterlockOut;
     QPointer<DialogOverview> dialogOverview;
-    QPointer<DialogStatistic> dialogStatistic;
-    QPointer<DialogAutomatic> dialogAutomatic;
     QPointer<DialogScriptConsole> dialogScriptConsole;
-    QPointer<DialogWriteProfile> dialogWriteProfile;
 
     // Controller, modules, crates and the poller; the window keeps no device object of its own.
     std::unique_ptr<DeviceSession> session;
@@ -377,7 +351,6 @@ private:
     qint64 discoveredAtMs = -1; // ModuleSnapshot::nowMs() of the latest discovery
     bool moduleRefreshDue = false;
 
-    QString profilePath; // default folder of profile files: the user's home folder
     QString settingsOrganisation;
     QString settingsApplication;
 
@@ -386,6 +359,11 @@ private:
     QLabel* statusLabelController;
 
     QString crateIpAddress; // the crate's IPv4 address, from the settings or the user
+
+    // Created in the constructor, children of the window.
+    ProfileDesk* m_profileDesk = nullptr;
+    AutomaticDesk* m_automaticDesk = nullptr;
+    void setUpProfileDesks();
 
     std::unique_ptr<UserDialogs> ownDialogs;
     UserDialogs* userDialogs; // ownDialogs, or the replacement set by setUserDialogs
@@ -433,14 +411,7 @@ public:
 
 private:
     void setUpServiceDesk();
-    // Forwards to the desk: runs `job` with the refresh paused as long as any service job runs.
-    void startServiceJob(ServiceJob* job, ServiceDialog dialog);
-    void serviceJobEnded(ServiceJob* job);
-    void profileSaveEnded(ServiceJob* job);
-    void profileWriteEnded(ServiceJob* job);
 
     bool vmeModules = false; // the controller kind reaches VME modules
-    QPointer<ServiceJob> profileSaveJob;
-    QPointer<ServiceJob> profileWriteJob;
     ServiceDesk* m_serviceDesk = nullptr;
 };

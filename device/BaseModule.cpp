@@ -102,6 +102,25 @@ bool BaseModule::readChannelSettings(int, ChannelSettings*)
     return notOffered();
 }
 
+int BaseModule::readHardwareNominals(int first, int count, QVector<float>* voltages, QVector<float>* currents)
+{
+    voltages->clear();
+    currents->clear();
+    for (int channel = first; channel < first + count; ++channel) {
+        ChannelSettings settings;
+        if (!readChannelSettings(channel, &settings))
+            break;
+        voltages->append(settings.voltageHardwareNominal);
+        currents->append(settings.currentHardwareNominal);
+    }
+    return int(voltages->size());
+}
+
+int BaseModule::hardwareNominalsReadTogether() const
+{
+    return 1;
+}
+
 bool BaseModule::readAdcSamplesPerSecond(quint32*)
 {
     return notOffered();

@@ -131,6 +131,16 @@ public:
     // Everything the trip, inhibit and nominal-value dialogs start from, all read now: false
     // (lastError() set, `settings` untouched) when any one read was not answered.
     virtual bool readChannelSettings(int channel, ChannelSettings* settings);
+    // The hardware nominal voltage and current of `count` channels from `first`, in the display
+    // units, read now in as few requests as the controller allows. Returns how many leading
+    // channels were answered (both values each; the vectors hold those); fewer than `count`
+    // leaves lastError() saying why the next one was not. The default reads each channel's
+    // settings (readChannelSettings()).
+    virtual int readHardwareNominals(int first, int count, QVector<float>* voltages, QVector<float>* currents);
+    // How many channels readHardwareNominals() reads at about the cost of one request: a caller
+    // that must not hold the device side long asks for no more at once. Answers without device
+    // access; 1 unless the module reads them together.
+    virtual int hardwareNominalsReadTogether() const;
     // The ADC sampling rate and the digital filter setting, for the dialogs that change them.
     virtual bool readAdcSamplesPerSecond(quint32* samplesPerSecond);
     virtual bool readDigitalFilter(quint32* filter);

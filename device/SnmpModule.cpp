@@ -362,9 +362,11 @@ void SnmpModule::keepFullest(SnmpChannelBlock& block, const SnmpChannelBlock& an
     block.answered |= answer.answered;
 }
 
-void SnmpModule::readChannelBlock(int which, SnmpChannelBlock& block, QString& failure)
+void SnmpModule::readChannelBlock(int which, SnmpChannelBlock& block, QString& failure, int first, int count)
 {
     std::memset(&block, 0, sizeof block);
+    if (count < 0)
+        count = m_channelCount;
     for (int attempt = 0; attempt <= lostQuantityRetries && which != 0; ++attempt) {
         SnmpChannelBlock answer;
         std::memset(&answer, 0, sizeof answer);
@@ -373,7 +375,7 @@ void SnmpModule::readChannelBlock(int which, SnmpChannelBlock& block, QString& f
             // One call holds the lock: an operator's command waits for this call, never for the
             // retries of a whole read.
             Lock lock(ControllerLock::of(*m_controller));
-            m_controller->call(&SnmpController::getChannelBlock, m_firstChannelIndex, m_channelCount, &answer);
+            m_controller->call(&SnmpController::getChannelBlock, channelIndex(first), count, &answer);
             if (attempt == 0 || failure.isEmpty())
                 failure = m_controller->errorString();
         }
@@ -1150,6 +1152,60 @@ bool SnmpModule::readChannelSettings(int channel, ChannelSettings* settings)
     fresh.voltageHardwareNominal = fresh.voltageNominal;
     fresh.currentHardwareNominal = fresh.currentNominal;
     return channelSettingsRead(channel, fresh, settings);
+}
+
+int SnmpModule::readHardwareNominals(int first, int count, QVector<float>* voltages, QVector<float>* currents)
+{
+    voltages->clear();
+    currents->clear();
+    if (count <= 0)
+        return 0;
+    if (!validChannel(first)) {
+        noSuchChannel(first);
+        return 0;
+    }
+    count = qMin(count, m_channelCount - first);
+    int read = 0;
+    QString failure;
+    // Each value converted as it is copied: the library's buffers are its own.
+    const auto take = [&](const SnmpDoubleBuffer* volts, const SnmpDoubleBuffer* amperes) {
+        read = qMin(count, qMin(volts ? int(volts->count) : 0, amperes ? int(amperes->count) : 0));
+        for (int i = 0; i < read; ++i) {
+            voltages->append(displayVoltage(volts->value[i]));
+            currents->append(displayCurrent(amperes->value[i]));
+        }
+    };
+    if (m_controller->getChannelBlock && m_controller->isLibraryReady()) {
+        SnmpChannelBlock block;
+        readChannelBlock(WIENER_BLOCK_NOMINAL_VOLTAGE | WIENER_BLOCK_NOMINAL_CURRENT, block, failure, first, count);
+        Lock lock(ControllerLock::of(*m_controller));
+        take(&block.nominalVoltages, &block.nominalCurrents);
+    } else {
+        Lock lock(ControllerLock::of(*m_controller));
+        // The second call overwrites the first one's buffer: copy the voltages first.
+        SnmpDoubleBuffer volts;
+        std::memset(&volts, 0, sizeof volts);
+        if (const SnmpDoubleBuffer* buffer =
+                m_controller->call(&SnmpController::getMultipleOutputConfigMaxTerminalVoltages, channelIndex(first), count))
+            volts = *buffer;
+        failure = m_controller->errorString();
+        const SnmpDoubleBuffer* amperes =
+            m_controller->call(&SnmpController::getMultipleOutputConfigMaxCurrents, channelIndex(first), count);
+        if (failure.isEmpty())
+            failure = m_controller->errorString();
+        take(&volts, amperes);
+    }
+    if (read < count) {
+        fail(failure.isEmpty() ? QStringLiteral("no answer") : failure);
+        return read;
+    }
+    succeed();
+    return read;
+}
+
+int SnmpModule::hardwareNominalsReadTogether() const
+{
+    return qMax(1, m_channelCount);
 }
 
 bool SnmpModule::readBehaviours(int first, int count, QVector<int>* behaviours)

@@ -173,6 +173,10 @@ public:
     bool readChannelControl(int channel, quint32* control) override;
     // One request per quantity, each for this channel alone.
     bool readChannelSettings(int channel, ChannelSettings* settings) override;
+    // Both nominal columns of the channels in one call (about one round trip): the crate's
+    // hardware nominal values are its channels' nominal values.
+    int readHardwareNominals(int first, int count, QVector<float>* voltages, QVector<float>* currents) override;
+    int hardwareNominalsReadTogether() const override;
 
 protected:
     // The crate's address, the slot number and the module's serial number.
@@ -236,8 +240,8 @@ private:
     int* channelsReached(const void* cache);
     // Reads the quantities of `which` with getChannelBlock into `block`, asking again for the
     // quantities whose requests were lost (a lossy network), each attempt under the lock on its
-    // own; `failure` gets the first reason.
-    void readChannelBlock(int which, SnmpChannelBlock& block, QString& failure);
+    // own; `failure` gets the first reason. `count` channels from `first`; -1: all of them.
+    void readChannelBlock(int which, SnmpChannelBlock& block, QString& failure, int first = 0, int count = -1);
     // Merges `answer` into `block`, each quantity keeping its fullest buffer.
     static void keepFullest(SnmpChannelBlock& block, const SnmpChannelBlock& answer);
     // The WIENER_BLOCK_ quantities readChannels() asks for.

@@ -107,30 +107,40 @@ void ProfileWriteJob::begin()
     });
 }
 
-// 0. Every value within what the channels can do, before anything is sent.
+// 0. Every value within what the channels can do, before anything is sent. Only the hardware
+// nominal values are read, as many channels per step as the module reads at about the cost of one
+// (an MPOD module: all of them in one round trip).
 void ProfileWriteJob::checkChannel(int channel)
 {
     if (channel >= m_channels) {
         checkProfile();
         return;
     }
-    runStep([this, channel](BaseModule& module, StepWrites&) -> Continuation {
-        ChannelSettings settings;
-        if (!module.readChannelSettings(channel, &settings)) {
+    runStep([this, channel, channels = m_channels](BaseModule& module, StepWrites&) -> Continuation {
+        const int count = qMin(qMax(1, module.hardwareNominalsReadTogether()), channels - channel);
+        QVector<float> voltages;
+        QVector<float> currents;
+        const int read = module.readHardwareNominals(channel, count, &voltages, &currents);
+        if (read < count) {
             const QString reason = module.lastError();
-            return [this, channel, reason] {
+            return [this, unread = channel + qMax(0, read), reason] {
                 fail(HardwareNominalNotRead,
                     tr("Channel %1: the hardware nominal values could not be read (%2), so the profile cannot be "
                        "checked. Nothing written. Giving up.")
-                        .arg(channel)
+                        .arg(unread)
                         .arg(reason));
             };
         }
-        return [this, channel, voltage = settings.voltageHardwareNominal, current = settings.currentHardwareNominal] {
-            m_voltageHardwareNominal[channel] = voltage;
-            m_currentHardwareNominal[channel] = current;
-            advance(tr("Checking channel %1").arg(channel));
-            checkChannel(channel + 1);
+        return [this, channel, count, voltages, currents] {
+            for (int i = 0; i < count; ++i) {
+                m_voltageHardwareNominal[channel + i] = voltages.at(i);
+                m_currentHardwareNominal[channel + i] = currents.at(i);
+            }
+            const int last = channel + count - 1;
+            m_done += count - 1;
+            advance(count == 1 ? tr("Checking channel %1").arg(channel)
+                               : tr("Checking channels %1 to %2").arg(channel).arg(last));
+            checkChannel(channel + count);
         };
     });
 }

@@ -11,7 +11,8 @@
 // set values in its own memory, after which stop mode is released.
 //
 // Before anything is sent, every voltage and current is checked against the channels' hardware
-// nominal values, read now; a value above them, or a nominal that cannot be read, ends the job
+// nominal values, read now (BaseModule::readHardwareNominals(), as many channels per step as the
+// module reads together); a value above them, or a nominal that cannot be read, ends the job
 // with nothing written. Read-backs and the store's progress count only reads the module
 // answered; the nominal values compare within the float round trip.
 //

@@ -2,6 +2,7 @@
 // at once and with 150 ms delay per request: the time until the window reports the file saved, and
 // the longest interval its event loop could not run meanwhile (a 1 ms timer in the GUI thread).
 #include "app/ChannelTable.h"
+#include "app/ProfileDesk.h"
 #include "app/TesmarControl.h"
 #include "common/ScriptedDialogs.h"
 #include "common/SimulatorProcess.h"
@@ -69,7 +70,7 @@ Figures measure(ScriptedDialogs& dialogs, const QString& configPath, const QStri
             clock.start();
             gap.start();
             probe.start();
-            window.on_actionSaveProfile_triggered();
+            window.profileDesk()->saveProfile();
             figures.ok = waitFor([&] { return window.statusBar()->currentMessage() == done; }, 120000);
             figures.longestSaveMs = std::max(figures.longestSaveMs, double(clock.nsecsElapsed()) / 1e6);
             probe.stop();

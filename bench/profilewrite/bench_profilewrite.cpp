@@ -7,6 +7,7 @@
 //    all channels, then the stop request, which an MPOD module refuses (it has no stop mode). A
 //    write still going after WINDOW_SECONDS is cancelled.
 #include "app/ChannelTable.h"
+#include "app/ProfileDesk.h"
 #include "app/TesmarControl.h"
 #include "common/MemoryControllerFactory.h"
 #include "common/MemoryModule.h"
@@ -197,7 +198,7 @@ void measureWindow(ScriptedDialogs& dialogs, int delayMs, int windowSeconds)
         ok.start();
         StallProbe probe;
         probe.start();
-        window.on_actionLoadProfile_triggered();
+        window.profileDesk()->loadProfile();
         auto* dialog = window.findChild<DialogWriteProfile*>();
         if (!dialog || !dialog->isWriting()) {
             std::printf("%-34s the write did not start\n", "window, mpod-sim");

@@ -328,6 +328,11 @@ void VmeModuleModel::setModuleControl(quint32 value)
         clearEvents();
         value &= ~doClear;
     }
+    if ((value & doSaveSetValues) && m_saveRequestsIgnored < m_config.ignoredSaveRequests) {
+        // Dropped, as a module busy elsewhere may drop it: the request never shows.
+        ++m_saveRequestsIgnored;
+        value &= ~doSaveSetValues;
+    }
     if (value & doSaveSetValues)
         m_saveReadsLeft = saveSetValuesReads;
     m_control = value;

@@ -167,6 +167,7 @@ private:
 
     quint32 m_control = 0;
     int m_saveReadsLeft = 0;
+    int m_saveRequestsIgnored = 0; // of m_config.ignoredSaveRequests
     quint32 m_moduleEvents = 0;
     quint16 m_newBase = 0;
     quint16 m_acceptedBase;

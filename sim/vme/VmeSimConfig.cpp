@@ -143,6 +143,10 @@ bool readModule(
             || !reader.number(faults, QStringLiteral("stuckControlChannel"), &value, -1, module->channels - 1, faultsWhere))
             return false;
         module->stuckControlChannel = int(value);
+        value = module->ignoredSaveRequests;
+        if (!reader.number(faults, QStringLiteral("ignoredSaveRequests"), &value, 0, 1e6, faultsWhere))
+            return false;
+        module->ignoredSaveRequests = int(value);
     }
 
     if (object.contains(QStringLiteral("storedImage"))) {

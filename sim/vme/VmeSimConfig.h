@@ -34,7 +34,9 @@
 //     "faults": {
 //       "refuseBaseAddress": false,  // never accepts a new base address
 //       "noSpecialMode": false,      // never enters its special mode
-//       "stuckControlChannel": -1    // this channel's control word never reads back 0
+//       "stuckControlChannel": -1,   // this channel's control word never reads back 0
+//       "ignoredSaveRequests": 0     // this many requests to store the set values are dropped
+//                                    // (the request bit never shows); later ones are taken
 //     }
 //   }]
 // }
@@ -59,6 +61,7 @@ struct VmeModuleConfig
     bool refuseBaseAddress = false;
     bool noSpecialMode = false;
     int stuckControlChannel = -1;
+    int ignoredSaveRequests = 0;
 
     // Register window the module decodes.
     quint32 windowBytes() const { return deviceClass == 29 ? 0x800 : 0x400; }

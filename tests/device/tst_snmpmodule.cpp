@@ -1116,6 +1116,21 @@ private slots:
         const bool read = m->readChannelSettings(2, &settings);
         if (result >= 0)
             QCOMPARE(int(read), result);
+
+        // The hardware nominal values of several channels in one go: the leading channels read,
+        // each value a reading, never a 0 for a lost one.
+        QVector<float> voltages;
+        QVector<float> currents;
+        const int nominals = m->readHardwareNominals(1, 3, &voltages, &currents);
+        if (result >= 0)
+            QCOMPARE(nominals, 3 * result);
+        QCOMPARE(voltages.size(), nominals);
+        QCOMPARE(currents.size(), nominals);
+        for (int i = 0; i < nominals; ++i)
+            QVERIFY(voltages.at(i) == 4000.0f && currents.at(i) == 2.0f);
+        if (nominals < 3)
+            QCOMPARE(m->lastError(), QStringLiteral("no answer"));
+
         if (!read) {
             QCOMPARE(m->lastError(), QStringLiteral("no answer"));
             QCOMPARE(settings.currentSet, -1.0f);

@@ -1,6 +1,7 @@
 // The statistic and automatic windows and the profile commands of the main window, end to end
 // against the crate simulator through our SNMP library; the statistic's bookkeeping also fed by
 // hand. What reached the crate is read back through a controller and module of the test's own.
+#include "app/AutomaticDesk.h"
 #include "app/ChannelTable.h"
 #include "app/TesmarControl.h"
 #include "common/FindChild.h"
@@ -21,6 +22,7 @@
 #include "common/SimulatorProcess.h"
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
 #include <QDoubleSpinBox>
 #include <QLineEdit>
@@ -139,7 +141,7 @@ float ProfilesWindowTest::crateVoltageSet(int slot, int channel)
 
 void ProfilesWindowTest::automaticStep()
 {
-    m_window->autoTimerUpdate();
+    m_window->automaticDesk()->step();
     auto* stepping = m_window->findChild<AutomaticStepping*>();
     QVERIFY(stepping);
     QTRY_VERIFY_WITH_TIMEOUT(!stepping->busy(), 5000);
@@ -147,7 +149,7 @@ void ProfilesWindowTest::automaticStep()
 
 DialogStatistic* ProfilesWindowTest::openStatistic()
 {
-    m_window->on_actionStatistic_triggered();
+    child<QAction>(m_window.get(), "actionStatistic")->trigger();
     auto* dialog = m_window->findChild<DialogStatistic*>();
     child<QLineEdit>(dialog, "txtFilename")->setText(m_dir->filePath(QStringLiteral("measurement.txt")));
     return dialog;
@@ -155,7 +157,7 @@ DialogStatistic* ProfilesWindowTest::openStatistic()
 
 DialogAutomatic* ProfilesWindowTest::openAutomatic(int scope, double increment)
 {
-    m_window->on_actionAutomatic_triggered();
+    child<QAction>(m_window.get(), "actionAutomatic")->trigger();
     auto* dialog = m_window->findChild<DialogAutomatic*>();
     child<QDoubleSpinBox>(dialog, "sbIncrement")->setValue(increment);
     const char* const buttons[] = {"chkChannel", "chkModule", "chkSystem", "chkSpecial"};
@@ -337,7 +339,7 @@ void ProfilesWindowTest::automaticStepsCrate()
 
     // Driven by the timer: each step's control pass logs the channels' currents.
     auto* log = child<QTextEdit>(automatic, "txtLog");
-    m_window->autoTimerIntervalChanged(500);
+    m_window->automaticDesk()->setTimerIntervalMs(500);
     auto* startStop = child<QAbstractButton>(automatic, "btnStartStop");
     startStop->click();
     QCOMPARE(startStop->text(), QStringLiteral("Stop"));
@@ -385,7 +387,7 @@ void ProfilesWindowTest::profileSaveAndCancelledLoad()
     QVERIFY(crate.setChannelVoltageSet(0, 1234));
     QTRY_COMPARE_WITH_TIMEOUT(m_window->currentModule()->channelVoltageSet(0), 1234.0f, 5000);
     m_dialogs.fileName = m_dir->filePath(QStringLiteral("saved"));
-    m_window->on_actionSaveProfile_triggered();
+    child<QAction>(m_window.get(), "actionSaveProfile")->trigger();
     const QString saved = m_dialogs.fileName + QStringLiteral(".txt");
     // Read on the device side: the window returns before the file is there.
     QVERIFY(!QFile::exists(saved));
@@ -403,7 +405,7 @@ void ProfilesWindowTest::profileSaveAndCancelledLoad()
         preview = dialog->logText();
         child<QAbstractButton>(dialog, "btnCancel")->click();
     });
-    m_window->on_actionLoadProfile_triggered();
+    child<QAction>(m_window.get(), "actionLoadProfile")->trigger();
     QVERIFY(preview.startsWith(QStringLiteral("Using profile from file %1\n\nModule.Control").arg(saved)));
     QVERIFY(preview.contains(QStringLiteral("Channel0.VoltageSet (V)\t\t99.5\n")));
     QCOMPARE(crateVoltageSet(0, 0), 1234.0f);
@@ -418,7 +420,7 @@ void ProfilesWindowTest::profileSaveAndCancelledLoad()
         QTRY_VERIFY(dialog && dialog->isVisible());
         child<QAbstractButton>(dialog, "btnOK")->click();
     });
-    m_window->on_actionLoadProfile_triggered();
+    child<QAction>(m_window.get(), "actionLoadProfile")->trigger();
     auto* dialog = m_window->findChild<DialogWriteProfile*>();
     QVERIFY(dialog->isVisible());
     QTRY_VERIFY_WITH_TIMEOUT(child<QAbstractButton>(dialog, "btnOK")->isEnabled(), 10000);
@@ -441,7 +443,7 @@ void ProfilesWindowTest::profileLoadRefusals()
     QFile empty(m_dialogs.fileName);
     QVERIFY(empty.open(QIODevice::WriteOnly));
     empty.close();
-    m_window->on_actionLoadProfile_triggered();
+    child<QAction>(m_window.get(), "actionLoadProfile")->trigger();
     QCOMPARE(m_dialogs.messages().size(), 1);
     QVERIFY2(m_dialogs.messages().first().contains(QStringLiteral("is empty or not a profile")),
         qPrintable(m_dialogs.messages().first()));
@@ -451,7 +453,7 @@ void ProfilesWindowTest::profileLoadRefusals()
     QSettings(m_dialogs.fileName, QSettings::IniFormat)
         .setValue(QStringLiteral("Channel0/VoltageMaxSet"), QStringLiteral("3"));
     m_window->currentModule()->setVoltageUnit(QStringLiteral("kV"));
-    m_window->on_actionLoadProfile_triggered();
+    child<QAction>(m_window.get(), "actionLoadProfile")->trigger();
     QCOMPARE(m_dialogs.messages().size(), 1);
     QVERIFY2(m_dialogs.messages().first().contains(QStringLiteral("records no units"))
             && m_dialogs.messages().first().contains(QStringLiteral("in kV and mA?")),

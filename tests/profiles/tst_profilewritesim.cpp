@@ -2,7 +2,8 @@
 // modules have a stop mode and store their set values): a full write read back from the crate, a
 // channel whose control word never reads back half-way, and a cancel half-way; after both the
 // module stays where the procedure stood. On the MPOD simulator: a value above the hardware
-// nominal sends nothing. A crate falling silent half-way is the in-memory case of tst_profiles.
+// nominal, or a crate that does not answer the check, sends nothing. A crate falling silent half-way is the in-memory case
+// of tst_profiles.
 #include "common/SimulatorProcess.h"
 #include "common/VmeStandInConfig.h"
 
@@ -45,7 +46,8 @@ private slots:
     void fullWriteReadBackFromCrate();
     void endsHalfWay_data();
     void endsHalfWay();
-    void mpodAboveHardwareNominalSendsNothing();
+    void mpodCheckSendsNothing_data();
+    void mpodCheckSendsNothing();
 
 private:
     // A profile of `channels` channels in `module`'s units: set voltage 100 + channel, nominal
@@ -200,19 +202,51 @@ void ProfileWriteSimTest::endsHalfWay()
     QCOMPARE(target->channelVoltageSet(vmeChannels - 1), lastBefore);
 }
 
-void ProfileWriteSimTest::mpodAboveHardwareNominalSendsNothing()
+void ProfileWriteSimTest::mpodCheckSendsNothing_data()
 {
+    QTest::addColumn<QString>("voltageUnit");
+    QTest::addColumn<double>("channel9Nominal");
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<int>("error");
+    QTest::addColumn<QString>("reason");
+    // The THE1640p's channels do 4000 V; the module's nominal values are read in one go.
+    QTest::newRow("above hardware nominal")
+        << "V" << 4500.0 << "" << int(ProfileWriteJob::AboveHardwareNominal) << "Channel9.VoltageMaxSet 4500 V is above";
+    QTest::newRow("above, shown in kV") << "kV" << 4.5 << "" << int(ProfileWriteJob::AboveHardwareNominal)
+                                        << "Channel9.VoltageMaxSet 4.5 kV is above";
+    QTest::newRow("crate silent") << "V" << 2000.0 << "silent on" << int(ProfileWriteJob::HardwareNominalNotRead)
+                                  << "Channel 0: the hardware nominal values could not be read (";
+}
+
+void ProfileWriteSimTest::mpodCheckSendsNothing()
+{
+    QFETCH(QString, voltageUnit);
+    QFETCH(double, channel9Nominal);
+    QFETCH(QString, fault);
+    QFETCH(int, error);
+    QFETCH(QString, reason);
     startMpod();
     BaseModule* target = module(0);
+    target->setVoltageUnit(voltageUnit);
     ModuleProfile p = profile(target, target->channelNumber());
-    p.channels[9].voltageNominal = 4500; // the THE1640p's channels do 4000 V
+    if (voltageUnit == QLatin1String("kV")) {
+        for (ModuleProfile::Channel& c : p.channels) {
+            c.voltageSet /= 1000;
+            c.voltageNominal /= 1000;
+            c.voltageInterlockMaxSet /= 1000;
+        }
+    }
+    p.channels[9].voltageNominal = channel9Nominal;
     const float before = target->channelVoltageSet(9);
+    if (!fault.isEmpty())
+        QVERIFY(m_simulator->command(fault));
     ProfileWriteJob job(m_session.get(), target, p);
     run(job);
-    QCOMPARE(job.error(), int(ProfileWriteJob::AboveHardwareNominal));
-    QVERIFY2(
-        job.errorText().startsWith(QStringLiteral("Channel9.VoltageMaxSet 4500 V is above")), qPrintable(job.errorText()));
+    QCOMPARE(job.error(), error);
+    QVERIFY2(job.errorText().startsWith(reason), qPrintable(job.errorText()));
     QCOMPARE(m_log, QStringList{job.errorText()});
+    if (!fault.isEmpty())
+        QVERIFY(m_simulator->command(QStringLiteral("silent off")));
     QCOMPARE(target->channelVoltageSet(9), before);
 }
 
