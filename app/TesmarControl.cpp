@@ -2,6 +2,7 @@
 
 #include "AddressLocker.h"
 #include "AutomaticDesk.h"
+#include "CommandDesk.h"
 #include "CommandLine.h"
 #include "HistoryDesk.h"
 #include "JournalDesk.h"
@@ -519,7 +520,7 @@ void TesmarControl::on_actionSystemReset_triggered()
 void TesmarControl::setUpProfileDesks()
 {
     const auto dialogsHook = [this] { return dialogs(); };
-    const auto isHeldHook = [this](BaseModule* module) { return isHeld(module); };
+    const auto isHeldHook = [this](BaseModule* module) { return desk->isHeld(module); };
     ProfileDesk::Hooks profileHooks;
     profileHooks.dialogs = dialogsHook;
     profileHooks.isHeld = isHeldHook;
@@ -587,16 +588,6 @@ EventLog* TesmarControl::eventLog() const
 void TesmarControl::showEvents()
 {
     m_history->showEvents();
-}
-
-void TesmarControl::setCurrentAlarm()
-{
-    m_history->setCurrentAlarm();
-}
-
-void TesmarControl::acknowledgeCurrentAlarms()
-{
-    m_history->acknowledgeCurrentAlarms();
 }
 
 bool TesmarControl::selectedRowsAlarm() const

@@ -238,9 +238,6 @@ private:
     void crateAddressTaken(const QString& address);
     // The crate reports its main switch off after a switch-off: its modules are let go.
     void showCrateSwitchedOff();
-    // CrateCommands::submit, for the crate-wide modes sent from the menus.
-    using CrateWrite = std::function<QString(BaseController& controller, BaseCrate* crate)>;
-    void submitCrateCommand(const QString& what, CrateWrite write, std::function<void()> taken = {}, bool needsCrate = true);
     // True while the crate answered within the freshness time.
     bool crateAnswering() const;
     // Crate commands with the window's hooks; a child of the window.
@@ -301,11 +298,6 @@ private:
     void showCommandMessage(const QString& text);
     // What every message says of a request nobody answered (FailureText::noAnswer()).
     static QString noAnswerText();
-    using WriteFailure = CommandOutcome::Failure;
-    // The failures (CommandOutcome::failuresText()) red in the status bar; nothing for none.
-    void showWriteFailures(BaseModule* module, const QString& what, const QList<WriteFailure>& failures);
-    // True while `module` is one of the session's modules (not released during a prompt).
-    bool isHeld(const QPointer<BaseModule>& module) const;
     // ---- Commands: the desk and the menu commands built on it ----
     // Creates them and connects the menu actions to them.
     void setUpCommands();
@@ -381,11 +373,6 @@ private:
     QPointer<class ScriptThread> scriptThread;
 
     // ---- Trends, current alarms, events and archive (HistoryDesk) ----
-public slots:
-    // HistoryDesk::acknowledgeCurrentAlarms and setCurrentAlarm, for the table's context menu.
-    void acknowledgeCurrentAlarms();
-    void setCurrentAlarm();
-
 public:
     // History of every module the refresh reads, and the current alarms fed from it.
     TrendRecorder* trendRecorder() const;

@@ -6,7 +6,9 @@
 #include "ChannelMenuCommands.h"
 #include "ChannelTable.h"
 #include "CommandDesk.h"
+#include "CrateCommands.h"
 #include "DialogSettings.h"
+#include "HistoryDesk.h"
 #include "ModuleMenuCommands.h"
 #include "dialogs/common/UserDialogs.h"
 #include "ui_TesmarControl.h"
@@ -88,7 +90,7 @@ void TesmarControl::setUpCommands()
     moduleHooks.answeringCrate = [this] { return crateAnswering() ? answeredCrate : nullptr; };
     moduleHooks.crateCommand = [this](const QString& what, ModuleMenuCommands::CrateWrite write, std::function<void()> taken,
                                    bool needsCrate) {
-        submitCrateCommand(what, std::move(write), std::move(taken), needsCrate);
+        m_crateCommands->submit(what, std::move(write), std::move(taken), needsCrate);
     };
     moduleHooks.refreshCurrentModuleNow = [this] { refreshCurrentModuleNow(); };
     moduleCommands = new ModuleMenuCommands(desk, std::move(moduleHooks), this);
@@ -182,16 +184,6 @@ void TesmarControl::showPendingChannels()
 void TesmarControl::showCommandMessage(const QString& text)
 {
     desk->showCommandMessage(text);
-}
-
-void TesmarControl::showWriteFailures(BaseModule* module, const QString& what, const QList<WriteFailure>& failures)
-{
-    desk->showWriteFailures(module, what, failures);
-}
-
-bool TesmarControl::isHeld(const QPointer<BaseModule>& module) const
-{
-    return desk->isHeld(module);
 }
 
 QString TesmarControl::noAnswerText()
@@ -377,8 +369,8 @@ void TesmarControl::on_table_customContextMenuRequested(const QPoint& /*position
         {tr("Status / Control..."), calling(this, &TesmarControl::on_actionChannelStatusControl_triggered), !multiple},
     };
     items.push_back({});
-    items.push_back({tr("Set Current Alarm..."), calling(this, &TesmarControl::setCurrentAlarm)});
+    items.push_back({tr("Set Current Alarm..."), calling(m_history, &HistoryDesk::setCurrentAlarm)});
     if (selectedRowsAlarm())
-        items.push_back({tr("Acknowledge Current Alarm"), calling(this, &TesmarControl::acknowledgeCurrentAlarms)});
+        items.push_back({tr("Acknowledge Current Alarm"), calling(m_history, &HistoryDesk::acknowledgeCurrentAlarms)});
     runContextMenu(this, title, items);
 }

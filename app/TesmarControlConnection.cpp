@@ -394,11 +394,6 @@ CrateCommands* TesmarControl::crateCommands() const
     return m_crateCommands;
 }
 
-void TesmarControl::submitCrateCommand(const QString& what, CrateWrite write, std::function<void()> taken, bool needsCrate)
-{
-    m_crateCommands->submit(what, std::move(write), std::move(taken), needsCrate);
-}
-
 void TesmarControl::crateAddressTaken(const QString& address)
 {
     // The same crate answers at its new address from now on: the lock moves with it.

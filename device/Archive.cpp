@@ -4,6 +4,7 @@
 #include <QElapsedTimer>
 #include <QThread>
 
+#include <chrono>
 #include <ctime>
 
 namespace {
@@ -29,7 +30,7 @@ Archive::~Archive()
 
 void Archive::start()
 {
-    QMutexLocker locker(&m_mutex);
+    std::unique_lock<std::mutex> locker(m_mutex);
     if (m_thread)
         return;
     m_stopping = false;
@@ -46,10 +47,10 @@ void Archive::stop()
 {
     std::unique_ptr<QThread> thread;
     {
-        QMutexLocker locker(&m_mutex);
+        std::unique_lock<std::mutex> locker(m_mutex);
         thread.swap(m_thread);
         m_stopping = true;
-        m_wake.wakeAll();
+        m_wake.notify_all();
     }
     if (!thread)
         return;
@@ -59,7 +60,7 @@ void Archive::stop()
 
 void Archive::addEvent(const ArchiveEvent& event)
 {
-    QMutexLocker locker(&m_mutex);
+    std::unique_lock<std::mutex> locker(m_mutex);
     if (m_events.size() >= maxPendingEvents) {
         m_events.removeFirst();
         ++m_dropped;
@@ -71,7 +72,7 @@ void Archive::addEvent(const ArchiveEvent& event)
 
 void Archive::addReading(ArchiveReading reading)
 {
-    QMutexLocker locker(&m_mutex);
+    std::unique_lock<std::mutex> locker(m_mutex);
     if (m_readings.size() >= maxPendingReadings) {
         m_readings.removeFirst();
         ++m_dropped;
@@ -81,33 +82,33 @@ void Archive::addReading(ArchiveReading reading)
 
 bool Archive::isWorking() const
 {
-    QMutexLocker locker(&m_mutex);
+    std::unique_lock<std::mutex> locker(m_mutex);
     return m_working;
 }
 
 QString Archive::problem() const
 {
-    QMutexLocker locker(&m_mutex);
+    std::unique_lock<std::mutex> locker(m_mutex);
     return m_problem;
 }
 
 int Archive::pendingCount() const
 {
-    QMutexLocker locker(&m_mutex);
+    std::unique_lock<std::mutex> locker(m_mutex);
     return int(m_events.size() + m_readings.size()) + m_inFlight;
 }
 
 qint64 Archive::droppedCount() const
 {
-    QMutexLocker locker(&m_mutex);
+    std::unique_lock<std::mutex> locker(m_mutex);
     return m_dropped;
 }
 
 void Archive::post(Task task)
 {
-    QMutexLocker locker(&m_mutex);
+    std::unique_lock<std::mutex> locker(m_mutex);
     m_tasks.append(std::move(task));
-    m_wake.wakeAll();
+    m_wake.notify_all();
 }
 
 void Archive::findEvents(const EventFilter& filter, QObject* receiver, EventsResult result)
@@ -143,7 +144,7 @@ void Archive::findCurve(
 void Archive::setState(bool working, const QString& message)
 {
     {
-        QMutexLocker locker(&m_mutex);
+        std::unique_lock<std::mutex> locker(m_mutex);
         if (m_working == working && m_problem == message)
             return;
         m_working = working;
@@ -167,9 +168,9 @@ void Archive::run()
         QVector<ArchiveReading> readings;
         QVector<Task> tasks;
         {
-            QMutexLocker locker(&m_mutex);
+            std::unique_lock<std::mutex> locker(m_mutex);
             if (!m_stopping && m_tasks.isEmpty())
-                m_wake.wait(&m_mutex, batchMs);
+                m_wake.wait_for(locker, std::chrono::milliseconds(batchMs));
             last = m_stopping;
             events.swap(m_events);
             readings.swap(m_readings);
@@ -201,7 +202,7 @@ void Archive::run()
         }
         if (!written && (!events.isEmpty() || !readings.isEmpty())) {
             // Kept for the next try, in order before what came meanwhile, within the bounds.
-            QMutexLocker locker(&m_mutex);
+            std::unique_lock<std::mutex> locker(m_mutex);
             events += m_events;
             readings += m_readings;
             m_events.swap(events);
@@ -216,7 +217,7 @@ void Archive::run()
             }
         }
         {
-            QMutexLocker locker(&m_mutex);
+            std::unique_lock<std::mutex> locker(m_mutex);
             m_inFlight = 0;
         }
         for (const Task& task : std::as_const(tasks))

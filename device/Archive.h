@@ -3,14 +3,14 @@
 #include "device/ArchiveStore.h"
 #include "device/ThreadCall.h"
 
-#include <QMutex>
 #include <QObject>
 #include <QPointer>
-#include <QWaitCondition>
 
 #include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <memory>
+#include <mutex>
 
 class QThread;
 
@@ -75,8 +75,10 @@ private:
     void setState(bool working, const QString& message);
 
     const ArchiveSettings m_settings;
-    mutable QMutex m_mutex;
-    QWaitCondition m_wake;
+    // Standard primitives rather than QMutex/QWaitCondition: the thread sanitizer sees the wait's
+    // unlock and relock of a pthread mutex, not those inside Qt's library.
+    mutable std::mutex m_mutex;
+    std::condition_variable m_wake;
     std::unique_ptr<QThread> m_thread;
     ThreadCall* m_calls; // a child: results reach their receivers in this object's thread
     std::atomic<bool> m_threadEnded{false};

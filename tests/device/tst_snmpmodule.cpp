@@ -818,6 +818,15 @@ private slots:
         QVERIFY(modules.at(1)->setChannelVoltageSet(3, 123.0f));
         QVERIFY(modules.at(2)->setChannelEmergencyOff(5));
         const auto undo = qScopeGuard([&] { modules.at(2)->clearChannelEmergencyOff(5); });
+        // The two reads below are compared word for word: nothing may still be ramping between them.
+        const auto settled = [&] {
+            for (SnmpModule* m : modules)
+                for (const ChannelReading& reading : m->readChannels())
+                    if (!reading.complete || (reading.status & ChannelStatusBit::ramping))
+                        return false;
+            return true;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(settled(), 10000);
 
         QVERIFY(m_crate->simulator().command(QStringLiteral("delay 150")));
         QElapsedTimer timer;
