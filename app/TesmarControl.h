@@ -180,8 +180,6 @@ public:
     CommandDesk* commandDesk() const;
     ChannelMenuCommands* channelMenuCommands() const;
 
-signals:
-
 protected:
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
