@@ -4,6 +4,7 @@
 #include "AutomaticDesk.h"
 
 #include "dialogs/common/UserDialogs.h"
+#include "dialogs/common/WindowFront.h"
 
 #include "controller/ApplicationIdentity.h"
 #include "controller/LogCategories.h"
@@ -52,9 +53,7 @@ void AutomaticDesk::showWindow()
         connect(m_dialog, &DialogAutomatic::automaticTimerIntervalChanged, this, &AutomaticDesk::setTimerIntervalMs);
         connect(this, &AutomaticDesk::autoTimerControlLog, m_dialog, &DialogAutomatic::log);
     }
-    m_dialog->show();
-    m_dialog->raise();
-    m_dialog->activateWindow();
+    WindowFront::showAndActivate(m_dialog);
 }
 
 void AutomaticDesk::setTimerEnabled(bool enabled)
@@ -62,7 +61,7 @@ void AutomaticDesk::setTimerEnabled(bool enabled)
     qCDebug(lcProfiles) << "autoTimer enabled" << enabled;
     if (enabled && m_dialog && m_dialog->scope() == AutomaticStepping::SelectedChannel && m_hooks.selectedChannel() < 0) {
         m_dialog->setRunning(false);
-        m_hooks.dialogs()->information(m_window, QString::fromLatin1(ApplicationIdentity::applicationName),
+        m_hooks.dialogs()->information(m_window, ApplicationIdentity::title(),
             tr("No channel is selected. Select the channel whose set voltage the timer changes, then start again."));
         return;
     }

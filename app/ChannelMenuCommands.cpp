@@ -2,6 +2,7 @@
 
 #include "CommandDesk.h"
 
+#include "controller/ApplicationIdentity.h"
 #include "device/BaseModule.h"
 #include "device/ChannelSettings.h"
 #include "device/DeviceSession.h"
@@ -269,7 +270,7 @@ void ChannelMenuCommands::promptChannelValue(bool voltage, bool allChannels)
         label += bipolarNote();
 
     bool ok = false;
-    const double value = m_desk->dialogs()->getDouble(m_desk->window(), CommandDesk::applicationName(), label,
+    const double value = m_desk->dialogs()->getDouble(m_desk->window(), ApplicationIdentity::title(), label,
         voltage ? reading.voltageSet : reading.currentSet, lower, range.largest,
         voltage ? module->voltagePrecision() : module->currentPrecision(), &ok);
     if (!ok || !m_desk->isHeld(module))
@@ -353,7 +354,7 @@ void ChannelMenuCommands::selectChannel()
         return;
     const int last = module->channelNumber() - 1;
     bool ok = false;
-    const int row = m_desk->dialogs()->getInt(m_desk->window(), CommandDesk::applicationName(),
+    const int row = m_desk->dialogs()->getInt(m_desk->window(), ApplicationIdentity::title(),
         tr("Select Channel (0...%1):").arg(last), qBound(0, m_hooks.selectedChannel(), last), 0, last, 1, &ok);
     if (ok && m_desk->isHeld(module))
         m_hooks.selectChannel(row);

@@ -144,11 +144,6 @@ QString CommandDesk::someChannelsNote(const NominalRange& range, const QString& 
     return QString();
 }
 
-QString CommandDesk::applicationName()
-{
-    return QString::fromLatin1(ApplicationIdentity::applicationName);
-}
-
 // ---- Sending ----
 
 CommandSender* CommandDesk::commandSender()
@@ -196,7 +191,7 @@ void CommandDesk::showOutcome(const CommandOutcome& outcome, const QString& pend
     else if (m_statusBar->currentMessage() == pending)
         m_statusBar->clearMessage();
     if (!outcome.information.isEmpty())
-        dialogs()->information(m_window, applicationName(), outcome.information, QMessageBox::Ok);
+        dialogs()->information(m_window, ApplicationIdentity::title(), outcome.information, QMessageBox::Ok);
     // The table shows the command's effect at its next frame, not after the next read cycle.
     m_hooks.refreshCurrentModuleNow();
 }

@@ -90,8 +90,6 @@ public:
     static QString unreadText(int channel, const QString& reason);
     // What a prompt for several channels adds when some of them allow less than `range.largest`.
     static QString someChannelsNote(const NominalRange& range, const QString& unit);
-    // The title of every message box and prompt.
-    static QString applicationName();
 
     // ---- Sending ----
     // Every command is carried out off the GUI thread (CommandSender): the status bar says

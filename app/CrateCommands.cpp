@@ -60,8 +60,7 @@ void CrateCommands::promptCrateAddress()
     QString address = m_hooks.crateAddress();
     const QString label = tr("<p>Input a new static IP Address for the MPOD Crate:</p>"
                              "<p>Note: The address 0.0.0.0 switches the MPOD to DHCP mode.</p>");
-    const bool ok =
-        m_hooks.dialogs()->getAddress(m_window, QString::fromLatin1(ApplicationIdentity::applicationName), label, &address);
+    const bool ok = m_hooks.dialogs()->getAddress(m_window, ApplicationIdentity::title(), label, &address);
     emit addressPromptOpen(false);
     if (!ok)
         return;

@@ -6,6 +6,7 @@
 
 #include "controller/ApplicationIdentity.h"
 #include "dialogs/common/UserDialogs.h"
+#include "dialogs/common/WindowFront.h"
 
 #include "device/Archive.h"
 #include "device/BaseModule.h"
@@ -32,11 +33,6 @@ namespace {
 constexpr int namedAlarms = 3;
 
 const QString notificationKey = QStringLiteral("Alarms/DesktopNotification");
-
-QString applicationName()
-{
-    return QString::fromLatin1(ApplicationIdentity::applicationName);
-}
 
 // The main settings ("tesmarcontrol").
 std::unique_ptr<QSettings> openSettings()
@@ -147,7 +143,7 @@ void HistoryDesk::notifyAlarm(const QString& text)
         return;
     if (!m_alarmTray) {
         m_alarmTray = new QSystemTrayIcon(m_window->windowIcon(), this);
-        m_alarmTray->setToolTip(applicationName());
+        m_alarmTray->setToolTip(ApplicationIdentity::title());
     }
     m_alarmTray->show();
     m_alarmTray->showMessage(tr("Current alarm"), text, QSystemTrayIcon::Warning);
@@ -171,15 +167,15 @@ void HistoryDesk::setCurrentAlarm()
     for (int channel : channels)
         names.append(QString::number(channel));
     bool ok = false;
-    const double limit = dialogs()->getDouble(m_window, applicationName(),
+    const double limit = dialogs()->getDouble(m_window, ApplicationIdentity::title(),
         tr("Current alarm of channel %1: limit in %2 (0: no alarm)").arg(names.join(QStringLiteral(", ")), unit),
         now.limitA / amperesPerUnit, 0.0, 1.0e9, 3, &ok);
     if (!ok)
         return;
     int holdS = 0;
     if (limit > 0) {
-        holdS = dialogs()->getInt(m_window, applicationName(), tr("Seconds above the limit before the alarm fires"),
-            int(now.holdMs / 1000), 0, 24 * 3600, 1, &ok);
+        holdS = dialogs()->getInt(m_window, ApplicationIdentity::title(),
+            tr("Seconds above the limit before the alarm fires"), int(now.holdMs / 1000), 0, 24 * 3600, 1, &ok);
         if (!ok)
             return;
     }
@@ -200,14 +196,14 @@ void HistoryDesk::exportMeasurements()
     const ChannelStateLog* states = m_trends->states(moduleIndex);
     if (!history || !states || history->isEmpty()) {
         dialogs()->information(
-            m_window, applicationName(), tr("Nothing recorded of this module yet: no measurements to export."));
+            m_window, ApplicationIdentity::title(), tr("Nothing recorded of this module yet: no measurements to export."));
         return;
     }
     const QStringList spans{tr("Last 10 minutes"), tr("Last hour"), tr("Last 24 hours")};
     const qint64 spanMs[] = {10 * 60 * 1000, 3600 * 1000, ChannelHistory::keptForMs};
     bool ok = false;
     const QString span =
-        dialogs()->getItem(m_window, applicationName(), tr("Export the measurements of"), spans, 1, false, &ok);
+        dialogs()->getItem(m_window, ApplicationIdentity::title(), tr("Export the measurements of"), spans, 1, false, &ok);
     if (!ok || !spans.contains(span))
         return;
     const ModuleIdentity module = m_trends->identity(moduleIndex);
@@ -223,7 +219,7 @@ void HistoryDesk::exportMeasurements()
         MeasurementExport::csv(module, *history, *states, toMs - spanMs[spans.indexOf(span)], toMs, wallOffsetMs);
     QString error;
     if (!MeasurementExport::write(path, text, &error)) {
-        dialogs()->critical(m_window, applicationName(), tr("The measurements were not exported: %1").arg(error));
+        dialogs()->critical(m_window, ApplicationIdentity::title(), tr("The measurements were not exported: %1").arg(error));
         return;
     }
     emit statusMessage(tr("Measurements exported to %1.").arg(QDir::toNativeSeparators(path)));
@@ -233,9 +229,7 @@ void HistoryDesk::showTrends()
 {
     if (!m_trendsDialog)
         m_trendsDialog = new DialogTrends(m_session, m_trends.get(), m_window);
-    m_trendsDialog->show();
-    m_trendsDialog->raise();
-    m_trendsDialog->activateWindow();
+    WindowFront::showAndActivate(m_trendsDialog);
 }
 
 void HistoryDesk::acknowledgeCurrentAlarms()
@@ -290,9 +284,7 @@ void HistoryDesk::showEvents()
 {
     if (!m_eventsDialog)
         m_eventsDialog = new DialogEvents(m_archive.get(), m_session, m_events.get(), dialogs(), m_window);
-    m_eventsDialog->show();
-    m_eventsDialog->raise();
-    m_eventsDialog->activateWindow();
+    WindowFront::showAndActivate(m_eventsDialog);
 }
 
 void HistoryDesk::showArchiveState(bool working, const QString& message)

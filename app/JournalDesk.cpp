@@ -4,6 +4,8 @@
 
 #include "device/WriteJournal.h"
 
+#include "dialogs/common/WindowFront.h"
+
 #include <QAction>
 #include <QKeySequence>
 #include <QLabel>
@@ -55,7 +57,5 @@ void JournalDesk::showJournal()
 {
     if (!m_dialog)
         m_dialog = new DialogJournal(WriteJournal::instance(), m_window);
-    m_dialog->show();
-    m_dialog->raise();
-    m_dialog->activateWindow();
+    WindowFront::showAndActivate(m_dialog);
 }

@@ -2,6 +2,7 @@
 
 #include "CommandDesk.h"
 
+#include "controller/ApplicationIdentity.h"
 #include "controller/BaseController.h"
 #include "device/CrateSnapshot.h"
 #include "device/DeviceSession.h"
@@ -111,9 +112,9 @@ void ModuleMenuCommands::promptRampSpeed(bool voltage, bool allModules)
     UserDialogs* dialogs = m_desk->dialogs();
     QWidget* window = m_desk->window();
     bool ok = false;
-    const double value = voltage ? dialogs->getDouble(window, CommandDesk::applicationName(),
+    const double value = voltage ? dialogs->getDouble(window, ApplicationIdentity::title(),
                              tr("Input Voltage Ramp speed (%/s):"), speed, 0.001, 100.0, 3, &ok)
-                                 : dialogs->getDouble(window, CommandDesk::applicationName(),
+                                 : dialogs->getDouble(window, ApplicationIdentity::title(),
                                      tr("Input Current Ramp speed (%/s):"), speed, 1.0, 100.0, 1, &ok);
     if (!ok || !m_desk->isHeld(module))
         return;
@@ -242,7 +243,7 @@ void ModuleMenuCommands::promptModuleSetting(const QString& label, const QString
             }
             bool ok = false;
             const QString choice = m_desk->dialogs()->getItem(
-                m_desk->window(), CommandDesk::applicationName(), text, offered, preselected, false, &ok);
+                m_desk->window(), ApplicationIdentity::title(), text, offered, preselected, false, &ok);
             if (!ok || choice.isEmpty() || !m_desk->isHeld(module))
                 return;
             bool converted = false;
@@ -272,7 +273,7 @@ void ModuleMenuCommands::toggleLiveInsertion()
                                 : tr("Begin the Live Insertion mode for the whole system?\n\n"
                                      "Note: to plug out a module, turn off all channels in this module first!");
     if (m_desk->dialogs()->question(
-            m_desk->window(), CommandDesk::applicationName(), text, QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+            m_desk->window(), ApplicationIdentity::title(), text, QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
         != QMessageBox::Yes)
         return;
     // A connection made while the question was open is not the one asked about.
@@ -412,7 +413,7 @@ void ModuleMenuCommands::askAllModulesValue(bool voltage, const QPointer<BaseMod
     const ChannelReading& reading = shown->channels.at(cursor);
 
     bool ok = false;
-    const double value = m_desk->dialogs()->getDouble(m_desk->window(), CommandDesk::applicationName(), label,
+    const double value = m_desk->dialogs()->getDouble(m_desk->window(), ApplicationIdentity::title(), label,
         voltage ? reading.voltageSet : reading.currentSet, 0.0, range.largest,
         voltage ? module->voltagePrecision() : module->currentPrecision(), &ok);
     // Modules rediscovered while the prompt was open are not the ones the operator answered for.

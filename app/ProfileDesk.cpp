@@ -3,6 +3,7 @@
 
 #include "dialogs/common/StatusMessages.h"
 #include "dialogs/common/UserDialogs.h"
+#include "dialogs/common/WindowFront.h"
 
 #include "controller/ApplicationIdentity.h"
 #include "controller/LogCategories.h"
@@ -27,10 +28,6 @@
 namespace {
 const QString profileExtension = QStringLiteral(".txt");
 
-QString applicationName()
-{
-    return QString::fromLatin1(ApplicationIdentity::applicationName);
-}
 } // namespace
 
 ProfileDesk::ProfileDesk(DeviceSession* session, QWidget* window, QStatusBar* statusBar, Hooks hooks, QObject* parent)
@@ -89,7 +86,7 @@ void ProfileDesk::saveEnded(ServiceJob* job)
         break;
     case SaveProfileJob::NotRead:
         StatusMessages::showError(m_statusBar, job->errorText());
-        dialogs()->warning(m_window, applicationName(), job->errorText());
+        dialogs()->warning(m_window, ApplicationIdentity::title(), job->errorText());
         break;
     case SaveProfileJob::NotSaved:
         StatusMessages::showError(m_statusBar, job->errorText());
@@ -127,7 +124,7 @@ void ProfileDesk::loadProfile()
     QString error;
     if (!ModuleProfile::load(fileName, module->channelNumber(), &loaded, &error)) {
         StatusMessages::showError(m_statusBar, error);
-        dialogs()->warning(m_window, applicationName(), error);
+        dialogs()->warning(m_window, ApplicationIdentity::title(), error);
         return;
     }
     // Without recorded units the numbers are taken in the module's display units; unless those
@@ -140,7 +137,8 @@ void ProfileDesk::loadProfile()
                "display units of this module now (a profile saved in V and mA would be written wrongly).\n\n"
                "Are the values in the file in %2 and %3?")
                 .arg(fileName, voltageUnit, currentUnit);
-        if (dialogs()->question(m_window, applicationName(), question, QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+        if (dialogs()->question(
+                m_window, ApplicationIdentity::title(), question, QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
             != QMessageBox::Yes) {
             StatusMessages::showNote(m_statusBar, tr("Profile not written: its units were not confirmed."));
             return;
@@ -175,8 +173,8 @@ void ProfileDesk::loadProfile()
     connect(
         job, &ProfileWriteJob::retryRequested, this,
         [this, job](const QString& question) {
-            const bool retry = dialogs()->question(m_window, applicationName(), question, QMessageBox::Yes | QMessageBox::No,
-                                   QMessageBox::No)
+            const bool retry = dialogs()->question(m_window, ApplicationIdentity::title(), question,
+                                   QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
                 == QMessageBox::Yes;
             job->answerRetry(retry);
         },
@@ -198,7 +196,7 @@ void ProfileDesk::writeEnded(ServiceJob* job)
     switch (job->error()) {
     case ServiceJob::NoError:
         StatusMessages::showNote(m_statusBar, tr("Profile written into device!"));
-        dialogs()->information(m_window, applicationName(), tr("Profile written into device!"));
+        dialogs()->information(m_window, ApplicationIdentity::title(), tr("Profile written into device!"));
         break;
     case ServiceJob::Cancelled:
     case ServiceJob::ModuleGone:
@@ -207,7 +205,7 @@ void ProfileDesk::writeEnded(ServiceJob* job)
         break;
     default:
         StatusMessages::showError(m_statusBar, job->errorText());
-        dialogs()->information(m_window, applicationName(), job->errorText());
+        dialogs()->information(m_window, ApplicationIdentity::title(), job->errorText());
         break;
     }
 }
@@ -220,7 +218,5 @@ void ProfileDesk::showStatistic()
     }
     if (BaseModule* module = m_session->currentModule())
         m_dialogStatistic->setChannelCount(module->channelNumber());
-    m_dialogStatistic->show();
-    m_dialogStatistic->raise();
-    m_dialogStatistic->activateWindow();
+    WindowFront::showAndActivate(m_dialogStatistic);
 }

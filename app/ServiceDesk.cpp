@@ -1,6 +1,7 @@
 #include "ServiceDesk.h"
 
 #include "dialogs/common/UserDialogs.h"
+#include "dialogs/common/WindowFront.h"
 
 #include "controller/ApplicationIdentity.h"
 #include "device/BaseModule.h"
@@ -59,23 +60,11 @@ constexpr quint32 lastAddress = 0xFFFE;
 // A service read counts as lost (and is asked again) after this long without an answer.
 constexpr qint64 serviceReadLostAfterMs = 1000;
 
-template <typename Window>
-void showAndActivate(Window* window)
-{
-    window->show();
-    window->raise();
-    window->activateWindow();
-}
-
 QString spacePaddedHex(quint32 value)
 {
     return QStringLiteral("%1").arg(value, 4, 16, QLatin1Char(' '));
 }
 
-QString applicationName()
-{
-    return QString::fromLatin1(ApplicationIdentity::applicationName);
-}
 } // namespace
 
 ServiceDesk::ServiceDesk(DeviceSession* session, QWidget* dialogParent, Hooks hooks, QObject* parent)
@@ -350,7 +339,7 @@ void ServiceDesk::showSpecialMode()
         followCurrentModule();
         m_special->setHexFilename(m_hooks.defaultHexFileName());
     }
-    showAndActivate(m_special.data());
+    WindowFront::showAndActivate(m_special.data());
     m_readTimer->start();
 }
 
@@ -427,7 +416,7 @@ void ServiceDesk::showFactorySettings()
         connect(dialog, &DialogFactory::cancelFactoryReset, this, &ServiceDesk::cancelFactoryReset);
     }
     followCurrentModule();
-    showAndActivate(m_factory.data());
+    WindowFront::showAndActivate(m_factory.data());
     m_readTimer->start();
 }
 
@@ -465,7 +454,7 @@ void ServiceDesk::factoryResetEnded(ServiceJob* job)
         emit factoryResetCancelled();
         return;
     case ServiceJob::GaveUp:
-        dialogs()->information(dialogParent(), applicationName(), job->errorText(), QMessageBox::Ok);
+        dialogs()->information(dialogParent(), ApplicationIdentity::title(), job->errorText(), QMessageBox::Ok);
         break;
     case ServiceJob::ModuleGone:
         // A module that went away is not an error of the module: no message box.
@@ -551,7 +540,7 @@ bool ServiceDesk::programNewBaseAddress()
     // The window may show another module than the one this procedure acts on: the question
     // names it in its first line.
     const int serialNumber = lastReadSerialNumber(module);
-    const QString choice = dialogs()->getItem(dialogParent(), applicationName(),
+    const QString choice = dialogs()->getItem(dialogParent(), ApplicationIdentity::title(),
         serviceTargetName(module, serialNumber) + QStringLiteral("\n\n")
             + tr("Please choose a new VME Base Address for the module with serial number %1.\n\nThis new address is "
                  "programmed in the EEPROM of the module and used after a reset.\n\nPlease make sure that the "
@@ -571,7 +560,7 @@ bool ServiceDesk::programNewBaseAddress()
     m_baseAddressJob = job;
     connect(job, &ServiceJob::finished, this,
         [this, currentText](ServiceJob* ended) { baseAddressProgrammed(ended, currentText); });
-    showCancellable(dialogParent(), job, applicationName(),
+    showCancellable(dialogParent(), job, ApplicationIdentity::title(),
         tr("Programming the new base address 0x%1 ...").arg(parsed, 4, 16, QLatin1Char('0')), tr("&Cancel Programming"));
     startServiceJob(job, ServiceDialog::None);
     return true;
@@ -582,7 +571,7 @@ void ServiceDesk::baseAddressProgrammed(ServiceJob* job, const QString& oldAddre
     serviceJobEnded(job);
     QPointer<BaseModule> module = job->module();
     if (job->error() == ServiceJob::GaveUp)
-        dialogs()->information(dialogParent(), applicationName(), job->errorText(), QMessageBox::Ok);
+        dialogs()->information(dialogParent(), ApplicationIdentity::title(), job->errorText(), QMessageBox::Ok);
     if (job->error() == ServiceJob::Cancelled) {
         m_hooks.showError(
             tr("Base address programming cancelled. The module answers at its old address until a reset; whether its "
@@ -592,13 +581,13 @@ void ServiceDesk::baseAddressProgrammed(ServiceJob* job, const QString& oldAddre
     if (job->error() != ServiceJob::NoError || !isHeld(module))
         return;
     const quint16 newAddress = static_cast<BaseAddressJob*>(job)->newAddress();
-    if (dialogs()->question(dialogParent(), applicationName(),
+    if (dialogs()->question(dialogParent(), ApplicationIdentity::title(),
             tr("Module returned new address = 0x%1, which seems to be ok.\n\nDo you want to reset the module to use this "
                "new address?")
                 .arg(spacePaddedHex(newAddress)),
             QMessageBox::Yes | QMessageBox::No)
         != QMessageBox::Yes) {
-        dialogs()->information(dialogParent(), applicationName(),
+        dialogs()->information(dialogParent(), ApplicationIdentity::title(),
             tr("The Module still uses the old address %1.\n\nYou can communicate with it till the next hardware "
                "reset.\n\nPlease note the new address 0x%2 and use this addressfor communication after the reset.")
                 .arg(oldAddressText, QStringLiteral("%1").arg(newAddress, 4, 16, QLatin1Char('0'))),
@@ -610,7 +599,7 @@ void ServiceDesk::baseAddressProgrammed(ServiceJob* job, const QString& oldAddre
     auto* reset = new AddressResetJob(m_session, module, newAddress, this);
     m_baseAddressJob = reset;
     connect(reset, &ServiceJob::finished, this, &ServiceDesk::baseAddressResetEnded);
-    showCancellable(dialogParent(), reset, applicationName(),
+    showCancellable(dialogParent(), reset, ApplicationIdentity::title(),
         tr("Resetting the module to its new address 0x%1 ...").arg(newAddress, 4, 16, QLatin1Char('0')),
         tr("&Cancel Reset"));
     startServiceJob(reset, ServiceDialog::None);
@@ -623,7 +612,7 @@ void ServiceDesk::baseAddressResetEnded(ServiceJob* job)
     if (job->error() == ServiceJob::NoError && isHeld(module))
         emit moduleAddressChanged(module);
     else if (job->error() == ServiceJob::GaveUp)
-        dialogs()->warning(dialogParent(), applicationName(), job->errorText(), QMessageBox::Ok);
+        dialogs()->warning(dialogParent(), ApplicationIdentity::title(), job->errorText(), QMessageBox::Ok);
     else if (job->error() == ServiceJob::Cancelled)
         m_hooks.showError(
             tr("Reset to the new base address cancelled. The module may still be in special mode; it answers at its "

@@ -6,6 +6,7 @@
 #include "CommandDesk.h"
 #include "CrateCommands.h"
 #include "dialogs/common/UserDialogs.h"
+#include "dialogs/common/WindowFront.h"
 
 #include "device/DeviceSession.h"
 #include "dialogs/DialogCrate.h"
@@ -14,22 +15,13 @@
 
 #include <QPointer>
 
-namespace {
-void showAndActivate(QWidget* window)
-{
-    window->show();
-    window->raise();
-    window->activateWindow();
-}
-} // namespace
-
 // ---- Tool windows ----
 
 void TesmarControl::on_actionSuppliesAndTemperature_triggered()
 {
     if (!dialogSuppliesTempLimits)
         dialogSuppliesTempLimits = new DialogSuppliesTempLimits(session.get(), this);
-    showAndActivate(dialogSuppliesTempLimits);
+    WindowFront::showAndActivate(dialogSuppliesTempLimits);
 }
 
 void TesmarControl::on_actionCrates_triggered()
@@ -44,7 +36,7 @@ void TesmarControl::on_actionCrates_triggered()
     dialogCrate->setUserDialogs(dialogs());
     dialogCrate->clearCrates();
     dialogCrate->setFanSpeedEnabled(crateFanSpeedEnabled);
-    showAndActivate(dialogCrate);
+    WindowFront::showAndActivate(dialogCrate);
 }
 
 void TesmarControl::on_actionVariableGroups_triggered()
@@ -54,5 +46,5 @@ void TesmarControl::on_actionVariableGroups_triggered()
         dialogFlexGroups = window;
         connect(window, &DialogFlexGroups::setFlexGroup, desk, &CommandDesk::setFlexGroup);
     }
-    showAndActivate(dialogFlexGroups);
+    WindowFront::showAndActivate(dialogFlexGroups);
 }

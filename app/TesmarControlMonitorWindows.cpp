@@ -14,23 +14,14 @@
 #include "dialogs/DialogInterlockOut.h"
 #include "dialogs/DialogModuleControl.h"
 #include "dialogs/DialogOverview.h"
-
-namespace {
-template <typename Window>
-void showAndActivate(Window* window)
-{
-    window->show();
-    window->raise();
-    window->activateWindow();
-}
-} // namespace
+#include "dialogs/common/WindowFront.h"
 
 void TesmarControl::on_actionModuleOverview_triggered()
 {
     // The overview renders the session's snapshots itself and follows its discoveries.
     if (!dialogOverview)
         dialogOverview = new DialogOverview(session.get(), this);
-    showAndActivate(dialogOverview.data());
+    WindowFront::showAndActivate(dialogOverview.data());
 }
 
 void TesmarControl::on_actionChannelStatusControl_triggered()
@@ -44,7 +35,7 @@ void TesmarControl::on_actionChannelStatusControl_triggered()
     }
     if (currentModule())
         dialogChannelControl->showChannel(selectedChannel());
-    showAndActivate(dialogChannelControl.data());
+    WindowFront::showAndActivate(dialogChannelControl.data());
 }
 
 void TesmarControl::on_actionModuleStatusControl_triggered()
@@ -64,7 +55,7 @@ void TesmarControl::on_actionModuleStatusControl_triggered()
     }
     if (BaseModule* module = currentModule())
         dialogModuleControl->setChannelCount(module->channelNumber());
-    showAndActivate(dialogModuleControl.data());
+    WindowFront::showAndActivate(dialogModuleControl.data());
 }
 
 void TesmarControl::on_actionBounds_triggered()
@@ -82,7 +73,7 @@ void TesmarControl::on_actionBounds_triggered()
         // The window starts on the channel the table shows, not on a channel of its own.
         dialogChannelBounds->showChannel(row);
     }
-    showAndActivate(dialogChannelBounds.data());
+    WindowFront::showAndActivate(dialogChannelBounds.data());
 }
 
 void TesmarControl::on_actionInterlockOut_triggered()
@@ -92,7 +83,7 @@ void TesmarControl::on_actionInterlockOut_triggered()
         dialogInterlockOut = window;
         connect(window, &DialogInterlockOut::changeInterlockControl, desk, &CommandDesk::changeInterlockOutControl);
     }
-    showAndActivate(dialogInterlockOut.data());
+    WindowFront::showAndActivate(dialogInterlockOut.data());
 }
 
 void TesmarControl::showChannelInToolWindows(int channel)

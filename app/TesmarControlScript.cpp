@@ -6,6 +6,7 @@
 #include "device/DeviceSession.h"
 #include "device/EventLog.h"
 #include "device/Poller.h"
+#include "dialogs/common/WindowFront.h"
 #include "scripting/DialogScriptConsole.h"
 #include "scripting/ScriptThread.h"
 
@@ -35,9 +36,7 @@ void TesmarControl::on_actionScript_triggered()
         // Before the modules go, a running script lets go of its module.
         connect(session.get(), &DeviceSession::modulesAboutToBeReleased, scriptThread, &ScriptThread::releaseModule);
     }
-    dialogScriptConsole->show();
-    dialogScriptConsole->raise();
-    dialogScriptConsole->activateWindow();
+    WindowFront::showAndActivate(dialogScriptConsole);
 }
 
 void TesmarControl::runScript(QString script)

@@ -1,10 +1,16 @@
 #pragma once
 
+#include <QString>
+
 // Names shared by the program's windows and its settings files. Header-only, no Qt widgets, so
 // the device library may use it as well.
 namespace ApplicationIdentity {
 // Shown in window titles and as the title of every message box.
 inline constexpr const char* applicationName = "Tesmar SNMP Control";
+inline QString title()
+{
+    return QString::fromLatin1(applicationName);
+}
 inline constexpr const char* version = "1.0.8.6";
 // QSettings identity: INI files under <user config folder>/Tesmar/.
 inline constexpr const char* organisationName = "Tesmar";
