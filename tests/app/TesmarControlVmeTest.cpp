@@ -65,9 +65,11 @@ private slots:
         auto* modules = window->findChild<QListWidget*>(QStringLiteral("lstModules"));
         auto* table = window->findChild<ChannelTable*>(QStringLiteral("table"));
         auto* controllerLabel = window->findChild<QLabel*>(QStringLiteral("statusLabelController"));
-        QTRY_COMPARE_WITH_TIMEOUT(modules->count(), 2, 5000);
-        QTRY_COMPARE_WITH_TIMEOUT(modules->item(0)->text(), QStringLiteral("VME BA 0x4000\n5120417"), 5000);
-        QTRY_COMPARE_WITH_TIMEOUT(modules->item(1)->text(), QStringLiteral("VME BA 0x5000\n5290112"), 5000);
+        // Generous waits: under a loaded sanitizer run a module's first reads can take seconds, and
+        // an entry may pass through "Not connected" before it settles.
+        QTRY_COMPARE_WITH_TIMEOUT(modules->count(), 2, 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(modules->item(0)->text(), QStringLiteral("VME BA 0x4000\n5120417"), 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(modules->item(1)->text(), QStringLiteral("VME BA 0x5000\n5290112"), 15000);
         QCOMPARE(controllerLabel->text(), QStringLiteral("Connected to VME controller Wiener VM0417A."));
         QTRY_COMPARE_WITH_TIMEOUT(table->rowCount(), 12, 5000);
         QTRY_COMPARE_WITH_TIMEOUT(cell(table, 2, ChannelTable::ColumnVoltageNominal), QStringLiteral("1,000.00"), 5000);
