@@ -8,7 +8,6 @@
 #include "device/CommandOutcome.h"
 #include "device/DeviceSession.h"
 #include "device/ModuleSnapshot.h"
-#include "device/ModuleTypes.h"
 #include "device/WriteJournal.h"
 #include "dialogs/DialogFactory.h"
 #include "dialogs/DialogSpecial.h"
@@ -51,11 +50,6 @@ void showCancellable(QWidget* parent, ServiceJob* job, const QString& title, con
 
 constexpr quint32 commandEndSpecial = 7;
 constexpr quint32 commandLiveInsertion = 12;
-
-constexpr int twentyFourChannelClass = 29;
-constexpr quint32 smallWindow = 0x400;
-constexpr quint32 largeWindow = 0x800;
-constexpr quint32 lastAddress = 0xFFFE;
 
 // A service read counts as lost (and is asked again) after this long without an answer.
 constexpr qint64 serviceReadLostAfterMs = 1000;
@@ -503,11 +497,6 @@ void ServiceDesk::serviceJobEnded(ServiceJob* job)
 
 // ---- Base address -----------------------------------------------------------------------
 
-quint32 ServiceDesk::addressWindowOf(BaseModule* module)
-{
-    return module->firmwareName() == ModuleTypes::nameOf(twentyFourChannelClass) ? largeWindow : smallWindow;
-}
-
 bool ServiceDesk::programNewBaseAddress()
 {
     const QPointer<BaseModule> module = m_session->currentModule();
@@ -516,25 +505,9 @@ bool ServiceDesk::programNewBaseAddress()
     const quint16 currentAddress = module->baseAddress();
     const QString currentText = QString::asprintf("0x%04X", currentAddress);
 
-    // A candidate is free when its register window overlaps no other module's window.
-    struct Window
-    {
-        quint32 start, size;
-    };
-    QVector<Window> used;
-    const QList<BaseModule*> modules = m_session->modules();
-    for (BaseModule* other : modules) {
-        if (other != module && other->baseAddress() != currentAddress)
-            used.append(Window{other->baseAddress(), addressWindowOf(other)});
-    }
-    const quint32 step = addressWindowOf(module);
     QStringList candidates;
-    for (quint32 candidate = 0; candidate <= lastAddress; candidate += step) {
-        const bool overlaps = std::any_of(used.cbegin(), used.cend(),
-            [&](const Window& w) { return candidate < w.start + w.size && w.start < candidate + step; });
-        if (!overlaps)
-            candidates.append(QString::asprintf("0x%04X", candidate));
-    }
+    for (const quint16 candidate : BaseAddressJob::freeAddresses(module, m_session->modules()))
+        candidates.append(QString::asprintf("0x%04X", candidate));
 
     bool ok = false;
     // The window may show another module than the one this procedure acts on: the question

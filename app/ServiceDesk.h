@@ -56,9 +56,6 @@ public:
     ServiceDesk(DeviceSession* session, QWidget* dialogParent, Hooks hooks, QObject* parent = nullptr);
     ~ServiceDesk() override;
 
-    // The register window a VME module decodes: 0x800 for the 24-channel layout, else 0x400.
-    static quint32 addressWindowOf(BaseModule* module);
-
     // Null until first shown.
     DialogSpecial* specialDialog() const;
     DialogFactory* factoryDialog() const;

@@ -1,11 +1,22 @@
 #include "BaseAddressJob.h"
 
 #include "device/BaseModule.h"
+#include "device/ModuleTypes.h"
+#include "device/VmeModule.h"
+
+#include <algorithm>
 
 namespace {
 // The module writes its EEPROM before it reports the new address.
 constexpr int verifyReads = 10;
 constexpr int verifyWaitMs = 50;
+// The highest base address; A16 addresses are even.
+constexpr quint32 lastAddress = 0xFFFE;
+
+quint32 windowOf(BaseModule* module)
+{
+    return VmeModule::windowBytes(ModuleTypes::deviceClassOf(module->firmwareName()));
+}
 
 QString spacePaddedHex(quint32 value)
 {
@@ -17,6 +28,29 @@ BaseAddressJob::BaseAddressJob(DeviceSession* session, BaseModule* module, quint
     : ServiceJob(session, module, QStringLiteral("base address"), parent)
     , m_newAddress(newAddress)
 {
+}
+
+QList<quint16> BaseAddressJob::freeAddresses(BaseModule* module, const QList<BaseModule*>& modules)
+{
+    struct Window
+    {
+        quint32 start, size;
+    };
+    const quint16 currentAddress = module->baseAddress();
+    QList<Window> used;
+    for (BaseModule* other : modules) {
+        if (other != module && other->baseAddress() != currentAddress)
+            used.append(Window{other->baseAddress(), windowOf(other)});
+    }
+    const quint32 step = windowOf(module);
+    QList<quint16> free;
+    for (quint32 candidate = 0; candidate <= lastAddress; candidate += step) {
+        const bool overlaps = std::any_of(used.cbegin(), used.cend(),
+            [&](const Window& w) { return candidate < w.start + w.size && w.start < candidate + step; });
+        if (!overlaps)
+            free.append(quint16(candidate));
+    }
+    return free;
 }
 
 void BaseAddressJob::begin()

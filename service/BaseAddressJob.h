@@ -15,6 +15,12 @@ public:
 
     quint16 newAddress() const { return m_newAddress; }
 
+    // The base addresses `module` may move to, ascending: its own grid (the size of its register
+    // window) from 0x0000 up, without any address whose window would overlap the window of
+    // another of `modules`. A module at the current address of `module` does not count: it is the
+    // same module. Uses what the modules know already; nothing is read.
+    static QList<quint16> freeAddresses(BaseModule* module, const QList<BaseModule*>& modules);
+
 protected:
     void begin() override;
 

@@ -2,6 +2,7 @@
 
 #include "device/BaseModule.h"
 #include "device/StatusWordBits.h"
+#include "device/VmeModule.h"
 #include "service/ServiceJob.h"
 
 #include <cmath>
@@ -14,7 +15,6 @@ constexpr quint32 storeFactoryDefaults = ModuleControlBit::saveSetValues | Modul
     | ModuleControlBit::clearEvents | ModuleControlBit::stop;
 static_assert(storeFactoryDefaults == 0x9044, "the module's store command");
 constexpr quint32 allBits = 0xFFFFFFFF;
-constexpr int twentyFourChannelClass = 29;
 
 // How often a value is read until it shows what was written, 1 ms apart. The module takes its
 // time for each; these are the limits the module's makers give.
@@ -42,7 +42,7 @@ void FactoryResetJob::begin()
         // variable group table lies where they would be). Its reset keeps the channels' nominal
         // values as they are instead of writing what an undocumented address holds, and takes
         // the current set value from the channel's own current nominal.
-        const bool keepNominals = module.deviceClass() == twentyFourChannelClass;
+        const bool keepNominals = module.deviceClass() == VmeModule::class29;
         return [this, channels, keepNominals] {
             m_channels = channels;
             m_keepNominals = keepNominals;

@@ -137,6 +137,35 @@ private slots:
         QCOMPARE(server.getUnsignedLong(QStringLiteral("bus0.module0.On")), 0x0u);
         QTRY_COMPARE_WITH_TIMEOUT(table->item(2, ChannelTable::ColumnVoltageMeasure)->text(), QStringLiteral("0.00"), 3000);
 
+        // Auto-switch measurement: checking it alone sends nothing; from then on each channel the
+        // cursor moves to on the measurement module gets both measurements, and only that one.
+        const auto measured = [&server](int channel) {
+            const QString item = QStringLiteral("bus0.module1.ch%1.").arg(channel, 2, 10, QLatin1Char('0'));
+            return server.getBool(item + QStringLiteral("setExternalMeas"))
+                && server.getBool(item + QStringLiteral("setRipple"));
+        };
+        auto* autoSwitch = m_window->findChild<QAction*>(QStringLiteral("actionAutoSwitchMeasurement"));
+        autoSwitch->setChecked(true);
+        table->setCurrentCell(3, ChannelTable::ColumnVoltageSet); // a high-voltage module: nothing
+        QTRY_COMPARE(m_window->commandsInFlight(), 0);
+        modules->setCurrentRow(1);
+        QTRY_COMPARE_WITH_TIMEOUT(table->rowCount(), 8, 5000);
+        QTRY_COMPARE(m_window->commandsInFlight(), 0);
+        for (int channel = 0; channel < 8; ++channel)
+            QVERIFY(!measured(channel));
+        table->setCurrentCell(5, ChannelTable::ColumnVoltageSet);
+        QTRY_VERIFY_WITH_TIMEOUT(measured(5), 3000);
+        QTRY_COMPARE(m_window->commandsInFlight(), 0);
+        for (int channel = 0; channel < 8; ++channel)
+            QCOMPARE(measured(channel), channel == 5);
+        autoSwitch->setChecked(false);
+        table->setCurrentCell(6, ChannelTable::ColumnVoltageSet);
+        QTest::qWait(200);
+        QTRY_COMPARE(m_window->commandsInFlight(), 0);
+        QVERIFY(!measured(6));
+        modules->setCurrentRow(0);
+        QTRY_COMPARE_WITH_TIMEOUT(table->rowCount(), 4, 5000);
+
         // A server that stops answering: "Not connected", and back at its first answer.
         server.opc_setBool("Simulation.Reachable", false);
         QTRY_COMPARE_WITH_TIMEOUT(modules->item(0)->text(), QStringLiteral("bus0.module0\nNot connected"), 6000);

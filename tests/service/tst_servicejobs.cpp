@@ -20,6 +20,7 @@
 #include <QThread>
 #include <QtTest>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 
@@ -196,6 +197,28 @@ private slots:
                                          << "It seems the module did not accept our new address 0x8000." << 0x4800;
         QTest::newRow("no special mode") << 3 << int(ServiceJob::NoError) << int(ServiceJob::GaveUp)
                                          << "Can not set Module to special mode - reset is not possible!" << 0x4C00;
+    }
+
+    // The addresses offered for a move: the module's own grid, never one whose register window
+    // would overlap another module's window (0x800 bytes for the 24-channel layout, else 0x400);
+    // the module's own address stays on offer.
+    void freeAddressesLeaveOtherWindowsOut()
+    {
+        const QList<BaseModule*> modules = m_session->modules();
+        const QList<quint16> small = BaseAddressJob::freeAddresses(module(0), modules);
+        QCOMPARE(small.size(), 64 - 5);
+        for (const quint16 taken : {0x4400, 0x4800, 0x4C00, 0x5000, 0x5400})
+            QVERIFY2(!small.contains(taken), qPrintable(QString::number(taken, 16)));
+        for (const quint16 free : {0x0000, 0x3C00, 0x4000, 0x5800, 0xFC00})
+            QVERIFY2(small.contains(free), qPrintable(QString::number(free, 16)));
+        QVERIFY(std::is_sorted(small.cbegin(), small.cend()));
+
+        const QList<quint16> large = BaseAddressJob::freeAddresses(module(4), modules);
+        QCOMPARE(large.size(), 32 - 2);
+        QVERIFY(!large.contains(0x4000) && !large.contains(0x4800));
+        QVERIFY(large.contains(0x5000) && large.contains(0x5800) && large.contains(0xF800));
+        for (const quint16 address : large)
+            QCOMPARE(address % 0x800, 0);
     }
 
     // Programmed and read back, then reset: the module answers at its new address only when the
