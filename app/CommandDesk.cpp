@@ -85,9 +85,7 @@ QString CommandDesk::moduleKey(BaseModule* module) const
 
 bool CommandDesk::isHeld(const QPointer<BaseModule>& module) const
 {
-    // Released modules may outlive their release for a moment (a read still running on them);
-    // an answer given for one must not reach the crate.
-    return module && m_session->modules().contains(module.data());
+    return m_session->holds(module.data());
 }
 
 QList<int> CommandDesk::allChannelsOf(BaseModule* module)

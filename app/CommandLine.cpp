@@ -107,9 +107,7 @@ bool CommandLine::answered(int argc, char* argv[])
 
 QString CommandLine::settingsPath()
 {
-    return QSettings(QSettings::IniFormat, QSettings::UserScope, QLatin1String(ApplicationIdentity::organisationName),
-        QLatin1String(ApplicationIdentity::settingsApplicationName))
-        .fileName();
+    return ApplicationIdentity::openSettings()->fileName();
 }
 
 QStringList CommandLine::argumentsWithoutQtOptions(int argc, char* argv[])

@@ -34,14 +34,6 @@ constexpr int namedAlarms = 3;
 
 const QString notificationKey = QStringLiteral("Alarms/DesktopNotification");
 
-// The main settings ("tesmarcontrol").
-std::unique_ptr<QSettings> openSettings()
-{
-    return std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
-        QString::fromLatin1(ApplicationIdentity::organisationName),
-        QString::fromLatin1(ApplicationIdentity::settingsApplicationName));
-}
-
 QString sinceText(qint64 atMs)
 {
     const qint64 wallMs = atMs + QDateTime::currentMSecsSinceEpoch() - ModuleSnapshot::nowMs();
@@ -74,8 +66,9 @@ HistoryDesk::HistoryDesk(DeviceSession* session, Hooks hooks, QWidget* window)
     m_notificationAction = new QAction(tr("Desktop Notification of Alarms"), window);
     m_notificationAction->setObjectName(QStringLiteral("actionAlarmNotification"));
     m_notificationAction->setCheckable(true);
-    m_notificationAction->setChecked(openSettings()->value(notificationKey, true).toBool());
-    connect(m_notificationAction, &QAction::toggled, this, [](bool on) { openSettings()->setValue(notificationKey, on); });
+    m_notificationAction->setChecked(ApplicationIdentity::openSettings()->value(notificationKey, true).toBool());
+    connect(m_notificationAction, &QAction::toggled, this,
+        [](bool on) { ApplicationIdentity::openSettings()->setValue(notificationKey, on); });
     connect(m_trends.get(), &TrendRecorder::alarmFired, this,
         [this](const ModuleIdentity& module, int channel, const CurrentAlarms::Channel& state) {
             notifyAlarm(tr("%1 channel %2: current above %3 A for %4 s (%5 A read at %6).")
@@ -101,7 +94,7 @@ void HistoryDesk::setUpArchive()
 
     ArchiveSettings archiveSettings;
     QString error;
-    if (ArchiveSettings::load(*openSettings(), &archiveSettings, &error)) {
+    if (ArchiveSettings::load(*ApplicationIdentity::openSettings(), &archiveSettings, &error)) {
         m_archive = std::make_unique<Archive>(archiveSettings);
         connect(m_archive.get(), &Archive::stateChanged, this, &HistoryDesk::showArchiveState);
         m_archive->start();

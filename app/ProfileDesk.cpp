@@ -61,7 +61,7 @@ void ProfileDesk::saveProfile()
         QStringLiteral("%1/%2%3").arg(QDir(m_profilePath).absolutePath()).arg(module->serialNumber()).arg(profileExtension);
     QString fileName = dialogs()->getSaveFileName(
         m_window, tr("Save Module Profile"), proposed, tr("Profile Files (*%1)").arg(profileExtension));
-    if (fileName.isEmpty() || !m_hooks.isHeld(module))
+    if (fileName.isEmpty() || !m_session->holds(module))
         return;
     if (!fileName.endsWith(profileExtension, Qt::CaseInsensitive))
         fileName += profileExtension;
@@ -110,7 +110,7 @@ void ProfileDesk::loadProfile()
         return;
     const QString fileName =
         dialogs()->getOpenFileName(m_window, tr("Load Module Profile"), QString(), tr("Profile Files (*.txt)"));
-    if (fileName.isEmpty() || !m_hooks.isHeld(module.get()))
+    if (fileName.isEmpty() || !m_session->holds(module.get()))
         return;
     m_profilePath = QFileInfo(fileName).absolutePath();
 
@@ -143,7 +143,7 @@ void ProfileDesk::loadProfile()
             StatusMessages::showNote(m_statusBar, tr("Profile not written: its units were not confirmed."));
             return;
         }
-        if (!m_hooks.isHeld(module.get()))
+        if (!m_session->holds(module.get()))
             return;
     }
     if (!m_dialogWriteProfile) {
@@ -158,7 +158,7 @@ void ProfileDesk::loadProfile()
     if (m_dialogWriteProfile->exec() != QDialog::Accepted)
         return;
 
-    if (m_writeJob || !m_hooks.isHeld(module.get()))
+    if (m_writeJob || !m_session->holds(module.get()))
         return; // one write at a time
     // In the units the module shows now (the operator may have changed them while reading).
     auto* job = new ProfileWriteJob(

@@ -22,7 +22,7 @@ class UserDialogs;
 // waits for the network: the jobs run on the device side and report back.
 //
 // The window hands in what stays its own through hooks: its user dialogs (tests replace them),
-// whether a module is still one of the session's, its refresh timer and the runner of procedures.
+// its refresh timer and the runner of procedures.
 class ProfileDesk : public QObject
 {
     Q_OBJECT
@@ -31,8 +31,6 @@ public:
     {
         // The window's user dialogs now.
         std::function<UserDialogs*()> dialogs;
-        // True while `module` is one of the session's modules (not released during a prompt).
-        std::function<bool(BaseModule* module)> isHeld;
         // Starts `job` and holds the window's refresh while it runs; the runner hears the job's
         // finished() before this desk does (it brings the refresh back and deletes the job later).
         std::function<void(ServiceJob* job)> runJob;

@@ -117,7 +117,7 @@ BaseModule* ServiceDesk::serviceTarget(ServiceDialog dialog)
     // The module object the procedure started on, as long as it is still listed: never another
     // module with the same serial number, never the one the window shows meanwhile.
     BaseModule* module = dialogTarget(dialog);
-    if (module && m_session->modules().contains(module))
+    if (m_session->holds(module))
         return module;
     tellServiceDialog(dialog, tr("The module this dialog was opened for is gone: nothing was sent to it."));
     return nullptr;
@@ -140,9 +140,7 @@ int ServiceDesk::lastReadSerialNumber(BaseModule* module) const
 
 bool ServiceDesk::isHeld(const QPointer<BaseModule>& module) const
 {
-    // Released modules may outlive their release for a moment; an answer given for one must not
-    // reach the crate.
-    return module && m_session->modules().contains(module.data());
+    return m_session->holds(module.data());
 }
 
 void ServiceDesk::showWriteFailure(BaseModule* module, int channel, const QString& what, const QString& why)

@@ -102,8 +102,6 @@ TesmarControl::TesmarControl(std::unique_ptr<ControllerFactory> factory, const Q
     ui->setupUi(this);
     setUpCommands();
     setWindowIcon(StartupScreen::windowIcon());
-    settingsOrganisation = QString::fromLatin1(ApplicationIdentity::organisationName);
-    settingsApplication = QString::fromLatin1(ApplicationIdentity::settingsApplicationName);
 
     retranslateFrame();
 
@@ -196,10 +194,7 @@ QString TesmarControl::controllerKindRequested(const QStringList& arguments)
     const CommandLine line = CommandLine::parse(arguments);
     if (!line.controllerKind.isEmpty())
         return line.controllerKind;
-    const QSettings settings(QSettings::IniFormat, QSettings::UserScope,
-        QString::fromLatin1(ApplicationIdentity::organisationName),
-        QString::fromLatin1(ApplicationIdentity::settingsApplicationName));
-    const QString stored = settings.value(QStringLiteral("Controller/Kind")).toString();
+    const QString stored = ApplicationIdentity::openSettings()->value(QStringLiteral("Controller/Kind")).toString();
     if (stored.isEmpty() || ControllerKinds::isKnown(stored))
         return stored.isEmpty() ? fallback : stored;
     qWarning("Controller/Kind \"%s\" in the settings is not one of %s; using %s", qPrintable(stored),
@@ -250,8 +245,7 @@ ServiceDesk* TesmarControl::serviceDesk() const
 
 std::unique_ptr<QSettings> TesmarControl::openSettings() const
 {
-    return std::make_unique<QSettings>(
-        QSettings::IniFormat, QSettings::UserScope, settingsOrganisation, settingsApplication);
+    return ApplicationIdentity::openSettings();
 }
 
 void TesmarControl::retranslateFrame()
@@ -520,10 +514,8 @@ void TesmarControl::on_actionSystemReset_triggered()
 void TesmarControl::setUpProfileDesks()
 {
     const auto dialogsHook = [this] { return dialogs(); };
-    const auto isHeldHook = [this](BaseModule* module) { return desk->isHeld(module); };
     ProfileDesk::Hooks profileHooks;
     profileHooks.dialogs = dialogsHook;
-    profileHooks.isHeld = isHeldHook;
     profileHooks.runJob = [this](ServiceJob* job) {
         // The service desk runs it like its own procedures: the refresh pauses while any runs.
         connect(job, &ServiceJob::finished, m_serviceDesk, &ServiceDesk::serviceJobEnded);
@@ -545,7 +537,7 @@ void TesmarControl::setUpProfileDesks()
 
     AutomaticDesk::Hooks automaticHooks;
     automaticHooks.dialogs = dialogsHook;
-    automaticHooks.isHeld = isHeldHook;
+    automaticHooks.isHeld = [this](BaseModule* module) { return session->holds(module); };
     automaticHooks.selectedChannel = [this] { return selectedChannel(); };
     m_automaticDesk = new AutomaticDesk(session.get(), this, std::move(automaticHooks), this);
     connect(ui->actionAutomatic, &QAction::triggered, m_automaticDesk, &AutomaticDesk::showWindow);

@@ -341,9 +341,6 @@ private:
     qint64 discoveredAtMs = -1; // ModuleSnapshot::nowMs() of the latest discovery
     bool moduleRefreshDue = false;
 
-    QString settingsOrganisation;
-    QString settingsApplication;
-
     QLabel* statusLabelLiveInsertion;
     QLabel* statusLabelMiddle;
     QLabel* statusLabelController;

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QSettings>
 #include <QString>
+
+#include <memory>
 
 // Names shared by the program's windows and its settings files. Header-only, no Qt widgets, so
 // the device library may use it as well.
@@ -17,6 +20,12 @@ inline constexpr const char* organisationName = "Tesmar";
 inline constexpr const char* settingsApplicationName = "tesmarcontrol";
 inline constexpr const char* addressLockApplicationName = "addresslock";
 inline constexpr const char* resolutionApplicationName = "resolution";
+// The program's main settings file: <user config folder>/Tesmar/tesmarcontrol.ini.
+inline std::unique_ptr<QSettings> openSettings()
+{
+    return std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope, QString::fromLatin1(organisationName),
+        QString::fromLatin1(settingsApplicationName));
+}
 // The crate address used when the settings hold none: the loopback address, where the bundled
 // simulator listens. A private network address as default would send SNMP requests, and later
 // switch commands, to whatever device happens to sit at it.

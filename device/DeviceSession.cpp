@@ -199,6 +199,12 @@ QList<BaseModule*> DeviceSession::modules() const
     return modules;
 }
 
+bool DeviceSession::holds(const BaseModule* module) const
+{
+    return module
+        && std::any_of(m_modules.cbegin(), m_modules.cend(), [module](const auto& held) { return held.get() == module; });
+}
+
 QList<BaseCrate*> DeviceSession::crates() const
 {
     QList<BaseCrate*> crates;

@@ -61,6 +61,9 @@ public:
     ControllerFactory* factory() const { return m_factory.get(); }
     // GUI-thread view of the modules in slot order; valid until modulesAboutToBeReleased().
     QList<BaseModule*> modules() const;
+    // True while `module` is one of modules(). Released modules may outlive their release for a
+    // moment (a read still running on them); nothing meant for one may reach the crate.
+    bool holds(const BaseModule* module) const;
     QList<BaseCrate*> crates() const;
     // A module shared with a holder outside the GUI thread (a script): the object stays valid for
     // the holder; after a release its operations still run safely against the old controller.

@@ -154,9 +154,7 @@ int main(int argc, char* argv[])
     // The window's connection settings (group [Snmp] of its settings file) apply here too; the
     // TESMAR_SNMP_* variables still win over them.
     auto factory = std::make_unique<SnmpControllerFactory>();
-    QSettings settings(QSettings::IniFormat, QSettings::UserScope, QLatin1String(ApplicationIdentity::organisationName),
-        QLatin1String(ApplicationIdentity::settingsApplicationName));
-    factory->setConnectionSettings(SnmpConnectionSettings::load(settings));
+    factory->setConnectionSettings(SnmpConnectionSettings::load(*ApplicationIdentity::openSettings()));
     DeviceSession session(std::move(factory));
     if (!session.connectTo(address)) {
         writeLine(stderr, QStringLiteral("tesmar-script: the crate at %1 does not answer.").arg(address));
