@@ -50,6 +50,7 @@ private:
     // once it has ended.
     void start(const QString& script);
     void run(const QString& script);
+    // Waits for the end of the run begun by the last start() or run(), its last output shown.
     void waitIdle();
     // The output after the two lines that name the module and its units.
     QStringList outputLines() const { return allOutputLines().mid(2); }
@@ -63,6 +64,8 @@ private:
     std::unique_ptr<TesmarControl> m_window;
     DialogScriptConsole* m_console = nullptr;
     ScriptThread* m_thread = nullptr;
+    int m_runsEnded = 0;
+    int m_runsEndedBeforeStart = 0;
 };
 
 void TestScriptConsole::initTestCase()
@@ -93,6 +96,9 @@ void TestScriptConsole::initTestCase()
     m_console = m_window->findChild<DialogScriptConsole*>();
     m_thread = m_window->findChild<ScriptThread*>();
     QVERIFY(m_console && m_thread && m_console->isVisible());
+    // Queued after the thread's own end handling, which shows the last lines, so this count only
+    // moves once they are in the console.
+    connect(m_thread, &QThread::finished, this, [this] { ++m_runsEnded; });
     QCOMPARE(m_console->windowTitle(), QStringLiteral("Script Console"));
     QCOMPARE(editor()->tabStopDistance(), 40.0);
     QCOMPARE(m_console->findChild<QListView*>()->editTriggers(), QAbstractItemView::NoEditTriggers);
@@ -273,6 +279,7 @@ void TestScriptConsole::windowClosedUnderRunningScript()
 
 void TestScriptConsole::start(const QString& script)
 {
+    m_runsEndedBeforeStart = m_runsEnded;
     editor()->setPlainText(script);
     button("btnRun")->click();
     QTRY_VERIFY(button("btnStop")->isEnabled());
@@ -280,6 +287,7 @@ void TestScriptConsole::start(const QString& script)
 
 void TestScriptConsole::run(const QString& script)
 {
+    m_runsEndedBeforeStart = m_runsEnded;
     editor()->setPlainText(script);
     button("btnRun")->click();
     waitIdle();
@@ -287,9 +295,8 @@ void TestScriptConsole::run(const QString& script)
 
 void TestScriptConsole::waitIdle()
 {
-    QTRY_VERIFY_WITH_TIMEOUT(!m_thread->isRunning(), 10000);
-    // The last line travels queued from the script thread.
-    QCoreApplication::processEvents();
+    QTRY_VERIFY_WITH_TIMEOUT(m_runsEnded > m_runsEndedBeforeStart, 10000);
+    QVERIFY(!m_thread->isRunning());
 }
 
 int main(int argc, char* argv[])
