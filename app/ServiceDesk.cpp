@@ -54,11 +54,6 @@ constexpr quint32 commandLiveInsertion = 12;
 // A service read counts as lost (and is asked again) after this long without an answer.
 constexpr qint64 serviceReadLostAfterMs = 1000;
 
-QString spacePaddedHex(quint32 value)
-{
-    return QStringLiteral("%1").arg(value, 4, 16, QLatin1Char(' '));
-}
-
 } // namespace
 
 ServiceDesk::ServiceDesk(DeviceSession* session, QWidget* dialogParent, Hooks hooks, QObject* parent)
@@ -555,7 +550,7 @@ void ServiceDesk::baseAddressProgrammed(ServiceJob* job, const QString& oldAddre
     if (dialogs()->question(dialogParent(), ApplicationIdentity::title(),
             tr("Module returned new address = 0x%1, which seems to be ok.\n\nDo you want to reset the module to use this "
                "new address?")
-                .arg(spacePaddedHex(newAddress)),
+                .arg(BaseAddressJob::addressText(newAddress)),
             QMessageBox::Yes | QMessageBox::No)
         != QMessageBox::Yes) {
         dialogs()->information(dialogParent(), ApplicationIdentity::title(),

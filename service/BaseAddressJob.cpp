@@ -17,12 +17,12 @@ quint32 windowOf(BaseModule* module)
 {
     return VmeModule::windowBytes(ModuleTypes::deviceClassOf(module->firmwareName()));
 }
-
-QString spacePaddedHex(quint32 value)
-{
-    return QStringLiteral("%1").arg(value, 4, 16, QLatin1Char(' '));
-}
 } // namespace
+
+QString BaseAddressJob::addressText(quint32 address)
+{
+    return QStringLiteral("%1").arg(address, 4, 16, QLatin1Char(' '));
+}
 
 BaseAddressJob::BaseAddressJob(DeviceSession* session, BaseModule* module, quint16 newAddress, QObject* parent)
     : ServiceJob(session, module, QStringLiteral("base address"), parent)
@@ -95,7 +95,7 @@ void BaseAddressJob::decide()
             finish(GaveUp,
                 tr("It seems the module did not accept our new address 0x%1.\n\nThe module returned 0x%2 instead. "
                    "Giving up.")
-                    .arg(spacePaddedHex(address), spacePaddedHex(returned)));
+                    .arg(addressText(address), addressText(returned)));
         };
     });
 }

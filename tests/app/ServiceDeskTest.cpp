@@ -1,7 +1,7 @@
 // The service desk without the main window: base address programming on the stand-in VME crate
 // (moved, an address the module does not take, a module that never enters its special mode) and
 // on an in-memory module that refuses the write; the special-mode dialog's words from the reads,
-// and what it shows and sends once the module stops answering.
+// their age while no read arrives, and what it shows and sends once the module stops answering.
 #include "common/FindChild.h"
 #include "common/MemoryControllerFactory.h"
 #include "common/MemoryModule.h"
@@ -12,6 +12,9 @@
 #include "controller/VmUsb.h"
 #include "device/BaseModule.h"
 #include "device/DeviceSession.h"
+#include "device/Freshness.h"
+#include "device/Poller.h"
+#include "device/SteadyClock.h"
 #include "device/VmeControllerFactory.h"
 #include "dialogs/DialogSpecial.h"
 
@@ -58,9 +61,20 @@ private slots:
     void baseAddress();
     void refusedAddressWrite();
     void specialWordsFollowTheReads();
+    void specialWordsAgeWithoutReads();
 
 private:
     void makeDesk(std::unique_ptr<DeviceSession> session);
+    struct SpecialOnMemory
+    {
+        MemoryModule* memory = nullptr;
+        DialogSpecial* dialog = nullptr;
+        QLabel* words = nullptr;
+        QLabel* special = nullptr;
+    };
+    // A desk on one in-memory module (special control command 0x5) with the special-mode dialog
+    // open and both its words read; `dialog` is null if that fails.
+    SpecialOnMemory openSpecialOnMemory();
     static QString resetQuestion()
     {
         return QStringLiteral("Module returned new address = 0x8000, which seems to be ok.\n\nDo you want to reset the "
@@ -94,6 +108,34 @@ void ServiceDeskTest::makeDesk(std::unique_ptr<DeviceSession> session)
         m_refresh.append(running);
         m_refreshRunning = running;
     });
+}
+
+ServiceDeskTest::SpecialOnMemory ServiceDeskTest::openSpecialOnMemory()
+{
+    SpecialOnMemory opened;
+    auto* memory = new MemoryModule(2, 20, 7);
+    auto session = std::make_unique<DeviceSession>(
+        std::make_unique<MemoryControllerFactory>([memory] { return QVector<MemoryModule*>{memory}; }));
+    if (!session->connectTo(QStringLiteral("memory")))
+        return opened;
+    makeDesk(std::move(session));
+    memory->setSpecialControlCommand(0x5);
+    m_desk->showSpecialMode();
+    DialogSpecial* dialog = m_desk->specialDialog();
+    if (!dialog || !dialog->isVisible() || dialog->target() != memory)
+        return opened;
+    opened.memory = memory;
+    opened.words = child<QLabel>(dialog, "lblModuleControlStatus");
+    opened.special = child<QLabel>(dialog, "lblSpecialControlStatus");
+    const bool read = QTest::qWaitFor(
+        [&opened] {
+            return opened.words->text().startsWith(QStringLiteral("ModuleControl = 0x"))
+                && opened.special->text().startsWith(QStringLiteral("SpecialControl = 0x00000005"));
+        },
+        5000);
+    if (read)
+        opened.dialog = dialog;
+    return opened;
 }
 
 // The address is asked for the current module, programmed and read back, and after a Yes the
@@ -172,20 +214,9 @@ void ServiceDeskTest::refusedAddressWrite()
 // value any more, and Set Special, built from the control word, sends nothing.
 void ServiceDeskTest::specialWordsFollowTheReads()
 {
-    auto* memory = new MemoryModule(2, 20, 7);
-    auto session = std::make_unique<DeviceSession>(
-        std::make_unique<MemoryControllerFactory>([memory] { return QVector<MemoryModule*>{memory}; }));
-    QVERIFY(session->connectTo(QStringLiteral("memory")));
-    makeDesk(std::move(session));
-    memory->setSpecialControlCommand(0x5);
-    m_desk->showSpecialMode();
-    DialogSpecial* dialog = m_desk->specialDialog();
-    QVERIFY(dialog && dialog->isVisible());
-    QCOMPARE(dialog->target(), memory);
-    auto* words = child<QLabel>(dialog, "lblModuleControlStatus");
-    auto* special = child<QLabel>(dialog, "lblSpecialControlStatus");
-    QTRY_VERIFY_WITH_TIMEOUT(words->text().startsWith(QStringLiteral("ModuleControl = 0x")), 5000);
-    QTRY_VERIFY_WITH_TIMEOUT(special->text().startsWith(QStringLiteral("SpecialControl = 0x00000005")), 5000);
+    const SpecialOnMemory opened = openSpecialOnMemory();
+    QVERIFY(opened.dialog);
+    auto [memory, dialog, words, special] = opened;
 
     memory->setAnswering(false);
     memory->clearWrites();
@@ -197,6 +228,41 @@ void ServiceDeskTest::specialWordsFollowTheReads()
         QStringLiteral("The module control word has no current reading: nothing was sent."));
     QTRY_COMPARE_WITH_TIMEOUT(words->text(), QStringLiteral("Not connected"), 5000);
     QVERIFY(memory->writes().isEmpty());
+}
+
+// While no newer read arrives the words stay the latest reading: grey once older than 0.6 s,
+// "Not connected" once the module has answered nothing for 2 s; the next read shows them plain.
+void ServiceDeskTest::specialWordsAgeWithoutReads()
+{
+    const SpecialOnMemory opened = openSpecialOnMemory();
+    QVERIFY(opened.dialog);
+    auto [memory, dialog, words, special] = opened;
+    const auto grey = [](QLabel* label) { return label->palette().color(QPalette::WindowText) == QColor(Qt::gray); };
+    QVERIFY(!grey(words) && !grey(special));
+
+    // No more reads, neither the refresh's nor the dialog's own: the clock runs on instead.
+    m_session->poller()->setTickIntervalMs(3600 * 1000);
+    m_refreshRunning = false;
+    QTest::qWait(300); // a read already on its way still arrives
+    const QString wordsShown = words->text();
+    const QString specialShown = special->text();
+    SteadyClock::advanceMs(FreshnessRules::ageingAfterMs + 50);
+    QTRY_VERIFY(grey(words) && grey(special));
+    QCOMPARE(words->text(), wordsShown);
+    QCOMPARE(special->text(), specialShown);
+    SteadyClock::advanceMs(FreshnessRules::staleAfterMs);
+    QTRY_COMPARE(words->text(), QStringLiteral("Not connected"));
+    QCOMPARE(special->text(), QStringLiteral("Not connected"));
+    QVERIFY(!grey(words) && !grey(special));
+    // Without a current control word nothing is sent.
+    memory->clearWrites();
+    child<QPushButton>(dialog, "btnSetSpecial")->click();
+    QVERIFY(memory->writes().isEmpty());
+
+    m_session->poller()->setTickIntervalMs(Poller::tickMs);
+    m_refreshRunning = true;
+    QTRY_VERIFY_WITH_TIMEOUT(words->text().startsWith(QStringLiteral("ModuleControl = 0x")), 5000);
+    QTRY_VERIFY(!grey(words) && !grey(special));
 }
 
 QTEST_MAIN(ServiceDeskTest)
