@@ -133,11 +133,6 @@ int ServiceDesk::lastReadSerialNumber(BaseModule* module) const
     return snapshot ? snapshot->serialNumber : 0;
 }
 
-bool ServiceDesk::isHeld(const QPointer<BaseModule>& module) const
-{
-    return m_session->holds(module.data());
-}
-
 void ServiceDesk::showWriteFailure(BaseModule* module, int channel, const QString& what, const QString& why)
 {
     m_hooks.showError(CommandOutcome::failuresText(*module, what, {{channel, why}}));
@@ -513,7 +508,7 @@ bool ServiceDesk::programNewBaseAddress()
                  "address jumper is not set!")
                   .arg(serialNumber),
         candidates, int(candidates.indexOf(currentText)), false, &ok);
-    if (!ok || choice.isEmpty() || !isHeld(module) || m_baseAddressJob)
+    if (!ok || choice.isEmpty() || !m_session->holds(module) || m_baseAddressJob)
         return false;
     QString digits = choice.trimmed();
     if (digits.startsWith(QLatin1String("0x"), Qt::CaseInsensitive))
@@ -544,13 +539,13 @@ void ServiceDesk::baseAddressProgrammed(ServiceJob* job, const QString& oldAddre
                "EEPROM took the new one was not checked."));
     }
     // A refused write is in the status bar already; a module that went away or a cancel ends it.
-    if (job->error() != ServiceJob::NoError || !isHeld(module))
+    if (job->error() != ServiceJob::NoError || !m_session->holds(module))
         return;
     const quint16 newAddress = static_cast<BaseAddressJob*>(job)->newAddress();
     if (dialogs()->question(dialogParent(), ApplicationIdentity::title(),
             tr("Module returned new address = 0x%1, which seems to be ok.\n\nDo you want to reset the module to use this "
                "new address?")
-                .arg(BaseAddressJob::addressText(newAddress)),
+                .arg(newAddress, 4, 16, QLatin1Char(' ')),
             QMessageBox::Yes | QMessageBox::No)
         != QMessageBox::Yes) {
         dialogs()->information(dialogParent(), ApplicationIdentity::title(),
@@ -560,7 +555,7 @@ void ServiceDesk::baseAddressProgrammed(ServiceJob* job, const QString& oldAddre
             QMessageBox::Ok);
         return;
     }
-    if (!isHeld(module) || m_baseAddressJob)
+    if (!m_session->holds(module) || m_baseAddressJob)
         return;
     auto* reset = new AddressResetJob(m_session, module, newAddress, this);
     m_baseAddressJob = reset;
@@ -575,7 +570,7 @@ void ServiceDesk::baseAddressResetEnded(ServiceJob* job)
 {
     serviceJobEnded(job);
     BaseModule* module = job->module();
-    if (job->error() == ServiceJob::NoError && isHeld(module))
+    if (job->error() == ServiceJob::NoError && m_session->holds(module))
         emit moduleAddressChanged(module);
     else if (job->error() == ServiceJob::GaveUp)
         dialogs()->warning(dialogParent(), ApplicationIdentity::title(), job->errorText(), QMessageBox::Ok);

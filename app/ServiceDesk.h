@@ -107,7 +107,6 @@ private:
     // "VME BA 0x4000, serial 1234"
     static QString serviceTargetName(BaseModule* module, int serialNumber);
     int lastReadSerialNumber(BaseModule* module) const;
-    bool isHeld(const QPointer<BaseModule>& module) const;
     void showWriteFailure(BaseModule* module, int channel, const QString& what, const QString& why);
     // Sends `write` to the dialog's module on the device side; a refusal goes to the status bar
     // and to the dialog with the module's reason.

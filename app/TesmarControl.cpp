@@ -221,7 +221,9 @@ void TesmarControl::setUpServiceDesk()
     hooks.showError = [this](const QString& text) { showCommandMessage(text); };
     hooks.refreshCurrentModuleNow = [this] { refreshCurrentModuleNow(); };
     hooks.refreshRunning = [this] { return refreshTimer && refreshTimer->isActive(); };
-    hooks.defaultHexFileName = [this] { return openSettings()->value(QStringLiteral("DefaultHexFileName")).toString(); };
+    hooks.defaultHexFileName = [this] {
+        return ApplicationIdentity::openSettings()->value(QStringLiteral("DefaultHexFileName")).toString();
+    };
     m_serviceDesk = new ServiceDesk(session.get(), this, std::move(hooks), this);
     connect(m_serviceDesk, &ServiceDesk::refreshWanted, this, [this](bool running) {
         if (!refreshTimer)
@@ -243,11 +245,6 @@ ServiceDesk* TesmarControl::serviceDesk() const
     return m_serviceDesk;
 }
 
-std::unique_ptr<QSettings> TesmarControl::openSettings() const
-{
-    return ApplicationIdentity::openSettings();
-}
-
 void TesmarControl::retranslateFrame()
 {
     setWindowTitle(tr("%1 Version %2").arg(applicationName(), version()));
@@ -255,7 +252,7 @@ void TesmarControl::retranslateFrame()
 
 void TesmarControl::restoreWindowLayout()
 {
-    const std::unique_ptr<QSettings> settings = openSettings();
+    const std::unique_ptr<QSettings> settings = ApplicationIdentity::openSettings();
     if (!restoreGeometry(settings->value(windowGeometryKey).toByteArray())) {
         // The form's size is a default, in device-independent pixels: on a small or strongly
         // scaled screen it is cut to what the screen offers.
@@ -275,7 +272,7 @@ void TesmarControl::restoreWindowLayout()
 
 void TesmarControl::saveWindowLayout() const
 {
-    const std::unique_ptr<QSettings> settings = openSettings();
+    const std::unique_ptr<QSettings> settings = ApplicationIdentity::openSettings();
     settings->setValue(windowGeometryKey, saveGeometry());
     settings->setValue(channelColumnsKey, ui->table->horizontalHeader()->saveState());
 }
@@ -325,7 +322,7 @@ void TesmarControl::applyStartVisibility()
 QString TesmarControl::storedCrateAddress() const
 {
     const QString fallback = QString::fromLatin1(ApplicationIdentity::defaultCrateAddress);
-    const QVariant stored = openSettings()->value(QStringLiteral("IpAddress"));
+    const QVariant stored = ApplicationIdentity::openSettings()->value(QStringLiteral("IpAddress"));
     if (!stored.isValid())
         return fallback;
     const QString address = stored.toString();
@@ -406,7 +403,8 @@ void TesmarControl::enableModuleActions(bool on)
 
 void TesmarControl::closeEvent(QCloseEvent* event)
 {
-    const int behavior = openSettings()->value(QStringLiteral("CloseBehavior"), int(AskBeforeClosing)).toInt();
+    const int behavior =
+        ApplicationIdentity::openSettings()->value(QStringLiteral("CloseBehavior"), int(AskBeforeClosing)).toInt();
     const bool refreshWasRunning = refreshTimer->isActive();
     refreshTimer->stop();
 

@@ -197,8 +197,6 @@ private:
     // the default address, a malformed one with a warning on standard error.
     QString storedCrateAddress() const;
     void rampDownAllModules();
-    // The main settings ("tesmarcontrol").
-    std::unique_ptr<QSettings> openSettings() const;
     void retranslateFrame();
     // Window geometry and channel-table column widths: restored from the settings at start-up
     // (a default size that fits the screen when none are stored), stored when the window closes.

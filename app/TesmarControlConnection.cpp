@@ -8,6 +8,7 @@
 #include "dialogs/common/UserDialogs.h"
 #include "ui_TesmarControl.h"
 
+#include "controller/ApplicationIdentity.h"
 #include "controller/BaseController.h"
 #include "device/BaseCrate.h"
 #include "device/BaseModule.h"
@@ -68,7 +69,7 @@ void TesmarControl::initModuleAccess()
     enableModuleActions(false);
     // The connection settings are read at every connect, so a change applies at the next one.
     if (auto* snmp = dynamic_cast<SnmpControllerFactory*>(session->factory()))
-        snmp->setConnectionSettings(SnmpConnectionSettings::load(*openSettings()));
+        snmp->setConnectionSettings(SnmpConnectionSettings::load(*ApplicationIdentity::openSettings()));
     watchBackgroundConnects();
     session->connectInBackground(crateIpAddress);
 }
@@ -325,7 +326,7 @@ void TesmarControl::on_actionPreviousModule_triggered()
 
 void TesmarControl::on_actionConnectionSettings_triggered()
 {
-    const std::unique_ptr<QSettings> settings = openSettings();
+    const std::unique_ptr<QSettings> settings = ApplicationIdentity::openSettings();
     DialogConnectionSettings dialog(SnmpConnectionSettings::load(*settings), this);
     if (dialogs()->exec(&dialog) == QDialog::Accepted)
         dialog.settings().save(*settings);
@@ -359,7 +360,7 @@ void TesmarControl::on_actionController_triggered()
     locker.unlock(crateIpAddress);
     crateIpAddress = address;
     locker.lock(crateIpAddress);
-    openSettings()->setValue(QStringLiteral("IpAddress"), crateIpAddress);
+    ApplicationIdentity::openSettings()->setValue(QStringLiteral("IpAddress"), crateIpAddress);
     initModuleAccess();
 }
 
@@ -401,7 +402,7 @@ void TesmarControl::crateAddressTaken(const QString& address)
     locker.unlock(crateIpAddress);
     crateIpAddress = address;
     locker.lock(crateIpAddress);
-    openSettings()->setValue(QStringLiteral("IpAddress"), crateIpAddress);
+    ApplicationIdentity::openSettings()->setValue(QStringLiteral("IpAddress"), crateIpAddress);
     refreshTimer->stop();
     ui->table->setEnabled(false);
     scheduleRediscovery(rediscoveryDelayAfterAddressChangeMs);

@@ -19,11 +19,6 @@ quint32 windowOf(BaseModule* module)
 }
 } // namespace
 
-QString BaseAddressJob::addressText(quint32 address)
-{
-    return QStringLiteral("%1").arg(address, 4, 16, QLatin1Char(' '));
-}
-
 BaseAddressJob::BaseAddressJob(DeviceSession* session, BaseModule* module, quint16 newAddress, QObject* parent)
     : ServiceJob(session, module, QStringLiteral("base address"), parent)
     , m_newAddress(newAddress)
@@ -95,7 +90,8 @@ void BaseAddressJob::decide()
             finish(GaveUp,
                 tr("It seems the module did not accept our new address 0x%1.\n\nThe module returned 0x%2 instead. "
                    "Giving up.")
-                    .arg(addressText(address), addressText(returned)));
+                    .arg(address, 4, 16, QLatin1Char(' '))
+                    .arg(returned, 4, 16, QLatin1Char(' ')));
         };
     });
 }

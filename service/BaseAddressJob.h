@@ -21,10 +21,6 @@ public:
     // same module. Uses what the modules know already; nothing is read.
     static QList<quint16> freeAddresses(BaseModule* module, const QList<BaseModule*>& modules);
 
-    // An address as the messages about base addresses write it after "0x": hexadecimal, padded
-    // with spaces to four places.
-    static QString addressText(quint32 address);
-
 protected:
     void begin() override;
 
